@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or $BUILD_DIR). Warnings are errors under CI.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$here/build}
+werror=OFF
+if [ "${CI:-}" = "true" ]; then werror=ON; fi
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DCHATWHARF_WERROR=$werror >/dev/null
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need.
+# Skips apt-get entirely when every package is already present.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
+  libgl-dev libvulkan-dev
+  libsqlite3-dev sqlite3 libssl-dev
+  libplist-dev libplist-utils libimobiledevice-dev libimobiledevice-utils usbmuxd
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

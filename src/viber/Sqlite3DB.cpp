@@ -1,0 +1,435 @@
+#include "Sqlite3DB.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <sqlite3.h>
+
+int sqlite_qt_version()
+{
+    return 6;
+}
+
+Sqlite3Exception::Sqlite3Exception(const QString &message, const QString &path, int code)
+    : std::runtime_error(message.toUtf8().toStdString()), m_path(path), m_code(code)
+{
+}
+
+// --- Sqlite3Sql ----------------------------------------------------------------
+
+Sqlite3Sql &Sqlite3Sql::addIntParam(int v)
+{
+    m_params.append(QVariant(v));
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addInt64Param(qint64 v)
+{
+    m_params.append(QVariant(v));
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addDoubleParam(double v)
+{
+    m_params.append(QVariant(v));
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addTextParam(const QString &v)
+{
+    // A null QString would bind as NULL; text columns expect text.
+    m_params.append(QVariant(v.isNull() ? QString(QLatin1String("")) : v));
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addBlobParam(const QByteArray &v)
+{
+    m_params.append(QVariant(v.isNull() ? QByteArray("") : v));
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addNullParam()
+{
+    m_params.append(QVariant());
+    return *this;
+}
+
+Sqlite3Sql &Sqlite3Sql::addParam(const QVariant &v)
+{
+    m_params.append(v);
+    return *this;
+}
+
+// --- Sqlite3Row ----------------------------------------------------------------
+
+QVariant &Sqlite3Row::operator[](const QString &name)
+{
+    if (!m_values.contains(name))
+        m_names.append(name);
+    return m_values[name];
+}
+
+void Sqlite3Row::setVal(const QString &name, const QVariant &value)
+{
+    (*this)[name] = value;
+}
+
+QVariant Sqlite3Row::val(const QString &name) const
+{
+    return m_values.value(name);
+}
+
+Sqlite3Sql Sqlite3Row::insertSql(const QString &table, const QSet<QString> &columnSet) const
+{
+    QStringList cols;
+    QStringList marks;
+    QVariantList values;
+    for (const QString &name : m_names) {
+        if (!columnSet.isEmpty() && !columnSet.contains(name))
+            continue;
+        cols.append(QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                    QLatin1Char('"'));
+        marks.append(QStringLiteral("?"));
+        values.append(m_values.value(name));
+    }
+    const QString quotedTable =
+        QLatin1Char('"') + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    Sqlite3Sql sql(cols.isEmpty()
+                       ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedTable)
+                       : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                             .arg(quotedTable, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+    for (const QVariant &v : values)
+        sql.addParam(v);
+    return sql;
+}
+
+// --- Sqlite3Cursor -------------------------------------------------------------
+
+struct Sqlite3Cursor::Statement
+{
+    sqlite3_stmt *stmt = nullptr;
+    QString path;
+    QHash<QString, int> index; // lower-case column name -> first column of that name
+    QStringList names;
+    bool onRow = false;
+    bool done = false;
+
+    ~Statement() { sqlite3_finalize(stmt); }
+};
+
+bool Sqlite3Cursor::moveNext()
+{
+    if (!m_stmt || m_stmt->done)
+        return false;
+    const int rc = sqlite3_step(m_stmt->stmt);
+    if (rc == SQLITE_ROW) {
+        m_stmt->onRow = true;
+        return true;
+    }
+    m_stmt->onRow = false;
+    m_stmt->done = true;
+    if (rc != SQLITE_DONE) {
+        sqlite3 *db = sqlite3_db_handle(m_stmt->stmt);
+        throw Sqlite3Exception(
+            QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_ERROR")
+                .arg(QDir::toNativeSeparators(m_stmt->path), QString::fromUtf8(sqlite3_errmsg(db))),
+            m_stmt->path, rc);
+    }
+    return false;
+}
+
+int Sqlite3Cursor::columnIndex(const QString &col) const
+{
+    if (!m_stmt || !m_stmt->onRow)
+        return -1;
+    return m_stmt->index.value(col.toLower(), -1);
+}
+
+int Sqlite3Cursor::getInt(const QString &col) const
+{
+    const int i = columnIndex(col);
+    return i < 0 ? 0 : sqlite3_column_int(m_stmt->stmt, i);
+}
+
+qint64 Sqlite3Cursor::getInt64(const QString &col) const
+{
+    const int i = columnIndex(col);
+    return i < 0 ? 0 : sqlite3_column_int64(m_stmt->stmt, i);
+}
+
+double Sqlite3Cursor::getDouble(const QString &col) const
+{
+    const int i = columnIndex(col);
+    return i < 0 ? 0.0 : sqlite3_column_double(m_stmt->stmt, i);
+}
+
+QString Sqlite3Cursor::getText(const QString &col) const
+{
+    const int i = columnIndex(col);
+    if (i < 0)
+        return QString();
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt->stmt, i));
+    if (!text)
+        return QString();
+    return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt->stmt, i));
+}
+
+QByteArray Sqlite3Cursor::getBlob(const QString &col) const
+{
+    const int i = columnIndex(col);
+    if (i < 0)
+        return QByteArray();
+    const void *data = sqlite3_column_blob(m_stmt->stmt, i);
+    const int size = sqlite3_column_bytes(m_stmt->stmt, i);
+    if (!data || size <= 0)
+        return QByteArray();
+    return QByteArray(static_cast<const char *>(data), size);
+}
+
+bool Sqlite3Cursor::isNull(const QString &col) const
+{
+    const int i = columnIndex(col);
+    return i < 0 || sqlite3_column_type(m_stmt->stmt, i) == SQLITE_NULL;
+}
+
+bool Sqlite3Cursor::containsCol(const QString &col) const
+{
+    return m_stmt && m_stmt->index.contains(col.toLower());
+}
+
+QVariant Sqlite3Cursor::valueAt(int i) const
+{
+    switch (sqlite3_column_type(m_stmt->stmt, i)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(m_stmt->stmt, i)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(m_stmt->stmt, i));
+    case SQLITE_TEXT:
+        return QVariant(
+            QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt->stmt, i)),
+                              sqlite3_column_bytes(m_stmt->stmt, i)));
+    case SQLITE_BLOB: {
+        const void *data = sqlite3_column_blob(m_stmt->stmt, i);
+        const int size = sqlite3_column_bytes(m_stmt->stmt, i);
+        return QVariant(data && size > 0 ? QByteArray(static_cast<const char *>(data), size)
+                                         : QByteArray(""));
+    }
+    default:
+        return QVariant();
+    }
+}
+
+QVariant Sqlite3Cursor::value(const QString &col) const
+{
+    const int i = columnIndex(col);
+    return i < 0 ? QVariant() : valueAt(i);
+}
+
+Sqlite3Row Sqlite3Cursor::getRow() const
+{
+    Sqlite3Row row;
+    if (!m_stmt || !m_stmt->onRow)
+        return row;
+    for (int i = 0; i < m_stmt->names.size(); ++i)
+        if (!row.contains(m_stmt->names[i]))
+            row.setVal(m_stmt->names[i], valueAt(i));
+    return row;
+}
+
+QStringList Sqlite3Cursor::columnNames() const
+{
+    return m_stmt ? m_stmt->names : QStringList();
+}
+
+// --- Sqlite3DB -----------------------------------------------------------------
+
+Sqlite3DB::~Sqlite3DB()
+{
+    close();
+}
+
+void Sqlite3DB::raise(int code, const QString &what) const
+{
+    const QString detail = what.isEmpty() && m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : what;
+    throw Sqlite3Exception(QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_ERROR")
+                               .arg(QDir::toNativeSeparators(m_path), detail),
+                           m_path, code);
+}
+
+void Sqlite3DB::openThrow(const QString &path, int flags)
+{
+    close();
+    m_path = path;
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString msg =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(db);
+        raise(rc, msg);
+    }
+    m_db = db;
+    sqlite3_extended_result_codes(m_db, 1);
+    // Another program (the phone app's copy, a viewer) may hold a short lock.
+    sqlite3_busy_timeout(m_db, 5000);
+}
+
+void Sqlite3DB::close()
+{
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+sqlite3_stmt *Sqlite3DB::prepare(const Sqlite3Sql &sql)
+{
+    if (!m_db)
+        raise(SQLITE_MISUSE, QStringLiteral("the database is not open"));
+    sqlite3_stmt *stmt = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.sql().constData(), int(sql.sql().size()), &stmt, nullptr);
+    if (rc != SQLITE_OK)
+        raise(rc);
+    const QVariantList &params = sql.params();
+    for (int i = 0; i < params.size(); ++i) {
+        const QVariant &v = params[i];
+        const int pos = i + 1;
+        if (v.isNull() && v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray) {
+            rc = sqlite3_bind_null(stmt, pos);
+        } else {
+            switch (v.typeId()) {
+            case QMetaType::Bool:
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+                rc = sqlite3_bind_int(stmt, pos, v.toInt());
+                break;
+            case QMetaType::LongLong:
+            case QMetaType::ULongLong:
+            case QMetaType::Long:
+            case QMetaType::ULong:
+                rc = sqlite3_bind_int64(stmt, pos, v.toLongLong());
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                rc = sqlite3_bind_double(stmt, pos, v.toDouble());
+                break;
+            case QMetaType::QByteArray: {
+                const QByteArray b = v.toByteArray();
+                rc =
+                    sqlite3_bind_blob64(stmt, pos, b.constData(), sqlite3_uint64(b.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            default: {
+                const QByteArray t = v.toString().toUtf8();
+                rc = sqlite3_bind_text64(stmt, pos, t.constData(), sqlite3_uint64(t.size()), SQLITE_TRANSIENT,
+                                         SQLITE_UTF8);
+                break;
+            }
+            }
+        }
+        if (rc != SQLITE_OK) {
+            sqlite3_finalize(stmt);
+            raise(rc);
+        }
+    }
+    return stmt;
+}
+
+void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
+{
+    sqlite3_stmt *stmt = prepare(sql);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+        const QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
+        sqlite3_finalize(stmt);
+        raise(rc, msg);
+    }
+    sqlite3_finalize(stmt);
+}
+
+Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
+{
+    Sqlite3Cursor cursor;
+    cursor.m_stmt = std::make_shared<Sqlite3Cursor::Statement>();
+    cursor.m_stmt->stmt = prepare(sql);
+    cursor.m_stmt->path = m_path;
+    const int n = sqlite3_column_count(cursor.m_stmt->stmt);
+    for (int i = 0; i < n; ++i) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(cursor.m_stmt->stmt, i));
+        cursor.m_stmt->names.append(name);
+        const QString key = name.toLower();
+        if (!cursor.m_stmt->index.contains(key))
+            cursor.m_stmt->index.insert(key, i);
+    }
+    return cursor;
+}
+
+int Sqlite3DB::exec(const QString &sql, QString &error)
+{
+    error.clear();
+    if (!m_db) {
+        error = QStringLiteral("the database is not open");
+        return SQLITE_MISUSE;
+    }
+    char *msg = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &msg);
+    if (rc != SQLITE_OK)
+        error = msg ? QString::fromUtf8(msg) : QString::fromUtf8(sqlite3_errstr(rc));
+    sqlite3_free(msg);
+    return rc;
+}
+
+void Sqlite3DB::execThrow(const QString &sql)
+{
+    QString error;
+    const int rc = exec(sql, error);
+    if (rc != SQLITE_OK)
+        raise(rc, error);
+}
+
+bool Sqlite3DB::beginTran()
+{
+    QString error;
+    return exec(QStringLiteral("BEGIN IMMEDIATE"), error) == SQLITE_OK;
+}
+
+bool Sqlite3DB::commitTran()
+{
+    QString error;
+    return exec(QStringLiteral("COMMIT"), error) == SQLITE_OK;
+}
+
+bool Sqlite3DB::rollbackTran()
+{
+    QString error;
+    return exec(QStringLiteral("ROLLBACK"), error) == SQLITE_OK;
+}
+
+bool Sqlite3DB::inTransaction() const
+{
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
+qint64 Sqlite3DB::lastInsertId() const
+{
+    return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
+}
+
+int Sqlite3DB::changes() const
+{
+    return m_db ? sqlite3_changes(m_db) : 0;
+}
+
+QList<Sqlite3Column> Sqlite3DB::tbCols(const QString &table)
+{
+    QList<Sqlite3Column> cols;
+    const QString quoted = QString(table).replace(QLatin1Char('"'), QLatin1String("\"\""));
+    Sqlite3Cursor c = queryThrow(QStringLiteral("PRAGMA table_info(\"%1\")").arg(quoted));
+    while (c.moveNext())
+        cols.append({c.getText(QStringLiteral("name")), c.getText(QStringLiteral("type"))});
+    return cols;
+}

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Version of this database layer's interface; start-up refuses any other.
+int sqlite_qt_version();
+
+// Raised by the ...Throw operations. what() is a UTF-8 sentence naming the file.
+class Sqlite3Exception : public std::runtime_error
+{
+public:
+    Sqlite3Exception(const QString &message, const QString &path, int code);
+
+    QString message() const { return QString::fromUtf8(what()); }
+    QString path() const { return m_path; }
+    int code() const { return m_code; }
+
+private:
+    QString m_path;
+    int m_code;
+};
+
+// SQL text with the values bound to its "?" placeholders, in order.
+class Sqlite3Sql
+{
+public:
+    Sqlite3Sql() = default;
+    Sqlite3Sql(const QString &sql) : m_sql(sql.toUtf8()) {}
+    Sqlite3Sql(const QByteArray &sql) : m_sql(sql) {}
+    Sqlite3Sql(const char *sql) : m_sql(sql) {}
+
+    Sqlite3Sql &addIntParam(int v);
+    Sqlite3Sql &addInt64Param(qint64 v);
+    Sqlite3Sql &addDoubleParam(double v);
+    Sqlite3Sql &addTextParam(const QString &v);
+    Sqlite3Sql &addBlobParam(const QByteArray &v);
+    Sqlite3Sql &addNullParam();
+    // Binds by the variant's type: null, integer, double, text or blob.
+    Sqlite3Sql &addParam(const QVariant &v);
+
+    const QByteArray &sql() const { return m_sql; }
+    const QVariantList &params() const { return m_params; }
+
+private:
+    QByteArray m_sql;
+    QVariantList m_params;
+};
+
+// One row as column name -> value, keeping the column order.
+class Sqlite3Row
+{
+public:
+    QVariant &operator[](const QString &name);
+    void setVal(const QString &name, const QVariant &value);
+    QVariant val(const QString &name) const;
+    bool contains(const QString &name) const { return m_values.contains(name); }
+    const QStringList &columns() const { return m_names; }
+
+    // INSERT of the row's values under their names; an empty set means every column.
+    Sqlite3Sql insertSql(const QString &table, const QSet<QString> &columnSet = {}) const;
+
+private:
+    QStringList m_names;
+    QHash<QString, QVariant> m_values;
+};
+
+// The result of a query, positioned before its first row. Column names are
+// matched without regard to case; a missing column reads as null.
+class Sqlite3Cursor
+{
+public:
+    Sqlite3Cursor() = default;
+
+    // Advances; false after the last row. A step error raises Sqlite3Exception.
+    bool moveNext();
+
+    int getInt(const QString &col) const;
+    qint64 getInt64(const QString &col) const;
+    double getDouble(const QString &col) const;
+    QString getText(const QString &col) const;
+    QByteArray getBlob(const QString &col) const;
+    bool isNull(const QString &col) const;
+    bool containsCol(const QString &col) const;
+    QVariant value(const QString &col) const;
+    Sqlite3Row getRow() const;
+    QStringList columnNames() const;
+
+private:
+    friend class Sqlite3DB;
+    struct Statement;
+    int columnIndex(const QString &col) const;
+    QVariant valueAt(int index) const;
+
+    std::shared_ptr<Statement> m_stmt;
+};
+
+struct Sqlite3Column
+{
+    QString name;
+    QString type;
+};
+
+// One SQLite connection; closed by close() or on destruction.
+class Sqlite3DB
+{
+public:
+    enum OpenFlag { ReadOnly = 0x1, ReadWrite = 0x2, Create = 0x4 };
+
+    Sqlite3DB() = default;
+    Sqlite3DB(const Sqlite3DB &) = delete;
+    Sqlite3DB &operator=(const Sqlite3DB &) = delete;
+    virtual ~Sqlite3DB();
+
+    // flags as SQLite's: 6 opens or creates, 2 requires an existing file.
+    void openThrow(const QString &path, int flags);
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+    QString path() const { return m_path; }
+    sqlite3 *handle() const { return m_db; }
+
+    void executeThrow(const Sqlite3Sql &sql);
+    Sqlite3Cursor queryThrow(const Sqlite3Sql &sql);
+    // Runs SQL text (several statements allowed); 0 on success, else SQLite's code and message.
+    int exec(const QString &sql, QString &error);
+    // Same as exec but raises with the file's name.
+    void execThrow(const QString &sql);
+
+    bool beginTran();
+    bool commitTran();
+    bool rollbackTran();
+    bool inTransaction() const;
+
+    qint64 lastInsertId() const;
+    int changes() const;
+    QList<Sqlite3Column> tbCols(const QString &table);
+
+private:
+    [[noreturn]] void raise(int code, const QString &what = QString()) const;
+    sqlite3_stmt *prepare(const Sqlite3Sql &sql);
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+};

@@ -1,0 +1,180 @@
+#include "ViberData.h"
+
+#include "TinyKv.h"
+
+#include <QRegularExpression>
+#include <QTimeZone>
+
+_ViberEntity::~_ViberEntity() = default;
+
+ViberData::~ViberData()
+{
+    qDeleteAll(chats);
+    qDeleteAll(persons);
+    qDeleteAll(messages);
+    qDeleteAll(attachments);
+    qDeleteAll(calls);
+}
+
+ViberDataPtr makeEmptyViberData()
+{
+    return std::make_shared<ViberData>();
+}
+
+QString personDisplayName(const _ViberPerson *person)
+{
+    return person->name.isEmpty() ? person->phone : person->name;
+}
+
+QString personLabel(const _ViberPerson *person)
+{
+    if (person->phone.isEmpty())
+        return person->name.trimmed();
+    if (!person->name.isEmpty())
+        return person->name + QStringLiteral("(%1)").arg(person->phone);
+    return person->phone;
+}
+
+qint64 personPhoneNumber(const _ViberPerson *person)
+{
+    QString digits;
+    for (QChar c : person->phone)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits.append(c);
+    return digits.isEmpty() ? 0 : digits.toLongLong();
+}
+
+QString phoneDigits(const QString &text)
+{
+    QString digits;
+    for (QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z'))
+            return text;
+        if (u >= '0' && u <= '9')
+            digits.append(c);
+    }
+    return digits;
+}
+
+bool isOutgoing(const _ViberMsg *msg)
+{
+    if (msg->state == ViberMsgStateReceived)
+        return false;
+    if (msg->type == ViberMsgTypeSystem &&
+        (msg->systemKind == ViberSystemKindNameChanged || msg->systemKind == ViberSystemKindMemberAdded))
+        return false;
+    return true;
+}
+
+ViberMsgState msgStateFromStoreText(const QString &text)
+{
+    const QString t = text.toLower();
+    if (t == QLatin1String("delivered") || t == QLatin1String("sending"))
+        return ViberMsgStateDelivered;
+    if (t == QLatin1String("received"))
+        return ViberMsgStateReceived;
+    if (t == QLatin1String("send"))
+        return ViberMsgStateSend;
+    if (t == QLatin1String("pendingnotsent") || t == QLatin1String("pending"))
+        return ViberMsgStatePending;
+    return ViberMsgStateNone;
+}
+
+QString msgStateToStoreText(ViberMsgState state)
+{
+    switch (state) {
+    case ViberMsgStateDelivered:
+        return QStringLiteral("delivered");
+    case ViberMsgStateReceived:
+        return QStringLiteral("received");
+    case ViberMsgStateSend:
+        return QStringLiteral("send");
+    case ViberMsgStatePending:
+        return QStringLiteral("pendingNotSent");
+    case ViberMsgStateNone:
+        break;
+    }
+    return QString();
+}
+
+namespace {
+
+// Store times come from files: a NaN or a huge value must not reach an integer cast.
+qint64 truncateToInt64(double v)
+{
+    if (!(v > -9.2e18 && v < 9.2e18))
+        return 0;
+    return qint64(v);
+}
+
+} // namespace
+
+QDateTime storeTimeToDateTime(double storeTime)
+{
+    static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
+    return reference.addSecs(truncateToInt64(storeTime)).toLocalTime();
+}
+
+qint64 storeTimeToMSecs(double storeTime)
+{
+    return truncateToInt64((storeTime + double(kStoreTimeEpochOffset)) * 1000.0);
+}
+
+double msecsToStoreTime(qint64 msecs)
+{
+    return double(msecs) / 1000.0 - double(kStoreTimeEpochOffset);
+}
+
+double unixSecsToStoreTime(quint32 unixSecs)
+{
+    return double(qint32(unixSecs - quint32(kStoreTimeEpochOffset)));
+}
+
+QVariantMap readExtraColumns(const _ViberEntity *record)
+{
+    return record->other.isEmpty() ? QVariantMap() : tinykv::deserialize(record->other);
+}
+
+void writeExtraColumns(_ViberEntity *record, const QVariantMap &columns)
+{
+    QByteArray out;
+    record->other = tinykv::serialize(columns, out) ? out : QByteArray();
+}
+
+QString photoAssetId(const _ViberAtta *attachment)
+{
+    static const QRegularExpression re(
+        QStringLiteral("^assets-library://asset/[^/\\?=]+\\?id=([a-zA-Z0-9\\-]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString url = readExtraColumns(attachment).value(QStringLiteral("ZURL")).toString();
+    const QRegularExpressionMatch m = re.match(url);
+    return m.hasMatch() ? m.captured(1).toUpper() : QString();
+}
+
+bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b)
+{
+    return a->date < b->date;
+}
+
+// "Not older" as a literal complement is true for equal dates, which is no strict
+// ordering and makes std::sort read out of bounds; newer-first is what sorts use.
+bool msgDateNotLess(const _ViberMsg *a, const _ViberMsg *b)
+{
+    return b->date < a->date;
+}
+
+bool chatDateGreater(const _ViberChat *a, const _ViberChat *b)
+{
+    return a->date > b->date;
+}
+
+bool callDateLess(const _ViberCall *a, const _ViberCall *b)
+{
+    return a->date < b->date;
+}
+
+bool callDateNotLess(const _ViberCall *a, const _ViberCall *b)
+{
+    return b->date < a->date;
+}

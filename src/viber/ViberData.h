@@ -1,0 +1,172 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+// In-memory records of one loaded Viber store. Records are created by readers
+// with new and owned by ViberData; every pointer between records is non-owning.
+
+// Numeric values are stored in local databases, so they never change.
+enum ViberMsgType : qint32 {
+    ViberMsgTypeCall = 1,
+    ViberMsgTypePicture = 2,
+    ViberMsgTypeLocation = 3,
+    ViberMsgTypeSystem = 4,
+    ViberMsgTypeAudio = 5,
+    ViberMsgTypeSticker = 6,
+    ViberMsgTypeText = 7,
+    ViberMsgTypeVideo = 8,
+};
+
+enum ViberMsgState : qint32 {
+    ViberMsgStateNone = 0,
+    ViberMsgStateDelivered = 1,
+    ViberMsgStateReceived = 2,
+    ViberMsgStateSend = 3,
+    ViberMsgStatePending = 4,
+};
+
+enum ViberSystemKind : qint32 {
+    ViberSystemKindNone = 0,
+    ViberSystemKindNameChanged = 1,
+    ViberSystemKindMemberAdded = 2,
+};
+
+enum ViberCallType : qint32 {
+    ViberCallTypeIncoming = 1,
+    ViberCallTypeOutgoing = 2,
+    ViberCallTypeMissed = 3,
+};
+
+struct _ViberChat;
+struct _ViberPerson;
+struct _ViberMsg;
+struct _ViberAtta;
+struct _ViberCall;
+
+struct _ViberEntity
+{
+    virtual ~_ViberEntity();
+
+    QByteArray other; // extra store columns in tinykv form; empty when none
+    qint64 id = 0;
+};
+
+struct _ViberChat : _ViberEntity
+{
+    double date = 0;
+    QString name;
+    QString groupId;
+    QHash<qint64, _ViberPerson *> participants;
+    QList<_ViberMsg *> messages;
+};
+
+struct _ViberPerson : _ViberEntity
+{
+    QString phone;
+    QString name;
+    QString viberIconPath;
+    QString contactIconPath;
+    QString recordIconPath;
+};
+
+struct _ViberMsg : _ViberEntity
+{
+    qint64 token = 0;
+    qint64 seq = 0;
+    double latitude = 0;
+    double longitude = 0;
+    QString address;
+    double date = 0;
+    double stateDate = 0;
+    ViberMsgState state = ViberMsgStateNone;
+    ViberMsgType type = ViberMsgType(0);
+    ViberSystemKind systemKind = ViberSystemKindNone;
+    QString text;
+    _ViberChat *chat = nullptr;
+    _ViberAtta *attachment = nullptr;
+    _ViberPerson *person = nullptr;
+    _ViberCall *call = nullptr;
+};
+
+struct _ViberAtta : _ViberEntity
+{
+    qint64 fileSize = 0;
+    qint64 seq = 0;
+    double duration = 0;
+    QString attId;
+    QString bucket;
+    QString fileName;
+    QString filePath;
+    QString previewPath;
+    _ViberMsg *message = nullptr;
+};
+
+struct _ViberCall : _ViberEntity
+{
+    qint64 callToken = 0;
+    qint32 duration = 0;
+    double date = 0;
+    ViberCallType type = ViberCallTypeIncoming;
+    _ViberPerson *person = nullptr;
+};
+
+// One loaded store. Destroying it deletes every record of all five tables.
+class ViberData
+{
+public:
+    ViberData() = default;
+    ViberData(const ViberData &) = delete;
+    ViberData &operator=(const ViberData &) = delete;
+    ~ViberData();
+
+    QHash<qint64, _ViberChat *> chats;
+    QHash<qint64, _ViberPerson *> persons;
+    QHash<qint64, _ViberMsg *> messages;
+    QHash<qint64, _ViberAtta *> attachments;
+    QHash<qint64, _ViberCall *> calls;
+};
+
+using ViberDataPtr = std::shared_ptr<ViberData>;
+
+// A pointer to a new, empty store: what a view without a selection hands out.
+ViberDataPtr makeEmptyViberData();
+
+// --- Record-level operations -------------------------------------------------
+
+// Core Data reference date (2001-01-01 UTC) relative to the Unix epoch.
+constexpr qint64 kStoreTimeEpochOffset = 978307200;
+
+QString personDisplayName(const _ViberPerson *person);
+// "Name(+123)", the phone alone, or the trimmed name when there is no phone.
+QString personLabel(const _ViberPerson *person);
+qint64 personPhoneNumber(const _ViberPerson *person);
+// The text unchanged when it holds a Latin letter, else only its digits.
+QString phoneDigits(const QString &text);
+
+bool isOutgoing(const _ViberMsg *msg);
+ViberMsgState msgStateFromStoreText(const QString &text);
+QString msgStateToStoreText(ViberMsgState state);
+
+QDateTime storeTimeToDateTime(double storeTime);
+qint64 storeTimeToMSecs(double storeTime);
+double msecsToStoreTime(qint64 msecs);
+double unixSecsToStoreTime(quint32 unixSecs);
+
+QVariantMap readExtraColumns(const _ViberEntity *record);
+void writeExtraColumns(_ViberEntity *record, const QVariantMap &columns);
+// Photo-library asset id from the extra column ZURL, upper case; "" when none.
+QString photoAssetId(const _ViberAtta *attachment);
+
+// Orderings for sorting.
+bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b);
+bool msgDateNotLess(const _ViberMsg *a, const _ViberMsg *b);
+bool chatDateGreater(const _ViberChat *a, const _ViberChat *b);
+bool callDateLess(const _ViberCall *a, const _ViberCall *b);
+bool callDateNotLess(const _ViberCall *a, const _ViberCall *b);
