@@ -2,7 +2,9 @@
 
 #include "TestConfig.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QTranslator>
 
 namespace testsupport {
 
@@ -18,3 +20,17 @@ QString realDataDir()
 }
 
 } // namespace testsupport
+
+namespace {
+
+// Every suite sees the user-visible texts the program shows, not bare keys.
+void installCatalogue()
+{
+    static QTranslator translator;
+    if (translator.load(QStringLiteral(":/en.qm")))
+        QCoreApplication::installTranslator(&translator);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installCatalogue)
