@@ -15,4 +15,67 @@
         <translation>The database %1 reported an error: %2</translation>
     </message>
 </context>
+<context>
+    <name>MessageText</name>
+    <message>
+        <source>IDS_MSG_EMOJI</source>
+        <translation>[EMOJI]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_UNKNOWN_CALL</source>
+        <translation>[UNKNOWN CALL]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_IMAGE</source>
+        <translation>[IMAGE]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_LOCATION</source>
+        <translation>[LOCATION]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_AUDIO</source>
+        <translation>[AUDIO]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_STICKER</source>
+        <translation>[STICKER-%1]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_UNKNOWN</source>
+        <translation>UNKNOWN</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_VIDEO</source>
+        <translation>[VIDEO]</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_INCOMING</source>
+        <translation>Incoming Call (%1&apos; %2&apos;&apos;)</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_OUTGOING</source>
+        <translation>Outgoing Call (%1&apos; %2&apos;&apos;)</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_MISSED</source>
+        <translation>Missed Call</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_UNKNOWN</source>
+        <translation>Unknown Call</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_YOU</source>
+        <translation>You</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_NAME_CHANGED</source>
+        <translation>%1 changed the group name to &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_MEMBER_JOINED</source>
+        <translation>%1 joined</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,239 @@
+#include "MessageText.h"
+
+#include "Emoji.h"
+#include "Emoticons.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+QMutex g_pictureFolderMutex;
+QString g_pictureFolder; // empty: the program's folder
+
+const char kPictureStyle[] = "style=\"vertical-align:top;\"";
+
+const char kBubbleBackground[] =
+    "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div>"
+    "<div class=\"bb_bg top_right\"></div><div class=\"bb_bg middle_left\"></div>"
+    "<div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
+    "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div>"
+    "<div class=\"bb_bg bottom_right\"></div>";
+
+// Participants in a fixed order: by phone, as titles and file names are built from
+// them; ties (one number under two contact names) by name and id, so that the
+// order never depends on the hash's iteration order.
+QList<const _ViberPerson *> participantsByPhone(const _ViberChat *chat)
+{
+    QList<const _ViberPerson *> persons;
+    persons.reserve(chat->participants.size());
+    for (const _ViberPerson *p : chat->participants)
+        if (p)
+            persons.append(p);
+    std::sort(persons.begin(), persons.end(), [](const _ViberPerson *a, const _ViberPerson *b) {
+        if (a->phone != b->phone)
+            return a->phone < b->phone;
+        if (a->name != b->name)
+            return a->name < b->name;
+        return a->id < b->id;
+    });
+    return persons;
+}
+
+QString escapeText(const QString &text)
+{
+    QString html = text;
+    html.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    html.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    html.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return html;
+}
+
+} // namespace
+
+QString MessageText::plainText(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    const QString text = Emoji::replace(msg->text, [](const QString &) { return tr("IDS_MSG_EMOJI"); });
+    switch (msg->type) {
+    case ViberMsgTypeCall:
+        return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
+    case ViberMsgTypePicture:
+        return tr("IDS_MSG_IMAGE");
+    case ViberMsgTypeLocation:
+        return text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
+    case ViberMsgTypeSystem:
+        return systemText(msg);
+    case ViberMsgTypeAudio:
+        return tr("IDS_MSG_AUDIO");
+    case ViberMsgTypeSticker:
+        return tr("IDS_MSG_STICKER").arg(msg->attachment ? msg->attachment->attId : tr("IDS_MSG_UNKNOWN"));
+    case ViberMsgTypeText:
+        return text;
+    case ViberMsgTypeVideo:
+        return tr("IDS_MSG_VIDEO");
+    }
+    return QString();
+}
+
+QString MessageText::callText(const _ViberCall *call)
+{
+    if (!call)
+        return tr("IDS_CALL_UNKNOWN");
+    // C++ division truncates toward zero, as the texts want.
+    const QString minutes = QString::number(call->duration / 60);
+    const QString seconds = QString::number(call->duration % 60);
+    switch (call->type) {
+    case ViberCallTypeIncoming:
+        return tr("IDS_CALL_INCOMING").arg(minutes, seconds);
+    case ViberCallTypeOutgoing:
+        return tr("IDS_CALL_OUTGOING").arg(minutes, seconds);
+    case ViberCallTypeMissed:
+        return tr("IDS_CALL_MISSED");
+    }
+    return tr("IDS_CALL_UNKNOWN");
+}
+
+QString MessageText::systemText(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    switch (msg->systemKind) {
+    case ViberSystemKindNameChanged: {
+        const QString who = msg->person ? personDisplayName(msg->person) : tr("IDS_SYS_YOU");
+        // One multi-argument arg(): a "%2" inside the name must stay text.
+        return tr("IDS_SYS_NAME_CHANGED").arg(who, msg->text);
+    }
+    case ViberSystemKindMemberAdded:
+        return tr("IDS_SYS_MEMBER_JOINED").arg(msg->text);
+    case ViberSystemKindNone:
+        break;
+    }
+    return QString();
+}
+
+QString MessageText::chatTitle(const _ViberChat *chat)
+{
+    if (!chat)
+        return QString();
+    const QString name = chat->name.trimmed();
+    if (!name.isEmpty())
+        return name;
+    QStringList names;
+    for (const _ViberPerson *p : participantsByPhone(chat))
+        names.append(personDisplayName(p));
+    return names.join(QLatin1String(", "));
+}
+
+QString MessageText::participantLabels(const _ViberChat *chat)
+{
+    if (!chat)
+        return QString();
+    QStringList labels;
+    for (const _ViberPerson *p : participantsByPhone(chat))
+        labels.append(personLabel(p));
+    return labels.join(QLatin1String(", "));
+}
+
+QString MessageText::messageHtml(const QString &text)
+{
+    QString html = escapeText(text);
+    html.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
+
+    // Emoji codes are hexadecimal digits only, safe inside the attribute.
+    html = Emoji::replace(html, [](const QString &code) {
+        return QStringLiteral("<img src=\"emoji/%1.png\" %2 />").arg(code, QLatin1String(kPictureStyle));
+    });
+
+    // Only the table's codes become pictures: they are the ones Viber draws, and
+    // being plain words they are safe both as file names and inside the attribute.
+    // Any other bracketed text, "(see below)" or a crafted "(x\" onerror=...)", stays text.
+    const QDir folder(pictureFolder());
+    QHash<QString, bool> present;
+    QString result;
+    qsizetype done = 0;
+    for (Emoticons::Match m = Emoticons::find(html, 0); m.position >= 0;
+         m = Emoticons::find(html, m.position + m.length)) {
+        if (Emoticons::number(m.code) < 0)
+            continue;
+        auto it = present.constFind(m.code);
+        if (it == present.constEnd()) {
+            const QString file = folder.filePath(QStringLiteral("vb_emoji/%1.png").arg(m.code));
+            it = present.insert(m.code, QFileInfo(file).isFile());
+        }
+        if (!it.value())
+            continue;
+        result += QStringView(html).mid(done, m.position - done);
+        result +=
+            QStringLiteral("<img src=\"vb_emoji/%1.png\" %2 />").arg(m.code, QLatin1String(kPictureStyle));
+        done = m.position + m.length;
+    }
+    if (done == 0)
+        return html;
+    result += QStringView(html).mid(done);
+    return result;
+}
+
+QString MessageText::systemMessageHtml(const QString &text)
+{
+    return QLatin1String("<div style=\"text-align:center; margin-bottom:20px;\"><div class=\"r\">") +
+           QLatin1String(kBubbleBackground) + messageHtml(text) +
+           QLatin1String("</div><div class=\"clear\"></div></div>");
+}
+
+QString MessageText::attributeHtml(const QString &text)
+{
+    QString html = escapeText(text);
+    html.replace(QLatin1Char('"'), QLatin1String("&quot;"));
+    html.replace(QLatin1Char('\''), QLatin1String("&#39;"));
+    return html;
+}
+
+QString MessageText::mapPictureAddress(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    // The scale is the service's pixel density factor; 1 gives the picture the
+    // pixel size asked for. The service rejects requests with any other text there.
+    return QStringLiteral("https://%1/maps/api/staticmap?zoom=16&size=600x389&scale=1&maptype=roadmap"
+                          "&sensor=true&center=%2,%3")
+        .arg(QLatin1String(webhosts::kMapService), QString::number(msg->latitude, 'f', 6),
+             QString::number(msg->longitude, 'f', 6));
+}
+
+QString MessageText::stickerPictureAddress(const _ViberAtta *attachment)
+{
+    if (!attachment)
+        return QString();
+    const qint64 number = attachment->attId.toLongLong();
+    const QString folder = QString::number(number / 100 * 100);
+    // attId is store text; percent-encoding keeps a crafted one from leaving the
+    // path or breaking out of the attribute the address is put in. Digits pass unchanged.
+    const QString name =
+        QString::fromLatin1(QUrl::toPercentEncoding(attachment->attId.rightJustified(8, QLatin1Char('0'))));
+    return QStringLiteral("https://%1/stickers/60/%2/%3.png")
+        .arg(QLatin1String(webhosts::kStickerServer), folder, name);
+}
+
+QString MessageText::pictureFolder()
+{
+    {
+        QMutexLocker lock(&g_pictureFolderMutex);
+        if (!g_pictureFolder.isEmpty())
+            return g_pictureFolder;
+    }
+    return QCoreApplication::applicationDirPath();
+}
+
+void MessageText::setPictureFolder(const QString &folder)
+{
+    QMutexLocker lock(&g_pictureFolderMutex);
+    g_pictureFolder = folder;
+}
