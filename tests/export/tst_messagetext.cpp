@@ -356,8 +356,8 @@ void TestMessageText::htmlEscaping_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("spec sample") << "a<b & c"
-                                 << "a&lt;b &amp; c";
+    QTest::newRow("less-than and ampersand") << "a<b & c"
+                                             << "a&lt;b &amp; c";
     QTest::newRow("ampersand first") << "&lt; is <"
                                      << "&amp;lt; is &lt;";
     QTest::newRow("line feeds") << "one\ntwo\n"
