@@ -78,4 +78,41 @@
         <translation>%1 joined</translation>
     </message>
 </context>
+<context>
+    <name>ProgressForm</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PROGRESS_%1</source>
+        <translation>Progress:%1%</translation>
+    </message>
+</context>
+<context>
+    <name>WorkerThread</name>
+    <message>
+        <source>IDS_WORKER_UNEXPECTED_ERROR</source>
+        <translation>The operation stopped because of an unexpected internal error.</translation>
+    </message>
+    <message>
+        <source>IDS_WORKER_OUT_OF_MEMORY</source>
+        <translation>There was not enough memory to finish the operation.</translation>
+    </message>
+</context>
+<context>
+    <name>ConsoleReporter</name>
+    <message>
+        <source>IDS_CONSOLE_ERROR_%1</source>
+        <translation>Error: %1</translation>
+    </message>
+    <message>
+        <source>IDS_CONSOLE_DONE</source>
+        <translation>Done.</translation>
+    </message>
+</context>
 </TS>

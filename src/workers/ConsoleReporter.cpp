@@ -1,0 +1,92 @@
+#include "ConsoleReporter.h"
+
+#include <QIODevice>
+#include <QMutexLocker>
+#include <QTextDocumentFragment>
+
+#include <algorithm>
+#include <cstdio>
+
+ConsoleReporter::ConsoleReporter(QIODevice *out) : m_out(out)
+{
+    if (!m_out) {
+        // Unbuffered-like behaviour comes from flushing after every line.
+        m_stderr.open(stderr, QIODevice::WriteOnly | QIODevice::Text, QFileDevice::DontCloseHandle);
+        m_out = &m_stderr;
+    }
+}
+
+ConsoleReporter::~ConsoleReporter() = default;
+
+QString ConsoleReporter::toPlainText(const QString &text)
+{
+    if (!Qt::mightBeRichText(text) && !text.contains(QLatin1Char('&')))
+        return text;
+    return QTextDocumentFragment::fromHtml(text).toPlainText();
+}
+
+void ConsoleReporter::reportProgress(const QString &status, int percent, const QString &detail)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!status.isEmpty())
+        m_status = toPlainText(status);
+    if (percent >= 0)
+        m_percent = std::min(percent, 100);
+    QString line = QStringLiteral("[%1%]").arg(m_percent, 3);
+    if (!m_status.isEmpty())
+        line += QLatin1Char(' ') + m_status;
+    if (!detail.isEmpty())
+        line += QStringLiteral(" - ") + toPlainText(detail);
+    // Workers report on every step; a line is worth printing only when it says something new.
+    if (line == m_lastLine)
+        return;
+    m_lastLine = line;
+    writeLine(line);
+}
+
+void ConsoleReporter::reportError(const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    m_failed = true;
+    m_lastError = toPlainText(message);
+    writeLine(tr("IDS_CONSOLE_ERROR_%1").arg(m_lastError));
+}
+
+void ConsoleReporter::reportSuccess(const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    m_succeeded = true;
+    writeLine(message.isEmpty() ? tr("IDS_CONSOLE_DONE") : toPlainText(message));
+}
+
+void ConsoleReporter::tipsAndWait(const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    writeLine(toPlainText(message));
+}
+
+bool ConsoleReporter::succeeded() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_succeeded;
+}
+
+bool ConsoleReporter::failed() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_failed;
+}
+
+QString ConsoleReporter::lastError() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lastError;
+}
+
+void ConsoleReporter::writeLine(const QString &line)
+{
+    m_out->write(line.toUtf8());
+    m_out->write("\n");
+    if (auto *file = qobject_cast<QFileDevice *>(m_out))
+        file->flush();
+}
