@@ -138,8 +138,8 @@ private slots:
     void failures_data();
     void failures();
     void cancelValueReportsNothingAndCleansUp();
-    void requestStopIsSeenByCheckCancel();
-    void reporterCancelIsSeenByCheckCancel();
+    void stopIsSeenByCheckCancel_data();
+    void stopIsSeenByCheckCancel();
     void cleanUpErrorsDoNotChangeTheOutcome();
     void tipsAndWaitBlocksUntilAcknowledged();
     void tipsAndWaitEndsWithCancelWhenStopped();
@@ -239,16 +239,22 @@ void TestWorkerThread::cancelValueReportsNothingAndCleansUp()
     QCOMPARE(worker.cleanUps, QList<WorkerThread::Outcome>{WorkerThread::Outcome::Cancelled});
 }
 
-void TestWorkerThread::requestStopIsSeenByCheckCancel()
+void TestWorkerThread::stopIsSeenByCheckCancel_data()
 {
+    QTest::addColumn<bool>("fromReporter");
+    QTest::newRow("requestStop") << false;
+    QTest::newRow("user cancelled") << true;
+}
+
+void TestWorkerThread::stopIsSeenByCheckCancel()
+{
+    QFETCH(bool, fromReporter);
     FakeReporter reporter;
     QSemaphore started;
-    std::atomic<int> steps{0};
     ScriptedWorker worker([&](ScriptedWorker &w) {
         started.release();
         for (;;) {
             w.checkCancel();
-            ++steps;
             QThread::msleep(2);
         }
         return QString();
@@ -257,32 +263,14 @@ void TestWorkerThread::requestStopIsSeenByCheckCancel()
     worker.start();
     started.acquire();
     QVERIFY(!worker.stopRequested());
-    worker.requestStop();
+    if (fromReporter)
+        reporter.cancelled.store(true);
+    else
+        worker.requestStop();
     QVERIFY(worker.wait(10000));
+    QVERIFY(worker.stopRequested());
     QCOMPARE(worker.outcome(), WorkerThread::Outcome::Cancelled);
     QVERIFY(reporter.errors().isEmpty());
-    QVERIFY(reporter.successes().isEmpty());
-}
-
-void TestWorkerThread::reporterCancelIsSeenByCheckCancel()
-{
-    FakeReporter reporter;
-    QSemaphore started;
-    ScriptedWorker worker([&](ScriptedWorker &w) {
-        started.release();
-        for (;;) {
-            w.checkCancel();
-            QThread::msleep(2);
-        }
-        return QString();
-    });
-    worker.setReporter(&reporter);
-    worker.start();
-    started.acquire();
-    reporter.cancelled.store(true);
-    QVERIFY(worker.wait(10000));
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Cancelled);
-    QVERIFY(worker.stopRequested());
     QVERIFY(reporter.successes().isEmpty());
 }
 
