@@ -1,0 +1,57 @@
+#include "FileHelpers.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+QString uniqueFilePath(const QString &wantedPath)
+{
+    const QFileInfo wanted(wantedPath);
+    if (!wanted.exists() && !wanted.isSymLink())
+        return wantedPath;
+
+    // Keep the folder part exactly as the caller wrote it.
+    const QString fileName = wanted.fileName();
+    const QString folder = wantedPath.left(wantedPath.size() - fileName.size());
+    const QString base = wanted.baseName();
+    const QString suffix = wanted.suffix();
+    for (qint64 n = 1;; ++n) {
+        QString candidate = folder + base + QLatin1Char('(') + QString::number(n) + QLatin1Char(')');
+        if (!suffix.isEmpty())
+            candidate += QLatin1Char('.') + suffix;
+        const QFileInfo info(candidate);
+        if (!info.exists() && !info.isSymLink())
+            return candidate;
+    }
+}
+
+QString sanitizeFileName(const QString &text)
+{
+    static const QRegularExpression forbidden(QStringLiteral("[\\\\/:*?\"<>|\\n\\r\\t]"));
+    QString name = text;
+    name.remove(forbidden);
+    return name.trimmed();
+}
+
+void removeFolderTree(const QString &folderPath)
+{
+    // QDir("") is the working folder; an empty path must never delete that.
+    if (folderPath.isEmpty())
+        return;
+    const QFileInfo info(folderPath);
+    if (info.isSymLink()) {
+        // Only the link goes; deleting through it would empty a folder elsewhere.
+        if (info.isDir())
+            QFile::remove(folderPath);
+        return;
+    }
+    if (info.isDir())
+        QDir(folderPath).removeRecursively();
+}
+
+QString md5Hex(const QString &text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// wantedPath when nothing exists there; otherwise the first free name of the
+// series base(1).suffix, base(2).suffix, ... in the same folder, base being the
+// name up to its first dot and suffix the text after its last dot
+// ("a.b.txt" -> "a(1).txt", "README" -> "README(1)").
+QString uniqueFilePath(const QString &wantedPath);
+
+// text without the characters no file system accepts in a name
+// (\ / : * ? " < > | and line feed, carriage return, tab), trimmed.
+QString sanitizeFileName(const QString &text);
+
+// Deletes the folder and everything in it; a missing folder (or an empty path)
+// is a no-op and failures are ignored. Symbolic links are removed, never
+// followed, so nothing outside the folder is touched.
+void removeFolderTree(const QString &folderPath);
+
+// MD5 of the text's UTF-8 bytes as 32 lower-case hex digits.
+QString md5Hex(const QString &text);

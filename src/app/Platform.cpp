@@ -1,0 +1,43 @@
+#include "Platform.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QStandardPaths>
+
+QString roamingProfileFolder()
+{
+#ifdef Q_OS_WIN
+    const QDir home = QDir::home();
+    const QString roaming = home.filePath(QStringLiteral("AppData/Roaming"));
+    if (QFileInfo(roaming).isDir())
+        return roaming;
+    return home.filePath(QStringLiteral("Application Data"));
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+#endif
+}
+
+QUrl shellUrl(const QString &urlOrPath)
+{
+    const QUrl url(urlOrPath, QUrl::StrictMode);
+    // A one-letter scheme is a drive letter ("C:/out"), not an address.
+    if (url.isValid() && url.scheme().size() > 1)
+        return url;
+    return QUrl::fromLocalFile(urlOrPath);
+}
+
+bool openFolder(const QString &folderPath)
+{
+    const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(folderPath));
+    if (!opened)
+        qWarning("Could not open the folder %s in the file browser.", qUtf8Printable(folderPath));
+    return opened;
+}
+
+bool openUrl(const QString &urlOrPath)
+{
+    const bool opened = QDesktopServices::openUrl(shellUrl(urlOrPath));
+    if (!opened)
+        qWarning("Could not open %s.", qUtf8Printable(urlOrPath));
+    return opened;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Everything that differs between Windows and the other systems lives here.
+
+// The user's roaming profile folder, where the maker's folder sits: on Windows
+// "AppData/Roaming" (or "Application Data") under the home folder, elsewhere the
+// per-user data folder of the desktop (XDG data home).
+QString roamingProfileFolder();
+
+// Opens a folder in the desktop's file browser. False when nothing could open it.
+bool openFolder(const QString &folderPath);
+
+// Opens a web address or a local file with the desktop's default program.
+// False when nothing could open it.
+bool openUrl(const QString &urlOrPath);
+
+// The address openUrl hands to the desktop: text with a scheme ("https:",
+// "mailto:", "file:") as it stands, anything else (a path, "C:/x") as a local file.
+QUrl shellUrl(const QString &urlOrPath);
