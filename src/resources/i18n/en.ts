@@ -115,4 +115,30 @@
         <translation>Done.</translation>
     </message>
 </context>
+<context>
+    <name>AbsViberDb</name>
+    <message>
+        <source>IDS_STORE_NOT_A_DATABASE</source>
+        <translation>The file %1 is not a Viber message store: it is not an SQLite database, or it is damaged.</translation>
+    </message>
+    <message>
+        <source>IDS_STORE_TABLE_MISSING</source>
+        <translation>The file %1 is not a complete Viber message store: the table %2 is missing.</translation>
+    </message>
+</context>
+<context>
+    <name>IOSViberDb</name>
+    <message>
+        <source>IDS_STORE_FOLDER_MISSING</source>
+        <translation>Can&apos;t create the Viber message store %1: the folder %2 does not exist.</translation>
+    </message>
+    <message>
+        <source>IDS_STORE_TEMPLATE_UNREADABLE</source>
+        <translation>Can&apos;t create the Viber message store %1: its template could not be read (%2).</translation>
+    </message>
+    <message>
+        <source>IDS_STORE_CREATE_FAILED</source>
+        <translation>Can&apos;t create the Viber message store %1: %2</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "Sqlite3DB.h"
+#include "ViberData.h"
+
+#include <QDir>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+// One column of a store table, as the database declares it.
+struct ViberDbColumn
+{
+    QString name;
+    QString type;
+};
+
+// One table of a store: its name as declared, its creation text and its columns
+// keyed by lower-case name.
+struct ViberDbTable
+{
+    QString name;
+    QString sql;
+    QHash<QString, ViberDbColumn> columns;
+};
+
+// Base of the Viber stores: a connection to one store file inside a root folder
+// against which every attachment path is resolved, and the catalogue of its tables.
+class AbsViberDb : public Sqlite3DB
+{
+public:
+    // fileName is relative to root, e.g. "Documents/Contacts.data". The connection
+    // stays closed until open().
+    AbsViberDb(const QDir &root, const QString &fileName, bool flag);
+    ~AbsViberDb() override;
+
+    // Opens the store file (an iOS store is created when missing). Does nothing when
+    // already open. Raises an exception with a sentence naming the file on failure.
+    virtual void open() = 0;
+    // Reads the whole store into new records.
+    virtual ViberDataPtr load() = 0;
+
+    const QDir &root() const { return m_root; }
+    const QString &fileName() const { return m_fileName; }
+    bool flag() const { return m_flag; }
+    // root joined with fileName.
+    QString fullPath() const;
+
+    // Catalogue queries; names are compared in lower case.
+    bool hasTable(const QString &table) const;
+    // The table's entry; an empty entry when there is no such table.
+    ViberDbTable table(const QString &table) const;
+    bool hasColumn(const QString &table, const QString &column) const;
+    const QHash<QString, ViberDbTable> &schema() const { return m_schema; }
+
+protected:
+    // Fills the catalogue from sqlite_master. A file that is not a database raises
+    // an exception saying so (the connection is then closed).
+    void readSchema();
+    // Raises an exception naming the file and the first of tables that is missing.
+    void requireTables(const QStringList &tables) const;
+
+private:
+    QDir m_root;
+    QString m_fileName;
+    bool m_flag;
+    QHash<QString, ViberDbTable> m_schema;
+};

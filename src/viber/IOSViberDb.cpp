@@ -1,0 +1,677 @@
+#include "IOSViberDb.h"
+
+#include "StorePaths.h"
+#include "TinyKv.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryFile>
+
+#include <sqlite3.h>
+
+namespace {
+
+// Store columns without a field of their own that a record carries through
+// unchanged, so that a writer can put them back.
+enum class Kind { Int32, Int32NotNull, Int64, Text, BlobNotEmpty };
+
+struct CarriedColumn
+{
+    const char *name;
+    Kind kind;
+};
+
+const CarriedColumn kChatCarried[] = {{"Z_OPT", Kind::Int32},
+                                      {"ZCONTEXT", Kind::Int64},
+                                      {"ZSMARTNOTIFICATIONSHOWN", Kind::Int32NotNull},
+                                      {"ZSMARTSTATE", Kind::Int32}};
+const CarriedColumn kPersonCarried[] = {{"Z_OPT", Kind::Int32}, {"ZCONTACT", Kind::Int64}};
+const CarriedColumn kMessageCarried[] = {
+    {"Z_OPT", Kind::Int32}, {"ZEMOTICONSRANGES", Kind::BlobNotEmpty}, {"ZRANGES", Kind::BlobNotEmpty}};
+const CarriedColumn kAttachmentCarried[] = {
+    {"Z_OPT", Kind::Int32}, {"ZRANGE", Kind::Int64}, {"ZSTATE", Kind::Text}, {"ZURL", Kind::Text}};
+const CarriedColumn kCallCarried[] = {{"Z_OPT", Kind::Int32}};
+
+// The carried columns one query's result actually has, looked up once per query.
+class ExtraColumns
+{
+public:
+    template <size_t N> ExtraColumns(const Sqlite3Cursor &c, const CarriedColumn (&columns)[N])
+    {
+        for (const CarriedColumn &col : columns) {
+            const QString name = QString::fromLatin1(col.name);
+            if (c.containsCol(name))
+                m_present.append({name, col.kind});
+        }
+        m_hasOther = c.containsCol(m_otherName);
+    }
+
+    // The record's other field. Stores written by this program keep everything in
+    // _other; a row whose _other is empty still keeps the columns it has.
+    QByteArray other(const Sqlite3Cursor &c) const
+    {
+        if (m_hasOther) {
+            const QByteArray blob = c.getBlob(m_otherName);
+            if (!blob.isEmpty() || m_present.isEmpty())
+                return blob;
+        }
+        QVariantMap map;
+        for (const Present &p : m_present) {
+            switch (p.kind) {
+            case Kind::Int32:
+                map.insert(p.name, c.getInt(p.name));
+                break;
+            case Kind::Int32NotNull:
+                if (!c.isNull(p.name))
+                    map.insert(p.name, c.getInt(p.name));
+                break;
+            case Kind::Int64:
+                map.insert(p.name, c.getInt64(p.name));
+                break;
+            case Kind::Text:
+                map.insert(p.name, c.getText(p.name));
+                break;
+            case Kind::BlobNotEmpty: {
+                const QByteArray b = c.getBlob(p.name);
+                if (!b.isEmpty())
+                    map.insert(p.name, b);
+                break;
+            }
+            }
+        }
+        if (m_hasOther && map.isEmpty())
+            return QByteArray();
+        QByteArray out;
+        return tinykv::serialize(map, out) ? out : QByteArray();
+    }
+
+private:
+    struct Present
+    {
+        QString name;
+        Kind kind;
+    };
+    const QString m_otherName = QStringLiteral("_other");
+    QList<Present> m_present;
+    bool m_hasOther = false;
+};
+
+// Canonical numbers made of digits only are shown with the international "+".
+bool allDigits(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar ch : text)
+        if (!ch.isDigit())
+            return false;
+    return true;
+}
+
+QString storeError(const char *key, const QString &path, const QString &detail = QString())
+{
+    // One arg() call: a "%2" inside the path must stay text.
+    const QString text = QCoreApplication::translate("IOSViberDb", key);
+    return detail.isNull() ? text.arg(QDir::toNativeSeparators(path))
+                           : text.arg(QDir::toNativeSeparators(path), detail);
+}
+
+} // namespace
+
+struct IOSViberDb::LoadContext
+{
+    ViberDataPtr data;
+    QString root;                  // absolute, the base of every local path
+    QList<_ViberChat *> chatOrder; // chats in the store's order, for choosing call chats
+    bool contactJoin = false;
+    bool contactRecordId = false;
+    // Newer stores link an attachment only from its message (ZVIBERMESSAGE.ZATTACHMENT).
+    bool attachmentsFromMessages = false;
+    QHash<qint64, _ViberMsg *> messageOfAttachment;
+};
+
+IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
+    : AbsViberDb(root, fileName, flag)
+{
+}
+
+IOSViberDb::~IOSViberDb() = default;
+
+QStringList IOSViberDb::requiredTables()
+{
+    // Without these no message can be read faithfully. Participants and calls are
+    // read when their tables exist: newer stores keep participants elsewhere.
+    return {QStringLiteral("Z_PRIMARYKEY"), QStringLiteral("ZCONVERSATION"), QStringLiteral("ZVIBERMESSAGE"),
+            QStringLiteral("ZVIBERLOCATION"), QStringLiteral("ZATTACHMENT")};
+}
+
+void IOSViberDb::open()
+{
+    if (isOpen())
+        return;
+    const QString path = fullPath();
+    try {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            // SQLite would fail with a bare "unable to open"; say which folder is missing.
+            if (!info.absoluteDir().exists())
+                throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_FOLDER_MISSING"),
+                                                  path, QDir::toNativeSeparators(info.absolutePath())),
+                                       path, SQLITE_CANTOPEN);
+            createFromTemplate(path);
+        }
+        openThrow(path, Sqlite3DB::ReadWrite);
+        readSchema();
+        requireTables(requiredTables());
+        readEntities();
+        deleteOrphans();
+    } catch (...) {
+        close();
+        m_entities.clear();
+        throw;
+    }
+}
+
+void IOSViberDb::createFromTemplate(const QString &path)
+{
+    QFile script(QStringLiteral(":/res/ios_viber_db.sql"));
+    if (!script.open(QIODevice::ReadOnly))
+        throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_TEMPLATE_UNREADABLE"),
+                                          path, script.errorString()),
+                               path, SQLITE_CANTOPEN);
+    const QString sql = QString::fromUtf8(script.readAll());
+
+    // Built under a temporary name and renamed when complete, so that a failure (or a
+    // crash) never leaves a half store that a later open would take for a real one.
+    QTemporaryFile temp(path + QStringLiteral(".XXXXXX"));
+    temp.setAutoRemove(true);
+    if (!temp.open())
+        throw Sqlite3Exception(
+            storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path, temp.errorString()),
+            path, SQLITE_CANTOPEN);
+    temp.close();
+    {
+        Sqlite3DB db;
+        db.openThrow(temp.fileName(), Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+        QString error;
+        if (db.exec(QStringLiteral("BEGIN;\n") + sql + QStringLiteral("\nCOMMIT;"), error) != SQLITE_OK)
+            throw Sqlite3Exception(
+                storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path, error), path,
+                SQLITE_ERROR);
+        db.close();
+    }
+    // rename never replaces a file that appeared meanwhile.
+    QFile created(temp.fileName());
+    if (!created.rename(path))
+        throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path,
+                                          created.errorString()),
+                               path, SQLITE_CANTOPEN);
+    temp.setAutoRemove(false);
+}
+
+void IOSViberDb::readEntities()
+{
+    m_entities.clear();
+    Sqlite3Cursor c = queryThrow("select * from Z_PRIMARYKEY");
+    const QString nameCol = QStringLiteral("Z_NAME");
+    const QString entCol = QStringLiteral("Z_ENT");
+    while (c.moveNext())
+        m_entities.insert(c.getText(nameCol), c.getInt(entCol));
+
+    m_conversationEnt = entity(QStringLiteral("Conversation"));
+    m_phoneNumberIndexEnt = entity(QStringLiteral("PhoneNumberIndex"));
+    m_memberLayout = false;
+    if (!hasTable(QStringLiteral("ZPHONENUMBERINDEX")) && hasTable(QStringLiteral("ZMEMBER"))) {
+        // Newer stores renamed the participant entity; its relationship kept the name.
+        m_memberLayout = true;
+        if (m_phoneNumberIndexEnt == 0)
+            m_phoneNumberIndexEnt = entity(QStringLiteral("Member"));
+    }
+    m_joinTable = QStringLiteral("Z_%1PHONENUMINDEXES").arg(m_conversationEnt);
+    m_joinChatColumn = QStringLiteral("Z_%1CONVERSATIONS").arg(m_conversationEnt);
+    m_joinPersonColumn = QStringLiteral("Z_%1PHONENUMINDEXES").arg(m_phoneNumberIndexEnt);
+}
+
+bool IOSViberDb::hasJoinTable() const
+{
+    return hasColumn(m_joinTable, m_joinChatColumn) && hasColumn(m_joinTable, m_joinPersonColumn);
+}
+
+void IOSViberDb::deleteOrphans()
+{
+    // A store copied without write permission still loads; its orphans are simply
+    // not read, since load() links rows only to loaded records.
+    if (sqlite3_db_readonly(handle(), "main") == 1)
+        return;
+    if (hasJoinTable())
+        executeThrow(
+            QStringLiteral("DELETE FROM %1 WHERE (SELECT 1 from ZCONVERSATION WHERE %1.%2=ZCONVERSATION.Z_PK "
+                           "LIMIT 1) IS NULL")
+                .arg(m_joinTable, m_joinChatColumn));
+    // Newer stores keep these links on the message's side only; there the test
+    // below cannot be made and the rows stay.
+    if (hasColumn(QStringLiteral("ZVIBERLOCATION"), QStringLiteral("ZMESSAGE")))
+        executeThrow("DELETE FROM ZVIBERLOCATION WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
+                     "ZVIBERLOCATION.ZMESSAGE=ZVIBERMESSAGE.Z_PK LIMIT 1) IS NULL");
+    if (hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")))
+        executeThrow("DELETE FROM ZATTACHMENT WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
+                     "ZATTACHMENT.ZMESSAGE=ZVIBERMESSAGE.Z_PK LIMIT 1) IS NULL");
+}
+
+QString IOSViberDb::personSource() const
+{
+    if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")))
+        return QStringLiteral("ZPHONENUMBERINDEX");
+    if (!m_memberLayout)
+        return QString();
+    if (hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZMEMBER")) &&
+        hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZCANONIZEDPHONENUM")) &&
+        hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZPHONE")))
+        return QStringLiteral(
+            "(select m.*, (select n.ZCANONIZEDPHONENUM from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK order "
+            "by "
+            "n.Z_PK limit 1) as ZCANONIZEDPHONENUM, (select n.ZPHONE from ZPHONENUMBER as n where "
+            "n.ZMEMBER=m.Z_PK order by n.Z_PK limit 1) as ZPHONENUM from ZMEMBER as m)");
+    return QStringLiteral("ZMEMBER");
+}
+
+bool IOSViberDb::canJoinContacts() const
+{
+    return hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZMAINNAME")) &&
+           hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("Z_PK")) && !m_memberLayout &&
+           hasColumn(QStringLiteral("ZPHONENUMBERINDEX"), QStringLiteral("ZCONTACT"));
+}
+
+ViberDataPtr IOSViberDb::load()
+{
+    open();
+    LoadContext ctx;
+    ctx.data = std::make_shared<ViberData>();
+    ctx.root = root().absolutePath();
+    ctx.contactJoin = canJoinContacts();
+    ctx.contactRecordId =
+        ctx.contactJoin && hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZRECORDID"));
+    ctx.attachmentsFromMessages = !hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")) &&
+                                  hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZATTACHMENT"));
+
+    loadChats(ctx);
+    loadPersons(ctx);
+    loadParticipants(ctx);
+    loadMessages(ctx);
+    loadAttachments(ctx);
+    loadCalls(ctx);
+    return ctx.data;
+}
+
+void IOSViberDb::loadChats(LoadContext &ctx)
+{
+    Sqlite3Cursor c = queryThrow("select * from ZCONVERSATION");
+    const ExtraColumns extra(c, kChatCarried);
+    const QString pk = QStringLiteral("Z_PK"), date = QStringLiteral("ZDATE"),
+                  group = QStringLiteral("ZGROUPID"), name = QStringLiteral("ZNAME");
+    auto &chats = ctx.data->chats;
+    while (c.moveNext()) {
+        const qint64 id = c.getInt64(pk);
+        if (chats.contains(id))
+            continue;
+        auto *chat = new _ViberChat;
+        chat->id = id;
+        chats.insert(id, chat);
+        ctx.chatOrder.append(chat);
+        chat->date = c.getDouble(date);
+        chat->groupId = c.getText(group);
+        chat->name = c.getText(name);
+        chat->other = extra.other(c);
+    }
+}
+
+_ViberPerson *IOSViberDb::personFromRow(LoadContext &ctx, const Sqlite3Cursor &c)
+{
+    static const QString pk = QStringLiteral("Z_PK"), personName = QStringLiteral("person_name"),
+                         name = QStringLiteral("ZNAME"), phoneCol = QStringLiteral("ZCANONIZEDPHONENUM"),
+                         iconId = QStringLiteral("ZICONID"), recordId = QStringLiteral("ZRECORDID");
+    auto *person = new _ViberPerson;
+    person->id = c.getInt64(pk);
+    ctx.data->persons.insert(person->id, person);
+
+    // The address-book name is the one the user gave; without a contact the
+    // participant's own Viber name is still better than none.
+    if (ctx.contactJoin)
+        person->name = c.getText(personName);
+    if (person->name.isEmpty())
+        person->name = c.getText(name);
+    person->phone = c.getText(phoneCol);
+    if (allDigits(person->phone))
+        person->phone.prepend(QLatin1Char('+'));
+
+    const QString icon = c.getText(iconId);
+    if (!icon.isEmpty())
+        person->viberIconPath = StorePaths::childPath(
+            QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons), icon + QStringLiteral(".jpg"));
+    if (ctx.contactRecordId && !c.isNull(recordId))
+        person->recordIconPath =
+            StorePaths::childPath(QLatin1Char('/') + QLatin1String(StorePaths::kContactIcons),
+                                  QString::number(c.getInt64(recordId)) + QStringLiteral(".jpg"));
+    const QString digits = phoneDigits(person->phone);
+    if (!digits.isEmpty())
+        person->contactIconPath =
+            StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + QStringLiteral(".jpg"));
+    return person;
+}
+
+void IOSViberDb::loadPersons(LoadContext &ctx)
+{
+    const QString source = personSource();
+    if (source.isEmpty())
+        return;
+    QString sql = QStringLiteral("select p.*");
+    if (ctx.contactJoin)
+        sql += ctx.contactRecordId ? QStringLiteral(", c.ZMAINNAME as person_name, c.ZRECORDID")
+                                   : QStringLiteral(", c.ZMAINNAME as person_name");
+    sql += QStringLiteral(" from %1 as p").arg(source);
+    if (ctx.contactJoin)
+        sql += QStringLiteral(" left join ZABCONTACT as c on p.ZCONTACT=c.Z_PK");
+
+    Sqlite3Cursor c = queryThrow(sql);
+    const ExtraColumns extra(c, kPersonCarried);
+    const QString pk = QStringLiteral("Z_PK");
+    while (c.moveNext()) {
+        if (ctx.data->persons.contains(c.getInt64(pk)))
+            continue;
+        _ViberPerson *person = personFromRow(ctx, c);
+        person->other = extra.other(c);
+    }
+}
+
+void IOSViberDb::loadParticipants(LoadContext &ctx)
+{
+    // Every person is loaded already, so the join table alone links them to chats.
+    if (personSource().isEmpty())
+        return;
+    if (!hasJoinTable()) {
+        if (hasTable(m_joinTable))
+            qWarning("The participants table %s of %s lacks the columns %s, %s; chats are loaded without "
+                     "participants",
+                     qPrintable(m_joinTable), qPrintable(path()), qPrintable(m_joinChatColumn),
+                     qPrintable(m_joinPersonColumn));
+        return;
+    }
+    Sqlite3Cursor c = queryThrow(QStringLiteral("select j.%1 as chat_id, j.%2 as person_id from %3 as j")
+                                     .arg(m_joinChatColumn, m_joinPersonColumn, m_joinTable));
+    const QString chatCol = QStringLiteral("chat_id"), personCol = QStringLiteral("person_id");
+    while (c.moveNext()) {
+        _ViberPerson *person = ctx.data->persons.value(c.getInt64(personCol));
+        _ViberChat *chat = ctx.data->chats.value(c.getInt64(chatCol));
+        if (person && chat)
+            chat->participants.insert(person->id, person);
+    }
+}
+
+void IOSViberDb::loadMessages(LoadContext &ctx)
+{
+    // Newer stores link a location from its message only.
+    QString sql = QStringLiteral("select m.*, l.ZLATITUDE, l.ZLONGITUDE, l.ZADDRESS as loc_address from "
+                                 "ZVIBERMESSAGE as m left join ZVIBERLOCATION as l on ");
+    if (hasColumn(QStringLiteral("ZVIBERLOCATION"), QStringLiteral("ZMESSAGE")))
+        sql += QStringLiteral("m.Z_PK=l.ZMESSAGE");
+    else if (hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZLOCATION")))
+        sql += QStringLiteral("m.ZLOCATION=l.Z_PK");
+    else
+        sql += QStringLiteral("0");
+    Sqlite3Cursor c = queryThrow(sql);
+    const ExtraColumns extra(c, kMessageCarried);
+    const QString pk = QStringLiteral("Z_PK"), conv = QStringLiteral("ZCONVERSATION"),
+                  stateCol = QStringLiteral("ZSTATE"), systemCol = QStringLiteral("ZSYSTEMTYPE"),
+                  textCol = QStringLiteral("ZTEXT"), seqCol = QStringLiteral("ZSEQ"),
+                  tokenCol = QStringLiteral("ZTOKEN"), personCol = QStringLiteral("ZPHONENUMINDEX"),
+                  dateCol = QStringLiteral("ZDATE"), stateDateCol = QStringLiteral("ZSTATEDATE"),
+                  latCol = QStringLiteral("ZLATITUDE"), lonCol = QStringLiteral("ZLONGITUDE"),
+                  addressCol = QStringLiteral("loc_address"), attachmentCol = QStringLiteral("ZATTACHMENT");
+    const QString memberAdded = QStringLiteral("systemMemberAdded"),
+                  nameChanged = QStringLiteral("systemNameChanged"),
+                  customLocation = QStringLiteral("customLocation");
+    auto &messages = ctx.data->messages;
+    while (c.moveNext()) {
+        const qint64 id = c.getInt64(pk);
+        if (messages.contains(id))
+            continue;
+        _ViberChat *chat = ctx.data->chats.value(c.getInt64(conv));
+        if (!chat)
+            continue;
+        const ViberMsgState state = msgStateFromStoreText(c.getText(stateCol));
+        if (state == ViberMsgStateNone)
+            continue;
+
+        const QString systemType = c.getText(systemCol);
+        ViberSystemKind kind = ViberSystemKindNone;
+        bool location = false;
+        QString text;
+        if (systemType.isEmpty()) {
+        } else if (systemType.compare(memberAdded, Qt::CaseInsensitive) == 0) {
+            text = c.getText(textCol);
+            // Older stores kept empty member-added rows; there is nothing to show of them.
+            if (text.isEmpty())
+                continue;
+            kind = ViberSystemKindMemberAdded;
+        } else if (systemType.compare(nameChanged, Qt::CaseInsensitive) == 0) {
+            kind = ViberSystemKindNameChanged;
+        } else if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0) {
+            location = true;
+        } else {
+            continue;
+        }
+        if (kind != ViberSystemKindMemberAdded)
+            text = c.getText(textCol);
+
+        auto *msg = new _ViberMsg;
+        msg->id = id;
+        messages.insert(id, msg);
+        msg->seq = c.getInt64(seqCol);
+        msg->token = c.getInt64(tokenCol);
+        const qint64 personKey = c.getInt64(personCol);
+        if (personKey > 0)
+            msg->person = ctx.data->persons.value(personKey);
+        msg->date = c.getDouble(dateCol);
+        msg->stateDate = c.getDouble(stateDateCol);
+        msg->state = state;
+        msg->text = text;
+        msg->latitude = c.getDouble(latCol);
+        msg->longitude = c.getDouble(lonCol);
+        msg->address = c.getText(addressCol);
+        msg->other = extra.other(c);
+        if (kind == ViberSystemKindNone) {
+            msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
+        } else {
+            msg->type = ViberMsgTypeSystem;
+            msg->systemKind = kind;
+        }
+        msg->chat = chat;
+        chat->messages.append(msg);
+        if (ctx.attachmentsFromMessages) {
+            const qint64 attachmentKey = c.getInt64(attachmentCol);
+            if (attachmentKey > 0)
+                ctx.messageOfAttachment.insert(attachmentKey, msg);
+        }
+    }
+}
+
+void IOSViberDb::makePreview(const QString &filePath, const QString &previewPath) const
+{
+    if (filePath.isEmpty() || previewPath.isEmpty() || !QFileInfo(filePath).isFile())
+        return;
+    QImage image;
+    if (!image.load(filePath, "JPG") && !image.load(filePath, "PNG"))
+        return;
+    const QImage preview = image.width() > image.height() ? image.scaledToWidth(400, Qt::FastTransformation)
+                                                          : image.scaledToHeight(400, Qt::FastTransformation);
+    // A store made from the template has no preview folders yet.
+    QDir().mkpath(QFileInfo(previewPath).absolutePath());
+    // A failed save only costs the preview; the view falls back to the picture.
+    preview.save(previewPath);
+}
+
+void IOSViberDb::loadAttachments(LoadContext &ctx)
+{
+    Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
+    const ExtraColumns extra(c, kAttachmentCarried);
+    const QString pk = QStringLiteral("Z_PK"), msgCol = QStringLiteral("ZMESSAGE"),
+                  sizeCol = QStringLiteral("ZFILESIZE"), seqCol = QStringLiteral("ZSEQ"),
+                  durationCol = QStringLiteral("ZDURATION"), idCol = QStringLiteral("ZID"),
+                  bucketCol = QStringLiteral("ZBUCKET"), nameCol = QStringLiteral("ZNAME"),
+                  typeCol = QStringLiteral("ZTYPE");
+    auto &attachments = ctx.data->attachments;
+    const QString &root = ctx.root;
+    while (c.moveNext()) {
+        const qint64 id = c.getInt64(pk);
+        _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
+                                                     : ctx.data->messages.value(c.getInt64(msgCol));
+        if (!msg)
+            continue;
+        _ViberAtta *att = attachments.value(id);
+        if (!att) {
+            att = new _ViberAtta;
+            att->id = id;
+            attachments.insert(id, att);
+            att->fileSize = c.getInt64(sizeCol);
+            att->seq = c.getInt64(seqCol);
+            att->duration = c.getDouble(durationCol);
+            att->attId = c.getText(idCol);
+            att->bucket = c.getText(bucketCol);
+            att->fileName = c.getText(nameCol);
+            att->other = extra.other(c);
+        }
+        att->message = msg;
+        msg->attachment = att;
+
+        // Names come from the store: one that would lead out of its folder gives no path.
+        const QString type = c.getText(typeCol);
+        if (type == QLatin1String("audio")) {
+            msg->type = ViberMsgTypeAudio;
+            att->filePath = StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, att->fileName);
+        } else if (type == QLatin1String("customLocation")) {
+            msg->type = ViberMsgTypeLocation;
+            att->previewPath =
+                StorePaths::fileInFolder(root, StorePaths::kCustomLocationImage,
+                                         StorePaths::locationImageName(msg->latitude, msg->longitude));
+        } else if (type == QLatin1String("picture")) {
+            msg->type = ViberMsgTypePicture;
+            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            if (att->filePath.isEmpty())
+                continue;
+            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, att->fileName);
+            if (!QFileInfo(att->previewPath).isFile()) {
+                att->previewPath =
+                    StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, att->fileName);
+                if (!QFileInfo(att->previewPath).isFile())
+                    makePreview(att->filePath, att->previewPath);
+            }
+        } else if (type == QLatin1String("sticker")) {
+            msg->type = ViberMsgTypeSticker;
+            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kStickers,
+                                                        StorePaths::stickerRelativePath(att->attId));
+        } else if (type == QLatin1String("video")) {
+            msg->type = ViberMsgTypeVideo;
+            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            const QString baseName = QFileInfo(att->fileName).baseName();
+            if (att->filePath.isEmpty() || baseName.isEmpty())
+                continue;
+            const QString previewName = baseName + QStringLiteral(".jpg");
+            att->previewPath =
+                StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, previewName);
+            if (!QFileInfo(att->previewPath).isFile()) {
+                att->previewPath =
+                    StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, previewName);
+                if (!QFileInfo(att->previewPath).isFile())
+                    makePreview(att->filePath, att->previewPath);
+            }
+        }
+    }
+}
+
+void IOSViberDb::loadCalls(LoadContext &ctx)
+{
+    if (!hasColumn(QStringLiteral("ZRECENT"), QStringLiteral("ZRECENTSLINE")) ||
+        !hasColumn(QStringLiteral("ZRECENTSLINE"), QStringLiteral("ZPHONENUMINDEX")))
+        return;
+    ViberData &data = *ctx.data;
+
+    // A call belongs to the chat with its person alone. The store's order decides
+    // between several (the later wins), and a one-to-one chat beats a group that
+    // happens to have one member left.
+    QHash<qint64, _ViberChat *> chatOfPerson;
+    for (_ViberChat *chat : std::as_const(ctx.chatOrder)) {
+        if (chat->participants.size() != 1)
+            continue;
+        const qint64 personId = chat->participants.constBegin().key();
+        const _ViberChat *known = chatOfPerson.value(personId);
+        if (known && known->groupId.isEmpty() && !chat->groupId.isEmpty())
+            continue;
+        chatOfPerson.insert(personId, chat);
+    }
+
+    Sqlite3Cursor c = queryThrow("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as "
+                                 "l on r.ZRECENTSLINE=l.Z_PK");
+    const ExtraColumns extra(c, kCallCarried);
+    const QString pk = QStringLiteral("Z_PK"), personCol = QStringLiteral("ZPHONENUMINDEX"),
+                  typeCol = QStringLiteral("ZCALLTYPE"), tokenCol = QStringLiteral("ZCALLTOKEN"),
+                  durationCol = QStringLiteral("ZDURATION"), dateCol = QStringLiteral("ZDATE");
+    while (c.moveNext()) {
+        const qint64 personId = c.getInt64(personCol);
+        _ViberChat *chat = chatOfPerson.value(personId);
+        if (!chat) {
+            // Every row of the participants' table is loaded already, so a person that
+            // is not loaded does not exist and the call has nobody to belong to.
+            _ViberPerson *person = data.persons.value(personId);
+            if (!person)
+                continue;
+            qint64 chatId = -qint64(data.chats.size());
+            while (data.chats.contains(chatId)) // only a hostile store has negative keys
+                --chatId;
+            chat = new _ViberChat;
+            chat->id = chatId;
+            data.chats.insert(chatId, chat);
+            chat->name = person->name;
+            chat->participants.insert(person->id, person);
+            chatOfPerson.insert(personId, chat);
+        }
+
+        const qint64 id = c.getInt64(pk);
+        _ViberCall *call = data.calls.value(id);
+        if (!call) {
+            const QString typeText = c.getText(typeCol);
+            ViberCallType type;
+            if (typeText.contains(QLatin1String("incoming"), Qt::CaseInsensitive))
+                type = ViberCallTypeIncoming;
+            else if (typeText.contains(QLatin1String("outgoing"), Qt::CaseInsensitive))
+                type = ViberCallTypeOutgoing;
+            else if (typeText.contains(QLatin1String("missed"), Qt::CaseInsensitive))
+                type = ViberCallTypeMissed;
+            else
+                continue;
+            call = new _ViberCall;
+            call->id = id;
+            data.calls.insert(id, call);
+            call->callToken = c.getInt64(tokenCol);
+            call->duration = c.getInt(durationCol);
+            call->date = c.getDouble(dateCol);
+            call->type = type;
+            call->person = chat->participants.constBegin().value();
+            call->other = extra.other(c);
+        }
+
+        const qint64 entryId = -call->id;
+        if (data.messages.contains(entryId)) // a message with a negative key: hostile store
+            continue;
+        auto *entry = new _ViberMsg;
+        entry->id = entryId;
+        data.messages.insert(entryId, entry);
+        entry->date = call->date;
+        entry->type = ViberMsgTypeCall;
+        entry->call = call;
+        entry->chat = chat;
+        chat->messages.append(entry);
+        if (chat->date < call->date)
+            chat->date = call->date;
+    }
+}

@@ -1,0 +1,60 @@
+#include "StorePaths.h"
+
+#include <QDir>
+
+#include <cmath>
+
+namespace StorePaths {
+
+QString childPath(const QString &base, const QString &relative)
+{
+    if (relative.isEmpty() || relative.contains(QChar(0)))
+        return QString();
+    QString rel = relative;
+    rel.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (rel.startsWith(QLatin1Char('/')))
+        return QString();
+    // "C:x" is drive-relative and "C:/x" absolute on Windows; neither belongs to a store.
+    if (rel.size() >= 2 && rel.at(1) == QLatin1Char(':') && rel.at(0).isLetter())
+        return QString();
+    rel = QDir::cleanPath(rel);
+    // What cleans to the folder itself, or climbs above it, names no file inside it.
+    if (rel.isEmpty() || rel == QLatin1String(".") || rel == QLatin1String("..") ||
+        rel.startsWith(QLatin1String("../")))
+        return QString();
+
+    QString root = base;
+    root.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (root.isEmpty())
+        return rel;
+    root = QDir::cleanPath(root);
+    if (root.endsWith(QLatin1Char('/')))
+        return root + rel;
+    return root + QLatin1Char('/') + rel;
+}
+
+QString fileInFolder(const QString &base, const char *folder, const QString &name)
+{
+    const QString dir = childPath(base, QString::fromLatin1(folder));
+    return dir.isEmpty() ? QString() : childPath(dir, name);
+}
+
+QString locationImageName(double latitude, double longitude)
+{
+    QString lat = QStringLiteral("%1").arg(latitude, 0, 'g', 8);
+    const qsizetype wanted = lat.indexOf(QLatin1Char('.')) + 7;
+    if (lat.size() < wanted)
+        lat.append(QString(wanted - lat.size(), QLatin1Char('0')));
+    // A value from a file may be NaN or huge; an integer cast of those is undefined.
+    const double t = std::trunc(longitude);
+    const qint64 lon = (t > -9.2e18 && t < 9.2e18) ? qint64(t) : 0;
+    return QStringLiteral("%1_%2.jpg").arg(lat).arg(lon);
+}
+
+QString stickerRelativePath(const QString &attId)
+{
+    const qint64 number = attId.toLongLong();
+    return QStringLiteral("%1/100/%2.png").arg((number / 100) * 100).arg(attId, 8, QLatin1Char('0'));
+}
+
+} // namespace StorePaths

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// Paths of a Viber store's files. Names inside a store (attachment names and ids,
+// icon ids, phone numbers) come from a phone or a backup the user does not control,
+// so every path built from them goes through childPath, which refuses any result
+// that would leave its folder. Readers, writers and copiers share these rules.
+namespace StorePaths {
+
+// Folders of a store, relative to its root.
+inline constexpr const char *kAttachments = "Documents/Attachments";
+inline constexpr const char *kAttachmentsPreview = "Documents/AttachmentsPreview";
+inline constexpr const char *kBigAttachmentsPreview = "Documents/BigAttachmentsPreview";
+inline constexpr const char *kVoiceMessages = "Documents/VoiceMessages";
+inline constexpr const char *kCustomLocationImage = "Documents/CustomLocationImage";
+inline constexpr const char *kStickers = "Documents/stickers";
+inline constexpr const char *kContactIcons = "Documents/ContactIcons";
+inline constexpr const char *kViberIcons = "Documents/ViberIcons";
+
+// base joined with relative, cleaned, with forward slashes. Returns "" when the
+// result would not lie strictly inside base: relative is empty, absolute (a
+// leading "/" or "\", a drive letter), holds a NUL, or climbs out with "..".
+// Backslashes count as separators, since the files may end up on Windows.
+// base itself may be absolute ("/home/u/db"), device-relative ("/Documents") or
+// relative ("Documents/Attachments").
+QString childPath(const QString &base, const QString &relative);
+
+// childPath of base joined with folder (one of the folders above), so that a name
+// can never step from its own folder into another one of the store.
+QString fileInFolder(const QString &base, const char *folder, const QString &name);
+
+// Name of a shared location's map picture in kCustomLocationImage: "%1_%2.jpg" with
+// the latitude in 8 significant digits, padded with "0" to 6 decimals, and the
+// longitude truncated to an integer.
+QString locationImageName(double latitude, double longitude);
+
+// Path of a sticker picture relative to kStickers: "%1/100/%2.png", %1 the sticker
+// number rounded down to hundreds, %2 the id padded with "0" to 8 characters.
+QString stickerRelativePath(const QString &attId);
+
+} // namespace StorePaths

@@ -1,0 +1,236 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QSize>
+#include <QString>
+#include <QVariant>
+
+#include <deque>
+#include <memory>
+
+struct sqlite3;
+
+// Viber iOS stores built in code, in either of the two layouts the reader and the
+// writer meet. A StoreSpec describes the content in layout-neutral terms and
+// records exactly what is written, so that tests can compare loaded records
+// against it; writeStore() turns it into a store folder (database plus files).
+//
+//   fixtures::StoreSpec spec = fixtures::sampleStore();
+//   fixtures::writeStore(spec, dir.path(), fixtures::StoreLayout::Phone);
+//   IOSViberDb db(QDir(dir.path()), fixtures::kStoreFileName);
+//   ViberDataPtr data = db.load();
+//   const fixtures::MessageSpec &m = spec.message("sticker");
+//
+// StoreWriter writes row by row for data too large to describe up front (benchmarks).
+namespace fixtures {
+
+inline constexpr const char *kStoreFileName = "Documents/Contacts.data";
+
+enum class StoreLayout {
+    // This program's own layout (the embedded template schema): entities Conversation 4,
+    // PhoneNumberIndex 7, join table Z_4PHONENUMINDEXES, an _other blob in every table,
+    // no address book. Carried values are written into _other.
+    Template,
+    // A phone's own layout: Z_ENT, Z_OPT, ZUID and columns the template lacks in every
+    // table, entities Conversation 5, PhoneNumberIndex 10 (join table Z_5PHONENUMINDEXES
+    // with Z_5CONVERSATIONS, Z_10PHONENUMINDEXES), address-book contacts in ZABCONTACT.
+    Phone,
+};
+
+// Every record has a label (never written) by which tests find it, and a key that
+// add...() assigns as the largest key of its kind + 1 (change it before writing if needed).
+struct PersonSpec
+{
+    QString label;
+    qint64 pk = 0;
+    QString canonPhone;  // ZCANONIZEDPHONENUM
+    QString phone;       // ZPHONENUM
+    QString viberName;   // ZNAME in the phone layout
+    QString iconId;      // ZICONID
+    QString contactName; // address-book name (ZABCONTACT.ZMAINNAME); empty: no contact
+    qint64 recordId = 0; // ZABCONTACT.ZRECORDID, with a contact
+    qint32 opt = 3;      // Z_OPT
+    // The name a load shows: the contact's, else the Viber name. The template layout
+    // keeps it in ZNAME, as this program's writer does.
+    QString shownName() const { return contactName.isEmpty() ? viberName : contactName; }
+};
+
+struct ChatSpec
+{
+    QString label;
+    qint64 pk = 0;
+    double date = 0;
+    QString groupId;
+    QString name;
+    QString iconId;
+    QList<qint64> participants; // person keys, written as join rows
+    qint32 opt = 4;
+    qint64 context = 0;
+    QVariant smartNotificationShown; // null: NULL in the store
+    qint32 smartState = 0;
+};
+
+struct MessageSpec
+{
+    QString label;
+    qint64 pk = 0;
+    qint64 chat = 0;
+    qint64 person = 0; // ZPHONENUMINDEX; 0 writes NULL
+    qint64 token = 0;
+    qint64 seq = 0;
+    double date = 0;
+    double stateDate = 0;
+    QString state;      // ZSTATE as stored ("received", "SENDING", ...)
+    QString systemType; // ZSYSTEMTYPE; empty writes NULL
+    QString text;
+    QByteArray emoticonsRanges;
+    QByteArray ranges;
+    qint32 opt = 5;
+};
+
+struct LocationSpec
+{
+    QString label;
+    qint64 pk = 0;
+    qint64 message = 0;
+    double latitude = 0;
+    double longitude = 0;
+    QString address;
+};
+
+struct AttachmentSpec
+{
+    QString label;
+    qint64 pk = 0;
+    qint64 message = 0;
+    QString type;  // ZTYPE ("picture", "video", "audio", "sticker", "customLocation", ...)
+    QString name;  // ZNAME
+    QString attId; // ZID
+    QString bucket;
+    qint64 fileSize = 0;
+    qint64 seq = 0;
+    double duration = 0;
+    qint32 opt = 6;
+    qint64 range = 0;
+    QString state = QStringLiteral("complete");
+    QString url;
+};
+
+struct CallSpec
+{
+    QString label;
+    qint64 pk = 0;
+    qint64 person = 0; // the recents line's ZPHONENUMINDEX (one line per person)
+    qint64 token = 0;
+    qint32 duration = 0;
+    double date = 0;
+    QString callType; // ZCALLTYPE as stored ("incoming", "outgoing_viber", "MISSED", ...)
+    qint32 opt = 1;
+};
+
+enum class FileKind { Jpeg, Png, Bytes };
+
+// A file of the store folder, relative to its root.
+struct FileSpec
+{
+    QString relativePath;
+    FileKind kind = FileKind::Jpeg;
+    QSize size = QSize(40, 30); // pictures only
+    QByteArray bytes;           // FileKind::Bytes only
+};
+
+class StoreSpec
+{
+public:
+    // References stay valid while the spec lives (records are kept in deques).
+    PersonSpec &addPerson(const QString &label, const QString &canonPhone,
+                          const QString &viberName = QString(), const QString &contactName = QString());
+    ChatSpec &addChat(const QString &label, const QList<qint64> &participants,
+                      const QString &groupId = QString(), const QString &name = QString());
+    // token, seq and dates follow from the key; the chat's date is raised to the message's.
+    MessageSpec &addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
+                            const QString &text, const QString &systemType = QString());
+    LocationSpec &addLocation(const QString &label, qint64 message, double latitude, double longitude,
+                              const QString &address = QString());
+    AttachmentSpec &addAttachment(const QString &label, qint64 message, const QString &type,
+                                  const QString &name, const QString &attId = QString());
+    CallSpec &addCall(const QString &label, qint64 person, const QString &callType);
+    FileSpec &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
+
+    // Lookups by label; a missing label is a broken test and aborts it.
+    const PersonSpec &person(const QString &label) const;
+    const ChatSpec &chat(const QString &label) const;
+    const MessageSpec &message(const QString &label) const;
+    const LocationSpec &location(const QString &label) const;
+    const AttachmentSpec &attachment(const QString &label) const;
+    const CallSpec &call(const QString &label) const;
+    const PersonSpec *personByKey(qint64 pk) const;
+
+    std::deque<PersonSpec> persons;
+    std::deque<ChatSpec> chats;
+    std::deque<MessageSpec> messages;
+    std::deque<LocationSpec> locations;
+    std::deque<AttachmentSpec> attachments;
+    std::deque<CallSpec> calls;
+    std::deque<FileSpec> files;
+};
+
+// A store with something of everything the reader distinguishes (labels in quotes):
+// - persons "ann" (contact "Ann Contact", record 11, icon), "bob" (Viber name only),
+//   "cleo" (contact), "dan" (only calls, no chat), "eve" (group member only), "fay"
+//   (a letter-bearing number "fay.viber");
+// - chats "ann" (one-to-one), "bob" (one-to-one), "group" ("Friends", ann, bob, eve),
+//   "cleo" (one-to-one, no messages but calls), "empty" (no participants);
+// - messages of every state spelling and system type in chat "ann": "received",
+//   "sending" (SENDING), "delivered", "send", "pending", "pendingNotSent",
+//   "failed" (not loaded), "nameChanged" (SystemNameChanged), "memberAdded",
+//   "memberAddedEmpty" (not loaded), "unknownSystem" (not loaded), "location"
+//   (customLocation at 48.1/11.58), plus attachments "picture" (JPEG, no preview:
+//   one is made), "pictureSmall" (small preview), "pictureBig" (big preview only),
+//   "picturePng" (PNG content), "video" (big preview), "videoNoPreview", "audio",
+//   "sticker" (1234), "locationAttachment" (48.123456789/11.58), "other" (type "file");
+//   group messages "groupText" (from eve) and "groupNoSender";
+// - calls "annIncoming", "bobOutgoing" (outgoing_viber), "danMissed" (MISSED, made-up
+//   chat), "cleoMissed", "unknownType" (not loaded), "nobody" (person 99: not loaded).
+StoreSpec sampleStore();
+
+// Writes spec as a store folder below root: kStoreFileName (or fileName) in the
+// given layout and every file of spec.files. root must exist; the store must not.
+void writeStore(const StoreSpec &spec, const QString &root, StoreLayout layout,
+                const QString &fileName = QString::fromLatin1(kStoreFileName));
+
+// Row-by-row writer behind writeStore, inside one transaction with prepared inserts.
+class StoreWriter
+{
+public:
+    // Creates the folder of the store file and the empty store (raises
+    // std::runtime_error on failure); begins the transaction.
+    StoreWriter(const QString &root, StoreLayout layout,
+                const QString &fileName = QString::fromLatin1(kStoreFileName));
+    // Commits when finish() was not called.
+    ~StoreWriter();
+    StoreWriter(const StoreWriter &) = delete;
+    StoreWriter &operator=(const StoreWriter &) = delete;
+
+    void writePerson(const PersonSpec &person);
+    void writeChat(const ChatSpec &chat); // and its join rows
+    void writeMessage(const MessageSpec &message);
+    void writeLocation(const LocationSpec &location);
+    void writeAttachment(const AttachmentSpec &attachment);
+    void writeCall(const CallSpec &call); // and the person's recents line on first use
+    void writeFile(const FileSpec &file) const;
+    // Commits and closes the store.
+    void finish();
+
+    QString storePath() const;
+    StoreLayout layout() const;
+    // The open connection, for deliberately broken rows.
+    sqlite3 *handle() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace fixtures
