@@ -1,24 +1,76 @@
 #include "MessageBoxes.h"
 
-#include <QMessageBox>
+#include "WinMovable.h"
+#include "app/AppConstants.h"
+#include "app/ErrorReport.h"
+#include "app/Platform.h"
+#include "app/StyleSheet.h"
 
-// Provisional boxes; the styled frameless versions replace these.
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+
+QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString &text,
+                                           QMessageBox::StandardButtons buttons, QWidget *parent)
+{
+    if (!parent)
+        parent = QApplication::activeWindow();
+
+    // Owned here rather than by the parent, so that a parent closing meanwhile
+    // cannot delete the box under exec().
+    QMessageBox box(parent);
+    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    box.setWindowTitle(QObject::tr("Chatwharf"));
+    box.setStyleSheet(appStyleSheet());
+    box.setIcon(icon);
+    box.setText(text);
+    new WinMovable(&box);
+
+    for (const QMessageBox::StandardButton button :
+         {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok, QMessageBox::Cancel}) {
+        if (buttons.testFlag(button))
+            box.addButton(button);
+    }
+
+    // Links ("click HERE for help") go through the one place that opens addresses.
+    // Plain texts keep the label inert, so that the whole box stays draggable.
+    if (text.contains(QLatin1String("<a "), Qt::CaseInsensitive)) {
+        box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+        if (auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))) {
+            label->setOpenExternalLinks(false);
+            QObject::connect(label, &QLabel::linkActivated, label,
+                             [](const QString &link) { openUrl(link); });
+        }
+    }
+
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 void showInfo(const QString &text, QWidget *parent)
 {
-    QMessageBox::information(parent, QObject::tr("Chatwharf"), text);
+    showMessageBox(QMessageBox::Information, text, QMessageBox::Ok, parent);
 }
 
 void showWarning(const QString &text, QWidget *parent)
 {
-    QMessageBox::warning(parent, QObject::tr("Chatwharf"), text);
+    showMessageBox(QMessageBox::Warning, text, QMessageBox::Ok, parent);
 }
 
 bool askYesNo(const QString &question, QWidget *parent)
 {
-    return QMessageBox::question(parent, QObject::tr("Chatwharf"), question) == QMessageBox::Yes;
+    return showMessageBox(QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No, parent) ==
+           QMessageBox::Yes;
+}
+
+QString errorBoxText(const QString &error)
+{
+    return QCoreApplication::translate("MessageBoxes", "IDS_ERROR_OCCURRED").arg(error) +
+           QCoreApplication::translate("MessageBoxes", "IDS_CONTACT_SUPPORT")
+               .arg(QLatin1String(AppConstants::kSupportEmail));
 }
 
 void reportError(const QString &error, QWidget *parent)
 {
-    QMessageBox::critical(parent, QObject::tr("Chatwharf"), error);
+    showMessageBox(QMessageBox::Critical, errorBoxText(error), QMessageBox::Ok, parent);
+    sendErrorReport(error);
 }

@@ -141,4 +141,33 @@
         <translation>Can&apos;t create the Viber message store %1: %2</translation>
     </message>
 </context>
+<context>
+    <name>Application</name>
+    <message>
+        <source>invalid libsqlite_qt.</source>
+        <translation>invalid libsqlite_qt.</translation>
+    </message>
+    <message>
+        <source>IDS_NONE_INSTALL_ITUNES</source>
+        <translation>Failed to load (Apple Mobile Device) framework. Plese click &lt;a href=&quot;%1&quot;&gt;HERE&lt;/a&gt; for help.</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chatwharf</source>
+        <translation>Chatwharf</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxes</name>
+    <message>
+        <source>IDS_ERROR_OCCURRED</source>
+        <translation>An Error Occurred. &lt;br/&gt;&lt;br/&gt;%1&lt;br/&gt;&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_CONTACT_SUPPORT</source>
+        <translation>If the problem persists, please write to &lt;a href=&quot;mailto:%1&quot;&gt;%1&lt;/a&gt; and tell us what you were doing.</translation>
+    </message>
+</context>
 </TS>
