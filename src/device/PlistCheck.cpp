@@ -1,0 +1,297 @@
+#include "PlistCheck.h"
+
+#include <plist/plist.h>
+
+#include <QList>
+#include <QVector>
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace plistcheck {
+
+namespace {
+
+// Estimated bytes libplist spends on one node, besides its payload.
+constexpr quint64 kNodeCost = 96;
+
+quint64 readBigEndian(const uchar *p, int size)
+{
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+bool xmlIsSafe(const QByteArray &bytes)
+{
+    // Counts container tags only; anything that merely looks like one (a
+    // comment, CDATA) can only overestimate the depth, which is the safe side.
+    const char *p = bytes.constData();
+    const char *end = p + bytes.size();
+    int depth = 0;
+    while ((p = static_cast<const char *>(std::memchr(p, '<', end - p))) != nullptr) {
+        ++p;
+        bool closing = p < end && *p == '/';
+        if (closing)
+            ++p;
+        int nameLength = 0;
+        if (end - p >= 5 && std::memcmp(p, "array", 5) == 0)
+            nameLength = 5;
+        else if (end - p >= 4 && std::memcmp(p, "dict", 4) == 0)
+            nameLength = 4;
+        if (nameLength == 0)
+            continue;
+        const char *q = p + nameLength;
+        if (q < end && *q != '>' && *q != '/' && *q != ' ' && *q != '\t' && *q != '\r' && *q != '\n')
+            continue; // another tag that merely begins with the name
+        const char *close = static_cast<const char *>(std::memchr(q, '>', end - q));
+        if (close == nullptr)
+            return true; // an unterminated tag: the parser rejects it
+        const bool selfClosing = close > q && close[-1] == '/';
+        if (closing) {
+            --depth;
+        } else if (!selfClosing && ++depth > kMaxDepth) {
+            return false;
+        }
+        p = close;
+    }
+    return true;
+}
+
+// The binary layout: "bplist00", the objects, a table of object offsets and a
+// 32-byte trailer naming the sizes, the object count, the top object and the
+// table's offset.
+class BinaryScan
+{
+public:
+    explicit BinaryScan(const QByteArray &bytes)
+        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size()))
+    {
+    }
+
+    bool run();
+
+private:
+    struct Object
+    {
+        quint64 payloadBytes = 0; // scalar bytes libplist copies
+        quint64 payload = 0;      // offset of the references of a container
+        quint64 refCount = 0;     // references of a container
+    };
+    enum State : uchar { Unvisited, OnPath, Done };
+
+    bool readObject(quint64 index, Object &object) const;
+    bool readCount(quint64 &pos, int info, quint64 &count) const;
+    quint64 childRef(const Object &object, quint64 i) const
+    {
+        return readBigEndian(m_data + object.payload + i * quint64(m_refSize), m_refSize);
+    }
+
+    const uchar *m_data;
+    quint64 m_size;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_tableOffset = 0;
+};
+
+bool BinaryScan::readCount(quint64 &pos, int info, quint64 &count) const
+{
+    if (info != 0x0F) {
+        count = quint64(info);
+        return true;
+    }
+    // A longer count follows as an integer object of 1, 2, 4 or 8 bytes.
+    if (pos >= m_tableOffset)
+        return false;
+    const uchar marker = m_data[pos++];
+    if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3)
+        return false;
+    const int width = 1 << (marker & 0x0F);
+    if (m_tableOffset - pos < quint64(width))
+        return false;
+    count = readBigEndian(m_data + pos, width);
+    pos += quint64(width);
+    return true;
+}
+
+bool BinaryScan::readObject(quint64 index, Object &object) const
+{
+    quint64 pos = readBigEndian(m_data + m_tableOffset + index * quint64(m_offsetSize), m_offsetSize);
+    if (pos < 8 || pos >= m_tableOffset)
+        return false;
+    const uchar marker = m_data[pos++];
+    const int type = marker >> 4;
+    const int info = marker & 0x0F;
+    quint64 count = 0;
+    quint64 unit = 1; // bytes per counted element
+    switch (type) {
+    case 0x0: // null, booleans, fill
+        return true;
+    case 0x1: // integer of 2^info bytes
+    case 0x2: // real of 2^info bytes
+        if (info > 4)
+            return false;
+        count = quint64(1) << info;
+        break;
+    case 0x3: // date: an 8-byte real
+        count = 8;
+        break;
+    case 0x4: // data
+    case 0x5: // ASCII text
+        if (!readCount(pos, info, count))
+            return false;
+        break;
+    case 0x6: // UTF-16 text
+        if (!readCount(pos, info, count))
+            return false;
+        unit = 2;
+        break;
+    case 0x8: // UID of info + 1 bytes
+        count = quint64(info) + 1;
+        break;
+    case 0xA: // array
+    case 0xC: // set
+    case 0xD: // dictionary: the key references, then the value references
+        if (!readCount(pos, info, count))
+            return false;
+        unit = quint64(m_refSize) * (type == 0xD ? 2 : 1);
+        break;
+    default:
+        return false;
+    }
+    if (count > (m_tableOffset - pos) / unit)
+        return false;
+    if (type == 0xA || type == 0xC || type == 0xD) {
+        object.payload = pos;
+        object.refCount = count * (type == 0xD ? 2 : 1);
+    } else {
+        // UTF-16 text becomes UTF-8 of up to 3 bytes per unit.
+        object.payloadBytes = type == 0x6 ? count * 3 : count;
+    }
+    return true;
+}
+
+bool BinaryScan::run()
+{
+    if (m_size < 8 + 32 || std::memcmp(m_data, "bplist00", 8) != 0)
+        return false;
+    const uchar *trailer = m_data + m_size - 32;
+    m_offsetSize = trailer[6];
+    m_refSize = trailer[7];
+    m_objectCount = readBigEndian(trailer + 8, 8);
+    const quint64 top = readBigEndian(trailer + 16, 8);
+    m_tableOffset = readBigEndian(trailer + 24, 8);
+    if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8)
+        return false;
+    if (m_tableOffset < 9 || m_tableOffset > m_size - 32)
+        return false;
+    if (m_objectCount == 0 || m_objectCount > (m_size - 32 - m_tableOffset) / quint64(m_offsetSize) ||
+        top >= m_objectCount)
+        return false;
+
+    const quint64 costLimit = 64 * 1024 * 1024 + 32 * m_size;
+    QVector<State> state(qsizetype(m_objectCount), Unvisited);
+    QVector<quint64> cost(qsizetype(m_objectCount), 0); // expanded bytes below and with an object
+    QVector<int> depth(qsizetype(m_objectCount), 0);    // containers on the deepest path from it
+
+    struct Frame
+    {
+        quint64 index;
+        Object object;
+        quint64 next; // next child reference to visit
+    };
+    QList<Frame> path;
+    int containersOnPath = 0;
+    auto enter = [&](quint64 index) {
+        Frame frame{index, Object(), 0};
+        if (!readObject(index, frame.object))
+            return false;
+        state[qsizetype(index)] = OnPath;
+        path.append(frame);
+        if (frame.object.payload > 0)
+            ++containersOnPath;
+        return containersOnPath <= kMaxDepth;
+    };
+    if (!enter(top))
+        return false;
+    while (!path.isEmpty()) {
+        Frame &frame = path.last();
+        if (frame.next < frame.object.refCount) {
+            const quint64 child = childRef(frame.object, frame.next++);
+            if (child >= m_objectCount)
+                return false;
+            if (state[qsizetype(child)] == OnPath)
+                return false; // a list that contains itself
+            if (state[qsizetype(child)] == Unvisited && !enter(child))
+                return false;
+            continue;
+        }
+        // All children are done: fold them into this object.
+        const bool container = frame.object.payload > 0;
+        quint64 total = kNodeCost + frame.object.payloadBytes;
+        int deepest = 0;
+        for (quint64 i = 0; i < frame.object.refCount; ++i) {
+            const qsizetype child = qsizetype(childRef(frame.object, i));
+            total += cost[child];
+            if (total > costLimit)
+                return false;
+            deepest = qMax(deepest, depth[child]);
+        }
+        const qsizetype index = qsizetype(frame.index);
+        cost[index] = total;
+        depth[index] = deepest + (container ? 1 : 0);
+        if (depth[index] > kMaxDepth)
+            return false; // reached through objects shared with an earlier path
+        state[index] = Done;
+        if (container)
+            --containersOnPath;
+        path.removeLast();
+    }
+    return depth[qsizetype(top)] <= kMaxDepth;
+}
+
+} // namespace
+
+bool bytesAreSafe(const QByteArray &bytes)
+{
+    if (bytes.startsWith("bplist"))
+        return BinaryScan(bytes).run();
+    return xmlIsSafe(bytes);
+}
+
+bool treeIsSafe(void *node)
+{
+    if (node == nullptr)
+        return true;
+    QList<std::pair<plist_t, int>> pending{{node, 0}};
+    while (!pending.isEmpty()) {
+        const auto [current, depth] = pending.takeLast();
+        const plist_type type = plist_get_node_type(current);
+        if (type != PLIST_ARRAY && type != PLIST_DICT)
+            continue;
+        if (depth + 1 > kMaxDepth)
+            return false;
+        if (type == PLIST_ARRAY) {
+            const uint32_t size = plist_array_get_size(current);
+            for (uint32_t i = 0; i < size; ++i)
+                pending.append({plist_array_get_item(current, i), depth + 1});
+        } else {
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(current, &it);
+            plist_t value = nullptr;
+            do {
+                value = nullptr;
+                plist_dict_next_item(current, it, nullptr, &value);
+                if (value != nullptr)
+                    pending.append({value, depth + 1});
+            } while (value != nullptr);
+            free(it);
+        }
+    }
+    return true;
+}
+
+} // namespace plistcheck

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+// libplist parses, frees and writes property lists recursively and expands the
+// shared objects of a binary list into separate nodes, so a small hostile input
+// can exhaust the stack or the memory. These checks run before libplist sees
+// bytes or a tree that came from outside the program.
+namespace plistcheck {
+
+// Deepest nesting of arrays and dictionaries accepted; real lists stay far below.
+constexpr int kMaxDepth = 128;
+
+// Whether the bytes can be handed to the parser: an XML list nested at most
+// kMaxDepth deep, or a binary list whose table, references and lengths stay
+// inside the bytes, without cycles, within kMaxDepth and whose expanded tree
+// stays within a bound proportional to the input.
+bool bytesAreSafe(const QByteArray &bytes);
+
+// Whether a parsed tree (libplist's plist_t) is nested at most kMaxDepth deep.
+bool treeIsSafe(void *node);
+
+} // namespace plistcheck
