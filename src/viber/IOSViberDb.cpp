@@ -34,6 +34,14 @@ const CarriedColumn kAttachmentCarried[] = {
     {"Z_OPT", Kind::Int32}, {"ZRANGE", Kind::Int64}, {"ZSTATE", Kind::Text}, {"ZURL", Kind::Text}};
 const CarriedColumn kCallCarried[] = {{"Z_OPT", Kind::Int32}};
 
+// Rows are read by column position, resolved once per query: a lookup by name for
+// every value of 200,000 rows costs more than SQLite's own work.
+struct Col
+{
+    Col(const Sqlite3Cursor &c, const char *name) : index(c.columnIndexOf(QString::fromLatin1(name))) {}
+    int index;
+};
+
 // The carried columns one query's result actually has, looked up once per query.
 class ExtraColumns
 {
@@ -42,18 +50,19 @@ public:
     {
         for (const CarriedColumn &col : columns) {
             const QString name = QString::fromLatin1(col.name);
-            if (c.containsCol(name))
-                m_present.append({name, col.kind});
+            const int index = c.columnIndexOf(name);
+            if (index >= 0)
+                m_present.append({name, index, col.kind});
         }
-        m_hasOther = c.containsCol(m_otherName);
+        m_other = c.columnIndexOf(QStringLiteral("_other"));
     }
 
     // The record's other field. Stores written by this program keep everything in
     // _other; a row whose _other is empty still keeps the columns it has.
     QByteArray other(const Sqlite3Cursor &c) const
     {
-        if (m_hasOther) {
-            const QByteArray blob = c.getBlob(m_otherName);
+        if (m_other >= 0) {
+            const QByteArray blob = c.getBlobAt(m_other);
             if (!blob.isEmpty() || m_present.isEmpty())
                 return blob;
         }
@@ -61,27 +70,27 @@ public:
         for (const Present &p : m_present) {
             switch (p.kind) {
             case Kind::Int32:
-                map.insert(p.name, c.getInt(p.name));
+                map.insert(p.name, c.getIntAt(p.index));
                 break;
             case Kind::Int32NotNull:
-                if (!c.isNull(p.name))
-                    map.insert(p.name, c.getInt(p.name));
+                if (!c.isNullAt(p.index))
+                    map.insert(p.name, c.getIntAt(p.index));
                 break;
             case Kind::Int64:
-                map.insert(p.name, c.getInt64(p.name));
+                map.insert(p.name, c.getInt64At(p.index));
                 break;
             case Kind::Text:
-                map.insert(p.name, c.getText(p.name));
+                map.insert(p.name, c.getTextAt(p.index));
                 break;
             case Kind::BlobNotEmpty: {
-                const QByteArray b = c.getBlob(p.name);
+                const QByteArray b = c.getBlobAt(p.index);
                 if (!b.isEmpty())
                     map.insert(p.name, b);
                 break;
             }
             }
         }
-        if (m_hasOther && map.isEmpty())
+        if (m_other >= 0 && map.isEmpty())
             return QByteArray();
         QByteArray out;
         return tinykv::serialize(map, out) ? out : QByteArray();
@@ -91,11 +100,11 @@ private:
     struct Present
     {
         QString name;
+        int index;
         Kind kind;
     };
-    const QString m_otherName = QStringLiteral("_other");
     QList<Present> m_present;
-    bool m_hasOther = false;
+    int m_other = -1;
 };
 
 // Canonical numbers made of digits only are shown with the international "+".
@@ -214,10 +223,10 @@ void IOSViberDb::readEntities()
 {
     m_entities.clear();
     Sqlite3Cursor c = queryThrow("select * from Z_PRIMARYKEY");
-    const QString nameCol = QStringLiteral("Z_NAME");
-    const QString entCol = QStringLiteral("Z_ENT");
+    const Col nameCol(c, "Z_NAME");
+    const Col entCol(c, "Z_ENT");
     while (c.moveNext())
-        m_entities.insert(c.getText(nameCol), c.getInt(entCol));
+        m_entities.insert(c.getTextAt(nameCol.index), c.getIntAt(entCol.index));
 
     m_conversationEnt = entity(QStringLiteral("Conversation"));
     m_phoneNumberIndexEnt = entity(QStringLiteral("PhoneNumberIndex"));
@@ -308,56 +317,21 @@ void IOSViberDb::loadChats(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select * from ZCONVERSATION");
     const ExtraColumns extra(c, kChatCarried);
-    const QString pk = QStringLiteral("Z_PK"), date = QStringLiteral("ZDATE"),
-                  group = QStringLiteral("ZGROUPID"), name = QStringLiteral("ZNAME");
+    const Col pk(c, "Z_PK"), date(c, "ZDATE"), group(c, "ZGROUPID"), name(c, "ZNAME");
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
-        const qint64 id = c.getInt64(pk);
+        const qint64 id = c.getInt64At(pk.index);
         if (chats.contains(id))
             continue;
         auto *chat = new _ViberChat;
         chat->id = id;
         chats.insert(id, chat);
         ctx.chatOrder.append(chat);
-        chat->date = c.getDouble(date);
-        chat->groupId = c.getText(group);
-        chat->name = c.getText(name);
+        chat->date = c.getDoubleAt(date.index);
+        chat->groupId = c.getTextAt(group.index);
+        chat->name = c.getTextAt(name.index);
         chat->other = extra.other(c);
     }
-}
-
-_ViberPerson *IOSViberDb::personFromRow(LoadContext &ctx, const Sqlite3Cursor &c)
-{
-    static const QString pk = QStringLiteral("Z_PK"), personName = QStringLiteral("person_name"),
-                         name = QStringLiteral("ZNAME"), phoneCol = QStringLiteral("ZCANONIZEDPHONENUM"),
-                         iconId = QStringLiteral("ZICONID"), recordId = QStringLiteral("ZRECORDID");
-    auto *person = new _ViberPerson;
-    person->id = c.getInt64(pk);
-    ctx.data->persons.insert(person->id, person);
-
-    // The address-book name is the one the user gave; without a contact the
-    // participant's own Viber name is still better than none.
-    if (ctx.contactJoin)
-        person->name = c.getText(personName);
-    if (person->name.isEmpty())
-        person->name = c.getText(name);
-    person->phone = c.getText(phoneCol);
-    if (allDigits(person->phone))
-        person->phone.prepend(QLatin1Char('+'));
-
-    const QString icon = c.getText(iconId);
-    if (!icon.isEmpty())
-        person->viberIconPath = StorePaths::childPath(
-            QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons), icon + QStringLiteral(".jpg"));
-    if (ctx.contactRecordId && !c.isNull(recordId))
-        person->recordIconPath =
-            StorePaths::childPath(QLatin1Char('/') + QLatin1String(StorePaths::kContactIcons),
-                                  QString::number(c.getInt64(recordId)) + QStringLiteral(".jpg"));
-    const QString digits = phoneDigits(person->phone);
-    if (!digits.isEmpty())
-        person->contactIconPath =
-            StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + QStringLiteral(".jpg"));
-    return person;
 }
 
 void IOSViberDb::loadPersons(LoadContext &ctx)
@@ -375,11 +349,40 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
 
     Sqlite3Cursor c = queryThrow(sql);
     const ExtraColumns extra(c, kPersonCarried);
-    const QString pk = QStringLiteral("Z_PK");
+    const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"),
+        phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"), recordId(c, "ZRECORDID");
+    const QString viberIcons = QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons);
+    const QString recordIcons = QLatin1Char('/') + QLatin1String(StorePaths::kContactIcons);
+    const QString jpg = QStringLiteral(".jpg");
     while (c.moveNext()) {
-        if (ctx.data->persons.contains(c.getInt64(pk)))
+        const qint64 id = c.getInt64At(pk.index);
+        if (ctx.data->persons.contains(id))
             continue;
-        _ViberPerson *person = personFromRow(ctx, c);
+        auto *person = new _ViberPerson;
+        person->id = id;
+        ctx.data->persons.insert(id, person);
+
+        // The address-book name is the one the user gave; without a contact the
+        // participant's own Viber name is still better than none.
+        if (ctx.contactJoin)
+            person->name = c.getTextAt(personName.index);
+        if (person->name.isEmpty())
+            person->name = c.getTextAt(name.index);
+        person->phone = c.getTextAt(phoneCol.index);
+        if (allDigits(person->phone))
+            person->phone.prepend(QLatin1Char('+'));
+        // Device paths, fetched from the phone later; an id or a number from the
+        // store must not lead out of its folder there either.
+        const QString icon = c.getTextAt(iconId.index);
+        if (!icon.isEmpty())
+            person->viberIconPath = StorePaths::childPath(viberIcons, icon + jpg);
+        if (ctx.contactRecordId && !c.isNullAt(recordId.index))
+            person->recordIconPath =
+                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg);
+        const QString digits = phoneDigits(person->phone);
+        if (!digits.isEmpty())
+            person->contactIconPath =
+                StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + jpg);
         person->other = extra.other(c);
     }
 }
@@ -399,10 +402,10 @@ void IOSViberDb::loadParticipants(LoadContext &ctx)
     }
     Sqlite3Cursor c = queryThrow(QStringLiteral("select j.%1 as chat_id, j.%2 as person_id from %3 as j")
                                      .arg(m_joinChatColumn, m_joinPersonColumn, m_joinTable));
-    const QString chatCol = QStringLiteral("chat_id"), personCol = QStringLiteral("person_id");
+    const Col chatCol(c, "chat_id"), personCol(c, "person_id");
     while (c.moveNext()) {
-        _ViberPerson *person = ctx.data->persons.value(c.getInt64(personCol));
-        _ViberChat *chat = ctx.data->chats.value(c.getInt64(chatCol));
+        _ViberPerson *person = ctx.data->persons.value(c.getInt64At(personCol.index));
+        _ViberChat *chat = ctx.data->chats.value(c.getInt64At(chatCol.index));
         if (person && chat)
             chat->participants.insert(person->id, person);
     }
@@ -421,35 +424,32 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         sql += QStringLiteral("0");
     Sqlite3Cursor c = queryThrow(sql);
     const ExtraColumns extra(c, kMessageCarried);
-    const QString pk = QStringLiteral("Z_PK"), conv = QStringLiteral("ZCONVERSATION"),
-                  stateCol = QStringLiteral("ZSTATE"), systemCol = QStringLiteral("ZSYSTEMTYPE"),
-                  textCol = QStringLiteral("ZTEXT"), seqCol = QStringLiteral("ZSEQ"),
-                  tokenCol = QStringLiteral("ZTOKEN"), personCol = QStringLiteral("ZPHONENUMINDEX"),
-                  dateCol = QStringLiteral("ZDATE"), stateDateCol = QStringLiteral("ZSTATEDATE"),
-                  latCol = QStringLiteral("ZLATITUDE"), lonCol = QStringLiteral("ZLONGITUDE"),
-                  addressCol = QStringLiteral("loc_address"), attachmentCol = QStringLiteral("ZATTACHMENT");
+    const Col pk(c, "Z_PK"), conv(c, "ZCONVERSATION"), stateCol(c, "ZSTATE"), systemCol(c, "ZSYSTEMTYPE"),
+        textCol(c, "ZTEXT"), seqCol(c, "ZSEQ"), tokenCol(c, "ZTOKEN"), personCol(c, "ZPHONENUMINDEX"),
+        dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
+        addressCol(c, "loc_address"), attachmentCol(c, "ZATTACHMENT");
     const QString memberAdded = QStringLiteral("systemMemberAdded"),
                   nameChanged = QStringLiteral("systemNameChanged"),
                   customLocation = QStringLiteral("customLocation");
     auto &messages = ctx.data->messages;
     while (c.moveNext()) {
-        const qint64 id = c.getInt64(pk);
+        const qint64 id = c.getInt64At(pk.index);
         if (messages.contains(id))
             continue;
-        _ViberChat *chat = ctx.data->chats.value(c.getInt64(conv));
+        _ViberChat *chat = ctx.data->chats.value(c.getInt64At(conv.index));
         if (!chat)
             continue;
-        const ViberMsgState state = msgStateFromStoreText(c.getText(stateCol));
+        const ViberMsgState state = msgStateFromStoreText(c.getTextAt(stateCol.index));
         if (state == ViberMsgStateNone)
             continue;
 
-        const QString systemType = c.getText(systemCol);
+        const QString systemType = c.getTextAt(systemCol.index);
         ViberSystemKind kind = ViberSystemKindNone;
         bool location = false;
         QString text;
         if (systemType.isEmpty()) {
         } else if (systemType.compare(memberAdded, Qt::CaseInsensitive) == 0) {
-            text = c.getText(textCol);
+            text = c.getTextAt(textCol.index);
             // Older stores kept empty member-added rows; there is nothing to show of them.
             if (text.isEmpty())
                 continue;
@@ -462,23 +462,23 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             continue;
         }
         if (kind != ViberSystemKindMemberAdded)
-            text = c.getText(textCol);
+            text = c.getTextAt(textCol.index);
 
         auto *msg = new _ViberMsg;
         msg->id = id;
         messages.insert(id, msg);
-        msg->seq = c.getInt64(seqCol);
-        msg->token = c.getInt64(tokenCol);
-        const qint64 personKey = c.getInt64(personCol);
+        msg->seq = c.getInt64At(seqCol.index);
+        msg->token = c.getInt64At(tokenCol.index);
+        const qint64 personKey = c.getInt64At(personCol.index);
         if (personKey > 0)
             msg->person = ctx.data->persons.value(personKey);
-        msg->date = c.getDouble(dateCol);
-        msg->stateDate = c.getDouble(stateDateCol);
+        msg->date = c.getDoubleAt(dateCol.index);
+        msg->stateDate = c.getDoubleAt(stateDateCol.index);
         msg->state = state;
         msg->text = text;
-        msg->latitude = c.getDouble(latCol);
-        msg->longitude = c.getDouble(lonCol);
-        msg->address = c.getText(addressCol);
+        msg->latitude = c.getDoubleAt(latCol.index);
+        msg->longitude = c.getDoubleAt(lonCol.index);
+        msg->address = c.getTextAt(addressCol.index);
         msg->other = extra.other(c);
         if (kind == ViberSystemKindNone) {
             msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
@@ -489,7 +489,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         msg->chat = chat;
         chat->messages.append(msg);
         if (ctx.attachmentsFromMessages) {
-            const qint64 attachmentKey = c.getInt64(attachmentCol);
+            const qint64 attachmentKey = c.getInt64At(attachmentCol.index);
             if (attachmentKey > 0)
                 ctx.messageOfAttachment.insert(attachmentKey, msg);
         }
@@ -515,17 +515,15 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
     const ExtraColumns extra(c, kAttachmentCarried);
-    const QString pk = QStringLiteral("Z_PK"), msgCol = QStringLiteral("ZMESSAGE"),
-                  sizeCol = QStringLiteral("ZFILESIZE"), seqCol = QStringLiteral("ZSEQ"),
-                  durationCol = QStringLiteral("ZDURATION"), idCol = QStringLiteral("ZID"),
-                  bucketCol = QStringLiteral("ZBUCKET"), nameCol = QStringLiteral("ZNAME"),
-                  typeCol = QStringLiteral("ZTYPE");
+    const Col pk(c, "Z_PK"), msgCol(c, "ZMESSAGE"), sizeCol(c, "ZFILESIZE"), seqCol(c, "ZSEQ"),
+        durationCol(c, "ZDURATION"), idCol(c, "ZID"), bucketCol(c, "ZBUCKET"), nameCol(c, "ZNAME"),
+        typeCol(c, "ZTYPE");
     auto &attachments = ctx.data->attachments;
     const QString &root = ctx.root;
     while (c.moveNext()) {
-        const qint64 id = c.getInt64(pk);
+        const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
-                                                     : ctx.data->messages.value(c.getInt64(msgCol));
+                                                     : ctx.data->messages.value(c.getInt64At(msgCol.index));
         if (!msg)
             continue;
         _ViberAtta *att = attachments.value(id);
@@ -533,19 +531,19 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att = new _ViberAtta;
             att->id = id;
             attachments.insert(id, att);
-            att->fileSize = c.getInt64(sizeCol);
-            att->seq = c.getInt64(seqCol);
-            att->duration = c.getDouble(durationCol);
-            att->attId = c.getText(idCol);
-            att->bucket = c.getText(bucketCol);
-            att->fileName = c.getText(nameCol);
+            att->fileSize = c.getInt64At(sizeCol.index);
+            att->seq = c.getInt64At(seqCol.index);
+            att->duration = c.getDoubleAt(durationCol.index);
+            att->attId = c.getTextAt(idCol.index);
+            att->bucket = c.getTextAt(bucketCol.index);
+            att->fileName = c.getTextAt(nameCol.index);
             att->other = extra.other(c);
         }
         att->message = msg;
         msg->attachment = att;
 
         // Names come from the store: one that would lead out of its folder gives no path.
-        const QString type = c.getText(typeCol);
+        const QString type = c.getTextAt(typeCol.index);
         if (type == QLatin1String("audio")) {
             msg->type = ViberMsgTypeAudio;
             att->filePath = StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, att->fileName);
@@ -613,11 +611,10 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
     Sqlite3Cursor c = queryThrow("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as "
                                  "l on r.ZRECENTSLINE=l.Z_PK");
     const ExtraColumns extra(c, kCallCarried);
-    const QString pk = QStringLiteral("Z_PK"), personCol = QStringLiteral("ZPHONENUMINDEX"),
-                  typeCol = QStringLiteral("ZCALLTYPE"), tokenCol = QStringLiteral("ZCALLTOKEN"),
-                  durationCol = QStringLiteral("ZDURATION"), dateCol = QStringLiteral("ZDATE");
+    const Col pk(c, "Z_PK"), personCol(c, "ZPHONENUMINDEX"), typeCol(c, "ZCALLTYPE"),
+        tokenCol(c, "ZCALLTOKEN"), durationCol(c, "ZDURATION"), dateCol(c, "ZDATE");
     while (c.moveNext()) {
-        const qint64 personId = c.getInt64(personCol);
+        const qint64 personId = c.getInt64At(personCol.index);
         _ViberChat *chat = chatOfPerson.value(personId);
         if (!chat) {
             // Every row of the participants' table is loaded already, so a person that
@@ -636,10 +633,10 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
             chatOfPerson.insert(personId, chat);
         }
 
-        const qint64 id = c.getInt64(pk);
+        const qint64 id = c.getInt64At(pk.index);
         _ViberCall *call = data.calls.value(id);
         if (!call) {
-            const QString typeText = c.getText(typeCol);
+            const QString typeText = c.getTextAt(typeCol.index);
             ViberCallType type;
             if (typeText.contains(QLatin1String("incoming"), Qt::CaseInsensitive))
                 type = ViberCallTypeIncoming;
@@ -652,9 +649,9 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
             call = new _ViberCall;
             call->id = id;
             data.calls.insert(id, call);
-            call->callToken = c.getInt64(tokenCol);
-            call->duration = c.getInt(durationCol);
-            call->date = c.getDouble(dateCol);
+            call->callToken = c.getInt64At(tokenCol.index);
+            call->duration = c.getIntAt(durationCol.index);
+            call->date = c.getDoubleAt(dateCol.index);
             call->type = type;
             call->person = chat->participants.constBegin().value();
             call->other = extra.other(c);

@@ -5,8 +5,6 @@
 #include <QHash>
 #include <QString>
 
-class Sqlite3Cursor;
-
 // The Viber iOS store: the Core Data file "Contacts.data" (a phone's own layout or
 // the template layout this program creates) and the attachment folders under
 // "Documents/" beside it. Opening creates a missing store from the template and
@@ -65,7 +63,6 @@ private:
     void loadMessages(LoadContext &ctx);
     void loadAttachments(LoadContext &ctx);
     void loadCalls(LoadContext &ctx);
-    _ViberPerson *personFromRow(LoadContext &ctx, const Sqlite3Cursor &c);
     void makePreview(const QString &filePath, const QString &previewPath) const;
 
     QHash<QString, qint32> m_entities;

@@ -241,6 +241,69 @@ QStringList Sqlite3Cursor::columnNames() const
     return m_stmt ? m_stmt->names : QStringList();
 }
 
+// --- Sqlite3Cursor: positional access ------------------------------------------
+
+int Sqlite3Cursor::columnIndexOf(const QString &col) const
+{
+    return m_stmt ? m_stmt->index.value(col.toLower(), -1) : -1;
+}
+
+namespace {
+
+bool validColumn(sqlite3_stmt *stmt, bool onRow, int index)
+{
+    return onRow && index >= 0 && index < sqlite3_column_count(stmt);
+}
+
+} // namespace
+
+int Sqlite3Cursor::getIntAt(int index) const
+{
+    return m_stmt && validColumn(m_stmt->stmt, m_stmt->onRow, index) ? sqlite3_column_int(m_stmt->stmt, index)
+                                                                     : 0;
+}
+
+qint64 Sqlite3Cursor::getInt64At(int index) const
+{
+    return m_stmt && validColumn(m_stmt->stmt, m_stmt->onRow, index)
+               ? sqlite3_column_int64(m_stmt->stmt, index)
+               : 0;
+}
+
+double Sqlite3Cursor::getDoubleAt(int index) const
+{
+    return m_stmt && validColumn(m_stmt->stmt, m_stmt->onRow, index)
+               ? sqlite3_column_double(m_stmt->stmt, index)
+               : 0.0;
+}
+
+QString Sqlite3Cursor::getTextAt(int index) const
+{
+    if (!m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index))
+        return QString();
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt->stmt, index));
+    if (!text)
+        return QString();
+    return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt->stmt, index));
+}
+
+QByteArray Sqlite3Cursor::getBlobAt(int index) const
+{
+    if (!m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index))
+        return QByteArray();
+    const void *data = sqlite3_column_blob(m_stmt->stmt, index);
+    const int size = sqlite3_column_bytes(m_stmt->stmt, index);
+    if (!data || size <= 0)
+        return QByteArray();
+    return QByteArray(static_cast<const char *>(data), size);
+}
+
+bool Sqlite3Cursor::isNullAt(int index) const
+{
+    return !m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index) ||
+           sqlite3_column_type(m_stmt->stmt, index) == SQLITE_NULL;
+}
+
 // --- Sqlite3DB -----------------------------------------------------------------
 
 Sqlite3DB::~Sqlite3DB()

@@ -97,6 +97,18 @@ public:
     Sqlite3Row getRow() const;
     QStringList columnNames() const;
 
+    // Positional access for readers of many rows: resolve each name once with
+    // columnIndexOf (matched without regard to case; -1 when absent, valid before the
+    // first row and for the whole query), then read by index. An index of -1 or out
+    // of range reads as null, like a missing name.
+    int columnIndexOf(const QString &col) const;
+    int getIntAt(int index) const;
+    qint64 getInt64At(int index) const;
+    double getDoubleAt(int index) const;
+    QString getTextAt(int index) const;
+    QByteArray getBlobAt(int index) const;
+    bool isNullAt(int index) const;
+
 private:
     friend class Sqlite3DB;
     struct Statement;
