@@ -1,6 +1,7 @@
 #include "ProgressForm.h"
 
 #include "MessageBoxes.h"
+#include "app/StyleSheet.h"
 #include "ui_ProgressForm.h"
 
 #include <QMetaObject>
@@ -12,6 +13,7 @@ ProgressForm::ProgressForm(const QString &title, QWidget *parent)
       m_ui(std::make_unique<Ui::ProgressForm>())
 {
     m_ui->setupUi(this);
+    setStyleSheet(appStyleSheet());
     // A title-less dialog still needs a name in the window list.
     setWindowTitle(title.isEmpty() ? QCoreApplication::translate("QObject", "Chatwharf") : title);
     m_ui->lbStatus->setText(title);

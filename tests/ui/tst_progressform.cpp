@@ -1,3 +1,4 @@
+#include "ui/MessageBoxes.h"
 #include "ui/ProgressForm.h"
 #include "ui/RunWorker.h"
 #include "workers/WorkerThread.h"
@@ -237,8 +238,8 @@ void TestProgressForm::errorShowsBoxAndClosesWithZero()
     QVERIFY(!runWorker(&mainWindow, &worker, QStringLiteral("Loading...")));
     QCOMPARE(user.results, QList<int>{0});
     QVERIFY(user.endedWithoutSuccess);
-    QCOMPARE(user.boxes,
-             QStringList{QStringLiteral("Could not open <b>Contacts.data</b>.<br/>The file is locked.")});
+    QCOMPARE(user.boxes, QStringList{errorBoxText(QStringLiteral(
+                             "Could not open <b>Contacts.data</b>.<br/>The file is locked."))});
     QCOMPARE(worker.outcome(), WorkerThread::Outcome::Failed);
 }
 
