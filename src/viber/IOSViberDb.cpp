@@ -277,11 +277,12 @@ QString IOSViberDb::personSource() const
     if (hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZMEMBER")) &&
         hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZCANONIZEDPHONENUM")) &&
         hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZPHONE")))
-        return QStringLiteral(
-            "(select m.*, (select n.ZCANONIZEDPHONENUM from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK order "
-            "by "
-            "n.Z_PK limit 1) as ZCANONIZEDPHONENUM, (select n.ZPHONE from ZPHONENUMBER as n where "
-            "n.ZMEMBER=m.Z_PK order by n.Z_PK limit 1) as ZPHONENUM from ZMEMBER as m)");
+        return QStringLiteral("(select m.*, "
+                              "(select n.ZCANONIZEDPHONENUM from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK "
+                              "order by n.Z_PK limit 1) as ZCANONIZEDPHONENUM, "
+                              "(select n.ZPHONE from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK "
+                              "order by n.Z_PK limit 1) as ZPHONENUM "
+                              "from ZMEMBER as m)");
     return QStringLiteral("ZMEMBER");
 }
 
@@ -614,6 +615,23 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
     const Col pk(c, "Z_PK"), personCol(c, "ZPHONENUMINDEX"), typeCol(c, "ZCALLTYPE"),
         tokenCol(c, "ZCALLTOKEN"), durationCol(c, "ZDURATION"), dateCol(c, "ZDATE");
     while (c.moveNext()) {
+        const qint64 id = c.getInt64At(pk.index);
+        _ViberCall *call = data.calls.value(id);
+        ViberCallType type = ViberCallTypeIncoming;
+        if (!call) {
+            // Classified before a chat is made up for it, so that a call of no known
+            // type leaves no empty chat behind.
+            const QString typeText = c.getTextAt(typeCol.index);
+            if (typeText.contains(QLatin1String("incoming"), Qt::CaseInsensitive))
+                type = ViberCallTypeIncoming;
+            else if (typeText.contains(QLatin1String("outgoing"), Qt::CaseInsensitive))
+                type = ViberCallTypeOutgoing;
+            else if (typeText.contains(QLatin1String("missed"), Qt::CaseInsensitive))
+                type = ViberCallTypeMissed;
+            else
+                continue;
+        }
+
         const qint64 personId = c.getInt64At(personCol.index);
         _ViberChat *chat = chatOfPerson.value(personId);
         if (!chat) {
@@ -633,19 +651,7 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
             chatOfPerson.insert(personId, chat);
         }
 
-        const qint64 id = c.getInt64At(pk.index);
-        _ViberCall *call = data.calls.value(id);
         if (!call) {
-            const QString typeText = c.getTextAt(typeCol.index);
-            ViberCallType type;
-            if (typeText.contains(QLatin1String("incoming"), Qt::CaseInsensitive))
-                type = ViberCallTypeIncoming;
-            else if (typeText.contains(QLatin1String("outgoing"), Qt::CaseInsensitive))
-                type = ViberCallTypeOutgoing;
-            else if (typeText.contains(QLatin1String("missed"), Qt::CaseInsensitive))
-                type = ViberCallTypeMissed;
-            else
-                continue;
             call = new _ViberCall;
             call->id = id;
             data.calls.insert(id, call);
