@@ -170,4 +170,55 @@
         <translation>If the problem persists, please write to &lt;a href=&quot;mailto:%1&quot;&gt;%1&lt;/a&gt; and tell us what you were doing.</translation>
     </message>
 </context>
+<context>
+    <name>MobileDevice</name>
+    <message>
+        <source>IDS_MD_LOAD_FAILED</source>
+        <translation>Failed to load (Mobile Device) framework.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_NO_USBMUXD</source>
+        <translation>The usbmuxd service, through which iPhones connected by USB are reached, is not installed on this computer. Please install usbmuxd and start the program again.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_SUBSCRIBE_FAILED</source>
+        <translation>Cannot watch for iPhones connected by USB (error code %1). Please make sure the usbmuxd service can run and start the program again.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_SESSION_ERROR</source>
+        <translation>%1&lt;br/&gt;&lt;br/&gt;Error code: %2</translation>
+    </message>
+    <message>
+        <source>IDS_MD_RESTART_TRUST</source>
+        <translation>Please restart your iPhone and computer to try again. If a prompt message pops out on your iPhone, please click &quot;Trust&quot;.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_SERVICE_DEVICE</source>
+        <translation>&lt;br/&gt;&lt;br/&gt;device:%1 &lt;br/&gt;&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_MD_DEVICE_DESCRIPTION</source>
+        <translation>%1, %2, iOS %3</translation>
+    </message>
+    <message>
+        <source>IDS_MD_UNKNOWN_DEVICE</source>
+        <translation>Unknown</translation>
+    </message>
+    <message>
+        <source>IDS_MD_WIFI_SYNC</source>
+        <translation>Please turn off Wifi Sync on iTunes or disconnect computer internet connections to try again.&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_MD_SERVICE_CODE</source>
+        <translation>Error code: AMDeviceStartService(%1)=%2</translation>
+    </message>
+    <message>
+        <source>IDS_MD_DEVICE_GONE</source>
+        <translation>The iPhone %1 was disconnected. Please connect it again and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_NO_DEVICE</source>
+        <translation>The iPhone is no longer connected. Please connect it and try again.</translation>
+    </message>
+</context>
 </TS>
