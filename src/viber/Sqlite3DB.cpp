@@ -147,49 +147,32 @@ int Sqlite3Cursor::columnIndex(const QString &col) const
 
 int Sqlite3Cursor::getInt(const QString &col) const
 {
-    const int i = columnIndex(col);
-    return i < 0 ? 0 : sqlite3_column_int(m_stmt->stmt, i);
+    return getIntAt(columnIndexOf(col));
 }
 
 qint64 Sqlite3Cursor::getInt64(const QString &col) const
 {
-    const int i = columnIndex(col);
-    return i < 0 ? 0 : sqlite3_column_int64(m_stmt->stmt, i);
+    return getInt64At(columnIndexOf(col));
 }
 
 double Sqlite3Cursor::getDouble(const QString &col) const
 {
-    const int i = columnIndex(col);
-    return i < 0 ? 0.0 : sqlite3_column_double(m_stmt->stmt, i);
+    return getDoubleAt(columnIndexOf(col));
 }
 
 QString Sqlite3Cursor::getText(const QString &col) const
 {
-    const int i = columnIndex(col);
-    if (i < 0)
-        return QString();
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt->stmt, i));
-    if (!text)
-        return QString();
-    return QString::fromUtf8(text, sqlite3_column_bytes(m_stmt->stmt, i));
+    return getTextAt(columnIndexOf(col));
 }
 
 QByteArray Sqlite3Cursor::getBlob(const QString &col) const
 {
-    const int i = columnIndex(col);
-    if (i < 0)
-        return QByteArray();
-    const void *data = sqlite3_column_blob(m_stmt->stmt, i);
-    const int size = sqlite3_column_bytes(m_stmt->stmt, i);
-    if (!data || size <= 0)
-        return QByteArray();
-    return QByteArray(static_cast<const char *>(data), size);
+    return getBlobAt(columnIndexOf(col));
 }
 
 bool Sqlite3Cursor::isNull(const QString &col) const
 {
-    const int i = columnIndex(col);
-    return i < 0 || sqlite3_column_type(m_stmt->stmt, i) == SQLITE_NULL;
+    return isNullAt(columnIndexOf(col));
 }
 
 bool Sqlite3Cursor::containsCol(const QString &col) const
