@@ -1,0 +1,68 @@
+#pragma once
+
+#include "viber/ViberMsgList.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QWebEngineView;
+
+// Shows messages as chat bubbles in a web view, 50 to a page, and answers the
+// clicks on page links and attachments.
+class VBBubbleViewMgr : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kPageSize = 50;
+
+    // How attachments and web links leave the program; replaceable so tests
+    // never launch desktop programs.
+    using UrlOpener = std::function<bool(const QString &urlOrPath)>;
+    using FolderOpener = std::function<bool(const QString &path)>;
+
+    explicit VBBubbleViewMgr(QObject *parent = nullptr);
+
+    // The view is not owned. Its page is replaced by one that hands every
+    // clicked link to onLinkClicked.
+    void attach(QWebEngineView *view);
+    QWebEngineView *view() const;
+
+    int page() const { return m_page; }
+    int pageCount() const { return m_pageCount; }
+    QString anchor() const { return m_anchor; }
+    // The HTML last set into the view.
+    QString currentHtml() const { return m_html; }
+
+    void setUrlOpener(UrlOpener opener);
+    void setFolderOpener(FolderOpener opener);
+
+public slots:
+    void showBubble(ViberMsgList smslist);
+    void onLoadFinish(bool);
+    void onLinkClicked(QUrl url);
+    void firstPage();
+    void previousPage();
+    void nextPage();
+    void lastPage();
+    void scrollToPos(int ipos);
+
+private:
+    void render(int page);
+    void setViewHtml(const QString &html);
+    void scrollToAnchor();
+    void openLocalFile(const QString &path);
+    void saveAttachment(const QString &path);
+
+    QPointer<QWebEngineView> m_view;
+    ViberMsgList m_messages;
+    int m_page = 0;
+    int m_pageCount = 0;
+    QString m_anchor;
+    QString m_html;
+    UrlOpener m_urlOpener;
+    FolderOpener m_folderOpener;
+};
