@@ -1,3 +1,4 @@
+#include "support/ScriptedWorker.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgressForm.h"
 #include "ui/RunWorker.h"
@@ -19,31 +20,6 @@
 #include <stdexcept>
 
 namespace {
-
-class ScriptedWorker : public WorkerThread
-{
-public:
-    using Body = std::function<QString(ScriptedWorker &)>;
-    explicit ScriptedWorker(Body body) : m_body(std::move(body)) {}
-    ~ScriptedWorker() override { wait(); }
-
-    using WorkerThread::checkCancel;
-    using WorkerThread::reportProgress;
-    using WorkerThread::tipsAndWait;
-
-    std::function<void(Outcome)> onCleanUp;
-
-protected:
-    QString work() override { return m_body(*this); }
-    void cleanUp(Outcome outcome) override
-    {
-        if (onCleanUp)
-            onCleanUp(outcome);
-    }
-
-private:
-    Body m_body;
-};
 
 QString textOfBox(QWidget *box)
 {

@@ -1,3 +1,4 @@
+#include "support/ScriptedWorker.h"
 #include "workers/ProgressReporter.h"
 #include "workers/WorkerThread.h"
 
@@ -83,36 +84,6 @@ private:
     QStringList m_errors;
     QStringList m_successes;
     QStringList m_tips;
-};
-
-// A worker whose body is given by the test; it sees the protected helpers.
-class ScriptedWorker : public WorkerThread
-{
-public:
-    using Body = std::function<QString(ScriptedWorker &)>;
-    explicit ScriptedWorker(Body body) : m_body(std::move(body)) {}
-    ~ScriptedWorker() override { wait(); }
-
-    using WorkerThread::checkCancel;
-    using WorkerThread::reportDetail;
-    using WorkerThread::reportProgress;
-    using WorkerThread::reportStatus;
-    using WorkerThread::tipsAndWait;
-
-    std::function<void(Outcome)> onCleanUp;
-    QList<Outcome> cleanUps;
-
-protected:
-    QString work() override { return m_body(*this); }
-    void cleanUp(Outcome outcome) override
-    {
-        cleanUps.append(outcome);
-        if (onCleanUp)
-            onCleanUp(outcome);
-    }
-
-private:
-    Body m_body;
 };
 
 struct NotAStdException
