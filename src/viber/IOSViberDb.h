@@ -43,6 +43,83 @@ public:
     // The tables every store must have; open() refuses a file that lacks one.
     static QStringList requiredTables();
 
+    // --- Writing (IOSViberDbWriter.cpp) ---------------------------------------
+    // Every operation opens the store first and raises Sqlite3Exception on an SQL
+    // failure. Callers run a whole merge inside one transaction, since a failure
+    // midway leaves rows that only a rollback removes. A column of the writer's
+    // that the target table lacks is left out when it is optional, so one writer
+    // serves a phone's layout and the template layout.
+
+    // Raises an exception naming the file and the table when the store lacks a table
+    // the writer needs (newer phone stores keep participants elsewhere). Call it
+    // before the first write, so that such a store is refused untouched.
+    void requireWriterTables();
+
+    // ZUID values are unique across the store. counter is the caller's, -1 before
+    // the run's first insert; the first call fills it with the store-wide maximum.
+    // With advance set it then moves on by one, giving the next free value.
+    void nextZuid(qint64 &counter, bool advance = true);
+
+    // Z_PK of the participant row with the person's phone digits; 0 when none.
+    qint64 findPersonKey(const _ViberPerson *person);
+    // New participant row; 0 for a null person.
+    qint64 insertPerson(qint64 &counter, const _ViberPerson *person);
+    // Links each person to the conversation, inserting the persons that are missing.
+    void linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons);
+
+    // Z_PK of the conversation with the chat's group id, or of the one-to-one
+    // conversation with its only participant; 0 when none (always for a chat with
+    // neither a group id nor exactly one participant).
+    qint64 findChatKey(const _ViberChat *chat);
+    // New conversation row; 0 for a null chat. Its date is left to the callers.
+    qint64 insertChat(qint64 &counter, const _ViberChat *chat);
+
+    // Z_PK of a message with the token within 60 s of date (truncated to seconds);
+    // 0 when none. When found, attachmentKey is its attachment's Z_PK (0 for none);
+    // otherwise attachmentKey is left as it is.
+    qint64 findDuplicateMessage(qint64 token, double date, qint64 &attachmentKey);
+    // Inserts the message with its location and attachment rows and returns its new
+    // Z_PK; 0 when it is not written (null, no state text, a received group message
+    // without sender). The out keys are the new rows' keys, 0 for none.
+    qint64 insertMessage(qint64 &counter, qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
+                         qint64 &locationKey);
+    // Z_PK of the recent for the call (an existing one with the same token and type,
+    // or a new one on the person's recents line); 0 for a null call or one without person.
+    qint64 insertCall(qint64 &counter, const _ViberCall *call);
+
+    // Summary columns the phone's app keeps itself, recomputed after the inserts.
+    void refreshRecentsLines();
+    // Needs the last-message columns of a phone's store.
+    void refreshLastMessages();
+    void refreshPrimaryKeyMax();
+    // Each conversation's ZDATE becomes its latest message's date (NULL without messages).
+    void refreshConversationDates();
+    void clearAttachmentUrl(qint64 attachmentKey);
+
+    // What one merge run carries from message to message.
+    struct MergeState
+    {
+        qint64 zuid = -1;                 // the run's ZUID counter
+        qint64 chatKey = 0;               // conversation of the current chat
+        const _ViberChat *chat = nullptr; // the previous message's chat
+        QList<qint64> insertedChats;      // conversations this run created
+    };
+    // The chat part of a merge: when msg's chat differs from the previous one, finds
+    // or inserts its conversation and links its participants. True when it did.
+    bool mergeChat(MergeState &state, const _ViberMsg *msg);
+    // The record part: a call goes to insertCall; any other message is inserted
+    // unless a duplicate exists. attachmentKey is then the new attachment's key or
+    // the duplicate's (0 for none), so that callers can still copy its files;
+    // locationKey the new location's. Both are reset for every message. Returns the
+    // new message's key, 0 when nothing was inserted.
+    qint64 mergeRecord(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey, qint64 &locationKey);
+    // mergeChat, then mergeRecord.
+    qint64 mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey, qint64 &locationKey);
+    // Deletes the conversations this run created that ended without any message
+    // (chats whose messages were all present already or not writable), with their
+    // participant links, so that a repeated copy adds no empty chats.
+    void dropEmptyInsertedChats(const MergeState &state);
+
 private:
     struct LoadContext;
 
@@ -64,6 +141,10 @@ private:
     void loadAttachments(LoadContext &ctx);
     void loadCalls(LoadContext &ctx);
     void makePreview(const QString &filePath, const QString &previewPath) const;
+
+    // Writer helpers (IOSViberDbWriter.cpp).
+    qint64 insertRow(const QString &table, const Sqlite3Row &row);
+    qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person);
 
     QHash<QString, qint32> m_entities;
     qint32 m_conversationEnt = 0;

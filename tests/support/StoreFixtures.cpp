@@ -768,4 +768,92 @@ void writeStore(const StoreSpec &spec, const QString &root, StoreLayout layout, 
         w.writeFile(f);
 }
 
+// --- Records ---------------------------------------------------------------------
+
+Records::Records() : data(std::make_shared<ViberData>()) {}
+
+_ViberPerson &Records::person(const QString &phone, const QString &name)
+{
+    auto *p = new _ViberPerson;
+    p->id = data->persons.size() + 1;
+    p->phone = phone;
+    p->name = name;
+    data->persons.insert(p->id, p);
+    return *p;
+}
+
+_ViberChat &Records::chat(const QList<_ViberPerson *> &participants, const QString &groupId,
+                          const QString &name)
+{
+    auto *c = new _ViberChat;
+    c->id = data->chats.size() + 1;
+    c->groupId = groupId;
+    c->name = name;
+    for (_ViberPerson *p : participants)
+        c->participants.insert(p->id, p);
+    data->chats.insert(c->id, c);
+    return *c;
+}
+
+_ViberMsg &Records::message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
+                            double date, qint64 token)
+{
+    auto *m = new _ViberMsg;
+    const qint64 id = ++m_lastMessageId;
+    m->id = id;
+    m->chat = &chat;
+    m->person = person;
+    m->state = state;
+    m->type = ViberMsgTypeText;
+    m->text = text;
+    m->date = date;
+    m->stateDate = date + 1;
+    m->token = token;
+    m->seq = id;
+    data->messages.insert(m->id, m);
+    chat.messages.append(m);
+    chat.date = std::max(chat.date, date);
+    m_order.append(m);
+    return *m;
+}
+
+_ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
+                                const QString &attId)
+{
+    auto *a = new _ViberAtta;
+    a->id = data->attachments.size() + 1;
+    a->fileName = fileName;
+    a->attId = attId;
+    a->fileSize = 1000 + a->id;
+    a->seq = a->id;
+    a->message = &msg;
+    msg.attachment = a;
+    msg.type = type;
+    data->attachments.insert(a->id, a);
+    return *a;
+}
+
+_ViberMsg &Records::call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token,
+                         double date, qint32 duration)
+{
+    auto *c = new _ViberCall;
+    c->id = data->calls.size() + 1;
+    c->callToken = token;
+    c->duration = duration;
+    c->date = date;
+    c->type = type;
+    c->person = &person;
+    data->calls.insert(c->id, c);
+    auto *m = new _ViberMsg;
+    m->id = -c->id;
+    m->type = ViberMsgTypeCall;
+    m->call = c;
+    m->chat = &chat;
+    m->date = date;
+    data->messages.insert(m->id, m);
+    chat.messages.append(m);
+    m_order.append(m);
+    return *m;
+}
+
 } // namespace fixtures

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include "viber/ViberData.h"
+
 #include <deque>
 #include <memory>
 
@@ -231,6 +233,36 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
+};
+
+// Records as a reader hands them out, built in memory for writers and workers.
+// Keys count up from 1 per kind; a call's message has the call's key negated.
+// References stay valid while the builder lives (the records belong to data).
+class Records
+{
+public:
+    Records();
+
+    _ViberPerson &person(const QString &phone, const QString &name = QString());
+    _ViberChat &chat(const QList<_ViberPerson *> &participants, const QString &groupId = QString(),
+                     const QString &name = QString());
+    // A text message; set type and the rest on the result.
+    _ViberMsg &message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
+                       double date, qint64 token);
+    // Sets the message's type to type.
+    _ViberAtta &attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
+                           const QString &attId = QString());
+    _ViberMsg &call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token, double date,
+                    qint32 duration = 30);
+
+    // Every message in the order made.
+    const QList<_ViberMsg *> &messages() const { return m_order; }
+
+    ViberDataPtr data;
+
+private:
+    QList<_ViberMsg *> m_order;
+    qint64 m_lastMessageId = 0;
 };
 
 } // namespace fixtures

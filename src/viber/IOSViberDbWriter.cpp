@@ -1,0 +1,667 @@
+// The writing half of IOSViberDb: merging records into a store, in a phone's layout
+// or in the template layout of local databases.
+
+#include "IOSViberDb.h"
+
+#include "export/Emoticons.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include <sqlite3.h>
+
+#include <cmath>
+
+namespace {
+
+const QString kConversation = QStringLiteral("ZCONVERSATION");
+const QString kPhoneNumberIndex = QStringLiteral("ZPHONENUMBERINDEX");
+const QString kViberMessage = QStringLiteral("ZVIBERMESSAGE");
+const QString kViberLocation = QStringLiteral("ZVIBERLOCATION");
+const QString kAttachment = QStringLiteral("ZATTACHMENT");
+const QString kRecent = QStringLiteral("ZRECENT");
+const QString kRecentsLine = QStringLiteral("ZRECENTSLINE");
+const QString kOther = QStringLiteral("_other");
+const QString kOpt = QStringLiteral("Z_OPT");
+
+// Table names come from the store's own catalogue; quoted all the same.
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+QVariant blobOrNull(const QByteArray &bytes)
+{
+    return bytes.isEmpty() ? QVariant() : QVariant(bytes);
+}
+
+// A carried Z_OPT when it is positive, else Core Data's value for a fresh row.
+qint64 carriedOpt(const QVariantMap &carried)
+{
+    const qint64 opt = carried.value(kOpt).toLongLong();
+    return opt > 0 ? opt : 2;
+}
+
+qint64 truncatedSeconds(double date)
+{
+    // Dates come from files: NaN or a huge value must not reach an integer cast.
+    const double t = std::trunc(date);
+    return (t > -9.2e18 && t < 9.2e18) ? qint64(t) : 0;
+}
+
+QString callTypeText(ViberCallType type)
+{
+    switch (type) {
+    case ViberCallTypeIncoming:
+        return QStringLiteral("incoming");
+    case ViberCallTypeOutgoing:
+        return QStringLiteral("outgoing_viber");
+    case ViberCallTypeMissed:
+        return QStringLiteral("missed");
+    }
+    return QString();
+}
+
+} // namespace
+
+// --- Helpers ---------------------------------------------------------------------
+
+qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
+{
+    executeThrow(row.insertSql(table));
+    return lastInsertId();
+}
+
+qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person)
+{
+    const qint64 key = findPersonKey(person);
+    return key >= 1 ? key : insertPerson(counter, person);
+}
+
+void IOSViberDb::requireWriterTables()
+{
+    open();
+    requireTables({kPhoneNumberIndex, m_joinTable, kConversation, kViberMessage, kViberLocation, kAttachment,
+                   kRecent, kRecentsLine});
+    for (const QString &column : {m_joinChatColumn, m_joinPersonColumn}) {
+        if (!hasColumn(m_joinTable, column))
+            throw Sqlite3Exception(QCoreApplication::translate("IOSViberDbWriter", "IDS_STORE_COLUMN_MISSING")
+                                       .arg(QDir::toNativeSeparators(path()), m_joinTable, column),
+                                   path(), SQLITE_ERROR);
+    }
+}
+
+// --- ZUID ------------------------------------------------------------------------
+
+void IOSViberDb::nextZuid(qint64 &counter, bool advance)
+{
+    open();
+    if (counter < 0) {
+        qint64 max = 0;
+        for (const ViberDbTable &t : schema()) {
+            if (!t.columns.contains(QStringLiteral("zuid")))
+                continue;
+            Sqlite3Cursor c =
+                queryThrow(QStringLiteral("select max(ZUID) as mzuid from %1").arg(quoted(t.name)));
+            if (c.moveNext())
+                max = std::max(max, c.getInt64(QStringLiteral("mzuid")));
+        }
+        counter = max;
+    }
+    if (advance)
+        ++counter;
+}
+
+// --- Persons ---------------------------------------------------------------------
+
+qint64 IOSViberDb::findPersonKey(const _ViberPerson *person)
+{
+    open();
+    if (!person)
+        return 0;
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?")
+                                     .addTextParam(phoneDigits(person->phone)));
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
+
+qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
+{
+    open();
+    if (!person)
+        return 0;
+    const QVariantMap carried = readExtraColumns(person);
+    const QString &t = kPhoneNumberIndex;
+    Sqlite3Row row;
+    auto optional = [&](const char *column, const QVariant &value) {
+        const QString name = QString::fromLatin1(column);
+        if (hasColumn(t, name))
+            row.setVal(name, value);
+    };
+    optional("Z_ENT", entity(QStringLiteral("PhoneNumberIndex")));
+    optional("Z_OPT", carriedOpt(carried));
+    for (const char *column : {"ZAPPID", "ZGROUPID", "ZISBLOCKED", "ZISSYSTEM"})
+        optional(column, 0);
+    optional("ZISVIBER", 1);
+    if (hasColumn(t, QStringLiteral("ZUID"))) {
+        nextZuid(counter, true);
+        row.setVal(QStringLiteral("ZUID"), counter);
+    }
+    row.setVal(QStringLiteral("ZCANONIZEDPHONENUM"), phoneDigits(person->phone));
+    row.setVal(QStringLiteral("ZPHONENUM"), person->phone);
+    optional("ZPHONETYPE", QStringLiteral("mobile"));
+    // Only this program's own layout keeps the name here: a phone takes it from
+    // the address book.
+    if (hasColumn(t, kOther)) {
+        row.setVal(QStringLiteral("ZNAME"), person->name);
+        row.setVal(kOther, blobOrNull(person->other));
+    }
+    return insertRow(t, row);
+}
+
+void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons)
+{
+    open();
+    const QString sql = QStringLiteral("replace into %1(%2, %3) values(?, ?)")
+                            .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn));
+    for (const _ViberPerson *person : persons) {
+        if (!person)
+            continue;
+        const qint64 key = findOrInsertPerson(counter, person);
+        executeThrow(Sqlite3Sql(sql).addInt64Param(chatKey).addInt64Param(key));
+    }
+}
+
+// --- Conversations ---------------------------------------------------------------
+
+qint64 IOSViberDb::findChatKey(const _ViberChat *chat)
+{
+    open();
+    if (!chat)
+        return 0;
+    Sqlite3Cursor c;
+    if (!chat->groupId.isEmpty()) {
+        c = queryThrow(
+            Sqlite3Sql("select Z_PK from ZCONVERSATION where ZGROUPID=?").addTextParam(chat->groupId));
+    } else if (chat->participants.size() == 1) {
+        // The group test is one alternative: without the parentheses a conversation
+        // with an empty group id would match whatever its number.
+        const QString sql =
+            QStringLiteral("select c.Z_PK from ZCONVERSATION as c inner join %1 as j on c.Z_PK=j.%2 "
+                           "inner join ZPHONENUMBERINDEX as p on j.%3=p.Z_PK "
+                           "where p.ZCANONIZEDPHONENUM=? and (c.ZGROUPID is null or c.ZGROUPID='')")
+                .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn));
+        c = queryThrow(
+            Sqlite3Sql(sql).addTextParam(phoneDigits(chat->participants.constBegin().value()->phone)));
+    } else {
+        return 0;
+    }
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
+
+qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
+{
+    open();
+    if (!chat)
+        return 0;
+    const QVariantMap carried = readExtraColumns(chat);
+    const QString &t = kConversation;
+    Sqlite3Row row;
+    auto optional = [&](const char *column, const QVariant &value) {
+        const QString name = QString::fromLatin1(column);
+        if (hasColumn(t, name))
+            row.setVal(name, value);
+    };
+    optional("Z_ENT", entity(QStringLiteral("Conversation")));
+    optional("Z_OPT", carriedOpt(carried));
+    const qint64 context = carried.value(QStringLiteral("ZCONTEXT")).toLongLong();
+    if (context > 0)
+        optional("ZCONTEXT", context);
+    optional("ZISLOCATION", 0);
+    optional("ZISMUTED", 0);
+    optional("ZSMARTNOTIFICATIONSHOWN", carried.value(QStringLiteral("ZSMARTNOTIFICATIONSHOWN")).toInt());
+    optional("ZSMARTSTATE", carried.value(QStringLiteral("ZSMARTSTATE")).toInt());
+    if (hasColumn(t, QStringLiteral("ZUID"))) {
+        nextZuid(counter, true);
+        row.setVal(QStringLiteral("ZUID"), counter);
+    }
+    optional("ZUNREADCOUNT", 0);
+    optional("ZLASTGENERALNOTIFICATIONDATE", 0.0);
+    if (!chat->groupId.isEmpty())
+        row.setVal(QStringLiteral("ZGROUPID"), chat->groupId);
+    if (!chat->name.isEmpty())
+        optional("ZNAME", chat->name);
+    optional("_other", blobOrNull(chat->other));
+    return insertRow(t, row);
+}
+
+// --- Messages --------------------------------------------------------------------
+
+qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attachmentKey)
+{
+    open();
+    const qint64 t = truncatedSeconds(date);
+    // Served by the (ZTOKEN, ZDATE) index of the template and the token index of a
+    // phone's store: each check is a lookup, not a scan.
+    Sqlite3Cursor c =
+        queryThrow(Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
+                       .addInt64Param(token)
+                       .addInt64Param(t - 60)
+                       .addInt64Param(t + 60));
+    if (!c.moveNext())
+        return 0;
+    const qint64 key = c.getInt64At(0);
+    Sqlite3Cursor a =
+        queryThrow(Sqlite3Sql("select Z_PK from ZATTACHMENT where ZMESSAGE=?").addInt64Param(key));
+    attachmentKey = a.moveNext() ? a.getInt64At(0) : 0;
+    return key;
+}
+
+qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
+                                 qint64 &locationKey)
+{
+    open();
+    if (!msg)
+        return 0;
+
+    // Checked before anything is collected: collecting may insert the sender, and a
+    // message that is not written must leave nothing behind.
+    if (!msg->person && msg->chat && !msg->chat->groupId.isEmpty() && msg->state == ViberMsgStateReceived &&
+        msg->type != ViberMsgTypeSystem) {
+        qDebug("skip group message without sender, msg text=%s", qPrintable(msg->text));
+        return 0;
+    }
+    const QString stateText = msgStateToStoreText(msg->state);
+    if (stateText.isEmpty())
+        return 0;
+
+    const QVariantMap carried = readExtraColumns(msg);
+    const QString &t = kViberMessage;
+    Sqlite3Row row;
+    auto optional = [&](const QString &table, Sqlite3Row &r, const QString &name, const QVariant &value) {
+        if (hasColumn(table, name))
+            r.setVal(name, value);
+    };
+    auto opt = [&](const char *column, const QVariant &value) {
+        optional(t, row, QString::fromLatin1(column), value);
+    };
+    opt("Z_ENT", entity(QStringLiteral("ViberMessage")));
+    opt("Z_OPT", carriedOpt(carried));
+    opt("ZDELIVEREDCOUNT", 0);
+    opt("ZFORWARDTYPE", 0);
+    opt("ZMESSAGEID", 0);
+    row.setVal(QStringLiteral("ZSEQ"), msg->seq);
+    row.setVal(QStringLiteral("ZTOKEN"), msg->token);
+    if (hasColumn(t, QStringLiteral("ZUID"))) {
+        nextZuid(counter, true);
+        row.setVal(QStringLiteral("ZUID"), counter);
+    }
+    row.setVal(QStringLiteral("ZCONVERSATION"), chatKey);
+    // Core Data's entity column of the relationship.
+    optional(t, row, QStringLiteral("Z%1_CONVERSATION").arg(m_conversationEnt), m_conversationEnt);
+    if (msg->person)
+        row.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, msg->person));
+    row.setVal(QStringLiteral("ZDATE"), msg->date);
+    row.setVal(QStringLiteral("ZSTATEDATE"), msg->stateDate);
+    row.setVal(QStringLiteral("ZSTATE"), stateText);
+    if (msg->systemKind == ViberSystemKindNameChanged)
+        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("systemNameChanged"));
+    else if (msg->systemKind == ViberSystemKindMemberAdded)
+        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("systemMemberAdded"));
+    else if (msg->type == ViberMsgTypeLocation)
+        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("customLocation"));
+    row.setVal(QStringLiteral("ZTEXT"), msg->text);
+    QByteArray emoticons = carried.value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray();
+    if (emoticons.isEmpty())
+        emoticons = Emoticons::ranges(msg->text);
+    if (!emoticons.isEmpty())
+        opt("ZEMOTICONSRANGES", emoticons);
+    const QByteArray ranges = carried.value(QStringLiteral("ZRANGES")).toByteArray();
+    if (!ranges.isEmpty())
+        opt("ZRANGES", ranges);
+    opt("_other", blobOrNull(msg->other));
+
+    const qint64 messageKey = insertRow(t, row);
+    attachmentKey = 0;
+    locationKey = 0;
+
+    if (msg->latitude != 0 && msg->longitude != 0) {
+        Sqlite3Row loc;
+        const QString &lt = kViberLocation;
+        optional(lt, loc, QStringLiteral("Z_ENT"), entity(QStringLiteral("ViberLocation")));
+        optional(lt, loc, kOpt, 2);
+        if (hasColumn(lt, QStringLiteral("ZUID"))) {
+            nextZuid(counter, true);
+            loc.setVal(QStringLiteral("ZUID"), counter);
+        }
+        loc.setVal(QStringLiteral("ZMESSAGE"), messageKey);
+        loc.setVal(QStringLiteral("ZLATITUDE"), msg->latitude);
+        loc.setVal(QStringLiteral("ZLONGITUDE"), msg->longitude);
+        if (!msg->address.isEmpty())
+            loc.setVal(QStringLiteral("ZADDRESS"), msg->address);
+        locationKey = insertRow(lt, loc);
+    }
+
+    if (const _ViberAtta *att = msg->attachment) {
+        const QVariantMap attCarried = readExtraColumns(att);
+        const QString &at = kAttachment;
+        Sqlite3Row a;
+        auto aopt = [&](const char *column, const QVariant &value) {
+            optional(at, a, QString::fromLatin1(column), value);
+        };
+        aopt("Z_ENT", entity(QStringLiteral("Attachment")));
+        aopt("Z_OPT", carriedOpt(attCarried));
+        aopt("ZCACHEPOLICY", 0);
+        aopt("ZMEDIADOWNLOADTYPE", 0);
+        a.setVal(QStringLiteral("ZFILESIZE"), att->fileSize);
+        const qint64 range = attCarried.value(QStringLiteral("ZRANGE")).toLongLong();
+        aopt("ZRANGE", range > 0 ? range : att->fileSize);
+        a.setVal(QStringLiteral("ZSEQ"), att->seq);
+        if (hasColumn(at, QStringLiteral("ZUID"))) {
+            nextZuid(counter, true);
+            a.setVal(QStringLiteral("ZUID"), counter);
+        }
+        a.setVal(QStringLiteral("ZMESSAGE"), messageKey);
+        if (!att->attId.isEmpty())
+            a.setVal(QStringLiteral("ZID"), att->attId);
+        if (!att->fileName.isEmpty())
+            a.setVal(QStringLiteral("ZNAME"), att->fileName);
+        const QString state = attCarried.value(QStringLiteral("ZSTATE")).toString();
+        // The phone's app spells it so.
+        aopt("ZSTATE", state.isEmpty() ? QStringLiteral("complite") : state);
+        const QString url = attCarried.value(QStringLiteral("ZURL")).toString();
+        if (!url.isEmpty())
+            aopt("ZURL", url);
+        aopt("_other", blobOrNull(att->other));
+        switch (msg->type) {
+        case ViberMsgTypePicture:
+            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("picture"));
+            a.setVal(QStringLiteral("ZBUCKET"),
+                     QStringLiteral("Share") +
+                         storeTimeToDateTime(msg->date).toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
+            break;
+        case ViberMsgTypeLocation:
+            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("customLocation"));
+            break;
+        case ViberMsgTypeAudio:
+            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("audio"));
+            a.setVal(QStringLiteral("ZDURATION"), att->duration);
+            break;
+        case ViberMsgTypeSticker:
+            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("sticker"));
+            break;
+        case ViberMsgTypeVideo:
+            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("video"));
+            a.setVal(QStringLiteral("ZDURATION"), att->duration);
+            break;
+        default:
+            break;
+        }
+        attachmentKey = insertRow(at, a);
+        if (msg->type == ViberMsgTypeAudio) {
+            // The voice file in the store is named by this key.
+            const QString key = QString::number(attachmentKey);
+            executeThrow(Sqlite3Sql("update ZATTACHMENT set ZNAME=?, ZID=? where Z_PK=?")
+                             .addTextParam(key)
+                             .addTextParam(key)
+                             .addInt64Param(attachmentKey));
+        }
+    }
+
+    QStringList links;
+    if (locationKey > 0 && hasColumn(t, QStringLiteral("ZLOCATION")))
+        links << QStringLiteral("ZLOCATION=%1").arg(locationKey);
+    if (attachmentKey > 0 && hasColumn(t, QStringLiteral("ZATTACHMENT")))
+        links << QStringLiteral("ZATTACHMENT=%1").arg(attachmentKey);
+    if (!links.isEmpty())
+        executeThrow(QStringLiteral("update ZVIBERMESSAGE set %1 where Z_PK=%2")
+                         .arg(links.join(QLatin1Char(',')))
+                         .arg(messageKey));
+    return messageKey;
+}
+
+// --- Calls -----------------------------------------------------------------------
+
+qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call)
+{
+    open();
+    if (!call || !call->person)
+        return 0;
+    const QString digits = phoneDigits(call->person->phone);
+    Sqlite3Cursor l = queryThrow(
+        Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
+                   "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc limit 1")
+            .addTextParam(digits));
+    qint64 lineKey = l.moveNext() ? l.getInt64At(0) : 0;
+    if (lineKey == 0) {
+        Sqlite3Row line;
+        line.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("RecentsLine")));
+        line.setVal(kOpt, 1);
+        line.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, call->person));
+        lineKey = insertRow(kRecentsLine, line);
+    }
+
+    const QString type = callTypeText(call->type);
+    Sqlite3Cursor r = queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
+                                     .addInt64Param(call->callToken)
+                                     .addTextParam(type));
+    if (r.moveNext())
+        return r.getInt64At(0);
+
+    Sqlite3Row row;
+    row.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("Recent")));
+    row.setVal(kOpt, 1);
+    row.setVal(QStringLiteral("ZCALLTOKEN"), call->callToken);
+    row.setVal(QStringLiteral("ZDURATION"), call->duration);
+    row.setVal(QStringLiteral("ZREAD"), 1);
+    row.setVal(QStringLiteral("ZRECENTSLINE"), lineKey);
+    row.setVal(QStringLiteral("ZDATE"), call->date);
+    row.setVal(QStringLiteral("ZCALLTYPE"), type);
+    if (hasColumn(kRecent, kOther))
+        row.setVal(kOther, blobOrNull(call->other));
+    return insertRow(kRecent, row);
+}
+
+// --- Summary columns -------------------------------------------------------------
+
+void IOSViberDb::refreshRecentsLines()
+{
+    open();
+    const Sqlite3Sql update("update ZRECENTSLINE set ZCOUNT=?, ZDATE=?, ZCALLTYPE=? where Z_PK=?");
+    Sqlite3Cursor c =
+        queryThrow("select Z_PK,ZRECENTSLINE,ZDATE,ZCALLTYPE from ZRECENT order by ZRECENTSLINE asc");
+    bool any = false;
+    qint64 line = 0;
+    qint64 count = 0;
+    double date = 0.0;
+    QString type;
+    auto flush = [&] {
+        executeThrow(
+            Sqlite3Sql(update).addInt64Param(count).addDoubleParam(date).addTextParam(type).addInt64Param(
+                line));
+    };
+    while (c.moveNext()) {
+        const qint64 rowLine = c.getInt64At(1);
+        if (any && rowLine != line) {
+            flush();
+            count = 0;
+            date = 0.0;
+            type.clear();
+        }
+        any = true;
+        line = rowLine;
+        ++count;
+        const double rowDate = c.getDoubleAt(2);
+        if (rowDate > date) {
+            date = rowDate;
+            type = c.getTextAt(3);
+        }
+    }
+    if (any)
+        flush();
+}
+
+void IOSViberDb::refreshLastMessages()
+{
+    open();
+    const Sqlite3Sql update(
+        "update ZCONVERSATION set ZLASTMESSAGETOKEN=?, ZLASTMESSAGESENDER=?, ZDATE=?, ZLASTMESSAGETEXT=?, "
+        "ZLASTMESSAGETYPE=?, ZLASTMESSAGEEMOTICONSRANGES=?, ZLASTMESSAGERANGES=? where Z_PK=?");
+    Sqlite3Cursor c = queryThrow(
+        "select m.Z_PK, m.ZCONVERSATION, m.ZTOKEN, m.ZPHONENUMINDEX, m.ZDATE, m.ZTEXT, m.ZSYSTEMTYPE, "
+        "m.ZEMOTICONSRANGES, m.ZRANGES, a.ZTYPE from ZVIBERMESSAGE as m left join ZATTACHMENT as a on "
+        "m.Z_PK=a.ZMESSAGE order by m.ZCONVERSATION asc");
+    struct Latest
+    {
+        qint64 token = 0;
+        qint64 sender = 0;
+        double date = 0.0;
+        QString text;
+        QString type;
+        QByteArray emoticons;
+        QByteArray ranges;
+    };
+    bool any = false;
+    qint64 conversation = 0;
+    Latest latest;
+    auto flush = [&] {
+        Sqlite3Sql sql(update);
+        sql.addInt64Param(latest.token);
+        if (latest.sender < 1)
+            sql.addNullParam();
+        else
+            sql.addInt64Param(latest.sender);
+        sql.addDoubleParam(latest.date).addTextParam(latest.text).addTextParam(latest.type);
+        for (const QByteArray *bytes : {&latest.emoticons, &latest.ranges}) {
+            if (bytes->isEmpty())
+                sql.addNullParam();
+            else
+                sql.addBlobParam(*bytes);
+        }
+        sql.addInt64Param(conversation);
+        executeThrow(sql);
+    };
+    while (c.moveNext()) {
+        const qint64 rowConversation = c.getInt64At(1);
+        if (any && rowConversation != conversation) {
+            flush();
+            latest = Latest();
+        }
+        any = true;
+        conversation = rowConversation;
+        const double date = c.getDoubleAt(4);
+        if (date > latest.date) {
+            latest.token = c.getInt64At(2);
+            latest.sender = c.getInt64At(3);
+            latest.date = date;
+            latest.text = c.getTextAt(5);
+            const QString system = c.getTextAt(6);
+            const QString attachmentType = c.getTextAt(9);
+            latest.type = !system.isEmpty()           ? system
+                          : !attachmentType.isEmpty() ? attachmentType
+                                                      : QStringLiteral("text");
+            latest.emoticons = c.getBlobAt(7);
+            latest.ranges = c.getBlobAt(8);
+        }
+    }
+    if (any)
+        flush();
+}
+
+void IOSViberDb::refreshPrimaryKeyMax()
+{
+    open();
+    static const char *const kTables[][2] = {{"ZATTACHMENT", "Attachment"},
+                                             {"ZCONVERSATION", "Conversation"},
+                                             {"ZPHONENUMBERINDEX", "PhoneNumberIndex"},
+                                             {"ZRECENT", "Recent"},
+                                             {"ZRECENTSLINE", "RecentsLine"},
+                                             {"ZVIBERLOCATION", "ViberLocation"},
+                                             {"ZVIBERMESSAGE", "ViberMessage"}};
+    for (const auto &entry : kTables) {
+        const QString table = QString::fromLatin1(entry[0]);
+        if (!hasTable(table))
+            continue;
+        executeThrow(
+            QStringLiteral("update Z_PRIMARYKEY set Z_MAX=(select max(Z_PK) from %1) where Z_NAME='%2'")
+                .arg(table, QLatin1String(entry[1])));
+    }
+}
+
+void IOSViberDb::refreshConversationDates()
+{
+    open();
+    executeThrow("update ZCONVERSATION set ZDATE=(select max(ZDATE) from ZVIBERMESSAGE as m where "
+                 "m.ZCONVERSATION=ZCONVERSATION.Z_PK)");
+}
+
+void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)
+{
+    open();
+    if (hasColumn(kAttachment, QStringLiteral("ZURL")))
+        executeThrow(
+            Sqlite3Sql("update ZATTACHMENT set ZURL=null where Z_PK=?").addInt64Param(attachmentKey));
+}
+
+// --- Merging ---------------------------------------------------------------------
+
+bool IOSViberDb::mergeChat(MergeState &state, const _ViberMsg *msg)
+{
+    open();
+    if (!msg || msg->chat == state.chat)
+        return false;
+    const _ViberChat *chat = msg->chat;
+    state.chat = chat;
+    state.chatKey = 0;
+    if (!chat)
+        return true;
+    state.chatKey = findChatKey(chat);
+    if (state.chatKey == 0) {
+        state.chatKey = insertChat(state.zuid, chat);
+        state.insertedChats.append(state.chatKey);
+    }
+    linkParticipants(state.zuid, state.chatKey, chat->participants.values());
+    return true;
+}
+
+qint64 IOSViberDb::mergeRecord(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey,
+                               qint64 &locationKey)
+{
+    open();
+    // Keys of an earlier message must never reach this one's files: a voice file
+    // copied under another message's key would play the wrong message.
+    attachmentKey = 0;
+    locationKey = 0;
+    if (!msg || !msg->chat)
+        return 0;
+    if (msg->type == ViberMsgTypeCall) {
+        if (msg->call)
+            insertCall(state.zuid, msg->call);
+        return 0;
+    }
+    if (findDuplicateMessage(msg->token, msg->date, attachmentKey) != 0)
+        return 0;
+    return insertMessage(state.zuid, state.chatKey, msg, attachmentKey, locationKey);
+}
+
+qint64 IOSViberDb::mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey,
+                                qint64 &locationKey)
+{
+    mergeChat(state, msg);
+    return mergeRecord(state, msg, attachmentKey, locationKey);
+}
+
+void IOSViberDb::dropEmptyInsertedChats(const MergeState &state)
+{
+    open();
+    const QString links =
+        QStringLiteral("delete from %1 where %2=?").arg(quoted(m_joinTable), quoted(m_joinChatColumn));
+    for (qint64 key : state.insertedChats) {
+        Sqlite3Cursor c = queryThrow(
+            Sqlite3Sql("select 1 from ZVIBERMESSAGE where ZCONVERSATION=? limit 1").addInt64Param(key));
+        if (c.moveNext())
+            continue;
+        executeThrow(Sqlite3Sql(links).addInt64Param(key));
+        executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(key));
+    }
+}
