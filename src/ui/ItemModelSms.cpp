@@ -1,0 +1,145 @@
+#include "ItemModelSms.h"
+
+#include "export/MessageText.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QImage>
+#include <QLocale>
+#include <QSize>
+
+namespace {
+
+constexpr int kPictureWidth = 18;
+constexpr int kRowHeight = 23;
+
+QPixmap picture(const QString &resource)
+{
+    const QImage image(resource);
+    if (image.isNull())
+        return QPixmap();
+    return QPixmap::fromImage(image.scaledToWidth(kPictureWidth, Qt::SmoothTransformation));
+}
+
+} // namespace
+
+ItemModelSms::ItemModelSms(QObject *parent)
+    : QAbstractItemModel(parent), m_sentPicture(picture(QStringLiteral(":/res/icon_sms-sent.png"))),
+      m_receivedPicture(picture(QStringLiteral(":/res/icon_sms-receive.png")))
+{
+}
+
+QModelIndex ItemModelSms::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_messages.size() || column < 0 || column >= 4)
+        return QModelIndex();
+    return createIndex(row, column, m_messages.at(row));
+}
+
+QModelIndex ItemModelSms::parent(const QModelIndex &) const
+{
+    return QModelIndex();
+}
+
+int ItemModelSms::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_messages.size();
+}
+
+int ItemModelSms::columnCount(const QModelIndex &) const
+{
+    return 4;
+}
+
+QVariant ItemModelSms::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case 0:
+        return QStringLiteral("Date");
+    case 1:
+        return QStringLiteral("Flag");
+    case 2:
+        return QStringLiteral("Contact");
+    case 3:
+        return QStringLiteral("Content");
+    default:
+        return QVariant();
+    }
+}
+
+void ItemModelSms::setMessages(const QList<_ViberMsg *> &messages)
+{
+    beginResetModel();
+    m_messages = messages;
+    endResetModel();
+}
+
+void ItemModelSms::clear()
+{
+    setMessages(QList<_ViberMsg *>());
+}
+
+_ViberMsg *ItemModelSms::message(int row) const
+{
+    return row >= 0 && row < m_messages.size() ? m_messages.at(row) : nullptr;
+}
+
+QString ItemModelSms::dateText(const _ViberMsg *msg)
+{
+    return QLocale::system().toString(storeTimeToDateTime(msg->date), QLocale::ShortFormat);
+}
+
+QString ItemModelSms::flagText(const _ViberMsg *msg)
+{
+    if (msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
+        return QString();
+    return isOutgoing(msg) ? QStringLiteral("To") : QStringLiteral("From");
+}
+
+QString ItemModelSms::contactText(const _ViberMsg *msg)
+{
+    if (msg->type == ViberMsgTypeSystem)
+        return QStringLiteral("<System>");
+    if (msg->type == ViberMsgTypeCall)
+        return QStringLiteral("<Call>");
+    if (!msg->chat)
+        return QString();
+    if (!msg->chat->groupId.isEmpty() && msg->person)
+        return personLabel(msg->person);
+    return MessageText::participantLabels(msg->chat);
+}
+
+QVariant ItemModelSms::data(const QModelIndex &index, int role) const
+{
+    const _ViberMsg *msg = index.isValid() ? message(index.row()) : nullptr;
+    if (!msg)
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case 0:
+            return dateText(msg);
+        case 1:
+            return flagText(msg);
+        case 2:
+            return contactText(msg);
+        case 3:
+            return MessageText::plainText(msg);
+        default:
+            return QVariant();
+        }
+    case Qt::DecorationRole:
+        if (index.column() != 0)
+            return QVariant();
+        return isOutgoing(msg) ? m_sentPicture : m_receivedPicture;
+    case Qt::BackgroundRole:
+        return QBrush(isOutgoing(msg) ? QColor(245, 255, 226) : QColor(255, 255, 255));
+    case Qt::SizeHintRole:
+        return QSize(0, kRowHeight);
+    default:
+        return QVariant();
+    }
+}
