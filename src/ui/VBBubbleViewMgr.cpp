@@ -1,8 +1,58 @@
 #include "ui/VBBubbleViewMgr.h"
 
 #include "app/Platform.h"
+#include "export/BubblePage.h"
+#include "export/MessageText.h"
+#include "ui/BubbleWebPage.h"
+#include "ui/MessageBoxes.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QWebEngineScript>
 #include <QWebEngineView>
+
+namespace {
+
+// Media the desktop shows or plays itself; anything else is offered for saving.
+const char kOpenableSuffixes[] = "jpg jpeg png bmp gif mp3 mp4 mov";
+
+// "..." and the last three components, enough to recognise the file in a box.
+QString shortPath(const QString &path)
+{
+    const QStringList parts = QDir::fromNativeSeparators(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() <= 3)
+        return path;
+    return QLatin1String(".../") + parts.mid(parts.size() - 3).join(QLatin1Char('/'));
+}
+
+bool copyFileReplacing(const QString &source, const QString &target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    // QSaveFile replaces an existing target only once the copy is complete, so a
+    // failed copy leaves the old file as it was.
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    while (!(chunk = in.read(1 << 20)).isEmpty()) {
+        if (out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return false;
+        }
+    }
+    if (in.error() != QFileDevice::NoError) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
+
+} // namespace
 
 VBBubbleViewMgr::VBBubbleViewMgr(QObject *parent)
     : QObject(parent), m_urlOpener(&openUrl), m_folderOpener(&openFolder)
@@ -11,7 +61,15 @@ VBBubbleViewMgr::VBBubbleViewMgr(QObject *parent)
 
 void VBBubbleViewMgr::attach(QWebEngineView *view)
 {
+    if (m_view)
+        disconnect(m_view, nullptr, this, nullptr);
     m_view = view;
+    if (!view)
+        return;
+    auto *page = new BubbleWebPage(view);
+    view->setPage(page);
+    connect(view, &QWebEngineView::loadFinished, this, &VBBubbleViewMgr::onLoadFinish);
+    connect(page, &BubbleWebPage::linkClicked, this, &VBBubbleViewMgr::onLinkClicked);
 }
 
 QWebEngineView *VBBubbleViewMgr::view() const
@@ -29,11 +87,21 @@ void VBBubbleViewMgr::setFolderOpener(FolderOpener opener)
     m_folderOpener = std::move(opener);
 }
 
+QUrl VBBubbleViewMgr::baseUrl()
+{
+    // The folder holding vbbb, emoji and vb_emoji; a test may point it elsewhere.
+    QString folder = MessageText::pictureFolder();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return QUrl::fromLocalFile(folder);
+}
+
 void VBBubbleViewMgr::showBubble(ViberMsgList smslist)
 {
     m_messages = smslist;
-    m_pageCount = int((m_messages.size() + kPageSize - 1) / kPageSize);
+    m_pageCount = BubblePage::pageCount(m_messages.size());
     m_page = 0;
+    m_anchor.clear();
     if (m_pageCount > 0)
         firstPage();
     else
@@ -45,7 +113,25 @@ void VBBubbleViewMgr::onLoadFinish(bool)
     scrollToAnchor();
 }
 
-void VBBubbleViewMgr::onLinkClicked(QUrl) {}
+void VBBubbleViewMgr::onLinkClicked(QUrl url)
+{
+    const bool ownLink = url.isLocalFile() || url.scheme().isEmpty();
+    if (ownLink && url.path() == QLatin1String("/pre_page")) {
+        previousPage();
+        return;
+    }
+    if (ownLink && url.path() == QLatin1String("/next_page")) {
+        nextPage();
+        return;
+    }
+    if (!url.isLocalFile()) {
+        const QString address = url.toString(QUrl::FullyEncoded);
+        if (!m_urlOpener(address))
+            showWarning(tr("IDS_BUBBLE_OPEN_FAILED").arg(address.toHtmlEscaped()), m_view);
+        return;
+    }
+    openLocalFile(url.toLocalFile());
+}
 
 void VBBubbleViewMgr::firstPage()
 {
@@ -71,26 +157,90 @@ void VBBubbleViewMgr::nextPage()
 
 void VBBubbleViewMgr::lastPage()
 {
+    if (m_pageCount < 1)
+        return;
     m_anchor = QStringLiteral("end");
     render(m_pageCount);
 }
 
-void VBBubbleViewMgr::scrollToPos(int) {}
+void VBBubbleViewMgr::scrollToPos(int ipos)
+{
+    if (ipos < 0 || ipos >= m_messages.size() || !m_messages.at(ipos))
+        return;
+    const int target = BubblePage::pageOfIndex(ipos);
+    m_anchor = BubblePage::messageAnchor(m_messages.at(ipos));
+    if (target == m_page)
+        scrollToAnchor();
+    else
+        render(target);
+}
 
 void VBBubbleViewMgr::render(int page)
 {
     if (page < 1 || page > m_pageCount)
         return;
     m_page = page;
+    setViewHtml(BubblePage::pageHtml(m_messages, page));
 }
 
 void VBBubbleViewMgr::setViewHtml(const QString &html)
 {
     m_html = html;
+    if (m_view)
+        m_view->setHtml(html, baseUrl());
 }
 
-void VBBubbleViewMgr::scrollToAnchor() {}
+void VBBubbleViewMgr::scrollToAnchor()
+{
+    if (!m_view || m_anchor.isEmpty())
+        return;
+    // Anchors are "start", "end" or "sms_" and a number: nothing to quote. The
+    // script runs in the program's own world, as the page itself runs none.
+    const QString script = QStringLiteral("(function(){var a=document.getElementsByName('%1');"
+                                          "if(a.length)a[0].scrollIntoView(true);})();")
+                               .arg(m_anchor);
+    m_view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
 
-void VBBubbleViewMgr::openLocalFile(const QString &) {}
+void VBBubbleViewMgr::openLocalFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() <= 0) {
+        showWarning(tr("IDS_ATTACHMENT_NOT_FOUND").arg(shortPath(path).toHtmlEscaped()), m_view);
+        return;
+    }
+    const QString suffix = info.suffix().trimmed();
+    if (!suffix.isEmpty() && QLatin1String(kOpenableSuffixes).contains(suffix)) {
+        if (!m_folderOpener(path))
+            showWarning(tr("IDS_BUBBLE_OPEN_FAILED").arg(shortPath(path).toHtmlEscaped()), m_view);
+        return;
+    }
+    saveAttachment(path);
+}
 
-void VBBubbleViewMgr::saveAttachment(const QString &) {}
+void VBBubbleViewMgr::saveAttachment(const QString &path)
+{
+    const QFileInfo source(path);
+    QFileDialog dialog(m_view, tr("IDS_SAVE_ATTACHMENT"), QDir::homePath());
+    dialog.setObjectName(QStringLiteral("saveAttachmentDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.selectFile(QDir(QDir::homePath()).filePath(source.fileName()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString target = dialog.selectedFiles().constFirst();
+    if (target.isEmpty())
+        return;
+
+    // Saving onto the attachment itself must not remove it first.
+    const QFileInfo targetInfo(target);
+    bool ok = true;
+    if (!(targetInfo.exists() && targetInfo.canonicalFilePath() == source.canonicalFilePath()))
+        ok = copyFileReplacing(path, target);
+    if (ok)
+        showInfo(tr("IDS_SAVE_ATTACHMENT_SUC"), m_view);
+    else
+        reportError(tr("IDS_SAVE_ATTACHMENT_FILE_ERROR") + QLatin1String("<br/>") +
+                        QDir::toNativeSeparators(target).toHtmlEscaped(),
+                    m_view);
+}

@@ -51,6 +51,7 @@ public slots:
     void scrollToPos(int ipos);
 
 private:
+    static QUrl baseUrl();
     void render(int page);
     void setViewHtml(const QString &html);
     void scrollToAnchor();

@@ -1,0 +1,227 @@
+#include "BubblePage.h"
+
+#include "MessageText.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+const char kDocumentStart[] =
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+    "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"
+    "<html xmlns=\"http://www.w3.org/1999/xhtml\">"
+    "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
+    "<title>Bubble</title><link href=\"vbbb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
+    "</head><body><a name=\"start\"></a>";
+
+const char kBubbleBackground[] =
+    "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div>"
+    "<div class=\"bb_bg top_right\"></div><div class=\"bb_bg middle_left\"></div>"
+    "<div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
+    "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div>"
+    "<div class=\"bb_bg bottom_right\"></div>";
+
+const char kEmptyPhoto[] = "vbbb/empty_photo.jpg";
+
+QString timeText(double storeTime)
+{
+    return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
+}
+
+QDate localDay(const _ViberMsg *msg)
+{
+    return storeTimeToDateTime(msg->date).date();
+}
+
+bool isNonEmptyFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.isFile() && info.size() > 0;
+}
+
+bool isWebAddress(const QString &text)
+{
+    // Map and sticker pictures are served over https, older records may hold http.
+    return text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://"));
+}
+
+QString wrapped(const QString &piece)
+{
+    return QLatin1String("<div>") + piece + QLatin1String("</div>");
+}
+
+QString bubbleBody(const _ViberMsg *msg)
+{
+    const _ViberAtta *att = msg->attachment;
+    switch (msg->type) {
+    case ViberMsgTypePicture: {
+        if (!att)
+            return QString();
+        QString body = wrapped(
+            BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->filePath), att->previewPath));
+        if (!msg->text.isEmpty())
+            body += wrapped(MessageText::messageHtml(msg->text));
+        return body;
+    }
+    case ViberMsgTypeLocation: {
+        // The map needs no attachment: its address comes from the coordinates.
+        const QString map = MessageText::mapPictureAddress(msg);
+        const QString preview = att ? att->previewPath : QString();
+        const QString source = isNonEmptyFile(preview) ? preview : map;
+        return wrapped(BubblePage::pictureLinkHtml(map, source)) +
+               wrapped(MessageText::messageHtml(msg->address));
+    }
+    case ViberMsgTypeAudio:
+        if (!att)
+            return QString();
+        return wrapped(QStringLiteral("<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" />"
+                                      "<a href=\"%1\">%2</a>")
+                           .arg(MessageText::attributeHtml(BubblePage::localFileAddress(att->filePath)),
+                                MessageText::messageHtml(BubblePage::durationText(att->duration))));
+    case ViberMsgTypeSticker: {
+        if (!att)
+            return QString();
+        const QString sticker = MessageText::stickerPictureAddress(att);
+        return wrapped(BubblePage::pictureLinkHtml(sticker, sticker));
+    }
+    case ViberMsgTypeText:
+        return MessageText::messageHtml(msg->text);
+    case ViberMsgTypeVideo: {
+        if (!att)
+            return QString();
+        QString body = wrapped(
+            BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->filePath), att->previewPath));
+        body += wrapped(MessageText::messageHtml(BubblePage::durationText(att->duration)));
+        if (!msg->text.isEmpty())
+            body += wrapped(MessageText::messageHtml(msg->text));
+        return body;
+    }
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+int BubblePage::pageCount(qsizetype count)
+{
+    if (count <= 0)
+        return 0;
+    return int((count + kPageSize - 1) / kPageSize);
+}
+
+int BubblePage::pageOfIndex(qsizetype index)
+{
+    return int(index / kPageSize) + 1;
+}
+
+QString BubblePage::messageAnchor(const _ViberMsg *msg)
+{
+    return QStringLiteral("sms_%1").arg(msg ? msg->id : 0);
+}
+
+QString BubblePage::durationText(double seconds)
+{
+    // A store may hold any double here; only a sane range is converted to an integer.
+    qint64 whole = 0;
+    if (std::isfinite(seconds) && seconds > 0 && seconds < 1e15)
+        whole = qint64(seconds);
+    return QStringLiteral("%1' %2''").arg(whole / 60).arg(whole % 60);
+}
+
+QString BubblePage::localFileAddress(const QString &path)
+{
+    if (path.isEmpty())
+        return QString();
+    return QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded());
+}
+
+QString BubblePage::pictureLinkHtml(const QString &target, const QString &source)
+{
+    QString src;
+    if (isWebAddress(source))
+        src = source;
+    else if (isNonEmptyFile(source))
+        src = localFileAddress(source);
+    else
+        src = QLatin1String(kEmptyPhoto);
+    return QStringLiteral("<a href=\"%1\"><img style=\"max-width:%2px;max-height:%3px;\" src=\"%4\" %5></a>")
+        .arg(MessageText::attributeHtml(target), QString::number(kPictureLimit),
+             QString::number(kPictureLimit), MessageText::attributeHtml(src), QString());
+}
+
+QString BubblePage::messageHtml(const _ViberMsg *msg)
+{
+    QString html;
+    switch (msg->type) {
+    case ViberMsgTypeCall:
+        if (msg->call)
+            html += MessageText::systemMessageHtml(MessageText::callText(msg->call) +
+                                                   QLatin1String("      ") + timeText(msg->call->date));
+        return html;
+    case ViberMsgTypeSystem:
+        return html + MessageText::systemMessageHtml(MessageText::systemText(msg));
+    case ViberMsgTypePicture:
+    case ViberMsgTypeLocation:
+    case ViberMsgTypeAudio:
+    case ViberMsgTypeSticker:
+    case ViberMsgTypeText:
+    case ViberMsgTypeVideo:
+        break;
+    default:
+        return html;
+    }
+
+    html += QStringLiteral("<div class=\"%1\">")
+                .arg(isOutgoing(msg) ? QLatin1String("bb2") : QLatin1String("bb1"));
+    html += QLatin1String(kBubbleBackground);
+    if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
+        html += QStringLiteral("<div class=\"handle\">%1</div><div class=\"clear\"></div>")
+                    .arg(MessageText::messageHtml(personDisplayName(msg->person)));
+    html += bubbleBody(msg);
+    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
+    html += QLatin1String("</div><div class=\"clear\"></div>");
+    return html;
+}
+
+QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
+{
+    const int count = pageCount(messages.size());
+    if (page < 1 || page > count)
+        return QString();
+
+    QString html = QLatin1String(kDocumentStart);
+    if (page != 1)
+        html += QStringLiteral("<p><a href=\"/pre_page\">%1</a></p>")
+                    .arg(MessageText::messageHtml(tr("IDS_BUBBLE_PREVIOUS_PAGE")));
+
+    const qsizetype first = qsizetype(page - 1) * kPageSize;
+    const qsizetype last = qMin<qsizetype>(first + kPageSize, messages.size());
+    QDate previousDay;
+    for (qsizetype i = first; i < last; ++i) {
+        const _ViberMsg *msg = messages.at(i);
+        if (!msg)
+            continue;
+        const QDate day = localDay(msg);
+        QString dayLine;
+        if (i == first || day != previousDay)
+            dayLine = MessageText::systemMessageHtml(day.toString(QStringLiteral("dd MMM yyyy")));
+        previousDay = day;
+        // The anchor goes before the day line, so a jump shows the message's day too.
+        html += QStringLiteral("<a name=\"%1\"></a>").arg(messageAnchor(msg));
+        html += dayLine;
+        html += messageHtml(msg);
+    }
+
+    if (page != count)
+        html += QStringLiteral("<p><a href=\"/next_page\">%1</a></p>")
+                    .arg(MessageText::messageHtml(tr("IDS_BUBBLE_NEXT_PAGE")));
+    html += QLatin1String("<a name=\"end\"></a></body></html>");
+    return html;
+}

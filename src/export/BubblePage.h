@@ -1,0 +1,47 @@
+#pragma once
+
+#include "viber/ViberData.h"
+
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+
+// The HTML pages of the chat bubble view, 50 messages to a page. The pages refer
+// to "vbbb/style.css", "vbbb/voice.png" and the emoji folders relative to their
+// base address, the folder that holds those folders.
+//
+// Everything taken from a store (texts, names, file paths, addresses) is escaped
+// before it reaches the page: the view shows the page with script turned off, and
+// escaping keeps a hostile text from adding elements or attributes of its own.
+class BubblePage
+{
+    Q_DECLARE_TR_FUNCTIONS(BubblePage)
+
+public:
+    static constexpr int kPageSize = 50;
+    // Largest width and height of a picture in a bubble, in pixels.
+    static constexpr int kPictureLimit = 128;
+
+    // Pages needed for count messages; 0 for none.
+    static int pageCount(qsizetype count);
+    // The 1-based page that shows the message at index.
+    static int pageOfIndex(qsizetype index);
+    // The anchor in front of a message: "sms_" and its id.
+    static QString messageAnchor(const _ViberMsg *msg);
+
+    // The complete page (1-based); empty when page is out of range.
+    static QString pageHtml(const QList<_ViberMsg *> &messages, int page);
+
+    // "1' 35''" for 95 seconds; durations below zero or not finite read 0' 0''.
+    static QString durationText(double seconds);
+    // A link around a picture no larger than kPictureLimit. source is used as it
+    // stands when it is a web address, as a local file when it exists and is not
+    // empty, and replaced by "vbbb/empty_photo.jpg" otherwise.
+    static QString pictureLinkHtml(const QString &target, const QString &source);
+    // The file: address of a local path, percent-encoded.
+    static QString localFileAddress(const QString &path);
+
+    // One message's notice or bubble, without its anchor and day line; empty
+    // for types the view does not show.
+    static QString messageHtml(const _ViberMsg *msg);
+};
