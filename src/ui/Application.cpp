@@ -41,7 +41,9 @@ int runStartup(const StartupEnvironment &environment)
         qWarning("Device library not loaded: %s", qUtf8Printable(deviceError));
 
     try {
-        MainWindow window;
+        MainWindow::Options options = MainWindow::defaultOptions();
+        options.deviceLibraryLoaded = deviceLoaded;
+        MainWindow window(options);
         window.show();
         if (!deviceLoaded) {
             showWarning(QCoreApplication::translate("Application", "IDS_NONE_INSTALL_ITUNES")

@@ -1,10 +1,1087 @@
 #include "MainWindow.h"
+#include "ui_MainWindow.h"
 
+#include "AboutDlg.h"
+#include "LocalDbActions.h"
+#include "MessageBoxes.h"
+#include "VBBubbleViewMgr.h"
+#include "app/AppConstants.h"
+#include "app/DataFolder.h"
+#include "app/FileHelpers.h"
+#include "app/Platform.h"
 #include "app/StyleSheet.h"
+#include "app/UpdateCheck.h"
+#include "device/MobileDevice.h"
+#include "export/MessageText.h"
+#include "viber/IOSViberDb.h"
+#include "viber/LocalDatabases.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+constexpr const char *kVirtualDevicesFolder = "virtual_ios";
+constexpr const char *kCacheFolder = "ios_cache";
+constexpr const char *kDeviceStoreFile = "Documents/Contacts.data";
+constexpr int kChatPictureWidth = 32;
+
+// Web pages of the product's own, beside the service address.
+constexpr const char *kHomeUrl = "https://chatwharf.example/";
+constexpr const char *kHelpUrl = "https://chatwharf.example/help/";
+constexpr const char *kFeedbackUrl = "mailto:support@chatwharf.example";
+
+// Messages of one source by date. Equal dates keep their order, so the two
+// directions are exact mirrors and a re-sort never shuffles a list.
+void sortByDate(QList<_ViberMsg *> &messages, Qt::SortOrder order)
 {
-    setWindowTitle(tr("Chatwharf"));
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(messages.begin(), messages.end(), msgDateLess);
+    else
+        std::stable_sort(messages.begin(), messages.end(),
+                         [](const _ViberMsg *a, const _ViberMsg *b) { return b->date < a->date; });
+}
+
+} // namespace
+
+MainWindow::Options MainWindow::defaultOptions()
+{
+    Options options;
+    options.serviceBaseUrl = QLatin1String(UpdateCheck::kServiceBaseUrl);
+    return options;
+}
+
+MainWindow::MainWindow(QWidget *parent) : MainWindow(defaultOptions(), parent) {}
+
+MainWindow::MainWindow(const Options &options, QWidget *parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_treeModel(new ItemModelMain(this)),
+      m_smsModel(new ItemModelSms(this)), m_bubbleView(new VBBubbleViewMgr(this)), m_options(options),
+      m_folderOpener(&openFolder)
+{
+    ui->setupUi(this);
+    m_bubbleView->attach(ui->webViewSMS);
     setStyleSheet(appStyleSheet());
-    resize(1000, 650);
+    ui->splitter->setSizes({200, 450, 350});
+
+    ui->treeViewDS->setModel(m_treeModel);
+    ui->treeViewDS->setIconSize(QSize(18, 18));
+    ui->treeViewSMS->setModel(m_smsModel);
+    ui->treeViewSMS->setIconSize(QSize(18, 18));
+    QHeaderView *header = ui->treeViewSMS->header();
+    header->setSectionsMovable(false);
+    header->setSortIndicatorShown(true);
+    header->setStretchLastSection(true);
+    ui->treeViewSMS->setColumnWidth(0, 160);
+    ui->treeViewSMS->setColumnWidth(1, 50);
+    ui->treeViewSMS->setColumnWidth(2, 120);
+    header->setSortIndicator(0, Qt::AscendingOrder);
+    ui->txtHandleKeyword->setPlaceholderText(tr("IDS_SEARCH_CONTACT_HINT"));
+    ui->txtSMSKeyword->setPlaceholderText(tr("IDS_SEARCH_MESSAGE_HINT"));
+
+    connect(ui->treeViewDS, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeSelected);
+    connect(ui->treeViewDS, &MyTreeView::createContextMenu, this, &MainWindow::onMainTreeContextMenu);
+    connect(ui->treeViewSMS, &MyTreeView::onSelectionChanged, this, &MainWindow::onSMSItemSelected);
+    connect(ui->treeViewSMS, &MyTreeView::createContextMenu, this, &MainWindow::onSMSContextMenu);
+    connect(ui->btnSearchHandle, &QToolButton::pressed, this, &MainWindow::searchCotnact);
+    connect(ui->txtHandleKeyword, &QLineEdit::returnPressed, this, &MainWindow::searchCotnact);
+    connect(ui->btnSearchSMS, &QToolButton::pressed, this, &MainWindow::searchMessages);
+    connect(ui->txtSMSKeyword, &QLineEdit::returnPressed, this, &MainWindow::searchMessages);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &MainWindow::onSMSSortIndicatorChanged);
+
+    ui->treeViewDS->expandAll();
+    setWindowTitle(tr("Chatwharf"));
+    clearViews();
+    ui->lbChatImg->installEventFilter(this);
+
+    m_advLabel = new QLabel(this);
+    m_advLabel->setObjectName(QStringLiteral("lbAdvLink"));
+    m_advLabel->setTextFormat(Qt::RichText);
+    m_advLabel->setOpenExternalLinks(true);
+    m_advLabel->hide();
+    statusBar()->addPermanentWidget(m_advLabel);
+
+    buildActions();
+    buildMenus();
+    updateActions();
+
+    if (m_options.deviceLibraryLoaded) {
+        try {
+            mobiledevice_subscribe(this, "iosDeviceConnected", "iosDeviceDisconnected");
+        } catch (const std::exception &e) {
+            // Backups and local databases still work; the log says why devices do not.
+            qWarning("Cannot watch for devices: %s", e.what());
+        }
+    }
+
+    addStartupSources();
+    startPeriphery();
+    resize(1040, 680);
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_options.deviceLibraryLoaded)
+        mobiledevice_unsubscribe();
+    // The views hold pointers into the sources' records: empty them first.
+    m_bubbleView->showBubble(ViberMsgList());
+    m_smsModel->clear();
+}
+
+void MainWindow::setDeviceLoader(DeviceLoader loader)
+{
+    m_deviceLoader = std::move(loader);
+}
+
+void MainWindow::setFolderOpener(FolderOpener opener)
+{
+    m_folderOpener = opener ? std::move(opener) : FolderOpener(&openFolder);
+}
+
+// --- Actions, menus, toolbar -------------------------------------------------
+
+QAction *MainWindow::makeAction(const char *key, const QString &icon, void (MainWindow::*slot)())
+{
+    auto *action = new QAction(tr(key), this);
+    action->setObjectName(QLatin1String(key));
+    if (!icon.isEmpty())
+        action->setIcon(QIcon(icon));
+    if (slot)
+        connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+QAction *MainWindow::toolbarAction(const QString &key) const
+{
+    return findChild<QAction *>(key, Qt::FindDirectChildrenOnly);
+}
+
+void MainWindow::buildActions()
+{
+    // Actions whose work comes with a later part of the program are present and
+    // follow the availability rules, but are not connected yet.
+    m_actBackup = makeAction(QT_TR_NOOP("IDS_MI_BACKUP_TOOLBAR"), QStringLiteral(":/res/backup.png"),
+                             &MainWindow::miBackupToolbar);
+    m_actI2i = makeAction(QT_TR_NOOP("IDS_MI_I2I_TOOLBAR"), QStringLiteral(":/res/i2i.png"), nullptr);
+    m_actDb2i = makeAction(QT_TR_NOOP("IDS_MI_DB2I_TOOLBAR"), QStringLiteral(":/res/db2i.png"), nullptr);
+    m_actExtractMedia = makeAction(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_TOOLBAR"),
+                                   QStringLiteral(":/res/extract_media.png"), nullptr);
+    m_actExport =
+        makeAction(QT_TR_NOOP("IDS_MI_EXPORT_TOOLBAR"), QStringLiteral(":/res/export.png"), nullptr);
+    m_actExportCall = makeAction(QT_TR_NOOP("IDS_MI_EXPORT_CALL_TOOLBAR"),
+                                 QStringLiteral(":/res/export_calls.png"), nullptr);
+    m_actPrint = makeAction(QT_TR_NOOP("IDS_MI_PRINT_TOOLBAR"), QStringLiteral(":/res/print.png"), nullptr);
+    m_actDelete = makeAction(QT_TR_NOOP("IDS_MI_DELETE_TOOLBAR"), QStringLiteral(":/res/delete.png"),
+                             &MainWindow::miDeleteToolbar);
+    m_actImportiTunes =
+        makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = ui->menuBar->addMenu(tr("IDS_MENU_FILE"));
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addAction(m_actBackup);
+    file->addAction(m_actI2i);
+    file->addAction(m_actDb2i);
+    file->addSeparator();
+    file->addAction(m_actExtractMedia);
+    file->addAction(m_actExport);
+    file->addAction(m_actExportCall);
+    file->addAction(m_actPrint);
+    file->addAction(m_actDelete);
+    file->addSeparator();
+    file->addAction(m_actImportiTunes);
+    file->addAction(makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr));
+    file->addAction(makeAction(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"),
+                               QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenDBFolder));
+    file->addSeparator();
+    file->addAction(makeAction(QT_TR_NOOP("IDS_MI_EXIT"), QStringLiteral(":/res/exit.png"), nullptr));
+    connect(toolbarAction(QStringLiteral("IDS_MI_EXIT")), &QAction::triggered, this, &QWidget::close);
+
+    QMenu *tools = ui->menuBar->addMenu(tr("IDS_MENU_TOOLS"));
+    tools->setObjectName(QStringLiteral("menuTools"));
+    tools->addAction(makeAction(QT_TR_NOOP("IDS_MI_CHECK_UPDATE"), QStringLiteral(":/res/check-update.png"),
+                                &MainWindow::miCheckUpdate));
+    tools->addAction(makeAction(QT_TR_NOOP("IDS_CLEAR_CACHE"), QStringLiteral(":/res/clear-cache.png"),
+                                &MainWindow::miClearCache));
+
+    QMenu *help = ui->menuBar->addMenu(tr("IDS_MENU_HELP"));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    help->addAction(
+        makeAction(QT_TR_NOOP("IDS_MI_HELP"), QStringLiteral(":/res/help.png"), &MainWindow::miHelp));
+    help->addAction(makeAction(QT_TR_NOOP("IDS_MI_FEEDBACK"), QStringLiteral(":/res/feedback.png"),
+                               &MainWindow::miFeedback));
+    help->addAction(
+        makeAction(QT_TR_NOOP("IDS_MI_ABOUT"), QStringLiteral(":/res/about.png"), &MainWindow::miAbout));
+
+    QToolBar *bar = ui->mainToolBar;
+    bar->addAction(m_actBackup);
+    bar->addAction(m_actI2i);
+    bar->addAction(m_actDb2i);
+    bar->addAction(m_actImportiTunes);
+    bar->addSeparator();
+    bar->addAction(m_actExtractMedia);
+    bar->addAction(m_actExport);
+    bar->addAction(m_actExportCall);
+    bar->addAction(m_actPrint);
+    bar->addAction(m_actDelete);
+}
+
+int MainWindow::deviceCount() const
+{
+    return m_treeModel->countNodes(m_treeModel->rootDevice(), ItemNodeIOSDevice);
+}
+
+void MainWindow::updateActions()
+{
+    const _AbsDBItemNode *source = selectedSource();
+    const bool device = source && source->kind == ItemNodeIOSDevice;
+    const bool localDb = source && source->kind == ItemNodeLocalDb;
+    const int devices = deviceCount();
+    m_actBackup->setEnabled(device);
+    m_actI2i->setEnabled(device && devices > 1);
+    m_actDb2i->setEnabled(localDb && devices > 0);
+    for (QAction *action : {m_actExtractMedia, m_actExport, m_actExportCall, m_actPrint})
+        action->setEnabled(device || localDb);
+    m_actDelete->setEnabled(localDb);
+}
+
+// --- Start-up sources --------------------------------------------------------
+
+void MainWindow::addStartupSources()
+{
+    const QDir databases = localDatabasesFolder();
+    for (const QString &name : LocalDatabases::names(databases))
+        m_treeModel->addLocalDbNode(name);
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootLocalDb()));
+
+    // Stored copies of phones, shown as devices without a connection.
+    const QDir virtualRoot(dataFolder().filePath(QLatin1String(kVirtualDevicesFolder)));
+    const QStringList folders = virtualRoot.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &folder : folders) {
+        IOSDeviceDesc desc;
+        desc.name = folder;
+        desc.udid = virtualRoot.filePath(folder);
+        desc.path = desc.udid;
+        _IOSDeviceItemNode *node = m_treeModel->addDeviceNode(desc);
+        const QDir root(desc.path);
+        const QString fileName = root.exists(QLatin1String(LocalDatabases::kStoreFileName))
+                                     ? QLatin1String(LocalDatabases::kStoreFileName)
+                                     : QLatin1String(kDeviceStoreFile);
+        loadSource(node, root, fileName);
+    }
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
+}
+
+bool MainWindow::loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName)
+{
+    try {
+        IOSViberDb store(root, fileName, true);
+        ViberDataPtr data = store.load();
+        store.close();
+        m_treeModel->removeChildren(node);
+        node->data = data;
+        m_treeModel->setChats(node);
+        return true;
+    } catch (const std::exception &e) {
+        reportError(QString::fromUtf8(e.what()), this);
+        return false;
+    }
+}
+
+void MainWindow::startPeriphery()
+{
+    m_updateCheck = new UpdateCheck(m_options.serviceBaseUrl, dataFolder().path(), this);
+    connect(m_updateCheck, &UpdateCheck::newVersionAvailable, this, &MainWindow::onCheckVersionReadyRead);
+    connect(m_updateCheck, &UpdateCheck::announcementReady, this, &MainWindow::onGetAdvLinkRead);
+    connect(m_updateCheck, &UpdateCheck::upToDate, this,
+            [this] { showInfo(tr("IDS_NO_NEW_VERSION"), this); });
+    connect(m_updateCheck, &UpdateCheck::checkFailed, this,
+            [this](const QString &error) { showWarning(error, this); });
+    if (m_options.serviceBaseUrl.isEmpty())
+        return;
+    QTimer::singleShot(m_options.peripheryDelayMs, this, [this] {
+        m_updateCheck->checkIfDue();
+        m_updateCheck->fetchAnnouncement();
+    });
+}
+
+void MainWindow::onCheckVersionReadyRead(const QString &downloadUrl)
+{
+    if (askYesNo(tr("IDS_NEW_VERSION_AVAILABLE_%1").arg(tr("Chatwharf")), this)) {
+        openUrl(downloadUrl);
+        close();
+    }
+}
+
+void MainWindow::onGetAdvLinkRead(const QString &html)
+{
+    m_advLabel->setText(html);
+    m_advLabel->setVisible(!html.isEmpty());
+}
+
+// --- Selection and views -----------------------------------------------------
+
+AbsTreeItemModel::_ItemNode *MainWindow::selectedNode() const
+{
+    const QModelIndexList rows = ui->treeViewDS->selectionModel()->selectedIndexes();
+    return rows.isEmpty() ? nullptr : m_treeModel->nodeOf(rows.first());
+}
+
+_AbsDBItemNode *MainWindow::selectedSource() const
+{
+    return ItemModelMain::sourceOf(selectedNode());
+}
+
+_ChatSessionItemNode *MainWindow::selectedChat() const
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    return node && node->kind == ItemNodeChatSession ? static_cast<_ChatSessionItemNode *>(node) : nullptr;
+}
+
+void MainWindow::onMainTreeSelected(const QItemSelection &, const QItemSelection &)
+{
+    updateActions();
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    if (!node) {
+        clearViews();
+        return;
+    }
+    switch (node->kind) {
+    case ItemNodeLocalDb: {
+        auto *db = static_cast<_LocalDbItemNode *>(node);
+        if (!db->loaded) {
+            clearViews();
+            const QString folder = LocalDatabases::folderOf(db->text);
+            if (folder.isEmpty() ||
+                !loadSource(db, QDir(folder), QLatin1String(LocalDatabases::kStoreFileName)))
+                return;
+            db->loaded = true;
+            ui->treeViewDS->expand(m_treeModel->indexOf(db));
+        }
+        showMessages(db->data, nullptr);
+        break;
+    }
+    case ItemNodeIOSDevice:
+        showMessages(static_cast<_AbsDBItemNode *>(node)->data, nullptr);
+        break;
+    case ItemNodeChatSession: {
+        _AbsDBItemNode *source = ItemModelMain::sourceOf(node);
+        showMessages(source ? source->data : ViberDataPtr(), static_cast<_ChatSessionItemNode *>(node)->chat);
+        break;
+    }
+    default:
+        clearViews();
+        break;
+    }
+}
+
+void MainWindow::showMessages(const ViberDataPtr &data, _ViberChat *chat)
+{
+    m_shownChat = chat;
+    m_shownData = data;
+    QList<_ViberMsg *> messages;
+    if (chat)
+        messages = chat->messages;
+    else if (data)
+        messages = data->messages.values();
+    sortByDate(messages, ui->treeViewSMS->header()->sortIndicatorOrder());
+    showList(messages);
+
+    if (chat) {
+        showChatPicture(chat);
+        ui->lbChatName->setText(headerTitle(MessageText::chatTitle(chat)));
+        ui->lbChatName->setToolTip(MessageText::chatTitle(chat));
+    } else {
+        ui->lbChatImg->hide();
+        ui->lbChatName->clear();
+        ui->lbChatName->setToolTip(QString());
+    }
+}
+
+void MainWindow::showList(const QList<_ViberMsg *> &messages)
+{
+    m_smsModel->setMessages(messages);
+    m_bubbleView->showBubble(messages);
+    ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(messages.size()));
+}
+
+void MainWindow::showChatPicture(const _ViberChat *chat)
+{
+    const QPixmap picture = ItemModelMain::contactPicture(chat);
+    if (picture.isNull()) {
+        ui->lbChatImg->hide();
+        return;
+    }
+    ui->lbChatImg->setPixmap(picture.scaledToWidth(kChatPictureWidth, Qt::SmoothTransformation));
+    ui->lbChatImg->show();
+}
+
+QString MainWindow::headerTitle(const QString &title)
+{
+    if (title.size() > 20)
+        return title.left(17) + QStringLiteral("...");
+    return title;
+}
+
+void MainWindow::clearViews()
+{
+    m_shownChat = nullptr;
+    m_shownData.reset();
+    m_smsModel->clear();
+    m_bubbleView->showBubble(ViberMsgList());
+    ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(0));
+    ui->lbChatImg->hide();
+    ui->lbChatName->clear();
+    ui->lbChatName->setToolTip(QString());
+}
+
+void MainWindow::clearTreeSelection()
+{
+    ui->treeViewDS->selectionModel()->clearSelection();
+    ui->treeViewDS->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    clearViews();
+}
+
+void MainWindow::selectNode(AbsTreeItemModel::_ItemNode *node)
+{
+    const QModelIndex index = m_treeModel->indexOf(node);
+    if (!index.isValid())
+        return;
+    if (node->parent)
+        ui->treeViewDS->expand(m_treeModel->indexOf(node->parent));
+    ui->treeViewDS->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    ui->treeViewDS->scrollTo(index);
+}
+
+void MainWindow::onSMSItemSelected(const QItemSelection &, const QItemSelection &)
+{
+    const QModelIndexList rows = ui->treeViewSMS->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return;
+    int first = rows.first().row();
+    for (const QModelIndex &row : rows)
+        first = std::min(first, row.row());
+    m_bubbleView->scrollToPos(first);
+}
+
+void MainWindow::onSMSSortIndicatorChanged(int logicalIndex, Qt::SortOrder order)
+{
+    if (logicalIndex != 0) {
+        // Only the date sorts; the indicator goes back to it (which re-enters here).
+        ui->treeViewSMS->header()->setSortIndicator(0, Qt::AscendingOrder);
+        return;
+    }
+    QList<_ViberMsg *> messages = m_smsModel->messages();
+    sortByDate(messages, order);
+    showList(messages);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->lbChatImg && event->type() == QEvent::MouseButtonRelease) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton && m_shownChat && m_shownChat->participants.size() == 1) {
+            const _ViberPerson *person = m_shownChat->participants.cbegin().value();
+            if (person && QFileInfo(person->contactIconPath).isFile())
+                m_folderOpener(person->contactIconPath);
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- Searches ----------------------------------------------------------------
+
+void MainWindow::searchMessages()
+{
+    const QString keyword = ui->txtSMSKeyword->text().trimmed();
+    if (keyword.isEmpty())
+        return;
+    const int count = m_smsModel->rowCount();
+    if (count == 0) {
+        showInfo(tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"), this);
+        return;
+    }
+    const QModelIndex current = ui->treeViewSMS->currentIndex();
+    const int start = current.isValid() ? current.row() + 1 : 0;
+    // From after the current row to the end, then once round from the top.
+    for (int i = 0; i < count; ++i) {
+        const int row = (start + i) % count;
+        if (MessageText::plainText(m_smsModel->message(row)).contains(keyword, Qt::CaseSensitive)) {
+            const QModelIndex index = m_smsModel->index(row, 0);
+            ui->treeViewSMS->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                                          QItemSelectionModel::Rows);
+            ui->treeViewSMS->scrollTo(index);
+            return;
+        }
+    }
+    showInfo(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword), this);
+}
+
+void MainWindow::searchCotnact()
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    _AbsDBItemNode *source = ItemModelMain::sourceOf(node);
+    if (!source)
+        return;
+    const QString keyword = ui->txtHandleKeyword->text().trimmed();
+    if (keyword.isEmpty())
+        return;
+    const QList<AbsTreeItemModel::_ItemNode *> chats = source->children;
+    const int count = chats.size();
+    const int start = node->kind == ItemNodeChatSession ? chats.indexOf(node) + 1 : 0;
+    for (int i = 0; i < count; ++i) {
+        AbsTreeItemModel::_ItemNode *chat = chats.at((start + i) % count);
+        if (chat->text.contains(keyword, Qt::CaseSensitive)) {
+            selectNode(chat);
+            return;
+        }
+    }
+    showInfo(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword), this);
+}
+
+// --- Context menus -----------------------------------------------------------
+
+void MainWindow::onMainTreeContextMenu()
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    if (!node)
+        return;
+    const int devices = deviceCount();
+    QMenu menu(this);
+    auto add = [&](const char *key, const QString &icon, void (MainWindow::*slot)()) {
+        QAction *action = menu.addAction(tr(key));
+        action->setObjectName(QLatin1String(key));
+        if (!icon.isEmpty())
+            action->setIcon(QIcon(icon));
+        if (slot)
+            connect(action, &QAction::triggered, this, slot);
+    };
+    const QString backupIcon = QStringLiteral(":/res/backup.png");
+    switch (node->kind) {
+    case ItemNodeIOSDevice:
+        add(QT_TR_NOOP("IDS_MI_BACKUP_ALL"), backupIcon, &MainWindow::miBackupAll);
+        if (devices > 1)
+            add(QT_TR_NOOP("IDS_MI_I2I_ALL"), QStringLiteral(":/res/i2i.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_UNMOUNT_DEVICE"), QStringLiteral(":/res/unmount.png"),
+            &MainWindow::miUnmoutDevice);
+        add(QT_TR_NOOP("IDS_MI_VIEW_CACHE_FILES"), QStringLiteral(":/res/view-cache.png"),
+            &MainWindow::miViewIOSCacheFiles);
+        break;
+    case ItemNodeRootDevice:
+    case ItemNodeRootLocalDb:
+        add(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"), QStringLiteral(":/res/open_db_folder.png"),
+            &MainWindow::miOpenDBFolder);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr);
+        break;
+    case ItemNodeLocalDb:
+        if (devices > 0)
+            add(QT_TR_NOOP("IDS_MI_DB2I_ALL"), QStringLiteral(":/res/db2i.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_DELETE_ALL"), QStringLiteral(":/res/delete.png"), &MainWindow::miDeleteAll);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), nullptr);
+        break;
+    case ItemNodeChatSession:
+        if (node->parent && node->parent->kind == ItemNodeIOSDevice) {
+            add(QT_TR_NOOP("IDS_MI_BACKUP_CHAT"), backupIcon, &MainWindow::miBackupChat);
+            if (devices > 1)
+                add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), nullptr);
+        } else {
+            if (devices > 0)
+                add(QT_TR_NOOP("IDS_MI_DB2I_CHAT"), QStringLiteral(":/res/db2i.png"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_DELETE_CHAT"), QStringLiteral(":/res/delete.png"),
+                &MainWindow::miDeleteChat);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_CHAT"), QString(), nullptr);
+        }
+        break;
+    default:
+        return;
+    }
+    menu.setObjectName(QStringLiteral("menuSourceTree"));
+    menu.exec(QCursor::pos());
+}
+
+void MainWindow::onSMSContextMenu()
+{
+    if (!ui->treeViewSMS->selectionModel()->hasSelection())
+        return;
+    const _AbsDBItemNode *source = selectedSource();
+    if (!source)
+        return;
+    const int devices = deviceCount();
+    QMenu menu(this);
+    auto add = [&](const char *key, void (MainWindow::*slot)()) {
+        QAction *action = menu.addAction(tr(key));
+        action->setObjectName(QLatin1String(key));
+        if (slot)
+            connect(action, &QAction::triggered, this, slot);
+    };
+    if (source->kind == ItemNodeIOSDevice) {
+        add(QT_TR_NOOP("IDS_MI_BACKUP_SEL"), &MainWindow::miBackup);
+        if (devices > 1)
+            add(QT_TR_NOOP("IDS_MI_I2I_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), nullptr);
+    } else {
+        if (devices > 0)
+            add(QT_TR_NOOP("IDS_MI_DB2I_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_DELETE_SEL"), &MainWindow::miDelete);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_SEL"), nullptr);
+    }
+    menu.setObjectName(QStringLiteral("menuMessageList"));
+    menu.exec(QCursor::pos());
+}
+
+// --- Scopes ------------------------------------------------------------------
+
+QList<_ViberMsg *> MainWindow::selectedMessages() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : ui->treeViewSMS->selectionModel()->selectedRows())
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    QList<_ViberMsg *> out;
+    for (int row : rows)
+        if (_ViberMsg *msg = m_smsModel->message(row))
+            out.append(msg);
+    return out;
+}
+
+MainWindow::Scope MainWindow::toolbarScope() const
+{
+    if (ui->treeViewSMS->selectionModel()->hasSelection())
+        return Scope::Selection;
+    if (selectedChat())
+        return Scope::Chat;
+    return Scope::All;
+}
+
+QList<_ViberMsg *> MainWindow::scopeMessages(Scope scope) const
+{
+    switch (scope) {
+    case Scope::Selection:
+        return selectedMessages();
+    case Scope::Chat:
+        return m_smsModel->messages();
+    case Scope::All: {
+        const _AbsDBItemNode *source = selectedSource();
+        if (!source || !source->data)
+            return {};
+        QList<_ViberMsg *> all = source->data->messages.values();
+        sortByDate(all, Qt::AscendingOrder);
+        return all;
+    }
+    case Scope::Toolbar:
+        return scopeMessages(toolbarScope());
+    }
+    return {};
+}
+
+// --- Backup and delete -------------------------------------------------------
+
+void MainWindow::backup(const QList<_ViberMsg *> &messages)
+{
+    _AbsDBItemNode *source = selectedSource();
+    if (!source || messages.isEmpty())
+        return;
+    // The records stay alive through the run even if the source goes meanwhile.
+    const ViberDataPtr keep = source->data;
+    QString started;
+    const QString name = backupMessagesToLocalDb(this, messages, m_treeModel->localDbNames(), &started);
+    if (started.isEmpty())
+        return;
+    _LocalDbItemNode *node = m_treeModel->findLocalDb(started);
+    if (!node)
+        node = m_treeModel->addLocalDbNode(started);
+    if (name.isEmpty())
+        return;
+    reloadLocalDb(node);
+}
+
+void MainWindow::reloadLocalDb(_LocalDbItemNode *node, qint64 reselectChatId)
+{
+    // Nothing may still point into the records about to be replaced.
+    clearTreeSelection();
+    const QString folder = LocalDatabases::folderOf(node->text);
+    if (folder.isEmpty())
+        return;
+    node->loaded = loadSource(node, QDir(folder), QLatin1String(LocalDatabases::kStoreFileName));
+    ui->treeViewDS->expand(m_treeModel->indexOf(node));
+    if (!reselectChatId)
+        return;
+    for (AbsTreeItemModel::_ItemNode *child : node->children) {
+        auto *chat = static_cast<_ChatSessionItemNode *>(child);
+        if (chat->chat && chat->chat->id == reselectChatId) {
+            selectNode(chat);
+            return;
+        }
+    }
+}
+
+void MainWindow::miBackup()
+{
+    backup(scopeMessages(Scope::Selection));
+}
+
+void MainWindow::miBackupChat()
+{
+    backup(scopeMessages(Scope::Chat));
+}
+
+void MainWindow::miBackupAll()
+{
+    backup(scopeMessages(Scope::All));
+}
+
+void MainWindow::miBackupToolbar()
+{
+    backup(scopeMessages(Scope::Toolbar));
+}
+
+void MainWindow::deleteMessages(const QList<_ViberMsg *> &messages, bool wholeChat)
+{
+    _AbsDBItemNode *source = selectedSource();
+    if (!source || source->kind != ItemNodeLocalDb || messages.isEmpty())
+        return;
+    auto *db = static_cast<_LocalDbItemNode *>(source);
+    const QString folder = LocalDatabases::folderOf(db->text);
+    if (folder.isEmpty())
+        return;
+    const qint64 chatId = m_shownChat ? m_shownChat->id : 0;
+    const ViberDataPtr keep = db->data;
+    if (!deleteMessagesFromLocalDb(this, folder, messages,
+                                   wholeChat ? LocalDbDeletion::WholeChat
+                                             : LocalDbDeletion::SelectedMessages))
+        return;
+    reloadLocalDb(db, selectedChat() ? chatId : 0);
+}
+
+void MainWindow::miDelete()
+{
+    deleteMessages(scopeMessages(Scope::Selection), false);
+}
+
+void MainWindow::miDeleteChat()
+{
+    deleteMessages(scopeMessages(Scope::Chat), true);
+}
+
+void MainWindow::miDeleteToolbar()
+{
+    switch (toolbarScope()) {
+    case Scope::Selection:
+        miDelete();
+        break;
+    case Scope::Chat:
+        miDeleteChat();
+        break;
+    default:
+        // With no message chosen the whole database is what the button removes.
+        miDeleteAll();
+        break;
+    }
+}
+
+void MainWindow::miDeleteAll()
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    if (!node || node->kind != ItemNodeLocalDb)
+        return;
+    if (!deleteLocalDatabase(this, node->text))
+        return;
+    clearTreeSelection();
+    m_treeModel->removeNode(node);
+    updateActions();
+}
+
+// --- Devices -----------------------------------------------------------------
+
+void MainWindow::iosDeviceConnected(void *handle)
+{
+    if (m_treeModel->findDevice(handle))
+        return;
+    IOSDeviceDesc desc;
+    desc.handle = handle;
+    try {
+        const QList<CFType> values = mobiledevice_copy_values(
+            handle, {QStringLiteral("ProductType"), QStringLiteral("ProductVersion"),
+                     QStringLiteral("MobileSubscriberCountryCode"), QStringLiteral("DeviceName"),
+                     QStringLiteral("UniqueDeviceID")});
+        auto text = [&](int i) { return i < values.size() ? values.at(i).toString() : QString(); };
+        desc.productType = text(0);
+        desc.productVersion = text(1);
+        desc.countryCode = text(2);
+        desc.name = text(3);
+        desc.udid = text(4);
+    } catch (const std::exception &e) {
+        reportError(QString::fromUtf8(e.what()), this);
+        return;
+    }
+    if (desc.udid.isEmpty())
+        desc.udid = mobiledevice_udid(handle);
+    if (desc.name.isEmpty())
+        desc.name = desc.productType.isEmpty() ? QStringLiteral("iPhone") : desc.productType;
+    qDebug("Device attached: %s (%s, iOS %s)", qUtf8Printable(desc.name), qUtf8Printable(desc.productType),
+           qUtf8Printable(desc.productVersion));
+
+    if (!m_deviceLoader) {
+        showWarning(tr("IDS_DEVICE_LOADING_UNAVAILABLE_%1").arg(desc.name.toHtmlEscaped()), this);
+        return;
+    }
+    showInfo(tr("IDS_DEVICE_CONNECTED_NOTES"), this);
+    if (!m_deviceLoader(this, desc))
+        return;
+    // The device may have gone while it was read.
+    if (!mobiledevice_is_attached(handle) || m_treeModel->findDevice(handle))
+        return;
+    _IOSDeviceItemNode *node = m_treeModel->addDeviceNode(desc);
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
+    if (loadSource(node, QDir(desc.path), QLatin1String(kDeviceStoreFile)))
+        selectNode(node);
+    updateActions();
+}
+
+void MainWindow::iosDeviceDisconnected(void *handle)
+{
+    removeDeviceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::removeDeviceNode(_IOSDeviceItemNode *node)
+{
+    if (!node)
+        return;
+    // Only the views of this device must let go of its records; others stay.
+    _AbsDBItemNode *shown = selectedSource();
+    if (shown == node)
+        clearTreeSelection();
+    m_treeModel->removeNode(node);
+    updateActions();
+}
+
+void MainWindow::miUnmoutDevice()
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    if (node && node->kind == ItemNodeIOSDevice)
+        removeDeviceNode(static_cast<_IOSDeviceItemNode *>(node));
+}
+
+void MainWindow::miViewIOSCacheFiles()
+{
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    if (!node || node->kind != ItemNodeIOSDevice)
+        return;
+    const QString folder = static_cast<_IOSDeviceItemNode *>(node)->desc.path;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir() || !m_folderOpener(folder))
+        showWarning(tr("IDS_CAN_NOT_OPEN_FOLDER_%1").arg(QDir::toNativeSeparators(folder).toHtmlEscaped()),
+                    this);
+}
+
+// --- Folders, cache, periphery -----------------------------------------------
+
+void MainWindow::miOpenDBFolder()
+{
+    const QString folder = localDatabasesFolder().path();
+    if (!m_folderOpener(folder))
+        showWarning(tr("IDS_CAN_NOT_OPEN_FOLDER_%1").arg(QDir::toNativeSeparators(folder).toHtmlEscaped()),
+                    this);
+}
+
+void MainWindow::miClearCache()
+{
+    const QString cache = dataFolder().filePath(QLatin1String(kCacheFolder));
+    // The stores of connected devices live there and are read again on connection.
+    removeFolderTree(cache);
+    showInfo(tr("IDS_SUC_CLEAR_CACHE"), this);
+}
+
+void MainWindow::miCheckUpdate()
+{
+    m_updateCheck->checkNow();
+}
+
+void MainWindow::miHelp()
+{
+    openUrl(QLatin1String(kHelpUrl));
+}
+
+void MainWindow::miFeedback()
+{
+    openUrl(QLatin1String(kFeedbackUrl));
+}
+
+void MainWindow::miHome()
+{
+    openUrl(QLatin1String(kHomeUrl));
+}
+
+void MainWindow::miAbout()
+{
+    AboutDlg dialog(this);
+    dialog.exec();
+}
+
+// --- Actions of later parts --------------------------------------------------
+
+void MainWindow::notAvailable(const char *action)
+{
+    qWarning("%s is not available in this version", action);
+}
+
+void MainWindow::miExtractMedia()
+{
+    notAvailable("Extract attachments");
+}
+void MainWindow::miExtractMediaChat()
+{
+    notAvailable("Extract attachments");
+}
+void MainWindow::miExtractMediaAll()
+{
+    notAvailable("Extract attachments");
+}
+void MainWindow::miExtractMediaToolbar()
+{
+    notAvailable("Extract attachments");
+}
+void MainWindow::miExport()
+{
+    notAvailable("Export");
+}
+void MainWindow::miExportChat()
+{
+    notAvailable("Export");
+}
+void MainWindow::miExportAll()
+{
+    notAvailable("Export");
+}
+void MainWindow::miExportToolbar()
+{
+    notAvailable("Export");
+}
+void MainWindow::miExportCallChat()
+{
+    notAvailable("Extract call log");
+}
+void MainWindow::miExportCallAll()
+{
+    notAvailable("Extract call log");
+}
+void MainWindow::miExportCallToolbar()
+{
+    notAvailable("Extract call log");
+}
+void MainWindow::miPrint()
+{
+    notAvailable("Print");
+}
+void MainWindow::miPrintChat()
+{
+    notAvailable("Print");
+}
+void MainWindow::miPrintAll()
+{
+    notAvailable("Print");
+}
+void MainWindow::miPrintToolbar()
+{
+    notAvailable("Print");
+}
+void MainWindow::miImportPCPort()
+{
+    notAvailable("Import from Viber Desktop");
+}
+void MainWindow::miImportPCPortToLocalDb()
+{
+    notAvailable("Import from Viber Desktop");
+}
+void MainWindow::miI2i()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miI2iChat()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miI2iAll()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miI2iToolbar()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miDb2i()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miDb2iChat()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miDb2iAll()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miDb2iToolbar()
+{
+    notAvailable("Transfer to iPhone");
+}
+void MainWindow::miImportiTunes()
+{
+    notAvailable("Import from iTunes backup");
+}
+void MainWindow::miImportiTunesToLocalDb()
+{
+    notAvailable("Import from iTunes backup");
+}
+void MainWindow::miExport2ITunesBKSel()
+{
+    notAvailable("Export to iTunes backup");
+}
+void MainWindow::miExport2ITunesBKChat()
+{
+    notAvailable("Export to iTunes backup");
+}
+void MainWindow::miExport2ITunesBKAll()
+{
+    notAvailable("Export to iTunes backup");
+}
+void MainWindow::miExport2ITunesBKToolbar()
+{
+    notAvailable("Export to iTunes backup");
 }
