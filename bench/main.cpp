@@ -1,7 +1,7 @@
 #include "BenchRegistry.h"
 
+#include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include <cstdio>
 #include <map>
@@ -51,7 +51,8 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QGuiApplication app(argc, argv);
+    // Widgets, since some scenarios drive the main window.
+    QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::printf("usage: chatwharf-bench SCENARIO\nscenarios:\n");

@@ -190,6 +190,23 @@ void MainWindow::buildActions()
 
 void MainWindow::buildMenus()
 {
+    // The toolbar shows short captions; menus and tool tips the full texts.
+    const std::pair<QAction *, const char *> captions[] = {
+        {m_actBackup, QT_TR_NOOP("IDS_TB_BACKUP")},
+        {m_actI2i, QT_TR_NOOP("IDS_TB_I2I")},
+        {m_actDb2i, QT_TR_NOOP("IDS_TB_DB2I")},
+        {m_actImportiTunes, QT_TR_NOOP("IDS_TB_IMPORT_ITUNES")},
+        {m_actExtractMedia, QT_TR_NOOP("IDS_TB_EXTRACT_MEDIA")},
+        {m_actExport, QT_TR_NOOP("IDS_TB_EXPORT")},
+        {m_actExportCall, QT_TR_NOOP("IDS_TB_EXPORT_CALL")},
+        {m_actPrint, QT_TR_NOOP("IDS_TB_PRINT")},
+        {m_actDelete, QT_TR_NOOP("IDS_TB_DELETE")},
+    };
+    for (const auto &[action, caption] : captions) {
+        action->setIconText(tr(caption));
+        action->setToolTip(action->text());
+    }
+
     QMenu *file = ui->menuBar->addMenu(tr("IDS_MENU_FILE"));
     file->setObjectName(QStringLiteral("menuFile"));
     file->addAction(m_actBackup);

@@ -1,0 +1,142 @@
+#include "BenchRegistry.h"
+
+#include "app/DataFolder.h"
+#include "support/StoreFixtures.h"
+#include "ui/ItemModelMain.h"
+#include "ui/MainWindow.h"
+#include "ui/VBBubbleViewMgr.h"
+#include "viber/LocalDatabases.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QWebEngineView>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+constexpr int kChats = 200;
+constexpr int kPersons = kChats;
+constexpr int kMessages = 200000;
+
+// A local database in this program's own layout: one-to-one chats, messages spread
+// over them, dates interleaved so that sorting has real work.
+void generate(const QString &root)
+{
+    using namespace fixtures;
+    StoreWriter w(root, StoreLayout::Template, QLatin1String(LocalDatabases::kStoreFileName));
+    for (int i = 1; i <= kPersons; ++i) {
+        PersonSpec p;
+        p.pk = i;
+        p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
+        p.phone = QLatin1Char('+') + p.canonPhone;
+        p.viberName = QStringLiteral("Viber user %1").arg(i);
+        w.writePerson(p);
+    }
+    for (int i = 1; i <= kChats; ++i) {
+        ChatSpec c;
+        c.pk = i;
+        c.date = 700000000.0 + i;
+        c.participants = {i};
+        w.writeChat(c);
+    }
+    for (int i = 1; i <= kMessages; ++i) {
+        MessageSpec m;
+        m.pk = i;
+        m.chat = 1 + (i * 7919) % kChats;
+        m.state = (i % 2) ? QStringLiteral("received") : QStringLiteral("delivered");
+        m.person = m.chat;
+        m.token = 5860000000000000000LL + i;
+        m.seq = i;
+        // Keys and dates in different orders, as in a store merged from several copies.
+        m.date = 710000000.0 + double((i * 104729) % kMessages) * 13.5;
+        m.stateDate = m.date + 1;
+        m.text = QStringLiteral("Message %1 of chat %2: a line of ordinary length").arg(i).arg(m.chat);
+        w.writeMessage(m);
+    }
+    w.finish();
+}
+
+// Selects node and returns the seconds until the list holds its messages and the
+// bubble view has loaded the first page.
+double timeSelection(MainWindow &window, AbsTreeItemModel::_ItemNode *node, int expectedRows)
+{
+    auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeViewDS"));
+    auto *web = window.findChild<QWebEngineView *>(QStringLiteral("webViewSMS"));
+    QSignalSpy loaded(web, &QWebEngineView::loadFinished);
+    QElapsedTimer timer;
+    timer.start();
+    tree->selectionModel()->setCurrentIndex(window.treeModel()->indexOf(node),
+                                            QItemSelectionModel::ClearAndSelect);
+    if (window.smsModel()->rowCount() != expectedRows) {
+        std::fprintf(stderr, "list shows %d messages, expected %d\n", window.smsModel()->rowCount(),
+                     expectedRows);
+        return -1;
+    }
+    // The list paints its first rows with the next event-loop turn.
+    QCoreApplication::processEvents();
+    if (loaded.isEmpty() && !loaded.wait(30000)) {
+        std::fprintf(stderr, "the bubble page did not load\n");
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+// In a namespace of its own, so that the scenario's name does not meet the C
+// library's select().
+namespace selectbench {
+
+CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in the main window")
+{
+    Q_UNUSED(args);
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "select needs the widgets application\n");
+        return 1;
+    }
+    QTemporaryDir profile;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(profile.path()));
+    resetDataFolderForTests();
+    try {
+        const QString folder = localDatabasesFolder().filePath(QStringLiteral("Big"));
+        QDir().mkpath(folder);
+        QElapsedTimer timer;
+        timer.start();
+        generate(folder);
+        std::printf("generated %d messages in %.1f s\n", kMessages, timer.nsecsElapsed() / 1e9);
+
+        MainWindow::Options options; // no web services, no devices
+        MainWindow window(options);
+        window.show();
+        QCoreApplication::processEvents();
+        _LocalDbItemNode *node = window.treeModel()->findLocalDb(QStringLiteral("Big"));
+        if (!node)
+            return 1;
+
+        // First selection reads the store.
+        const double first = timeSelection(window, node, kMessages);
+        // Away and back: the loaded source is only sorted and shown again.
+        window.findChild<QTreeView *>(QStringLiteral("treeViewDS"))
+            ->selectionModel()
+            ->setCurrentIndex(window.treeModel()->indexOf(window.treeModel()->rootLocalDb()),
+                              QItemSelectionModel::ClearAndSelect);
+        const double again = timeSelection(window, node, kMessages);
+        if (first < 0 || again < 0)
+            return 1;
+        bench::figure(QStringLiteral("select_200k_s"), again, QStringLiteral("s"));
+        bench::figure(QStringLiteral("select_200k_first_s"), first, QStringLiteral("s"));
+        bench::figure(QStringLiteral("select_peak_rss_mb"), bench::peakResidentMb(), QStringLiteral("MB"));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    resetDataFolderForTests();
+    return 0;
+}
+
+} // namespace selectbench
