@@ -1,5 +1,6 @@
 #include "StoreFixtures.h"
 
+#include "viber/Sqlite3DB.h"
 #include "viber/TinyKv.h"
 
 #include <QDir>
@@ -766,6 +767,94 @@ void writeStore(const StoreSpec &spec, const QString &root, StoreLayout layout, 
     w.finish();
     for (const FileSpec &f : spec.files)
         w.writeFile(f);
+}
+
+// --- Comparisons ---------------------------------------------------------------
+
+// Every row of every table, for comparing whole stores.
+QStringList storeRows(Sqlite3DB &db)
+{
+    QStringList rows;
+    QStringList tables;
+    Sqlite3Cursor names = db.queryThrow("select name from sqlite_master where type='table' order by name");
+    while (names.moveNext())
+        tables << names.getTextAt(0);
+    for (const QString &t : std::as_const(tables)) {
+        Sqlite3Cursor c =
+            db.queryThrow(QStringLiteral("select * from \"%1\"")
+                              .arg(QString(t).replace(QLatin1Char('"'), QLatin1String("\"\""))));
+        while (c.moveNext()) {
+            QStringList values;
+            for (const QString &col : c.columnNames())
+                values << col + QLatin1Char('=') + c.value(col).toString();
+            rows << t + QLatin1Char(' ') + values.join(QLatin1Char(','));
+        }
+    }
+    rows.sort();
+    return rows;
+}
+
+static QString chatIdentity(const _ViberChat *chat)
+{
+    if (!chat)
+        return QStringLiteral("-");
+    if (!chat->groupId.isEmpty())
+        return QStringLiteral("group ") + chat->groupId;
+    QStringList phones;
+    for (const _ViberPerson *p : chat->participants)
+        phones << p->phone;
+    phones.sort();
+    return QStringLiteral("with ") + phones.join(QLatin1Char('/'));
+}
+
+// The content of the messages, independent of the store's keys. A voice message's
+// name is its key in its store, so it is left out here and checked on its own.
+QStringList messageContent(const ViberData &data)
+{
+    QStringList lines;
+    for (const _ViberMsg *m : data.messages) {
+        QString line =
+            QStringLiteral("%1 | %2 | token=%3 seq=%4 date=%5/%6 state=%7 type=%8 kind=%9 text=%10")
+                .arg(chatIdentity(m->chat), m->person ? m->person->phone : QStringLiteral("-"))
+                .arg(m->token)
+                .arg(m->seq)
+                .arg(m->date, 0, 'f', 3)
+                .arg(m->stateDate, 0, 'f', 3)
+                .arg(int(m->state))
+                .arg(int(m->type))
+                .arg(int(m->systemKind))
+                .arg(m->text);
+        if (m->latitude != 0 || m->longitude != 0)
+            line += QStringLiteral(" at=%1,%2 %3")
+                        .arg(m->latitude, 0, 'g', 12)
+                        .arg(m->longitude, 0, 'g', 12)
+                        .arg(m->address);
+        if (const _ViberAtta *a = m->attachment) {
+            line +=
+                QStringLiteral(" att size=%1 seq=%2 dur=%3").arg(a->fileSize).arg(a->seq).arg(a->duration);
+            if (m->type != ViberMsgTypeAudio)
+                line += QStringLiteral(" id=%1 name=%2").arg(a->attId, a->fileName);
+            const QVariantMap carried = readExtraColumns(a);
+            line += QStringLiteral(" url=%1").arg(carried.value(QStringLiteral("ZURL")).toString());
+        }
+        if (const _ViberCall *c = m->call)
+            line += QStringLiteral(" call token=%1 dur=%2 date=%3 type=%4 person=%5")
+                        .arg(c->callToken)
+                        .arg(c->duration)
+                        .arg(c->date, 0, 'f', 3)
+                        .arg(int(c->type))
+                        .arg(c->person ? c->person->phone : QStringLiteral("-"));
+        lines << line;
+    }
+    lines.sort();
+    return lines;
+}
+
+QStringList storeRows(const QString &storePath)
+{
+    Sqlite3DB db;
+    db.openThrow(storePath, Sqlite3DB::ReadOnly);
+    return storeRows(db);
 }
 
 // --- Records ---------------------------------------------------------------------

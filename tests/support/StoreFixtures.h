@@ -4,9 +4,12 @@
 #include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include "viber/ViberData.h"
+
+class Sqlite3DB;
 
 #include <deque>
 #include <memory>
@@ -234,6 +237,18 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// Every row of every table of an open store, as sorted lines, for comparing a
+// whole store before and after a run.
+QStringList storeRows(Sqlite3DB &db);
+// The same for a store file (opened and closed here).
+QStringList storeRows(const QString &storePath);
+
+// The content of loaded messages independent of the store's keys, as sorted lines:
+// chat (group id or participants' phones), sender, token, dates, state, type, text,
+// location, attachment and call. A voice message's file name and id are left out,
+// since a writer names them by the attachment's key in its store.
+QStringList messageContent(const ViberData &data);
 
 // Records as a reader hands them out, built in memory for writers and workers.
 // Keys count up from 1 per kind; a call's message has the call's key negated.

@@ -44,81 +44,6 @@ qint64 count(IOSViberDb &db, const QString &table)
     return scalar(db, QStringLiteral("select count(*) from %1").arg(table)).toLongLong();
 }
 
-// Every row of every table, for comparing whole stores.
-QStringList allRows(IOSViberDb &db)
-{
-    QStringList rows;
-    QStringList tables = db.schema().keys();
-    tables.sort();
-    for (const QString &t : tables) {
-        Sqlite3Cursor c = db.queryThrow(QStringLiteral("select * from \"%1\"").arg(db.table(t).name));
-        while (c.moveNext()) {
-            QStringList values;
-            for (const QString &col : c.columnNames())
-                values << col + QLatin1Char('=') + c.value(col).toString();
-            rows << t + QLatin1Char(' ') + values.join(QLatin1Char(','));
-        }
-    }
-    rows.sort();
-    return rows;
-}
-
-QString chatIdentity(const _ViberChat *chat)
-{
-    if (!chat)
-        return QStringLiteral("-");
-    if (!chat->groupId.isEmpty())
-        return QStringLiteral("group ") + chat->groupId;
-    QStringList phones;
-    for (const _ViberPerson *p : chat->participants)
-        phones << p->phone;
-    phones.sort();
-    return QStringLiteral("with ") + phones.join(QLatin1Char('/'));
-}
-
-// The content of the messages, independent of the store's keys. A voice message's
-// name is its key in its store, so it is left out here and checked on its own.
-QStringList contentOf(const ViberData &data)
-{
-    QStringList lines;
-    for (const _ViberMsg *m : data.messages) {
-        QString line =
-            QStringLiteral("%1 | %2 | token=%3 seq=%4 date=%5/%6 state=%7 type=%8 kind=%9 text=%10")
-                .arg(chatIdentity(m->chat), m->person ? m->person->phone : QStringLiteral("-"))
-                .arg(m->token)
-                .arg(m->seq)
-                .arg(m->date, 0, 'f', 3)
-                .arg(m->stateDate, 0, 'f', 3)
-                .arg(int(m->state))
-                .arg(int(m->type))
-                .arg(int(m->systemKind))
-                .arg(m->text);
-        if (m->latitude != 0 || m->longitude != 0)
-            line += QStringLiteral(" at=%1,%2 %3")
-                        .arg(m->latitude, 0, 'g', 12)
-                        .arg(m->longitude, 0, 'g', 12)
-                        .arg(m->address);
-        if (const _ViberAtta *a = m->attachment) {
-            line +=
-                QStringLiteral(" att size=%1 seq=%2 dur=%3").arg(a->fileSize).arg(a->seq).arg(a->duration);
-            if (m->type != ViberMsgTypeAudio)
-                line += QStringLiteral(" id=%1 name=%2").arg(a->attId, a->fileName);
-            const QVariantMap carried = readExtraColumns(a);
-            line += QStringLiteral(" url=%1").arg(carried.value(QStringLiteral("ZURL")).toString());
-        }
-        if (const _ViberCall *c = m->call)
-            line += QStringLiteral(" call token=%1 dur=%2 date=%3 type=%4 person=%5")
-                        .arg(c->callToken)
-                        .arg(c->duration)
-                        .arg(c->date, 0, 'f', 3)
-                        .arg(int(c->type))
-                        .arg(c->person ? c->person->phone : QStringLiteral("-"));
-        lines << line;
-    }
-    lines.sort();
-    return lines;
-}
-
 // A merge run as the copy and the transfer make it: chat by chat, in one transaction.
 void mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
 {
@@ -622,7 +547,7 @@ void TestIOSViberDbWriter::storeWithoutAWriterTableIsRefusedUntouched()
     }
     IOSViberDb db(QDir(dir.path()), kFile);
     db.open();
-    const QStringList before = allRows(db);
+    const QStringList before = fixtures::storeRows(db);
     QString error;
     try {
         db.requireWriterTables();
@@ -631,7 +556,7 @@ void TestIOSViberDbWriter::storeWithoutAWriterTableIsRefusedUntouched()
     }
     QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
     QVERIFY2(error.contains(QStringLiteral("ZPHONENUMBERINDEX")), qPrintable(error));
-    QCOMPARE(allRows(db), before);
+    QCOMPARE(fixtures::storeRows(db), before);
 }
 
 void TestIOSViberDbWriter::roundTrip_data()
@@ -655,15 +580,15 @@ void TestIOSViberDbWriter::roundTrip()
 
     auto db = emptyStore(dst.path(), target);
     mergeAll(*db, original->messages.values());
-    const QStringList afterFirst = allRows(*db);
+    const QStringList afterFirst = fixtures::storeRows(*db);
     db->close();
 
     IOSViberDb reread(QDir(dst.path()), kFile);
     const ViberDataPtr copy = reread.load();
-    const QStringList expected = contentOf(*original);
+    const QStringList expected = fixtures::messageContent(*original);
     QVERIFY(expected.size() >= 25);
     QCOMPARE(expected.filter(QStringLiteral(" call token=")).size(), 5);
-    QCOMPARE(contentOf(*copy), expected);
+    QCOMPARE(fixtures::messageContent(*copy), expected);
     for (const _ViberAtta *a : copy->attachments)
         if (a->message->type == ViberMsgTypeAudio) {
             QCOMPARE(a->fileName, QString::number(a->id));
@@ -675,7 +600,7 @@ void TestIOSViberDbWriter::roundTrip()
 
     // The second run finds everything present and writes nothing.
     mergeAll(reread, original->messages.values());
-    QCOMPARE(allRows(reread), afterFirst);
+    QCOMPARE(fixtures::storeRows(reread), afterFirst);
 }
 
 QTEST_GUILESS_MAIN(TestIOSViberDbWriter)

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "WorkerThread.h"
+
+#include "viber/ViberData.h"
+
+#include <QDir>
+#include <QList>
+#include <QStringList>
+
+// Copies messages (with their chats, participants, calls and attachment files)
+// into a local database: the folder's store is created from the template when
+// missing, messages already present are not written again, and everything the
+// store gets is written in one transaction, so that a failure or a cancel leaves
+// it as it was. Files it created before such an end are removed again.
+class BackupViberMsgThread : public WorkerThread
+{
+    Q_OBJECT
+public:
+    // The messages are only read and must outlive the thread. They are copied
+    // chat by chat, each chat's in date order.
+    BackupViberMsgThread(const QList<_ViberMsg *> &messages, const QDir &databaseFolder,
+                         QObject *parent = nullptr);
+    ~BackupViberMsgThread() override;
+
+    // The copy order (exposed for tests).
+    const QList<_ViberMsg *> &messages() const { return m_messages; }
+
+protected:
+    QString work() override;
+    void cleanUp(Outcome outcome) override;
+
+private:
+    enum class Replace {
+        Never,   // an existing target stays
+        IfOlder, // an existing target older than the source is replaced
+        Always,  // an existing target is stale and replaced
+    };
+    // Copies source to target when the source is a file. target "" (a name the
+    // path rule refused) copies nothing. Raises with both names when it fails.
+    void copyFile(const QString &source, const QString &target, Replace replace);
+    void makeFolder(const QString &folder);
+    void copyContactIcons(const _ViberChat *chat);
+    void copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
+
+    QList<_ViberMsg *> m_messages;
+    QDir m_folder;
+    QString m_root; // absolute path of m_folder
+    // What this run created that was not there before, for cleanUp.
+    QStringList m_createdFiles;
+    QStringList m_createdFolders;
+};

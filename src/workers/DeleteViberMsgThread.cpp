@@ -1,0 +1,98 @@
+#include "DeleteViberMsgThread.h"
+
+#include "viber/IOSViberDb.h"
+
+#include <QElapsedTimer>
+
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+constexpr qint64 kProgressIntervalMs = 100;
+
+} // namespace
+
+DeleteViberMsgThread::DeleteViberMsgThread(IOSViberDb *store, const QList<_ViberMsg *> &messages,
+                                           QObject *parent)
+    : WorkerThread(parent), m_store(store), m_messages(messages)
+{
+    m_messages.removeAll(nullptr);
+}
+
+DeleteViberMsgThread::~DeleteViberMsgThread()
+{
+    wait();
+}
+
+QString DeleteViberMsgThread::work()
+{
+    reportProgress(0, tr("IDS_DELETING_VIBER_MESSAGES"));
+    IOSViberDb &db = *m_store;
+    qint64 n = 0;
+    try {
+        db.open();
+        db.execThrow(QStringLiteral("BEGIN IMMEDIATE"));
+        const bool hasRecents = db.hasTable(QStringLiteral("ZRECENT"));
+        const qint64 total = m_messages.size();
+        QElapsedTimer sinceReport;
+        int lastPercent = -1;
+        for (const _ViberMsg *msg : std::as_const(m_messages)) {
+            ++n;
+            const int percent = percentOf(n, total);
+            if (percent != lastPercent || n == total || !sinceReport.isValid() ||
+                sinceReport.elapsed() >= kProgressIntervalMs) {
+                reportProgress(percent);
+                lastPercent = percent;
+                sinceReport.start();
+            }
+            // Rows are found by key and must still carry the record's token: records
+            // of an older load must never take another message's row with them.
+            if (msg->type == ViberMsgTypeCall) {
+                if (msg->call && hasRecents)
+                    db.executeThrow(Sqlite3Sql("delete from ZRECENT where Z_PK=? and ZCALLTOKEN=?")
+                                        .addInt64Param(msg->call->id)
+                                        .addInt64Param(msg->call->callToken));
+            } else {
+                Sqlite3Cursor c =
+                    db.queryThrow(Sqlite3Sql("select 1 from ZVIBERMESSAGE where Z_PK=? and ZTOKEN=?")
+                                      .addInt64Param(msg->id)
+                                      .addInt64Param(msg->token));
+                const bool present = c.moveNext();
+                c = Sqlite3Cursor();
+                if (present) {
+                    db.executeThrow(
+                        Sqlite3Sql("delete from ZATTACHMENT where ZMESSAGE=?").addInt64Param(msg->id));
+                    db.executeThrow(
+                        Sqlite3Sql("delete from ZVIBERLOCATION where ZMESSAGE=?").addInt64Param(msg->id));
+                    db.executeThrow(
+                        Sqlite3Sql("delete from ZVIBERMESSAGE where Z_PK=?").addInt64Param(msg->id));
+                }
+            }
+            checkCancel();
+        }
+        db.executeThrow("DELETE FROM ZCONVERSATION WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
+                        "ZVIBERMESSAGE.ZCONVERSATION=ZCONVERSATION.Z_PK LIMIT 1) IS NULL");
+        db.refreshConversationDates();
+        db.execThrow(QStringLiteral("COMMIT"));
+    } catch (const std::bad_alloc &) {
+        if (db.inTransaction())
+            db.rollbackTran();
+        throw;
+    } catch (const std::exception &e) {
+        if (db.inTransaction())
+            db.rollbackTran();
+        throw std::runtime_error("DeleteViberMsgThread, " + std::string(e.what()));
+    } catch (...) {
+        if (db.inTransaction())
+            db.rollbackTran();
+        throw;
+    }
+    // Compacting is no part of the deletion, which is committed: a failure here
+    // (VACUUM needs room for a second copy) must not report the deletion as failed.
+    QString error;
+    if (db.exec(QStringLiteral("VACUUM"), error) != 0)
+        qWarning("Could not compact %s after deleting messages: %s", qPrintable(db.path()),
+                 qPrintable(error));
+    return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(n);
+}

@@ -1,0 +1,466 @@
+#include "support/StoreFixtures.h"
+
+#include "viber/IOSViberDb.h"
+#include "viber/LocalDatabases.h"
+#include "viber/StorePaths.h"
+#include "workers/BackupViberMsgThread.h"
+#include "workers/ProgressReporter.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <csignal>
+
+#include <sys/resource.h>
+
+using fixtures::Records;
+using fixtures::StoreLayout;
+
+Q_DECLARE_METATYPE(fixtures::StoreLayout)
+
+namespace {
+
+// Records a run's reports; cancels once a number of messages has been reported.
+class Reporter : public ProgressReporter
+{
+public:
+    void reportProgress(const QString &status, int percent, const QString &detail) override
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!status.isEmpty())
+            statuses << status;
+        if (!detail.isEmpty())
+            details << detail;
+        percents << percent;
+        if (cancelAfter > 0 && details.size() >= cancelAfter)
+            m_cancelled = true;
+    }
+    void reportError(const QString &message) override
+    {
+        QMutexLocker lock(&m_mutex);
+        errors << message;
+    }
+    void reportSuccess(const QString &message) override
+    {
+        QMutexLocker lock(&m_mutex);
+        successes << message;
+    }
+    void tipsAndWait(const QString &) override {}
+    bool isWaiting() const override { return false; }
+    bool isCancelled() const override { return m_cancelled.load(); }
+
+    int cancelAfter = 0;
+    QStringList statuses, details, errors, successes;
+    QList<int> percents;
+
+private:
+    QMutex m_mutex;
+    std::atomic<bool> m_cancelled{false};
+};
+
+struct Run
+{
+    WorkerThread::Outcome outcome;
+    Reporter reporter;
+};
+
+std::unique_ptr<Run> backup(const QList<_ViberMsg *> &messages, const QString &folder, int cancelAfter = 0)
+{
+    auto run = std::make_unique<Run>();
+    run->reporter.cancelAfter = cancelAfter;
+    BackupViberMsgThread worker(messages, QDir(folder));
+    worker.setReporter(&run->reporter);
+    worker.start();
+    worker.wait();
+    run->outcome = worker.outcome();
+    return run;
+}
+
+QString storeOf(const QString &folder)
+{
+    return QDir(folder).filePath(QLatin1String(LocalDatabases::kStoreFileName));
+}
+
+QByteArray hashOf(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex();
+}
+
+// Every file below root with its content's hash, the store excepted.
+QStringList filesOf(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(QLatin1String(".data")))
+            continue;
+        out << QDir(root).relativeFilePath(path) + QLatin1Char(' ') + QString::fromLatin1(hashOf(path));
+    }
+    out.sort();
+    return out;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QList<_ViberMsg *> sorted(QList<_ViberMsg *> list)
+{
+    std::sort(list.begin(), list.end(), [](const _ViberMsg *a, const _ViberMsg *b) { return a->id < b->id; });
+    return list;
+}
+
+} // namespace
+
+class TestBackupViberMsgThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void copyLoadsBackAsTheSource_data();
+    void copyLoadsBackAsTheSource();
+    void copyingTwiceAddsNothing();
+    void messagesGoChatByChatInDateOrder();
+    void voiceFileIsNamedByTheNewKey();
+    void newerContactPictureReplacesTheOlder();
+    void cancelLeavesStoreAndFilesAsBefore();
+    void failedCopyRollsBackAndRemovesItsFiles();
+    void fullDiskEndsTheRunNamingTheFile();
+    void storeLackingATableIsRefusedUntouched();
+    void namesLeadingOutOfTheFolderCopyNothing();
+
+private:
+    // The sample store below src, loaded.
+    static ViberDataPtr sample(const QString &src, StoreLayout layout = StoreLayout::Phone);
+};
+
+ViberDataPtr TestBackupViberMsgThread::sample(const QString &src, StoreLayout layout)
+{
+    fixtures::writeStore(fixtures::sampleStore(), src, layout);
+    IOSViberDb db(QDir(src), QString::fromLatin1(fixtures::kStoreFileName));
+    return db.load();
+}
+
+void TestBackupViberMsgThread::copyLoadsBackAsTheSource_data()
+{
+    QTest::addColumn<StoreLayout>("layout");
+    QTest::newRow("from a phone's store") << StoreLayout::Phone;
+    QTest::newRow("from a local database") << StoreLayout::Template;
+}
+
+void TestBackupViberMsgThread::copyLoadsBackAsTheSource()
+{
+    QFETCH(StoreLayout, layout);
+    QTemporaryDir src, dst;
+    const ViberDataPtr source = sample(src.path(), layout);
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    const QList<_ViberMsg *> messages = source->messages.values();
+
+    auto run = backup(messages, folder);
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(run->reporter.successes,
+             QStringList(QStringLiteral("Successfully backed up %1 messages.").arg(messages.size())));
+    QCOMPARE(run->reporter.statuses.value(0), QStringLiteral("Backing up Viber messages..."));
+    QCOMPARE(run->reporter.percents.value(0), 0);
+    QCOMPARE(run->reporter.details.last(), QStringLiteral("Messages: %1/%1").arg(messages.size()));
+    QCOMPARE(run->reporter.percents.last(), 100);
+    QVERIFY(LocalDatabases::isDatabaseFolder(folder));
+
+    const ViberDataPtr copy = LocalDatabases::load(folder);
+    QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
+
+    // Every attachment file the source has is in the database, with the same content.
+    int files = 0;
+    for (const _ViberMsg *m : copy->messages) {
+        if (!m->attachment)
+            continue;
+        const _ViberMsg *original = nullptr;
+        for (const _ViberMsg *s : source->messages)
+            if (s->token == m->token && s->type == m->type && s->call == nullptr)
+                original = s;
+        QVERIFY(original && original->attachment);
+        const QString sourceFile = original->attachment->filePath;
+        if (!sourceFile.isEmpty() && QFileInfo(sourceFile).isFile()) {
+            QVERIFY2(m->attachment->filePath.startsWith(folder), qPrintable(m->attachment->filePath));
+            QCOMPARE(hashOf(m->attachment->filePath), hashOf(sourceFile));
+            ++files;
+        }
+        if (m->type == ViberMsgTypeSticker || m->type == ViberMsgTypeLocation) {
+            QVERIFY2(QFileInfo(m->attachment->previewPath).isFile(), qPrintable(m->attachment->previewPath));
+            QCOMPARE(hashOf(m->attachment->previewPath), hashOf(original->attachment->previewPath));
+            ++files;
+        }
+        if (m->type == ViberMsgTypeAudio)
+            QCOMPARE(QFileInfo(m->attachment->filePath).fileName(), QString::number(m->attachment->id));
+    }
+    // Pictures p1..p4, videos v1, v2, the voice message, the sticker and the map picture.
+    QCOMPARE(files, 9);
+    QVERIFY(QFileInfo(QDir(folder).filePath(QStringLiteral("Documents/AttachmentsPreview/p2.jpg"))).isFile());
+    QVERIFY(
+        QFileInfo(QDir(folder).filePath(QStringLiteral("Documents/BigAttachmentsPreview/v1.jpg"))).isFile());
+}
+
+void TestBackupViberMsgThread::copyingTwiceAddsNothing()
+{
+    QTemporaryDir src, dst;
+    const ViberDataPtr source = sample(src.path());
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    const QList<_ViberMsg *> messages = source->messages.values();
+    QCOMPARE(backup(messages, folder)->outcome, WorkerThread::Outcome::Succeeded);
+    const QStringList rows = fixtures::storeRows(storeOf(folder));
+    const QStringList files = filesOf(folder);
+
+    auto again = backup(messages, folder);
+    QCOMPARE(again->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(again->reporter.successes,
+             QStringList(QStringLiteral("Successfully backed up %1 messages.").arg(messages.size())));
+    QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
+    QCOMPARE(filesOf(folder), files);
+    const ViberDataPtr copy = LocalDatabases::load(folder);
+    QCOMPARE(copy->calls.size(), source->calls.size());
+}
+
+void TestBackupViberMsgThread::messagesGoChatByChatInDateOrder()
+{
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+1"));
+    _ViberChat &a = r.chat({&ann});
+    _ViberChat &b = r.chat({&ann}, QStringLiteral("G"));
+    _ViberMsg &b2 = r.message(b, &ann, ViberMsgStateReceived, QString(), 300, 1);
+    _ViberMsg &a2 = r.message(a, &ann, ViberMsgStateReceived, QString(), 200, 2);
+    _ViberMsg &b1 = r.message(b, &ann, ViberMsgStateReceived, QString(), 100, 3);
+    _ViberMsg &a1 = r.message(a, &ann, ViberMsgStateReceived, QString(), 150, 4);
+    _ViberMsg orphan;
+    orphan.date = 1;
+    BackupViberMsgThread worker({&b2, &orphan, &a2, &b1, &a1}, QDir());
+    QCOMPARE(worker.messages(), QList<_ViberMsg *>({&a1, &a2, &b1, &b2, &orphan}));
+}
+
+void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
+{
+    QTemporaryDir src, dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    // A database whose largest attachment key is 41, with the voice file of a
+    // deleted message 42 still lying about.
+    {
+        fixtures::StoreSpec spec;
+        const qint64 p = spec.addPerson(QStringLiteral("p"), QStringLiteral("111")).pk;
+        const qint64 c = spec.addChat(QStringLiteral("c"), {p}).pk;
+        const qint64 m = spec.addMessage(QStringLiteral("m"), c, p, QStringLiteral("received"), QString()).pk;
+        spec.addAttachment(QStringLiteral("a"), m, QStringLiteral("audio"), QStringLiteral("41")).pk = 41;
+        QVERIFY(QDir().mkpath(folder));
+        fixtures::writeStore(spec, folder, StoreLayout::Template,
+                             QLatin1String(LocalDatabases::kStoreFileName));
+    }
+    writeFile(folder + QStringLiteral("/Documents/VoiceMessages/42"), "voice of a deleted message");
+    writeFile(folder + QStringLiteral("/Documents/VoiceMessages/41"), "voice 41");
+
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+222"));
+    _ViberChat &chat = r.chat({&ann});
+    _ViberMsg &voice = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8, 77);
+    _ViberAtta &a = r.attachment(voice, ViberMsgTypeAudio, QStringLiteral("a1.m4a"));
+    a.filePath = src.filePath(QStringLiteral("a1.m4a"));
+    writeFile(a.filePath, "new voice");
+
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QFile file(folder + QStringLiteral("/Documents/VoiceMessages/42"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("new voice"));
+    QCOMPARE(hashOf(folder + QStringLiteral("/Documents/VoiceMessages/41")),
+             QCryptographicHash::hash("voice 41", QCryptographicHash::Sha1).toHex());
+    const ViberDataPtr copy = LocalDatabases::load(folder);
+    QCOMPARE(copy->attachments.value(42)->filePath, folder + QStringLiteral("/Documents/VoiceMessages/42"));
+
+    // A second copy finds the message present and leaves its file alone.
+    writeFile(a.filePath + QStringLiteral(".2"), "other");
+    a.filePath += QStringLiteral(".2");
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QVERIFY(file.seek(0));
+    QCOMPARE(file.readAll(), QByteArray("new voice"));
+}
+
+void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()
+{
+    QTemporaryDir src, dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+49 151 1"));
+    ann.contactIconPath = src.filePath(QStringLiteral("ann.jpg"));
+    _ViberChat &chat = r.chat({&ann});
+    r.message(chat, &ann, ViberMsgStateReceived, QStringLiteral("hi"), 7e8, 1);
+    writeFile(ann.contactIconPath, "old face");
+    const QDateTime past = QDateTime::currentDateTime().addDays(-2);
+    {
+        QFile f(ann.contactIconPath);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(past, QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    const QString target = folder + QStringLiteral("/Documents/ContactIcons/491511.jpg");
+    QCOMPARE(hashOf(target), QCryptographicHash::hash("old face", QCryptographicHash::Sha1).toHex());
+
+    // Changed on the source since: the copy is replaced.
+    writeFile(ann.contactIconPath, "new face");
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(hashOf(target), QCryptographicHash::hash("new face", QCryptographicHash::Sha1).toHex());
+    QCOMPARE(QDir(folder + QStringLiteral("/Documents/ContactIcons")).entryList(QDir::Files | QDir::Hidden),
+             QStringList(QStringLiteral("491511.jpg")));
+
+    // An older source does not replace a newer copy.
+    writeFile(ann.contactIconPath, "older face");
+    {
+        QFile f(ann.contactIconPath);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(past.addDays(-1), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(hashOf(target), QCryptographicHash::hash("new face", QCryptographicHash::Sha1).toHex());
+}
+
+void TestBackupViberMsgThread::cancelLeavesStoreAndFilesAsBefore()
+{
+    QTemporaryDir src, dst;
+    const ViberDataPtr source = sample(src.path());
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    const QList<_ViberMsg *> all = sorted(source->messages.values());
+    // A database holding a few of the messages already.
+    QCOMPARE(backup(all.mid(0, 5), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    writeFile(folder + QStringLiteral("/Documents/Attachments/p1.jpg"), "was there before");
+    const QStringList rows = fixtures::storeRows(storeOf(folder));
+    const QStringList files = filesOf(folder);
+
+    auto run = backup(all, folder, 25);
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Cancelled);
+    QVERIFY(run->reporter.errors.isEmpty() && run->reporter.successes.isEmpty());
+    QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
+    QCOMPARE(filesOf(folder), files);
+    // No empty folders of the run are left either.
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Documents/VoiceMessages")));
+}
+
+void TestBackupViberMsgThread::failedCopyRollsBackAndRemovesItsFiles()
+{
+    QTemporaryDir src, dst;
+    const ViberDataPtr source = sample(src.path());
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Documents/Attachments")));
+    writeFile(folder + QStringLiteral("/Documents/Attachments/p3.jpg"), "was there before");
+    // The folder of the stickers cannot be made: a file has its name.
+    writeFile(folder + QStringLiteral("/Documents/stickers"), "in the way");
+    const QStringList files = filesOf(folder);
+
+    auto run = backup(source->messages.values(), folder);
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Failed);
+    QCOMPARE(run->reporter.errors.size(), 1);
+    QVERIFY2(run->reporter.errors.first().contains(QDir::toNativeSeparators(folder + "/Documents/stickers")),
+             qPrintable(run->reporter.errors.first()));
+    QVERIFY(run->reporter.successes.isEmpty());
+    // The store was created by the run and stays, empty.
+    QVERIFY(LocalDatabases::isDatabaseFolder(folder));
+    QVERIFY(LocalDatabases::load(folder)->messages.isEmpty());
+    QCOMPARE(filesOf(folder), files);
+}
+
+void TestBackupViberMsgThread::fullDiskEndsTheRunNamingTheFile()
+{
+    QTemporaryDir src, dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+1"));
+    _ViberChat &chat = r.chat({&ann});
+    _ViberMsg &small = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8, 1);
+    r.attachment(small, ViberMsgTypePicture, QStringLiteral("small.jpg")).filePath =
+        src.filePath("small.jpg");
+    writeFile(src.filePath("small.jpg"), "small");
+    _ViberMsg &big = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + 100, 2);
+    r.attachment(big, ViberMsgTypeVideo, QStringLiteral("big.mp4")).filePath = src.filePath("big.mp4");
+    writeFile(src.filePath("big.mp4"), QByteArray(4 << 20, 'x'));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Documents")));
+    LocalDatabases::load(folder); // the store exists before the limit
+
+    // No file may grow beyond 2 MB: the big copy runs out of room.
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old = {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit limit = old;
+    limit.rlim_cur = 2 << 20;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    auto run = backup(r.messages(), folder);
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Failed);
+    const QString error = run->reporter.errors.value(0);
+    QVERIFY2(error.contains(QDir::toNativeSeparators(src.filePath("big.mp4"))), qPrintable(error));
+    QVERIFY2(error.contains(QDir::toNativeSeparators(folder + "/Documents/Attachments/big.mp4")),
+             qPrintable(error));
+    QVERIFY(LocalDatabases::load(folder)->messages.isEmpty());
+    QCOMPARE(filesOf(folder), QStringList());
+}
+
+void TestBackupViberMsgThread::storeLackingATableIsRefusedUntouched()
+{
+    QTemporaryDir src, dst;
+    const ViberDataPtr source = sample(src.path());
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    QVERIFY(QDir().mkpath(folder));
+    {
+        fixtures::StoreWriter w(folder, StoreLayout::Phone, QLatin1String(LocalDatabases::kStoreFileName));
+        w.finish();
+        Sqlite3DB raw;
+        raw.openThrow(storeOf(folder), Sqlite3DB::ReadWrite);
+        raw.execThrow(QStringLiteral("drop table ZRECENTSLINE"));
+    }
+    const QStringList rows = fixtures::storeRows(storeOf(folder));
+    auto run = backup(source->messages.values(), folder);
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Failed);
+    const QString error = run->reporter.errors.value(0);
+    QVERIFY2(error.contains(QDir::toNativeSeparators(storeOf(folder))), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("ZRECENTSLINE")), qPrintable(error));
+    QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
+    QCOMPARE(filesOf(folder), QStringList());
+}
+
+void TestBackupViberMsgThread::namesLeadingOutOfTheFolderCopyNothing()
+{
+    QTemporaryDir src, dst;
+    const QString folder = dst.filePath(QStringLiteral("db/Work"));
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("../../../evil"));
+    ann.contactIconPath = src.filePath(QStringLiteral("face.jpg"));
+    _ViberChat &chat = r.chat({&ann});
+    writeFile(src.filePath("face.jpg"), "face");
+    writeFile(src.filePath("p.jpg"), "picture");
+    for (const char *name : {"../../../escaped.jpg", "/tmp/absolute.jpg", "..\\..\\..\\escaped2.jpg"}) {
+        _ViberMsg &m = r.message(chat, &ann, ViberMsgStateReceived, QString(),
+                                 7e8 + r.messages().size() * 100, r.messages().size() + 1);
+        _ViberAtta &a = r.attachment(m, ViberMsgTypePicture, QString::fromLatin1(name));
+        a.filePath = src.filePath("p.jpg");
+        a.previewPath = src.filePath("p.jpg");
+    }
+    _ViberMsg &sticker = r.message(chat, &ann, ViberMsgStateReceived, QString(), 8e8, 99);
+    r.attachment(sticker, ViberMsgTypeSticker, QString(), QStringLiteral("../../../../sticker")).previewPath =
+        src.filePath("p.jpg");
+
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(filesOf(dst.path()), QStringList());
+    QCOMPARE(LocalDatabases::load(folder)->messages.size(), 4);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/absolute.jpg")) ||
+            hashOf(QStringLiteral("/tmp/absolute.jpg")) != hashOf(src.filePath("p.jpg")));
+}
+
+QTEST_GUILESS_MAIN(TestBackupViberMsgThread)
+#include "tst_backupviber.moc"
