@@ -221,4 +221,114 @@
         <translation>The iPhone is no longer connected. Please connect it and try again.</translation>
     </message>
 </context>
+<context>
+    <name>IOSViberDbWriter</name>
+    <message>
+        <source>IDS_STORE_COLUMN_MISSING</source>
+        <translation>The file %1 is not a complete Viber message store: the table %2 lacks the column %3.</translation>
+    </message>
+</context>
+<context>
+    <name>LocalDatabases</name>
+    <message>
+        <source>IDS_LOCALDB_NAME_NOT_VALID_%1</source>
+        <translation>&quot;%1&quot; is not a valid Local Database name.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_NOT_DELETED_%1</source>
+        <translation>The database folder %1 could not be deleted completely. Please close any program that uses files in it and try again.</translation>
+    </message>
+</context>
+<context>
+    <name>BackupViberMsgThread</name>
+    <message>
+        <source>IDS_BACKING_UP_VIBER_MESSAGES</source>
+        <translation>Backing up Viber messages...</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_MESSAGES_%1_%2</source>
+        <translation>Messages: %1/%2</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_BACKUP_%1_MESSAGES</source>
+        <translation>Successfully backed up %1 messages.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FOLDER_FAILED_%1</source>
+        <translation>Can&apos;t create the folder %1. Please check that the disk has free space and that you may write there.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_COPY_FAILED_%1_%2_%3</source>
+        <translation>Can&apos;t copy the file %1 to %2: %3</translation>
+    </message>
+</context>
+<context>
+    <name>DeleteViberMsgThread</name>
+    <message>
+        <source>IDS_DELETING_VIBER_MESSAGES</source>
+        <translation>Deleting messages...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_DEL_%1_VIBER_MESSAGES</source>
+        <translation>Successfully deleted %1 messages.</translation>
+    </message>
+</context>
+<context>
+    <name>LocalDbSelForm</name>
+    <message>
+        <source>IDS_LOCALDB_SEL_TITLE</source>
+        <translation>Select one Database for backup</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_SEL_LABEL</source>
+        <translation>Select current database to merge or enter a new database name:</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_SEL_HINT</source>
+        <translation>Selecting current Database will merge data;entering new DB name will create a new Database.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_SEL_CONFIRM</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_SEL_CANCEL</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME</source>
+        <translation>Select one Database or enter a new Database name</translation>
+    </message>
+    <message>
+        <source>IDS_INVALID_LOCALDB_NAME</source>
+        <translation>Invalid Local Database name(can&apos;t contain \ / : * ? &quot; &lt; &gt; |).</translation>
+    </message>
+</context>
+<context>
+    <name>LocalDbActions</name>
+    <message>
+        <source>IDS_BACKUP_TITLE</source>
+        <translation>Backing up Viber messages...</translation>
+    </message>
+    <message>
+        <source>IDS_DELETE_TITLE</source>
+        <translation>Deleting messages...</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_SEL_MESSAGES</source>
+        <translation>Confirm to delete selected Messages?</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_THIS_CHAT</source>
+        <translation>Confirm to delete Messages with this contact?</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_THIS_LOCALDB</source>
+        <translation>Confirm to delete this database?</translation>
+    </message>
+    <message>
+        <source>IDS_DEL_LOCALDB_SUC</source>
+        <translation>Successfully deleted database.</translation>
+    </message>
+</context>
 </TS>
