@@ -158,6 +158,282 @@
         <source>Chatwharf</source>
         <translation>Chatwharf</translation>
     </message>
+    <message>
+        <source>IDS_TB_BACKUP</source>
+        <translation>Backup</translation>
+    </message>
+    <message>
+        <source>IDS_TB_I2I</source>
+        <translation>iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_TB_DB2I</source>
+        <translation>Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_TB_IMPORT_ITUNES</source>
+        <translation>iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXTRACT_MEDIA</source>
+        <translation>Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXPORT</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXPORT_CALL</source>
+        <translation>Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_TB_PRINT</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>IDS_TB_DELETE</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_FILE</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_TOOLS</source>
+        <translation>Tools</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_HELP</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_TOOLBAR</source>
+        <translation>Backup Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_TOOLBAR</source>
+        <translation>Transfer Messages from iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_TOOLBAR</source>
+        <translation>Transfer Messages from Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_TOOLBAR</source>
+        <translation>Extract Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TOOLBAR</source>
+        <translation>Export Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_TOOLBAR</source>
+        <translation>Extract Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_TOOLBAR</source>
+        <translation>Print Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_TOOLBAR</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_ITUNES</source>
+        <translation>Import from iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_PC</source>
+        <translation>Import Messages from Viber Desktop</translation>
+    </message>
+    <message>
+        <source>IDS_MI_OPEN_DB_FOLDER</source>
+        <translation>Open Database Folder</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXIT</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>IDS_MI_CHECK_UPDATE</source>
+        <translation>Check for Update</translation>
+    </message>
+    <message>
+        <source>IDS_CLEAR_CACHE</source>
+        <translation>Clear Cache files</translation>
+    </message>
+    <message>
+        <source>IDS_MI_HELP</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>IDS_MI_FEEDBACK</source>
+        <translation>Feedback and Support</translation>
+    </message>
+    <message>
+        <source>IDS_MI_ABOUT</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_ALL</source>
+        <translation>Backup Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_ALL</source>
+        <translation>Transfer Messages from iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_All</source>
+        <translation>Extract Messages Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_ALL</source>
+        <translation>Export Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_ALL</source>
+        <translation>Extract Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_ALL</source>
+        <translation>Print Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_UNMOUNT_DEVICE</source>
+        <translation>Disconnect Device</translation>
+    </message>
+    <message>
+        <source>IDS_MI_VIEW_CACHE_FILES</source>
+        <translation>View Cache Files</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_ALL</source>
+        <translation>Transfer Messages from Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_ALL</source>
+        <translation>Delete Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_ALL</source>
+        <translation>Export Messages to iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_CHAT</source>
+        <translation>Backup Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_CHAT</source>
+        <translation>Transfer Messages with this Contact to other iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_CHAT</source>
+        <translation>Extract Attachments with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CHAT</source>
+        <translation>Export Messages with this Contact to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_CHAT</source>
+        <translation>Extract Call Log with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_CHAT</source>
+        <translation>Print Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_CHAT</source>
+        <translation>Transfer Messages with this Contact to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_CHAT</source>
+        <translation>Delete Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_CHAT</source>
+        <translation>Export Messages with this contact to iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_SEL</source>
+        <translation>Backup selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_SEL</source>
+        <translation>Transfer selected Messages to other iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_SEL</source>
+        <translation>Export Attachments from selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_SEL</source>
+        <translation>Export selected Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_SEL</source>
+        <translation>Print selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_SEL</source>
+        <translation>Transfer selected Messages to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_SEL</source>
+        <translation>Delete selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_SEL</source>
+        <translation>Export selected Messages to iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MESSAGES_COUNT_%1</source>
+        <translation>Messages: %1</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_FOUND_AND_MESSAGES</source>
+        <translation>Can&#x27;t find any Message.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0</source>
+        <translation>Find no Message with keyword %1.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0</source>
+        <translation>Find no contact with keyword %1.</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCH_CONTACT_HINT</source>
+        <translation>Search contacts</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCH_MESSAGE_HINT</source>
+        <translation>Search messages</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_CLEAR_CACHE</source>
+        <translation>Successfully cleared cache files.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_OPEN_FOLDER_%1</source>
+        <translation>Can&#x27;t open the folder %1.</translation>
+    </message>
+    <message>
+        <source>IDS_DEVICE_CONNECTED_NOTES</source>
+        <translation>&lt;p&gt;&lt;b&gt;Notes:&lt;/b&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;1.&lt;/b&gt;  If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;/nobr&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;2.&lt;/b&gt;  Please make sure you have installed and verified Viber on your iPhone.&lt;/nobr&gt;&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_DEVICE_LOADING_UNAVAILABLE_%1</source>
+        <translation>%1 is connected, but this version of Chatwharf cannot read messages from an iPhone yet.</translation>
+    </message>
+    <message>
+        <source>IDS_NEW_VERSION_AVAILABLE_%1</source>
+        <translation>A new version of %1 is available. Would you like to download it now?</translation>
+    </message>
+    <message>
+        <source>IDS_NO_NEW_VERSION</source>
+        <translation>You are using the latest version.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -329,6 +605,62 @@
     <message>
         <source>IDS_DEL_LOCALDB_SUC</source>
         <translation>Successfully deleted database.</translation>
+    </message>
+</context>
+<context>
+    <name>ItemModelMain</name>
+    <message>
+        <source>IDS_ROOT_DEVICE</source>
+        <translation>Devices</translation>
+    </message>
+    <message>
+        <source>IDS_ROOT_LOCALDB</source>
+        <translation>Local Databases</translation>
+    </message>
+</context>
+<context>
+    <name>DataSourceSelForm</name>
+    <message>
+        <source>IDS_TITLE_SELECT_ONE_DEVICE_TO_TRANSFER</source>
+        <translation>Please select a Device.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>IDS_CANCEL</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_ONE_DATASOURCE</source>
+        <translation>Need to select a Device to continue.</translation>
+    </message>
+</context>
+<context>
+    <name>AboutDlg</name>
+    <message>
+        <source>IDS_MI_ABOUT</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>IDS_ABOUT_VERSION_%1</source>
+        <translation>Version %1</translation>
+    </message>
+    <message>
+        <source>IDS_ABOUT_TEXT_%1</source>
+        <translation>Reads, keeps and exports the Viber chat history of an iPhone.&lt;br/&gt;&lt;br/&gt;Questions and suggestions: &lt;a href=&quot;mailto:%1&quot;&gt;%1&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateCheck</name>
+    <message>
+        <source>IDS_CHECK_UPDATE_FAILED_%1</source>
+        <translation>Failed to check for a new version: the update service (%1) did not answer. Please try again later.</translation>
     </message>
 </context>
 </TS>
