@@ -6,6 +6,7 @@
 #include "ui/LocalDbSelForm.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgressForm.h"
+#include "ui/VBBubbleViewMgr.h"
 #include "viber/LocalDatabases.h"
 
 #include <QAction>
@@ -252,6 +253,11 @@ void TestMainWindow::selectingSourcesSetsActionsAndList()
     QCOMPARE(label(w.get(), "lbChatName"), QStringLiteral("Ann"));
     QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_DELETE_TOOLBAR"))->isEnabled());
     QVERIFY(w->shownChat());
+    // Picking a message takes the bubble view to it.
+    QCOMPARE(w->bubbleView()->page(), 1);
+    list(w.get())->selectionModel()->select(w->smsModel()->index(2, 0),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QCOMPARE(w->bubbleView()->anchor(), QStringLiteral("sms_%1").arg(w->smsModel()->message(2)->id));
 
     // A device: backup yes, delete no.
     select(w.get(), model->deviceNodes().first());
