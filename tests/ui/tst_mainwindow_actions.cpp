@@ -65,6 +65,7 @@ private slots:
     void aboutShowsNameAndVersion();
     void clearCacheAndOpenFolders();
     void chatPictureOpensContactFile();
+    void brokenDatabaseIsReportedAndStaysEmpty();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -291,6 +292,32 @@ void TestMainWindowActions::chatPictureOpensContactFile()
     // A source without a chat shows no picture and a click opens nothing.
     select(w.get(), alpha);
     QVERIFY(picture->isHidden());
+}
+
+void TestMainWindowActions::brokenDatabaseIsReportedAndStaysEmpty()
+{
+    const QString store =
+        localDatabasesFolder().filePath(QStringLiteral("Broken/Documents/Contacts-corvanta.data"));
+    QVERIFY(QDir().mkpath(QFileInfo(store).path()));
+    QFile file(store);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+
+    auto w = makeWindow();
+    PopupWatcher watcher;
+    _LocalDbItemNode *broken = w->treeModel()->findLocalDb(QStringLiteral("Broken"));
+    QVERIFY(broken);
+    select(w.get(), broken);
+    QCOMPARE(watcher.boxes.size(), 1);
+    QVERIFY2(watcher.boxes.first().contains(QStringLiteral("Contacts-corvanta.data")),
+             qPrintable(watcher.boxes.first()));
+    QVERIFY(!broken->loaded);
+    QVERIFY(broken->children.isEmpty());
+    QCOMPARE(w->smsModel()->rowCount(), 0);
+    // The other database still opens.
+    select(w.get(), w->treeModel()->findLocalDb(QStringLiteral("Alpha")));
+    QCOMPARE(w->smsModel()->rowCount(), 1);
 }
 
 QTEST_MAIN(TestMainWindowActions)
