@@ -102,6 +102,7 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
 
     ui->treeViewDS->expandAll();
     setWindowTitle(tr("Chatwharf"));
+    setWindowIcon(QIcon(QStringLiteral(":/res/logo.png")));
     clearViews();
     ui->lbChatImg->installEventFilter(this);
 
