@@ -109,6 +109,7 @@ private slots:
     void init();
     void cleanup();
     void showsPagesAndFollowsTheNextPageLink();
+    void artworkOfAMixedPage();
     void scrollToPosSwitchesPageAndScrolls();
     void emptyListShowsEmptyPage();
     void pageRunsNoScript();
@@ -240,6 +241,51 @@ void TestBubbleView::showsPagesAndFollowsTheNextPageLink()
     QCOMPARE(m_mgr->page(), 1);
     m_mgr->previousPage();
     QCOMPARE(m_mgr->page(), 1);
+}
+
+void TestBubbleView::artworkOfAMixedPage()
+{
+    MessageFixture f;
+    _ViberChat *group = f.addChat(QStringLiteral("group-7"));
+    _ViberPerson *ann = f.addPerson(QStringLiteral("Ann"), QStringLiteral("+100"));
+    _ViberMsg *call = f.addMessage(group, ViberMsgTypeCall, kMorning, false);
+    f.addCall(call, ViberCallTypeOutgoing, 125);
+    _ViberMsg *hello = f.addMessage(group, ViberMsgTypeText, kMorning.addSecs(60), false,
+                                    QStringLiteral("Morning! (smiley) Coffee at ten? (coffee)"));
+    hello->person = ann;
+    _ViberMsg *voice = f.addMessage(group, ViberMsgTypeAudio, kMorning.addSecs(120), false);
+    voice->person = ann;
+    f.addAttachment(voice, QStringLiteral("/nowhere/voice.m4a"), QString(), 95);
+    _ViberMsg *pic =
+        f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, QStringLiteral("Look"));
+    f.addAttachment(pic, QStringLiteral("/nowhere/p.jpg"), QStringLiteral("/nowhere/p_thumb.jpg"));
+    f.addMessage(group, ViberMsgTypeText, kMorning.addDays(1), true, QStringLiteral("Sure <3 & see you"));
+
+    m_mgr->showBubble(f.messages());
+    QVERIFY(waitForLoad(0));
+    QTest::qWait(300);
+    const QImage shot = m_view->grab().toImage();
+    shot.save(QStringLiteral(CHATWHARF_BINARY_DIR "/tst_bubbleview_mixed.png"));
+
+    // The pictures the page names relative to its base were found: the voice
+    // icon, the photo placeholder and an emoticon are all laid out at their size.
+    const QVariantList sizes =
+        evaluate(m_view->page(),
+                 QStringLiteral("(function(){var r=[];var i=document.images;"
+                                "for(var k=0;k<i.length;k++)r.push(i[k].getAttribute('src')+' '"
+                                "+i[k].naturalWidth);return r;})()"))
+            .toList();
+    QStringList found;
+    for (const QVariant &v : sizes)
+        found.append(v.toString());
+    QVERIFY2(found.contains(QStringLiteral("vbbb/voice.png 64")), qPrintable(found.join(QLatin1Char(','))));
+    QVERIFY2(found.contains(QStringLiteral("vbbb/empty_photo.jpg 160")),
+             qPrintable(found.join(QLatin1Char(','))));
+    QVERIFY2(found.contains(QStringLiteral("vb_emoji/(smiley).png 20")),
+             qPrintable(found.join(QLatin1Char(','))));
+    QCOMPARE(
+        evaluate(m_view->page(), QStringLiteral("document.querySelector('.handle').textContent")).toString(),
+        QStringLiteral("Ann"));
 }
 
 void TestBubbleView::scrollToPosSwitchesPageAndScrolls()
