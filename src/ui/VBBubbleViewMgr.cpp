@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
@@ -58,6 +59,8 @@ VBBubbleViewMgr::VBBubbleViewMgr(QObject *parent)
     : QObject(parent), m_urlOpener(&openUrl), m_folderOpener(&openFolder)
 {
 }
+
+VBBubbleViewMgr::~VBBubbleViewMgr() = default;
 
 void VBBubbleViewMgr::attach(QWebEngineView *view)
 {
@@ -186,8 +189,35 @@ void VBBubbleViewMgr::render(int page)
 void VBBubbleViewMgr::setViewHtml(const QString &html)
 {
     m_html = html;
-    if (m_view)
+    if (!m_view)
+        return;
+    const QByteArray bytes = html.toUtf8();
+    if (bytes.size() <= kMaxInlinePageBytes) {
         m_view->setHtml(html, baseUrl());
+        return;
+    }
+    // setHtml passes the page as a data address, which the engine refuses above
+    // 2 MB: a page of long messages is loaded from a file instead, with a base
+    // element that keeps the pictures' relative addresses pointing beside the program.
+    QString page = html;
+    const QString head = QStringLiteral("<head>");
+    const qsizetype at = page.indexOf(head);
+    if (at >= 0)
+        page.insert(
+            at + head.size(),
+            QStringLiteral("<base href=\"%1\"/>").arg(MessageText::attributeHtml(baseUrl().toString())));
+    if (!m_pageFolder)
+        m_pageFolder = std::make_unique<QTemporaryDir>();
+    const QString path = m_pageFolder->filePath(QStringLiteral("bubble.html"));
+    QSaveFile file(path);
+    const QByteArray data = page.toUtf8();
+    if (!m_pageFolder->isValid() || !file.open(QIODevice::WriteOnly) || file.write(data) != data.size() ||
+        !file.commit()) {
+        qWarning("Cannot write the bubble page %s", qPrintable(QDir::toNativeSeparators(path)));
+        m_view->setHtml(QString(), baseUrl());
+        return;
+    }
+    m_view->load(QUrl::fromLocalFile(path));
 }
 
 void VBBubbleViewMgr::scrollToAnchor()

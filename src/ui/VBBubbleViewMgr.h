@@ -8,7 +8,9 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
+class QTemporaryDir;
 class QWebEngineView;
 
 // Shows messages as chat bubbles in a web view, 50 to a page, and answers the
@@ -18,6 +20,8 @@ class VBBubbleViewMgr : public QObject
     Q_OBJECT
 public:
     static constexpr int kPageSize = 50;
+    // Pages above this size are loaded from a temporary file (setHtml's limit is 2 MB).
+    static constexpr qsizetype kMaxInlinePageBytes = 1900 * 1024;
 
     // How attachments and web links leave the program; replaceable so tests
     // never launch desktop programs.
@@ -25,6 +29,7 @@ public:
     using FolderOpener = std::function<bool(const QString &path)>;
 
     explicit VBBubbleViewMgr(QObject *parent = nullptr);
+    ~VBBubbleViewMgr() override;
 
     // The view is not owned. Its page is replaced by one that hands every
     // clicked link to onLinkClicked.
@@ -66,4 +71,5 @@ private:
     QString m_html;
     UrlOpener m_urlOpener;
     FolderOpener m_folderOpener;
+    std::unique_ptr<QTemporaryDir> m_pageFolder; // holds pages too large for setHtml
 };

@@ -112,6 +112,7 @@ private slots:
     void artworkOfAMixedPage();
     void scrollToPosSwitchesPageAndScrolls();
     void emptyListShowsEmptyPage();
+    void pageAboveTwoMegabytesStillShows();
     void pageRunsNoScript();
     void webLinksAndPictures();
     void missingAttachmentIsReported();
@@ -340,6 +341,30 @@ void TestBubbleView::emptyListShowsEmptyPage()
     m_mgr->lastPage();
     m_mgr->scrollToPos(0);
     QCOMPARE(m_mgr->page(), 0);
+}
+
+void TestBubbleView::pageAboveTwoMegabytesStillShows()
+{
+    MessageFixture f;
+    _ViberChat *chat = f.addChat();
+    f.addMessage(chat, ViberMsgTypeText, kMorning, false,
+                 QString(3 * 1024 * 1024, QLatin1Char('x')) + QStringLiteral(" END-OF-LONG"));
+    f.addTexts(chat, 60, kMorning.addSecs(60));
+    m_mgr->showBubble(f.messages());
+    QVERIFY(m_mgr->currentHtml().toUtf8().size() > 2 * 1024 * 1024);
+    QVERIFY(waitForLoad(0));
+    QCOMPARE(m_view->title(), QStringLiteral("Bubble"));
+    QVERIFY(evaluate(m_view->page(), QStringLiteral("document.body.textContent.indexOf('END-OF-LONG') >= 0"))
+                .toBool());
+    QCOMPARE(evaluate(m_view->page(), QStringLiteral("getComputedStyle(document.body).backgroundColor"))
+                 .toString(),
+             QStringLiteral("rgb(213, 231, 236)"));
+    // Its links still lead through the program.
+    const int loads = int(m_loads->size());
+    m_mgr->onLinkClicked(QUrl(QStringLiteral("file:///next_page")));
+    QCOMPARE(m_mgr->page(), 2);
+    QVERIFY(waitForLoad(loads));
+    QCOMPARE(m_view->title(), QStringLiteral("Bubble"));
 }
 
 void TestBubbleView::pageRunsNoScript()
