@@ -663,4 +663,38 @@
         <translation>Failed to check for a new version: the update service (%1) did not answer. Please try again later.</translation>
     </message>
 </context>
+<context>
+    <name>BubblePage</name>
+    <message>
+        <source>IDS_BUBBLE_PREVIOUS_PAGE</source>
+        <translation>&lt;&lt;Previous Page</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_NEXT_PAGE</source>
+        <translation>&gt;&gt;Next Page</translation>
+    </message>
+</context>
+<context>
+    <name>VBBubbleViewMgr</name>
+    <message>
+        <source>IDS_ATTACHMENT_NOT_FOUND</source>
+        <translation>can not find %1.</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_OPEN_FAILED</source>
+        <translation>No program could open %1.</translation>
+    </message>
+    <message>
+        <source>IDS_SAVE_ATTACHMENT</source>
+        <translation>Save Attachment</translation>
+    </message>
+    <message>
+        <source>IDS_SAVE_ATTACHMENT_FILE_ERROR</source>
+        <translation>Failed to save attachment.</translation>
+    </message>
+    <message>
+        <source>IDS_SAVE_ATTACHMENT_SUC</source>
+        <translation>Attachment saved successfully.</translation>
+    </message>
+</context>
 </TS>
