@@ -1,10 +1,11 @@
 // Paints the bubble view's artwork: the nine-slice bubble frames, the voice icon,
-// the photo placeholder and the emoticon pictures. All of it is drawn here, so
+// the photo placeholder, the emoticon and the emoji pictures. All of it is drawn here, so
 // the program ships nothing it did not make itself.
 //
 // Usage: chatwharf-artwork <output folder> <style sheet>
-// Writes <output>/vbbb, <output>/vb_emoji and an empty <output>/emoji.
+// Writes <output>/vbbb, <output>/vb_emoji and <output>/emoji.
 
+#include "export/Emoji.h"
 #include "export/Emoticons.h"
 
 #include <QColor>
@@ -161,7 +162,20 @@ bool writeEmptyPhoto(const QDir &out)
 
 // Emoticons: faces for the codes that are faces, a heart for the hearts, and a
 // round badge with the first letters for the things (pizza, car, ...).
-enum class Mood { Smile, Laugh, Sad, Angry, Surprised, Wink, Tongue, Cool, Heart, Badge };
+enum class Mood {
+    Smile,
+    Laugh,
+    Sad,
+    Angry,
+    Surprised,
+    Wink,
+    Tongue,
+    Cool,
+    Neutral,
+    Heart,
+    Badge,
+    Placeholder
+};
 
 Mood moodOf(const QString &code)
 {
@@ -215,41 +229,8 @@ void drawHeart(QPainter &p, const QColor &colour)
     p.drawPath(heart);
 }
 
-QImage emoticonPicture(const QString &code)
+void drawFace(QPainter &p, Mood mood)
 {
-    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    const Mood mood = moodOf(code);
-
-    if (mood == Mood::Heart) {
-        drawHeart(p, code == QLatin1String("(purple_heart)") ? QColor(150, 90, 200) : QColor(230, 60, 80));
-        if (code == QLatin1String("(heart_break)")) {
-            p.setPen(QPen(Qt::white, 1.5));
-            p.drawPolyline(
-                QPolygonF({QPointF(10, 6), QPointF(8.5, 9.5), QPointF(11.5, 12), QPointF(10, 16)}));
-        }
-        return image;
-    }
-    if (mood == Mood::Badge) {
-        const QString word = code.mid(1, code.size() - 2);
-        const QColor colour = QColor::fromHsv(int(qHash(word) % 360), 110, 215);
-        p.setPen(QPen(colour.darker(140), 1));
-        p.setBrush(colour);
-        p.drawEllipse(QRectF(1, 1, 18, 18));
-        QFont font = p.font();
-        font.setPixelSize(9);
-        font.setBold(true);
-        p.setFont(font);
-        p.setPen(Qt::white);
-        QString letters = word.left(word.size() > 1 && word.at(1).isLetter() ? 2 : 1);
-        if (!letters.isEmpty())
-            letters[0] = letters.at(0).toUpper();
-        p.drawText(QRectF(0, 0, 20, 20), Qt::AlignCenter, letters);
-        return image;
-    }
-
     const QColor skin = mood == Mood::Angry ? QColor(240, 120, 90) : QColor(255, 204, 77);
     p.setPen(QPen(skin.darker(135), 1));
     p.setBrush(skin);
@@ -299,11 +280,155 @@ QImage emoticonPicture(const QString &code)
         p.setBrush(QColor(230, 90, 110));
         p.drawEllipse(QRectF(9, 13, 3.5, 3.5));
         break;
+    case Mood::Neutral:
+        p.drawLine(QPointF(6.5, 13.5), QPointF(13.5, 13.5));
+        break;
     default:
         p.drawArc(QRectF(5.5, 8.5, 9, 7), 200 * 16, 140 * 16);
         break;
     }
+}
+
+QImage emoticonPicture(const QString &code)
+{
+    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const Mood mood = moodOf(code);
+
+    if (mood == Mood::Heart) {
+        drawHeart(p, code == QLatin1String("(purple_heart)") ? QColor(150, 90, 200) : QColor(230, 60, 80));
+        if (code == QLatin1String("(heart_break)")) {
+            p.setPen(QPen(Qt::white, 1.5));
+            p.drawPolyline(
+                QPolygonF({QPointF(10, 6), QPointF(8.5, 9.5), QPointF(11.5, 12), QPointF(10, 16)}));
+        }
+        return image;
+    }
+    if (mood == Mood::Badge) {
+        const QString word = code.mid(1, code.size() - 2);
+        const QColor colour = QColor::fromHsv(int(qHash(word) % 360), 110, 215);
+        p.setPen(QPen(colour.darker(140), 1));
+        p.setBrush(colour);
+        p.drawEllipse(QRectF(1, 1, 18, 18));
+        QFont font = p.font();
+        font.setPixelSize(9);
+        font.setBold(true);
+        p.setFont(font);
+        p.setPen(Qt::white);
+        QString letters = word.left(word.size() > 1 && word.at(1).isLetter() ? 2 : 1);
+        if (!letters.isEmpty())
+            letters[0] = letters.at(0).toUpper();
+        p.drawText(QRectF(0, 0, 20, 20), Qt::AlignCenter, letters);
+        return image;
+    }
+
+    drawFace(p, mood);
     return image;
+}
+
+// Emoji: faces and hearts where the code is one, for the rest a quiet mark
+// that shows an emoji stood there (the picture itself is not ours to draw).
+Mood emojiMood(char32_t cp, QColor *heart)
+{
+    // U+1F600..U+1F644, one letter each: S smile, L laugh, D sad, A angry,
+    // O surprised, W wink, T tongue, C cool, N neutral.
+    static const char faces[] = "LLLLLLLSAWSTSSCSNNDDDDDOOOOTTTDDAADDADOOODDDLDOOOOOODONNLLLSSSADODSSN";
+    static const QHash<char32_t, Mood> carrier = {
+        {0xE415, Mood::Laugh},     {0xE056, Mood::Smile},     {0xE057, Mood::Laugh},
+        {0xE058, Mood::Sad},       {0xE059, Mood::Angry},     {0xE105, Mood::Tongue},
+        {0xE106, Mood::Smile},     {0xE107, Mood::Surprised}, {0xE108, Mood::Sad},
+        {0xE401, Mood::Sad},       {0xE402, Mood::Smile},     {0xE403, Mood::Sad},
+        {0xE404, Mood::Laugh},     {0xE405, Mood::Wink},      {0xE406, Mood::Sad},
+        {0xE407, Mood::Sad},       {0xE408, Mood::Sad},       {0xE409, Mood::Tongue},
+        {0xE40A, Mood::Smile},     {0xE40B, Mood::Surprised}, {0xE40C, Mood::Neutral},
+        {0xE40D, Mood::Surprised}, {0xE40E, Mood::Sad},       {0xE40F, Mood::Sad},
+        {0xE410, Mood::Surprised}, {0xE411, Mood::Sad},       {0xE412, Mood::Laugh},
+        {0xE413, Mood::Sad},       {0xE414, Mood::Smile},     {0xE416, Mood::Angry},
+        {0xE417, Mood::Surprised}, {0xE418, Mood::Surprised},
+    };
+    *heart = QColor(230, 60, 80);
+    if (cp >= 0x1F600 && cp < 0x1F600 + sizeof(faces) - 1) {
+        switch (faces[cp - 0x1F600]) {
+        case 'S':
+            return Mood::Smile;
+        case 'L':
+            return Mood::Laugh;
+        case 'D':
+            return Mood::Sad;
+        case 'A':
+            return Mood::Angry;
+        case 'O':
+            return Mood::Surprised;
+        case 'W':
+            return Mood::Wink;
+        case 'T':
+            return Mood::Tongue;
+        case 'C':
+            return Mood::Cool;
+        default:
+            return Mood::Neutral;
+        }
+    }
+    if (carrier.contains(cp))
+        return carrier.value(cp);
+    if (cp == 0xE022 || cp == 0xE023 || (cp >= 0xE327 && cp <= 0xE32D) || (cp >= 0x1F493 && cp <= 0x1F49F)) {
+        if (cp == 0xE32A || cp == 0x1F499)
+            *heart = QColor(70, 130, 220);
+        else if (cp == 0xE32B || cp == 0x1F49A)
+            *heart = QColor(80, 180, 90);
+        else if (cp == 0xE32C || cp == 0x1F49B)
+            *heart = QColor(240, 200, 40);
+        else if (cp == 0xE32D || cp == 0x1F49C)
+            *heart = QColor(150, 90, 200);
+        return Mood::Heart;
+    }
+    return Mood::Placeholder;
+}
+
+QImage emojiPicture(char32_t cp)
+{
+    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor heart;
+    const Mood mood = emojiMood(cp, &heart);
+    if (mood == Mood::Heart) {
+        drawHeart(p, heart);
+    } else if (mood == Mood::Placeholder) {
+        p.setPen(QPen(QColor(170, 186, 194), 1));
+        p.setBrush(QColor(236, 241, 244));
+        p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
+        QPainterPath star;
+        star.moveTo(10, 5);
+        star.quadTo(10.6, 9.4, 15, 10);
+        star.quadTo(10.6, 10.6, 10, 15);
+        star.quadTo(9.4, 10.6, 5, 10);
+        star.quadTo(9.4, 9.4, 10, 5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(150, 168, 178));
+        p.drawPath(star);
+    } else {
+        drawFace(p, mood);
+    }
+    return image;
+}
+
+bool writeEmoji(const QDir &out)
+{
+    QList<char32_t> codes;
+    for (char32_t u = 0; u <= 0xFFFF; ++u)
+        if (Emoji::isSingleCharEmoji(QChar(char16_t(u))))
+            codes.append(u);
+    // Every pair of the second class: high surrogates D83C and D83D.
+    for (char32_t cp = 0x1F000; cp <= 0x1F7FF; ++cp)
+        codes.append(cp);
+    for (char32_t cp : codes)
+        if (!savePicture(emojiPicture(cp), out.filePath(Emoji::code(cp) + QLatin1String(".png"))))
+            return false;
+    return true;
 }
 
 bool copyStyleSheet(const QString &source, const QDir &out)
@@ -335,6 +460,7 @@ int main(int argc, char **argv)
         }
     const QDir vbbb(root.filePath(QStringLiteral("vbbb")));
     const QDir emoticons(root.filePath(QStringLiteral("vb_emoji")));
+    const QDir emoji(root.filePath(QStringLiteral("emoji")));
 
     const FrameKind kinds[] = {
         {"r", 10, 13, 9, 15, QColor(244, 249, 251), QColor(184, 204, 212), FrameKind::None},
@@ -346,5 +472,6 @@ int main(int argc, char **argv)
         ok = ok && writeFrame(k, vbbb);
     for (auto it = Emoticons::table().constBegin(); ok && it != Emoticons::table().constEnd(); ++it)
         ok = savePicture(emoticonPicture(it.key()), emoticons.filePath(it.key() + QLatin1String(".png")));
+    ok = ok && writeEmoji(emoji);
     return ok ? 0 : 1;
 }

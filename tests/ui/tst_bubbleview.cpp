@@ -246,6 +246,7 @@ void TestBubbleView::showsPagesAndFollowsTheNextPageLink()
 
 void TestBubbleView::artworkOfAMixedPage()
 {
+    m_view->resize(640, 640);
     MessageFixture f;
     _ViberChat *group = f.addChat(QStringLiteral("group-7"));
     _ViberPerson *ann = f.addPerson(QStringLiteral("Ann"), QStringLiteral("+100"));
@@ -260,7 +261,9 @@ void TestBubbleView::artworkOfAMixedPage()
     _ViberMsg *pic =
         f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, QStringLiteral("Look"));
     f.addAttachment(pic, QStringLiteral("/nowhere/p.jpg"), QStringLiteral("/nowhere/p_thumb.jpg"));
-    f.addMessage(group, ViberMsgTypeText, kMorning.addDays(1), true, QStringLiteral("Sure <3 & see you"));
+    f.addMessage(group, ViberMsgTypeText, kMorning.addDays(1), true,
+                 QStringLiteral("Sure <3 & see you ") + QString::fromUcs4(U"\U0001F604\U0001F49C\U0001F680") +
+                     QChar(0xE022));
 
     m_mgr->showBubble(f.messages());
     QVERIFY(waitForLoad(0));
