@@ -190,6 +190,11 @@ QString BubblePage::messageHtml(const _ViberMsg *msg)
     return html;
 }
 
+QString BubblePage::emptyPageHtml()
+{
+    return QLatin1String(kDocumentStart) + QLatin1String("<a name=\"end\"></a></body></html>");
+}
+
 QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
 {
     const int count = pageCount(messages.size());

@@ -29,6 +29,8 @@ public:
     // The anchor in front of a message: "sms_" and its id.
     static QString messageAnchor(const _ViberMsg *msg);
 
+    // The page shown when there are no messages: the bubble background alone.
+    static QString emptyPageHtml();
     // The complete page (1-based); empty when page is out of range.
     static QString pageHtml(const QList<_ViberMsg *> &messages, int page);
 

@@ -108,7 +108,7 @@ void VBBubbleViewMgr::showBubble(ViberMsgList smslist)
     if (m_pageCount > 0)
         firstPage();
     else
-        setViewHtml(QString());
+        setViewHtml(BubblePage::emptyPageHtml());
 }
 
 void VBBubbleViewMgr::onLoadFinish(bool)

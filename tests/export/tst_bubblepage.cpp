@@ -132,6 +132,8 @@ void TestBubblePage::pagesOf101Messages()
     QVERIFY(BubblePage::pageHtml(all, 0).isEmpty());
     QVERIFY(BubblePage::pageHtml(all, 4).isEmpty());
     QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
+    QVERIFY(messageAnchors(BubblePage::emptyPageHtml()).isEmpty());
+    QVERIFY(BubblePage::emptyPageHtml().contains(QLatin1String("vbbb/style.css")));
 }
 
 void TestBubblePage::dayLines()
