@@ -749,23 +749,23 @@ void StoreWriter::writeFile(const FileSpec &f) const
         throw std::runtime_error("fixture file not written: " + path.toStdString());
 }
 
-void writeStore(const StoreSpec &spec, const QString &root, StoreLayout layout, const QString &fileName)
+void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout, const QString &fileName)
 {
     StoreWriter w(root, layout, fileName);
-    for (const PersonSpec &p : spec.persons)
+    for (const PersonSpec &p : plan.persons)
         w.writePerson(p);
-    for (const ChatSpec &c : spec.chats)
+    for (const ChatSpec &c : plan.chats)
         w.writeChat(c);
-    for (const MessageSpec &m : spec.messages)
+    for (const MessageSpec &m : plan.messages)
         w.writeMessage(m);
-    for (const LocationSpec &l : spec.locations)
+    for (const LocationSpec &l : plan.locations)
         w.writeLocation(l);
-    for (const AttachmentSpec &a : spec.attachments)
+    for (const AttachmentSpec &a : plan.attachments)
         w.writeAttachment(a);
-    for (const CallSpec &c : spec.calls)
+    for (const CallSpec &c : plan.calls)
         w.writeCall(c);
     w.finish();
-    for (const FileSpec &f : spec.files)
+    for (const FileSpec &f : plan.files)
         w.writeFile(f);
 }
 

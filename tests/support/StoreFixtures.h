@@ -21,11 +21,11 @@ struct sqlite3;
 // records exactly what is written, so that tests can compare loaded records
 // against it; writeStore() turns it into a store folder (database plus files).
 //
-//   fixtures::StoreSpec spec = fixtures::sampleStore();
-//   fixtures::writeStore(spec, dir.path(), fixtures::StoreLayout::Phone);
+//   fixtures::StoreSpec plan = fixtures::sampleStore();
+//   fixtures::writeStore(plan, dir.path(), fixtures::StoreLayout::Phone);
 //   IOSViberDb db(QDir(dir.path()), fixtures::kStoreFileName);
 //   ViberDataPtr data = db.load();
-//   const fixtures::MessageSpec &m = spec.message("sticker");
+//   const fixtures::MessageSpec &m = plan.message("sticker");
 //
 // StoreWriter writes row by row for data too large to describe up front (benchmarks).
 namespace fixtures {
@@ -148,7 +148,7 @@ struct FileSpec
 class StoreSpec
 {
 public:
-    // References stay valid while the spec lives (records are kept in deques).
+    // References stay valid while the plan lives (records are kept in deques).
     PersonSpec &addPerson(const QString &label, const QString &canonPhone,
                           const QString &viberName = QString(), const QString &contactName = QString());
     ChatSpec &addChat(const QString &label, const QList<qint64> &participants,
@@ -200,9 +200,9 @@ public:
 //   chat), "cleoMissed", "unknownType" (not loaded), "nobody" (person 99: not loaded).
 StoreSpec sampleStore();
 
-// Writes spec as a store folder below root: kStoreFileName (or fileName) in the
-// given layout and every file of spec.files. root must exist; the store must not.
-void writeStore(const StoreSpec &spec, const QString &root, StoreLayout layout,
+// Writes plan as a store folder below root: kStoreFileName (or fileName) in the
+// given layout and every file of plan.files. root must exist; the store must not.
+void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
 // Row-by-row writer behind writeStore, inside one transaction with prepared inserts.

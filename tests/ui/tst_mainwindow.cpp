@@ -104,29 +104,29 @@ private:
 
 fixtures::StoreSpec TestMainWindow::alphaSpec()
 {
-    fixtures::StoreSpec spec;
+    fixtures::StoreSpec plan;
     const qint64 ann =
-        spec.addPerson(QStringLiteral("ann"), QStringLiteral("4915100001"), QStringLiteral("Ann")).pk;
+        plan.addPerson(QStringLiteral("ann"), QStringLiteral("4915100001"), QStringLiteral("Ann")).pk;
     const qint64 bob =
-        spec.addPerson(QStringLiteral("bob"), QStringLiteral("4915100002"), QStringLiteral("Bob")).pk;
-    const qint64 annChat = spec.addChat(QStringLiteral("ann"), {ann}).pk;
-    const qint64 bobChat = spec.addChat(QStringLiteral("bob"), {bob}).pk;
+        plan.addPerson(QStringLiteral("bob"), QStringLiteral("4915100002"), QStringLiteral("Bob")).pk;
+    const qint64 annChat = plan.addChat(QStringLiteral("ann"), {ann}).pk;
+    const qint64 bobChat = plan.addChat(QStringLiteral("bob"), {bob}).pk;
     // 21 characters: the header shows 17 and "...".
-    const qint64 group = spec.addChat(QStringLiteral("group"), {ann, bob}, QStringLiteral("g1"),
+    const qint64 group = plan.addChat(QStringLiteral("group"), {ann, bob}, QStringLiteral("g1"),
                                       QStringLiteral("Weekend hiking friend"))
                              .pk;
-    spec.addMessage(QStringLiteral("a1"), annChat, ann, QStringLiteral("received"),
+    plan.addMessage(QStringLiteral("a1"), annChat, ann, QStringLiteral("received"),
                     QStringLiteral("apple pie"));
-    spec.addMessage(QStringLiteral("a2"), annChat, ann, QStringLiteral("delivered"),
+    plan.addMessage(QStringLiteral("a2"), annChat, ann, QStringLiteral("delivered"),
                     QStringLiteral("no fruit"));
-    spec.addMessage(QStringLiteral("a3"), annChat, ann, QStringLiteral("received"),
+    plan.addMessage(QStringLiteral("a3"), annChat, ann, QStringLiteral("received"),
                     QStringLiteral("another apple"));
-    spec.addMessage(QStringLiteral("a4"), annChat, ann, QStringLiteral("delivered"), QStringLiteral("bye"));
-    spec.addMessage(QStringLiteral("b1"), bobChat, bob, QStringLiteral("received"),
+    plan.addMessage(QStringLiteral("a4"), annChat, ann, QStringLiteral("delivered"), QStringLiteral("bye"));
+    plan.addMessage(QStringLiteral("b1"), bobChat, bob, QStringLiteral("received"),
                     QStringLiteral("hi from bob"));
-    spec.addMessage(QStringLiteral("g1"), group, bob, QStringLiteral("received"),
+    plan.addMessage(QStringLiteral("g1"), group, bob, QStringLiteral("received"),
                     QStringLiteral("trail at nine"));
-    return spec;
+    return plan;
 }
 
 void TestMainWindow::init()
@@ -139,10 +139,10 @@ void TestMainWindow::init()
     const QDir databases = localDatabasesFolder();
     for (const char *name : {"Beta", "Alpha"}) {
         QVERIFY(databases.mkpath(QLatin1String(name)));
-        fixtures::StoreSpec spec = alphaSpec();
+        fixtures::StoreSpec plan = alphaSpec();
         if (qstrcmp(name, "Beta") == 0)
-            spec.messages.resize(1);
-        fixtures::writeStore(spec, databases.filePath(QLatin1String(name)), fixtures::StoreLayout::Template,
+            plan.messages.resize(1);
+        fixtures::writeStore(plan, databases.filePath(QLatin1String(name)), fixtures::StoreLayout::Template,
                              QLatin1String(LocalDatabases::kStoreFileName));
     }
     // A folder without a store is no database.

@@ -93,21 +93,21 @@ void TestMainWindowActions::init()
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_profile->path()));
     resetDataFolderForTests();
 
-    fixtures::StoreSpec spec;
+    fixtures::StoreSpec plan;
     fixtures::PersonSpec &ann =
-        spec.addPerson(QStringLiteral("ann"), QStringLiteral("4915100001"), QStringLiteral("Ann"));
+        plan.addPerson(QStringLiteral("ann"), QStringLiteral("4915100001"), QStringLiteral("Ann"));
     ann.phone = QStringLiteral("+4915100001");
-    const qint64 chat = spec.addChat(QStringLiteral("ann"), {ann.pk}).pk;
-    spec.addMessage(QStringLiteral("m1"), chat, ann.pk, QStringLiteral("received"), QStringLiteral("hello"));
-    spec.addFile(QStringLiteral("Documents/ContactIcons/4915100001.jpg"), fixtures::FileKind::Jpeg,
+    const qint64 chat = plan.addChat(QStringLiteral("ann"), {ann.pk}).pk;
+    plan.addMessage(QStringLiteral("m1"), chat, ann.pk, QStringLiteral("received"), QStringLiteral("hello"));
+    plan.addFile(QStringLiteral("Documents/ContactIcons/4915100001.jpg"), fixtures::FileKind::Jpeg,
                  QSize(64, 64));
     const QString db = localDatabasesFolder().filePath(QStringLiteral("Alpha"));
     QVERIFY(QDir().mkpath(db));
-    fixtures::writeStore(spec, db, fixtures::StoreLayout::Template,
+    fixtures::writeStore(plan, db, fixtures::StoreLayout::Template,
                          QLatin1String(LocalDatabases::kStoreFileName));
     const QString phone = dataFolder().filePath(QStringLiteral("virtual_ios/Phone"));
     QVERIFY(QDir().mkpath(phone));
-    fixtures::writeStore(spec, phone, fixtures::StoreLayout::Phone);
+    fixtures::writeStore(plan, phone, fixtures::StoreLayout::Phone);
 }
 
 void TestMainWindowActions::cleanup()

@@ -327,18 +327,18 @@ void TestIOSViberDb::sampleStore()
 {
     QFETCH(StoreLayout, layout);
     QTemporaryDir dir;
-    const fixtures::StoreSpec spec = fixtures::sampleStore();
-    fixtures::writeStore(spec, dir.path(), layout);
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, dir.path(), layout);
     IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
     const ViberDataPtr data = db.load();
     const QString root = QDir(dir.path()).absolutePath();
-    auto msg = [&](const QString &label) { return data->messages.value(spec.message(label).pk); };
-    auto att = [&](const QString &label) { return data->attachments.value(spec.attachment(label).pk); };
+    auto msg = [&](const QString &label) { return data->messages.value(plan.message(label).pk); };
+    auto att = [&](const QString &label) { return data->attachments.value(plan.attachment(label).pk); };
     auto under = [&](const QString &relative) { return root + QLatin1Char('/') + relative; };
 
     // Persons: contact names win, digits-only numbers get a "+".
     QCOMPARE(data->persons.size(), 6);
-    const _ViberPerson *ann = data->persons.value(spec.person(QStringLiteral("ann")).pk);
+    const _ViberPerson *ann = data->persons.value(plan.person(QStringLiteral("ann")).pk);
     QVERIFY(ann);
     QCOMPARE(ann->name, QStringLiteral("Ann Contact"));
     QCOMPARE(ann->phone, QStringLiteral("+4915111111111"));
@@ -346,22 +346,22 @@ void TestIOSViberDb::sampleStore()
     QCOMPARE(ann->contactIconPath, under(QStringLiteral("Documents/ContactIcons/4915111111111.jpg")));
     QCOMPARE(ann->recordIconPath,
              layout == StoreLayout::Phone ? QStringLiteral("/Documents/ContactIcons/11.jpg") : QString());
-    QCOMPARE(data->persons.value(spec.person(QStringLiteral("bob")).pk)->name, QStringLiteral("Bob"));
-    QCOMPARE(data->persons.value(spec.person(QStringLiteral("cleo")).pk)->name, QStringLiteral("Cleo"));
-    const _ViberPerson *fay = data->persons.value(spec.person(QStringLiteral("fay")).pk);
+    QCOMPARE(data->persons.value(plan.person(QStringLiteral("bob")).pk)->name, QStringLiteral("Bob"));
+    QCOMPARE(data->persons.value(plan.person(QStringLiteral("cleo")).pk)->name, QStringLiteral("Cleo"));
+    const _ViberPerson *fay = data->persons.value(plan.person(QStringLiteral("fay")).pk);
     QCOMPARE(fay->phone, QStringLiteral("fay.viber"));
     QCOMPARE(fay->contactIconPath, under(QStringLiteral("Documents/ContactIcons/fay.viber.jpg")));
     QVERIFY(fay->viberIconPath.isEmpty());
 
     // Chats and participants; the one made-up chat is for Dan's calls.
     QCOMPARE(data->chats.size(), 7);
-    const _ViberChat *group = data->chats.value(spec.chat(QStringLiteral("group")).pk);
+    const _ViberChat *group = data->chats.value(plan.chat(QStringLiteral("group")).pk);
     QCOMPARE(group->name, QStringLiteral("Friends"));
     QCOMPARE(group->groupId, QStringLiteral("G-FRIENDS"));
     QList<qint64> members = group->participants.keys();
     std::sort(members.begin(), members.end());
     QCOMPARE(members, QList<qint64>({1, 2, 5}));
-    QVERIFY(data->chats.value(spec.chat(QStringLiteral("empty")).pk)->participants.isEmpty());
+    QVERIFY(data->chats.value(plan.chat(QStringLiteral("empty")).pk)->participants.isEmpty());
 
     // Messages: what is not loaded, states and system types in any letter case.
     for (const char *skipped : {"failed", "memberAddedEmpty", "unknownSystem", "noChat"})
@@ -371,10 +371,10 @@ void TestIOSViberDb::sampleStore()
     QCOMPARE(received->type, ViberMsgTypeText);
     QCOMPARE(received->text, QStringLiteral("Hello 😀"));
     QCOMPARE(received->person, ann);
-    QCOMPARE(received->token, spec.message(QStringLiteral("received")).token);
-    QCOMPARE(received->seq, spec.message(QStringLiteral("received")).seq);
-    QCOMPARE(received->date, spec.message(QStringLiteral("received")).date);
-    QCOMPARE(received->stateDate, spec.message(QStringLiteral("received")).stateDate);
+    QCOMPARE(received->token, plan.message(QStringLiteral("received")).token);
+    QCOMPARE(received->seq, plan.message(QStringLiteral("received")).seq);
+    QCOMPARE(received->date, plan.message(QStringLiteral("received")).date);
+    QCOMPARE(received->stateDate, plan.message(QStringLiteral("received")).stateDate);
     QCOMPARE(readExtraColumns(received).value(QStringLiteral("ZRANGES")).toByteArray(), QByteArray("ranges"));
     QCOMPARE(msg(QStringLiteral("sending"))->state, ViberMsgStateDelivered);
     QVERIFY(!msg(QStringLiteral("sending"))->person);
@@ -398,7 +398,7 @@ void TestIOSViberDb::sampleStore()
     QCOMPARE(location->address, QStringLiteral("Marienplatz, München"));
     QVERIFY(!location->attachment);
     QCOMPARE(msg(QStringLiteral("groupText"))->person,
-             data->persons.value(spec.person(QStringLiteral("eve")).pk));
+             data->persons.value(plan.person(QStringLiteral("eve")).pk));
     QCOMPARE(msg(QStringLiteral("groupText"))->chat, group);
 
     // Attachments by type, their paths and the previews made on the way.
@@ -407,8 +407,8 @@ void TestIOSViberDb::sampleStore()
     QCOMPARE(picture->message->attachment, picture);
     QCOMPARE(picture->message->type, ViberMsgTypePicture);
     QCOMPARE(picture->fileName, QStringLiteral("p1.jpg"));
-    QCOMPARE(picture->bucket, spec.attachment(QStringLiteral("picture")).bucket);
-    QCOMPARE(picture->fileSize, spec.attachment(QStringLiteral("picture")).fileSize);
+    QCOMPARE(picture->bucket, plan.attachment(QStringLiteral("picture")).bucket);
+    QCOMPARE(picture->fileSize, plan.attachment(QStringLiteral("picture")).fileSize);
     QCOMPARE(picture->filePath, under(QStringLiteral("Documents/Attachments/p1.jpg")));
     QCOMPARE(picture->previewPath, under(QStringLiteral("Documents/BigAttachmentsPreview/p1.jpg")));
     QCOMPARE(QImage(picture->previewPath).size(), QSize(400, 300));
@@ -452,46 +452,46 @@ void TestIOSViberDb::sampleStore()
     // Calls, their entries and the chats they land in.
     QCOMPARE(data->calls.size(), 5);
     for (const char *skipped : {"unknownType", "nobody"}) {
-        QVERIFY2(!data->calls.contains(spec.call(QLatin1String(skipped)).pk), skipped);
-        QVERIFY(!data->messages.contains(-spec.call(QLatin1String(skipped)).pk));
+        QVERIFY2(!data->calls.contains(plan.call(QLatin1String(skipped)).pk), skipped);
+        QVERIFY(!data->messages.contains(-plan.call(QLatin1String(skipped)).pk));
     }
-    auto call = [&](const QString &label) { return data->calls.value(spec.call(label).pk); };
-    auto entry = [&](const QString &label) { return data->messages.value(-spec.call(label).pk); };
+    auto call = [&](const QString &label) { return data->calls.value(plan.call(label).pk); };
+    auto entry = [&](const QString &label) { return data->messages.value(-plan.call(label).pk); };
     QCOMPARE(call(QStringLiteral("annIncoming"))->type, ViberCallTypeIncoming);
     QCOMPARE(call(QStringLiteral("annIncoming"))->person, ann);
     QCOMPARE(call(QStringLiteral("annIncoming"))->duration,
-             spec.call(QStringLiteral("annIncoming")).duration);
-    QCOMPARE(call(QStringLiteral("annIncoming"))->callToken, spec.call(QStringLiteral("annIncoming")).token);
+             plan.call(QStringLiteral("annIncoming")).duration);
+    QCOMPARE(call(QStringLiteral("annIncoming"))->callToken, plan.call(QStringLiteral("annIncoming")).token);
     QCOMPARE(entry(QStringLiteral("annIncoming"))->chat,
-             data->chats.value(spec.chat(QStringLiteral("ann")).pk));
+             data->chats.value(plan.chat(QStringLiteral("ann")).pk));
     QCOMPARE(entry(QStringLiteral("annIncoming"))->type, ViberMsgTypeCall);
     QCOMPARE(entry(QStringLiteral("annIncoming"))->call, call(QStringLiteral("annIncoming")));
-    QCOMPARE(entry(QStringLiteral("annIncoming"))->date, spec.call(QStringLiteral("annIncoming")).date);
+    QCOMPARE(entry(QStringLiteral("annIncoming"))->date, plan.call(QStringLiteral("annIncoming")).date);
     QCOMPARE(call(QStringLiteral("bobOutgoing"))->type, ViberCallTypeOutgoing);
     QCOMPARE(call(QStringLiteral("danMissed"))->type, ViberCallTypeMissed);
     QCOMPARE(call(QStringLiteral("danIncoming"))->type, ViberCallTypeIncoming);
     const _ViberChat *danChat = entry(QStringLiteral("danMissed"))->chat;
     QCOMPARE(danChat->id, -6);
     QCOMPARE(danChat->name, QStringLiteral("Dan"));
-    QCOMPARE(danChat->participants.keys(), QList<qint64>({spec.person(QStringLiteral("dan")).pk}));
+    QCOMPARE(danChat->participants.keys(), QList<qint64>({plan.person(QStringLiteral("dan")).pk}));
     QCOMPARE(entry(QStringLiteral("danIncoming"))->chat, danChat);
     QCOMPARE(danChat->messages.size(), 2);
-    QCOMPARE(danChat->date, spec.call(QStringLiteral("danIncoming")).date);
-    const _ViberChat *cleoChat = data->chats.value(spec.chat(QStringLiteral("cleo")).pk);
+    QCOMPARE(danChat->date, plan.call(QStringLiteral("danIncoming")).date);
+    const _ViberChat *cleoChat = data->chats.value(plan.chat(QStringLiteral("cleo")).pk);
     QCOMPARE(cleoChat->messages.size(), 1);
-    QCOMPARE(cleoChat->date, spec.call(QStringLiteral("cleoMissed")).date); // raised to the call
+    QCOMPARE(cleoChat->date, plan.call(QStringLiteral("cleoMissed")).date); // raised to the call
     // Messages come first in store order, call entries after them.
-    const _ViberChat *annChat = data->chats.value(spec.chat(QStringLiteral("ann")).pk);
+    const _ViberChat *annChat = data->chats.value(plan.chat(QStringLiteral("ann")).pk);
     QCOMPARE(annChat->messages.first(), received);
     QCOMPARE(annChat->messages.last()->type, ViberMsgTypeCall);
 }
 
 void TestIOSViberDb::bothLayoutsLoadTheSameRecords()
 {
-    const fixtures::StoreSpec spec = fixtures::sampleStore();
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
     QTemporaryDir templateDir, phoneDir;
-    fixtures::writeStore(spec, templateDir.path(), StoreLayout::Template);
-    fixtures::writeStore(spec, phoneDir.path(), StoreLayout::Phone);
+    fixtures::writeStore(plan, templateDir.path(), StoreLayout::Template);
+    fixtures::writeStore(plan, phoneDir.path(), StoreLayout::Phone);
     IOSViberDb templateDb(QDir(templateDir.path()), QString::fromLatin1(fixtures::kStoreFileName));
     IOSViberDb phoneDb(QDir(phoneDir.path()), QString::fromLatin1(fixtures::kStoreFileName));
     const ViberDataPtr templateData = templateDb.load();
@@ -507,7 +507,7 @@ void TestIOSViberDb::bothLayoutsLoadTheSameRecords()
         QCOMPARE(fromTemplate[i], fromPhone[i]);
 
     // The phone's own columns arrived as carried values of their declared kinds.
-    const QVariantMap group = readExtraColumns(phoneData->chats.value(spec.chat(QStringLiteral("group")).pk));
+    const QVariantMap group = readExtraColumns(phoneData->chats.value(plan.chat(QStringLiteral("group")).pk));
     QCOMPARE(
         group,
         QVariantMap(
@@ -515,19 +515,19 @@ void TestIOSViberDb::bothLayoutsLoadTheSameRecords()
     QCOMPARE(group.value(QStringLiteral("ZCONTEXT")).typeId(), QMetaType::LongLong);
     QCOMPARE(group.value(QStringLiteral("Z_OPT")).typeId(), QMetaType::Int);
     // ZSMARTNOTIFICATIONSHOWN is carried only when set.
-    QVERIFY(!readExtraColumns(phoneData->chats.value(spec.chat(QStringLiteral("ann")).pk))
+    QVERIFY(!readExtraColumns(phoneData->chats.value(plan.chat(QStringLiteral("ann")).pk))
                  .contains(QStringLiteral("ZSMARTNOTIFICATIONSHOWN")));
     const QVariantMap picture =
-        readExtraColumns(phoneData->attachments.value(spec.attachment(QStringLiteral("picture")).pk));
+        readExtraColumns(phoneData->attachments.value(plan.attachment(QStringLiteral("picture")).pk));
     QCOMPARE(picture.value(QStringLiteral("ZURL")).toString(),
-             spec.attachment(QStringLiteral("picture")).url);
+             plan.attachment(QStringLiteral("picture")).url);
     QCOMPARE(picture.value(QStringLiteral("ZRANGE")).typeId(), QMetaType::LongLong);
     QCOMPARE(picture.value(QStringLiteral("ZSTATE")).toString(), QStringLiteral("complete"));
     // Empty range blobs are not carried.
-    QCOMPARE(readExtraColumns(phoneData->messages.value(spec.message(QStringLiteral("sending")).pk)),
+    QCOMPARE(readExtraColumns(phoneData->messages.value(plan.message(QStringLiteral("sending")).pk)),
              QVariantMap({{"Z_OPT", 5}}));
     // A template store's _other is taken as it is.
-    const _ViberMsg *received = templateData->messages.value(spec.message(QStringLiteral("received")).pk);
+    const _ViberMsg *received = templateData->messages.value(plan.message(QStringLiteral("received")).pk);
     QCOMPARE(readExtraColumns(received).value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray(),
              QByteArray("\x01\x02\x03", 3));
 }
@@ -541,8 +541,8 @@ void TestIOSViberDb::orphansAreDeletedOnOpen()
 {
     QFETCH(StoreLayout, layout);
     QTemporaryDir dir;
-    const fixtures::StoreSpec spec = fixtures::sampleStore();
-    fixtures::writeStore(spec, dir.path(), layout);
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, dir.path(), layout);
     const QString path = dir.filePath(QString::fromLatin1(fixtures::kStoreFileName));
     const bool phone = layout == StoreLayout::Phone;
     exec(path, phone ? "INSERT INTO Z_5PHONENUMINDEXES VALUES (500, 1)"
@@ -564,11 +564,11 @@ void TestIOSViberDb::orphansAreDeletedOnOpen()
                                : "select count(*) from Z_4PHONENUMINDEXES where Z_4CONVERSATIONS=500"),
              0);
     QCOMPARE(count(path, "select count(*) from ZVIBERLOCATION where Z_PK=900"), 0);
-    QCOMPARE(count(path, "select count(*) from ZVIBERLOCATION"), qint64(spec.locations.size()));
+    QCOMPARE(count(path, "select count(*) from ZVIBERLOCATION"), qint64(plan.locations.size()));
     QCOMPARE(count(path, "select count(*) from ZATTACHMENT"), attachmentRows - 1);
     // An attachment of a message that exists but is not loaded (state "failed") is no orphan.
     QCOMPARE(count(path, QStringLiteral("select count(*) from ZATTACHMENT where Z_PK=%1")
-                             .arg(spec.attachment(QStringLiteral("ofFailed")).pk)
+                             .arg(plan.attachment(QStringLiteral("ofFailed")).pk)
                              .toUtf8()
                              .constData()),
              1);
@@ -576,38 +576,38 @@ void TestIOSViberDb::orphansAreDeletedOnOpen()
 
 void TestIOSViberDb::madeUpCallChatsCountDown()
 {
-    fixtures::StoreSpec spec;
-    const qint64 a = spec.addPerson(QStringLiteral("a"), QStringLiteral("111"), QStringLiteral("A")).pk;
-    const qint64 b = spec.addPerson(QStringLiteral("b"), QStringLiteral("222"), QStringLiteral("B")).pk;
-    const qint64 c = spec.addPerson(QStringLiteral("c"), QStringLiteral("333"), QStringLiteral("C")).pk;
-    const qint64 d = spec.addPerson(QStringLiteral("d"), QStringLiteral("444"), QStringLiteral("D")).pk;
-    spec.addChat(QStringLiteral("a"), {a});
-    spec.addChat(QStringLiteral("group"), {a, b}, QStringLiteral("G1"));
+    fixtures::StoreSpec plan;
+    const qint64 a = plan.addPerson(QStringLiteral("a"), QStringLiteral("111"), QStringLiteral("A")).pk;
+    const qint64 b = plan.addPerson(QStringLiteral("b"), QStringLiteral("222"), QStringLiteral("B")).pk;
+    const qint64 c = plan.addPerson(QStringLiteral("c"), QStringLiteral("333"), QStringLiteral("C")).pk;
+    const qint64 d = plan.addPerson(QStringLiteral("d"), QStringLiteral("444"), QStringLiteral("D")).pk;
+    plan.addChat(QStringLiteral("a"), {a});
+    plan.addChat(QStringLiteral("group"), {a, b}, QStringLiteral("G1"));
     // A group with one member left does not take the calls of its member's own chat.
-    spec.addChat(QStringLiteral("cOwn"), {c});
-    spec.addChat(QStringLiteral("cGroup"), {c}, QStringLiteral("G2"));
-    const qint64 e = spec.addPerson(QStringLiteral("e"), QStringLiteral("555"), QStringLiteral("E")).pk;
-    spec.addCall(QStringLiteral("b1"), b, QStringLiteral("incoming"));
+    plan.addChat(QStringLiteral("cOwn"), {c});
+    plan.addChat(QStringLiteral("cGroup"), {c}, QStringLiteral("G2"));
+    const qint64 e = plan.addPerson(QStringLiteral("e"), QStringLiteral("555"), QStringLiteral("E")).pk;
+    plan.addCall(QStringLiteral("b1"), b, QStringLiteral("incoming"));
     // A call of no known type makes up no (empty) chat and takes no id.
-    spec.addCall(QStringLiteral("e1"), e, QStringLiteral("conference"));
-    spec.addCall(QStringLiteral("d1"), d, QStringLiteral("outgoing"));
-    spec.addCall(QStringLiteral("b2"), b, QStringLiteral("missed"));
-    spec.addCall(QStringLiteral("c1"), c, QStringLiteral("missed"));
+    plan.addCall(QStringLiteral("e1"), e, QStringLiteral("conference"));
+    plan.addCall(QStringLiteral("d1"), d, QStringLiteral("outgoing"));
+    plan.addCall(QStringLiteral("b2"), b, QStringLiteral("missed"));
+    plan.addCall(QStringLiteral("c1"), c, QStringLiteral("missed"));
     QTemporaryDir dir;
-    fixtures::writeStore(spec, dir.path(), StoreLayout::Template);
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Template);
     IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
     const ViberDataPtr data = db.load();
 
     QCOMPARE(data->chats.size(), 6);
-    const _ViberChat *bChat = data->messages.value(-spec.call(QStringLiteral("b1")).pk)->chat;
-    const _ViberChat *dChat = data->messages.value(-spec.call(QStringLiteral("d1")).pk)->chat;
+    const _ViberChat *bChat = data->messages.value(-plan.call(QStringLiteral("b1")).pk)->chat;
+    const _ViberChat *dChat = data->messages.value(-plan.call(QStringLiteral("d1")).pk)->chat;
     QCOMPARE(bChat->id, -4);
     QCOMPARE(dChat->id, -5);
-    QCOMPARE(data->messages.value(-spec.call(QStringLiteral("b2")).pk)->chat, bChat);
+    QCOMPARE(data->messages.value(-plan.call(QStringLiteral("b2")).pk)->chat, bChat);
     QCOMPARE(bChat->name, QStringLiteral("B"));
-    QCOMPARE(bChat->date, spec.call(QStringLiteral("b2")).date);
-    QCOMPARE(data->messages.value(-spec.call(QStringLiteral("c1")).pk)->chat->id,
-             spec.chat(QStringLiteral("cOwn")).pk);
+    QCOMPARE(bChat->date, plan.call(QStringLiteral("b2")).date);
+    QCOMPARE(data->messages.value(-plan.call(QStringLiteral("c1")).pk)->chat->id,
+             plan.chat(QStringLiteral("cOwn")).pk);
 }
 
 void TestIOSViberDb::hostileNamesGiveNoPaths()
@@ -624,12 +624,12 @@ void TestIOSViberDb::hostileNamesGiveNoPaths()
     }
     const QByteArray outsideHash = fileHash(outside);
 
-    fixtures::StoreSpec spec;
+    fixtures::StoreSpec plan;
     fixtures::PersonSpec &evil =
-        spec.addPerson(QStringLiteral("evil"), QStringLiteral("../../evil"), QStringLiteral("Evil"));
+        plan.addPerson(QStringLiteral("evil"), QStringLiteral("../../evil"), QStringLiteral("Evil"));
     evil.iconId = QStringLiteral("../../../../private/var/x");
     const qint64 person = evil.pk;
-    const qint64 chat = spec.addChat(QStringLiteral("chat"), {person}).pk;
+    const qint64 chat = plan.addChat(QStringLiteral("chat"), {person}).pk;
     const QStringList names = {QStringLiteral("../../../outside.jpg"), QStringLiteral("/etc/passwd"),
                                QStringLiteral("a\\..\\..\\..\\b"), QStringLiteral("../Contacts.data")};
     QList<qint64> hostile;
@@ -637,25 +637,25 @@ void TestIOSViberDb::hostileNamesGiveNoPaths()
         for (const QString &type :
              {QStringLiteral("picture"), QStringLiteral("video"), QStringLiteral("audio")}) {
             const qint64 m =
-                spec.addMessage(type + name, chat, person, QStringLiteral("received"), QString()).pk;
-            hostile << spec.addAttachment(type + name, m, type, name).pk;
+                plan.addMessage(type + name, chat, person, QStringLiteral("received"), QString()).pk;
+            hostile << plan.addAttachment(type + name, m, type, name).pk;
         }
     const qint64 stickerMsg =
-        spec.addMessage(QStringLiteral("sticker"), chat, person, QStringLiteral("received"), {}).pk;
-    hostile << spec.addAttachment(QStringLiteral("sticker"), stickerMsg, QStringLiteral("sticker"), QString(),
+        plan.addMessage(QStringLiteral("sticker"), chat, person, QStringLiteral("received"), {}).pk;
+    hostile << plan.addAttachment(QStringLiteral("sticker"), stickerMsg, QStringLiteral("sticker"), QString(),
                                   QStringLiteral("../../../../../../x"))
                    .pk;
     const qint64 fine =
-        spec.addMessage(QStringLiteral("fine"), chat, person, QStringLiteral("received"), {}).pk;
+        plan.addMessage(QStringLiteral("fine"), chat, person, QStringLiteral("received"), {}).pk;
     const qint64 fineAtt =
-        spec.addAttachment(QStringLiteral("fine"), fine, QStringLiteral("picture"), QStringLiteral("ok.jpg"))
+        plan.addAttachment(QStringLiteral("fine"), fine, QStringLiteral("picture"), QStringLiteral("ok.jpg"))
             .pk;
-    fixtures::writeStore(spec, root, StoreLayout::Phone);
+    fixtures::writeStore(plan, root, StoreLayout::Phone);
 
     IOSViberDb db(QDir(root), QString::fromLatin1(fixtures::kStoreFileName));
     const ViberDataPtr data = db.load();
-    QCOMPARE(data->messages.size(), int(spec.messages.size()));
-    QCOMPARE(data->attachments.size(), int(spec.attachments.size()));
+    QCOMPARE(data->messages.size(), int(plan.messages.size()));
+    QCOMPARE(data->attachments.size(), int(plan.attachments.size()));
     for (qint64 id : hostile) {
         const _ViberAtta *a = data->attachments.value(id);
         QVERIFY(a && a->message && a->message->attachment == a);
@@ -673,15 +673,15 @@ void TestIOSViberDb::hostileNamesGiveNoPaths()
 void TestIOSViberDb::storeWithoutParticipantTables()
 {
     QTemporaryDir dir;
-    const fixtures::StoreSpec spec = fixtures::sampleStore();
-    fixtures::writeStore(spec, dir.path(), StoreLayout::Template);
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Template);
     exec(dir.filePath(QString::fromLatin1(fixtures::kStoreFileName)),
          "DROP TABLE ZPHONENUMBERINDEX; DROP TABLE Z_4PHONENUMINDEXES");
     IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
     const ViberDataPtr data = db.load();
     QVERIFY(data->persons.isEmpty());
-    QCOMPARE(data->chats.size(), int(spec.chats.size())); // no person, so no made-up call chats
-    const _ViberMsg *m = data->messages.value(spec.message(QStringLiteral("received")).pk);
+    QCOMPARE(data->chats.size(), int(plan.chats.size())); // no person, so no made-up call chats
+    const _ViberMsg *m = data->messages.value(plan.message(QStringLiteral("received")).pk);
     QVERIFY(m && !m->person);
     QVERIFY(data->calls.isEmpty());
 }

@@ -256,13 +256,13 @@ void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
     // A database whose largest attachment key is 41, with the voice file of a
     // deleted message 42 still lying about.
     {
-        fixtures::StoreSpec spec;
-        const qint64 p = spec.addPerson(QStringLiteral("p"), QStringLiteral("111")).pk;
-        const qint64 c = spec.addChat(QStringLiteral("c"), {p}).pk;
-        const qint64 m = spec.addMessage(QStringLiteral("m"), c, p, QStringLiteral("received"), QString()).pk;
-        spec.addAttachment(QStringLiteral("a"), m, QStringLiteral("audio"), QStringLiteral("41")).pk = 41;
+        fixtures::StoreSpec plan;
+        const qint64 p = plan.addPerson(QStringLiteral("p"), QStringLiteral("111")).pk;
+        const qint64 c = plan.addChat(QStringLiteral("c"), {p}).pk;
+        const qint64 m = plan.addMessage(QStringLiteral("m"), c, p, QStringLiteral("received"), QString()).pk;
+        plan.addAttachment(QStringLiteral("a"), m, QStringLiteral("audio"), QStringLiteral("41")).pk = 41;
         QVERIFY(QDir().mkpath(folder));
-        fixtures::writeStore(spec, folder, StoreLayout::Template,
+        fixtures::writeStore(plan, folder, StoreLayout::Template,
                              QLatin1String(LocalDatabases::kStoreFileName));
     }
     writeFile(folder + QStringLiteral("/Documents/VoiceMessages/42"), "voice of a deleted message");
