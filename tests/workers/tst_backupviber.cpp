@@ -1,5 +1,6 @@
 #include "support/StoreFixtures.h"
 
+#include "support/RecordingReporter.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
@@ -25,43 +26,7 @@ Q_DECLARE_METATYPE(fixtures::StoreLayout)
 
 namespace {
 
-// Records a run's reports; cancels once a number of messages has been reported.
-class Reporter : public ProgressReporter
-{
-public:
-    void reportProgress(const QString &status, int percent, const QString &detail) override
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!status.isEmpty())
-            statuses << status;
-        if (!detail.isEmpty())
-            details << detail;
-        percents << percent;
-        if (cancelAfter > 0 && details.size() >= cancelAfter)
-            m_cancelled = true;
-    }
-    void reportError(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        errors << message;
-    }
-    void reportSuccess(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        successes << message;
-    }
-    void tipsAndWait(const QString &) override {}
-    bool isWaiting() const override { return false; }
-    bool isCancelled() const override { return m_cancelled.load(); }
-
-    int cancelAfter = 0;
-    QStringList statuses, details, errors, successes;
-    QList<int> percents;
-
-private:
-    QMutex m_mutex;
-    std::atomic<bool> m_cancelled{false};
-};
+using Reporter = RecordingReporter;
 
 struct Run
 {
@@ -72,7 +37,10 @@ struct Run
 std::unique_ptr<Run> backup(const QList<_ViberMsg *> &messages, const QString &folder, int cancelAfter = 0)
 {
     auto run = std::make_unique<Run>();
-    run->reporter.cancelAfter = cancelAfter;
+    if (cancelAfter > 0)
+        run->reporter.cancelWhen = [cancelAfter](const Reporter &r) {
+            return r.details.size() >= cancelAfter;
+        };
     BackupViberMsgThread worker(messages, QDir(folder));
     worker.setReporter(&run->reporter);
     worker.start();

@@ -1,5 +1,6 @@
 #include "support/StoreFixtures.h"
 
+#include "support/RecordingReporter.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "workers/DeleteViberMsgThread.h"
@@ -15,41 +16,7 @@
 
 namespace {
 
-// Records a run's reports; cancels after a number of progress reports.
-class Reporter : public ProgressReporter
-{
-public:
-    void reportProgress(const QString &status, int percent, const QString &) override
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!status.isEmpty())
-            statuses << status;
-        percents << percent;
-        if (cancelAfter > 0 && percents.size() > cancelAfter)
-            m_cancelled = true;
-    }
-    void reportError(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        errors << message;
-    }
-    void reportSuccess(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        successes << message;
-    }
-    void tipsAndWait(const QString &) override {}
-    bool isWaiting() const override { return false; }
-    bool isCancelled() const override { return m_cancelled.load(); }
-
-    int cancelAfter = 0;
-    QStringList statuses, errors, successes;
-    QList<int> percents;
-
-private:
-    QMutex m_mutex;
-    std::atomic<bool> m_cancelled{false};
-};
+using Reporter = RecordingReporter;
 
 // A local database holding the sample store, loaded.
 class Database
@@ -237,7 +204,7 @@ void TestDeleteViberMsgThread::cancelLeavesEveryRow()
     Database db;
     const QStringList rows = fixtures::storeRows(db.storePath());
     Reporter reporter;
-    reporter.cancelAfter = 5;
+    reporter.cancelWhen = [](const Reporter &r) { return r.percents.size() > 5; };
     QCOMPARE(db.remove(db.data->messages.values(), reporter), WorkerThread::Outcome::Cancelled);
     QVERIFY(reporter.errors.isEmpty() && reporter.successes.isEmpty());
     QCOMPARE(fixtures::storeRows(db.storePath()), rows);
