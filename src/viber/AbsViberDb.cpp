@@ -1,6 +1,9 @@
 #include "AbsViberDb.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -9,7 +12,74 @@ AbsViberDb::AbsViberDb(const QDir &root, const QString &fileName, bool flag)
 {
 }
 
-AbsViberDb::~AbsViberDb() = default;
+AbsViberDb::~AbsViberDb()
+{
+    close();
+}
+
+namespace {
+
+// The files SQLite keeps beside a database while it is open.
+const char *const kSidecars[] = {"-wal", "-shm"};
+
+QString readOnlyUri(const QString &path)
+{
+    QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    url.setQuery(QStringLiteral("mode=ro"));
+    return url.toString(QUrl::FullyEncoded);
+}
+
+// SQLite's own words ("file is not a database") do not tell the user what the file was meant to be.
+[[noreturn]] void rethrowForUser(const Sqlite3Exception &e, const QString &file)
+{
+    const int primary = e.code() & 0xff;
+    if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+        throw Sqlite3Exception(QCoreApplication::translate("AbsViberDb", "IDS_STORE_NOT_A_DATABASE")
+                                   .arg(QDir::toNativeSeparators(file)),
+                               e.path(), e.code());
+    throw e;
+}
+
+} // namespace
+
+void AbsViberDb::close()
+{
+    Sqlite3DB::close();
+    m_openedForReading = false;
+    for (const QString &file : std::as_const(m_sidecarsToRemove)) {
+        const QFileInfo info(file);
+        if (!info.exists())
+            continue;
+        // A read-only connection never writes the log; one with content was written
+        // by somebody else meanwhile and stays.
+        if (file.endsWith(QLatin1String("-wal")) && info.size() > 0)
+            continue;
+        if (!QFile::remove(file))
+            qWarning("Could not remove %s left beside a store that was only read", qPrintable(file));
+    }
+    m_sidecarsToRemove.clear();
+}
+
+void AbsViberDb::openForReading()
+{
+    close();
+    const QString path = fullPath();
+    QStringList absent;
+    for (const char *suffix : kSidecars)
+        if (!QFileInfo::exists(path + QLatin1String(suffix)))
+            absent.append(path + QLatin1String(suffix));
+    try {
+        // SQLite reads a WAL store read-only even where it cannot make the
+        // shared-memory file (a read-only folder): it keeps that in memory then.
+        openThrow(path, Sqlite3DB::ReadOnly | Sqlite3DB::Uri, readOnlyUri(path));
+        treatAsUntrusted();
+        m_sidecarsToRemove = absent;
+        m_openedForReading = true;
+    } catch (const Sqlite3Exception &e) {
+        close();
+        rethrowForUser(e, path);
+    }
+}
 
 QString AbsViberDb::fullPath() const
 {
@@ -43,20 +113,26 @@ void AbsViberDb::readSchema()
             entry.sql = c.getText(QStringLiteral("sql"));
             m_schema.insert(entry.name.toLower(), entry);
         }
-        for (auto it = m_schema.begin(); it != m_schema.end(); ++it)
-            for (const Sqlite3Column &col : tbCols(it->name))
-                it->columns.insert(col.name.toLower(), ViberDbColumn{col.name, col.type});
+        for (auto it = m_schema.begin(); it != m_schema.end(); ++it) {
+            try {
+                for (const Sqlite3Column &col : tbCols(it->name))
+                    it->columns.insert(col.name.toLower(), ViberDbColumn{col.name, col.type});
+            } catch (const Sqlite3Exception &e) {
+                // A virtual table of a module this SQLite lacks, say: a table the
+                // program does not use is no reason to refuse the store, and one it
+                // needs is refused by name when it is queried.
+                const int primary = e.code() & 0xff;
+                if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+                    throw;
+                qWarning("Columns of table %s in %s cannot be read: %s", qPrintable(it->name),
+                         qPrintable(path()), e.what());
+            }
+        }
     } catch (const Sqlite3Exception &e) {
-        const int primary = e.code() & 0xff;
-        const QString file = QDir::toNativeSeparators(path());
+        const QString file = path();
         close();
         m_schema.clear();
-        // SQLite's own words ("file is not a database") do not tell the user what the file was meant to be.
-        if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
-            throw Sqlite3Exception(
-                QCoreApplication::translate("AbsViberDb", "IDS_STORE_NOT_A_DATABASE").arg(file), e.path(),
-                e.code());
-        throw;
+        rethrowForUser(e, file);
     }
 }
 

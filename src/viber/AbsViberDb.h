@@ -53,7 +53,18 @@ public:
     bool hasColumn(const QString &table, const QString &column) const;
     const QHash<QString, ViberDbTable> &schema() const { return m_schema; }
 
+    // Closes the connection and removes the journal files that a read-only open
+    // created beside the store, so that a store that was only read looks untouched.
+    void close();
+    // True while the connection was opened by openForReading and must not write.
+    bool openedForReading() const { return m_openedForReading; }
+
 protected:
+    // Opens the existing store file for reading only: nothing of the store is run
+    // (Sqlite3DB::treatAsUntrusted), nothing is written, and a store in a read-only
+    // folder or held by another program's write lock is still read.
+    void openForReading();
+
     // Fills the catalogue from sqlite_master. A file that is not a database raises
     // an exception saying so (the connection is then closed).
     void readSchema();
@@ -65,4 +76,7 @@ private:
     QString m_fileName;
     bool m_flag;
     QHash<QString, ViberDbTable> m_schema;
+    bool m_openedForReading = false;
+    // Journal files absent before a read-only open; removed again on close.
+    QStringList m_sidecarsToRemove;
 };

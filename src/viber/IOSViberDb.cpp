@@ -157,8 +157,10 @@ QStringList IOSViberDb::requiredTables()
 
 void IOSViberDb::open()
 {
-    if (isOpen())
+    // A connection opened for reading serves no writer.
+    if (isOpen() && !openedForReading())
         return;
+    close();
     const QString path = fullPath();
     try {
         const QFileInfo info(path);
@@ -171,15 +173,43 @@ void IOSViberDb::open()
             createFromTemplate(path);
         }
         openThrow(path, Sqlite3DB::ReadWrite);
-        readSchema();
-        requireTables(requiredTables());
-        readEntities();
+        // Cleaning orphans must not fire the store's own triggers; a writer that
+        // needs them switches them on itself.
+        treatAsUntrusted();
+        readCatalogue();
         deleteOrphans();
     } catch (...) {
         close();
         m_entities.clear();
         throw;
     }
+}
+
+void IOSViberDb::openForLoading()
+{
+    if (isOpen())
+        return;
+    // A missing store is made from the template, as open() does; there is nothing
+    // of the user's to keep unchanged.
+    if (!QFileInfo::exists(fullPath())) {
+        open();
+        return;
+    }
+    try {
+        openForReading();
+        readCatalogue();
+    } catch (...) {
+        close();
+        m_entities.clear();
+        throw;
+    }
+}
+
+void IOSViberDb::readCatalogue()
+{
+    readSchema();
+    requireTables(requiredTables());
+    readEntities();
 }
 
 void IOSViberDb::createFromTemplate(const QString &path)
@@ -249,9 +279,9 @@ bool IOSViberDb::hasJoinTable() const
 
 void IOSViberDb::deleteOrphans()
 {
-    // A store copied without write permission still loads; its orphans are simply
+    // A store without write permission still serves reading; its orphans are simply
     // not read, since load() links rows only to loaded records.
-    if (sqlite3_db_readonly(handle(), "main") == 1)
+    if (isReadOnly())
         return;
     if (hasJoinTable())
         executeThrow(
@@ -295,7 +325,20 @@ bool IOSViberDb::canJoinContacts() const
 
 ViberDataPtr IOSViberDb::load()
 {
-    open();
+    // Reading changes nothing and leaves nothing open beside the store; orphan rows
+    // are simply not linked to anything below.
+    const bool wasOpen = isOpen();
+    openForLoading();
+    struct CloseAfterLoading
+    {
+        IOSViberDb *db;
+        bool keep;
+        ~CloseAfterLoading()
+        {
+            if (!keep)
+                db->close();
+        }
+    } closer{this, wasOpen};
     LoadContext ctx;
     ctx.data = std::make_shared<ViberData>();
     ctx.root = root().absolutePath();

@@ -17,15 +17,18 @@ public:
     IOSViberDb(const QDir &root, const QString &fileName, bool flag = false);
     ~IOSViberDb() override;
 
-    // Opens the store read-write, creating it from the template when the file is
-    // missing (its folder must exist), reads the catalogue and the entity numbers
-    // and deletes orphan join rows, locations and attachments. Does nothing when
-    // already open. Raises an exception naming the file when the folder is missing,
-    // the file is no SQLite database or lacks a table no store can do without.
+    // Opens the store read-write for writing, creating it from the template when the
+    // file is missing (its folder must exist), reads the catalogue and the entity
+    // numbers and deletes orphan join rows, locations and attachments. The store's
+    // own triggers stay off. Does nothing when already open for writing. Raises an
+    // exception naming the file when the folder is missing, the file is no SQLite
+    // database or lacks a table no store can do without.
     void open() override;
-    // open(), then the chats, participants, messages, locations, attachments and
-    // calls of the store. Paths of files are absolute below root; a name that would
-    // lead out of its folder leaves the path empty.
+    // Reads the chats, participants, messages, locations, attachments and calls of
+    // the store. Unless the store is open already, it is opened read-only and closed
+    // again, so that loading never changes the store, runs nothing of it, and leaves
+    // no file beside it. Paths of files are absolute below root; a name or a link
+    // that would lead out of its folder leaves the path empty.
     ViberDataPtr load() override;
 
     // Z_PRIMARYKEY.Z_ENT of an entity name; 0 when the store has no such entity.
@@ -124,6 +127,8 @@ private:
     struct LoadContext;
 
     void createFromTemplate(const QString &path);
+    void openForLoading();
+    void readCatalogue();
     void readEntities();
     void deleteOrphans();
     // What the person queries read "from": ZPHONENUMBERINDEX, or, in stores that keep

@@ -302,12 +302,14 @@ void Sqlite3DB::raise(int code, const QString &what) const
                            m_path, code);
 }
 
-void Sqlite3DB::openThrow(const QString &path, int flags)
+void Sqlite3DB::openThrow(const QString &path, int flags, const QString &target)
 {
     close();
     m_path = path;
     sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
+    const QByteArray file =
+        (flags & Uri) ? target.toUtf8() : QFile::encodeName(target.isEmpty() ? path : target);
+    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const QString msg =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
@@ -318,6 +320,27 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
     sqlite3_extended_result_codes(m_db, 1);
     // Another program (the phone app's copy, a viewer) may hold a short lock.
     sqlite3_busy_timeout(m_db, 5000);
+}
+
+bool Sqlite3DB::isReadOnly() const
+{
+    return m_db && sqlite3_db_readonly(m_db, "main") == 1;
+}
+
+void Sqlite3DB::setTriggersEnabled(bool enabled)
+{
+    if (m_db)
+        sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_TRIGGER, enabled ? 1 : 0, nullptr);
+}
+
+void Sqlite3DB::treatAsUntrusted()
+{
+    if (!m_db)
+        return;
+    setTriggersEnabled(false);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
 }
 
 void Sqlite3DB::close()

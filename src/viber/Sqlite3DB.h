@@ -128,19 +128,30 @@ struct Sqlite3Column
 class Sqlite3DB
 {
 public:
-    enum OpenFlag { ReadOnly = 0x1, ReadWrite = 0x2, Create = 0x4 };
+    // SQLite's own values; Uri lets the path be a "file:" URI with parameters.
+    enum OpenFlag { ReadOnly = 0x1, ReadWrite = 0x2, Create = 0x4, Uri = 0x40 };
 
     Sqlite3DB() = default;
     Sqlite3DB(const Sqlite3DB &) = delete;
     Sqlite3DB &operator=(const Sqlite3DB &) = delete;
     virtual ~Sqlite3DB();
 
-    // flags as SQLite's: 6 opens or creates, 2 requires an existing file.
-    void openThrow(const QString &path, int flags);
+    // flags as SQLite's: 6 opens or creates, 2 requires an existing file. With
+    // target set, SQLite opens target (a "file:" URI, or a private copy) while
+    // path() and every error still name path.
+    void openThrow(const QString &path, int flags, const QString &target = QString());
     void close();
     bool isOpen() const { return m_db != nullptr; }
     QString path() const { return m_path; }
     sqlite3 *handle() const { return m_db; }
+    // True when the connection cannot write (opened read-only, or the file is).
+    bool isReadOnly() const;
+
+    // For files from outside: their triggers and views never run, their schema cannot
+    // be changed through this connection, and functions in it count as untrusted.
+    void treatAsUntrusted();
+    // Switches the file's own triggers on or off for this connection.
+    void setTriggersEnabled(bool enabled);
 
     void executeThrow(const Sqlite3Sql &sql);
     Sqlite3Cursor queryThrow(const Sqlite3Sql &sql);

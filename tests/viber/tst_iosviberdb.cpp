@@ -184,6 +184,9 @@ private slots:
     void madeUpCallChatsCountDown();
     void hostileNamesGiveNoPaths();
     void storeWithoutParticipantTables();
+    void loadingLeavesTheStoreAsItWas_data();
+    void loadingLeavesTheStoreAsItWas();
+    void loadsWhileAnotherProgramWrites();
     void realStore();
 
 private:
@@ -246,7 +249,7 @@ void TestIOSViberDb::missingStoreIsCreatedAndLoadsEmpty()
     IOSViberDb db(QDir(dir.path()), QStringLiteral("Documents/Contacts-corvanta.data"), true);
     QVERIFY(!db.isOpen());
     const ViberDataPtr data = db.load();
-    QVERIFY(db.isOpen());
+    QVERIFY(!db.isOpen()); // loading keeps nothing open
     QVERIFY(data->chats.isEmpty() && data->persons.isEmpty() && data->messages.isEmpty() &&
             data->attachments.isEmpty() && data->calls.isEmpty());
     QVERIFY(db.flag());
@@ -686,20 +689,89 @@ void TestIOSViberDb::storeWithoutParticipantTables()
     QVERIFY(data->calls.isEmpty());
 }
 
+void TestIOSViberDb::loadingLeavesTheStoreAsItWas_data()
+{
+    QTest::addColumn<QByteArray>("setup");
+    // Cleaning orphans fired this: most messages went and every chat was renamed.
+    QTest::newRow("store's own trigger") << QByteArray(
+        "CREATE TRIGGER evil AFTER DELETE ON ZATTACHMENT BEGIN "
+        "DELETE FROM ZVIBERMESSAGE WHERE Z_PK % 8 <> 0; UPDATE ZCONVERSATION SET ZNAME='pwned'; END");
+    QTest::newRow("write-ahead log") << QByteArray("PRAGMA journal_mode=WAL");
+    // A table the program never reads, of a module this SQLite lacks.
+    QTest::newRow("unknown virtual table") << QByteArray(
+        "PRAGMA writable_schema=ON; INSERT INTO sqlite_master(type, name, tbl_name, rootpage, sql) "
+        "VALUES('table', 'ZSEARCH', 'ZSEARCH', 0, 'CREATE VIRTUAL TABLE ZSEARCH USING nosuch(x)')");
+}
+
+void TestIOSViberDb::loadingLeavesTheStoreAsItWas()
+{
+    QFETCH(QByteArray, setup);
+    QTemporaryDir clean, dir;
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, clean.path(), StoreLayout::Phone);
+    const QStringList expected = fixtures::messageContent(
+        *IOSViberDb(QDir(clean.path()), QString::fromLatin1(fixtures::kStoreFileName)).load());
+
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Phone);
+    const QString path = dir.filePath(QString::fromLatin1(fixtures::kStoreFileName));
+    exec(path,
+         "INSERT INTO ZATTACHMENT (Z_PK, ZMESSAGE, ZTYPE, ZNAME) VALUES (900, 9999, 'picture', 'x.jpg')");
+    exec(path, setup.constData());
+    // Previews a load makes for pictures without one are no change of the store.
+    auto storeFiles = [&] {
+        QStringList files = filesBelow(dir.path());
+        files.removeIf([](const QString &f) { return f.contains(QLatin1String("AttachmentsPreview")); });
+        return files;
+    };
+    const QStringList files = storeFiles();
+    const QByteArray hash = fileHash(path);
+    const qint64 messages = count(path, "select count(*) from ZVIBERMESSAGE");
+
+    IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
+    QCOMPARE(fixtures::messageContent(*db.load()), expected);
+    QVERIFY(!db.isOpen());
+    QCOMPARE(storeFiles(), files);
+    QCOMPARE(fileHash(path), hash);
+
+    // Opening for writing cleans the orphan, and still runs nothing of the store's.
+    db.open();
+    db.close();
+    QCOMPARE(count(path, "select count(*) from ZATTACHMENT where Z_PK=900"), 0);
+    QCOMPARE(count(path, "select count(*) from ZVIBERMESSAGE"), messages);
+    QCOMPARE(count(path, "select count(*) from ZCONVERSATION where ZNAME='pwned'"), 0);
+}
+
+void TestIOSViberDb::loadsWhileAnotherProgramWrites()
+{
+    QTemporaryDir dir;
+    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Template);
+    const QString path = dir.filePath(QString::fromLatin1(fixtures::kStoreFileName));
+    const QStringList expected = fixtures::messageContent(
+        *IOSViberDb(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName)).load());
+
+    Sqlite3DB writer;
+    writer.openThrow(path, Sqlite3DB::ReadWrite);
+    writer.execThrow(QStringLiteral("BEGIN IMMEDIATE; DELETE FROM ZVIBERMESSAGE;"));
+    IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
+    QCOMPARE(fixtures::messageContent(*db.load()), expected); // what was committed
+    writer.execThrow(QStringLiteral("ROLLBACK"));
+}
+
 void TestIOSViberDb::realStore()
 {
     const QString real = testsupport::realDataDir();
     const QString source = real + QStringLiteral("/viber-ios-2023/Contacts.data");
     if (real.isEmpty() || !QFile::exists(source))
         QSKIP("the real store is not available here");
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Documents")));
-    const QString path = dir.filePath(QString::fromLatin1(fixtures::kStoreFileName));
-    QVERIFY(QFile::copy(source, path));
-    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
-
-    IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
+    // Read where it lies: a store nobody here wrote, in a folder meant to stay as it is.
+    const QString folder = QFileInfo(source).absolutePath();
+    const QStringList files = filesBelow(folder);
+    const QByteArray hash = fileHash(source);
+    IOSViberDb db(QDir(folder), QFileInfo(source).fileName());
     const ViberDataPtr data = db.load();
+    QCOMPARE(filesBelow(folder), files);
+    QCOMPARE(fileHash(source), hash);
     QCOMPARE(db.conversationEnt(), 5);
     QCOMPARE(db.joinTable(), QStringLiteral("Z_5PHONENUMINDEXES"));
     QCOMPARE(db.joinPersonColumn(), QStringLiteral("Z_10PHONENUMINDEXES"));

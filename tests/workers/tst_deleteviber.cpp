@@ -232,6 +232,9 @@ void TestDeleteViberMsgThread::failureRollsBackWithItsText()
     QVERIFY(location && messages.size() > 3);
     messages << location;
 
+    // The program never runs a store's triggers; this one is switched on as the fault.
+    db.store->open();
+    db.store->setTriggersEnabled(true);
     Reporter reporter;
     QCOMPARE(db.remove(messages, reporter), WorkerThread::Outcome::Failed);
     const QString error = reporter.errors.value(0);
