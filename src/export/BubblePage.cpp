@@ -4,8 +4,10 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QLocale>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -102,6 +104,20 @@ QString bubbleBody(const _ViberMsg *msg)
             body += wrapped(MessageText::messageHtml(msg->text));
         return body;
     }
+    case ViberMsgTypeFile: {
+        if (!att)
+            return QString();
+        const QString name = att->fileName.isEmpty() ? att->type : att->fileName;
+        QString body =
+            wrapped(QStringLiteral("<a class=\"file\" href=\"%1\">%2</a> (%3)")
+                        .arg(MessageText::attributeHtml(BubblePage::localFileAddress(att->filePath)),
+                             MessageText::messageHtml(name),
+                             MessageText::messageHtml(
+                                 QLocale::system().formattedDataSize(std::max<qint64>(att->fileSize, 0)))));
+        if (!msg->text.isEmpty())
+            body += wrapped(MessageText::messageHtml(msg->text));
+        return body;
+    }
     default:
         return QString();
     }
@@ -173,6 +189,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg)
     case ViberMsgTypeSticker:
     case ViberMsgTypeText:
     case ViberMsgTypeVideo:
+    case ViberMsgTypeFile:
         break;
     default:
         return html;

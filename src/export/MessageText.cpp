@@ -79,6 +79,10 @@ QString MessageText::plainText(const _ViberMsg *msg)
         return text;
     case ViberMsgTypeVideo:
         return tr("IDS_MSG_VIDEO");
+    case ViberMsgTypeFile: {
+        const QString file = tr("IDS_MSG_FILE").arg(msg->attachment ? msg->attachment->fileName : QString());
+        return text.isEmpty() ? file : file + QLatin1Char(' ') + text;
+    }
     }
     return QString();
 }

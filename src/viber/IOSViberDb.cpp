@@ -138,6 +138,8 @@ struct IOSViberDb::LoadContext
     // Newer stores link an attachment only from its message (ZVIBERMESSAGE.ZATTACHMENT).
     bool attachmentsFromMessages = false;
     QHash<qint64, _ViberMsg *> messageOfAttachment;
+    // Where to look for a free key for a call entry whose own one is taken.
+    qint64 nextFreeEntryId = -1;
 };
 
 IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
@@ -588,6 +590,7 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 
         // Names come from the store: one that would lead out of its folder gives no path.
         const QString type = c.getTextAt(typeCol.index);
+        att->type = type;
         if (type == QLatin1String("audio")) {
             msg->type = ViberMsgTypeAudio;
             att->filePath = StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, att->fileName);
@@ -627,6 +630,11 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
                 if (!QFileInfo(att->previewPath).isFile())
                     makePreview(att->filePath, att->previewPath);
             }
+        } else if (msg->type == ViberMsgTypeText && (!type.isEmpty() || !att->fileName.isEmpty())) {
+            // Documents, animations and kinds to come: shown and copied as files,
+            // so that no attachment the store holds is lost.
+            msg->type = ViberMsgTypeFile;
+            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
         }
     }
 }
@@ -706,9 +714,16 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
             call->other = extra.other(c);
         }
 
-        const qint64 entryId = -call->id;
-        if (data.messages.contains(entryId)) // a message with a negative key: hostile store
-            continue;
+        // The entry's key is the call's negated; a store whose keys collide with that
+        // (negative keys, INT64_MIN) gets a free one instead of losing the call.
+        qint64 entryId = call->id > 0 ? -call->id : 0;
+        if (entryId == 0 || data.messages.contains(entryId)) {
+            while (data.messages.contains(ctx.nextFreeEntryId) && ctx.nextFreeEntryId > INT64_MIN)
+                --ctx.nextFreeEntryId;
+            if (data.messages.contains(ctx.nextFreeEntryId))
+                continue; // every key taken: no store holds that many rows
+            entryId = ctx.nextFreeEntryId--;
+        }
         auto *entry = new _ViberMsg;
         entry->id = entryId;
         data.messages.insert(entryId, entry);

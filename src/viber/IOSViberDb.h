@@ -63,7 +63,8 @@ public:
     // With advance set it then moves on by one, giving the next free value.
     void nextZuid(qint64 &counter, bool advance = true);
 
-    // Z_PK of the participant row with the person's phone digits; 0 when none.
+    // Z_PK of the participant row with the person's phone digits; 0 when none. A
+    // person without a number is nobody's match: 0.
     qint64 findPersonKey(const _ViberPerson *person);
     // New participant row; 0 for a null person.
     qint64 insertPerson(qint64 &counter, const _ViberPerson *person);
@@ -81,6 +82,9 @@ public:
     // 0 when none. When found, attachmentKey is its attachment's Z_PK (0 for none);
     // otherwise attachmentKey is left as it is.
     qint64 findDuplicateMessage(qint64 token, double date, qint64 &attachmentKey);
+    // Token 0 is no token: such a message is only a duplicate of one in the same
+    // conversation with the same date to the second, sender, kind and text.
+    qint64 findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey);
     // Inserts the message with its location and attachment rows and returns its new
     // Z_PK; 0 when it is not written (null, no state text, a received group message
     // without sender). The out keys are the new rows' keys, 0 for none.
@@ -88,7 +92,9 @@ public:
                          qint64 &locationKey);
     // Z_PK of the recent for the call (an existing one with the same token and type,
     // or a new one on the person's recents line); 0 for a null call or one without person.
-    qint64 insertCall(qint64 &counter, const _ViberCall *call);
+    // A call without token is the same as one of the person with the same type and
+    // date to the second. alreadyPresent tells whether the recent existed.
+    qint64 insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent = nullptr);
 
     // Summary columns the phone's app keeps itself, recomputed after the inserts.
     void refreshRecentsLines();
@@ -106,6 +112,13 @@ public:
         qint64 chatKey = 0;               // conversation of the current chat
         const _ViberChat *chat = nullptr; // the previous message's chat
         QList<qint64> insertedChats;      // conversations this run created
+        // Persons without a number match nothing in the store; within one run each
+        // record keeps the one row made for it.
+        QHash<const _ViberPerson *, qint64> numberlessPersons;
+        // What became of the run's records (call entries count as messages).
+        qint64 inserted = 0; // written
+        qint64 present = 0;  // already in the store
+        qint64 skipped = 0;  // not writable: a received group message without sender, no state
     };
     // The chat part of a merge: when msg's chat differs from the previous one, finds
     // or inserts its conversation and links its participants. True when it did.
@@ -120,7 +133,8 @@ public:
     qint64 mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey, qint64 &locationKey);
     // Deletes the conversations this run created that ended without any message
     // (chats whose messages were all present already or not writable), with their
-    // participant links, so that a repeated copy adds no empty chats.
+    // participant links and the rows of persons without a number that nothing refers
+    // to any more, so that a repeated copy adds no empty chats.
     void dropEmptyInsertedChats(const MergeState &state);
 
 private:
@@ -150,6 +164,11 @@ private:
     // Writer helpers (IOSViberDbWriter.cpp).
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person);
+    // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.
+    static QString attachmentTypeText(const _ViberMsg *msg);
+    static QString systemTypeText(const _ViberMsg *msg);
+    // The merge run in progress, while mergeChat or mergeRecord runs.
+    MergeState *m_run = nullptr;
 
     QHash<QString, qint32> m_entities;
     qint32 m_conversationEnt = 0;

@@ -43,11 +43,19 @@ qint64 carriedOpt(const QVariantMap &carried)
     return opt > 0 ? opt : 2;
 }
 
-qint64 truncatedSeconds(double date)
+// NaN cannot be stored (SQLite keeps it as NULL, read back as 0), so it is written
+// and looked up as 0.
+double storableDate(double date)
 {
-    // Dates come from files: NaN or a huge value must not reach an integer cast.
-    const double t = std::trunc(date);
-    return (t > -9.2e18 && t < 9.2e18) ? qint64(t) : 0;
+    return std::isnan(date) ? 0.0 : date;
+}
+
+// The window of a duplicate check around date, in doubles: a date of any size, and
+// infinity, finds the row a copy wrote for it (an integer cast would make it 0).
+std::pair<double, double> dateWindow(double date, double seconds)
+{
+    const double t = std::trunc(storableDate(date));
+    return {t - seconds, t + seconds};
 }
 
 QString callTypeText(ViberCallType type)
@@ -75,8 +83,52 @@ qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
 
 qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person)
 {
-    const qint64 key = findPersonKey(person);
-    return key >= 1 ? key : insertPerson(counter, person);
+    const bool numberless = person && phoneDigits(person->phone).isEmpty();
+    if (numberless && m_run) {
+        if (const qint64 known = m_run->numberlessPersons.value(person))
+            return known;
+    }
+    qint64 key = findPersonKey(person);
+    if (key < 1) {
+        key = insertPerson(counter, person);
+        if (numberless && m_run)
+            m_run->numberlessPersons.insert(person, key);
+    }
+    return key;
+}
+
+QString IOSViberDb::attachmentTypeText(const _ViberMsg *msg)
+{
+    switch (msg->type) {
+    case ViberMsgTypePicture:
+        return QStringLiteral("picture");
+    case ViberMsgTypeLocation:
+        return QStringLiteral("customLocation");
+    case ViberMsgTypeAudio:
+        return QStringLiteral("audio");
+    case ViberMsgTypeSticker:
+        return QStringLiteral("sticker");
+    case ViberMsgTypeVideo:
+        return QStringLiteral("video");
+    case ViberMsgTypeFile:
+        // The store's own word for it, kept for the phone's app.
+        if (msg->attachment && !msg->attachment->type.isEmpty())
+            return msg->attachment->type;
+        return QStringLiteral("file");
+    default:
+        return QString();
+    }
+}
+
+QString IOSViberDb::systemTypeText(const _ViberMsg *msg)
+{
+    if (msg->systemKind == ViberSystemKindNameChanged)
+        return QStringLiteral("systemNameChanged");
+    if (msg->systemKind == ViberSystemKindMemberAdded)
+        return QStringLiteral("systemMemberAdded");
+    if (msg->type == ViberMsgTypeLocation)
+        return QStringLiteral("customLocation");
+    return QString();
 }
 
 void IOSViberDb::requireWriterTables()
@@ -120,8 +172,12 @@ qint64 IOSViberDb::findPersonKey(const _ViberPerson *person)
     open();
     if (!person)
         return 0;
-    Sqlite3Cursor c = queryThrow(Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?")
-                                     .addTextParam(phoneDigits(person->phone)));
+    // An empty number is no key: it would file everybody without one under the first.
+    const QString digits = phoneDigits(person->phone);
+    if (digits.isEmpty())
+        return 0;
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?").addTextParam(digits));
     return c.moveNext() ? c.getInt64At(0) : 0;
 }
 
@@ -183,7 +239,8 @@ qint64 IOSViberDb::findChatKey(const _ViberChat *chat)
     if (!chat->groupId.isEmpty()) {
         c = queryThrow(
             Sqlite3Sql("select Z_PK from ZCONVERSATION where ZGROUPID=?").addTextParam(chat->groupId));
-    } else if (chat->participants.size() == 1) {
+    } else if (chat->participants.size() == 1 &&
+               !phoneDigits(chat->participants.constBegin().value()->phone).isEmpty()) {
         // The group test is one alternative: without the parentheses a conversation
         // with an empty group id would match whatever its number.
         const QString sql =
@@ -240,14 +297,59 @@ qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
 qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attachmentKey)
 {
     open();
-    const qint64 t = truncatedSeconds(date);
+    const auto [from, to] = dateWindow(date, 60);
     // Served by the (ZTOKEN, ZDATE) index of the template and the token index of a
     // phone's store: each check is a lookup, not a scan.
     Sqlite3Cursor c =
         queryThrow(Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
                        .addInt64Param(token)
-                       .addInt64Param(t - 60)
-                       .addInt64Param(t + 60));
+                       .addDoubleParam(from)
+                       .addDoubleParam(to));
+    if (!c.moveNext())
+        return 0;
+    const qint64 key = c.getInt64At(0);
+    Sqlite3Cursor a =
+        queryThrow(Sqlite3Sql("select Z_PK from ZATTACHMENT where ZMESSAGE=?").addInt64Param(key));
+    attachmentKey = a.moveNext() ? a.getInt64At(0) : 0;
+    return key;
+}
+
+qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey)
+{
+    open();
+    if (!msg)
+        return 0;
+    const double date = storableDate(msg->date);
+    const double second = std::floor(date);
+    // A sender that is not in the store yet has sent nothing there.
+    qint64 sender = 0;
+    if (msg->person) {
+        sender = m_run ? m_run->numberlessPersons.value(msg->person) : 0;
+        if (sender == 0)
+            sender = findPersonKey(msg->person);
+        if (sender == 0)
+            return 0;
+    }
+    QString attachmentOf = QStringLiteral("null");
+    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
+        attachmentOf =
+            QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.ZMESSAGE=m.Z_PK limit 1)");
+    else if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT")))
+        attachmentOf = QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.Z_PK=m.ZATTACHMENT)");
+    Sqlite3Sql sql(QStringLiteral("select m.Z_PK from ZVIBERMESSAGE as m where m.ZTOKEN=0 and "
+                                  "((m.ZDATE>=? and m.ZDATE<?) or m.ZDATE=?) and m.ZCONVERSATION=? and "
+                                  "coalesce(m.ZPHONENUMINDEX, 0)=? and coalesce(m.ZTEXT, '')=? and "
+                                  "coalesce(m.ZSYSTEMTYPE, '')=? and coalesce(%1, '')=? limit 1")
+                       .arg(attachmentOf));
+    sql.addDoubleParam(second)
+        .addDoubleParam(second + 1)
+        .addDoubleParam(date)
+        .addInt64Param(chatKey)
+        .addInt64Param(sender)
+        .addTextParam(msg->text)
+        .addTextParam(systemTypeText(msg))
+        .addTextParam(msg->attachment ? attachmentTypeText(msg) : QString());
+    Sqlite3Cursor c = queryThrow(sql);
     if (!c.moveNext())
         return 0;
     const qint64 key = c.getInt64At(0);
@@ -301,15 +403,12 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     optional(t, row, QStringLiteral("Z%1_CONVERSATION").arg(m_conversationEnt), m_conversationEnt);
     if (msg->person)
         row.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, msg->person));
-    row.setVal(QStringLiteral("ZDATE"), msg->date);
-    row.setVal(QStringLiteral("ZSTATEDATE"), msg->stateDate);
+    row.setVal(QStringLiteral("ZDATE"), storableDate(msg->date));
+    row.setVal(QStringLiteral("ZSTATEDATE"), storableDate(msg->stateDate));
     row.setVal(QStringLiteral("ZSTATE"), stateText);
-    if (msg->systemKind == ViberSystemKindNameChanged)
-        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("systemNameChanged"));
-    else if (msg->systemKind == ViberSystemKindMemberAdded)
-        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("systemMemberAdded"));
-    else if (msg->type == ViberMsgTypeLocation)
-        row.setVal(QStringLiteral("ZSYSTEMTYPE"), QStringLiteral("customLocation"));
+    const QString systemType = systemTypeText(msg);
+    if (!systemType.isEmpty())
+        row.setVal(QStringLiteral("ZSYSTEMTYPE"), systemType);
     row.setVal(QStringLiteral("ZTEXT"), msg->text);
     QByteArray emoticons = carried.value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray();
     if (emoticons.isEmpty())
@@ -373,30 +472,15 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
         if (!url.isEmpty())
             aopt("ZURL", url);
         aopt("_other", blobOrNull(att->other));
-        switch (msg->type) {
-        case ViberMsgTypePicture:
-            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("picture"));
+        const QString type = attachmentTypeText(msg);
+        if (!type.isEmpty())
+            a.setVal(QStringLiteral("ZTYPE"), type);
+        if (msg->type == ViberMsgTypePicture)
             a.setVal(QStringLiteral("ZBUCKET"),
                      QStringLiteral("Share") +
                          storeTimeToDateTime(msg->date).toLocalTime().toString(QStringLiteral("yyyy-MM-dd")));
-            break;
-        case ViberMsgTypeLocation:
-            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("customLocation"));
-            break;
-        case ViberMsgTypeAudio:
-            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("audio"));
+        if (msg->type == ViberMsgTypeAudio || msg->type == ViberMsgTypeVideo)
             a.setVal(QStringLiteral("ZDURATION"), att->duration);
-            break;
-        case ViberMsgTypeSticker:
-            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("sticker"));
-            break;
-        case ViberMsgTypeVideo:
-            a.setVal(QStringLiteral("ZTYPE"), QStringLiteral("video"));
-            a.setVal(QStringLiteral("ZDURATION"), att->duration);
-            break;
-        default:
-            break;
-        }
         attachmentKey = insertRow(at, a);
         if (msg->type == ViberMsgTypeAudio) {
             // The voice file in the store is named by this key.
@@ -422,17 +506,62 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
 
 // --- Calls -----------------------------------------------------------------------
 
-qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call)
+qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent)
 {
     open();
+    if (alreadyPresent)
+        *alreadyPresent = false;
     if (!call || !call->person)
         return 0;
     const QString digits = phoneDigits(call->person->phone);
-    Sqlite3Cursor l = queryThrow(
-        Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
-                   "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc limit 1")
-            .addTextParam(digits));
-    qint64 lineKey = l.moveNext() ? l.getInt64At(0) : 0;
+    // A person without a number has the line made for this run's record, if any.
+    const qint64 numberless = digits.isEmpty() && m_run ? m_run->numberlessPersons.value(call->person) : 0;
+    Sqlite3Cursor l =
+        digits.isEmpty()
+            ? queryThrow(
+                  Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
+                             "limit 1")
+                      .addInt64Param(numberless))
+            : queryThrow(
+                  Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
+                             "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc "
+                             "limit 1")
+                      .addTextParam(digits));
+    qint64 lineKey = (!digits.isEmpty() || numberless > 0) && l.moveNext() ? l.getInt64At(0) : 0;
+    l = Sqlite3Cursor();
+
+    const QString type = callTypeText(call->type);
+    if (call->callToken != 0) {
+        Sqlite3Cursor r = queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
+                                         .addInt64Param(call->callToken)
+                                         .addTextParam(type));
+        if (r.moveNext()) {
+            if (alreadyPresent)
+                *alreadyPresent = true;
+            return r.getInt64At(0);
+        }
+    } else if (lineKey > 0) {
+        // Token 0 is no token: the same call is the one of the person's line with
+        // the same date to the second and type.
+        const double date = storableDate(call->date);
+        const double second = std::floor(date);
+        Sqlite3Cursor r = queryThrow(
+            Sqlite3Sql(
+                "select r.Z_PK from ZRECENT as r inner join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK "
+                "where r.ZCALLTOKEN=0 and r.ZCALLTYPE=? and ((r.ZDATE>=? and r.ZDATE<?) or r.ZDATE=?) "
+                "and l.ZPHONENUMINDEX=(select ZPHONENUMINDEX from ZRECENTSLINE where Z_PK=?) limit 1")
+                .addTextParam(type)
+                .addDoubleParam(second)
+                .addDoubleParam(second + 1)
+                .addDoubleParam(date)
+                .addInt64Param(lineKey));
+        if (r.moveNext()) {
+            if (alreadyPresent)
+                *alreadyPresent = true;
+            return r.getInt64At(0);
+        }
+    }
+
     if (lineKey == 0) {
         Sqlite3Row line;
         line.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("RecentsLine")));
@@ -441,13 +570,6 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call)
         lineKey = insertRow(kRecentsLine, line);
     }
 
-    const QString type = callTypeText(call->type);
-    Sqlite3Cursor r = queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
-                                     .addInt64Param(call->callToken)
-                                     .addTextParam(type));
-    if (r.moveNext())
-        return r.getInt64At(0);
-
     Sqlite3Row row;
     row.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("Recent")));
     row.setVal(kOpt, 1);
@@ -455,7 +577,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call)
     row.setVal(QStringLiteral("ZDURATION"), call->duration);
     row.setVal(QStringLiteral("ZREAD"), 1);
     row.setVal(QStringLiteral("ZRECENTSLINE"), lineKey);
-    row.setVal(QStringLiteral("ZDATE"), call->date);
+    row.setVal(QStringLiteral("ZDATE"), storableDate(call->date));
     row.setVal(QStringLiteral("ZCALLTYPE"), type);
     if (hasColumn(kRecent, kOther))
         row.setVal(kOther, blobOrNull(call->other));
@@ -605,11 +727,31 @@ void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)
 
 // --- Merging ---------------------------------------------------------------------
 
+namespace {
+
+// Lets the writer's helpers see the run they serve, for as long as one step runs.
+class RunScope
+{
+public:
+    RunScope(IOSViberDb::MergeState *&slot, IOSViberDb::MergeState &state) : m_slot(slot), m_previous(slot)
+    {
+        m_slot = &state;
+    }
+    ~RunScope() { m_slot = m_previous; }
+
+private:
+    IOSViberDb::MergeState *&m_slot;
+    IOSViberDb::MergeState *m_previous;
+};
+
+} // namespace
+
 bool IOSViberDb::mergeChat(MergeState &state, const _ViberMsg *msg)
 {
     open();
     if (!msg || msg->chat == state.chat)
         return false;
+    const RunScope run(m_run, state);
     const _ViberChat *chat = msg->chat;
     state.chat = chat;
     state.chatKey = 0;
@@ -628,20 +770,32 @@ qint64 IOSViberDb::mergeRecord(MergeState &state, const _ViberMsg *msg, qint64 &
                                qint64 &locationKey)
 {
     open();
+    const RunScope run(m_run, state);
     // Keys of an earlier message must never reach this one's files: a voice file
     // copied under another message's key would play the wrong message.
     attachmentKey = 0;
     locationKey = 0;
-    if (!msg || !msg->chat)
-        return 0;
-    if (msg->type == ViberMsgTypeCall) {
-        if (msg->call)
-            insertCall(state.zuid, msg->call);
+    if (!msg || !msg->chat) {
+        ++state.skipped;
         return 0;
     }
-    if (findDuplicateMessage(msg->token, msg->date, attachmentKey) != 0)
+    if (msg->type == ViberMsgTypeCall) {
+        bool present = false;
+        if (msg->call && insertCall(state.zuid, msg->call, &present) > 0)
+            ++(present ? state.present : state.inserted);
+        else
+            ++state.skipped;
         return 0;
-    return insertMessage(state.zuid, state.chatKey, msg, attachmentKey, locationKey);
+    }
+    const qint64 duplicate = msg->token != 0 ? findDuplicateMessage(msg->token, msg->date, attachmentKey)
+                                             : findTokenlessDuplicate(state.chatKey, msg, attachmentKey);
+    if (duplicate != 0) {
+        ++state.present;
+        return 0;
+    }
+    const qint64 key = insertMessage(state.zuid, state.chatKey, msg, attachmentKey, locationKey);
+    ++(key > 0 ? state.inserted : state.skipped);
+    return key;
 }
 
 qint64 IOSViberDb::mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey,
@@ -664,4 +818,18 @@ void IOSViberDb::dropEmptyInsertedChats(const MergeState &state)
         executeThrow(Sqlite3Sql(links).addInt64Param(key));
         executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(key));
     }
+    // Rows made for persons without a number that nothing refers to any more (their
+    // chat held only messages present already): a repeated copy adds nothing.
+    const QString unreferenced =
+        QStringLiteral(
+            "delete from ZPHONENUMBERINDEX where Z_PK=? and not exists (select 1 from %1 where %2=?) "
+            "and not exists (select 1 from ZVIBERMESSAGE where ZPHONENUMINDEX=?) and not exists "
+            "(select 1 from ZRECENTSLINE where ZPHONENUMINDEX=?)")
+            .arg(quoted(m_joinTable), quoted(m_joinPersonColumn));
+    for (qint64 key : state.numberlessPersons)
+        executeThrow(Sqlite3Sql(unreferenced)
+                         .addInt64Param(key)
+                         .addInt64Param(key)
+                         .addInt64Param(key)
+                         .addInt64Param(key));
 }

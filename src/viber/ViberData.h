@@ -22,6 +22,9 @@ enum ViberMsgType : qint32 {
     ViberMsgTypeSticker = 6,
     ViberMsgTypeText = 7,
     ViberMsgTypeVideo = 8,
+    // An attachment of any other kind the store names ("file", "gif", ...): shown
+    // and copied as a file, its store type kept in _ViberAtta::type.
+    ViberMsgTypeFile = 9,
 };
 
 enum ViberMsgState : qint32 {
@@ -105,6 +108,7 @@ struct _ViberAtta : _ViberEntity
     QString fileName;
     QString filePath;
     QString previewPath;
+    QString type; // the store's ZTYPE as read ("picture", "file", "gif", ...)
     _ViberMsg *message = nullptr;
 };
 

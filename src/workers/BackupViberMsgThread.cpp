@@ -101,13 +101,26 @@ QString BackupViberMsgThread::work()
         db->refreshRecentsLines();
         db->refreshConversationDates();
         db->execThrow(QStringLiteral("COMMIT"));
-        return tr("IDS_SUC_BACKUP_%1_MESSAGES").arg(n);
+        return summary(state);
     } catch (...) {
         // Nothing half-written: the store goes back to what it was.
         if (db->inTransaction() && !db->rollbackTran())
             qWarning("Could not roll back %s", qPrintable(db->path()));
         throw;
     }
+}
+
+QString BackupViberMsgThread::summary(const IOSViberDb::MergeState &state)
+{
+    // Only what was written counts as copied; the rest is said, not hidden in the count.
+    QString text = state.inserted > 0 || (state.present == 0 && state.skipped == 0)
+                       ? tr("IDS_SUC_BACKUP_%1_MESSAGES").arg(state.inserted)
+                       : tr("IDS_BACKUP_NOTHING_NEW");
+    if (state.present > 0)
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_ALREADY_PRESENT").arg(state.present);
+    if (state.skipped > 0)
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_SKIPPED").arg(state.skipped);
+    return text;
 }
 
 void BackupViberMsgThread::cleanUp(Outcome)
@@ -230,14 +243,20 @@ void BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 atta
                  fileInFolder(m_root, kCustomLocationImage, locationImageName(msg->latitude, msg->longitude)),
                  Replace::Never);
         break;
-    case ViberMsgTypeAudio:
+    case ViberMsgTypeAudio: {
         // Named by the attachment's key in this store. A key just handed out belongs
         // to no other message, so a file already under that name is a leftover of a
-        // deleted one and gives way.
-        if (attachmentKey > 0)
-            copyFile(att->filePath, fileInFolder(m_root, kVoiceMessages, QString::number(attachmentKey)),
-                     newAttachment ? Replace::Always : Replace::Never);
+        // deleted message (or of a run that was killed) and gives way: a new message
+        // without a recording of its own must never play somebody else's.
+        if (attachmentKey <= 0)
+            break;
+        const QString target = fileInFolder(m_root, kVoiceMessages, QString::number(attachmentKey));
+        if (newAttachment && !QFileInfo(att->filePath).isFile())
+            removeStaleFile(target);
+        else
+            copyFile(att->filePath, target, newAttachment ? Replace::Always : Replace::Never);
         break;
+    }
     case ViberMsgTypeSticker:
         if (!att->attId.isEmpty())
             copyFile(att->previewPath, fileInFolder(m_root, kStickers, stickerRelativePath(att->attId)),
@@ -252,7 +271,19 @@ void BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 atta
                      Replace::Never);
         break;
     }
+    case ViberMsgTypeFile:
+        copyFile(att->filePath, fileInFolder(m_root, kAttachments, att->fileName), Replace::Never);
+        break;
     default:
         break;
     }
+}
+
+void BackupViberMsgThread::removeStaleFile(const QString &target)
+{
+    const QFileInfo info(target);
+    if (target.isEmpty() || !(info.exists() || info.isSymLink()))
+        return;
+    if (!QFile::remove(target))
+        fail(tr("IDS_BACKUP_STALE_FILE_%1").arg(native(target)));
 }

@@ -2,6 +2,7 @@
 
 #include "WorkerThread.h"
 
+#include "viber/IOSViberDb.h"
 #include "viber/ViberData.h"
 
 #include <QDir>
@@ -26,6 +27,10 @@ public:
     // The copy order (exposed for tests).
     const QList<_ViberMsg *> &messages() const { return m_messages; }
 
+    // The success text of a run: what was written, what was there already, what
+    // could not be written.
+    static QString summary(const IOSViberDb::MergeState &state);
+
 protected:
     QString work() override;
     void cleanUp(Outcome outcome) override;
@@ -40,6 +45,8 @@ private:
     // path rule refused) copies nothing. Raises with both names when it fails.
     void copyFile(const QString &source, const QString &target, Replace replace);
     void makeFolder(const QString &folder);
+    // Removes a file that belongs to no row of the store any more.
+    void removeStaleFile(const QString &target);
     void copyContactIcons(const _ViberChat *chat);
     void copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
 

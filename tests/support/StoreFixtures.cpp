@@ -830,8 +830,11 @@ QStringList messageContent(const ViberData &data)
                         .arg(m->longitude, 0, 'g', 12)
                         .arg(m->address);
         if (const _ViberAtta *a = m->attachment) {
-            line +=
-                QStringLiteral(" att size=%1 seq=%2 dur=%3").arg(a->fileSize).arg(a->seq).arg(a->duration);
+            line += QStringLiteral(" att kind=%1 size=%2 seq=%3 dur=%4")
+                        .arg(a->type)
+                        .arg(a->fileSize)
+                        .arg(a->seq)
+                        .arg(a->duration);
             if (m->type != ViberMsgTypeAudio)
                 line += QStringLiteral(" id=%1 name=%2").arg(a->attId, a->fileName);
             const QVariantMap carried = readExtraColumns(a);

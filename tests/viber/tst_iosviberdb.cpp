@@ -447,8 +447,11 @@ void TestIOSViberDb::sampleStore()
     QVERIFY(QFile::exists(pin->previewPath));
     const _ViberAtta *other = att(QStringLiteral("other"));
     QCOMPARE(other->message->attachment, other);
-    QCOMPARE(other->message->type, ViberMsgTypeText);
-    QVERIFY(other->filePath.isEmpty() && other->previewPath.isEmpty());
+    // A kind the reader has no bubble of its own for is a file, not a lost attachment.
+    QCOMPARE(other->message->type, ViberMsgTypeFile);
+    QCOMPARE(other->type, QStringLiteral("file"));
+    QCOMPARE(other->filePath, under(QStringLiteral("Documents/Attachments/doc.pdf")));
+    QVERIFY(other->previewPath.isEmpty());
     QVERIFY(!att(QStringLiteral("ofFailed")));
     QCOMPARE(data->attachments.size(), 10);
 

@@ -14,8 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -103,6 +105,9 @@ private slots:
     void copyingTwiceAddsNothing();
     void messagesGoChatByChatInDateOrder();
     void voiceFileIsNamedByTheNewKey();
+    void recordsWithoutKeysStayApart();
+    void datesOfAnySizeAreFoundAgain();
+    void everyAttachmentKindIsCopied();
     void newerContactPictureReplacesTheOlder();
     void cancelLeavesStoreAndFilesAsBefore();
     void failedCopyRollsBackAndRemovesItsFiles();
@@ -194,7 +199,9 @@ void TestBackupViberMsgThread::copyingTwiceAddsNothing()
     auto again = backup(messages, folder);
     QCOMPARE(again->outcome, WorkerThread::Outcome::Succeeded);
     QCOMPARE(again->reporter.successes,
-             QStringList(QStringLiteral("Successfully backed up %1 messages.").arg(messages.size())));
+             QStringList(QStringLiteral("No new messages were backed up.<br/>%1 messages were already in the "
+                                        "database.")
+                             .arg(messages.size())));
     QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
     QCOMPARE(filesOf(folder), files);
     const ViberDataPtr copy = LocalDatabases::load(folder);
@@ -253,12 +260,153 @@ void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
     const ViberDataPtr copy = LocalDatabases::load(folder);
     QCOMPARE(copy->attachments.value(42)->filePath, folder + QStringLiteral("/Documents/VoiceMessages/42"));
 
+    // A new voice message without a recording of its own must not play the stale
+    // file lying under its new key.
+    writeFile(folder + QStringLiteral("/Documents/VoiceMessages/43"), "left by a killed run");
+    _ViberMsg &silent = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + 1, 78);
+    r.attachment(silent, ViberMsgTypeAudio, QStringLiteral("gone.m4a"));
+    QCOMPARE(backup({&silent}, folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Documents/VoiceMessages/43")));
+
     // A second copy finds the message present and leaves its file alone.
     writeFile(a.filePath + QStringLiteral(".2"), "other");
     a.filePath += QStringLiteral(".2");
     QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
     QVERIFY(file.seek(0));
     QCOMPARE(file.readAll(), QByteArray("new voice"));
+}
+
+void TestBackupViberMsgThread::recordsWithoutKeysStayApart()
+{
+    QTemporaryDir dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    Records r;
+    // People without a number: each keeps their own chat and messages.
+    _ViberPerson &one = r.person(QString(), QStringLiteral("Nobody One"));
+    _ViberPerson &two = r.person(QString(), QStringLiteral("Nobody Two"));
+    r.message(r.chat({&one}), &one, ViberMsgStateReceived, QStringLiteral("from one"), 7e8, 11);
+    r.message(r.chat({&two}), &two, ViberMsgStateReceived, QStringLiteral("from two"), 7e8 + 5, 12);
+    // Token 0 is no token: messages and calls without one are told apart by the rest.
+    _ViberPerson &ann = r.person(QStringLiteral("+111"), QStringLiteral("Ann"));
+    _ViberPerson &bob = r.person(QStringLiteral("+222"), QStringLiteral("Bob"));
+    _ViberChat &annChat = r.chat({&ann});
+    _ViberChat &bobChat = r.chat({&bob});
+    r.message(annChat, &ann, ViberMsgStateReceived, QStringLiteral("first"), 7e8 + 100, 0);
+    r.message(annChat, &ann, ViberMsgStateReceived, QStringLiteral("second"), 7e8 + 130, 0);
+    r.message(annChat, nullptr, ViberMsgStateDelivered, QStringLiteral("first"), 7e8 + 100, 0);
+    r.message(bobChat, &bob, ViberMsgStateReceived, QStringLiteral("first"), 7e8 + 100, 0);
+    r.call(annChat, ann, ViberCallTypeIncoming, 0, 7e8 + 200);
+    r.call(annChat, ann, ViberCallTypeIncoming, 0, 7e8 + 230);
+    r.call(annChat, ann, ViberCallTypeMissed, 0, 7e8 + 200);
+    r.call(bobChat, bob, ViberCallTypeIncoming, 0, 7e8 + 200);
+    // Not writable: counted as such, not as copied.
+    _ViberChat &group = r.chat({&ann, &bob}, QStringLiteral("G1"), QStringLiteral("Group"));
+    r.message(group, nullptr, ViberMsgStateReceived, QStringLiteral("who?"), 7e8 + 300, 99);
+
+    const qint64 writable = r.messages().size() - 1;
+    auto run = backup(r.messages(), folder);
+    QCOMPARE(run->outcome, WorkerThread::Outcome::Succeeded);
+    const QString skipped =
+        QStringLiteral("<br/>1 messages could not be copied: group messages without a sender, "
+                       "or messages without a delivery state.");
+    QCOMPARE(run->reporter.successes,
+             QStringList(QStringLiteral("Successfully backed up %1 messages.").arg(writable) + skipped));
+    const ViberDataPtr copy = LocalDatabases::load(folder);
+    QCOMPARE(copy->messages.size(), writable);
+    QCOMPARE(copy->calls.size(), 4);
+    for (const QString &text : {QStringLiteral("from one"), QStringLiteral("from two")}) {
+        const auto it = std::find_if(copy->messages.cbegin(), copy->messages.cend(),
+                                     [&](const _ViberMsg *m) { return m->text == text; });
+        QVERIFY(it != copy->messages.cend());
+        const _ViberMsg *m = *it;
+        QCOMPARE(m->person->name, text == QLatin1String("from one") ? one.name : two.name);
+        QCOMPARE(m->chat->participants.size(), 1);
+        QCOMPARE(m->chat->participants.constBegin().value(), m->person);
+        QCOMPARE(m->chat->messages.size(), 1);
+    }
+
+    // Nothing of it is added twice.
+    const QStringList rows = fixtures::storeRows(storeOf(folder));
+    auto again = backup(r.messages(), folder);
+    QCOMPARE(again->reporter.successes,
+             QStringList(QStringLiteral("No new messages were backed up.<br/>%1 messages were already in the "
+                                        "database.")
+                             .arg(writable) +
+                         skipped));
+    QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
+}
+
+void TestBackupViberMsgThread::datesOfAnySizeAreFoundAgain()
+{
+    QTemporaryDir dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+111"));
+    _ViberChat &chat = r.chat({&ann});
+    const double inf = std::numeric_limits<double>::infinity();
+    const double dates[] = {inf, -inf, 9.3e18, -9.3e18, 1e300, std::numeric_limits<double>::quiet_NaN(),
+                            -0.5};
+    qint64 token = 1;
+    for (double date : dates) {
+        r.message(chat, &ann, ViberMsgStateReceived, QStringLiteral("m"), date, token);
+        r.call(chat, ann, ViberCallTypeIncoming, 1000 + token++, date);
+    }
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    const QStringList rows = fixtures::storeRows(storeOf(folder));
+    auto again = backup(r.messages(), folder);
+    QCOMPARE(again->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(fixtures::storeRows(storeOf(folder)), rows);
+    QVERIFY2(again->reporter.successes.value(0).startsWith(QStringLiteral("No new messages")),
+             qPrintable(again->reporter.successes.value(0)));
+}
+
+void TestBackupViberMsgThread::everyAttachmentKindIsCopied()
+{
+    QTemporaryDir src, dst;
+    const QString folder = dst.filePath(QStringLiteral("Work"));
+    Records r;
+    _ViberPerson &ann = r.person(QStringLiteral("+111"));
+    _ViberChat &chat = r.chat({&ann});
+    struct Kind
+    {
+        ViberMsgType type;
+        const char *storeType;
+        const char *name;
+    };
+    const Kind kinds[] = {{ViberMsgTypePicture, "picture", "p.jpg"},   {ViberMsgTypeVideo, "video", "v.mp4"},
+                          {ViberMsgTypeAudio, "audio", "a.m4a"},       {ViberMsgTypeSticker, "sticker", ""},
+                          {ViberMsgTypeFile, "file", "report.pdf"},    {ViberMsgTypeFile, "gif", "fun.gif"},
+                          {ViberMsgTypeLocation, "customLocation", ""}};
+    qint64 token = 1;
+    for (const Kind &k : kinds) {
+        _ViberMsg &m = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + token, token);
+        _ViberAtta &a = r.attachment(m, k.type, QString::fromLatin1(k.name),
+                                     k.type == ViberMsgTypeSticker ? QStringLiteral("1234") : QString());
+        a.type = QString::fromLatin1(k.storeType);
+        ++token;
+        if (k.type == ViberMsgTypeSticker || k.type == ViberMsgTypeLocation) {
+            m.latitude = 48.1;
+            m.longitude = 11.5;
+            a.previewPath = src.filePath(QStringLiteral("preview%1.png").arg(token));
+            writeFile(a.previewPath, QByteArray("preview ") + k.storeType);
+        } else {
+            a.filePath = src.filePath(QString::fromLatin1(k.name));
+            writeFile(a.filePath, QByteArray("content of ") + k.name);
+        }
+    }
+    QCOMPARE(backup(r.messages(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+
+    const ViberDataPtr copy = LocalDatabases::load(folder);
+    QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*r.data));
+    for (const _ViberMsg *m : copy->messages) {
+        const _ViberAtta *a = m->attachment;
+        QVERIFY(a);
+        const _ViberAtta *original = r.data->messages.value(m->token)->attachment;
+        const bool picture = m->type == ViberMsgTypeSticker || m->type == ViberMsgTypeLocation;
+        QVERIFY2(QFileInfo(picture ? a->previewPath : a->filePath).isFile(), qPrintable(a->type));
+        QCOMPARE(hashOf(picture ? a->previewPath : a->filePath),
+                 hashOf(picture ? original->previewPath : original->filePath));
+    }
 }
 
 void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()

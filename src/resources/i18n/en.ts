@@ -50,6 +50,10 @@
         <translation>[VIDEO]</translation>
     </message>
     <message>
+        <source>IDS_MSG_FILE</source>
+        <translation>[FILE %1]</translation>
+    </message>
+    <message>
         <source>IDS_CALL_INCOMING</source>
         <translation>Incoming Call (%1&apos; %2&apos;&apos;)</translation>
     </message>
@@ -528,6 +532,22 @@
     <message>
         <source>IDS_SUC_BACKUP_%1_MESSAGES</source>
         <translation>Successfully backed up %1 messages.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_NOTHING_NEW</source>
+        <translation>No new messages were backed up.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_%1_ALREADY_PRESENT</source>
+        <translation>%1 messages were already in the database.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_%1_SKIPPED</source>
+        <translation>%1 messages could not be copied: group messages without a sender, or messages without a delivery state.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_STALE_FILE_%1</source>
+        <translation>Can&apos;t remove the file %1, left behind by a deleted message.</translation>
     </message>
     <message>
         <source>IDS_BACKUP_FOLDER_FAILED_%1</source>
