@@ -170,7 +170,8 @@ void TestViberData::tinykvHostile_data()
     QTest::newRow("key without type") << QByteArray("tinykv\x01\x00\x00\x00k", 11);
     QTest::newRow("unknown type") << QByteArray("tinykv\x01\x00\x00\x00kx", 12);
     QTest::newRow("int cut short") << QByteArray("tinykv\x01\x00\x00\x00ki\x01\x02", 14);
-    QTest::newRow("string longer than data") << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00ab", 18);
+    QTest::newRow("string longer than data")
+        << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00", 16) + "ab";
     QTest::newRow("good then truncated") << good + QByteArray("\x01\x00\x00\x00kl\x01", 8);
     QTest::newRow("partial key length") << good + QByteArray("\x01\x00", 2);
 }
