@@ -1,7 +1,9 @@
 #include "Emoticons.h"
 
-#include <QRegularExpression>
 #include <QtEndian>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -105,22 +107,54 @@ QHash<QString, int> buildTable()
     return table;
 }
 
-const QRegularExpression &codePattern()
-{
-    // Compiled once up front, so that worker threads only ever match against it.
-    static const QRegularExpression re = [] {
-        QRegularExpression r(QStringLiteral("\\([^\\(\\)]+\\)"));
-        r.optimize();
-        return r;
-    }();
-    return re;
-}
-
 void appendLe32(QByteArray &out, qint32 value)
 {
     char bytes[4];
     qToLittleEndian(value, bytes);
     out.append(bytes, 4);
+}
+
+// A bracketed run without brackets inside: "(" then at least one other unit, then ")".
+struct Run
+{
+    qsizetype position = -1;
+    qsizetype length = 0;
+};
+
+// The first run at or after from. Only the latest "(" can start a run, so every
+// unit is looked at once: resuming after each run keeps a whole text linear.
+// Surrogates are plain units here, so broken UTF-16 elsewhere hides no code.
+Run nextRun(QStringView text, qsizetype from)
+{
+    qsizetype open = -1;
+    for (qsizetype i = std::max<qsizetype>(from, 0); i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u == u'(') {
+            open = i;
+        } else if (u == u')') {
+            if (open >= 0 && i - open > 1)
+                return {open, i - open + 1};
+            open = -1;
+        }
+    }
+    return {};
+}
+
+// Cancellation is asked after this many runs: often enough to stop within a
+// fraction of a second, rarely enough to cost nothing.
+constexpr qint64 kRunsPerCancelCheck = 4096;
+
+// The number of a run, or -1. No code in the table is longer than a few units,
+// so longer runs are turned down without copying them.
+int runNumber(QStringView run)
+{
+    static const qsizetype longest = [] {
+        qsizetype n = 0;
+        for (auto it = Emoticons::table().cbegin(); it != Emoticons::table().cend(); ++it)
+            n = std::max(n, it.key().size());
+        return n;
+    }();
+    return run.size() <= longest ? Emoticons::number(run.toString()) : -1;
 }
 
 } // namespace
@@ -139,24 +173,35 @@ int Emoticons::number(const QString &code)
 Emoticons::Match Emoticons::find(const QString &text, qsizetype from)
 {
     Match result;
-    const QRegularExpressionMatch m = codePattern().match(text, from);
-    if (m.hasMatch()) {
-        result.position = m.capturedStart();
-        result.length = m.capturedLength();
-        result.code = m.captured();
+    const Run run = nextRun(text, from);
+    if (run.position >= 0) {
+        result.position = run.position;
+        result.length = run.length;
+        result.code = text.mid(run.position, run.length);
     }
     return result;
 }
 
 QByteArray Emoticons::ranges(const QString &text)
 {
+    return ranges(text, std::function<void()>());
+}
+
+QByteArray Emoticons::ranges(const QString &text, const std::function<void()> &checkCancel)
+{
     QByteArray out;
-    for (Match m = find(text, 0); m.position >= 0; m = find(text, m.position + m.length)) {
-        const int n = number(m.code);
+    qint64 runs = 0;
+    for (Run r = nextRun(text, 0); r.position >= 0; r = nextRun(text, r.position + r.length)) {
+        if (checkCancel && ++runs % kRunsPerCancelCheck == 0)
+            checkCancel();
+        // The store holds 32-bit positions; a code beyond them cannot be described.
+        if (r.position + r.length > std::numeric_limits<qint32>::max())
+            break;
+        const int n = runNumber(QStringView(text).mid(r.position, r.length));
         if (n < 0)
             continue;
-        appendLe32(out, qint32(m.position));
-        appendLe32(out, qint32(m.length));
+        appendLe32(out, qint32(r.position));
+        appendLe32(out, qint32(r.length));
         appendLe32(out, qint32(n));
     }
     return out;

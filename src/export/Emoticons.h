@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 // Viber emoticon codes: bracketed words such as "(smiley)" that Viber draws as
 // pictures, and the numbers by which its store refers to them.
 class Emoticons
@@ -27,4 +29,7 @@ public:
     // The store's emoticon ranges of a text: for each known code, three 32-bit
     // little-endian integers (position, length, number). Empty without known codes.
     static QByteArray ranges(const QString &text);
+    // The same, calling checkCancel every few thousand bracketed runs so that a
+    // caller can stop inside one long text by throwing from it.
+    static QByteArray ranges(const QString &text, const std::function<void()> &checkCancel);
 };

@@ -46,12 +46,49 @@ QList<const _ViberPerson *> participantsByPhone(const _ViberChat *chat)
     return persons;
 }
 
-QString escapeText(const QString &text)
+enum class EscapeFor { Text, Attribute };
+
+// One pass that appends: QString::replace moves the rest of the text for each
+// batch of matches, which grows quadratically on long texts full of them.
+QString escapeHtml(QStringView text, EscapeFor target)
 {
-    QString html = text;
-    html.replace(QLatin1Char('&'), QLatin1String("&amp;"));
-    html.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-    html.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    QString html;
+    html.reserve(text.size() + text.size() / 8);
+    qsizetype done = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QLatin1String entity;
+        switch (text[i].unicode()) {
+        case u'&':
+            entity = QLatin1String("&amp;");
+            break;
+        case u'<':
+            entity = QLatin1String("&lt;");
+            break;
+        case u'>':
+            entity = QLatin1String("&gt;");
+            break;
+        case u'\n':
+            if (target == EscapeFor::Text)
+                entity = QLatin1String("<br/>");
+            break;
+        case u'"':
+            if (target == EscapeFor::Attribute)
+                entity = QLatin1String("&quot;");
+            break;
+        case u'\'':
+            if (target == EscapeFor::Attribute)
+                entity = QLatin1String("&#39;");
+            break;
+        default:
+            break;
+        }
+        if (entity.isNull())
+            continue;
+        html += text.mid(done, i - done);
+        html += entity;
+        done = i + 1;
+    }
+    html += text.mid(done);
     return html;
 }
 
@@ -61,7 +98,8 @@ QString MessageText::plainText(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    const QString text = Emoji::replace(msg->text, [](const QString &) { return tr("IDS_MSG_EMOJI"); });
+    const QString emoji = tr("IDS_MSG_EMOJI");
+    const QString text = Emoji::replace(msg->text, [&emoji](const QString &) { return emoji; });
     switch (msg->type) {
     case ViberMsgTypeCall:
         return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
@@ -148,8 +186,7 @@ QString MessageText::participantLabels(const _ViberChat *chat)
 
 QString MessageText::messageHtml(const QString &text)
 {
-    QString html = escapeText(text);
-    html.replace(QLatin1Char('\n'), QLatin1String("<br/>"));
+    QString html = escapeHtml(text, EscapeFor::Text);
 
     // Emoji codes are hexadecimal digits only, safe inside the attribute.
     html = Emoji::replace(html, [](const QString &code) {
@@ -160,23 +197,27 @@ QString MessageText::messageHtml(const QString &text)
     // being plain words they are safe both as file names and inside the attribute.
     // Any other bracketed text, "(see below)" or a crafted "(x\" onerror=...)", stays text.
     const QDir folder(pictureFolder());
-    QHash<QString, bool> present;
+    // Per code its picture element, empty without a picture: asked of the disk once.
+    QHash<QString, QString> pictures;
     QString result;
     qsizetype done = 0;
     for (Emoticons::Match m = Emoticons::find(html, 0); m.position >= 0;
          m = Emoticons::find(html, m.position + m.length)) {
         if (Emoticons::number(m.code) < 0)
             continue;
-        auto it = present.constFind(m.code);
-        if (it == present.constEnd()) {
+        auto it = pictures.constFind(m.code);
+        if (it == pictures.constEnd()) {
             const QString file = folder.filePath(QStringLiteral("vb_emoji/%1.png").arg(m.code));
-            it = present.insert(m.code, QFileInfo(file).isFile());
+            QString img;
+            if (QFileInfo(file).isFile())
+                img = QStringLiteral("<img src=\"vb_emoji/%1.png\" %2 />")
+                          .arg(m.code, QLatin1String(kPictureStyle));
+            it = pictures.insert(m.code, img);
         }
-        if (!it.value())
+        if (it->isEmpty())
             continue;
         result += QStringView(html).mid(done, m.position - done);
-        result +=
-            QStringLiteral("<img src=\"vb_emoji/%1.png\" %2 />").arg(m.code, QLatin1String(kPictureStyle));
+        result += *it;
         done = m.position + m.length;
     }
     if (done == 0)
@@ -194,10 +235,7 @@ QString MessageText::systemMessageHtml(const QString &text)
 
 QString MessageText::attributeHtml(const QString &text)
 {
-    QString html = escapeText(text);
-    html.replace(QLatin1Char('"'), QLatin1String("&quot;"));
-    html.replace(QLatin1Char('\''), QLatin1String("&#39;"));
-    return html;
+    return escapeHtml(text, EscapeFor::Attribute);
 }
 
 QString MessageText::mapPictureAddress(const _ViberMsg *msg)

@@ -156,8 +156,10 @@ bool deserialize(const QByteArray &data, QVariantMap &out)
     QVariantMap map;
     while (!r.atEnd()) {
         QByteArray key;
+        // Data that ends inside a key (its length or its bytes) ends the entries:
+        // those read so far are kept. A value cut short is still damage.
         if (!r.bytes(key))
-            return false; // a key cut short is no normal end
+            break;
         quint8 type = 0;
         if (!r.u8(type))
             return false;

@@ -11,7 +11,9 @@ namespace tinykv {
 bool serialize(const QVariantMap &map, QByteArray &out);
 QByteArray serialize(const QVariantMap &map);
 
-// Bytes come from store files: any malformed input gives an empty map and false.
+// Bytes come from store files. Reading stops without error where no further key
+// can be read, keeping the entries before it; any other malformed input (wrong
+// magic, unknown type, a value cut short) gives an empty map and false.
 bool deserialize(const QByteArray &data, QVariantMap &out);
 QVariantMap deserialize(const QByteArray &data);
 

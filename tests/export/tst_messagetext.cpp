@@ -102,6 +102,8 @@ private slots:
     void stickerAddress();
     void emoticonTable();
     void emoticonMatchesAndRanges();
+    void emoticonsInLongTexts();
+    void emoticonRangesCancel();
 
 private:
     QTemporaryDir m_programDir;
@@ -590,6 +592,46 @@ void TestMessageText::emoticonMatchesAndRanges()
     QCOMPARE(Emoticons::ranges(QStringLiteral("((smiley))")), triples({1, 8, 58}));
     QVERIFY(Emoticons::ranges(QStringLiteral("no codes (here)")).isEmpty());
     QVERIFY(Emoticons::ranges(QString()).isEmpty());
+    // A broken surrogate elsewhere in the text hides no code.
+    QCOMPARE(Emoticons::ranges(QStringLiteral("(sad)") + QChar(0xD800)), triples({0, 5, 53}));
+    QCOMPARE(Emoticons::find(QString(QChar(0xDC00)) + QStringLiteral("(x)"), 0).position, 1);
+}
+
+void TestMessageText::emoticonsInLongTexts()
+{
+    // So many codes that rescanning the text for each would not finish.
+    constexpr qint64 kUnits = 200000;
+    const QString unit = QStringLiteral("(smiley)(x) a&b<\n");
+    const QString text = unit.repeated(kUnits);
+
+    const QByteArray ranges = Emoticons::ranges(text);
+    QCOMPARE(ranges.size(), qsizetype(kUnits * 12));
+    const qint32 last = qint32((kUnits - 1) * unit.size());
+    QCOMPARE(ranges.right(12), triples({last, 8, 58}));
+
+    QVERIFY(touch(m_programDir.filePath(QStringLiteral("vb_emoji/(smiley).png"))));
+    QCOMPARE(
+        MessageText::messageHtml(text),
+        (emoticonImg(QStringLiteral("(smiley)")) + QStringLiteral("(x) a&amp;b&lt;<br/>")).repeated(kUnits));
+}
+
+void TestMessageText::emoticonRangesCancel()
+{
+    constexpr qint64 kCodes = 100000;
+    const QString text = QStringLiteral("(smiley)").repeated(kCodes);
+
+    // Asked every few thousand codes, without changing the result.
+    qint64 calls = 0;
+    QCOMPARE(Emoticons::ranges(text, [&calls] { ++calls; }), Emoticons::ranges(text));
+    QVERIFY2(calls >= kCodes / 10000 && calls <= kCodes / 1000, qPrintable(QString::number(calls)));
+
+    // What the check throws ends the work there and reaches the caller.
+    qint64 asked = 0;
+    QVERIFY_THROWS_EXCEPTION(int, Emoticons::ranges(text, [&asked] {
+                                 if (++asked == 2)
+                                     throw -1;
+                             }));
+    QCOMPARE(asked, 2);
 }
 
 QTEST_GUILESS_MAIN(TestMessageText)

@@ -24,6 +24,8 @@ private slots:
     void tinykvEmptyMap();
     void tinykvHostile_data();
     void tinykvHostile();
+    void tinykvCutShortKey_data();
+    void tinykvCutShortKey();
     void extraColumnsAndAssetId();
     void sortingWithEqualDates();
     void containerOwnsRecords();
@@ -165,14 +167,15 @@ void TestViberData::tinykvHostile_data()
     const QByteArray good = tinykv::serialize(QVariantMap{{QStringLiteral("ZURL"), QStringLiteral("x")}});
     QTest::newRow("no magic") << QByteArray("tinyk");
     QTest::newRow("wrong magic") << QByteArray("tinyKV\x01\x00\x00\x00k", 11);
-    QTest::newRow("key longer than data") << QByteArray("tinykv\xff\xff\xff\x7f", 10);
-    QTest::newRow("key length 4 GiB") << QByteArray("tinykv\xff\xff\xff\xff", 10);
     QTest::newRow("key without type") << QByteArray("tinykv\x01\x00\x00\x00k", 11);
     QTest::newRow("unknown type") << QByteArray("tinykv\x01\x00\x00\x00kx", 12);
     QTest::newRow("int cut short") << QByteArray("tinykv\x01\x00\x00\x00ki\x01\x02", 14);
-    QTest::newRow("string longer than data") << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00ab", 18);
-    QTest::newRow("good then truncated") << good + QByteArray("\x01\x00\x00\x00kl\x01", 8);
-    QTest::newRow("partial key length") << good + QByteArray("\x01\x00", 2);
+    QTest::newRow("string longer than data")
+        << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00", 16) + "ab";
+    // A whole key whose value is missing or cut short spoils the entries before it.
+    QTest::newRow("good then value cut short") << good + QByteArray("\x01\x00\x00\x00kl\x01", 8);
+    QTest::newRow("good then key without type") << good + QByteArray("\x01\x00\x00\x00k", 5);
+    QTest::newRow("good then unknown type") << good + QByteArray("\x01\x00\x00\x00k?", 6);
 }
 
 void TestViberData::tinykvHostile()
@@ -184,6 +187,34 @@ void TestViberData::tinykvHostile()
     _ViberMsg m;
     m.other = blob;
     QVERIFY(readExtraColumns(&m).isEmpty());
+}
+
+void TestViberData::tinykvCutShortKey_data()
+{
+    QTest::addColumn<QByteArray>("blob");
+    QTest::addColumn<QVariantMap>("expected");
+    const QVariantMap one{{QStringLiteral("ZURL"), QStringLiteral("x")}};
+    const QVariantMap two{{QStringLiteral("ZURL"), QStringLiteral("x")}, {QStringLiteral("Z_OPT"), 3}};
+    const QByteArray good = tinykv::serialize(one);
+    QTest::newRow("key longer than data") << QByteArray("tinykv\xff\xff\xff\x7f", 10) << QVariantMap();
+    QTest::newRow("key length 4 GiB") << QByteArray("tinykv\xff\xff\xff\xff", 10) << QVariantMap();
+    QTest::newRow("partial key length") << good + QByteArray("\x01\x00", 2) << one;
+    QTest::newRow("three bytes of key length") << good + QByteArray("\x01\x00\x00", 3) << one;
+    QTest::newRow("key one byte short") << good + QByteArray("\x03\x00\x00\x00ke", 6) << one;
+    QTest::newRow("key length 4 GiB after entries") << tinykv::serialize(two) + QByteArray(4, '\xff') << two;
+}
+
+void TestViberData::tinykvCutShortKey()
+{
+    // Data that ends inside a key is where the entries end, not damage.
+    QFETCH(QByteArray, blob);
+    QFETCH(QVariantMap, expected);
+    QVariantMap out;
+    QVERIFY(tinykv::deserialize(blob, out));
+    QCOMPARE(out, expected);
+    _ViberMsg m;
+    m.other = blob;
+    QCOMPARE(readExtraColumns(&m), expected);
 }
 
 void TestViberData::extraColumnsAndAssetId()
