@@ -60,6 +60,15 @@ bool ProgressForm::isWaiting() const
     return m_waitingForUser.load() && !m_closed.load();
 }
 
+void ProgressForm::refuseCancel()
+{
+    // Set here, in the worker's thread, so that a press handled from now on is
+    // ignored even before the button is disabled.
+    m_cancelRefused.store(true);
+    QMetaObject::invokeMethod(
+        this, [this] { enableCancel(false); }, Qt::AutoConnection);
+}
+
 void ProgressForm::enableCancel(bool enabled)
 {
     m_ui->btnCancel->setEnabled(enabled);
@@ -114,7 +123,7 @@ void ProgressForm::tipsWait(const QString &info)
 
 void ProgressForm::cancel()
 {
-    if (m_finishing)
+    if (m_finishing || m_cancelRefused.load())
         return;
     m_finishing = true;
     // Before the signal, so that a worker polling isCancelled() and one

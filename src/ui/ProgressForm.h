@@ -31,6 +31,7 @@ public:
     void tipsAndWait(const QString &message) override;
     bool isWaiting() const override;
     bool isCancelled() const override { return m_cancelled.load(); }
+    void refuseCancel() override;
 
     // GUI thread. Operations that must not be left halfway disable Cancel.
     void enableCancel(bool enabled);
@@ -59,6 +60,8 @@ private:
     // Set by the worker's thread, cleared by the GUI thread.
     std::atomic<bool> m_waitingForUser{false};
     std::atomic<bool> m_cancelled{false};
+    // Set by the worker once it commits: a cancel after that is ignored.
+    std::atomic<bool> m_cancelRefused{false};
     // Set once the dialog has closed: nothing will acknowledge a wait any more.
     std::atomic<bool> m_closed{false};
     // GUI thread: a final report (success, error, cancel) is being handled, so

@@ -1,5 +1,6 @@
 #include "RunWorker.h"
 
+#include "MessageBoxes.h"
 #include "ProgressForm.h"
 #include "workers/WorkerThread.h"
 
@@ -18,5 +19,16 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
     worker->wait();
     // The dialog dies with this scope; the worker must not keep pointing at it.
     worker->setReporter(nullptr);
-    return result == 1 && !form.endedWithoutSuccess();
+    Q_UNUSED(result);
+    // The worker's outcome decides, not the dialog's: a cancel pressed while the
+    // worker was already committing closed the dialog before its last word, which
+    // is said here instead.
+    const WorkerThread::Outcome outcome = worker->outcome();
+    if (form.isCancelled()) {
+        if (outcome == WorkerThread::Outcome::Succeeded && !worker->successText().isEmpty())
+            showInfo(worker->successText(), parent);
+        else if (outcome == WorkerThread::Outcome::Failed)
+            reportError(worker->errorText(), parent);
+    }
+    return outcome == WorkerThread::Outcome::Succeeded;
 }

@@ -6,8 +6,9 @@ class QWidget;
 class WorkerThread;
 
 // Runs worker behind a modal progress dialog owned by parent and returns
-// whether the operation succeeded: the dialog closed with success and was
-// not cancelled. Returns only after the worker's thread has ended, so the
+// whether the operation succeeded, by the worker's outcome: a cancel that came
+// after the worker began to commit changes nothing, and the worker's success
+// is still shown. Returns only after the worker's thread has ended, so the
 // caller may read the worker's results and destroy it at once. cancelable
 // false disables Cancel for operations that must not be left halfway.
 bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title = QString(),

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 // The Viber iOS store: the Core Data file "Contacts.data" (a phone's own layout or
 // the template layout this program creates) and the attachment folders under
 // "Documents/" beside it. Opening creates a missing store from the template and
@@ -115,6 +117,8 @@ public:
         // Persons without a number match nothing in the store; within one run each
         // record keeps the one row made for it.
         QHash<const _ViberPerson *, qint64> numberlessPersons;
+        // Called within long steps (a message text of megabytes); may raise to stop.
+        std::function<void()> checkCancel;
         // What became of the run's records (call entries count as messages).
         qint64 inserted = 0; // written
         qint64 present = 0;  // already in the store

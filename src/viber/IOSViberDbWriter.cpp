@@ -412,7 +412,8 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     row.setVal(QStringLiteral("ZTEXT"), msg->text);
     QByteArray emoticons = carried.value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray();
     if (emoticons.isEmpty())
-        emoticons = Emoticons::ranges(msg->text);
+        emoticons = m_run && m_run->checkCancel ? Emoticons::ranges(msg->text, m_run->checkCancel)
+                                                : Emoticons::ranges(msg->text);
     if (!emoticons.isEmpty())
         opt("ZEMOTICONSRANGES", emoticons);
     const QByteArray ranges = carried.value(QStringLiteral("ZRANGES")).toByteArray();

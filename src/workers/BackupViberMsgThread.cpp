@@ -74,6 +74,7 @@ QString BackupViberMsgThread::work()
     db->execThrow(QStringLiteral("BEGIN IMMEDIATE"));
     try {
         IOSViberDb::MergeState state;
+        state.checkCancel = [this] { checkCancel(); };
         const qint64 total = m_messages.size();
         qint64 n = 0;
         QElapsedTimer sinceReport;
@@ -100,6 +101,7 @@ QString BackupViberMsgThread::work()
         db->dropEmptyInsertedChats(state);
         db->refreshRecentsLines();
         db->refreshConversationDates();
+        commitStarts();
         db->execThrow(QStringLiteral("COMMIT"));
         return summary(state);
     } catch (...) {

@@ -74,6 +74,7 @@ QString DeleteViberMsgThread::work()
         db.executeThrow("DELETE FROM ZCONVERSATION WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
                         "ZVIBERMESSAGE.ZCONVERSATION=ZCONVERSATION.Z_PK LIMIT 1) IS NULL");
         db.refreshConversationDates();
+        commitStarts();
         db.execThrow(QStringLiteral("COMMIT"));
     } catch (const std::bad_alloc &) {
         if (db.inTransaction())

@@ -28,6 +28,9 @@ public:
     // True once the user asked the run to stop; workers poll it between steps
     // (WorkerThread::checkCancel) since nothing stops them by force.
     virtual bool isCancelled() const = 0;
+    // The run has reached a point where stopping would lose its result (it is
+    // committing): Cancel is no longer offered, and a late one changes nothing.
+    virtual void refuseCancel() {}
 
 protected:
     ProgressReporter() = default;

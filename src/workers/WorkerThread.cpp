@@ -55,8 +55,15 @@ void WorkerThread::cleanUp(Outcome) {}
 
 void WorkerThread::checkCancel() const
 {
-    if (stopRequested())
+    if (!m_committing.load() && stopRequested())
         throw -1;
+}
+
+void WorkerThread::commitStarts()
+{
+    m_committing.store(true);
+    if (m_reporter)
+        m_reporter->refuseCancel();
 }
 
 void WorkerThread::reportProgress(int percent, const QString &status, const QString &detail)
@@ -91,11 +98,14 @@ void WorkerThread::run()
 {
     m_outcome = Outcome::NotFinished;
     m_errorText.clear();
+    m_successText.clear();
+    m_committing.store(false);
     m_sentAny = false;
     QString message;
     try {
         message = work();
         m_outcome = Outcome::Succeeded;
+        m_successText = message;
     } catch (const std::bad_alloc &) {
         finishFailed(tr("IDS_WORKER_OUT_OF_MEMORY"));
     } catch (const std::exception &e) {

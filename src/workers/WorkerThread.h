@@ -36,6 +36,8 @@ public:
     Outcome outcome() const { return m_outcome; }
     // The text reported when the outcome is Failed.
     QString errorText() const { return m_errorText; }
+    // The text reported when the outcome is Succeeded.
+    QString successText() const { return m_successText; }
 
     // True after requestStop() or once the reporter says the user cancelled.
     bool stopRequested() const;
@@ -54,8 +56,11 @@ protected:
     // to remove partial output. Errors raised here are logged, not reported.
     virtual void cleanUp(Outcome outcome);
 
-    // Raises the cancel value -1 when a stop was requested.
+    // Raises the cancel value -1 when a stop was requested, until commitStarts().
     void checkCancel() const;
+    // From here on the run ends as it goes, success or failure: called right before
+    // a store commits, so that a cancel can no longer hide a change that was made.
+    void commitStarts();
 
     // Unchanged repeats are dropped, so loops may report on every step without
     // flooding the dialog's event queue.
@@ -74,9 +79,11 @@ private:
 
     ProgressReporter *m_reporter = nullptr;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_committing{false};
     // Written in the worker thread, read after wait().
     Outcome m_outcome = Outcome::NotFinished;
     QString m_errorText;
+    QString m_successText;
     // Last progress sent, to drop repeats (worker thread only).
     bool m_sentAny = false;
     int m_lastPercent = -1;

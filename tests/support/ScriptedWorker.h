@@ -15,6 +15,7 @@ public:
     ~ScriptedWorker() override { wait(); }
 
     using WorkerThread::checkCancel;
+    using WorkerThread::commitStarts;
     using WorkerThread::reportDetail;
     using WorkerThread::reportProgress;
     using WorkerThread::reportStatus;
