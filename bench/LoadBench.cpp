@@ -81,7 +81,7 @@ void generate(const QString &root)
     for (int i = 1; i <= kLocations; ++i) {
         LocationSpec l;
         l.pk = i;
-        l.message = i * 97;
+        l.message = qint64(i) * 97;
         l.latitude = 48.0 + i / 10000.0;
         l.longitude = 11.0 + i / 10000.0;
         l.address = QStringLiteral("Street %1").arg(i);
@@ -91,7 +91,7 @@ void generate(const QString &root)
     for (int i = 1; i <= kAttachments; ++i) {
         AttachmentSpec a;
         a.pk = i;
-        a.message = i * 9 + 1;
+        a.message = qint64(i) * 9 + 1;
         a.type = QLatin1String(types[i % 6]);
         a.name = QStringLiteral("%1-%2.jpg").arg(a.type).arg(i);
         a.attId = QString::number(1000 + i);
@@ -106,7 +106,7 @@ void generate(const QString &root)
     for (int i = 1; i <= kCalls; ++i) {
         CallSpec c;
         c.pk = i;
-        c.person = 1 + (i * 37) % kPersons; // some have no one-to-one chat: made-up chats
+        c.person = 1 + (qint64(i) * 37) % kPersons; // some have no one-to-one chat: made-up chats
         c.token = 9000000000LL + i;
         c.duration = i % 600;
         c.date = 720000000.0 + i * 60.0;

@@ -47,13 +47,13 @@ void generate(const QString &root)
     for (int i = 1; i <= kMessages; ++i) {
         MessageSpec m;
         m.pk = i;
-        m.chat = 1 + (i * 7919) % kChats;
+        m.chat = 1 + (qint64(i) * 7919) % kChats;
         m.state = (i % 2) ? QStringLiteral("received") : QStringLiteral("delivered");
         m.person = m.chat;
         m.token = 5860000000000000000LL + i;
         m.seq = i;
         // Keys and dates in different orders, as in a store merged from several copies.
-        m.date = 710000000.0 + double((i * 104729) % kMessages) * 13.5;
+        m.date = 710000000.0 + double((qint64(i) * 104729) % kMessages) * 13.5;
         m.stateDate = m.date + 1;
         m.text = QStringLiteral("Message %1 of chat %2: a line of ordinary length").arg(i).arg(m.chat);
         w.writeMessage(m);

@@ -330,6 +330,7 @@ ViberDataPtr IOSViberDb::load()
     // Reading changes nothing and leaves nothing open beside the store; orphan rows
     // are simply not linked to anything below.
     const bool wasOpen = isOpen();
+    StorePaths::forgetResolvedFolders();
     openForLoading();
     struct CloseAfterLoading
     {

@@ -1,6 +1,8 @@
 #include "StorePaths.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QHash>
 
 #include <cmath>
 
@@ -33,10 +35,68 @@ QString childPath(const QString &base, const QString &relative)
     return root + QLatin1Char('/') + rel;
 }
 
+namespace {
+
+// Folders already found inside their base, per thread (readers and writers run in
+// worker threads): resolving a folder for each of 100,000 attachments would cost
+// more than reading them.
+QHash<QString, bool> &resolvedFolders()
+{
+    thread_local QHash<QString, bool> folders;
+    return folders;
+}
+
+bool isInside(const QString &root, const QString &canonical)
+{
+    return canonical == root ||
+           canonical.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'));
+}
+
+} // namespace
+
+bool resolvesInside(const QString &base, const QString &path)
+{
+    const QString root = QFileInfo(base).canonicalFilePath();
+    if (root.isEmpty())
+        return true;
+    QString p = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    for (;;) {
+        const QFileInfo info(p);
+        if (info.isSymLink() || info.exists()) {
+            const QString canonical = info.canonicalFilePath();
+            return !canonical.isEmpty() && isInside(root, canonical);
+        }
+        const QString parent = info.absolutePath();
+        if (parent == p)
+            return true;
+        p = parent;
+    }
+}
+
+void forgetResolvedFolders()
+{
+    resolvedFolders().clear();
+}
+
 QString fileInFolder(const QString &base, const char *folder, const QString &name)
 {
     const QString dir = childPath(base, QString::fromLatin1(folder));
-    return dir.isEmpty() ? QString() : childPath(dir, name);
+    if (dir.isEmpty())
+        return QString();
+    const QString path = childPath(dir, name);
+    if (path.isEmpty() || base.isEmpty())
+        return path;
+    // Links inside a store are allowed; only where they lead counts.
+    QHash<QString, bool> &folders = resolvedFolders();
+    auto it = folders.constFind(dir);
+    if (it == folders.constEnd())
+        it = folders.insert(dir, resolvesInside(base, dir));
+    if (!it.value())
+        return QString();
+    const bool nested = name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'));
+    if ((nested || QFileInfo(path).isSymLink()) && !resolvesInside(base, path))
+        return QString();
+    return path;
 }
 
 QString locationImageName(double latitude, double longitude)

@@ -27,8 +27,19 @@ inline constexpr const char *kViberIcons = "Documents/ViberIcons";
 QString childPath(const QString &base, const QString &relative);
 
 // childPath of base joined with folder (one of the folders above), so that a name
-// can never step from its own folder into another one of the store.
+// can never step from its own folder into another one of the store. Where base
+// exists on disk, symbolic links are followed too: a path whose folder or file is a
+// link leading out of base gives "" as well.
 QString fileInFolder(const QString &base, const char *folder, const QString &name);
+
+// Whether path, with every symbolic link on the way resolved, lies inside base (or
+// is base). A path not yet on disk is judged by its deepest existing folder; a link
+// to nowhere is refused. True when base itself does not exist.
+bool resolvesInside(const QString &base, const QString &path);
+
+// fileInFolder remembers which folders it found inside their base; a run that reads
+// or writes a store starts by forgetting that, so that links made since count.
+void forgetResolvedFolders();
 
 // Name of a shared location's map picture in kCustomLocationImage: "%1_%2.jpg" with
 // the latitude in 8 significant digits, padded with "0" to 6 decimals, and the

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <cmath>
+
 _ViberEntity::~_ViberEntity() = default;
 
 ViberData::~ViberData()
@@ -113,7 +115,10 @@ qint64 truncateToInt64(double v)
 QDateTime storeTimeToDateTime(double storeTime)
 {
     static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
-    return reference.addSecs(truncateToInt64(storeTime)).toLocalTime();
+    // Seconds become milliseconds inside Qt: beyond ten million years, where no real
+    // date lies, the value counts as 0 like a NaN.
+    const double seconds = std::fabs(storeTime) < 3e14 ? storeTime : 0.0;
+    return reference.addSecs(truncateToInt64(seconds)).toLocalTime();
 }
 
 qint64 storeTimeToMSecs(double storeTime)

@@ -65,6 +65,7 @@ QString BackupViberMsgThread::work()
 {
     m_createdFiles.clear();
     m_createdFolders.clear();
+    StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_BACKING_UP_VIBER_MESSAGES"));
 
     makeFolder(StorePaths::childPath(m_root, QStringLiteral("Documents")));

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 using fixtures::StoreLayout;
 
@@ -182,6 +183,7 @@ private slots:
     void orphansAreDeletedOnOpen_data();
     void orphansAreDeletedOnOpen();
     void madeUpCallChatsCountDown();
+    void callsWhoseEntryKeyIsTakenStay();
     void hostileNamesGiveNoPaths();
     void storeWithoutParticipantTables();
     void loadingLeavesTheStoreAsItWas_data();
@@ -614,6 +616,33 @@ void TestIOSViberDb::madeUpCallChatsCountDown()
     QCOMPARE(bChat->date, plan.call(QStringLiteral("b2")).date);
     QCOMPARE(data->messages.value(-plan.call(QStringLiteral("c1")).pk)->chat->id,
              plan.chat(QStringLiteral("cOwn")).pk);
+}
+
+void TestIOSViberDb::callsWhoseEntryKeyIsTakenStay()
+{
+    fixtures::StoreSpec plan;
+    const qint64 a = plan.addPerson(QStringLiteral("a"), QStringLiteral("111"), QStringLiteral("A")).pk;
+    const qint64 chat = plan.addChat(QStringLiteral("a"), {a}).pk;
+    plan.addMessage(QStringLiteral("m"), chat, a, QStringLiteral("received"), QStringLiteral("hi")).pk = 5;
+    // Entries are keyed by the call's key negated: -5 would take the message's key,
+    // and INT64_MIN has no negation.
+    plan.addCall(QStringLiteral("negative"), a, QStringLiteral("incoming")).pk = -5;
+    plan.addCall(QStringLiteral("lowest"), a, QStringLiteral("missed")).pk =
+        std::numeric_limits<qint64>::min();
+    plan.addCall(QStringLiteral("plain"), a, QStringLiteral("outgoing")).pk = 7;
+    QTemporaryDir dir;
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Template);
+    const ViberDataPtr data =
+        IOSViberDb(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+
+    QCOMPARE(data->calls.size(), 3);
+    QCOMPARE(data->messages.value(5)->text, QStringLiteral("hi"));
+    QCOMPARE(data->messages.value(-7)->call, data->calls.value(7));
+    int entries = 0;
+    for (const _ViberMsg *m : data->messages)
+        entries += m->type == ViberMsgTypeCall && m->call && m->chat == data->chats.value(chat);
+    QCOMPARE(entries, 3);
+    QCOMPARE(data->chats.value(chat)->messages.size(), 4);
 }
 
 void TestIOSViberDb::hostileNamesGiveNoPaths()

@@ -120,6 +120,8 @@ void TestViberData::storeTimeHostileValues()
     QCOMPARE(storeTimeToMSecs(nan), Q_INT64_C(0));
     QCOMPARE(storeTimeToMSecs(1e300), Q_INT64_C(0));
     QVERIFY(storeTimeToDateTime(nan).isValid());
+    for (double far : {9.2e18, -9.2e18, std::numeric_limits<double>::infinity()})
+        QCOMPARE(storeTimeToDateTime(far), storeTimeToDateTime(0));
 }
 
 void TestViberData::tinykvRoundTrip()

@@ -114,6 +114,7 @@ private slots:
     void fullDiskEndsTheRunNamingTheFile();
     void storeLackingATableIsRefusedUntouched();
     void namesLeadingOutOfTheFolderCopyNothing();
+    void linksLeadingOutOfAStoreAreNotFollowed();
 
 private:
     // The sample store below src, loaded.
@@ -576,6 +577,45 @@ void TestBackupViberMsgThread::namesLeadingOutOfTheFolderCopyNothing()
     QCOMPARE(LocalDatabases::load(folder)->messages.size(), 4);
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/absolute.jpg")) ||
             hashOf(QStringLiteral("/tmp/absolute.jpg")) != hashOf(src.filePath("p.jpg")));
+}
+
+void TestBackupViberMsgThread::linksLeadingOutOfAStoreAreNotFollowed()
+{
+    QTemporaryDir outer;
+    const QString src = outer.filePath(QStringLiteral("store"));
+    const QString secret = outer.filePath(QStringLiteral("secret.txt"));
+    const QString elsewhere = outer.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere));
+    writeFile(secret, "not the user's attachment");
+    fixtures::StoreSpec plan;
+    const qint64 p = plan.addPerson(QStringLiteral("p"), QStringLiteral("111")).pk;
+    const qint64 c = plan.addChat(QStringLiteral("c"), {p}).pk;
+    const qint64 m1 = plan.addMessage(QStringLiteral("evil"), c, p, QStringLiteral("received"), QString()).pk;
+    plan.addAttachment(QStringLiteral("evil"), m1, QStringLiteral("picture"), QStringLiteral("evil.jpg"));
+    const qint64 m2 = plan.addMessage(QStringLiteral("fine"), c, p, QStringLiteral("received"), QString()).pk;
+    plan.addAttachment(QStringLiteral("fine"), m2, QStringLiteral("picture"), QStringLiteral("fine.jpg"));
+    plan.addFile(QStringLiteral("Documents/Attachments/fine.jpg"), fixtures::FileKind::Jpeg);
+    QVERIFY(QDir().mkpath(src));
+    fixtures::writeStore(plan, src, StoreLayout::Phone);
+    QVERIFY(QFile::link(secret, src + QStringLiteral("/Documents/Attachments/evil.jpg")));
+    // Previews are made on loading: never into a folder outside the store.
+    QVERIFY(QFile::link(elsewhere, src + QStringLiteral("/Documents/AttachmentsPreview")));
+
+    const ViberDataPtr data = IOSViberDb(QDir(src), QString::fromLatin1(fixtures::kStoreFileName)).load();
+    const _ViberAtta *evil = data->attachments.value(plan.attachment(QStringLiteral("evil")).pk);
+    const _ViberAtta *fine = data->attachments.value(plan.attachment(QStringLiteral("fine")).pk);
+    QVERIFY(evil->filePath.isEmpty());
+    QVERIFY(fine->filePath.endsWith(QStringLiteral("/Documents/Attachments/fine.jpg")));
+    QVERIFY(!fine->previewPath.startsWith(src + QStringLiteral("/Documents/AttachmentsPreview/")));
+    QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList());
+
+    // Nor does a copy write through a link in the database it copies into.
+    const QString folder = outer.filePath(QStringLiteral("Work"));
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Documents")));
+    QVERIFY(QFile::link(elsewhere, folder + QStringLiteral("/Documents/Attachments")));
+    QCOMPARE(backup(data->messages.values(), folder)->outcome, WorkerThread::Outcome::Succeeded);
+    QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList());
+    QCOMPARE(LocalDatabases::load(folder)->messages.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestBackupViberMsgThread)
