@@ -30,6 +30,7 @@ QString DeleteViberMsgThread::work()
     reportProgress(0, tr("IDS_DELETING_VIBER_MESSAGES"));
     IOSViberDb &db = *m_store;
     qint64 n = 0;
+    qint64 deleted = 0; // rows that were there to delete: a stale record deletes nothing
     try {
         db.open();
         db.execThrow(QStringLiteral("BEGIN IMMEDIATE"));
@@ -49,10 +50,12 @@ QString DeleteViberMsgThread::work()
             // Rows are found by key and must still carry the record's token: records
             // of an older load must never take another message's row with them.
             if (msg->type == ViberMsgTypeCall) {
-                if (msg->call && hasRecents)
+                if (msg->call && hasRecents) {
                     db.executeThrow(Sqlite3Sql("delete from ZRECENT where Z_PK=? and ZCALLTOKEN=?")
                                         .addInt64Param(msg->call->id)
                                         .addInt64Param(msg->call->callToken));
+                    deleted += db.changes() > 0 ? 1 : 0;
+                }
             } else {
                 Sqlite3Cursor c =
                     db.queryThrow(Sqlite3Sql("select 1 from ZVIBERMESSAGE where Z_PK=? and ZTOKEN=?")
@@ -67,6 +70,7 @@ QString DeleteViberMsgThread::work()
                         Sqlite3Sql("delete from ZVIBERLOCATION where ZMESSAGE=?").addInt64Param(msg->id));
                     db.executeThrow(
                         Sqlite3Sql("delete from ZVIBERMESSAGE where Z_PK=?").addInt64Param(msg->id));
+                    ++deleted;
                 }
             }
             checkCancel();
@@ -95,5 +99,5 @@ QString DeleteViberMsgThread::work()
     if (db.exec(QStringLiteral("VACUUM"), error) != 0)
         qWarning("Could not compact %s after deleting messages: %s", qPrintable(db.path()),
                  qPrintable(error));
-    return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(n);
+    return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(deleted);
 }
