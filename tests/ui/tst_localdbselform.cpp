@@ -207,7 +207,8 @@ void TestLocalDbSelForm::otherLetterCaseMergesIntoTheExistingDatabase()
     user.typedName = QStringLiteral("WORK");
     user.boxes.clear();
     QCOMPARE(backupMessagesToLocalDb(&window, r.messages(), LocalDatabases::names()), QStringLiteral("Work"));
-    QCOMPARE(user.boxes, QStringList(QStringLiteral("Successfully backed up 2 messages.")));
+    QCOMPARE(user.boxes, QStringList(QStringLiteral("Successfully backed up 1 messages.<br/>1 messages were "
+                                                    "already in the database.")));
     QCOMPARE(LocalDatabases::names(), QStringList(QStringLiteral("Work")));
     QCOMPARE(LocalDatabases::load(LocalDatabases::folderOf(QStringLiteral("Work")))->messages.size(), 2);
 }
