@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace plistcheck {
@@ -24,38 +26,234 @@ quint64 readBigEndian(const uchar *p, int size)
     return v;
 }
 
-bool xmlIsSafe(const QByteArray &bytes)
+// Follows libplist 2.2's XML reader (node_from_xml, get_text_parts) token by
+// token, so that comments, CDATA, processing instructions, a DOCTYPE and quoted
+// attribute values hide from this count exactly what they hide from the reader.
+// Where the reader fails, the bytes are refused; where it stops, so does this.
+class XmlScan
 {
-    // Counts container tags only; anything that merely looks like one (a
-    // comment, CDATA) can only overestimate the depth, which is the safe side.
-    const char *p = bytes.constData();
-    const char *end = p + bytes.size();
-    int depth = 0;
-    while ((p = static_cast<const char *>(std::memchr(p, '<', end - p))) != nullptr) {
-        ++p;
-        bool closing = p < end && *p == '/';
-        if (closing)
-            ++p;
-        int nameLength = 0;
-        if (end - p >= 5 && std::memcmp(p, "array", 5) == 0)
-            nameLength = 5;
-        else if (end - p >= 4 && std::memcmp(p, "dict", 4) == 0)
-            nameLength = 4;
-        if (nameLength == 0)
-            continue;
-        const char *q = p + nameLength;
-        if (q < end && *q != '>' && *q != '/' && *q != ' ' && *q != '\t' && *q != '\r' && *q != '\n')
-            continue; // another tag that merely begins with the name
-        const char *close = static_cast<const char *>(std::memchr(q, '>', end - q));
-        if (close == nullptr)
-            return true; // an unterminated tag: the parser rejects it
-        const bool selfClosing = close > q && close[-1] == '/';
-        if (closing) {
-            --depth;
-        } else if (!selfClosing && ++depth > kMaxDepth) {
+public:
+    explicit XmlScan(const QByteArray &bytes) : m_pos(bytes.constData()), m_end(m_pos + bytes.size()) {}
+
+    bool run()
+    {
+        // The reader copies tag names and compares texts as C strings: a NUL
+        // would make it see names that this scan does not. No XML text holds
+        // one; only what follows the end of the reading may.
+        const char *begin = m_pos;
+        return scan() && std::memchr(begin, 0, size_t(m_pos - begin)) == nullptr;
+    }
+
+private:
+    bool scan();
+    bool at(std::string_view s) const
+    {
+        return m_end - m_pos >= qsizetype(s.size()) && std::memcmp(m_pos, s.data(), s.size()) == 0;
+    }
+    void skipSpace()
+    {
+        while (m_pos < m_end && (*m_pos == ' ' || *m_pos == '\t' || *m_pos == '\r' || *m_pos == '\n'))
+            ++m_pos;
+    }
+    void findChar(char c)
+    {
+        while (m_pos < m_end && *m_pos != c)
+            ++m_pos;
+    }
+    // Stops before the string or short of the end by its length, as the reader
+    // does; with quotes, skips quoted text on the way.
+    void findString(std::string_view s, bool quotes);
+    // Stops at one of the characters or at the end; with quotes, skips quoted text.
+    void findNext(std::string_view chars, bool quotes);
+    // The text of a value up to and with its closing tag.
+    bool skipText(std::string_view tag);
+
+    const char *m_pos;
+    const char *m_end;
+};
+
+void XmlScan::findString(std::string_view s, bool quotes)
+{
+    while (m_end - m_pos > qsizetype(s.size())) {
+        if (std::memcmp(m_pos, s.data(), s.size()) == 0)
+            return;
+        if (quotes && *m_pos == '"') {
+            ++m_pos;
+            findChar('"');
+            if (m_pos >= m_end)
+                return;
+        }
+        ++m_pos;
+    }
+}
+
+void XmlScan::findNext(std::string_view chars, bool quotes)
+{
+    while (m_pos < m_end) {
+        if (quotes && *m_pos == '"') {
+            ++m_pos;
+            findChar('"');
+            if (m_pos >= m_end)
+                return;
+        }
+        if (chars.find(*m_pos) != std::string_view::npos)
+            return;
+        ++m_pos;
+    }
+}
+
+bool XmlScan::skipText(std::string_view tag)
+{
+    for (;;) {
+        findChar('<');
+        if (m_pos >= m_end || ++m_pos >= m_end)
+            return false;
+        if (*m_pos == '/')
+            break;
+        if (*m_pos != '!' || m_end - ++m_pos <= 1)
+            return false;
+        if (at("--")) {
+            m_pos += 2;
+            findString("-->", false);
+            if (!at("-->"))
+                return false;
+            m_pos += 3;
+        } else if (*m_pos == '[' && m_end - ++m_pos > 8 && at("CDATA[")) {
+            m_pos += 6;
+            findString("]]>", false);
+            if (!at("]]>"))
+                return false;
+            m_pos += 3;
+        } else {
             return false;
         }
-        p = close;
+    }
+    ++m_pos;
+    if (m_end - m_pos <= qsizetype(tag.size()) || !at(tag))
+        return false;
+    m_pos += tag.size();
+    skipSpace();
+    if (m_pos >= m_end || *m_pos != '>')
+        return false;
+    ++m_pos;
+    return true;
+}
+
+bool XmlScan::scan()
+{
+    std::string path;     // the reader's open elements: p(list), d(ict), a(rray)
+    int depth = 0;        // containers holding the reader's current parent, with it
+    bool root = false;    // whether the top value is read
+    bool content = false; // whether the innermost <plist> holds a value
+    while (m_pos < m_end) {
+        skipSpace();
+        if (m_pos >= m_end)
+            break;
+        if (*m_pos != '<' || ++m_pos >= m_end)
+            return false;
+        if (*m_pos == '?') {
+            findString("?>", true);
+            if (!at("?>"))
+                return false;
+            m_pos += 2;
+            continue;
+        }
+        if (*m_pos == '!') {
+            if (m_end - m_pos > 3 && at("!--")) {
+                m_pos += 3;
+                findString("-->", false);
+                if (!at("-->"))
+                    return false;
+                m_pos += 3;
+            } else if (m_end - m_pos > 8 && at("!DOCTYPE")) {
+                m_pos += 8;
+                bool embedded = false;
+                while (m_pos < m_end) {
+                    findNext(" \t\r\n[>", true);
+                    if (m_pos >= m_end)
+                        return false;
+                    if (*m_pos == '[') {
+                        embedded = true;
+                        break;
+                    }
+                    if (*m_pos == '>') {
+                        ++m_pos;
+                        break;
+                    }
+                    skipSpace();
+                }
+                if (embedded) {
+                    findString("]>", true);
+                    if (!at("]>"))
+                        return false;
+                    m_pos += 2;
+                }
+            } else {
+                return false;
+            }
+            continue;
+        }
+
+        const char *name = m_pos;
+        findNext(" \r\n\t<>", false);
+        if (m_pos >= m_end)
+            return false;
+        std::string_view tag(name, size_t(m_pos - name));
+        if (*m_pos != '>')
+            findNext("<>", true);
+        if (m_pos >= m_end || *m_pos != '>')
+            return false;
+        const bool empty = m_pos[-1] == '/';
+        if (empty)
+            tag = tag.substr(0, size_t(m_pos - name - 1)); // "<array/>" names "array"
+        ++m_pos;
+
+        if (tag == "plist") {
+            content = false;
+            if (path.empty() && root)
+                return true; // the reader ignores a second list
+            if (empty)
+                return false;
+            path += 'p';
+            continue;
+        }
+        if (tag == "/plist") {
+            if (!content || path.empty() || path.back() != 'p')
+                return false;
+            path.pop_back();
+            continue;
+        }
+        content = true;
+        if (tag == "dict" || tag == "array") {
+            if (!root) {
+                // The reader adds what follows to the top container even when
+                // it is empty.
+                root = true;
+                depth = 1;
+            } else if (depth + 1 > kMaxDepth) {
+                return false;
+            } else if (!empty) {
+                ++depth;
+            }
+            if (!empty)
+                path += tag[0];
+        } else if (tag == "key" || tag == "string" || tag == "integer" || tag == "real" || tag == "true" ||
+                   tag == "false" || tag == "data" || tag == "date") {
+            if (!empty && !skipText(tag))
+                return false;
+            if (!root)
+                return true; // a lone value: the reader stops after it
+        } else if (!tag.empty() && tag[0] == '/') {
+            const std::string_view closed = tag.substr(1);
+            if (path.empty() ||
+                !((closed == "dict" && path.back() == 'd') || (closed == "array" && path.back() == 'a')))
+                return false;
+            path.pop_back();
+            if (--depth == 0)
+                return true; // the top container is closed: the reader stops
+        } else {
+            return false;
+        }
     }
     return true;
 }
@@ -259,7 +457,7 @@ bool bytesAreSafe(const QByteArray &bytes)
 {
     if (bytes.startsWith("bplist"))
         return BinaryScan(bytes).run();
-    return xmlIsSafe(bytes);
+    return XmlScan(bytes).run();
 }
 
 bool treeIsSafe(void *node)

@@ -12,9 +12,10 @@ namespace plistcheck {
 constexpr int kMaxDepth = 128;
 
 // Whether the bytes can be handed to the parser: an XML list nested at most
-// kMaxDepth deep, or a binary list whose table, references and lengths stay
-// inside the bytes, without cycles, within kMaxDepth and whose expanded tree
-// stays within a bound proportional to the input.
+// kMaxDepth deep as libplist's reader sees it and without NULs where it reads,
+// or a binary list whose table, references and lengths stay inside the bytes,
+// without cycles, within kMaxDepth and whose expanded tree stays within a bound
+// proportional to the input.
 bool bytesAreSafe(const QByteArray &bytes);
 
 // Whether a parsed tree (libplist's plist_t) is nested at most kMaxDepth deep.

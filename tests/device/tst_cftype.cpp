@@ -62,6 +62,11 @@ QByteArray nestedXml(int depth)
            QByteArray("</array>").repeated(depth) + "</plist>";
 }
 
+QByteArray xmlList(const QByteArray &body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + body + "</plist>";
+}
+
 plist_t nestedTree(int depth)
 {
     plist_t root = plist_new_array();
@@ -118,6 +123,10 @@ private slots:
     void replacedValueKeepsItsOldContent();
     void garbageGivesEmptyValue();
     void tooDeepOrTooLargeRejected();
+    void hostileListsRefused_data();
+    void hostileListsRefused();
+    void xmlDepthAsTheReaderSeesIt_data();
+    void xmlDepthAsTheReaderSeesIt();
 };
 
 void TestCFType::emptyValue()
@@ -520,6 +529,60 @@ void TestCFType::tooDeepOrTooLargeRejected()
     // Trees handed over by a backend get the same depth limit.
     QVERIFY(CFType::adoptNode(nestedTree(plistcheck::kMaxDepth)).isArray());
     QVERIFY(CFType::adoptNode(nestedTree(plistcheck::kMaxDepth + 1)).isNull());
+}
+
+void TestCFType::hostileListsRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("libplistReads"); // whether libplist itself parses the bytes
+
+    QTest::newRow("NUL in tag names, 100000 deep")
+        << xmlList(QByteArray("<array\0>", 8).repeated(100000) + QByteArray("</array>").repeated(100000))
+        << false;
+}
+
+void TestCFType::hostileListsRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, libplistReads);
+    QVERIFY(CFType::fromData(bytes).isNull());
+    if (libplistReads) {
+        // A backend hands over what libplist parsed without these checks.
+        plist_t node = nullptr;
+        plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &node);
+        QVERIFY(node != nullptr);
+        QVERIFY(CFType::adoptNode(node).isNull());
+    }
+}
+
+void TestCFType::xmlDepthAsTheReaderSeesIt_data()
+{
+    // What comes before the list, and what opens one level of it.
+    QTest::addColumn<QByteArray>("prologue");
+    QTest::addColumn<QByteArray>("open");
+    QTest::newRow("plain") << QByteArray() << QByteArray("<array>");
+    QTest::newRow("closing tag in a comment") << QByteArray() << QByteArray("<array><!-- </array> -->");
+    QTest::newRow("closing tag in CDATA")
+        << QByteArray() << QByteArray("<array><string><![CDATA[</array>]]></string>");
+    QTest::newRow("closing tag in an instruction") << QByteArray() << QByteArray("<array><?pi </array>?>");
+    QTest::newRow("slash in a quoted attribute") << QByteArray() << QByteArray("<array a=\"/>\">");
+    QTest::newRow("closing tags in the DOCTYPE")
+        << "<!DOCTYPE plist [<!-- " + QByteArray("</array>").repeated(200) + " -->]>"
+        << QByteArray("<array>");
+}
+
+void TestCFType::xmlDepthAsTheReaderSeesIt()
+{
+    QFETCH(QByteArray, prologue);
+    QFETCH(QByteArray, open);
+    auto nested = [&](int depth) {
+        return "<?xml version=\"1.0\"?>" + prologue + "<plist version=\"1.0\">" + open.repeated(depth) +
+               "<integer>1</integer>" + QByteArray("</array>").repeated(depth) + "</plist>";
+    };
+    const CFType deepest = CFType::fromData(nested(plistcheck::kMaxDepth));
+    QVERIFY(deepest.isArray());
+    QVERIFY(CFType::fromData(nested(plistcheck::kMaxDepth + 1)).isNull());
+    QVERIFY(CFType::fromData(nested(100000)).isNull());
 }
 
 QTEST_GUILESS_MAIN(TestCFType)
