@@ -40,7 +40,8 @@ public:
     static CFType array();
 
     // Parses an XML or binary property list; an empty value when the bytes are
-    // no property list or one too deep or too large to be real.
+    // no property list, one too deep or too large to be real, or one holding a
+    // key or text with a NUL inside.
     static CFType fromData(const QByteArray &bytes);
     // The value as an XML property list; empty for an empty value.
     QByteArray toData() const;

@@ -63,7 +63,8 @@ private:
     // Stops before the string or short of the end by its length, as the reader
     // does; with quotes, skips quoted text on the way.
     void findString(std::string_view s, bool quotes);
-    // Stops at one of the characters or at the end; with quotes, skips quoted text.
+    // Stops at one of the characters or at the end; with quotes, skips quoted
+    // text.
     void findNext(std::string_view chars, bool quotes);
     // The text of a value up to and with its closing tag.
     bool skipText(std::string_view tag);
@@ -362,6 +363,15 @@ bool BinaryScan::readObject(quint64 index, Object &object) const
     }
     if (count > (m_tableOffset - pos) / unit)
         return false;
+    if (type == 0x6) {
+        // A NUL unit stays inside libplist's UTF-8 text, whose length then
+        // disagrees with its C string: keys trip libplist's assertions, and a
+        // copy ends at the NUL but keeps the length, which the writer reads.
+        for (quint64 i = 0; i < count; ++i) {
+            if (m_data[pos + 2 * i] == 0 && m_data[pos + 2 * i + 1] == 0)
+                return false;
+        }
+    }
     if (type == 0xA || type == 0xC || type == 0xD) {
         object.payload = pos;
         object.refCount = count * (type == 0xD ? 2 : 1);
@@ -392,8 +402,10 @@ bool BinaryScan::run()
 
     const quint64 costLimit = 64 * 1024 * 1024 + 32 * m_size;
     QVector<State> state(qsizetype(m_objectCount), Unvisited);
-    QVector<quint64> cost(qsizetype(m_objectCount), 0); // expanded bytes below and with an object
-    QVector<int> depth(qsizetype(m_objectCount), 0);    // containers on the deepest path from it
+    QVector<quint64> cost(qsizetype(m_objectCount),
+                          0); // expanded bytes below and with an object
+    QVector<int> depth(qsizetype(m_objectCount),
+                       0); // containers on the deepest path from it
 
     struct Frame
     {
@@ -451,6 +463,39 @@ bool BinaryScan::run()
     return depth[qsizetype(top)] <= kMaxDepth;
 }
 
+// Visits every node of a tree, the top one included, without recursion: the
+// visitor gets the node and the number of containers above it, and ends the
+// walk by returning false.
+template <typename Visit> bool walk(plist_t top, Visit visit)
+{
+    if (top == nullptr)
+        return true;
+    QList<std::pair<plist_t, int>> pending{{top, 0}};
+    while (!pending.isEmpty()) {
+        const auto [current, depth] = pending.takeLast();
+        if (!visit(current, depth))
+            return false;
+        const plist_type type = plist_get_node_type(current);
+        if (type == PLIST_ARRAY) {
+            const uint32_t size = plist_array_get_size(current);
+            for (uint32_t i = 0; i < size; ++i)
+                pending.append({plist_array_get_item(current, i), depth + 1});
+        } else if (type == PLIST_DICT) {
+            plist_dict_iter it = nullptr;
+            plist_dict_new_iter(current, &it);
+            plist_t value = nullptr;
+            do {
+                value = nullptr;
+                plist_dict_next_item(current, it, nullptr, &value);
+                if (value != nullptr)
+                    pending.append({value, depth + 1});
+            } while (value != nullptr);
+            std::free(it);
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool bytesAreSafe(const QByteArray &bytes)
@@ -462,34 +507,32 @@ bool bytesAreSafe(const QByteArray &bytes)
 
 bool treeIsSafe(void *node)
 {
-    if (node == nullptr)
-        return true;
-    QList<std::pair<plist_t, int>> pending{{node, 0}};
-    while (!pending.isEmpty()) {
-        const auto [current, depth] = pending.takeLast();
-        const plist_type type = plist_get_node_type(current);
-        if (type != PLIST_ARRAY && type != PLIST_DICT)
-            continue;
-        if (depth + 1 > kMaxDepth)
-            return false;
-        if (type == PLIST_ARRAY) {
-            const uint32_t size = plist_array_get_size(current);
-            for (uint32_t i = 0; i < size; ++i)
-                pending.append({plist_array_get_item(current, i), depth + 1});
-        } else {
-            plist_dict_iter it = nullptr;
-            plist_dict_new_iter(current, &it);
-            plist_t value = nullptr;
-            do {
-                value = nullptr;
-                plist_dict_next_item(current, it, nullptr, &value);
-                if (value != nullptr)
-                    pending.append({value, depth + 1});
-            } while (value != nullptr);
-            free(it);
+    return walk(node, [](plist_t current, int depth) {
+        // A value's key: libplist has no accessor that gives a key's length
+        // without asserting it, but its XML writer copies all of the key.
+        if (plist_t key = plist_dict_item_get_key(current)) {
+            char *xml = nullptr;
+            uint32_t length = 0;
+            plist_to_xml(key, &xml, &length);
+            const bool nul = xml == nullptr || std::memchr(xml, 0, length) != nullptr;
+            plist_to_xml_free(xml);
+            if (nul)
+                return false;
         }
-    }
-    return true;
+        switch (plist_get_node_type(current)) {
+        case PLIST_ARRAY:
+        case PLIST_DICT:
+            return depth < kMaxDepth;
+        case PLIST_STRING: {
+            // As for keys: copies end at a NUL but keep the whole length.
+            uint64_t length = 0;
+            const char *text = plist_get_string_ptr(current, &length);
+            return text != nullptr && std::memchr(text, 0, size_t(length)) == nullptr;
+        }
+        default:
+            return true;
+        }
+    });
 }
 
 } // namespace plistcheck

@@ -536,6 +536,13 @@ void TestCFType::hostileListsRefused_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("libplistReads"); // whether libplist itself parses the bytes
 
+    QTest::newRow("NUL inside a UTF-16 key")
+        << QByteArray::fromHex("62706c6973743030d1010262006100001001080b1000000000000001010000000000000003"
+                               "00000000000000000000000000000012")
+        << true;
+    QTest::newRow("NUL inside a UTF-16 value")
+        << handMadeBinary({QByteArray("\xD1\x01\x02", 3), QByteArray("\x51k"), QByteArray("\x62\0a\0\0", 5)})
+        << true;
     QTest::newRow("NUL in tag names, 100000 deep")
         << xmlList(QByteArray("<array\0>", 8).repeated(100000) + QByteArray("</array>").repeated(100000))
         << false;
