@@ -26,6 +26,19 @@ quint64 readBigEndian(const uchar *p, int size)
     return v;
 }
 
+double readDouble(const uchar *p)
+{
+    const quint64 bits = readBigEndian(p, 8);
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+bool dateInRange(double seconds)
+{
+    return seconds >= kDatesFrom && seconds < kDatesUntil; // false for NaN
+}
+
 // Follows libplist 2.2's XML reader (node_from_xml, get_text_parts) token by
 // token, so that comments, CDATA, processing instructions, a DOCTYPE and quoted
 // attribute values hide from this count exactly what they hide from the reader.
@@ -363,7 +376,11 @@ bool BinaryScan::readObject(quint64 index, Object &object) const
     }
     if (count > (m_tableOffset - pos) / unit)
         return false;
-    if (type == 0x6) {
+    if (type == 0x3) {
+        // libplist reads 8-byte dates only, and converts them to integers.
+        if (info != 3 || !dateInRange(readDouble(m_data + pos)))
+            return false;
+    } else if (type == 0x6) {
         // A NUL unit stays inside libplist's UTF-8 text, whose length then
         // disagrees with its C string: keys trip libplist's assertions, and a
         // copy ends at the NUL but keeps the length, which the writer reads.
@@ -529,10 +546,30 @@ bool treeIsSafe(void *node)
             const char *text = plist_get_string_ptr(current, &length);
             return text != nullptr && std::memchr(text, 0, size_t(length)) == nullptr;
         }
+        case PLIST_DATE: {
+            double seconds = 0;
+            return dateSeconds(current, seconds);
+        }
         default:
             return true;
         }
     });
+}
+
+bool dateSeconds(void *node, double &seconds)
+{
+    if (node == nullptr || plist_get_node_type(node) != PLIST_DATE)
+        return false;
+    // The binary writer keeps the date's double as it is: the top object
+    // follows the 8-byte header as its marker and 8 big-endian bytes.
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node, &bin, &length);
+    const bool ok = bin != nullptr && length >= 8 + 9 && uchar(bin[8]) == 0x33;
+    if (ok)
+        seconds = readDouble(reinterpret_cast<const uchar *>(bin) + 9);
+    plist_to_bin_free(bin);
+    return ok && dateInRange(seconds);
 }
 
 } // namespace plistcheck

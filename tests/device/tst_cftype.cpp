@@ -6,8 +6,11 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace {
 
@@ -60,6 +63,17 @@ QByteArray nestedXml(int depth)
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" +
            QByteArray("<array>").repeated(depth) + "<integer>1</integer>" +
            QByteArray("</array>").repeated(depth) + "</plist>";
+}
+
+// A date object of a binary list: its marker and the big-endian seconds.
+QByteArray dateObject(double seconds)
+{
+    quint64 bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    QByteArray object(1, char(0x33));
+    for (int shift = 56; shift >= 0; shift -= 8)
+        object += char((bits >> shift) & 0xFF);
+    return object;
 }
 
 QByteArray xmlList(const QByteArray &body)
@@ -127,6 +141,10 @@ private slots:
     void hostileListsRefused();
     void xmlDepthAsTheReaderSeesIt_data();
     void xmlDepthAsTheReaderSeesIt();
+    void datesAtTheEdges_data();
+    void datesAtTheEdges();
+    void farDatesRead_data();
+    void farDatesRead();
 };
 
 void TestCFType::emptyValue()
@@ -543,6 +561,9 @@ void TestCFType::hostileListsRefused_data()
     QTest::newRow("NUL inside a UTF-16 value")
         << handMadeBinary({QByteArray("\xD1\x01\x02", 3), QByteArray("\x51k"), QByteArray("\x62\0a\0\0", 5)})
         << true;
+    QTest::newRow("date after 9999") << handMadeBinary({dateObject(1e300)}) << true;
+    QTest::newRow("date before year 1") << handMadeBinary({dateObject(-1e11)}) << true;
+    QTest::newRow("date not a number") << handMadeBinary({dateObject(std::nan(""))}) << true;
     QTest::newRow("NUL in tag names, 100000 deep")
         << xmlList(QByteArray("<array\0>", 8).repeated(100000) + QByteArray("</array>").repeated(100000))
         << false;
@@ -590,6 +611,65 @@ void TestCFType::xmlDepthAsTheReaderSeesIt()
     QVERIFY(deepest.isArray());
     QVERIFY(CFType::fromData(nested(plistcheck::kMaxDepth + 1)).isNull());
     QVERIFY(CFType::fromData(nested(100000)).isNull());
+}
+
+void TestCFType::datesAtTheEdges_data()
+{
+    QTest::addColumn<QDateTime>("instant");
+    QTest::addColumn<QDateTime>("read"); // null when no date can hold the instant
+
+    const QTimeZone utc = QTimeZone::utc();
+    const qint64 first = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::min()) * 1000;
+    const qint64 last = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::max()) * 1000 + 999;
+    QTest::newRow("half a second before the origin")
+        << QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59, 500), utc)
+        << QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
+    QTest::newRow("first 32-bit second") << QDateTime::fromMSecsSinceEpoch(first, utc)
+                                         << QDateTime(QDate(1932, 12, 13), QTime(20, 45, 52), Qt::LocalTime);
+    QTest::newRow("before it") << QDateTime::fromMSecsSinceEpoch(first - 1, utc) << QDateTime();
+    QTest::newRow("last 32-bit second") << QDateTime::fromMSecsSinceEpoch(last, utc)
+                                        << QDateTime(QDate(2069, 1, 19), QTime(3, 14, 7), Qt::LocalTime);
+    QTest::newRow("after it") << QDateTime::fromMSecsSinceEpoch(last + 1, utc) << QDateTime();
+    // Far enough out that arithmetic before the bounds check would overflow.
+    QTest::newRow("earliest date-time")
+        << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::min(), utc) << QDateTime();
+    QTest::newRow("latest date-time")
+        << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::max(), utc) << QDateTime();
+}
+
+void TestCFType::datesAtTheEdges()
+{
+    QFETCH(QDateTime, instant);
+    QFETCH(QDateTime, read);
+    const CFType date = CFType::fromDateTime(instant);
+    QCOMPARE(date.isNull(), read.isNull());
+    if (read.isNull())
+        return;
+    QCOMPARE(date.toDateTime(), read);
+    QCOMPARE(CFType::fromData(toBinary(date.node())).toDateTime(), read);
+}
+
+void TestCFType::farDatesRead_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QDateTime>("read");
+    QTest::newRow("XML, 2100") << xmlList("<date>2100-01-01T00:00:00Z</date>")
+                               << QDateTime(QDate(2100, 1, 1), QTime(0, 0), Qt::LocalTime);
+    QTest::newRow("XML, year 1") << xmlList("<date>0001-01-01T00:00:00Z</date>")
+                                 << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::LocalTime);
+    QTest::newRow("XML, 9999") << xmlList("<date>9999-12-31T23:59:59Z</date>")
+                               << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
+    QTest::newRow("binary, 2317") << handMadeBinary({dateObject(1e10)})
+                                  << QDateTime(QDate(2317, 11, 21), QTime(17, 46, 40), Qt::LocalTime);
+}
+
+void TestCFType::farDatesRead()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QDateTime, read);
+    const CFType date = CFType::fromData(list);
+    QVERIFY(date.isDate());
+    QCOMPARE(date.toDateTime(), read);
 }
 
 QTEST_GUILESS_MAIN(TestCFType)
