@@ -218,7 +218,7 @@ CFType CFType::fromData(const QByteArray &bytes)
 
 QByteArray CFType::toData() const
 {
-    if (isNull())
+    if (isNull() || !plistcheck::treeIsWritable(node()))
         return QByteArray();
     char *xml = nullptr;
     uint32_t length = 0;

@@ -44,7 +44,9 @@ public:
     // no property list, one too deep or too large to be real, or one holding a
     // key or text with a NUL inside or a binary date outside the years 1 to 9999.
     static CFType fromData(const QByteArray &bytes);
-    // The value as an XML property list; empty for an empty value.
+    // The value as an XML property list; empty for an empty value and for one
+    // holding a number libplist's writer cannot take: the integer -2^63, a real
+    // not finite or beyond ±2^63.
     QByteArray toData() const;
 
     // A new owned value equal to this one, independent of any container.

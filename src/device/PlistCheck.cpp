@@ -5,6 +5,7 @@
 #include <QList>
 #include <QVector>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -545,6 +546,34 @@ bool treeIsSafe(void *node)
             uint64_t length = 0;
             const char *text = plist_get_string_ptr(current, &length);
             return text != nullptr && std::memchr(text, 0, size_t(length)) == nullptr;
+        }
+        case PLIST_DATE: {
+            double seconds = 0;
+            return dateSeconds(current, seconds);
+        }
+        default:
+            return true;
+        }
+    });
+}
+
+bool treeIsWritable(void *node)
+{
+    return walk(node, [](plist_t current, int) {
+        switch (plist_get_node_type(current)) {
+        case PLIST_UINT:
+        case PLIST_UID: {
+            uint64_t value = 0;
+            if (plist_get_node_type(current) == PLIST_UINT)
+                plist_get_uint_val(current, &value);
+            else
+                plist_get_uid_val(current, &value);
+            return value != (Q_UINT64_C(1) << 63);
+        }
+        case PLIST_REAL: {
+            double value = 0;
+            plist_get_real_val(current, &value);
+            return std::fabs(value) < 9.2233720368547758e18; // false for NaN
         }
         case PLIST_DATE: {
             double seconds = 0;

@@ -5,9 +5,9 @@
 // libplist parses, frees and writes property lists recursively and expands the
 // shared objects of a binary list into separate nodes, so a small hostile input
 // can exhaust the stack or the memory. It also trusts what it reads: a NUL inside
-// a key trips its assertions, and a far-off date reaches conversions whose
-// result is undefined. These checks run before libplist sees bytes or a tree
-// that came from outside the program.
+// a key trips its assertions, and a far-off date or an extreme number reaches
+// conversions whose result is undefined. These checks run before libplist sees
+// bytes or a tree that came from outside the program, or writes a tree out.
 namespace plistcheck {
 
 // Deepest nesting of arrays and dictionaries accepted; real lists stay far below.
@@ -30,6 +30,12 @@ bool bytesAreSafe(const QByteArray &bytes);
 // most kMaxDepth deep and holds neither a key nor a text with a NUL inside nor
 // a date outside the years above.
 bool treeIsSafe(void *node);
+
+// Whether libplist's XML writer can take every value of the tree: it negates an
+// integer to count its digits and converts reals and dates to 64-bit integers,
+// so the integer -2^63, reals not finite or beyond ±2^63 and dates outside the
+// years above are out of its reach.
+bool treeIsWritable(void *node);
 
 // The seconds from the origin that a date node holds, read without libplist's
 // conversion to 32-bit integers; false for no date or one outside the years above.

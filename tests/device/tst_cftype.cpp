@@ -145,6 +145,8 @@ private slots:
     void datesAtTheEdges();
     void farDatesRead_data();
     void farDatesRead();
+    void unwritableNumbersNotWritten_data();
+    void unwritableNumbersNotWritten();
 };
 
 void TestCFType::emptyValue()
@@ -670,6 +672,35 @@ void TestCFType::farDatesRead()
     const CFType date = CFType::fromData(list);
     QVERIFY(date.isDate());
     QCOMPARE(date.toDateTime(), read);
+}
+
+void TestCFType::unwritableNumbersNotWritten_data()
+{
+    QTest::addColumn<CFType>("value");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("int64 min") << CFType::fromInt64(std::numeric_limits<qint64>::min()) << false;
+    QTest::newRow("int64 min + 1") << CFType::fromInt64(std::numeric_limits<qint64>::min() + 1) << true;
+    QTest::newRow("not a number") << CFType::fromDouble(std::nan("")) << false;
+    QTest::newRow("infinity") << CFType::fromDouble(-std::numeric_limits<double>::infinity()) << false;
+    QTest::newRow("2^63") << CFType::fromDouble(9.2233720368547758e18) << false;
+    QTest::newRow("below 2^63") << CFType::fromDouble(-9.2233720368547748e18) << true;
+    // Read from outside, such a value parses and reads; only writing it fails.
+    QTest::newRow("parsed int64 min")
+        << CFType::fromData(handMadeBinary({QByteArray("\x13\x80\0\0\0\0\0\0\0", 9)})) << false;
+}
+
+void TestCFType::unwritableNumbersNotWritten()
+{
+    QFETCH(CFType, value);
+    QFETCH(bool, writable);
+    QVERIFY(value.isNumber());
+    CFType dict = CFType::dictionary();
+    QVERIFY(dict.setValue(QStringLiteral("Deep"), CFType::array()));
+    QVERIFY(dict.value(QStringLiteral("Deep")).append(value));
+    QCOMPARE(!dict.toData().isEmpty(), writable);
+    if (writable)
+        QCOMPARE(CFType::fromData(dict.toData()).value(QStringLiteral("Deep")).at(0).toString(),
+                 value.toString());
 }
 
 QTEST_GUILESS_MAIN(TestCFType)
