@@ -147,6 +147,7 @@ CFType CFType::adoptNode(void *node)
         plist_free(node);
         return CFType();
     }
+    plistcheck::fillEmptyData(node);
     return owning(node);
 }
 
@@ -213,6 +214,7 @@ CFType CFType::fromData(const QByteArray &bytes)
         return CFType();
     plist_t node = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &node);
+    plistcheck::fillEmptyData(node);
     return owning(node);
 }
 

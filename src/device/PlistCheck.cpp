@@ -557,6 +557,16 @@ bool treeIsSafe(void *node)
     });
 }
 
+void fillEmptyData(void *node)
+{
+    walk(node, [](plist_t current, int) {
+        uint64_t length = 0;
+        if (plist_get_node_type(current) == PLIST_DATA && plist_get_data_ptr(current, &length) == nullptr)
+            plist_set_data_val(current, "", 0);
+        return true;
+    });
+}
+
 bool treeIsWritable(void *node)
 {
     return walk(node, [](plist_t current, int) {

@@ -31,6 +31,10 @@ bool bytesAreSafe(const QByteArray &bytes);
 // a date outside the years above.
 bool treeIsSafe(void *node);
 
+// Gives every empty data value of the tree a buffer: libplist's XML reader
+// leaves it null, and copying the value would then memcpy from null.
+void fillEmptyData(void *node);
+
 // Whether libplist's XML writer can take every value of the tree: it negates an
 // integer to count its digits and converts reals and dates to 64-bit integers,
 // so the integer -2^63, reals not finite or beyond ±2^63 and dates outside the

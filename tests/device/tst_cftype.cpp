@@ -147,6 +147,7 @@ private slots:
     void farDatesRead();
     void unwritableNumbersNotWritten_data();
     void unwritableNumbersNotWritten();
+    void emptyDataGetsABuffer();
 };
 
 void TestCFType::emptyValue()
@@ -701,6 +702,25 @@ void TestCFType::unwritableNumbersNotWritten()
     if (writable)
         QCOMPARE(CFType::fromData(dict.toData()).value(QStringLiteral("Deep")).at(0).toString(),
                  value.toString());
+}
+
+void TestCFType::emptyDataGetsABuffer()
+{
+    // libplist's XML reader leaves empty data without a buffer, and its copy
+    // then calls memcpy with the null pointer.
+    auto buffer = [](const CFType &data) {
+        uint64_t length = 1;
+        const char *bytes = plist_get_data_ptr(data.node(), &length);
+        return bytes != nullptr && length == 0;
+    };
+    const CFType parsed = CFType::fromData(xmlList("<dict><key>Empty</key><data></data></dict>"));
+    QVERIFY(buffer(parsed.value(QStringLiteral("Empty"))));
+    QVERIFY(buffer(parsed.deepCopy().value(QStringLiteral("Empty"))));
+
+    const QByteArray xml = xmlList("<data/>");
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    QVERIFY(buffer(CFType::adoptNode(node)));
 }
 
 QTEST_GUILESS_MAIN(TestCFType)
