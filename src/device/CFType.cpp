@@ -14,7 +14,7 @@
 
 namespace {
 
-// Seconds from 1970-01-01 to 2001-01-01, the origin of property-list dates.
+// Milliseconds from 1970-01-01 to 2001-01-01, the origin of property-list dates.
 constexpr qint64 kDateOriginMSecs = Q_INT64_C(978307200000);
 
 plist_type typeOf(plist_t node)
@@ -147,6 +147,7 @@ CFType CFType::adoptNode(void *node)
         plist_free(node);
         return CFType();
     }
+    plistcheck::fillEmptyData(node);
     return owning(node);
 }
 
@@ -183,12 +184,16 @@ CFType CFType::fromBool(bool value)
 
 CFType CFType::fromDateTime(const QDateTime &value)
 {
+    // The bounds come first: the instant may lie near either end of qint64.
+    constexpr qint64 kFirstMSecs = kDateOriginMSecs + qint64(std::numeric_limits<int32_t>::min()) * 1000;
+    constexpr qint64 kEndMSecs = kDateOriginMSecs + (qint64(std::numeric_limits<int32_t>::max()) + 1) * 1000;
     if (!value.isValid())
         return CFType();
-    const qint64 msecs = value.toMSecsSinceEpoch() - kDateOriginMSecs;
-    const qint64 secs = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
-    if (secs < std::numeric_limits<int32_t>::min() || secs > std::numeric_limits<int32_t>::max())
+    const qint64 instant = value.toMSecsSinceEpoch();
+    if (instant < kFirstMSecs || instant >= kEndMSecs)
         return CFType();
+    const qint64 msecs = instant - kDateOriginMSecs;
+    const qint64 secs = msecs >= 0 ? msecs / 1000 : -((-msecs + 999) / 1000);
     return owning(plist_new_date(int32_t(secs), int32_t((msecs - secs * 1000) * 1000)));
 }
 
@@ -209,12 +214,13 @@ CFType CFType::fromData(const QByteArray &bytes)
         return CFType();
     plist_t node = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &node);
+    plistcheck::fillEmptyData(node);
     return owning(node);
 }
 
 QByteArray CFType::toData() const
 {
-    if (isNull())
+    if (isNull() || !plistcheck::treeIsWritable(node()))
         return QByteArray();
     char *xml = nullptr;
     uint32_t length = 0;
@@ -343,15 +349,12 @@ QByteArray CFType::toByteArray() const
 
 QDateTime CFType::toDateTime() const
 {
-    if (!isDate())
+    // libplist's own reading converts the seconds to 32-bit integers, which is
+    // undefined for dates outside that range.
+    double seconds = 0;
+    if (!plistcheck::dateSeconds(node(), seconds))
         return QDateTime();
-    int32_t sec = 0;
-    int32_t usec = 0;
-    plist_get_date_val(node(), &sec, &usec);
-    // libplist gives the whole seconds toward zero and the fraction's size, so
-    // an earlier instant with a fraction lies one second below. (Within the
-    // first second before the origin the sign is lost; it reads as after it.)
-    const qint64 whole = sec < 0 && usec > 0 ? qint64(sec) - 1 : qint64(sec);
+    const qint64 whole = qint64(std::floor(seconds));
     const QDateTime gmt = QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()).addSecs(whole);
     return QDateTime(gmt.date(), gmt.time(), Qt::LocalTime);
 }

@@ -34,15 +34,19 @@ public:
     static CFType fromDouble(double value);
     static CFType fromBool(bool value);
     // The instant of the date-time; an empty value when it is invalid or outside
-    // the years 1933 to 2069 that the format's 32-bit seconds can hold.
+    // 1932-12-13 20:45:52 to 2069-01-19 03:14:07 GMT, what the 32-bit seconds of
+    // libplist's dates can hold.
     static CFType fromDateTime(const QDateTime &value);
     static CFType dictionary();
     static CFType array();
 
     // Parses an XML or binary property list; an empty value when the bytes are
-    // no property list or one too deep or too large to be real.
+    // no property list, one too deep or too large to be real, or one holding a
+    // key or text with a NUL inside or a binary date outside the years 1 to 9999.
     static CFType fromData(const QByteArray &bytes);
-    // The value as an XML property list; empty for an empty value.
+    // The value as an XML property list; empty for an empty value and for one
+    // holding a number libplist's writer cannot take: the integer -2^63, a real
+    // not finite or beyond ±2^63.
     QByteArray toData() const;
 
     // A new owned value equal to this one, independent of any container.
@@ -71,7 +75,8 @@ public:
     QString toString() const;
     QByteArray toByteArray() const;
     // The date's GMT wall-clock fields, whole seconds, labelled local time
-    // (not shifted into the local zone); a null date-time for other types.
+    // (not shifted into the local zone); a null date-time for other types and
+    // for a date outside the years 1 to 9999.
     QDateTime toDateTime() const;
 
     // Dictionary: the value under a key, borrowed; empty when missing or when

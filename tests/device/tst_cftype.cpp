@@ -6,8 +6,11 @@
 #include <QTest>
 #include <QTimeZone>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <limits>
 
 namespace {
 
@@ -60,6 +63,22 @@ QByteArray nestedXml(int depth)
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" +
            QByteArray("<array>").repeated(depth) + "<integer>1</integer>" +
            QByteArray("</array>").repeated(depth) + "</plist>";
+}
+
+// A date object of a binary list: its marker and the big-endian seconds.
+QByteArray dateObject(double seconds)
+{
+    quint64 bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    QByteArray object(1, char(0x33));
+    for (int shift = 56; shift >= 0; shift -= 8)
+        object += char((bits >> shift) & 0xFF);
+    return object;
+}
+
+QByteArray xmlList(const QByteArray &body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + body + "</plist>";
 }
 
 plist_t nestedTree(int depth)
@@ -118,6 +137,17 @@ private slots:
     void replacedValueKeepsItsOldContent();
     void garbageGivesEmptyValue();
     void tooDeepOrTooLargeRejected();
+    void hostileListsRefused_data();
+    void hostileListsRefused();
+    void xmlDepthAsTheReaderSeesIt_data();
+    void xmlDepthAsTheReaderSeesIt();
+    void datesAtTheEdges_data();
+    void datesAtTheEdges();
+    void farDatesRead_data();
+    void farDatesRead();
+    void unwritableNumbersNotWritten_data();
+    void unwritableNumbersNotWritten();
+    void emptyDataGetsABuffer();
 };
 
 void TestCFType::emptyValue()
@@ -520,6 +550,177 @@ void TestCFType::tooDeepOrTooLargeRejected()
     // Trees handed over by a backend get the same depth limit.
     QVERIFY(CFType::adoptNode(nestedTree(plistcheck::kMaxDepth)).isArray());
     QVERIFY(CFType::adoptNode(nestedTree(plistcheck::kMaxDepth + 1)).isNull());
+}
+
+void TestCFType::hostileListsRefused_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("libplistReads"); // whether libplist itself parses the bytes
+
+    QTest::newRow("NUL inside a UTF-16 key")
+        << QByteArray::fromHex("62706c6973743030d1010262006100001001080b1000000000000001010000000000000003"
+                               "00000000000000000000000000000012")
+        << true;
+    QTest::newRow("NUL inside a UTF-16 value")
+        << handMadeBinary({QByteArray("\xD1\x01\x02", 3), QByteArray("\x51k"), QByteArray("\x62\0a\0\0", 5)})
+        << true;
+    QTest::newRow("date after 9999") << handMadeBinary({dateObject(1e300)}) << true;
+    QTest::newRow("date before year 1") << handMadeBinary({dateObject(-1e11)}) << true;
+    QTest::newRow("date not a number") << handMadeBinary({dateObject(std::nan(""))}) << true;
+    QTest::newRow("NUL in tag names, 100000 deep")
+        << xmlList(QByteArray("<array\0>", 8).repeated(100000) + QByteArray("</array>").repeated(100000))
+        << false;
+}
+
+void TestCFType::hostileListsRefused()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, libplistReads);
+    QVERIFY(CFType::fromData(bytes).isNull());
+    if (libplistReads) {
+        // A backend hands over what libplist parsed without these checks.
+        plist_t node = nullptr;
+        plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &node);
+        QVERIFY(node != nullptr);
+        QVERIFY(CFType::adoptNode(node).isNull());
+    }
+}
+
+void TestCFType::xmlDepthAsTheReaderSeesIt_data()
+{
+    // What comes before the list, and what opens one level of it.
+    QTest::addColumn<QByteArray>("prologue");
+    QTest::addColumn<QByteArray>("open");
+    QTest::newRow("plain") << QByteArray() << QByteArray("<array>");
+    QTest::newRow("closing tag in a comment") << QByteArray() << QByteArray("<array><!-- </array> -->");
+    QTest::newRow("closing tag in CDATA")
+        << QByteArray() << QByteArray("<array><string><![CDATA[</array>]]></string>");
+    QTest::newRow("closing tag in an instruction") << QByteArray() << QByteArray("<array><?pi </array>?>");
+    QTest::newRow("slash in a quoted attribute") << QByteArray() << QByteArray("<array a=\"/>\">");
+    QTest::newRow("closing tags in the DOCTYPE")
+        << "<!DOCTYPE plist [<!-- " + QByteArray("</array>").repeated(200) + " -->]>"
+        << QByteArray("<array>");
+}
+
+void TestCFType::xmlDepthAsTheReaderSeesIt()
+{
+    QFETCH(QByteArray, prologue);
+    QFETCH(QByteArray, open);
+    auto nested = [&](int depth) {
+        return "<?xml version=\"1.0\"?>" + prologue + "<plist version=\"1.0\">" + open.repeated(depth) +
+               "<integer>1</integer>" + QByteArray("</array>").repeated(depth) + "</plist>";
+    };
+    const CFType deepest = CFType::fromData(nested(plistcheck::kMaxDepth));
+    QVERIFY(deepest.isArray());
+    QVERIFY(CFType::fromData(nested(plistcheck::kMaxDepth + 1)).isNull());
+    QVERIFY(CFType::fromData(nested(100000)).isNull());
+}
+
+void TestCFType::datesAtTheEdges_data()
+{
+    QTest::addColumn<QDateTime>("instant");
+    QTest::addColumn<QDateTime>("read"); // null when no date can hold the instant
+
+    const QTimeZone utc = QTimeZone::utc();
+    const qint64 first = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::min()) * 1000;
+    const qint64 last = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::max()) * 1000 + 999;
+    QTest::newRow("half a second before the origin")
+        << QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59, 500), utc)
+        << QDateTime(QDate(2000, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
+    QTest::newRow("first 32-bit second") << QDateTime::fromMSecsSinceEpoch(first, utc)
+                                         << QDateTime(QDate(1932, 12, 13), QTime(20, 45, 52), Qt::LocalTime);
+    QTest::newRow("before it") << QDateTime::fromMSecsSinceEpoch(first - 1, utc) << QDateTime();
+    QTest::newRow("last 32-bit second") << QDateTime::fromMSecsSinceEpoch(last, utc)
+                                        << QDateTime(QDate(2069, 1, 19), QTime(3, 14, 7), Qt::LocalTime);
+    QTest::newRow("after it") << QDateTime::fromMSecsSinceEpoch(last + 1, utc) << QDateTime();
+    // Far enough out that arithmetic before the bounds check would overflow.
+    QTest::newRow("earliest date-time")
+        << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::min(), utc) << QDateTime();
+    QTest::newRow("latest date-time")
+        << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::max(), utc) << QDateTime();
+}
+
+void TestCFType::datesAtTheEdges()
+{
+    QFETCH(QDateTime, instant);
+    QFETCH(QDateTime, read);
+    const CFType date = CFType::fromDateTime(instant);
+    QCOMPARE(date.isNull(), read.isNull());
+    if (read.isNull())
+        return;
+    QCOMPARE(date.toDateTime(), read);
+    QCOMPARE(CFType::fromData(toBinary(date.node())).toDateTime(), read);
+}
+
+void TestCFType::farDatesRead_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QDateTime>("read");
+    QTest::newRow("XML, 2100") << xmlList("<date>2100-01-01T00:00:00Z</date>")
+                               << QDateTime(QDate(2100, 1, 1), QTime(0, 0), Qt::LocalTime);
+    QTest::newRow("XML, year 1") << xmlList("<date>0001-01-01T00:00:00Z</date>")
+                                 << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::LocalTime);
+    QTest::newRow("XML, 9999") << xmlList("<date>9999-12-31T23:59:59Z</date>")
+                               << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::LocalTime);
+    QTest::newRow("binary, 2317") << handMadeBinary({dateObject(1e10)})
+                                  << QDateTime(QDate(2317, 11, 21), QTime(17, 46, 40), Qt::LocalTime);
+}
+
+void TestCFType::farDatesRead()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QDateTime, read);
+    const CFType date = CFType::fromData(list);
+    QVERIFY(date.isDate());
+    QCOMPARE(date.toDateTime(), read);
+}
+
+void TestCFType::unwritableNumbersNotWritten_data()
+{
+    QTest::addColumn<CFType>("value");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("int64 min") << CFType::fromInt64(std::numeric_limits<qint64>::min()) << false;
+    QTest::newRow("int64 min + 1") << CFType::fromInt64(std::numeric_limits<qint64>::min() + 1) << true;
+    QTest::newRow("not a number") << CFType::fromDouble(std::nan("")) << false;
+    QTest::newRow("infinity") << CFType::fromDouble(-std::numeric_limits<double>::infinity()) << false;
+    QTest::newRow("2^63") << CFType::fromDouble(9.2233720368547758e18) << false;
+    QTest::newRow("below 2^63") << CFType::fromDouble(-9.2233720368547748e18) << true;
+    // Read from outside, such a value parses and reads; only writing it fails.
+    QTest::newRow("parsed int64 min")
+        << CFType::fromData(handMadeBinary({QByteArray("\x13\x80\0\0\0\0\0\0\0", 9)})) << false;
+}
+
+void TestCFType::unwritableNumbersNotWritten()
+{
+    QFETCH(CFType, value);
+    QFETCH(bool, writable);
+    QVERIFY(value.isNumber());
+    CFType dict = CFType::dictionary();
+    QVERIFY(dict.setValue(QStringLiteral("Deep"), CFType::array()));
+    QVERIFY(dict.value(QStringLiteral("Deep")).append(value));
+    QCOMPARE(!dict.toData().isEmpty(), writable);
+    if (writable)
+        QCOMPARE(CFType::fromData(dict.toData()).value(QStringLiteral("Deep")).at(0).toString(),
+                 value.toString());
+}
+
+void TestCFType::emptyDataGetsABuffer()
+{
+    // libplist's XML reader leaves empty data without a buffer, and its copy
+    // then calls memcpy with the null pointer.
+    auto buffer = [](const CFType &data) {
+        uint64_t length = 1;
+        const char *bytes = plist_get_data_ptr(data.node(), &length);
+        return bytes != nullptr && length == 0;
+    };
+    const CFType parsed = CFType::fromData(xmlList("<dict><key>Empty</key><data></data></dict>"));
+    QVERIFY(buffer(parsed.value(QStringLiteral("Empty"))));
+    QVERIFY(buffer(parsed.deepCopy().value(QStringLiteral("Empty"))));
+
+    const QByteArray xml = xmlList("<data/>");
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    QVERIFY(buffer(CFType::adoptNode(node)));
 }
 
 QTEST_GUILESS_MAIN(TestCFType)
