@@ -168,6 +168,8 @@ private:
     // Writer helpers (IOSViberDbWriter.cpp).
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person);
+    // The message key the query finds (0 for none); attachmentKey is then its attachment's.
+    qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
     // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.
     static QString attachmentTypeText(const _ViberMsg *msg);
     static QString systemTypeText(const _ViberMsg *msg);

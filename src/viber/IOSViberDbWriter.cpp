@@ -300,11 +300,17 @@ qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attac
     const auto [from, to] = dateWindow(date, 60);
     // Served by the (ZTOKEN, ZDATE) index of the template and the token index of a
     // phone's store: each check is a lookup, not a scan.
-    Sqlite3Cursor c =
-        queryThrow(Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
-                       .addInt64Param(token)
-                       .addDoubleParam(from)
-                       .addDoubleParam(to));
+    return duplicateFound(
+        Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
+            .addInt64Param(token)
+            .addDoubleParam(from)
+            .addDoubleParam(to),
+        attachmentKey);
+}
+
+qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey)
+{
+    Sqlite3Cursor c = queryThrow(query);
     if (!c.moveNext())
         return 0;
     const qint64 key = c.getInt64At(0);
@@ -349,14 +355,7 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
         .addTextParam(msg->text)
         .addTextParam(systemTypeText(msg))
         .addTextParam(msg->attachment ? attachmentTypeText(msg) : QString());
-    Sqlite3Cursor c = queryThrow(sql);
-    if (!c.moveNext())
-        return 0;
-    const qint64 key = c.getInt64At(0);
-    Sqlite3Cursor a =
-        queryThrow(Sqlite3Sql("select Z_PK from ZATTACHMENT where ZMESSAGE=?").addInt64Param(key));
-    attachmentKey = a.moveNext() ? a.getInt64At(0) : 0;
-    return key;
+    return duplicateFound(sql, attachmentKey);
 }
 
 qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
