@@ -168,6 +168,9 @@ private:
     // Writer helpers (IOSViberDbWriter.cpp).
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person);
+    // The row of a person: by number, or, for one without, the row this run made for
+    // the record; 0 when none.
+    qint64 knownPersonKey(const _ViberPerson *person);
     // The message key the query finds (0 for none); attachmentKey is then its attachment's.
     qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
     // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.

@@ -58,6 +58,21 @@ std::pair<double, double> dateWindow(double date, double seconds)
     return {t - seconds, t + seconds};
 }
 
+// The condition that column lies in the same second as a date (or equals it:
+// infinity has no second), for telling records without a token apart.
+QString sameSecond(const QString &column)
+{
+    return QStringLiteral("((%1>=? and %1<?) or %1=?)").arg(column);
+}
+
+// Binds the three values of sameSecond.
+void bindSameSecond(Sqlite3Sql &sql, double date)
+{
+    const double d = storableDate(date);
+    const double second = std::floor(d);
+    sql.addDoubleParam(second).addDoubleParam(second + 1).addDoubleParam(d);
+}
+
 QString callTypeText(ViberCallType type)
 {
     switch (type) {
@@ -81,17 +96,19 @@ qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
     return lastInsertId();
 }
 
+qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person)
+{
+    if (person && phoneDigits(person->phone).isEmpty())
+        return m_run ? m_run->numberlessPersons.value(person) : 0;
+    return findPersonKey(person);
+}
+
 qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person)
 {
-    const bool numberless = person && phoneDigits(person->phone).isEmpty();
-    if (numberless && m_run) {
-        if (const qint64 known = m_run->numberlessPersons.value(person))
-            return known;
-    }
-    qint64 key = findPersonKey(person);
+    qint64 key = knownPersonKey(person);
     if (key < 1) {
         key = insertPerson(counter, person);
-        if (numberless && m_run)
+        if (m_run && person && phoneDigits(person->phone).isEmpty())
             m_run->numberlessPersons.insert(person, key);
     }
     return key;
@@ -325,32 +342,23 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
     open();
     if (!msg)
         return 0;
-    const double date = storableDate(msg->date);
-    const double second = std::floor(date);
     // A sender that is not in the store yet has sent nothing there.
-    qint64 sender = 0;
-    if (msg->person) {
-        sender = m_run ? m_run->numberlessPersons.value(msg->person) : 0;
-        if (sender == 0)
-            sender = findPersonKey(msg->person);
-        if (sender == 0)
-            return 0;
-    }
+    const qint64 sender = msg->person ? knownPersonKey(msg->person) : 0;
+    if (msg->person && sender == 0)
+        return 0;
     QString attachmentOf = QStringLiteral("null");
     if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
         attachmentOf =
             QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.ZMESSAGE=m.Z_PK limit 1)");
     else if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT")))
         attachmentOf = QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.Z_PK=m.ZATTACHMENT)");
-    Sqlite3Sql sql(QStringLiteral("select m.Z_PK from ZVIBERMESSAGE as m where m.ZTOKEN=0 and "
-                                  "((m.ZDATE>=? and m.ZDATE<?) or m.ZDATE=?) and m.ZCONVERSATION=? and "
-                                  "coalesce(m.ZPHONENUMINDEX, 0)=? and coalesce(m.ZTEXT, '')=? and "
-                                  "coalesce(m.ZSYSTEMTYPE, '')=? and coalesce(%1, '')=? limit 1")
-                       .arg(attachmentOf));
-    sql.addDoubleParam(second)
-        .addDoubleParam(second + 1)
-        .addDoubleParam(date)
-        .addInt64Param(chatKey)
+    Sqlite3Sql sql(
+        QStringLiteral("select m.Z_PK from ZVIBERMESSAGE as m where m.ZTOKEN=0 and %1 and "
+                       "m.ZCONVERSATION=? and coalesce(m.ZPHONENUMINDEX, 0)=? and coalesce(m.ZTEXT, '')=? "
+                       "and coalesce(m.ZSYSTEMTYPE, '')=? and coalesce(%2, '')=? limit 1")
+            .arg(sameSecond(QStringLiteral("m.ZDATE")), attachmentOf));
+    bindSameSecond(sql, msg->date);
+    sql.addInt64Param(chatKey)
         .addInt64Param(sender)
         .addTextParam(msg->text)
         .addTextParam(systemTypeText(msg))
@@ -513,48 +521,45 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         *alreadyPresent = false;
     if (!call || !call->person)
         return 0;
+    // The person's recents line: by number, or, for a person without one, the line
+    // made for this run's record.
     const QString digits = phoneDigits(call->person->phone);
-    // A person without a number has the line made for this run's record, if any.
-    const qint64 numberless = digits.isEmpty() && m_run ? m_run->numberlessPersons.value(call->person) : 0;
-    Sqlite3Cursor l =
-        digits.isEmpty()
-            ? queryThrow(
-                  Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
-                             "limit 1")
-                      .addInt64Param(numberless))
-            : queryThrow(
-                  Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
-                             "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc "
-                             "limit 1")
-                      .addTextParam(digits));
-    qint64 lineKey = (!digits.isEmpty() || numberless > 0) && l.moveNext() ? l.getInt64At(0) : 0;
-    l = Sqlite3Cursor();
+    qint64 lineKey = 0;
+    if (!digits.isEmpty() || knownPersonKey(call->person) > 0) {
+        Sqlite3Cursor l =
+            digits.isEmpty()
+                ? queryThrow(
+                      Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
+                                 "limit 1")
+                          .addInt64Param(knownPersonKey(call->person)))
+                : queryThrow(
+                      Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
+                                 "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc "
+                                 "limit 1")
+                          .addTextParam(digits));
+        lineKey = l.moveNext() ? l.getInt64At(0) : 0;
+    }
 
     const QString type = callTypeText(call->type);
+    Sqlite3Sql same;
     if (call->callToken != 0) {
-        Sqlite3Cursor r = queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
-                                         .addInt64Param(call->callToken)
-                                         .addTextParam(type));
-        if (r.moveNext()) {
-            if (alreadyPresent)
-                *alreadyPresent = true;
-            return r.getInt64At(0);
-        }
+        same = Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?");
+        same.addInt64Param(call->callToken).addTextParam(type);
     } else if (lineKey > 0) {
         // Token 0 is no token: the same call is the one of the person's line with
         // the same date to the second and type.
-        const double date = storableDate(call->date);
-        const double second = std::floor(date);
-        Sqlite3Cursor r = queryThrow(
-            Sqlite3Sql(
-                "select r.Z_PK from ZRECENT as r inner join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK "
-                "where r.ZCALLTOKEN=0 and r.ZCALLTYPE=? and ((r.ZDATE>=? and r.ZDATE<?) or r.ZDATE=?) "
-                "and l.ZPHONENUMINDEX=(select ZPHONENUMINDEX from ZRECENTSLINE where Z_PK=?) limit 1")
-                .addTextParam(type)
-                .addDoubleParam(second)
-                .addDoubleParam(second + 1)
-                .addDoubleParam(date)
-                .addInt64Param(lineKey));
+        same = Sqlite3Sql(
+            QStringLiteral("select r.Z_PK from ZRECENT as r inner join ZRECENTSLINE as l on "
+                           "r.ZRECENTSLINE=l.Z_PK where r.ZCALLTOKEN=0 and r.ZCALLTYPE=? and %1 and "
+                           "l.ZPHONENUMINDEX=(select ZPHONENUMINDEX from ZRECENTSLINE where Z_PK=?) "
+                           "limit 1")
+                .arg(sameSecond(QStringLiteral("r.ZDATE"))));
+        same.addTextParam(type);
+        bindSameSecond(same, call->date);
+        same.addInt64Param(lineKey);
+    }
+    if (!same.sql().isEmpty()) {
+        Sqlite3Cursor r = queryThrow(same);
         if (r.moveNext()) {
             if (alreadyPresent)
                 *alreadyPresent = true;
