@@ -20,13 +20,6 @@ const char kDocumentStart[] =
     "<title>Bubble</title><link href=\"vbbb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
     "</head><body><a name=\"start\"></a>";
 
-const char kBubbleBackground[] =
-    "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div>"
-    "<div class=\"bb_bg top_right\"></div><div class=\"bb_bg middle_left\"></div>"
-    "<div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
-    "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div>"
-    "<div class=\"bb_bg bottom_right\"></div>";
-
 const char kEmptyPhoto[] = "vbbb/empty_photo.jpg";
 
 QString timeText(double storeTime)
@@ -197,7 +190,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg)
 
     html += QStringLiteral("<div class=\"%1\">")
                 .arg(isOutgoing(msg) ? QLatin1String("bb2") : QLatin1String("bb1"));
-    html += QLatin1String(kBubbleBackground);
+    html += MessageText::bubbleBackgroundHtml();
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         html += QStringLiteral("<div class=\"handle\">%1</div><div class=\"clear\"></div>")
                     .arg(MessageText::messageHtml(personDisplayName(msg->person)));

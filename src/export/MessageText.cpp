@@ -226,10 +226,15 @@ QString MessageText::messageHtml(const QString &text)
     return result;
 }
 
+QLatin1String MessageText::bubbleBackgroundHtml()
+{
+    return QLatin1String(kBubbleBackground);
+}
+
 QString MessageText::systemMessageHtml(const QString &text)
 {
     return QLatin1String("<div style=\"text-align:center; margin-bottom:20px;\"><div class=\"r\">") +
-           QLatin1String(kBubbleBackground) + messageHtml(text) +
+           bubbleBackgroundHtml() + messageHtml(text) +
            QLatin1String("</div><div class=\"clear\"></div></div>");
 }
 

@@ -40,6 +40,8 @@ public:
     static QString messageHtml(const QString &text);
     // A centred notice block of the bubble style sheet holding messageHtml(text).
     static QString systemMessageHtml(const QString &text);
+    // The nine frame pieces every bubble and notice block of the style sheet lies on.
+    static QLatin1String bubbleBackgroundHtml();
     // Text made safe inside a double- or single-quoted HTML attribute.
     static QString attributeHtml(const QString &text);
 
