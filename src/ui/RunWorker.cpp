@@ -11,7 +11,7 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
     form.enableCancel(cancelable);
     worker->setReporter(&form);
     worker->start(QThread::InheritPriority);
-    const int result = form.exec();
+    form.exec();
     // No time limit: the worker may still be removing partial output after a
     // cancel, and the caller must not touch what it works on before it ended.
     // The dialog reports a closed state to a worker waiting for the user, so
@@ -19,7 +19,6 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
     worker->wait();
     // The dialog dies with this scope; the worker must not keep pointing at it.
     worker->setReporter(nullptr);
-    Q_UNUSED(result);
     // The worker's outcome decides, not the dialog's: a cancel pressed while the
     // worker was already committing closed the dialog before its last word, which
     // is said here instead.
