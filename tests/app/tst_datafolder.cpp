@@ -1,128 +1,91 @@
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-// The data folder under a roaming profile folder that each case makes afresh
-// (the XDG data home here), with or without a redirect file.
+// The data folder under a roaming profile folder that each case makes afresh (the
+// XDG data home here), and a folder elsewhere holding the folders X and
+// X-Düsseldorf and the plain file F, for the redirect file to name.
 class TestDataFolder : public QObject
 {
     Q_OBJECT
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { resetDataFolderForTests(); }
     void redirect_data();
     void redirect();
-    void resolvedOnce();
-    void localDatabases();
+    void resolvedOnceAndMadeAgain();
 
 private:
-    QString makerFolder() const { return m_profile->path() + QStringLiteral("/CorVanta"); }
-    void writeRedirect(const QByteArray &content);
+    void writeRedirect(const QString &content);
+    QString inProfile() const
+    {
+        return m_profile->path() + QStringLiteral("/CorVanta/") + AppConstants::kAppId;
+    }
 
     std::unique_ptr<QTemporaryDir> m_profile;
-    QByteArray m_oldXdg;
+    QTemporaryDir m_elsewhere;
 };
 
 void TestDataFolder::init()
 {
-    m_oldXdg = qgetenv("XDG_DATA_HOME");
     m_profile = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_profile->isValid());
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_profile->path()));
     resetDataFolderForTests();
+    QVERIFY(QDir(m_elsewhere.path()).mkpath(QStringLiteral("X")));
+    QVERIFY(QDir(m_elsewhere.path()).mkpath(QStringLiteral("X-Düsseldorf")));
+    QVERIFY(QFile(m_elsewhere.filePath(QStringLiteral("F"))).open(QIODevice::WriteOnly));
 }
 
-void TestDataFolder::cleanup()
+void TestDataFolder::writeRedirect(const QString &content)
 {
-    qputenv("XDG_DATA_HOME", m_oldXdg);
-    resetDataFolderForTests();
-    m_profile.reset();
-}
-
-void TestDataFolder::writeRedirect(const QByteArray &content)
-{
-    QVERIFY(QDir().mkpath(makerFolder()));
-    QFile file(makerFolder() + QLatin1Char('/') + QLatin1String(AppConstants::kAppId) +
-               QStringLiteral(".redirect"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(content), content.size());
+    QVERIFY(QDir().mkpath(QFileInfo(inProfile()).path()));
+    QFile file(inProfile() + QStringLiteral(".redirect"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content.arg(m_elsewhere.path()).toUtf8()) >= 0);
 }
 
 void TestDataFolder::redirect_data()
 {
-    // target: "" for no redirect file, "X" for a folder X made in the profile,
-    // "F" for a plain file; the rest of the content is appended as it stands.
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QByteArray>("suffix");
-    QTest::addColumn<bool>("redirected");
-    QTest::newRow("no redirect file") << "" << QByteArray() << false;
-    QTest::newRow("existing folder") << "X" << QByteArray() << true;
-    QTest::newRow("missing folder") << "missing" << QByteArray() << false;
-    QTest::newRow("non-ASCII folder") << "X-Düsseldorf" << QByteArray() << true;
-    // The content is taken unchanged: a line end makes it another (missing) path.
-    QTest::newRow("trailing line feed") << "X" << QByteArray("\n") << false;
-    QTest::newRow("plain file") << "F" << QByteArray() << false;
-    QTest::newRow("empty content") << "empty" << QByteArray() << false;
+    // The redirect file's content ("%1" being the folder elsewhere), taken exactly as written.
+    QTest::addColumn<QString>("content"); // null: no redirect file
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("no redirect file") << QString() << false;
+    QTest::newRow("existing folder") << "%1/X" << true;
+    QTest::newRow("non-ASCII folder") << "%1/X-Düsseldorf" << true;
+    QTest::newRow("missing folder") << "%1/missing" << false;
+    QTest::newRow("trailing line feed") << "%1/X\n" << false;
+    QTest::newRow("plain file") << "%1/F" << false;
+    QTest::newRow("empty content") << "" << false;
 }
 
 void TestDataFolder::redirect()
 {
-    QFETCH(QString, target);
-    QFETCH(QByteArray, suffix);
-    QFETCH(bool, redirected);
-
-    QTemporaryDir elsewhere;
-    QString targetPath;
-    if (target == QLatin1String("F")) {
-        targetPath = elsewhere.filePath(QStringLiteral("afile"));
-        QFile f(targetPath);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    } else if (target == QLatin1String("missing")) {
-        targetPath = elsewhere.filePath(QStringLiteral("missing"));
-    } else if (!target.isEmpty() && target != QLatin1String("empty")) {
-        targetPath = elsewhere.filePath(target);
-        QVERIFY(QDir().mkpath(targetPath));
-    }
-    if (!target.isEmpty())
-        writeRedirect(targetPath.toUtf8() + suffix);
-
-    const QString expected = redirected
-                                 ? targetPath + QLatin1Char('/') + QLatin1String(AppConstants::kAppId)
-                                 : makerFolder() + QLatin1Char('/') + QLatin1String(AppConstants::kAppId);
-    const QDir folder = dataFolder();
-    QCOMPARE(folder.path(), expected);
-    QVERIFY(folder.isAbsolute());
+    QFETCH(QString, content);
+    QFETCH(bool, taken);
+    if (!content.isNull())
+        writeRedirect(content);
+    const QString expected =
+        taken ? content.arg(m_elsewhere.path()) + u'/' + AppConstants::kAppId : inProfile();
+    QCOMPARE(dataFolder().path(), expected);
     QVERIFY(QFileInfo(expected).isDir());
-    if (target == QLatin1String("F"))
-        QVERIFY(QFileInfo(targetPath).isFile());
+    QVERIFY(QFileInfo(m_elsewhere.filePath(QStringLiteral("F"))).isFile());
 }
 
-void TestDataFolder::resolvedOnce()
+void TestDataFolder::resolvedOnceAndMadeAgain()
 {
-    const QString first = dataFolder().path();
-    QTemporaryDir elsewhere;
-    writeRedirect(elsewhere.path().toUtf8());
-    QCOMPARE(dataFolder().path(), first);
-
-    // Removed meanwhile: the next call creates it again.
-    QVERIFY(QDir(first).removeRecursively());
-    QCOMPARE(dataFolder().path(), first);
-    QVERIFY(QFileInfo(first).isDir());
+    QCOMPARE(dataFolder().path(), inProfile());
+    writeRedirect(QStringLiteral("%1/X"));
+    QVERIFY(QDir(inProfile()).removeRecursively());
+    // Kept for the process, and made again when removed meanwhile.
+    QCOMPARE(dataFolder().path(), inProfile());
+    QVERIFY(QFileInfo(inProfile()).isDir());
+    QCOMPARE(localDatabasesFolder().path(), inProfile() + QStringLiteral("/local_databases"));
+    QVERIFY(QFileInfo(localDatabasesFolder().path()).isDir());
 
     resetDataFolderForTests();
-    QCOMPARE(dataFolder().path(), elsewhere.path() + QLatin1Char('/') + QLatin1String(AppConstants::kAppId));
-}
-
-void TestDataFolder::localDatabases()
-{
-    const QDir local = localDatabasesFolder();
-    QCOMPARE(local.path(), dataFolder().filePath(QStringLiteral("local_databases")));
-    QVERIFY(local.exists());
+    QCOMPARE(dataFolder().path(), m_elsewhere.filePath(QStringLiteral("X/")) + AppConstants::kAppId);
 }
 
 QTEST_GUILESS_MAIN(TestDataFolder)

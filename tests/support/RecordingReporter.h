@@ -10,8 +10,9 @@
 #include <atomic>
 #include <functional>
 
-// Records what a worker reports, from whichever thread it comes, and can play the
-// user pressing Cancel once the reports so far satisfy cancelWhen.
+// Records what a worker reports, from whichever thread it comes. It plays the user
+// pressing Cancel once the reports so far satisfy cancelWhen (or on cancel()), and
+// holds a worker at tipsAndWait until acknowledge() when holdTips is set.
 class RecordingReporter : public ProgressReporter
 {
 public:
@@ -24,27 +25,33 @@ public:
             details << detail;
         percents << percent;
         if (cancelWhen && cancelWhen(*this))
-            m_cancelled = true;
+            cancel();
     }
-    void reportError(const QString &message) override
+    void reportError(const QString &message) override { record(errors, message); }
+    void reportSuccess(const QString &message) override { record(successes, message); }
+    void tipsAndWait(const QString &message) override
     {
-        QMutexLocker lock(&m_mutex);
-        errors << message;
+        record(tips, message);
+        m_waiting = holdTips.load();
     }
-    void reportSuccess(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        successes << message;
-    }
-    void tipsAndWait(const QString &) override {}
-    bool isWaiting() const override { return false; }
+    bool isWaiting() const override { return m_waiting.load(); }
     bool isCancelled() const override { return m_cancelled.load(); }
 
+    void cancel() { m_cancelled = true; }
+    void acknowledge() { m_waiting = false; }
+
     std::function<bool(const RecordingReporter &)> cancelWhen;
-    QStringList statuses, details, errors, successes;
+    std::atomic<bool> holdTips{false};
+    QStringList statuses, details, errors, successes, tips;
     QList<int> percents;
 
 private:
-    QMutex m_mutex;
-    std::atomic<bool> m_cancelled{false};
+    void record(QStringList &list, const QString &message)
+    {
+        QMutexLocker lock(&m_mutex);
+        list << message;
+    }
+
+    mutable QMutex m_mutex;
+    std::atomic<bool> m_cancelled{false}, m_waiting{false};
 };

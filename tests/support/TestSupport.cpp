@@ -8,11 +8,6 @@
 
 namespace testsupport {
 
-QString sourcePath(const QString &relative)
-{
-    return QDir(QStringLiteral(CHATWHARF_SOURCE_DIR)).filePath(relative);
-}
-
 QString realDataDir()
 {
     QDir dir(QStringLiteral(CHATWHARF_REAL_DATA_DIR));

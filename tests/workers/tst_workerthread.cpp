@@ -1,368 +1,206 @@
+#include "support/RecordingReporter.h"
 #include "support/ScriptedWorker.h"
-#include "workers/ProgressReporter.h"
-#include "workers/WorkerThread.h"
+#include "workers/ConsoleReporter.h"
 
-#include <QElapsedTimer>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QSemaphore>
+#include <QBuffer>
 #include <QtTest>
 
-#include <atomic>
-#include <functional>
 #include <new>
+#include <numeric>
 #include <stdexcept>
+
+using Outcome = WorkerThread::Outcome;
 
 namespace {
 
-// Records what a worker reports, from whichever thread it comes.
-class FakeReporter : public ProgressReporter
+// Either reporter a worker can run with (or none), read back the same way.
+struct Listener
 {
-public:
-    struct Progress
-    {
-        QString status;
-        int percent;
-        QString detail;
-    };
+    enum Via { Nobody, Console, Recording };
+    explicit Listener(Via via) : via(via) {}
 
-    void reportProgress(const QString &status, int percent, const QString &detail) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_progress.append({status, percent, detail});
-    }
-    void reportError(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_errors.append(message);
-    }
-    void reportSuccess(const QString &message) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_successes.append(message);
-    }
-    void tipsAndWait(const QString &message) override
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_tips.append(message);
-        }
-        waiting.store(true);
-        tipsShown.release();
-    }
-    bool isWaiting() const override { return waiting.load(); }
-    bool isCancelled() const override { return cancelled.load(); }
+    const Via via;
+    QBuffer out;
+    ConsoleReporter console{&out};
+    RecordingReporter recording;
 
-    QList<Progress> progress() const
+    ProgressReporter *reporter()
     {
-        QMutexLocker lock(&m_mutex);
-        return m_progress;
+        out.open(QIODevice::WriteOnly);
+        return via == Console     ? static_cast<ProgressReporter *>(&console)
+               : via == Recording ? &recording
+                                  : nullptr;
     }
-    QStringList errors() const
+    void pressCancel() { via == Console ? console.requestCancel() : recording.cancel(); }
+    // The final reports, in the order made.
+    QStringList finals() const
     {
-        QMutexLocker lock(&m_mutex);
-        return m_errors;
+        if (via != Console)
+            return recording.successes + recording.errors;
+        QStringList finals;
+        if (console.succeeded())
+            finals << QString::fromUtf8(out.data()).trimmed().section(u'\n', -1);
+        if (console.failed())
+            finals << console.lastError();
+        return finals;
     }
-    QStringList successes() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_successes;
-    }
-    QStringList tips() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_tips;
-    }
-
-    std::atomic<bool> waiting{false};
-    std::atomic<bool> cancelled{false};
-    QSemaphore tipsShown;
-
-private:
-    mutable QMutex m_mutex;
-    QList<Progress> m_progress;
-    QStringList m_errors;
-    QStringList m_successes;
-    QStringList m_tips;
 };
 
-struct NotAStdException
-{
-};
-
-QString runToEnd(ScriptedWorker &worker, FakeReporter &reporter)
-{
-    worker.setReporter(&reporter);
-    worker.start();
-    worker.wait();
-    return worker.errorText();
-}
+using Body = std::function<QString(ScriptedWorker &, Listener &)>;
+const char kBroken[] = "Die Datei „Grüße.db“ ist beschädigt.";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Body)
+Q_DECLARE_METATYPE(Listener::Via)
 
 class TestWorkerThread : public QObject
 {
     Q_OBJECT
 private slots:
-    void successReportsReturnedMessageOnce();
-    void exceptionTextIsReportedAsUtf8();
-    void failures_data();
-    void failures();
-    void cancelValueReportsNothingAndCleansUp();
-    void stopIsSeenByCheckCancel_data();
-    void stopIsSeenByCheckCancel();
-    void cleanUpErrorsDoNotChangeTheOutcome();
-    void tipsAndWaitBlocksUntilAcknowledged();
-    void tipsAndWaitEndsWithCancelWhenStopped();
+    void protocol_data();
+    void protocol();
+    void tipsAndWaitHoldsUntilAcknowledgedOrStopped_data();
+    void tipsAndWaitHoldsUntilAcknowledgedOrStopped();
     void repeatedProgressIsDropped();
-    void percentOf_data();
     void percentOf();
-    void runsWithoutReporter();
 };
 
-void TestWorkerThread::successReportsReturnedMessageOnce()
+void TestWorkerThread::protocol_data()
 {
-    FakeReporter reporter;
-    ScriptedWorker worker([](ScriptedWorker &w) {
-        w.reportProgress(0, QStringLiteral("Saving messages..."));
-        w.reportProgress(50);
-        w.checkCancel();
-        return QStringLiteral("Copied 3 messages.");
-    });
-    runToEnd(worker, reporter);
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Succeeded);
-    QCOMPARE(reporter.successes(), QStringList{QStringLiteral("Copied 3 messages.")});
-    QVERIFY(reporter.errors().isEmpty());
-    QVERIFY(worker.cleanUps.isEmpty());
-    const auto progress = reporter.progress();
-    QCOMPARE(progress.size(), 2);
-    QCOMPARE(progress[0].status, QStringLiteral("Saving messages..."));
-    QCOMPARE(progress[0].percent, 0);
-    QCOMPARE(progress[1].status, QString());
-    QCOMPARE(progress[1].percent, 50);
-}
-
-void TestWorkerThread::exceptionTextIsReportedAsUtf8()
-{
-    FakeReporter reporter;
-    const QString text = QStringLiteral("Die Datei „Grüße.db“ ist beschädigt.<br/>Bitte erneut versuchen.");
-    const QByteArray utf8 = text.toUtf8();
-    ScriptedWorker worker([&](ScriptedWorker &w) -> QString {
-        w.reportProgress(10);
-        throw std::runtime_error(utf8.toStdString());
-    });
-    QCOMPARE(runToEnd(worker, reporter), text);
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Failed);
-    QCOMPARE(reporter.errors(), QStringList{text});
-    QVERIFY(reporter.successes().isEmpty());
-    // Partial output is removed on failure as well.
-    QCOMPARE(worker.cleanUps, QList<WorkerThread::Outcome>{WorkerThread::Outcome::Failed});
-}
-
-void TestWorkerThread::failures_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<Listener::Via>("via");
+    QTest::addColumn<Body>("body");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QString>("text"); // the one final report, "" for none
     const QString unexpected =
         QStringLiteral("The operation stopped because of an unexpected internal error.");
-    QTest::newRow("other int") << 0 << unexpected;
-    QTest::newRow("not a std exception") << 1 << unexpected;
-    QTest::newRow("empty what") << 2 << unexpected;
-    QTest::newRow("out of memory") << 3
-                                   << QStringLiteral("There was not enough memory to finish the operation.");
-}
-
-void TestWorkerThread::failures()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, expected);
-    FakeReporter reporter;
-    ScriptedWorker worker([kind](ScriptedWorker &) -> QString {
-        switch (kind) {
-        case 0:
-            throw 5;
-        case 1:
-            throw NotAStdException();
-        case 2:
-            throw std::runtime_error("");
-        default:
-            throw std::bad_alloc();
-        }
-    });
-    runToEnd(worker, reporter);
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Failed);
-    QCOMPARE(reporter.errors(), QStringList{expected});
-    QVERIFY(reporter.successes().isEmpty());
-}
-
-void TestWorkerThread::cancelValueReportsNothingAndCleansUp()
-{
-    FakeReporter reporter;
-    ScriptedWorker worker([](ScriptedWorker &w) -> QString {
-        w.reportProgress(20);
-        throw -1;
-    });
-    runToEnd(worker, reporter);
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Cancelled);
-    QVERIFY(reporter.errors().isEmpty());
-    QVERIFY(reporter.successes().isEmpty());
-    QVERIFY(worker.errorText().isEmpty());
-    QCOMPARE(worker.cleanUps, QList<WorkerThread::Outcome>{WorkerThread::Outcome::Cancelled});
-}
-
-void TestWorkerThread::stopIsSeenByCheckCancel_data()
-{
-    QTest::addColumn<bool>("fromReporter");
-    QTest::newRow("requestStop") << false;
-    QTest::newRow("user cancelled") << true;
-}
-
-void TestWorkerThread::stopIsSeenByCheckCancel()
-{
-    QFETCH(bool, fromReporter);
-    FakeReporter reporter;
-    QSemaphore started;
-    ScriptedWorker worker([&](ScriptedWorker &w) {
-        started.release();
-        for (;;) {
+    const QString broken = QString::fromUtf8(kBroken), done = QStringLiteral("Copied 3 messages.");
+    // Asks the worker to stop (or the user presses Cancel) and sees whether it does.
+    const auto stop = [](bool user, bool committing) -> Body {
+        return [=](ScriptedWorker &w, Listener &l) {
+            if (committing)
+                w.commitStarts();
+            user ? l.pressCancel() : w.requestStop();
             w.checkCancel();
-            QThread::msleep(2);
-        }
-        return QString();
+            return QStringLiteral("Copied 3 messages.");
+        };
+    };
+    for (const auto via : {Listener::Nobody, Listener::Console, Listener::Recording}) {
+        const auto row = [via](const char *what, Outcome outcome, const QString &text, Body body) {
+            static const char *const names[] = {"nobody", "console", "recording"};
+            QTest::addRow("%s, via %s", what, names[via]) << via << body << outcome << text;
+        };
+        row("success", Outcome::Succeeded, done,
+            [](auto &, auto &) { return QStringLiteral("Copied 3 messages."); });
+        row("UTF-8 exception", Outcome::Failed, broken,
+            [](auto &, auto &) -> QString { throw std::runtime_error(kBroken); });
+        row("blank exception", Outcome::Failed, unexpected,
+            [](auto &, auto &) -> QString { throw std::runtime_error(" "); });
+        row("other int", Outcome::Failed, unexpected, [](auto &, auto &) -> QString { throw 5; });
+        row("not a std exception", Outcome::Failed, unexpected,
+            [](auto &, auto &) -> QString { throw QString(); });
+        row("out of memory", Outcome::Failed,
+            QStringLiteral("There was not enough memory to finish the operation."),
+            [](auto &, auto &) -> QString { throw std::bad_alloc(); });
+        row("cancel value", Outcome::Cancelled, QString(), [](auto &, auto &) -> QString { throw -1; });
+        row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
+        if (via != Listener::Nobody)
+            row("user cancels", Outcome::Cancelled, QString(), stop(true, false));
+        // The store is committing: a cancel now would hide a change that was made.
+        row("stop while committing", Outcome::Succeeded, done, stop(false, true));
+        row("clean-up fails too", Outcome::Failed, broken, [](ScriptedWorker &w, auto &) -> QString {
+            w.onCleanUp = [](Outcome) { throw std::runtime_error("Could not remove out.csv."); };
+            throw std::runtime_error(kBroken);
+        });
+    }
+}
+
+// Whatever ends a run, the worker reports exactly one final word (none when
+// cancelled), cleans up after a failure or a cancel only, and lets nothing escape.
+void TestWorkerThread::protocol()
+{
+    QFETCH(Listener::Via, via);
+    QFETCH(Body, body);
+    QFETCH(Outcome, outcome);
+    QFETCH(QString, text);
+    Listener listener(via);
+    ScriptedWorker worker([&](ScriptedWorker &w) {
+        w.reportProgress(10, QStringLiteral("Saving messages..."));
+        w.tipsAndWait(QStringLiteral("Keep your iPhone connected."));
+        w.checkCancel();
+        return body(w, listener);
     });
-    worker.setReporter(&reporter);
+    worker.setReporter(listener.reporter());
     worker.start();
-    started.acquire();
-    QVERIFY(!worker.stopRequested());
-    if (fromReporter)
-        reporter.cancelled.store(true);
-    else
-        worker.requestStop();
     QVERIFY(worker.wait(10000));
-    QVERIFY(worker.stopRequested());
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Cancelled);
-    QVERIFY(reporter.errors().isEmpty());
-    QVERIFY(reporter.successes().isEmpty());
+    QCOMPARE(worker.outcome(), outcome);
+    QCOMPARE(listener.finals(),
+             text.isEmpty() || via == Listener::Nobody ? QStringList() : QStringList{text});
+    QCOMPARE(outcome == Outcome::Failed ? worker.errorText() : worker.successText(), text);
+    QCOMPARE(worker.cleanUps, outcome == Outcome::Succeeded ? QList<Outcome>() : QList<Outcome>{outcome});
 }
 
-void TestWorkerThread::cleanUpErrorsDoNotChangeTheOutcome()
+void TestWorkerThread::tipsAndWaitHoldsUntilAcknowledgedOrStopped_data()
 {
-    FakeReporter reporter;
-    ScriptedWorker worker(
-        [](ScriptedWorker &) -> QString { throw std::runtime_error("Could not write out.csv."); });
-    worker.onCleanUp = [](WorkerThread::Outcome) { throw std::runtime_error("Could not remove out.csv."); };
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("failed: Could not write")));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("could not remove partial output")));
-    runToEnd(worker, reporter);
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Failed);
-    QCOMPARE(reporter.errors(), QStringList{QStringLiteral("Could not write out.csv.")});
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("acknowledged") << false;
+    QTest::newRow("stopped") << true;
 }
 
-void TestWorkerThread::tipsAndWaitBlocksUntilAcknowledged()
+void TestWorkerThread::tipsAndWaitHoldsUntilAcknowledgedOrStopped()
 {
-    FakeReporter reporter;
+    QFETCH(bool, stop);
+    RecordingReporter reporter;
+    reporter.holdTips = true;
     std::atomic<bool> continued{false};
     ScriptedWorker worker([&](ScriptedWorker &w) {
         w.tipsAndWait(QStringLiteral("Please close Viber on your iPhone."));
-        continued.store(true);
+        continued = true;
         return QString();
     });
     worker.setReporter(&reporter);
     worker.start();
-    QVERIFY(reporter.tipsShown.tryAcquire(1, 10000));
-    QCOMPARE(reporter.tips(), QStringList{QStringLiteral("Please close Viber on your iPhone.")});
-    // Several poll intervals pass without an acknowledgement: the worker stays put.
-    QThread::msleep(300);
-    QVERIFY(!continued.load());
-    QVERIFY(worker.isRunning());
-    reporter.waiting.store(false);
+    QTRY_VERIFY(reporter.isWaiting());
+    QCOMPARE(reporter.tips, QStringList{"Please close Viber on your iPhone."});
+    QThread::msleep(300); // several polls without an answer: the worker stays put
+    QVERIFY(!continued && worker.isRunning());
+    stop ? worker.requestStop() : reporter.acknowledge();
     QVERIFY(worker.wait(10000));
-    QVERIFY(continued.load());
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Succeeded);
-    QCOMPARE(reporter.successes().size(), 1);
-}
-
-void TestWorkerThread::tipsAndWaitEndsWithCancelWhenStopped()
-{
-    FakeReporter reporter;
-    std::atomic<bool> continued{false};
-    ScriptedWorker worker([&](ScriptedWorker &w) {
-        w.tipsAndWait(QStringLiteral("Unlock your iPhone."));
-        continued.store(true);
-        return QString();
-    });
-    worker.setReporter(&reporter);
-    worker.start();
-    QVERIFY(reporter.tipsShown.tryAcquire(1, 10000));
-    worker.requestStop();
-    QVERIFY(worker.wait(10000));
-    QVERIFY(!continued.load());
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Cancelled);
-    QVERIFY(reporter.successes().isEmpty());
+    QCOMPARE(continued.load(), !stop);
+    QCOMPARE(worker.outcome(), stop ? Outcome::Cancelled : Outcome::Succeeded);
 }
 
 void TestWorkerThread::repeatedProgressIsDropped()
 {
-    FakeReporter reporter;
+    RecordingReporter reporter;
     ScriptedWorker worker([](ScriptedWorker &w) {
         for (int i = 0; i < 1000; ++i)
             w.reportProgress(WorkerThread::percentOf(i, 1000, 99), QStringLiteral("Saving messages..."));
-        w.reportProgress(98); // same as the last one shown
+        w.reportProgress(98); // as shown already
         w.reportProgress(-1); // changes nothing shown
-        w.reportDetail(QStringLiteral("File: a.jpg"));
-        w.reportDetail(QStringLiteral("File: a.jpg"));
-        w.reportDetail(QStringLiteral("File: b.jpg"));
+        for (const char *detail : {"File: a.jpg", "File: a.jpg", "File: b.jpg"})
+            w.reportDetail(QString::fromLatin1(detail));
         w.reportStatus(QStringLiteral("Saving attachments..."));
         return QString();
     });
-    runToEnd(worker, reporter);
-    const auto progress = reporter.progress();
-    // 0..98 once each, then two distinct details and the new status.
-    QCOMPARE(progress.size(), 99 + 3);
-    for (int p = 0; p < 99; ++p)
-        QCOMPARE(progress[p].percent, p);
-    QCOMPARE(progress[99].detail, QStringLiteral("File: a.jpg"));
-    QCOMPARE(progress[99].percent, -1);
-    QCOMPARE(progress[100].detail, QStringLiteral("File: b.jpg"));
-    QCOMPARE(progress[101].status, QStringLiteral("Saving attachments..."));
-}
-
-void TestWorkerThread::percentOf_data()
-{
-    QTest::addColumn<qint64>("done");
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<int>("scale");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("empty total") << qint64(0) << qint64(0) << 100 << 0;
-    QTest::newRow("half") << qint64(1) << qint64(2) << 100 << 50;
-    QTest::newRow("cut, not rounded") << qint64(2) << qint64(3) << 100 << 66;
-    QTest::newRow("scale 99") << qint64(7) << qint64(7) << 99 << 99;
-    QTest::newRow("over total") << qint64(9) << qint64(7) << 100 << 100;
-    QTest::newRow("negative done") << qint64(-3) << qint64(7) << 100 << 0;
-    QTest::newRow("huge sizes") << qint64(4'000'000'000'000'000'000) << qint64(8'000'000'000'000'000'000)
-                                << 100 << 50;
+    worker.setReporter(&reporter);
+    worker.start();
+    QVERIFY(worker.wait(10000));
+    // 0..98 once each, then the two details and the new status.
+    QList<int> expected(99);
+    std::iota(expected.begin(), expected.end(), 0);
+    QCOMPARE(reporter.percents, expected << -1 << -1 << -1);
+    QCOMPARE(reporter.details, (QStringList{QStringLiteral("File: a.jpg"), QStringLiteral("File: b.jpg")}));
+    QCOMPARE(reporter.statuses.last(), QStringLiteral("Saving attachments..."));
 }
 
 void TestWorkerThread::percentOf()
 {
-    QFETCH(qint64, done);
-    QFETCH(qint64, total);
-    QFETCH(int, scale);
-    QFETCH(int, expected);
-    QCOMPARE(WorkerThread::percentOf(done, total, scale), expected);
-}
-
-void TestWorkerThread::runsWithoutReporter()
-{
-    ScriptedWorker worker([](ScriptedWorker &w) -> QString {
-        w.reportProgress(10);
-        w.tipsAndWait(QStringLiteral("nobody sees this"));
-        throw std::runtime_error("Disk full while writing a.txt.");
-    });
-    worker.start();
-    QVERIFY(worker.wait(10000));
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Failed);
-    QCOMPARE(worker.errorText(), QStringLiteral("Disk full while writing a.txt."));
+    QCOMPARE(WorkerThread::percentOf(0, 0), 0);
+    QCOMPARE(WorkerThread::percentOf(2, 3), 66); // cut, not rounded: 100 only when done
+    QCOMPARE(WorkerThread::percentOf(9, 7, 99), 99);
+    QCOMPARE(WorkerThread::percentOf(-3, 7), 0);
+    QCOMPARE(WorkerThread::percentOf(qint64(4e18), qint64(8e18)), 50); // no overflow
 }
 
 QTEST_GUILESS_MAIN(TestWorkerThread)
