@@ -2,7 +2,7 @@
 
 #include <QIODevice>
 #include <QMutexLocker>
-#include <QTextDocumentFragment>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,9 +20,29 @@ ConsoleReporter::~ConsoleReporter() = default;
 
 QString ConsoleReporter::toPlainText(const QString &text)
 {
-    if (!Qt::mightBeRichText(text) && !text.contains(QLatin1Char('&')))
-        return text;
-    return QTextDocumentFragment::fromHtml(text).toPlainText();
+    // Only what reads as a tag is markup: a "<" of the text itself ("3 < 4", a file
+    // name) stays, where an HTML parser would swallow everything after it.
+    static const QRegularExpression tag(QStringLiteral("<(/?)([A-Za-z][A-Za-z0-9]*)(?:\\s[^<>]*)?/?>"));
+    QString out;
+    out.reserve(text.size());
+    qsizetype done = 0;
+    for (QRegularExpressionMatchIterator it = tag.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out += QStringView(text).mid(done, m.capturedStart() - done);
+        const QString name = m.captured(2).toLower();
+        if (name == QLatin1String("br") || (name == QLatin1String("p") && !m.captured(1).isEmpty()))
+            out += QLatin1Char('\n');
+        done = m.capturedEnd();
+    }
+    out += QStringView(text).mid(done);
+    // "&amp;" last, so that "&amp;lt;" stays the text "&lt;".
+    out.replace(QLatin1String("&lt;"), QLatin1String("<"))
+        .replace(QLatin1String("&gt;"), QLatin1String(">"))
+        .replace(QLatin1String("&quot;"), QLatin1String("\""))
+        .replace(QLatin1String("&#39;"), QLatin1String("'"))
+        .replace(QLatin1String("&nbsp;"), QLatin1String(" "))
+        .replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return out;
 }
 
 void ConsoleReporter::reportProgress(const QString &status, int percent, const QString &detail)

@@ -49,6 +49,9 @@ void TestConsoleReporter::reportsArePlainLines()
     QCOMPARE(lines(), (QStringList{"Unlock your iPhone.", "Error: Could not open a.db.", "Note: try & retry",
                                    "Done."}));
     QCOMPARE(ConsoleReporter::toPlainText("Plain, 3 < 4"), "Plain, 3 < 4");
+    // A "<" of the text beside real markup: nothing after it is lost.
+    QCOMPARE(ConsoleReporter::toPlainText("Can't copy <b>a.jpg</b>:<br/>3 < 4 &amp;lt; x"),
+             "Can't copy a.jpg:\n3 < 4 &lt; x");
 }
 
 QTEST_GUILESS_MAIN(TestConsoleReporter)
