@@ -27,14 +27,6 @@ template <typename T> qint64 nextKey(const std::deque<T> &records)
     return max + 1;
 }
 
-template <typename T> const T &byLabel(const std::deque<T> &records, const QString &label, const char *kind)
-{
-    for (const T &r : records)
-        if (r.label == label)
-            return r;
-    qFatal("fixture has no %s labelled \"%s\"", kind, qPrintable(label));
-}
-
 QVariant textOrNull(const QString &text)
 {
     return text.isEmpty() ? QVariant() : QVariant(text);
@@ -45,55 +37,10 @@ QVariant blobOrNull(const QByteArray &bytes)
     return bytes.isEmpty() ? QVariant() : QVariant(bytes);
 }
 
-QVariant keyOrNull(qint64 key)
-{
-    return key > 0 ? QVariant(key) : QVariant();
-}
-
 // Key of the address-book row of a person with a contact, the same in both layouts.
 qint64 contactKey(const PersonSpec &p)
 {
     return p.contactName.isEmpty() ? 0 : p.pk + 100;
-}
-
-QByteArray kv(const QVariantMap &map)
-{
-    return tinykv::serialize(map);
-}
-
-// The template layout keeps in _other what the phone layout has in columns, as
-// this program's writer does when it copies a phone's records.
-QByteArray personOther(const PersonSpec &p)
-{
-    return kv({{QStringLiteral("Z_OPT"), p.opt}, {QStringLiteral("ZCONTACT"), contactKey(p)}});
-}
-
-QByteArray chatOther(const ChatSpec &c)
-{
-    QVariantMap map{{QStringLiteral("Z_OPT"), c.opt},
-                    {QStringLiteral("ZCONTEXT"), c.context},
-                    {QStringLiteral("ZSMARTSTATE"), c.smartState}};
-    if (!c.smartNotificationShown.isNull())
-        map.insert(QStringLiteral("ZSMARTNOTIFICATIONSHOWN"), c.smartNotificationShown.toInt());
-    return kv(map);
-}
-
-QByteArray messageOther(const MessageSpec &m)
-{
-    QVariantMap map{{QStringLiteral("Z_OPT"), m.opt}};
-    if (!m.emoticonsRanges.isEmpty())
-        map.insert(QStringLiteral("ZEMOTICONSRANGES"), m.emoticonsRanges);
-    if (!m.ranges.isEmpty())
-        map.insert(QStringLiteral("ZRANGES"), m.ranges);
-    return kv(map);
-}
-
-QByteArray attachmentOther(const AttachmentSpec &a)
-{
-    return kv({{QStringLiteral("Z_OPT"), a.opt},
-               {QStringLiteral("ZRANGE"), a.range},
-               {QStringLiteral("ZSTATE"), a.state},
-               {QStringLiteral("ZURL"), a.url}});
 }
 
 const char kPhoneSchema[] = R"SQL(
@@ -153,41 +100,40 @@ struct Column
 } // namespace
 
 // --- StoreSpec -------------------------------------------------------------------
+// A new record's key is computed with the record already in place: its key 0 does
+// not change the largest.
 
 PersonSpec &StoreSpec::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
                                  const QString &contactName)
 {
-    PersonSpec p;
+    PersonSpec &p = persons.emplace_back();
     p.label = label;
     p.pk = nextKey(persons);
     p.canonPhone = canonPhone;
-    p.phone = canonPhone.isEmpty() ? QString() : QStringLiteral("+") + canonPhone;
+    p.phone = canonPhone.isEmpty() ? QString() : "+" + canonPhone;
     p.viberName = viberName;
     p.contactName = contactName;
-    if (!contactName.isEmpty())
-        p.recordId = p.pk * 11;
-    persons.push_back(p);
-    return persons.back();
+    p.recordId = contactName.isEmpty() ? 0 : p.pk * 11;
+    return p;
 }
 
 ChatSpec &StoreSpec::addChat(const QString &label, const QList<qint64> &participants, const QString &groupId,
                              const QString &name)
 {
-    ChatSpec c;
+    ChatSpec &c = chats.emplace_back();
     c.label = label;
     c.pk = nextKey(chats);
     c.participants = participants;
     c.groupId = groupId;
     c.name = name;
     c.date = 700000000.0 + double(c.pk);
-    chats.push_back(c);
-    return chats.back();
+    return c;
 }
 
 MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
                                    const QString &text, const QString &systemType)
 {
-    MessageSpec m;
+    MessageSpec &m = messages.emplace_back();
     m.label = label;
     m.pk = nextKey(messages);
     m.chat = chat;
@@ -202,28 +148,26 @@ MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 per
     for (ChatSpec &c : chats)
         if (c.pk == chat && c.date < m.date)
             c.date = m.date;
-    messages.push_back(m);
-    return messages.back();
+    return m;
 }
 
 LocationSpec &StoreSpec::addLocation(const QString &label, qint64 message, double latitude, double longitude,
                                      const QString &address)
 {
-    LocationSpec l;
+    LocationSpec &l = locations.emplace_back();
     l.label = label;
     l.pk = nextKey(locations);
     l.message = message;
     l.latitude = latitude;
     l.longitude = longitude;
     l.address = address;
-    locations.push_back(l);
-    return locations.back();
+    return l;
 }
 
 AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, const QString &type,
                                          const QString &name, const QString &attId)
 {
-    AttachmentSpec a;
+    AttachmentSpec &a = attachments.emplace_back();
     a.label = label;
     a.pk = nextKey(attachments);
     a.message = message;
@@ -234,13 +178,12 @@ AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, c
     a.fileSize = 1000 + a.pk;
     a.seq = 300 + a.pk;
     a.range = a.fileSize;
-    attachments.push_back(a);
-    return attachments.back();
+    return a;
 }
 
 CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString &callType)
 {
-    CallSpec c;
+    CallSpec &c = calls.emplace_back();
     c.label = label;
     c.pk = nextKey(calls);
     c.person = person;
@@ -248,58 +191,18 @@ CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString 
     c.token = 9000000000LL + c.pk;
     c.duration = int(10 * c.pk);
     c.date = 720000000.5 + double(c.pk) * 3600.0;
-    calls.push_back(c);
-    return calls.back();
+    return c;
 }
 
 FileSpec &StoreSpec::addFile(const QString &relativePath, FileKind kind, QSize size)
 {
-    FileSpec f;
+    FileSpec &f = files.emplace_back();
     f.relativePath = relativePath;
     f.kind = kind;
     f.size = size;
     if (kind == FileKind::Bytes)
-        f.bytes = QByteArray("not a picture: ") + relativePath.toUtf8();
-    files.push_back(f);
-    return files.back();
-}
-
-const PersonSpec &StoreSpec::person(const QString &label) const
-{
-    return byLabel(persons, label, "person");
-}
-
-const ChatSpec &StoreSpec::chat(const QString &label) const
-{
-    return byLabel(chats, label, "chat");
-}
-
-const MessageSpec &StoreSpec::message(const QString &label) const
-{
-    return byLabel(messages, label, "message");
-}
-
-const LocationSpec &StoreSpec::location(const QString &label) const
-{
-    return byLabel(locations, label, "location");
-}
-
-const AttachmentSpec &StoreSpec::attachment(const QString &label) const
-{
-    return byLabel(attachments, label, "attachment");
-}
-
-const CallSpec &StoreSpec::call(const QString &label) const
-{
-    return byLabel(calls, label, "call");
-}
-
-const PersonSpec *StoreSpec::personByKey(qint64 pk) const
-{
-    for (const PersonSpec &p : persons)
-        if (p.pk == pk)
-            return &p;
-    return nullptr;
+        f.bytes = "not a picture: " + relativePath.toUtf8();
+    return f;
 }
 
 // --- The sample store ------------------------------------------------------------
@@ -307,121 +210,93 @@ const PersonSpec *StoreSpec::personByKey(qint64 pk) const
 StoreSpec sampleStore()
 {
     StoreSpec s;
-    PersonSpec &ann = s.addPerson(QStringLiteral("ann"), QStringLiteral("4915111111111"),
-                                  QStringLiteral("Annie"), QStringLiteral("Ann Contact"));
+    PersonSpec &ann = s.addPerson("ann", "4915111111111", "Annie", "Ann Contact");
     ann.iconId = QStringLiteral("ann-icon");
     const qint64 annKey = ann.pk;
-    const qint64 bob =
-        s.addPerson(QStringLiteral("bob"), QStringLiteral("4915222222222"), QStringLiteral("Bob")).pk;
-    const qint64 cleo = s.addPerson(QStringLiteral("cleo"), QStringLiteral("4915333333333"), QString(),
-                                    QStringLiteral("Cleo"))
-                            .pk;
-    const qint64 dan =
-        s.addPerson(QStringLiteral("dan"), QStringLiteral("4915444444444"), QStringLiteral("Dan")).pk;
-    const qint64 eve = s.addPerson(QStringLiteral("eve"), QStringLiteral("4915555555555"),
-                                   QStringLiteral("Eve"), QStringLiteral("Eve Contact"))
-                           .pk;
-    PersonSpec &fayRec =
-        s.addPerson(QStringLiteral("fay"), QStringLiteral("fay.viber"), QStringLiteral("Fay"));
+    const qint64 bob = s.addPerson("bob", "4915222222222", "Bob").pk;
+    const qint64 cleo = s.addPerson("cleo", "4915333333333", QString(), "Cleo").pk;
+    const qint64 dan = s.addPerson("dan", "4915444444444", "Dan").pk;
+    const qint64 eve = s.addPerson("eve", "4915555555555", "Eve", "Eve Contact").pk;
+    PersonSpec &fayRec = s.addPerson("fay", "fay.viber", "Fay");
     fayRec.phone = QStringLiteral("fay.viber");
     const qint64 fay = fayRec.pk;
 
-    const qint64 annChat = s.addChat(QStringLiteral("ann"), {annKey}).pk;
-    const qint64 bobChat = s.addChat(QStringLiteral("bob"), {bob}).pk;
-    ChatSpec &group = s.addChat(QStringLiteral("group"), {annKey, bob, eve}, QStringLiteral("G-FRIENDS"),
-                                QStringLiteral("Friends"));
+    const qint64 annChat = s.addChat("ann", {annKey}).pk;
+    const qint64 bobChat = s.addChat("bob", {bob}).pk;
+    ChatSpec &group = s.addChat("group", {annKey, bob, eve}, "G-FRIENDS", "Friends");
     group.context = 77;
     group.smartNotificationShown = 1;
     group.smartState = 2;
     group.iconId = QStringLiteral("group-icon");
     const qint64 groupChat = group.pk;
-    s.addChat(QStringLiteral("cleo"), {cleo});
-    s.addChat(QStringLiteral("empty"), {});
-    const qint64 fayChat = s.addChat(QStringLiteral("fay"), {fay}).pk;
+    s.addChat("cleo", {cleo});
+    s.addChat("empty", {});
+    const qint64 fayChat = s.addChat("fay", {fay}).pk;
 
     const QString received = QStringLiteral("received");
-    MessageSpec &hello =
-        s.addMessage(QStringLiteral("received"), annChat, annKey, received, QStringLiteral("Hello 😀"));
+    MessageSpec &hello = s.addMessage("received", annChat, annKey, received, "Hello 😀");
     hello.emoticonsRanges = QByteArray("\x01\x02\x03", 3);
     hello.ranges = QByteArray("ranges");
-    s.addMessage(QStringLiteral("sending"), annChat, 0, QStringLiteral("SENDING"),
-                 QStringLiteral("On my way"));
-    s.addMessage(QStringLiteral("delivered"), annChat, 0, QStringLiteral("delivered"),
-                 QStringLiteral("Delivered"));
-    s.addMessage(QStringLiteral("send"), annChat, 0, QStringLiteral("send"), QStringLiteral("Sent"));
-    s.addMessage(QStringLiteral("pending"), annChat, 0, QStringLiteral("Pending"), QStringLiteral("Waiting"));
-    s.addMessage(QStringLiteral("pendingNotSent"), annChat, 0, QStringLiteral("pendingNotSent"),
-                 QStringLiteral("Not sent"));
-    const qint64 failed =
-        s.addMessage(QStringLiteral("failed"), annChat, 0, QStringLiteral("failed"), QStringLiteral("Lost"))
-            .pk;
-    s.addMessage(QStringLiteral("nameChanged"), groupChat, annKey, QStringLiteral("pending"),
-                 QStringLiteral("Friends"), QStringLiteral("SystemNameChanged"));
-    s.addMessage(QStringLiteral("memberAdded"), groupChat, annKey, received, QStringLiteral("4915555555555"),
-                 QStringLiteral("systemMemberAdded"));
-    s.addMessage(QStringLiteral("memberAddedEmpty"), groupChat, annKey, received, QString(),
-                 QStringLiteral("SYSTEMMEMBERADDED"));
-    s.addMessage(QStringLiteral("unknownSystem"), annChat, annKey, received, QStringLiteral("?"),
-                 QStringLiteral("systemSomethingNew"));
-    s.addMessage(QStringLiteral("noChat"), 999, annKey, received, QStringLiteral("Nowhere"));
+    s.addMessage("sending", annChat, 0, "SENDING", "On my way");
+    s.addMessage("delivered", annChat, 0, "delivered", "Delivered");
+    s.addMessage("send", annChat, 0, "send", "Sent");
+    s.addMessage("pending", annChat, 0, "Pending", "Waiting");
+    s.addMessage("pendingNotSent", annChat, 0, "pendingNotSent", "Not sent");
+    const qint64 failed = s.addMessage("failed", annChat, 0, "failed", "Lost").pk;
+    s.addMessage("nameChanged", groupChat, annKey, "pending", "Friends", "SystemNameChanged");
+    s.addMessage("memberAdded", groupChat, annKey, received, "4915555555555", "systemMemberAdded");
+    s.addMessage("memberAddedEmpty", groupChat, annKey, received, QString(), "SYSTEMMEMBERADDED");
+    s.addMessage("unknownSystem", annChat, annKey, received, "?", "systemSomethingNew");
+    s.addMessage("noChat", 999, annKey, received, "Nowhere");
 
-    const qint64 location = s.addMessage(QStringLiteral("location"), annChat, annKey, received, QString(),
-                                         QStringLiteral("customLocation"))
-                                .pk;
-    s.addLocation(QStringLiteral("location"), location, 48.1, 11.58, QStringLiteral("Marienplatz, München"));
+    const qint64 location =
+        s.addMessage("location", annChat, annKey, received, QString(), "customLocation").pk;
+    s.addLocation("location", location, 48.1, 11.58, "Marienplatz, München");
 
     auto media = [&](const QString &label, const QString &type, const QString &name,
                      const QString &attId = QString()) -> AttachmentSpec & {
         const qint64 m = s.addMessage(label, annChat, annKey, received, QString()).pk;
         return s.addAttachment(label, m, type, name, attId);
     };
-    AttachmentSpec &picture =
-        media(QStringLiteral("picture"), QStringLiteral("picture"), QStringLiteral("p1.jpg"));
-    picture.url = QStringLiteral("assets-library://asset/asset.JPG?id=ab12-cd34&ext=JPG");
-    s.addFile(QStringLiteral("Documents/Attachments/p1.jpg"), FileKind::Jpeg, QSize(80, 60));
-    media(QStringLiteral("pictureSmall"), QStringLiteral("picture"), QStringLiteral("p2.jpg"));
-    s.addFile(QStringLiteral("Documents/Attachments/p2.jpg"), FileKind::Jpeg);
-    s.addFile(QStringLiteral("Documents/AttachmentsPreview/p2.jpg"), FileKind::Jpeg);
-    s.addFile(QStringLiteral("Documents/BigAttachmentsPreview/p2.jpg"), FileKind::Jpeg);
-    media(QStringLiteral("pictureBig"), QStringLiteral("picture"), QStringLiteral("p3.jpg"));
-    s.addFile(QStringLiteral("Documents/Attachments/p3.jpg"), FileKind::Jpeg);
-    s.addFile(QStringLiteral("Documents/BigAttachmentsPreview/p3.jpg"), FileKind::Jpeg);
-    media(QStringLiteral("picturePng"), QStringLiteral("picture"), QStringLiteral("p4.png"));
-    s.addFile(QStringLiteral("Documents/Attachments/p4.png"), FileKind::Png, QSize(30, 60));
-    AttachmentSpec &video = media(QStringLiteral("video"), QStringLiteral("video"), QStringLiteral("v1.mp4"));
-    video.duration = 61.5;
-    s.addFile(QStringLiteral("Documents/Attachments/v1.mp4"), FileKind::Bytes);
-    s.addFile(QStringLiteral("Documents/BigAttachmentsPreview/v1.jpg"), FileKind::Jpeg);
-    media(QStringLiteral("videoNoPreview"), QStringLiteral("video"), QStringLiteral("v2.mov"));
-    s.addFile(QStringLiteral("Documents/Attachments/v2.mov"), FileKind::Bytes);
-    AttachmentSpec &audio = media(QStringLiteral("audio"), QStringLiteral("audio"), QStringLiteral("a1.m4a"));
-    audio.duration = 12.5;
-    s.addFile(QStringLiteral("Documents/VoiceMessages/a1.m4a"), FileKind::Bytes);
-    AttachmentSpec &sticker =
-        media(QStringLiteral("sticker"), QStringLiteral("sticker"), QString(), QStringLiteral("1234"));
-    sticker.state = QString();
-    s.addFile(QStringLiteral("Documents/stickers/1200/100/00001234.png"), FileKind::Png);
-    AttachmentSpec &pin = media(QStringLiteral("locationAttachment"), QStringLiteral("customLocation"),
-                                QStringLiteral("map.jpg"));
-    s.addLocation(QStringLiteral("locationAttachment"), pin.message, 48.123456789, 11.58);
-    s.addFile(QStringLiteral("Documents/CustomLocationImage/48.123457_11.jpg"), FileKind::Jpeg);
-    media(QStringLiteral("other"), QStringLiteral("file"), QStringLiteral("doc.pdf"));
-    s.addAttachment(QStringLiteral("ofFailed"), failed, QStringLiteral("picture"),
-                    QStringLiteral("lost.jpg"));
+    media("picture", "picture", "p1.jpg").url =
+        QStringLiteral("assets-library://asset/asset.JPG?id=ab12-cd34&ext=JPG");
+    s.addFile("Documents/Attachments/p1.jpg", FileKind::Jpeg, QSize(80, 60));
+    media("pictureSmall", "picture", "p2.jpg");
+    s.addFile("Documents/Attachments/p2.jpg", FileKind::Jpeg);
+    s.addFile("Documents/AttachmentsPreview/p2.jpg", FileKind::Jpeg);
+    s.addFile("Documents/BigAttachmentsPreview/p2.jpg", FileKind::Jpeg);
+    media("pictureBig", "picture", "p3.jpg");
+    s.addFile("Documents/Attachments/p3.jpg", FileKind::Jpeg);
+    s.addFile("Documents/BigAttachmentsPreview/p3.jpg", FileKind::Jpeg);
+    media("picturePng", "picture", "p4.png");
+    s.addFile("Documents/Attachments/p4.png", FileKind::Png, QSize(30, 60));
+    media("video", "video", "v1.mp4").duration = 61.5;
+    s.addFile("Documents/Attachments/v1.mp4", FileKind::Bytes);
+    s.addFile("Documents/BigAttachmentsPreview/v1.jpg", FileKind::Jpeg);
+    media("videoNoPreview", "video", "v2.mov");
+    s.addFile("Documents/Attachments/v2.mov", FileKind::Bytes);
+    media("audio", "audio", "a1.m4a").duration = 12.5;
+    s.addFile("Documents/VoiceMessages/a1.m4a", FileKind::Bytes);
+    media("sticker", "sticker", QString(), "1234").state = QString();
+    s.addFile("Documents/stickers/1200/100/00001234.png", FileKind::Png);
+    const qint64 pin = media("locationAttachment", "customLocation", "map.jpg").message;
+    s.addLocation("locationAttachment", pin, 48.123456789, 11.58);
+    s.addFile("Documents/CustomLocationImage/48.123457_11.jpg", FileKind::Jpeg);
+    media("other", "file", "doc.pdf");
+    s.addAttachment("ofFailed", failed, "picture", "lost.jpg");
 
-    s.addMessage(QStringLiteral("groupText"), groupChat, eve, received, QStringLiteral("Hi all"));
-    s.addMessage(QStringLiteral("groupNoSender"), groupChat, 0, QStringLiteral("delivered"),
-                 QStringLiteral("Mine"));
-    s.addMessage(QStringLiteral("bobText"), bobChat, bob, received, QStringLiteral("Bob here"));
-    s.addMessage(QStringLiteral("fayText"), fayChat, fay, received, QStringLiteral("Fay here"));
+    s.addMessage("groupText", groupChat, eve, received, "Hi all");
+    s.addMessage("groupNoSender", groupChat, 0, "delivered", "Mine");
+    s.addMessage("bobText", bobChat, bob, received, "Bob here");
+    s.addMessage("fayText", fayChat, fay, received, "Fay here");
 
-    s.addCall(QStringLiteral("annIncoming"), annKey, QStringLiteral("incoming"));
-    s.addCall(QStringLiteral("bobOutgoing"), bob, QStringLiteral("outgoing_viber"));
-    s.addCall(QStringLiteral("danMissed"), dan, QStringLiteral("MISSED"));
-    s.addCall(QStringLiteral("danIncoming"), dan, QStringLiteral("Incoming_Video"));
-    s.addCall(QStringLiteral("cleoMissed"), cleo, QStringLiteral("missed"));
-    s.addCall(QStringLiteral("unknownType"), annKey, QStringLiteral("conference"));
-    s.addCall(QStringLiteral("nobody"), 99, QStringLiteral("incoming"));
+    s.addCall("annIncoming", annKey, "incoming");
+    s.addCall("bobOutgoing", bob, "outgoing_viber");
+    s.addCall("danMissed", dan, "MISSED");
+    s.addCall("danIncoming", dan, "Incoming_Video");
+    s.addCall("cleoMissed", cleo, "missed");
+    s.addCall("unknownType", annKey, "conference");
+    s.addCall("nobody", 99, "incoming");
     return s;
 }
 
@@ -430,9 +305,8 @@ StoreSpec sampleStore()
 struct StoreWriter::Impl
 {
     QString root;
-    QString path;
     StoreLayout layout = StoreLayout::Template;
-    sqlite3 *db = nullptr;
+    Sqlite3DB db;
     QHash<QByteArray, sqlite3_stmt *> statements;
     QHash<qint64, qint64> lineOfPerson;
     qint64 uid = 0;
@@ -443,20 +317,9 @@ struct StoreWriter::Impl
 
     [[noreturn]] void fail(const QString &what) const
     {
-        throw std::runtime_error(
-            QStringLiteral("fixture store %1: %2: %3")
-                .arg(path, what, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("not open"))
-                .toStdString());
-    }
-
-    void exec(const QByteArray &sql)
-    {
-        char *msg = nullptr;
-        if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &msg) != SQLITE_OK) {
-            const QString text = QString::fromUtf8(msg ? msg : "");
-            sqlite3_free(msg);
-            fail(text);
-        }
+        throw std::runtime_error(QStringLiteral("fixture store %1: %2: %3")
+                                     .arg(db.path(), what, QString::fromUtf8(sqlite3_errmsg(db.handle())))
+                                     .toStdString());
     }
 
     // One prepared statement per table and column set, bound by position.
@@ -474,7 +337,7 @@ struct StoreWriter::Impl
             }
             const QByteArray sql =
                 "INSERT INTO " + QByteArray(table) + " (" + names + ") VALUES (" + marks + ")";
-            if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            if (sqlite3_prepare_v2(db.handle(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
                 fail(QString::fromLatin1(sql));
             statements.insert(key, stmt);
         }
@@ -531,9 +394,7 @@ struct StoreWriter::Impl
         for (sqlite3_stmt *stmt : std::as_const(statements))
             sqlite3_finalize(stmt);
         statements.clear();
-        if (db)
-            sqlite3_close(db);
-        db = nullptr;
+        db.close();
     }
 };
 
@@ -541,51 +402,32 @@ StoreWriter::StoreWriter(const QString &root, StoreLayout layout, const QString 
 {
     d->root = root;
     d->layout = layout;
-    d->path = QDir(root).filePath(fileName);
-    if (QFileInfo::exists(d->path))
-        throw std::runtime_error("fixture store exists already: " + d->path.toStdString());
-    QDir().mkpath(QFileInfo(d->path).absolutePath());
-    if (sqlite3_open_v2(QFile::encodeName(d->path).constData(), &d->db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-        d->fail(QStringLiteral("open"));
-    if (layout == StoreLayout::Template) {
-        QFile script(QStringLiteral(":/res/ios_viber_db.sql"));
-        if (!script.open(QIODevice::ReadOnly))
-            d->fail(QStringLiteral("template schema: ") + script.errorString());
-        d->exec(script.readAll());
-    } else {
-        d->exec(kPhoneSchema);
-    }
-    d->exec("BEGIN");
+    const QString path = QDir(root).filePath(fileName);
+    if (QFileInfo::exists(path))
+        throw std::runtime_error("fixture store exists already: " + path.toStdString());
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    d->db.openThrow(path, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+    QFile script(QStringLiteral(":/res/ios_viber_db.sql"));
+    if (layout == StoreLayout::Template && !script.open(QIODevice::ReadOnly))
+        throw std::runtime_error("template schema: " + script.errorString().toStdString());
+    d->db.execThrow(layout == StoreLayout::Template ? QString::fromUtf8(script.readAll())
+                                                    : QString::fromLatin1(kPhoneSchema));
+    d->db.execThrow(QStringLiteral("BEGIN"));
 }
 
 StoreWriter::~StoreWriter()
 {
-    if (!d->finished && d->db)
-        sqlite3_exec(d->db, "COMMIT", nullptr, nullptr, nullptr);
+    QString error;
+    if (!d->finished && d->db.isOpen())
+        d->db.exec(QStringLiteral("COMMIT"), error);
     d->close();
 }
 
 void StoreWriter::finish()
 {
-    d->exec("COMMIT");
+    d->db.execThrow(QStringLiteral("COMMIT"));
     d->finished = true;
     d->close();
-}
-
-QString StoreWriter::storePath() const
-{
-    return d->path;
-}
-
-StoreLayout StoreWriter::layout() const
-{
-    return d->layout;
-}
-
-sqlite3 *StoreWriter::handle() const
-{
-    return d->db;
 }
 
 void StoreWriter::writePerson(const PersonSpec &p)
@@ -597,7 +439,7 @@ void StoreWriter::writePerson(const PersonSpec &p)
     if (d->phone()) {
         d->addPhoneColumns(cols, 10, p.opt);
         cols.append({"ZNAME", textOrNull(p.viberName)});
-        cols.append({"ZCONTACT", keyOrNull(contactKey(p))});
+        cols.append({"ZCONTACT", contactKey(p) > 0 ? QVariant(contactKey(p)) : QVariant()});
         cols.append({"ZISVIBER", 1});
         cols.append({"ZPHONETYPE", QStringLiteral("mobile")});
         if (!p.contactName.isEmpty())
@@ -609,7 +451,9 @@ void StoreWriter::writePerson(const PersonSpec &p)
                                      {"ZSORTNAME", p.contactName.toUpper()}});
     } else {
         cols.append({"ZNAME", textOrNull(p.shownName())});
-        cols.append({"_other", personOther(p)});
+        // The template layout keeps in _other what a phone has in columns, as this
+        // program's writer does when it copies a phone's records.
+        cols.append({"_other", tinykv::serialize({{"Z_OPT", p.opt}, {"ZCONTACT", contactKey(p)}})});
     }
     d->insert("ZPHONENUMBERINDEX", cols);
 }
@@ -628,7 +472,10 @@ void StoreWriter::writeChat(const ChatSpec &c)
         cols.append({"ZSMARTSTATE", c.smartState});
         cols.append({"ZUNREADCOUNT", 0});
     } else {
-        cols.append({"_other", chatOther(c)});
+        QVariantMap carried{{"Z_OPT", c.opt}, {"ZCONTEXT", c.context}, {"ZSMARTSTATE", c.smartState}};
+        if (!c.smartNotificationShown.isNull())
+            carried.insert("ZSMARTNOTIFICATIONSHOWN", c.smartNotificationShown.toInt());
+        cols.append({"_other", tinykv::serialize(carried)});
     }
     d->insert("ZCONVERSATION", cols);
     for (qint64 person : c.participants) {
@@ -645,7 +492,7 @@ void StoreWriter::writeMessage(const MessageSpec &m)
                        {"ZSEQ", m.seq},
                        {"ZTOKEN", m.token},
                        {"ZCONVERSATION", m.chat},
-                       {"ZPHONENUMINDEX", keyOrNull(m.person)},
+                       {"ZPHONENUMINDEX", m.person > 0 ? QVariant(m.person) : QVariant()},
                        {"ZDATE", m.date},
                        {"ZSTATEDATE", m.stateDate},
                        {"ZSTATE", textOrNull(m.state)},
@@ -658,7 +505,12 @@ void StoreWriter::writeMessage(const MessageSpec &m)
         cols.append({"ZRANGES", blobOrNull(m.ranges)});
         cols.append({"ZMESSAGEID", 0});
     } else {
-        cols.append({"_other", messageOther(m)});
+        QVariantMap carried{{"Z_OPT", m.opt}};
+        if (!m.emoticonsRanges.isEmpty())
+            carried.insert("ZEMOTICONSRANGES", m.emoticonsRanges);
+        if (!m.ranges.isEmpty())
+            carried.insert("ZRANGES", m.ranges);
+        cols.append({"_other", tinykv::serialize(carried)});
     }
     d->insert("ZVIBERMESSAGE", cols);
 }
@@ -692,7 +544,9 @@ void StoreWriter::writeAttachment(const AttachmentSpec &a)
         cols.append({"ZSTATE", textOrNull(a.state)});
         cols.append({"ZURL", textOrNull(a.url)});
     } else {
-        cols.append({"_other", attachmentOther(a)});
+        cols.append(
+            {"_other", tinykv::serialize(
+                           {{"Z_OPT", a.opt}, {"ZRANGE", a.range}, {"ZSTATE", a.state}, {"ZURL", a.url}})});
     }
     d->insert("ZATTACHMENT", cols);
 }
@@ -724,7 +578,7 @@ void StoreWriter::writeCall(const CallSpec &c)
                        {"ZCALLTYPE", textOrNull(c.callType)}};
     if (!d->phone()) {
         cols.append({"ZREAD", 1});
-        cols.append({"_other", kv({{QStringLiteral("Z_OPT"), c.opt}})});
+        cols.append({"_other", tinykv::serialize({{"Z_OPT", c.opt}})});
     }
     d->insert("ZRECENT", cols);
 }
@@ -771,9 +625,10 @@ void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout, 
 
 // --- Comparisons ---------------------------------------------------------------
 
-// Every row of every table, for comparing whole stores.
-QStringList storeRows(Sqlite3DB &db)
+QStringList storeRows(const QString &storePath)
 {
+    Sqlite3DB db;
+    db.openThrow(storePath, Sqlite3DB::ReadOnly);
     QStringList rows;
     QStringList tables;
     Sqlite3Cursor names = db.queryThrow("select name from sqlite_master where type='table' order by name");
@@ -851,13 +706,6 @@ QStringList messageContent(const ViberData &data)
     }
     lines.sort();
     return lines;
-}
-
-QStringList storeRows(const QString &storePath)
-{
-    Sqlite3DB db;
-    db.openThrow(storePath, Sqlite3DB::ReadOnly);
-    return storeRows(db);
 }
 
 // --- Records ---------------------------------------------------------------------

@@ -9,12 +9,8 @@
 
 #include "viber/ViberData.h"
 
-class Sqlite3DB;
-
 #include <deque>
 #include <memory>
-
-struct sqlite3;
 
 // Viber iOS stores built in code, in either of the two layouts the reader and the
 // writer meet. A StoreSpec describes the content in layout-neutral terms and
@@ -23,8 +19,7 @@ struct sqlite3;
 //
 //   fixtures::StoreSpec plan = fixtures::sampleStore();
 //   fixtures::writeStore(plan, dir.path(), fixtures::StoreLayout::Phone);
-//   IOSViberDb db(QDir(dir.path()), fixtures::kStoreFileName);
-//   ViberDataPtr data = db.load();
+//   ViberDataPtr data = IOSViberDb(QDir(dir.path()), fixtures::kStoreFileName).load();
 //   const fixtures::MessageSpec &m = plan.message("sticker");
 //
 // StoreWriter writes row by row for data too large to describe up front (benchmarks).
@@ -56,8 +51,7 @@ struct PersonSpec
     QString contactName; // address-book name (ZABCONTACT.ZMAINNAME); empty: no contact
     qint64 recordId = 0; // ZABCONTACT.ZRECORDID, with a contact
     qint32 opt = 3;      // Z_OPT
-    // The name a load shows: the contact's, else the Viber name. The template layout
-    // keeps it in ZNAME, as this program's writer does.
+    // The name a load shows; the template layout keeps it in ZNAME, as this program's writer does.
     QString shownName() const { return contactName.isEmpty() ? viberName : contactName; }
 };
 
@@ -145,6 +139,15 @@ struct FileSpec
     QByteArray bytes;           // FileKind::Bytes only
 };
 
+// The record labelled label; a missing label is a broken test and aborts it.
+template <typename T> const T &byLabel(const std::deque<T> &records, const QString &label)
+{
+    for (const T &r : records)
+        if (r.label == label)
+            return r;
+    qFatal("fixture has no record labelled \"%s\"", qPrintable(label));
+}
+
 class StoreSpec
 {
 public:
@@ -163,14 +166,11 @@ public:
     CallSpec &addCall(const QString &label, qint64 person, const QString &callType);
     FileSpec &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
 
-    // Lookups by label; a missing label is a broken test and aborts it.
-    const PersonSpec &person(const QString &label) const;
-    const ChatSpec &chat(const QString &label) const;
-    const MessageSpec &message(const QString &label) const;
-    const LocationSpec &location(const QString &label) const;
-    const AttachmentSpec &attachment(const QString &label) const;
-    const CallSpec &call(const QString &label) const;
-    const PersonSpec *personByKey(qint64 pk) const;
+    const PersonSpec &person(const QString &label) const { return byLabel(persons, label); }
+    const ChatSpec &chat(const QString &label) const { return byLabel(chats, label); }
+    const MessageSpec &message(const QString &label) const { return byLabel(messages, label); }
+    const AttachmentSpec &attachment(const QString &label) const { return byLabel(attachments, label); }
+    const CallSpec &call(const QString &label) const { return byLabel(calls, label); }
 
     std::deque<PersonSpec> persons;
     std::deque<ChatSpec> chats;
@@ -185,19 +185,15 @@ public:
 // - persons "ann" (contact "Ann Contact", record 11, icon), "bob" (Viber name only),
 //   "cleo" (contact), "dan" (only calls, no chat), "eve" (group member only), "fay"
 //   (a letter-bearing number "fay.viber");
-// - chats "ann" (one-to-one), "bob" (one-to-one), "group" ("Friends", ann, bob, eve),
-//   "cleo" (one-to-one, no messages but calls), "empty" (no participants);
-// - messages of every state spelling and system type in chat "ann": "received",
-//   "sending" (SENDING), "delivered", "send", "pending", "pendingNotSent",
-//   "failed" (not loaded), "nameChanged" (SystemNameChanged), "memberAdded",
-//   "memberAddedEmpty" (not loaded), "unknownSystem" (not loaded), "location"
-//   (customLocation at 48.1/11.58), plus attachments "picture" (JPEG, no preview:
-//   one is made), "pictureSmall" (small preview), "pictureBig" (big preview only),
-//   "picturePng" (PNG content), "video" (big preview), "videoNoPreview", "audio",
-//   "sticker" (1234), "locationAttachment" (48.123456789/11.58), "other" (type "file");
-//   group messages "groupText" (from eve) and "groupNoSender";
-// - calls "annIncoming", "bobOutgoing" (outgoing_viber), "danMissed" (MISSED, made-up
-//   chat), "cleoMissed", "unknownType" (not loaded), "nobody" (person 99: not loaded).
+// - chats "ann" (one-to-one), "bob", "fay", "group" ("Friends", ann, bob, eve),
+//   "cleo" (no messages but calls), "empty" (no participants);
+// - messages of every state spelling and system type in chat "ann", some not loaded
+//   ("failed", "memberAddedEmpty", "unknownSystem", "noChat"); a "location"; one message
+//   per attachment kind with its files ("picture" with and without previews, "picturePng",
+//   "video", "videoNoPreview", "audio", "sticker", "locationAttachment", "other" of type
+//   "file"); group messages "groupText" (from eve) and "groupNoSender";
+// - calls of every type spelling, "danMissed" (MISSED, made-up chat), "unknownType" and
+//   "nobody" (person 99), neither loaded.
 StoreSpec sampleStore();
 
 // Writes plan as a store folder below root: kStoreFileName (or fileName) in the
@@ -228,20 +224,13 @@ public:
     // Commits and closes the store.
     void finish();
 
-    QString storePath() const;
-    StoreLayout layout() const;
-    // The open connection, for deliberately broken rows.
-    sqlite3 *handle() const;
-
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-// Every row of every table of an open store, as sorted lines, for comparing a
-// whole store before and after a run.
-QStringList storeRows(Sqlite3DB &db);
-// The same for a store file (opened and closed here).
+// Every row of every table of a store file, as sorted lines, for comparing a whole
+// store before and after a run.
 QStringList storeRows(const QString &storePath);
 
 // The content of loaded messages independent of the store's keys, as sorted lines:

@@ -1,10 +1,10 @@
-#include "support/StoreFixtures.h"
-
 #include "viber/LocalDatabases.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 using NameCheck = LocalDatabases::NameCheck;
 
@@ -19,9 +19,21 @@ private slots:
     void nameRule();
     void otherLetterCaseIsTheExistingDatabase();
     void onlyFoldersWithAStoreAreDatabases();
-    void folderNeverLeavesTheDatabasesFolder();
     void openingAFolderCreatesItsStore();
-    void removeDeletesTheWholeFolder();
+    void removeDeletesOnlyItsOwnFolder();
+
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
+private:
+    // A fresh databases folder for every test.
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QDir parent() const { return QDir(m_dir->path()); }
+    void touch(const QString &relative) const
+    {
+        QVERIFY(parent().mkpath(QFileInfo(parent().filePath(relative)).path()));
+        QFile file(parent().filePath(relative));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
 };
 
 void TestLocalDatabases::nameRule_data()
@@ -29,28 +41,22 @@ void TestLocalDatabases::nameRule_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("name");
     QTest::addColumn<NameCheck>("check");
-    QTest::newRow("plain") << "Family"
-                           << "Family" << NameCheck::Valid;
-    QTest::newRow("blanks around are dropped") << "  Work 2024 \t"
-                                               << "Work 2024" << NameCheck::Valid;
-    QTest::newRow("empty") << ""
-                           << "" << NameCheck::Empty;
-    QTest::newRow("blanks only") << " \t "
-                                 << "" << NameCheck::Empty;
-    QTest::newRow("unicode") << "Семья 😀"
-                             << "Семья 😀" << NameCheck::Valid;
-    QTest::newRow("dots inside") << "a.b"
-                                 << "a.b" << NameCheck::Valid;
+    auto row = [](const char *tag, const QString &typed, const QString &name, NameCheck check) {
+        QTest::newRow(tag) << typed << name << check;
+    };
+    row("plain", "Family", "Family", NameCheck::Valid);
+    row("blanks around are dropped", "  Work 2024 \t", "Work 2024", NameCheck::Valid);
+    row("empty", "", "", NameCheck::Empty);
+    row("blanks only", " \t ", "", NameCheck::Empty);
+    row("unicode", "Семья 😀", "Семья 😀", NameCheck::Valid);
+    row("dots inside", "a.b", "a.b", NameCheck::Valid);
     for (const char *bad :
          {"a/b", "a\\b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "a\nb", "a\rb", "a\tb"})
-        QTest::newRow(
-            qPrintable(QStringLiteral("contains %1").arg(QString::fromLatin1(bad).toUtf8().toHex())))
-            << QString::fromLatin1(bad) << QString::fromLatin1(bad) << NameCheck::Invalid;
+        row(qPrintable(QStringLiteral("contains %1").arg(QString::fromLatin1(QByteArray(bad).toHex()))), bad,
+            bad, NameCheck::Invalid);
     // These name the databases folder itself or its parent.
-    QTest::newRow("dot") << "."
-                         << "." << NameCheck::Invalid;
-    QTest::newRow("dot dot") << " .. "
-                             << ".." << NameCheck::Invalid;
+    row("dot", ".", ".", NameCheck::Invalid);
+    row("dot dot", " .. ", "..", NameCheck::Invalid);
 }
 
 void TestLocalDatabases::nameRule()
@@ -65,75 +71,49 @@ void TestLocalDatabases::nameRule()
 void TestLocalDatabases::otherLetterCaseIsTheExistingDatabase()
 {
     const QStringList names{QStringLiteral("Family"), QStringLiteral("Work")};
-    QCOMPARE(LocalDatabases::existingName(names, QStringLiteral("work")), QStringLiteral("Work"));
-    QCOMPARE(LocalDatabases::existingName(names, QStringLiteral("FAMILY")), QStringLiteral("Family"));
-    QCOMPARE(LocalDatabases::existingName(names, QStringLiteral("Work2")), QString());
+    QCOMPARE(LocalDatabases::existingName(names, "work"), "Work");
+    QCOMPARE(LocalDatabases::existingName(names, "FAMILY"), "Family");
+    QCOMPARE(LocalDatabases::existingName(names, "Work2"), QString());
 }
 
 void TestLocalDatabases::onlyFoldersWithAStoreAreDatabases()
 {
-    QTemporaryDir dir;
-    QDir parent(dir.path());
-    for (const char *name : {"beta", "Alpha", "gamma"}) {
-        QVERIFY(parent.mkpath(QStringLiteral("%1/Documents").arg(QLatin1String(name))));
-        QFile store(parent.filePath(
-            QStringLiteral("%1/%2").arg(QLatin1String(name), QLatin1String(LocalDatabases::kStoreFileName))));
-        QVERIFY(store.open(QIODevice::WriteOnly));
-    }
-    QVERIFY(parent.mkpath(QStringLiteral("no store/Documents")));
-    QVERIFY(parent.mkpath(QStringLiteral("folder named like the store/Documents/Contacts-corvanta.data")));
-    QFile stray(parent.filePath(QStringLiteral("file")));
-    QVERIFY(stray.open(QIODevice::WriteOnly));
+    const QString store = QLatin1String(LocalDatabases::kStoreFileName);
+    for (const char *name : {"beta", "Alpha", "gamma"})
+        touch(QLatin1String(name) + QLatin1Char('/') + store);
+    QVERIFY(parent().mkpath("no store/Documents"));
+    QVERIFY(parent().mkpath("folder named like the store/" + store));
+    touch("file");
 
-    QCOMPARE(LocalDatabases::names(parent), QStringList({"Alpha", "beta", "gamma"}));
-    QVERIFY(LocalDatabases::isDatabaseFolder(parent.filePath(QStringLiteral("beta"))));
-    QVERIFY(!LocalDatabases::isDatabaseFolder(parent.filePath(QStringLiteral("no store"))));
+    QCOMPARE(LocalDatabases::names(parent()), QStringList({"Alpha", "beta", "gamma"}));
     QVERIFY(!LocalDatabases::isDatabaseFolder(QString()));
-}
-
-void TestLocalDatabases::folderNeverLeavesTheDatabasesFolder()
-{
-    QTemporaryDir dir;
-    const QDir parent(dir.path());
-    QCOMPARE(LocalDatabases::folderOf(parent, QStringLiteral("Work")), parent.absolutePath() + "/Work");
-    for (const char *bad : {"..", ".", "", "a/../../x", "../x", "/etc", "C:x"})
-        QVERIFY2(LocalDatabases::folderOf(parent, QString::fromLatin1(bad)).isEmpty(), bad);
 }
 
 void TestLocalDatabases::openingAFolderCreatesItsStore()
 {
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("Work"));
-    QVERIFY(QDir().mkpath(folder + QStringLiteral("/Documents")));
+    const QString folder = parent().filePath("Work");
+    QVERIFY(QDir().mkpath(folder + "/Documents"));
     QVERIFY(!LocalDatabases::isDatabaseFolder(folder));
-    const ViberDataPtr data = LocalDatabases::load(folder);
-    QVERIFY(data->messages.isEmpty());
+    QVERIFY(LocalDatabases::load(folder)->messages.isEmpty());
     QVERIFY(LocalDatabases::isDatabaseFolder(folder));
-    QVERIFY(QFile::exists(folder + QStringLiteral("/Documents/Contacts-corvanta.data")));
+    QVERIFY(QFile::exists(folder + "/Documents/Contacts-corvanta.data"));
 }
 
-void TestLocalDatabases::removeDeletesTheWholeFolder()
+void TestLocalDatabases::removeDeletesOnlyItsOwnFolder()
 {
-    QTemporaryDir dir;
-    QDir parent(dir.path());
-    QVERIFY(parent.mkpath(QStringLiteral("Work/Documents/Attachments")));
-    QFile file(parent.filePath(QStringLiteral("Work/Documents/Attachments/p.jpg")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QVERIFY(parent.mkpath(QStringLiteral("Other")));
-
+    touch("Doomed/Documents/Attachments/p.jpg");
+    QVERIFY(parent().mkpath("Other"));
     QString error;
-    QVERIFY(LocalDatabases::remove(parent, QStringLiteral("Work"), &error));
+    QVERIFY(LocalDatabases::remove(parent(), "Doomed", &error));
     QVERIFY(error.isEmpty());
-    QVERIFY(!parent.exists(QStringLiteral("Work")));
-    QVERIFY(parent.exists(QStringLiteral("Other")));
+    QVERIFY(!parent().exists("Doomed"));
 
     // A name that would reach the databases folder itself or its parent removes nothing.
-    QVERIFY(!LocalDatabases::remove(parent, QStringLiteral(".."), &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!LocalDatabases::remove(parent, QStringLiteral("."), &error));
-    QVERIFY(parent.exists(QStringLiteral("Other")));
-    QVERIFY(QDir(dir.path()).exists());
+    for (const char *bad : {"..", "."}) {
+        QVERIFY2(!LocalDatabases::remove(parent(), QLatin1String(bad), &error), bad);
+        QVERIFY(!error.isEmpty());
+    }
+    QVERIFY(parent().exists("Other"));
 }
 
 QTEST_GUILESS_MAIN(TestLocalDatabases)

@@ -4,6 +4,15 @@
 
 #include <limits>
 
+namespace {
+
+void row(const char *name, const QString &a, const QString &b, const QString &expected)
+{
+    QTest::newRow(name) << a << b << expected;
+}
+
+} // namespace
+
 class TestStorePaths : public QObject
 {
     Q_OBJECT
@@ -23,65 +32,33 @@ void TestStorePaths::childPath_data()
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("expected");
-
     const QString root = QStringLiteral("/home/u/db");
-    QTest::newRow("plain") << root << "a.jpg"
-                           << "/home/u/db/a.jpg";
-    QTest::newRow("sub-folder") << root << "sub/a.jpg"
-                                << "/home/u/db/sub/a.jpg";
-    QTest::newRow("dot segments inside") << root << "./x/../a.jpg"
-                                         << "/home/u/db/a.jpg";
-    QTest::newRow("dots in a name") << root << "..a..jpg"
-                                    << "/home/u/db/..a..jpg";
-    QTest::newRow("backslash inside") << root << "sub\\a.jpg"
-                                      << "/home/u/db/sub/a.jpg";
-    QTest::newRow("base with trailing slash") << root + "/"
-                                              << "a.jpg"
-                                              << "/home/u/db/a.jpg";
-    QTest::newRow("device-relative base") << "/Documents/ViberIcons"
-                                          << "x.jpg"
-                                          << "/Documents/ViberIcons/x.jpg";
-    QTest::newRow("filesystem root") << "/"
-                                     << "a"
-                                     << "/a";
-    QTest::newRow("relative base") << "Documents"
-                                   << "a"
-                                   << "Documents/a";
-    QTest::newRow("empty base") << ""
-                                << "a/b"
-                                << "a/b";
-    QTest::newRow("windows base") << "C:\\Users\\u\\db"
-                                  << "a.jpg"
-                                  << "C:/Users/u/db/a.jpg";
+    row("plain", root, "a.jpg", "/home/u/db/a.jpg");
+    row("sub-folder", root, "sub/a.jpg", "/home/u/db/sub/a.jpg");
+    row("dot segments inside", root, "./x/../a.jpg", "/home/u/db/a.jpg");
+    row("dots in a name", root, "..a..jpg", "/home/u/db/..a..jpg");
+    row("backslash inside", root, "sub\\a.jpg", "/home/u/db/sub/a.jpg");
+    row("base with trailing slash", root + "/", "a.jpg", "/home/u/db/a.jpg");
+    row("device-relative base", "/Documents/ViberIcons", "x.jpg", "/Documents/ViberIcons/x.jpg");
+    row("filesystem root", "/", "a", "/a");
+    row("relative base", "Documents", "a", "Documents/a");
+    row("empty base", "", "a/b", "a/b");
+    row("windows base", "C:\\Users\\u\\db", "a.jpg", "C:/Users/u/db/a.jpg");
 
     // Hostile or meaningless names give no path at all.
-    QTest::newRow("climbs out") << root << "../../x"
-                                << "";
-    QTest::newRow("climbs out after a folder") << root << "a/../../x"
-                                               << "";
-    QTest::newRow("absolute") << root << "/etc/passwd"
-                              << "";
-    QTest::newRow("backslash climb") << root << "a\\..\\..\\b"
-                                     << "";
-    QTest::newRow("backslash absolute") << root << "\\\\server\\share\\x"
-                                        << "";
-    QTest::newRow("drive absolute") << root << "C:/Windows/win.ini"
-                                    << "";
-    QTest::newRow("drive relative") << root << "c:win.ini"
-                                    << "";
-    QTest::newRow("empty") << root << ""
-                           << "";
-    QTest::newRow("the folder itself") << root << "."
-                                       << "";
-    QTest::newRow("back to the folder") << root << "a/.."
-                                        << "";
-    QTest::newRow("parent") << root << ".."
-                            << "";
-    QTest::newRow("relative base climbs") << ""
-                                          << "../a"
-                                          << "";
-    QTest::newRow("NUL") << root << QString(QStringLiteral("a.jpg") + QChar(0) + QStringLiteral("/../../x"))
-                         << "";
+    row("climbs out", root, "../../x", "");
+    row("climbs out after a folder", root, "a/../../x", "");
+    row("absolute", root, "/etc/passwd", "");
+    row("backslash climb", root, "a\\..\\..\\b", "");
+    row("backslash absolute", root, "\\\\server\\share\\x", "");
+    row("drive absolute", root, "C:/Windows/win.ini", "");
+    row("drive relative", root, "c:win.ini", "");
+    row("empty", root, "", "");
+    row("the folder itself", root, ".", "");
+    row("back to the folder", root, "a/..", "");
+    row("parent", root, "..", "");
+    row("relative base climbs", "", "../a", "");
+    row("NUL", root, QStringLiteral("a.jpg") + QChar(0) + QStringLiteral("/../../x"), "");
 }
 
 void TestStorePaths::childPath()
@@ -95,18 +72,15 @@ void TestStorePaths::childPath()
 void TestStorePaths::namesStayInTheirFolder()
 {
     const QString root = QStringLiteral("/data/store");
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, QStringLiteral("p.jpg")),
-             QStringLiteral("/data/store/Documents/Attachments/p.jpg"));
+    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, "p.jpg"),
+             "/data/store/Documents/Attachments/p.jpg");
     // Still below the root, but in another folder of the store: the store file itself.
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, QStringLiteral("../Contacts.data")),
-             QString());
-    QCOMPARE(
-        StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, QStringLiteral("../Attachments/p.jpg")),
-        QString());
+    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, "../Contacts.data"), QString());
+    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, "../Attachments/p.jpg"), QString());
     // A sticker id that climbs out of the sticker folder.
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kStickers,
-                                      StorePaths::stickerRelativePath(QStringLiteral("../../../../x"))),
-             QString());
+    QCOMPARE(
+        StorePaths::fileInFolder(root, StorePaths::kStickers, StorePaths::stickerRelativePath("../../../x")),
+        QString());
 }
 
 void TestStorePaths::locationImageName_data()
@@ -114,7 +88,6 @@ void TestStorePaths::locationImageName_data()
     QTest::addColumn<double>("latitude");
     QTest::addColumn<double>("longitude");
     QTest::addColumn<QString>("expected");
-
     QTest::newRow("one decimal") << 48.1 << 11.58 << "48.100000_11.jpg";
     QTest::newRow("eight significant digits") << 48.123456789 << 11.58 << "48.123457_11.jpg";
     QTest::newRow("already six decimals") << 1.234567 << 2.0 << "1.234567_2.jpg";
@@ -137,16 +110,11 @@ void TestStorePaths::stickerPath_data()
 {
     QTest::addColumn<QString>("attId");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("1234") << "1234"
-                          << "1200/100/00001234.png";
-    QTest::newRow("below a hundred") << "5"
-                                     << "0/100/00000005.png";
-    QTest::newRow("round hundred") << "40100"
-                                   << "40100/100/00040100.png";
-    QTest::newRow("nine digits") << "123456789"
-                                 << "123456700/100/123456789.png";
-    QTest::newRow("not a number") << "abc"
-                                  << "0/100/00000abc.png";
+    QTest::newRow("1234") << "1234" << QStringLiteral("1200/100/00001234.png");
+    QTest::newRow("below a hundred") << "5" << QStringLiteral("0/100/00000005.png");
+    QTest::newRow("round hundred") << "40100" << QStringLiteral("40100/100/00040100.png");
+    QTest::newRow("nine digits") << "123456789" << QStringLiteral("123456700/100/123456789.png");
+    QTest::newRow("not a number") << "abc" << QStringLiteral("0/100/00000abc.png");
 }
 
 void TestStorePaths::stickerPath()
