@@ -1,232 +1,149 @@
+#include "support/MessageFixtures.h"
 #include "ui/AbsTreeItemModel.h"
 #include "ui/ItemModelMain.h"
 #include "ui/ItemModelSms.h"
 
 #include <QAbstractItemModelTester>
-#include <QColor>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Records made in code; they belong to the data and die with it.
-struct Records
-{
-    ViberDataPtr data = std::make_shared<ViberData>();
-    qint64 nextId = 1;
+using testsupport::MessageFixture;
 
-    _ViberPerson *person(const QString &name, const QString &phone)
-    {
-        auto *p = new _ViberPerson;
-        p->id = nextId++;
-        p->name = name;
-        p->phone = phone;
-        data->persons.insert(p->id, p);
-        return p;
-    }
-    _ViberChat *chat(const QList<_ViberPerson *> &participants, const QString &groupId = QString(),
-                     double date = 0)
-    {
-        auto *c = new _ViberChat;
-        c->id = nextId++;
-        c->groupId = groupId;
-        c->date = date;
-        for (_ViberPerson *p : participants)
-            c->participants.insert(p->id, p);
-        data->chats.insert(c->id, c);
-        return c;
-    }
-    _ViberMsg *message(_ViberChat *chat, ViberMsgType type, ViberMsgState state, const QString &text,
-                       _ViberPerson *from = nullptr)
-    {
-        auto *m = new _ViberMsg;
-        m->id = nextId++;
-        m->chat = chat;
-        m->type = type;
-        m->state = state;
-        m->text = text;
-        m->person = from;
-        m->date = 700000000 + double(m->id);
-        if (chat)
-            chat->messages.append(m);
-        data->messages.insert(m->id, m);
-        return m;
-    }
-};
+namespace {
+
+const QDateTime kMorning(QDate(2024, 3, 5), QTime(9, 30));
+
+QImage decoration(const QAbstractItemModel &model, const QModelIndex &index)
+{
+    return model.data(index, Qt::DecorationRole).value<QPixmap>().toImage();
+}
+
+// A resource picture as the models hand it out: 18 pixels wide, through a pixmap.
+QImage resource(const char *name)
+{
+    const QImage image(QStringLiteral(":/res/%1.png").arg(QLatin1String(name)));
+    return QPixmap::fromImage(image.scaledToWidth(18, Qt::SmoothTransformation)).toImage();
+}
+
+IOSDeviceDesc device(const QString &name, void *handle)
+{
+    IOSDeviceDesc desc;
+    desc.name = name;
+    desc.handle = handle;
+    return desc;
+}
+
+} // namespace
 
 class TestItemModel : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void treeIndexesStayRightAfterRemovals();
-    void collectAndCount();
-    void chatsMostRecentFirstAndRebuilt();
+    void indexesStayRightAfterRemovals();
+    void sourcesAndChats();
     void chatPictures();
     void removingDeviceReleasesItsData();
-    void findsSourcesByNameAndHandle();
-    void messageColumns();
-    void messageRolesAndReset();
-
-private:
-    static QImage expected(const QString &resource)
-    {
-        // Through a pixmap, as the models hand pictures out.
-        return QPixmap::fromImage(QImage(resource).scaledToWidth(18, Qt::SmoothTransformation))
-            .toImage()
-            .convertToFormat(QImage::Format_ARGB32);
-    }
-    static QImage decoration(const QAbstractItemModel &model, const QModelIndex &index)
-    {
-        return model.data(index, Qt::DecorationRole)
-            .value<QPixmap>()
-            .toImage()
-            .convertToFormat(QImage::Format_ARGB32);
-    }
+    void messageList();
 };
 
-void TestItemModel::treeIndexesStayRightAfterRemovals()
+void TestItemModel::indexesStayRightAfterRemovals()
+{
+    // No model tester here: walking the whole tree after each change would renew
+    // the cached rows this test is about.
+    ItemModelMain model;
+    QList<_LocalDbItemNode *> dbs;
+    for (const char *name : {"a", "b", "c", "d"})
+        dbs.append(model.addLocalDbNode(QString::fromLatin1(name)));
+    const QModelIndex root = model.indexOf(model.rootLocalDb());
+    // Indexes made (and rows cached) while c is row 2 and d row 3.
+    QCOMPARE(model.nodeOf(model.index(2, 0, root)), dbs[2]);
+    QCOMPARE(model.indexOf(dbs[3]).row(), 3);
+    QCOMPARE(model.parent(model.indexOf(dbs[2])), root);
+
+    // Both moved up: their indexes say so, not the rows cached before.
+    model.removeNode(dbs[0]);
+    QCOMPARE(model.indexOf(dbs[2]).row(), 1);
+    QCOMPARE(model.indexOf(dbs[3]).row(), 2);
+    QCOMPARE(model.index(1, 0, root), model.indexOf(dbs[2]));
+    QVERIFY(!model.index(3, 0, root).isValid());
+    QVERIFY(!model.index(0, 1, root).isValid()); // one column only
+    QVERIFY(!model.parent(root).isValid());
+    model.removeChildren(model.rootLocalDb());
+    QCOMPARE(model.rowCount(root), 0);
+}
+
+void TestItemModel::sourcesAndChats()
 {
     ItemModelMain model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    _LocalDbItemNode *a = model.addLocalDbNode(QStringLiteral("a"));
-    _LocalDbItemNode *b = model.addLocalDbNode(QStringLiteral("b"));
-    _LocalDbItemNode *c = model.addLocalDbNode(QStringLiteral("c"));
-    QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.rowCount(model.indexOf(model.rootLocalDb())), 3);
-    // Index made (and row cached) for c while it is row 2.
-    const QModelIndex cIndex = model.index(2, 0, model.indexOf(model.rootLocalDb()));
-    QCOMPARE(model.nodeOf(cIndex), c);
-    QCOMPARE(c->row, 2);
-    QCOMPARE(model.parent(cIndex), model.indexOf(model.rootLocalDb()));
+    MessageFixture f;
+    _ViberPerson *ann = f.addPerson(QStringLiteral("Ann"), QStringLiteral("+1"));
+    _ViberPerson *bob = f.addPerson(QStringLiteral("Bob"), QStringLiteral("+2"));
+    f.addChat(QString(), {ann}, 10);
+    f.addChat(QString(), {bob}, 30);
+    f.addChat(QStringLiteral("g"), {ann, bob}, 20)->name = QStringLiteral("Team");
+    f.addChat(QString(), {bob}, 20); // same date: the id decides
+    _LocalDbItemNode *db = model.addLocalDbNode(QStringLiteral("Work"));
+    db->data = f.data;
+    // A stored copy has no handle: looking up a null handle must not find it.
+    int token = 0;
+    model.addDeviceNode(device(QStringLiteral("Copy"), nullptr));
+    _IOSDeviceItemNode *phone = model.addDeviceNode(device(QStringLiteral("Phone"), &token));
+    QCOMPARE(model.findDevice(&token), phone);
+    QVERIFY(!model.findDevice(nullptr));
+    QCOMPARE(model.findLocalDb(QStringLiteral("wORK")), db);
+    QVERIFY(!model.findLocalDb(QStringLiteral("Work2")));
 
-    model.removeNode(a);
-    // c moved up: its index must say so, not the row cached before.
-    QCOMPARE(model.indexOf(c).row(), 1);
-    QCOMPARE(model.index(1, 0, model.indexOf(model.rootLocalDb())), model.indexOf(c));
-    QCOMPARE(model.indexOf(b).row(), 0);
-    QVERIFY(!model.index(2, 0, model.indexOf(model.rootLocalDb())).isValid());
-    QVERIFY(!model.index(0, 1, model.indexOf(model.rootLocalDb())).isValid()); // one column only
-    QVERIFY(!model.parent(model.indexOf(model.rootLocalDb())).isValid());
-    QCOMPARE(model.data(model.indexOf(model.rootDevice())).toString(), QStringLiteral("Devices"));
-    QCOMPARE(model.data(model.indexOf(model.rootLocalDb()), Qt::ToolTipRole).toString(),
-             QStringLiteral("Local Databases"));
-    QCOMPARE(model.data(model.indexOf(c), Qt::SizeHintRole).toSize().height(), 25);
-    QVERIFY(!model.headerData(0, Qt::Horizontal).isValid());
-}
-
-void TestItemModel::collectAndCount()
-{
-    ItemModelMain model;
-    Records r;
-    _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+1"));
-    r.chat({ann});
-    r.chat({ann}, QStringLiteral("g"));
-    _IOSDeviceItemNode *phone =
-        model.addDeviceNode({QStringLiteral("Phone"), {}, {}, {}, QStringLiteral("u"), {}, nullptr});
-    phone->data = r.data;
-    model.setChats(phone);
-    _LocalDbItemNode *db = model.addLocalDbNode(QStringLiteral("db"));
-
-    const QList<AbsTreeItemModel::_ItemNode *> all = model.collectNodes(nullptr);
-    QCOMPARE(all.size(), 6);
-    // Parents before children, depth first.
-    QCOMPARE(all.at(0), model.rootDevice());
-    QCOMPARE(all.at(1), static_cast<AbsTreeItemModel::_ItemNode *>(phone));
-    QCOMPARE(all.at(2)->kind, ItemNodeChatSession);
-    QCOMPARE(all.at(4), model.rootLocalDb());
-    QCOMPARE(all.at(5), static_cast<AbsTreeItemModel::_ItemNode *>(db));
-    QCOMPARE(model.countNodes(model.rootDevice(), ItemNodeIOSDevice), 1);
-    QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 2);
-    QCOMPARE(model.countNodes(model.rootLocalDb(), ItemNodeChatSession), 0);
-
-    model.removeChildren(phone);
-    QVERIFY(phone->children.isEmpty());
-    QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 0);
-}
-
-void TestItemModel::chatsMostRecentFirstAndRebuilt()
-{
-    ItemModelMain model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    Records r;
-    _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+1"));
-    _ViberPerson *bob = r.person(QStringLiteral("Bob"), QStringLiteral("+2"));
-    r.chat({ann}, QString(), 10);
-    r.chat({bob}, QString(), 30);
-    _ViberChat *group = r.chat({ann, bob}, QStringLiteral("g"), 20);
-    group->name = QStringLiteral("Team");
-    _LocalDbItemNode *db = model.addLocalDbNode(QStringLiteral("db"));
-    db->data = r.data;
-    model.setChats(db);
-    QStringList texts;
-    for (auto *node : db->children)
-        texts << node->text;
-    QCOMPARE(texts, QStringList({QStringLiteral("Bob"), QStringLiteral("Team"), QStringLiteral("Ann")}));
-    QCOMPARE(ItemModelMain::sourceOf(db->children.first()), static_cast<_AbsDBItemNode *>(db));
+    // Most recent first; a reload replaces the chat nodes rather than adding to them.
+    for (int load = 0; load < 2; ++load) {
+        model.setChats(db);
+        QStringList titles;
+        for (auto *node : db->children)
+            titles << node->text;
+        QCOMPARE(titles, QStringList({"Bob", "Team", "Bob", "Ann"}));
+    }
+    // What an action on a selected chat works on: its own source.
+    QCOMPARE(ItemModelMain::sourceOf(db->children.first()), db);
     QVERIFY(!ItemModelMain::sourceOf(model.rootLocalDb()));
-
-    // A reload replaces the chat nodes rather than adding to them.
-    model.setChats(db);
-    QCOMPARE(db->children.size(), 3);
+    QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 4);
+    QCOMPARE(model.countNodes(model.rootDevice(), ItemNodeIOSDevice), 2);
 }
 
 void TestItemModel::chatPictures()
 {
+    // A JPEG; PNG content under a .jpg name, as some contact pictures are; not a
+    // picture at all; and a file that is gone.
     QTemporaryDir dir;
-    QImage red(40, 40, QImage::Format_RGB32);
-    red.fill(Qt::red);
-    const QString jpeg = dir.filePath(QStringLiteral("ann.jpg"));
-    QVERIFY(red.save(jpeg, "JPG"));
-    // PNG content under a .jpg name, as some contact pictures are.
-    QImage blue(40, 20, QImage::Format_RGB32);
-    blue.fill(Qt::blue);
-    const QString pngAsJpg = dir.filePath(QStringLiteral("bob.jpg"));
-    QVERIFY(blue.save(pngAsJpg, "PNG"));
-    const QString broken = dir.filePath(QStringLiteral("broken.jpg"));
-    QFile file(broken);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("not a picture");
-    file.close();
-
-    Records r;
-    _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+1"));
-    ann->contactIconPath = jpeg;
-    _ViberPerson *bob = r.person(QStringLiteral("Bob"), QStringLiteral("+2"));
-    bob->contactIconPath = pngAsJpg;
-    _ViberPerson *cleo = r.person(QStringLiteral("Cleo"), QStringLiteral("+3"));
-    cleo->contactIconPath = broken;
-    _ViberPerson *dan = r.person(QStringLiteral("Dan"), QStringLiteral("+4"));
-    dan->contactIconPath = dir.filePath(QStringLiteral("missing.jpg"));
+    QImage wide(40, 10, QImage::Format_RGB32), half(40, 20, QImage::Format_RGB32);
+    wide.fill(Qt::red);
+    half.fill(Qt::blue);
+    QVERIFY(wide.save(dir.filePath("0.jpg"), "JPG") && half.save(dir.filePath("1.jpg"), "PNG"));
+    QFile broken(dir.filePath("2.jpg"));
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a picture") > 0);
+    broken.close();
+    MessageFixture f;
+    for (int i = 0; i < 4; ++i) {
+        _ViberPerson *p = f.addPerson(QString::number(i), QString());
+        p->contactIconPath = dir.filePath(QStringLiteral("%1.jpg").arg(i));
+        f.addChat(QString(), {p}, 10 - i);
+    }
+    f.addChat(QString(), f.data->persons.values().mid(0, 2), 2); // two participants, no group id
 
     ItemModelMain model;
     _LocalDbItemNode *db = model.addLocalDbNode(QStringLiteral("db"));
-    db->data = r.data;
-    r.chat({ann}, QString(), 6);
-    r.chat({bob}, QString(), 5);
-    r.chat({cleo}, QString(), 4);
-    r.chat({dan}, QString(), 3);
-    r.chat({ann, bob}, QString(), 2); // two participants, no group id
-    r.chat({}, QString(), 1);
+    db->data = f.data;
     model.setChats(db);
-    auto picture = [&](int row) { return decoration(model, model.indexOf(db->children.at(row))); };
-
-    const QImage annPicture = picture(0);
-    QCOMPARE(annPicture.width(), 18);
-    QVERIFY(qRed(annPicture.pixel(9, 9)) > 200 && qBlue(annPicture.pixel(9, 9)) < 60);
-    const QImage bobPicture = picture(1);
-    QCOMPARE(bobPicture.size(), QSize(18, 9));
-    QVERIFY(qBlue(bobPicture.pixel(9, 4)) > 200);
-    const QImage contact = expected(QStringLiteral(":/res/contact.png"));
-    QVERIFY(!contact.isNull());
-    QCOMPARE(picture(2), contact);
-    QCOMPARE(picture(3), contact);
-    const QImage group = expected(QStringLiteral(":/res/group.png"));
-    QCOMPARE(picture(4), group);
-    QCOMPARE(picture(5), group);
-    QCOMPARE(decoration(model, model.indexOf(db)), expected(QStringLiteral(":/res/database.png")));
-    QCOMPARE(decoration(model, model.indexOf(model.rootDevice())),
-             expected(QStringLiteral(":/res/devices.png")));
+    QList<QImage> pictures;
+    for (auto *node : db->children)
+        pictures << decoration(model, model.indexOf(node));
+    QCOMPARE(pictures.at(0).size(), QSize(18, 5));
+    QCOMPARE(pictures.at(1).size(), QSize(18, 9));
+    QCOMPARE(pictures.at(2), resource("contact"));
+    QCOMPARE(pictures.at(3), resource("contact"));
+    QCOMPARE(pictures.at(4), resource("group"));
 }
 
 void TestItemModel::removingDeviceReleasesItsData()
@@ -236,24 +153,17 @@ void TestItemModel::removingDeviceReleasesItsData()
     std::weak_ptr<ViberData> watched;
     ViberDataPtr heldByView;
     {
-        Records r;
-        _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+1"));
-        r.chat({ann});
-        watched = r.data;
-        IOSDeviceDesc desc;
-        desc.name = QStringLiteral("Phone");
-        _IOSDeviceItemNode *first = model.addDeviceNode(desc);
-        first->data = r.data;
-        model.setChats(first);
-        _IOSDeviceItemNode *second = model.addDeviceNode(desc);
-        second->data = r.data;
-        heldByView = r.data;
-        QCOMPARE(decoration(model, model.indexOf(first)), expected(QStringLiteral(":/res/iphone.png")));
+        MessageFixture f;
+        f.addChat(QString(), {f.addPerson(QStringLiteral("Ann"), QStringLiteral("+1"))});
+        watched = heldByView = f.data;
+        for (int i = 0; i < 2; ++i) {
+            _IOSDeviceItemNode *node = model.addDeviceNode(device(QStringLiteral("Phone"), nullptr));
+            node->data = f.data;
+            model.setChats(node);
+        }
     }
-    _IOSDeviceItemNode *first = model.deviceNodes().first();
-    model.removeNode(first);
-    model.removeNode(model.deviceNodes().first());
-    QCOMPARE(model.deviceNodes().size(), 0);
+    while (!model.deviceNodes().isEmpty())
+        model.removeNode(model.deviceNodes().first());
     QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 0);
     // A view still holds the records: they live on until it lets go.
     QVERIFY(!watched.expired());
@@ -261,94 +171,43 @@ void TestItemModel::removingDeviceReleasesItsData()
     QVERIFY(watched.expired());
 }
 
-void TestItemModel::findsSourcesByNameAndHandle()
+void TestItemModel::messageList()
 {
-    ItemModelMain model;
-    model.addLocalDbNode(QStringLiteral("Work"));
-    QVERIFY(model.findLocalDb(QStringLiteral("wORK")));
-    QVERIFY(!model.findLocalDb(QStringLiteral("Work2")));
-    int token = 0;
-    IOSDeviceDesc desc;
-    desc.name = QStringLiteral("Phone");
-    desc.handle = &token;
-    _IOSDeviceItemNode *node = model.addDeviceNode(desc);
-    QCOMPARE(model.findDevice(&token), node);
-    QVERIFY(!model.findDevice(nullptr));
-    QCOMPARE(node->desc.name, QStringLiteral("Phone"));
-    QVERIFY(node->data && node->data->messages.isEmpty());
-}
-
-void TestItemModel::messageColumns()
-{
-    Records r;
-    _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+491"));
-    _ViberPerson *bob = r.person(QStringLiteral("Bob"), QStringLiteral("+492"));
-    _ViberChat *single = r.chat({ann});
-    _ViberChat *group = r.chat({ann, bob}, QStringLiteral("g1"));
-    _ViberMsg *in = r.message(single, ViberMsgTypeText, ViberMsgStateReceived, QStringLiteral("hello"));
-    _ViberMsg *out = r.message(single, ViberMsgTypeText, ViberMsgStateDelivered, QStringLiteral("hi"));
-    _ViberMsg *system = r.message(group, ViberMsgTypeSystem, ViberMsgStateReceived, QString());
-    system->systemKind = ViberSystemKindNameChanged;
-    _ViberMsg *call = r.message(single, ViberMsgTypeCall, ViberMsgStateDelivered, QString());
-    _ViberMsg *fromBob = r.message(group, ViberMsgTypeText, ViberMsgStateReceived, QStringLiteral("yo"), bob);
-    _ViberMsg *groupNoSender =
-        r.message(group, ViberMsgTypeText, ViberMsgStateDelivered, QStringLiteral("me"));
-    _ViberMsg *noChat = r.message(nullptr, ViberMsgTypeText, ViberMsgStateReceived, QStringLiteral("lost"));
-
-    QCOMPARE(ItemModelSms::flagText(in), QStringLiteral("From"));
-    QCOMPARE(ItemModelSms::flagText(out), QStringLiteral("To"));
-    QCOMPARE(ItemModelSms::flagText(system), QString());
-    QCOMPARE(ItemModelSms::contactText(system), QStringLiteral("<System>"));
-    QCOMPARE(ItemModelSms::flagText(call), QString());
-    QCOMPARE(ItemModelSms::contactText(call), QStringLiteral("<Call>"));
-    QCOMPARE(ItemModelSms::contactText(in), personLabel(ann));
-    QCOMPARE(ItemModelSms::contactText(fromBob), personLabel(bob));
-    QVERIFY(ItemModelSms::contactText(groupNoSender).contains(personLabel(ann)));
-    QVERIFY(ItemModelSms::contactText(groupNoSender).contains(personLabel(bob)));
-    QCOMPARE(ItemModelSms::contactText(noChat), QString());
-    QCOMPARE(ItemModelSms::dateText(in),
-             QLocale::system().toString(storeTimeToDateTime(in->date), QLocale::ShortFormat));
-}
-
-void TestItemModel::messageRolesAndReset()
-{
-    Records r;
-    _ViberPerson *ann = r.person(QStringLiteral("Ann"), QStringLiteral("+491"));
-    _ViberChat *single = r.chat({ann});
-    _ViberMsg *in = r.message(single, ViberMsgTypeText, ViberMsgStateReceived, QStringLiteral("hello"));
-    _ViberMsg *out = r.message(single, ViberMsgTypeText, ViberMsgStateDelivered, QStringLiteral("hi"));
+    MessageFixture f;
+    _ViberPerson *ann = f.addPerson(QStringLiteral("Ann"), QStringLiteral("+491"));
+    _ViberPerson *bob = f.addPerson(QStringLiteral("Bob"), QStringLiteral("+492"));
+    _ViberChat *single = f.addChat(QString(), {ann});
+    _ViberChat *group = f.addChat(QStringLiteral("g1"), {ann, bob});
+    f.addMessage(single, ViberMsgTypeText, kMorning, false, QStringLiteral("hello"));
+    f.addMessage(single, ViberMsgTypeText, kMorning, true, QStringLiteral("hi"));
+    f.addMessage(group, ViberMsgTypeSystem, kMorning, false)->systemKind = ViberSystemKindNameChanged;
+    f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeOutgoing, 5);
+    f.addMessage(group, ViberMsgTypeText, kMorning, false, QStringLiteral("yo"))->person = bob;
+    f.addMessage(group, ViberMsgTypeText, kMorning, true, QStringLiteral("me")); // no sender
+    f.addMessage(nullptr, ViberMsgTypeText, kMorning, false, QStringLiteral("lost"));
 
     ItemModelSms model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-    model.setMessages({in, out});
-    QCOMPARE(resets.size(), 1);
-    QCOMPARE(model.rowCount(), 2);
-    QCOMPARE(model.columnCount(), 4);
-    QCOMPARE(model.rowCount(model.index(0, 0)), 0);
-    QVERIFY(!model.parent(model.index(1, 3)).isValid());
-    QVERIFY(!model.index(2, 0).isValid());
-    QStringList headers;
-    for (int c = 0; c < 4; ++c)
-        headers << model.headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, QStringList({QStringLiteral("Date"), QStringLiteral("Flag"), QStringLiteral("Contact"),
-                                   QStringLiteral("Content")}));
-    QCOMPARE(model.data(model.index(0, 3)).toString(), QStringLiteral("hello"));
-    QCOMPARE(model.data(model.index(1, 1), Qt::ToolTipRole).toString(), QStringLiteral("To"));
-    QCOMPARE(model.data(model.index(0, 2), Qt::BackgroundRole).value<QBrush>().color(),
-             QColor(255, 255, 255));
-    QCOMPARE(model.data(model.index(1, 0), Qt::BackgroundRole).value<QBrush>().color(),
-             QColor(245, 255, 226));
-    QCOMPARE(model.data(model.index(0, 0), Qt::SizeHintRole).toSize().height(), 23);
-    QCOMPARE(decoration(model, model.index(0, 0)), expected(QStringLiteral(":/res/icon_sms-receive.png")));
-    QCOMPARE(decoration(model, model.index(1, 0)), expected(QStringLiteral(":/res/icon_sms-sent.png")));
-    QVERIFY(!model.data(model.index(1, 1), Qt::DecorationRole).isValid());
-    QVERIFY(!model.data(model.index(0, 0), Qt::EditRole).isValid());
+    model.setMessages(f.messages());
+    QCOMPARE(model.rowCount(), 7);
+    QVERIFY(!model.index(7, 0).isValid() && !model.index(0, 4).isValid() && !model.message(7));
+    // Flag and contact of each row: who a message is from must not be mixed up.
+    const char *const rows[][2] = {{"From", "Ann(+491)"}, {"To", "Ann(+491)"},
+                                   {"", "<System>"},      {"", "<Call>"},
+                                   {"From", "Bob(+492)"}, {"To", "Ann(+491), Bob(+492)"},
+                                   {"From", ""}};
+    for (int row = 0; row < 7; ++row) {
+        QCOMPARE(model.data(model.index(row, 1)).toString(), QString::fromLatin1(rows[row][0]));
+        QCOMPARE(model.data(model.index(row, 2)).toString(), QString::fromLatin1(rows[row][1]));
+    }
+    QCOMPARE(model.data(model.index(4, 3)).toString(), QStringLiteral("yo"));
+    QCOMPARE(decoration(model, model.index(0, 0)), resource("icon_sms-receive"));
+    QCOMPARE(decoration(model, model.index(1, 0)), resource("icon_sms-sent"));
 
     model.clear();
     QCOMPARE(resets.size(), 2);
     QCOMPARE(model.rowCount(), 0);
-    QVERIFY(!model.message(0));
 }
 
 QTEST_MAIN(TestItemModel)
