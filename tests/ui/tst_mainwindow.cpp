@@ -1,72 +1,26 @@
-#include "app/DataFolder.h"
 #include "device/MobileDevice.h"
+#include "support/ModalUser.h"
 #include "support/SimulatedDevice.h"
 #include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
+#include "ui/DataSourceSelForm.h"
 #include "ui/ItemModelMain.h"
-#include "ui/LocalDbSelForm.h"
 #include "ui/MainWindow.h"
-#include "ui/ProgressForm.h"
 #include "ui/VBBubbleViewMgr.h"
 #include "viber/LocalDatabases.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QSplitter>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
 
-#include <functional>
+#include <optional>
 
-// Stands in for the user in front of modal windows: records every message box
-// and answers it with the first of the wanted buttons it has; names a database
-// in the database chooser.
-class ModalAnswerer : public QObject
-{
-public:
-    ModalAnswerer()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-        m_timer.start(20);
-    }
-
-    QStringList texts;
-    QMessageBox::StandardButton answer = QMessageBox::Yes;
-    QString databaseName;
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            texts << box->text();
-            QAbstractButton *button = box->button(answer);
-            if (!button)
-                button = box->button(QMessageBox::Ok);
-            if (!button)
-                button = box->buttons().value(0);
-            QTest::mouseClick(button, Qt::LeftButton);
-            return;
-        }
-        if (auto *form = qobject_cast<LocalDbSelForm *>(modal)) {
-            auto *combo = form->findChild<QComboBox *>(QStringLiteral("cbDatabases"));
-            combo->setEditText(databaseName);
-            form->accept();
-        }
-    }
-
-    QTimer m_timer;
-};
+using namespace Qt::StringLiterals;
+using Node = AbsTreeItemModel::_ItemNode;
 
 class TestMainWindow : public QObject
 {
@@ -75,449 +29,438 @@ class TestMainWindow : public QObject
 private slots:
     void init();
     void cleanup();
-    void startupShowsSourcesAndLayout();
-    void selectingSourcesSetsActionsAndList();
-    void chatHeaderCutsLongTitles();
+    void actionsFollowTheSelection_data();
+    void actionsFollowTheSelection();
+    void selectionFillsListHeaderAndBubbles();
     void sortIndicatorOrdersByDateOnly();
-    void searchMessagesWrapsAround();
-    void searchContactsWrapsAround();
-    void toolbarScopeFollowsSelection();
-    void backupChatIntoNewDatabase();
-    void deleteChatAndDatabase();
-    void deviceComesAndGoes();
+    void searchesWrapAround();
+    void backupCopiesTheToolbarScope();
+    void deletesUpdateTheTree();
+    void devicesComeAndGo();
+    void brokenDatabaseIsReportedAndStaysEmpty();
+    void clearCacheKeepsDataAndFoldersOpen();
+    void deviceChooserNeedsAChoice();
 
 private:
-    static fixtures::StoreSpec alphaSpec();
-    std::unique_ptr<MainWindow> makeWindow(bool devices = false);
-    QTreeView *tree(MainWindow *w) const { return w->findChild<QTreeView *>(QStringLiteral("treeViewDS")); }
-    QTreeView *list(MainWindow *w) const { return w->findChild<QTreeView *>(QStringLiteral("treeViewSMS")); }
-    QString label(MainWindow *w, const char *name) const
-    {
-        return w->findChild<QLabel *>(QLatin1String(name))->text();
-    }
-    void select(MainWindow *w, AbsTreeItemModel::_ItemNode *node);
-    AbsTreeItemModel::_ItemNode *child(AbsTreeItemModel::_ItemNode *node, const QString &text);
+    void makeWindow(bool devices = false);
+    // Clicks down a path of tree texts ("Local Databases/Alpha/Ann"), so that
+    // databases load on the way as they do for the user.
+    Node *select(const QString &path);
+    void selectRows(int row);
+    QTreeView *list() const { return m_w->findChild<QTreeView *>(u"treeViewSMS"_s); }
+    QString label(const QString &name) const { return m_w->findChild<QLabel *>(name)->text(); }
+    QString text(int row) const { return m_w->smsModel()->message(row)->text; }
+    int rows() const { return m_w->smsModel()->rowCount(); }
+    bool run(const char *slot) { return QMetaObject::invokeMethod(m_w.get(), slot); }
 
-    std::unique_ptr<QTemporaryDir> m_profile;
-    QByteArray m_oldXdg;
+    std::optional<TempDataFolder> m_data;
+    std::unique_ptr<MainWindow> m_w;
+    std::unique_ptr<ModalUser> m_user;
+    QStringList m_opened; // folders and files handed to the desktop
 };
 
-fixtures::StoreSpec TestMainWindow::alphaSpec()
+// Chats Ann (4 messages), Bob (1) and "Weekend hiking friend" (1, the latest);
+// Ann has a contact picture.
+static fixtures::StoreSpec alphaSpec()
 {
     fixtures::StoreSpec plan;
-    const qint64 ann =
-        plan.addPerson(QStringLiteral("ann"), QStringLiteral("4915100001"), QStringLiteral("Ann")).pk;
-    const qint64 bob =
-        plan.addPerson(QStringLiteral("bob"), QStringLiteral("4915100002"), QStringLiteral("Bob")).pk;
-    const qint64 annChat = plan.addChat(QStringLiteral("ann"), {ann}).pk;
-    const qint64 bobChat = plan.addChat(QStringLiteral("bob"), {bob}).pk;
-    // 21 characters: the header shows 17 and "...".
-    const qint64 group = plan.addChat(QStringLiteral("group"), {ann, bob}, QStringLiteral("g1"),
-                                      QStringLiteral("Weekend hiking friend"))
-                             .pk;
-    plan.addMessage(QStringLiteral("a1"), annChat, ann, QStringLiteral("received"),
-                    QStringLiteral("apple pie"));
-    plan.addMessage(QStringLiteral("a2"), annChat, ann, QStringLiteral("delivered"),
-                    QStringLiteral("no fruit"));
-    plan.addMessage(QStringLiteral("a3"), annChat, ann, QStringLiteral("received"),
-                    QStringLiteral("another apple"));
-    plan.addMessage(QStringLiteral("a4"), annChat, ann, QStringLiteral("delivered"), QStringLiteral("bye"));
-    plan.addMessage(QStringLiteral("b1"), bobChat, bob, QStringLiteral("received"),
-                    QStringLiteral("hi from bob"));
-    plan.addMessage(QStringLiteral("g1"), group, bob, QStringLiteral("received"),
-                    QStringLiteral("trail at nine"));
+    fixtures::PersonSpec &ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s);
+    ann.phone = u"+4915100001"_s;
+    const qint64 bob = plan.addPerson(u"bob"_s, u"4915100002"_s, u"Bob"_s).pk;
+    const qint64 annChat = plan.addChat(u"ann"_s, {ann.pk}).pk;
+    const qint64 bobChat = plan.addChat(u"bob"_s, {bob}).pk;
+    const qint64 group = plan.addChat(u"group"_s, {ann.pk, bob}, u"g1"_s, u"Weekend hiking friend"_s).pk;
+    for (const QString &text : {u"apple pie"_s, u"no fruit"_s, u"another apple"_s, u"bye"_s})
+        plan.addMessage(text, annChat, ann.pk, u"received"_s, text);
+    plan.addMessage(u"b1"_s, bobChat, bob, u"received"_s, u"hi"_s);
+    plan.addMessage(u"g1"_s, group, bob, u"received"_s, u"trail"_s);
+    plan.addFile(u"Documents/ContactIcons/4915100001.jpg"_s, fixtures::FileKind::Jpeg, QSize(64, 64));
     return plan;
 }
 
 void TestMainWindow::init()
 {
-    m_oldXdg = qgetenv("XDG_DATA_HOME");
-    m_profile = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_profile->path()));
-    resetDataFolderForTests();
-
+    m_data.emplace();
+    // Databases Alpha and Beta (one message), a folder without a store, a stored phone.
     const QDir databases = localDatabasesFolder();
-    for (const char *name : {"Beta", "Alpha"}) {
-        QVERIFY(databases.mkpath(QLatin1String(name)));
+    for (const QString &name : {u"Alpha"_s, u"Beta"_s}) {
+        QVERIFY(databases.mkpath(name));
         fixtures::StoreSpec plan = alphaSpec();
-        if (qstrcmp(name, "Beta") == 0)
+        if (name == u"Beta")
             plan.messages.resize(1);
-        fixtures::writeStore(plan, databases.filePath(QLatin1String(name)), fixtures::StoreLayout::Template,
+        fixtures::writeStore(plan, databases.filePath(name), fixtures::StoreLayout::Template,
                              QLatin1String(LocalDatabases::kStoreFileName));
     }
-    // A folder without a store is no database.
-    QVERIFY(databases.mkpath(QStringLiteral("NotADatabase/Documents")));
-    // A stored copy of a phone.
-    const QString phone = dataFolder().filePath(QStringLiteral("virtual_ios/Stored Phone"));
+    QVERIFY(databases.mkpath(u"NotADatabase/Documents"_s));
+    const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
     QVERIFY(QDir().mkpath(phone));
     fixtures::writeStore(alphaSpec(), phone, fixtures::StoreLayout::Phone);
+    m_opened.clear();
+    makeWindow();
 }
 
 void TestMainWindow::cleanup()
 {
-    qputenv("XDG_DATA_HOME", m_oldXdg);
-    resetDataFolderForTests();
-    m_profile.reset();
+    m_user.reset();
+    m_w.reset();
+    m_data.reset();
 }
 
-std::unique_ptr<MainWindow> TestMainWindow::makeWindow(bool devices)
+void TestMainWindow::makeWindow(bool devices)
 {
+    m_w.reset();
     MainWindow::Options options;
     options.deviceLibraryLoaded = devices;
-    auto window = std::make_unique<MainWindow>(options);
-    window->setFolderOpener([](const QString &) { return true; });
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
+    m_w = std::make_unique<MainWindow>(options);
+    m_w->setFolderOpener([this](const QString &path) {
+        m_opened << path;
+        return true;
+    });
+    m_w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_w.get()));
+    m_user = std::make_unique<ModalUser>();
 }
 
-void TestMainWindow::select(MainWindow *w, AbsTreeItemModel::_ItemNode *node)
+Node *TestMainWindow::select(const QString &path)
 {
-    QVERIFY(node);
-    const QModelIndex index = w->treeModel()->indexOf(node);
-    tree(w)->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    Node *node = nullptr;
+    for (const QString &step : path.split(u'/', Qt::SkipEmptyParts)) {
+        const QList<Node *> level = node ? node->children : m_w->treeModel()->topLevelNodes();
+        const auto it = std::find_if(level.begin(), level.end(), [&](Node *n) { return n->text == step; });
+        if (it == level.end())
+            return nullptr;
+        node = *it;
+        m_w->findChild<QTreeView *>(u"treeViewDS"_s)
+            ->selectionModel()
+            ->setCurrentIndex(m_w->treeModel()->indexOf(node), QItemSelectionModel::ClearAndSelect);
+    }
+    return node;
 }
 
-AbsTreeItemModel::_ItemNode *TestMainWindow::child(AbsTreeItemModel::_ItemNode *node, const QString &text)
+void TestMainWindow::selectRows(int row)
 {
-    for (AbsTreeItemModel::_ItemNode *c : node->children)
-        if (c->text == text)
-            return c;
-    return nullptr;
+    list()->selectionModel()->select(m_w->smsModel()->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
-void TestMainWindow::startupShowsSourcesAndLayout()
+void TestMainWindow::actionsFollowTheSelection_data()
 {
-    auto w = makeWindow();
-    ItemModelMain *model = w->treeModel();
-    QCOMPARE(model->rootDevice()->text, QStringLiteral("Devices"));
-    QCOMPARE(model->rootLocalDb()->text, QStringLiteral("Local Databases"));
-    QCOMPARE(model->localDbNames(), QStringList({QStringLiteral("Alpha"), QStringLiteral("Beta")}));
-    // Databases are read when selected; the stored phone at once.
-    QVERIFY(model->rootLocalDb()->children.first()->children.isEmpty());
-    const QList<_IOSDeviceItemNode *> devices = model->deviceNodes();
-    QCOMPARE(devices.size(), 1);
-    QCOMPARE(devices.first()->text, QStringLiteral("Stored Phone"));
-    QCOMPARE(devices.first()->children.size(), 3);
-    // Most recent chat first: the group got the last message.
-    QCOMPARE(devices.first()->children.first()->text, QStringLiteral("Weekend hiking friend"));
+    // Names without their common prefixes; one phone unless devices says otherwise.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<QString>("toolbar"); // enabled
+    QTest::addColumn<QString>("treeMenu");
+    QTest::addColumn<QString>("listMenu"); // with a message selected
 
-    QCOMPARE(w->windowTitle(), QStringLiteral("Chatwharf"));
-    QCOMPARE(label(w.get(), "lbSMSCount"), QStringLiteral("Messages: 0"));
-    QHeaderView *header = list(w.get())->header();
-    QCOMPARE(header->sectionSize(0), 160);
-    QCOMPARE(header->sectionSize(1), 50);
-    QCOMPARE(header->sectionSize(2), 120);
-    QCOMPARE(header->sortIndicatorSection(), 0);
-    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-    QVERIFY(!w->findChild<QSplitter *>(QStringLiteral("splitter"))->childrenCollapsible());
+    const QString phoneBar = u"BACKUP IMPORT_FROM_ITUNES EXTRACT_MEDIA EXPORT EXPORT_CALL PRINT"_s;
+    const QString phoneMenu =
+        u"BACKUP_ALL EXTRACT_MEDIA_All EXPORT_ALL EXPORT_CALL_ALL PRINT_ALL UNMOUNT_DEVICE VIEW_CACHE_FILES"_s;
+    const QString chatMenu = u"BACKUP_CHAT EXTRACT_MEDIA_CHAT EXPORT_CHAT EXPORT_CALL_CHAT PRINT_CHAT"_s;
+    const QString phoneList = u"BACKUP_SEL EXTRACT_MEDIA_SEL EXPORT_SEL PRINT_SEL"_s;
+    const QString dbBar = u"DB2I IMPORT_FROM_ITUNES EXTRACT_MEDIA EXPORT EXPORT_CALL PRINT DELETE"_s;
+    const QString dbMenu = u"DB2I_ALL EXTRACT_MEDIA_All EXPORT_ALL EXPORT_CALL_ALL PRINT_ALL DELETE_ALL "
+                           "IMPORT_FROM_ITUNES IMPORT_FROM_PC EXPORT_TO_ITUNES_ALL"_s;
+    const QString dbList =
+        u"DB2I_SEL EXTRACT_MEDIA_SEL EXPORT_SEL PRINT_SEL DELETE_SEL EXPORT_TO_ITUNES_SEL"_s;
+    auto with = [](QString names, const QString &after, const QString &added) {
+        return names.replace(after, after + u' ' + added);
+    };
+    auto without = [](QString names, const QString &name) { return names.remove(name + u' '); };
 
-    QStringList toolbar;
-    for (QAction *a : w->findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions())
-        toolbar << (a->isSeparator() ? QStringLiteral("|") : a->text());
-    QCOMPARE(toolbar,
-             QStringList({QStringLiteral("Backup Messages"),
-                          QStringLiteral("Transfer Messages from iPhone to iPhone"),
-                          QStringLiteral("Transfer Messages from Database to iPhone"),
-                          QStringLiteral("Import from iTunes Backup"), QStringLiteral("|"),
-                          QStringLiteral("Extract Attachments"), QStringLiteral("Export Messages to File"),
-                          QStringLiteral("Extract Call Log"), QStringLiteral("Print Messages"),
-                          QStringLiteral("Delete")}));
-    // Nothing selected: nothing to work on.
-    for (QAction *a : w->findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions())
-        if (!a->isSeparator() && a->objectName() != QLatin1String("IDS_MI_IMPORT_FROM_ITUNES"))
-            QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+    QTest::newRow("nothing") << "" << 1 << "IMPORT_FROM_ITUNES"
+                             << ""
+                             << "";
+    QTest::newRow("root") << "Local Databases" << 1 << "IMPORT_FROM_ITUNES"
+                          << "OPEN_DB_FOLDER IMPORT_FROM_ITUNES IMPORT_FROM_PC"
+                          << "";
+    QTest::newRow("phone") << "Devices/Stored Phone" << 1 << phoneBar << phoneMenu << phoneList;
+    QTest::newRow("phone of two") << "Devices/Stored Phone" << 2 << with(phoneBar, u"BACKUP"_s, u"I2I"_s)
+                                  << with(phoneMenu, u"BACKUP_ALL"_s, u"I2I_ALL"_s)
+                                  << with(phoneList, u"BACKUP_SEL"_s, u"I2I_SEL"_s);
+    QTest::newRow("phone chat") << "Devices/Stored Phone/Ann" << 1 << phoneBar << chatMenu << phoneList;
+    QTest::newRow("phone chat of two") << "Devices/Stored Phone/Ann" << 2 << QString()
+                                       << with(chatMenu, u"BACKUP_CHAT"_s, u"I2I_CHAT"_s) << QString();
+    QTest::newRow("database") << "Local Databases/Alpha" << 1 << dbBar << dbMenu << dbList;
+    QTest::newRow("database, no phone") << "Local Databases/Alpha" << 0 << without(dbBar, u"DB2I"_s)
+                                        << without(dbMenu, u"DB2I_ALL"_s) << without(dbList, u"DB2I_SEL"_s);
+    QTest::newRow("database chat") << "Local Databases/Alpha/Ann" << 1 << dbBar
+                                   << "DB2I_CHAT EXTRACT_MEDIA_CHAT EXPORT_CHAT EXPORT_CALL_CHAT PRINT_CHAT "
+                                      "DELETE_CHAT EXPORT_TO_ITUNES_CHAT"
+                                   << dbList;
 }
 
-void TestMainWindow::selectingSourcesSetsActionsAndList()
+void TestMainWindow::actionsFollowTheSelection()
 {
-    auto w = makeWindow();
-    ItemModelMain *model = w->treeModel();
-    AbsTreeItemModel::_ItemNode *alpha = child(model->rootLocalDb(), QStringLiteral("Alpha"));
-    select(w.get(), alpha);
-    QCOMPARE(alpha->children.size(), 3);
-    QCOMPARE(w->smsModel()->rowCount(), 6);
-    QCOMPARE(label(w.get(), "lbSMSCount"), QStringLiteral("Messages: 6"));
-    QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_DELETE_TOOLBAR"))->isEnabled());
-    QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_BACKUP_TOOLBAR"))->isEnabled());
-    QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_DB2I_TOOLBAR"))->isEnabled()); // one device exists
-    QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_I2I_TOOLBAR"))->isEnabled());
-    QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_EXPORT_TOOLBAR"))->isEnabled());
+    QFETCH(QString, path);
+    QFETCH(int, devices);
+    QFETCH(QString, toolbar);
+    QFETCH(QString, treeMenu);
+    QFETCH(QString, listMenu);
+    ItemModelMain *model = m_w->treeModel();
+    if (devices == 0)
+        model->removeNode(model->deviceNodes().first());
+    if (devices == 2)
+        model->addDeviceNode(IOSDeviceDesc());
+    QVERIFY(select(path) || path.isEmpty());
 
-    // A chat counts as its source; its messages oldest first.
-    select(w.get(), child(alpha, QStringLiteral("Ann")));
-    QCOMPARE(w->smsModel()->rowCount(), 4);
-    QCOMPARE(w->smsModel()->message(0)->text, QStringLiteral("apple pie"));
-    QCOMPARE(w->smsModel()->message(3)->text, QStringLiteral("bye"));
-    QCOMPARE(label(w.get(), "lbChatName"), QStringLiteral("Ann"));
-    QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_DELETE_TOOLBAR"))->isEnabled());
-    QVERIFY(w->shownChat());
+    auto names = [](const QString &list) { return list.split(u' ', Qt::SkipEmptyParts); };
+    auto menu = [&](const char *slot) {
+        m_user->menus.clear();
+        run(slot);
+        return m_user->menus.value(0).replaceInStrings(u"IDS_MI_"_s, QString());
+    };
+    QStringList enabled;
+    for (QAction *a : m_w->findChild<QToolBar *>(u"mainToolBar"_s)->actions())
+        if (!a->isSeparator() && a->isEnabled())
+            enabled << a->objectName().remove(u"IDS_MI_"_s).remove(u"_TOOLBAR"_s);
+    if (!toolbar.isNull())
+        QCOMPARE(enabled, names(toolbar));
+    QCOMPARE(menu("onMainTreeContextMenu"), names(treeMenu));
+    if (listMenu.isNull())
+        return;
+    QCOMPARE(menu("onSMSContextMenu"), QStringList()); // no message selected
+    if (rows() > 0)
+        selectRows(0);
+    QCOMPARE(menu("onSMSContextMenu"), names(listMenu));
+}
+
+void TestMainWindow::selectionFillsListHeaderAndBubbles()
+{
+    // Databases are listed at start and read when selected.
+    ItemModelMain *model = m_w->treeModel();
+    QCOMPARE(model->localDbNames(), QStringList({u"Alpha"_s, u"Beta"_s}));
+    QVERIFY(model->localDbNodes().first()->children.isEmpty());
+    QVERIFY(select(u"Local Databases/Alpha"_s));
+    QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 6"_s);
+
+    // A chat: its messages, its name and picture in the header.
+    QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
+    QCOMPARE(rows(), 4);
+    QCOMPARE(label(u"lbChatName"_s), u"Ann"_s);
+    auto *picture = m_w->findChild<QLabel *>(u"lbChatImg"_s);
+    QVERIFY(picture->isVisible());
+    QTest::mouseClick(picture, Qt::LeftButton);
+    QCOMPARE(m_opened.size(), 1);
+    QVERIFY(m_opened.first().endsWith(u"Alpha/Documents/ContactIcons/4915100001.jpg"_s));
     // Picking a message takes the bubble view to it.
-    QCOMPARE(w->bubbleView()->page(), 1);
-    list(w.get())->selectionModel()->select(w->smsModel()->index(2, 0),
-                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    QCOMPARE(w->bubbleView()->anchor(), QStringLiteral("sms_%1").arg(w->smsModel()->message(2)->id));
+    selectRows(2);
+    QCOMPARE(m_w->bubbleView()->anchor(), u"sms_%1"_s.arg(m_w->smsModel()->message(2)->id));
 
-    // A device: backup yes, delete no.
-    select(w.get(), model->deviceNodes().first());
-    QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_BACKUP_TOOLBAR"))->isEnabled());
-    QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_DELETE_TOOLBAR"))->isEnabled());
-    QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_DB2I_TOOLBAR"))->isEnabled());
-    QCOMPARE(w->smsModel()->rowCount(), 6);
-    QVERIFY(!w->shownChat());
-
+    // Without a picture file there is nothing to show or open.
+    QVERIFY(select(u"Local Databases/Alpha/Bob"_s));
+    QVERIFY(picture->isHidden());
+    QTest::mouseClick(picture, Qt::LeftButton);
+    QCOMPARE(m_opened.size(), 1);
+    // A long title is cut to 17 characters.
+    QVERIFY(select(u"Devices/Stored Phone/Weekend hiking friend"_s));
+    QCOMPARE(label(u"lbChatName"_s), u"Weekend hiking fr..."_s);
+    QCOMPARE(MainWindow::headerTitle(u"12345678901234567890"_s), u"12345678901234567890"_s);
     // A root clears the views.
-    select(w.get(), model->rootDevice());
-    QCOMPARE(w->smsModel()->rowCount(), 0);
-    QCOMPARE(label(w.get(), "lbSMSCount"), QStringLiteral("Messages: 0"));
-    QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_EXPORT_TOOLBAR"))->isEnabled());
-}
-
-void TestMainWindow::chatHeaderCutsLongTitles()
-{
-    QCOMPARE(MainWindow::headerTitle(QStringLiteral("12345678901234567890")),
-             QStringLiteral("12345678901234567890"));
-    auto w = makeWindow();
-    _IOSDeviceItemNode *phone = w->treeModel()->deviceNodes().first();
-    select(w.get(), child(phone, QStringLiteral("Weekend hiking friend")));
-    QCOMPARE(label(w.get(), "lbChatName"), QStringLiteral("Weekend hiking fr..."));
-    // A group shows no contact picture.
-    QVERIFY(w->findChild<QLabel *>(QStringLiteral("lbChatImg"))->isHidden());
+    QVERIFY(select(u"Devices"_s));
+    QCOMPARE(rows(), 0);
+    QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 0"_s);
 }
 
 void TestMainWindow::sortIndicatorOrdersByDateOnly()
 {
-    auto w = makeWindow();
-    select(w.get(), child(w->treeModel()->deviceNodes().first(), QStringLiteral("Ann")));
-    QHeaderView *header = list(w.get())->header();
+    QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
+    QHeaderView *header = list()->header();
     header->setSortIndicator(0, Qt::DescendingOrder);
-    QCOMPARE(w->smsModel()->message(0)->text, QStringLiteral("bye"));
-    QCOMPARE(w->smsModel()->message(3)->text, QStringLiteral("apple pie"));
+    QCOMPARE(text(0), u"bye"_s);
     // Another column puts the indicator back on the date, oldest first.
     header->setSortIndicator(2, Qt::DescendingOrder);
     QCOMPARE(header->sortIndicatorSection(), 0);
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-    QCOMPARE(w->smsModel()->message(0)->text, QStringLiteral("apple pie"));
+    QCOMPARE(text(0), u"apple pie"_s);
     // The order survives a new selection.
     header->setSortIndicator(0, Qt::DescendingOrder);
-    select(w.get(), w->treeModel()->deviceNodes().first());
-    QVERIFY(w->smsModel()->message(0)->date >= w->smsModel()->message(5)->date);
-    QCOMPARE(w->smsModel()->message(0)->text, QStringLiteral("trail at nine"));
+    QVERIFY(select(u"Devices/Stored Phone"_s));
+    QCOMPARE(text(0), u"trail"_s);
 }
 
-void TestMainWindow::searchMessagesWrapsAround()
+void TestMainWindow::searchesWrapAround()
 {
-    auto w = makeWindow();
-    ModalAnswerer user;
-    auto *keyword = w->findChild<QLineEdit *>(QStringLiteral("txtSMSKeyword"));
-    auto *button = w->findChild<QToolButton *>(QStringLiteral("btnSearchSMS"));
+    auto *messageKeyword = m_w->findChild<QLineEdit *>(u"txtSMSKeyword"_s);
+    auto *contactKeyword = m_w->findChild<QLineEdit *>(u"txtHandleKeyword"_s);
+    messageKeyword->setText(u"apple"_s);
+    QTest::mouseClick(m_w->findChild<QToolButton *>(u"btnSearchSMS"_s), Qt::LeftButton);
+    QTRY_COMPARE(m_user->boxes, QStringList(u"Can't find any Message."_s));
+    contactKeyword->setText(u"n"_s);
+    QTest::keyClick(contactKeyword, Qt::Key_Return); // no source: nothing searched
+    QVERIFY(!m_w->selectedNode());
 
-    keyword->setText(QStringLiteral("apple"));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_COMPARE(user.texts.size(), 1);
-    QCOMPARE(user.texts.last(), QStringLiteral("Can't find any Message."));
+    // Messages: from after the current row, then once more from the top; case counts.
+    Node *ann = select(u"Devices/Stored Phone/Ann"_s);
+    messageKeyword->setText(u"  apple "_s);
+    QList<int> found;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(messageKeyword, Qt::Key_Return);
+        found << list()->currentIndex().row();
+    }
+    QCOMPARE(found, QList<int>({0, 2, 0}));
+    QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
+    messageKeyword->setText(u"Apple"_s);
+    QTest::keyClick(messageKeyword, Qt::Key_Return);
+    QTRY_COMPARE(m_user->boxes.size(), 2);
+    QCOMPARE(m_user->boxes.last(), u"Find no Message with keyword Apple."_s);
 
-    select(w.get(), child(w->treeModel()->deviceNodes().first(), QStringLiteral("Ann")));
-    keyword->setText(QStringLiteral("  apple "));
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(list(w.get())->currentIndex().row(), 0);
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(list(w.get())->currentIndex().row(), 2);
-    // Nothing after row 2: the search starts again from the top.
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(list(w.get())->currentIndex().row(), 0);
-    QCOMPARE(list(w.get())->selectionModel()->selectedRows().size(), 1);
-    // Case counts.
-    keyword->setText(QStringLiteral("Apple"));
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QTRY_COMPARE(user.texts.size(), 2);
-    QCOMPARE(user.texts.last(), QStringLiteral("Find no Message with keyword Apple."));
-    QCOMPARE(list(w.get())->currentIndex().row(), 0);
+    // Contacts in tree order (group, Bob, Ann): after Ann comes the group again.
+    QTest::keyClick(contactKeyword, Qt::Key_Return);
+    QCOMPARE(m_w->selectedNode(), ann->parent->children.first());
+    QTest::keyClick(contactKeyword, Qt::Key_Return);
+    QCOMPARE(m_w->selectedNode(), ann);
+    contactKeyword->setText(u"zed"_s);
+    QTest::keyClick(contactKeyword, Qt::Key_Return);
+    QTRY_COMPARE(m_user->boxes.size(), 3);
+    QCOMPARE(m_user->boxes.last(), u"Find no contact with keyword zed."_s);
 }
 
-void TestMainWindow::searchContactsWrapsAround()
+void TestMainWindow::backupCopiesTheToolbarScope()
 {
-    auto w = makeWindow();
-    ModalAnswerer user;
-    auto *keyword = w->findChild<QLineEdit *>(QStringLiteral("txtHandleKeyword"));
-    _IOSDeviceItemNode *phone = w->treeModel()->deviceNodes().first();
-    // Chats in order: Weekend hiking friend, Bob, Ann (most recent first).
-    QCOMPARE(phone->children.at(2)->text, QStringLiteral("Ann"));
-
-    // Without a source nothing is searched.
-    keyword->setText(QStringLiteral("n"));
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QVERIFY(!w->selectedNode());
-
-    select(w.get(), phone);
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(w->selectedNode(), phone->children.at(0)); // "Weekend hiking friend"
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(w->selectedNode(), phone->children.at(2)); // "Ann"
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QCOMPARE(w->selectedNode(), phone->children.at(0)); // wrapped
-    QCOMPARE(w->smsModel()->rowCount(), 1);
-
-    keyword->setText(QStringLiteral("zed"));
-    QTest::keyClick(keyword, Qt::Key_Return);
-    QTRY_COMPARE(user.texts.size(), 1);
-    QCOMPARE(user.texts.last(), QStringLiteral("Find no contact with keyword zed."));
-}
-
-void TestMainWindow::toolbarScopeFollowsSelection()
-{
-    // The toolbar backup copies the selection, else the chat, else the whole source.
-    auto w = makeWindow();
-    ModalAnswerer user;
-    user.databaseName = QStringLiteral("Scoped");
-    _IOSDeviceItemNode *phone = w->treeModel()->deviceNodes().first();
-    QAction *backup = w->toolbarAction(QStringLiteral("IDS_MI_BACKUP_TOOLBAR"));
-
-    select(w.get(), child(phone, QStringLiteral("Ann")));
-    list(w.get())->selectionModel()->select(w->smsModel()->index(1, 0),
-                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // The toolbar backs up the selected messages, else the chat, else the whole source.
+    m_user->databaseName = u"  Scoped "_s;
+    QAction *backup = m_w->toolbarAction(u"IDS_MI_BACKUP_TOOLBAR"_s);
+    QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
+    selectRows(1);
     backup->trigger();
-    QTRY_VERIFY(!user.texts.isEmpty());
-    QCOMPARE(user.texts.last(), QStringLiteral("Successfully backed up 1 messages."));
+    QCOMPARE(m_user->boxes, QStringList(u"Successfully backed up 1 messages."_s));
+    _LocalDbItemNode *scoped = m_w->treeModel()->findLocalDb(u"Scoped"_s);
+    QVERIFY(scoped && scoped->loaded);
+    QCOMPARE(scoped->children.first()->text, u"Ann"_s);
+    QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Scoped/Documents/Contacts-corvanta.data"_s)));
+    // Nothing may point into the records the reload replaced.
+    QVERIFY(!m_w->selectedNode());
+    QCOMPARE(rows(), 0);
 
-    select(w.get(), child(phone, QStringLiteral("Ann")));
+    QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
     backup->trigger();
-    QTRY_COMPARE(user.texts.size(), 2);
-    QCOMPARE(
-        user.texts.last(),
-        QStringLiteral("Successfully backed up 3 messages.<br/>1 messages were already in the database."));
-
-    select(w.get(), phone);
+    QCOMPARE(m_user->boxes.last(),
+             u"Successfully backed up 3 messages.<br/>1 messages were already in the database."_s);
+    QVERIFY(select(u"Devices/Stored Phone"_s));
     backup->trigger();
-    QTRY_COMPARE(user.texts.size(), 3);
-    QCOMPARE(
-        user.texts.last(),
-        QStringLiteral("Successfully backed up 2 messages.<br/>4 messages were already in the database."));
-    // Copying into the same database adds nothing twice.
-    _LocalDbItemNode *scoped = w->treeModel()->findLocalDb(QStringLiteral("Scoped"));
-    QVERIFY(scoped);
-    QCOMPARE(scoped->data->messages.size(), 6);
+    QCOMPARE(m_user->boxes.last(),
+             u"Successfully backed up 2 messages.<br/>4 messages were already in the database."_s);
+    QCOMPARE(m_w->treeModel()->findLocalDb(u"Scoped"_s)->data->messages.size(), 6);
 }
 
-void TestMainWindow::backupChatIntoNewDatabase()
+void TestMainWindow::deletesUpdateTheTree()
 {
-    auto w = makeWindow();
-    ModalAnswerer user;
-    user.databaseName = QStringLiteral("  Gamma ");
-    _IOSDeviceItemNode *phone = w->treeModel()->deviceNodes().first();
-    select(w.get(), child(phone, QStringLiteral("Ann")));
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "miBackupChat"));
-    QTRY_VERIFY(!user.texts.isEmpty());
-    QCOMPARE(user.texts.last(), QStringLiteral("Successfully backed up 4 messages."));
-
-    _LocalDbItemNode *gamma = w->treeModel()->findLocalDb(QStringLiteral("gamma"));
-    QVERIFY(gamma);
-    QCOMPARE(gamma->text, QStringLiteral("Gamma"));
-    QVERIFY(gamma->loaded);
-    QCOMPARE(gamma->children.size(), 1);
-    QCOMPARE(gamma->children.first()->text, QStringLiteral("Ann"));
-    QCOMPARE(gamma->data->messages.size(), 4);
-    QVERIFY(QFileInfo::exists(
-        localDatabasesFolder().filePath(QStringLiteral("Gamma/Documents/Contacts-corvanta.data"))));
-    // The selection was cleared before the records were replaced.
-    QVERIFY(!w->selectedNode());
-    QCOMPARE(w->smsModel()->rowCount(), 0);
-}
-
-void TestMainWindow::deleteChatAndDatabase()
-{
-    auto w = makeWindow();
-    ModalAnswerer user;
-    ItemModelMain *model = w->treeModel();
-    AbsTreeItemModel::_ItemNode *alpha = child(model->rootLocalDb(), QStringLiteral("Alpha"));
-    select(w.get(), alpha);
-    select(w.get(), child(alpha, QStringLiteral("Bob")));
-    QCOMPARE(w->smsModel()->rowCount(), 1);
-
-    // No: nothing happens.
-    user.answer = QMessageBox::No;
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "miDeleteChat"));
-    QTRY_COMPARE(user.texts.size(), 1);
-    QCOMPARE(user.texts.first(), QStringLiteral("Confirm to delete Messages with this contact?"));
-    QCOMPARE(alpha->children.size(), 3);
-
-    user.answer = QMessageBox::Yes;
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "miDeleteChat"));
-    QTRY_COMPARE(user.texts.size(), 3);
-    QCOMPARE(user.texts.last(), QStringLiteral("Successfully deleted 1 messages."));
+    _LocalDbItemNode *alpha = m_w->treeModel()->findLocalDb(u"Alpha"_s);
+    QVERIFY(select(u"Local Databases/Alpha/Bob"_s));
+    QVERIFY(run("miDeleteChat"));
+    QCOMPARE(m_user->boxes.value(1), u"Successfully deleted 1 messages."_s);
     QCOMPARE(alpha->children.size(), 2);
-    QVERIFY(!child(alpha, QStringLiteral("Bob")));
-    QCOMPARE(static_cast<_LocalDbItemNode *>(alpha)->data->messages.size(), 5);
+    QVERIFY(!select(u"Local Databases/Alpha/Bob"_s));
+    QCOMPARE(alpha->data->messages.size(), 5);
 
     // Selected messages of a chat: the chat is selected again afterwards.
-    select(w.get(), child(alpha, QStringLiteral("Ann")));
-    list(w.get())->selectionModel()->select(w->smsModel()->index(0, 0),
-                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "miDeleteToolbar"));
-    QTRY_COMPARE(user.texts.size(), 5);
-    QCOMPARE(user.texts.at(3), QStringLiteral("Confirm to delete selected Messages?"));
-    QCOMPARE(w->selectedNode()->text, QStringLiteral("Ann"));
-    QCOMPARE(w->smsModel()->rowCount(), 3);
-    QCOMPARE(w->smsModel()->message(0)->text, QStringLiteral("no fruit"));
+    QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
+    selectRows(0);
+    QVERIFY(run("miDeleteToolbar"));
+    QCOMPARE(m_user->boxes.value(2), u"Confirm to delete selected Messages?"_s);
+    QCOMPARE(m_w->selectedNode()->text, u"Ann"_s);
+    QCOMPARE(rows(), 3);
+    QCOMPARE(text(0), u"no fruit"_s);
 
-    // The whole database.
-    AbsTreeItemModel::_ItemNode *beta = child(model->rootLocalDb(), QStringLiteral("Beta"));
-    select(w.get(), beta);
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "miDeleteAll"));
-    QTRY_COMPARE(user.texts.size(), 7);
-    QCOMPARE(user.texts.at(5), QStringLiteral("Confirm to delete this database?"));
-    QCOMPARE(user.texts.at(6), QStringLiteral("Successfully deleted database."));
-    QCOMPARE(model->localDbNames(), QStringList({QStringLiteral("Alpha")}));
-    QVERIFY(!QFileInfo::exists(localDatabasesFolder().filePath(QStringLiteral("Beta"))));
-    QVERIFY(!w->selectedNode());
+    // The toolbar on a database removes the whole of it.
+    QVERIFY(select(u"Local Databases/Beta"_s));
+    QVERIFY(run("miDeleteToolbar"));
+    QCOMPARE(m_user->boxes.value(5), u"Successfully deleted database."_s);
+    QCOMPARE(m_w->treeModel()->localDbNames(), QStringList(u"Alpha"_s));
+    QVERIFY(!QFileInfo::exists(localDatabasesFolder().filePath(u"Beta"_s)));
+    QVERIFY(!m_w->selectedNode());
 }
 
-void TestMainWindow::deviceComesAndGoes()
+void TestMainWindow::devicesComeAndGo()
 {
     auto sim = std::make_shared<SimulatedDevice>();
     mobiledevice_set_backend(sim);
+    makeWindow(true);
     QTemporaryDir cache;
-    {
-        auto w = makeWindow(true);
-        ModalAnswerer user;
-        int loads = 0;
-        w->setDeviceLoader([&](QWidget *, IOSDeviceDesc &desc) {
-            ++loads;
-            desc.path = cache.filePath(desc.udid);
-            QDir().mkpath(desc.path);
-            fixtures::writeStore(alphaSpec(), desc.path, fixtures::StoreLayout::Phone);
-            return true;
-        });
-        CFType values = CFType::dictionary();
-        values.setValue(QStringLiteral("DeviceName"), CFType::fromString(QStringLiteral("Anna's iPhone")));
-        values.setValue(QStringLiteral("ProductType"), CFType::fromString(QStringLiteral("iPhone12,1")));
-        values.setValue(QStringLiteral("UniqueDeviceID"), CFType::fromString(QStringLiteral("UDID1")));
-        sim->addDevice(QStringLiteral("UDID1"), values);
-        QTRY_COMPARE(w->treeModel()->deviceNodes().size(), 2);
-        QCOMPARE(loads, 1);
-        QVERIFY(user.texts.value(0).contains(QStringLiteral("enter your passcode on iPhone first")));
-        _IOSDeviceItemNode *node = w->treeModel()->deviceNodes().last();
-        QCOMPARE(node->text, QStringLiteral("Anna's iPhone"));
-        QCOMPARE(node->desc.productType, QStringLiteral("iPhone12,1"));
-        QCOMPARE(node->children.size(), 3);
-        QCOMPARE(w->selectedNode(), node);
-        QCOMPARE(w->smsModel()->rowCount(), 6);
-        // Two devices: iPhone to iPhone becomes possible.
-        QVERIFY(w->toolbarAction(QStringLiteral("IDS_MI_I2I_TOOLBAR"))->isEnabled());
+    m_w->setDeviceLoader([&](QWidget *, IOSDeviceDesc &desc) {
+        desc.path = cache.filePath(desc.udid);
+        QDir().mkpath(desc.path);
+        fixtures::writeStore(alphaSpec(), desc.path, fixtures::StoreLayout::Phone);
+        return true;
+    });
+    CFType values = CFType::dictionary();
+    values.setValue(u"DeviceName"_s, CFType::fromString(u"Anna's iPhone"_s));
+    values.setValue(u"UniqueDeviceID"_s, CFType::fromString(u"UDID1"_s));
+    sim->addDevice(u"UDID1"_s, values);
+    QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 2);
+    QVERIFY(m_user->boxes.value(0).contains(u"enter your passcode on iPhone first"_s));
+    _IOSDeviceItemNode *node = m_w->treeModel()->deviceNodes().last();
+    QCOMPARE(node->text, u"Anna's iPhone"_s);
+    QCOMPARE(m_w->selectedNode(), node);
+    QCOMPARE(rows(), 6);
 
-        sim->removeDevice(QStringLiteral("UDID1"));
-        QTRY_COMPARE(w->treeModel()->deviceNodes().size(), 1);
-        QVERIFY(!w->selectedNode());
-        QCOMPARE(w->smsModel()->rowCount(), 0);
-
-        // Disconnecting the stored copy by hand.
-        select(w.get(), w->treeModel()->deviceNodes().first());
-        QVERIFY(QMetaObject::invokeMethod(w.get(), "miUnmoutDevice"));
-        QCOMPARE(w->treeModel()->deviceNodes().size(), 0);
-        QVERIFY(!w->toolbarAction(QStringLiteral("IDS_MI_BACKUP_TOOLBAR"))->isEnabled());
-    }
+    // Its views let go of its records when it goes.
+    sim->removeDevice(u"UDID1"_s);
+    QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 1);
+    QVERIFY(!m_w->selectedNode());
+    QCOMPARE(rows(), 0);
+    // The stored copy disconnected by hand.
+    QVERIFY(select(u"Devices/Stored Phone"_s));
+    QVERIFY(run("miUnmoutDevice"));
+    QVERIFY(m_w->treeModel()->deviceNodes().isEmpty() && !m_w->selectedNode());
+    m_w.reset();
     mobiledevice_set_backend(nullptr);
+}
+
+void TestMainWindow::brokenDatabaseIsReportedAndStaysEmpty()
+{
+    QFile store(localDatabasesFolder().filePath(u"Broken/Documents/Contacts-corvanta.data"_s));
+    QVERIFY(QDir().mkpath(QFileInfo(store).path()));
+    QVERIFY(store.open(QIODevice::WriteOnly));
+    store.write(QByteArray(4096, 'x'));
+    store.close();
+    makeWindow();
+
+    Node *broken = select(u"Local Databases/Broken"_s);
+    QVERIFY(broken);
+    QCOMPARE(m_user->boxes.size(), 1);
+    QVERIFY2(m_user->boxes.first().contains(u"Contacts-corvanta.data"_s), qPrintable(m_user->boxes.first()));
+    QVERIFY(broken->children.isEmpty());
+    QCOMPARE(rows(), 0);
+    QVERIFY(select(u"Local Databases/Alpha"_s));
+    QCOMPARE(rows(), 6);
+}
+
+void TestMainWindow::clearCacheKeepsDataAndFoldersOpen()
+{
+    const QString cached = dataFolder().filePath(u"ios_cache/UDID/com.viber/Documents/Contacts.data"_s);
+    QVERIFY(QDir().mkpath(QFileInfo(cached).path()));
+    QVERIFY(QFile(cached).open(QIODevice::WriteOnly));
+    QVERIFY(run("miClearCache"));
+    QCOMPARE(m_user->boxes, QStringList(u"Successfully cleared cache files."_s));
+    QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"ios_cache"_s)));
+    const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
+    QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Alpha"_s)));
+    QVERIFY(QFileInfo::exists(phone));
+
+    QVERIFY(run("miOpenDBFolder"));
+    QVERIFY(select(u"Devices/Stored Phone"_s));
+    QVERIFY(run("miViewIOSCacheFiles"));
+    QCOMPARE(m_opened, QStringList({localDatabasesFolder().path(), phone}));
+    // A desktop that cannot open it: the user is told which folder.
+    m_w->setFolderOpener([](const QString &) { return false; });
+    QVERIFY(run("miOpenDBFolder"));
+    QVERIFY(m_user->boxes.value(1).contains(QDir::toNativeSeparators(localDatabasesFolder().path())));
+}
+
+void TestMainWindow::deviceChooserNeedsAChoice()
+{
+    DataSourceSelForm form(QString(), {{QIcon(), u"One"_s}, {QIcon(), u"Two"_s}});
+    form.show();
+    form.findChild<QPushButton *>(u"btnConfirm"_s)->click();
+    QCOMPARE(m_user->boxes, QStringList(u"Need to select a Device to continue."_s));
+    QVERIFY(form.isVisible());
+    form.comboBox()->setCurrentIndex(1);
+    form.findChild<QPushButton *>(u"btnConfirm"_s)->click();
+    QCOMPARE(form.selectedIndex(), 1);
+    form.show(); // a choice, then Cancel
+    form.findChild<QPushButton *>(u"btnCancel"_s)->click();
+    QCOMPARE(form.selectedIndex(), -1);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,56 +1,15 @@
-#include "app/DataFolder.h"
 #include "app/UpdateCheck.h"
+#include "support/ModalUser.h"
+#include "support/TempDataFolder.h"
 #include "ui/MainWindow.h"
 
 #include <QLabel>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QUrlQuery>
 #include <QtTest>
 
-// A one-page web service on the loopback interface: answers every request
-// with the reply for its path and remembers what was asked.
-class LocalService : public QObject
-{
-public:
-    LocalService()
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        QVERIFY(m_server.listen(QHostAddress::LocalHost));
-    }
+#include <optional>
 
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
-
-    QHash<QString, QByteArray> replies; // path -> body
-    QList<QUrl> requests;
-
-private:
-    void answer(QTcpSocket *socket)
-    {
-        m_buffers[socket] += socket->readAll();
-        const QByteArray &request = m_buffers[socket];
-        if (!request.contains("\r\n\r\n"))
-            return;
-        const QList<QByteArray> line = request.left(request.indexOf("\r\n")).split(' ');
-        const QUrl url(QString::fromLatin1(line.value(1)));
-        requests.append(url);
-        const QByteArray body = replies.value(url.path());
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: " +
-                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        socket->disconnectFromHost();
-        m_buffers.remove(socket);
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
+using namespace Qt::StringLiterals;
 
 class TestMainWindowPeriphery : public QObject
 {
@@ -58,159 +17,141 @@ class TestMainWindowPeriphery : public QObject
 
 private slots:
     void init();
-    void cleanup();
+    void cleanup() { m_data.reset(); }
     void checkIsDueOncePerDay();
+    void repliesAreReadSafely_data();
     void repliesAreReadSafely();
-    void automaticCheckAsksAndStamps();
-    void unansweredServiceFailsQuietly();
+    void checkAsksOnceADayAndFailsQuietly();
     void windowShowsAnnouncementOnlyWhenFetched();
 
 private:
-    std::unique_ptr<QTemporaryDir> m_profile;
-    QByteArray m_oldXdg;
+    // The service's pages as files, which the network layer reads like any address.
+    void reply(const QString &page, const QByteArray &body)
+    {
+        QFile file(m_data->profile() + u"/service/"_s + page);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(body) == body.size());
+    }
+
+    std::optional<TempDataFolder> m_data;
+    QString m_service; // address of the service
 };
 
 void TestMainWindowPeriphery::init()
 {
-    m_oldXdg = qgetenv("XDG_DATA_HOME");
-    m_profile = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_profile->path()));
-    resetDataFolderForTests();
-}
-
-void TestMainWindowPeriphery::cleanup()
-{
-    qputenv("XDG_DATA_HOME", m_oldXdg);
-    resetDataFolderForTests();
-    m_profile.reset();
+    m_data.emplace();
+    QVERIFY(QDir(m_data->profile()).mkpath(u"service"_s));
+    m_service = QUrl::fromLocalFile(m_data->profile() + u"/service"_s).toString();
 }
 
 void TestMainWindowPeriphery::checkIsDueOncePerDay()
 {
-    const QString stamp = m_profile->filePath(QStringLiteral("stamp"));
+    const QString stamp = m_data->profile() + u"/stamp"_s;
     const QDateTime now = QDateTime::fromSecsSinceEpoch(1800000000);
-    QVERIFY(UpdateCheck::isCheckDue(stamp, now)); // missing
-    QVERIFY(UpdateCheck::writeStamp(stamp, now.addSecs(-100)));
-    QVERIFY(!UpdateCheck::isCheckDue(stamp, now));
-    QVERIFY(UpdateCheck::writeStamp(stamp, now.addSecs(-86400)));
-    QVERIFY(!UpdateCheck::isCheckDue(stamp, now));
-    QVERIFY(UpdateCheck::writeStamp(stamp, now.addSecs(-86401)));
-    QVERIFY(UpdateCheck::isCheckDue(stamp, now));
-    // A stamp from the future (the clock was set back) does not silence it.
-    QVERIFY(UpdateCheck::writeStamp(stamp, now.addSecs(3600)));
-    QVERIFY(UpdateCheck::isCheckDue(stamp, now));
+    QVERIFY(UpdateCheck::isCheckDue(stamp, now)); // none yet
+    // A stamp from the future (the clock was set back) does not silence the check.
+    const std::pair<int, bool> ages[] = {{100, false}, {86400, false}, {86401, true}, {-3600, true}};
+    for (const auto &[age, due] : ages) {
+        QVERIFY(UpdateCheck::writeStamp(stamp, now.addSecs(-age)));
+        QVERIFY2(UpdateCheck::isCheckDue(stamp, now) == due, qPrintable(QString::number(age)));
+    }
     QFile file(stamp);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("yesterday");
     file.close();
-    QVERIFY(UpdateCheck::isCheckDue(stamp, now)); // unreadable
+    QVERIFY(UpdateCheck::isCheckDue(stamp, now));
+}
+
+void TestMainWindowPeriphery::repliesAreReadSafely_data()
+{
+    QTest::addColumn<bool>("download"); // else an announcement
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("address") << true << QByteArray("  http://dl.example/setup-3.2.exe\r\n")
+                             << "http://dl.example/setup-3.2.exe";
+    QTest::newRow("up to date") << true << QByteArray("0") << "";
+    QTest::newRow("other scheme") << true << QByteArray("ftp://x/y") << "";
+    // Only the link's address and text are taken; the label's HTML is built anew.
+    QTest::newRow("link")
+        << false
+        << QByteArray("<a href=\"https://cw.example/news\" onclick=\"x()\">New <b>release</b> & "
+                      "more</a><script>bad()</script>")
+        << "<a href=\"https://cw.example/news\" style=\"color:#FF8B00;\">New release &amp; more</a>";
+    QTest::newRow("script address") << false << QByteArray("<a href=\"javascript:alert(1)\">x</a>") << "";
+    QTest::newRow("no link") << false << QByteArray("plain text") << "";
+    QTest::newRow("empty link") << false << QByteArray("<a href=\"https://x.example/\"></a>") << "";
 }
 
 void TestMainWindowPeriphery::repliesAreReadSafely()
 {
-    QCOMPARE(UpdateCheck::downloadAddress("  http://dl.chatwharf.example/setup-3.2.exe\r\n"),
-             QStringLiteral("http://dl.chatwharf.example/setup-3.2.exe"));
-    QCOMPARE(UpdateCheck::downloadAddress("0"), QString());
-    QCOMPARE(UpdateCheck::downloadAddress("ftp://x/y"), QString());
-
-    const QString html =
-        UpdateCheck::announcement("<a href=\"https://chatwharf.example/news\" onclick=\"x()\">New "
-                                  "<b>release</b> & more</a><script>bad()</script>");
-    QCOMPARE(html, QStringLiteral("<a href=\"https://chatwharf.example/news\" style=\"color:#FF8B00;\">New "
-                                  "release &amp; more</a>"));
-    QCOMPARE(UpdateCheck::announcement("<a href=\"javascript:alert(1)\">x</a>"), QString());
-    QCOMPARE(UpdateCheck::announcement("plain text"), QString());
-    QCOMPARE(UpdateCheck::announcement("<a href=\"https://x.example/\"></a>"), QString());
+    QFETCH(bool, download);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+    QCOMPARE(download ? UpdateCheck::downloadAddress(reply) : UpdateCheck::announcement(reply), shown);
 }
 
-void TestMainWindowPeriphery::automaticCheckAsksAndStamps()
+void TestMainWindowPeriphery::checkAsksOnceADayAndFailsQuietly()
 {
-    LocalService service;
-    service.replies.insert(QStringLiteral("/sms_check_update.php"), "http://127.0.0.1/setup-9.exe");
-    UpdateCheck check(service.baseUrl(), m_profile->path());
+    reply(u"sms_check_update.php"_s, "http://127.0.0.1/setup-9.exe");
+    UpdateCheck check(m_service, m_data->profile());
     QSignalSpy offered(&check, &UpdateCheck::newVersionAvailable);
     QVERIFY(check.checkIfDue());
     QTRY_COMPARE(offered.size(), 1);
-    QCOMPARE(offered.first().first().toString(), QStringLiteral("http://127.0.0.1/setup-9.exe"));
-    QCOMPARE(service.requests.size(), 1);
-    const QUrlQuery query(service.requests.first());
-    QCOMPARE(query.queryItemValue(QStringLiteral("v")), QStringLiteral("3.1.18"));
-    QCOMPARE(query.queryItemValue(QStringLiteral("q")), QStringLiteral("1"));
-    QVERIFY(!query.queryItemValue(QStringLiteral("id")).isEmpty());
-    QVERIFY(!UpdateCheck::isCheckDue(check.stampFile(), QDateTime::currentDateTimeUtc()));
-    // Within the day: no second request.
-    QVERIFY(!check.checkIfDue());
-
+    QCOMPARE(offered.first().first().toString(), u"http://127.0.0.1/setup-9.exe"_s);
+    QVERIFY(!check.checkIfDue()); // within the day
     // Asked by the user, with nothing newer.
-    service.replies.insert(QStringLiteral("/sms_check_update.php"), "0");
+    reply(u"sms_check_update.php"_s, "0");
     QSignalSpy upToDate(&check, &UpdateCheck::upToDate);
     QVERIFY(check.checkNow());
     QTRY_COMPARE(upToDate.size(), 1);
     QCOMPARE(offered.size(), 1);
-}
 
-void TestMainWindowPeriphery::unansweredServiceFailsQuietly()
-{
-    // A port nobody listens on.
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
-    closed.close();
-    UpdateCheck check(base, m_profile->path());
-    QSignalSpy failed(&check, &UpdateCheck::checkFailed);
-    QSignalSpy news(&check, &UpdateCheck::announcementReady);
-    QVERIFY(check.checkIfDue());
-    QVERIFY(check.fetchAnnouncement());
+    // A service that does not answer: an automatic check tells only the log,
+    // and the attempt counts, so the next is tomorrow rather than at every start.
+    const QString lost = m_service + u"/gone"_s;
+    UpdateCheck failing(lost, m_data->profile() + u"/service"_s);
+    QSignalSpy failed(&failing, &UpdateCheck::checkFailed);
+    QSignalSpy news(&failing, &UpdateCheck::announcementReady);
+    QVERIFY(failing.checkIfDue() && failing.fetchAnnouncement());
     QTest::qWait(300);
-    QCOMPARE(failed.size(), 0); // automatic: only the log hears of it
-    QCOMPARE(news.size(), 0);
-    // The attempt counts: tomorrow again, not at every start.
-    QVERIFY(QFileInfo::exists(check.stampFile()));
-    QVERIFY(check.checkNow());
+    QCOMPARE(failed.size() + news.size(), 0);
+    QVERIFY(!UpdateCheck::isCheckDue(failing.stampFile(), QDateTime::currentDateTimeUtc()));
+    QVERIFY(failing.checkNow());
     QTRY_COMPARE(failed.size(), 1);
-    QVERIFY(failed.first().first().toString().contains(base));
+    QVERIFY(failed.first().first().toString().contains(lost));
 
-    // Without an address nothing is asked.
-    UpdateCheck none(QString(), m_profile->path());
-    QVERIFY(!none.checkIfDue());
-    QVERIFY(!none.fetchAnnouncement());
+    UpdateCheck none(QString(), m_data->profile()); // without an address nothing is asked
+    QVERIFY(!none.checkIfDue() && !none.fetchAnnouncement());
 }
 
 void TestMainWindowPeriphery::windowShowsAnnouncementOnlyWhenFetched()
 {
-    LocalService service;
-    service.replies.insert(QStringLiteral("/adv.php"), "<a href=\"https://chatwharf.example/tips\">Tips</a>");
-    service.replies.insert(QStringLiteral("/sms_check_update.php"), "0");
+    ModalUser user;
+    user.answer = QMessageBox::No; // to any offer of a new version
+    reply(u"adv.php"_s, "<a href=\"https://cw.example/tips\">Tips</a>");
+    reply(u"sms_check_update.php"_s, "0");
+    MainWindow::Options options;
+    options.serviceBaseUrl = m_service;
+    options.peripheryDelayMs = 0;
     {
-        MainWindow::Options options;
-        options.serviceBaseUrl = service.baseUrl();
-        options.peripheryDelayMs = 0;
         MainWindow window(options);
         window.show();
-        auto *label = window.findChild<QLabel *>(QStringLiteral("lbAdvLink"));
+        auto *label = window.findChild<QLabel *>(u"lbAdvLink"_s);
         QVERIFY(label->isHidden());
         QTRY_VERIFY(label->isVisible());
-        QVERIFY(label->text().contains(QStringLiteral("#FF8B00")));
-        QVERIFY(label->text().contains(QStringLiteral(">Tips</a>")));
-        QTRY_COMPARE(service.requests.size(), 2);
-        QVERIFY(QFileInfo::exists(dataFolder().filePath(QStringLiteral("last-check-version-time"))));
-        QFile adv(dataFolder().filePath(QStringLiteral("last-adv")));
+        QVERIFY(label->text().contains(u"#FF8B00;\">Tips</a>"_s));
+        QFile adv(dataFolder().filePath(u"last-adv"_s));
         QVERIFY(adv.open(QIODevice::ReadOnly));
-        QVERIFY(adv.readAll().contains("https://chatwharf.example/tips"));
+        QVERIFY(adv.readAll().contains("https://cw.example/tips"));
     }
-    {
-        service.replies.insert(QStringLiteral("/adv.php"), "nothing today");
-        service.requests.clear();
-        MainWindow::Options options;
-        options.serviceBaseUrl = service.baseUrl();
-        options.peripheryDelayMs = 0;
-        MainWindow window(options);
-        window.show();
-        // The check is not due again; the announcement is asked every time.
-        QTRY_COMPARE(service.requests.size(), 1);
-        QTest::qWait(100);
-        QVERIFY(window.findChild<QLabel *>(QStringLiteral("lbAdvLink"))->isHidden());
-    }
+    // The check is not due again (else it would offer this); the announcement is
+    // asked every time.
+    reply(u"sms_check_update.php"_s, "http://127.0.0.1/setup-9.exe");
+    reply(u"adv.php"_s, "nothing today");
+    MainWindow window(options);
+    window.show();
+    QTest::qWait(300);
+    QVERIFY(window.findChild<QLabel *>(u"lbAdvLink"_s)->isHidden());
+    QVERIFY(user.boxes.isEmpty());
 }
 
 QTEST_MAIN(TestMainWindowPeriphery)

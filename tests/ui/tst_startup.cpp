@@ -1,68 +1,16 @@
 #include "app/AppConstants.h"
-#include "app/DataFolder.h"
 #include "app/Logging.h"
 #include "app/StyleSheet.h"
+#include "support/ModalUser.h"
+#include "support/TempDataFolder.h"
 #include "ui/Application.h"
 #include "ui/MainWindow.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-#include <functional>
+#include <optional>
 
-// Stands in for the user during start-up: answers modal boxes and closes the
-// main window once it is up and no box is open.
-class StartupUser : public QObject
-{
-public:
-    StartupUser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, &StartupUser::poll);
-        m_timer.start(20);
-    }
-
-    QStringList boxTexts;
-    QList<QMessageBox::Icon> boxIcons;
-    bool windowShownBeforeBox = false;
-    QString windowTitle;
-    QString windowStyleSheet;
-    bool windowSeen = false;
-
-private:
-    static MainWindow *visibleMainWindow()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *mw = qobject_cast<MainWindow *>(w); mw && mw->isVisible())
-                return mw;
-        return nullptr;
-    }
-
-    void poll()
-    {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            if (!box->isVisible())
-                return;
-            boxTexts << box->text();
-            boxIcons << box->icon();
-            if (boxTexts.size() == 1)
-                windowShownBeforeBox = visibleMainWindow() != nullptr;
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-            return;
-        }
-        if (MainWindow *window = visibleMainWindow()) {
-            windowSeen = true;
-            windowTitle = window->windowTitle();
-            windowStyleSheet = window->styleSheet();
-            window->close();
-        }
-    }
-
-    QTimer m_timer;
-};
+using namespace Qt::StringLiterals;
 
 class TestStartup : public QObject
 {
@@ -72,95 +20,97 @@ private slots:
     void init();
     void cleanup();
     void startsAndQuits();
-    void missingDeviceLibraryWarns();
-    void wrongDatabaseLayerStops();
+    void missingDeviceLibraryWarnsOverTheWindow();
+    void wrongDatabaseLayerStopsBeforeAnything();
 
 private:
-    QString dataPath() const
+    static MainWindow *shownWindow()
     {
-        return m_profile->path() + QStringLiteral("/CorVanta/") + QLatin1String(AppConstants::kAppId);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
+                return window;
+        return nullptr;
     }
 
-    std::unique_ptr<QTemporaryDir> m_profile;
-    QByteArray m_oldXdg;
+    std::optional<TempDataFolder> m_data;
+    // Answers the boxes and closes the main window once it is up with no box open.
+    std::optional<ModalUser> m_user;
+    bool m_windowUnderFirstBox = false;
+    QString m_windowStyle; // empty: no window came up
 };
 
 void TestStartup::init()
 {
-    m_oldXdg = qgetenv("XDG_DATA_HOME");
-    m_profile = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_profile->path()));
-    resetDataFolderForTests();
+    m_data.emplace();
+    m_user.emplace();
+    m_windowUnderFirstBox = false;
+    m_windowStyle.clear();
+    m_user->intercept = [this](QWidget *) {
+        if (m_user->boxes.isEmpty())
+            m_windowUnderFirstBox = shownWindow();
+        return false;
+    };
+    m_user->idle = [this] {
+        if (MainWindow *window = shownWindow()) {
+            m_windowStyle = window->styleSheet();
+            window->close();
+        }
+    };
 }
 
 void TestStartup::cleanup()
 {
     resetLoggingForTests();
-    qputenv("XDG_DATA_HOME", m_oldXdg);
-    resetDataFolderForTests();
-    m_profile.reset();
+    m_user.reset();
+    m_data.reset();
 }
 
 void TestStartup::startsAndQuits()
 {
     StartupEnvironment env = defaultStartupEnvironment();
     env.loadDeviceFramework = [](QString &) { return true; };
-    StartupUser user;
     QCOMPARE(runStartup(env), 0);
-    QVERIFY(user.windowSeen);
-    QCOMPARE(user.windowTitle, QStringLiteral("Chatwharf"));
-    QVERIFY(!user.windowStyleSheet.isEmpty());
-    QCOMPARE(user.windowStyleSheet, appStyleSheet());
-    QVERIFY(user.boxTexts.isEmpty());
-
-    // The log of the day is open in the data folder's qlogs.
+    QCOMPARE(m_windowStyle, appStyleSheet());
+    QVERIFY(m_user->boxes.isEmpty());
+    // The log of the day is open in the data folder.
     const QString log = currentLogFilePath();
-    QVERIFY2(log.startsWith(dataPath() + QStringLiteral("/qlogs/log-")), qPrintable(log));
+    QVERIFY2(log.startsWith(dataFolder().filePath(u"qlogs/log-"_s)), qPrintable(log));
     QVERIFY(QFileInfo(log).size() > 0);
 }
 
-void TestStartup::missingDeviceLibraryWarns()
+void TestStartup::missingDeviceLibraryWarnsOverTheWindow()
 {
     StartupEnvironment env = defaultStartupEnvironment();
     env.loadDeviceFramework = [](QString &error) {
-        error = QStringLiteral("Failed to load (Mobile Device) framework.");
+        error = u"Failed to load (Mobile Device) framework."_s;
         return false;
     };
-    StartupUser user;
     QCOMPARE(runStartup(env), 0);
-    QCOMPARE(user.boxTexts.size(), 1);
-    QCOMPARE(user.boxIcons.first(), QMessageBox::Warning);
-    const QString text = user.boxTexts.first();
-    QVERIFY2(text.startsWith(QStringLiteral("Failed to load (Apple Mobile Device) framework. Plese click ")),
+    QCOMPARE(m_user->icons, QList<QMessageBox::Icon>{QMessageBox::Warning});
+    const QString text = m_user->boxes.first();
+    QVERIFY2(text.contains(u"href=\"%1\""_s.arg(QLatin1String(AppConstants::kDeviceHelpUrl))),
              qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("href=\"%1\"").arg(QLatin1String(AppConstants::kDeviceHelpUrl))),
-             qPrintable(text));
-    QVERIFY(user.windowShownBeforeBox);
-    QVERIFY(user.windowSeen);
-
+    QVERIFY(m_windowUnderFirstBox);
+    QVERIFY(!m_windowStyle.isEmpty());
     // The reason goes to the log for support.
     QFile log(currentLogFilePath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("Failed to load (Mobile Device) framework."));
 }
 
-void TestStartup::wrongDatabaseLayerStops()
+void TestStartup::wrongDatabaseLayerStopsBeforeAnything()
 {
     StartupEnvironment env = defaultStartupEnvironment();
-    env.sqliteWrapperVersion = [] { return 5; };
+    env.sqliteWrapperVersion = [] { return AppConstants::kRequiredSqliteWrapperVersion - 1; };
     bool deviceAsked = false;
     env.loadDeviceFramework = [&](QString &) { return deviceAsked = true; };
-    StartupUser user;
     QCOMPARE(runStartup(env), 1);
-    QCOMPARE(user.boxTexts.size(), 1);
-    QCOMPARE(user.boxIcons.first(), QMessageBox::Critical);
-    QVERIFY2(user.boxTexts.first().contains(QStringLiteral("invalid libsqlite_qt.")),
-             qPrintable(user.boxTexts.first()));
-    QVERIFY(!user.windowShownBeforeBox);
-    QVERIFY(!user.windowSeen);
+    QCOMPARE(m_user->icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
+    QVERIFY2(m_user->boxes.first().contains(u"invalid libsqlite_qt."_s), qPrintable(m_user->boxes.first()));
+    QVERIFY(m_windowStyle.isEmpty());
     QVERIFY(!deviceAsked);
     // No data folder and no log.
-    QVERIFY(!QFileInfo::exists(m_profile->path() + QStringLiteral("/CorVanta")));
+    QVERIFY(!QFileInfo::exists(m_data->profile() + u"/CorVanta"_s));
     QCOMPARE(currentLogFilePath(), QString());
 }
 

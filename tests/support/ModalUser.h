@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+// Stands in for the user while the code under test waits in a modal loop. It
+// looks every few milliseconds: a context menu is recorded and closed, a
+// message box is recorded and answered, the database chooser gets a name and
+// is confirmed. The chooser is confirmed from the event loop, as a refused name
+// opens a box there that a later look must answer.
+class ModalUser : public QObject
+{
+public:
+    explicit ModalUser(int intervalMs = 20)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &ModalUser::look);
+        m_timer.start(intervalMs);
+    }
+
+    // Pressed where the box has it, else OK or its first button; NoButton presses Escape.
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+    QString databaseName;
+    QStringList boxes; // texts of the boxes answered
+    QList<QMessageBox::Icon> icons;
+    QList<QStringList> menus; // object names of each menu's entries
+    // Sees every modal window first; true leaves it alone on this look.
+    std::function<bool(QWidget *modal)> intercept;
+    std::function<void()> idle; // on every look with no modal window up
+
+private:
+    void look()
+    {
+        if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            menus.append(QStringList());
+            for (QAction *a : menu->actions())
+                menus.last() << a->objectName();
+            menu->close();
+            return;
+        }
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal && idle)
+            idle();
+        if (!modal || !modal->isVisible() || modal == m_answered || (intercept && intercept(modal)))
+            return;
+        m_answered = modal;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            boxes << box->text();
+            icons << box->icon();
+            QAbstractButton *button = box->button(answer);
+            if (!button && answer != QMessageBox::NoButton)
+                button =
+                    box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok) : box->buttons().value(0);
+            if (button)
+                button->click();
+            else
+                QTest::keyClick(box, Qt::Key_Escape);
+        } else if (auto *combo = modal->findChild<QComboBox *>(QStringLiteral("cbDatabases"))) {
+            combo->setEditText(databaseName);
+            QMetaObject::invokeMethod(modal->findChild<QPushButton *>(QStringLiteral("btnOk")),
+                                      &QAbstractButton::click, Qt::QueuedConnection);
+        }
+    }
+
+    QTimer m_timer;
+    QPointer<QWidget> m_answered;
+};
