@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 QString roamingProfileFolder()
 {
 #ifdef Q_OS_WIN
@@ -29,8 +33,11 @@ QUrl shellUrl(const QString &urlOrPath)
 bool openFolder(const QString &folderPath)
 {
     const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(folderPath));
-    if (!opened)
+    // Files (attachments, pictures) are opened through here too.
+    if (!opened && QFileInfo(folderPath).isDir())
         qWarning("Could not open the folder %s in the file browser.", qUtf8Printable(folderPath));
+    else if (!opened)
+        qWarning("Could not open the file %s.", qUtf8Printable(folderPath));
     return opened;
 }
 
@@ -40,4 +47,12 @@ bool openUrl(const QString &urlOrPath)
     if (!opened)
         qWarning("Could not open %s.", qUtf8Printable(urlOrPath));
     return opened;
+}
+
+void prepareWebEngineForUser()
+{
+#ifndef Q_OS_WIN
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
 }

@@ -20,3 +20,8 @@ bool openUrl(const QString &urlOrPath);
 // The address openUrl hands to the desktop: text with a scheme ("https:",
 // "mailto:", "file:") as it stands, anything else (a path, "C:/x") as a local file.
 QUrl shellUrl(const QString &urlOrPath);
+
+// Qt WebEngine refuses to start its sandbox for the root user and the program
+// would show no bubbles: for root, the sandbox switch is turned off before the
+// application object exists (unless the environment already decides it).
+void prepareWebEngineForUser();

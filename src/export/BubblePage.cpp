@@ -46,9 +46,10 @@ bool isWebAddress(const QString &text)
     return text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://"));
 }
 
+// Each piece finds its own direction: Arabic and Hebrew flow right to left.
 QString wrapped(const QString &piece)
 {
-    return QLatin1String("<div>") + piece + QLatin1String("</div>");
+    return QLatin1String("<div dir=\"auto\">") + piece + QLatin1String("</div>");
 }
 
 QString bubbleBody(const _ViberMsg *msg)
@@ -82,11 +83,15 @@ QString bubbleBody(const _ViberMsg *msg)
     case ViberMsgTypeSticker: {
         if (!att)
             return QString();
+        // A sticker kept with the store shows offline; the web is the fallback.
+        if (isNonEmptyFile(att->previewPath))
+            return wrapped(BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->previewPath),
+                                                       att->previewPath));
         const QString sticker = MessageText::stickerPictureAddress(att);
         return wrapped(BubblePage::pictureLinkHtml(sticker, sticker));
     }
     case ViberMsgTypeText:
-        return MessageText::messageHtml(msg->text);
+        return wrapped(MessageText::messageHtml(msg->text));
     case ViberMsgTypeVideo: {
         if (!att)
             return QString();
@@ -192,12 +197,34 @@ QString BubblePage::messageHtml(const _ViberMsg *msg)
                 .arg(isOutgoing(msg) ? QLatin1String("bb2") : QLatin1String("bb1"));
     html += MessageText::bubbleBackgroundHtml();
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
-        html += QStringLiteral("<div class=\"handle\">%1</div><div class=\"clear\"></div>")
+        html += QStringLiteral("<div class=\"handle\"><bdi>%1</bdi></div><div class=\"clear\"></div>")
                     .arg(MessageText::messageHtml(personDisplayName(msg->person)));
     html += bubbleBody(msg);
     html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
     html += QLatin1String("</div><div class=\"clear\"></div>");
     return html;
+}
+
+QString BubblePage::pagerHtml(int page, int count)
+{
+    if (count <= 1)
+        return QString();
+    auto link = [](const char *path, const char *key) {
+        return QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(QLatin1String(path), MessageText::messageHtml(tr(key)));
+    };
+    QStringList parts;
+    if (page > 1) {
+        parts << link(kFirstPageLink, QT_TR_NOOP("IDS_BUBBLE_FIRST_PAGE"))
+              << link(kPreviousPageLink, QT_TR_NOOP("IDS_BUBBLE_PREVIOUS_PAGE"));
+    }
+    parts << tr("IDS_BUBBLE_PAGE_%1_OF_%2").arg(page).arg(count);
+    if (page < count) {
+        parts << link(kNextPageLink, QT_TR_NOOP("IDS_BUBBLE_NEXT_PAGE"))
+              << link(kLastPageLink, QT_TR_NOOP("IDS_BUBBLE_LAST_PAGE"));
+    }
+    return QLatin1String("<p class=\"pager\" style=\"text-align:center;\">") +
+           parts.join(QLatin1String(" &nbsp; ")) + QLatin1String("</p>");
 }
 
 QString BubblePage::emptyPageHtml()
@@ -212,9 +239,7 @@ QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
         return QString();
 
     QString html = QLatin1String(kDocumentStart);
-    if (page != 1)
-        html += QStringLiteral("<p><a href=\"/pre_page\">%1</a></p>")
-                    .arg(MessageText::messageHtml(tr("IDS_BUBBLE_PREVIOUS_PAGE")));
+    html += pagerHtml(page, count);
 
     const qsizetype first = qsizetype(page - 1) * kPageSize;
     const qsizetype last = qMin<qsizetype>(first + kPageSize, messages.size());
@@ -234,9 +259,7 @@ QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
         html += messageHtml(msg);
     }
 
-    if (page != count)
-        html += QStringLiteral("<p><a href=\"/next_page\">%1</a></p>")
-                    .arg(MessageText::messageHtml(tr("IDS_BUBBLE_NEXT_PAGE")));
+    html += pagerHtml(page, count);
     html += QLatin1String("<a name=\"end\"></a></body></html>");
     return html;
 }

@@ -22,6 +22,12 @@ public:
     // Largest width and height of a picture in a bubble, in pixels.
     static constexpr int kPictureLimit = 128;
 
+    // The page links' addresses, answered by the view.
+    static constexpr const char *kFirstPageLink = "/first_page";
+    static constexpr const char *kPreviousPageLink = "/pre_page";
+    static constexpr const char *kNextPageLink = "/next_page";
+    static constexpr const char *kLastPageLink = "/last_page";
+
     // Pages needed for count messages; 0 for none.
     static int pageCount(qsizetype count);
     // The 1-based page that shows the message at index.
@@ -33,6 +39,10 @@ public:
     static QString emptyPageHtml();
     // The complete page (1-based); empty when page is out of range.
     static QString pageHtml(const QList<_ViberMsg *> &messages, int page);
+
+    // Where a page is among count ("Page 3 of 31") with links to the first,
+    // previous, next and last page where they lead somewhere; empty for one page.
+    static QString pagerHtml(int page, int count);
 
     // "1' 35''" for 95 seconds; durations below zero or not finite read 0' 0''.
     static QString durationText(double seconds);

@@ -149,12 +149,12 @@ QString MessageText::systemText(const _ViberMsg *msg)
         return QString();
     switch (msg->systemKind) {
     case ViberSystemKindNameChanged: {
-        const QString who = msg->person ? personDisplayName(msg->person) : tr("IDS_SYS_YOU");
+        const QString who = msg->person ? isolatedText(personDisplayName(msg->person)) : tr("IDS_SYS_YOU");
         // One multi-argument arg(): a "%2" inside the name must stay text.
-        return tr("IDS_SYS_NAME_CHANGED").arg(who, msg->text);
+        return tr("IDS_SYS_NAME_CHANGED").arg(who, isolatedText(msg->text));
     }
     case ViberSystemKindMemberAdded:
-        return tr("IDS_SYS_MEMBER_JOINED").arg(msg->text);
+        return tr("IDS_SYS_MEMBER_JOINED").arg(isolatedText(msg->text));
     case ViberSystemKindNone:
         break;
     }
@@ -170,7 +170,7 @@ QString MessageText::chatTitle(const _ViberChat *chat)
         return name;
     QStringList names;
     for (const _ViberPerson *p : participantsByPhone(chat))
-        names.append(personDisplayName(p));
+        names.append(isolatedText(personDisplayName(p)));
     return names.join(QLatin1String(", "));
 }
 

@@ -5,6 +5,7 @@
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
 #include "app/Logging.h"
+#include "app/Platform.h"
 #include "device/MobileDevice.h"
 #include "viber/Sqlite3DB.h"
 
@@ -61,6 +62,7 @@ int runStartup(const StartupEnvironment &environment)
 
 int runChatwharf(int argc, char **argv)
 {
+    prepareWebEngineForUser();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Chatwharf"));
     QApplication::setApplicationVersion(QStringLiteral(CHATWHARF_VERSION));

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QSize>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -93,8 +94,10 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
         return QVariant();
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return node->text;
+    case Qt::ToolTipRole:
+        // Tool tips guess rich text; names from a store are shown as they are.
+        return Qt::convertFromPlainText(node->text);
     case Qt::DecorationRole:
         switch (node->kind) {
         case ItemNodeRootDevice:

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QSize>
+#include <QTextDocument>
 
 namespace {
 
@@ -106,8 +107,14 @@ QString ItemModelSms::contactText(const _ViberMsg *msg)
         return QStringLiteral("<Call>");
     if (!msg->chat)
         return QString();
-    if (!msg->chat->groupId.isEmpty() && msg->person)
-        return personLabel(msg->person);
+    // A group is named by its title, not by a list of members cut short by the
+    // column; the sender of an incoming message goes in front of it.
+    if (!msg->chat->groupId.isEmpty()) {
+        const QString group = isolatedText(MessageText::chatTitle(msg->chat));
+        if (msg->person && !isOutgoing(msg))
+            return tr("IDS_LIST_SENDER_%1_IN_GROUP_%2").arg(personLabel(msg->person), group);
+        return group;
+    }
     return MessageText::participantLabels(msg->chat);
 }
 
@@ -117,8 +124,10 @@ QVariant ItemModelSms::data(const QModelIndex &index, int role) const
     if (!msg)
         return QVariant();
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        // Tool tips guess rich text; a message "<b>hi</b>" is shown as typed.
+        return Qt::convertFromPlainText(data(index, Qt::DisplayRole).toString());
+    case Qt::DisplayRole:
         switch (index.column()) {
         case 0:
             return dateText(msg);

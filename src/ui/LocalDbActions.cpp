@@ -9,6 +9,8 @@
 #include "workers/DeleteViberMsgThread.h"
 
 #include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
 
 namespace {
 
@@ -17,14 +19,22 @@ QString text(const char *key)
     return QCoreApplication::translate("LocalDbActions", key);
 }
 
+// A name inside a rich-text box: escaped, and isolated so that a right-to-left
+// name cannot reorder the sentence around it.
+QString quoted(const QString &name)
+{
+    return isolatedText(name).toHtmlEscaped();
+}
+
 } // namespace
 
 QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messages,
-                                const QStringList &existingNames, QString *startedName)
+                                const QStringList &existingNames, const QString &proposedName,
+                                QString *startedName)
 {
     if (startedName)
         startedName->clear();
-    const QString chosen = LocalDbSelForm::chooseName(existingNames, QString(), parent);
+    const QString chosen = LocalDbSelForm::chooseName(existingNames, proposedName, parent);
     if (chosen.isEmpty())
         return QString();
     // On a file system that tells letter cases apart, "Work" must still merge into "work".
@@ -38,20 +48,36 @@ QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messa
         showWarning(QCoreApplication::translate("LocalDbSelForm", "IDS_INVALID_LOCALDB_NAME"), parent);
         return QString();
     }
+    const bool existed = QFileInfo::exists(folder);
     if (startedName)
         *startedName = name;
     BackupViberMsgThread worker(messages, QDir(folder));
-    if (!runWorker(parent, &worker, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_BACKUP_TITLE"))))
-        return QString();
-    return name;
+    if (runWorker(parent, &worker, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_BACKUP_TITLE"))))
+        return name;
+    // A database this copy created holds nothing the user had: it goes with the
+    // failed copy instead of staying behind as an empty or partial entry.
+    if (!existed) {
+        QString error;
+        if (LocalDatabases::remove(localDatabasesFolder(), name, &error)) {
+            if (startedName)
+                startedName->clear();
+        } else {
+            qWarning().noquote() << "Could not remove the database of a failed copy:" << error;
+        }
+    }
+    return QString();
 }
 
 bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
-                               const QList<_ViberMsg *> &messages, LocalDbDeletion what)
+                               const QList<_ViberMsg *> &messages, const LocalDbDeletion &what)
 {
-    const QString question = what == LocalDbDeletion::WholeChat
-                                 ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_CHAT"))
-                                 : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_SEL_MESSAGES"));
+    const QString count = QString::number(messages.size());
+    const QString question =
+        what.kind == LocalDbDeletion::WholeChat
+            ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_CHAT_%1_%2_%3"))
+                  .arg(count, quoted(what.chatTitle), quoted(what.databaseName))
+            : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_SEL_MESSAGES_%1_%2"))
+                  .arg(count, quoted(what.databaseName));
     if (!askYesNo(question, parent))
         return false;
     const std::unique_ptr<IOSViberDb> store = LocalDatabases::store(databaseFolder);
@@ -61,9 +87,14 @@ bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
     return ok;
 }
 
-bool deleteLocalDatabase(QWidget *parent, const QString &name)
+bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCount)
 {
-    if (!askYesNo(text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB")), parent))
+    const QString question =
+        messageCount >= 0
+            ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB_%1_%2"))
+                  .arg(quoted(name), QString::number(messageCount))
+            : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB_%1")).arg(quoted(name));
+    if (!askYesNo(question, parent))
         return false;
     QString error;
     if (!LocalDatabases::remove(localDatabasesFolder(), name, &error)) {

@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
 
@@ -87,6 +88,9 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
     ui->treeViewSMS->setColumnWidth(1, 50);
     ui->treeViewSMS->setColumnWidth(2, 120);
     header->setSortIndicator(0, Qt::AscendingOrder);
+    // Titles come from stores: a group called "<b>x</b>" is shown as typed.
+    ui->lbChatName->setTextFormat(Qt::PlainText);
+    ui->lbSMSCount->setTextFormat(Qt::PlainText);
     ui->txtHandleKeyword->setPlaceholderText(tr("IDS_SEARCH_CONTACT_HINT"));
     ui->txtSMSKeyword->setPlaceholderText(tr("IDS_SEARCH_MESSAGE_HINT"));
 
@@ -421,7 +425,7 @@ void MainWindow::showMessages(const ViberDataPtr &data, _ViberChat *chat)
     if (chat) {
         showChatPicture(chat);
         ui->lbChatName->setText(headerTitle(MessageText::chatTitle(chat)));
-        ui->lbChatName->setToolTip(MessageText::chatTitle(chat));
+        ui->lbChatName->setToolTip(Qt::convertFromPlainText(MessageText::chatTitle(chat)));
     } else {
         ui->lbChatImg->hide();
         ui->lbChatName->clear();
@@ -432,6 +436,8 @@ void MainWindow::showMessages(const ViberDataPtr &data, _ViberChat *chat)
 void MainWindow::showList(const QList<_ViberMsg *> &messages)
 {
     m_smsModel->setMessages(messages);
+    // The bubbles start at their first page: so does the list.
+    ui->treeViewSMS->scrollToTop();
     m_bubbleView->showBubble(messages);
     ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(messages.size()));
 }
@@ -537,7 +543,7 @@ void MainWindow::searchMessages()
     // From after the current row to the end, then once round from the top.
     for (int i = 0; i < count; ++i) {
         const int row = (start + i) % count;
-        if (MessageText::plainText(m_smsModel->message(row)).contains(keyword, Qt::CaseSensitive)) {
+        if (MessageText::plainText(m_smsModel->message(row)).contains(keyword, Qt::CaseInsensitive)) {
             const QModelIndex index = m_smsModel->index(row, 0);
             ui->treeViewSMS->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                                           QItemSelectionModel::Rows);
@@ -545,29 +551,35 @@ void MainWindow::searchMessages()
             return;
         }
     }
-    showInfo(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword), this);
+    showInfo(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword.toHtmlEscaped()), this);
 }
 
 void MainWindow::searchCotnact()
 {
-    AbsTreeItemModel::_ItemNode *node = selectedNode();
-    _AbsDBItemNode *source = ItemModelMain::sourceOf(node);
-    if (!source)
-        return;
     const QString keyword = ui->txtHandleKeyword->text().trimmed();
     if (keyword.isEmpty())
         return;
-    const QList<AbsTreeItemModel::_ItemNode *> chats = source->children;
-    const int count = chats.size();
-    const int start = node->kind == ItemNodeChatSession ? chats.indexOf(node) + 1 : 0;
-    for (int i = 0; i < count; ++i) {
+    // The chats of the chosen source; with nothing chosen, those of every source
+    // from the top of the tree.
+    AbsTreeItemModel::_ItemNode *node = selectedNode();
+    QList<AbsTreeItemModel::_ItemNode *> chats;
+    if (_AbsDBItemNode *source = ItemModelMain::sourceOf(node)) {
+        chats = source->children;
+    } else {
+        for (AbsTreeItemModel::_ItemNode *root : {m_treeModel->rootDevice(), m_treeModel->rootLocalDb()})
+            for (AbsTreeItemModel::_ItemNode *sourceNode : root->children)
+                chats += sourceNode->children;
+    }
+    const qsizetype count = chats.size();
+    const qsizetype start = node && node->kind == ItemNodeChatSession ? chats.indexOf(node) + 1 : 0;
+    for (qsizetype i = 0; i < count; ++i) {
         AbsTreeItemModel::_ItemNode *chat = chats.at((start + i) % count);
-        if (chat->text.contains(keyword, Qt::CaseSensitive)) {
+        if (chat->text.contains(keyword, Qt::CaseInsensitive)) {
             selectNode(chat);
             return;
         }
     }
-    showInfo(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword), this);
+    showInfo(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword.toHtmlEscaped()), this);
 }
 
 // --- Context menus -----------------------------------------------------------
@@ -739,7 +751,8 @@ void MainWindow::backup(const QList<_ViberMsg *> &messages)
     // The records stay alive through the run even if the source goes meanwhile.
     const ViberDataPtr keep = source->data;
     QString started;
-    const QString name = backupMessagesToLocalDb(this, messages, m_treeModel->localDbNames(), &started);
+    const QString name = backupMessagesToLocalDb(this, messages, m_treeModel->localDbNames(),
+                                                 source->text + QLatin1String("_Backup"), &started);
     if (started.isEmpty())
         return;
     _LocalDbItemNode *node = m_treeModel->findLocalDb(started);
@@ -750,24 +763,39 @@ void MainWindow::backup(const QList<_ViberMsg *> &messages)
     reloadLocalDb(node);
 }
 
-void MainWindow::reloadLocalDb(_LocalDbItemNode *node, qint64 reselectChatId)
+void MainWindow::reloadLocalDb(_LocalDbItemNode *node)
 {
+    // What was shown of this database comes back: the same chat, else the chat
+    // that took its row, else the database itself. A selection elsewhere stays.
+    AbsTreeItemModel::_ItemNode *selected = selectedNode();
+    const bool shownHere = selected && ItemModelMain::sourceOf(selected) == node;
+    const _ChatSessionItemNode *shownChat = selectedChat();
+    const qint64 chatId = shownHere && shownChat && shownChat->chat ? shownChat->chat->id : 0;
+    const qsizetype chatRow = shownHere && shownChat ? node->children.indexOf(selected) : -1;
     // Nothing may still point into the records about to be replaced.
-    clearTreeSelection();
+    if (shownHere)
+        clearTreeSelection();
     const QString folder = LocalDatabases::folderOf(node->text);
     if (folder.isEmpty())
         return;
     node->loaded = loadSource(node, QDir(folder), QLatin1String(LocalDatabases::kStoreFileName));
     ui->treeViewDS->expand(m_treeModel->indexOf(node));
-    if (!reselectChatId)
+    if (!shownHere)
         return;
-    for (AbsTreeItemModel::_ItemNode *child : node->children) {
-        auto *chat = static_cast<_ChatSessionItemNode *>(child);
-        if (chat->chat && chat->chat->id == reselectChatId) {
-            selectNode(chat);
+    if (chatRow >= 0) {
+        for (AbsTreeItemModel::_ItemNode *child : node->children) {
+            auto *chat = static_cast<_ChatSessionItemNode *>(child);
+            if (chat->chat && chat->chat->id == chatId) {
+                selectNode(chat);
+                return;
+            }
+        }
+        if (!node->children.isEmpty()) {
+            selectNode(node->children.at(std::min(chatRow, node->children.size() - 1)));
             return;
         }
     }
+    selectNode(node);
 }
 
 void MainWindow::miBackup()
@@ -799,13 +827,14 @@ void MainWindow::deleteMessages(const QList<_ViberMsg *> &messages, bool wholeCh
     const QString folder = LocalDatabases::folderOf(db->text);
     if (folder.isEmpty())
         return;
-    const qint64 chatId = m_shownChat ? m_shownChat->id : 0;
     const ViberDataPtr keep = db->data;
-    if (!deleteMessagesFromLocalDb(this, folder, messages,
-                                   wholeChat ? LocalDbDeletion::WholeChat
-                                             : LocalDbDeletion::SelectedMessages))
+    LocalDbDeletion what;
+    what.kind = wholeChat ? LocalDbDeletion::WholeChat : LocalDbDeletion::SelectedMessages;
+    what.databaseName = db->text;
+    what.chatTitle = m_shownChat ? MessageText::chatTitle(m_shownChat) : QString();
+    if (!deleteMessagesFromLocalDb(this, folder, messages, what))
         return;
-    reloadLocalDb(db, selectedChat() ? chatId : 0);
+    reloadLocalDb(db);
 }
 
 void MainWindow::miDelete()
@@ -839,7 +868,8 @@ void MainWindow::miDeleteAll()
     AbsTreeItemModel::_ItemNode *node = selectedNode();
     if (!node || node->kind != ItemNodeLocalDb)
         return;
-    if (!deleteLocalDatabase(this, node->text))
+    const ViberDataPtr data = static_cast<_LocalDbItemNode *>(node)->data;
+    if (!deleteLocalDatabase(this, node->text, data ? data->messages.size() : -1))
         return;
     clearTreeSelection();
     m_treeModel->removeNode(node);

@@ -148,7 +148,7 @@ private:
     bool loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName);
     // Re-reads a local database after its store changed; selects the chat with
     // reselectChatId again when it is still there.
-    void reloadLocalDb(_LocalDbItemNode *node, qint64 reselectChatId = 0);
+    void reloadLocalDb(_LocalDbItemNode *node);
 
     QList<_ViberMsg *> selectedMessages() const;
     QList<_ViberMsg *> scopeMessages(Scope scope) const;

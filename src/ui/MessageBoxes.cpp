@@ -23,6 +23,10 @@ QMessageBox::StandardButton showMessageBox(QMessageBox::Icon icon, const QString
     box.setWindowTitle(QObject::tr("Chatwharf"));
     box.setStyleSheet(appStyleSheet());
     box.setIcon(icon);
+    // Texts are rich text by convention ("<br/>" between lines), and names, paths
+    // and keywords in them arrive escaped. Guessing the format instead would show
+    // a text without tags but with an escaped "&lt;" literally.
+    box.setTextFormat(Qt::RichText);
     box.setText(text);
     new WinMovable(&box);
 

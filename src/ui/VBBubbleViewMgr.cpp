@@ -6,12 +6,16 @@
 #include "ui/BubbleWebPage.h"
 #include "ui/MessageBoxes.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
@@ -73,6 +77,40 @@ void VBBubbleViewMgr::attach(QWebEngineView *view)
     view->setPage(page);
     connect(view, &QWebEngineView::loadFinished, this, &VBBubbleViewMgr::onLoadFinish);
     connect(page, &BubbleWebPage::linkClicked, this, &VBBubbleViewMgr::onLinkClicked);
+    // The engine's own menu offers Back, Reload and View source, which lead away
+    // from the program's page; this one offers what a chat reader needs.
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        if (!m_view)
+            return;
+        const QWebEngineContextMenuRequest *request = m_view->lastContextMenuRequest();
+        QMenu menu(m_view);
+        menu.setObjectName(QStringLiteral("menuBubbleView"));
+        fillContextMenu(&menu, request ? request->linkUrl() : QUrl(),
+                        request ? request->selectedText() : QString());
+        if (!menu.isEmpty())
+            menu.exec(m_view->mapToGlobal(pos));
+    });
+}
+
+void VBBubbleViewMgr::fillContextMenu(QMenu *menu, const QUrl &link, const QString &selectedText)
+{
+    if (!selectedText.isEmpty()) {
+        QAction *copy = menu->addAction(tr("IDS_BUBBLE_COPY"));
+        copy->setObjectName(QStringLiteral("actionBubbleCopy"));
+        connect(copy, &QAction::triggered, this,
+                [selectedText] { QGuiApplication::clipboard()->setText(selectedText); });
+    }
+    if (!link.isLocalFile())
+        return;
+    const QString path = link.toLocalFile();
+    QAction *open = menu->addAction(tr("IDS_BUBBLE_OPEN_ATTACHMENT"));
+    open->setObjectName(QStringLiteral("actionBubbleOpen"));
+    connect(open, &QAction::triggered, this, [this, path] { openLocalFile(path); });
+    QAction *save = menu->addAction(tr("IDS_BUBBLE_SAVE_ATTACHMENT"));
+    save->setObjectName(QStringLiteral("actionBubbleSave"));
+    save->setEnabled(QFileInfo(path).isFile());
+    connect(save, &QAction::triggered, this, [this, path] { saveAttachment(path); });
 }
 
 QWebEngineView *VBBubbleViewMgr::view() const
@@ -119,13 +157,17 @@ void VBBubbleViewMgr::onLoadFinish(bool)
 void VBBubbleViewMgr::onLinkClicked(QUrl url)
 {
     const bool ownLink = url.isLocalFile() || url.scheme().isEmpty();
-    if (ownLink && url.path() == QLatin1String("/pre_page")) {
-        previousPage();
-        return;
-    }
-    if (ownLink && url.path() == QLatin1String("/next_page")) {
-        nextPage();
-        return;
+    const std::pair<const char *, void (VBBubbleViewMgr::*)()> pageLinks[] = {
+        {BubblePage::kFirstPageLink, &VBBubbleViewMgr::firstPage},
+        {BubblePage::kPreviousPageLink, &VBBubbleViewMgr::previousPage},
+        {BubblePage::kNextPageLink, &VBBubbleViewMgr::nextPage},
+        {BubblePage::kLastPageLink, &VBBubbleViewMgr::lastPage},
+    };
+    for (const auto &[path, go] : pageLinks) {
+        if (ownLink && url.path() == QLatin1String(path)) {
+            (this->*go)();
+            return;
+        }
     }
     if (!url.isLocalFile()) {
         const QString address = url.toString(QUrl::FullyEncoded);

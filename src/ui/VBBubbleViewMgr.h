@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QTemporaryDir;
 class QWebEngineView;
 
@@ -41,6 +42,10 @@ public:
     QString anchor() const { return m_anchor; }
     // The HTML last set into the view.
     QString currentHtml() const { return m_html; }
+
+    // The bubble view's right-click menu: Copy for selected text, and for a
+    // link to a local file (an attachment) Open and Save As.
+    void fillContextMenu(QMenu *menu, const QUrl &link, const QString &selectedText);
 
     void setUrlOpener(UrlOpener opener);
     void setFolderOpener(FolderOpener opener);

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTemporaryFile>
 
@@ -330,6 +331,8 @@ ViberDataPtr IOSViberDb::load()
     // Reading changes nothing and leaves nothing open beside the store; orphan rows
     // are simply not linked to anything below.
     const bool wasOpen = isOpen();
+    QElapsedTimer timer;
+    timer.start();
     StorePaths::forgetResolvedFolders();
     openForLoading();
     struct CloseAfterLoading
@@ -357,6 +360,10 @@ ViberDataPtr IOSViberDb::load()
     loadMessages(ctx);
     loadAttachments(ctx);
     loadCalls(ctx);
+    const ViberData &d = *ctx.data;
+    qInfo("Loaded %s: %lld chats, %lld persons, %lld messages, %lld calls in %.2f s", qUtf8Printable(path()),
+          qint64(d.chats.size()), qint64(d.persons.size()), qint64(d.messages.size()), qint64(d.calls.size()),
+          double(timer.elapsed()) / 1000.0);
     return ctx.data;
 }
 

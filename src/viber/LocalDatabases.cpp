@@ -79,13 +79,13 @@ bool LocalDatabases::remove(const QDir &parent, const QString &name, QString *er
     const QString folder = folderOf(parent, name);
     if (folder.isEmpty()) {
         if (error)
-            *error = tr("IDS_LOCALDB_NAME_NOT_VALID_%1").arg(name);
+            *error = tr("IDS_LOCALDB_NAME_NOT_VALID_%1").arg(name.toHtmlEscaped());
         return false;
     }
     removeFolderTree(folder);
     if (QFileInfo::exists(folder)) {
         if (error)
-            *error = tr("IDS_LOCALDB_NOT_DELETED_%1").arg(QDir::toNativeSeparators(folder));
+            *error = tr("IDS_LOCALDB_NOT_DELETED_%1").arg(QDir::toNativeSeparators(folder).toHtmlEscaped());
         return false;
     }
     return true;

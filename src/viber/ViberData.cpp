@@ -33,8 +33,28 @@ QString personLabel(const _ViberPerson *person)
     if (person->phone.isEmpty())
         return person->name.trimmed();
     if (!person->name.isEmpty())
-        return person->name + QStringLiteral("(%1)").arg(person->phone);
+        return isolatedText(person->name) + QStringLiteral("(%1)").arg(person->phone);
     return person->phone;
+}
+
+QString isolatedText(const QString &text)
+{
+    bool needed = false;
+    for (qsizetype i = 0; i < text.size() && !needed; ++i) {
+        const char16_t u = text.at(i).unicode();
+        if ((u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200F || u == 0x061C) {
+            needed = true;
+            break;
+        }
+        char32_t cp = u;
+        if (QChar::isHighSurrogate(u) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            cp = QChar::surrogateToUcs4(u, text.at(++i).unicode());
+        const QChar::Direction d = QChar::direction(cp);
+        needed = d == QChar::DirR || d == QChar::DirAL;
+    }
+    if (!needed)
+        return text;
+    return QChar(0x2068) + text + QChar(0x2069);
 }
 
 qint64 personPhoneNumber(const _ViberPerson *person)
@@ -61,6 +81,9 @@ QString phoneDigits(const QString &text)
 
 bool isOutgoing(const _ViberMsg *msg)
 {
+    // A call entry carries no state of its own: the call's direction decides.
+    if (msg->type == ViberMsgTypeCall)
+        return msg->call && msg->call->type == ViberCallTypeOutgoing;
     if (msg->state == ViberMsgStateReceived)
         return false;
     if (msg->type == ViberMsgTypeSystem &&

@@ -150,6 +150,11 @@ constexpr qint64 kStoreTimeEpochOffset = 978307200;
 QString personDisplayName(const _ViberPerson *person);
 // "Name(+123)", the phone alone, or the trimmed name when there is no phone.
 QString personLabel(const _ViberPerson *person);
+
+// text between FIRST STRONG ISOLATE and POP DIRECTIONAL ISOLATE when it holds a
+// right-to-left letter or a direction control, so that inserted into a sentence or
+// beside a phone number it cannot reorder what surrounds it; other text unchanged.
+QString isolatedText(const QString &text);
 qint64 personPhoneNumber(const _ViberPerson *person);
 // The text unchanged when it holds a Latin letter, else only its digits.
 QString phoneDigits(const QString &text);

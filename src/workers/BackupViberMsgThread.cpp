@@ -70,6 +70,7 @@ QString BackupViberMsgThread::work()
 
     makeFolder(StorePaths::childPath(m_root, QStringLiteral("Documents")));
     const std::unique_ptr<IOSViberDb> db = LocalDatabases::store(m_root);
+    qInfo("Copying %lld messages into %s", qint64(m_messages.size()), qUtf8Printable(m_root));
     db->open();
     db->requireWriterTables();
     db->execThrow(QStringLiteral("BEGIN IMMEDIATE"));
@@ -104,6 +105,8 @@ QString BackupViberMsgThread::work()
         db->refreshConversationDates();
         commitStarts();
         db->execThrow(QStringLiteral("COMMIT"));
+        qInfo("Copied into %s: %lld new, %lld already present, %lld skipped", qUtf8Printable(db->path()),
+              qint64(state.inserted), qint64(state.present), qint64(state.skipped));
         return summary(state);
     } catch (...) {
         // Nothing half-written: the store goes back to what it was.

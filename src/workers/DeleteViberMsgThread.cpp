@@ -33,6 +33,7 @@ QString DeleteViberMsgThread::work()
     qint64 deleted = 0; // rows that were there to delete: a stale record deletes nothing
     try {
         db.open();
+        qInfo("Deleting %lld messages from %s", qint64(m_messages.size()), qUtf8Printable(db.path()));
         db.execThrow(QStringLiteral("BEGIN IMMEDIATE"));
         const bool hasRecents = db.hasTable(QStringLiteral("ZRECENT"));
         const qint64 total = m_messages.size();
@@ -99,5 +100,7 @@ QString DeleteViberMsgThread::work()
     if (db.exec(QStringLiteral("VACUUM"), error) != 0)
         qWarning("Could not compact %s after deleting messages: %s", qPrintable(db.path()),
                  qPrintable(error));
+    qInfo("Deleted %lld of %lld messages from %s", deleted, qint64(m_messages.size()),
+          qUtf8Printable(db.path()));
     return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(deleted);
 }

@@ -1,5 +1,6 @@
 #include "WorkerThread.h"
 
+#include "ConsoleReporter.h"
 #include "ProgressReporter.h"
 
 #include <QDebug>
@@ -101,11 +102,14 @@ void WorkerThread::run()
     m_successText.clear();
     m_committing.store(false);
     m_sentAny = false;
+    m_timer.start();
     QString message;
     try {
         message = work();
         m_outcome = Outcome::Succeeded;
         m_successText = message;
+        qInfo().noquote() << metaObject()->className() << "finished in" << elapsedText() << "-"
+                          << plainLogText(message);
     } catch (const std::bad_alloc &) {
         finishFailed(tr("IDS_WORKER_OUT_OF_MEMORY"));
     } catch (const std::exception &e) {
@@ -124,16 +128,28 @@ void WorkerThread::run()
         m_reporter->reportSuccess(message);
 }
 
+QString WorkerThread::elapsedText() const
+{
+    return QString::number(double(m_timer.elapsed()) / 1000.0, 'f', 2) + QLatin1String(" s");
+}
+
+QString WorkerThread::plainLogText(const QString &richText)
+{
+    // Reports are rich text for the dialogs; the log holds one plain line.
+    return ConsoleReporter::toPlainText(richText).simplified();
+}
+
 void WorkerThread::finishCancelled()
 {
-    qInfo("%s cancelled", metaObject()->className());
+    qInfo().noquote() << metaObject()->className() << "cancelled after" << elapsedText();
     m_outcome = Outcome::Cancelled;
     safeCleanUp(m_outcome);
 }
 
 void WorkerThread::finishFailed(const QString &text)
 {
-    qWarning().noquote() << metaObject()->className() << "failed:" << text;
+    qWarning().noquote() << metaObject()->className() << "failed after" << elapsedText() << "-"
+                         << plainLogText(text);
     m_outcome = Outcome::Failed;
     m_errorText = text;
     // Clean first, so that the error is the run's last word.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QThread>
 
@@ -73,6 +74,8 @@ protected:
 
 private:
     void run() final;
+    QString elapsedText() const;
+    static QString plainLogText(const QString &richText);
     void finishCancelled();
     void finishFailed(const QString &text);
     void safeCleanUp(Outcome outcome);
@@ -84,6 +87,7 @@ private:
     Outcome m_outcome = Outcome::NotFinished;
     QString m_errorText;
     QString m_successText;
+    QElapsedTimer m_timer; // since run() began, for the log
     // Last progress sent, to drop repeats (worker thread only).
     bool m_sentAny = false;
     int m_lastPercent = -1;

@@ -83,10 +83,15 @@ void TestBubblePage::pages()
         // The anchors the view scrolls to and the links it follows.
         QCOMPARE(html.count("<a name=\"start\"></a>") + html.count("<a name=\"end\"></a></body></html>"),
                  expected.isEmpty() ? 0 : 2);
-        QCOMPARE(html.count("<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"),
-                 page == 2 || page == 3 ? 1 : 0);
-        QCOMPARE(html.count("<a href=\"/next_page\">&gt;&gt;Next Page</a>"), page == 1 || page == 2 ? 1 : 0);
+        // Above and below the messages: where the page is, and links where they lead.
+        const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
+        QCOMPARE(html.count(QStringLiteral("Page %1 of 3").arg(page)), expected.isEmpty() ? 0 : 2);
+        QCOMPARE(html.count("<a href=\"/first_page\">|&lt;First Page</a>"), back);
+        QCOMPARE(html.count("<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"), back);
+        QCOMPARE(html.count("<a href=\"/next_page\">&gt;&gt;Next Page</a>"), on);
+        QCOMPARE(html.count("<a href=\"/last_page\">Last Page&gt;|</a>"), on);
     }
+    QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(QLatin1String("Page 1 of")));
     QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
     QVERIFY(messageAnchors(BubblePage::emptyPageHtml()).isEmpty());
 }
@@ -138,16 +143,20 @@ void TestBubblePage::bubbles_data()
                   thumbUrl = QUrl::fromLocalFile(thumb).toString();
     const QString time =
         QStringLiteral("<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>");
-    const QString handle = QStringLiteral("<div class=\"handle\">Ann</div><div class=\"clear\"></div>");
+    // Names are isolated and every piece finds its own direction.
+    const QString handle =
+        QStringLiteral("<div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>");
+    const QString dir = QStringLiteral("<div dir=\"auto\">");
 
     add("group, in", msg(ViberMsgTypeText, false, "hello"),
-        {"<div class=\"bb1\"><div class=\"bb_bg", handle + "hello" + time});
-    add("group, out", msg(ViberMsgTypeText, true, "hi"), {"<div class=\"bb2\">", "hi" + time}, "handle");
+        {"<div class=\"bb1\"><div class=\"bb_bg", handle + dir + "hello</div>" + time});
+    add("group, out", msg(ViberMsgTypeText, true, "hi"), {"<div class=\"bb2\">", dir + "hi</div>" + time},
+        "handle");
     add("one-to-one", msg(ViberMsgTypeText, false, "yo", m_f.addChat()), {"<div class=\"bb1\">", "yo"},
         "handle");
     _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
     captioned->text = QStringLiteral("caption");
-    add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + "</div><div>caption</div>"});
+    add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + "</div>" + dir + "caption</div>"});
     add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath("gone.jpg")),
         {pictureLink(photoUrl, "vbbb/empty_photo.jpg")});
     add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath("empty.jpg")),
@@ -161,22 +170,25 @@ void TestBubblePage::bubbles_data()
     place->latitude = 52.5;
     place->address = QStringLiteral("Main St & 5th");
     const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
-    add("location, preview gone", place, {pictureLink(map, map), "<div>Main St &amp; 5th</div>"});
+    add("location, preview gone", place, {pictureLink(map, map), dir + "Main St &amp; 5th</div>"});
     add("location, no attachment", msg(ViberMsgTypeLocation, false), {"staticmap"});
     add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
         {"<a href=\"https://", "staticmap", "src=\"" + thumbUrl + "\""});
     add("audio", att(ViberMsgTypeAudio, "/data/voice 1.m4a", QString(), 95.9),
-        {"<div><img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
-         "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"});
+        {dir + "<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
+               "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"});
     // The store may hold any double as a duration.
     add("audio, negative", att(ViberMsgTypeAudio, "/v", QString(), -5), {">0' 0''</a>"});
     add("audio, not a number", att(ViberMsgTypeAudio, "/v", QString(), std::nan("")), {">0' 0''</a>"});
     add("audio, huge", att(ViberMsgTypeAudio, "/v", QString(), 1e300), {">0' 0''</a>"});
     add("video", att(ViberMsgTypeVideo, "/data/v.mp4", QString(), 3600),
-        {"/data/v.mp4", "</a></div><div>60' 0''</div>"});
+        {"/data/v.mp4", "</a></div>" + dir + "60' 0''</div>"});
     _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, "40123");
     const QString stickerAddress = MessageText::stickerPictureAddress(sticker->attachment);
     add("sticker", sticker, {pictureLink(stickerAddress, stickerAddress)});
+    // Kept with the store, it shows offline.
+    add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, "40123"),
+        {pictureLink(thumbUrl, thumbUrl)}, "https:");
     add("file", att(ViberMsgTypeFile, "/data/a b.pdf", QString(), 0, "a b.pdf"),
         {"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"});
     _ViberMsg *call = msg(ViberMsgTypeCall, false);
@@ -248,8 +260,8 @@ void TestBubblePage::hostileContentStaysEscaped()
     QCOMPARE(skeleton(hostile), skeleton(harmless));
     QVERIFY(!harmless.contains(QLatin1String("\"javascript:")));
     QVERIFY(hostile.contains(QLatin1String("&lt;script&gt;alert(1)&lt;/script&gt;")));
-    QVERIFY(
-        hostile.contains(QLatin1String("<div class=\"handle\">&lt;img src=x onerror=alert(1)&gt;</div>")));
+    QVERIFY(hostile.contains(
+        QLatin1String("<div class=\"handle\"><bdi>&lt;img src=x onerror=alert(1)&gt;</bdi></div>")));
 }
 
 QTEST_GUILESS_MAIN(TestBubblePage)

@@ -29,7 +29,8 @@ public:
     // Pressed where the box has it, else OK or its first button; NoButton presses Escape.
     QMessageBox::StandardButton answer = QMessageBox::Yes;
     QString databaseName;
-    QStringList boxes; // texts of the boxes answered
+    QStringList boxes;     // texts of the boxes answered
+    QStringList proposals; // names the database chooser offered before the answer
     QList<QMessageBox::Icon> icons;
     QList<QStringList> menus; // object names of each menu's entries
     // Sees every modal window first; true leaves it alone on this look.
@@ -64,6 +65,7 @@ private:
             else
                 QTest::keyClick(box, Qt::Key_Escape);
         } else if (auto *combo = modal->findChild<QComboBox *>(QStringLiteral("cbDatabases"))) {
+            proposals << combo->currentText();
             combo->setEditText(databaseName);
             QMetaObject::invokeMethod(modal->findChild<QPushButton *>(QStringLiteral("btnOk")),
                                       &QAbstractButton::click, Qt::QueuedConnection);

@@ -178,6 +178,7 @@ void TestItemModel::messageList()
     _ViberPerson *bob = f.addPerson(QStringLiteral("Bob"), QStringLiteral("+492"));
     _ViberChat *single = f.addChat(QString(), {ann});
     _ViberChat *group = f.addChat(QStringLiteral("g1"), {ann, bob});
+    group->name = QStringLiteral("<b>Friends</b>");
     f.addMessage(single, ViberMsgTypeText, kMorning, false, QStringLiteral("hello"));
     f.addMessage(single, ViberMsgTypeText, kMorning, true, QStringLiteral("hi"));
     f.addMessage(group, ViberMsgTypeSystem, kMorning, false)->systemKind = ViberSystemKindNameChanged;
@@ -185,25 +186,37 @@ void TestItemModel::messageList()
     f.addMessage(group, ViberMsgTypeText, kMorning, false, QStringLiteral("yo"))->person = bob;
     f.addMessage(group, ViberMsgTypeText, kMorning, true, QStringLiteral("me")); // no sender
     f.addMessage(nullptr, ViberMsgTypeText, kMorning, false, QStringLiteral("lost"));
+    // A call's direction is the call's own, whatever state its entry carries.
+    f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeMissed, 0);
 
     ItemModelSms model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
     model.setMessages(f.messages());
-    QCOMPARE(model.rowCount(), 7);
-    QVERIFY(!model.index(7, 0).isValid() && !model.index(0, 4).isValid() && !model.message(7));
+    QCOMPARE(model.rowCount(), 8);
+    QVERIFY(!model.index(8, 0).isValid() && !model.index(0, 4).isValid() && !model.message(8));
     // Flag and contact of each row: who a message is from must not be mixed up.
-    const char *const rows[][2] = {{"From", "Ann(+491)"}, {"To", "Ann(+491)"},
-                                   {"", "<System>"},      {"", "<Call>"},
-                                   {"From", "Bob(+492)"}, {"To", "Ann(+491), Bob(+492)"},
-                                   {"From", ""}};
-    for (int row = 0; row < 7; ++row) {
+    // A group is named by its title, the sender in front of it.
+    const char *const rows[][2] = {{"From", "Ann(+491)"},
+                                   {"To", "Ann(+491)"},
+                                   {"", "<System>"},
+                                   {"", "<Call>"},
+                                   {"From", "Bob(+492) in <b>Friends</b>"},
+                                   {"To", "<b>Friends</b>"},
+                                   {"From", ""},
+                                   {"", "<Call>"}};
+    for (int row = 0; row < 8; ++row) {
         QCOMPARE(model.data(model.index(row, 1)).toString(), QString::fromLatin1(rows[row][0]));
         QCOMPARE(model.data(model.index(row, 2)).toString(), QString::fromLatin1(rows[row][1]));
     }
     QCOMPARE(model.data(model.index(4, 3)).toString(), QStringLiteral("yo"));
     QCOMPARE(decoration(model, model.index(0, 0)), resource("icon_sms-receive"));
     QCOMPARE(decoration(model, model.index(1, 0)), resource("icon_sms-sent"));
+    QCOMPARE(decoration(model, model.index(3, 0)), resource("icon_sms-sent"));
+    QCOMPARE(decoration(model, model.index(7, 0)), resource("icon_sms-receive"));
+    // Tool tips show store text as text.
+    QCOMPARE(model.data(model.index(5, 2), Qt::ToolTipRole).toString(),
+             QStringLiteral("<p>&lt;b&gt;Friends&lt;/b&gt;</p>"));
 
     model.clear();
     QCOMPARE(resets.size(), 2);

@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -23,6 +26,7 @@ private slots:
     void refusedNamesKeepTheChooserOpen();
     void backupMergesIntoTheDatabaseOfOtherLetterCase();
     void deletionsAskFirst();
+    void failedCopyRemovesTheDatabaseItCreated();
 
 private:
     static QComboBox *combo(LocalDbSelForm &form) { return form.findChild<QComboBox *>(u"cbDatabases"_s); }
@@ -111,13 +115,16 @@ void TestLocalDbSelForm::backupMergesIntoTheDatabaseOfOtherLetterCase()
 {
     m_user->databaseName = u"  Work "_s;
     QString started;
-    QCOMPARE(backupMessagesToLocalDb(&m_window, m_records->messages().mid(0, 1), {}, &started), u"Work"_s);
+    QCOMPARE(
+        backupMessagesToLocalDb(&m_window, m_records->messages().mid(0, 1), {}, u"iPhone_Backup"_s, &started),
+        u"Work"_s);
+    QCOMPARE(m_user->proposals, QStringList(u"iPhone_Backup"_s));
     QCOMPARE(started, u"Work"_s);
     QCOMPARE(m_user->boxes, QStringList(u"Successfully backed up 1 messages."_s));
 
     // The caller's list lacks it, as on a file system that tells cases apart.
     m_user->databaseName = u"WORK"_s;
-    QCOMPARE(backupMessagesToLocalDb(&m_window, m_records->messages(), {}), u"Work"_s);
+    QCOMPARE(backupMessagesToLocalDb(&m_window, m_records->messages(), {}, {}), u"Work"_s);
     QCOMPARE(m_user->boxes.last(),
              u"Successfully backed up 1 messages.<br/>1 messages were already in the database."_s);
     QCOMPARE(LocalDatabases::names(), QStringList(u"Work"_s));
@@ -127,30 +134,78 @@ void TestLocalDbSelForm::backupMergesIntoTheDatabaseOfOtherLetterCase()
 void TestLocalDbSelForm::deletionsAskFirst()
 {
     m_user->databaseName = u"Work"_s;
-    QVERIFY(!backupMessagesToLocalDb(&m_window, m_records->messages(), {}).isEmpty());
+    QVERIFY(!backupMessagesToLocalDb(&m_window, m_records->messages(), {}, {}).isEmpty());
     const QString folder = LocalDatabases::folderOf(u"Work"_s);
     const ViberDataPtr loaded = LocalDatabases::load(folder);
     QList<_ViberMsg *> first;
     for (_ViberMsg *m : loaded->messages)
         if (m->text == u"first")
             first << m;
-    const QString question = u"Confirm to delete selected Messages?"_s;
+    // The questions name what goes, escaped: a name is never markup.
+    const QString question = u"Delete the 1 selected messages from the database “Work”?"_s;
+    LocalDbDeletion selected;
+    selected.databaseName = u"Work"_s;
+    LocalDbDeletion chat{LocalDbDeletion::WholeChat, u"Work"_s, u"<b>Ann</b>"_s};
 
     m_user->boxes.clear();
     m_user->answer = QMessageBox::No;
-    QVERIFY(!deleteMessagesFromLocalDb(&m_window, folder, first));
-    QVERIFY(!deleteLocalDatabase(&m_window, u"Work"_s));
-    QCOMPARE(m_user->boxes, QStringList({question, u"Confirm to delete this database?"_s}));
+    QVERIFY(!deleteMessagesFromLocalDb(&m_window, folder, first, selected));
+    QVERIFY(!deleteMessagesFromLocalDb(&m_window, folder, loaded->messages.values(), chat));
+    QVERIFY(!deleteLocalDatabase(&m_window, u"Work"_s, 2));
+    QVERIFY(!deleteLocalDatabase(&m_window, u"Work"_s, -1));
+    QCOMPARE(m_user->boxes,
+             QStringList(
+                 {question,
+                  u"Delete all 2 messages of the chat “&lt;b&gt;Ann&lt;/b&gt;” from the database “Work”?"_s,
+                  u"Delete the whole database “Work” with its 2 messages? This cannot be undone."_s,
+                  u"Delete the whole database “Work” with all its messages? This cannot be undone."_s}));
     QCOMPARE(LocalDatabases::load(folder)->messages.size(), 2);
 
+    m_user->boxes.clear();
     m_user->answer = QMessageBox::Yes;
-    QVERIFY(deleteMessagesFromLocalDb(&m_window, folder, first));
-    QCOMPARE(m_user->boxes.mid(2), QStringList({question, u"Successfully deleted 1 messages."_s}));
+    QVERIFY(deleteMessagesFromLocalDb(&m_window, folder, first, selected));
+    QCOMPARE(m_user->boxes, QStringList({question, u"Successfully deleted 1 messages."_s}));
     QCOMPARE(LocalDatabases::load(folder)->messages.size(), 1);
-    QVERIFY(deleteLocalDatabase(&m_window, u"Work"_s));
+    QVERIFY(deleteLocalDatabase(&m_window, u"Work"_s, 1));
     QCOMPARE(m_user->boxes.last(), u"Successfully deleted database."_s);
     QVERIFY(!QFileInfo::exists(folder));
     QVERIFY(LocalDatabases::names().isEmpty());
+}
+
+void TestLocalDbSelForm::failedCopyRemovesTheDatabaseItCreated()
+{
+    // A picture too large for the file size limit fails the copy after the store
+    // was made: a database that existed stays, one made by the copy goes.
+    QTemporaryDir source;
+    const QString picture = source.filePath(u"big.jpg"_s);
+    QFile file(picture);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4 << 20, 'x'));
+    file.close();
+    _ViberChat &chat = *m_records->messages().first()->chat;
+    _ViberMsg &msg = m_records->message(chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 900, 3);
+    m_records->attachment(msg, ViberMsgTypePicture, u"big.jpg"_s).filePath = picture;
+
+    m_user->databaseName = u"Old"_s;
+    QVERIFY(!backupMessagesToLocalDb(&m_window, m_records->messages().mid(0, 1), {}, {}).isEmpty());
+
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit old = {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit limit = old;
+    limit.rlim_cur = 2 << 20;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    QStringList started;
+    for (const QString &name : {u"Old"_s, u"New"_s}) {
+        m_user->databaseName = name;
+        started << QString();
+        QVERIFY(backupMessagesToLocalDb(&m_window, m_records->messages(), {}, {}, &started.last()).isEmpty());
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    QCOMPARE(started, QStringList({u"Old"_s, QString()}));
+    QCOMPARE(LocalDatabases::names(), QStringList(u"Old"_s));
+    QCOMPARE(LocalDatabases::load(LocalDatabases::folderOf(u"Old"_s))->messages.size(), 1);
 }
 
 QTEST_MAIN(TestLocalDbSelForm)

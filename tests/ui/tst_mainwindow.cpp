@@ -1,4 +1,5 @@
 #include "device/MobileDevice.h"
+#include "export/BubblePage.h"
 #include "support/ModalUser.h"
 #include "support/SimulatedDevice.h"
 #include "support/StoreFixtures.h"
@@ -285,13 +286,15 @@ void TestMainWindow::searchesWrapAround()
     messageKeyword->setText(u"apple"_s);
     QTest::mouseClick(m_w->findChild<QToolButton *>(u"btnSearchSMS"_s), Qt::LeftButton);
     QTRY_COMPARE(m_user->boxes, QStringList(u"Can't find any Message."_s));
-    contactKeyword->setText(u"n"_s);
-    QTest::keyClick(contactKeyword, Qt::Key_Return); // no source: nothing searched
-    QVERIFY(!m_w->selectedNode());
+    // With no source chosen, contacts are searched from the top of the tree.
+    contactKeyword->setText(u"N"_s);
+    QTest::keyClick(contactKeyword, Qt::Key_Return);
+    QVERIFY(m_w->selectedNode());
+    QCOMPARE(m_w->selectedNode()->text, u"Weekend hiking friend"_s);
 
-    // Messages: from after the current row, then once more from the top; case counts.
+    // Messages: from after the current row, then once more from the top; case never counts.
     Node *ann = select(u"Devices/Stored Phone/Ann"_s);
-    messageKeyword->setText(u"  apple "_s);
+    messageKeyword->setText(u"  APPLE "_s);
     QList<int> found;
     for (int i = 0; i < 3; ++i) {
         QTest::keyClick(messageKeyword, Qt::Key_Return);
@@ -299,10 +302,11 @@ void TestMainWindow::searchesWrapAround()
     }
     QCOMPARE(found, QList<int>({0, 2, 0}));
     QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
-    messageKeyword->setText(u"Apple"_s);
+    // The keyword is named as typed, never as markup.
+    messageKeyword->setText(u"<b>kiwi</b>"_s);
     QTest::keyClick(messageKeyword, Qt::Key_Return);
     QTRY_COMPARE(m_user->boxes.size(), 2);
-    QCOMPARE(m_user->boxes.last(), u"Find no Message with keyword Apple."_s);
+    QCOMPARE(m_user->boxes.last(), u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s);
 
     // Contacts in tree order (group, Bob, Ann): after Ann comes the group again.
     QTest::keyClick(contactKeyword, Qt::Key_Return);
@@ -323,14 +327,15 @@ void TestMainWindow::backupCopiesTheToolbarScope()
     QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
     selectRows(1);
     backup->trigger();
+    QCOMPARE(m_user->proposals, QStringList(u"Stored Phone_Backup"_s));
     QCOMPARE(m_user->boxes, QStringList(u"Successfully backed up 1 messages."_s));
     _LocalDbItemNode *scoped = m_w->treeModel()->findLocalDb(u"Scoped"_s);
     QVERIFY(scoped && scoped->loaded);
     QCOMPARE(scoped->children.first()->text, u"Ann"_s);
     QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Scoped/Documents/Contacts-corvanta.data"_s)));
-    // Nothing may point into the records the reload replaced.
-    QVERIFY(!m_w->selectedNode());
-    QCOMPARE(rows(), 0);
+    // The phone's chat stays on show; the reload touched another source.
+    QCOMPARE(m_w->selectedNode()->text, u"Ann"_s);
+    QCOMPARE(rows(), 4);
 
     QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
     backup->trigger();
@@ -348,16 +353,25 @@ void TestMainWindow::deletesUpdateTheTree()
     _LocalDbItemNode *alpha = m_w->treeModel()->findLocalDb(u"Alpha"_s);
     QVERIFY(select(u"Local Databases/Alpha/Bob"_s));
     QVERIFY(run("miDeleteChat"));
-    QCOMPARE(m_user->boxes.value(1), u"Successfully deleted 1 messages."_s);
+    QCOMPARE(m_user->boxes.mid(0, 2),
+             QStringList({u"Delete all 1 messages of the chat “Bob” from the database “Alpha”?"_s,
+                          u"Successfully deleted 1 messages."_s}));
     QCOMPARE(alpha->children.size(), 2);
-    QVERIFY(!select(u"Local Databases/Alpha/Bob"_s));
     QCOMPARE(alpha->data->messages.size(), 5);
+    // The chat that took Bob's row is on show, list and bubbles together.
+    const Node *next = m_w->selectedNode();
+    QVERIFY(next && next->parent == alpha && next->text != u"Bob");
+    QCOMPARE(label(u"lbChatName"_s), next->text);
+    QVERIFY(rows() > 0);
+    QVERIFY(
+        m_w->bubbleView()->currentHtml().contains(BubblePage::messageAnchor(m_w->smsModel()->message(0))));
+    QVERIFY(!select(u"Local Databases/Alpha/Bob"_s));
 
     // Selected messages of a chat: the chat is selected again afterwards.
     QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
     selectRows(0);
     QVERIFY(run("miDeleteToolbar"));
-    QCOMPARE(m_user->boxes.value(2), u"Confirm to delete selected Messages?"_s);
+    QCOMPARE(m_user->boxes.value(2), u"Delete the 1 selected messages from the database “Alpha”?"_s);
     QCOMPARE(m_w->selectedNode()->text, u"Ann"_s);
     QCOMPARE(rows(), 3);
     QCOMPARE(text(0), u"no fruit"_s);
@@ -365,7 +379,9 @@ void TestMainWindow::deletesUpdateTheTree()
     // The toolbar on a database removes the whole of it.
     QVERIFY(select(u"Local Databases/Beta"_s));
     QVERIFY(run("miDeleteToolbar"));
-    QCOMPARE(m_user->boxes.value(5), u"Successfully deleted database."_s);
+    QCOMPARE(m_user->boxes.mid(4),
+             QStringList({u"Delete the whole database “Beta” with its 1 messages? This cannot be undone."_s,
+                          u"Successfully deleted database."_s}));
     QCOMPARE(m_w->treeModel()->localDbNames(), QStringList(u"Alpha"_s));
     QVERIFY(!QFileInfo::exists(localDatabasesFolder().filePath(u"Beta"_s)));
     QVERIFY(!m_w->selectedNode());

@@ -316,7 +316,7 @@
     </message>
     <message>
         <source>IDS_MI_DELETE_ALL</source>
-        <translation>Delete Messages</translation>
+        <translation>Delete this Database</translation>
     </message>
     <message>
         <source>IDS_MI_EXPORT_TO_ITUNES_ALL</source>
@@ -601,6 +601,13 @@
     </message>
 </context>
 <context>
+    <name>ItemModelSms</name>
+    <message>
+        <source>IDS_LIST_SENDER_%1_IN_GROUP_%2</source>
+        <translation>%1 in %2</translation>
+    </message>
+</context>
+<context>
     <name>LocalDbActions</name>
     <message>
         <source>IDS_BACKUP_TITLE</source>
@@ -611,16 +618,20 @@
         <translation>Deleting messages...</translation>
     </message>
     <message>
-        <source>IDS_CONFIRM_DEL_SEL_MESSAGES</source>
-        <translation>Confirm to delete selected Messages?</translation>
+        <source>IDS_CONFIRM_DEL_SEL_MESSAGES_%1_%2</source>
+        <translation>Delete the %1 selected messages from the database “%2”?</translation>
     </message>
     <message>
-        <source>IDS_CONFIRM_DEL_THIS_CHAT</source>
-        <translation>Confirm to delete Messages with this contact?</translation>
+        <source>IDS_CONFIRM_DEL_THIS_CHAT_%1_%2_%3</source>
+        <translation>Delete all %1 messages of the chat “%2” from the database “%3”?</translation>
     </message>
     <message>
-        <source>IDS_CONFIRM_DEL_THIS_LOCALDB</source>
-        <translation>Confirm to delete this database?</translation>
+        <source>IDS_CONFIRM_DEL_THIS_LOCALDB_%1_%2</source>
+        <translation>Delete the whole database “%1” with its %2 messages? This cannot be undone.</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_THIS_LOCALDB_%1</source>
+        <translation>Delete the whole database “%1” with all its messages? This cannot be undone.</translation>
     </message>
     <message>
         <source>IDS_DEL_LOCALDB_SUC</source>
@@ -693,6 +704,18 @@
         <source>IDS_BUBBLE_NEXT_PAGE</source>
         <translation>&gt;&gt;Next Page</translation>
     </message>
+    <message>
+        <source>IDS_BUBBLE_FIRST_PAGE</source>
+        <translation>|&lt;First Page</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_LAST_PAGE</source>
+        <translation>Last Page&gt;|</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_PAGE_%1_OF_%2</source>
+        <translation>Page %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>VBBubbleViewMgr</name>
@@ -707,6 +730,18 @@
     <message>
         <source>IDS_SAVE_ATTACHMENT</source>
         <translation>Save Attachment</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_COPY</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_OPEN_ATTACHMENT</source>
+        <translation>Open Attachment</translation>
+    </message>
+    <message>
+        <source>IDS_BUBBLE_SAVE_ATTACHMENT</source>
+        <translation>Save Attachment As...</translation>
     </message>
     <message>
         <source>IDS_SAVE_ATTACHMENT_FILE_ERROR</source>
