@@ -4,9 +4,9 @@
 #include "TinyKv.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QTemporaryFile>
 
