@@ -97,7 +97,7 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
         return node->text;
     case Qt::ToolTipRole:
         // Tool tips guess rich text; names from a store are shown as they are.
-        return Qt::convertFromPlainText(node->text);
+        return Qt::convertFromPlainText(node->text, Qt::WhiteSpaceNormal);
     case Qt::DecorationRole:
         switch (node->kind) {
         case ItemNodeRootDevice:

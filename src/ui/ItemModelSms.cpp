@@ -126,7 +126,7 @@ QVariant ItemModelSms::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::ToolTipRole:
         // Tool tips guess rich text; a message "<b>hi</b>" is shown as typed.
-        return Qt::convertFromPlainText(data(index, Qt::DisplayRole).toString());
+        return Qt::convertFromPlainText(data(index, Qt::DisplayRole).toString(), Qt::WhiteSpaceNormal);
     case Qt::DisplayRole:
         switch (index.column()) {
         case 0:

@@ -425,7 +425,8 @@ void MainWindow::showMessages(const ViberDataPtr &data, _ViberChat *chat)
     if (chat) {
         showChatPicture(chat);
         ui->lbChatName->setText(headerTitle(MessageText::chatTitle(chat)));
-        ui->lbChatName->setToolTip(Qt::convertFromPlainText(MessageText::chatTitle(chat)));
+        ui->lbChatName->setToolTip(
+            Qt::convertFromPlainText(MessageText::chatTitle(chat), Qt::WhiteSpaceNormal));
     } else {
         ui->lbChatImg->hide();
         ui->lbChatName->clear();

@@ -5,8 +5,10 @@
 #include "support/ModalUser.h"
 #include "ui/VBBubbleViewMgr.h"
 
+#include <QClipboard>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWebEngineScript>
@@ -53,6 +55,7 @@ private slots:
     void webLinksAndMediaGoToTheDesktop();
     void missingAttachmentIsNamedEscaped();
     void otherAttachmentsAreSaved();
+    void contextMenuOffersNoBrowsing();
 
 private:
     bool waitForLoad();
@@ -241,7 +244,11 @@ void TestBubbleView::pagingWithoutAView()
     mgr.onLinkClicked(QUrl(u"file:///pre_page"_s));
     QCOMPARE(mgr.page(), 2);
     QCOMPARE(mgr.anchor(), u"end"_s);
-    mgr.firstPage();
+    mgr.onLinkClicked(QUrl(u"/last_page"_s));
+    QCOMPARE(mgr.page(), 3);
+    QCOMPARE(mgr.anchor(), u"end"_s);
+    mgr.onLinkClicked(QUrl(u"/first_page"_s));
+    QCOMPARE(mgr.page(), 1);
     mgr.previousPage(); // none before the first
     QCOMPARE(mgr.page(), 1);
     QCOMPARE(mgr.anchor(), u"start"_s);
@@ -319,6 +326,46 @@ void TestBubbleView::otherAttachmentsAreSaved()
     QCOMPARE(m_user->boxes.last(), u"Attachment saved successfully."_s);
     QCOMPARE(readFile(pdf), QByteArray("%PDF-1.4 contents"));
     QVERIFY(m_opened.isEmpty());
+}
+
+void TestBubbleView::contextMenuOffersNoBrowsing()
+{
+    // What the right-click menu offers: copying a selection and, on an
+    // attachment, opening and saving it; never Back, Reload or View source.
+    QTemporaryDir dir;
+    const QString pdf = writeFile(dir.filePath(u"a.pdf"_s), "%PDF");
+    auto entries = [&](const QUrl &link, const QString &selected) {
+        QMenu menu;
+        m_mgr->fillContextMenu(&menu, link, selected);
+        QStringList names;
+        for (QAction *a : menu.actions())
+            names << a->objectName() + (a->isEnabled() ? QString() : u" (off)"_s);
+        return names;
+    };
+    QCOMPARE(entries(QUrl(), QString()), QStringList());
+    QCOMPARE(entries(QUrl(u"https://example.org/map"_s), u"hi"_s), QStringList(u"actionBubbleCopy"_s));
+    QCOMPARE(entries(QUrl::fromLocalFile(pdf), QString()),
+             QStringList({u"actionBubbleOpen"_s, u"actionBubbleSave"_s}));
+    QCOMPARE(entries(QUrl::fromLocalFile(dir.filePath(u"gone.pdf"_s)), u"x"_s),
+             QStringList({u"actionBubbleCopy"_s, u"actionBubbleOpen"_s, u"actionBubbleSave (off)"_s}));
+
+    QMenu menu;
+    m_mgr->fillContextMenu(&menu, QUrl::fromLocalFile(pdf), u"copied text"_s);
+    menu.actions().at(0)->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), u"copied text"_s);
+    bool offered = false;
+    m_user->intercept = [&](QWidget *modal) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            offered = true;
+            QMetaObject::invokeMethod(dialog, &QDialog::reject, Qt::QueuedConnection);
+        }
+        return true;
+    };
+    menu.actions().at(2)->trigger(); // Save: the dialog comes, and is cancelled
+    QVERIFY(offered);
+    QVERIFY(m_opened.isEmpty() && m_user->boxes.isEmpty());
+
+    QCOMPARE(m_view->contextMenuPolicy(), Qt::CustomContextMenu);
 }
 
 QTEST_MAIN(TestBubbleView)

@@ -255,6 +255,10 @@ void TestMainWindow::selectionFillsListHeaderAndBubbles()
     // A long title is cut to 17 characters.
     QVERIFY(select(u"Devices/Stored Phone/Weekend hiking friend"_s));
     QCOMPARE(label(u"lbChatName"_s), u"Weekend hiking fr..."_s);
+    // A title is text, never markup, in the header and its tool tip.
+    auto *header = m_w->findChild<QLabel *>(u"lbChatName"_s);
+    QCOMPARE(header->textFormat(), Qt::PlainText);
+    QCOMPARE(header->toolTip(), u"<p>Weekend hiking friend</p>"_s);
     QCOMPARE(MainWindow::headerTitle(u"12345678901234567890"_s), u"12345678901234567890"_s);
     // A root clears the views.
     QVERIFY(select(u"Devices"_s));

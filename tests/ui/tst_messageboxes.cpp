@@ -53,7 +53,7 @@ void TestMessageBoxes::look()
     ModalUser user;
     user.answer = buttons.first();
     Buttons shown; // left to right
-    bool framelessMovableStyled = false, links = false;
+    bool framelessMovableStyled = false, links = false, iconClose = false;
     user.intercept = [&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         QList<QAbstractButton *> order = box->buttons();
@@ -65,6 +65,10 @@ void TestMessageBoxes::look()
         // Links go through the program's one opener, not the label's own.
         auto *label = box->findChild<QLabel *>(u"qt_msgbox_label"_s);
         links = label->textInteractionFlags() == Qt::TextBrowserInteraction && !label->openExternalLinks();
+        // The icon keeps its own size: the text's minimum width is not the icon's.
+        auto *iconLabel = box->findChild<QLabel *>(u"qt_msgboxex_icon_label"_s);
+        iconClose =
+            iconLabel && label->x() - (iconLabel->x() + iconLabel->width()) < 40 && label->width() >= 320;
         return false;
     };
     const QString text = u"Some <b>text</b>"_s;
@@ -77,6 +81,7 @@ void TestMessageBoxes::look()
                                           }};
     show[kind]();
     QVERIFY(framelessMovableStyled);
+    QVERIFY(iconClose);
     if (kind == 3) // the support address
         QVERIFY(links);
     QCOMPARE(user.icons, QList<QMessageBox::Icon>{QMessageBox::Icon(icon)});

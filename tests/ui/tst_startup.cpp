@@ -1,5 +1,6 @@
 #include "app/AppConstants.h"
 #include "app/Logging.h"
+#include "app/Platform.h"
 #include "app/StyleSheet.h"
 #include "support/ModalUser.h"
 #include "support/TempDataFolder.h"
@@ -9,6 +10,8 @@
 #include <QtTest>
 
 #include <optional>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -22,6 +25,7 @@ private slots:
     void startsAndQuits();
     void missingDeviceLibraryWarnsOverTheWindow();
     void wrongDatabaseLayerStopsBeforeAnything();
+    void rootTurnsTheWebSandboxOff();
 
 private:
     static MainWindow *shownWindow()
@@ -112,6 +116,23 @@ void TestStartup::wrongDatabaseLayerStopsBeforeAnything()
     // No data folder and no log.
     QVERIFY(!QFileInfo::exists(m_data->profile() + u"/CorVanta"_s));
     QCOMPARE(currentLogFilePath(), QString());
+}
+
+void TestStartup::rootTurnsTheWebSandboxOff()
+{
+    const QByteArray kept = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    const bool wasSet = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    prepareWebEngineForUser();
+    QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), geteuid() == 0 ? QByteArray("1") : QByteArray());
+    // What the environment decided stays.
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "0");
+    prepareWebEngineForUser();
+    QCOMPARE(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("0"));
+    if (wasSet)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", kept);
+    else
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
 }
 
 QTEST_MAIN(TestStartup)

@@ -60,6 +60,16 @@ void TestViberData::personFields()
     p.name = QStringLiteral("  Bob \t");
     QCOMPARE(personLabel(&p), "Bob");
 
+    // A right-to-left name is isolated, so that it cannot carry the number with it.
+    p.name = QStringLiteral("محمد");
+    p.phone = QStringLiteral("+123");
+    QCOMPARE(personLabel(&p), u"\u2068محمد\u2069(+123)");
+    for (const QString &text : {QStringLiteral("abc"), QStringLiteral("a\u202Eb"), QStringLiteral("שלום"),
+                                QStringLiteral("x\u2067y"), QString::fromUcs4(U"\U00010900"), QString()}) {
+        const bool rtl = text.size() > 1 && text != u"abc";
+        QCOMPARE(isolatedText(text), rtl ? QChar(0x2068) + text + QChar(0x2069) : text);
+    }
+
     p.phone = QStringLiteral("+49 (171) 555-01");
     QCOMPARE(personPhoneNumber(&p), Q_INT64_C(4917155501));
     p.phone = QStringLiteral("none");
@@ -83,6 +93,15 @@ void TestViberData::outgoing()
     for (ViberSystemKind kind : {ViberSystemKindMemberAdded, ViberSystemKindNameChanged}) {
         m.systemKind = kind;
         QVERIFY(!isOutgoing(&m));
+    }
+    // A call entry goes by the call's direction, not by a state it does not have.
+    _ViberCall call;
+    m.type = ViberMsgTypeCall;
+    QVERIFY(!isOutgoing(&m));
+    m.call = &call;
+    for (ViberCallType type : {ViberCallTypeIncoming, ViberCallTypeMissed, ViberCallTypeOutgoing}) {
+        call.type = type;
+        QCOMPARE(isOutgoing(&m), type == ViberCallTypeOutgoing);
     }
 }
 
