@@ -21,6 +21,14 @@ void figure(const QString &name, double value, const QString &unit);
 // Peak resident set size of this process so far, in megabytes.
 double peakResidentMb();
 
+// The size of a run: N from "--messages N" among args, else defaultCount; -1
+// (after saying why) when N is not a positive number. Printed as the run's first
+// figure, "messages N count", so that figures of runs of several sizes can be told apart.
+qint64 messageCount(const QStringList &args, qint64 defaultCount);
+
+// count grown or shrunk with the run: count * messages / defaultMessages, at least minimum.
+qint64 scaled(qint64 count, qint64 messages, qint64 defaultMessages, qint64 minimum = 1);
+
 } // namespace bench
 
 #define CHATWHARF_BENCH_SCENARIO(ident, description)                                                         \

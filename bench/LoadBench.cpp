@@ -14,20 +14,30 @@
 
 namespace {
 
-constexpr int kChats = 2000;
-constexpr int kGroups = 200; // of the chats; the rest are one-to-one
-constexpr int kMessages = 200000;
-constexpr int kAttachments = 20000;
-constexpr int kLocations = 2000;
-constexpr int kCalls = 5000;
-constexpr int kPersons = kChats - kGroups + 500; // 500 with calls or groups only
+constexpr qint64 kDefaultMessages = 200000;
+
+// The run's counts, grown with its message count from those of 200,000 messages.
+struct Sizes
+{
+    explicit Sizes(qint64 n)
+        : messages(n), chats(bench::scaled(2000, n, kDefaultMessages, 10)), groups(chats / 10),
+          attachments(bench::scaled(20000, n, kDefaultMessages)),
+          locations(bench::scaled(2000, n, kDefaultMessages)),
+          calls(bench::scaled(5000, n, kDefaultMessages)),
+          persons(chats - groups + bench::scaled(500, n, kDefaultMessages)) // 500 with calls or groups only
+    {
+    }
+    qint64 messages, chats, groups, attachments, locations, calls, persons;
+};
 
 // A phone's layout: the store a first load from an iPhone reads, with every carried column.
-void generate(const QString &root)
+void generate(const QString &root, const Sizes &n)
 {
     using namespace fixtures;
+    const qint64 kChats = n.chats, kGroups = n.groups, kMessages = n.messages, kAttachments = n.attachments,
+                 kLocations = n.locations, kCalls = n.calls, kPersons = n.persons;
     StoreWriter w(root, StoreLayout::Phone);
-    for (int i = 1; i <= kPersons; ++i) {
+    for (qint64 i = 1; i <= kPersons; ++i) {
         PersonSpec p;
         p.pk = i;
         p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
@@ -40,7 +50,7 @@ void generate(const QString &root)
         }
         w.writePerson(p);
     }
-    for (int i = 1; i <= kChats; ++i) {
+    for (qint64 i = 1; i <= kChats; ++i) {
         ChatSpec c;
         c.pk = i;
         c.date = 700000000.0 + i;
@@ -59,7 +69,7 @@ void generate(const QString &root)
     }
     static const char *const states[] = {"received", "delivered",      "send",
                                          "received", "pendingNotSent", "SENDING"};
-    for (int i = 1; i <= kMessages; ++i) {
+    for (qint64 i = 1; i <= kMessages; ++i) {
         MessageSpec m;
         m.pk = i;
         m.chat = 1 + (i - 1) % kChats;
@@ -78,7 +88,7 @@ void generate(const QString &root)
             m.emoticonsRanges = QByteArray("\x01\x00\x02\x00", 4);
         w.writeMessage(m);
     }
-    for (int i = 1; i <= kLocations; ++i) {
+    for (qint64 i = 1; i <= kLocations; ++i) {
         LocationSpec l;
         l.pk = i;
         l.message = qint64(i) * 97;
@@ -88,7 +98,7 @@ void generate(const QString &root)
         w.writeLocation(l);
     }
     static const char *const types[] = {"picture", "video", "audio", "sticker", "customLocation", "file"};
-    for (int i = 1; i <= kAttachments; ++i) {
+    for (qint64 i = 1; i <= kAttachments; ++i) {
         AttachmentSpec a;
         a.pk = i;
         a.message = qint64(i) * 9 + 1;
@@ -103,7 +113,7 @@ void generate(const QString &root)
         w.writeAttachment(a);
     }
     static const char *const callTypes[] = {"incoming", "outgoing_viber", "missed"};
-    for (int i = 1; i <= kCalls; ++i) {
+    for (qint64 i = 1; i <= kCalls; ++i) {
         CallSpec c;
         c.pk = i;
         c.person = 1 + (qint64(i) * 37) % kPersons; // some have no one-to-one chat: made-up chats
@@ -152,12 +162,15 @@ double shellSeconds(const QString &storePath)
 
 CHATWHARF_BENCH_SCENARIO(load, "Loads an iOS store of 200,000 messages and compares with the sqlite3 shell")
 {
-    Q_UNUSED(args);
+    const qint64 messages = bench::messageCount(args, kDefaultMessages);
+    if (messages < 0)
+        return 2;
+    const Sizes n(messages);
     QTemporaryDir dir;
     try {
         QElapsedTimer gen;
         gen.start();
-        generate(dir.path());
+        generate(dir.path(), n);
         std::printf("generated in %.2f s\n", gen.nsecsElapsed() / 1e9);
 
         const QString storePath = QDir(dir.path()).filePath(QString::fromLatin1(fixtures::kStoreFileName));
@@ -174,7 +187,7 @@ CHATWHARF_BENCH_SCENARIO(load, "Loads an iOS store of 200,000 messages and compa
             IOSViberDb db(QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName));
             const ViberDataPtr data = db.load();
             loadBest = std::min(loadBest, timer.nsecsElapsed() / 1e9);
-            if (data->messages.size() < kMessages * 5 / 6 || data->attachments.size() != kAttachments) {
+            if (data->messages.size() < n.messages * 5 / 6 || data->attachments.size() != n.attachments) {
                 std::fprintf(stderr, "unexpected load: %lld messages, %lld attachments\n",
                              qlonglong(data->messages.size()), qlonglong(data->attachments.size()));
                 return 1;

@@ -15,12 +15,21 @@
 
 namespace {
 
-constexpr int kMessages = 100000;
-constexpr int kChats = 1000;
-constexpr int kGroups = 100; // of the chats; the rest are one-to-one
-constexpr int kExtraPersons = 400;
+constexpr qint64 kDefaultMessages = 100000;
 constexpr int kAttachmentEvery = 10; // every tenth message has an attachment with its files
 constexpr int kCallEvery = 20;       // every twentieth entry is a call
+
+// The run's counts, grown with its message count from 1,000 chats (100 of them
+// groups) and 400 persons without a chat of their own at 100,000 messages.
+struct Sizes
+{
+    explicit Sizes(qint64 n)
+        : messages(n), chats(bench::scaled(1000, n, kDefaultMessages, 10)), groups(chats / 10),
+          extraPersons(bench::scaled(400, n, kDefaultMessages))
+    {
+    }
+    qint64 messages, chats, groups, extraPersons;
+};
 
 // What a source store loaded from a phone hands to the copy, built in memory, with
 // the attachment files below root.
@@ -37,15 +46,15 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-bool generate(Source &s, const QString &root)
+bool generate(Source &s, const QString &root, const Sizes &n)
 {
     QList<_ViberPerson *> persons;
-    for (int i = 0; i < kChats - kGroups + kExtraPersons; ++i)
+    for (qint64 i = 0; i < n.chats - n.groups + n.extraPersons; ++i)
         persons << &s.records.person(QStringLiteral("+49151%1").arg(i, 8, 10, QLatin1Char('0')),
                                      QStringLiteral("Person %1").arg(i));
     QList<_ViberChat *> chats;
-    for (int i = 0; i < kChats; ++i) {
-        if (i < kChats - kGroups) {
+    for (qint64 i = 0; i < n.chats; ++i) {
+        if (i < n.chats - n.groups) {
             chats << &s.records.chat({persons[i]});
         } else {
             QList<_ViberPerson *> members;
@@ -60,8 +69,8 @@ bool generate(Source &s, const QString &root)
                                          ViberMsgTypeSticker, ViberMsgTypeLocation};
     static const ViberCallType callTypes[] = {ViberCallTypeIncoming, ViberCallTypeOutgoing,
                                               ViberCallTypeMissed};
-    for (int i = 1; i <= kMessages; ++i) {
-        _ViberChat &chat = *chats[i % kChats];
+    for (qint64 i = 1; i <= n.messages; ++i) {
+        _ViberChat &chat = *chats[i % n.chats];
         const double date = 710000000.0 + i * 13.5;
         if (i % kCallEvery == 0 && chat.groupId.isEmpty()) {
             s.records.call(chat, *chat.participants.constBegin().value(), callTypes[i % 3], 9000000000LL + i,
@@ -129,12 +138,14 @@ double timed(WorkerThread &worker)
 
 CHATWHARF_BENCH_SCENARIO(localdb, "Copies 100,000 messages into a local database, again, then deletes half")
 {
-    Q_UNUSED(args);
+    const qint64 messages = bench::messageCount(args, kDefaultMessages);
+    if (messages < 0)
+        return 2;
     QTemporaryDir dir;
     Source source;
     QElapsedTimer gen;
     gen.start();
-    if (!generate(source, dir.filePath(QStringLiteral("source")))) {
+    if (!generate(source, dir.filePath(QStringLiteral("source")), Sizes(messages))) {
         std::fprintf(stderr, "could not write the source files\n");
         return 1;
     }

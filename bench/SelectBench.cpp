@@ -19,17 +19,16 @@
 
 namespace {
 
-constexpr int kChats = 200;
-constexpr int kPersons = kChats;
-constexpr int kMessages = 200000;
+constexpr qint64 kDefaultMessages = 200000;
 
-// A local database in this program's own layout: one-to-one chats, messages spread
-// over them, dates interleaved so that sorting has real work.
-void generate(const QString &root)
+// A local database in this program's own layout: one-to-one chats (200 at 200,000
+// messages), messages spread over them, dates interleaved so that sorting has real work.
+void generate(const QString &root, qint64 messages)
 {
     using namespace fixtures;
+    const qint64 chats = bench::scaled(200, messages, kDefaultMessages, 10), persons = chats;
     StoreWriter w(root, StoreLayout::Template, QLatin1String(LocalDatabases::kStoreFileName));
-    for (int i = 1; i <= kPersons; ++i) {
+    for (qint64 i = 1; i <= persons; ++i) {
         PersonSpec p;
         p.pk = i;
         p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
@@ -37,23 +36,23 @@ void generate(const QString &root)
         p.viberName = QStringLiteral("Viber user %1").arg(i);
         w.writePerson(p);
     }
-    for (int i = 1; i <= kChats; ++i) {
+    for (qint64 i = 1; i <= chats; ++i) {
         ChatSpec c;
         c.pk = i;
         c.date = 700000000.0 + i;
         c.participants = {i};
         w.writeChat(c);
     }
-    for (int i = 1; i <= kMessages; ++i) {
+    for (qint64 i = 1; i <= messages; ++i) {
         MessageSpec m;
         m.pk = i;
-        m.chat = 1 + (qint64(i) * 7919) % kChats;
+        m.chat = 1 + (qint64(i) * 7919) % chats;
         m.state = (i % 2) ? QStringLiteral("received") : QStringLiteral("delivered");
         m.person = m.chat;
         m.token = 5860000000000000000LL + i;
         m.seq = i;
         // Keys and dates in different orders, as in a store merged from several copies.
-        m.date = 710000000.0 + double((qint64(i) * 104729) % kMessages) * 13.5;
+        m.date = 710000000.0 + double((qint64(i) * 104729) % messages) * 13.5;
         m.stateDate = m.date + 1;
         m.text = QStringLiteral("Message %1 of chat %2: a line of ordinary length").arg(i).arg(m.chat);
         w.writeMessage(m);
@@ -63,7 +62,7 @@ void generate(const QString &root)
 
 // Selects node and returns the seconds until the list holds its messages and the
 // bubble view has loaded the first page.
-double timeSelection(MainWindow &window, AbsTreeItemModel::_ItemNode *node, int expectedRows)
+double timeSelection(MainWindow &window, AbsTreeItemModel::_ItemNode *node, qint64 expectedRows)
 {
     auto *tree = window.findChild<QTreeView *>(QStringLiteral("treeViewDS"));
     auto *web = window.findChild<QWebEngineView *>(QStringLiteral("webViewSMS"));
@@ -73,8 +72,8 @@ double timeSelection(MainWindow &window, AbsTreeItemModel::_ItemNode *node, int 
     tree->selectionModel()->setCurrentIndex(window.treeModel()->indexOf(node),
                                             QItemSelectionModel::ClearAndSelect);
     if (window.smsModel()->rowCount() != expectedRows) {
-        std::fprintf(stderr, "list shows %d messages, expected %d\n", window.smsModel()->rowCount(),
-                     expectedRows);
+        std::fprintf(stderr, "list shows %d messages, expected %lld\n", window.smsModel()->rowCount(),
+                     qlonglong(expectedRows));
         return -1;
     }
     // The list paints its first rows with the next event-loop turn.
@@ -94,7 +93,9 @@ namespace selectbench {
 
 CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in the main window")
 {
-    Q_UNUSED(args);
+    const qint64 messages = bench::messageCount(args, kDefaultMessages);
+    if (messages < 0)
+        return 2;
     if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
         std::fprintf(stderr, "select needs the widgets application\n");
         return 1;
@@ -107,8 +108,8 @@ CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in
         QDir().mkpath(folder);
         QElapsedTimer timer;
         timer.start();
-        generate(folder);
-        std::printf("generated %d messages in %.1f s\n", kMessages, timer.nsecsElapsed() / 1e9);
+        generate(folder, messages);
+        std::printf("generated %lld messages in %.1f s\n", qlonglong(messages), timer.nsecsElapsed() / 1e9);
 
         MainWindow::Options options; // no web services, no devices
         MainWindow window(options);
@@ -119,13 +120,13 @@ CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in
             return 1;
 
         // First selection reads the store.
-        const double first = timeSelection(window, node, kMessages);
+        const double first = timeSelection(window, node, messages);
         // Away and back: the loaded source is only sorted and shown again.
         window.findChild<QTreeView *>(QStringLiteral("treeViewDS"))
             ->selectionModel()
             ->setCurrentIndex(window.treeModel()->indexOf(window.treeModel()->rootLocalDb()),
                               QItemSelectionModel::ClearAndSelect);
-        const double again = timeSelection(window, node, kMessages);
+        const double again = timeSelection(window, node, messages);
         if (first < 0 || again < 0)
             return 1;
         bench::figure(QStringLiteral("select_200k_s"), again, QStringLiteral("s"));

@@ -40,7 +40,10 @@ QString mixedText(qsizetype chars)
 
 CHATWHARF_BENCH_SCENARIO(text, "Emoticon ranges and HTML of 40,000 codes and of a 4.8 MB message text")
 {
-    Q_UNUSED(args);
+    // N counts the emoticon codes of the first text; the long text grows with it.
+    const qint64 n = bench::messageCount(args, 40000);
+    if (n < 0)
+        return 2;
     QTemporaryDir pictures;
     QDir().mkpath(pictures.filePath(QStringLiteral("vb_emoji")));
     QFile picture(pictures.filePath(QStringLiteral("vb_emoji/(smiley).png")));
@@ -51,9 +54,9 @@ CHATWHARF_BENCH_SCENARIO(text, "Emoticon ranges and HTML of 40,000 codes and of 
     picture.close();
     MessageText::setPictureFolder(pictures.path());
 
-    const QString codes = QStringLiteral("(smiley)").repeated(40000);
-    const QString big = mixedText(4800000);
-    const QString twice = mixedText(9600000);
+    const QString codes = QStringLiteral("(smiley)").repeated(n);
+    const QString big = mixedText(bench::scaled(4800000, n, 40000, 1000));
+    const QString twice = mixedText(2 * bench::scaled(4800000, n, 40000, 1000));
     const double ranges40k = bestSeconds([&] { return Emoticons::ranges(codes).size(); });
     const double html40k = bestSeconds([&] { return MessageText::messageHtml(codes).size(); });
     const double rangesBig = bestSeconds([&] { return Emoticons::ranges(big).size(); });

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -45,6 +46,28 @@ double peakResidentMb()
     return usage.ru_maxrss / 1024.0; // ru_maxrss is in kilobytes on Linux
 }
 
+qint64 messageCount(const QStringList &args, qint64 defaultCount)
+{
+    qint64 count = defaultCount;
+    const qsizetype at = args.indexOf(QStringLiteral("--messages"));
+    if (at >= 0) {
+        bool ok = false;
+        count = args.value(at + 1).toLongLong(&ok);
+        if (!ok || count <= 0) {
+            std::fprintf(stderr, "--messages needs a positive number\n");
+            return -1;
+        }
+    }
+    figure(QStringLiteral("messages"), double(count), QStringLiteral("count"));
+    return count;
+}
+
+qint64 scaled(qint64 count, qint64 messages, qint64 defaultMessages, qint64 minimum)
+{
+    // In double: a million times a few thousand stays far inside its exact range.
+    return std::max(minimum, qint64(double(count) * double(messages) / double(defaultMessages)));
+}
+
 } // namespace bench
 
 int main(int argc, char **argv)
@@ -55,7 +78,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
-        std::printf("usage: chatwharf-bench SCENARIO\nscenarios:\n");
+        std::printf("usage: chatwharf-bench SCENARIO [--messages N]\nscenarios:\n");
         for (const auto &[name, entry] : scenarios())
             std::printf("  %-12s %s\n", name.c_str(), entry.description.c_str());
         return 0;
