@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cstdio>
@@ -76,6 +77,8 @@ int main(int argc, char **argv)
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     // Widgets, since some scenarios drive the main window.
     QApplication app(argc, argv);
+    // The workers log each step; the figures are what a run prints.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.info=false"));
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::printf("usage: chatwharf-bench SCENARIO [--messages N]\nscenarios:\n");

@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 
 #ifndef Q_OS_WIN
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -54,5 +55,25 @@ void prepareWebEngineForUser()
 #ifndef Q_OS_WIN
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
+}
+
+bool syncFileSystem(const QString &path)
+{
+#if defined(Q_OS_LINUX)
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    ::close(fd);
+    return ok;
+#elif defined(Q_OS_WIN)
+    // Windows writes a closed file's data through its own cache; nothing to wait for here.
+    Q_UNUSED(path);
+    return true;
+#else
+    Q_UNUSED(path);
+    ::sync();
+    return true;
 #endif
 }

@@ -25,3 +25,8 @@ QUrl shellUrl(const QString &urlOrPath);
 // would show no bubbles: for root, the sandbox switch is turned off before the
 // application object exists (unless the environment already decides it).
 void prepareWebEngineForUser();
+
+// Asks the system to write everything written so far to the file system holding
+// path onto its disk, and waits. False when it could not. Copies of many files
+// call this once instead of flushing each file.
+bool syncFileSystem(const QString &path);

@@ -105,16 +105,53 @@ Sqlite3Sql Sqlite3Row::insertSql(const QString &table, const QSet<QString> &colu
 
 // --- Sqlite3Cursor -------------------------------------------------------------
 
+struct Sqlite3Cursor::StatementCache
+{
+    static constexpr int kLimit = 128;
+    QHash<QByteArray, sqlite3_stmt *> idle; // by SQL text; each one reset and unbound
+
+    // Takes the idle statement of sql, null when there is none.
+    sqlite3_stmt *take(const QByteArray &sql) { return idle.take(sql); }
+    // Keeps stmt for its next use, or finalizes it when one of its text is kept already.
+    void give(sqlite3_stmt *stmt)
+    {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        const QByteArray sql(sqlite3_sql(stmt));
+        if (idle.contains(sql)) {
+            sqlite3_finalize(stmt);
+            return;
+        }
+        // Texts that embed values never repeat; rather than grow, start over.
+        if (idle.size() >= kLimit)
+            clear();
+        idle.insert(sql, stmt);
+    }
+    void clear()
+    {
+        for (sqlite3_stmt *stmt : std::as_const(idle))
+            sqlite3_finalize(stmt);
+        idle.clear();
+    }
+};
+
 struct Sqlite3Cursor::Statement
 {
     sqlite3_stmt *stmt = nullptr;
+    std::weak_ptr<StatementCache> cache; // where stmt goes back to, while its connection is open
     QString path;
     QHash<QString, int> index; // lower-case column name -> first column of that name
     QStringList names;
     bool onRow = false;
     bool done = false;
 
-    ~Statement() { sqlite3_finalize(stmt); }
+    ~Statement()
+    {
+        if (const std::shared_ptr<StatementCache> c = cache.lock())
+            c->give(stmt);
+        else
+            sqlite3_finalize(stmt);
+    }
 };
 
 bool Sqlite3Cursor::moveNext()
@@ -309,7 +346,8 @@ void Sqlite3DB::openThrow(const QString &path, int flags, const QString &target)
     sqlite3 *db = nullptr;
     const QByteArray file =
         (flags & Uri) ? target.toUtf8() : QFile::encodeName(target.isEmpty() ? path : target);
-    const int rc = sqlite3_open_v2(file.constData(), &db, flags, nullptr);
+    // One thread uses a connection at a time: SQLite's own locking of every call is not needed.
+    const int rc = sqlite3_open_v2(file.constData(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const QString msg =
             db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
@@ -317,6 +355,7 @@ void Sqlite3DB::openThrow(const QString &path, int flags, const QString &target)
         raise(rc, msg);
     }
     m_db = db;
+    m_cache = std::make_shared<Sqlite3Cursor::StatementCache>();
     sqlite3_extended_result_codes(m_db, 1);
     // Another program (the phone app's copy, a viewer) may hold a short lock.
     sqlite3_busy_timeout(m_db, 5000);
@@ -345,6 +384,11 @@ void Sqlite3DB::treatAsUntrusted()
 
 void Sqlite3DB::close()
 {
+    if (m_cache) {
+        // Cursors still open finalize their statements themselves.
+        m_cache->clear();
+        m_cache.reset();
+    }
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -355,10 +399,14 @@ sqlite3_stmt *Sqlite3DB::prepare(const Sqlite3Sql &sql)
 {
     if (!m_db)
         raise(SQLITE_MISUSE, QStringLiteral("the database is not open"));
-    sqlite3_stmt *stmt = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.sql().constData(), int(sql.sql().size()), &stmt, nullptr);
-    if (rc != SQLITE_OK)
-        raise(rc);
+    sqlite3_stmt *stmt = m_cache->take(sql.sql());
+    int rc = SQLITE_OK;
+    if (!stmt) {
+        rc = sqlite3_prepare_v3(m_db, sql.sql().constData(), int(sql.sql().size()), SQLITE_PREPARE_PERSISTENT,
+                                &stmt, nullptr);
+        if (rc != SQLITE_OK)
+            raise(rc);
+    }
     const QVariantList &params = sql.params();
     for (int i = 0; i < params.size(); ++i) {
         const QVariant &v = params[i];
@@ -417,7 +465,7 @@ void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
         sqlite3_finalize(stmt);
         raise(rc, msg);
     }
-    sqlite3_finalize(stmt);
+    m_cache->give(stmt);
 }
 
 Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
@@ -425,6 +473,7 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
     Sqlite3Cursor cursor;
     cursor.m_stmt = std::make_shared<Sqlite3Cursor::Statement>();
     cursor.m_stmt->stmt = prepare(sql);
+    cursor.m_stmt->cache = m_cache;
     cursor.m_stmt->path = m_path;
     const int n = sqlite3_column_count(cursor.m_stmt->stmt);
     for (int i = 0; i < n; ++i) {

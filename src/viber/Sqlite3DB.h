@@ -112,6 +112,7 @@ public:
 private:
     friend class Sqlite3DB;
     struct Statement;
+    struct StatementCache;
     int columnIndex(const QString &col) const;
     QVariant valueAt(int index) const;
 
@@ -175,4 +176,8 @@ private:
 
     sqlite3 *m_db = nullptr;
     QString m_path;
+    // Compiled statements kept for their next use: a copy of many rows runs the same
+    // few statements hundreds of thousands of times, and compiling them each time
+    // cost more than running them. Shared with cursors, which may outlive the connection.
+    std::shared_ptr<Sqlite3Cursor::StatementCache> m_cache;
 };

@@ -1,5 +1,7 @@
 #include "BackupViberMsgThread.h"
 
+#include "app/Platform.h"
+
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
@@ -65,6 +67,7 @@ QString BackupViberMsgThread::work()
 {
     m_createdFiles.clear();
     m_createdFolders.clear();
+    m_knownFolders.clear();
     StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_BACKING_UP_VIBER_MESSAGES"));
 
@@ -103,6 +106,10 @@ QString BackupViberMsgThread::work()
         db->dropEmptyInsertedChats(state);
         db->refreshRecentsLines();
         db->refreshConversationDates();
+        // The copied files reach the disk before the rows that name them: each copy
+        // skipped its own flush, one for the whole file system is far cheaper.
+        if (!m_createdFiles.isEmpty() && !syncFileSystem(m_root))
+            fail(tr("IDS_BACKUP_SYNC_FAILED_%1").arg(native(m_root)));
         commitStarts();
         db->execThrow(QStringLiteral("COMMIT"));
         qInfo("Copied into %s: %lld new, %lld already present, %lld skipped", qUtf8Printable(db->path()),
@@ -147,8 +154,12 @@ void BackupViberMsgThread::makeFolder(const QString &folder)
 {
     if (folder.isEmpty())
         fail(tr("IDS_BACKUP_FOLDER_FAILED_%1").arg(native(m_root)));
-    if (QFileInfo(folder).isDir())
+    if (m_knownFolders.contains(folder))
         return;
+    if (QFileInfo(folder).isDir()) {
+        m_knownFolders.insert(folder);
+        return;
+    }
     // Remember which of the folders are new, from the outermost in.
     QStringList missing;
     for (QString f = QDir::cleanPath(folder); !f.isEmpty() && !QFileInfo::exists(f);) {
@@ -161,6 +172,40 @@ void BackupViberMsgThread::makeFolder(const QString &folder)
     if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
         fail(tr("IDS_BACKUP_FOLDER_FAILED_%1").arg(native(folder)));
     m_createdFolders.append(missing);
+    m_knownFolders.insert(folder);
+}
+
+void BackupViberMsgThread::copyNewFile(const QString &source, const QString &target, const QDateTime &time)
+{
+    QFile in(source);
+    // Written under a temporary name (unnamed where the system allows) and named
+    // only when complete, so that a killed run never leaves a part of a file under
+    // the attachment's name; the name is never taken from another file.
+    QTemporaryFile out(target + QStringLiteral(".XXXXXX"));
+    QString error;
+    if (!in.open(QIODevice::ReadOnly)) {
+        error = in.errorString();
+    } else if (!out.open()) {
+        error = out.errorString();
+    } else {
+        char buffer[1 << 16];
+        qint64 n;
+        while ((n = in.read(buffer, sizeof buffer)) > 0)
+            if (out.write(buffer, n) != n)
+                break;
+        if (n < 0)
+            error = in.errorString();
+        else if (n > 0 || !out.flush())
+            error = out.errorString();
+        // The copy's time is the source's, so that "older" later compares the contents' ages.
+        else if (time.isValid())
+            out.setFileTime(time, QFileDevice::FileModificationTime);
+        if (error.isEmpty() && !out.rename(target))
+            error = out.errorString();
+    }
+    if (!error.isEmpty())
+        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), error));
+    out.setAutoRemove(false);
 }
 
 void BackupViberMsgThread::copyFile(const QString &source, const QString &target, Replace replace)
@@ -188,31 +233,29 @@ void BackupViberMsgThread::copyFile(const QString &source, const QString &target
     makeFolder(dst.absolutePath());
 
     if (!exists) {
-        // QFile::copy never replaces a file, and leaves no partial one behind.
-        QFile in(source);
-        if (!in.copy(target))
-            fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), in.errorString()));
+        copyNewFile(source, target, src.lastModified());
         m_createdFiles.append(target);
-    } else {
-        // The new copy is complete before the old one goes.
-        QTemporaryFile temp(target + QStringLiteral(".XXXXXX"));
-        if (!temp.open())
-            fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3")
-                     .arg(native(source), native(target), temp.errorString()));
-        const QString tempPath = temp.fileName();
-        temp.close();
-        temp.remove();
-        QFile in(source);
-        if (!in.copy(tempPath))
-            fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), in.errorString()));
-        QFile old(target);
-        QFile fresh(tempPath);
-        if (!old.remove() || !fresh.rename(target)) {
-            const QString why = old.exists() ? old.errorString() : fresh.errorString();
-            QFile::remove(tempPath);
-            fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), why));
-        }
+        return;
     }
+
+    // The new copy is complete before the old one goes.
+    QTemporaryFile temp(target + QStringLiteral(".XXXXXX"));
+    if (!temp.open())
+        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), temp.errorString()));
+    const QString tempPath = temp.fileName();
+    temp.close();
+    temp.remove();
+    QFile in(source);
+    if (!in.copy(tempPath))
+        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), in.errorString()));
+    QFile old(target);
+    QFile fresh(tempPath);
+    if (!old.remove() || !fresh.rename(target)) {
+        const QString why = old.exists() ? old.errorString() : fresh.errorString();
+        QFile::remove(tempPath);
+        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), why));
+    }
+
     // The copy's time is the source's, so that "older" later compares the contents' ages.
     QFile copied(target);
     if (copied.open(QIODevice::ReadWrite))

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QList>
+#include <QSet>
 #include <QStringList>
 
 // Copies messages (with their chats, participants, calls and attachment files)
@@ -44,6 +45,9 @@ private:
     // Copies source to target when the source is a file. target "" (a name the
     // path rule refused) copies nothing. Raises with both names when it fails.
     void copyFile(const QString &source, const QString &target, Replace replace);
+    // Copies source to the new file target, which must not exist, with time as its
+    // modification time; raises naming both files on failure.
+    void copyNewFile(const QString &source, const QString &target, const QDateTime &time);
     void makeFolder(const QString &folder);
     // Removes a file that belongs to no row of the store any more.
     void removeStaleFile(const QString &target);
@@ -56,4 +60,5 @@ private:
     // What this run created that was not there before, for cleanUp.
     QStringList m_createdFiles;
     QStringList m_createdFolders;
+    QSet<QString> m_knownFolders; // folders seen to exist in this run: asked of the disk once
 };

@@ -557,6 +557,10 @@
         <source>IDS_BACKUP_COPY_FAILED_%1_%2_%3</source>
         <translation>Can&apos;t copy the file %1 to %2: %3</translation>
     </message>
+    <message>
+        <source>IDS_BACKUP_SYNC_FAILED_%1</source>
+        <translation>The copied files could not be written to the disk of %1. Nothing was added to the database.</translation>
+    </message>
 </context>
 <context>
     <name>DeleteViberMsgThread</name>
