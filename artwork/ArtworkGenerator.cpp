@@ -15,8 +15,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSet>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -171,10 +169,8 @@ enum class Mood {
     Wink,
     Tongue,
     Cool,
-    Neutral,
     Heart,
     Badge,
-    Placeholder
 };
 
 Mood moodOf(const QString &code)
@@ -280,9 +276,6 @@ void drawFace(QPainter &p, Mood mood)
         p.setBrush(QColor(230, 90, 110));
         p.drawEllipse(QRectF(9, 13, 3.5, 3.5));
         break;
-    case Mood::Neutral:
-        p.drawLine(QPointF(6.5, 13.5), QPointF(13.5, 13.5));
-        break;
     default:
         p.drawArc(QRectF(5.5, 8.5, 9, 7), 200 * 16, 140 * 16);
         break;
@@ -328,105 +321,34 @@ QImage emoticonPicture(const QString &code)
     return image;
 }
 
-// Emoji: faces and hearts where the code is one, for the rest a quiet mark
-// that shows an emoji stood there (the picture itself is not ours to draw).
-Mood emojiMood(char32_t cp, QColor *heart)
-{
-    // U+1F600..U+1F644, one letter each: S smile, L laugh, D sad, A angry,
-    // O surprised, W wink, T tongue, C cool, N neutral.
-    static const char faces[] = "LLLLLLLSAWSTSSCSNNDDDDDOOOOTTTDDAADDADOOODDDLDOOOOOODONNLLLSSSADODSSN";
-    static const QHash<char32_t, Mood> carrier = {
-        {0xE415, Mood::Laugh},     {0xE056, Mood::Smile},     {0xE057, Mood::Laugh},
-        {0xE058, Mood::Sad},       {0xE059, Mood::Angry},     {0xE105, Mood::Tongue},
-        {0xE106, Mood::Smile},     {0xE107, Mood::Surprised}, {0xE108, Mood::Sad},
-        {0xE401, Mood::Sad},       {0xE402, Mood::Smile},     {0xE403, Mood::Sad},
-        {0xE404, Mood::Laugh},     {0xE405, Mood::Wink},      {0xE406, Mood::Sad},
-        {0xE407, Mood::Sad},       {0xE408, Mood::Sad},       {0xE409, Mood::Tongue},
-        {0xE40A, Mood::Smile},     {0xE40B, Mood::Surprised}, {0xE40C, Mood::Neutral},
-        {0xE40D, Mood::Surprised}, {0xE40E, Mood::Sad},       {0xE40F, Mood::Sad},
-        {0xE410, Mood::Surprised}, {0xE411, Mood::Sad},       {0xE412, Mood::Laugh},
-        {0xE413, Mood::Sad},       {0xE414, Mood::Smile},     {0xE416, Mood::Angry},
-        {0xE417, Mood::Surprised}, {0xE418, Mood::Surprised},
-    };
-    *heart = QColor(230, 60, 80);
-    if (cp >= 0x1F600 && cp < 0x1F600 + sizeof(faces) - 1) {
-        switch (faces[cp - 0x1F600]) {
-        case 'S':
-            return Mood::Smile;
-        case 'L':
-            return Mood::Laugh;
-        case 'D':
-            return Mood::Sad;
-        case 'A':
-            return Mood::Angry;
-        case 'O':
-            return Mood::Surprised;
-        case 'W':
-            return Mood::Wink;
-        case 'T':
-            return Mood::Tongue;
-        case 'C':
-            return Mood::Cool;
-        default:
-            return Mood::Neutral;
-        }
-    }
-    if (carrier.contains(cp))
-        return carrier.value(cp);
-    if (cp == 0xE022 || cp == 0xE023 || (cp >= 0xE327 && cp <= 0xE32D) || (cp >= 0x1F493 && cp <= 0x1F49F)) {
-        if (cp == 0xE32A || cp == 0x1F499)
-            *heart = QColor(70, 130, 220);
-        else if (cp == 0xE32B || cp == 0x1F49A)
-            *heart = QColor(80, 180, 90);
-        else if (cp == 0xE32C || cp == 0x1F49B)
-            *heart = QColor(240, 200, 40);
-        else if (cp == 0xE32D || cp == 0x1F49C)
-            *heart = QColor(150, 90, 200);
-        return Mood::Heart;
-    }
-    return Mood::Placeholder;
-}
-
-QImage emojiPicture(char32_t cp)
+// Emoji: a quiet mark that shows an emoji stood there, one per picture name.
+QImage emojiMark()
 {
     QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor heart;
-    const Mood mood = emojiMood(cp, &heart);
-    if (mood == Mood::Heart) {
-        drawHeart(p, heart);
-    } else if (mood == Mood::Placeholder) {
-        p.setPen(QPen(QColor(170, 186, 194), 1));
-        p.setBrush(QColor(236, 241, 244));
-        p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
-        QPainterPath star;
-        star.moveTo(10, 5);
-        star.quadTo(10.6, 9.4, 15, 10);
-        star.quadTo(10.6, 10.6, 10, 15);
-        star.quadTo(9.4, 10.6, 5, 10);
-        star.quadTo(9.4, 9.4, 10, 5);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(150, 168, 178));
-        p.drawPath(star);
-    } else {
-        drawFace(p, mood);
-    }
+    p.setPen(QPen(QColor(170, 186, 194), 1));
+    p.setBrush(QColor(236, 241, 244));
+    p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
+    QPainterPath star;
+    star.moveTo(10, 5);
+    star.quadTo(10.6, 9.4, 15, 10);
+    star.quadTo(10.6, 10.6, 10, 15);
+    star.quadTo(9.4, 10.6, 5, 10);
+    star.quadTo(9.4, 9.4, 10, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(150, 168, 178));
+    p.drawPath(star);
     return image;
 }
 
 bool writeEmoji(const QDir &out)
 {
-    QList<char32_t> codes;
-    for (char32_t u = 0; u <= 0xFFFF; ++u)
-        if (Emoji::isSingleCharEmoji(QChar(char16_t(u))))
-            codes.append(u);
-    // Every pair of the second class: high surrogates D83C and D83D.
-    for (char32_t cp = 0x1F000; cp <= 0x1F7FF; ++cp)
-        codes.append(cp);
-    for (char32_t cp : codes)
-        if (!savePicture(emojiPicture(cp), out.filePath(Emoji::code(cp) + QLatin1String(".png"))))
+    const QImage mark = emojiMark();
+    const QMap<QString, QString> &pictures = Emoji::pictures();
+    for (auto it = pictures.constBegin(); it != pictures.constEnd(); ++it)
+        if (!savePicture(mark, out.filePath(it.key() + QLatin1String(".png"))))
             return false;
     return true;
 }
@@ -453,6 +375,8 @@ int main(int argc, char **argv)
         return 2;
     }
     QDir root(args.at(1));
+    // Pictures of an older table would linger under names nothing refers to.
+    QDir(root.filePath(QStringLiteral("emoji"))).removeRecursively();
     for (const char *sub : {"vbbb", "vb_emoji", "emoji"})
         if (!root.mkpath(QLatin1String(sub))) {
             std::fprintf(stderr, "chatwharf-artwork: could not create %s/%s\n", qPrintable(root.path()), sub);
