@@ -1,20 +1,24 @@
 // Paints the bubble view's artwork: the nine-slice bubble frames, the voice icon,
-// the photo placeholder, the emoticon and the emoji pictures. All of it is drawn here, so
-// the program ships nothing it did not make itself.
+// the photo placeholder and the emoticon pictures are drawn here; the emoji
+// pictures are drawn from the system's colour emoji font.
 //
-// Usage: chatwharf-artwork <output folder> <style sheet>
+// Usage: chatwharf-artwork <output folder> <style sheet> <colour emoji font>
 // Writes <output>/vbbb, <output>/vb_emoji and <output>/emoji.
 
 #include "export/Emoji.h"
 #include "export/Emoticons.h"
 
+#include <QBuffer>
 #include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 
 #include <cstdio>
 
@@ -321,13 +325,19 @@ QImage emoticonPicture(const QString &code)
     return image;
 }
 
-// Emoji: a quiet mark that shows an emoji stood there, one per picture name.
-QImage emojiMark()
+// Emoji pictures: a square a little larger than the glyph, which is wider than high.
+constexpr int kEmojiSize = 40;
+constexpr int kEmojiPixelSize = 32;
+
+// Carrier emoji without a Unicode counterpart have no glyph in any font: a quiet
+// mark shows that an emoji stood there.
+QByteArray carrierMark()
 {
-    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+    QImage image(kEmojiSize, kEmojiSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(kEmojiSize / 20.0, kEmojiSize / 20.0);
     p.setPen(QPen(QColor(170, 186, 194), 1));
     p.setBrush(QColor(236, 241, 244));
     p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
@@ -340,16 +350,72 @@ QImage emojiMark()
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(150, 168, 178));
     p.drawPath(star);
-    return image;
+    p.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
-bool writeEmoji(const QDir &out)
+bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    const QImage mark = emojiMark();
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        return true;
+    std::fprintf(stderr, "chatwharf-artwork: could not write %s\n",
+                 qPrintable(QDir::toNativeSeparators(path)));
+    return false;
+}
+
+// Every emoji picture the message text names, each drawn from the colour emoji font.
+bool writeEmoji(const QDir &out, const QString &fontPath)
+{
+    const QStringList families =
+        QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(fontPath));
+    if (families.isEmpty()) {
+        std::fprintf(stderr, "chatwharf-artwork: could not load the colour emoji font %s\n",
+                     qPrintable(QDir::toNativeSeparators(fontPath)));
+        return false;
+    }
+    QFont font(families.first());
+    font.setPixelSize(kEmojiPixelSize);
+    // What this font lacks must show as lacking, not be drawn from another font.
+    font.setStyleStrategy(QFont::NoFontMerging);
+
+    const QByteArray mark = carrierMark();
+    QStringList lacking;
     const QMap<QString, QString> &pictures = Emoji::pictures();
-    for (auto it = pictures.constBegin(); it != pictures.constEnd(); ++it)
-        if (!savePicture(mark, out.filePath(it.key() + QLatin1String(".png"))))
+    for (auto it = pictures.constBegin(); it != pictures.constEnd(); ++it) {
+        const QString path = out.filePath(it.key() + QLatin1String(".png"));
+        if (it.value().isEmpty()) {
+            if (!writeFile(path, mark))
+                return false;
+            continue;
+        }
+        QTextLayout layout(it.value(), font);
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        // A whole sequence is one glyph of the font; several, or glyph 0, is a fallback.
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        const QList<quint32> glyphs = runs.size() == 1 ? runs.first().glyphIndexes() : QList<quint32>();
+        if (glyphs.size() != 1 || glyphs.first() == 0)
+            lacking.append(it.key());
+
+        QImage image(kEmojiSize, kEmojiSize, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        layout.draw(&p,
+                    QPointF((kEmojiSize - line.naturalTextWidth()) / 2, (kEmojiSize - line.height()) / 2));
+        p.end();
+        if (!savePicture(image, path))
             return false;
+    }
+    if (!lacking.isEmpty())
+        std::fprintf(stderr,
+                     "chatwharf-artwork: warning: the emoji font has no single glyph for %lld emoji: %s\n",
+                     qlonglong(lacking.size()), qPrintable(lacking.mid(0, 20).join(QLatin1Char(' '))));
     return true;
 }
 
@@ -370,8 +436,8 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: chatwharf-artwork <output folder> <style sheet>\n");
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: chatwharf-artwork <output folder> <style sheet> <colour emoji font>\n");
         return 2;
     }
     QDir root(args.at(1));
@@ -396,6 +462,6 @@ int main(int argc, char **argv)
         ok = ok && writeFrame(k, vbbb);
     for (auto it = Emoticons::table().constBegin(); ok && it != Emoticons::table().constEnd(); ++it)
         ok = savePicture(emoticonPicture(it.key()), emoticons.filePath(it.key() + QLatin1String(".png")));
-    ok = ok && writeEmoji(emoji);
+    ok = ok && writeEmoji(emoji, args.at(3));
     return ok ? 0 : 1;
 }
