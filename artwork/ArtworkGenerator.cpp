@@ -1,22 +1,24 @@
 // Paints the bubble view's artwork: the nine-slice bubble frames, the voice icon,
-// the photo placeholder, the emoticon and the emoji pictures. All of it is drawn here, so
-// the program ships nothing it did not make itself.
+// the photo placeholder and the emoticon pictures are drawn here; the emoji
+// pictures are drawn from the system's colour emoji font.
 //
-// Usage: chatwharf-artwork <output folder> <style sheet>
+// Usage: chatwharf-artwork <output folder> <style sheet> <colour emoji font>
 // Writes <output>/vbbb, <output>/vb_emoji and <output>/emoji.
 
 #include "export/Emoji.h"
 #include "export/Emoticons.h"
 
+#include <QBuffer>
 #include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSet>
-#include <QTextStream>
+#include <QTextLayout>
 
 #include <cstdio>
 
@@ -171,10 +173,8 @@ enum class Mood {
     Wink,
     Tongue,
     Cool,
-    Neutral,
     Heart,
     Badge,
-    Placeholder
 };
 
 Mood moodOf(const QString &code)
@@ -280,9 +280,6 @@ void drawFace(QPainter &p, Mood mood)
         p.setBrush(QColor(230, 90, 110));
         p.drawEllipse(QRectF(9, 13, 3.5, 3.5));
         break;
-    case Mood::Neutral:
-        p.drawLine(QPointF(6.5, 13.5), QPointF(13.5, 13.5));
-        break;
     default:
         p.drawArc(QRectF(5.5, 8.5, 9, 7), 200 * 16, 140 * 16);
         break;
@@ -328,106 +325,97 @@ QImage emoticonPicture(const QString &code)
     return image;
 }
 
-// Emoji: faces and hearts where the code is one, for the rest a quiet mark
-// that shows an emoji stood there (the picture itself is not ours to draw).
-Mood emojiMood(char32_t cp, QColor *heart)
-{
-    // U+1F600..U+1F644, one letter each: S smile, L laugh, D sad, A angry,
-    // O surprised, W wink, T tongue, C cool, N neutral.
-    static const char faces[] = "LLLLLLLSAWSTSSCSNNDDDDDOOOOTTTDDAADDADOOODDDLDOOOOOODONNLLLSSSADODSSN";
-    static const QHash<char32_t, Mood> carrier = {
-        {0xE415, Mood::Laugh},     {0xE056, Mood::Smile},     {0xE057, Mood::Laugh},
-        {0xE058, Mood::Sad},       {0xE059, Mood::Angry},     {0xE105, Mood::Tongue},
-        {0xE106, Mood::Smile},     {0xE107, Mood::Surprised}, {0xE108, Mood::Sad},
-        {0xE401, Mood::Sad},       {0xE402, Mood::Smile},     {0xE403, Mood::Sad},
-        {0xE404, Mood::Laugh},     {0xE405, Mood::Wink},      {0xE406, Mood::Sad},
-        {0xE407, Mood::Sad},       {0xE408, Mood::Sad},       {0xE409, Mood::Tongue},
-        {0xE40A, Mood::Smile},     {0xE40B, Mood::Surprised}, {0xE40C, Mood::Neutral},
-        {0xE40D, Mood::Surprised}, {0xE40E, Mood::Sad},       {0xE40F, Mood::Sad},
-        {0xE410, Mood::Surprised}, {0xE411, Mood::Sad},       {0xE412, Mood::Laugh},
-        {0xE413, Mood::Sad},       {0xE414, Mood::Smile},     {0xE416, Mood::Angry},
-        {0xE417, Mood::Surprised}, {0xE418, Mood::Surprised},
-    };
-    *heart = QColor(230, 60, 80);
-    if (cp >= 0x1F600 && cp < 0x1F600 + sizeof(faces) - 1) {
-        switch (faces[cp - 0x1F600]) {
-        case 'S':
-            return Mood::Smile;
-        case 'L':
-            return Mood::Laugh;
-        case 'D':
-            return Mood::Sad;
-        case 'A':
-            return Mood::Angry;
-        case 'O':
-            return Mood::Surprised;
-        case 'W':
-            return Mood::Wink;
-        case 'T':
-            return Mood::Tongue;
-        case 'C':
-            return Mood::Cool;
-        default:
-            return Mood::Neutral;
-        }
-    }
-    if (carrier.contains(cp))
-        return carrier.value(cp);
-    if (cp == 0xE022 || cp == 0xE023 || (cp >= 0xE327 && cp <= 0xE32D) || (cp >= 0x1F493 && cp <= 0x1F49F)) {
-        if (cp == 0xE32A || cp == 0x1F499)
-            *heart = QColor(70, 130, 220);
-        else if (cp == 0xE32B || cp == 0x1F49A)
-            *heart = QColor(80, 180, 90);
-        else if (cp == 0xE32C || cp == 0x1F49B)
-            *heart = QColor(240, 200, 40);
-        else if (cp == 0xE32D || cp == 0x1F49C)
-            *heart = QColor(150, 90, 200);
-        return Mood::Heart;
-    }
-    return Mood::Placeholder;
-}
+// Emoji pictures: a square a little larger than the glyph, which is wider than high.
+constexpr int kEmojiSize = 40;
+constexpr int kEmojiPixelSize = 32;
 
-QImage emojiPicture(char32_t cp)
+// Carrier emoji without a Unicode counterpart have no glyph in any font: a quiet
+// mark shows that an emoji stood there.
+QByteArray carrierMark()
 {
-    QImage image(20, 20, QImage::Format_ARGB32_Premultiplied);
+    QImage image(kEmojiSize, kEmojiSize, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor heart;
-    const Mood mood = emojiMood(cp, &heart);
-    if (mood == Mood::Heart) {
-        drawHeart(p, heart);
-    } else if (mood == Mood::Placeholder) {
-        p.setPen(QPen(QColor(170, 186, 194), 1));
-        p.setBrush(QColor(236, 241, 244));
-        p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
-        QPainterPath star;
-        star.moveTo(10, 5);
-        star.quadTo(10.6, 9.4, 15, 10);
-        star.quadTo(10.6, 10.6, 10, 15);
-        star.quadTo(9.4, 10.6, 5, 10);
-        star.quadTo(9.4, 9.4, 10, 5);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(150, 168, 178));
-        p.drawPath(star);
-    } else {
-        drawFace(p, mood);
-    }
-    return image;
+    p.scale(kEmojiSize / 20.0, kEmojiSize / 20.0);
+    p.setPen(QPen(QColor(170, 186, 194), 1));
+    p.setBrush(QColor(236, 241, 244));
+    p.drawRoundedRect(QRectF(2.5, 2.5, 15, 15), 4, 4);
+    QPainterPath star;
+    star.moveTo(10, 5);
+    star.quadTo(10.6, 9.4, 15, 10);
+    star.quadTo(10.6, 10.6, 10, 15);
+    star.quadTo(9.4, 10.6, 5, 10);
+    star.quadTo(9.4, 9.4, 10, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(150, 168, 178));
+    p.drawPath(star);
+    p.end();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
 }
 
-bool writeEmoji(const QDir &out)
+bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    QList<char32_t> codes;
-    for (char32_t u = 0; u <= 0xFFFF; ++u)
-        if (Emoji::isSingleCharEmoji(QChar(char16_t(u))))
-            codes.append(u);
-    // Every pair of the second class: high surrogates D83C and D83D.
-    for (char32_t cp = 0x1F000; cp <= 0x1F7FF; ++cp)
-        codes.append(cp);
-    for (char32_t cp : codes)
-        if (!savePicture(emojiPicture(cp), out.filePath(Emoji::code(cp) + QLatin1String(".png"))))
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        return true;
+    std::fprintf(stderr, "chatwharf-artwork: could not write %s\n",
+                 qPrintable(QDir::toNativeSeparators(path)));
+    return false;
+}
+
+// Every emoji picture the message text names, each drawn from the colour emoji font.
+bool writeEmoji(const QDir &out, const QString &fontPath)
+{
+    const QStringList families =
+        QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(fontPath));
+    if (families.isEmpty()) {
+        std::fprintf(stderr, "chatwharf-artwork: could not load the colour emoji font %s\n",
+                     qPrintable(QDir::toNativeSeparators(fontPath)));
+        return false;
+    }
+    QFont font(families.first());
+    font.setPixelSize(kEmojiPixelSize);
+    // What this font lacks must show as lacking, not be drawn from another font.
+    font.setStyleStrategy(QFont::NoFontMerging);
+
+    const QByteArray mark = carrierMark();
+    QStringList lacking;
+    const QMap<QString, QString> &pictures = Emoji::pictures();
+    for (auto it = pictures.constBegin(); it != pictures.constEnd(); ++it) {
+        const QString path = out.filePath(it.key() + QLatin1String(".png"));
+        if (it.value().isEmpty()) {
+            if (!writeFile(path, mark))
+                return false;
+            continue;
+        }
+        QTextLayout layout(it.value(), font);
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        // A whole sequence is one glyph of the font; several, or glyph 0, is a fallback.
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        const QList<quint32> glyphs = runs.size() == 1 ? runs.first().glyphIndexes() : QList<quint32>();
+        if (glyphs.size() != 1 || glyphs.first() == 0)
+            lacking.append(it.key());
+
+        QImage image(kEmojiSize, kEmojiSize, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        layout.draw(&p,
+                    QPointF((kEmojiSize - line.naturalTextWidth()) / 2, (kEmojiSize - line.height()) / 2));
+        p.end();
+        if (!savePicture(image, path))
             return false;
+    }
+    if (!lacking.isEmpty())
+        std::fprintf(stderr,
+                     "chatwharf-artwork: warning: the emoji font has no single glyph for %lld emoji: %s\n",
+                     qlonglong(lacking.size()), qPrintable(lacking.mid(0, 20).join(QLatin1Char(' '))));
     return true;
 }
 
@@ -448,11 +436,13 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: chatwharf-artwork <output folder> <style sheet>\n");
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: chatwharf-artwork <output folder> <style sheet> <colour emoji font>\n");
         return 2;
     }
     QDir root(args.at(1));
+    // Pictures of an older table would linger under names nothing refers to.
+    QDir(root.filePath(QStringLiteral("emoji"))).removeRecursively();
     for (const char *sub : {"vbbb", "vb_emoji", "emoji"})
         if (!root.mkpath(QLatin1String(sub))) {
             std::fprintf(stderr, "chatwharf-artwork: could not create %s/%s\n", qPrintable(root.path()), sub);
@@ -472,6 +462,6 @@ int main(int argc, char **argv)
         ok = ok && writeFrame(k, vbbb);
     for (auto it = Emoticons::table().constBegin(); ok && it != Emoticons::table().constEnd(); ++it)
         ok = savePicture(emoticonPicture(it.key()), emoticons.filePath(it.key() + QLatin1String(".png")));
-    ok = ok && writeEmoji(emoji);
+    ok = ok && writeEmoji(emoji, args.at(3));
     return ok ? 0 : 1;
 }

@@ -10,7 +10,7 @@ PACKAGES=(
   libgl-dev libvulkan-dev
   libsqlite3-dev sqlite3 libssl-dev
   libplist-dev libplist-utils libimobiledevice-dev libimobiledevice-utils usbmuxd
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core fonts-noto-color-emoji unicode-data
 )
 
 missing=()

@@ -50,10 +50,8 @@ enum class EscapeFor { Text, Attribute };
 
 // One pass that appends: QString::replace moves the rest of the text for each
 // batch of matches, which grows quadratically on long texts full of them.
-QString escapeHtml(QStringView text, EscapeFor target)
+void appendEscaped(QString &html, QStringView text, EscapeFor target)
 {
-    QString html;
-    html.reserve(text.size() + text.size() / 8);
     qsizetype done = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         QLatin1String entity;
@@ -89,6 +87,13 @@ QString escapeHtml(QStringView text, EscapeFor target)
         done = i + 1;
     }
     html += text.mid(done);
+}
+
+QString escapeHtml(QStringView text, EscapeFor target)
+{
+    QString html;
+    html.reserve(text.size() + text.size() / 8);
+    appendEscaped(html, text, target);
     return html;
 }
 
@@ -98,8 +103,8 @@ QString MessageText::plainText(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    const QString emoji = tr("IDS_MSG_EMOJI");
-    const QString text = Emoji::replace(msg->text, [&emoji](const QString &) { return emoji; });
+    // Fonts draw Unicode emoji; only carrier emoji without a counterpart become the placeholder.
+    const QString text = Emoji::withUnicodeEmoji(msg->text, tr("IDS_MSG_EMOJI"));
     switch (msg->type) {
     case ViberMsgTypeCall:
         return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
@@ -186,12 +191,19 @@ QString MessageText::participantLabels(const _ViberChat *chat)
 
 QString MessageText::messageHtml(const QString &text)
 {
-    QString html = escapeHtml(text, EscapeFor::Text);
-
-    // Emoji codes are hexadecimal digits only, safe inside the attribute.
-    html = Emoji::replace(html, [](const QString &code) {
-        return QStringLiteral("<img src=\"emoji/%1.png\" %2 />").arg(code, QLatin1String(kPictureStyle));
-    });
+    // Emoji are looked for in the text, not in the markup made of it; picture names
+    // are hexadecimal digits and "-" only, safe inside the attribute.
+    QString html;
+    html.reserve(text.size() + text.size() / 8);
+    qsizetype escaped = 0;
+    for (Emoji::Match m = Emoji::find(text, 0); m.position >= 0;
+         m = Emoji::find(text, m.position + m.length)) {
+        appendEscaped(html, QStringView(text).mid(escaped, m.position - escaped), EscapeFor::Text);
+        html += QLatin1String("<img src=\"emoji/") + m.picture + QLatin1String(".png\" ") +
+                QLatin1String(kPictureStyle) + QLatin1String(" />");
+        escaped = m.position + m.length;
+    }
+    appendEscaped(html, QStringView(text).mid(escaped), EscapeFor::Text);
 
     // Only the table's codes become pictures: they are the ones Viber draws, and
     // being plain words they are safe both as file names and inside the attribute.

@@ -23,7 +23,8 @@ class MessageText
     Q_DECLARE_TR_FUNCTIONS(MessageText)
 
 public:
-    // Media as placeholders, calls and system events as sentences, emoji as "[EMOJI]".
+    // Media as placeholders, calls and system events as sentences; emoji stay
+    // characters, carrier emoji as their Unicode emoji (see Emoji::withUnicodeEmoji).
     static QString plainText(const _ViberMsg *msg);
     // "Incoming Call (2' 5'')", "Missed Call", ...
     static QString callText(const _ViberCall *call);

@@ -14,6 +14,9 @@ namespace {
 
 const QString kSmile = QString::fromUcs4(U"\U0001F604"); // surrogate pair D83D DE04
 const QChar kHigh(0xD83D);
+// Man, woman, girl and boy joined by U+200D.
+const QString kFamily = QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
+const QString kFamilyPicture = QStringLiteral("emoji/1F468-200D-1F469-200D-1F467-200D-1F466");
 
 // The element messageHtml writes for a picture, path given without ".png".
 QString pic(const QString &path)
@@ -50,6 +53,8 @@ private slots:
     void chatTitlesAndLabels();
     void messageHtml_data();
     void messageHtml();
+    void carrierEmoji_data();
+    void carrierEmoji();
     void addressesAndAttributes();
     void emoticonRanges_data();
     void emoticonRanges();
@@ -83,9 +88,11 @@ void TestMessageText::plainText_data()
     QTest::addColumn<QString>("expected");
     auto add = [](const char *tag, int type, const QString &text, const QString &extra,
                   const QString &expected) { QTest::newRow(tag) << type << text << extra << expected; };
-    add("text, both emoji classes", ViberMsgTypeText, "hi" + kSmile + QChar(0xE415) + "\nx", "",
-        "hi[EMOJI][EMOJI]\nx");
-    add("location", ViberMsgTypeLocation, kSmile + "Home", "", "[EMOJI]Home [LOCATION]");
+    add("text, emoji kept", ViberMsgTypeText, "hi" + kSmile + kFamily + "\nx", "",
+        "hi" + kSmile + kFamily + "\nx");
+    add("text, lone high surrogate kept", ViberMsgTypeText, "ab" + QString(kHigh) + "c", "",
+        "ab" + QString(kHigh) + "c");
+    add("location", ViberMsgTypeLocation, kSmile + "Home", "", kSmile + "Home [LOCATION]");
     add("video", ViberMsgTypeVideo, "", "9", "[VIDEO]");
     add("sticker", ViberMsgTypeSticker, "", "40123", "[STICKER-40123]");
     add("sticker, no attachment", ViberMsgTypeSticker, "", "", "[STICKER-UNKNOWN]");
@@ -164,17 +171,29 @@ void TestMessageText::messageHtml_data()
     const QString smiley = pic(QStringLiteral("vb_emoji/(smiley)"));
     row("ampersand first", "&lt; a<b & c>", "&amp;lt; a&lt;b &amp; c&gt;");
     row("markup, lines, quotes", "<script>x('1')</script>\n\"", "&lt;script&gt;x('1')&lt;/script&gt;<br/>\"");
-    // Both emoji classes in text order; the ends of the private-use block and a listed
-    // symbol count, their neighbours do not. Only D83C and D83D start a pair.
-    row("emoji",
-        "a" + QString(QChar(0xE000)) + kSmile + QChar(0xE537) + QChar(0xE538) + QChar(0x2714) +
-            QChar(0x2715) + QString::fromUcs4(U"\U0001F300\U0001F914"),
-        "a" + pic("emoji/E000") + pic("emoji/1F604") + pic("emoji/E537") + QChar(0xE538) + pic("emoji/2714") +
-            QChar(0x2715) + pic("emoji/1F300") + QString::fromUcs4(U"\U0001F914"));
-    // Broken store text: a lone high surrogate neither eats the next unit nor vanishes.
+    // Single code points keep the names they always had; neighbours that are no emoji,
+    // here one past the carrier block, stay.
+    row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F914\U0001F604\uE538"),
+        "a" + pic("emoji/2714") + QChar(0x2715) + pic("emoji/1F300") + pic("emoji/1F914") +
+            pic("emoji/1F604") + QChar(0xE538));
+    row("sequences, one picture each, text around them",
+        "<" + kFamily + "x" + QString::fromUcs4(U"\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\n"),
+        "&lt;" + pic(kFamilyPicture) + "x" + pic("emoji/1F1E9-1F1EA") + "&amp;" + pic("emoji/0023-20E3") +
+            "y" + pic("emoji/1F44D-1F3FD") + "<br/>");
+    row("qualified or not, one picture", QString::fromUcs4(U"#\u20E3\u2764\uFE0F\u2764"),
+        pic("emoji/0023-20E3") + pic("emoji/2764") + pic("emoji/2764"));
+    // The longest sequence the text holds; what follows is matched afresh or stays text.
+    row("unfinished sequences",
+        QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200Dx\U0001F1E9\U0001F1EA\U0001F1EB#1"),
+        pic("emoji/1F468") + QChar(0x200D) + pic("emoji/1F469") + QChar(0x200D) + "x" +
+            pic("emoji/1F1E9-1F1EA") + QString::fromUcs4(U"\U0001F1EB#1"));
+    row("text presentation asked for", QString::fromUcs4(U"\u00A9\uFE0E\u00A9\u00A9\uFE0F"),
+        QString::fromUcs4(U"\u00A9\uFE0E") + pic("emoji/00A9") + pic("emoji/00A9"));
+    // Broken store text: a lone surrogate neither eats the next unit nor vanishes.
     row("lone high surrogate", "ab" + QString(kHigh) + "cd", "ab" + QString(kHigh) + "cd");
     row("high surrogate at end", "ab" + QString(kHigh), "ab" + QString(kHigh));
     row("two highs then a low", kHigh + kSmile, kHigh + pic("emoji/1F604"));
+    row("lone low surrogate", QChar(0xDE04) + kFamily, QChar(0xDE04) + pic(kFamilyPicture));
     row("emoticon", "ok (smiley)", "ok " + smiley);
     row("emoticon number 0", "(!)(smiley)", pic("vb_emoji/(!)") + smiley);
     // A code without its picture, and a word outside the table despite its file, stay text.
@@ -195,6 +214,39 @@ void TestMessageText::messageHtml()
     QCOMPARE(MessageText::messageHtml(text), expected);
     // A notice holds the same escaped text, inside blocks of its own.
     QVERIFY(MessageText::systemMessageHtml(text).contains(">" + expected + "</div>"));
+}
+
+// SoftBank's private-use emoji of old stores, from each row of its table.
+void TestMessageText::carrierEmoji_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("text"); // in the plain text
+    auto add = [](const char *tag, int code, const char *picture, const char32_t *text) {
+        QTest::newRow(tag) << code << QString::fromLatin1(picture) << QString::fromUcs4(text);
+    };
+    add("heart", 0xE022, "2764", U"\u2764\uFE0F");
+    add("note, before the gap", 0xE03E, "1F3B5", U"\U0001F3B5");
+    add("key, after the gap", 0xE03F, "1F511", U"\U0001F511");
+    add("winking face with tongue", 0xE105, "1F61C", U"\U0001F61C");
+    add("keycap", 0xE210, "0023-20E3", U"#\uFE0F\u20E3");
+    add("blue heart", 0xE32A, "1F499", U"\U0001F499");
+    add("smile", 0xE415, "1F604", U"\U0001F604");
+    add("flag", 0xE50B, "1F1EF-1F1F5", U"\U0001F1EF\U0001F1F5");
+    add("last of the block", 0xE537, "2122", U"\u2122\uFE0F");
+    add("without counterpart", 0xE000, "E000", U"[EMOJI]");
+}
+
+void TestMessageText::carrierEmoji()
+{
+    QFETCH(int, code);
+    QFETCH(QString, picture);
+    QFETCH(QString, text);
+    _ViberMsg msg;
+    msg.type = ViberMsgTypeText;
+    msg.text = "a" + QString(QChar(code)) + "b";
+    QCOMPARE(MessageText::messageHtml(msg.text), "a" + pic("emoji/" + picture) + "b");
+    QCOMPARE(MessageText::plainText(&msg), "a" + text + "b");
 }
 
 void TestMessageText::addressesAndAttributes()
@@ -260,15 +312,16 @@ void TestMessageText::emoticonRanges()
 
 void TestMessageText::longTexts()
 {
-    // So many codes that rescanning the text for each would not finish.
+    // So many codes and emoji that rescanning the text for each would not finish.
     constexpr qint64 kUnits = 200000;
-    const QString unit = QStringLiteral("(smiley)(x) a&b<\n");
+    const QString unit = "(smiley)(x) a&b<\n" + kFamily + kHigh + "y";
     const QString text = unit.repeated(kUnits);
     const QByteArray ranges = Emoticons::ranges(text);
     QCOMPARE(ranges.size(), qsizetype(kUnits * 12));
     QCOMPARE(ranges.right(12), triples({qint32((kUnits - 1) * unit.size()), 8, 58}));
-    QCOMPARE(MessageText::messageHtml(text),
-             (pic(QStringLiteral("vb_emoji/(smiley)")) + "(x) a&amp;b&lt;<br/>").repeated(kUnits));
+    QCOMPARE(MessageText::messageHtml(text), (pic(QStringLiteral("vb_emoji/(smiley)")) +
+                                              "(x) a&amp;b&lt;<br/>" + pic(kFamilyPicture) + kHigh + "y")
+                                                 .repeated(kUnits));
 
     // Cancellation is asked every few thousand codes, without changing the result.
     qint64 calls = 0;

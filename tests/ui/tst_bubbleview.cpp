@@ -51,6 +51,7 @@ private slots:
     void init();
     void pagesLoadAndFollowTheirLinks();
     void pageRunsNoScript();
+    void emojiPicturesAreDrawnFromTheFont();
     void pagingWithoutAView();
     void webLinksAndMediaGoToTheDesktop();
     void missingAttachmentIsNamedEscaped();
@@ -142,7 +143,9 @@ void TestBubbleView::pagesLoadAndFollowTheirLinks()
     f.addAttachment(f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, u"Look"_s),
                     u"/nowhere/p.jpg"_s, u"/nowhere/p_thumb.jpg"_s);
     f.addMessage(group, ViberMsgTypeText, kMorning.addDays(1), true,
-                 u"Sure <3 & see you "_s + QString::fromUcs4(U"\U0001F604\U0001F680") + QChar(0xE022));
+                 u"Sure <3 & see you "_s +
+                     QString::fromUcs4(U"\U0001F604\U0001F680\U0001F468\u200D\U0001F469\u200D\U0001F466") +
+                     QChar(0xE022));
     f.addTexts(group, 115, kMorning.addDays(2));
     f.messages().at(110)->text = QString(2 * 1024 * 1024, QLatin1Char('x')) + u" END-OF-LONG"_s;
 
@@ -168,7 +171,9 @@ void TestBubbleView::pagesLoadAndFollowTheirLinks()
         evaluate(QStringLiteral(
                      "Array.from(document.images).map(i => i.getAttribute('src') + ' ' + i.naturalWidth)"))
             .toStringList();
-    for (const char *image : {"vbbb/voice.png 64", "vbbb/empty_photo.jpg 160", "vb_emoji/(smiley).png 20"})
+    for (const char *image :
+         {"vbbb/voice.png 64", "vbbb/empty_photo.jpg 160", "vb_emoji/(smiley).png 20", "emoji/1F604.png 40",
+          "emoji/1F468-200D-1F469-200D-1F466.png 40", "emoji/2764.png 40"})
         QVERIFY2(images.contains(QLatin1String(image)), qPrintable(images.join(QLatin1Char(','))));
     QCOMPARE(evaluate(u"document.querySelector('.handle').textContent"_s).toString(), u"Ann"_s);
 
@@ -227,6 +232,33 @@ void TestBubbleView::pageRunsNoScript()
     QVERIFY(waitForLoad());
     QTest::qWait(300);
     QCOMPARE(m_view->title(), u"inert"_s);
+}
+
+void TestBubbleView::emojiPicturesAreDrawnFromTheFont()
+{
+    // Each emoji a picture of its own: a font lacking them would draw one box for
+    // all, a grey mark would stand for any. The faces show the font's colours.
+    const QDir folder(QStringLiteral(CHATWHARF_BINARY_DIR "/src/emoji"));
+    const std::pair<const char *, bool> pictures[] = {
+        {"1F923", true},        {"1F600", true},      {"1F44D-1F3FD", false},
+        {"1F1E9-1F1EA", false}, {"0023-20E3", false}, {"1F468-200D-1F469-200D-1F467-200D-1F466", false},
+    };
+    QList<QImage> seen;
+    for (const auto &[name, face] : pictures) {
+        const QImage image(folder.filePath(QLatin1String(name) + u".png"_s));
+        QCOMPARE(image.size(), QSize(40, 40));
+        QVERIFY2(!seen.contains(image), name);
+        seen.append(image);
+        int opaque = 0, coloured = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                opaque += c.alpha() > 200;
+                coloured += c.alpha() > 200 && c.hsvSaturation() > 150;
+            }
+        QVERIFY2(opaque > image.width() * image.height() / 4, name);
+        QVERIFY2(!face || coloured > opaque / 2, name);
+    }
 }
 
 void TestBubbleView::pagingWithoutAView()
