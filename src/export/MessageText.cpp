@@ -18,6 +18,9 @@ QMutex g_pictureFolderMutex;
 QString g_pictureFolder; // empty: the program's folder
 
 const char kPictureStyle[] = "style=\"vertical-align:top;\"";
+// Emoji pictures are painted large enough for sharp print and zoom, and shown at
+// the height of a line of text like the emoticons beside them.
+const char kEmojiStyle[] = "style=\"vertical-align:top;width:20px;height:20px;\"";
 
 const char kBubbleBackground[] =
     "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div>"
@@ -200,7 +203,7 @@ QString MessageText::messageHtml(const QString &text)
          m = Emoji::find(text, m.position + m.length)) {
         appendEscaped(html, QStringView(text).mid(escaped, m.position - escaped), EscapeFor::Text);
         html += QLatin1String("<img src=\"emoji/") + m.picture + QLatin1String(".png\" ") +
-                QLatin1String(kPictureStyle) + QLatin1String(" />");
+                QLatin1String(kEmojiStyle) + QLatin1String(" />");
         escaped = m.position + m.length;
     }
     appendEscaped(html, QStringView(text).mid(escaped), EscapeFor::Text);

@@ -21,7 +21,9 @@ const QString kFamilyPicture = QStringLiteral("emoji/1F468-200D-1F469-200D-1F467
 // The element messageHtml writes for a picture, path given without ".png".
 QString pic(const QString &path)
 {
-    return QStringLiteral("<img src=\"%1.png\" style=\"vertical-align:top;\" />").arg(path);
+    // Emoji are shown a line high; emoticons at their own size.
+    const QLatin1String size(path.startsWith(u"emoji/") ? "width:20px;height:20px;" : "");
+    return QStringLiteral("<img src=\"%1.png\" style=\"vertical-align:top;%2\" />").arg(path, size);
 }
 
 QByteArray triples(std::initializer_list<qint32> values)

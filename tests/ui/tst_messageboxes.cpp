@@ -65,13 +65,18 @@ void TestMessageBoxes::look()
         // Links go through the program's one opener, not the label's own.
         auto *label = box->findChild<QLabel *>(u"qt_msgbox_label"_s);
         links = label->textInteractionFlags() == Qt::TextBrowserInteraction && !label->openExternalLinks();
-        // The icon keeps its own size: the text's minimum width is not the icon's.
+        // The icon sits beside the text, and the text is shown whole: wrapped, or wide enough.
         auto *iconLabel = box->findChild<QLabel *>(u"qt_msgboxex_icon_label"_s);
-        iconClose =
-            iconLabel && label->x() - (iconLabel->x() + iconLabel->width()) < 40 && label->width() >= 320;
+        const bool whole = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                                             : label->width() >= label->sizeHint().width();
+        iconClose = iconLabel && label->x() - (iconLabel->x() + iconLabel->width()) < 40 && whole;
         return false;
     };
-    const QString text = u"Some <b>text</b>"_s;
+    // Long enough to need more room than a box gives a short text, as a question
+    // that names a database and a chat does.
+    const QString text =
+        u"Some <b>text</b>, and more words after it so that the line is long: "
+        "Delete all 1234 messages of the chat “Weekend hiking friends” from the database “Work”?"_s;
     const std::function<void()> show[] = {[&] { showInfo(text); }, [&] { showWarning(text); },
                                           [&] { askYesNo(text); }, [&] { reportError(text); },
                                           [&] {
