@@ -188,6 +188,8 @@ void BackupViberMsgThread::copyNewFile(const QString &source, const QString &tar
     } else if (!out.open()) {
         error = out.errorString();
     } else {
+        // A temporary file is private to its owner; the copy is as readable as its source.
+        out.setPermissions(in.permissions());
         char buffer[1 << 16];
         qint64 n;
         while ((n = in.read(buffer, sizeof buffer)) > 0)

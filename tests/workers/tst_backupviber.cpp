@@ -58,11 +58,17 @@ QStringList treeOf(const QString &root)
 QStringList attachmentFiles(const ViberData &data)
 {
     QStringList out;
-    for (const _ViberMsg *m : data.messages)
-        if (m->attachment)
-            out << QStringLiteral("%1 %2 %3")
+    for (const _ViberMsg *m : data.messages) {
+        if (m->attachment) {
+            // Contents, and what a copy keeps of the file: who may read it and its age.
+            const QFileInfo file(m->attachment->filePath);
+            out << QStringLiteral("%1 %2 %3 %4 %5")
                        .arg(m->type)
-                       .arg(hashOf(m->attachment->filePath), hashOf(m->attachment->previewPath));
+                       .arg(hashOf(m->attachment->filePath), hashOf(m->attachment->previewPath))
+                       .arg(int(file.permissions()))
+                       .arg(file.lastModified().toMSecsSinceEpoch());
+        }
+    }
     out.sort();
     return out;
 }
