@@ -4,6 +4,7 @@
 #include "AboutDlg.h"
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
+#include "RunWorker.h"
 #include "VBBubbleViewMgr.h"
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
@@ -15,6 +16,7 @@
 #include "export/MessageText.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
+#include "workers/LoadViberMsgThread.h"
 
 #include <QApplication>
 #include <QDir>
@@ -38,6 +40,8 @@ constexpr const char *kVirtualDevicesFolder = "virtual_ios";
 constexpr const char *kCacheFolder = "ios_cache";
 constexpr const char *kDeviceStoreFile = "Documents/Contacts.data";
 constexpr int kChatPictureWidth = 32;
+// Reads shorter than this show no progress dialog.
+constexpr int kLoadDialogDelayMs = 300;
 
 // Web pages of the product's own, beside the service address.
 constexpr const char *kHomeUrl = "https://chatwharf.example/";
@@ -309,18 +313,14 @@ void MainWindow::addStartupSources()
 
 bool MainWindow::loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName)
 {
-    try {
-        IOSViberDb store(root, fileName, true);
-        ViberDataPtr data = store.load();
-        store.close();
-        m_treeModel->removeChildren(node);
-        node->data = data;
-        m_treeModel->setChats(node);
-        return true;
-    } catch (const std::exception &e) {
-        reportError(QString::fromUtf8(e.what()), this);
+    // Read off the GUI thread; the dialog comes up only when reading takes a while.
+    LoadViberMsgThread worker(root, fileName);
+    if (!runWorker(this, &worker, tr("IDS_LOADING_TITLE"), true, kLoadDialogDelayMs))
         return false;
-    }
+    m_treeModel->removeChildren(node);
+    node->data = worker.data();
+    m_treeModel->setChats(node);
+    return true;
 }
 
 void MainWindow::startPeriphery()

@@ -4,13 +4,28 @@
 #include "ProgressForm.h"
 #include "workers/WorkerThread.h"
 
-bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool cancelable)
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool cancelable, int showAfterMs)
 {
     Q_ASSERT(worker && !worker->isRunning());
     ProgressForm form(title, parent);
     form.enableCancel(cancelable);
     worker->setReporter(&form);
     worker->start(QThread::InheritPriority);
+    if (showAfterMs > 0 && worker->wait(QDeadlineTimer(showAfterMs))) {
+        // Done before the dialog was due: its queued reports are dropped unseen (a
+        // box below would run them), and the outcome is told here.
+        worker->setReporter(nullptr);
+        QCoreApplication::removePostedEvents(&form);
+        const WorkerThread::Outcome outcome = worker->outcome();
+        if (outcome == WorkerThread::Outcome::Succeeded && !worker->successText().isEmpty())
+            showInfo(worker->successText(), parent);
+        else if (outcome == WorkerThread::Outcome::Failed)
+            reportError(worker->errorText(), parent);
+        return outcome == WorkerThread::Outcome::Succeeded;
+    }
     form.exec();
     // No time limit: the worker may still be removing partial output after a
     // cancel, and the caller must not touch what it works on before it ended.

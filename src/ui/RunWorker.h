@@ -10,6 +10,8 @@ class WorkerThread;
 // after the worker began to commit changes nothing, and the worker's success
 // is still shown. Returns only after the worker's thread has ended, so the
 // caller may read the worker's results and destroy it at once. cancelable
-// false disables Cancel for operations that must not be left halfway.
+// false disables Cancel for operations that must not be left halfway. With
+// showAfterMs above 0 the dialog only comes up when the worker takes longer than
+// that, so that short work does not flash a window; its outcome is told the same.
 bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title = QString(),
-               bool cancelable = true);
+               bool cancelable = true, int showAfterMs = 0);

@@ -26,6 +26,8 @@ private slots:
     void progressKeepsTheBarInRange();
     void outcomeClosesTheDialog_data();
     void outcomeClosesTheDialog();
+    void shortWorkShowsNoDialog_data();
+    void shortWorkShowsNoDialog();
     void cancelClosesAtOnceAndRunnerWaits();
     void cancelWhileCommittingKeepsTheResult_data();
     void cancelWhileCommittingKeepsTheResult();
@@ -132,6 +134,40 @@ void TestProgressForm::outcomeClosesTheDialog()
     QCOMPARE(m_user->boxes, box.isEmpty() ? QStringList() : QStringList(box));
     // The progress queued before the final report was shown before it.
     QCOMPARE(m_barAtFirstBox, box.isEmpty() ? -1 : 30);
+    QCOMPARE(worker.reporter(), nullptr);
+}
+
+void TestProgressForm::shortWorkShowsNoDialog_data()
+{
+    QTest::addColumn<bool>("slow"); // waits until it sees the dialog
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("box");
+    const QString error = u"Could not read <b>Contacts.data</b>."_s;
+    QTest::newRow("quick success") << false << ""
+                                   << "Done.";
+    QTest::newRow("quick failure") << false << error << errorBoxText(error);
+    QTest::newRow("slow success") << true << ""
+                                  << "Done.";
+}
+
+// With a delay, quick work shows no dialog but still says how it ended, once.
+void TestProgressForm::shortWorkShowsNoDialog()
+{
+    QFETCH(bool, slow);
+    QFETCH(QString, error);
+    QFETCH(QString, box);
+    ScriptedWorker worker([&](ScriptedWorker &) {
+        if (slow)
+            m_go.acquire();
+        if (!error.isEmpty())
+            throw std::runtime_error(error.toStdString());
+        return u"Done."_s;
+    });
+    if (!error.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"failed after"_s));
+    QCOMPARE(runWorker(&m_main, &worker, u"Reading..."_s, true, slow ? 50 : 10000), error.isEmpty());
+    QCOMPARE(m_results.size(), slow ? 1 : 0);
+    QCOMPARE(m_user->boxes, QStringList(box));
     QCOMPARE(worker.reporter(), nullptr);
 }
 

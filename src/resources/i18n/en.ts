@@ -159,6 +159,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>IDS_LOADING_TITLE</source>
+        <translation>Reading messages...</translation>
+    </message>
+    <message>
         <source>Chatwharf</source>
         <translation>Chatwharf</translation>
     </message>
@@ -609,6 +613,13 @@
     <message>
         <source>IDS_LIST_SENDER_%1_IN_GROUP_%2</source>
         <translation>%1 in %2</translation>
+    </message>
+</context>
+<context>
+    <name>LoadViberMsgThread</name>
+    <message>
+        <source>IDS_LOADING_%1</source>
+        <translation>Reading the messages of %1...</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,27 @@
+#include "LoadViberMsgThread.h"
+
+#include "viber/IOSViberDb.h"
+
+LoadViberMsgThread::LoadViberMsgThread(const QDir &root, const QString &fileName, QObject *parent)
+    : WorkerThread(parent), m_root(root), m_fileName(fileName)
+{
+}
+
+LoadViberMsgThread::~LoadViberMsgThread()
+{
+    // work() uses the members; the base would wait only after they are gone.
+    wait();
+}
+
+QString LoadViberMsgThread::work()
+{
+    m_data.reset();
+    reportProgress(0, tr("IDS_LOADING_%1").arg(QDir::toNativeSeparators(m_root.path()).toHtmlEscaped()));
+    IOSViberDb store(m_root, m_fileName, true);
+    ViberDataPtr data = store.load();
+    store.close();
+    // A cancel during the read comes into effect here: the records are dropped.
+    checkCancel();
+    m_data = std::move(data);
+    return QString();
+}

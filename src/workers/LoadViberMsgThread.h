@@ -1,0 +1,30 @@
+#pragma once
+
+#include "WorkerThread.h"
+
+#include "viber/ViberData.h"
+
+#include <QDir>
+#include <QString>
+
+// Reads a store into records off the GUI thread: a database of a million messages
+// takes seconds, during which the window must keep painting.
+class LoadViberMsgThread : public WorkerThread
+{
+    Q_OBJECT
+public:
+    // The store fileName (relative to root) is opened read-only when the run starts.
+    LoadViberMsgThread(const QDir &root, const QString &fileName, QObject *parent = nullptr);
+    ~LoadViberMsgThread() override;
+
+    // The records, once the run succeeded; null before and after a failure.
+    ViberDataPtr data() const { return m_data; }
+
+protected:
+    QString work() override;
+
+private:
+    QDir m_root;
+    QString m_fileName;
+    ViberDataPtr m_data;
+};
