@@ -156,9 +156,14 @@ Emoji::Match Emoji::find(QStringView text, qsizetype from)
     return {};
 }
 
+bool Emoji::hasCarrierEmoji(QStringView text)
+{
+    return std::any_of(text.begin(), text.end(), isCarrier);
+}
+
 QString Emoji::withUnicodeEmoji(const QString &text, const QString &placeholder)
 {
-    if (std::none_of(text.begin(), text.end(), isCarrier))
+    if (!hasCarrierEmoji(text))
         return text;
     const QHash<char16_t, QString> &carrierText = SequenceTree::instance().carrierText();
     QString result;

@@ -29,6 +29,9 @@ public:
     // one place. Linear in the text: a sequence is at most a few code points long.
     static Match find(QStringView text, qsizetype from);
 
+    // True when the text holds a carrier emoji: only then does withUnicodeEmoji change it.
+    static bool hasCarrierEmoji(QStringView text);
+
     // The text with each carrier emoji written as its Unicode emoji, or as the
     // placeholder where it has none; everything else stays as it is.
     static QString withUnicodeEmoji(const QString &text, const QString &placeholder);

@@ -106,8 +106,11 @@ QString MessageText::plainText(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    // Fonts draw Unicode emoji; only carrier emoji without a counterpart become the placeholder.
-    const QString text = Emoji::withUnicodeEmoji(msg->text, tr("IDS_MSG_EMOJI"));
+    // Fonts draw Unicode emoji; only carrier emoji without a counterpart become the
+    // placeholder. Asked first, since a search runs this over every message of a source.
+    const QString text = Emoji::hasCarrierEmoji(msg->text)
+                             ? Emoji::withUnicodeEmoji(msg->text, tr("IDS_MSG_EMOJI"))
+                             : msg->text;
     switch (msg->type) {
     case ViberMsgTypeCall:
         return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");

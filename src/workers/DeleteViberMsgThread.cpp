@@ -1,5 +1,7 @@
 #include "DeleteViberMsgThread.h"
 
+#include <algorithm>
+
 #include "viber/IOSViberDb.h"
 
 #include <QElapsedTimer>
@@ -18,6 +20,14 @@ DeleteViberMsgThread::DeleteViberMsgThread(IOSViberDb *store, const QList<_Viber
     : WorkerThread(parent), m_store(store), m_messages(messages)
 {
     m_messages.removeAll(nullptr);
+    // In key order, so that the deletes walk the store's pages in their order
+    // instead of jumping about (the records come in a hash's order).
+    auto key = [](const _ViberMsg *m) {
+        const bool call = m->type == ViberMsgTypeCall;
+        return std::pair(call ? 0 : 1, call ? (m->call ? m->call->id : 0) : m->id);
+    };
+    std::sort(m_messages.begin(), m_messages.end(),
+              [&key](const _ViberMsg *a, const _ViberMsg *b) { return key(a) < key(b); });
 }
 
 DeleteViberMsgThread::~DeleteViberMsgThread()
@@ -58,19 +68,14 @@ QString DeleteViberMsgThread::work()
                     deleted += db.changes() > 0 ? 1 : 0;
                 }
             } else {
-                Sqlite3Cursor c =
-                    db.queryThrow(Sqlite3Sql("select 1 from ZVIBERMESSAGE where Z_PK=? and ZTOKEN=?")
-                                      .addInt64Param(msg->id)
-                                      .addInt64Param(msg->token));
-                const bool present = c.moveNext();
-                c = Sqlite3Cursor();
-                if (present) {
+                db.executeThrow(Sqlite3Sql("delete from ZVIBERMESSAGE where Z_PK=? and ZTOKEN=?")
+                                    .addInt64Param(msg->id)
+                                    .addInt64Param(msg->token));
+                if (db.changes() > 0) {
                     db.executeThrow(
                         Sqlite3Sql("delete from ZATTACHMENT where ZMESSAGE=?").addInt64Param(msg->id));
                     db.executeThrow(
                         Sqlite3Sql("delete from ZVIBERLOCATION where ZMESSAGE=?").addInt64Param(msg->id));
-                    db.executeThrow(
-                        Sqlite3Sql("delete from ZVIBERMESSAGE where Z_PK=?").addInt64Param(msg->id));
                     ++deleted;
                 }
             }
@@ -97,10 +102,12 @@ QString DeleteViberMsgThread::work()
     // Compacting is no part of the deletion, which is committed: a failure here
     // (VACUUM needs room for a second copy) must not report the deletion as failed.
     QString error;
+    QElapsedTimer compacting;
+    compacting.start();
     if (db.exec(QStringLiteral("VACUUM"), error) != 0)
         qWarning("Could not compact %s after deleting messages: %s", qPrintable(db.path()),
                  qPrintable(error));
-    qInfo("Deleted %lld of %lld messages from %s", deleted, qint64(m_messages.size()),
-          qUtf8Printable(db.path()));
+    qInfo("Deleted %lld of %lld messages from %s, compacted in %.2f s", deleted, qint64(m_messages.size()),
+          qUtf8Printable(db.path()), double(compacting.elapsed()) / 1000.0);
     return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(deleted);
 }
