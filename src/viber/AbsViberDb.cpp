@@ -98,13 +98,22 @@ ViberDbTable AbsViberDb::table(const QString &table) const
 
 bool AbsViberDb::hasColumn(const QString &table, const QString &column) const
 {
+    // Writers ask this for every column of every row: the answer is kept by the
+    // names as asked, sparing two lower-case copies per question.
+    const auto asked = std::pair(table, column);
+    const auto known = m_columnAnswers.constFind(asked);
+    if (known != m_columnAnswers.constEnd())
+        return *known;
     const auto it = m_schema.constFind(table.toLower());
-    return it != m_schema.constEnd() && it->columns.contains(column.toLower());
+    const bool has = it != m_schema.constEnd() && it->columns.contains(column.toLower());
+    m_columnAnswers.insert(asked, has);
+    return has;
 }
 
 void AbsViberDb::readSchema()
 {
     m_schema.clear();
+    m_columnAnswers.clear();
     try {
         Sqlite3Cursor c = queryThrow("select * from sqlite_master where type='table'");
         while (c.moveNext()) {

@@ -76,6 +76,8 @@ private:
     QString m_fileName;
     bool m_flag;
     QHash<QString, ViberDbTable> m_schema;
+    mutable QHash<std::pair<QString, QString>, bool>
+        m_columnAnswers; // hasColumn's, until the schema is read again
     bool m_openedForReading = false;
     // Journal files absent before a read-only open; removed again on close.
     QStringList m_sidecarsToRemove;

@@ -176,6 +176,9 @@ void IOSViberDb::open()
             createFromTemplate(path);
         }
         openThrow(path, Sqlite3DB::ReadWrite);
+        // A copy or a delete touches every index of a large store in one transaction:
+        // with SQLite's default 2 MB cache the same pages were read again and again.
+        execThrow(QStringLiteral("PRAGMA cache_size=-65536"));
         // Cleaning orphans must not fire the store's own triggers; a writer that
         // needs them switches them on itself.
         treatAsUntrusted();
