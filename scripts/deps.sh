@@ -23,8 +23,17 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    SUDO=(sudo)
+  else
+    echo "These Debian packages are missing and this user cannot install them:" >&2
+    echo "  ${missing[*]}" >&2
+    echo "Run as root:  apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${SUDO[@]}" apt-get update -q
+"${SUDO[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
