@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileJournal.h"
 #include "WorkerThread.h"
 
 #include "viber/IOSViberDb.h"
@@ -7,7 +8,6 @@
 
 #include <QDir>
 #include <QList>
-#include <QSet>
 #include <QStringList>
 
 // Copies messages (with their chats, participants, calls and attachment files)
@@ -37,28 +37,11 @@ protected:
     void cleanUp(Outcome outcome) override;
 
 private:
-    enum class Replace {
-        Never,   // an existing target stays
-        IfOlder, // an existing target older than the source is replaced
-        Always,  // an existing target is stale and replaced
-    };
-    // Copies source to target when the source is a file. target "" (a name the
-    // path rule refused) copies nothing. Raises with both names when it fails.
-    void copyFile(const QString &source, const QString &target, Replace replace);
-    // Copies source to the new file target, which must not exist, with time as its
-    // modification time; raises naming both files on failure.
-    void copyNewFile(const QString &source, const QString &target, const QDateTime &time);
-    void makeFolder(const QString &folder);
-    // Removes a file that belongs to no row of the store any more.
-    void removeStaleFile(const QString &target);
     void copyContactIcons(const _ViberChat *chat);
     void copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
 
     QList<_ViberMsg *> m_messages;
     QDir m_folder;
-    QString m_root; // absolute path of m_folder
-    // What this run created that was not there before, for cleanUp.
-    QStringList m_createdFiles;
-    QStringList m_createdFolders;
-    QSet<QString> m_knownFolders; // folders seen to exist in this run: asked of the disk once
+    QString m_root;      // absolute path of m_folder
+    FileJournal m_files; // what this run created, removed again when it ends early
 };

@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>FileJournal</name>
+    <message>
+        <source>IDS_BACKUP_FOLDER_FAILED_%1</source>
+        <translation>Can&apos;t create the folder %1. Please check that the disk has free space and that you may write there.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_COPY_FAILED_%1_%2_%3</source>
+        <translation>Can&apos;t copy the file %1 to %2: %3</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_STALE_FILE_%1</source>
+        <translation>Can&apos;t remove the file %1, left behind by a deleted message.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_SYNC_FAILED_%1</source>
+        <translation>The copied files could not be written to the disk of %1. Nothing was added to the database.</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>Chatwharf</source>
@@ -548,22 +567,6 @@
     <message>
         <source>IDS_BACKUP_%1_SKIPPED</source>
         <translation>%1 messages could not be copied: group messages without a sender, or messages without a delivery state.</translation>
-    </message>
-    <message>
-        <source>IDS_BACKUP_STALE_FILE_%1</source>
-        <translation>Can&apos;t remove the file %1, left behind by a deleted message.</translation>
-    </message>
-    <message>
-        <source>IDS_BACKUP_FOLDER_FAILED_%1</source>
-        <translation>Can&apos;t create the folder %1. Please check that the disk has free space and that you may write there.</translation>
-    </message>
-    <message>
-        <source>IDS_BACKUP_COPY_FAILED_%1_%2_%3</source>
-        <translation>Can&apos;t copy the file %1 to %2: %3</translation>
-    </message>
-    <message>
-        <source>IDS_BACKUP_SYNC_FAILED_%1</source>
-        <translation>The copied files could not be written to the disk of %1. Nothing was added to the database.</translation>
     </message>
 </context>
 <context>
