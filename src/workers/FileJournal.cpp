@@ -16,9 +16,10 @@ namespace {
     throw std::runtime_error(text.toUtf8().toStdString());
 }
 
+// A path inside an error, which the dialogs show as rich text.
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(path);
+    return QDir::toNativeSeparators(path).toHtmlEscaped();
 }
 
 } // namespace
