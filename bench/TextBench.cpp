@@ -1,7 +1,7 @@
 #include "BenchRegistry.h"
 
-#include "export/Emoticons.h"
 #include "export/MessageText.h"
+#include "viber/Emoticons.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "MessageText.h"
 
 #include "Emoji.h"
-#include "Emoticons.h"
+#include "viber/Emoticons.h"
 
 #include <QDir>
 #include <QFileInfo>

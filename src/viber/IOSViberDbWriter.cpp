@@ -3,7 +3,7 @@
 
 #include "IOSViberDb.h"
 
-#include "export/Emoticons.h"
+#include "Emoticons.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,5 +1,5 @@
-#include "export/Emoticons.h"
 #include "export/MessageText.h"
+#include "viber/Emoticons.h"
 #include "viber/ViberData.h"
 
 #include <QDir>

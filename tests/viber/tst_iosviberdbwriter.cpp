@@ -1,6 +1,6 @@
 #include "support/StoreFixtures.h"
 
-#include "export/Emoticons.h"
+#include "viber/Emoticons.h"
 #include "viber/IOSViberDb.h"
 #include "viber/TinyKv.h"
 
