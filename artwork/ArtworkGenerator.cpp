@@ -6,7 +6,7 @@
 // Writes <output>/vbbb, <output>/vb_emoji and <output>/emoji.
 
 #include "export/Emoji.h"
-#include "export/Emoticons.h"
+#include "viber/Emoticons.h"
 
 #include <QBuffer>
 #include <QColor>
