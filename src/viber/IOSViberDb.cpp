@@ -44,6 +44,9 @@ struct Col
 };
 
 // The carried columns one query's result actually has, looked up once per query.
+// Rows mostly carry the same few values (Z_OPT, no ranges), so equal values give
+// one shared blob: made once instead of for every row, kept once instead of in
+// every record (at a million messages, some 80 MB).
 class ExtraColumns
 {
 public:
@@ -60,13 +63,84 @@ public:
 
     // The record's other field. Stores written by this program keep everything in
     // _other; a row whose _other is empty still keeps the columns it has.
-    QByteArray other(const Sqlite3Cursor &c) const
+    QByteArray other(const Sqlite3Cursor &c)
     {
+        m_key.clear();
         if (m_other >= 0) {
-            const QByteArray blob = c.getBlobAt(m_other);
-            if (!blob.isEmpty() || m_present.isEmpty())
-                return blob;
+            const QByteArrayView blob = c.blobBytesAt(m_other);
+            if (!blob.isEmpty() || m_present.isEmpty()) {
+                if (blob.isEmpty())
+                    return QByteArray();
+                m_key.append('b');
+                m_key.append(blob);
+                return known([&] { return blob.toByteArray(); });
+            }
         }
+        // The values as the blob will hold them, each of fixed size or with its length.
+        m_key.append('c');
+        for (const Present &p : std::as_const(m_present)) {
+            switch (p.kind) {
+            case Kind::Int32:
+                appendValue(c.getIntAt(p.index));
+                break;
+            case Kind::Int32NotNull:
+                m_key.append(c.isNullAt(p.index) ? 'n' : 'v');
+                appendValue(c.getIntAt(p.index));
+                break;
+            case Kind::Int64:
+                appendValue(c.getInt64At(p.index));
+                break;
+            case Kind::Text:
+                appendBytes(c.textBytesAt(p.index));
+                break;
+            case Kind::BlobNotEmpty:
+                appendBytes(c.blobBytesAt(p.index));
+                break;
+            }
+        }
+        return known([&] { return columnsBlob(c); });
+    }
+
+private:
+    struct Present
+    {
+        QString name;
+        int index;
+        Kind kind;
+    };
+
+    // Bounds the shared blobs of one query: values that differ in every row (a URL,
+    // a range) are not worth remembering.
+    static constexpr qsizetype kMaxShared = 4096;
+    static constexpr qsizetype kMaxSharedKey = 256;
+
+    template <typename T> void appendValue(T v)
+    {
+        m_key.append(reinterpret_cast<const char *>(&v), sizeof v);
+    }
+    void appendBytes(QByteArrayView bytes)
+    {
+        appendValue(qint64(bytes.size()));
+        m_key.append(bytes);
+    }
+
+    // The blob of m_key's values: the shared one, or a new one from make.
+    template <typename Make> QByteArray known(Make make)
+    {
+        const auto it = m_shared.constFind(m_key);
+        if (it != m_shared.constEnd())
+            return it.value();
+        QByteArray blob = make();
+        // A blob grown while it was written keeps its spare capacity; a copy does not.
+        if (blob.capacity() > blob.size())
+            blob = QByteArray(blob.constData(), blob.size());
+        if (m_shared.size() < kMaxShared && m_key.size() <= kMaxSharedKey)
+            m_shared.insert(m_key, blob);
+        return blob;
+    }
+
+    QByteArray columnsBlob(const Sqlite3Cursor &c) const
+    {
         QVariantMap map;
         for (const Present &p : m_present) {
             switch (p.kind) {
@@ -97,15 +171,53 @@ public:
         return tinykv::serialize(map, out) ? out : QByteArray();
     }
 
-private:
-    struct Present
-    {
-        QString name;
-        int index;
-        Kind kind;
-    };
     QList<Present> m_present;
     int m_other = -1;
+    QByteArray m_key; // the current row's values, reused from row to row
+    QHash<QByteArray, QByteArray> m_shared;
+};
+
+// The state of each spelling met, so that a million rows do not each make and
+// lower-case a string of their own.
+class StateSpellings
+{
+public:
+    ViberMsgState stateOf(const Sqlite3Cursor &c, int index)
+    {
+        const QByteArrayView bytes = c.textBytesAt(index);
+        const auto it = m_known.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        if (it != m_known.constEnd())
+            return it.value();
+        const ViberMsgState state = msgStateFromStoreText(c.getTextAt(index));
+        if (m_known.size() < 64)
+            m_known.insert(bytes.toByteArray(), state);
+        return state;
+    }
+
+private:
+    QHash<QByteArray, ViberMsgState> m_known;
+};
+
+// Equal texts of many rows (a bucket, an attachment kind) as one shared string.
+class SharedTexts
+{
+public:
+    QString text(const Sqlite3Cursor &c, int index)
+    {
+        const QByteArrayView bytes = c.textBytesAt(index);
+        if (bytes.isEmpty())
+            return c.getTextAt(index);
+        const auto it = m_known.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        if (it != m_known.constEnd())
+            return it.value();
+        const QString text = c.getTextAt(index);
+        if (m_known.size() < 1024 && bytes.size() <= 64)
+            m_known.insert(bytes.toByteArray(), text);
+        return text;
+    }
+
+private:
+    QHash<QByteArray, QString> m_known;
 };
 
 // Canonical numbers made of digits only are shown with the international "+".
@@ -370,7 +482,7 @@ ViberDataPtr IOSViberDb::load()
 void IOSViberDb::loadChats(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select * from ZCONVERSATION");
-    const ExtraColumns extra(c, kChatCarried);
+    ExtraColumns extra(c, kChatCarried);
     const Col pk(c, "Z_PK"), date(c, "ZDATE"), group(c, "ZGROUPID"), name(c, "ZNAME");
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
@@ -402,7 +514,7 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
         sql += QStringLiteral(" left join ZABCONTACT as c on p.ZCONTACT=c.Z_PK");
 
     Sqlite3Cursor c = queryThrow(sql);
-    const ExtraColumns extra(c, kPersonCarried);
+    ExtraColumns extra(c, kPersonCarried);
     const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"),
         phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"), recordId(c, "ZRECORDID");
     const QString viberIcons = QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons);
@@ -477,7 +589,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     else
         sql += QStringLiteral("0");
     Sqlite3Cursor c = queryThrow(sql);
-    const ExtraColumns extra(c, kMessageCarried);
+    ExtraColumns extra(c, kMessageCarried);
     const Col pk(c, "Z_PK"), conv(c, "ZCONVERSATION"), stateCol(c, "ZSTATE"), systemCol(c, "ZSYSTEMTYPE"),
         textCol(c, "ZTEXT"), seqCol(c, "ZSEQ"), tokenCol(c, "ZTOKEN"), personCol(c, "ZPHONENUMINDEX"),
         dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
@@ -485,6 +597,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     const QString memberAdded = QStringLiteral("systemMemberAdded"),
                   nameChanged = QStringLiteral("systemNameChanged"),
                   customLocation = QStringLiteral("customLocation");
+    StateSpellings states;
     auto &messages = ctx.data->messages;
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
@@ -493,7 +606,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         _ViberChat *chat = ctx.data->chats.value(c.getInt64At(conv.index));
         if (!chat)
             continue;
-        const ViberMsgState state = msgStateFromStoreText(c.getTextAt(stateCol.index));
+        const ViberMsgState state = states.stateOf(c, stateCol.index);
         if (state == ViberMsgStateNone)
             continue;
 
@@ -568,12 +681,13 @@ void IOSViberDb::makePreview(const QString &filePath, const QString &previewPath
 void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
-    const ExtraColumns extra(c, kAttachmentCarried);
+    ExtraColumns extra(c, kAttachmentCarried);
     const Col pk(c, "Z_PK"), msgCol(c, "ZMESSAGE"), sizeCol(c, "ZFILESIZE"), seqCol(c, "ZSEQ"),
         durationCol(c, "ZDURATION"), idCol(c, "ZID"), bucketCol(c, "ZBUCKET"), nameCol(c, "ZNAME"),
         typeCol(c, "ZTYPE");
     auto &attachments = ctx.data->attachments;
     const QString &root = ctx.root;
+    SharedTexts ids, buckets, types;
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
@@ -588,8 +702,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att->fileSize = c.getInt64At(sizeCol.index);
             att->seq = c.getInt64At(seqCol.index);
             att->duration = c.getDoubleAt(durationCol.index);
-            att->attId = c.getTextAt(idCol.index);
-            att->bucket = c.getTextAt(bucketCol.index);
+            att->attId = ids.text(c, idCol.index);
+            att->bucket = buckets.text(c, bucketCol.index);
             att->fileName = c.getTextAt(nameCol.index);
             att->other = extra.other(c);
         }
@@ -597,7 +711,7 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
         msg->attachment = att;
 
         // Names come from the store: one that would lead out of its folder gives no path.
-        const QString type = c.getTextAt(typeCol.index);
+        const QString type = types.text(c, typeCol.index);
         att->type = type;
         if (type == QLatin1String("audio")) {
             msg->type = ViberMsgTypeAudio;
@@ -670,7 +784,7 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
 
     Sqlite3Cursor c = queryThrow("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as "
                                  "l on r.ZRECENTSLINE=l.Z_PK");
-    const ExtraColumns extra(c, kCallCarried);
+    ExtraColumns extra(c, kCallCarried);
     const Col pk(c, "Z_PK"), personCol(c, "ZPHONENUMINDEX"), typeCol(c, "ZCALLTYPE"),
         tokenCol(c, "ZCALLTOKEN"), durationCol(c, "ZDURATION"), dateCol(c, "ZDATE");
     while (c.moveNext()) {
