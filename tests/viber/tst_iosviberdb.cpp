@@ -128,6 +128,7 @@ private slots:
     void sampleStore();
     void madeUpCallChats();
     void callsWhoseEntryKeyIsTakenStay();
+    void messageOfTwoLocationsLoadsOnce();
     void hostileNamesGiveNoPaths();
     void storeWithoutParticipantTables();
     void loadingChangesNothingOpeningCleansOrphans_data();
@@ -400,6 +401,24 @@ void TestIOSViberDb::callsWhoseEntryKeyIsTakenStay()
             entries.insert(m->call);
     QCOMPARE(entries.size(), 3);
     QCOMPARE(data->chats.value(chat)->messages.size(), 6);
+}
+
+void TestIOSViberDb::messageOfTwoLocationsLoadsOnce()
+{
+    fixtures::StoreSpec plan;
+    const qint64 a = plan.addPerson("a", "111", "A").pk;
+    const qint64 chat = plan.addChat("a", {a}).pk;
+    const qint64 pin = plan.addMessage("pin", chat, a, "received", QString(), "customLocation").pk;
+    plan.addMessage("after", chat, a, "received", "after");
+    // Two rows of the reading join for one message: the first one counts.
+    plan.addLocation("first", pin, 48.1, 11.5, "First");
+    plan.addLocation("second", pin, 52.5, 13.4, "Second");
+    QTemporaryDir dir;
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Phone);
+    const ViberDataPtr data = loadFrom(dir.path());
+    QCOMPARE(data->messages.size(), 2);
+    QCOMPARE(data->chats.value(chat)->messages.size(), 2);
+    QCOMPARE(data->messages.value(pin)->address, "First");
 }
 
 void TestIOSViberDb::hostileNamesGiveNoPaths()
