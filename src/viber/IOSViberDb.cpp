@@ -1,6 +1,7 @@
 #include "IOSViberDb.h"
 
 #include "StorePaths.h"
+#include "TextBlocks.h"
 #include "TinyKv.h"
 
 #include <QCoreApplication>
@@ -202,21 +203,24 @@ private:
 class SharedTexts
 {
 public:
+    explicit SharedTexts(TextBlocks &blocks) : m_blocks(blocks) {}
+
     QString text(const Sqlite3Cursor &c, int index)
     {
         const QByteArrayView bytes = c.textBytesAt(index);
         if (bytes.isEmpty())
-            return c.getTextAt(index);
+            return m_blocks.fromUtf8(bytes);
         const auto it = m_known.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
         if (it != m_known.constEnd())
             return it.value();
-        const QString text = c.getTextAt(index);
+        const QString text = m_blocks.fromUtf8(bytes);
         if (m_known.size() < 1024 && bytes.size() <= 64)
             m_known.insert(bytes.toByteArray(), text);
         return text;
     }
 
 private:
+    TextBlocks &m_blocks;
     QHash<QByteArray, QString> m_known;
 };
 
@@ -259,6 +263,10 @@ struct IOSViberDb::LoadContext
     QHash<qint64, _ViberMsg *> messageOfAttachment;
     // Where to look for a free key for a call entry whose own one is taken.
     qint64 nextFreeEntryId = -1;
+    // Where the records' texts are kept.
+    TextBlocks texts;
+
+    QString textAt(const Sqlite3Cursor &c, int index) { return texts.fromUtf8(c.textBytesAt(index)); }
 };
 
 IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
@@ -503,8 +511,8 @@ void IOSViberDb::loadChats(LoadContext &ctx)
         chats.insert(id, chat);
         ctx.chatOrder.append(chat);
         chat->date = c.getDoubleAt(date.index);
-        chat->groupId = c.getTextAt(group.index);
-        chat->name = c.getTextAt(name.index);
+        chat->groupId = ctx.textAt(c, group.index);
+        chat->name = ctx.textAt(c, name.index);
         chat->other = extra.other(c);
     }
 }
@@ -540,24 +548,25 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
         // The address-book name is the one the user gave; without a contact the
         // participant's own Viber name is still better than none.
         if (ctx.contactJoin)
-            person->name = c.getTextAt(personName.index);
+            person->name = ctx.textAt(c, personName.index);
         if (person->name.isEmpty())
-            person->name = c.getTextAt(name.index);
-        person->phone = c.getTextAt(phoneCol.index);
-        if (allDigits(person->phone))
-            person->phone.prepend(QLatin1Char('+'));
+            person->name = ctx.textAt(c, name.index);
+        QString phone = c.getTextAt(phoneCol.index);
+        if (allDigits(phone))
+            phone.prepend(QLatin1Char('+'));
+        person->phone = ctx.texts.keep(phone);
         // Device paths, fetched from the phone later; an id or a number from the
         // store must not lead out of its folder there either.
         const QString icon = c.getTextAt(iconId.index);
         if (!icon.isEmpty())
-            person->viberIconPath = StorePaths::childPath(viberIcons, icon + jpg);
+            person->viberIconPath = ctx.texts.keep(StorePaths::childPath(viberIcons, icon + jpg));
         if (ctx.contactRecordId && !c.isNullAt(recordId.index))
-            person->recordIconPath =
-                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg);
+            person->recordIconPath = ctx.texts.keep(
+                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg));
         const QString digits = phoneDigits(person->phone);
         if (!digits.isEmpty())
             person->contactIconPath =
-                StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + jpg);
+                ctx.texts.keep(StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + jpg));
         person->other = extra.other(c);
     }
 }
@@ -629,7 +638,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         QString text;
         if (systemType.isEmpty()) {
         } else if (systemType.compare(memberAdded, Qt::CaseInsensitive) == 0) {
-            text = c.getTextAt(textCol.index);
+            text = ctx.textAt(c, textCol.index);
             // Older stores kept empty member-added rows; there is nothing to show of them.
             if (text.isEmpty())
                 continue;
@@ -649,7 +658,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         if (slot)
             continue;
         if (kind != ViberSystemKindMemberAdded)
-            text = c.getTextAt(textCol.index);
+            text = ctx.textAt(c, textCol.index);
 
         auto *msg = new _ViberMsg;
         slot = msg;
@@ -665,7 +674,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         msg->text = text;
         msg->latitude = c.getDoubleAt(latCol.index);
         msg->longitude = c.getDoubleAt(lonCol.index);
-        msg->address = c.getTextAt(addressCol.index);
+        msg->address = ctx.textAt(c, addressCol.index);
         msg->other = extra.other(c);
         if (kind == ViberSystemKindNone) {
             msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
@@ -707,7 +716,21 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
         typeCol(c, "ZTYPE");
     auto &attachments = ctx.data->attachments;
     const QString &root = ctx.root;
-    SharedTexts ids, buckets, types;
+    auto inFolder = [&](const char *folder, const QString &name) {
+        return ctx.texts.keep(StorePaths::fileInFolder(root, folder, name));
+    };
+    // The preview in the first folder, else the one in the second, made there when
+    // neither exists.
+    auto preview = [&](const QString &filePath, const char *first, const char *second, const QString &name) {
+        QString path = StorePaths::fileInFolder(root, first, name);
+        if (!QFileInfo(path).isFile()) {
+            path = StorePaths::fileInFolder(root, second, name);
+            if (!QFileInfo(path).isFile())
+                makePreview(filePath, path);
+        }
+        return ctx.texts.keep(path);
+    };
+    SharedTexts ids(ctx.texts), buckets(ctx.texts), types(ctx.texts);
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
@@ -724,7 +747,7 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att->duration = c.getDoubleAt(durationCol.index);
             att->attId = ids.text(c, idCol.index);
             att->bucket = buckets.text(c, bucketCol.index);
-            att->fileName = c.getTextAt(nameCol.index);
+            att->fileName = ctx.textAt(c, nameCol.index);
             att->other = extra.other(c);
         }
         att->message = msg;
@@ -735,48 +758,35 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
         att->type = type;
         if (type == QLatin1String("audio")) {
             msg->type = ViberMsgTypeAudio;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, att->fileName);
+            att->filePath = inFolder(StorePaths::kVoiceMessages, att->fileName);
         } else if (type == QLatin1String("customLocation")) {
             msg->type = ViberMsgTypeLocation;
-            att->previewPath =
-                StorePaths::fileInFolder(root, StorePaths::kCustomLocationImage,
-                                         StorePaths::locationImageName(msg->latitude, msg->longitude));
+            att->previewPath = inFolder(StorePaths::kCustomLocationImage,
+                                        StorePaths::locationImageName(msg->latitude, msg->longitude));
         } else if (type == QLatin1String("picture")) {
             msg->type = ViberMsgTypePicture;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             if (att->filePath.isEmpty())
                 continue;
-            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, att->fileName);
-            if (!QFileInfo(att->previewPath).isFile()) {
-                att->previewPath =
-                    StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, att->fileName);
-                if (!QFileInfo(att->previewPath).isFile())
-                    makePreview(att->filePath, att->previewPath);
-            }
+            att->previewPath = preview(att->filePath, StorePaths::kAttachmentsPreview,
+                                       StorePaths::kBigAttachmentsPreview, att->fileName);
         } else if (type == QLatin1String("sticker")) {
             msg->type = ViberMsgTypeSticker;
-            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kStickers,
-                                                        StorePaths::stickerRelativePath(att->attId));
+            att->previewPath = inFolder(StorePaths::kStickers, StorePaths::stickerRelativePath(att->attId));
         } else if (type == QLatin1String("video")) {
             msg->type = ViberMsgTypeVideo;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             const QString baseName = QFileInfo(att->fileName).baseName();
             if (att->filePath.isEmpty() || baseName.isEmpty())
                 continue;
             const QString previewName = baseName + QStringLiteral(".jpg");
-            att->previewPath =
-                StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, previewName);
-            if (!QFileInfo(att->previewPath).isFile()) {
-                att->previewPath =
-                    StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, previewName);
-                if (!QFileInfo(att->previewPath).isFile())
-                    makePreview(att->filePath, att->previewPath);
-            }
+            att->previewPath = preview(att->filePath, StorePaths::kBigAttachmentsPreview,
+                                       StorePaths::kAttachmentsPreview, previewName);
         } else if (msg->type == ViberMsgTypeText && (!type.isEmpty() || !att->fileName.isEmpty())) {
             // Documents, animations and kinds to come: shown and copied as files,
             // so that no attachment the store holds is lost.
             msg->type = ViberMsgTypeFile;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
         }
     }
 }
