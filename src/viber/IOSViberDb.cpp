@@ -44,6 +44,15 @@ struct Col
     int index;
 };
 
+// Sets key, a buffer kept from row to row, to bytes. Lookups go through such a copy
+// rather than a view of SQLite's memory: for short keys Qt's hash reads a few
+// bytes around them, harmless but reported by memory checkers outside a string.
+void setKey(QByteArray &key, QByteArrayView bytes)
+{
+    key.resize(0); // keeps the buffer, where clear() would free it
+    key.append(bytes);
+}
+
 // The carried columns one query's result actually has, looked up once per query.
 // Rows mostly carry the same few values (Z_OPT, no ranges), so equal values give
 // one shared blob: made once instead of for every row, kept once instead of in
@@ -66,7 +75,7 @@ public:
     // _other; a row whose _other is empty still keeps the columns it has.
     QByteArray other(const Sqlite3Cursor &c)
     {
-        m_key.clear();
+        m_key.resize(0);
         if (m_other >= 0) {
             const QByteArrayView blob = c.blobBytesAt(m_other);
             if (!blob.isEmpty() || m_present.isEmpty()) {
@@ -185,17 +194,18 @@ class StateSpellings
 public:
     ViberMsgState stateOf(const Sqlite3Cursor &c, int index)
     {
-        const QByteArrayView bytes = c.textBytesAt(index);
-        const auto it = m_known.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        setKey(m_key, c.textBytesAt(index));
+        const auto it = m_known.constFind(m_key);
         if (it != m_known.constEnd())
             return it.value();
         const ViberMsgState state = msgStateFromStoreText(c.getTextAt(index));
         if (m_known.size() < 64)
-            m_known.insert(bytes.toByteArray(), state);
+            m_known.insert(m_key, state);
         return state;
     }
 
 private:
+    QByteArray m_key;
     QHash<QByteArray, ViberMsgState> m_known;
 };
 
@@ -210,17 +220,19 @@ public:
         const QByteArrayView bytes = c.textBytesAt(index);
         if (bytes.isEmpty())
             return m_blocks.fromUtf8(bytes);
-        const auto it = m_known.constFind(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        setKey(m_key, bytes);
+        const auto it = m_known.constFind(m_key);
         if (it != m_known.constEnd())
             return it.value();
         const QString text = m_blocks.fromUtf8(bytes);
         if (m_known.size() < 1024 && bytes.size() <= 64)
-            m_known.insert(bytes.toByteArray(), text);
+            m_known.insert(m_key, text);
         return text;
     }
 
 private:
     TextBlocks &m_blocks;
+    QByteArray m_key;
     QHash<QByteArray, QString> m_known;
 };
 
