@@ -56,13 +56,8 @@ QString TextBlocks::fromUtf8(QByteArrayView utf8)
     const qsizetype bytes = utf8.size();
     if (bytes == 0 || bytes >= kBlockUnits / 4)
         return keep(QString::fromUtf8(utf8));
-    // ASCII, most texts, is widened in place; anything else goes through Qt's decoder.
-    char16_t *start = reserve(bytes);
-    const auto *in = reinterpret_cast<const unsigned char *>(utf8.data());
-    for (qsizetype i = 0; i < bytes; ++i) {
-        if (in[i] >= 0x80)
-            return keep(QString::fromUtf8(utf8));
-        start[i] = char16_t(in[i]);
-    }
-    return commit(start, bytes);
+    // Decoded straight into the block: never more units than bytes.
+    char16_t *start = reserve(m_decoder.requiredSpace(bytes));
+    const QChar *end = m_decoder.appendToBuffer(reinterpret_cast<QChar *>(start), utf8);
+    return commit(start, reinterpret_cast<const char16_t *>(end) - start);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
 
 // Texts of many records that are made together (one load of a store) kept side by
 // side in shared blocks instead of an allocation each: for a text of a typical
@@ -36,6 +37,8 @@ private:
     QString commit(char16_t *start, qsizetype units);
     void release();
 
+    // Decodes as QString::fromUtf8 does (a leading byte order mark is dropped).
+    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless};
     Block *m_block = nullptr; // holds one reference while it is current
     char16_t *m_free = nullptr;
     qsizetype m_left = 0;

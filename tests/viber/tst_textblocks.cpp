@@ -26,6 +26,9 @@ void TestTextBlocks::decodesAsQt_data()
     QTest::newRow("cut sequence") << QByteArray("ab\xe2\x82");
     QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf"
                                                    "after");
+    QTest::newRow("only a byte order mark") << QByteArray("\xef\xbb\xbf");
+    QTest::newRow("mark inside") << QByteArray("a\xef\xbb\xbf"
+                                               "b");
     QTest::newRow("nul inside") << QByteArray("a\0b", 3);
     QTest::newRow("long ascii") << QByteArray(alone, 'x');
     QTest::newRow("long cyrillic") << QString(alone, QChar(0x0416)).toUtf8();
