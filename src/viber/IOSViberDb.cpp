@@ -13,6 +13,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Store columns without a field of their own that a record carries through
@@ -234,6 +237,35 @@ private:
     TextBlocks &m_blocks;
     QByteArray m_key;
     QHash<QByteArray, QString> m_known;
+};
+
+// The records of a table by key, for the lookups of every message row. Stores number
+// their rows from 1, so a vector indexed by the key finds them without hashing into
+// a table; keys far apart (a merged or a hostile store) are looked up in the table.
+template <typename T> class KeyIndex
+{
+public:
+    explicit KeyIndex(const QHash<qint64, T *> &table) : m_table(table)
+    {
+        qint64 max = 0;
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            max = std::max(max, it.key());
+        if (max > 4 * qint64(table.size()) + 1024)
+            return;
+        m_byKey.assign(size_t(max) + 1, nullptr);
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            if (it.key() > 0)
+                m_byKey[size_t(it.key())] = it.value();
+    }
+
+    T *value(qint64 key) const
+    {
+        return key > 0 && key < qint64(m_byKey.size()) ? m_byKey[size_t(key)] : m_table.value(key);
+    }
+
+private:
+    const QHash<qint64, T *> &m_table;
+    std::vector<T *> m_byKey;
 };
 
 qint64 rowCount(Sqlite3DB &db, const char *table)
@@ -635,9 +667,11 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
                   nameChanged = QStringLiteral("systemNameChanged"),
                   customLocation = QStringLiteral("customLocation");
     StateSpellings states;
+    const KeyIndex<_ViberChat> chats(ctx.data->chats);
+    const KeyIndex<_ViberPerson> persons(ctx.data->persons);
     auto &messages = ctx.data->messages;
     while (c.moveNext()) {
-        _ViberChat *chat = ctx.data->chats.value(c.getInt64At(conv.index));
+        _ViberChat *chat = chats.value(c.getInt64At(conv.index));
         if (!chat)
             continue;
         const ViberMsgState state = states.stateOf(c, stateCol.index);
@@ -679,7 +713,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         msg->token = c.getInt64At(tokenCol.index);
         const qint64 personKey = c.getInt64At(personCol.index);
         if (personKey > 0)
-            msg->person = ctx.data->persons.value(personKey);
+            msg->person = persons.value(personKey);
         msg->date = c.getDoubleAt(dateCol.index);
         msg->stateDate = c.getDoubleAt(stateDateCol.index);
         msg->state = state;
