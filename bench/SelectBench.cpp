@@ -109,7 +109,7 @@ CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in
         QElapsedTimer timer;
         timer.start();
         generate(folder, messages);
-        std::printf("generated %lld messages in %.1f s\n", qlonglong(messages), timer.nsecsElapsed() / 1e9);
+        bench::figure(QStringLiteral("select_generate_s"), timer.nsecsElapsed() / 1e9, QStringLiteral("s"));
 
         MainWindow::Options options; // no web services, no devices
         MainWindow window(options);

@@ -1,6 +1,7 @@
 #include "IOSViberDb.h"
 
 #include "StorePaths.h"
+#include "TextBlocks.h"
 #include "TinyKv.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,9 @@
 #include <QTemporaryFile>
 
 #include <sqlite3.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -43,7 +47,19 @@ struct Col
     int index;
 };
 
+// Sets key, a buffer kept from row to row, to bytes. Lookups go through such a copy
+// rather than a view of SQLite's memory: for short keys Qt's hash reads a few
+// bytes around them, harmless but reported by memory checkers outside a string.
+void setKey(QByteArray &key, QByteArrayView bytes)
+{
+    key.resize(0); // keeps the buffer, where clear() would free it
+    key.append(bytes);
+}
+
 // The carried columns one query's result actually has, looked up once per query.
+// Rows mostly carry the same few values (Z_OPT, no ranges), so equal values give
+// one shared blob: made once instead of for every row, kept once instead of in
+// every record (at a million messages, some 80 MB).
 class ExtraColumns
 {
 public:
@@ -60,13 +76,84 @@ public:
 
     // The record's other field. Stores written by this program keep everything in
     // _other; a row whose _other is empty still keeps the columns it has.
-    QByteArray other(const Sqlite3Cursor &c) const
+    QByteArray other(const Sqlite3Cursor &c)
     {
+        m_key.resize(0);
         if (m_other >= 0) {
-            const QByteArray blob = c.getBlobAt(m_other);
-            if (!blob.isEmpty() || m_present.isEmpty())
-                return blob;
+            const QByteArrayView blob = c.blobBytesAt(m_other);
+            if (!blob.isEmpty() || m_present.isEmpty()) {
+                if (blob.isEmpty())
+                    return QByteArray();
+                m_key.append('b');
+                m_key.append(blob);
+                return known([&] { return blob.toByteArray(); });
+            }
         }
+        // The values as the blob will hold them, each of fixed size or with its length.
+        m_key.append('c');
+        for (const Present &p : std::as_const(m_present)) {
+            switch (p.kind) {
+            case Kind::Int32:
+                appendValue(c.getIntAt(p.index));
+                break;
+            case Kind::Int32NotNull:
+                m_key.append(c.isNullAt(p.index) ? 'n' : 'v');
+                appendValue(c.getIntAt(p.index));
+                break;
+            case Kind::Int64:
+                appendValue(c.getInt64At(p.index));
+                break;
+            case Kind::Text:
+                appendBytes(c.textBytesAt(p.index));
+                break;
+            case Kind::BlobNotEmpty:
+                appendBytes(c.blobBytesAt(p.index));
+                break;
+            }
+        }
+        return known([&] { return columnsBlob(c); });
+    }
+
+private:
+    struct Present
+    {
+        QString name;
+        int index;
+        Kind kind;
+    };
+
+    // Bounds the shared blobs of one query: values that differ in every row (a URL,
+    // a range) are not worth remembering.
+    static constexpr qsizetype kMaxShared = 4096;
+    static constexpr qsizetype kMaxSharedKey = 256;
+
+    template <typename T> void appendValue(T v)
+    {
+        m_key.append(reinterpret_cast<const char *>(&v), sizeof v);
+    }
+    void appendBytes(QByteArrayView bytes)
+    {
+        appendValue(qint64(bytes.size()));
+        m_key.append(bytes);
+    }
+
+    // The blob of m_key's values: the shared one, or a new one from make.
+    template <typename Make> QByteArray known(Make make)
+    {
+        const auto it = m_shared.constFind(m_key);
+        if (it != m_shared.constEnd())
+            return it.value();
+        QByteArray blob = make();
+        // A blob grown while it was written keeps its spare capacity; a copy does not.
+        if (blob.capacity() > blob.size())
+            blob = QByteArray(blob.constData(), blob.size());
+        if (m_shared.size() < kMaxShared && m_key.size() <= kMaxSharedKey)
+            m_shared.insert(m_key, blob);
+        return blob;
+    }
+
+    QByteArray columnsBlob(const Sqlite3Cursor &c) const
+    {
         QVariantMap map;
         for (const Present &p : m_present) {
             switch (p.kind) {
@@ -97,16 +184,95 @@ public:
         return tinykv::serialize(map, out) ? out : QByteArray();
     }
 
-private:
-    struct Present
-    {
-        QString name;
-        int index;
-        Kind kind;
-    };
     QList<Present> m_present;
     int m_other = -1;
+    QByteArray m_key; // the current row's values, reused from row to row
+    QHash<QByteArray, QByteArray> m_shared;
 };
+
+// The state of each spelling met, so that a million rows do not each make and
+// lower-case a string of their own.
+class StateSpellings
+{
+public:
+    ViberMsgState stateOf(const Sqlite3Cursor &c, int index)
+    {
+        setKey(m_key, c.textBytesAt(index));
+        const auto it = m_known.constFind(m_key);
+        if (it != m_known.constEnd())
+            return it.value();
+        const ViberMsgState state = msgStateFromStoreText(c.getTextAt(index));
+        if (m_known.size() < 64)
+            m_known.insert(m_key, state);
+        return state;
+    }
+
+private:
+    QByteArray m_key;
+    QHash<QByteArray, ViberMsgState> m_known;
+};
+
+// Equal texts of many rows (a bucket, an attachment kind) as one shared string.
+class SharedTexts
+{
+public:
+    explicit SharedTexts(TextBlocks &blocks) : m_blocks(blocks) {}
+
+    QString text(const Sqlite3Cursor &c, int index)
+    {
+        const QByteArrayView bytes = c.textBytesAt(index);
+        if (bytes.isEmpty())
+            return m_blocks.fromUtf8(bytes);
+        setKey(m_key, bytes);
+        const auto it = m_known.constFind(m_key);
+        if (it != m_known.constEnd())
+            return it.value();
+        const QString text = m_blocks.fromUtf8(bytes);
+        if (m_known.size() < 1024 && bytes.size() <= 64)
+            m_known.insert(m_key, text);
+        return text;
+    }
+
+private:
+    TextBlocks &m_blocks;
+    QByteArray m_key;
+    QHash<QByteArray, QString> m_known;
+};
+
+// The records of a table by key, for the lookups of every message row. Stores number
+// their rows from 1, so a vector indexed by the key finds them without hashing into
+// a table; keys far apart (a merged or a hostile store) are looked up in the table.
+template <typename T> class KeyIndex
+{
+public:
+    explicit KeyIndex(const QHash<qint64, T *> &table) : m_table(table)
+    {
+        qint64 max = 0;
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            max = std::max(max, it.key());
+        if (max > 4 * qint64(table.size()) + 1024)
+            return;
+        m_byKey.assign(size_t(max) + 1, nullptr);
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            if (it.key() > 0)
+                m_byKey[size_t(it.key())] = it.value();
+    }
+
+    T *value(qint64 key) const
+    {
+        return key > 0 && key < qint64(m_byKey.size()) ? m_byKey[size_t(key)] : m_table.value(key);
+    }
+
+private:
+    const QHash<qint64, T *> &m_table;
+    std::vector<T *> m_byKey;
+};
+
+qint64 rowCount(Sqlite3DB &db, const char *table)
+{
+    Sqlite3Cursor c = db.queryThrow(QByteArray("select count(*) from ") + table);
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
 
 // Canonical numbers made of digits only are shown with the international "+".
 bool allDigits(const QString &text)
@@ -141,6 +307,10 @@ struct IOSViberDb::LoadContext
     QHash<qint64, _ViberMsg *> messageOfAttachment;
     // Where to look for a free key for a call entry whose own one is taken.
     qint64 nextFreeEntryId = -1;
+    // Where the records' texts are kept.
+    TextBlocks texts;
+
+    QString textAt(const Sqlite3Cursor &c, int index) { return texts.fromUtf8(c.textBytesAt(index)); }
 };
 
 IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
@@ -363,6 +533,9 @@ ViberDataPtr IOSViberDb::load()
     loadMessages(ctx);
     loadAttachments(ctx);
     loadCalls(ctx);
+    // Lists grown message by message keep up to half of their size spare.
+    for (_ViberChat *chat : std::as_const(ctx.data->chats))
+        chat->messages.squeeze();
     const ViberData &d = *ctx.data;
     qInfo("Loaded %s: %lld chats, %lld persons, %lld messages, %lld calls in %.2f s", qUtf8Printable(path()),
           qint64(d.chats.size()), qint64(d.persons.size()), qint64(d.messages.size()), qint64(d.calls.size()),
@@ -373,7 +546,7 @@ ViberDataPtr IOSViberDb::load()
 void IOSViberDb::loadChats(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select * from ZCONVERSATION");
-    const ExtraColumns extra(c, kChatCarried);
+    ExtraColumns extra(c, kChatCarried);
     const Col pk(c, "Z_PK"), date(c, "ZDATE"), group(c, "ZGROUPID"), name(c, "ZNAME");
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
@@ -385,8 +558,8 @@ void IOSViberDb::loadChats(LoadContext &ctx)
         chats.insert(id, chat);
         ctx.chatOrder.append(chat);
         chat->date = c.getDoubleAt(date.index);
-        chat->groupId = c.getTextAt(group.index);
-        chat->name = c.getTextAt(name.index);
+        chat->groupId = ctx.textAt(c, group.index);
+        chat->name = ctx.textAt(c, name.index);
         chat->other = extra.other(c);
     }
 }
@@ -405,7 +578,7 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
         sql += QStringLiteral(" left join ZABCONTACT as c on p.ZCONTACT=c.Z_PK");
 
     Sqlite3Cursor c = queryThrow(sql);
-    const ExtraColumns extra(c, kPersonCarried);
+    ExtraColumns extra(c, kPersonCarried);
     const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"),
         phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"), recordId(c, "ZRECORDID");
     const QString viberIcons = QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons);
@@ -422,24 +595,25 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
         // The address-book name is the one the user gave; without a contact the
         // participant's own Viber name is still better than none.
         if (ctx.contactJoin)
-            person->name = c.getTextAt(personName.index);
+            person->name = ctx.textAt(c, personName.index);
         if (person->name.isEmpty())
-            person->name = c.getTextAt(name.index);
-        person->phone = c.getTextAt(phoneCol.index);
-        if (allDigits(person->phone))
-            person->phone.prepend(QLatin1Char('+'));
+            person->name = ctx.textAt(c, name.index);
+        QString phone = c.getTextAt(phoneCol.index);
+        if (allDigits(phone))
+            phone.prepend(QLatin1Char('+'));
+        person->phone = ctx.texts.keep(phone);
         // Device paths, fetched from the phone later; an id or a number from the
         // store must not lead out of its folder there either.
         const QString icon = c.getTextAt(iconId.index);
         if (!icon.isEmpty())
-            person->viberIconPath = StorePaths::childPath(viberIcons, icon + jpg);
+            person->viberIconPath = ctx.texts.keep(StorePaths::childPath(viberIcons, icon + jpg));
         if (ctx.contactRecordId && !c.isNullAt(recordId.index))
-            person->recordIconPath =
-                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg);
+            person->recordIconPath = ctx.texts.keep(
+                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg));
         const QString digits = phoneDigits(person->phone);
         if (!digits.isEmpty())
             person->contactIconPath =
-                StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + jpg);
+                ctx.texts.keep(StorePaths::fileInFolder(ctx.root, StorePaths::kContactIcons, digits + jpg));
         person->other = extra.other(c);
     }
 }
@@ -479,8 +653,15 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         sql += QStringLiteral("m.ZLOCATION=l.Z_PK");
     else
         sql += QStringLiteral("0");
+    // Sized once for the messages and call entries to come: grown step by step, the
+    // table of a million is copied fourteen times, the last time holding both copies.
+    qint64 rows = rowCount(*this, "ZVIBERMESSAGE");
+    if (hasTable(QStringLiteral("ZRECENT")))
+        rows += rowCount(*this, "ZRECENT");
+    ctx.data->messages.reserve(rows);
+
     Sqlite3Cursor c = queryThrow(sql);
-    const ExtraColumns extra(c, kMessageCarried);
+    ExtraColumns extra(c, kMessageCarried);
     const Col pk(c, "Z_PK"), conv(c, "ZCONVERSATION"), stateCol(c, "ZSTATE"), systemCol(c, "ZSYSTEMTYPE"),
         textCol(c, "ZTEXT"), seqCol(c, "ZSEQ"), tokenCol(c, "ZTOKEN"), personCol(c, "ZPHONENUMINDEX"),
         dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
@@ -488,15 +669,15 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     const QString memberAdded = QStringLiteral("systemMemberAdded"),
                   nameChanged = QStringLiteral("systemNameChanged"),
                   customLocation = QStringLiteral("customLocation");
+    StateSpellings states;
+    const KeyIndex<_ViberChat> chats(ctx.data->chats);
+    const KeyIndex<_ViberPerson> persons(ctx.data->persons);
     auto &messages = ctx.data->messages;
     while (c.moveNext()) {
-        const qint64 id = c.getInt64At(pk.index);
-        if (messages.contains(id))
-            continue;
-        _ViberChat *chat = ctx.data->chats.value(c.getInt64At(conv.index));
+        _ViberChat *chat = chats.value(c.getInt64At(conv.index));
         if (!chat)
             continue;
-        const ViberMsgState state = msgStateFromStoreText(c.getTextAt(stateCol.index));
+        const ViberMsgState state = states.stateOf(c, stateCol.index);
         if (state == ViberMsgStateNone)
             continue;
 
@@ -506,7 +687,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         QString text;
         if (systemType.isEmpty()) {
         } else if (systemType.compare(memberAdded, Qt::CaseInsensitive) == 0) {
-            text = c.getTextAt(textCol.index);
+            text = ctx.textAt(c, textCol.index);
             // Older stores kept empty member-added rows; there is nothing to show of them.
             if (text.isEmpty())
                 continue;
@@ -518,24 +699,31 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         } else {
             continue;
         }
+        // A row joined with several locations comes more than once: the first counts.
+        // Looked up once, as the slot to fill: at a million rows the lookups in a
+        // table far larger than the processor's caches are much of the work.
+        const qint64 id = c.getInt64At(pk.index);
+        _ViberMsg *&slot = messages[id];
+        if (slot)
+            continue;
         if (kind != ViberSystemKindMemberAdded)
-            text = c.getTextAt(textCol.index);
+            text = ctx.textAt(c, textCol.index);
 
         auto *msg = new _ViberMsg;
+        slot = msg;
         msg->id = id;
-        messages.insert(id, msg);
         msg->seq = c.getInt64At(seqCol.index);
         msg->token = c.getInt64At(tokenCol.index);
         const qint64 personKey = c.getInt64At(personCol.index);
         if (personKey > 0)
-            msg->person = ctx.data->persons.value(personKey);
+            msg->person = persons.value(personKey);
         msg->date = c.getDoubleAt(dateCol.index);
         msg->stateDate = c.getDoubleAt(stateDateCol.index);
         msg->state = state;
         msg->text = text;
         msg->latitude = c.getDoubleAt(latCol.index);
         msg->longitude = c.getDoubleAt(lonCol.index);
-        msg->address = c.getTextAt(addressCol.index);
+        msg->address = ctx.textAt(c, addressCol.index);
         msg->other = extra.other(c);
         if (kind == ViberSystemKindNone) {
             msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
@@ -571,12 +759,27 @@ void IOSViberDb::makePreview(const QString &filePath, const QString &previewPath
 void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
-    const ExtraColumns extra(c, kAttachmentCarried);
+    ExtraColumns extra(c, kAttachmentCarried);
     const Col pk(c, "Z_PK"), msgCol(c, "ZMESSAGE"), sizeCol(c, "ZFILESIZE"), seqCol(c, "ZSEQ"),
         durationCol(c, "ZDURATION"), idCol(c, "ZID"), bucketCol(c, "ZBUCKET"), nameCol(c, "ZNAME"),
         typeCol(c, "ZTYPE");
     auto &attachments = ctx.data->attachments;
     const QString &root = ctx.root;
+    auto inFolder = [&](const char *folder, const QString &name) {
+        return ctx.texts.keep(StorePaths::fileInFolder(root, folder, name));
+    };
+    // The preview in the first folder, else the one in the second, made there when
+    // neither exists.
+    auto preview = [&](const QString &filePath, const char *first, const char *second, const QString &name) {
+        QString path = StorePaths::fileInFolder(root, first, name);
+        if (!QFileInfo(path).isFile()) {
+            path = StorePaths::fileInFolder(root, second, name);
+            if (!QFileInfo(path).isFile())
+                makePreview(filePath, path);
+        }
+        return ctx.texts.keep(path);
+    };
+    SharedTexts ids(ctx.texts), buckets(ctx.texts), types(ctx.texts);
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
@@ -591,61 +794,48 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att->fileSize = c.getInt64At(sizeCol.index);
             att->seq = c.getInt64At(seqCol.index);
             att->duration = c.getDoubleAt(durationCol.index);
-            att->attId = c.getTextAt(idCol.index);
-            att->bucket = c.getTextAt(bucketCol.index);
-            att->fileName = c.getTextAt(nameCol.index);
+            att->attId = ids.text(c, idCol.index);
+            att->bucket = buckets.text(c, bucketCol.index);
+            att->fileName = ctx.textAt(c, nameCol.index);
             att->other = extra.other(c);
         }
         att->message = msg;
         msg->attachment = att;
 
         // Names come from the store: one that would lead out of its folder gives no path.
-        const QString type = c.getTextAt(typeCol.index);
+        const QString type = types.text(c, typeCol.index);
         att->type = type;
         if (type == QLatin1String("audio")) {
             msg->type = ViberMsgTypeAudio;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, att->fileName);
+            att->filePath = inFolder(StorePaths::kVoiceMessages, att->fileName);
         } else if (type == QLatin1String("customLocation")) {
             msg->type = ViberMsgTypeLocation;
-            att->previewPath =
-                StorePaths::fileInFolder(root, StorePaths::kCustomLocationImage,
-                                         StorePaths::locationImageName(msg->latitude, msg->longitude));
+            att->previewPath = inFolder(StorePaths::kCustomLocationImage,
+                                        StorePaths::locationImageName(msg->latitude, msg->longitude));
         } else if (type == QLatin1String("picture")) {
             msg->type = ViberMsgTypePicture;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             if (att->filePath.isEmpty())
                 continue;
-            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, att->fileName);
-            if (!QFileInfo(att->previewPath).isFile()) {
-                att->previewPath =
-                    StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, att->fileName);
-                if (!QFileInfo(att->previewPath).isFile())
-                    makePreview(att->filePath, att->previewPath);
-            }
+            att->previewPath = preview(att->filePath, StorePaths::kAttachmentsPreview,
+                                       StorePaths::kBigAttachmentsPreview, att->fileName);
         } else if (type == QLatin1String("sticker")) {
             msg->type = ViberMsgTypeSticker;
-            att->previewPath = StorePaths::fileInFolder(root, StorePaths::kStickers,
-                                                        StorePaths::stickerRelativePath(att->attId));
+            att->previewPath = inFolder(StorePaths::kStickers, StorePaths::stickerRelativePath(att->attId));
         } else if (type == QLatin1String("video")) {
             msg->type = ViberMsgTypeVideo;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             const QString baseName = QFileInfo(att->fileName).baseName();
             if (att->filePath.isEmpty() || baseName.isEmpty())
                 continue;
             const QString previewName = baseName + QStringLiteral(".jpg");
-            att->previewPath =
-                StorePaths::fileInFolder(root, StorePaths::kBigAttachmentsPreview, previewName);
-            if (!QFileInfo(att->previewPath).isFile()) {
-                att->previewPath =
-                    StorePaths::fileInFolder(root, StorePaths::kAttachmentsPreview, previewName);
-                if (!QFileInfo(att->previewPath).isFile())
-                    makePreview(att->filePath, att->previewPath);
-            }
+            att->previewPath = preview(att->filePath, StorePaths::kBigAttachmentsPreview,
+                                       StorePaths::kAttachmentsPreview, previewName);
         } else if (msg->type == ViberMsgTypeText && (!type.isEmpty() || !att->fileName.isEmpty())) {
             // Documents, animations and kinds to come: shown and copied as files,
             // so that no attachment the store holds is lost.
             msg->type = ViberMsgTypeFile;
-            att->filePath = StorePaths::fileInFolder(root, StorePaths::kAttachments, att->fileName);
+            att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
         }
     }
 }
@@ -673,7 +863,7 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
 
     Sqlite3Cursor c = queryThrow("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as "
                                  "l on r.ZRECENTSLINE=l.Z_PK");
-    const ExtraColumns extra(c, kCallCarried);
+    ExtraColumns extra(c, kCallCarried);
     const Col pk(c, "Z_PK"), personCol(c, "ZPHONENUMINDEX"), typeCol(c, "ZCALLTYPE"),
         tokenCol(c, "ZCALLTOKEN"), durationCol(c, "ZDURATION"), dateCol(c, "ZDATE");
     while (c.moveNext()) {

@@ -318,6 +318,23 @@ QByteArray Sqlite3Cursor::getBlobAt(int index) const
     return QByteArray(static_cast<const char *>(data), size);
 }
 
+QByteArrayView Sqlite3Cursor::textBytesAt(int index) const
+{
+    if (!m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index))
+        return QByteArrayView();
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt->stmt, index));
+    return text ? QByteArrayView(text, sqlite3_column_bytes(m_stmt->stmt, index)) : QByteArrayView();
+}
+
+QByteArrayView Sqlite3Cursor::blobBytesAt(int index) const
+{
+    if (!m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index))
+        return QByteArrayView();
+    const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt->stmt, index));
+    const int size = sqlite3_column_bytes(m_stmt->stmt, index);
+    return data && size > 0 ? QByteArrayView(data, size) : QByteArrayView();
+}
+
 bool Sqlite3Cursor::isNullAt(int index) const
 {
     return !m_stmt || !validColumn(m_stmt->stmt, m_stmt->onRow, index) ||

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -108,6 +109,11 @@ public:
     QString getTextAt(int index) const;
     QByteArray getBlobAt(int index) const;
     bool isNullAt(int index) const;
+    // The value's bytes as UTF-8 text or as a blob, without a copy: for comparing or
+    // hashing a value of many rows before deciding to keep it. Valid until the next
+    // moveNext() or a read of the same column as another type; empty for null.
+    QByteArrayView textBytesAt(int index) const;
+    QByteArrayView blobBytesAt(int index) const;
 
 private:
     friend class Sqlite3DB;

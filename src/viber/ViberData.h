@@ -53,12 +53,15 @@ struct _ViberMsg;
 struct _ViberAtta;
 struct _ViberCall;
 
+// Records are deleted as what they are, never through this base: without a virtual
+// destructor a million messages spare a pointer each.
 struct _ViberEntity
 {
-    virtual ~_ViberEntity();
-
     QByteArray other; // extra store columns in tinykv form; empty when none
     qint64 id = 0;
+
+protected:
+    ~_ViberEntity() = default;
 };
 
 struct _ViberChat : _ViberEntity
@@ -81,6 +84,8 @@ struct _ViberPerson : _ViberEntity
 
 struct _ViberMsg : _ViberEntity
 {
+    _ViberMsg() : state(ViberMsgStateNone), type(ViberMsgType(0)), systemKind(ViberSystemKindNone) {}
+
     qint64 token = 0;
     qint64 seq = 0;
     double latitude = 0;
@@ -88,9 +93,11 @@ struct _ViberMsg : _ViberEntity
     QString address;
     double date = 0;
     double stateDate = 0;
-    ViberMsgState state = ViberMsgStateNone;
-    ViberMsgType type = ViberMsgType(0);
-    ViberSystemKind systemKind = ViberSystemKindNone;
+    // A byte each, as their values are small: the record then takes 168 bytes, one
+    // allocation size below the 184 it took, 16 MB less for a million messages.
+    ViberMsgState state : 8;
+    ViberMsgType type : 8;
+    ViberSystemKind systemKind : 8;
     QString text;
     _ViberChat *chat = nullptr;
     _ViberAtta *attachment = nullptr;

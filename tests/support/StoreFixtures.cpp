@@ -311,6 +311,8 @@ struct StoreWriter::Impl
     QHash<qint64, qint64> lineOfPerson;
     qint64 uid = 0;
     bool finished = false;
+    // CREATE INDEX statements of the schema, run again once the rows are in.
+    QList<QByteArray> deferredIndexes;
 
     bool phone() const { return layout == StoreLayout::Phone; }
     int ent(int templateEnt, int phoneEnt) const { return phone() ? phoneEnt : templateEnt; }
@@ -389,6 +391,33 @@ struct StoreWriter::Impl
         cols.append({"ZUID", ++uid});
     }
 
+    // Rows of a large store arrive in key order, but their conversation (and other
+    // secondary) keys do not: inserted row by row into an index larger than SQLite's
+    // page cache, each key lands on a page the cache has just evicted, and the one
+    // transaction spills and re-reads pages ever more often as the store grows. Built
+    // after the rows instead, an index is made from its keys sorted at once.
+    void deferIndexes()
+    {
+        QList<QByteArray> names;
+        {
+            Sqlite3Cursor c =
+                db.queryThrow("select name, sql from sqlite_master where type='index' and sql is not null");
+            while (c.moveNext()) {
+                names.append(c.getTextAt(0).toUtf8());
+                deferredIndexes.append(c.getTextAt(1).toUtf8());
+            }
+        }
+        for (const QByteArray &name : std::as_const(names))
+            db.executeThrow(QByteArray("DROP INDEX \"" + QByteArray(name).replace('"', "\"\"") + '"'));
+    }
+
+    void createIndexes()
+    {
+        for (const QByteArray &sql : std::as_const(deferredIndexes))
+            db.executeThrow(sql);
+        deferredIndexes.clear();
+    }
+
     void close()
     {
         for (sqlite3_stmt *stmt : std::as_const(statements))
@@ -413,18 +442,26 @@ StoreWriter::StoreWriter(const QString &root, StoreLayout layout, const QString 
     d->db.execThrow(layout == StoreLayout::Template ? QString::fromUtf8(script.readAll())
                                                     : QString::fromLatin1(kPhoneSchema));
     d->db.execThrow(QStringLiteral("BEGIN"));
+    d->deferIndexes();
 }
 
 StoreWriter::~StoreWriter()
 {
-    QString error;
-    if (!d->finished && d->db.isOpen())
+    if (!d->finished && d->db.isOpen()) {
+        try {
+            d->createIndexes();
+        } catch (const std::exception &e) {
+            qWarning("fixture store %s: %s", qPrintable(d->db.path()), e.what());
+        }
+        QString error;
         d->db.exec(QStringLiteral("COMMIT"), error);
+    }
     d->close();
 }
 
 void StoreWriter::finish()
 {
+    d->createIndexes();
     d->db.execThrow(QStringLiteral("COMMIT"));
     d->finished = true;
     d->close();

@@ -202,6 +202,8 @@ void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
 // Row-by-row writer behind writeStore, inside one transaction with prepared inserts.
+// The schema's secondary indexes are built when the rows are in (finish() or the
+// destructor), which keeps writing a million rows linear.
 class StoreWriter
 {
 public:

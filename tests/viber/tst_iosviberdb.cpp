@@ -128,6 +128,9 @@ private slots:
     void sampleStore();
     void madeUpCallChats();
     void callsWhoseEntryKeyIsTakenStay();
+    void messageOfTwoLocationsLoadsOnce();
+    void messagesFindTheirChatAndSender_data();
+    void messagesFindTheirChatAndSender();
     void hostileNamesGiveNoPaths();
     void storeWithoutParticipantTables();
     void loadingChangesNothingOpeningCleansOrphans_data();
@@ -400,6 +403,53 @@ void TestIOSViberDb::callsWhoseEntryKeyIsTakenStay()
             entries.insert(m->call);
     QCOMPARE(entries.size(), 3);
     QCOMPARE(data->chats.value(chat)->messages.size(), 6);
+}
+
+void TestIOSViberDb::messageOfTwoLocationsLoadsOnce()
+{
+    fixtures::StoreSpec plan;
+    const qint64 a = plan.addPerson("a", "111", "A").pk;
+    const qint64 chat = plan.addChat("a", {a}).pk;
+    const qint64 pin = plan.addMessage("pin", chat, a, "received", QString(), "customLocation").pk;
+    plan.addMessage("after", chat, a, "received", "after");
+    // Two rows of the reading join for one message: the first one counts.
+    plan.addLocation("first", pin, 48.1, 11.5, "First");
+    plan.addLocation("second", pin, 52.5, 13.4, "Second");
+    QTemporaryDir dir;
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Phone);
+    const ViberDataPtr data = loadFrom(dir.path());
+    QCOMPARE(data->messages.size(), 2);
+    QCOMPARE(data->chats.value(chat)->messages.size(), 2);
+    QCOMPARE(data->messages.value(pin)->address, "First");
+}
+
+void TestIOSViberDb::messagesFindTheirChatAndSender_data()
+{
+    QTest::addColumn<QList<qint64>>("keys"); // of a person, its chat and their message each
+    QTest::newRow("numbered from 1") << QList<qint64>{1, 2, 3};
+    QTest::newRow("zero and negative") << QList<qint64>{0, -3, 2};
+    QTest::newRow("far apart") << QList<qint64>{1, qint64(1) << 40, 7};
+}
+
+void TestIOSViberDb::messagesFindTheirChatAndSender()
+{
+    QFETCH(QList<qint64>, keys);
+    fixtures::StoreSpec plan;
+    for (qint64 key : keys) {
+        const QString label = QString::number(key);
+        plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
+        plan.addChat(label, {key}).pk = key;
+        plan.addMessage(label, key, key, "received", label).pk = key;
+    }
+    QTemporaryDir dir;
+    fixtures::writeStore(plan, dir.path(), StoreLayout::Template);
+    const ViberDataPtr data = loadFrom(dir.path());
+    for (qint64 key : keys) {
+        const _ViberMsg *m = data->messages.value(key);
+        QVERIFY(m && m->chat && m->chat->id == key);
+        // Only a positive key names a sender.
+        QCOMPARE(m->person ? m->person->id : 0, key > 0 ? key : 0);
+    }
 }
 
 void TestIOSViberDb::hostileNamesGiveNoPaths()

@@ -52,6 +52,12 @@ void TestSqlite3DB::bindAndRead()
     QVERIFY(c.isNull("n") && !c.isNull("s"));
     QVERIFY(c.containsCol("b") && !c.containsCol("missing"));
     QVERIFY(c.getInt("missing") == 0 && c.isNull("missing"));
+    // The views without a copy read what the copying getters read, conversions included.
+    const int l = c.columnIndexOf("l"), s = c.columnIndexOf("s"), b = c.columnIndexOf("b");
+    QCOMPARE(c.textBytesAt(s), text.toUtf8());
+    QCOMPARE(c.textBytesAt(l), QByteArray::number(big));
+    QCOMPARE(c.blobBytesAt(b), blob);
+    QVERIFY(c.textBytesAt(c.columnIndexOf("n")).isNull() && c.blobBytesAt(-1).isNull());
     const Sqlite3Row row = c.getRow();
     QCOMPARE(row.columns(), QStringList({"i", "l", "d", "s", "b", "n"}));
     QCOMPARE(row.val("l").toLongLong(), big);
@@ -62,9 +68,11 @@ void TestSqlite3DB::bindAndRead()
     // An empty text is text, not NULL; an empty blob is an empty blob.
     db.executeThrow(
         Sqlite3Sql("INSERT INTO t (s, b) VALUES (?, ?)").addTextParam(QString()).addBlobParam({}));
-    Sqlite3Cursor e = db.queryThrow("SELECT typeof(s) || typeof(b) AS types FROM t WHERE rowid = 2");
+    Sqlite3Cursor e = db.queryThrow("SELECT typeof(s) || typeof(b) AS types, s FROM t WHERE rowid = 2");
     QVERIFY(e.moveNext());
     QCOMPARE(e.getText("types"), "textblob");
+    const QByteArrayView empty = e.textBytesAt(e.columnIndexOf("s"));
+    QVERIFY(empty.isEmpty() && !empty.isNull());
 
     // The declared types, by which readers tell the kind of a carried column.
     const QList<Sqlite3Column> cols = db.tbCols("t");

@@ -1,0 +1,85 @@
+#include "viber/TextBlocks.h"
+
+#include <QStringList>
+#include <QTest>
+
+class TestTextBlocks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void decodesAsQt_data();
+    void decodesAsQt();
+    void textsOutliveTheirBlocks();
+};
+
+void TestTextBlocks::decodesAsQt_data()
+{
+    QTest::addColumn<QByteArray>("utf8");
+    const qsizetype alone = TextBlocks::kBlockUnits / 4;
+    QTest::newRow("null") << QByteArray();
+    QTest::newRow("empty") << QByteArray("");
+    QTest::newRow("ascii") << QByteArray("Hello, world");
+    QTest::newRow("cyrillic") << QByteArray("Привет, как дела?");
+    QTest::newRow("emoji") << QByteArray("Hi 😀👍🏽");
+    QTest::newRow("invalid bytes") << QByteArray("ok \xff\xfe ok");
+    QTest::newRow("cut sequence") << QByteArray("ab\xe2\x82");
+    QTest::newRow("byte order mark") << QByteArray("\xef\xbb\xbf"
+                                                   "after");
+    QTest::newRow("only a byte order mark") << QByteArray("\xef\xbb\xbf");
+    QTest::newRow("mark inside") << QByteArray("a\xef\xbb\xbf"
+                                               "b");
+    QTest::newRow("nul inside") << QByteArray("a\0b", 3);
+    QTest::newRow("long ascii") << QByteArray(alone, 'x');
+    QTest::newRow("long cyrillic") << QString(alone, QChar(0x0416)).toUtf8();
+}
+
+void TestTextBlocks::decodesAsQt()
+{
+    QFETCH(QByteArray, utf8);
+    const QString expected = QString::fromUtf8(utf8);
+    TextBlocks blocks;
+    const QString decoded = blocks.fromUtf8(utf8);
+    const QString kept = blocks.keep(expected);
+    for (const QString &s : {decoded, kept}) {
+        QCOMPARE(s, expected);
+        QCOMPARE(s.isNull(), expected.isNull());
+        QCOMPARE(s.utf16()[s.size()], u'\0'); // what C interfaces read up to
+    }
+}
+
+void TestTextBlocks::textsOutliveTheirBlocks()
+{
+    QStringList texts, expected;
+    {
+        TextBlocks blocks;
+        // Enough texts for several blocks, decoded and kept alternately.
+        for (int i = 0; texts.size() < 4 * TextBlocks::kBlockUnits / 20; ++i) {
+            const QString text = QStringLiteral("text %1 ü").arg(i);
+            texts << (i % 2 ? blocks.fromUtf8(text.toUtf8()) : blocks.keep(text));
+            expected << text;
+        }
+    }
+    QCOMPARE(texts, expected);
+
+    // A change stays with its string: neighbours in the block keep their text.
+    texts[1].append(QStringLiteral(" and more"));
+    texts[2].prepend(QLatin1Char('>'));
+    texts[3].truncate(2);
+    QCOMPARE(texts.mid(0, 5), QStringList({expected[0], expected[1] + " and more", '>' + expected[2],
+                                           expected[3].left(2), expected[4]}));
+
+    // The last string of a block owns it alone and may grow in place or out of it.
+    const QString was = expected[texts.size() / 2];
+    QString survivor = texts[texts.size() / 2];
+    texts.clear();
+    survivor.prepend(QStringLiteral("<<"));
+    survivor.append(QString(TextBlocks::kBlockUnits, QLatin1Char('.')));
+    QCOMPARE(survivor, "<<" + was + QString(TextBlocks::kBlockUnits, QLatin1Char('.')));
+    survivor.truncate(was.size() + 2);
+    survivor.squeeze();
+    QCOMPARE(survivor, "<<" + was);
+}
+
+QTEST_GUILESS_MAIN(TestTextBlocks)
+#include "tst_textblocks.moc"
