@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "Sqlite3DB.h"
 #include "ViberData.h"
 
@@ -39,6 +41,9 @@ public:
     virtual void open() = 0;
     // Reads the whole store into new records.
     virtual ViberDataPtr load() = 0;
+    // Called during load() with the part done (0 to 100), from the loading thread.
+    // It may raise to stop the load (a worker's cancel); nothing is kept then.
+    void setLoadProgress(std::function<void(int percent)> progress) { m_loadProgress = std::move(progress); }
 
     const QDir &root() const { return m_root; }
     const QString &fileName() const { return m_fileName; }
@@ -70,6 +75,8 @@ protected:
     void readSchema();
     // Raises an exception naming the file and the first of tables that is missing.
     void requireTables(const QStringList &tables) const;
+
+    std::function<void(int percent)> m_loadProgress; // for load(); may be empty
 
 private:
     QDir m_root;

@@ -268,6 +268,10 @@ private:
     std::vector<T *> m_byKey;
 };
 
+// The part of a load's progress that reading the messages takes.
+constexpr int kMessagesStart = 10;
+constexpr int kMessagesEnd = 85;
+
 qint64 rowCount(Sqlite3DB &db, const char *table)
 {
     Sqlite3Cursor c = db.queryThrow(QByteArray("select count(*) from ") + table);
@@ -311,6 +315,14 @@ struct IOSViberDb::LoadContext
     TextBlocks texts;
 
     QString textAt(const Sqlite3Cursor &c, int index) { return texts.fromUtf8(c.textBytesAt(index)); }
+
+    // The part done, for a long read's progress dialog; the callback may raise to stop.
+    std::function<void(int)> progress;
+    void report(int percent) const
+    {
+        if (progress)
+            progress(percent);
+    }
 };
 
 IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
@@ -519,6 +531,7 @@ ViberDataPtr IOSViberDb::load()
         }
     } closer{this, wasOpen};
     LoadContext ctx;
+    ctx.progress = m_loadProgress;
     ctx.data = std::make_shared<ViberData>();
     ctx.root = root().absolutePath();
     ctx.contactJoin = canJoinContacts();
@@ -527,12 +540,18 @@ ViberDataPtr IOSViberDb::load()
     ctx.attachmentsFromMessages = !hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")) &&
                                   hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZATTACHMENT"));
 
+    // Messages are most of the work; the other tables take a few percent each.
+    ctx.report(0);
     loadChats(ctx);
     loadPersons(ctx);
     loadParticipants(ctx);
+    ctx.report(kMessagesStart);
     loadMessages(ctx);
+    ctx.report(kMessagesEnd);
     loadAttachments(ctx);
+    ctx.report(95);
     loadCalls(ctx);
+    ctx.report(100);
     // Lists grown message by message keep up to half of their size spare.
     for (_ViberChat *chat : std::as_const(ctx.data->chats))
         chat->messages.squeeze();
@@ -673,7 +692,11 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     const KeyIndex<_ViberChat> chats(ctx.data->chats);
     const KeyIndex<_ViberPerson> persons(ctx.data->persons);
     auto &messages = ctx.data->messages;
+    qint64 seen = 0;
     while (c.moveNext()) {
+        if ((++seen & 0x3FFF) == 0)
+            ctx.report(kMessagesStart + int((kMessagesEnd - kMessagesStart) * std::min(seen, rows) /
+                                            std::max<qint64>(rows, 1)));
         _ViberChat *chat = chats.value(c.getInt64At(conv.index));
         if (!chat)
             continue;

@@ -18,6 +18,11 @@ QString LoadViberMsgThread::work()
     m_data.reset();
     reportProgress(0, tr("IDS_LOADING_%1").arg(QDir::toNativeSeparators(m_root.path()).toHtmlEscaped()));
     IOSViberDb store(m_root, m_fileName, true);
+    // A cancel stops the read between rows; the store is closed as the load unwinds.
+    store.setLoadProgress([this](int percent) {
+        reportProgress(percent);
+        checkCancel();
+    });
     ViberDataPtr data = store.load();
     store.close();
     // A cancel during the read comes into effect here: the records are dropped.

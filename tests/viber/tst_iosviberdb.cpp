@@ -136,6 +136,7 @@ private slots:
     void loadingChangesNothingOpeningCleansOrphans_data();
     void loadingChangesNothingOpeningCleansOrphans();
     void loadsWhileAnotherProgramWrites();
+    void loadReportsProgressAndStopsWhenAsked();
     void realStore();
 };
 
@@ -199,6 +200,33 @@ void TestIOSViberDb::missingStoreIsCreatedEmpty()
     QVERIFY(again.load()->messages.isEmpty());
     QCOMPARE(again.joinTable(), "Z_4PHONENUMINDEXES");
     QCOMPARE(fileHash(db.fullPath()), before);
+}
+
+void TestIOSViberDb::loadReportsProgressAndStopsWhenAsked()
+{
+    const Sample s(StoreLayout::Template);
+    IOSViberDb db(QDir(s.root()), kFile);
+    QList<int> seen;
+    db.setLoadProgress([&](int percent) { seen << percent; });
+    const qint64 all = db.load()->messages.size();
+    QVERIFY(all > 0);
+    QCOMPARE(seen.first(), 0);
+    QCOMPARE(seen.last(), 100);
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    // A cancel raised from the callback ends the read; the store is not left open.
+    db.setLoadProgress([](int percent) {
+        if (percent > 0)
+            throw -1;
+    });
+    bool stopped = false;
+    try {
+        db.load();
+    } catch (int) {
+        stopped = true;
+    }
+    QVERIFY(stopped && !db.isOpen());
+    db.setLoadProgress({});
+    QCOMPARE(db.load()->messages.size(), all);
 }
 
 void TestIOSViberDb::sampleStore()
