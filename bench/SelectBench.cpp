@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -129,7 +131,31 @@ CHATWHARF_BENCH_SCENARIO(select, "select a local database of 200,000 messages in
         const double again = timeSelection(window, node, messages);
         if (first < 0 || again < 0)
             return 1;
+        // Sorting the other way round, then a search that only the last row answers:
+        // it reads every message of the list once.
+        auto *list = window.findChild<QTreeView *>(QStringLiteral("treeViewSMS"));
+        QElapsedTimer sorting;
+        sorting.start();
+        list->header()->setSortIndicator(0, Qt::DescendingOrder);
+        const double sorted = sorting.nsecsElapsed() / 1e9;
+        const int lastRow = window.smsModel()->rowCount() - 1;
+        const _ViberMsg *last = window.smsModel()->message(lastRow);
+        if (!last)
+            return 1;
+        window.findChild<QLineEdit *>(QStringLiteral("txtSMSKeyword"))
+            ->setText(QStringLiteral("message %1 of").arg(last->id)); // another case than the text's
+        QElapsedTimer searching;
+        searching.start();
+        window.searchMessages();
+        const double searched = searching.nsecsElapsed() / 1e9;
+        if (list->currentIndex().row() != lastRow) {
+            std::fprintf(stderr, "the search stopped at row %d, not %d\n", list->currentIndex().row(),
+                         lastRow);
+            return 1;
+        }
         bench::figure(QStringLiteral("select_200k_s"), again, QStringLiteral("s"));
+        bench::figure(QStringLiteral("sort_s"), sorted, QStringLiteral("s"));
+        bench::figure(QStringLiteral("search_s"), searched, QStringLiteral("s"));
         bench::figure(QStringLiteral("select_200k_first_s"), first, QStringLiteral("s"));
         bench::figure(QStringLiteral("select_peak_rss_mb"), bench::peakResidentMb(), QStringLiteral("MB"));
     } catch (const std::exception &e) {

@@ -1,5 +1,7 @@
 #include "BenchRegistry.h"
 
+#include "app/Platform.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -75,7 +77,8 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    // Widgets, since some scenarios drive the main window.
+    // Widgets, since some scenarios drive the main window (and its web view).
+    prepareWebEngineForUser();
     QApplication app(argc, argv);
     // The workers log each step; the figures are what a run prints.
     QLoggingCategory::setFilterRules(QStringLiteral("*.info=false"));
