@@ -114,16 +114,16 @@ void FileJournal::copyFile(const QString &source, const QString &target, Replace
         return;
     }
 
-    // The new copy is complete before the old one goes.
-    QTemporaryFile temp(target + QStringLiteral(".XXXXXX"));
-    if (!temp.open())
-        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), temp.errorString()));
-    const QString tempPath = temp.fileName();
-    temp.close();
-    temp.remove();
-    QFile in(source);
-    if (!in.copy(tempPath))
-        fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), in.errorString()));
+    // The new copy is complete, under a free name beside it, before the old one goes.
+    QString tempPath;
+    {
+        QTemporaryFile name(target + QStringLiteral(".XXXXXX"));
+        if (!name.open())
+            fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3")
+                     .arg(native(source), native(target), name.errorString()));
+        tempPath = name.fileName();
+    } // the name is free again, and copyNewFile takes it only if nothing else did
+    copyNewFile(source, tempPath, src.lastModified());
     QFile old(target);
     QFile fresh(tempPath);
     if (!old.remove() || !fresh.rename(target)) {
@@ -131,11 +131,6 @@ void FileJournal::copyFile(const QString &source, const QString &target, Replace
         QFile::remove(tempPath);
         fail(tr("IDS_BACKUP_COPY_FAILED_%1_%2_%3").arg(native(source), native(target), why));
     }
-
-    // The copy's time is the source's, so that "older" later compares the contents' ages.
-    QFile copied(target);
-    if (copied.open(QIODevice::ReadWrite))
-        copied.setFileTime(src.lastModified(), QFileDevice::FileModificationTime);
 }
 
 void FileJournal::removeStaleFile(const QString &target)
