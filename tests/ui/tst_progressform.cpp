@@ -26,8 +26,6 @@ private slots:
     void progressKeepsTheBarInRange();
     void outcomeClosesTheDialog_data();
     void outcomeClosesTheDialog();
-    void shortWorkShowsNoDialog_data();
-    void shortWorkShowsNoDialog();
     void cancelClosesAtOnceAndRunnerWaits();
     void cancelWhileCommittingKeepsTheResult_data();
     void cancelWhileCommittingKeepsTheResult();
@@ -100,26 +98,33 @@ void TestProgressForm::progressKeepsTheBarInRange()
 
 void TestProgressForm::outcomeClosesTheDialog_data()
 {
+    QTest::addColumn<int>("showAfterMs"); // 10 s: done long before the dialog was due
     QTest::addColumn<QString>("success"); // the worker's return value
     QTest::addColumn<QString>("error");   // else thrown
     QTest::addColumn<QString>("box");
     const QString error = u"Could not open <b>Contacts.data</b>.<br/>The file is locked."_s;
-    QTest::newRow("success") << "Transferred 2."
-                             << ""
-                             << "Transferred 2.";
-    QTest::newRow("silent success") << ""
+    const QString done = u"Transferred 2."_s;
+    QTest::newRow("success") << 0 << done << "" << done;
+    QTest::newRow("silent success") << 0 << ""
                                     << ""
                                     << "";
-    QTest::newRow("error") << "" << error << errorBoxText(error);
+    QTest::newRow("error") << 0 << "" << error << errorBoxText(error);
+    QTest::newRow("dialog after a delay") << 50 << done << "" << done;
+    // Quick work shows no dialog but still says how it ended, once.
+    QTest::newRow("quick success") << 10000 << done << "" << done;
+    QTest::newRow("quick error") << 10000 << "" << error << errorBoxText(error);
 }
 
 void TestProgressForm::outcomeClosesTheDialog()
 {
+    QFETCH(int, showAfterMs);
     QFETCH(QString, success);
     QFETCH(QString, error);
     QFETCH(QString, box);
+    const bool quick = showAfterMs > 1000;
     ScriptedWorker worker([&](ScriptedWorker &w) {
-        m_go.acquire();
+        if (!quick)
+            m_go.acquire(); // until the dialog is up
         w.reportProgress(30, u"Saving messages..."_s);
         if (!error.isEmpty())
             throw std::runtime_error(error.toStdString());
@@ -129,45 +134,12 @@ void TestProgressForm::outcomeClosesTheDialog()
         QTest::ignoreMessage(
             QtWarningMsg,
             QRegularExpression(u"failed after .* - Could not open Contacts.data. The file is locked."_s));
-    QCOMPARE(runWorker(&m_main, &worker, u"Transferring..."_s), error.isEmpty());
-    QCOMPARE(m_results, QList<int>{error.isEmpty()});
+    QCOMPARE(runWorker(&m_main, &worker, u"Transferring..."_s, true, showAfterMs), error.isEmpty());
+    QCOMPARE(m_results, quick ? QList<int>() : QList<int>{error.isEmpty()});
     QCOMPARE(m_user->boxes, box.isEmpty() ? QStringList() : QStringList(box));
-    // The progress queued before the final report was shown before it.
-    QCOMPARE(m_barAtFirstBox, box.isEmpty() ? -1 : 30);
-    QCOMPARE(worker.reporter(), nullptr);
-}
-
-void TestProgressForm::shortWorkShowsNoDialog_data()
-{
-    QTest::addColumn<bool>("slow"); // waits until it sees the dialog
-    QTest::addColumn<QString>("error");
-    QTest::addColumn<QString>("box");
-    const QString error = u"Could not read <b>Contacts.data</b>."_s;
-    QTest::newRow("quick success") << false << ""
-                                   << "Done.";
-    QTest::newRow("quick failure") << false << error << errorBoxText(error);
-    QTest::newRow("slow success") << true << ""
-                                  << "Done.";
-}
-
-// With a delay, quick work shows no dialog but still says how it ended, once.
-void TestProgressForm::shortWorkShowsNoDialog()
-{
-    QFETCH(bool, slow);
-    QFETCH(QString, error);
-    QFETCH(QString, box);
-    ScriptedWorker worker([&](ScriptedWorker &) {
-        if (slow)
-            m_go.acquire();
-        if (!error.isEmpty())
-            throw std::runtime_error(error.toStdString());
-        return u"Done."_s;
-    });
-    if (!error.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"failed after"_s));
-    QCOMPARE(runWorker(&m_main, &worker, u"Reading..."_s, true, slow ? 50 : 10000), error.isEmpty());
-    QCOMPARE(m_results.size(), slow ? 1 : 0);
-    QCOMPARE(m_user->boxes, QStringList(box));
+    // The progress queued before the final report was shown before it; without
+    // a dialog it was dropped.
+    QCOMPARE(m_barAtFirstBox, box.isEmpty() ? -1 : quick ? 0 : 30);
     QCOMPARE(worker.reporter(), nullptr);
 }
 
