@@ -3,7 +3,9 @@
 #include "LocalDbSelForm.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "WindowContext.h"
 #include "app/DataFolder.h"
+#include "export/MessageText.h"
 #include "viber/LocalDatabases.h"
 #include "workers/BackupViberMsgThread.h"
 #include "workers/DeleteViberMsgThread.h"
@@ -103,4 +105,75 @@ bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCou
     }
     showInfo(text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_DEL_LOCALDB_SUC")), parent);
     return true;
+}
+
+void LocalDbController::backup(ActionScope scope)
+{
+    _AbsDBItemNode *source = m_window.selectedSource();
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    if (!source || messages.isEmpty())
+        return;
+    // The records stay alive through the run even if the source goes meanwhile.
+    const ViberDataPtr keep = source->data;
+    ItemModelMain *tree = m_window.treeModel();
+    QString started;
+    const QString name = backupMessagesToLocalDb(m_window.dialogParent(), messages, tree->localDbNames(),
+                                                 source->text + QLatin1String("_Backup"), &started);
+    if (started.isEmpty())
+        return;
+    _LocalDbItemNode *node = tree->findLocalDb(started);
+    if (!node)
+        node = tree->addLocalDbNode(started);
+    if (!name.isEmpty())
+        m_window.reloadLocalDb(node);
+}
+
+void LocalDbController::remove(ActionScope scope)
+{
+    if (scope == ActionScope::Toolbar)
+        scope = m_window.resolvedScope();
+    if (scope == ActionScope::All)
+        removeDatabase();
+    else
+        removeMessages(scope);
+}
+
+void LocalDbController::removeMessages(ActionScope scope)
+{
+    _AbsDBItemNode *source = m_window.selectedSource();
+    if (!source || source->kind != ItemNodeLocalDb)
+        return;
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    auto *db = static_cast<_LocalDbItemNode *>(source);
+    const QString folder = LocalDatabases::folderOf(db->text);
+    if (folder.isEmpty() || messages.isEmpty())
+        return;
+    const ViberDataPtr keep = db->data;
+    LocalDbDeletion what;
+    what.kind = scope == ActionScope::Chat ? LocalDbDeletion::WholeChat : LocalDbDeletion::SelectedMessages;
+    what.databaseName = db->text;
+    const _ViberChat *chat = m_window.shownChat();
+    what.chatTitle = chat ? MessageText::chatTitle(chat) : QString();
+    if (deleteMessagesFromLocalDb(m_window.dialogParent(), folder, messages, what))
+        m_window.reloadLocalDb(db);
+}
+
+void LocalDbController::removeDatabase()
+{
+    AbsTreeItemModel::_ItemNode *node = m_window.selectedNode();
+    if (!node || node->kind != ItemNodeLocalDb)
+        return;
+    auto *db = static_cast<_LocalDbItemNode *>(node);
+    const ViberDataPtr data = db->data;
+    if (deleteLocalDatabase(m_window.dialogParent(), db->text, data ? data->messages.size() : -1))
+        m_window.removeSourceNode(db);
+}
+
+void LocalDbController::openFolder()
+{
+    const QString folder = localDatabasesFolder().path();
+    if (!m_folderOpener || !m_folderOpener(folder))
+        showWarning(QCoreApplication::translate("MainWindow", "IDS_CAN_NOT_OPEN_FOLDER_%1")
+                        .arg(QDir::toNativeSeparators(folder).toHtmlEscaped()),
+                    m_window.dialogParent());
 }

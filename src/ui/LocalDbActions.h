@@ -1,12 +1,16 @@
 #pragma once
 
+#include "ActionScope.h"
 #include "viber/ViberData.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QWidget;
+class WindowContext;
 
 // The local-database actions of the main window, each a dialog, a worker behind
 // the progress dialog and the result; refreshing the source tree is the caller's.
@@ -39,3 +43,30 @@ bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
 // message count), then removes the database called name with its folder and
 // tells the user. True when it is gone: the caller removes its node.
 bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCount);
+
+// The main window's local-database actions on a scope of its selection.
+class LocalDbController
+{
+public:
+    // Hands a folder to the desktop; false when that failed.
+    using FolderOpener = std::function<bool(const QString &path)>;
+
+    explicit LocalDbController(WindowContext &window) : m_window(window) {}
+
+    void setFolderOpener(FolderOpener opener) { m_folderOpener = std::move(opener); }
+
+    // Copies the scope's messages into a database the user chooses, proposing
+    // "<source>_Backup", and shows the database as it is afterwards.
+    void backup(ActionScope scope);
+    // Deletes the chosen messages or the shown chat from the selected local
+    // database; All (and the toolbar with nothing chosen) deletes the database.
+    void remove(ActionScope scope);
+    void openFolder();
+
+private:
+    void removeMessages(ActionScope scope);
+    void removeDatabase();
+
+    WindowContext &m_window;
+    FolderOpener m_folderOpener;
+};

@@ -74,8 +74,11 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(defaultOptions(), parent) {
 MainWindow::MainWindow(const Options &options, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_treeModel(new ItemModelMain(this)),
       m_smsModel(new ItemModelSms(this)), m_bubbleView(new VBBubbleViewMgr(this)), m_options(options),
-      m_folderOpener(&openFolder)
+      m_folderOpener(&openFolder),
+      m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this)))
 {
+    // Tests replace the opener after construction: the controller asks the window each time.
+    m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
     ui->setupUi(this);
     m_bubbleView->attach(ui->webViewSMS);
     setStyleSheet(appStyleSheet());
@@ -715,23 +718,23 @@ QList<_ViberMsg *> MainWindow::selectedMessages() const
     return out;
 }
 
-MainWindow::Scope MainWindow::toolbarScope() const
+ActionScope MainWindow::resolvedScope() const
 {
     if (ui->treeViewSMS->selectionModel()->hasSelection())
-        return Scope::Selection;
+        return ActionScope::Selection;
     if (selectedChat())
-        return Scope::Chat;
-    return Scope::All;
+        return ActionScope::Chat;
+    return ActionScope::All;
 }
 
-QList<_ViberMsg *> MainWindow::scopeMessages(Scope scope) const
+QList<_ViberMsg *> MainWindow::scopeMessages(ActionScope scope) const
 {
     switch (scope) {
-    case Scope::Selection:
+    case ActionScope::Selection:
         return selectedMessages();
-    case Scope::Chat:
+    case ActionScope::Chat:
         return m_smsModel->messages();
-    case Scope::All: {
+    case ActionScope::All: {
         const _AbsDBItemNode *source = selectedSource();
         if (!source || !source->data)
             return {};
@@ -739,32 +742,27 @@ QList<_ViberMsg *> MainWindow::scopeMessages(Scope scope) const
         sortByDate(all, Qt::AscendingOrder);
         return all;
     }
-    case Scope::Toolbar:
-        return scopeMessages(toolbarScope());
+    case ActionScope::Toolbar:
+        return scopeMessages(resolvedScope());
     }
     return {};
 }
 
-// --- Backup and delete -------------------------------------------------------
+// --- Local databases ---------------------------------------------------------
 
-void MainWindow::backup(const QList<_ViberMsg *> &messages)
+void MainWindow::backup(ActionScope scope)
 {
-    _AbsDBItemNode *source = selectedSource();
-    if (!source || messages.isEmpty())
-        return;
-    // The records stay alive through the run even if the source goes meanwhile.
-    const ViberDataPtr keep = source->data;
-    QString started;
-    const QString name = backupMessagesToLocalDb(this, messages, m_treeModel->localDbNames(),
-                                                 source->text + QLatin1String("_Backup"), &started);
-    if (started.isEmpty())
-        return;
-    _LocalDbItemNode *node = m_treeModel->findLocalDb(started);
-    if (!node)
-        node = m_treeModel->addLocalDbNode(started);
-    if (name.isEmpty())
-        return;
-    reloadLocalDb(node);
+    m_localDb->backup(scope);
+}
+
+void MainWindow::remove(ActionScope scope)
+{
+    m_localDb->remove(scope);
+}
+
+void MainWindow::miOpenDBFolder()
+{
+    m_localDb->openFolder();
 }
 
 void MainWindow::reloadLocalDb(_LocalDbItemNode *node)
@@ -800,84 +798,6 @@ void MainWindow::reloadLocalDb(_LocalDbItemNode *node)
         }
     }
     selectNode(node);
-}
-
-void MainWindow::miBackup()
-{
-    backup(scopeMessages(Scope::Selection));
-}
-
-void MainWindow::miBackupChat()
-{
-    backup(scopeMessages(Scope::Chat));
-}
-
-void MainWindow::miBackupAll()
-{
-    backup(scopeMessages(Scope::All));
-}
-
-void MainWindow::miBackupToolbar()
-{
-    backup(scopeMessages(Scope::Toolbar));
-}
-
-void MainWindow::deleteMessages(const QList<_ViberMsg *> &messages, bool wholeChat)
-{
-    _AbsDBItemNode *source = selectedSource();
-    if (!source || source->kind != ItemNodeLocalDb || messages.isEmpty())
-        return;
-    auto *db = static_cast<_LocalDbItemNode *>(source);
-    const QString folder = LocalDatabases::folderOf(db->text);
-    if (folder.isEmpty())
-        return;
-    const ViberDataPtr keep = db->data;
-    LocalDbDeletion what;
-    what.kind = wholeChat ? LocalDbDeletion::WholeChat : LocalDbDeletion::SelectedMessages;
-    what.databaseName = db->text;
-    what.chatTitle = m_shownChat ? MessageText::chatTitle(m_shownChat) : QString();
-    if (!deleteMessagesFromLocalDb(this, folder, messages, what))
-        return;
-    reloadLocalDb(db);
-}
-
-void MainWindow::miDelete()
-{
-    deleteMessages(scopeMessages(Scope::Selection), false);
-}
-
-void MainWindow::miDeleteChat()
-{
-    deleteMessages(scopeMessages(Scope::Chat), true);
-}
-
-void MainWindow::miDeleteToolbar()
-{
-    switch (toolbarScope()) {
-    case Scope::Selection:
-        miDelete();
-        break;
-    case Scope::Chat:
-        miDeleteChat();
-        break;
-    default:
-        // With no message chosen the whole database is what the button removes.
-        miDeleteAll();
-        break;
-    }
-}
-
-void MainWindow::miDeleteAll()
-{
-    AbsTreeItemModel::_ItemNode *node = selectedNode();
-    if (!node || node->kind != ItemNodeLocalDb)
-        return;
-    const ViberDataPtr data = static_cast<_LocalDbItemNode *>(node)->data;
-    if (!deleteLocalDatabase(this, node->text, data ? data->messages.size() : -1))
-        return;
-    clearTreeSelection();
-    m_treeModel->removeNode(node);
-    updateActions();
 }
 
 // --- Devices -----------------------------------------------------------------
@@ -929,16 +849,15 @@ void MainWindow::iosDeviceConnected(void *handle)
 
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
-    removeDeviceNode(m_treeModel->findDevice(handle));
+    removeSourceNode(m_treeModel->findDevice(handle));
 }
 
-void MainWindow::removeDeviceNode(_IOSDeviceItemNode *node)
+void MainWindow::removeSourceNode(_AbsDBItemNode *node)
 {
     if (!node)
         return;
-    // Only the views of this device must let go of its records; others stay.
-    _AbsDBItemNode *shown = selectedSource();
-    if (shown == node)
+    // Only the views of this source must let go of its records; others stay.
+    if (selectedSource() == node)
         clearTreeSelection();
     m_treeModel->removeNode(node);
     updateActions();
@@ -948,7 +867,7 @@ void MainWindow::miUnmoutDevice()
 {
     AbsTreeItemModel::_ItemNode *node = selectedNode();
     if (node && node->kind == ItemNodeIOSDevice)
-        removeDeviceNode(static_cast<_IOSDeviceItemNode *>(node));
+        removeSourceNode(static_cast<_IOSDeviceItemNode *>(node));
 }
 
 void MainWindow::miViewIOSCacheFiles()
@@ -962,15 +881,7 @@ void MainWindow::miViewIOSCacheFiles()
                     this);
 }
 
-// --- Folders, cache, periphery -----------------------------------------------
-
-void MainWindow::miOpenDBFolder()
-{
-    const QString folder = localDatabasesFolder().path();
-    if (!m_folderOpener(folder))
-        showWarning(tr("IDS_CAN_NOT_OPEN_FOLDER_%1").arg(QDir::toNativeSeparators(folder).toHtmlEscaped()),
-                    this);
-}
+// --- Cache, periphery -------------------------------------------------------
 
 void MainWindow::miClearCache()
 {
@@ -1011,129 +922,4 @@ void MainWindow::miAbout()
 void MainWindow::notAvailable(const char *action)
 {
     qWarning("%s is not available in this version", action);
-}
-
-void MainWindow::miExtractMedia()
-{
-    notAvailable("Extract attachments");
-}
-void MainWindow::miExtractMediaChat()
-{
-    notAvailable("Extract attachments");
-}
-void MainWindow::miExtractMediaAll()
-{
-    notAvailable("Extract attachments");
-}
-void MainWindow::miExtractMediaToolbar()
-{
-    notAvailable("Extract attachments");
-}
-void MainWindow::miExport()
-{
-    notAvailable("Export");
-}
-void MainWindow::miExportChat()
-{
-    notAvailable("Export");
-}
-void MainWindow::miExportAll()
-{
-    notAvailable("Export");
-}
-void MainWindow::miExportToolbar()
-{
-    notAvailable("Export");
-}
-void MainWindow::miExportCallChat()
-{
-    notAvailable("Extract call log");
-}
-void MainWindow::miExportCallAll()
-{
-    notAvailable("Extract call log");
-}
-void MainWindow::miExportCallToolbar()
-{
-    notAvailable("Extract call log");
-}
-void MainWindow::miPrint()
-{
-    notAvailable("Print");
-}
-void MainWindow::miPrintChat()
-{
-    notAvailable("Print");
-}
-void MainWindow::miPrintAll()
-{
-    notAvailable("Print");
-}
-void MainWindow::miPrintToolbar()
-{
-    notAvailable("Print");
-}
-void MainWindow::miImportPCPort()
-{
-    notAvailable("Import from Viber Desktop");
-}
-void MainWindow::miImportPCPortToLocalDb()
-{
-    notAvailable("Import from Viber Desktop");
-}
-void MainWindow::miI2i()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miI2iChat()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miI2iAll()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miI2iToolbar()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miDb2i()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miDb2iChat()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miDb2iAll()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miDb2iToolbar()
-{
-    notAvailable("Transfer to iPhone");
-}
-void MainWindow::miImportiTunes()
-{
-    notAvailable("Import from iTunes backup");
-}
-void MainWindow::miImportiTunesToLocalDb()
-{
-    notAvailable("Import from iTunes backup");
-}
-void MainWindow::miExport2ITunesBKSel()
-{
-    notAvailable("Export to iTunes backup");
-}
-void MainWindow::miExport2ITunesBKChat()
-{
-    notAvailable("Export to iTunes backup");
-}
-void MainWindow::miExport2ITunesBKAll()
-{
-    notAvailable("Export to iTunes backup");
-}
-void MainWindow::miExport2ITunesBKToolbar()
-{
-    notAvailable("Export to iTunes backup");
 }

@@ -2,6 +2,7 @@
 
 #include "ItemModelMain.h"
 #include "ItemModelSms.h"
+#include "WindowContext.h"
 
 #include <QDir>
 #include <QItemSelection>
@@ -14,6 +15,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class LocalDbController;
 class QAction;
 class QLabel;
 class QMenu;
@@ -21,8 +23,10 @@ class UpdateCheck;
 class VBBubbleViewMgr;
 
 // The program's only main window: the source tree, the message list of the
-// selected source or chat, the bubble view, and the actions on them.
-class MainWindow : public QMainWindow
+// selected source or chat, the bubble view, and the actions on them. The
+// actions' work lives in one controller per feature; the slots below are the
+// entry points that menus, toolbar and context menus call, each naming a scope.
+class MainWindow : public QMainWindow, private WindowContext
 {
     Q_OBJECT
 public:
@@ -53,12 +57,12 @@ public:
     void setDeviceLoader(DeviceLoader loader);
     void setFolderOpener(FolderOpener opener);
 
-    ItemModelMain *treeModel() const { return m_treeModel; }
+    ItemModelMain *treeModel() const override { return m_treeModel; }
     ItemModelSms *smsModel() const { return m_smsModel; }
     VBBubbleViewMgr *bubbleView() const { return m_bubbleView; }
-    const _ViberChat *shownChat() const { return m_shownChat; }
+    const _ViberChat *shownChat() const override { return m_shownChat; }
     // The node selected in the source tree; null when none.
-    AbsTreeItemModel::_ItemNode *selectedNode() const;
+    AbsTreeItemModel::_ItemNode *selectedNode() const override;
     // The actions kept for enabling, by key (IDS_MI_BACKUP_TOOLBAR, ...).
     QAction *toolbarAction(const QString &key) const;
 
@@ -76,29 +80,29 @@ public slots:
     void onSMSSortIndicatorChanged(int logicalIndex, Qt::SortOrder order);
     void searchMessages();
     void searchCotnact();
-    void miBackup();
-    void miBackupChat();
-    void miBackupAll();
-    void miBackupToolbar();
-    void miExtractMedia();
-    void miExtractMediaChat();
-    void miExtractMediaAll();
-    void miExtractMediaToolbar();
-    void miExport();
-    void miExportChat();
-    void miExportAll();
-    void miExportToolbar();
-    void miExportCallChat();
-    void miExportCallAll();
-    void miExportCallToolbar();
-    void miPrint();
-    void miPrintChat();
-    void miPrintAll();
-    void miPrintToolbar();
-    void miDelete();
-    void miDeleteChat();
-    void miDeleteToolbar();
-    void miDeleteAll();
+    void miBackup() { backup(ActionScope::Selection); }
+    void miBackupChat() { backup(ActionScope::Chat); }
+    void miBackupAll() { backup(ActionScope::All); }
+    void miBackupToolbar() { backup(ActionScope::Toolbar); }
+    void miExtractMedia() { extractMedia(ActionScope::Selection); }
+    void miExtractMediaChat() { extractMedia(ActionScope::Chat); }
+    void miExtractMediaAll() { extractMedia(ActionScope::All); }
+    void miExtractMediaToolbar() { extractMedia(ActionScope::Toolbar); }
+    void miExport() { exportMessages(ActionScope::Selection); }
+    void miExportChat() { exportMessages(ActionScope::Chat); }
+    void miExportAll() { exportMessages(ActionScope::All); }
+    void miExportToolbar() { exportMessages(ActionScope::Toolbar); }
+    void miExportCallChat() { exportCalls(ActionScope::Chat); }
+    void miExportCallAll() { exportCalls(ActionScope::All); }
+    void miExportCallToolbar() { exportCalls(ActionScope::Toolbar); }
+    void miPrint() { print(ActionScope::Selection); }
+    void miPrintChat() { print(ActionScope::Chat); }
+    void miPrintAll() { print(ActionScope::All); }
+    void miPrintToolbar() { print(ActionScope::Toolbar); }
+    void miDelete() { remove(ActionScope::Selection); }
+    void miDeleteChat() { remove(ActionScope::Chat); }
+    void miDeleteToolbar() { remove(ActionScope::Toolbar); }
+    void miDeleteAll() { remove(ActionScope::All); }
     void miOpenDBFolder();
     void miCheckUpdate();
     void miHelp();
@@ -107,31 +111,51 @@ public slots:
     void miAbout();
     void miUnmoutDevice();
     void miClearCache();
-    void miImportPCPort();
-    void miImportPCPortToLocalDb();
+    void miImportPCPort() { importViberDesktop(false); }
+    void miImportPCPortToLocalDb() { importViberDesktop(true); }
     void iosDeviceConnected(void *handle);
     void iosDeviceDisconnected(void *handle);
-    void miI2i();
-    void miI2iChat();
-    void miI2iAll();
-    void miI2iToolbar();
-    void miDb2i();
-    void miDb2iChat();
-    void miDb2iAll();
-    void miDb2iToolbar();
-    void miImportiTunes();
-    void miImportiTunesToLocalDb();
-    void miExport2ITunesBKSel();
-    void miExport2ITunesBKChat();
-    void miExport2ITunesBKAll();
-    void miExport2ITunesBKToolbar();
+    void miI2i() { transferToIPhone(ActionScope::Selection); }
+    void miI2iChat() { transferToIPhone(ActionScope::Chat); }
+    void miI2iAll() { transferToIPhone(ActionScope::All); }
+    void miI2iToolbar() { transferToIPhone(ActionScope::Toolbar); }
+    void miDb2i() { transferToIPhone(ActionScope::Selection); }
+    void miDb2iChat() { transferToIPhone(ActionScope::Chat); }
+    void miDb2iAll() { transferToIPhone(ActionScope::All); }
+    void miDb2iToolbar() { transferToIPhone(ActionScope::Toolbar); }
+    void miImportiTunes() { importITunesBackup(false); }
+    void miImportiTunesToLocalDb() { importITunesBackup(true); }
+    void miExport2ITunesBKSel() { exportToITunesBackup(ActionScope::Selection); }
+    void miExport2ITunesBKChat() { exportToITunesBackup(ActionScope::Chat); }
+    void miExport2ITunesBKAll() { exportToITunesBackup(ActionScope::All); }
+    void miExport2ITunesBKToolbar() { exportToITunesBackup(ActionScope::Toolbar); }
     void miViewIOSCacheFiles();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class Scope { Selection, Chat, All, Toolbar };
+    // WindowContext
+    QWidget *dialogParent() override { return this; }
+    _AbsDBItemNode *selectedSource() const override;
+    QList<_ViberMsg *> scopeMessages(ActionScope scope) const override;
+    ActionScope resolvedScope() const override;
+    // Re-reads a local database after its store changed; selects the same chat
+    // again when it is still there, else the chat that took its row.
+    void reloadLocalDb(_LocalDbItemNode *node) override;
+    void removeSourceNode(_AbsDBItemNode *node) override;
+
+    // The features' actions, each on a scope.
+    void backup(ActionScope scope);
+    void remove(ActionScope scope);
+    void extractMedia(ActionScope) { notAvailable("Extract attachments"); }
+    void exportMessages(ActionScope) { notAvailable("Export"); }
+    void exportCalls(ActionScope) { notAvailable("Extract call log"); }
+    void print(ActionScope) { notAvailable("Print"); }
+    void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
+    void exportToITunesBackup(ActionScope) { notAvailable("Export to iTunes backup"); }
+    void importViberDesktop(bool) { notAvailable("Import from Viber Desktop"); }
+    void importITunesBackup(bool) { notAvailable("Import from iTunes backup"); }
 
     void buildActions();
     void buildMenus();
@@ -146,20 +170,11 @@ private:
     void selectNode(AbsTreeItemModel::_ItemNode *node);
     // Opens and reads the store into the node; false (the user told) on failure.
     bool loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName);
-    // Re-reads a local database after its store changed; selects the chat with
-    // reselectChatId again when it is still there.
-    void reloadLocalDb(_LocalDbItemNode *node);
 
     QList<_ViberMsg *> selectedMessages() const;
-    QList<_ViberMsg *> scopeMessages(Scope scope) const;
-    Scope toolbarScope() const;
-    _AbsDBItemNode *selectedSource() const;
     _ChatSessionItemNode *selectedChat() const;
     int deviceCount() const;
 
-    void backup(const QList<_ViberMsg *> &messages);
-    void deleteMessages(const QList<_ViberMsg *> &messages, bool wholeChat);
-    void removeDeviceNode(_IOSDeviceItemNode *node);
     void notAvailable(const char *action);
     void showChatPicture(const _ViberChat *chat);
 
@@ -187,4 +202,5 @@ private:
     ViberDataPtr m_shownData;
     DeviceLoader m_deviceLoader;
     FolderOpener m_folderOpener;
+    std::unique_ptr<LocalDbController> m_localDb;
 };

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ActionScope.h"
+#include "ItemModelMain.h"
+
+#include <QList>
+
+class QWidget;
+
+// What the feature controllers use of the main window: its selection, its
+// source tree and the refresh after a store changed. The window implements it.
+class WindowContext
+{
+public:
+    virtual ~WindowContext() = default;
+
+    // Parent of the controllers' dialogs.
+    virtual QWidget *dialogParent() = 0;
+    virtual ItemModelMain *treeModel() const = 0;
+    virtual AbsTreeItemModel::_ItemNode *selectedNode() const = 0;
+    // The source of the selected node; null when none.
+    virtual _AbsDBItemNode *selectedSource() const = 0;
+    virtual const _ViberChat *shownChat() const = 0;
+    // The messages of a scope, in date order; Toolbar resolves to resolvedScope().
+    virtual QList<_ViberMsg *> scopeMessages(ActionScope scope) const = 0;
+    // Selection when messages are chosen, else Chat when a chat is shown, else All.
+    virtual ActionScope resolvedScope() const = 0;
+    // Re-reads a local database after its store changed, keeping what was shown.
+    virtual void reloadLocalDb(_LocalDbItemNode *node) = 0;
+    // Removes a source node, first letting the views go of its records.
+    virtual void removeSourceNode(_AbsDBItemNode *node) = 0;
+};
