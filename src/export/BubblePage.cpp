@@ -20,8 +20,6 @@ const char kDocumentStart[] =
     "<title>Bubble</title><link href=\"vbbb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
     "</head><body><a name=\"start\"></a>";
 
-const char kEmptyPhoto[] = "vbbb/empty_photo.jpg";
-
 QString timeText(double storeTime)
 {
     return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
@@ -52,17 +50,35 @@ QString wrapped(const QString &piece)
     return QLatin1String("<div dir=\"auto\">") + piece + QLatin1String("</div>");
 }
 
-QString bubbleBody(const _ViberMsg *msg)
+QString pictureLink(const QString &target, const QString &source, int limit, const BubbleStyle &style)
+{
+    QString src;
+    if (isWebAddress(source))
+        src = source;
+    else if (isNonEmptyFile(source))
+        src = style.fileAddress(source);
+    if (src.isEmpty())
+        src = style.artPrefix + QLatin1String("empty_photo.jpg");
+    return QStringLiteral(
+               "<a href=\"%1\"%2><img style=\"max-width:%3px;max-height:%3px;\" src=\"%4\" %5></a>")
+        .arg(MessageText::attributeHtml(target),
+             style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(), QString::number(limit),
+             MessageText::attributeHtml(src),
+             style.standalone ? QLatin1String("loading=\"lazy\"") : QLatin1String());
+}
+
+QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
 {
     const _ViberAtta *att = msg->attachment;
+    auto text = [&](const QString &t) { return MessageText::messageHtml(t, style.picturePrefix); };
     switch (msg->type) {
     case ViberMsgTypePicture: {
         if (!att)
             return QString();
-        QString body = wrapped(
-            BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->filePath), att->previewPath));
+        QString body =
+            wrapped(pictureLink(style.fileAddress(att->filePath), att->previewPath, style.photoLimit, style));
         if (!msg->text.isEmpty())
-            body += wrapped(MessageText::messageHtml(msg->text));
+            body += wrapped(text(msg->text));
         return body;
     }
     case ViberMsgTypeLocation: {
@@ -70,50 +86,48 @@ QString bubbleBody(const _ViberMsg *msg)
         const QString map = MessageText::mapPictureAddress(msg);
         const QString preview = att ? att->previewPath : QString();
         const QString source = isNonEmptyFile(preview) ? preview : map;
-        return wrapped(BubblePage::pictureLinkHtml(map, source)) +
-               wrapped(MessageText::messageHtml(msg->address));
+        return wrapped(pictureLink(map, source, style.pictureLimit, style)) + wrapped(text(msg->address));
     }
     case ViberMsgTypeAudio:
         if (!att)
             return QString();
-        return wrapped(QStringLiteral("<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" />"
-                                      "<a href=\"%1\">%2</a>")
-                           .arg(MessageText::attributeHtml(BubblePage::localFileAddress(att->filePath)),
-                                MessageText::messageHtml(BubblePage::durationText(att->duration))));
+        return wrapped(QStringLiteral("<img width=\"32px\" src=\"%1voice.png\" align=\"middle\" />"
+                                      "<a href=\"%2\">%3</a>")
+                           .arg(style.artPrefix, MessageText::attributeHtml(style.fileAddress(att->filePath)),
+                                text(BubblePage::durationText(att->duration))));
     case ViberMsgTypeSticker: {
         if (!att)
             return QString();
         // A sticker kept with the store shows offline; the web is the fallback.
         if (isNonEmptyFile(att->previewPath))
-            return wrapped(BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->previewPath),
-                                                       att->previewPath));
+            return wrapped(pictureLink(style.fileAddress(att->previewPath), att->previewPath,
+                                       style.pictureLimit, style));
         const QString sticker = MessageText::stickerPictureAddress(att);
-        return wrapped(BubblePage::pictureLinkHtml(sticker, sticker));
+        return wrapped(pictureLink(sticker, sticker, style.pictureLimit, style));
     }
     case ViberMsgTypeText:
-        return wrapped(MessageText::messageHtml(msg->text));
+        return wrapped(text(msg->text));
     case ViberMsgTypeVideo: {
         if (!att)
             return QString();
         QString body = wrapped(
-            BubblePage::pictureLinkHtml(BubblePage::localFileAddress(att->filePath), att->previewPath));
-        body += wrapped(MessageText::messageHtml(BubblePage::durationText(att->duration)));
+            pictureLink(style.fileAddress(att->filePath), att->previewPath, style.pictureLimit, style));
+        body += wrapped(text(BubblePage::durationText(att->duration)));
         if (!msg->text.isEmpty())
-            body += wrapped(MessageText::messageHtml(msg->text));
+            body += wrapped(text(msg->text));
         return body;
     }
     case ViberMsgTypeFile: {
         if (!att)
             return QString();
         const QString name = att->fileName.isEmpty() ? att->type : att->fileName;
-        QString body =
-            wrapped(QStringLiteral("<a class=\"file\" href=\"%1\">%2</a> (%3)")
-                        .arg(MessageText::attributeHtml(BubblePage::localFileAddress(att->filePath)),
-                             MessageText::messageHtml(name),
-                             MessageText::messageHtml(
-                                 QLocale::system().formattedDataSize(std::max<qint64>(att->fileSize, 0)))));
+        QString body = wrapped(
+            QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a> (%4)")
+                .arg(MessageText::attributeHtml(style.fileAddress(att->filePath)),
+                     style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(), text(name),
+                     text(QLocale::system().formattedDataSize(std::max<qint64>(att->fileSize, 0)))));
         if (!msg->text.isEmpty())
-            body += wrapped(MessageText::messageHtml(msg->text));
+            body += wrapped(text(msg->text));
         return body;
     }
     default:
@@ -158,29 +172,36 @@ QString BubblePage::localFileAddress(const QString &path)
 
 QString BubblePage::pictureLinkHtml(const QString &target, const QString &source)
 {
-    QString src;
-    if (isWebAddress(source))
-        src = source;
-    else if (isNonEmptyFile(source))
-        src = localFileAddress(source);
-    else
-        src = QLatin1String(kEmptyPhoto);
-    return QStringLiteral("<a href=\"%1\"><img style=\"max-width:%2px;max-height:%3px;\" src=\"%4\" %5></a>")
-        .arg(MessageText::attributeHtml(target), QString::number(kPictureLimit),
-             QString::number(kPictureLimit), MessageText::attributeHtml(src), QString());
+    return pictureLink(target, source, kPictureLimit, viewStyle());
+}
+
+const BubbleStyle &BubblePage::viewStyle()
+{
+    static const BubbleStyle style = [] {
+        BubbleStyle s;
+        s.fileAddress = &BubblePage::localFileAddress;
+        return s;
+    }();
+    return style;
 }
 
 QString BubblePage::messageHtml(const _ViberMsg *msg)
+{
+    return messageHtml(msg, viewStyle());
+}
+
+QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
 {
     QString html;
     switch (msg->type) {
     case ViberMsgTypeCall:
         if (msg->call)
             html += MessageText::systemMessageHtml(MessageText::callText(msg->call) +
-                                                   QLatin1String("      ") + timeText(msg->call->date));
+                                                       QLatin1String("      ") + timeText(msg->call->date),
+                                                   style.picturePrefix);
         return html;
     case ViberMsgTypeSystem:
-        return html + MessageText::systemMessageHtml(MessageText::systemText(msg));
+        return html + MessageText::systemMessageHtml(MessageText::systemText(msg), style.picturePrefix);
     case ViberMsgTypePicture:
     case ViberMsgTypeLocation:
     case ViberMsgTypeAudio:
@@ -198,8 +219,8 @@ QString BubblePage::messageHtml(const _ViberMsg *msg)
     html += MessageText::bubbleBackgroundHtml();
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         html += QStringLiteral("<div class=\"handle\"><bdi>%1</bdi></div><div class=\"clear\"></div>")
-                    .arg(MessageText::messageHtml(personDisplayName(msg->person)));
-    html += bubbleBody(msg);
+                    .arg(MessageText::messageHtml(personDisplayName(msg->person), style.picturePrefix));
+    html += bubbleBody(msg, style);
     html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
     html += QLatin1String("</div><div class=\"clear\"></div>");
     return html;

@@ -6,6 +6,26 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
+// How a page refers to what its bubbles show. The bubble view's pages lie beside
+// the artwork and point at the store's own files; an exported page points at
+// copies in the "files" folder beside it.
+struct BubbleStyle
+{
+    // Folder of the voice icon and the placeholder photo.
+    QLatin1String artPrefix = QLatin1String("vbbb/");
+    // Folder holding the emoji picture folders.
+    QLatin1String picturePrefix;
+    // Largest width and height of a photo, and of the other pictures, in pixels.
+    int photoLimit = 128;
+    int pictureLimit = 128;
+    // Links open beside the page and pictures load as they come into view.
+    bool standalone = false;
+    // The address of a local file the page refers to.
+    std::function<QString(const QString &path)> fileAddress;
+};
+
 // The HTML pages of the chat bubble view, 50 messages to a page. The pages refer
 // to "vbbb/style.css", "vbbb/voice.png" and the emoji folders relative to their
 // base address, the folder that holds those folders.
@@ -56,4 +76,7 @@ public:
     // One message's notice or bubble, without its anchor and day line; empty
     // for types the view does not show.
     static QString messageHtml(const _ViberMsg *msg);
+    static QString messageHtml(const _ViberMsg *msg, const BubbleStyle &style);
+    // The view's style: the artwork beside the page, the store's files in place.
+    static const BubbleStyle &viewStyle();
 };

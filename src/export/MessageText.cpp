@@ -195,7 +195,7 @@ QString MessageText::participantLabels(const _ViberChat *chat)
     return labels.join(QLatin1String(", "));
 }
 
-QString MessageText::messageHtml(const QString &text)
+QString MessageText::messageHtml(const QString &text, QLatin1String picturePrefix)
 {
     // Emoji are looked for in the text, not in the markup made of it; picture names
     // are hexadecimal digits and "-" only, safe inside the attribute.
@@ -205,8 +205,8 @@ QString MessageText::messageHtml(const QString &text)
     for (Emoji::Match m = Emoji::find(text, 0); m.position >= 0;
          m = Emoji::find(text, m.position + m.length)) {
         appendEscaped(html, QStringView(text).mid(escaped, m.position - escaped), EscapeFor::Text);
-        html += QLatin1String("<img src=\"emoji/") + m.picture + QLatin1String(".png\" ") +
-                QLatin1String(kEmojiStyle) + QLatin1String(" />");
+        html += QLatin1String("<img src=\"") + picturePrefix + QLatin1String("emoji/") + m.picture +
+                QLatin1String(".png\" ") + QLatin1String(kEmojiStyle) + QLatin1String(" />");
         escaped = m.position + m.length;
     }
     appendEscaped(html, QStringView(text).mid(escaped), EscapeFor::Text);
@@ -228,8 +228,8 @@ QString MessageText::messageHtml(const QString &text)
             const QString file = folder.filePath(QStringLiteral("vb_emoji/%1.png").arg(m.code));
             QString img;
             if (QFileInfo(file).isFile())
-                img = QStringLiteral("<img src=\"vb_emoji/%1.png\" %2 />")
-                          .arg(m.code, QLatin1String(kPictureStyle));
+                img = QStringLiteral("<img src=\"%1vb_emoji/%2.png\" %3 />")
+                          .arg(picturePrefix, m.code, QLatin1String(kPictureStyle));
             it = pictures.insert(m.code, img);
         }
         if (it->isEmpty())
@@ -249,10 +249,10 @@ QLatin1String MessageText::bubbleBackgroundHtml()
     return QLatin1String(kBubbleBackground);
 }
 
-QString MessageText::systemMessageHtml(const QString &text)
+QString MessageText::systemMessageHtml(const QString &text, QLatin1String picturePrefix)
 {
     return QLatin1String("<div style=\"text-align:center; margin-bottom:20px;\"><div class=\"r\">") +
-           bubbleBackgroundHtml() + messageHtml(text) +
+           bubbleBackgroundHtml() + messageHtml(text, picturePrefix) +
            QLatin1String("</div><div class=\"clear\"></div></div>");
 }
 

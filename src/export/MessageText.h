@@ -37,10 +37,12 @@ public:
     static QString participantLabels(const _ViberChat *chat);
 
     // Escaped text with line breaks, emoji pictures and, where the picture ships
-    // beside the program, emoticon pictures.
-    static QString messageHtml(const QString &text);
+    // beside the program, emoticon pictures. The pictures are referred to as
+    // "emoji/..." and "vb_emoji/..." below picturePrefix (a page beside the folders
+    // needs none; an exported page finds them under "files/").
+    static QString messageHtml(const QString &text, QLatin1String picturePrefix = QLatin1String());
     // A centred notice block of the bubble style sheet holding messageHtml(text).
-    static QString systemMessageHtml(const QString &text);
+    static QString systemMessageHtml(const QString &text, QLatin1String picturePrefix = QLatin1String());
     // The nine frame pieces every bubble and notice block of the style sheet lies on.
     static QLatin1String bubbleBackgroundHtml();
     // Text made safe inside a double- or single-quoted HTML attribute.
