@@ -111,11 +111,15 @@ QString MessageText::plainText(const _ViberMsg *msg)
     const QString text = Emoji::hasCarrierEmoji(msg->text)
                              ? Emoji::withUnicodeEmoji(msg->text, tr("IDS_MSG_EMOJI"))
                              : msg->text;
+    // A caption is part of the message: text exports would lose it otherwise.
+    auto captioned = [&](const QString &placeholder) {
+        return text.isEmpty() ? placeholder : placeholder + QLatin1Char(' ') + text;
+    };
     switch (msg->type) {
     case ViberMsgTypeCall:
         return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
     case ViberMsgTypePicture:
-        return tr("IDS_MSG_IMAGE");
+        return captioned(tr("IDS_MSG_IMAGE"));
     case ViberMsgTypeLocation:
         return text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
     case ViberMsgTypeSystem:
@@ -127,11 +131,9 @@ QString MessageText::plainText(const _ViberMsg *msg)
     case ViberMsgTypeText:
         return text;
     case ViberMsgTypeVideo:
-        return tr("IDS_MSG_VIDEO");
-    case ViberMsgTypeFile: {
-        const QString file = tr("IDS_MSG_FILE").arg(msg->attachment ? msg->attachment->fileName : QString());
-        return text.isEmpty() ? file : file + QLatin1Char(' ') + text;
-    }
+        return captioned(tr("IDS_MSG_VIDEO"));
+    case ViberMsgTypeFile:
+        return captioned(tr("IDS_MSG_FILE").arg(msg->attachment ? msg->attachment->fileName : QString()));
     }
     return QString();
 }

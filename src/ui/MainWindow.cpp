@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "AboutDlg.h"
+#include "ExportActions.h"
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
@@ -75,7 +76,8 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_treeModel(new ItemModelMain(this)),
       m_smsModel(new ItemModelSms(this)), m_bubbleView(new VBBubbleViewMgr(this)), m_options(options),
       m_folderOpener(&openFolder),
-      m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this)))
+      m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this))),
+      m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this)))
 {
     // Tests replace the opener after construction: the controller asks the window each time.
     m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
@@ -188,13 +190,15 @@ void MainWindow::buildActions()
                              &MainWindow::miBackupToolbar);
     m_actI2i = makeAction(QT_TR_NOOP("IDS_MI_I2I_TOOLBAR"), QStringLiteral(":/res/i2i.png"), nullptr);
     m_actDb2i = makeAction(QT_TR_NOOP("IDS_MI_DB2I_TOOLBAR"), QStringLiteral(":/res/db2i.png"), nullptr);
-    m_actExtractMedia = makeAction(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_TOOLBAR"),
-                                   QStringLiteral(":/res/extract_media.png"), nullptr);
-    m_actExport =
-        makeAction(QT_TR_NOOP("IDS_MI_EXPORT_TOOLBAR"), QStringLiteral(":/res/export.png"), nullptr);
+    m_actExtractMedia =
+        makeAction(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_TOOLBAR"), QStringLiteral(":/res/extract_media.png"),
+                   &MainWindow::miExtractMediaToolbar);
+    m_actExport = makeAction(QT_TR_NOOP("IDS_MI_EXPORT_TOOLBAR"), QStringLiteral(":/res/export.png"),
+                             &MainWindow::miExportToolbar);
     m_actExportCall = makeAction(QT_TR_NOOP("IDS_MI_EXPORT_CALL_TOOLBAR"),
-                                 QStringLiteral(":/res/export_calls.png"), nullptr);
-    m_actPrint = makeAction(QT_TR_NOOP("IDS_MI_PRINT_TOOLBAR"), QStringLiteral(":/res/print.png"), nullptr);
+                                 QStringLiteral(":/res/export_calls.png"), &MainWindow::miExportCallToolbar);
+    m_actPrint = makeAction(QT_TR_NOOP("IDS_MI_PRINT_TOOLBAR"), QStringLiteral(":/res/print.png"),
+                            &MainWindow::miPrintToolbar);
     m_actDelete = makeAction(QT_TR_NOOP("IDS_MI_DELETE_TOOLBAR"), QStringLiteral(":/res/delete.png"),
                              &MainWindow::miDeleteToolbar);
     m_actImportiTunes =
@@ -612,10 +616,10 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_BACKUP_ALL"), backupIcon, &MainWindow::miBackupAll);
         if (devices > 1)
             add(QT_TR_NOOP("IDS_MI_I2I_ALL"), QStringLiteral(":/res/i2i.png"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
+        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), &MainWindow::miPrintAll);
         add(QT_TR_NOOP("IDS_MI_UNMOUNT_DEVICE"), QStringLiteral(":/res/unmount.png"),
             &MainWindow::miUnmoutDevice);
         add(QT_TR_NOOP("IDS_MI_VIEW_CACHE_FILES"), QStringLiteral(":/res/view-cache.png"),
@@ -631,10 +635,10 @@ void MainWindow::onMainTreeContextMenu()
     case ItemNodeLocalDb:
         if (devices > 0)
             add(QT_TR_NOOP("IDS_MI_DB2I_ALL"), QStringLiteral(":/res/db2i.png"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), nullptr);
-        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
+        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), &MainWindow::miPrintAll);
         add(QT_TR_NOOP("IDS_MI_DELETE_ALL"), QStringLiteral(":/res/delete.png"), &MainWindow::miDeleteAll);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr);
@@ -645,17 +649,17 @@ void MainWindow::onMainTreeContextMenu()
             add(QT_TR_NOOP("IDS_MI_BACKUP_CHAT"), backupIcon, &MainWindow::miBackupChat);
             if (devices > 1)
                 add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), &MainWindow::miExportCallChat);
+            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), &MainWindow::miPrintChat);
         } else {
             if (devices > 0)
                 add(QT_TR_NOOP("IDS_MI_DB2I_CHAT"), QStringLiteral(":/res/db2i.png"), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), nullptr);
-            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), &MainWindow::miExportCallChat);
+            add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), &MainWindow::miPrintChat);
             add(QT_TR_NOOP("IDS_MI_DELETE_CHAT"), QStringLiteral(":/res/delete.png"),
                 &MainWindow::miDeleteChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_CHAT"), QString(), nullptr);
@@ -687,15 +691,15 @@ void MainWindow::onSMSContextMenu()
         add(QT_TR_NOOP("IDS_MI_BACKUP_SEL"), &MainWindow::miBackup);
         if (devices > 1)
             add(QT_TR_NOOP("IDS_MI_I2I_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
+        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
     } else {
         if (devices > 0)
             add(QT_TR_NOOP("IDS_MI_DB2I_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
+        add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
         add(QT_TR_NOOP("IDS_MI_DELETE_SEL"), &MainWindow::miDelete);
         add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_SEL"), nullptr);
     }
@@ -763,6 +767,28 @@ void MainWindow::remove(ActionScope scope)
 void MainWindow::miOpenDBFolder()
 {
     m_localDb->openFolder();
+}
+
+// --- Exports -----------------------------------------------------------------
+
+void MainWindow::exportMessages(ActionScope scope)
+{
+    m_exports->exportMessages(scope);
+}
+
+void MainWindow::extractMedia(ActionScope scope)
+{
+    m_exports->extractMedia(scope);
+}
+
+void MainWindow::exportCalls(ActionScope scope)
+{
+    m_exports->exportCalls(scope);
+}
+
+void MainWindow::print(ActionScope scope)
+{
+    m_exports->print(scope);
 }
 
 void MainWindow::reloadLocalDb(_LocalDbItemNode *node)

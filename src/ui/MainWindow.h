@@ -15,6 +15,7 @@ namespace Ui {
 class MainWindow;
 }
 
+class ExportController;
 class LocalDbController;
 class QAction;
 class QLabel;
@@ -56,6 +57,7 @@ public:
 
     void setDeviceLoader(DeviceLoader loader);
     void setFolderOpener(FolderOpener opener);
+    ExportController *exports() const { return m_exports.get(); }
 
     ItemModelMain *treeModel() const override { return m_treeModel; }
     ItemModelSms *smsModel() const { return m_smsModel; }
@@ -148,10 +150,10 @@ private:
     // The features' actions, each on a scope.
     void backup(ActionScope scope);
     void remove(ActionScope scope);
-    void extractMedia(ActionScope) { notAvailable("Extract attachments"); }
-    void exportMessages(ActionScope) { notAvailable("Export"); }
-    void exportCalls(ActionScope) { notAvailable("Extract call log"); }
-    void print(ActionScope) { notAvailable("Print"); }
+    void extractMedia(ActionScope scope);
+    void exportMessages(ActionScope scope);
+    void exportCalls(ActionScope scope);
+    void print(ActionScope scope);
     void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
     void exportToITunesBackup(ActionScope) { notAvailable("Export to iTunes backup"); }
     void importViberDesktop(bool) { notAvailable("Import from Viber Desktop"); }
@@ -203,4 +205,5 @@ private:
     DeviceLoader m_deviceLoader;
     FolderOpener m_folderOpener;
     std::unique_ptr<LocalDbController> m_localDb;
+    std::unique_ptr<ExportController> m_exports;
 };

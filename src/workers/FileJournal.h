@@ -29,6 +29,8 @@ public:
     // Copies source to target when the source is a file, keeping its time and
     // permissions. target "" (a name the path rule refused) copies nothing.
     void copyFile(const QString &source, const QString &target, Replace replace);
+    // A file the run wrote itself at a path where nothing was.
+    void addCreatedFile(const QString &path) { m_createdFiles.append(path); }
     // Removes a file that belongs to nothing any more (it is not restored on roll-back).
     void removeStaleFile(const QString &target);
 

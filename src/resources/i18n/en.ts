@@ -770,4 +770,123 @@
         <translation>Attachment saved successfully.</translation>
     </message>
 </context>
+<context>
+    <name>StreamedFileExport</name>
+    <message>
+        <source>IDS_EXPORT_WRITE_FAILED_%1_%2</source>
+        <translation>Could not write the file %1: %2.</translation>
+    </message>
+    <message>
+        <source>IDS_WRITE_FAILED</source>
+        <translation>the disk is full or the file cannot be written</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_ALL_CHATS</source>
+        <translation>All chats</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_INDEX_CHAT</source>
+        <translation>Chat</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_INDEX_PARTICIPANTS</source>
+        <translation>Participants</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_INDEX_MESSAGES</source>
+        <translation>Messages</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_INDEX_FIRST</source>
+        <translation>First message</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_INDEX_LAST</source>
+        <translation>Last message</translation>
+    </message>
+</context>
+<context>
+    <name>ExportMessagesThread</name>
+    <message>
+        <source>IDS_EXPORTING_MESSAGES_TO_FILE</source>
+        <translation>Exporting Messages...</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_PROGRESS_%1_%2</source>
+        <translation>Messages: %1/%2</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXPORT_%1_MMS</source>
+        <translation>Successfully exported %1 Messages.</translation>
+    </message>
+</context>
+<context>
+    <name>ExtractMediaFilesThread</name>
+    <message>
+        <source>IDS_EXTRACTING_MEDIA_FILES</source>
+        <translation>Extracting attachments...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXTRACT_MEDIA_FILES_TO_%1</source>
+        <translation>Successfully extracted attachments to %1.</translation>
+    </message>
+</context>
+<context>
+    <name>ExportViberCallsThread</name>
+    <message>
+        <source>IDS_EXPORT_VIBER_CALLS</source>
+        <translation>Extracting call history...</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_CALLS_PROGRESS_%1_%2</source>
+        <translation>Calls: %1/%2</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXPORT_%1_CALLS</source>
+        <translation>Successfully extracted %1 call history.</translation>
+    </message>
+</context>
+<context>
+    <name>ExportController</name>
+    <message>
+        <source>IDS_SEL_EXPORT_MESSAGES_PATH</source>
+        <translation>Please select Save Path for messages.</translation>
+    </message>
+    <message>
+        <source>Text Files(*.txt)</source>
+        <translation>Text Files(*.txt)</translation>
+    </message>
+    <message>
+        <source>Doc Files(*.doc)</source>
+        <translation>Doc Files(*.doc)</translation>
+    </message>
+    <message>
+        <source>CSV Files(*.csv)</source>
+        <translation>CSV Files(*.csv)</translation>
+    </message>
+    <message>
+        <source>PDF Files(*.pdf)</source>
+        <translation>PDF Files(*.pdf)</translation>
+    </message>
+    <message>
+        <source>HTML Files(*.html)</source>
+        <translation>HTML Files(*.html)</translation>
+    </message>
+    <message>
+        <source>IDS_TITLE_SEL_OUTPUT_FOLDER_EXTRACT_MEDIA_FILES</source>
+        <translation>Please select Save Path for media files.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_TITLE</source>
+        <translation>Exporting Messages</translation>
+    </message>
+    <message>
+        <source>IDS_EXTRACT_MEDIA_TITLE</source>
+        <translation>Extracting Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_CALLS_TITLE</source>
+        <translation>Extracting Call Log</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,50 @@
+#include "ExportMessagesCsv.h"
+
+#include "MessageText.h"
+
+void ExportMessagesCsv::begin()
+{
+    open();
+    out() << "date,send,person,number,content\n";
+    checkWritten();
+}
+
+QString ExportMessagesCsv::quoted(const QString &field)
+{
+    QString text = field;
+    text.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    if (text.size() != field.size() || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('\n')))
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    return text;
+}
+
+void ExportMessagesCsv::write(const _ViberMsg &msg)
+{
+    bool sent = false;
+    QString person, number, content;
+    if (msg.type == ViberMsgTypeCall) {
+        if (!msg.call)
+            return;
+        content = MessageText::callText(msg.call);
+    } else if (msg.type == ViberMsgTypeSystem) {
+        content = MessageText::systemText(&msg);
+    } else {
+        const _ViberChat *chat = msg.chat;
+        if (!chat || chat->participants.isEmpty())
+            return;
+        sent = isOutgoing(&msg);
+        const _ViberPerson *who =
+            chat->participants.size() == 1 ? chat->participants.cbegin().value() : msg.person;
+        if (who) {
+            person = who->name;
+            number = who->phone;
+        } else {
+            number = !chat->name.isEmpty() ? chat->name : QLatin1String("Group-") + chat->groupId;
+        }
+        content = MessageText::plainText(&msg);
+    }
+    out() << storeTimeToDateTime(msg.date).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) << ','
+          << (sent ? '1' : '0') << ',' << quoted(person) << ',' << quoted(number) << ',' << quoted(content)
+          << '\n';
+    checkWritten();
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "StreamedFileExport.h"
+
+// All messages as comma-separated rows: date, sent or not, person, number,
+// content. The file starts with a UTF-8 byte-order mark, by which spreadsheets
+// know its encoding.
+class ExportMessagesCsv : public StreamedFileExport
+{
+public:
+    explicit ExportMessagesCsv(const QString &filePath) : StreamedFileExport(filePath, true) {}
+
+    void begin() override;
+    void write(const _ViberMsg &msg) override;
+
+    // The field as written: doubled quotes, and quoted as a whole when it holds
+    // a quote, a comma or a line feed.
+    static QString quoted(const QString &field);
+};

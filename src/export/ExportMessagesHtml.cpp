@@ -1,0 +1,168 @@
+#include "ExportMessagesHtml.h"
+
+#include "MessageText.h"
+
+#include "app/FileHelpers.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include <stdexcept>
+
+namespace {
+
+const char kFilesFolder[] = "files";
+const QLatin1String kFilesPrefix("files/");
+
+QString pageStart(const QString &title)
+{
+    return QLatin1String("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                         "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\n"
+                         "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n"
+                         "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\n"
+                         "<title>") +
+           title.toHtmlEscaped() +
+           QLatin1String(
+               "</title>\n"
+               "<link href=\"files/style.css\" type=\"text/css\" rel=\"stylesheet\"/></head><body>\n");
+}
+
+QString pageAddress(const QString &fileName)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(fileName));
+}
+
+QString dayText(double storeTime)
+{
+    return storeTimeToDateTime(storeTime).date().toString(QStringLiteral("dd MMM yyyy"));
+}
+
+} // namespace
+
+HtmlFilesFolder::HtmlFilesFolder(const QDir &outputFolder, CopyFile copy)
+    : m_files(outputFolder.filePath(QLatin1String(kFilesFolder))), m_copy(std::move(copy))
+{
+    m_style.artPrefix = kFilesPrefix;
+    m_style.picturePrefix = kFilesPrefix;
+    m_style.photoLimit = 200;
+    m_style.pictureLimit = 128;
+    m_style.standalone = true;
+    m_style.fileAddress = [this](const QString &path) { return attachment(path); };
+}
+
+void HtmlFilesFolder::copyArtwork()
+{
+    const QDir art(QDir(MessageText::pictureFolder()).filePath(QStringLiteral("vbbb")));
+    for (const QString &name : art.entryList(QDir::Files, QDir::Name)) {
+        const QString target = m_files.filePath(name);
+        if (!QFileInfo::exists(target))
+            m_copy(art.filePath(name), target);
+    }
+}
+
+QString HtmlFilesFolder::attachment(const QString &source)
+{
+    if (source.isEmpty())
+        return QString();
+    auto it = m_copies.constFind(source);
+    if (it != m_copies.constEnd())
+        return *it;
+    QString address;
+    if (QFileInfo(source).isFile()) {
+        // Names come from the store: only the name part is used, made safe, and
+        // unique in the folder so that two attachments never share a copy.
+        QString name = sanitizeFileName(QFileInfo(source).fileName());
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+            name.prepend(QLatin1String("file"));
+        const QString target = uniqueFilePath(m_files.filePath(name));
+        m_copy(source, target);
+        address = kFilesPrefix + pageAddress(QFileInfo(target).fileName());
+    }
+    m_copies.insert(source, address);
+    return address;
+}
+
+void HtmlFilesFolder::copyPicturesUsedIn(const QString &html)
+{
+    // Pictures are named by hexadecimal code points or emoticon words: never a
+    // quote, so the name ends at the attribute's closing quote.
+    const QDir art(MessageText::pictureFolder());
+    for (const QLatin1String folder : {QLatin1String("files/emoji/"), QLatin1String("files/vb_emoji/")}) {
+        for (qsizetype at = html.indexOf(folder); at >= 0; at = html.indexOf(folder, at)) {
+            at += kFilesPrefix.size();
+            const qsizetype end = html.indexOf(QLatin1Char('"'), at);
+            if (end < 0)
+                break;
+            const QString picture = html.mid(at, end - at);
+            if (m_pictures.contains(picture))
+                continue;
+            m_pictures.insert(picture);
+            const QString source = art.filePath(picture);
+            const QString target = m_files.filePath(picture);
+            if (QFileInfo(source).isFile() && !QFileInfo::exists(target))
+                m_copy(source, target);
+        }
+    }
+}
+
+void ExportMessagesHtml::begin()
+{
+    open();
+    out() << pageStart(m_title);
+    out() << QLatin1String("<p class=\"index\" style=\"text-align:center;\"><a href=\"index.html\">")
+          << MessageText::messageHtml(tr("IDS_EXPORT_ALL_CHATS")) << QLatin1String("</a></p>\n");
+    checkWritten();
+}
+
+void ExportMessagesHtml::write(const _ViberMsg &msg)
+{
+    QString html;
+    const QDate day = storeTimeToDateTime(msg.date).date();
+    if (day != m_day) {
+        html += MessageText::systemMessageHtml(dayText(msg.date), m_files.style().picturePrefix);
+        html += QLatin1Char('\n');
+        m_day = day;
+    }
+    html += BubblePage::messageHtml(&msg, m_files.style());
+    m_files.copyPicturesUsedIn(html);
+    out() << html << '\n';
+    checkWritten();
+}
+
+void ExportMessagesHtml::finish()
+{
+    out() << "</body></html>\n";
+    StreamedFileExport::finish();
+}
+
+void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, HtmlFilesFolder &files)
+{
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw std::runtime_error(StreamedFileExport::writeError(filePath, file.errorString()).toStdString());
+    QTextStream out(&file);
+    out.setEncoding(QStringConverter::Utf8);
+    const QString title = StreamedFileExport::tr("IDS_EXPORT_ALL_CHATS");
+    out << pageStart(title) << "<h1>" << MessageText::messageHtml(title) << "</h1>\n<table class=\"chats\">\n"
+        << "<tr><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_CHAT"))
+        << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_PARTICIPANTS"))
+        << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_MESSAGES"))
+        << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_FIRST"))
+        << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_LAST"))
+        << "</th></tr>\n";
+    for (const HtmlChatEntry &chat : chats) {
+        const QString row =
+            QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td dir=\"auto\">%3</td>"
+                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
+                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
+                     MessageText::messageHtml(chat.title, kFilesPrefix),
+                     MessageText::messageHtml(chat.participants, kFilesPrefix),
+                     QString::number(chat.messages), dayText(chat.first), dayText(chat.last));
+        files.copyPicturesUsedIn(row);
+        out << row;
+    }
+    out << "</table>\n</body></html>\n";
+    out.flush();
+    if (out.status() != QTextStream::Ok || !file.commit())
+        throw std::runtime_error(StreamedFileExport::writeError(filePath, file.errorString()).toStdString());
+}

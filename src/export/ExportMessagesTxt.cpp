@@ -1,0 +1,44 @@
+#include "ExportMessagesTxt.h"
+
+#include "MessageText.h"
+
+#include <QLocale>
+
+void ExportMessagesTxt::begin()
+{
+    open();
+    line(QStringLiteral("Date"), QStringLiteral("Flag"), QStringLiteral("Name"), QStringLiteral("Message"));
+}
+
+void ExportMessagesTxt::line(const QString &date, const QString &flag, const QString &name,
+                             const QString &text)
+{
+    out() << qSetFieldWidth(30) << date << qSetFieldWidth(6) << flag << qSetFieldWidth(40) << name
+          << qSetFieldWidth(0) << text << '\n';
+    checkWritten();
+}
+
+void ExportMessagesTxt::write(const _ViberMsg &msg)
+{
+    QString flag, name, text;
+    if (msg.type == ViberMsgTypeCall) {
+        if (!msg.call)
+            return;
+        flag = QStringLiteral("<Call>");
+        text = MessageText::callText(msg.call);
+    } else if (msg.type == ViberMsgTypeSystem) {
+        flag = QStringLiteral("<System>");
+        text = MessageText::systemText(&msg);
+    } else {
+        if (!msg.chat || msg.chat->participants.isEmpty())
+            return;
+        flag = isOutgoing(&msg) ? QStringLiteral("To") : QStringLiteral("From");
+        name = msg.chat->participants.size() > 1 && msg.person ? personLabel(msg.person)
+                                                               : MessageText::participantLabels(msg.chat);
+        text = MessageText::plainText(&msg);
+    }
+    // One message, one line.
+    text.remove(QLatin1Char('\r'));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line(QLocale::system().toString(storeTimeToDateTime(msg.date), QLocale::ShortFormat), flag, name, text);
+}

@@ -1,0 +1,51 @@
+#include "StreamedFileExport.h"
+
+#include <QDir>
+
+#include <stdexcept>
+
+StreamedFileExport::StreamedFileExport(const QString &filePath, bool byteOrderMark)
+    : m_path(filePath), m_byteOrderMark(byteOrderMark), m_file(filePath)
+{
+}
+
+QString StreamedFileExport::writeError(const QString &path, const QString &reason)
+{
+    // Shown in a rich-text box.
+    return tr("IDS_EXPORT_WRITE_FAILED_%1_%2")
+        .arg(QDir::toNativeSeparators(path).toHtmlEscaped(), reason.toHtmlEscaped());
+}
+
+void StreamedFileExport::fail()
+{
+    const QString reason =
+        m_file.error() != QFileDevice::NoError ? m_file.errorString() : tr("IDS_WRITE_FAILED");
+    m_file.cancelWriting();
+    throw std::runtime_error(writeError(m_path, reason).toStdString());
+}
+
+void StreamedFileExport::open()
+{
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text))
+        fail();
+    m_stream.setDevice(&m_file);
+    m_stream.setEncoding(QStringConverter::Utf8);
+    m_stream.setGenerateByteOrderMark(m_byteOrderMark);
+    m_stream.setFieldAlignment(QTextStream::AlignLeft);
+}
+
+void StreamedFileExport::checkWritten()
+{
+    if (m_stream.status() != QTextStream::Ok || m_file.error() != QFileDevice::NoError)
+        fail();
+}
+
+void StreamedFileExport::finish()
+{
+    if (!m_file.isOpen())
+        return;
+    m_stream.flush();
+    checkWritten();
+    if (!m_file.commit())
+        fail();
+}

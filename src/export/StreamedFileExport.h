@@ -1,0 +1,40 @@
+#pragma once
+
+#include "AbsFormatExport.h"
+#include "viber/ViberData.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+#include <QTextStream>
+
+// A text file written as a stream, in UTF-8. It is written under a temporary
+// name and takes its own name only when complete, so that a failed or cancelled
+// export leaves no partial file and a file it replaces stays until then.
+class StreamedFileExport : public AbsFormatExport<_ViberMsg>
+{
+    Q_DECLARE_TR_FUNCTIONS(StreamedFileExport)
+
+public:
+    explicit StreamedFileExport(const QString &filePath, bool byteOrderMark = false);
+
+    const QString &filePath() const { return m_path; }
+    void finish() override;
+
+    // The sentence of a failed write, naming the file.
+    static QString writeError(const QString &path, const QString &reason);
+
+protected:
+    // Opens the file; raises when it cannot be created.
+    void open();
+    QTextStream &out() { return m_stream; }
+    // Raises when a write failed (a full disk shows here, not at the end).
+    void checkWritten();
+
+private:
+    [[noreturn]] void fail();
+
+    QString m_path;
+    bool m_byteOrderMark;
+    QSaveFile m_file;
+    QTextStream m_stream;
+};

@@ -1,0 +1,123 @@
+#include "support/ModalUser.h"
+#include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
+#include "ui/ExportActions.h"
+#include "ui/MainWindow.h"
+#include "viber/LocalDatabases.h"
+#include "workers/ExportMessagesThread.h"
+
+#include <QTreeView>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+using Node = AbsTreeItemModel::_ItemNode;
+
+class TestExportActions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void filterGivesFormatAndPath_data();
+    void filterGivesFormatAndPath();
+    void scopesReachTheFiles();
+};
+
+void TestExportActions::filterGivesFormatAndPath_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("text adds its suffix") << 0 << u"/h/chats"_s << 0 << u"/h/chats.txt"_s;
+    QTest::newRow("text keeps a suffix") << 0 << u"/h/chats.log"_s << 0 << u"/h/chats.log"_s;
+    QTest::newRow("doc is text") << 1 << u"/h/chats"_s << 0 << u"/h/chats.doc"_s;
+    QTest::newRow("csv") << 2 << u"/h/chats"_s << 1 << u"/h/chats.csv"_s;
+    QTest::newRow("pdf makes a folder") << 3 << u"/h/chats(1).x.pdf"_s << 2 << u"/h/chats(1)-pdf"_s;
+    QTest::newRow("html makes a folder") << 4 << u"/h/chats"_s << 3 << u"/h/chats-html"_s;
+}
+
+void TestExportActions::filterGivesFormatAndPath()
+{
+    QFETCH(int, filter);
+    QFETCH(QString, chosen);
+    QString path;
+    QTEST(ExportController::formatForFilter(ExportController::exportFilters().at(filter), chosen, &path),
+          "format");
+    QTEST(path, "path");
+    QCOMPARE(ExportController::formatForFilter(u"Anything(*.*)"_s, chosen, &path), -1);
+}
+
+// The chat, database and toolbar scopes reach the export files; cancelled
+// dialogs write nothing.
+void TestExportActions::scopesReachTheFiles()
+{
+    TempDataFolder data;
+    fixtures::StoreSpec plan;
+    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
+    const qint64 bob = plan.addPerson(u"bob"_s, u"4915100002"_s, u"Bob"_s).pk;
+    const qint64 annChat = plan.addChat(u"ann"_s, {ann}).pk;
+    const qint64 bobChat = plan.addChat(u"bob"_s, {bob}).pk;
+    for (const QString &text : {u"apple"_s, u"pie"_s})
+        plan.addMessage(text, annChat, ann, u"received"_s, text);
+    plan.addMessage(u"b"_s, bobChat, bob, u"received"_s, u"from bob"_s);
+    const QDir databases = localDatabasesFolder();
+    QVERIFY(databases.mkpath(u"Alpha"_s));
+    fixtures::writeStore(plan, databases.filePath(u"Alpha"_s), fixtures::StoreLayout::Template,
+                         QLatin1String(LocalDatabases::kStoreFileName));
+
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    ModalUser user;
+    QTemporaryDir out;
+    QString answer;
+    int filter = 2;
+    w.exports()->setSaveFileChooser([&](QWidget *, const QString &, const QString &proposed, const QString &,
+                                        QString *chosen) {
+        if (chosen)
+            *chosen = ExportController::exportFilters().at(filter);
+        // The proposal is named after the time, in the home folder.
+        [&] {
+            QVERIFY(QFileInfo(proposed).fileName().startsWith(u"chats("_s) || proposed.contains(u"calls("_s));
+        }();
+        return answer;
+    });
+    auto select = [&](const QStringList &path) {
+        Node *node = nullptr;
+        for (const QString &step : path) {
+            const QList<Node *> level = node ? node->children : w.treeModel()->topLevelNodes();
+            node = *std::find_if(level.begin(), level.end(), [&](Node *n) { return n->text == step; });
+            w.findChild<QTreeView *>(u"treeViewDS"_s)
+                ->selectionModel()
+                ->setCurrentIndex(w.treeModel()->indexOf(node), QItemSelectionModel::ClearAndSelect);
+        }
+    };
+    auto lines = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : -1;
+    };
+
+    select({u"Local Databases"_s, u"Alpha"_s, u"Ann"_s});
+    answer = QString(); // the user cancels the dialog
+    QVERIFY(QMetaObject::invokeMethod(&w, "miExportChat"));
+    QCOMPARE(user.boxes.size(), 0);
+
+    answer = out.filePath(u"ann"_s);
+    QVERIFY(QMetaObject::invokeMethod(&w, "miExportChat"));
+    QCOMPARE(lines(answer + u".csv"_s), 3); // header and Ann's two
+    QTRY_COMPARE(user.boxes.value(0), u"Successfully exported 2 Messages."_s);
+
+    select({u"Local Databases"_s, u"Alpha"_s});
+    answer = out.filePath(u"all"_s);
+    w.toolbarAction(u"IDS_MI_EXPORT_TOOLBAR"_s)->trigger();
+    QCOMPARE(lines(answer + u".csv"_s), 4);
+
+    filter = 4;
+    answer = out.filePath(u"pages"_s);
+    QVERIFY(QMetaObject::invokeMethod(&w, "miExportAll"));
+    QCOMPARE(QDir(out.filePath(u"pages-html"_s)).entryList({u"*.html"_s}).size(),
+             3); // two chats and the index
+}
+
+QTEST_MAIN(TestExportActions)
+#include "tst_exportactions.moc"
