@@ -32,6 +32,10 @@ qint64 scaled(qint64 count, qint64 messages, qint64 defaultMessages, qint64 mini
 } // namespace bench
 
 #define CHATWHARF_BENCH_SCENARIO(ident, description)                                                         \
+    CHATWHARF_BENCH_SCENARIO_NAMED(ident, #ident, description)
+
+// For a scenario whose name is no C++ identifier (a keyword such as "export").
+#define CHATWHARF_BENCH_SCENARIO_NAMED(ident, name, description)                                             \
     static int ident(const QStringList &args);                                                               \
-    static bench::Registrar ident##_registrar(#ident, description, ident);                                   \
+    static bench::Registrar ident##_registrar(name, description, ident);                                     \
     static int ident(const QStringList &args)

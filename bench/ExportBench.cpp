@@ -1,0 +1,76 @@
+#include "BenchRegistry.h"
+
+#include "export/MessageText.h"
+#include "support/MessageFixtures.h"
+#include "workers/ExportMessagesThread.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+// Seconds one export takes, or -1 when it did not succeed.
+double exportSeconds(const QList<_ViberMsg *> &messages, const QString &path, int format)
+{
+    QElapsedTimer timer;
+    timer.start();
+    ExportMessagesThread worker(messages, path, format);
+    worker.start();
+    worker.wait();
+    if (worker.outcome() != WorkerThread::Outcome::Succeeded) {
+        std::fprintf(stderr, "export to %s failed: %s\n", qPrintable(path), qPrintable(worker.errorText()));
+        return -1;
+    }
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+CHATWHARF_BENCH_SCENARIO_NAMED(
+    exportScenario, "export", "Export 100,000 text messages in 500 chats to TXT, CSV and HTML, 10,000 to PDF")
+{
+    const qint64 n = bench::messageCount(args, 100000);
+    if (n < 0)
+        return 2;
+    const qint64 chats = bench::scaled(500, n, 100000, 1);
+    MessageText::setPictureFolder(QCoreApplication::applicationDirPath() + QStringLiteral("/../src"));
+
+    testsupport::MessageFixture records;
+    QList<_ViberChat *> chatList;
+    for (qint64 c = 0; c < chats; ++c) {
+        _ViberPerson *person =
+            records.addPerson(QStringLiteral("Person %1").arg(c), QStringLiteral("+49%1").arg(c));
+        chatList.append(records.addChat(QString(), {person}));
+    }
+    const QDateTime start(QDate(2015, 3, 1), QTime(8, 0));
+    for (qint64 i = 0; i < n; ++i)
+        records.addMessage(
+            chatList.at(i % chats), ViberMsgTypeText, start.addSecs(i * 37), i % 2 == 0,
+            QStringLiteral("Message number %1, with a comma and \"quotes\" \U0001F600").arg(i));
+    const QList<_ViberMsg *> all = records.messages();
+    const double recordsMb = bench::peakResidentMb();
+
+    QTemporaryDir out;
+    const double txt =
+        exportSeconds(all, out.filePath(QStringLiteral("all.txt")), ExportMessagesThread::Text);
+    const double csv = exportSeconds(all, out.filePath(QStringLiteral("all.csv")), ExportMessagesThread::Csv);
+    const double html = exportSeconds(all, out.filePath(QStringLiteral("html")), ExportMessagesThread::Html);
+    const double pdf = exportSeconds(all.mid(0, bench::scaled(10000, n, 100000, 1)),
+                                     out.filePath(QStringLiteral("pdf")), ExportMessagesThread::Pdf);
+    if (txt < 0 || csv < 0 || html < 0 || pdf < 0)
+        return 1;
+    const double peak = bench::peakResidentMb();
+    bench::figure(QStringLiteral("export_txt_s"), txt, QStringLiteral("s"));
+    bench::figure(QStringLiteral("export_csv_s"), csv, QStringLiteral("s"));
+    bench::figure(QStringLiteral("export_html_s"), html, QStringLiteral("s"));
+    bench::figure(QStringLiteral("export_pdf_s"), pdf, QStringLiteral("s"));
+    bench::figure(QStringLiteral("records_mb"), recordsMb, QStringLiteral("MB"));
+    bench::figure(QStringLiteral("export_peak_mb"), peak, QStringLiteral("MB"));
+    // What the exports needed beyond the records they read.
+    bench::figure(QStringLiteral("export_extra_mb"), peak - recordsMb, QStringLiteral("MB"));
+    return 0;
+}
