@@ -11,6 +11,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libssl-dev
   libplist-dev libplist-utils libimobiledevice-dev libimobiledevice-utils usbmuxd
   xvfb xauth fonts-dejavu-core fonts-noto-color-emoji unicode-data
+  poppler-utils chromium
 )
 
 missing=()

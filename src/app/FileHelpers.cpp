@@ -35,6 +35,24 @@ QString sanitizeFileName(const QString &text)
     return name.trimmed();
 }
 
+QString exportFileName(const QString &text, qsizetype maxLength)
+{
+    QString name;
+    name.reserve(text.size());
+    for (const QChar c : text) {
+        // Direction overrides and isolates would make a listing show the name
+        // reordered ("gnp.exe" read as "exe.png"); the joiner keeps emoji whole.
+        if (c.category() == QChar::Other_Format && c != QChar(0x200D))
+            continue;
+        name += c.isSpace() ? QChar(u' ') : c;
+    }
+    name = sanitizeFileName(name.left(maxLength));
+    // Dots alone would name the folder itself or its parent; a leading one hides the file.
+    while (name.startsWith(QLatin1Char('.')))
+        name = name.mid(1).trimmed();
+    return name;
+}
+
 void removeFolderTree(const QString &folderPath)
 {
     // QDir("") is the working folder; an empty path must never delete that.

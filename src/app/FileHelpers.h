@@ -12,6 +12,13 @@ QString uniqueFilePath(const QString &wantedPath);
 // (\ / : * ? " < > | and line feed, carriage return, tab), trimmed.
 QString sanitizeFileName(const QString &text);
 
+// A name for a file an export makes from store text: sanitizeFileName of the
+// text without invisible format characters (direction controls and the like),
+// with white space as plain spaces, at most maxLength characters (so that the
+// name fits in a file system's 255 bytes with room for a suffix) and without
+// leading dots. Empty when nothing is left.
+QString exportFileName(const QString &text, qsizetype maxLength = 60);
+
 // Deletes the folder and everything in it; a missing folder (or an empty path)
 // is a no-op and failures are ignored. Symbolic links are removed, never
 // followed, so nothing outside the folder is touched.

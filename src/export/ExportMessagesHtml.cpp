@@ -71,9 +71,13 @@ QString HtmlFilesFolder::attachment(const QString &source)
     if (QFileInfo(source).isFile()) {
         // Names come from the store: only the name part is used, made safe, and
         // unique in the folder so that two attachments never share a copy.
-        QString name = sanitizeFileName(QFileInfo(source).fileName());
-        if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
-            name.prepend(QLatin1String("file"));
+        const QFileInfo info(source);
+        QString name = exportFileName(info.completeBaseName());
+        if (name.isEmpty())
+            name = QStringLiteral("file");
+        const QString suffix = exportFileName(info.suffix(), 16);
+        if (!suffix.isEmpty())
+            name += QLatin1Char('.') + suffix;
         const QString target = uniqueFilePath(m_files.filePath(name));
         m_copy(source, target);
         address = kFilesPrefix + pageAddress(QFileInfo(target).fileName());
@@ -109,8 +113,13 @@ void ExportMessagesHtml::begin()
 {
     open();
     out() << pageStart(m_title);
-    out() << QLatin1String("<p class=\"index\" style=\"text-align:center;\"><a href=\"index.html\">")
-          << MessageText::messageHtml(tr("IDS_EXPORT_ALL_CHATS")) << QLatin1String("</a></p>\n");
+    const QString heading = QLatin1String("<p class=\"title\" style=\"text-align:center;\"><b><bdi>") +
+                            MessageText::messageHtml(m_title, m_files.style().picturePrefix) +
+                            QLatin1String("</bdi></b><br/><a href=\"index.html\">") +
+                            MessageText::messageHtml(tr("IDS_EXPORT_ALL_CHATS")) +
+                            QLatin1String("</a></p>\n");
+    m_files.copyPicturesUsedIn(heading);
+    out() << heading;
     checkWritten();
 }
 
@@ -151,13 +160,12 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
         << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_LAST"))
         << "</th></tr>\n";
     for (const HtmlChatEntry &chat : chats) {
-        const QString row =
-            QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td dir=\"auto\">%3</td>"
-                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
-                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
-                     MessageText::messageHtml(chat.title, kFilesPrefix),
-                     MessageText::messageHtml(chat.participants, kFilesPrefix),
-                     QString::number(chat.messages), dayText(chat.first), dayText(chat.last));
+        const QString row = QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
+                                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
+                                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
+                                     MessageText::messageHtml(chat.title, kFilesPrefix),
+                                     MessageText::messageHtml(chat.participants, kFilesPrefix),
+                                     QString::number(chat.messages), dayText(chat.first), dayText(chat.last));
         files.copyPicturesUsedIn(row);
         out << row;
     }

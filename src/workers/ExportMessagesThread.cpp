@@ -17,10 +17,6 @@
 
 namespace {
 
-// Leaves room for the suffix and a "(n)" within the 255 bytes of a file name,
-// however many bytes each character takes.
-constexpr qsizetype kMaxBaseNameLength = 60;
-
 bool chatThenDate(const _ViberMsg *a, const _ViberMsg *b)
 {
     if (a->chat && b->chat && a->chat != b->chat) {
@@ -54,14 +50,11 @@ ExportMessagesThread::~ExportMessagesThread()
 
 QString ExportMessagesThread::chatFileBaseName(const _ViberChat *chat)
 {
-    static const QRegularExpression invisible(QStringLiteral("[\\t\\n\\r\\x{202A}\\x{00A0}\\x{202C}]"));
+    static const QRegularExpression invisible(QStringLiteral("[\\t\\n\\r\\x{00A0}]"));
     QString name = MessageText::participantLabels(chat);
     name.remove(invisible);
-    name = sanitizeFileName(name.left(kMaxBaseNameLength));
-    // A name of dots alone would be the folder itself or its parent, or hidden.
-    while (name.startsWith(QLatin1Char('.')))
-        name.remove(0, 1);
-    if (name.trimmed().isEmpty())
+    name = exportFileName(name);
+    if (name.isEmpty())
         name = QStringLiteral("chat-%1").arg(chat ? chat->id : 0);
     return name;
 }

@@ -35,7 +35,7 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
     const QString base =
         QStringLiteral("atta_") + storeTimeToDateTime(msg->date).toString(QStringLiteral("yyyyMMdd-hhmmss"));
     auto named = [&](const QString &path) {
-        const QString suffix = QFileInfo(path).suffix();
+        const QString suffix = exportFileName(QFileInfo(path).suffix(), 16);
         return Source{path, suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix};
     };
     switch (msg->type) {

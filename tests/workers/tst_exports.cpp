@@ -130,12 +130,13 @@ void TestExports::textAndCsvRows_data()
     QTest::addColumn<int>("format");
     QTest::addColumn<QStringList>("expectedLines"); // regular expressions, in order
     QTest::newRow("text") << int(ExportMessagesThread::Text)
-                          << QStringList{u"^Date {26}Flag  Name {36}Message$"_s,
-                                         u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
-                                         u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
-                                         u"<System>"_s,
-                                         u"<Call> {40}Missed Call"_s,
-                                         u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
+                          << QStringList{
+                                 u"^Date {26}Flag  Name {36}Message$"_s,
+                                 u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
+                                 u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
+                                 u"<System>"_s,
+                                 u"<Call> {40}Missed Call"_s,
+                                 u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
     QTest::newRow("csv")
         << int(ExportMessagesThread::Csv)
         << QStringList{u"^date,send,person,number,content$"_s,
@@ -229,7 +230,8 @@ void TestExports::perChatNames()
     _ViberChat *dots = f.addChat(QString(), {f.addPerson(u"../.."_s, QString())});
     _ViberChat *nothing = f.addChat(QString(), {f.addPerson(u"/:*?"_s, QString())});
     _ViberChat *longName = f.addChat(QString(), {f.addPerson(QString(400, u'\u05D0'), QString())});
-    for (_ViberChat *chat : {a, b, dots, nothing, longName})
+    _ViberChat *spoof = f.addChat(QString(), {f.addPerson(u"Eve\u202Egnp.exe"_s, QString())});
+    for (_ViberChat *chat : {a, b, dots, nothing, longName, spoof})
         f.addMessage(chat, ViberMsgTypeText, kDay1, true, u"x"_s);
     QCOMPARE(ExportMessagesThread::chatFileBaseName(nothing), u"chat-%1"_s.arg(nothing->id));
     QTemporaryDir dir;
@@ -246,6 +248,8 @@ void TestExports::perChatNames()
     QCOMPARE(names.mid(0, 4), (QStringList{u"Ann.pdf"_s, u"Ann(1).pdf"_s, u"chat-%1.pdf"_s.arg(dots->id),
                                            u"chat-%1.pdf"_s.arg(nothing->id)}));
     QVERIFY(names.at(4).toUtf8().size() < 255);
+    // A direction override cannot make the listing read "exe.png".
+    QCOMPARE(names.at(5), u"Evegnp.exe.pdf"_s);
 }
 
 void TestExports::failureAndCancelLeaveNothingOfTheirOwn_data()
