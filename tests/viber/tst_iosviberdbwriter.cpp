@@ -3,6 +3,7 @@
 #include "viber/Emoticons.h"
 #include "viber/IOSViberDb.h"
 #include "viber/TinyKv.h"
+#include "viber/ViberMsgMerger.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,11 +54,11 @@ struct Target
         return out.join(", ");
     }
 
-    qint64 merge(const _ViberMsg &msg) { return db.mergeMessage(state, &msg, attKey, locKey); }
+    qint64 merge(const _ViberMsg &msg) { return state.mergeMessage(&msg, attKey, locKey); }
 
     QTemporaryDir dir;
     IOSViberDb db{QDir(dir.path()), kFile};
-    IOSViberDb::MergeState state;
+    ViberMsgMerger state{db};
     qint64 attKey = 0;
     qint64 locKey = 0;
     fixtures::Records r;
@@ -73,12 +74,12 @@ void mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
     });
     db.requireWriterTables();
     db.execThrow("BEGIN IMMEDIATE");
-    IOSViberDb::MergeState state;
+    ViberMsgMerger state(db);
     for (const _ViberMsg *m : messages) {
         qint64 att = 0, loc = 0;
-        db.mergeMessage(state, m, att, loc);
+        state.mergeMessage(m, att, loc);
     }
-    db.dropEmptyInsertedChats(state);
+    state.dropEmptyInsertedChats();
     db.refreshRecentsLines();
     db.refreshConversationDates();
     db.execThrow("COMMIT");
@@ -133,7 +134,7 @@ void TestIOSViberDbWriter::rowsFollowTheTargetLayout()
     QCOMPARE(t.locKey, 0);
     QCOMPARE(t.rows("select ZCONVERSATION, ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, ZPHONENUMINDEX from "
                     "ZVIBERMESSAGE"),
-             QStringLiteral("%1|pendingNotSent|42|%2|NULL|1").arg(t.state.chatKey).arg(t.attKey));
+             QStringLiteral("%1|pendingNotSent|42|%2|NULL|1").arg(t.state.chatKey()).arg(t.attKey));
     QCOMPARE(t.rows("select ZCANONIZEDPHONENUM, ZPHONENUM from ZPHONENUMBERINDEX"), "4915111|+49 151 11");
     QCOMPARE(t.rows("select count(*) from " + t.db.joinTable()), "1");
     QCOMPARE(t.rows("select ZTYPE, ZDURATION, ZNAME, ZID, ZMESSAGE from ZATTACHMENT"),
@@ -303,8 +304,8 @@ void TestIOSViberDbWriter::unwritableRecordsLeaveNothing()
     _ViberMsg &noState = t.r.message(group, &t.ann, ViberMsgStateNone, "lost", 7e8 + 100, 2);
     // Merged, they are skipped, and the conversation made for them goes again.
     QCOMPARE(t.merge(noSender) + t.merge(noState), 0);
-    QCOMPARE(t.state.skipped, 2);
-    t.db.dropEmptyInsertedChats(t.state);
+    QCOMPARE(t.state.skipped(), 2);
+    t.state.dropEmptyInsertedChats();
     QCOMPARE(t.rows("select count(*) from ZCONVERSATION"), "0");
     QCOMPARE(t.rows("select count(*) from " + t.db.joinTable()), "0");
 
@@ -342,7 +343,8 @@ void TestIOSViberDbWriter::summaryColumns()
     t.db.execThrow("BEGIN");
     t.merge(older);
     t.merge(latest);
-    const qint64 quietKey = t.db.insertChat(t.state.zuid, &quiet);
+    qint64 zuid = -1;
+    const qint64 quietKey = t.db.insertChat(zuid, &quiet);
     t.db.refreshLastMessages();
     t.db.refreshPrimaryKeyMax();
     t.db.clearAttachmentUrl(t.attKey);
@@ -352,7 +354,7 @@ void TestIOSViberDbWriter::summaryColumns()
     QCOMPARE(t.rows(QStringLiteral("select ZLASTMESSAGETOKEN, ZLASTMESSAGESENDER, ZDATE, ZLASTMESSAGETYPE, "
                                    "ZLASTMESSAGERANGES, ZLASTMESSAGEEMOTICONSRANGES from ZCONVERSATION "
                                    "where Z_PK in (%1, %2) order by Z_PK")
-                        .arg(t.state.chatKey)
+                        .arg(t.state.chatKey())
                         .arg(quietKey)),
              "2|NULL|700000100|picture|7272|NULL, NULL|NULL|NULL|NULL|NULL|NULL");
     QCOMPARE(t.rows("select Z_NAME, Z_MAX from Z_PRIMARYKEY where Z_NAME in ('ViberMessage', 'Conversation', "
