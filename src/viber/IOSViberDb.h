@@ -30,7 +30,8 @@ public:
     // the store. Unless the store is open already, it is opened read-only and closed
     // again, so that loading never changes the store, runs nothing of it, and leaves
     // no file beside it. Paths of files are absolute below root; a name or a link
-    // that would lead out of its folder leaves the path empty.
+    // that would lead out of its folder leaves the path empty. A picture or video
+    // without a preview gets the path where one belongs (AttachmentPreviews makes it).
     ViberDataPtr load() override;
 
     // Z_PRIMARYKEY.Z_ENT of an entity name; 0 when the store has no such entity.
@@ -145,7 +146,6 @@ private:
     void loadMessages(LoadContext &ctx);
     void loadAttachments(LoadContext &ctx);
     void loadCalls(LoadContext &ctx);
-    void makePreview(const QString &filePath, const QString &previewPath) const;
 
     // Writer helpers (IOSViberDbWriter.cpp).
     qint64 insertRow(const QString &table, const Sqlite3Row &row);

@@ -1,5 +1,6 @@
 #include "support/RecordingReporter.h"
 #include "support/StoreFixtures.h"
+#include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "workers/BackupViberMsgThread.h"
@@ -100,7 +101,11 @@ struct Bench
     ViberDataPtr sample(StoreLayout layout = StoreLayout::Phone) const
     {
         fixtures::writeStore(fixtures::sampleStore(), src.path(), layout);
-        return IOSViberDb(QDir(src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        // Loaded as the program loads it, previews made.
+        const ViberDataPtr data =
+            IOSViberDb(QDir(src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        AttachmentPreviews::makeMissing(*data);
+        return data;
     }
 
     QTemporaryDir src, dst;
