@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QTemporaryFile>
 
 #include <sqlite3.h>
@@ -764,21 +763,6 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     }
 }
 
-void IOSViberDb::makePreview(const QString &filePath, const QString &previewPath) const
-{
-    if (filePath.isEmpty() || previewPath.isEmpty() || !QFileInfo(filePath).isFile())
-        return;
-    QImage image;
-    if (!image.load(filePath, "JPG") && !image.load(filePath, "PNG"))
-        return;
-    const QImage preview = image.width() > image.height() ? image.scaledToWidth(400, Qt::FastTransformation)
-                                                          : image.scaledToHeight(400, Qt::FastTransformation);
-    // A store made from the template has no preview folders yet.
-    QDir().mkpath(QFileInfo(previewPath).absolutePath());
-    // A failed save only costs the preview; the view falls back to the picture.
-    preview.save(previewPath);
-}
-
 void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
@@ -791,16 +775,11 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
     auto inFolder = [&](const char *folder, const QString &name) {
         return ctx.texts.keep(StorePaths::fileInFolder(root, folder, name));
     };
-    // The preview in the first folder, else the one in the second, made there when
-    // neither exists.
-    auto preview = [&](const QString &filePath, const char *first, const char *second, const QString &name) {
-        QString path = StorePaths::fileInFolder(root, first, name);
-        if (!QFileInfo(path).isFile()) {
-            path = StorePaths::fileInFolder(root, second, name);
-            if (!QFileInfo(path).isFile())
-                makePreview(filePath, path);
-        }
-        return ctx.texts.keep(path);
+    // The preview in the first folder, else the one in the second, where
+    // AttachmentPreviews makes it when neither exists.
+    auto preview = [&](const char *first, const char *second, const QString &name) {
+        const QString path = StorePaths::fileInFolder(root, first, name);
+        return ctx.texts.keep(QFileInfo(path).isFile() ? path : StorePaths::fileInFolder(root, second, name));
     };
     SharedTexts ids(ctx.texts), buckets(ctx.texts), types(ctx.texts);
     while (c.moveNext()) {
@@ -840,8 +819,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             if (att->filePath.isEmpty())
                 continue;
-            att->previewPath = preview(att->filePath, StorePaths::kAttachmentsPreview,
-                                       StorePaths::kBigAttachmentsPreview, att->fileName);
+            att->previewPath =
+                preview(StorePaths::kAttachmentsPreview, StorePaths::kBigAttachmentsPreview, att->fileName);
         } else if (type == QLatin1String("sticker")) {
             msg->type = ViberMsgTypeSticker;
             att->previewPath = inFolder(StorePaths::kStickers, StorePaths::stickerRelativePath(att->attId));
@@ -852,8 +831,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             if (att->filePath.isEmpty() || baseName.isEmpty())
                 continue;
             const QString previewName = baseName + QStringLiteral(".jpg");
-            att->previewPath = preview(att->filePath, StorePaths::kBigAttachmentsPreview,
-                                       StorePaths::kAttachmentsPreview, previewName);
+            att->previewPath =
+                preview(StorePaths::kBigAttachmentsPreview, StorePaths::kAttachmentsPreview, previewName);
         } else if (msg->type == ViberMsgTypeText && (!type.isEmpty() || !att->fileName.isEmpty())) {
             // Documents, animations and kinds to come: shown and copied as files,
             // so that no attachment the store holds is lost.

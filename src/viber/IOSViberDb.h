@@ -30,7 +30,8 @@ public:
     // the store. Unless the store is open already, it is opened read-only and closed
     // again, so that loading never changes the store, runs nothing of it, and leaves
     // no file beside it. Paths of files are absolute below root; a name or a link
-    // that would lead out of its folder leaves the path empty.
+    // that would lead out of its folder leaves the path empty. A picture or video
+    // without a preview gets the path where one belongs (AttachmentPreviews makes it).
     ViberDataPtr load() override;
 
     // Z_PRIMARYKEY.Z_ENT of an entity name; 0 when the store has no such entity.
@@ -50,10 +51,15 @@ public:
 
     // --- Writing (IOSViberDbWriter.cpp) ---------------------------------------
     // Every operation opens the store first and raises Sqlite3Exception on an SQL
-    // failure. Callers run a whole merge inside one transaction, since a failure
-    // midway leaves rows that only a rollback removes. A column of the writer's
-    // that the target table lacks is left out when it is optional, so one writer
-    // serves a phone's layout and the template layout.
+    // failure. Callers run a whole merge inside one transaction (ViberMsgMerger),
+    // since a failure midway leaves rows that only a rollback removes. A column of
+    // the writer's that the target table lacks is left out when it is optional, so
+    // one writer serves a phone's layout and the template layout.
+
+    // Rows made for persons without a number, by record. Such a person matches
+    // nothing in the store, so a run passes one map to all its operations and each
+    // record keeps the one row made for it; without a map every call makes its own.
+    using NumberlessPersons = QHash<const _ViberPerson *, qint64>;
 
     // Raises an exception naming the file and the table when the store lacks a table
     // the writer needs (newer phone stores keep participants elsewhere). Call it
@@ -71,7 +77,8 @@ public:
     // New participant row; 0 for a null person.
     qint64 insertPerson(qint64 &counter, const _ViberPerson *person);
     // Links each person to the conversation, inserting the persons that are missing.
-    void linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons);
+    void linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons,
+                          NumberlessPersons *numberless = nullptr);
 
     // Z_PK of the conversation with the chat's group id, or of the one-to-one
     // conversation with its only participant; 0 when none (always for a chat with
@@ -86,17 +93,21 @@ public:
     qint64 findDuplicateMessage(qint64 token, double date, qint64 &attachmentKey);
     // Token 0 is no token: such a message is only a duplicate of one in the same
     // conversation with the same date to the second, sender, kind and text.
-    qint64 findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey);
+    qint64 findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
+                                  const NumberlessPersons *numberless = nullptr);
     // Inserts the message with its location and attachment rows and returns its new
     // Z_PK; 0 when it is not written (null, no state text, a received group message
-    // without sender). The out keys are the new rows' keys, 0 for none.
+    // without sender). The out keys are the new rows' keys, 0 for none. checkCancel
+    // is called within long steps (a message text of megabytes) and may raise to stop.
     qint64 insertMessage(qint64 &counter, qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
-                         qint64 &locationKey);
+                         qint64 &locationKey, NumberlessPersons *numberless = nullptr,
+                         const std::function<void()> &checkCancel = {});
     // Z_PK of the recent for the call (an existing one with the same token and type,
     // or a new one on the person's recents line); 0 for a null call or one without person.
     // A call without token is the same as one of the person with the same type and
     // date to the second. alreadyPresent tells whether the recent existed.
-    qint64 insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent = nullptr);
+    qint64 insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent = nullptr,
+                      NumberlessPersons *numberless = nullptr);
 
     // Summary columns the phone's app keeps itself, recomputed after the inserts.
     void refreshRecentsLines();
@@ -107,39 +118,11 @@ public:
     void refreshConversationDates();
     void clearAttachmentUrl(qint64 attachmentKey);
 
-    // What one merge run carries from message to message.
-    struct MergeState
-    {
-        qint64 zuid = -1;                 // the run's ZUID counter
-        qint64 chatKey = 0;               // conversation of the current chat
-        const _ViberChat *chat = nullptr; // the previous message's chat
-        QList<qint64> insertedChats;      // conversations this run created
-        // Persons without a number match nothing in the store; within one run each
-        // record keeps the one row made for it.
-        QHash<const _ViberPerson *, qint64> numberlessPersons;
-        // Called within long steps (a message text of megabytes); may raise to stop.
-        std::function<void()> checkCancel;
-        // What became of the run's records (call entries count as messages).
-        qint64 inserted = 0; // written
-        qint64 present = 0;  // already in the store
-        qint64 skipped = 0;  // not writable: a received group message without sender, no state
-    };
-    // The chat part of a merge: when msg's chat differs from the previous one, finds
-    // or inserts its conversation and links its participants. True when it did.
-    bool mergeChat(MergeState &state, const _ViberMsg *msg);
-    // The record part: a call goes to insertCall; any other message is inserted
-    // unless a duplicate exists. attachmentKey is then the new attachment's key or
-    // the duplicate's (0 for none), so that callers can still copy its files;
-    // locationKey the new location's. Both are reset for every message. Returns the
-    // new message's key, 0 when nothing was inserted.
-    qint64 mergeRecord(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey, qint64 &locationKey);
-    // mergeChat, then mergeRecord.
-    qint64 mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey, qint64 &locationKey);
-    // Deletes the conversations this run created that ended without any message
-    // (chats whose messages were all present already or not writable), with their
-    // participant links and the rows of persons without a number that nothing refers
-    // to any more, so that a repeated copy adds no empty chats.
-    void dropEmptyInsertedChats(const MergeState &state);
+    // Deletes the conversation with its participant links when it holds no message;
+    // true when it did.
+    bool deleteChatWithoutMessages(qint64 chatKey);
+    // Deletes the participant row when no link, message or recents line refers to it.
+    void deleteUnreferencedPerson(qint64 personKey);
 
 private:
     struct LoadContext;
@@ -163,21 +146,18 @@ private:
     void loadMessages(LoadContext &ctx);
     void loadAttachments(LoadContext &ctx);
     void loadCalls(LoadContext &ctx);
-    void makePreview(const QString &filePath, const QString &previewPath) const;
 
     // Writer helpers (IOSViberDbWriter.cpp).
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
-    qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person);
-    // The row of a person: by number, or, for one without, the row this run made for
-    // the record; 0 when none.
-    qint64 knownPersonKey(const _ViberPerson *person);
+    qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person, NumberlessPersons *numberless);
+    // The row of a person: by number, or, for one without, the row numberless holds
+    // for the record; 0 when none.
+    qint64 knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless);
     // The message key the query finds (0 for none); attachmentKey is then its attachment's.
     qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
     // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.
     static QString attachmentTypeText(const _ViberMsg *msg);
     static QString systemTypeText(const _ViberMsg *msg);
-    // The merge run in progress, while mergeChat or mergeRecord runs.
-    MergeState *m_run = nullptr;
 
     QHash<QString, qint32> m_entities;
     qint32 m_conversationEnt = 0;

@@ -1,5 +1,5 @@
-// The writing half of IOSViberDb: merging records into a store, in a phone's layout
-// or in the template layout of local databases.
+// The writing half of IOSViberDb: the row operations that merge records into a
+// store, in a phone's layout or in the template layout of local databases.
 
 #include "IOSViberDb.h"
 
@@ -96,20 +96,21 @@ qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
     return lastInsertId();
 }
 
-qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person)
+qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless)
 {
     if (person && phoneDigits(person->phone).isEmpty())
-        return m_run ? m_run->numberlessPersons.value(person) : 0;
+        return numberless ? numberless->value(person) : 0;
     return findPersonKey(person);
 }
 
-qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person)
+qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person,
+                                      NumberlessPersons *numberless)
 {
-    qint64 key = knownPersonKey(person);
+    qint64 key = knownPersonKey(person, numberless);
     if (key < 1) {
         key = insertPerson(counter, person);
-        if (m_run && person && phoneDigits(person->phone).isEmpty())
-            m_run->numberlessPersons.insert(person, key);
+        if (numberless && person && phoneDigits(person->phone).isEmpty())
+            numberless->insert(person, key);
     }
     return key;
 }
@@ -232,7 +233,8 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     return insertRow(t, row);
 }
 
-void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons)
+void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons,
+                                  NumberlessPersons *numberless)
 {
     open();
     const QString sql = QStringLiteral("replace into %1(%2, %3) values(?, ?)")
@@ -240,7 +242,7 @@ void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_
     for (const _ViberPerson *person : persons) {
         if (!person)
             continue;
-        const qint64 key = findOrInsertPerson(counter, person);
+        const qint64 key = findOrInsertPerson(counter, person, numberless);
         executeThrow(Sqlite3Sql(sql).addInt64Param(chatKey).addInt64Param(key));
     }
 }
@@ -337,13 +339,14 @@ qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey
     return key;
 }
 
-qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey)
+qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
+                                          const NumberlessPersons *numberless)
 {
     open();
     if (!msg)
         return 0;
     // A sender that is not in the store yet has sent nothing there.
-    const qint64 sender = msg->person ? knownPersonKey(msg->person) : 0;
+    const qint64 sender = msg->person ? knownPersonKey(msg->person, numberless) : 0;
     if (msg->person && sender == 0)
         return 0;
     QString attachmentOf = QStringLiteral("null");
@@ -367,7 +370,8 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
 }
 
 qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMsg *msg, qint64 &attachmentKey,
-                                 qint64 &locationKey)
+                                 qint64 &locationKey, NumberlessPersons *numberless,
+                                 const std::function<void()> &checkCancel)
 {
     open();
     if (!msg)
@@ -409,7 +413,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     // Core Data's entity column of the relationship.
     optional(t, row, QStringLiteral("Z%1_CONVERSATION").arg(m_conversationEnt), m_conversationEnt);
     if (msg->person)
-        row.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, msg->person));
+        row.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, msg->person, numberless));
     row.setVal(QStringLiteral("ZDATE"), storableDate(msg->date));
     row.setVal(QStringLiteral("ZSTATEDATE"), storableDate(msg->stateDate));
     row.setVal(QStringLiteral("ZSTATE"), stateText);
@@ -419,8 +423,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     row.setVal(QStringLiteral("ZTEXT"), msg->text);
     QByteArray emoticons = carried.value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray();
     if (emoticons.isEmpty())
-        emoticons = m_run && m_run->checkCancel ? Emoticons::ranges(msg->text, m_run->checkCancel)
-                                                : Emoticons::ranges(msg->text);
+        emoticons = checkCancel ? Emoticons::ranges(msg->text, checkCancel) : Emoticons::ranges(msg->text);
     if (!emoticons.isEmpty())
         opt("ZEMOTICONSRANGES", emoticons);
     const QByteArray ranges = carried.value(QStringLiteral("ZRANGES")).toByteArray();
@@ -514,7 +517,8 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
 
 // --- Calls -----------------------------------------------------------------------
 
-qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent)
+qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent,
+                              NumberlessPersons *numberless)
 {
     open();
     if (alreadyPresent)
@@ -525,13 +529,13 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     // made for this run's record.
     const QString digits = phoneDigits(call->person->phone);
     qint64 lineKey = 0;
-    if (!digits.isEmpty() || knownPersonKey(call->person) > 0) {
+    if (!digits.isEmpty() || knownPersonKey(call->person, numberless) > 0) {
         Sqlite3Cursor l =
             digits.isEmpty()
                 ? queryThrow(
                       Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
                                  "limit 1")
-                          .addInt64Param(knownPersonKey(call->person)))
+                          .addInt64Param(knownPersonKey(call->person, numberless)))
                 : queryThrow(
                       Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
                                  "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc "
@@ -571,7 +575,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         Sqlite3Row line;
         line.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("RecentsLine")));
         line.setVal(kOpt, 1);
-        line.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, call->person));
+        line.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, call->person, numberless));
         lineKey = insertRow(kRecentsLine, line);
     }
 
@@ -730,111 +734,35 @@ void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)
             Sqlite3Sql("update ZATTACHMENT set ZURL=null where Z_PK=?").addInt64Param(attachmentKey));
 }
 
-// --- Merging ---------------------------------------------------------------------
+// --- Deleting what a run left empty ----------------------------------------------
 
-namespace {
-
-// Lets the writer's helpers see the run they serve, for as long as one step runs.
-class RunScope
-{
-public:
-    RunScope(IOSViberDb::MergeState *&slot, IOSViberDb::MergeState &state) : m_slot(slot), m_previous(slot)
-    {
-        m_slot = &state;
-    }
-    ~RunScope() { m_slot = m_previous; }
-
-private:
-    IOSViberDb::MergeState *&m_slot;
-    IOSViberDb::MergeState *m_previous;
-};
-
-} // namespace
-
-bool IOSViberDb::mergeChat(MergeState &state, const _ViberMsg *msg)
+bool IOSViberDb::deleteChatWithoutMessages(qint64 chatKey)
 {
     open();
-    if (!msg || msg->chat == state.chat)
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql("select 1 from ZVIBERMESSAGE where ZCONVERSATION=? limit 1").addInt64Param(chatKey));
+    if (c.moveNext())
         return false;
-    const RunScope run(m_run, state);
-    const _ViberChat *chat = msg->chat;
-    state.chat = chat;
-    state.chatKey = 0;
-    if (!chat)
-        return true;
-    state.chatKey = findChatKey(chat);
-    if (state.chatKey == 0) {
-        state.chatKey = insertChat(state.zuid, chat);
-        state.insertedChats.append(state.chatKey);
-    }
-    linkParticipants(state.zuid, state.chatKey, chat->participants.values());
+    executeThrow(
+        Sqlite3Sql(
+            QStringLiteral("delete from %1 where %2=?").arg(quoted(m_joinTable), quoted(m_joinChatColumn)))
+            .addInt64Param(chatKey));
+    executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(chatKey));
     return true;
 }
 
-qint64 IOSViberDb::mergeRecord(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey,
-                               qint64 &locationKey)
+void IOSViberDb::deleteUnreferencedPerson(qint64 personKey)
 {
     open();
-    const RunScope run(m_run, state);
-    // Keys of an earlier message must never reach this one's files: a voice file
-    // copied under another message's key would play the wrong message.
-    attachmentKey = 0;
-    locationKey = 0;
-    if (!msg || !msg->chat) {
-        ++state.skipped;
-        return 0;
-    }
-    if (msg->type == ViberMsgTypeCall) {
-        bool present = false;
-        if (msg->call && insertCall(state.zuid, msg->call, &present) > 0)
-            ++(present ? state.present : state.inserted);
-        else
-            ++state.skipped;
-        return 0;
-    }
-    const qint64 duplicate = msg->token != 0 ? findDuplicateMessage(msg->token, msg->date, attachmentKey)
-                                             : findTokenlessDuplicate(state.chatKey, msg, attachmentKey);
-    if (duplicate != 0) {
-        ++state.present;
-        return 0;
-    }
-    const qint64 key = insertMessage(state.zuid, state.chatKey, msg, attachmentKey, locationKey);
-    ++(key > 0 ? state.inserted : state.skipped);
-    return key;
-}
-
-qint64 IOSViberDb::mergeMessage(MergeState &state, const _ViberMsg *msg, qint64 &attachmentKey,
-                                qint64 &locationKey)
-{
-    mergeChat(state, msg);
-    return mergeRecord(state, msg, attachmentKey, locationKey);
-}
-
-void IOSViberDb::dropEmptyInsertedChats(const MergeState &state)
-{
-    open();
-    const QString links =
-        QStringLiteral("delete from %1 where %2=?").arg(quoted(m_joinTable), quoted(m_joinChatColumn));
-    for (qint64 key : state.insertedChats) {
-        Sqlite3Cursor c = queryThrow(
-            Sqlite3Sql("select 1 from ZVIBERMESSAGE where ZCONVERSATION=? limit 1").addInt64Param(key));
-        if (c.moveNext())
-            continue;
-        executeThrow(Sqlite3Sql(links).addInt64Param(key));
-        executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(key));
-    }
-    // Rows made for persons without a number that nothing refers to any more (their
-    // chat held only messages present already): a repeated copy adds nothing.
-    const QString unreferenced =
+    const QString sql =
         QStringLiteral(
             "delete from ZPHONENUMBERINDEX where Z_PK=? and not exists (select 1 from %1 where %2=?) "
             "and not exists (select 1 from ZVIBERMESSAGE where ZPHONENUMINDEX=?) and not exists "
             "(select 1 from ZRECENTSLINE where ZPHONENUMINDEX=?)")
             .arg(quoted(m_joinTable), quoted(m_joinPersonColumn));
-    for (qint64 key : state.numberlessPersons)
-        executeThrow(Sqlite3Sql(unreferenced)
-                         .addInt64Param(key)
-                         .addInt64Param(key)
-                         .addInt64Param(key)
-                         .addInt64Param(key));
+    executeThrow(Sqlite3Sql(sql)
+                     .addInt64Param(personKey)
+                     .addInt64Param(personKey)
+                     .addInt64Param(personKey)
+                     .addInt64Param(personKey));
 }

@@ -1,5 +1,6 @@
 #include "LocalDatabases.h"
 
+#include "AttachmentPreviews.h"
 #include "StorePaths.h"
 #include "app/DataFolder.h"
 #include "app/FileHelpers.h"
@@ -71,7 +72,9 @@ std::unique_ptr<IOSViberDb> LocalDatabases::store(const QString &folder)
 
 ViberDataPtr LocalDatabases::load(const QString &folder)
 {
-    return store(folder)->load();
+    ViberDataPtr data = store(folder)->load();
+    AttachmentPreviews::makeMissing(*data);
+    return data;
 }
 
 bool LocalDatabases::remove(const QDir &parent, const QString &name, QString *error)

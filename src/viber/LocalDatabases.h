@@ -43,7 +43,8 @@ public:
 
     // The store of a database folder (not yet opened; opening creates it).
     static std::unique_ptr<IOSViberDb> store(const QString &folder);
-    // Opens the folder's store and reads it; raises an exception naming the file.
+    // Opens the folder's store and reads it, making the missing picture previews;
+    // raises an exception naming the file.
     static ViberDataPtr load(const QString &folder);
 
     // Deletes the database called name inside parent with everything in it. False

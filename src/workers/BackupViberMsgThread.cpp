@@ -3,6 +3,7 @@
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
+#include "viber/ViberMsgMerger.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -63,8 +64,8 @@ QString BackupViberMsgThread::work()
     db->requireWriterTables();
     db->execThrow(QStringLiteral("BEGIN IMMEDIATE"));
     try {
-        IOSViberDb::MergeState state;
-        state.checkCancel = [this] { checkCancel(); };
+        ViberMsgMerger merger(*db);
+        merger.setCancelCheck([this] { checkCancel(); });
         const qint64 total = m_messages.size();
         qint64 n = 0;
         QElapsedTimer sinceReport;
@@ -82,13 +83,13 @@ QString BackupViberMsgThread::work()
             if (!msg->chat)
                 continue;
 
-            if (db->mergeChat(state, msg))
+            if (merger.mergeChat(msg))
                 copyContactIcons(msg->chat);
             qint64 attachmentKey = 0, locationKey = 0;
-            const qint64 messageKey = db->mergeRecord(state, msg, attachmentKey, locationKey);
+            const qint64 messageKey = merger.mergeRecord(msg, attachmentKey, locationKey);
             copyAttachmentFiles(msg, attachmentKey, messageKey > 0);
         }
-        db->dropEmptyInsertedChats(state);
+        merger.dropEmptyInsertedChats();
         db->refreshRecentsLines();
         db->refreshConversationDates();
         // The copied files reach the disk before the rows that name them: each copy
@@ -98,8 +99,8 @@ QString BackupViberMsgThread::work()
         db->execThrow(QStringLiteral("COMMIT"));
         m_files.clear(); // the rows that name the files are there now
         qInfo("Copied into %s: %lld new, %lld already present, %lld skipped", qUtf8Printable(db->path()),
-              qint64(state.inserted), qint64(state.present), qint64(state.skipped));
-        return summary(state);
+              merger.inserted(), merger.present(), merger.skipped());
+        return summary(merger);
     } catch (...) {
         // Nothing half-written: the store goes back to what it was.
         if (db->inTransaction() && !db->rollbackTran())
@@ -108,16 +109,16 @@ QString BackupViberMsgThread::work()
     }
 }
 
-QString BackupViberMsgThread::summary(const IOSViberDb::MergeState &state)
+QString BackupViberMsgThread::summary(const ViberMsgMerger &merger)
 {
     // Only what was written counts as copied; the rest is said, not hidden in the count.
-    QString text = state.inserted > 0 || (state.present == 0 && state.skipped == 0)
-                       ? tr("IDS_SUC_BACKUP_%1_MESSAGES").arg(state.inserted)
+    QString text = merger.inserted() > 0 || (merger.present() == 0 && merger.skipped() == 0)
+                       ? tr("IDS_SUC_BACKUP_%1_MESSAGES").arg(merger.inserted())
                        : tr("IDS_BACKUP_NOTHING_NEW");
-    if (state.present > 0)
-        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_ALREADY_PRESENT").arg(state.present);
-    if (state.skipped > 0)
-        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_SKIPPED").arg(state.skipped);
+    if (merger.present() > 0)
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_ALREADY_PRESENT").arg(merger.present());
+    if (merger.skipped() > 0)
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_SKIPPED").arg(merger.skipped());
     return text;
 }
 

@@ -3,8 +3,8 @@
 #include "FileJournal.h"
 #include "WorkerThread.h"
 
-#include "viber/IOSViberDb.h"
 #include "viber/ViberData.h"
+#include "viber/ViberMsgMerger.h"
 
 #include <QDir>
 #include <QList>
@@ -30,7 +30,7 @@ public:
 
     // The success text of a run: what was written, what was there already, what
     // could not be written.
-    static QString summary(const IOSViberDb::MergeState &state);
+    static QString summary(const ViberMsgMerger &merger);
 
 protected:
     QString work() override;

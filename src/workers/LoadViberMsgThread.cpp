@@ -1,5 +1,6 @@
 #include "LoadViberMsgThread.h"
 
+#include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 
 LoadViberMsgThread::LoadViberMsgThread(const QDir &root, const QString &fileName, QObject *parent)
@@ -25,6 +26,8 @@ QString LoadViberMsgThread::work()
     });
     ViberDataPtr data = store.load();
     store.close();
+    // Pictures without a preview get one, so that the chat shows small pictures.
+    AttachmentPreviews::makeMissing(*data);
     // A cancel during the read comes into effect here: the records are dropped.
     checkCancel();
     m_data = std::move(data);

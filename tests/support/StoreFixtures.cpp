@@ -3,17 +3,19 @@
 #include "viber/Sqlite3DB.h"
 #include "viber/TinyKv.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QImage>
 #include <QVariantMap>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <stdexcept>
+
+using namespace Qt::StringLiterals;
 
 namespace fixtures {
 
@@ -27,14 +29,9 @@ template <typename T> qint64 nextKey(const std::deque<T> &records)
     return max + 1;
 }
 
-QVariant textOrNull(const QString &text)
+template <typename T> QVariant orNull(const T &value)
 {
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
-QVariant blobOrNull(const QByteArray &bytes)
-{
-    return bytes.isEmpty() ? QVariant() : QVariant(bytes);
+    return value.isEmpty() ? QVariant() : QVariant(value);
 }
 
 // Key of the address-book row of a person with a contact, the same in both layouts.
@@ -91,10 +88,19 @@ INSERT INTO Z_PRIMARYKEY (Z_ENT, Z_NAME, Z_SUPER, Z_MAX) VALUES
     (20, 'ViberLocation', 0, 0), (21, 'ViberMessage', 0, 0);
 )SQL";
 
-struct Column
+// A row's columns, named in space-separated lists, and their values in order.
+struct Row
 {
-    const char *name;
-    QVariant value;
+    QList<QByteArray> names;
+    QVariantList values;
+    Row &add(const char *columns, const QVariantList &v)
+    {
+        names += QByteArray(columns).split(' ');
+        values += v;
+        if (names.size() != values.size())
+            throw std::logic_error(std::string("fixture columns without values: ") + columns);
+        return *this;
+    }
 };
 
 } // namespace
@@ -106,103 +112,61 @@ struct Column
 PersonSpec &StoreSpec::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
                                  const QString &contactName)
 {
-    PersonSpec &p = persons.emplace_back();
-    p.label = label;
-    p.pk = nextKey(persons);
-    p.canonPhone = canonPhone;
-    p.phone = canonPhone.isEmpty() ? QString() : "+" + canonPhone;
-    p.viberName = viberName;
-    p.contactName = contactName;
-    p.recordId = contactName.isEmpty() ? 0 : p.pk * 11;
-    return p;
+    const qint64 pk = nextKey(persons);
+    const QString phone = canonPhone.isEmpty() ? QString() : u'+' + canonPhone;
+    return persons.emplace_back(PersonSpec{label, pk, canonPhone, phone, viberName, QString(), contactName,
+                                           contactName.isEmpty() ? 0 : pk * 11, 3});
 }
 
 ChatSpec &StoreSpec::addChat(const QString &label, const QList<qint64> &participants, const QString &groupId,
                              const QString &name)
 {
-    ChatSpec &c = chats.emplace_back();
-    c.label = label;
-    c.pk = nextKey(chats);
-    c.participants = participants;
-    c.groupId = groupId;
-    c.name = name;
-    c.date = 700000000.0 + double(c.pk);
-    return c;
+    const qint64 pk = nextKey(chats);
+    return chats.emplace_back(ChatSpec{label, pk, 700000000.0 + double(pk), groupId, name, QString(),
+                                       participants, 4, 0, QVariant(), 0});
 }
 
 MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
                                    const QString &text, const QString &systemType)
 {
-    MessageSpec &m = messages.emplace_back();
-    m.label = label;
-    m.pk = nextKey(messages);
-    m.chat = chat;
-    m.person = person;
-    m.state = state;
-    m.text = text;
-    m.systemType = systemType;
-    m.token = 5860000000000000000LL + m.pk;
-    m.seq = 2100000000LL + m.pk;
-    m.date = 710000000.25 + double(m.pk) * 60.0;
-    m.stateDate = m.date + 2.5;
+    const qint64 pk = nextKey(messages);
+    const double date = 710000000.25 + double(pk) * 60.0;
     for (ChatSpec &c : chats)
-        if (c.pk == chat && c.date < m.date)
-            c.date = m.date;
-    return m;
+        if (c.pk == chat)
+            c.date = std::max(c.date, date);
+    return messages.emplace_back(MessageSpec{label, pk, chat, person, 5860000000000000000LL + pk,
+                                             2100000000LL + pk, date, date + 2.5, state, systemType, text,
+                                             QByteArray(), QByteArray(), 5});
 }
 
 LocationSpec &StoreSpec::addLocation(const QString &label, qint64 message, double latitude, double longitude,
                                      const QString &address)
 {
-    LocationSpec &l = locations.emplace_back();
-    l.label = label;
-    l.pk = nextKey(locations);
-    l.message = message;
-    l.latitude = latitude;
-    l.longitude = longitude;
-    l.address = address;
-    return l;
+    return locations.emplace_back(
+        LocationSpec{label, nextKey(locations), message, latitude, longitude, address});
 }
 
 AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, const QString &type,
                                          const QString &name, const QString &attId)
 {
-    AttachmentSpec &a = attachments.emplace_back();
-    a.label = label;
-    a.pk = nextKey(attachments);
-    a.message = message;
-    a.type = type;
-    a.name = name;
-    a.attId = attId;
-    a.bucket = QStringLiteral("bucket-%1").arg(a.pk);
-    a.fileSize = 1000 + a.pk;
-    a.seq = 300 + a.pk;
-    a.range = a.fileSize;
-    return a;
+    const qint64 pk = nextKey(attachments);
+    return attachments.emplace_back(AttachmentSpec{label, pk, message, type, name, attId,
+                                                   u"bucket-%1"_s.arg(pk), 1000 + pk, 300 + pk, 0, 6,
+                                                   1000 + pk, u"complete"_s, QString()});
 }
 
 CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString &callType)
 {
-    CallSpec &c = calls.emplace_back();
-    c.label = label;
-    c.pk = nextKey(calls);
-    c.person = person;
-    c.callType = callType;
-    c.token = 9000000000LL + c.pk;
-    c.duration = int(10 * c.pk);
-    c.date = 720000000.5 + double(c.pk) * 3600.0;
-    return c;
+    const qint64 pk = nextKey(calls);
+    return calls.emplace_back(CallSpec{label, pk, person, 9000000000LL + pk, qint32(10 * pk),
+                                       720000000.5 + double(pk) * 3600.0, callType, 1});
 }
 
 FileSpec &StoreSpec::addFile(const QString &relativePath, FileKind kind, QSize size)
 {
-    FileSpec &f = files.emplace_back();
-    f.relativePath = relativePath;
-    f.kind = kind;
-    f.size = size;
-    if (kind == FileKind::Bytes)
-        f.bytes = "not a picture: " + relativePath.toUtf8();
-    return f;
+    const QByteArray bytes =
+        kind == FileKind::Bytes ? "not a picture: " + relativePath.toUtf8() : QByteArray();
+    return files.emplace_back(FileSpec{relativePath, kind, size, bytes});
 }
 
 // --- The sample store ------------------------------------------------------------
@@ -210,93 +174,93 @@ FileSpec &StoreSpec::addFile(const QString &relativePath, FileKind kind, QSize s
 StoreSpec sampleStore()
 {
     StoreSpec s;
-    PersonSpec &ann = s.addPerson("ann", "4915111111111", "Annie", "Ann Contact");
-    ann.iconId = QStringLiteral("ann-icon");
+    PersonSpec &ann = s.addPerson(u"ann"_s, u"4915111111111"_s, u"Annie"_s, u"Ann Contact"_s);
+    ann.iconId = u"ann-icon"_s;
     const qint64 annKey = ann.pk;
-    const qint64 bob = s.addPerson("bob", "4915222222222", "Bob").pk;
-    const qint64 cleo = s.addPerson("cleo", "4915333333333", QString(), "Cleo").pk;
-    const qint64 dan = s.addPerson("dan", "4915444444444", "Dan").pk;
-    const qint64 eve = s.addPerson("eve", "4915555555555", "Eve", "Eve Contact").pk;
-    PersonSpec &fayRec = s.addPerson("fay", "fay.viber", "Fay");
-    fayRec.phone = QStringLiteral("fay.viber");
+    const qint64 bob = s.addPerson(u"bob"_s, u"4915222222222"_s, u"Bob"_s).pk;
+    const qint64 cleo = s.addPerson(u"cleo"_s, u"4915333333333"_s, QString(), u"Cleo"_s).pk;
+    const qint64 dan = s.addPerson(u"dan"_s, u"4915444444444"_s, u"Dan"_s).pk;
+    const qint64 eve = s.addPerson(u"eve"_s, u"4915555555555"_s, u"Eve"_s, u"Eve Contact"_s).pk;
+    PersonSpec &fayRec = s.addPerson(u"fay"_s, u"fay.viber"_s, u"Fay"_s);
+    fayRec.phone = u"fay.viber"_s;
     const qint64 fay = fayRec.pk;
 
-    const qint64 annChat = s.addChat("ann", {annKey}).pk;
-    const qint64 bobChat = s.addChat("bob", {bob}).pk;
-    ChatSpec &group = s.addChat("group", {annKey, bob, eve}, "G-FRIENDS", "Friends");
+    const qint64 annChat = s.addChat(u"ann"_s, {annKey}).pk;
+    const qint64 bobChat = s.addChat(u"bob"_s, {bob}).pk;
+    ChatSpec &group = s.addChat(u"group"_s, {annKey, bob, eve}, u"G-FRIENDS"_s, u"Friends"_s);
     group.context = 77;
     group.smartNotificationShown = 1;
     group.smartState = 2;
-    group.iconId = QStringLiteral("group-icon");
+    group.iconId = u"group-icon"_s;
     const qint64 groupChat = group.pk;
-    s.addChat("cleo", {cleo});
-    s.addChat("empty", {});
-    const qint64 fayChat = s.addChat("fay", {fay}).pk;
+    s.addChat(u"cleo"_s, {cleo});
+    s.addChat(u"empty"_s, {});
+    const qint64 fayChat = s.addChat(u"fay"_s, {fay}).pk;
 
-    const QString received = QStringLiteral("received");
-    MessageSpec &hello = s.addMessage("received", annChat, annKey, received, "Hello 😀");
+    const QString received = u"received"_s;
+    MessageSpec &hello = s.addMessage(u"received"_s, annChat, annKey, received, u"Hello 😀"_s);
     hello.emoticonsRanges = QByteArray("\x01\x02\x03", 3);
     hello.ranges = QByteArray("ranges");
-    s.addMessage("sending", annChat, 0, "SENDING", "On my way");
-    s.addMessage("delivered", annChat, 0, "delivered", "Delivered");
-    s.addMessage("send", annChat, 0, "send", "Sent");
-    s.addMessage("pending", annChat, 0, "Pending", "Waiting");
-    s.addMessage("pendingNotSent", annChat, 0, "pendingNotSent", "Not sent");
-    const qint64 failed = s.addMessage("failed", annChat, 0, "failed", "Lost").pk;
-    s.addMessage("nameChanged", groupChat, annKey, "pending", "Friends", "SystemNameChanged");
-    s.addMessage("memberAdded", groupChat, annKey, received, "4915555555555", "systemMemberAdded");
-    s.addMessage("memberAddedEmpty", groupChat, annKey, received, QString(), "SYSTEMMEMBERADDED");
-    s.addMessage("unknownSystem", annChat, annKey, received, "?", "systemSomethingNew");
-    s.addMessage("noChat", 999, annKey, received, "Nowhere");
+    s.addMessage(u"sending"_s, annChat, 0, u"SENDING"_s, u"On my way"_s);
+    s.addMessage(u"delivered"_s, annChat, 0, u"delivered"_s, u"Delivered"_s);
+    s.addMessage(u"send"_s, annChat, 0, u"send"_s, u"Sent"_s);
+    s.addMessage(u"pending"_s, annChat, 0, u"Pending"_s, u"Waiting"_s);
+    s.addMessage(u"pendingNotSent"_s, annChat, 0, u"pendingNotSent"_s, u"Not sent"_s);
+    const qint64 failed = s.addMessage(u"failed"_s, annChat, 0, u"failed"_s, u"Lost"_s).pk;
+    s.addMessage(u"nameChanged"_s, groupChat, annKey, u"pending"_s, u"Friends"_s, u"SystemNameChanged"_s);
+    s.addMessage(u"memberAdded"_s, groupChat, annKey, received, u"4915555555555"_s, u"systemMemberAdded"_s);
+    s.addMessage(u"memberAddedEmpty"_s, groupChat, annKey, received, QString(), u"SYSTEMMEMBERADDED"_s);
+    s.addMessage(u"unknownSystem"_s, annChat, annKey, received, u"?"_s, u"systemSomethingNew"_s);
+    s.addMessage(u"noChat"_s, 999, annKey, received, u"Nowhere"_s);
 
     const qint64 location =
-        s.addMessage("location", annChat, annKey, received, QString(), "customLocation").pk;
-    s.addLocation("location", location, 48.1, 11.58, "Marienplatz, München");
+        s.addMessage(u"location"_s, annChat, annKey, received, QString(), u"customLocation"_s).pk;
+    s.addLocation(u"location"_s, location, 48.1, 11.58, u"Marienplatz, München"_s);
 
-    auto media = [&](const QString &label, const QString &type, const QString &name,
+    // A message with an attachment, and the files of the store folder.
+    auto media = [&](const QString &label, const QString &type, const QString &name, const QStringList &files,
                      const QString &attId = QString()) -> AttachmentSpec & {
         const qint64 m = s.addMessage(label, annChat, annKey, received, QString()).pk;
+        for (const QString &f : files)
+            s.addFile(u"Documents/"_s + f, f.endsWith(u".jpg")   ? FileKind::Jpeg
+                                           : f.endsWith(u".png") ? FileKind::Png
+                                                                 : FileKind::Bytes);
         return s.addAttachment(label, m, type, name, attId);
     };
-    media("picture", "picture", "p1.jpg").url =
-        QStringLiteral("assets-library://asset/asset.JPG?id=ab12-cd34&ext=JPG");
-    s.addFile("Documents/Attachments/p1.jpg", FileKind::Jpeg, QSize(80, 60));
-    media("pictureSmall", "picture", "p2.jpg");
-    s.addFile("Documents/Attachments/p2.jpg", FileKind::Jpeg);
-    s.addFile("Documents/AttachmentsPreview/p2.jpg", FileKind::Jpeg);
-    s.addFile("Documents/BigAttachmentsPreview/p2.jpg", FileKind::Jpeg);
-    media("pictureBig", "picture", "p3.jpg");
-    s.addFile("Documents/Attachments/p3.jpg", FileKind::Jpeg);
-    s.addFile("Documents/BigAttachmentsPreview/p3.jpg", FileKind::Jpeg);
-    media("picturePng", "picture", "p4.png");
-    s.addFile("Documents/Attachments/p4.png", FileKind::Png, QSize(30, 60));
-    media("video", "video", "v1.mp4").duration = 61.5;
-    s.addFile("Documents/Attachments/v1.mp4", FileKind::Bytes);
-    s.addFile("Documents/BigAttachmentsPreview/v1.jpg", FileKind::Jpeg);
-    media("videoNoPreview", "video", "v2.mov");
-    s.addFile("Documents/Attachments/v2.mov", FileKind::Bytes);
-    media("audio", "audio", "a1.m4a").duration = 12.5;
-    s.addFile("Documents/VoiceMessages/a1.m4a", FileKind::Bytes);
-    media("sticker", "sticker", QString(), "1234").state = QString();
-    s.addFile("Documents/stickers/1200/100/00001234.png", FileKind::Png);
-    const qint64 pin = media("locationAttachment", "customLocation", "map.jpg").message;
-    s.addLocation("locationAttachment", pin, 48.123456789, 11.58);
-    s.addFile("Documents/CustomLocationImage/48.123457_11.jpg", FileKind::Jpeg);
-    media("other", "file", "doc.pdf");
-    s.addAttachment("ofFailed", failed, "picture", "lost.jpg");
+    media(u"picture"_s, u"picture"_s, u"p1.jpg"_s, {}).url =
+        u"assets-library://asset/asset.JPG?id=ab12-cd34&ext=JPG"_s;
+    s.addFile(u"Documents/Attachments/p1.jpg"_s, FileKind::Jpeg, QSize(80, 60));
+    media(u"pictureSmall"_s, u"picture"_s, u"p2.jpg"_s,
+          {u"Attachments/p2.jpg"_s, u"AttachmentsPreview/p2.jpg"_s, u"BigAttachmentsPreview/p2.jpg"_s});
+    media(u"pictureBig"_s, u"picture"_s, u"p3.jpg"_s,
+          {u"Attachments/p3.jpg"_s, u"BigAttachmentsPreview/p3.jpg"_s});
+    media(u"picturePng"_s, u"picture"_s, u"p4.png"_s, {});
+    s.addFile(u"Documents/Attachments/p4.png"_s, FileKind::Png, QSize(30, 60));
+    media(u"video"_s, u"video"_s, u"v1.mp4"_s, {u"Attachments/v1.mp4"_s, u"BigAttachmentsPreview/v1.jpg"_s})
+        .duration = 61.5;
+    media(u"videoNoPreview"_s, u"video"_s, u"v2.mov"_s, {u"Attachments/v2.mov"_s});
+    media(u"audio"_s, u"audio"_s, u"a1.m4a"_s, {u"VoiceMessages/a1.m4a"_s}).duration = 12.5;
+    media(u"sticker"_s, u"sticker"_s, QString(), {u"stickers/1200/100/00001234.png"_s}, u"1234"_s).state =
+        QString();
+    const qint64 pin = media(u"locationAttachment"_s, u"customLocation"_s, u"map.jpg"_s,
+                             {u"CustomLocationImage/48.123457_11.jpg"_s})
+                           .message;
+    s.addLocation(u"locationAttachment"_s, pin, 48.123456789, 11.58);
+    media(u"other"_s, u"file"_s, u"doc.pdf"_s, {});
+    s.addAttachment(u"ofFailed"_s, failed, u"picture"_s, u"lost.jpg"_s);
 
-    s.addMessage("groupText", groupChat, eve, received, "Hi all");
-    s.addMessage("groupNoSender", groupChat, 0, "delivered", "Mine");
-    s.addMessage("bobText", bobChat, bob, received, "Bob here");
-    s.addMessage("fayText", fayChat, fay, received, "Fay here");
+    s.addMessage(u"groupText"_s, groupChat, eve, received, u"Hi all"_s);
+    s.addMessage(u"groupNoSender"_s, groupChat, 0, u"delivered"_s, u"Mine"_s);
+    s.addMessage(u"bobText"_s, bobChat, bob, received, u"Bob here"_s);
+    s.addMessage(u"fayText"_s, fayChat, fay, received, u"Fay here"_s);
 
-    s.addCall("annIncoming", annKey, "incoming");
-    s.addCall("bobOutgoing", bob, "outgoing_viber");
-    s.addCall("danMissed", dan, "MISSED");
-    s.addCall("danIncoming", dan, "Incoming_Video");
-    s.addCall("cleoMissed", cleo, "missed");
-    s.addCall("unknownType", annKey, "conference");
-    s.addCall("nobody", 99, "incoming");
+    s.addCall(u"annIncoming"_s, annKey, u"incoming"_s);
+    s.addCall(u"bobOutgoing"_s, bob, u"outgoing_viber"_s);
+    s.addCall(u"danMissed"_s, dan, u"MISSED"_s);
+    s.addCall(u"danIncoming"_s, dan, u"Incoming_Video"_s);
+    s.addCall(u"cleoMissed"_s, cleo, u"missed"_s);
+    s.addCall(u"unknownType"_s, annKey, u"conference"_s);
+    s.addCall(u"nobody"_s, 99, u"incoming"_s);
     return s;
 }
 
@@ -307,7 +271,6 @@ struct StoreWriter::Impl
     QString root;
     StoreLayout layout = StoreLayout::Template;
     Sqlite3DB db;
-    QHash<QByteArray, sqlite3_stmt *> statements;
     QHash<qint64, qint64> lineOfPerson;
     qint64 uid = 0;
     bool finished = false;
@@ -315,80 +278,36 @@ struct StoreWriter::Impl
     QList<QByteArray> deferredIndexes;
 
     bool phone() const { return layout == StoreLayout::Phone; }
-    int ent(int templateEnt, int phoneEnt) const { return phone() ? phoneEnt : templateEnt; }
 
-    [[noreturn]] void fail(const QString &what) const
+    // The connection keeps the prepared statement of each text, so rows of one
+    // table and column set are bound to one statement.
+    void insert(const char *table, const Row &row)
     {
-        throw std::runtime_error(QStringLiteral("fixture store %1: %2: %3")
-                                     .arg(db.path(), what, QString::fromUtf8(sqlite3_errmsg(db.handle())))
-                                     .toStdString());
+        Sqlite3Sql sql("INSERT INTO " + QByteArray(table) + " (" + row.names.join(',') + ") VALUES (?" +
+                       QByteArray(",?").repeated(row.values.size() - 1) + ')');
+        for (const QVariant &v : row.values)
+            sql.addParam(v);
+        db.executeThrow(sql);
     }
 
-    // One prepared statement per table and column set, bound by position.
-    void insert(const char *table, const QList<Column> &columns)
+    // Core Data's bookkeeping and the values a reader carries in _other: columns of
+    // their own in a phone's layout (with the phone-only ones), the _other blob in
+    // this program's, as its writer keeps them when it copies a phone's records.
+    void addCarried(Row &row, int phoneEnt, const char *columns, const QVariantList &values,
+                    const char *phoneOnly = nullptr, const QVariantList &phoneValues = {})
     {
-        QByteArray key = table;
-        for (const Column &c : columns)
-            key += ',' + QByteArray(c.name);
-        sqlite3_stmt *stmt = statements.value(key);
-        if (!stmt) {
-            QByteArray names, marks;
-            for (const Column &c : columns) {
-                names += (names.isEmpty() ? "" : ",") + QByteArray(c.name);
-                marks += marks.isEmpty() ? "?" : ",?";
-            }
-            const QByteArray sql =
-                "INSERT INTO " + QByteArray(table) + " (" + names + ") VALUES (" + marks + ")";
-            if (sqlite3_prepare_v2(db.handle(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-                fail(QString::fromLatin1(sql));
-            statements.insert(key, stmt);
-        }
-        for (int i = 0; i < columns.size(); ++i) {
-            const QVariant &v = columns[i].value;
-            const int pos = i + 1;
-            int rc;
-            if (v.isNull()) {
-                rc = sqlite3_bind_null(stmt, pos);
-            } else {
-                switch (v.typeId()) {
-                case QMetaType::Int:
-                case QMetaType::LongLong:
-                case QMetaType::Bool:
-                    rc = sqlite3_bind_int64(stmt, pos, v.toLongLong());
-                    break;
-                case QMetaType::Double:
-                    rc = sqlite3_bind_double(stmt, pos, v.toDouble());
-                    break;
-                case QMetaType::QByteArray: {
-                    const QByteArray b = v.toByteArray();
-                    rc = sqlite3_bind_blob(stmt, pos, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-                    break;
-                }
-                default: {
-                    const QByteArray t = v.toString().toUtf8();
-                    rc = sqlite3_bind_text(stmt, pos, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-                    break;
-                }
-                }
-            }
-            if (rc != SQLITE_OK)
-                fail(QStringLiteral("bind %1.%2").arg(QLatin1String(table), QLatin1String(columns[i].name)));
-        }
-        const int rc = sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-        sqlite3_clear_bindings(stmt);
-        if (rc != SQLITE_DONE)
-            fail(QStringLiteral("insert into %1").arg(QLatin1String(table)));
-    }
-
-    // Core Data's bookkeeping columns, present only in a phone's layout.
-    void addPhoneColumns(QList<Column> &cols, int phoneEnt, qint32 opt)
-    {
-        if (!phone())
+        if (phone()) {
+            row.add("Z_ENT ZUID", {phoneEnt, ++uid}).add(columns, values);
+            if (phoneOnly)
+                row.add(phoneOnly, phoneValues);
             return;
-        cols.append({"Z_ENT", phoneEnt});
-        cols.append({"Z_OPT", opt});
-        cols.append({"ZUID", ++uid});
+        }
+        QVariantMap map;
+        const QList<QByteArray> names = QByteArray(columns).split(' ');
+        for (qsizetype i = 0; i < names.size(); ++i)
+            if (!values.value(i).isNull())
+                map.insert(QString::fromLatin1(names.at(i)), values.value(i));
+        row.add("_other", {tinykv::serialize(map)});
     }
 
     // Rows of a large store arrive in key order, but their conversation (and other
@@ -399,30 +318,23 @@ struct StoreWriter::Impl
     void deferIndexes()
     {
         QList<QByteArray> names;
-        {
-            Sqlite3Cursor c =
-                db.queryThrow("select name, sql from sqlite_master where type='index' and sql is not null");
-            while (c.moveNext()) {
-                names.append(c.getTextAt(0).toUtf8());
-                deferredIndexes.append(c.getTextAt(1).toUtf8());
-            }
+        Sqlite3Cursor c =
+            db.queryThrow("select name, sql from sqlite_master where type='index' and sql is not null");
+        while (c.moveNext()) {
+            names.append(c.getTextAt(0).toUtf8());
+            deferredIndexes.append(c.getTextAt(1).toUtf8());
         }
+        c = Sqlite3Cursor();
         for (const QByteArray &name : std::as_const(names))
             db.executeThrow(QByteArray("DROP INDEX \"" + QByteArray(name).replace('"', "\"\"") + '"'));
     }
 
-    void createIndexes()
+    void commit()
     {
         for (const QByteArray &sql : std::as_const(deferredIndexes))
             db.executeThrow(sql);
         deferredIndexes.clear();
-    }
-
-    void close()
-    {
-        for (sqlite3_stmt *stmt : std::as_const(statements))
-            sqlite3_finalize(stmt);
-        statements.clear();
+        db.execThrow(u"COMMIT"_s);
         db.close();
     }
 };
@@ -436,156 +348,92 @@ StoreWriter::StoreWriter(const QString &root, StoreLayout layout, const QString 
         throw std::runtime_error("fixture store exists already: " + path.toStdString());
     QDir().mkpath(QFileInfo(path).absolutePath());
     d->db.openThrow(path, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
-    QFile script(QStringLiteral(":/res/ios_viber_db.sql"));
+    QFile script(u":/res/ios_viber_db.sql"_s);
     if (layout == StoreLayout::Template && !script.open(QIODevice::ReadOnly))
         throw std::runtime_error("template schema: " + script.errorString().toStdString());
     d->db.execThrow(layout == StoreLayout::Template ? QString::fromUtf8(script.readAll())
                                                     : QString::fromLatin1(kPhoneSchema));
-    d->db.execThrow(QStringLiteral("BEGIN"));
+    d->db.execThrow(u"BEGIN"_s);
     d->deferIndexes();
 }
 
 StoreWriter::~StoreWriter()
 {
-    if (!d->finished && d->db.isOpen()) {
-        try {
-            d->createIndexes();
-        } catch (const std::exception &e) {
-            qWarning("fixture store %s: %s", qPrintable(d->db.path()), e.what());
-        }
-        QString error;
-        d->db.exec(QStringLiteral("COMMIT"), error);
+    try {
+        if (!d->finished && d->db.isOpen())
+            d->commit();
+    } catch (const std::exception &e) {
+        qWarning("fixture store %s: %s", qPrintable(d->db.path()), e.what());
     }
-    d->close();
 }
 
 void StoreWriter::finish()
 {
-    d->createIndexes();
-    d->db.execThrow(QStringLiteral("COMMIT"));
+    d->commit();
     d->finished = true;
-    d->close();
 }
 
 void StoreWriter::writePerson(const PersonSpec &p)
 {
-    QList<Column> cols{{"Z_PK", p.pk},
-                       {"ZCANONIZEDPHONENUM", textOrNull(p.canonPhone)},
-                       {"ZICONID", textOrNull(p.iconId)},
-                       {"ZPHONENUM", textOrNull(p.phone)}};
-    if (d->phone()) {
-        d->addPhoneColumns(cols, 10, p.opt);
-        cols.append({"ZNAME", textOrNull(p.viberName)});
-        cols.append({"ZCONTACT", contactKey(p) > 0 ? QVariant(contactKey(p)) : QVariant()});
-        cols.append({"ZISVIBER", 1});
-        cols.append({"ZPHONETYPE", QStringLiteral("mobile")});
-        if (!p.contactName.isEmpty())
-            d->insert("ZABCONTACT", {{"Z_PK", contactKey(p)},
-                                     {"Z_ENT", 1},
-                                     {"Z_OPT", 1},
-                                     {"ZRECORDID", p.recordId},
-                                     {"ZMAINNAME", p.contactName},
-                                     {"ZSORTNAME", p.contactName.toUpper()}});
-    } else {
-        cols.append({"ZNAME", textOrNull(p.shownName())});
-        // The template layout keeps in _other what a phone has in columns, as this
-        // program's writer does when it copies a phone's records.
-        cols.append({"_other", tinykv::serialize({{"Z_OPT", p.opt}, {"ZCONTACT", contactKey(p)}})});
-    }
-    d->insert("ZPHONENUMBERINDEX", cols);
+    Row row;
+    row.add("Z_PK ZCANONIZEDPHONENUM ZICONID ZPHONENUM ZNAME",
+            {p.pk, orNull(p.canonPhone), orNull(p.iconId), orNull(p.phone),
+             orNull(d->phone() ? p.viberName : p.shownName())});
+    d->addCarried(row, 10, "Z_OPT ZCONTACT", {p.opt, contactKey(p)}, "ZISVIBER ZPHONETYPE", {1, u"mobile"_s});
+    d->insert("ZPHONENUMBERINDEX", row);
+    if (d->phone() && !p.contactName.isEmpty())
+        d->insert("ZABCONTACT",
+                  Row().add("Z_PK Z_ENT Z_OPT ZRECORDID ZMAINNAME ZSORTNAME",
+                            {contactKey(p), 1, 1, p.recordId, p.contactName, p.contactName.toUpper()}));
 }
 
 void StoreWriter::writeChat(const ChatSpec &c)
 {
-    QList<Column> cols{{"Z_PK", c.pk},
-                       {"ZDATE", c.date},
-                       {"ZGROUPID", textOrNull(c.groupId)},
-                       {"ZICONID", textOrNull(c.iconId)},
-                       {"ZNAME", textOrNull(c.name)}};
-    if (d->phone()) {
-        d->addPhoneColumns(cols, 5, c.opt);
-        cols.append({"ZCONTEXT", c.context});
-        cols.append({"ZSMARTNOTIFICATIONSHOWN", c.smartNotificationShown});
-        cols.append({"ZSMARTSTATE", c.smartState});
-        cols.append({"ZUNREADCOUNT", 0});
-    } else {
-        QVariantMap carried{{"Z_OPT", c.opt}, {"ZCONTEXT", c.context}, {"ZSMARTSTATE", c.smartState}};
-        if (!c.smartNotificationShown.isNull())
-            carried.insert("ZSMARTNOTIFICATIONSHOWN", c.smartNotificationShown.toInt());
-        cols.append({"_other", tinykv::serialize(carried)});
-    }
-    d->insert("ZCONVERSATION", cols);
+    Row row;
+    row.add("Z_PK ZDATE ZGROUPID ZICONID ZNAME",
+            {c.pk, c.date, orNull(c.groupId), orNull(c.iconId), orNull(c.name)});
+    d->addCarried(row, 5, "Z_OPT ZCONTEXT ZSMARTNOTIFICATIONSHOWN ZSMARTSTATE",
+                  {c.opt, c.context, c.smartNotificationShown, c.smartState}, "ZUNREADCOUNT", {0});
+    d->insert("ZCONVERSATION", row);
     for (qint64 person : c.participants) {
         if (d->phone())
-            d->insert("Z_5PHONENUMINDEXES", {{"Z_5CONVERSATIONS", c.pk}, {"Z_10PHONENUMINDEXES", person}});
+            d->insert("Z_5PHONENUMINDEXES",
+                      Row().add("Z_5CONVERSATIONS Z_10PHONENUMINDEXES", {c.pk, person}));
         else
-            d->insert("Z_4PHONENUMINDEXES", {{"Z_4CONVERSATIONS", c.pk}, {"Z_7PHONENUMINDEXES", person}});
+            d->insert("Z_4PHONENUMINDEXES", Row().add("Z_4CONVERSATIONS Z_7PHONENUMINDEXES", {c.pk, person}));
     }
 }
 
 void StoreWriter::writeMessage(const MessageSpec &m)
 {
-    QList<Column> cols{{"Z_PK", m.pk},
-                       {"ZSEQ", m.seq},
-                       {"ZTOKEN", m.token},
-                       {"ZCONVERSATION", m.chat},
-                       {"ZPHONENUMINDEX", m.person > 0 ? QVariant(m.person) : QVariant()},
-                       {"ZDATE", m.date},
-                       {"ZSTATEDATE", m.stateDate},
-                       {"ZSTATE", textOrNull(m.state)},
-                       {"ZSYSTEMTYPE", textOrNull(m.systemType)},
-                       {"ZTEXT", textOrNull(m.text)}};
-    if (d->phone()) {
-        d->addPhoneColumns(cols, 21, m.opt);
-        cols.append({"Z5_CONVERSATION", 5});
-        cols.append({"ZEMOTICONSRANGES", blobOrNull(m.emoticonsRanges)});
-        cols.append({"ZRANGES", blobOrNull(m.ranges)});
-        cols.append({"ZMESSAGEID", 0});
-    } else {
-        QVariantMap carried{{"Z_OPT", m.opt}};
-        if (!m.emoticonsRanges.isEmpty())
-            carried.insert("ZEMOTICONSRANGES", m.emoticonsRanges);
-        if (!m.ranges.isEmpty())
-            carried.insert("ZRANGES", m.ranges);
-        cols.append({"_other", tinykv::serialize(carried)});
-    }
-    d->insert("ZVIBERMESSAGE", cols);
+    Row row;
+    row.add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
+            {m.pk, m.seq, m.token, m.chat, m.person > 0 ? QVariant(m.person) : QVariant(), m.date,
+             m.stateDate, orNull(m.state), orNull(m.systemType), orNull(m.text)});
+    d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES",
+                  {m.opt, orNull(m.emoticonsRanges), orNull(m.ranges)}, "Z5_CONVERSATION ZMESSAGEID", {5, 0});
+    d->insert("ZVIBERMESSAGE", row);
 }
 
 void StoreWriter::writeLocation(const LocationSpec &l)
 {
-    QList<Column> cols{{"Z_PK", l.pk},
-                       {"ZMESSAGE", l.message},
-                       {"ZDATE", 0.0},
-                       {"ZLATITUDE", l.latitude},
-                       {"ZLONGITUDE", l.longitude},
-                       {"ZADDRESS", textOrNull(l.address)}};
-    d->addPhoneColumns(cols, 20, 1);
-    d->insert("ZVIBERLOCATION", cols);
+    Row row;
+    row.add("Z_PK ZMESSAGE ZDATE ZLATITUDE ZLONGITUDE ZADDRESS",
+            {l.pk, l.message, 0.0, l.latitude, l.longitude, orNull(l.address)});
+    if (d->phone())
+        row.add("Z_ENT Z_OPT ZUID", {20, 1, ++d->uid});
+    d->insert("ZVIBERLOCATION", row);
 }
 
 void StoreWriter::writeAttachment(const AttachmentSpec &a)
 {
-    QList<Column> cols{{"Z_PK", a.pk},
-                       {"ZFILESIZE", a.fileSize},
-                       {"ZSEQ", a.seq},
-                       {"ZMESSAGE", a.message},
-                       {"ZDURATION", a.duration},
-                       {"ZID", textOrNull(a.attId)},
-                       {"ZBUCKET", textOrNull(a.bucket)},
-                       {"ZNAME", textOrNull(a.name)},
-                       {"ZTYPE", textOrNull(a.type)}};
-    if (d->phone()) {
-        d->addPhoneColumns(cols, 3, a.opt);
-        cols.append({"ZRANGE", double(a.range)});
-        cols.append({"ZSTATE", textOrNull(a.state)});
-        cols.append({"ZURL", textOrNull(a.url)});
-    } else {
-        cols.append(
-            {"_other", tinykv::serialize(
-                           {{"Z_OPT", a.opt}, {"ZRANGE", a.range}, {"ZSTATE", a.state}, {"ZURL", a.url}})});
-    }
-    d->insert("ZATTACHMENT", cols);
+    Row row;
+    row.add("Z_PK ZFILESIZE ZSEQ ZMESSAGE ZDURATION ZID ZBUCKET ZNAME ZTYPE",
+            {a.pk, a.fileSize, a.seq, a.message, a.duration, orNull(a.attId), orNull(a.bucket),
+             orNull(a.name), orNull(a.type)});
+    // A phone's NULL reads as an empty text, which this program's layout keeps.
+    d->addCarried(row, 3, "Z_OPT ZRANGE ZSTATE ZURL", {a.opt, a.range, a.state, a.url});
+    d->insert("ZATTACHMENT", row);
 }
 
 void StoreWriter::writeCall(const CallSpec &c)
@@ -594,30 +442,19 @@ void StoreWriter::writeCall(const CallSpec &c)
     if (!line) {
         line = d->lineOfPerson.size() + 1;
         d->lineOfPerson.insert(c.person, line);
-        QList<Column> cols{{"Z_PK", line},
-                           {"Z_ENT", d->ent(9, 14)},
-                           {"Z_OPT", 1},
-                           {"ZCOUNT", 1},
-                           {"ZPHONENUMINDEX", c.person},
-                           {"ZDATE", c.date},
-                           {"ZCALLTYPE", c.callType}};
+        Row row;
+        row.add("Z_PK Z_ENT Z_OPT ZCOUNT ZPHONENUMINDEX ZDATE ZCALLTYPE",
+                {line, d->phone() ? 14 : 9, 1, 1, c.person, c.date, c.callType});
         if (d->phone())
-            cols.append({"ZUID", ++d->uid});
-        d->insert("ZRECENTSLINE", cols);
+            row.add("ZUID", {++d->uid});
+        d->insert("ZRECENTSLINE", row);
     }
-    QList<Column> cols{{"Z_PK", c.pk},
-                       {"Z_ENT", d->ent(8, 13)},
-                       {"Z_OPT", c.opt},
-                       {"ZCALLTOKEN", c.token},
-                       {"ZDURATION", c.duration},
-                       {"ZRECENTSLINE", line},
-                       {"ZDATE", c.date},
-                       {"ZCALLTYPE", textOrNull(c.callType)}};
-    if (!d->phone()) {
-        cols.append({"ZREAD", 1});
-        cols.append({"_other", tinykv::serialize({{"Z_OPT", c.opt}})});
-    }
-    d->insert("ZRECENT", cols);
+    Row row;
+    row.add("Z_PK Z_ENT Z_OPT ZCALLTOKEN ZDURATION ZRECENTSLINE ZDATE ZCALLTYPE",
+            {c.pk, d->phone() ? 13 : 8, c.opt, c.token, c.duration, line, c.date, orNull(c.callType)});
+    if (!d->phone())
+        row.add("ZREAD _other", {1, tinykv::serialize({{u"Z_OPT"_s, c.opt}})});
+    d->insert("ZRECENT", row);
 }
 
 void StoreWriter::writeFile(const FileSpec &f) const
@@ -660,85 +497,115 @@ void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout, 
         w.writeFile(f);
 }
 
-// --- Comparisons ---------------------------------------------------------------
+// --- Comparisons -----------------------------------------------------------------
 
 QStringList storeRows(const QString &storePath)
 {
     Sqlite3DB db;
     db.openThrow(storePath, Sqlite3DB::ReadOnly);
-    QStringList rows;
-    QStringList tables;
+    QStringList rows, tables;
     Sqlite3Cursor names = db.queryThrow("select name from sqlite_master where type='table' order by name");
     while (names.moveNext())
         tables << names.getTextAt(0);
     for (const QString &t : std::as_const(tables)) {
-        Sqlite3Cursor c =
-            db.queryThrow(QStringLiteral("select * from \"%1\"")
-                              .arg(QString(t).replace(QLatin1Char('"'), QLatin1String("\"\""))));
+        Sqlite3Cursor c = db.queryThrow(u"select * from \"%1\""_s.arg(QString(t).replace(u'"', u"\"\""_s)));
         while (c.moveNext()) {
             QStringList values;
-            for (const QString &col : c.columnNames())
-                values << col + QLatin1Char('=') + c.value(col).toString();
-            rows << t + QLatin1Char(' ') + values.join(QLatin1Char(','));
+            const QStringList columns = c.columnNames();
+            for (const QString &col : columns)
+                values << col + u'=' + c.value(col).toString();
+            rows << t + u' ' + values.join(u',');
         }
     }
     rows.sort();
     return rows;
 }
 
-static QString chatIdentity(const _ViberChat *chat)
+QString rows(const QString &storePath, const QString &sql)
 {
-    if (!chat)
-        return QStringLiteral("-");
-    if (!chat->groupId.isEmpty())
-        return QStringLiteral("group ") + chat->groupId;
-    QStringList phones;
-    for (const _ViberPerson *p : chat->participants)
-        phones << p->phone;
-    phones.sort();
-    return QStringLiteral("with ") + phones.join(QLatin1Char('/'));
+    // Read-write: closing it then leaves no journal files of a write-ahead log behind.
+    Sqlite3DB db;
+    db.openThrow(storePath, Sqlite3DB::ReadWrite);
+    Sqlite3Cursor c = db.queryThrow(sql);
+    QStringList out;
+    while (c.moveNext()) {
+        QStringList values;
+        const QStringList columns = c.columnNames();
+        for (const QString &col : columns) {
+            const QVariant v = c.value(col);
+            values << (v.isNull()                            ? u"NULL"_s
+                       : v.typeId() == QMetaType::QByteArray ? QString::fromLatin1(v.toByteArray().toHex())
+                                                             : v.toString());
+        }
+        out << values.join(u'|');
+    }
+    return out.join(u", "_s);
 }
 
-// The content of the messages, independent of the store's keys. A voice message's
-// name is its key in its store, so it is left out here and checked on its own.
-QStringList messageContent(const ViberData &data)
+QStringList filesBelow(const QString &root)
 {
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        const QByteArray hash = f.open(QIODevice::ReadOnly)
+                                    ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex()
+                                    : QByteArray();
+        out << QDir(root).relativeFilePath(path) + u' ' + QString::fromLatin1(hash.left(12));
+    }
+    out.sort();
+    return out;
+}
+
+QStringList messageContent(const ViberData &data, PersonNames names)
+{
+    const bool named = names == PersonNames::Compared;
+    auto person = [&](const _ViberPerson *p) {
+        return p ? p->phone + (named ? u' ' + p->name : QString()) : u"-"_s;
+    };
+    // Chats by group id, name and participants; keys differ from store to store.
+    auto chat = [&](const _ViberChat *c) {
+        if (!c)
+            return u"-"_s;
+        QStringList people;
+        for (const _ViberPerson *p : c->participants)
+            people << person(p);
+        people.sort();
+        const QString name = c->id > 0 ? c->name : QString(); // a made-up chat's is its person's
+        return u"%1 '%2' with %3"_s.arg(c->groupId, name, people.join(u'/'));
+    };
     QStringList lines;
     for (const _ViberMsg *m : data.messages) {
-        QString line =
-            QStringLiteral("%1 | %2 | token=%3 seq=%4 date=%5/%6 state=%7 type=%8 kind=%9 text=%10")
-                .arg(chatIdentity(m->chat), m->person ? m->person->phone : QStringLiteral("-"))
-                .arg(m->token)
-                .arg(m->seq)
-                .arg(m->date, 0, 'f', 3)
-                .arg(m->stateDate, 0, 'f', 3)
-                .arg(int(m->state))
-                .arg(int(m->type))
-                .arg(int(m->systemKind))
-                .arg(m->text);
+        QString line = u"%1 | %2 | token=%3 seq=%4 date=%5/%6 state=%7 type=%8 kind=%9 text=%10"_s
+                           .arg(chat(m->chat), person(m->person))
+                           .arg(m->token)
+                           .arg(m->seq)
+                           .arg(m->date, 0, 'f', 3)
+                           .arg(m->stateDate, 0, 'f', 3)
+                           .arg(int(m->state))
+                           .arg(int(m->type))
+                           .arg(int(m->systemKind))
+                           .arg(m->text);
         if (m->latitude != 0 || m->longitude != 0)
-            line += QStringLiteral(" at=%1,%2 %3")
-                        .arg(m->latitude, 0, 'g', 12)
-                        .arg(m->longitude, 0, 'g', 12)
-                        .arg(m->address);
+            line +=
+                u" at=%1,%2 %3"_s.arg(m->latitude, 0, 'g', 12).arg(m->longitude, 0, 'g', 12).arg(m->address);
         if (const _ViberAtta *a = m->attachment) {
-            line += QStringLiteral(" att kind=%1 size=%2 seq=%3 dur=%4")
-                        .arg(a->type)
+            line += u" att kind=%1 size=%2 seq=%3 dur=%4"_s.arg(a->type)
                         .arg(a->fileSize)
                         .arg(a->seq)
                         .arg(a->duration);
             if (m->type != ViberMsgTypeAudio)
-                line += QStringLiteral(" id=%1 name=%2").arg(a->attId, a->fileName);
-            const QVariantMap carried = readExtraColumns(a);
-            line += QStringLiteral(" url=%1").arg(carried.value(QStringLiteral("ZURL")).toString());
+                line += u" id=%1 name=%2"_s.arg(a->attId, a->fileName);
+            line += u" url="_s + readExtraColumns(a).value(u"ZURL"_s).toString();
         }
         if (const _ViberCall *c = m->call)
-            line += QStringLiteral(" call token=%1 dur=%2 date=%3 type=%4 person=%5")
-                        .arg(c->callToken)
+            line += u" call token=%1 dur=%2 date=%3 type=%4 person=%5"_s.arg(c->callToken)
                         .arg(c->duration)
                         .arg(c->date, 0, 'f', 3)
                         .arg(int(c->type))
-                        .arg(c->person ? c->person->phone : QStringLiteral("-"));
+                        .arg(person(c->person));
         lines << line;
     }
     lines.sort();
@@ -776,8 +643,7 @@ _ViberMsg &Records::message(_ViberChat &chat, _ViberPerson *person, ViberMsgStat
                             double date, qint64 token)
 {
     auto *m = new _ViberMsg;
-    const qint64 id = ++m_lastMessageId;
-    m->id = id;
+    m->id = m->seq = ++m_lastMessageId;
     m->chat = &chat;
     m->person = person;
     m->state = state;
@@ -786,7 +652,6 @@ _ViberMsg &Records::message(_ViberChat &chat, _ViberPerson *person, ViberMsgStat
     m->date = date;
     m->stateDate = date + 1;
     m->token = token;
-    m->seq = id;
     data->messages.insert(m->id, m);
     chat.messages.append(m);
     chat.date = std::max(chat.date, date);
@@ -798,11 +663,10 @@ _ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString
                                 const QString &attId)
 {
     auto *a = new _ViberAtta;
-    a->id = data->attachments.size() + 1;
+    a->id = a->seq = data->attachments.size() + 1;
     a->fileName = fileName;
     a->attId = attId;
     a->fileSize = 1000 + a->id;
-    a->seq = a->id;
     a->message = &msg;
     msg.attachment = a;
     msg.type = type;

@@ -16,12 +16,6 @@
 // writer meet. A StoreSpec describes the content in layout-neutral terms and
 // records exactly what is written, so that tests can compare loaded records
 // against it; writeStore() turns it into a store folder (database plus files).
-//
-//   fixtures::StoreSpec plan = fixtures::sampleStore();
-//   fixtures::writeStore(plan, dir.path(), fixtures::StoreLayout::Phone);
-//   ViberDataPtr data = IOSViberDb(QDir(dir.path()), fixtures::kStoreFileName).load();
-//   const fixtures::MessageSpec &m = plan.message("sticker");
-//
 // StoreWriter writes row by row for data too large to describe up front (benchmarks).
 namespace fixtures {
 
@@ -201,14 +195,14 @@ StoreSpec sampleStore();
 void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
-// Row-by-row writer behind writeStore, inside one transaction with prepared inserts.
-// The schema's secondary indexes are built when the rows are in (finish() or the
-// destructor), which keeps writing a million rows linear.
+// Row-by-row writer behind writeStore, inside one transaction. The schema's secondary
+// indexes are built when the rows are in (finish() or the destructor), which keeps
+// writing a million rows linear.
 class StoreWriter
 {
 public:
-    // Creates the folder of the store file and the empty store (raises
-    // std::runtime_error on failure); begins the transaction.
+    // Creates the folder of the store file and the empty store (raises an exception
+    // on failure); begins the transaction.
     StoreWriter(const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
     // Commits when finish() was not called.
@@ -235,11 +229,24 @@ private:
 // store before and after a run.
 QStringList storeRows(const QString &storePath);
 
+// The values of the rows sql selects from a store file, "|" between columns and ", "
+// between rows, NULL as "NULL", blobs in hex: a compact check of what was written.
+QString rows(const QString &storePath, const QString &sql);
+
+// Every entry below root, relative to it, with the start of a hash of its content
+// (none for a folder): for checking that a run left a folder as it was.
+QStringList filesBelow(const QString &root);
+
+// A phone's store takes the names of persons from its address book, which no writer
+// fills: copies into one are compared without them.
+enum class PersonNames { Compared, Ignored };
+
 // The content of loaded messages independent of the store's keys, as sorted lines:
-// chat (group id or participants' phones), sender, token, dates, state, type, text,
-// location, attachment and call. A voice message's file name and id are left out,
-// since a writer names them by the attachment's key in its store.
-QStringList messageContent(const ViberData &data);
+// chat (group id, name, participants' phones and names; a chat made up for calls is
+// named after its person and so not by name), sender, token, dates, state, type, text,
+// location, attachment and call. A voice message's file name and id are
+// left out, since a writer names them by the attachment's key in its store.
+QStringList messageContent(const ViberData &data, PersonNames names = PersonNames::Compared);
 
 // Records as a reader hands them out, built in memory for writers and workers.
 // Keys count up from 1 per kind; a call's message has the call's key negated.

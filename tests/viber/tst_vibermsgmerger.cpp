@@ -1,0 +1,152 @@
+#include "support/StoreFixtures.h"
+
+#include "viber/IOSViberDb.h"
+#include "viber/ViberMsgMerger.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+using fixtures::StoreLayout;
+
+Q_DECLARE_METATYPE(fixtures::StoreLayout)
+
+namespace {
+
+// A store of a layout to merge into, and a run as the copy and the transfer make it:
+// chat by chat, in one transaction.
+struct Target
+{
+    explicit Target(StoreLayout layout)
+    {
+        if (layout == StoreLayout::Phone)
+            fixtures::StoreWriter(dir.path(), layout).finish();
+        else
+            QDir(dir.path()).mkpath(u"Documents"_s);
+    }
+
+    ViberMsgMerger merge(QList<_ViberMsg *> messages)
+    {
+        std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
+            return a->chat->id != b->chat->id ? a->chat->id < b->chat->id : a->date < b->date;
+        });
+        db.requireWriterTables();
+        db.execThrow(u"BEGIN IMMEDIATE"_s);
+        ViberMsgMerger merger(db);
+        for (const _ViberMsg *m : std::as_const(messages)) {
+            qint64 att = 0, loc = 0;
+            merger.mergeMessage(m, att, loc);
+        }
+        merger.dropEmptyInsertedChats();
+        db.refreshRecentsLines();
+        db.refreshConversationDates();
+        db.execThrow(u"COMMIT"_s);
+        db.close();
+        return merger;
+    }
+    QStringList rows() const { return fixtures::storeRows(db.fullPath()); }
+
+    QTemporaryDir dir;
+    IOSViberDb db{QDir(dir.path()), QString::fromLatin1(fixtures::kStoreFileName)};
+};
+
+QString counts(const ViberMsgMerger &m)
+{
+    return u"%1 new, %2 present, %3 skipped"_s.arg(m.inserted()).arg(m.present()).arg(m.skipped());
+}
+
+} // namespace
+
+class TestViberMsgMerger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void oddRecordsAreMergedOnce();
+};
+
+void TestViberMsgMerger::roundTrip_data()
+{
+    QTest::addColumn<StoreLayout>("source");
+    QTest::addColumn<StoreLayout>("target");
+    QTest::newRow("phone store into template") << StoreLayout::Phone << StoreLayout::Template;
+    QTest::newRow("template store into template") << StoreLayout::Template << StoreLayout::Template;
+    QTest::newRow("template store into phone") << StoreLayout::Template << StoreLayout::Phone;
+    QTest::newRow("phone store into phone") << StoreLayout::Phone << StoreLayout::Phone;
+}
+
+void TestViberMsgMerger::roundTrip()
+{
+    QFETCH(StoreLayout, source);
+    QFETCH(StoreLayout, target);
+    QTemporaryDir src;
+    fixtures::writeStore(fixtures::sampleStore(), src.path(), source);
+    const ViberDataPtr original =
+        IOSViberDb(QDir(src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+    const QList<_ViberMsg *> all = original->messages.values();
+    Target t(target);
+    QCOMPARE(counts(t.merge(all)), u"%1 new, 0 present, 0 skipped"_s.arg(all.size()));
+    const QStringList afterFirst = t.rows();
+
+    const fixtures::PersonNames names =
+        target == StoreLayout::Phone ? fixtures::PersonNames::Ignored : fixtures::PersonNames::Compared;
+    const ViberDataPtr copy = t.db.load();
+    const QStringList expected = fixtures::messageContent(*original, names);
+    QCOMPARE(expected.filter(u" call token="_s).size(), 5);
+    QVERIFY(!expected.filter(u"G-FRIENDS 'Friends'"_s).isEmpty());
+    QCOMPARE(fixtures::messageContent(*copy, names), expected);
+    // Chats without messages are not made by a merge.
+    for (const _ViberChat *c : std::as_const(copy->chats))
+        QVERIFY(!c->messages.isEmpty());
+
+    // The second run finds everything present and writes nothing.
+    QCOMPARE(counts(t.merge(all)), u"0 new, %1 present, 0 skipped"_s.arg(all.size()));
+    QCOMPARE(t.rows(), afterFirst);
+}
+
+void TestViberMsgMerger::oddRecordsAreMergedOnce()
+{
+    fixtures::Records r;
+    // People without a number match nobody in the store: each keeps their own chat,
+    // and a repeated run leaves no chat or row of its own for them.
+    for (const QString &name : {u"Nobody One"_s, u"Nobody Two"_s}) {
+        _ViberPerson &nobody = r.person(QString(), name);
+        r.message(r.chat({&nobody}), &nobody, ViberMsgStateReceived, name, 7e8, r.messages().size() + 1);
+    }
+    // Dates far off, or none.
+    _ViberPerson &cy = r.person(u"+333"_s);
+    _ViberChat &cyChat = r.chat({&cy});
+    const double inf = std::numeric_limits<double>::infinity();
+    qint64 token = 100;
+    for (double date : {inf, -inf, 9.3e18, -9.3e18, 1e300, std::numeric_limits<double>::quiet_NaN(), -0.5}) {
+        r.message(cyChat, &cy, ViberMsgStateReceived, u"m"_s, date, ++token);
+        r.call(cyChat, cy, ViberCallTypeOutgoing, ++token, date);
+    }
+    // Not writable: skipped, and the group made for it goes again.
+    _ViberPerson &ann = r.person(u"+111"_s, u"Ann"_s);
+    r.message(r.chat({&ann}, u"G1"_s, u"Group"_s), nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 99);
+    const qint64 writable = r.messages().size() - 1;
+
+    Target t(StoreLayout::Template);
+    QCOMPARE(counts(t.merge(r.messages())), u"%1 new, 0 present, 1 skipped"_s.arg(writable));
+    const ViberDataPtr copy = t.db.load();
+    QCOMPARE(copy->messages.size(), writable);
+    QCOMPARE(copy->chats.size(), 3);
+    int nobodies = 0;
+    for (const _ViberMsg *m : std::as_const(copy->messages))
+        if (m->person && m->person->phone.isEmpty() && ++nobodies)
+            QVERIFY(m->person->name == m->text && m->chat->messages.size() == 1 &&
+                    m->chat->participants.size() == 1);
+    QCOMPARE(nobodies, 2);
+
+    const QStringList rows = t.rows();
+    QCOMPARE(counts(t.merge(r.messages())), u"0 new, %1 present, 1 skipped"_s.arg(writable));
+    QCOMPARE(t.rows(), rows);
+}
+
+QTEST_GUILESS_MAIN(TestViberMsgMerger)
+#include "tst_vibermsgmerger.moc"
