@@ -771,6 +771,13 @@
     </message>
 </context>
 <context>
+    <name>ViberMsgPrinter</name>
+    <message>
+        <source>IDS_PRINT_MESSAGES</source>
+        <translation>Print Messages</translation>
+    </message>
+</context>
+<context>
     <name>ExportMessagesPdf</name>
     <message>
         <source>IDS_PDF_WRITE_FAILED_%1</source>
