@@ -13,6 +13,7 @@
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QRawFont>
+#include <QStringList>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -58,7 +59,8 @@ public:
     WrappedText(const QString &text, const QFont &font, QPaintDevice *device, Qt::Alignment alignment,
                 bool singleLine = false)
     {
-        QString normal = text;
+        QString &normal = m_text;
+        normal = text;
         normal.remove(QLatin1Char('\r'));
         if (singleLine)
             normal.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -108,6 +110,34 @@ public:
         return QSize(int(std::ceil(widest)), int(std::ceil(y)));
     }
 
+    // The text cut at line starts into pieces no taller than height each, as last
+    // laid out; a line taller than that is a piece of its own.
+    QStringList pieces(int height) const
+    {
+        QStringList pieces;
+        qsizetype pieceStart = 0;
+        qsizetype paragraphStart = 0;
+        qreal pieceTop = 0;
+        for (const auto &paragraph : m_paragraphs) {
+            for (int i = 0; i < paragraph->lineCount(); ++i) {
+                const QTextLine line = paragraph->lineAt(i);
+                const qsizetype start = paragraphStart + line.textStart();
+                if (line.y() + line.height() - pieceTop > height && start > pieceStart) {
+                    pieces.append(m_text.mid(pieceStart, start - pieceStart));
+                    pieceStart = start;
+                    pieceTop = line.y();
+                }
+            }
+            paragraphStart += paragraph->text().size() + 1;
+        }
+        pieces.append(m_text.mid(pieceStart));
+        for (QString &piece : pieces) {
+            if (piece.endsWith(QLatin1Char('\n')))
+                piece.chop(1);
+        }
+        return pieces;
+    }
+
     void draw(QPainter *painter, const QPoint &topLeft, const QColor &color) const
     {
         painter->setPen(color);
@@ -143,6 +173,7 @@ private:
         painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), image);
     }
 
+    QString m_text; // paragraphs joined by "\n"
     std::vector<std::unique_ptr<QTextLayout>> m_paragraphs;
 };
 
@@ -451,6 +482,18 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
     }
 
     const QSize size = bubbleSize(kind, bodySize, timeSize, headerSize);
+    if (picture.isNull() && size.height() > m_content.height()) {
+        // A text longer than a page goes on in bubbles of its own on the next pages,
+        // the name on the first and the time on the last.
+        const int frame = bubbleSize(kind, QSize(0, 0), timeSize, headerSize).height();
+        const QStringList pieces = body.pieces(m_content.height() - frame);
+        if (pieces.size() > 1) {
+            for (qsizetype i = 0; i < pieces.size(); ++i)
+                drawBubble(kind, pieces.at(i), picture, i == 0 ? header : QString(),
+                           i == pieces.size() - 1 ? time : QString());
+            return;
+        }
+    }
     makeRoom(size.height());
     int x = m_content.left();
     if (kind == BubbleKind::Outgoing)
