@@ -17,12 +17,6 @@ ExportMessagesPdf::ExportMessagesPdf(const QString &filePath) : m_filePath(fileP
         fail();
 }
 
-ExportMessagesPdf::~ExportMessagesPdf()
-{
-    // An export that stops early still closes the file, so the caller can remove it.
-    m_painter.end();
-}
-
 void ExportMessagesPdf::begin() {}
 
 void ExportMessagesPdf::write(const _ViberMsg &record)

@@ -19,7 +19,6 @@ public:
 
     // Raises std::runtime_error naming the file when it cannot be created.
     explicit ExportMessagesPdf(const QString &filePath);
-    ~ExportMessagesPdf() override;
 
     void begin() override;
     void write(const _ViberMsg &record) override;
@@ -32,5 +31,7 @@ private:
 
     QString m_filePath;
     QPdfWriter m_writer;
+    // After the writer, so that an export stopped early ends painting, and closes
+    // the file for the caller to remove, before the writer goes.
     MessagePagePainter m_painter;
 };

@@ -44,7 +44,7 @@ QFont textFont(int pointSize)
 // characters beyond the symbol blocks are pictures by default.
 bool isPictureEmoji(QStringView sequence)
 {
-    for (const char32_t c : QStringView(sequence).toUcs4()) {
+    for (const char32_t c : sequence.toUcs4()) {
         if (c == 0xFE0F || c == 0x20E3 || c == 0x200D || c >= 0x1F000)
             return true;
     }
@@ -406,8 +406,7 @@ bool MessagePagePainter::start(QPagedPaintDevice *device)
     if (!device || !m_painter.begin(device))
         return false;
 
-    // Margins are asked for in points and laid out in the device's pixels, so a
-    // page looks the same at any resolution the device has.
+    // The margins are set in points; the layout counts in the device's pixels.
     const QPageLayout layout = device->pageLayout();
     const int dpi = device->logicalDpiY();
     const QMarginsF points = layout.margins(QPageLayout::Point);
