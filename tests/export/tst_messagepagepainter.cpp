@@ -17,7 +17,6 @@
 #include <stdexcept>
 
 using testsupport::MessageFixture;
-using Kind = MessagePagePainter::BubbleKind;
 
 namespace {
 
@@ -25,7 +24,7 @@ const QDateTime kNoon(QDate(2024, 3, 5), QTime(12, 0));
 const QString kHebrew = QStringLiteral(u"שלום לכולם מה שלומכם");
 const QString kEmojiCaption = QStringLiteral(u"Look \U0001F600 at this");
 
-enum Preview { NoAttachment, MissingFile, JpegFile, PngFile, NotAPicture };
+enum Preview { NoAttachment, MissingFile, JpegFile, PngFile };
 
 // The output of a poppler tool; empty when the tool is not installed.
 QString poppler(const QString &tool, const QStringList &arguments)
@@ -50,8 +49,6 @@ private slots:
     void roomOnThePage();
     void pictureSize_data();
     void pictureSize();
-    void bubbleSize_data();
-    void bubbleSize();
     void messageContent_data();
     void messageContent();
     void unreadablePreviewShowsThePlaceholder();
@@ -102,7 +99,7 @@ _ViberMsg *TestMessagePagePainter::message(ViberMsgType type, bool group, Previe
 {
     _ViberMsg *msg = m_f.addMessage(group ? m_group : m_direct, type, kNoon, false, text);
     msg->person = m_ann;
-    static const char *const files[] = {"", "gone.jpg", "portrait.jpg", "landscape.jpg", "notes.jpg"};
+    static const char *const files[] = {"", "gone.jpg", "portrait.jpg", "landscape.jpg"};
     if (preview != NoAttachment) {
         _ViberAtta *att =
             m_f.addAttachment(msg, QString(), m_dir.filePath(QLatin1String(files[preview])), 125);
@@ -169,32 +166,6 @@ void TestMessagePagePainter::pictureSize()
 {
     QFETCH(QSize, size);
     QTEST(MessagePagePainter::scaledPictureSize(size), "scaled");
-}
-
-void TestMessagePagePainter::bubbleSize_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QSize>("body");
-    QTest::addColumn<QSize>("time");
-    QTest::addColumn<QSize>("header");
-    QTest::addColumn<QSize>("bubble");
-    QTest::newRow("notice at its minimum")
-        << int(Kind::Notice) << QSize(10, 5) << QSize() << QSize() << QSize(80, 20);
-    QTest::newRow("picture with time")
-        << int(Kind::Incoming) << QSize(200, 150) << QSize(50, 12) << QSize() << QSize(224, 165 + 18);
-    QTest::newRow("wide time widens")
-        << int(Kind::Outgoing) << QSize(10, 20) << QSize(170, 12) << QSize() << QSize(194, 35 + 18);
-    QTest::newRow("header on top") << int(Kind::Incoming) << QSize(200, 20) << QSize(50, 12) << QSize(300, 19)
-                                   << QSize(324, 35 + 18 + 25);
-}
-
-void TestMessagePagePainter::bubbleSize()
-{
-    QFETCH(int, kind);
-    QFETCH(QSize, body);
-    QFETCH(QSize, time);
-    QFETCH(QSize, header);
-    QTEST(MessagePagePainter::bubbleSize(Kind(kind), body, time, header), "bubble");
 }
 
 void TestMessagePagePainter::messageContent_data()
