@@ -1,0 +1,131 @@
+#pragma once
+
+#include "viber/ViberData.h"
+
+#include <QColor>
+#include <QDate>
+#include <QImage>
+#include <QList>
+#include <QMargins>
+#include <QPainter>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+class QPagedPaintDevice;
+
+// Lays messages out on pages as chat bubbles: a notice for each new day, centred
+// notices for calls and system messages, picture and text bubbles on the left
+// for incoming and on the right for outgoing messages, page breaks and page
+// numbers. Paints on any paged device: a QPrinter (printing and its preview) or a
+// QPdfWriter (the PDF export). The bubble frames are the nine-slice pictures of
+// "vbbb" under MessageText::pictureFolder().
+//
+// Texts keep their emoji: they are drawn from the colour emoji font, as pictures,
+// since a PDF cannot hold that font's bitmap glyphs. Each paragraph finds its own
+// direction, so Arabic and Hebrew run right to left.
+class MessagePagePainter
+{
+public:
+    enum class BubbleKind { Notice, Incoming, Outgoing };
+
+    // How one kind of bubble is framed and filled.
+    struct BubbleStyle
+    {
+        QString framePrefix; // "vbbb/r_", "vbbb/bb1_", "vbbb/bb2_"
+        QMargins insets;     // where the text goes, inside the frame
+        QMargins slices;     // sizes of the frame's corners and edges
+        QSize minimum;
+        int pointSize = 12;
+    };
+
+    // Largest width and height of a picture in a bubble; a picture exactly this
+    // large is left as it is.
+    static constexpr int kPictureLimit = 200;
+    // Vertical space after every item.
+    static constexpr int kItemSpacing = 10;
+    // Space between a bubble's body and its header or time.
+    static constexpr int kLineSpacing = 6;
+    static constexpr int kPageNumberGap = 2;
+    static constexpr int kPageNumberHeight = 18;
+
+    static const QColor &backgroundColor();
+    static const QColor &timeColor();
+    static const QColor &headerColor();
+    static const QColor &pageNumberColor();
+
+    static const BubbleStyle &style(BubbleKind kind);
+
+    // --- Layout rules, free of any device ---------------------------------
+
+    // The rectangle messages are laid out in, in device pixels from the paper's
+    // top-left corner: the page less its margins (right and bottom inclusive).
+    static QRect contentRect(const QSize &pageSize, const QMargins &margins);
+    // Whether an item of the height still fits below y; an item exactly as high as
+    // the room left fits.
+    static bool fits(int height, int y, const QRect &content);
+    // The widest a bubble may be: 80 % of the content's width, truncated.
+    static int maximumBubbleWidth(const QRect &content);
+    // A picture's size in its bubble: a landscape picture wider than the limit is
+    // scaled to its width, any other picture taller than the limit to its height.
+    static QSize scaledPictureSize(const QSize &size);
+    // The size of a bubble around a body; the time and the header are empty sizes
+    // when absent, and stretch the bubble to hold them.
+    static QSize bubbleSize(BubbleKind kind, const QSize &body, const QSize &time = QSize(),
+                            const QSize &header = QSize());
+
+    // --- Message content ----------------------------------------------------
+
+    // What one message shows: a notice, or a picture and a text bubble.
+    struct Content
+    {
+        QString notice; // a centred notice; the rest is then empty
+        bool picture = false;
+        QString picturePath; // the preview; the placeholder shows when it is not a picture
+        QString text;        // empty after trimming: no text bubble
+        QString header;      // the sender's name in group chats
+        QString time;        // "hh:mm ap"
+        bool outgoing = false;
+    };
+    static Content content(const _ViberMsg *msg);
+
+    // The picture at path, read as JPEG or PNG, or the placeholder photo when it is
+    // neither; scaled to scaledPictureSize.
+    static QImage loadPicture(const QString &path);
+
+    // --- Painting -------------------------------------------------------------
+
+    MessagePagePainter() = default;
+    ~MessagePagePainter();
+    MessagePagePainter(const MessagePagePainter &) = delete;
+    MessagePagePainter &operator=(const MessagePagePainter &) = delete;
+
+    // Begins painting on the device with page 1; false when the device cannot be
+    // painted on (a PDF file that cannot be created).
+    bool start(QPagedPaintDevice *device);
+    // Lays out and draws one message at the current position, breaking pages as needed.
+    void paint(const _ViberMsg *msg);
+    // Ends painting; for a PDF this completes the file. False when it failed.
+    bool end();
+
+    bool isActive() const { return m_painter.isActive(); }
+    QRect contentRect() const { return m_content; }
+    int y() const { return m_y; }
+    int pageNumber() const { return m_page; }
+
+private:
+    void makeRoom(int height);
+    void startPage();
+    // Draws a bubble at the current y, left, right or centred by its kind: a
+    // picture when one is given, the text otherwise.
+    void drawBubble(BubbleKind kind, const QString &text, const QImage &picture, const QString &header,
+                    const QString &time);
+
+    QPagedPaintDevice *m_device = nullptr;
+    QPainter m_painter;
+    QRect m_content;
+    int m_y = 0;
+    int m_page = 1;
+    QDate m_lastDay;
+    QList<QImage> m_frames[3]; // the nine pieces of each kind's frame
+};
