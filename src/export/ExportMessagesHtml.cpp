@@ -116,7 +116,7 @@ void ExportMessagesHtml::begin()
     const QString heading = QLatin1String("<p class=\"title\" style=\"text-align:center;\"><b><bdi>") +
                             MessageText::messageHtml(m_title, m_files.style().picturePrefix) +
                             QLatin1String("</bdi></b><br/><a href=\"index.html\">") +
-                            MessageText::messageHtml(tr("IDS_EXPORT_ALL_CHATS")) +
+                            MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_ALL_CHATS")) +
                             QLatin1String("</a></p>\n");
     m_files.copyPicturesUsedIn(heading);
     out() << heading;

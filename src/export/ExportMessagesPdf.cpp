@@ -1,13 +1,17 @@
 #include "ExportMessagesPdf.h"
 
-#include <QFileInfo>
+#include "StreamedFileExport.h"
+
 #include <QPageLayout>
 #include <QPageSize>
 
 #include <stdexcept>
 
-ExportMessagesPdf::ExportMessagesPdf(const QString &filePath) : m_filePath(filePath), m_writer(filePath)
+ExportMessagesPdf::ExportMessagesPdf(const QString &filePath)
+    : m_filePath(filePath), m_file(filePath), m_writer(&m_file)
 {
+    if (!m_file.open(QIODevice::WriteOnly))
+        fail();
     // A PDF writer rather than a printer: the export runs in a worker thread and the
     // core links no printing support. At the screen's resolution both lay out alike.
     m_writer.setResolution(kScreenResolution);
@@ -26,11 +30,16 @@ void ExportMessagesPdf::write(const _ViberMsg &record)
 
 void ExportMessagesPdf::finish()
 {
-    if (!m_painter.end() || QFileInfo(m_filePath).size() <= 0)
+    // A full disk shows only in the file: the painter ends without complaint.
+    if (!m_painter.end() || m_file.error() != QFileDevice::NoError || !m_file.commit())
         fail();
 }
 
-void ExportMessagesPdf::fail() const
+void ExportMessagesPdf::fail()
 {
-    throw std::runtime_error(tr("IDS_PDF_WRITE_FAILED_%1").arg(m_filePath).toStdString());
+    const QString reason = m_file.error() != QFileDevice::NoError
+                               ? m_file.errorString()
+                               : StreamedFileExport::tr("IDS_WRITE_FAILED");
+    m_file.cancelWriting();
+    throw std::runtime_error(StreamedFileExport::writeError(m_filePath, reason).toStdString());
 }

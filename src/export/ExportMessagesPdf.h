@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPdfWriter>
+#include <QSaveFile>
 #include <QString>
 
 // One chat's messages as a PDF of chat bubbles on A4 pages. The file is created
@@ -27,9 +28,12 @@ public:
     int pageCount() const { return m_painter.pageNumber(); }
 
 private:
-    [[noreturn]] void fail() const;
+    [[noreturn]] void fail();
 
     QString m_filePath;
+    // Written under a temporary name and named when complete: a failed or
+    // cancelled export leaves no part of a PDF behind.
+    QSaveFile m_file;
     QPdfWriter m_writer;
     // After the writer, so that an export stopped early ends painting, and closes
     // the file for the caller to remove, before the writer goes.

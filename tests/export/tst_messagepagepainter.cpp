@@ -56,7 +56,6 @@ private slots:
     void pagesBreakBeforeTheBottom();
     void pdfExport();
     void emojiArePictures();
-    void unwritablePdfIsReported();
 
 private:
     // A message of the type in the group or the one-to-one chat, with its preview.
@@ -334,19 +333,6 @@ void TestMessagePagePainter::emojiArePictures()
     QVERIFY(count(images.first()) > 0);
     QCOMPARE(count(images.last()), count(images.first()) + 1);
     QVERIFY2(!fonts.contains(QStringLiteral("Emoji")), qPrintable(fonts));
-}
-
-void TestMessagePagePainter::unwritablePdfIsReported()
-{
-    const QString path = m_dir.filePath(QStringLiteral("no-such-folder/chat.pdf"));
-    try {
-        ExportMessagesPdf pdf(path);
-        pdf.finish();
-        QFAIL("a PDF that cannot be created was reported written");
-    } catch (const std::runtime_error &e) {
-        QVERIFY2(QString::fromUtf8(e.what()).contains(path), e.what());
-    }
-    QVERIFY(!QFile::exists(path));
 }
 
 QTEST_MAIN(TestMessagePagePainter)

@@ -1,3 +1,6 @@
+#include "TestConfig.h"
+#include "export/MessageText.h"
+#include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
 #include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
@@ -6,7 +9,10 @@
 #include "viber/LocalDatabases.h"
 #include "workers/ExportMessagesThread.h"
 
+#include <QImage>
 #include <QTreeView>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -20,6 +26,7 @@ private slots:
     void filterGivesFormatAndPath_data();
     void filterGivesFormatAndPath();
     void scopesReachTheFiles();
+    void browserShowsThePictures();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -117,6 +124,56 @@ void TestExportActions::scopesReachTheFiles()
     QVERIFY(QMetaObject::invokeMethod(&w, "miExportAll"));
     QCOMPARE(QDir(out.filePath(u"pages-html"_s)).entryList({u"*.html"_s}).size(),
              3); // two chats and the index
+}
+
+// The exported page as a browser engine shows it: bubbles, and the pictures and
+// emoji found in its "files" folder.
+void TestExportActions::browserShowsThePictures()
+{
+    MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src"));
+    QTemporaryDir dir;
+    QImage photo(300, 200, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    QVERIFY(photo.save(dir.filePath(u"photo #1.jpg"_s)));
+    testsupport::MessageFixture f;
+    _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"\u0645\u062D\u0645\u062F"_s, u"+971"_s)});
+    const QDateTime when(QDate(2020, 5, 1), QTime(10, 0));
+    f.addMessage(chat, ViberMsgTypeText, when, true, u"hello \U0001F600"_s);
+    _ViberMsg *picture = f.addMessage(chat, ViberMsgTypePicture, when.addSecs(60), false, u"caption"_s);
+    f.addAttachment(picture, dir.filePath(u"photo #1.jpg"_s), dir.filePath(u"photo #1.jpg"_s));
+    ExportMessagesThread worker(f.messages(), dir.filePath(u"out"_s), ExportMessagesThread::Html);
+    worker.start();
+    worker.wait();
+    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Succeeded);
+
+    QWebEngineView view;
+    view.resize(800, 600);
+    view.show();
+    QSignalSpy loaded(view.page(), &QWebEnginePage::loadFinished);
+    view.load(QUrl::fromLocalFile(worker.chatFiles().value(0)));
+    QVERIFY(loaded.wait(20000));
+    QVERIFY(loaded.first().first().toBool());
+    // Lazy pictures load once laid out in view; wait until every one has come.
+    const QString script =
+        u"(() => { const imgs = Array.from(document.images);"
+        " if (!imgs.every(i => i.complete)) return 'loading';"
+        " return [document.querySelectorAll('.bb1, .bb2').length,"
+        " imgs.filter(i => i.naturalWidth > 0).map(i => i.getAttribute('src')).join(' ')].join('|'); })()"_s;
+    QString result = u"loading"_s;
+    QDeadlineTimer deadline(20000);
+    while (result == u"loading"_s && !deadline.hasExpired()) {
+        bool answered = false;
+        view.page()->runJavaScript(script, [&](const QVariant &v) {
+            result = v.toString();
+            answered = true;
+        });
+        QTRY_VERIFY(answered);
+        QTest::qWait(50);
+    }
+    const QStringList parts = result.split(u'|');
+    QCOMPARE(parts.value(0), u"2"_s);
+    for (const QString &src : {u"files/photo%20%231.jpg"_s, u"files/emoji/1F600.png"_s})
+        QVERIFY2(parts.value(1).split(u' ').contains(src), qPrintable(result));
 }
 
 QTEST_MAIN(TestExportActions)

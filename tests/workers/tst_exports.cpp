@@ -288,7 +288,7 @@ void TestExports::failureAndCancelLeaveNothingOfTheirOwn()
     rlimit old;
     getrlimit(RLIMIT_FSIZE, &old);
     rlimit small = old;
-    small.rlim_cur = 256 * 1024;
+    small.rlim_cur = 32 * 1024;
     if (!cancel)
         setrlimit(RLIMIT_FSIZE, &small);
     const Outcome outcome = run(worker, reporter);
@@ -376,5 +376,5 @@ void TestExports::callLog()
     QVERIFY(lines.at(2).trimmed().endsWith(u"2' 5''"_s));
 }
 
-QTEST_GUILESS_MAIN(TestExports)
+QTEST_MAIN(TestExports)
 #include "tst_exports.moc"

@@ -896,11 +896,4 @@
         <translation>Print Messages</translation>
     </message>
 </context>
-<context>
-    <name>ExportMessagesPdf</name>
-    <message>
-        <source>IDS_PDF_WRITE_FAILED_%1</source>
-        <translation>Can&apos;t write the PDF file %1. Please check that its folder exists and that you may write there.</translation>
-    </message>
-</context>
 </TS>
