@@ -14,7 +14,11 @@ void ExportMessagesTxt::line(const QString &date, const QString &flag, const QSt
                              const QString &text)
 {
     out() << qSetFieldWidth(30) << date << qSetFieldWidth(6) << flag << qSetFieldWidth(40) << name
-          << qSetFieldWidth(0) << text << '\n';
+          << qSetFieldWidth(0);
+    // A group's long list of names fills its column: the text still starts apart from it.
+    if (name.size() >= 40)
+        out() << ' ';
+    out() << text << '\n';
     checkWritten();
 }
 
