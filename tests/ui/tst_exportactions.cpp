@@ -6,10 +6,14 @@
 #include "support/TempDataFolder.h"
 #include "ui/ExportActions.h"
 #include "ui/MainWindow.h"
+#include "ui/ViberMsgPrinter.h"
 #include "viber/LocalDatabases.h"
 #include "workers/ExportMessagesThread.h"
 
 #include <QImage>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProcess>
 #include <QTreeView>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -27,6 +31,7 @@ private slots:
     void filterGivesFormatAndPath();
     void scopesReachTheFiles();
     void browserShowsThePictures();
+    void printerPaintsInDateOrder();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -174,6 +179,30 @@ void TestExportActions::browserShowsThePictures()
     QCOMPARE(parts.value(0), u"2"_s);
     for (const QString &src : {u"files/photo%20%231.jpg"_s, u"files/emoji/1F600.png"_s})
         QVERIFY2(parts.value(1).split(u' ').contains(src), qPrintable(result));
+}
+
+void TestExportActions::printerPaintsInDateOrder()
+{
+    if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    testsupport::MessageFixture f;
+    _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+    const QDateTime when(QDate(2020, 5, 1), QTime(10, 0));
+    f.addMessage(chat, ViberMsgTypeText, when.addSecs(60), true, u"omega"_s);
+    f.addMessage(chat, ViberMsgTypeText, when, false, u"alpha"_s);
+    ViberMsgPrinter printer;
+    printer.setMessages(f.messages());
+    QTemporaryDir dir;
+    QPrinter device(QPrinter::ScreenResolution);
+    device.setOutputFormat(QPrinter::PdfFormat);
+    device.setOutputFileName(dir.filePath(u"print.pdf"_s));
+    printer.onPaintRequested(&device);
+    QProcess text;
+    text.start(u"pdftotext"_s, {dir.filePath(u"print.pdf"_s), u"-"_s});
+    QVERIFY(text.waitForFinished());
+    const QString pages = QString::fromUtf8(text.readAllStandardOutput());
+    QVERIFY2(pages.indexOf(u"alpha"_s) >= 0 && pages.indexOf(u"alpha"_s) < pages.indexOf(u"omega"_s),
+             qPrintable(pages));
 }
 
 QTEST_MAIN(TestExportActions)
