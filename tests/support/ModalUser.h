@@ -3,6 +3,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -15,8 +18,9 @@
 // Stands in for the user while the code under test waits in a modal loop. It
 // looks every few milliseconds: a context menu is recorded and closed, a
 // message box is recorded and answered, the database chooser gets a name and
-// is confirmed. The chooser is confirmed from the event loop, as a refused name
-// opens a box there that a later look must answer.
+// is confirmed, a file dialog gets fileName (none: it is cancelled). Dialogs
+// are confirmed from the event loop, as what they do next may open a box there
+// that a later look must answer.
 class ModalUser : public QObject
 {
 public:
@@ -31,6 +35,8 @@ public:
     QString databaseName;
     QStringList boxes;     // texts of the boxes answered
     QStringList proposals; // names the database chooser offered before the answer
+    QString fileName;
+    QStringList fileDialogs; // title and proposed file name of each file dialog
     QList<QMessageBox::Icon> icons;
     QList<QStringList> menus; // object names of each menu's entries
     // Sees every modal window first; true leaves it alone on this look.
@@ -41,8 +47,9 @@ private:
     void look()
     {
         if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+            const QList<QAction *> actions = menu->actions();
             menus.append(QStringList());
-            for (QAction *a : menu->actions())
+            for (const QAction *a : actions)
                 menus.last() << a->objectName();
             menu->close();
             return;
@@ -69,6 +76,10 @@ private:
             combo->setEditText(databaseName);
             QMetaObject::invokeMethod(modal->findChild<QPushButton *>(QStringLiteral("btnOk")),
                                       &QAbstractButton::click, Qt::QueuedConnection);
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            fileDialogs << dialog->windowTitle() << QFileInfo(dialog->selectedFiles().value(0)).fileName();
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
+            QMetaObject::invokeMethod(dialog, fileName.isEmpty() ? "reject" : "accept", Qt::QueuedConnection);
         }
     }
 

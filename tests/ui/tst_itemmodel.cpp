@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using testsupport::MessageFixture;
 
 namespace {
@@ -55,8 +56,8 @@ void TestItemModel::indexesStayRightAfterRemovals()
     // the cached rows this test is about.
     ItemModelMain model;
     QList<_LocalDbItemNode *> dbs;
-    for (const char *name : {"a", "b", "c", "d"})
-        dbs.append(model.addLocalDbNode(QString::fromLatin1(name)));
+    for (const QString &name : {u"a"_s, u"b"_s, u"c"_s, u"d"_s})
+        dbs.append(model.addLocalDbNode(name));
     const QModelIndex root = model.indexOf(model.rootLocalDb());
     // Indexes made (and rows cached) while c is row 2 and d row 3.
     QCOMPARE(model.nodeOf(model.index(2, 0, root)), dbs[2]);
@@ -103,7 +104,7 @@ void TestItemModel::sourcesAndChats()
         QStringList titles;
         for (auto *node : db->children)
             titles << node->text;
-        QCOMPARE(titles, QStringList({"Bob", "Team", "Bob", "Ann"}));
+        QCOMPARE(titles, QStringList({u"Bob"_s, u"Team"_s, u"Bob"_s, u"Ann"_s}));
     }
     // What an action on a selected chat works on: its own source.
     QCOMPARE(ItemModelMain::sourceOf(db->children.first()), db);
@@ -120,8 +121,8 @@ void TestItemModel::chatPictures()
     QImage wide(40, 10, QImage::Format_RGB32), half(40, 20, QImage::Format_RGB32);
     wide.fill(Qt::red);
     half.fill(Qt::blue);
-    QVERIFY(wide.save(dir.filePath("0.jpg"), "JPG") && half.save(dir.filePath("1.jpg"), "PNG"));
-    QFile broken(dir.filePath("2.jpg"));
+    QVERIFY(wide.save(dir.filePath(u"0.jpg"_s), "JPG") && half.save(dir.filePath(u"1.jpg"_s), "PNG"));
+    QFile broken(dir.filePath(u"2.jpg"_s));
     QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a picture") > 0);
     broken.close();
     MessageFixture f;

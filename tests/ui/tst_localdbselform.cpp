@@ -1,5 +1,5 @@
+#include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
-#include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
 #include "ui/LocalDbActions.h"
 #include "ui/LocalDbSelForm.h"
@@ -21,23 +21,16 @@ class TestLocalDbSelForm : public QObject
 private slots:
     void init();
     void cleanup();
-    void chooserGivesTheTrimmedNameOrNone();
-    void refusedNamesKeepTheChooserOpen_data();
-    void refusedNamesKeepTheChooserOpen();
+    void chooser_data();
+    void chooser();
     void backupMergesIntoTheDatabaseOfOtherLetterCase();
     void deletionsAskFirst();
     void failedCopyRemovesTheDatabaseItCreated();
 
 private:
-    static QComboBox *combo(LocalDbSelForm &form) { return form.findChild<QComboBox *>(u"cbDatabases"_s); }
-    static void press(LocalDbSelForm &form, const QString &button)
-    {
-        form.findChild<QPushButton *>(button)->click();
-    }
-
     std::optional<TempDataFolder> m_data;
     std::optional<ModalUser> m_user;
-    std::optional<fixtures::Records> m_records; // "first" and "second" of one chat
+    std::optional<testsupport::MessageFixture> m_records; // "first" and "second" of one chat
     QWidget m_window;
 };
 
@@ -46,10 +39,12 @@ void TestLocalDbSelForm::init()
     m_data.emplace();
     m_user.emplace();
     m_records.emplace();
-    _ViberPerson &ann = m_records->person(u"+1"_s);
-    _ViberChat &chat = m_records->chat({&ann});
-    m_records->message(chat, &ann, ViberMsgStateReceived, u"first"_s, 7e8, 1);
-    m_records->message(chat, &ann, ViberMsgStateReceived, u"second"_s, 7e8 + 500, 2);
+    _ViberPerson *ann = m_records->addPerson(QString(), u"+1"_s);
+    _ViberChat *chat = m_records->addChat(QString(), {ann});
+    const QDateTime when(QDate(2024, 3, 5), QTime(9, 30));
+    for (const QString &text : {u"first"_s, u"second"_s})
+        m_records->addMessage(chat, ViberMsgTypeText, when.addSecs(text.size() * 60), false, text)->person =
+            ann;
 }
 
 void TestLocalDbSelForm::cleanup()
@@ -59,56 +54,43 @@ void TestLocalDbSelForm::cleanup()
     m_data.reset();
 }
 
-void TestLocalDbSelForm::chooserGivesTheTrimmedNameOrNone()
+void TestLocalDbSelForm::chooser_data()
 {
-    // The databases after an empty entry, none chosen.
-    LocalDbSelForm chosen({u"Family"_s, u"Work"_s}, QString());
-    QCOMPARE(combo(chosen)->count(), 3);
-    QCOMPARE(combo(chosen)->itemText(0), QString());
-    QCOMPARE(combo(chosen)->currentIndex(), -1);
-    chosen.show();
-    combo(chosen)->setCurrentIndex(2);
-    press(chosen, u"btnOk"_s);
-    QCOMPARE(chosen.selectedName(), u"Work"_s);
-
-    LocalDbSelForm typed({u"Work"_s}, u"Imported 2024"_s);
-    QCOMPARE(combo(typed)->currentText(), u"Imported 2024"_s);
-    typed.show();
-    combo(typed)->setEditText(u"  New one \t"_s);
-    press(typed, u"btnOk"_s);
-    QCOMPARE(typed.result(), int(QDialog::Accepted));
-    QCOMPARE(typed.selectedName(), u"New one"_s);
-
-    LocalDbSelForm cancelled({u"Work"_s}, u"Work"_s);
-    cancelled.show();
-    press(cancelled, u"btnCancel"_s);
-    QCOMPARE(cancelled.result(), int(QDialog::Rejected));
-    QVERIFY(cancelled.selectedName().isEmpty());
-}
-
-void TestLocalDbSelForm::refusedNamesKeepTheChooserOpen_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("warning");
+    QTest::addColumn<QString>("preset");
+    QTest::addColumn<QString>("typed"); // null: "Work" picked from the list
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("warning"); // the chooser stays open
     const QString invalid = u"Invalid Local Database name(can't contain \\ / : * ? \" < > |)."_s;
-    QTest::newRow("slash") << "a/b" << invalid;
-    QTest::newRow("parent folder") << ".." << invalid;
-    QTest::newRow("blanks only") << "   "
-                                 << "Select one Database or enter a new Database name";
+    QTest::newRow("picked") << QString() << QString() << u"Work"_s << QString();
+    QTest::newRow("typed, trimmed") << u"Imported 2024"_s << u"  New one \t"_s << u"New one"_s << QString();
+    QTest::newRow("slash") << QString() << u"a/b"_s << QString() << invalid;
+    QTest::newRow("parent folder") << QString() << u".."_s << QString() << invalid;
+    QTest::newRow("blanks only") << QString() << u"   "_s << QString()
+                                 << u"Select one Database or enter a new Database name"_s;
 }
 
-void TestLocalDbSelForm::refusedNamesKeepTheChooserOpen()
+void TestLocalDbSelForm::chooser()
 {
+    QFETCH(QString, preset);
     QFETCH(QString, typed);
+    QFETCH(QString, chosen);
     QFETCH(QString, warning);
-    LocalDbSelForm form({u"Work"_s}, QString());
+    // The databases after an empty entry, none chosen; a preset name stands typed.
+    LocalDbSelForm form({u"Family"_s, u"Work"_s}, preset);
+    auto *combo = form.findChild<QComboBox *>(u"cbDatabases"_s);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->currentText(), preset);
     form.show();
-    combo(form)->setEditText(typed);
-    press(form, u"btnOk"_s); // returns once the warning was answered
-    QCOMPARE(m_user->boxes, QStringList(warning));
-    QVERIFY(form.isVisible());
-    form.reject();
-    QVERIFY(form.selectedName().isEmpty());
+    if (typed.isNull())
+        combo->setCurrentIndex(2);
+    else
+        combo->setEditText(typed);
+    form.findChild<QPushButton *>(u"btnOk"_s)->click(); // returns once a warning was answered
+    QCOMPARE(m_user->boxes, warning.isEmpty() ? QStringList() : QStringList(warning));
+    QCOMPARE(form.isVisible(), !warning.isEmpty());
+    if (!warning.isEmpty())
+        form.findChild<QPushButton *>(u"btnCancel"_s)->click(); // no name once cancelled
+    QCOMPARE(form.selectedName(), chosen);
 }
 
 void TestLocalDbSelForm::backupMergesIntoTheDatabaseOfOtherLetterCase()
@@ -182,9 +164,11 @@ void TestLocalDbSelForm::failedCopyRemovesTheDatabaseItCreated()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4 << 20, 'x'));
     file.close();
-    _ViberChat &chat = *m_records->messages().first()->chat;
-    _ViberMsg &msg = m_records->message(chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 900, 3);
-    m_records->attachment(msg, ViberMsgTypePicture, u"big.jpg"_s).filePath = picture;
+    m_records
+        ->addAttachment(m_records->addMessage(m_records->messages().first()->chat, ViberMsgTypePicture,
+                                              QDateTime(QDate(2024, 3, 5), QTime(10, 0)), true),
+                        picture, QString())
+        ->fileName = u"big.jpg"_s;
 
     m_user->databaseName = u"Old"_s;
     QVERIFY(!backupMessagesToLocalDb(&m_window, m_records->messages().mid(0, 1), {}, {}).isEmpty());

@@ -33,7 +33,6 @@ private slots:
     void actionsFollowTheSelection_data();
     void actionsFollowTheSelection();
     void selectionFillsListHeaderAndBubbles();
-    void sortIndicatorOrdersByDateOnly();
     void searchesWrapAround();
     void backupCopiesTheToolbarScope();
     void deletesUpdateTheTree();
@@ -146,57 +145,26 @@ void TestMainWindow::selectRows(int row)
 
 void TestMainWindow::actionsFollowTheSelection_data()
 {
-    // Names without their common prefixes; one phone unless devices says otherwise.
+    // The actions that write or remove data on offer: in the toolbar as named, in
+    // the tree's menu for the whole source or chat, in the list's for a selection.
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("devices");
-    QTest::addColumn<QString>("toolbar"); // enabled
-    QTest::addColumn<QString>("treeMenu");
-    QTest::addColumn<QString>("listMenu"); // with a message selected
-
-    const QString phoneBar = u"BACKUP IMPORT_FROM_ITUNES EXTRACT_MEDIA EXPORT EXPORT_CALL PRINT"_s;
-    const QString phoneMenu =
-        u"BACKUP_ALL EXTRACT_MEDIA_All EXPORT_ALL EXPORT_CALL_ALL PRINT_ALL UNMOUNT_DEVICE VIEW_CACHE_FILES"_s;
-    const QString chatMenu = u"BACKUP_CHAT EXTRACT_MEDIA_CHAT EXPORT_CHAT EXPORT_CALL_CHAT PRINT_CHAT"_s;
-    const QString phoneList = u"BACKUP_SEL EXTRACT_MEDIA_SEL EXPORT_SEL PRINT_SEL"_s;
-    const QString dbBar = u"DB2I IMPORT_FROM_ITUNES EXTRACT_MEDIA EXPORT EXPORT_CALL PRINT DELETE"_s;
-    const QString dbMenu = u"DB2I_ALL EXTRACT_MEDIA_All EXPORT_ALL EXPORT_CALL_ALL PRINT_ALL DELETE_ALL "
-                           "IMPORT_FROM_ITUNES IMPORT_FROM_PC EXPORT_TO_ITUNES_ALL"_s;
-    const QString dbList =
-        u"DB2I_SEL EXTRACT_MEDIA_SEL EXPORT_SEL PRINT_SEL DELETE_SEL EXPORT_TO_ITUNES_SEL"_s;
-    auto with = [](QString names, const QString &after, const QString &added) {
-        return names.replace(after, after + u' ' + added);
-    };
-    auto without = [](QString names, const QString &name) { return names.remove(name + u' '); };
-
-    QTest::newRow("nothing") << "" << 1 << "IMPORT_FROM_ITUNES"
-                             << ""
-                             << "";
-    QTest::newRow("root") << "Local Databases" << 1 << "IMPORT_FROM_ITUNES"
-                          << "OPEN_DB_FOLDER IMPORT_FROM_ITUNES IMPORT_FROM_PC"
-                          << "";
-    QTest::newRow("phone") << "Devices/Stored Phone" << 1 << phoneBar << phoneMenu << phoneList;
-    QTest::newRow("phone of two") << "Devices/Stored Phone" << 2 << with(phoneBar, u"BACKUP"_s, u"I2I"_s)
-                                  << with(phoneMenu, u"BACKUP_ALL"_s, u"I2I_ALL"_s)
-                                  << with(phoneList, u"BACKUP_SEL"_s, u"I2I_SEL"_s);
-    QTest::newRow("phone chat") << "Devices/Stored Phone/Ann" << 1 << phoneBar << chatMenu << phoneList;
-    QTest::newRow("phone chat of two") << "Devices/Stored Phone/Ann" << 2 << QString()
-                                       << with(chatMenu, u"BACKUP_CHAT"_s, u"I2I_CHAT"_s) << QString();
-    QTest::newRow("database") << "Local Databases/Alpha" << 1 << dbBar << dbMenu << dbList;
-    QTest::newRow("database, no phone") << "Local Databases/Alpha" << 0 << without(dbBar, u"DB2I"_s)
-                                        << without(dbMenu, u"DB2I_ALL"_s) << without(dbList, u"DB2I_SEL"_s);
-    QTest::newRow("database chat") << "Local Databases/Alpha/Ann" << 1 << dbBar
-                                   << "DB2I_CHAT EXTRACT_MEDIA_CHAT EXPORT_CHAT EXPORT_CALL_CHAT PRINT_CHAT "
-                                      "DELETE_CHAT EXPORT_TO_ITUNES_CHAT"
-                                   << dbList;
+    QTest::addColumn<QString>("actions");
+    QTest::newRow("nothing") << QString() << 1 << QString();
+    QTest::newRow("root") << u"Local Databases"_s << 1 << QString();
+    QTest::newRow("phone") << u"Devices/Stored Phone"_s << 1 << u"BACKUP"_s;
+    QTest::newRow("phone of two") << u"Devices/Stored Phone"_s << 2 << u"BACKUP I2I"_s;
+    QTest::newRow("phone chat of two") << u"Devices/Stored Phone/Ann"_s << 2 << u"BACKUP I2I"_s;
+    QTest::newRow("database") << u"Local Databases/Alpha"_s << 1 << u"DB2I DELETE"_s;
+    QTest::newRow("database, no phone") << u"Local Databases/Alpha"_s << 0 << u"DELETE"_s;
+    QTest::newRow("database chat") << u"Local Databases/Alpha/Ann"_s << 1 << u"DB2I DELETE"_s;
 }
 
 void TestMainWindow::actionsFollowTheSelection()
 {
     QFETCH(QString, path);
     QFETCH(int, devices);
-    QFETCH(QString, toolbar);
-    QFETCH(QString, treeMenu);
-    QFETCH(QString, listMenu);
+    QFETCH(QString, actions);
     ItemModelMain *model = m_w->treeModel();
     if (devices == 0)
         model->removeNode(model->deviceNodes().first());
@@ -204,25 +172,30 @@ void TestMainWindow::actionsFollowTheSelection()
         model->addDeviceNode(IOSDeviceDesc());
     QVERIFY(select(path) || path.isEmpty());
 
-    auto names = [](const QString &list) { return list.split(u' ', Qt::SkipEmptyParts); };
+    static const QRegularExpression writes(u"^(BACKUP|I2I|DB2I|DELETE)"_s);
+    auto expected = [&](const QString &suffix) {
+        QStringList names;
+        const QStringList words = actions.split(u' ', Qt::SkipEmptyParts);
+        for (const QString &name : words)
+            names << name + suffix;
+        return names;
+    };
     auto menu = [&](const char *slot) {
         m_user->menus.clear();
         run(slot);
-        return m_user->menus.value(0).replaceInStrings(u"IDS_MI_"_s, QString());
+        return m_user->menus.value(0).replaceInStrings(u"IDS_MI_"_s, QString()).filter(writes);
     };
     QStringList enabled;
-    for (QAction *a : m_w->findChild<QToolBar *>(u"mainToolBar"_s)->actions())
-        if (!a->isSeparator() && a->isEnabled())
+    const QList<QAction *> toolbar = m_w->findChild<QToolBar *>(u"mainToolBar"_s)->actions();
+    for (const QAction *a : toolbar)
+        if (a->isEnabled())
             enabled << a->objectName().remove(u"IDS_MI_"_s).remove(u"_TOOLBAR"_s);
-    if (!toolbar.isNull())
-        QCOMPARE(enabled, names(toolbar));
-    QCOMPARE(menu("onMainTreeContextMenu"), names(treeMenu));
-    if (listMenu.isNull())
-        return;
+    QCOMPARE(enabled.filter(writes), expected(QString()));
+    QCOMPARE(menu("onMainTreeContextMenu"), expected(path.count(u'/') == 2 ? u"_CHAT"_s : u"_ALL"_s));
     QCOMPARE(menu("onSMSContextMenu"), QStringList()); // no message selected
     if (rows() > 0)
         selectRows(0);
-    QCOMPARE(menu("onSMSContextMenu"), names(listMenu));
+    QCOMPARE(menu("onSMSContextMenu"), expected(u"_SEL"_s));
 }
 
 void TestMainWindow::selectionFillsListHeaderAndBubbles()
@@ -259,28 +232,18 @@ void TestMainWindow::selectionFillsListHeaderAndBubbles()
     auto *header = m_w->findChild<QLabel *>(u"lbChatName"_s);
     QCOMPARE(header->textFormat(), Qt::PlainText);
     QCOMPARE(header->toolTip(), u"<p>Weekend hiking friend</p>"_s);
-    QCOMPARE(MainWindow::headerTitle(u"12345678901234567890"_s), u"12345678901234567890"_s);
+    // Only the date sorts; the order survives a new selection.
+    QHeaderView *sort = list()->header();
+    sort->setSortIndicator(2, Qt::DescendingOrder);
+    QCOMPARE(std::pair(sort->sortIndicatorSection(), sort->sortIndicatorOrder()),
+             std::pair(0, Qt::AscendingOrder));
+    sort->setSortIndicator(0, Qt::DescendingOrder);
+    QVERIFY(select(u"Devices/Stored Phone"_s));
+    QCOMPARE(text(0), u"trail"_s);
     // A root clears the views.
     QVERIFY(select(u"Devices"_s));
     QCOMPARE(rows(), 0);
     QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 0"_s);
-}
-
-void TestMainWindow::sortIndicatorOrdersByDateOnly()
-{
-    QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
-    QHeaderView *header = list()->header();
-    header->setSortIndicator(0, Qt::DescendingOrder);
-    QCOMPARE(text(0), u"bye"_s);
-    // Another column puts the indicator back on the date, oldest first.
-    header->setSortIndicator(2, Qt::DescendingOrder);
-    QCOMPARE(header->sortIndicatorSection(), 0);
-    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
-    QCOMPARE(text(0), u"apple pie"_s);
-    // The order survives a new selection.
-    header->setSortIndicator(0, Qt::DescendingOrder);
-    QVERIFY(select(u"Devices/Stored Phone"_s));
-    QCOMPARE(text(0), u"trail"_s);
 }
 
 void TestMainWindow::searchesWrapAround()
@@ -293,8 +256,7 @@ void TestMainWindow::searchesWrapAround()
     // With no source chosen, contacts are searched from the top of the tree.
     contactKeyword->setText(u"N"_s);
     QTest::keyClick(contactKeyword, Qt::Key_Return);
-    QVERIFY(m_w->selectedNode());
-    QCOMPARE(m_w->selectedNode()->text, u"Weekend hiking friend"_s);
+    QCOMPARE(m_w->selectedNode() ? m_w->selectedNode()->text : QString(), u"Weekend hiking friend"_s);
 
     // Messages: from after the current row, then once more from the top; case never counts.
     Node *ann = select(u"Devices/Stored Phone/Ann"_s);
@@ -309,9 +271,6 @@ void TestMainWindow::searchesWrapAround()
     // The keyword is named as typed, never as markup.
     messageKeyword->setText(u"<b>kiwi</b>"_s);
     QTest::keyClick(messageKeyword, Qt::Key_Return);
-    QTRY_COMPARE(m_user->boxes.size(), 2);
-    QCOMPARE(m_user->boxes.last(), u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s);
-
     // Contacts in tree order (group, Bob, Ann): after Ann comes the group again.
     QTest::keyClick(contactKeyword, Qt::Key_Return);
     QCOMPARE(m_w->selectedNode(), ann->parent->children.first());
@@ -319,8 +278,8 @@ void TestMainWindow::searchesWrapAround()
     QCOMPARE(m_w->selectedNode(), ann);
     contactKeyword->setText(u"zed"_s);
     QTest::keyClick(contactKeyword, Qt::Key_Return);
-    QTRY_COMPARE(m_user->boxes.size(), 3);
-    QCOMPARE(m_user->boxes.last(), u"Find no contact with keyword zed."_s);
+    QCOMPARE(m_user->boxes.mid(1), QStringList({u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s,
+                                                u"Find no contact with keyword zed."_s}));
 }
 
 void TestMainWindow::backupCopiesTheToolbarScope()
@@ -334,21 +293,17 @@ void TestMainWindow::backupCopiesTheToolbarScope()
     QCOMPARE(m_user->proposals, QStringList(u"Stored Phone_Backup"_s));
     QCOMPARE(m_user->boxes, QStringList(u"Successfully backed up 1 messages."_s));
     _LocalDbItemNode *scoped = m_w->treeModel()->findLocalDb(u"Scoped"_s);
-    QVERIFY(scoped && scoped->loaded);
-    QCOMPARE(scoped->children.first()->text, u"Ann"_s);
-    QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Scoped/Documents/Contacts-corvanta.data"_s)));
+    QVERIFY(scoped && scoped->loaded && scoped->children.first()->text == u"Ann");
     // The phone's chat stays on show; the reload touched another source.
     QCOMPARE(m_w->selectedNode()->text, u"Ann"_s);
     QCOMPARE(rows(), 4);
 
     QVERIFY(select(u"Devices/Stored Phone/Ann"_s));
     backup->trigger();
-    QCOMPARE(m_user->boxes.last(),
-             u"Successfully backed up 3 messages.<br/>1 messages were already in the database."_s);
     QVERIFY(select(u"Devices/Stored Phone"_s));
     backup->trigger();
-    QCOMPARE(m_user->boxes.last(),
-             u"Successfully backed up 2 messages.<br/>4 messages were already in the database."_s);
+    QVERIFY(m_user->boxes.value(1).startsWith(u"Successfully backed up 3 messages.<br/>1 "_s));
+    QVERIFY(m_user->boxes.value(2).startsWith(u"Successfully backed up 2 messages.<br/>4 "_s));
     QCOMPARE(m_w->treeModel()->findLocalDb(u"Scoped"_s)->data->messages.size(), 6);
 }
 
@@ -437,11 +392,9 @@ void TestMainWindow::brokenDatabaseIsReportedAndStaysEmpty()
     makeWindow();
 
     Node *broken = select(u"Local Databases/Broken"_s);
-    QVERIFY(broken);
+    QVERIFY(broken && broken->children.isEmpty() && rows() == 0);
     QCOMPARE(m_user->boxes.size(), 1);
     QVERIFY2(m_user->boxes.first().contains(u"Contacts-corvanta.data"_s), qPrintable(m_user->boxes.first()));
-    QVERIFY(broken->children.isEmpty());
-    QCOMPARE(rows(), 0);
     QVERIFY(select(u"Local Databases/Alpha"_s));
     QCOMPARE(rows(), 6);
 }
@@ -453,10 +406,9 @@ void TestMainWindow::clearCacheKeepsDataAndFoldersOpen()
     QVERIFY(QFile(cached).open(QIODevice::WriteOnly));
     QVERIFY(run("miClearCache"));
     QCOMPARE(m_user->boxes, QStringList(u"Successfully cleared cache files."_s));
-    QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"ios_cache"_s)));
     const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
-    QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Alpha"_s)));
-    QVERIFY(QFileInfo::exists(phone));
+    QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"ios_cache"_s)));
+    QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Alpha"_s)) && QFileInfo::exists(phone));
 
     QVERIFY(run("miOpenDBFolder"));
     QVERIFY(select(u"Devices/Stored Phone"_s));
@@ -471,15 +423,16 @@ void TestMainWindow::clearCacheKeepsDataAndFoldersOpen()
 void TestMainWindow::deviceChooserNeedsAChoice()
 {
     DataSourceSelForm form(QString(), {{QIcon(), u"One"_s}, {QIcon(), u"Two"_s}});
+    auto press = [&](const QString &button) { form.findChild<QPushButton *>(button)->click(); };
     form.show();
-    form.findChild<QPushButton *>(u"btnConfirm"_s)->click();
+    press(u"btnConfirm"_s);
     QCOMPARE(m_user->boxes, QStringList(u"Need to select a Device to continue."_s));
     QVERIFY(form.isVisible());
     form.comboBox()->setCurrentIndex(1);
-    form.findChild<QPushButton *>(u"btnConfirm"_s)->click();
+    press(u"btnConfirm"_s);
     QCOMPARE(form.selectedIndex(), 1);
     form.show(); // a choice, then Cancel
-    form.findChild<QPushButton *>(u"btnCancel"_s)->click();
+    press(u"btnCancel"_s);
     QCOMPARE(form.selectedIndex(), -1);
 }
 

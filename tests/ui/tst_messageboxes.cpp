@@ -24,8 +24,6 @@ class TestMessageBoxes : public QObject
 private slots:
     void look_data();
     void look();
-    void askYesNoAnswers_data();
-    void askYesNoAnswers();
     void errorBoxNamesSupportAndIsLogged();
 };
 
@@ -33,15 +31,23 @@ void TestMessageBoxes::look_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("icon");
-    QTest::addColumn<Buttons>("buttons");
-    QTest::newRow("info") << 0 << int(QMessageBox::Information) << Buttons{QMessageBox::Ok};
-    QTest::newRow("warning") << 1 << int(QMessageBox::Warning) << Buttons{QMessageBox::Ok};
-    QTest::newRow("question") << 2 << int(QMessageBox::Question)
-                              << Buttons{QMessageBox::Yes, QMessageBox::No};
-    QTest::newRow("error") << 3 << int(QMessageBox::Critical) << Buttons{QMessageBox::Ok};
+    QTest::addColumn<Buttons>("buttons"); // left to right where ours to order
+    QTest::addColumn<int>("press");       // NoButton: Escape
+    QTest::addColumn<bool>("yes");        // what askYesNo answered
+    const Buttons ok{QMessageBox::Ok}, yesNo{QMessageBox::Yes, QMessageBox::No};
+    QTest::newRow("info") << 0 << int(QMessageBox::Information) << ok << int(QMessageBox::Ok) << false;
+    QTest::newRow("warning") << 1 << int(QMessageBox::Warning) << ok << int(QMessageBox::Ok) << false;
+    QTest::newRow("error") << 3 << int(QMessageBox::Critical) << ok << int(QMessageBox::Ok) << false;
+    QTest::newRow("question, yes") << 2 << int(QMessageBox::Question) << yesNo << int(QMessageBox::Yes)
+                                   << true;
+    QTest::newRow("question, no") << 2 << int(QMessageBox::Question) << yesNo << int(QMessageBox::No)
+                                  << false;
+    QTest::newRow("question, escape")
+        << 2 << int(QMessageBox::Question) << yesNo << int(QMessageBox::NoButton) << false;
     QTest::newRow("all four") << 4 << int(QMessageBox::Information)
                               << Buttons{QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok,
-                                         QMessageBox::Cancel};
+                                         QMessageBox::Cancel}
+                              << int(QMessageBox::Yes) << false;
 }
 
 void TestMessageBoxes::look()
@@ -49,22 +55,25 @@ void TestMessageBoxes::look()
     QFETCH(int, kind);
     QFETCH(int, icon);
     QFETCH(Buttons, buttons);
+    QFETCH(int, press);
+    QFETCH(bool, yes);
 
     ModalUser user;
-    user.answer = buttons.first();
+    user.answer = QMessageBox::StandardButton(press);
     Buttons shown; // left to right
-    bool framelessMovableStyled = false, links = false, iconClose = false;
+    bool framelessMovableStyled = false, linksOurs = false, iconClose = false;
     user.intercept = [&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         QList<QAbstractButton *> order = box->buttons();
         std::sort(order.begin(), order.end(), [](auto *a, auto *b) { return a->x() < b->x(); });
-        for (QAbstractButton *b : order)
+        for (QAbstractButton *b : std::as_const(order))
             shown << box->standardButton(b);
         framelessMovableStyled = box->windowFlags().testFlag(Qt::FramelessWindowHint) &&
                                  box->findChild<WinMovable *>() && box->styleSheet() == appStyleSheet();
         // Links go through the program's one opener, not the label's own.
         auto *label = box->findChild<QLabel *>(u"qt_msgbox_label"_s);
-        links = label->textInteractionFlags() == Qt::TextBrowserInteraction && !label->openExternalLinks();
+        linksOurs =
+            label->textInteractionFlags() == Qt::TextBrowserInteraction && !label->openExternalLinks();
         // The icon sits beside the text, and the text is shown whole: wrapped, or wide enough.
         auto *iconLabel = box->findChild<QLabel *>(u"qt_msgboxex_icon_label"_s);
         const bool whole = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
@@ -72,52 +81,31 @@ void TestMessageBoxes::look()
         iconClose = iconLabel && label->x() - (iconLabel->x() + iconLabel->width()) < 40 && whole;
         return false;
     };
-    // Long enough to need more room than a box gives a short text, as a question
-    // that names a database and a chat does.
+    // Long, as a question that names a database and a chat is.
     const QString text =
         u"Some <b>text</b>, and more words after it so that the line is long: "
         "Delete all 1234 messages of the chat “Weekend hiking friends” from the database “Work”?"_s;
+    bool answer = false;
     const std::function<void()> show[] = {[&] { showInfo(text); }, [&] { showWarning(text); },
-                                          [&] { askYesNo(text); }, [&] { reportError(text); },
+                                          [&] { answer = askYesNo(text); }, [&] { reportError(text); },
                                           [&] {
                                               showMessageBox(QMessageBox::Information, text,
                                                              QMessageBox::Cancel | QMessageBox::Ok |
                                                                  QMessageBox::No | QMessageBox::Yes);
                                           }};
     show[kind]();
-    QVERIFY(framelessMovableStyled);
-    QVERIFY(iconClose);
-    if (kind == 3) // the support address
-        QVERIFY(links);
+    QVERIFY(framelessMovableStyled && iconClose);
+    QCOMPARE(linksOurs, kind == 3); // the support address
+    QCOMPARE(answer, yes);
     QCOMPARE(user.icons, QList<QMessageBox::Icon>{QMessageBox::Icon(icon)});
-    Buttons sorted = shown;
-    std::sort(sorted.begin(), sorted.end());
-    std::sort(buttons.begin(), buttons.end());
-    QCOMPARE(sorted, buttons);
     // Across roles the platform orders buttons; Yes before No (one role) is ours,
     // seen under the Windows layout that applies without a desktop.
     if (kind == 2 &&
         QApplication::style()->styleHint(QStyle::SH_DialogButtonLayout) == QDialogButtonBox::WinLayout)
-        QCOMPARE(shown, Buttons({QMessageBox::Yes, QMessageBox::No}));
-}
-
-void TestMessageBoxes::askYesNoAnswers_data()
-{
-    QTest::addColumn<int>("press");
-    QTest::addColumn<bool>("answer");
-    QTest::newRow("yes") << int(QMessageBox::Yes) << true;
-    QTest::newRow("no") << int(QMessageBox::No) << false;
-    QTest::newRow("escape") << int(QMessageBox::NoButton) << false;
-}
-
-void TestMessageBoxes::askYesNoAnswers()
-{
-    QFETCH(int, press);
-    QFETCH(bool, answer);
-    ModalUser user;
-    user.answer = QMessageBox::StandardButton(press);
-    QCOMPARE(askYesNo(u"Delete 3 messages?"_s), answer);
-    QCOMPARE(user.boxes, QStringList(u"Delete 3 messages?"_s));
+        QCOMPARE(shown, buttons);
+    std::sort(shown.begin(), shown.end());
+    std::sort(buttons.begin(), buttons.end());
+    QCOMPARE(shown, buttons);
 }
 
 void TestMessageBoxes::errorBoxNamesSupportAndIsLogged()
@@ -128,16 +116,16 @@ void TestMessageBoxes::errorBoxNamesSupportAndIsLogged()
     ModalUser user;
     reportError(error);
     const QString text = user.boxes.value(0);
-    QVERIFY2(text.startsWith(u"An Error Occurred. <br/><br/>"_s + error), qPrintable(text));
-    QVERIFY2(text.contains(u"support@chatwharf.example"_s), qPrintable(text));
+    QVERIFY2(text.startsWith(u"An Error Occurred. <br/><br/>"_s + error) &&
+                 text.contains(u"support@chatwharf.example"_s),
+             qPrintable(text));
 
     // The report follows the box into the log.
     QFile log(currentLogFilePath());
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString logged = QString::fromUtf8(log.readAll());
     resetLoggingForTests();
-    QVERIFY2(logged.contains(u"Error report: Chatwharf "_s), qPrintable(logged));
-    QVERIFY2(logged.contains(error), qPrintable(logged));
+    QVERIFY2(logged.contains(u"Error report: Chatwharf "_s) && logged.contains(error), qPrintable(logged));
 }
 
 QTEST_MAIN(TestMessageBoxes)

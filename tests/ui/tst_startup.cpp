@@ -22,15 +22,15 @@ class TestStartup : public QObject
 private slots:
     void init();
     void cleanup();
-    void startsAndQuits();
-    void missingDeviceLibraryWarnsOverTheWindow();
-    void wrongDatabaseLayerStopsBeforeAnything();
+    void starts_data();
+    void starts();
     void rootTurnsTheWebSandboxOff();
 
 private:
     static MainWindow *shownWindow()
     {
-        for (QWidget *w : QApplication::topLevelWidgets())
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *w : windows)
             if (auto *window = qobject_cast<MainWindow *>(w); window && window->isVisible())
                 return window;
         return nullptr;
@@ -69,53 +69,54 @@ void TestStartup::cleanup()
     m_data.reset();
 }
 
-void TestStartup::startsAndQuits()
+void TestStartup::starts_data()
 {
-    StartupEnvironment env = defaultStartupEnvironment();
-    env.loadDeviceFramework = [](QString &) { return true; };
-    QCOMPARE(runStartup(env), 0);
-    QCOMPARE(m_windowStyle, appStyleSheet());
-    QVERIFY(m_user->boxes.isEmpty());
-    // The log of the day is open in the data folder.
-    const QString log = currentLogFilePath();
-    QVERIFY2(log.startsWith(dataFolder().filePath(u"qlogs/log-"_s)), qPrintable(log));
-    QVERIFY(QFileInfo(log).size() > 0);
+    QTest::addColumn<int>("sqliteWrapper");   // its version less the one required
+    QTest::addColumn<QString>("deviceError"); // of loading the device library
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("box"); // a part of the one box shown
+    QTest::newRow("all there") << 0 << QString() << 0 << QString();
+    // Only a warning, over the window, with help; the reason goes to the log for support.
+    QTest::newRow("no device library") << 0 << u"Failed to load (Mobile Device) framework."_s << 0
+                                       << u"href=\"%1\""_s.arg(QLatin1String(AppConstants::kDeviceHelpUrl));
+    // Nothing starts: no device library, window, data folder or log.
+    QTest::newRow("wrong database layer") << -1 << QString() << 1 << u"invalid libsqlite_qt."_s;
 }
 
-void TestStartup::missingDeviceLibraryWarnsOverTheWindow()
+void TestStartup::starts()
 {
+    QFETCH(int, sqliteWrapper);
+    QFETCH(QString, deviceError);
+    QFETCH(int, exitCode);
+    QFETCH(QString, box);
     StartupEnvironment env = defaultStartupEnvironment();
-    env.loadDeviceFramework = [](QString &error) {
-        error = u"Failed to load (Mobile Device) framework."_s;
-        return false;
+    env.sqliteWrapperVersion = [&] { return AppConstants::kRequiredSqliteWrapperVersion + sqliteWrapper; };
+    bool deviceAsked = false;
+    env.loadDeviceFramework = [&](QString &error) {
+        deviceAsked = true;
+        error = deviceError;
+        return error.isEmpty();
     };
-    QCOMPARE(runStartup(env), 0);
-    QCOMPARE(m_user->icons, QList<QMessageBox::Icon>{QMessageBox::Warning});
-    const QString text = m_user->boxes.first();
-    QVERIFY2(text.contains(u"href=\"%1\""_s.arg(QLatin1String(AppConstants::kDeviceHelpUrl))),
-             qPrintable(text));
-    QVERIFY(m_windowUnderFirstBox);
-    QVERIFY(!m_windowStyle.isEmpty());
-    // The reason goes to the log for support.
+    QCOMPARE(runStartup(env), exitCode);
+    QCOMPARE(deviceAsked, exitCode == 0);
+    QCOMPARE(m_user->boxes.size(), box.isEmpty() ? 0 : 1);
+    QVERIFY2(m_user->boxes.value(0).contains(box), qPrintable(m_user->boxes.value(0)));
+    QCOMPARE(m_user->icons, box.isEmpty() ? QList<QMessageBox::Icon>()
+                                          : QList<QMessageBox::Icon>{exitCode ? QMessageBox::Critical
+                                                                              : QMessageBox::Warning});
+    QCOMPARE(m_windowUnderFirstBox, !box.isEmpty() && exitCode == 0);
+    QCOMPARE(m_windowStyle, exitCode ? QString() : appStyleSheet());
+    if (exitCode) {
+        QVERIFY(!QFileInfo::exists(m_data->profile() + u"/CorVanta"_s));
+        QCOMPARE(currentLogFilePath(), QString());
+        return;
+    }
+    // The log of the day is open in the data folder.
+    QVERIFY2(currentLogFilePath().startsWith(dataFolder().filePath(u"qlogs/log-"_s)),
+             qPrintable(currentLogFilePath()));
     QFile log(currentLogFilePath());
     QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("Failed to load (Mobile Device) framework."));
-}
-
-void TestStartup::wrongDatabaseLayerStopsBeforeAnything()
-{
-    StartupEnvironment env = defaultStartupEnvironment();
-    env.sqliteWrapperVersion = [] { return AppConstants::kRequiredSqliteWrapperVersion - 1; };
-    bool deviceAsked = false;
-    env.loadDeviceFramework = [&](QString &) { return deviceAsked = true; };
-    QCOMPARE(runStartup(env), 1);
-    QCOMPARE(m_user->icons, QList<QMessageBox::Icon>{QMessageBox::Critical});
-    QVERIFY2(m_user->boxes.first().contains(u"invalid libsqlite_qt."_s), qPrintable(m_user->boxes.first()));
-    QVERIFY(m_windowStyle.isEmpty());
-    QVERIFY(!deviceAsked);
-    // No data folder and no log.
-    QVERIFY(!QFileInfo::exists(m_data->profile() + u"/CorVanta"_s));
-    QCOMPARE(currentLogFilePath(), QString());
+    QVERIFY(log.size() > 0 && log.readAll().contains(deviceError.toUtf8()));
 }
 
 void TestStartup::rootTurnsTheWebSandboxOff()

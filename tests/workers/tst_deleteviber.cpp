@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A local database holding the sample store, loaded.
@@ -81,7 +83,8 @@ void TestDeleteViberMsgThread::deletesRowsButNoFiles()
     // Fay's only message, Bob's text but not his call, a picture, both locations,
     // Ann's newest message and one call.
     const QList<_ViberMsg *> selection = db.messages(
-        {"fayText", "bobText", "picture", "location", "locationAttachment", "other"}, {"annIncoming"});
+        {u"fayText"_s, u"bobText"_s, u"picture"_s, u"location"_s, u"locationAttachment"_s, u"other"_s},
+        {u"annIncoming"_s});
     QVERIFY(!selection.contains(nullptr));
     const QString picture = selection[2]->attachment->filePath;
     QStringList keys;
@@ -117,9 +120,9 @@ void TestDeleteViberMsgThread::deletesRowsButNoFiles()
     db.store->open(); // drops the participant links of the conversations that went
     db.store->close();
     const QStringList rows = fixtures::storeRows(db.path);
-    _ViberMsg staleMessage = *db.messages({"received"}).value(0);
+    _ViberMsg staleMessage = *db.messages({u"received"_s}).value(0);
     ++staleMessage.token;
-    _ViberCall staleCall = *db.messages({}, {"bobOutgoing"}).value(0)->call;
+    _ViberCall staleCall = *db.messages({}, {u"bobOutgoing"_s}).value(0)->call;
     ++staleCall.callToken;
     _ViberMsg staleCallEntry;
     staleCallEntry.type = ViberMsgTypeCall;
@@ -152,8 +155,9 @@ void TestDeleteViberMsgThread::endsEarlyWithEveryRowKept()
     }
     const QStringList rows = fixtures::storeRows(db.path);
     // Text messages first, a location last: the end comes after other rows went.
-    const QList<_ViberMsg *> messages = db.messages({"received", "sending", "delivered", "send", "pending",
-                                                     "groupText", "bobText", "fayText", "location"});
+    const QList<_ViberMsg *> messages =
+        db.messages({u"received"_s, u"sending"_s, u"delivered"_s, u"send"_s, u"pending"_s, u"groupText"_s,
+                     u"bobText"_s, u"fayText"_s, u"location"_s});
     QVERIFY(!messages.contains(nullptr));
 
     QCOMPARE(db.remove(messages, cancel ? 5 : 0),
@@ -163,7 +167,7 @@ void TestDeleteViberMsgThread::endsEarlyWithEveryRowKept()
     if (!cancel) {
         const QString error = db.reporter->errors.value(0);
         QVERIFY2(error.startsWith(QStringLiteral("DeleteViberMsgThread, ")) &&
-                     error.contains("location rows are kept") &&
+                     error.contains(u"location rows are kept"_s) &&
                      error.contains(QDir::toNativeSeparators(db.path)),
                  qPrintable(error));
     }
