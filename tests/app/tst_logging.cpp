@@ -8,6 +8,8 @@
 
 #include <atomic>
 
+using namespace Qt::StringLiterals;
+
 // The clock is pinned, so that file names and line times are known.
 class TestLogging : public QObject
 {
@@ -28,7 +30,7 @@ private:
     }
     QString log() const
     {
-        QFile f(m_dir->filePath(QStringLiteral("qlogs/log-20240305.txt")));
+        QFile f(m_dir->filePath(u"qlogs/log-20240305.txt"_s));
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
 
@@ -40,7 +42,7 @@ private:
 void TestLogging::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_folder = m_dir->filePath(QStringLiteral("qlogs"));
+    m_folder = m_dir->filePath(u"qlogs"_s);
     QVERIFY(QDir().mkpath(m_folder));
     setTime(5, QTime(14, 3, 7));
     Clock::setOverride([] { return QDateTime::fromMSecsSinceEpoch(s_nowMs); });
@@ -54,7 +56,7 @@ void TestLogging::cleanup()
 
 void TestLogging::linesGoToTheFirstDaysFile()
 {
-    const QString file = m_folder + QStringLiteral("/log-20240305.txt");
+    const QString file = m_folder + u"/log-20240305.txt"_s;
     QFile earlier(file);
     QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("(D 09:00:00) earlier run\n") > 0);
     earlier.close();
@@ -68,23 +70,21 @@ void TestLogging::linesGoToTheFirstDaysFile()
     qWarning("after midnight");
     QCOMPARE(currentLogFilePath(), file);
     // Moved to a folder that cannot be made (inside a plain file): messages are dropped.
-    setupLogging(file + QStringLiteral("/qlogs"), 10);
+    setupLogging(file + u"/qlogs"_s, 10);
     qWarning("dropped");
     QCOMPARE(currentLogFilePath(), QString());
-    QCOMPARE(log(), "(D 09:00:00) earlier run\n(D 14:03:07) debug\n(W 14:03:07) warning ünïcode\n"
-                    "(C 14:03:07) critical\n(14:03:07) info\n(W 00:00:01) after midnight\n");
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{"log-20240305.txt"});
+    QCOMPARE(log(), u"(D 09:00:00) earlier run\n(D 14:03:07) debug\n(W 14:03:07) warning ünïcode\n"
+                    "(C 14:03:07) critical\n(14:03:07) info\n(W 00:00:01) after midnight\n"_s);
+    QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{u"log-20240305.txt"_s});
     // A fatal message aborts the process; only its line is checked.
-    QCOMPARE(formatLogLine(QtFatalMsg, QStringLiteral("1"), QStringLiteral("t")), "(F 1) t\n");
+    QCOMPARE(formatLogLine(QtFatalMsg, u"1"_s, u"t"_s), u"(F 1) t\n"_s);
 }
 
 void TestLogging::rotation_data()
 {
     QTest::addColumn<int>("logs");
-    QTest::newRow("12 logs") << 12;
-    QTest::newRow("11 logs") << 11;
-    QTest::newRow("10 logs") << 10;
-    QTest::newRow("none") << 0;
+    for (int logs : {12, 11, 10, 0})
+        QTest::addRow("%d logs", logs) << logs;
 }
 
 void TestLogging::rotation()
@@ -92,10 +92,10 @@ void TestLogging::rotation()
     QFETCH(int, logs);
     // Other files are never counted nor deleted; the logs are made out of date
     // order, so that only the names can give the order.
-    QStringList made{QStringLiteral("notes.txt"), QStringLiteral("log-old.txt.bak")};
+    QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
     for (int day = logs; day >= 1; --day)
-        made << QStringLiteral("log-202403%1.txt").arg(day, 2, 10, QLatin1Char('0'));
-    for (const QString &name : made)
+        made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
+    for (const QString &name : std::as_const(made))
         QVERIFY(QFile(m_folder + u'/' + name).open(QIODevice::WriteOnly));
     setupLogging(m_folder, 10);
     made.sort();
@@ -114,9 +114,9 @@ void TestLogging::linesFromManyThreadsStayWhole()
         }));
         threads.back()->start();
     }
-    for (auto &thread : threads)
+    for (const auto &thread : threads)
         QVERIFY(thread->wait(60000));
-    static const QRegularExpression shape(QStringLiteral("^\\(W 14:03:07\\) t(\\d) m(\\d+) (ж+)$"));
+    static const QRegularExpression shape(u"^\\(W 14:03:07\\) t(\\d) m(\\d+) (ж+)$"_s);
     QSet<QString> seen;
     for (const QString &line : log().split(u'\n')) {
         const QRegularExpressionMatch m = shape.match(line);

