@@ -26,6 +26,15 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
             reportError(worker->errorText(), parent);
         return outcome == WorkerThread::Outcome::Succeeded;
     }
+    // A worker that stopped on a request of its own (the program closing) has no
+    // last word to close the dialog with: its end does.
+    QObject::connect(
+        worker, &QThread::finished, &form,
+        [&form, worker] {
+            if (worker->outcome() == WorkerThread::Outcome::Cancelled && form.isVisible())
+                form.done(0);
+        },
+        Qt::QueuedConnection);
     form.exec();
     // No time limit: the worker may still be removing partial output after a
     // cancel, and the caller must not touch what it works on before it ended.
