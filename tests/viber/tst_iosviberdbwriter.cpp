@@ -125,7 +125,7 @@ void TestIOSViberDbWriter::rowsFollowTheTargetLayout()
         QCOMPARE(
             t.rows(
                 u"select p.ZNAME, p._other, c._other as c, a._other as a, m._other as m from ZPHONENUMBERINDEX p, ZCONVERSATION c, ZATTACHMENT a, ZVIBERMESSAGE m"_s),
-            u"Ann|"_s + hex(t.ann.other) + '|' + hex(t.chat.other) + '|' + hex(att.other) + u"|NULL"_s);
+            u"Ann|"_s + hex(t.ann.other) + u'|' + hex(t.chat.other) + u'|' + hex(att.other) + u"|NULL"_s);
     }
 }
 
