@@ -148,19 +148,9 @@ MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 per
     for (ChatSpec &c : chats)
         if (c.pk == chat)
             c.date = std::max(c.date, date);
-    return messages.emplace_back(MessageSpec{label,
-                                             pk,
-                                             chat,
-                                             person,
-                                             5860000000000000000LL + pk,
-                                             2100000000LL + pk,
-                                             date,
-                                             date + 2.5,
-                                             state,
-                                             systemType,
-                                             text,
-                                             {},
-                                             {}});
+    return messages.emplace_back(MessageSpec{label, pk, chat, person, 5860000000000000000LL + pk,
+                                             2100000000LL + pk, date, date + 2.5, state, systemType, text,
+                                             QByteArray(), QByteArray()});
 }
 
 LocationSpec &StoreSpec::addLocation(const QString &label, qint64 message, double latitude, double longitude,
@@ -174,19 +164,9 @@ AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, c
                                          const QString &name, const QString &attId)
 {
     const qint64 pk = nextKey(attachments);
-    return attachments.emplace_back(AttachmentSpec{label,
-                                                   pk,
-                                                   message,
-                                                   type,
-                                                   name,
-                                                   attId,
-                                                   u"bucket-%1"_s.arg(pk),
-                                                   1000 + pk,
-                                                   300 + pk,
-                                                   1000 + pk,
-                                                   0,
-                                                   u"complete"_s,
-                                                   {}});
+    return attachments.emplace_back(AttachmentSpec{label, pk, message, type, name, attId,
+                                                   u"bucket-%1"_s.arg(pk), 1000 + pk, 300 + pk, 1000 + pk, 0,
+                                                   u"complete"_s, QString()});
 }
 
 CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString &callType)
@@ -644,8 +624,7 @@ _ViberPerson &Records::person(const QString &phone, const QString &name)
     p->id = data->persons.size() + 1;
     p->phone = phone;
     p->name = name;
-    data->persons.insert(p->id, p);
-    return *p;
+    return **data->persons.insert(p->id, p);
 }
 
 _ViberChat &Records::chat(const QList<_ViberPerson *> &participants, const QString &groupId,
@@ -657,28 +636,33 @@ _ViberChat &Records::chat(const QList<_ViberPerson *> &participants, const QStri
     c->name = name;
     for (_ViberPerson *p : participants)
         c->participants.insert(p->id, p);
-    data->chats.insert(c->id, c);
-    return *c;
+    return **data->chats.insert(c->id, c);
+}
+
+_ViberMsg &Records::entry(_ViberChat &chat, qint64 id, double date)
+{
+    auto *m = new _ViberMsg;
+    m->id = id;
+    m->chat = &chat;
+    m->date = date;
+    chat.messages.append(m);
+    m_order.append(m);
+    return **data->messages.insert(m->id, m);
 }
 
 _ViberMsg &Records::message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
                             double date, qint64 token)
 {
-    auto *m = new _ViberMsg;
-    m->id = m->seq = data->messages.size() - data->calls.size() + 1; // calls have negative keys
-    m->chat = &chat;
-    m->person = person;
-    m->state = state;
-    m->type = ViberMsgTypeText;
-    m->text = text;
-    m->date = date;
-    m->stateDate = date + 1;
-    m->token = token;
-    data->messages.insert(m->id, m);
-    chat.messages.append(m);
+    _ViberMsg &m = entry(chat, data->messages.size() - data->calls.size() + 1, date);
+    m.seq = m.id;
+    m.person = person;
+    m.state = state;
+    m.type = ViberMsgTypeText;
+    m.text = text;
+    m.stateDate = date + 1;
+    m.token = token;
     chat.date = std::max(chat.date, date);
-    m_order.append(m);
-    return *m;
+    return m;
 }
 
 _ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
@@ -692,8 +676,7 @@ _ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString
     a->message = &msg;
     msg.attachment = a;
     msg.type = type;
-    data->attachments.insert(a->id, a);
-    return *a;
+    return **data->attachments.insert(a->id, a);
 }
 
 _ViberMsg &Records::call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token,
@@ -707,16 +690,10 @@ _ViberMsg &Records::call(_ViberChat &chat, _ViberPerson &person, ViberCallType t
     c->type = type;
     c->person = &person;
     data->calls.insert(c->id, c);
-    auto *m = new _ViberMsg;
-    m->id = -c->id;
-    m->type = ViberMsgTypeCall;
-    m->call = c;
-    m->chat = &chat;
-    m->date = date;
-    data->messages.insert(m->id, m);
-    chat.messages.append(m);
-    m_order.append(m);
-    return *m;
+    _ViberMsg &m = entry(chat, -c->id, date);
+    m.type = ViberMsgTypeCall;
+    m.call = c;
+    return m;
 }
 
 } // namespace fixtures

@@ -234,6 +234,7 @@ public:
     ViberDataPtr data;
 
 private:
+    _ViberMsg &entry(_ViberChat &chat, qint64 id, double date); // a call's key is its call's negated
     QList<_ViberMsg *> m_order;
 };
 
