@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
 
 using namespace Qt::StringLiterals;
 
@@ -32,12 +33,6 @@ template <typename T> qint64 nextKey(const std::deque<T> &records)
 template <typename T> QVariant orNull(const T &value)
 {
     return value.isEmpty() ? QVariant() : QVariant(value);
-}
-
-// Key of the address-book row of a person with a contact, the same in both layouts.
-qint64 contactKey(const PersonSpec &p)
-{
-    return p.contactName.isEmpty() ? 0 : p.pk + 100;
 }
 
 const char kPhoneSchema[] = R"SQL(
@@ -103,6 +98,25 @@ struct Row
     }
 };
 
+// The rows sql selects, each as its values joined by "|".
+QStringList select(Sqlite3DB &db, const QString &sql)
+{
+    Sqlite3Cursor c = db.queryThrow(sql);
+    QStringList out;
+    const QStringList columns = c.columnNames();
+    while (c.moveNext()) {
+        QStringList values;
+        for (const QString &col : columns) {
+            const QVariant v = c.value(col);
+            values << (v.isNull()                            ? u"NULL"_s
+                       : v.typeId() == QMetaType::QByteArray ? QString::fromLatin1(v.toByteArray().toHex())
+                                                             : v.toString());
+        }
+        out << values.join(u'|');
+    }
+    return out;
+}
+
 } // namespace
 
 // --- StoreSpec -------------------------------------------------------------------
@@ -115,7 +129,7 @@ PersonSpec &StoreSpec::addPerson(const QString &label, const QString &canonPhone
     const qint64 pk = nextKey(persons);
     const QString phone = canonPhone.isEmpty() ? QString() : u'+' + canonPhone;
     return persons.emplace_back(PersonSpec{label, pk, canonPhone, phone, viberName, QString(), contactName,
-                                           contactName.isEmpty() ? 0 : pk * 11, 3});
+                                           contactName.isEmpty() ? 0 : pk * 11});
 }
 
 ChatSpec &StoreSpec::addChat(const QString &label, const QList<qint64> &participants, const QString &groupId,
@@ -123,7 +137,7 @@ ChatSpec &StoreSpec::addChat(const QString &label, const QList<qint64> &particip
 {
     const qint64 pk = nextKey(chats);
     return chats.emplace_back(ChatSpec{label, pk, 700000000.0 + double(pk), groupId, name, QString(),
-                                       participants, 4, 0, QVariant(), 0});
+                                       participants, 0, QVariant(), 0});
 }
 
 MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
@@ -136,7 +150,7 @@ MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 per
             c.date = std::max(c.date, date);
     return messages.emplace_back(MessageSpec{label, pk, chat, person, 5860000000000000000LL + pk,
                                              2100000000LL + pk, date, date + 2.5, state, systemType, text,
-                                             QByteArray(), QByteArray(), 5});
+                                             QByteArray(), QByteArray()});
 }
 
 LocationSpec &StoreSpec::addLocation(const QString &label, qint64 message, double latitude, double longitude,
@@ -151,22 +165,20 @@ AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, c
 {
     const qint64 pk = nextKey(attachments);
     return attachments.emplace_back(AttachmentSpec{label, pk, message, type, name, attId,
-                                                   u"bucket-%1"_s.arg(pk), 1000 + pk, 300 + pk, 0, 6,
-                                                   1000 + pk, u"complete"_s, QString()});
+                                                   u"bucket-%1"_s.arg(pk), 1000 + pk, 300 + pk, 1000 + pk, 0,
+                                                   u"complete"_s, QString()});
 }
 
 CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString &callType)
 {
     const qint64 pk = nextKey(calls);
     return calls.emplace_back(CallSpec{label, pk, person, 9000000000LL + pk, qint32(10 * pk),
-                                       720000000.5 + double(pk) * 3600.0, callType, 1});
+                                       720000000.5 + double(pk) * 3600.0, callType});
 }
 
 FileSpec &StoreSpec::addFile(const QString &relativePath, FileKind kind, QSize size)
 {
-    const QByteArray bytes =
-        kind == FileKind::Bytes ? "not a picture: " + relativePath.toUtf8() : QByteArray();
-    return files.emplace_back(FileSpec{relativePath, kind, size, bytes});
+    return files.emplace_back(FileSpec{relativePath, kind, size});
 }
 
 // --- The sample store ------------------------------------------------------------
@@ -269,15 +281,12 @@ StoreSpec sampleStore()
 struct StoreWriter::Impl
 {
     QString root;
-    StoreLayout layout = StoreLayout::Template;
+    bool phone = false;
     Sqlite3DB db;
     QHash<qint64, qint64> lineOfPerson;
     qint64 uid = 0;
     bool finished = false;
-    // CREATE INDEX statements of the schema, run again once the rows are in.
-    QList<QByteArray> deferredIndexes;
-
-    bool phone() const { return layout == StoreLayout::Phone; }
+    QList<QByteArray> deferredIndexes; // CREATE INDEX statements, run once the rows are in
 
     // The connection keeps the prepared statement of each text, so rows of one
     // table and column set are bound to one statement.
@@ -290,13 +299,13 @@ struct StoreWriter::Impl
         db.executeThrow(sql);
     }
 
-    // Core Data's bookkeeping and the values a reader carries in _other: columns of
-    // their own in a phone's layout (with the phone-only ones), the _other blob in
-    // this program's, as its writer keeps them when it copies a phone's records.
+    // Core Data's bookkeeping and the values a reader carries: columns of their own in a
+    // phone's layout (with the phone-only ones), the _other blob in this program's, as
+    // its writer keeps them when it copies a phone's records.
     void addCarried(Row &row, int phoneEnt, const char *columns, const QVariantList &values,
                     const char *phoneOnly = nullptr, const QVariantList &phoneValues = {})
     {
-        if (phone()) {
+        if (phone) {
             row.add("Z_ENT ZUID", {phoneEnt, ++uid}).add(columns, values);
             if (phoneOnly)
                 row.add(phoneOnly, phoneValues);
@@ -310,23 +319,22 @@ struct StoreWriter::Impl
         row.add("_other", {tinykv::serialize(map)});
     }
 
-    // Rows of a large store arrive in key order, but their conversation (and other
-    // secondary) keys do not: inserted row by row into an index larger than SQLite's
-    // page cache, each key lands on a page the cache has just evicted, and the one
-    // transaction spills and re-reads pages ever more often as the store grows. Built
-    // after the rows instead, an index is made from its keys sorted at once.
+    // Rows of a large store arrive in key order, but their secondary keys do not: put
+    // row by row into an index larger than SQLite's page cache, each key lands on a page
+    // just evicted, and the one transaction re-reads pages ever more often. Built after
+    // the rows instead, an index is made from its keys sorted at once.
     void deferIndexes()
     {
-        QList<QByteArray> names;
+        QStringList names;
         Sqlite3Cursor c =
             db.queryThrow("select name, sql from sqlite_master where type='index' and sql is not null");
         while (c.moveNext()) {
-            names.append(c.getTextAt(0).toUtf8());
-            deferredIndexes.append(c.getTextAt(1).toUtf8());
+            names << c.getTextAt(0);
+            deferredIndexes << c.getTextAt(1).toUtf8();
         }
         c = Sqlite3Cursor();
-        for (const QByteArray &name : std::as_const(names))
-            db.executeThrow(QByteArray("DROP INDEX \"" + QByteArray(name).replace('"', "\"\"") + '"'));
+        for (const QString &name : std::as_const(names))
+            db.execThrow(u"DROP INDEX \"%1\""_s.arg(QString(name).replace(u'"', u"\"\""_s)));
     }
 
     void commit()
@@ -342,17 +350,16 @@ struct StoreWriter::Impl
 StoreWriter::StoreWriter(const QString &root, StoreLayout layout, const QString &fileName) : d(new Impl)
 {
     d->root = root;
-    d->layout = layout;
+    d->phone = layout == StoreLayout::Phone;
     const QString path = QDir(root).filePath(fileName);
     if (QFileInfo::exists(path))
         throw std::runtime_error("fixture store exists already: " + path.toStdString());
     QDir().mkpath(QFileInfo(path).absolutePath());
     d->db.openThrow(path, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
     QFile script(u":/res/ios_viber_db.sql"_s);
-    if (layout == StoreLayout::Template && !script.open(QIODevice::ReadOnly))
+    if (!d->phone && !script.open(QIODevice::ReadOnly))
         throw std::runtime_error("template schema: " + script.errorString().toStdString());
-    d->db.execThrow(layout == StoreLayout::Template ? QString::fromUtf8(script.readAll())
-                                                    : QString::fromLatin1(kPhoneSchema));
+    d->db.execThrow(d->phone ? QString::fromLatin1(kPhoneSchema) : QString::fromUtf8(script.readAll()));
     d->db.execThrow(u"BEGIN"_s);
     d->deferIndexes();
 }
@@ -378,13 +385,14 @@ void StoreWriter::writePerson(const PersonSpec &p)
     Row row;
     row.add("Z_PK ZCANONIZEDPHONENUM ZICONID ZPHONENUM ZNAME",
             {p.pk, orNull(p.canonPhone), orNull(p.iconId), orNull(p.phone),
-             orNull(d->phone() ? p.viberName : p.shownName())});
-    d->addCarried(row, 10, "Z_OPT ZCONTACT", {p.opt, contactKey(p)}, "ZISVIBER ZPHONETYPE", {1, u"mobile"_s});
+             orNull(d->phone ? p.viberName : p.shownName())});
+    d->addCarried(row, 10, "Z_OPT ZCONTACT", {3, p.contactName.isEmpty() ? 0 : p.pk + 100},
+                  "ZISVIBER ZPHONETYPE", {1, u"mobile"_s});
     d->insert("ZPHONENUMBERINDEX", row);
-    if (d->phone() && !p.contactName.isEmpty())
+    if (d->phone && !p.contactName.isEmpty())
         d->insert("ZABCONTACT",
                   Row().add("Z_PK Z_ENT Z_OPT ZRECORDID ZMAINNAME ZSORTNAME",
-                            {contactKey(p), 1, 1, p.recordId, p.contactName, p.contactName.toUpper()}));
+                            {p.pk + 100, 1, 1, p.recordId, p.contactName, p.contactName.toUpper()}));
 }
 
 void StoreWriter::writeChat(const ChatSpec &c)
@@ -393,15 +401,13 @@ void StoreWriter::writeChat(const ChatSpec &c)
     row.add("Z_PK ZDATE ZGROUPID ZICONID ZNAME",
             {c.pk, c.date, orNull(c.groupId), orNull(c.iconId), orNull(c.name)});
     d->addCarried(row, 5, "Z_OPT ZCONTEXT ZSMARTNOTIFICATIONSHOWN ZSMARTSTATE",
-                  {c.opt, c.context, c.smartNotificationShown, c.smartState}, "ZUNREADCOUNT", {0});
+                  {4, c.context, c.smartNotificationShown, c.smartState}, "ZUNREADCOUNT", {0});
     d->insert("ZCONVERSATION", row);
-    for (qint64 person : c.participants) {
-        if (d->phone())
-            d->insert("Z_5PHONENUMINDEXES",
-                      Row().add("Z_5CONVERSATIONS Z_10PHONENUMINDEXES", {c.pk, person}));
-        else
-            d->insert("Z_4PHONENUMINDEXES", Row().add("Z_4CONVERSATIONS Z_7PHONENUMINDEXES", {c.pk, person}));
-    }
+    for (qint64 person : c.participants)
+        d->insert(d->phone ? "Z_5PHONENUMINDEXES" : "Z_4PHONENUMINDEXES",
+                  Row().add(d->phone ? "Z_5CONVERSATIONS Z_10PHONENUMINDEXES"
+                                     : "Z_4CONVERSATIONS Z_7PHONENUMINDEXES",
+                            {c.pk, person}));
 }
 
 void StoreWriter::writeMessage(const MessageSpec &m)
@@ -410,8 +416,8 @@ void StoreWriter::writeMessage(const MessageSpec &m)
     row.add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
             {m.pk, m.seq, m.token, m.chat, m.person > 0 ? QVariant(m.person) : QVariant(), m.date,
              m.stateDate, orNull(m.state), orNull(m.systemType), orNull(m.text)});
-    d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES",
-                  {m.opt, orNull(m.emoticonsRanges), orNull(m.ranges)}, "Z5_CONVERSATION ZMESSAGEID", {5, 0});
+    d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES", {5, orNull(m.emoticonsRanges), orNull(m.ranges)},
+                  "Z5_CONVERSATION ZMESSAGEID", {5, 0});
     d->insert("ZVIBERMESSAGE", row);
 }
 
@@ -420,7 +426,7 @@ void StoreWriter::writeLocation(const LocationSpec &l)
     Row row;
     row.add("Z_PK ZMESSAGE ZDATE ZLATITUDE ZLONGITUDE ZADDRESS",
             {l.pk, l.message, 0.0, l.latitude, l.longitude, orNull(l.address)});
-    if (d->phone())
+    if (d->phone)
         row.add("Z_ENT Z_OPT ZUID", {20, 1, ++d->uid});
     d->insert("ZVIBERLOCATION", row);
 }
@@ -432,28 +438,27 @@ void StoreWriter::writeAttachment(const AttachmentSpec &a)
             {a.pk, a.fileSize, a.seq, a.message, a.duration, orNull(a.attId), orNull(a.bucket),
              orNull(a.name), orNull(a.type)});
     // A phone's NULL reads as an empty text, which this program's layout keeps.
-    d->addCarried(row, 3, "Z_OPT ZRANGE ZSTATE ZURL", {a.opt, a.range, a.state, a.url});
+    d->addCarried(row, 3, "Z_OPT ZRANGE ZSTATE ZURL", {6, a.range, a.state, a.url});
     d->insert("ZATTACHMENT", row);
 }
 
 void StoreWriter::writeCall(const CallSpec &c)
 {
-    qint64 line = d->lineOfPerson.value(c.person);
+    qint64 &line = d->lineOfPerson[c.person];
     if (!line) {
-        line = d->lineOfPerson.size() + 1;
-        d->lineOfPerson.insert(c.person, line);
+        line = d->lineOfPerson.size();
         Row row;
         row.add("Z_PK Z_ENT Z_OPT ZCOUNT ZPHONENUMINDEX ZDATE ZCALLTYPE",
-                {line, d->phone() ? 14 : 9, 1, 1, c.person, c.date, c.callType});
-        if (d->phone())
+                {line, d->phone ? 14 : 9, 1, 1, c.person, c.date, c.callType});
+        if (d->phone)
             row.add("ZUID", {++d->uid});
         d->insert("ZRECENTSLINE", row);
     }
     Row row;
     row.add("Z_PK Z_ENT Z_OPT ZCALLTOKEN ZDURATION ZRECENTSLINE ZDATE ZCALLTYPE",
-            {c.pk, d->phone() ? 13 : 8, c.opt, c.token, c.duration, line, c.date, orNull(c.callType)});
-    if (!d->phone())
-        row.add("ZREAD _other", {1, tinykv::serialize({{u"Z_OPT"_s, c.opt}})});
+            {c.pk, d->phone ? 13 : 8, 1, c.token, c.duration, line, c.date, orNull(c.callType)});
+    if (!d->phone)
+        row.add("ZREAD _other", {1, tinykv::serialize({{u"Z_OPT"_s, 1}})});
     d->insert("ZRECENT", row);
 }
 
@@ -464,7 +469,8 @@ void StoreWriter::writeFile(const FileSpec &f) const
     bool ok = false;
     if (f.kind == FileKind::Bytes) {
         QFile file(path);
-        ok = file.open(QIODevice::WriteOnly) && file.write(f.bytes) == f.bytes.size();
+        const QByteArray bytes = "not a picture: " + f.relativePath.toUtf8();
+        ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     } else {
         // A real picture with some content, so that decoders and scalers have work to do.
         QImage image(f.size, QImage::Format_RGB32);
@@ -499,47 +505,28 @@ void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout, 
 
 // --- Comparisons -----------------------------------------------------------------
 
-QStringList storeRows(const QString &storePath)
-{
-    Sqlite3DB db;
-    db.openThrow(storePath, Sqlite3DB::ReadOnly);
-    QStringList rows, tables;
-    Sqlite3Cursor names = db.queryThrow("select name from sqlite_master where type='table' order by name");
-    while (names.moveNext())
-        tables << names.getTextAt(0);
-    for (const QString &t : std::as_const(tables)) {
-        Sqlite3Cursor c = db.queryThrow(u"select * from \"%1\""_s.arg(QString(t).replace(u'"', u"\"\""_s)));
-        while (c.moveNext()) {
-            QStringList values;
-            const QStringList columns = c.columnNames();
-            for (const QString &col : columns)
-                values << col + u'=' + c.value(col).toString();
-            rows << t + u' ' + values.join(u',');
-        }
-    }
-    rows.sort();
-    return rows;
-}
-
 QString rows(const QString &storePath, const QString &sql)
 {
     // Read-write: closing it then leaves no journal files of a write-ahead log behind.
     Sqlite3DB db;
     db.openThrow(storePath, Sqlite3DB::ReadWrite);
-    Sqlite3Cursor c = db.queryThrow(sql);
+    return select(db, sql).join(u", "_s);
+}
+
+QStringList storeRows(const QString &storePath)
+{
+    Sqlite3DB db;
+    db.openThrow(storePath, Sqlite3DB::ReadOnly);
     QStringList out;
-    while (c.moveNext()) {
-        QStringList values;
-        const QStringList columns = c.columnNames();
-        for (const QString &col : columns) {
-            const QVariant v = c.value(col);
-            values << (v.isNull()                            ? u"NULL"_s
-                       : v.typeId() == QMetaType::QByteArray ? QString::fromLatin1(v.toByteArray().toHex())
-                                                             : v.toString());
-        }
-        out << values.join(u'|');
+    const QStringList tables = select(db, u"select name from sqlite_master where type='table'"_s);
+    for (const QString &t : tables) {
+        const QStringList rows =
+            select(db, u"select * from \"%1\""_s.arg(QString(t).replace(u'"', u"\"\""_s)));
+        for (const QString &row : rows)
+            out << t + u' ' + row;
     }
-    return out.join(u", "_s);
+    out.sort();
+    return out;
 }
 
 QStringList filesBelow(const QString &root)
@@ -548,27 +535,42 @@ QStringList filesBelow(const QString &root)
     QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
+        QFile f(it.next());
         const QByteArray hash = f.open(QIODevice::ReadOnly)
                                     ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex()
                                     : QByteArray();
-        out << QDir(root).relativeFilePath(path) + u' ' + QString::fromLatin1(hash.left(12));
+        out << QDir(root).relativeFilePath(f.fileName()) + u' ' + QString::fromLatin1(hash.left(12));
     }
     out.sort();
     return out;
 }
 
-QStringList messageContent(const ViberData &data, PersonNames names)
+// Values as text, joined by spaces.
+QString text(const QString &s)
 {
-    const bool named = names == PersonNames::Compared;
+    return s;
+}
+template <typename T> QString text(T v)
+{
+    if constexpr (std::is_enum_v<T>)
+        return QString::number(int(v));
+    else
+        return QString::number(v, std::is_floating_point_v<T> ? 'f' : 'g',
+                               std::is_floating_point_v<T> ? 6 : 0);
+}
+template <typename... T> QString join(const T &...values)
+{
+    return QStringList{text(values)...}.join(u' ');
+}
+
+QStringList messageContent(const ViberData &data, Detail detail)
+{
+    const bool all = detail == Detail::Everything;
     auto person = [&](const _ViberPerson *p) {
-        return p ? p->phone + (named ? u' ' + p->name : QString()) : u"-"_s;
+        return p ? p->phone + (detail != Detail::WithoutNames ? u' ' + p->name : QString()) : u"-"_s;
     };
     // Chats by group id, name and participants; keys differ from store to store.
     auto chat = [&](const _ViberChat *c) {
-        if (!c)
-            return u"-"_s;
         QStringList people;
         for (const _ViberPerson *p : c->participants)
             people << person(p);
@@ -576,37 +578,37 @@ QStringList messageContent(const ViberData &data, PersonNames names)
         const QString name = c->id > 0 ? c->name : QString(); // a made-up chat's is its person's
         return u"%1 '%2' with %3"_s.arg(c->groupId, name, people.join(u'/'));
     };
+    auto key = [](const _ViberEntity *e) {
+        return e ? u"#%1:%2"_s.arg(e->id).arg(QString::fromLatin1(e->other.toHex())) : u"-"_s;
+    };
+    auto path = [](const QString &p) { return p.mid(p.indexOf(u"/Documents/")); };
     QStringList lines;
     for (const _ViberMsg *m : data.messages) {
-        QString line = u"%1 | %2 | token=%3 seq=%4 date=%5/%6 state=%7 type=%8 kind=%9 text=%10"_s
-                           .arg(chat(m->chat), person(m->person))
-                           .arg(m->token)
-                           .arg(m->seq)
-                           .arg(m->date, 0, 'f', 3)
-                           .arg(m->stateDate, 0, 'f', 3)
-                           .arg(int(m->state))
-                           .arg(int(m->type))
-                           .arg(int(m->systemKind))
-                           .arg(m->text);
+        QString line = join(chat(m->chat), u"|"_s, person(m->person), u"|"_s, m->token, m->seq, m->date,
+                            m->stateDate, m->state, m->type, m->systemKind, m->text);
         if (m->latitude != 0 || m->longitude != 0)
-            line +=
-                u" at=%1,%2 %3"_s.arg(m->latitude, 0, 'g', 12).arg(m->longitude, 0, 'g', 12).arg(m->address);
+            line += join(u" at"_s, m->latitude, m->longitude, m->address);
         if (const _ViberAtta *a = m->attachment) {
-            line += u" att kind=%1 size=%2 seq=%3 dur=%4"_s.arg(a->type)
-                        .arg(a->fileSize)
-                        .arg(a->seq)
-                        .arg(a->duration);
+            line += join(u" att"_s, a->type, a->fileSize, a->seq, a->duration,
+                         readExtraColumns(a).value(u"ZURL"_s).toString());
             if (m->type != ViberMsgTypeAudio)
-                line += u" id=%1 name=%2"_s.arg(a->attId, a->fileName);
-            line += u" url="_s + readExtraColumns(a).value(u"ZURL"_s).toString();
+                line += join(QString(), a->attId, a->fileName);
+            if (all)
+                line += join(QString(), key(a), a->bucket, path(a->filePath), path(a->previewPath));
         }
         if (const _ViberCall *c = m->call)
-            line += u" call token=%1 dur=%2 date=%3 type=%4 person=%5"_s.arg(c->callToken)
-                        .arg(c->duration)
-                        .arg(c->date, 0, 'f', 3)
-                        .arg(int(c->type))
-                        .arg(person(c->person));
+            line += join(u" call"_s, c->callToken, c->duration, c->date, c->type, person(c->person));
+        if (all)
+            line += join(u" keys"_s, key(m), m->chat->id, key(m->person), key(m->call));
         lines << line;
+    }
+    for (const _ViberPerson *p : all ? data.persons : decltype(data.persons)())
+        lines << join(u"person"_s, key(p), person(p), path(p->viberIconPath), path(p->contactIconPath));
+    for (const _ViberChat *c : all ? data.chats : decltype(data.chats)()) {
+        QStringList messages;
+        for (const _ViberMsg *m : c->messages)
+            messages << QString::number(m->id);
+        lines << join(u"chat"_s, key(c), chat(c), c->date, messages.join(u','));
     }
     lines.sort();
     return lines;
@@ -622,8 +624,7 @@ _ViberPerson &Records::person(const QString &phone, const QString &name)
     p->id = data->persons.size() + 1;
     p->phone = phone;
     p->name = name;
-    data->persons.insert(p->id, p);
-    return *p;
+    return **data->persons.insert(p->id, p);
 }
 
 _ViberChat &Records::chat(const QList<_ViberPerson *> &participants, const QString &groupId,
@@ -635,28 +636,33 @@ _ViberChat &Records::chat(const QList<_ViberPerson *> &participants, const QStri
     c->name = name;
     for (_ViberPerson *p : participants)
         c->participants.insert(p->id, p);
-    data->chats.insert(c->id, c);
-    return *c;
+    return **data->chats.insert(c->id, c);
+}
+
+_ViberMsg &Records::entry(_ViberChat &chat, qint64 id, double date)
+{
+    auto *m = new _ViberMsg;
+    m->id = id;
+    m->chat = &chat;
+    m->date = date;
+    chat.messages.append(m);
+    m_order.append(m);
+    return **data->messages.insert(m->id, m);
 }
 
 _ViberMsg &Records::message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
                             double date, qint64 token)
 {
-    auto *m = new _ViberMsg;
-    m->id = m->seq = ++m_lastMessageId;
-    m->chat = &chat;
-    m->person = person;
-    m->state = state;
-    m->type = ViberMsgTypeText;
-    m->text = text;
-    m->date = date;
-    m->stateDate = date + 1;
-    m->token = token;
-    data->messages.insert(m->id, m);
-    chat.messages.append(m);
+    _ViberMsg &m = entry(chat, data->messages.size() - data->calls.size() + 1, date);
+    m.seq = m.id;
+    m.person = person;
+    m.state = state;
+    m.type = ViberMsgTypeText;
+    m.text = text;
+    m.stateDate = date + 1;
+    m.token = token;
     chat.date = std::max(chat.date, date);
-    m_order.append(m);
-    return *m;
+    return m;
 }
 
 _ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
@@ -670,8 +676,7 @@ _ViberAtta &Records::attachment(_ViberMsg &msg, ViberMsgType type, const QString
     a->message = &msg;
     msg.attachment = a;
     msg.type = type;
-    data->attachments.insert(a->id, a);
-    return *a;
+    return **data->attachments.insert(a->id, a);
 }
 
 _ViberMsg &Records::call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token,
@@ -685,16 +690,10 @@ _ViberMsg &Records::call(_ViberChat &chat, _ViberPerson &person, ViberCallType t
     c->type = type;
     c->person = &person;
     data->calls.insert(c->id, c);
-    auto *m = new _ViberMsg;
-    m->id = -c->id;
-    m->type = ViberMsgTypeCall;
-    m->call = c;
-    m->chat = &chat;
-    m->date = date;
-    data->messages.insert(m->id, m);
-    chat.messages.append(m);
-    m_order.append(m);
-    return *m;
+    _ViberMsg &m = entry(chat, -c->id, date);
+    m.type = ViberMsgTypeCall;
+    m.call = c;
+    return m;
 }
 
 } // namespace fixtures

@@ -12,39 +12,33 @@
 #include <deque>
 #include <memory>
 
-// Viber iOS stores built in code, in either of the two layouts the reader and the
-// writer meet. A StoreSpec describes the content in layout-neutral terms and
-// records exactly what is written, so that tests can compare loaded records
-// against it; writeStore() turns it into a store folder (database plus files).
-// StoreWriter writes row by row for data too large to describe up front (benchmarks).
+// Viber iOS stores built in code, in both layouts the reader and the writer meet. A
+// StoreSpec describes content layout-neutrally, so that tests can compare loads with
+// it; writeStore() writes it as a store folder. StoreWriter writes row by row, for
+// data too large to describe up front (benchmarks).
 namespace fixtures {
 
 inline constexpr const char *kStoreFileName = "Documents/Contacts.data";
 
 enum class StoreLayout {
-    // This program's own layout (the embedded template schema): entities Conversation 4,
-    // PhoneNumberIndex 7, join table Z_4PHONENUMINDEXES, an _other blob in every table,
-    // no address book. Carried values are written into _other.
+    // This program's own (the embedded template): Conversation 4, PhoneNumberIndex 7
+    // (Z_4PHONENUMINDEXES), carried values in an _other blob, no address book.
     Template,
-    // A phone's own layout: Z_ENT, Z_OPT, ZUID and columns the template lacks in every
-    // table, entities Conversation 5, PhoneNumberIndex 10 (join table Z_5PHONENUMINDEXES
-    // with Z_5CONVERSATIONS, Z_10PHONENUMINDEXES), address-book contacts in ZABCONTACT.
+    // A phone's: Z_ENT, Z_OPT, ZUID and more columns, Conversation 5, PhoneNumberIndex 10
+    // (Z_5PHONENUMINDEXES), address-book contacts in ZABCONTACT.
     Phone,
 };
 
-// Every record has a label (never written) by which tests find it, and a key that
-// add...() assigns as the largest key of its kind + 1 (change it before writing if needed).
+// Records have a label (never written) by which tests find them, and a key that add...()
+// sets to the largest of its kind + 1 (change it before writing if needed). Z_OPT is
+// written as 3 for persons, 4 chats, 5 messages, 6 attachments and 1 calls.
 struct PersonSpec
 {
     QString label;
     qint64 pk = 0;
-    QString canonPhone;  // ZCANONIZEDPHONENUM
-    QString phone;       // ZPHONENUM
-    QString viberName;   // ZNAME in the phone layout
-    QString iconId;      // ZICONID
-    QString contactName; // address-book name (ZABCONTACT.ZMAINNAME); empty: no contact
-    qint64 recordId = 0; // ZABCONTACT.ZRECORDID, with a contact
-    qint32 opt = 3;      // Z_OPT
+    QString canonPhone, phone, viberName, iconId;
+    QString contactName; // address-book name; empty: no contact
+    qint64 recordId = 0; // its ZRECORDID
     // The name a load shows; the template layout keeps it in ZNAME, as this program's writer does.
     QString shownName() const { return contactName.isEmpty() ? viberName : contactName; }
 };
@@ -54,98 +48,64 @@ struct ChatSpec
     QString label;
     qint64 pk = 0;
     double date = 0;
-    QString groupId;
-    QString name;
-    QString iconId;
-    QList<qint64> participants; // person keys, written as join rows
-    qint32 opt = 4;
+    QString groupId, name, iconId;
+    QList<qint64> participants; // person keys
     qint64 context = 0;
-    QVariant smartNotificationShown; // null: NULL in the store
+    QVariant smartNotificationShown; // null: NULL
     qint32 smartState = 0;
 };
 
 struct MessageSpec
 {
     QString label;
-    qint64 pk = 0;
-    qint64 chat = 0;
-    qint64 person = 0; // ZPHONENUMINDEX; 0 writes NULL
-    qint64 token = 0;
-    qint64 seq = 0;
-    double date = 0;
-    double stateDate = 0;
-    QString state;      // ZSTATE as stored ("received", "SENDING", ...)
-    QString systemType; // ZSYSTEMTYPE; empty writes NULL
-    QString text;
-    QByteArray emoticonsRanges;
-    QByteArray ranges;
-    qint32 opt = 5;
+    qint64 pk = 0, chat = 0, person = 0; // person 0: NULL
+    qint64 token = 0, seq = 0;
+    double date = 0, stateDate = 0;
+    QString state, systemType, text; // as stored ("received", "SENDING", ...); empty: NULL
+    QByteArray emoticonsRanges, ranges;
 };
 
 struct LocationSpec
 {
     QString label;
-    qint64 pk = 0;
-    qint64 message = 0;
-    double latitude = 0;
-    double longitude = 0;
+    qint64 pk = 0, message = 0;
+    double latitude = 0, longitude = 0;
     QString address;
 };
 
 struct AttachmentSpec
 {
     QString label;
-    qint64 pk = 0;
-    qint64 message = 0;
-    QString type;  // ZTYPE ("picture", "video", "audio", "sticker", "customLocation", ...)
-    QString name;  // ZNAME
-    QString attId; // ZID
-    QString bucket;
-    qint64 fileSize = 0;
-    qint64 seq = 0;
+    qint64 pk = 0, message = 0;
+    QString type, name, attId, bucket; // type as stored ("picture", "customLocation", ...)
+    qint64 fileSize = 0, seq = 0, range = 0;
     double duration = 0;
-    qint32 opt = 6;
-    qint64 range = 0;
-    QString state = QStringLiteral("complete");
-    QString url;
+    QString state = QStringLiteral("complete"), url;
 };
 
 struct CallSpec
 {
     QString label;
-    qint64 pk = 0;
-    qint64 person = 0; // the recents line's ZPHONENUMINDEX (one line per person)
-    qint64 token = 0;
+    qint64 pk = 0, person = 0, token = 0; // one recents line per person
     qint32 duration = 0;
     double date = 0;
-    QString callType; // ZCALLTYPE as stored ("incoming", "outgoing_viber", "MISSED", ...)
-    qint32 opt = 1;
+    QString callType; // as stored ("incoming", "outgoing_viber", "MISSED", ...)
 };
 
 enum class FileKind { Jpeg, Png, Bytes };
 
-// A file of the store folder, relative to its root.
+// A file of the store folder, relative to its root: a picture of size, or some bytes.
 struct FileSpec
 {
     QString relativePath;
     FileKind kind = FileKind::Jpeg;
-    QSize size = QSize(40, 30); // pictures only
-    QByteArray bytes;           // FileKind::Bytes only
+    QSize size = QSize(40, 30);
 };
-
-// The record labelled label; a missing label is a broken test and aborts it.
-template <typename T> const T &byLabel(const std::deque<T> &records, const QString &label)
-{
-    for (const T &r : records)
-        if (r.label == label)
-            return r;
-    qFatal("fixture has no record labelled \"%s\"", qPrintable(label));
-}
 
 class StoreSpec
 {
 public:
-    // References stay valid while the plan lives (records are kept in deques).
+    // References stay valid while the plan lives.
     PersonSpec &addPerson(const QString &label, const QString &canonPhone,
                           const QString &viberName = QString(), const QString &contactName = QString());
     ChatSpec &addChat(const QString &label, const QList<qint64> &participants,
@@ -160,6 +120,7 @@ public:
     CallSpec &addCall(const QString &label, qint64 person, const QString &callType);
     FileSpec &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
 
+    // The record labelled label; a missing one is a broken test and aborts it.
     const PersonSpec &person(const QString &label) const { return byLabel(persons, label); }
     const ChatSpec &chat(const QString &label) const { return byLabel(chats, label); }
     const MessageSpec &message(const QString &label) const { return byLabel(messages, label); }
@@ -173,40 +134,44 @@ public:
     std::deque<AttachmentSpec> attachments;
     std::deque<CallSpec> calls;
     std::deque<FileSpec> files;
+
+private:
+    template <typename T> static const T &byLabel(const std::deque<T> &records, const QString &label)
+    {
+        for (const T &r : records)
+            if (r.label == label)
+                return r;
+        qFatal("fixture has no record labelled \"%s\"", qPrintable(label));
+    }
 };
 
-// A store with something of everything the reader distinguishes (labels in quotes):
+// A store with something of everything the reader tells apart (labels in quotes):
 // - persons "ann" (contact "Ann Contact", record 11, icon), "bob" (Viber name only),
-//   "cleo" (contact), "dan" (only calls, no chat), "eve" (group member only), "fay"
-//   (a letter-bearing number "fay.viber");
-// - chats "ann" (one-to-one), "bob", "fay", "group" ("Friends", ann, bob, eve),
-//   "cleo" (no messages but calls), "empty" (no participants);
-// - messages of every state spelling and system type in chat "ann", some not loaded
-//   ("failed", "memberAddedEmpty", "unknownSystem", "noChat"); a "location"; one message
-//   per attachment kind with its files ("picture" with and without previews, "picturePng",
+//   "cleo" (contact only), "dan" (calls only), "eve" (group member), "fay" ("fay.viber");
+// - chats "ann", "bob", "fay", "group" ("Friends": ann, bob, eve), "cleo" (calls only)
+//   and "empty" (no participants);
+// - in chat "ann" messages of every state spelling and system type, some not loaded
+//   ("failed", "memberAddedEmpty", "unknownSystem", "noChat"), a "location", one message
+//   per attachment kind with its files ("picture", "pictureSmall", "pictureBig", "picturePng",
 //   "video", "videoNoPreview", "audio", "sticker", "locationAttachment", "other" of type
-//   "file"); group messages "groupText" (from eve) and "groupNoSender";
-// - calls of every type spelling, "danMissed" (MISSED, made-up chat), "unknownType" and
-//   "nobody" (person 99), neither loaded.
+//   "file"); "groupText" (from eve), "groupNoSender", "bobText" and "fayText";
+// - calls of every type spelling; "danMissed" makes up a chat; "unknownType" and "nobody"
+//   (person 99) are not loaded.
 StoreSpec sampleStore();
 
-// Writes plan as a store folder below root: kStoreFileName (or fileName) in the
-// given layout and every file of plan.files. root must exist; the store must not.
+// Writes plan below root (which must exist) as fileName in layout, and plan.files.
 void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
-// Row-by-row writer behind writeStore, inside one transaction. The schema's secondary
-// indexes are built when the rows are in (finish() or the destructor), which keeps
-// writing a million rows linear.
+// Row-by-row writer behind writeStore, in one transaction. Secondary indexes are built
+// once the rows are in (finish() or the destructor), which keeps a million rows linear.
 class StoreWriter
 {
 public:
-    // Creates the folder of the store file and the empty store (raises an exception
-    // on failure); begins the transaction.
+    // Creates the store (which must not exist) and its folder; throws on failure.
     StoreWriter(const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
-    // Commits when finish() was not called.
-    ~StoreWriter();
+    ~StoreWriter(); // commits unless finished
     StoreWriter(const StoreWriter &) = delete;
     StoreWriter &operator=(const StoreWriter &) = delete;
 
@@ -217,40 +182,37 @@ public:
     void writeAttachment(const AttachmentSpec &attachment);
     void writeCall(const CallSpec &call); // and the person's recents line on first use
     void writeFile(const FileSpec &file) const;
-    // Commits and closes the store.
-    void finish();
+    void finish(); // commits and closes
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-// Every row of every table of a store file, as sorted lines, for comparing a whole
-// store before and after a run.
-QStringList storeRows(const QString &storePath);
-
-// The values of the rows sql selects from a store file, "|" between columns and ", "
-// between rows, NULL as "NULL", blobs in hex: a compact check of what was written.
+// The rows sql selects from a store file, "|" between columns and ", " between rows,
+// NULL as "NULL", blobs in hex: a compact check of what was written.
 QString rows(const QString &storePath, const QString &sql);
-
-// Every entry below root, relative to it, with the start of a hash of its content
-// (none for a folder): for checking that a run left a folder as it was.
+// Every row of every table, sorted: for checking that a run left a store as it was.
+QStringList storeRows(const QString &storePath);
+// Every entry below root with the start of a hash of its content, sorted.
 QStringList filesBelow(const QString &root);
 
-// A phone's store takes the names of persons from its address book, which no writer
-// fills: copies into one are compared without them.
-enum class PersonNames { Compared, Ignored };
+enum class Detail {
+    Content,      // what a copy must keep, independent of the store's keys
+    WithoutNames, // the same without person names, which a phone takes from its address book
+    Everything,   // and keys, carried values, icons and files: equal for one store's loads
+};
 
-// The content of loaded messages independent of the store's keys, as sorted lines:
-// chat (group id, name, participants' phones and names; a chat made up for calls is
-// named after its person and so not by name), sender, token, dates, state, type, text,
-// location, attachment and call. A voice message's file name and id are
-// left out, since a writer names them by the attachment's key in its store.
-QStringList messageContent(const ViberData &data, PersonNames names = PersonNames::Compared);
+// Loaded records as sorted lines: each message with its chat (group id, name, participants;
+// a chat made up for calls only by its person), sender, token, dates, state, type, text,
+// location, attachment and call. A voice message's file name and id are left out: a
+// writer names them by the attachment's key. With Detail::Everything also every person
+// and chat, and paths from their "Documents" folder on.
+QStringList messageContent(const ViberData &data, Detail detail = Detail::Content);
 
-// Records as a reader hands them out, built in memory for writers and workers.
-// Keys count up from 1 per kind; a call's message has the call's key negated.
-// References stay valid while the builder lives (the records belong to data).
+// Records as a reader hands them out, built in memory for writers and workers. Keys count
+// up from 1 per kind; a call's message has the call's key negated. References stay valid
+// while the builder lives.
 class Records
 {
 public:
@@ -259,23 +221,21 @@ public:
     _ViberPerson &person(const QString &phone, const QString &name = QString());
     _ViberChat &chat(const QList<_ViberPerson *> &participants, const QString &groupId = QString(),
                      const QString &name = QString());
-    // A text message; set type and the rest on the result.
     _ViberMsg &message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
                        double date, qint64 token);
-    // Sets the message's type to type.
+    // Also sets the message's type.
     _ViberAtta &attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
                            const QString &attId = QString());
     _ViberMsg &call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token, double date,
                     qint32 duration = 30);
 
-    // Every message in the order made.
-    const QList<_ViberMsg *> &messages() const { return m_order; }
+    const QList<_ViberMsg *> &messages() const { return m_order; } // in the order made
 
     ViberDataPtr data;
 
 private:
+    _ViberMsg &entry(_ViberChat &chat, qint64 id, double date); // a call's key is its call's negated
     QList<_ViberMsg *> m_order;
-    qint64 m_lastMessageId = 0;
 };
 
 } // namespace fixtures
