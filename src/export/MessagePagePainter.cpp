@@ -62,6 +62,9 @@ public:
         QString &normal = m_text;
         normal = text;
         normal.remove(QLatin1Char('\r'));
+        // The emoji font joins a keycap with its digit only without the variation
+        // selector between them, which is invisible either way.
+        normal.replace(QStringLiteral(u"\uFE0F\u20E3"), QStringLiteral(u"\u20E3"));
         if (singleLine)
             normal.replace(QLatin1Char('\n'), QLatin1Char(' '));
         QTextCharFormat emoji;
