@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace testsupport {
+
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes the bytes, making the folders on the way; false when that failed.
+bool writeFile(const QString &path, const QByteArray &bytes);
 
 // Folder of real third-party stores ("" when absent: tests using it skip).
 QString realDataDir();

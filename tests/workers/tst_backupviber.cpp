@@ -1,5 +1,6 @@
 #include "support/RecordingReporter.h"
 #include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
 #include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
@@ -23,22 +24,16 @@ Q_DECLARE_METATYPE(fixtures::StoreLayout)
 
 namespace {
 
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
 
 QString hashOf(const QString &path)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(contents(path), QCryptographicHash::Sha1).toHex());
+    return QString::fromLatin1(QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1).toHex());
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    QVERIFY(testsupport::writeFile(path, bytes));
 }
 
 // What the attachment files of loaded messages hold, wherever they lie.
@@ -177,8 +172,8 @@ void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
                                  ViberMsgTypeAudio, u"a1.m4a"_s);
     a.filePath = b.source(u"a1.m4a"_s, "new voice");
     QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-    QCOMPARE(contents(voice + u"42"_s), QByteArray("new voice"));
-    QCOMPARE(contents(voice + u"41"_s), QByteArray("voice 41"));
+    QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
+    QCOMPARE(readFile(voice + u"41"_s), QByteArray("voice 41"));
     QCOMPARE(LocalDatabases::load(b.folder)->attachments.value(42)->filePath, voice + u"42"_s);
 
     // A new voice message without a recording of its own must not play the file
@@ -192,7 +187,7 @@ void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
     // A message already present keeps its file.
     a.filePath = b.source(u"other.m4a"_s, "other");
     QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-    QCOMPARE(contents(voice + u"42"_s), QByteArray("new voice"));
+    QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
 }
 
 void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()
@@ -213,7 +208,7 @@ void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()
                 (f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime)));
         f.close();
         QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-        QCOMPARE(contents(copy), kept);
+        QCOMPARE(readFile(copy), kept);
     }
     QCOMPARE(QDir(QFileInfo(copy).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{u"491511.jpg"_s});

@@ -3,11 +3,12 @@
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
 #include "support/RecordingReporter.h"
+#include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
 #include "workers/ExportMessagesThread.h"
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
-#include <QDirIterator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,26 +28,22 @@ const QDateTime kDay2(QDate(2014, 2, 1), QTime(23, 59, 0));
 
 QString readText(const QString &path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    return QString::fromUtf8(testsupport::readFile(path));
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    QVERIFY(testsupport::writeFile(path, bytes));
 }
 
-// Every file below root, relative, sorted.
+// Every file below root, relative, sorted (folders have no hash).
 QStringList treeOf(const QString &root)
 {
-    QStringList out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(root).relativeFilePath(it.next());
-    out.sort();
-    return out;
+    QStringList files;
+    for (const QString &line : fixtures::filesBelow(root))
+        if (!line.endsWith(u' '))
+            files << line.section(u' ', 0, -2);
+    return files;
 }
 
 Outcome run(WorkerThread &worker, RecordingReporter &reporter)
