@@ -7,68 +7,50 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
+
 namespace testsupport {
 
-// Builds the records of one store in code, messages in display order. The records
-// belong to data, which a test may hand on to a model and so outlive the fixture.
+// Builds records as a reader hands them out, in code: the one record builder of
+// the suites. Keys count up from 1 per kind; a call's message has the call's key
+// negated. The records belong to data, which a test may hand on to a model and so
+// outlive the fixture; messages() lists them in the order made.
 class MessageFixture
 {
 public:
+    // --- Display-minded: local times, direction, files ---------------------------
     _ViberChat *addChat(const QString &groupId = QString(), const QList<_ViberPerson *> &participants = {},
                         double date = 0)
     {
-        auto *chat = add(data->chats);
-        chat->groupId = groupId;
-        chat->date = date;
-        for (_ViberPerson *p : participants)
-            chat->participants.insert(p->id, p);
-        return chat;
+        _ViberChat &c = chat(participants, groupId);
+        c.date = date;
+        return &c;
     }
-
-    _ViberPerson *addPerson(const QString &name, const QString &phone)
-    {
-        auto *person = add(data->persons);
-        person->name = name;
-        person->phone = phone;
-        return person;
-    }
+    _ViberPerson *addPerson(const QString &name, const QString &phone) { return &person(phone, name); }
 
     // A message of the chat at a local time; outgoing ones are sent, the others received.
     _ViberMsg *addMessage(_ViberChat *chat, ViberMsgType type, const QDateTime &when, bool outgoing,
                           const QString &text = QString())
     {
-        auto *msg = add(data->messages);
-        msg->type = type;
-        msg->date = msecsToStoreTime(when.toMSecsSinceEpoch());
-        msg->state = outgoing ? ViberMsgStateSend : ViberMsgStateReceived;
-        msg->text = text;
-        msg->chat = chat;
-        if (chat)
-            chat->messages.append(msg);
-        m_messages.append(msg);
-        return msg;
+        _ViberMsg &m = entry(chat, ++m_messageKey, msecsToStoreTime(when.toMSecsSinceEpoch()));
+        m.type = type;
+        m.state = outgoing ? ViberMsgStateSend : ViberMsgStateReceived;
+        m.text = text;
+        return &m;
     }
-
     _ViberAtta *addAttachment(_ViberMsg *msg, const QString &filePath, const QString &previewPath,
                               double duration = 0)
     {
-        auto *att = add(data->attachments);
-        att->filePath = filePath;
-        att->previewPath = previewPath;
-        att->duration = duration;
-        att->message = msg;
-        return msg->attachment = att;
+        _ViberAtta &a = attachment(*msg, ViberMsgType(msg->type), QString());
+        a.filePath = filePath;
+        a.previewPath = previewPath;
+        a.duration = duration;
+        return &a;
     }
-
     _ViberCall *addCall(_ViberMsg *msg, ViberCallType type, qint32 duration)
     {
-        auto *call = add(data->calls);
-        call->type = type;
-        call->duration = duration;
-        call->date = msg->date;
-        return msg->call = call;
+        return msg->call = newCall(type, 0, msg->date, duration);
     }
-
     // count text messages one minute apart from the given time, alternating out and in.
     ViberMsgList addTexts(_ViberChat *chat, int count, const QDateTime &from)
     {
@@ -79,21 +61,97 @@ public:
         return added;
     }
 
+    // --- Store-minded: states, tokens and store times, as writers meet them ------
+    _ViberPerson &person(const QString &phone, const QString &name = QString())
+    {
+        _ViberPerson &p = add(data->persons, m_personKey);
+        p.phone = phone;
+        p.name = name;
+        return p;
+    }
+    _ViberChat &chat(const QList<_ViberPerson *> &participants, const QString &groupId = QString(),
+                     const QString &name = QString())
+    {
+        _ViberChat &c = add(data->chats, m_chatKey);
+        c.groupId = groupId;
+        c.name = name;
+        for (_ViberPerson *p : participants)
+            c.participants.insert(p->id, p);
+        return c;
+    }
+    _ViberMsg &message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
+                       double date, qint64 token)
+    {
+        _ViberMsg &m = entry(&chat, ++m_messageKey, date);
+        m.seq = m.id;
+        m.person = person;
+        m.state = state;
+        m.type = ViberMsgTypeText;
+        m.text = text;
+        m.stateDate = date + 1;
+        m.token = token;
+        chat.date = std::max(chat.date, date);
+        return m;
+    }
+    // Also sets the message's type.
+    _ViberAtta &attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
+                           const QString &attId = QString())
+    {
+        _ViberAtta &a = add(data->attachments, m_attachmentKey);
+        a.seq = a.id;
+        a.fileName = fileName;
+        a.attId = attId;
+        a.fileSize = 1000 + a.id;
+        a.message = &msg;
+        msg.attachment = &a;
+        msg.type = type;
+        return a;
+    }
+    _ViberMsg &call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token, double date,
+                    qint32 duration = 30)
+    {
+        _ViberCall *c = newCall(type, token, date, duration);
+        c->person = &person;
+        _ViberMsg &m = entry(&chat, -c->id, date);
+        m.type = ViberMsgTypeCall;
+        m.call = c;
+        return m;
+    }
+
     const ViberMsgList &messages() const { return m_messages; }
 
     ViberDataPtr data = std::make_shared<ViberData>();
 
 private:
-    // A new record with the next id, owned by its table.
-    template <typename T> T *add(QHash<qint64, T *> &table)
+    // A new record with the next key of its kind, owned by its table.
+    template <typename T> static T &add(QHash<qint64, T *> &table, qint64 &key)
     {
         auto *record = new T;
-        record->id = m_nextId++;
-        table.insert(record->id, record);
-        return record;
+        record->id = ++key;
+        return **table.insert(record->id, record);
+    }
+    _ViberMsg &entry(_ViberChat *chat, qint64 id, double date)
+    {
+        auto *m = new _ViberMsg;
+        m->id = id;
+        m->chat = chat;
+        m->date = date;
+        if (chat)
+            chat->messages.append(m);
+        m_messages.append(m);
+        return **data->messages.insert(m->id, m);
+    }
+    _ViberCall *newCall(ViberCallType type, qint64 token, double date, qint32 duration)
+    {
+        _ViberCall &c = add(data->calls, m_callKey);
+        c.type = type;
+        c.callToken = token;
+        c.date = date;
+        c.duration = duration;
+        return &c;
     }
 
-    qint64 m_nextId = 1000;
+    qint64 m_personKey = 0, m_chatKey = 0, m_messageKey = 0, m_attachmentKey = 0, m_callKey = 0;
     ViberMsgList m_messages;
 };
 

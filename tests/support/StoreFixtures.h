@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "MessageFixtures.h"
 #include "viber/ViberData.h"
 
 #include <deque>
@@ -210,32 +211,7 @@ enum class Detail {
 // and chat, and paths from their "Documents" folder on.
 QStringList messageContent(const ViberData &data, Detail detail = Detail::Content);
 
-// Records as a reader hands them out, built in memory for writers and workers. Keys count
-// up from 1 per kind; a call's message has the call's key negated. References stay valid
-// while the builder lives.
-class Records
-{
-public:
-    Records();
-
-    _ViberPerson &person(const QString &phone, const QString &name = QString());
-    _ViberChat &chat(const QList<_ViberPerson *> &participants, const QString &groupId = QString(),
-                     const QString &name = QString());
-    _ViberMsg &message(_ViberChat &chat, _ViberPerson *person, ViberMsgState state, const QString &text,
-                       double date, qint64 token);
-    // Also sets the message's type.
-    _ViberAtta &attachment(_ViberMsg &msg, ViberMsgType type, const QString &fileName,
-                           const QString &attId = QString());
-    _ViberMsg &call(_ViberChat &chat, _ViberPerson &person, ViberCallType type, qint64 token, double date,
-                    qint32 duration = 30);
-
-    const QList<_ViberMsg *> &messages() const { return m_order; } // in the order made
-
-    ViberDataPtr data;
-
-private:
-    _ViberMsg &entry(_ViberChat &chat, qint64 id, double date); // a call's key is its call's negated
-    QList<_ViberMsg *> m_order;
-};
+// Records built in memory for writers and workers: the suites' one record builder.
+using Records = testsupport::MessageFixture;
 
 } // namespace fixtures
