@@ -3,6 +3,7 @@
 
 #include "AboutDlg.h"
 #include "ExportActions.h"
+#include "ImportActions.h"
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
@@ -77,7 +78,8 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
       m_smsModel(new ItemModelSms(this)), m_bubbleView(new VBBubbleViewMgr(this)), m_options(options),
       m_folderOpener(&openFolder),
       m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this))),
-      m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this)))
+      m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this))),
+      m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this)))
 {
     // Tests replace the opener after construction: the controller asks the window each time.
     m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
@@ -203,6 +205,8 @@ void MainWindow::buildActions()
                              &MainWindow::miDeleteToolbar);
     m_actImportiTunes =
         makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+    m_actOpenStore = makeAction(QT_TR_NOOP("IDS_MI_OPEN_STORE_FOLDER"),
+                                QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenStoreFolder);
 }
 
 void MainWindow::buildMenus()
@@ -213,6 +217,7 @@ void MainWindow::buildMenus()
         {m_actI2i, QT_TR_NOOP("IDS_TB_I2I")},
         {m_actDb2i, QT_TR_NOOP("IDS_TB_DB2I")},
         {m_actImportiTunes, QT_TR_NOOP("IDS_TB_IMPORT_ITUNES")},
+        {m_actOpenStore, QT_TR_NOOP("IDS_TB_OPEN_STORE_FOLDER")},
         {m_actExtractMedia, QT_TR_NOOP("IDS_TB_EXTRACT_MEDIA")},
         {m_actExport, QT_TR_NOOP("IDS_TB_EXPORT")},
         {m_actExportCall, QT_TR_NOOP("IDS_TB_EXPORT_CALL")},
@@ -237,6 +242,7 @@ void MainWindow::buildMenus()
     file->addAction(m_actDelete);
     file->addSeparator();
     file->addAction(m_actImportiTunes);
+    file->addAction(m_actOpenStore);
     file->addAction(makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr));
     file->addAction(makeAction(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"),
                                QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenDBFolder));
@@ -265,6 +271,7 @@ void MainWindow::buildMenus()
     bar->addAction(m_actI2i);
     bar->addAction(m_actDb2i);
     bar->addAction(m_actImportiTunes);
+    bar->addAction(m_actOpenStore);
     bar->addSeparator();
     bar->addAction(m_actExtractMedia);
     bar->addAction(m_actExport);
@@ -319,10 +326,12 @@ void MainWindow::addStartupSources()
     ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
 }
 
-bool MainWindow::loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName)
+bool MainWindow::loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName,
+                            bool makePreviews)
 {
     // Read off the GUI thread; the dialog comes up only when reading takes a while.
     LoadViberMsgThread worker(root, fileName);
+    worker.setMakePreviews(makePreviews);
     if (!runWorker(this, &worker, tr("IDS_LOADING_TITLE"), true, kLoadDialogDelayMs))
         return false;
     m_treeModel->removeChildren(node);
@@ -876,6 +885,33 @@ void MainWindow::iosDeviceConnected(void *handle)
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
     removeSourceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::miOpenStoreFolder()
+{
+    m_imports->openStoreFolder();
+}
+
+void MainWindow::addStoreFolderSource(const QString &root, const QString &fileName)
+{
+    for (_IOSDeviceItemNode *shown : m_treeModel->deviceNodes()) {
+        if (!shown->desc.handle && shown->desc.path == root) {
+            selectNode(shown);
+            return;
+        }
+    }
+    IOSDeviceDesc desc;
+    desc.name = QDir(root).dirName();
+    desc.udid = root;
+    desc.path = root;
+    _IOSDeviceItemNode *node = m_treeModel->addDeviceNode(desc);
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
+    // Someone else's folder: read, and nothing written beside it, not even previews.
+    if (loadSource(node, QDir(root), fileName, false))
+        selectNode(node);
+    else
+        removeSourceNode(node);
+    updateActions();
 }
 
 void MainWindow::removeSourceNode(_AbsDBItemNode *node)

@@ -16,6 +16,7 @@ class MainWindow;
 }
 
 class ExportController;
+class ImportController;
 class LocalDbController;
 class QAction;
 class QLabel;
@@ -58,6 +59,7 @@ public:
     void setDeviceLoader(DeviceLoader loader);
     void setFolderOpener(FolderOpener opener);
     ExportController *exports() const { return m_exports.get(); }
+    ImportController *imports() const { return m_imports.get(); }
 
     ItemModelMain *treeModel() const override { return m_treeModel; }
     ItemModelSms *smsModel() const { return m_smsModel; }
@@ -127,6 +129,7 @@ public slots:
     void miDb2iToolbar() { transferToIPhone(ActionScope::Toolbar); }
     void miImportiTunes() { importITunesBackup(false); }
     void miImportiTunesToLocalDb() { importITunesBackup(true); }
+    void miOpenStoreFolder();
     void miExport2ITunesBKSel() { exportToITunesBackup(ActionScope::Selection); }
     void miExport2ITunesBKChat() { exportToITunesBackup(ActionScope::Chat); }
     void miExport2ITunesBKAll() { exportToITunesBackup(ActionScope::All); }
@@ -146,6 +149,7 @@ private:
     // again when it is still there, else the chat that took its row.
     void reloadLocalDb(_LocalDbItemNode *node) override;
     void removeSourceNode(_AbsDBItemNode *node) override;
+    void addStoreFolderSource(const QString &root, const QString &fileName) override;
 
     // The features' actions, each on a scope.
     void backup(ActionScope scope);
@@ -171,7 +175,8 @@ private:
     void clearTreeSelection();
     void selectNode(AbsTreeItemModel::_ItemNode *node);
     // Opens and reads the store into the node; false (the user told) on failure.
-    bool loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName);
+    bool loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName,
+                    bool makePreviews = true);
 
     QList<_ViberMsg *> selectedMessages() const;
     _ChatSessionItemNode *selectedChat() const;
@@ -194,6 +199,7 @@ private:
     QAction *m_actPrint = nullptr;
     QAction *m_actDelete = nullptr;
     QAction *m_actImportiTunes = nullptr;
+    QAction *m_actOpenStore = nullptr;
     QAction *m_actExportCall = nullptr;
     _ViberChat *m_shownChat = nullptr;
     UpdateCheck *m_updateCheck = nullptr;
@@ -206,4 +212,5 @@ private:
     FolderOpener m_folderOpener;
     std::unique_ptr<LocalDbController> m_localDb;
     std::unique_ptr<ExportController> m_exports;
+    std::unique_ptr<ImportController> m_imports;
 };

@@ -29,4 +29,7 @@ public:
     virtual void reloadLocalDb(_LocalDbItemNode *node) = 0;
     // Removes a source node, first letting the views go of its records.
     virtual void removeSourceNode(_AbsDBItemNode *node) = 0;
+    // Shows the store fileName below root as a source that is only read, and
+    // selects it; a folder shown already is selected again.
+    virtual void addStoreFolderSource(const QString &root, const QString &fileName) = 0;
 };

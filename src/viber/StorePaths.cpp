@@ -117,4 +117,27 @@ QString stickerRelativePath(const QString &attId)
     return QStringLiteral("%1/100/%2.png").arg((number / 100) * 100).arg(attId, 8, QLatin1Char('0'));
 }
 
+bool findStoreFile(const QString &folder, QString *root, QString *fileName)
+{
+    const QDir dir(folder);
+    const QString store = QStringLiteral("Contacts.data");
+    auto found = [&](const QString &rootPath, const QString &file) {
+        *root = QDir::cleanPath(rootPath);
+        *fileName = file;
+        return true;
+    };
+    if (QFileInfo(dir.filePath(QStringLiteral("Documents/Contacts.data"))).isFile())
+        return found(dir.absolutePath(), QStringLiteral("Documents/Contacts.data"));
+    if (QFileInfo(dir.filePath(store)).isFile()) {
+        // The Documents folder itself: its attachments lie beside the store.
+        if (dir.dirName() == QLatin1String("Documents"))
+            return found(dir.absoluteFilePath(QStringLiteral("..")),
+                         QStringLiteral("Documents/Contacts.data"));
+        return found(dir.absolutePath(), store);
+    }
+    if (QFileInfo(dir.filePath(QStringLiteral("com.viber/database/Contacts.data"))).isFile())
+        return found(dir.absolutePath(), QStringLiteral("com.viber/database/Contacts.data"));
+    return false;
+}
+
 } // namespace StorePaths

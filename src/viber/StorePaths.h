@@ -50,4 +50,11 @@ QString locationImageName(double latitude, double longitude);
 // number rounded down to hundreds, %2 the id padded with "0" to 8 characters.
 QString stickerRelativePath(const QString &attId);
 
+// Where a folder a user chose holds its store: the store's root (the folder its
+// "Documents/..." files lie below) and the store file relative to that root. The
+// folder may be an app's container (holding "Documents/Contacts.data"), its
+// Documents folder, a folder holding "Contacts.data", or one holding
+// "com.viber/database/Contacts.data". False when none is there.
+bool findStoreFile(const QString &folder, QString *root, QString *fileName);
+
 } // namespace StorePaths

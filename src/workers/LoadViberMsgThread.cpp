@@ -27,7 +27,8 @@ QString LoadViberMsgThread::work()
     ViberDataPtr data = store.load();
     store.close();
     // Pictures without a preview get one, so that the chat shows small pictures.
-    AttachmentPreviews::makeMissing(*data);
+    if (m_makePreviews)
+        AttachmentPreviews::makeMissing(*data);
     // A cancel during the read comes into effect here: the records are dropped.
     checkCancel();
     m_data = std::move(data);

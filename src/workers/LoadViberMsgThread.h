@@ -19,6 +19,9 @@ public:
 
     // The records, once the run succeeded; null before and after a failure.
     ViberDataPtr data() const { return m_data; }
+    // Whether pictures without a preview get one beside the store (default): a
+    // folder that is only read must not be written to.
+    void setMakePreviews(bool make) { m_makePreviews = make; }
 
 protected:
     QString work() override;
@@ -27,4 +30,5 @@ private:
     QDir m_root;
     QString m_fileName;
     ViberDataPtr m_data;
+    bool m_makePreviews = true;
 };

@@ -5,6 +5,7 @@
 #include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
 #include "ui/ExportActions.h"
+#include "ui/ImportActions.h"
 #include "ui/MainWindow.h"
 #include "ui/ViberMsgPrinter.h"
 #include "viber/LocalDatabases.h"
@@ -32,6 +33,7 @@ private slots:
     void scopesReachTheFiles();
     void browserShowsThePictures();
     void printerPaintsInDateOrder();
+    void storeFolderIsOnlyRead();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -203,6 +205,43 @@ void TestExportActions::printerPaintsInDateOrder()
     const QString pages = QString::fromUtf8(text.readAllStandardOutput());
     QVERIFY2(pages.indexOf(u"alpha"_s) >= 0 && pages.indexOf(u"alpha"_s) < pages.indexOf(u"omega"_s),
              qPrintable(pages));
+}
+
+// A store folder the user opens is shown as a source, and nothing is written
+// into it: no previews, no journal files.
+void TestExportActions::storeFolderIsOnlyRead()
+{
+    TempDataFolder data;
+    QTemporaryDir folder;
+    fixtures::StoreSpec plan;
+    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
+    const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
+    plan.addMessage(u"t"_s, chat, ann, u"received"_s, u"from the folder"_s);
+    const qint64 picture = plan.addMessage(u"p"_s, chat, ann, u"received"_s, QString()).pk;
+    plan.addAttachment(u"p"_s, picture, u"picture"_s, u"p1.jpg"_s);
+    plan.addFile(u"Documents/Attachments/p1.jpg"_s, fixtures::FileKind::Jpeg);
+    fixtures::writeStore(plan, folder.path(), fixtures::StoreLayout::Phone);
+    const QStringList before = fixtures::filesBelow(folder.path());
+
+    MainWindow w;
+    ModalUser user;
+    QString chosen = folder.filePath(u"Documents"_s);
+    w.imports()->setFolderChooser([&](QWidget *, const QString &, const QString &) { return chosen; });
+    QVERIFY(QMetaObject::invokeMethod(&w, "miOpenStoreFolder"));
+    _AbsDBItemNode *source = ItemModelMain::sourceOf(
+        w.treeModel()->nodeOf(w.findChild<QTreeView *>(u"treeViewDS"_s)->currentIndex()));
+    QVERIFY(source && source->data);
+    QCOMPARE(source->data->messages.size(), 2);
+    QCOMPARE(fixtures::filesBelow(folder.path()), before);
+    // Opened again, the same source is selected, not added twice.
+    QVERIFY(QMetaObject::invokeMethod(&w, "miOpenStoreFolder"));
+    QCOMPARE(w.treeModel()->deviceNodes().size(), 1);
+
+    chosen = QDir::tempPath() + u"/no-store-here-%1"_s.arg(QCoreApplication::applicationPid());
+    QVERIFY(QDir().mkpath(chosen));
+    QVERIFY(QMetaObject::invokeMethod(&w, "miOpenStoreFolder"));
+    QDir(chosen).removeRecursively();
+    QTRY_VERIFY(user.boxes.value(0).contains(u"holds no Viber store"_s));
 }
 
 QTEST_MAIN(TestExportActions)

@@ -1,5 +1,7 @@
 #include "viber/StorePaths.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -23,6 +25,8 @@ private slots:
     void fileInFolder();
     void names_data();
     void names();
+    void findStoreFile_data();
+    void findStoreFile();
 
 private:
     QTemporaryDir m_dir; // "store", and "outside" that links in the store lead to
@@ -142,6 +146,35 @@ void TestStorePaths::names()
 {
     QFETCH(QString, name);
     QTEST(name, "expected");
+}
+
+void TestStorePaths::findStoreFile_data()
+{
+    QTest::addColumn<QString>("store"); // where the store lies below the chosen folder
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("root"); // "" when nothing is found
+    QTest::addColumn<QString>("file");
+    QTest::newRow("app container") << u"c/Documents/Contacts.data"_s << u"c"_s << u"c"_s
+                                   << u"Documents/Contacts.data"_s;
+    QTest::newRow("its Documents") << u"c/Documents/Contacts.data"_s << u"c/Documents"_s << u"c"_s
+                                   << u"Documents/Contacts.data"_s;
+    QTest::newRow("store alone") << u"s/Contacts.data"_s << u"s"_s << u"s"_s << u"Contacts.data"_s;
+    QTest::newRow("group container") << u"g/com.viber/database/Contacts.data"_s << u"g"_s << u"g"_s
+                                     << u"com.viber/database/Contacts.data"_s;
+    QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
+}
+
+void TestStorePaths::findStoreFile()
+{
+    QFETCH(QString, store);
+    QFETCH(QString, chosen);
+    QFETCH(QString, root);
+    QTemporaryDir dir;
+    QVERIFY(testsupport::writeFile(dir.filePath(store), "db"));
+    QString foundRoot, file;
+    QCOMPARE(StorePaths::findStoreFile(dir.filePath(chosen), &foundRoot, &file), !root.isEmpty());
+    QCOMPARE(foundRoot, root.isEmpty() ? QString() : QDir(dir.filePath(root)).absolutePath());
+    QTEST(file, "file");
 }
 
 QTEST_GUILESS_MAIN(TestStorePaths)

@@ -461,6 +461,14 @@
         <source>IDS_NO_NEW_VERSION</source>
         <translation>You are using the latest version.</translation>
     </message>
+    <message>
+        <source>IDS_MI_OPEN_STORE_FOLDER</source>
+        <translation>Open Viber Store Folder…</translation>
+    </message>
+    <message>
+        <source>IDS_TB_OPEN_STORE_FOLDER</source>
+        <translation>Store Folder</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -894,6 +902,17 @@
     <message>
         <source>IDS_PRINT_MESSAGES</source>
         <translation>Print Messages</translation>
+    </message>
+</context>
+<context>
+    <name>ImportController</name>
+    <message>
+        <source>IDS_TITLE_SEL_STORE_FOLDER</source>
+        <translation>Please select a folder holding a Viber store (Contacts.data).</translation>
+    </message>
+    <message>
+        <source>IDS_NO_STORE_IN_FOLDER_%1</source>
+        <translation>The folder %1 holds no Viber store: neither Contacts.data, Documents/Contacts.data nor com.viber/database/Contacts.data is in it.</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+class WindowContext;
+
+// The main window's actions that bring a source in from outside the program.
+class ImportController
+{
+    Q_DECLARE_TR_FUNCTIONS(ImportController)
+
+public:
+    // A folder dialog: title, starting folder; "" when cancelled.
+    using FolderChooser = std::function<QString(QWidget *parent, const QString &title, const QString &start)>;
+
+    explicit ImportController(WindowContext &window);
+
+    // Replaceable so that tests answer without a dialog.
+    void setFolderChooser(FolderChooser chooser) { m_folder = std::move(chooser); }
+
+    // Shows a Viber store folder the user already has (a copy of a phone's app
+    // container, say) as a source that is only ever read.
+    void openStoreFolder();
+
+private:
+    WindowContext &m_window;
+    FolderChooser m_folder;
+};
