@@ -119,16 +119,12 @@ void TestLocalDbSelForm::deletionsAskFirst()
     QVERIFY(!backupMessagesToLocalDb(&m_window, m_records->messages(), {}, {}).isEmpty());
     const QString folder = LocalDatabases::folderOf(u"Work"_s);
     const ViberDataPtr loaded = LocalDatabases::load(folder);
-    QList<_ViberMsg *> first;
-    for (_ViberMsg *m : loaded->messages)
-        if (m->text == u"first")
-            first << m;
+    QList<_ViberMsg *> first = loaded->messages.values();
+    first.removeIf([](const _ViberMsg *m) { return m->text != u"first"; });
     // The questions name what goes, escaped: a name is never markup.
     const QString question = u"Delete the 1 selected messages from the database “Work”?"_s;
-    LocalDbDeletion selected;
-    selected.databaseName = u"Work"_s;
-    LocalDbDeletion chat{LocalDbDeletion::WholeChat, u"Work"_s, u"<b>Ann</b>"_s};
-
+    const LocalDbDeletion selected{LocalDbDeletion::SelectedMessages, u"Work"_s, QString()},
+        chat{LocalDbDeletion::WholeChat, u"Work"_s, u"<b>Ann</b>"_s};
     m_user->boxes.clear();
     m_user->answer = QMessageBox::No;
     QVERIFY(!deleteMessagesFromLocalDb(&m_window, folder, first, selected));
@@ -161,8 +157,7 @@ void TestLocalDbSelForm::failedCopyRemovesTheDatabaseItCreated()
     QTemporaryDir source;
     const QString picture = source.filePath(u"big.jpg"_s);
     QFile file(picture);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4 << 20, 'x'));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4 << 20, 'x')) > 0);
     file.close();
     m_records
         ->addAttachment(m_records->addMessage(m_records->messages().first()->chat, ViberMsgTypePicture,
@@ -176,8 +171,7 @@ void TestLocalDbSelForm::failedCopyRemovesTheDatabaseItCreated()
     std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit old = {};
     getrlimit(RLIMIT_FSIZE, &old);
-    struct rlimit limit = old;
-    limit.rlim_cur = 2 << 20;
+    const struct rlimit limit = {2 << 20, old.rlim_max};
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
     QStringList started;
     for (const QString &name : {u"Old"_s, u"New"_s}) {
