@@ -15,12 +15,11 @@
 
 #include <functional>
 
-// Stands in for the user while the code under test waits in a modal loop. It
-// looks every few milliseconds: a context menu is recorded and closed, a
-// message box is recorded and answered, the database chooser gets a name and
-// is confirmed, a file dialog gets fileName (none: it is cancelled). Dialogs
-// are confirmed from the event loop, as what they do next may open a box there
-// that a later look must answer.
+// Stands in for the user while the code under test waits in a modal loop. Every
+// few milliseconds it records and closes a context menu, records and answers a
+// message box, names the database in the chooser, gives a file dialog fileName
+// (none: cancel). Dialogs are confirmed from the event loop, as what they do
+// next may open a box there that a later look must answer.
 class ModalUser : public QObject
 {
 public:

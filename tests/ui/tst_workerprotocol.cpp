@@ -151,6 +151,9 @@ void TestWorkerProtocol::protocol_data()
     QTest::addColumn<bool>("cancelled"); // a press the dialog took as a cancel
     const QString unexpected = u"The operation stopped because of an unexpected internal error."_s;
     const QString broken = QString::fromUtf8(kBroken), done = u"Copied 3 messages."_s;
+    // Ends with the text, or throws what it is given.
+    const auto says = [](const QString &text) -> Body { return [=](auto &, auto &) { return text; }; };
+    const auto throws = [](auto thrown) -> Body { return [=](auto &, auto &) -> QString { throw thrown; }; };
     // Asks the worker to stop, or the user presses Cancel, before or once it commits.
     const auto stop = [](bool user, bool committing, bool commitAfter = false) -> Body {
         return [=](ScriptedWorker &w, Listener &l) {
@@ -166,41 +169,36 @@ void TestWorkerProtocol::protocol_data()
     const char *const names[] = {"nobody", "console", "recording", "dialog", "quick dialog"};
     for (const auto via : {Listener::Nobody, Listener::Console, Listener::Recording, Listener::Dialog,
                            Listener::QuickDialog}) {
-        // A dialog closes on a final report or a press only: work that ends otherwise
-        // has no place behind it. Nobody can press Cancel without a dialog shown.
-        const bool dialog = via == Listener::Dialog,
-                   pressable = via != Listener::Nobody && via != Listener::QuickDialog;
         const auto row = [&](const char *what, Outcome outcome, const QString &text, Body body,
                              bool cancelled = false, bool cancelAtTip = false) {
             QTest::addRow("%s, via %s", what, names[via])
                 << via << body << cancelAtTip << outcome << text << cancelled;
         };
-        row("success", Outcome::Succeeded, done, [](auto &, auto &) { return u"Copied 3 messages."_s; });
-        row("silent success", Outcome::Succeeded, QString(), [](auto &, auto &) { return QString(); });
-        row("UTF-8 exception", Outcome::Failed, broken,
-            [](auto &, auto &) -> QString { throw std::runtime_error(kBroken); });
-        row("blank exception", Outcome::Failed, unexpected,
-            [](auto &, auto &) -> QString { throw std::runtime_error(" "); });
-        row("other int", Outcome::Failed, unexpected, [](auto &, auto &) -> QString { throw 5; });
-        row("not a std exception", Outcome::Failed, unexpected,
-            [](auto &, auto &) -> QString { throw QString(); });
+        row("success", Outcome::Succeeded, done, says(done));
+        row("silent success", Outcome::Succeeded, QString(), says(QString()));
+        row("UTF-8 exception", Outcome::Failed, broken, throws(std::runtime_error(kBroken)));
+        row("blank exception", Outcome::Failed, unexpected, throws(std::runtime_error(" ")));
+        row("other int", Outcome::Failed, unexpected, throws(5));
+        row("not a std exception", Outcome::Failed, unexpected, throws(QString()));
         row("out of memory", Outcome::Failed, u"There was not enough memory to finish the operation."_s,
-            [](auto &, auto &) -> QString { throw std::bad_alloc(); });
+            throws(std::bad_alloc()));
         row("clean-up fails too", Outcome::Failed, broken, [](auto &, Listener &l) -> QString {
             l.cleanUpFails = true;
             throw std::runtime_error(kBroken);
         });
-        if (!dialog) {
-            row("cancel value", Outcome::Cancelled, QString(), [](auto &, auto &) -> QString { throw -1; });
+        // A dialog closes on a final report or a press only: work that ends otherwise
+        // has no place behind it. Nobody can press Cancel without a dialog shown.
+        if (via != Listener::Dialog) {
+            row("cancel value", Outcome::Cancelled, QString(), throws(-1));
             row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
             // The store is committing: a cancel now would hide a change that was made.
             row("stop while committing", Outcome::Succeeded, done, stop(false, true));
         }
-        if (pressable) {
+        if (via != Listener::Nobody && via != Listener::QuickDialog) {
             row("user cancels", Outcome::Cancelled, QString(), stop(true, false), true);
             // Past its last check the worker commits anyway, and says so.
             row("user cancels, then it commits", Outcome::Succeeded, done, stop(true, false, true), true);
-            row("user cancels while committing", Outcome::Succeeded, done, stop(true, true), false);
+            row("user cancels while committing", Outcome::Succeeded, done, stop(true, true));
         }
         if (via == Listener::Recording)
             row("user cancels at the tip", Outcome::Cancelled, QString(), stop(false, false), true, true);

@@ -39,11 +39,11 @@ struct Database
         store->close();
         return inTransaction ? WorkerThread::Outcome::NotFinished : worker.outcome();
     }
-    qint64 count(const QString &table, const QString &where = QStringLiteral("1"))
+    qint64 count(const QString &table, const QString &where = u"1"_s) const
     {
         Sqlite3DB db;
         db.openThrow(path, Sqlite3DB::ReadOnly);
-        Sqlite3Cursor c = db.queryThrow(QStringLiteral("select count(*) from %1 where %2").arg(table, where));
+        Sqlite3Cursor c = db.queryThrow(u"select count(*) from %1 where %2"_s.arg(table, where));
         return c.moveNext() ? c.getInt64At(0) : -1;
     }
     QList<_ViberMsg *> messages(const QStringList &labels, const QStringList &callLabels = {}) const
@@ -58,7 +58,7 @@ struct Database
 
     const fixtures::StoreSpec plan = fixtures::sampleStore();
     QTemporaryDir dir;
-    QString folder = dir.filePath(QStringLiteral("Work"));
+    QString folder = dir.filePath(u"Work"_s);
     QString path = QDir(folder).filePath(QLatin1String(LocalDatabases::kStoreFileName));
     std::unique_ptr<IOSViberDb> store = LocalDatabases::store(folder);
     ViberDataPtr data;
@@ -90,31 +90,27 @@ void TestDeleteViberMsgThread::deletesRowsButNoFiles()
     QStringList keys;
     for (const _ViberMsg *m : selection)
         keys << QString::number(m->id);
-    const qint64 messages = db.count(QStringLiteral("ZVIBERMESSAGE")),
-                 calls = db.count(QStringLiteral("ZRECENT"));
+    const qint64 messages = db.count(u"ZVIBERMESSAGE"_s), calls = db.count(u"ZRECENT"_s);
 
     QCOMPARE(db.remove(selection), WorkerThread::Outcome::Succeeded);
-    QCOMPARE(db.reporter->successes, QStringList(QStringLiteral("Successfully deleted 7 messages.")));
-    QCOMPARE(db.reporter->percents.last(), 100);
-    QCOMPARE(db.count(QStringLiteral("ZVIBERMESSAGE")), messages - 6);
-    QCOMPARE(db.count(QStringLiteral("ZRECENT")), calls - 1);
-    QCOMPARE(db.count(QStringLiteral("ZRECENT"), QStringLiteral("Z_PK=%1").arg(selection[6]->call->id)), 0);
+    QCOMPARE(db.reporter->successes, QStringList(u"Successfully deleted 7 messages."_s));
+    QCOMPARE(db.count(u"ZVIBERMESSAGE"_s), messages - 6);
+    QCOMPARE(db.count(u"ZRECENT"_s), calls - 1);
+    QCOMPARE(db.count(u"ZRECENT"_s, u"Z_PK=%1"_s.arg(selection[6]->call->id)), 0);
     QCOMPARE(db.count(QStringLiteral("(select Z_PK as k from ZVIBERMESSAGE union all select ZMESSAGE from "
                                      "ZATTACHMENT union all select ZMESSAGE from ZVIBERLOCATION)"),
-                      QStringLiteral("k in (%1)").arg(keys.join(u','))),
+                      u"k in (%1)"_s.arg(keys.join(u','))),
              0);
     QVERIFY(QFileInfo(picture).isFile());
     // Every conversation left has messages, and the date of its newest; Fay's and Bob's went.
-    QCOMPARE(db.count(QStringLiteral("ZCONVERSATION"),
-                      QStringLiteral("ZDATE=(select max(ZDATE) from ZVIBERMESSAGE m "
-                                     "where m.ZCONVERSATION=ZCONVERSATION.Z_PK)")),
-             db.count(QStringLiteral("ZCONVERSATION")));
-    QCOMPARE(db.count(QStringLiteral("ZCONVERSATION"), QStringLiteral("Z_PK in (%1,%2)")
-                                                           .arg(db.plan.chat(QStringLiteral("fay")).pk)
-                                                           .arg(db.plan.chat(QStringLiteral("bob")).pk)),
+    QCOMPARE(db.count(u"ZCONVERSATION"_s, QStringLiteral("ZDATE=(select max(ZDATE) from ZVIBERMESSAGE m "
+                                                         "where m.ZCONVERSATION=ZCONVERSATION.Z_PK)")),
+             db.count(u"ZCONVERSATION"_s));
+    QCOMPARE(db.count(u"ZCONVERSATION"_s,
+                      u"Z_PK in (%1,%2)"_s.arg(db.plan.chat(u"fay"_s).pk).arg(db.plan.chat(u"bob"_s).pk)),
              0);
     // Compacted: no free pages are left in the file.
-    QCOMPARE(db.count(QStringLiteral("pragma_freelist_count"), QStringLiteral("freelist_count=0")), 1);
+    QCOMPARE(db.count(u"pragma_freelist_count"_s, u"freelist_count=0"_s), 1);
 
     // Again, with records of the older load whose keys now hold other rows: nothing goes.
     db.store->open(); // drops the participant links of the conversations that went
@@ -129,7 +125,7 @@ void TestDeleteViberMsgThread::deletesRowsButNoFiles()
     staleCallEntry.call = &staleCall;
     QCOMPARE(db.remove(selection + QList<_ViberMsg *>{&staleMessage, &staleCallEntry}),
              WorkerThread::Outcome::Succeeded);
-    QCOMPARE(db.reporter->successes, QStringList(QStringLiteral("Successfully deleted 0 messages.")));
+    QCOMPARE(db.reporter->successes, QStringList(u"Successfully deleted 0 messages."_s));
     QCOMPARE(fixtures::storeRows(db.path), rows);
 }
 
@@ -166,7 +162,7 @@ void TestDeleteViberMsgThread::endsEarlyWithEveryRowKept()
     QCOMPARE(db.reporter->errors.size(), cancel ? 0 : 1);
     if (!cancel) {
         const QString error = db.reporter->errors.value(0);
-        QVERIFY2(error.startsWith(QStringLiteral("DeleteViberMsgThread, ")) &&
+        QVERIFY2(error.startsWith(u"DeleteViberMsgThread, "_s) &&
                      error.contains(u"location rows are kept"_s) &&
                      error.contains(QDir::toNativeSeparators(db.path)),
                  qPrintable(error));
