@@ -186,14 +186,12 @@ void TestWorkerProtocol::protocol_data()
             l.cleanUpFails = true;
             throw std::runtime_error(kBroken);
         });
-        // A dialog closes on a final report or a press only: work that ends otherwise
-        // has no place behind it. Nobody can press Cancel without a dialog shown.
-        if (via != Listener::Dialog) {
-            row("cancel value", Outcome::Cancelled, QString(), throws(-1));
-            row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
-            // The store is committing: a cancel now would hide a change that was made.
-            row("stop while committing", Outcome::Succeeded, done, stop(false, true));
-        }
+        // A worker that stops on its own closes the dialog too. Nobody can press
+        // Cancel without a dialog shown.
+        row("cancel value", Outcome::Cancelled, QString(), throws(-1));
+        row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
+        // The store is committing: a cancel now would hide a change that was made.
+        row("stop while committing", Outcome::Succeeded, done, stop(false, true));
         if (via != Listener::Nobody && via != Listener::QuickDialog) {
             row("user cancels", Outcome::Cancelled, QString(), stop(true, false), true);
             // Past its last check the worker commits anyway, and says so.
