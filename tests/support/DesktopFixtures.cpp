@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -34,6 +36,16 @@ CREATE TABLE Messages (EventId INTEGER PRIMARY KEY, Type INTEGER, PayloadPath TE
   Subject TEXT, Body TEXT, Duration INTEGER, PttID TEXT, PttDuration INTEGER, StickerID INTEGER);
 CREATE TABLE Calls (EventId INTEGER PRIMARY KEY, Duration INTEGER);
 )";
+
+QString when(double storeTime)
+{
+    return storeTimeToDateTime(storeTime).toUTC().toString(Qt::ISODate);
+}
+
+QString who(const _ViberPerson *person)
+{
+    return person ? personDisplayName(person) : u"-"_s;
+}
 
 QVariant textOrNull(const QString &text)
 {
@@ -197,6 +209,56 @@ void writeDesktopStore(const DesktopStore &store, const QString &path, DesktopLa
                             .addInt64Param(c.durationSecs));
     }
     db.execThrow(u"COMMIT;"_s);
+}
+
+QString typeName(ViberMsgType type)
+{
+    static const char *const names[] = {"?",     "call",    "picture", "location", "system",
+                                        "audio", "sticker", "text",    "video",    "file"};
+    return QString::fromLatin1(type >= 1 && type <= 9 ? names[type] : names[0]);
+}
+
+QStringList recordLines(const ViberData &d)
+{
+    QStringList lines;
+    QList<qint64> ids = d.chats.keys();
+    std::sort(ids.begin(), ids.end());
+    for (qint64 id : std::as_const(ids)) {
+        const _ViberChat *chat = d.chats.value(id);
+        QStringList members;
+        for (const _ViberPerson *p : chat->participants)
+            members << who(p);
+        members.sort();
+        lines << u"chat %1 '%2' group '%3' %4 [%5]"_s.arg(id).arg(chat->name, chat->groupId, when(chat->date),
+                                                                  members.join(u", "_s));
+    }
+    ids = d.messages.keys();
+    std::sort(ids.begin(), ids.end());
+    const QString home = QDir::homePath();
+    for (qint64 id : std::as_const(ids)) {
+        const _ViberMsg *m = d.messages.value(id);
+        QString line =
+            u"msg %1 in %2 %3 %4 %5 %6 token %7 '%8'"_s.arg(id)
+                .arg(m->chat->id)
+                .arg(typeName(m->type), isOutgoing(m) ? u"out"_s : u"in"_s, who(m->person), when(m->date))
+                .arg(m->token)
+                .arg(m->text);
+        if (m->latitude != 0 || m->longitude != 0)
+            line += u" at %1,%2"_s.arg(m->latitude, 0, 'g', 10).arg(m->longitude, 0, 'g', 10);
+        if (const _ViberAtta *a = m->attachment)
+            line += u" | '%1' path '%2' preview '%3' id '%4' %5s"_s
+                        .arg(a->fileName, a->filePath, a->previewPath, a->attId)
+                        .arg(a->duration)
+                        .replace(home, u"~"_s);
+        if (const _ViberCall *c = m->call) {
+            static const char *const types[] = {"?", "incoming", "outgoing", "missed"};
+            line += u" | call %1 %2s %3"_s.arg(QLatin1String(types[c->type]))
+                        .arg(c->duration)
+                        .arg(who(c->person));
+        }
+        lines << line;
+    }
+    return lines;
 }
 
 } // namespace fixtures

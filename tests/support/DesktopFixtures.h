@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include "viber/ViberData.h"
 
 // Viber Desktop history files ("viber.db") built in code, in both layouts the reader
 // meets. A DesktopStore describes content layout-neutrally; writeDesktopStore() writes
@@ -72,5 +75,11 @@ qint64 desktopTypeValue(DesktopKind kind, DesktopLayout layout);
 // Writes the store as a new file at path (its folder is made). Throws
 // std::runtime_error on failure, and for a kind the layout cannot hold.
 void writeDesktopStore(const DesktopStore &store, const QString &path, DesktopLayout layout);
+
+// One line per chat and per message (with its attachment or call), ordered by id: what
+// a load made of a store, compact enough to compare whole. The home folder shows as "~".
+QStringList recordLines(const ViberData &data);
+// "text", "picture", ... as recordLines names a message type.
+QString typeName(ViberMsgType type);
 
 } // namespace fixtures
