@@ -305,6 +305,12 @@ void TestPCViberDb::hostileValuesLoadWithoutCrashing()
     QCOMPARE(d.messages.value(303)->attachment->filePath, QString());
     QCOMPARE(d.calls.value(400)->duration, std::numeric_limits<qint32>::max());
     QCOMPARE(d.calls.value(401)->type, ViberCallTypeMissed);
+
+    // Without the tables a message can do without, the messages still load.
+    exec(path, u"DROP TABLE Calls; DROP TABLE ChatRelation; DROP TABLE OriginNumberInfo"_s);
+    const ViberDataPtr bare = PCViberDb(path).load();
+    QCOMPARE(bare->messages.size(), 7 + 4);
+    QVERIFY(bare->persons.isEmpty() && bare->calls.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPCViberDb)
