@@ -22,6 +22,17 @@ QString roamingProfileFolder()
 #endif
 }
 
+QStringList userAppDataFolders(const QString &folderName)
+{
+    QStringList folders{QDir(roamingProfileFolder()).filePath(folderName)};
+#if defined(Q_OS_MACOS)
+    folders.append(QDir::home().filePath(QStringLiteral("Library/Application Support/") + folderName));
+#elif !defined(Q_OS_WIN)
+    folders.append(QDir::home().filePath(QLatin1Char('.') + folderName));
+#endif
+    return folders;
+}
+
 QUrl shellUrl(const QString &urlOrPath)
 {
     const QUrl url(urlOrPath, QUrl::StrictMode);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // Everything that differs between Windows and the other systems lives here.
@@ -9,6 +10,11 @@
 // "AppData/Roaming" (or "Application Data") under the home folder, elsewhere the
 // per-user data folder of the desktop (XDG data home).
 QString roamingProfileFolder();
+
+// The folders where a desktop program may keep its per-user data under folderName:
+// inside roamingProfileFolder(), and where its builds for Linux ("~/.<folderName>")
+// and macOS ("~/Library/Application Support/<folderName>") keep it. Existing or not.
+QStringList userAppDataFolders(const QString &folderName);
 
 // Opens a folder in the desktop's file browser. False when nothing could open it.
 bool openFolder(const QString &folderPath);

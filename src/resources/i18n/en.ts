@@ -915,4 +915,31 @@
         <translation>The folder %1 holds no Viber store: neither Contacts.data, Documents/Contacts.data nor com.viber/database/Contacts.data is in it.</translation>
     </message>
 </context>
+<context>
+    <name>PCViberDb</name>
+    <message>
+        <source>IDS_PCVIBER_FILE_MISSING</source>
+        <translation>The Viber Desktop database %1 does not exist.</translation>
+    </message>
+    <message>
+        <source>IDS_PCVIBER_FILE_UNREADABLE</source>
+        <translation>The Viber Desktop database %1 cannot be read: %2</translation>
+    </message>
+    <message>
+        <source>IDS_PCVIBER_ENCRYPTED</source>
+        <translation>This Viber Desktop database is encrypted by Viber and cannot be read: %1. Only the unencrypted databases of earlier Viber Desktop versions can be loaded.</translation>
+    </message>
+    <message>
+        <source>IDS_PCVIBER_COLUMN_MISSING</source>
+        <translation>The file %1 is not a complete Viber Desktop database: the column %2 is missing.</translation>
+    </message>
+    <message>
+        <source>IDS_THERE_IS_NO_PC_VIBER_ACCOUNT</source>
+        <translation>Can&apos;t find Viber Desktop data on your computer.</translation>
+    </message>
+    <message>
+        <source>IDS_SEL_ONE_PC_VIBER_ACCOUNT</source>
+        <translation>Please select a Viber Desktop account:</translation>
+    </message>
+</context>
 </TS>

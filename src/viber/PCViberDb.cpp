@@ -1,0 +1,582 @@
+#include "PCViberDb.h"
+
+#include "StorePaths.h"
+#include "app/Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kDbName = u"viber.db"_s;
+
+// A link is shown as its text and an audio file as a file: the model has no kinds of their own.
+enum class Kind { None, Text, Link, Picture, Video, Sticker, Voice, Location, AudioFile };
+
+// The classic layout's message kinds, tested in this order: the first set bit decides.
+struct KindBit
+{
+    qint64 bit;
+    Kind kind;
+};
+const KindBit kClassicKinds[] = {{0x40, Kind::Text},   {0x80, Kind::Picture},    {0x10000, Kind::Voice},
+                                 {0x200, Kind::Video}, {0x1000, Kind::Location}, {0x800, Kind::Sticker}};
+
+Kind classicKind(qint64 flags)
+{
+    for (const KindBit &k : kClassicKinds)
+        if (flags & k.bit)
+            return k.kind;
+    return Kind::None;
+}
+
+Kind contactsKind(qint64 type)
+{
+    switch (type) {
+    case 1:
+    case 15:
+        return Kind::Text;
+    case 2:
+        return Kind::Picture;
+    case 3:
+        return Kind::Video;
+    case 4:
+        return Kind::Sticker;
+    case 6:
+        return Kind::Voice;
+    case 9:
+        return Kind::Link;
+    case 11:
+        return Kind::AudioFile;
+    default:
+        return Kind::None;
+    }
+}
+
+// Times beyond the year 9999 (a damaged or hostile file) are held there, so that no
+// conversion overflows and every date stays one a QDateTime can show.
+constexpr qint64 kLatestSecs = 253402300799;
+
+qint64 msecsOf(qint64 raw, bool millis)
+{
+    if (millis)
+        return std::clamp(raw, -kLatestSecs * 1000, kLatestSecs * 1000);
+    return std::clamp(raw, -kLatestSecs, kLatestSecs) * 1000;
+}
+
+// The file keeps coordinates as integers without their point: a latitude is read with
+// two digits before it and a longitude with three. The sign is kept, so that places
+// south of the equator or west of Greenwich are not lost.
+double coordinate(qint64 value, int wholeDigits)
+{
+    if (value == 0)
+        return 0;
+    const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+    int digits = 0;
+    for (quint64 v = magnitude; v > 0; v /= 10)
+        ++digits;
+    double result = double(magnitude);
+    if (digits > wholeDigits)
+        result /= std::pow(10.0, digits - wholeDigits);
+    return value < 0 ? -result : result;
+}
+
+// An id as the file holds it: an integer, or text or a real that is one. Anything else
+// (NULL, a blob, "abc", 1.5) is no id; reading those as 0 would join unrelated rows.
+std::optional<qint64> idAt(const Sqlite3Cursor &c, int index)
+{
+    if (index < 0 || c.isNullAt(index))
+        return std::nullopt;
+    const QString text = c.getTextAt(index).trimmed();
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok);
+    if (ok)
+        return v;
+    const double d = text.toDouble(&ok);
+    if (ok && std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18)
+        return qint64(d);
+    return std::nullopt;
+}
+
+QString withSlashes(QString path)
+{
+    return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+}
+
+// Milliseconds of the file become whole seconds; negative ones none.
+double secondsOfMsecs(qint64 msecs)
+{
+    return msecs > 0 ? double(msecs / 1000) : 0.0;
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+QString pcError(const char *key, const QString &path, const QString &detail = QString())
+{
+    // One arg() call: a "%2" inside the path must stay text.
+    const QString text = QCoreApplication::translate("PCViberDb", key);
+    return detail.isNull() ? text.arg(QDir::toNativeSeparators(path))
+                           : text.arg(QDir::toNativeSeparators(path), detail);
+}
+
+} // namespace
+
+struct PCViberDb::LoadContext
+{
+    ViberDataPtr data;
+    bool millis = false;
+    QHash<QString, _ViberPerson *> personByNumber; // the first row of a number wins
+    QString pttFolder;                             // where voice messages without a path are
+
+    std::function<void(int)> progress;
+    void report(int percent) const
+    {
+        if (progress)
+            progress(percent);
+    }
+
+    // The participant a row of Events or ChatRelation refers to; null when none.
+    _ViberPerson *person(const Sqlite3Cursor &c, int index, bool byNumber) const
+    {
+        if (byNumber) {
+            const QString number = c.getTextAt(index);
+            return number.isEmpty() ? nullptr : personByNumber.value(number);
+        }
+        const std::optional<qint64> id = idAt(c, index);
+        return id ? data->persons.value(*id) : nullptr;
+    }
+};
+
+QString PCViberAccount::sourceName() const
+{
+    return u"ViberPC-"_s + name;
+}
+
+PCViberDb::PCViberDb(const QString &dbPath)
+    : AbsViberDb(QFileInfo(dbPath).absoluteDir(), QFileInfo(dbPath).fileName(), false)
+{
+}
+
+PCViberDb::~PCViberDb() = default;
+
+QStringList PCViberDb::desktopFolders()
+{
+    return userAppDataFolders(u"ViberPC"_s);
+}
+
+QList<PCViberAccount> PCViberDb::findAccounts()
+{
+    QList<PCViberAccount> accounts;
+    QSet<QString> seen; // one folder reached by two names (a link) is one account
+    for (const QString &folder : desktopFolders()) {
+        const QFileInfoList subfolders =
+            QDir(folder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+        for (const QFileInfo &sub : subfolders) {
+            const QFileInfo db(QDir(sub.absoluteFilePath()).filePath(kDbName));
+            if (!db.isFile() || db.size() <= 0)
+                continue;
+            const QString canonical = db.canonicalFilePath();
+            if (seen.contains(canonical))
+                continue;
+            seen.insert(canonical);
+            accounts.append({sub.fileName(), db.absoluteFilePath()});
+        }
+    }
+    return accounts;
+}
+
+QString PCViberDb::noAccountText()
+{
+    return QCoreApplication::translate("PCViberDb", "IDS_THERE_IS_NO_PC_VIBER_ACCOUNT");
+}
+
+QString PCViberDb::chooseAccountTitle()
+{
+    return QCoreApplication::translate("PCViberDb", "IDS_SEL_ONE_PC_VIBER_ACCOUNT");
+}
+
+void PCViberDb::checkReadable() const
+{
+    const QString path = fullPath();
+    QFile file(path);
+    if (!QFileInfo(path).isFile())
+        throw Sqlite3Exception(pcError("IDS_PCVIBER_FILE_MISSING", path), path, SQLITE_CANTOPEN);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Sqlite3Exception(pcError("IDS_PCVIBER_FILE_UNREADABLE", path, file.errorString()), path,
+                               SQLITE_CANTOPEN);
+    // An empty file is an empty database to SQLite, and refused below for its tables.
+    static const QByteArray header("SQLite format 3\0", 16);
+    const QByteArray start = file.read(header.size());
+    if (!start.isEmpty() && start != header)
+        throw Sqlite3Exception(pcError("IDS_PCVIBER_ENCRYPTED", path), path, SQLITE_NOTADB);
+}
+
+void PCViberDb::open()
+{
+    if (isOpen())
+        return;
+    const QString path = fullPath();
+    checkReadable();
+    try {
+        openForReading();
+        readSchema();
+        recogniseLayout();
+    } catch (const Sqlite3Exception &e) {
+        close();
+        m_layout = Layout::Unknown;
+        // A file encrypted with a readable header is still no database to SQLite.
+        if ((e.code() & 0xff) == SQLITE_NOTADB)
+            throw Sqlite3Exception(pcError("IDS_PCVIBER_ENCRYPTED", path), path, e.code());
+        throw;
+    }
+}
+
+void PCViberDb::recogniseLayout()
+{
+    // Without these three there is no message to read; the other tables are read
+    // when they are there.
+    requireTables({u"ChatInfo"_s, u"Events"_s, u"Messages"_s});
+    const std::pair<const char16_t *, const char16_t *> keys[] = {
+        {u"ChatInfo", u"ChatId"}, {u"Events", u"EventId"}, {u"Events", u"ChatID"}, {u"Messages", u"EventId"}};
+    for (const auto &[table, column] : keys) {
+        if (!hasColumn(QString::fromUtf16(table), QString::fromUtf16(column)))
+            throw Sqlite3Exception(pcError("IDS_PCVIBER_COLUMN_MISSING", path(),
+                                           QString::fromUtf16(table) + u'.' + QString::fromUtf16(column)),
+                                   path(), SQLITE_ERROR);
+    }
+    // The events' reference to their participant tells the layouts apart; a file
+    // without one still has its participants' table to go by.
+    if (hasColumn(u"Events"_s, u"ContactID"_s))
+        m_layout = Layout::Contacts;
+    else if (hasColumn(u"Events"_s, u"Number"_s) || hasTable(u"OriginNumberInfo"_s) ||
+             !hasTable(u"Contact"_s))
+        m_layout = Layout::Classic;
+    else
+        m_layout = Layout::Contacts;
+}
+
+QString PCViberDb::columnOrNull(const QString &alias, const QString &table, const QString &column) const
+{
+    return hasColumn(table, column) ? alias + u'.' + quoted(column) : u"NULL"_s;
+}
+
+QString PCViberDb::personRefColumn() const
+{
+    return m_layout == Layout::Contacts ? u"ContactID"_s : u"Number"_s;
+}
+
+ViberDataPtr PCViberDb::load()
+{
+    const bool wasOpen = isOpen();
+    QElapsedTimer timer;
+    timer.start();
+    open();
+    struct CloseAfterLoading
+    {
+        PCViberDb *db;
+        bool keep;
+        ~CloseAfterLoading()
+        {
+            if (!keep)
+                db->close();
+        }
+    } closer{this, wasOpen};
+
+    LoadContext ctx;
+    ctx.data = std::make_shared<ViberData>();
+    ctx.millis = m_layout == Layout::Contacts;
+    ctx.progress = m_loadProgress;
+    ctx.pttFolder = QDir::home().filePath(u"Documents/ViberDownloads/PTT"_s);
+
+    ctx.report(0);
+    loadPersons(ctx);
+    ctx.report(4);
+    loadChats(ctx);
+    ctx.report(7);
+    loadMembers(ctx);
+    ctx.report(10);
+    loadMessages(ctx);
+    ctx.report(90);
+    loadCalls(ctx);
+    ctx.report(100);
+    const ViberData &d = *ctx.data;
+    qInfo("Loaded %s: %lld chats, %lld persons, %lld messages, %lld calls in %.2f s", qUtf8Printable(path()),
+          qint64(d.chats.size()), qint64(d.persons.size()), qint64(d.messages.size()), qint64(d.calls.size()),
+          double(timer.elapsed()) / 1000.0);
+    return ctx.data;
+}
+
+void PCViberDb::loadPersons(LoadContext &ctx)
+{
+    const bool contacts = m_layout == Layout::Contacts;
+    const QString table = contacts ? u"Contact"_s : u"OriginNumberInfo"_s;
+    if (!hasTable(table))
+        return;
+    // The classic table has no key of its own: its row id is the participant's.
+    const QString id = contacts && hasColumn(table, u"ContactID"_s) ? u"n.ContactID"_s : u"n.rowid"_s;
+    const QString sql =
+        u"select %1 as person_id, %2 as number, %3 as client_name, %4 as contact_name, "
+        u"%5 as avatar from %6 as n"_s.arg(id, columnOrNull(u"n"_s, table, u"Number"_s),
+                                           columnOrNull(u"n"_s, table, u"ClientName"_s),
+                                           contacts ? columnOrNull(u"n"_s, table, u"Name"_s) : u"NULL"_s,
+                                           columnOrNull(u"n"_s, table, u"AvatarPath"_s), quoted(table));
+    Sqlite3Cursor c = queryThrow(sql);
+    const int idCol = c.columnIndexOf(u"person_id"_s), numberCol = c.columnIndexOf(u"number"_s),
+              clientCol = c.columnIndexOf(u"client_name"_s), nameCol = c.columnIndexOf(u"contact_name"_s),
+              avatarCol = c.columnIndexOf(u"avatar"_s);
+    auto &persons = ctx.data->persons;
+    while (c.moveNext()) {
+        const std::optional<qint64> personId = idAt(c, idCol);
+        if (!personId || persons.contains(*personId))
+            continue;
+        auto *person = new _ViberPerson;
+        person->id = *personId;
+        persons.insert(person->id, person);
+        person->phone = c.getTextAt(numberCol);
+        // The name the user gave the contact, else the one its owner chose.
+        person->name = c.getTextAt(nameCol);
+        if (person->name.isEmpty())
+            person->name = c.getTextAt(clientCol);
+        person->contactIconPath = withSlashes(c.getTextAt(avatarCol));
+        if (!person->phone.isEmpty() && !ctx.personByNumber.contains(person->phone))
+            ctx.personByNumber.insert(person->phone, person);
+    }
+}
+
+void PCViberDb::loadChats(LoadContext &ctx)
+{
+    const QString table = u"ChatInfo"_s;
+    Sqlite3Cursor c = queryThrow(u"select c.ChatId as chat_id, %1 as ts, %2 as name, %3 as token "
+                                 u"from ChatInfo as c"_s.arg(columnOrNull(u"c"_s, table, u"TimeStamp"_s),
+                                                             columnOrNull(u"c"_s, table, u"Name"_s),
+                                                             columnOrNull(u"c"_s, table, u"Token"_s)));
+    const int idCol = c.columnIndexOf(u"chat_id"_s), tsCol = c.columnIndexOf(u"ts"_s),
+              nameCol = c.columnIndexOf(u"name"_s), tokenCol = c.columnIndexOf(u"token"_s);
+    auto &chats = ctx.data->chats;
+    while (c.moveNext()) {
+        const std::optional<qint64> chatId = idAt(c, idCol);
+        if (!chatId || chats.contains(*chatId))
+            continue;
+        auto *chat = new _ViberChat;
+        chat->id = *chatId;
+        chats.insert(chat->id, chat);
+        chat->date = msecsToStoreTime(msecsOf(c.getInt64At(tsCol), ctx.millis));
+        // A chat with one person carries that person's number as its token; any
+        // other is a group, named by the file and known by its token.
+        const QString token = c.getTextAt(tokenCol);
+        if (_ViberPerson *person = token.isEmpty() ? nullptr : ctx.personByNumber.value(token)) {
+            chat->participants.insert(person->id, person);
+        } else {
+            chat->name = c.getTextAt(nameCol);
+            chat->groupId = token;
+        }
+    }
+}
+
+void PCViberDb::loadMembers(LoadContext &ctx)
+{
+    const QString table = u"ChatRelation"_s;
+    const QString ref = personRefColumn();
+    if (!hasColumn(table, u"ChatId"_s) || !hasColumn(table, ref))
+        return;
+    Sqlite3Cursor c =
+        queryThrow(u"select r.ChatId as chat_id, r.%1 as who from ChatRelation as r"_s.arg(quoted(ref)));
+    const int chatCol = c.columnIndexOf(u"chat_id"_s), whoCol = c.columnIndexOf(u"who"_s);
+    const bool byNumber = m_layout != Layout::Contacts;
+    while (c.moveNext()) {
+        const std::optional<qint64> chatId = idAt(c, chatCol);
+        _ViberChat *chat = chatId ? ctx.data->chats.value(*chatId) : nullptr;
+        _ViberPerson *person = chat ? ctx.person(c, whoCol, byNumber) : nullptr;
+        if (person)
+            chat->participants.insert(person->id, person);
+    }
+}
+
+void PCViberDb::loadMessages(LoadContext &ctx)
+{
+    const QString m = u"m"_s, e = u"e"_s, msgs = u"Messages"_s, events = u"Events"_s;
+    qint64 rows = 0;
+    {
+        Sqlite3Cursor count = queryThrow("select count(*) from Messages");
+        if (count.moveNext())
+            rows = count.getInt64At(0);
+    }
+    const QString sql =
+        u"select m.EventId as event_id, %1 as kind, %2 as payload, %3 as thumbnail, %4 as subject, %5 as "
+        u"body, "
+        u"%6 as duration, %7 as ptt_id, %8 as ptt_duration, %9 as sticker_id, "_s.arg(
+            columnOrNull(m, msgs, u"Type"_s), columnOrNull(m, msgs, u"PayloadPath"_s),
+            columnOrNull(m, msgs, u"ThumbnailPath"_s), columnOrNull(m, msgs, u"Subject"_s),
+            columnOrNull(m, msgs, u"Body"_s), columnOrNull(m, msgs, u"Duration"_s),
+            columnOrNull(m, msgs, u"PttID"_s), columnOrNull(m, msgs, u"PttDuration"_s),
+            columnOrNull(m, msgs, u"StickerID"_s)) +
+        u"%1 as ts, %2 as direction, %3 as longitude, %4 as latitude, e.ChatID as chat_id, %5 as who, "
+        u"%6 as token from Messages as m inner join Events as e on m.EventId = e.EventId"_s.arg(
+            columnOrNull(e, events, u"TimeStamp"_s), columnOrNull(e, events, u"Direction"_s),
+            columnOrNull(e, events, u"ContactLongitude"_s), columnOrNull(e, events, u"ContactLatitude"_s),
+            columnOrNull(e, events, personRefColumn()), columnOrNull(e, events, u"Token"_s));
+    Sqlite3Cursor c = queryThrow(sql);
+    const auto col = [&c](const char16_t *name) { return c.columnIndexOf(QString::fromUtf16(name)); };
+    const int idCol = col(u"event_id"), kindCol = col(u"kind"), payloadCol = col(u"payload"),
+              thumbCol = col(u"thumbnail"), subjectCol = col(u"subject"), bodyCol = col(u"body"),
+              durationCol = col(u"duration"), pttIdCol = col(u"ptt_id"),
+              pttDurationCol = col(u"ptt_duration"), stickerCol = col(u"sticker_id"), tsCol = col(u"ts"),
+              directionCol = col(u"direction"), lonCol = col(u"longitude"), latCol = col(u"latitude"),
+              chatCol = col(u"chat_id"), whoCol = col(u"who"), tokenCol = col(u"token");
+    const bool classic = m_layout != Layout::Contacts;
+    ViberData &data = *ctx.data;
+    qint64 seen = 0;
+    while (c.moveNext()) {
+        if ((++seen & 0x3FF) == 0)
+            ctx.report(10 + int(80 * std::min(seen, rows) / std::max<qint64>(rows, 1)));
+        const std::optional<qint64> id = idAt(c, idCol);
+        const std::optional<qint64> chatId = idAt(c, chatCol);
+        _ViberChat *chat = chatId ? data.chats.value(*chatId) : nullptr;
+        // A repeated event id (the file has no key to prevent it) would replace a
+        // record that a chat still lists.
+        if (!id || !chat || data.messages.contains(*id))
+            continue;
+        const qint64 typeValue = c.getInt64At(kindCol);
+        const Kind kind = classic ? classicKind(typeValue) : contactsKind(typeValue);
+        if (kind == Kind::None)
+            continue;
+
+        auto *msg = new _ViberMsg;
+        msg->id = *id;
+        data.messages.insert(msg->id, msg);
+        const qint64 msecs = msecsOf(c.getInt64At(tsCol), ctx.millis);
+        msg->token = msg->seq = c.getInt64At(tokenCol);
+        msg->latitude = coordinate(c.getInt64At(latCol), 2);
+        msg->longitude = coordinate(c.getInt64At(lonCol), 3);
+        msg->date = msg->stateDate = msecsToStoreTime(msecs);
+        msg->state = c.getInt64At(directionCol) == 1 ? ViberMsgStateDelivered : ViberMsgStateReceived;
+        msg->chat = chat;
+        chat->messages.append(msg);
+        if (msg->state == ViberMsgStateReceived)
+            msg->person = ctx.person(c, whoCol, classic);
+
+        if (kind == Kind::Text || kind == Kind::Link) {
+            msg->type = ViberMsgTypeText;
+            msg->text = c.getTextAt(bodyCol);
+            if (msg->text.isEmpty() && kind == Kind::Link)
+                msg->text = c.getTextAt(subjectCol);
+            continue;
+        }
+
+        auto *att = new _ViberAtta;
+        att->id = msg->id;
+        att->seq = msg->token;
+        data.attachments.insert(att->id, att);
+        att->message = msg;
+        msg->attachment = att;
+        // Files are named by their token, or by their date when they have none.
+        const QString tokenOrDate = QString::number(msg->token > 0 ? msg->token : msecs);
+        switch (kind) {
+        case Kind::Picture:
+        case Kind::Video:
+        case Kind::AudioFile: {
+            msg->type = kind == Kind::Picture ? ViberMsgTypePicture
+                        : kind == Kind::Video ? ViberMsgTypeVideo
+                                              : ViberMsgTypeFile;
+            if (kind == Kind::AudioFile)
+                att->type = u"file"_s; // "audio" would make it a voice message on a phone
+            att->attId = QString::number(msg->token);
+            att->filePath = withSlashes(c.getTextAt(payloadCol));
+            att->previewPath = withSlashes(c.getTextAt(thumbCol));
+            const QString suffix = QFileInfo(att->filePath).suffix();
+            att->fileName = suffix.isEmpty() ? tokenOrDate : tokenOrDate + u'.' + suffix;
+            if (durationCol >= 0 && !c.isNullAt(durationCol))
+                att->duration = secondsOfMsecs(c.getInt64At(durationCol));
+            msg->text = c.getTextAt(subjectCol);
+            break;
+        }
+        case Kind::Location:
+            msg->type = ViberMsgTypeLocation;
+            att->fileName = tokenOrDate;
+            break;
+        case Kind::Voice: {
+            msg->type = ViberMsgTypeAudio;
+            const QString pttId = c.getTextAt(pttIdCol);
+            att->attId = att->fileName = pttId;
+            const int lengthCol = !c.isNullAt(durationCol) ? durationCol : pttDurationCol;
+            att->duration = secondsOfMsecs(c.getInt64At(lengthCol));
+            // The id comes from the file: it must not name a file outside the folder.
+            att->filePath = withSlashes(c.getTextAt(payloadCol));
+            if (att->filePath.isEmpty())
+                att->filePath = StorePaths::childPath(ctx.pttFolder, pttId);
+            break;
+        }
+        default: // a sticker
+            msg->type = ViberMsgTypeSticker;
+            att->attId = QString::number(c.getInt64At(stickerCol));
+            att->fileName = tokenOrDate;
+            break;
+        }
+    }
+}
+
+void PCViberDb::loadCalls(LoadContext &ctx)
+{
+    const QString calls = u"Calls"_s, events = u"Events"_s, e = u"e"_s;
+    if (!hasColumn(calls, u"EventId"_s))
+        return;
+    Sqlite3Cursor c = queryThrow(
+        u"select c.EventId as event_id, %1 as duration, %2 as ts, %3 as direction, e.ChatID as chat_id, "
+        u"%4 as who, %5 as token from Calls as c inner join Events as e on c.EventId = e.EventId"_s.arg(
+            columnOrNull(u"c"_s, calls, u"Duration"_s), columnOrNull(e, events, u"TimeStamp"_s),
+            columnOrNull(e, events, u"Direction"_s), columnOrNull(e, events, personRefColumn()),
+            columnOrNull(e, events, u"Token"_s)));
+    const int idCol = c.columnIndexOf(u"event_id"_s), durationCol = c.columnIndexOf(u"duration"_s),
+              tsCol = c.columnIndexOf(u"ts"_s), directionCol = c.columnIndexOf(u"direction"_s),
+              chatCol = c.columnIndexOf(u"chat_id"_s), whoCol = c.columnIndexOf(u"who"_s),
+              tokenCol = c.columnIndexOf(u"token"_s);
+    const bool byNumber = m_layout != Layout::Contacts;
+    ViberData &data = *ctx.data;
+    while (c.moveNext()) {
+        const std::optional<qint64> id = idAt(c, idCol);
+        const std::optional<qint64> chatId = idAt(c, chatCol);
+        _ViberChat *chat = chatId ? data.chats.value(*chatId) : nullptr;
+        _ViberPerson *person = chat ? ctx.person(c, whoCol, byNumber) : nullptr;
+        if (!id || !person || data.messages.contains(*id) || data.calls.contains(*id))
+            continue;
+        auto *entry = new _ViberMsg;
+        entry->id = *id;
+        data.messages.insert(entry->id, entry);
+        entry->type = ViberMsgTypeCall;
+        entry->token = entry->seq = c.getInt64At(tokenCol);
+        entry->date = entry->stateDate = msecsToStoreTime(msecsOf(c.getInt64At(tsCol), ctx.millis));
+        entry->chat = chat;
+        chat->messages.append(entry);
+
+        auto *call = new _ViberCall;
+        call->id = entry->id;
+        data.calls.insert(call->id, call);
+        call->callToken = entry->token;
+        call->duration =
+            qint32(std::clamp<qint64>(c.getInt64At(durationCol), 0, std::numeric_limits<qint32>::max()));
+        call->date = entry->date;
+        call->person = person;
+        if (c.getInt64At(directionCol) == 1)
+            call->type = ViberCallTypeOutgoing;
+        else
+            call->type = call->duration == 0 ? ViberCallTypeMissed : ViberCallTypeIncoming;
+        entry->call = call;
+    }
+}
