@@ -5,6 +5,7 @@
 
 #include <functional>
 
+class LocalDbController;
 class QWidget;
 class WindowContext;
 
@@ -17,7 +18,7 @@ public:
     // A folder dialog: title, starting folder; "" when cancelled.
     using FolderChooser = std::function<QString(QWidget *parent, const QString &title, const QString &start)>;
 
-    explicit ImportController(WindowContext &window);
+    ImportController(WindowContext &window, LocalDbController &localDb);
 
     // Replaceable so that tests answer without a dialog.
     void setFolderChooser(FolderChooser chooser) { m_folder = std::move(chooser); }
@@ -25,8 +26,13 @@ public:
     // Shows a Viber store folder the user already has (a copy of a phone's app
     // container, say) as a source that is only ever read.
     void openStoreFolder();
+    // Reads a Viber Desktop account the user picks and copies its messages into a
+    // local database: one named after the account, or with toSelectedDb the
+    // selected local database, proposed in the chooser.
+    void importViberDesktop(bool toSelectedDb);
 
 private:
     WindowContext &m_window;
+    LocalDbController &m_localDb;
     FolderChooser m_folder;
 };

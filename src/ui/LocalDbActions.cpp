@@ -109,16 +109,22 @@ bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCou
 
 void LocalDbController::backup(ActionScope scope)
 {
-    _AbsDBItemNode *source = m_window.selectedSource();
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
-    if (!source || messages.isEmpty())
+    const _AbsDBItemNode *source = m_window.selectedSource();
+    if (source)
+        copyIntoLocalDb(source->data, m_window.scopeMessages(scope), source->text + QLatin1String("_Backup"));
+}
+
+void LocalDbController::copyIntoLocalDb(const ViberDataPtr &data, const QList<_ViberMsg *> &messages,
+                                        const QString &proposedName)
+{
+    if (messages.isEmpty())
         return;
-    // The records stay alive through the run even if the source goes meanwhile.
-    const ViberDataPtr keep = source->data;
+    // The records stay alive through the run even if their source goes meanwhile.
+    const ViberDataPtr keep = data;
     ItemModelMain *tree = m_window.treeModel();
     QString started;
     const QString name = backupMessagesToLocalDb(m_window.dialogParent(), messages, tree->localDbNames(),
-                                                 source->text + QLatin1String("_Backup"), &started);
+                                                 proposedName, &started);
     if (started.isEmpty())
         return;
     _LocalDbItemNode *node = tree->findLocalDb(started);

@@ -58,6 +58,10 @@ public:
     // Copies the scope's messages into a database the user chooses, proposing
     // "<source>_Backup", and shows the database as it is afterwards.
     void backup(ActionScope scope);
+    // Copies messages into a database the user chooses, proposing proposedName,
+    // and shows the database as it is afterwards. data keeps the records alive.
+    void copyIntoLocalDb(const ViberDataPtr &data, const QList<_ViberMsg *> &messages,
+                         const QString &proposedName);
     // Deletes the chosen messages or the shown chat from the selected local
     // database; All (and the toolbar with nothing chosen) deletes the database.
     void remove(ActionScope scope);

@@ -79,7 +79,7 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
       m_folderOpener(&openFolder),
       m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this))),
       m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this))),
-      m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this)))
+      m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this), *m_localDb))
 {
     // Tests replace the opener after construction: the controller asks the window each time.
     m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
@@ -243,7 +243,7 @@ void MainWindow::buildMenus()
     file->addSeparator();
     file->addAction(m_actImportiTunes);
     file->addAction(m_actOpenStore);
-    file->addAction(makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr));
+    file->addAction(makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPort));
     file->addAction(makeAction(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"),
                                QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenDBFolder));
     file->addSeparator();
@@ -639,7 +639,7 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"), QStringLiteral(":/res/open_db_folder.png"),
             &MainWindow::miOpenDBFolder);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPort);
         break;
     case ItemNodeLocalDb:
         if (devices > 0)
@@ -650,7 +650,7 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), &MainWindow::miPrintAll);
         add(QT_TR_NOOP("IDS_MI_DELETE_ALL"), QStringLiteral(":/res/delete.png"), &MainWindow::miDeleteAll);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
-        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPortToLocalDb);
         add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), nullptr);
         break;
     case ItemNodeChatSession:
@@ -885,6 +885,11 @@ void MainWindow::iosDeviceConnected(void *handle)
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
     removeSourceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::importViberDesktop(bool toSelectedDb)
+{
+    m_imports->importViberDesktop(toSelectedDb);
 }
 
 void MainWindow::miOpenStoreFolder()

@@ -160,7 +160,7 @@ private:
     void print(ActionScope scope);
     void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
     void exportToITunesBackup(ActionScope) { notAvailable("Export to iTunes backup"); }
-    void importViberDesktop(bool) { notAvailable("Import from Viber Desktop"); }
+    void importViberDesktop(bool toSelectedDb);
     void importITunesBackup(bool) { notAvailable("Import from iTunes backup"); }
 
     void buildActions();

@@ -4,7 +4,13 @@
 #include "viber/IOSViberDb.h"
 
 LoadViberMsgThread::LoadViberMsgThread(const QDir &root, const QString &fileName, QObject *parent)
-    : WorkerThread(parent), m_root(root), m_fileName(fileName)
+    : LoadViberMsgThread(std::make_unique<IOSViberDb>(root, fileName, true), root.path(), parent)
+{
+}
+
+LoadViberMsgThread::LoadViberMsgThread(std::unique_ptr<AbsViberDb> store, const QString &name,
+                                       QObject *parent)
+    : WorkerThread(parent), m_store(std::move(store)), m_name(name)
 {
 }
 
@@ -17,15 +23,14 @@ LoadViberMsgThread::~LoadViberMsgThread()
 QString LoadViberMsgThread::work()
 {
     m_data.reset();
-    reportProgress(0, tr("IDS_LOADING_%1").arg(QDir::toNativeSeparators(m_root.path()).toHtmlEscaped()));
-    IOSViberDb store(m_root, m_fileName, true);
+    reportProgress(0, tr("IDS_LOADING_%1").arg(QDir::toNativeSeparators(m_name).toHtmlEscaped()));
     // A cancel stops the read between rows; the store is closed as the load unwinds.
-    store.setLoadProgress([this](int percent) {
+    m_store->setLoadProgress([this](int percent) {
         reportProgress(percent);
         checkCancel();
     });
-    ViberDataPtr data = store.load();
-    store.close();
+    ViberDataPtr data = m_store->load();
+    m_store->close();
     // Pictures without a preview get one, so that the chat shows small pictures.
     if (m_makePreviews)
         AttachmentPreviews::makeMissing(*data);

@@ -7,6 +7,10 @@
 #include <QDir>
 #include <QString>
 
+#include <memory>
+
+class AbsViberDb;
+
 // Reads a store into records off the GUI thread: a database of a million messages
 // takes seconds, during which the window must keep painting.
 class LoadViberMsgThread : public WorkerThread
@@ -15,6 +19,8 @@ class LoadViberMsgThread : public WorkerThread
 public:
     // The store fileName (relative to root) is opened read-only when the run starts.
     LoadViberMsgThread(const QDir &root, const QString &fileName, QObject *parent = nullptr);
+    // Any other store, opened when the run starts; shown by name in the progress.
+    LoadViberMsgThread(std::unique_ptr<AbsViberDb> store, const QString &name, QObject *parent = nullptr);
     ~LoadViberMsgThread() override;
 
     // The records, once the run succeeded; null before and after a failure.
@@ -27,8 +33,8 @@ protected:
     QString work() override;
 
 private:
-    QDir m_root;
-    QString m_fileName;
+    std::unique_ptr<AbsViberDb> m_store;
+    QString m_name;
     ViberDataPtr m_data;
     bool m_makePreviews = true;
 };

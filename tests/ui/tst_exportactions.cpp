@@ -1,5 +1,6 @@
 #include "TestConfig.h"
 #include "export/MessageText.h"
+#include "support/DesktopFixtures.h"
 #include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
 #include "support/StoreFixtures.h"
@@ -9,6 +10,7 @@
 #include "ui/MainWindow.h"
 #include "ui/ViberMsgPrinter.h"
 #include "viber/LocalDatabases.h"
+#include "viber/PCViberDb.h"
 #include "workers/ExportMessagesThread.h"
 
 #include <QImage>
@@ -34,6 +36,7 @@ private slots:
     void browserShowsThePictures();
     void printerPaintsInDateOrder();
     void storeFolderIsOnlyRead();
+    void viberDesktopImportsIntoALocalDatabase();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -242,6 +245,34 @@ void TestExportActions::storeFolderIsOnlyRead()
     QVERIFY(QMetaObject::invokeMethod(&w, "miOpenStoreFolder"));
     QDir(chosen).removeRecursively();
     QTRY_VERIFY(user.boxes.value(0).contains(u"holds no Viber store"_s));
+}
+
+void TestExportActions::viberDesktopImportsIntoALocalDatabase()
+{
+    TempDataFolder data;
+    const QString db = qEnvironmentVariable("XDG_DATA_HOME") + u"/ViberPC/4915100001/viber.db"_s;
+    fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), db, fixtures::DesktopLayout::Classic);
+    const qsizetype messages = PCViberDb(db).load()->messages.size();
+    QVERIFY(messages > 0);
+
+    MainWindow w;
+    ModalUser user;
+    user.databaseName = u"ViberPC-4915100001"_s;
+    QString asked;
+    user.intercept = [&](QWidget *modal) {
+        if (modal->objectName() != u"DataSourceSelForm")
+            return false;
+        asked = modal->findChild<QComboBox *>(u"cbDataSources"_s)->itemText(0);
+        modal->findChild<QComboBox *>(u"cbDataSources"_s)->setCurrentIndex(0);
+        QMetaObject::invokeMethod(modal->findChild<QPushButton *>(u"btnConfirm"_s), &QAbstractButton::click,
+                                  Qt::QueuedConnection);
+        return true;
+    };
+    QVERIFY(QMetaObject::invokeMethod(&w, "miImportPCPort"));
+    QCOMPARE(asked, u"4915100001"_s);
+    QCOMPARE(user.proposals, QStringList{u"ViberPC-4915100001"_s});
+    QCOMPARE(LocalDatabases::load(LocalDatabases::folderOf(u"ViberPC-4915100001"_s))->messages.size(),
+             messages);
 }
 
 QTEST_MAIN(TestExportActions)

@@ -914,6 +914,10 @@
         <source>IDS_NO_STORE_IN_FOLDER_%1</source>
         <translation>The folder %1 holds no Viber store: neither Contacts.data, Documents/Contacts.data nor com.viber/database/Contacts.data is in it.</translation>
     </message>
+    <message>
+        <source>IDS_LOADING_VIBER_DESKTOP</source>
+        <translation>Loading Viber Desktop Messages</translation>
+    </message>
 </context>
 <context>
     <name>PCViberDb</name>
