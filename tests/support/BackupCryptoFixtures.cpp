@@ -1,5 +1,6 @@
 #include "BackupCryptoFixtures.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <openssl/evp.h>
@@ -44,23 +45,6 @@ QByteArray encrypt(const EVP_CIPHER *cipher, const QByteArray &key, const QByteA
     return out;
 }
 
-} // namespace
-
-QByteArray keyBagValue(const char *tag, const QByteArray &value)
-{
-    QByteArray out(tag, 4);
-    char length[4];
-    qToBigEndian(quint32(value.size()), length);
-    return out + QByteArray(length, 4) + value;
-}
-
-QByteArray keyBagNumber(const char *tag, quint32 value)
-{
-    char number[4];
-    qToBigEndian(value, number);
-    return keyBagValue(tag, QByteArray(number, 4));
-}
-
 QByteArray passcodeKey(const QByteArray &password, const KeyBagDerivation &derivation)
 {
     QByteArray input = password;
@@ -78,6 +62,23 @@ QByteArray passcodeKey(const QByteArray &password, const KeyBagDerivation &deriv
 QByteArray aesWrap(const QByteArray &kek, const QByteArray &key)
 {
     return encrypt(EVP_aes_256_wrap(), kek, key, true);
+}
+
+} // namespace
+
+QByteArray keyBagValue(const char *tag, const QByteArray &value)
+{
+    QByteArray out(tag, 4);
+    char length[4];
+    qToBigEndian(quint32(value.size()), length);
+    return out + QByteArray(length, 4) + value;
+}
+
+QByteArray keyBagNumber(const char *tag, quint32 value)
+{
+    char number[4];
+    qToBigEndian(value, number);
+    return keyBagValue(tag, QByteArray(number, 4));
 }
 
 QByteArray buildKeyBag(const QByteArray &password, const QList<KeyBagClass> &classes,
@@ -112,16 +113,9 @@ QByteArray encryptBackupData(const QByteArray &fileKey, const QByteArray &plain)
 
 QByteArray patternBytes(qint64 n, quint32 seed)
 {
-    QByteArray out(n, '\0');
-    quint32 x = seed * 2654435761u + 1;
-    for (qint64 i = 0; i < n; ++i) {
-        // xorshift32: cheap, and no two 16-byte blocks of a test file alike
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = char(x >> 24);
-    }
-    return out;
+    QList<quint32> words((n + 3) / 4);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), n);
 }
 
 } // namespace testsupport

@@ -28,12 +28,6 @@ struct KeyBagDerivation
 QByteArray keyBagValue(const char *tag, const QByteArray &value);
 QByteArray keyBagNumber(const char *tag, quint32 value);
 
-// The passcode key the derivation gives for password (PKCS5_PBKDF2_HMAC).
-QByteArray passcodeKey(const QByteArray &password, const KeyBagDerivation &derivation);
-
-// RFC 3394 wrap with a 256-bit key-encryption key.
-QByteArray aesWrap(const QByteArray &kek, const QByteArray &key);
-
 // A key bag as iPhones write it: the bag's values, then per class UUID, CLAS,
 // WRAP, KTYP and WPKY (the class key wrapped by the password's passcode key).
 QByteArray buildKeyBag(const QByteArray &password, const QList<KeyBagClass> &classes,
@@ -47,7 +41,7 @@ QByteArray wrapFileKey(const QByteArray &classKey, const QByteArray &fileKey, qu
 // stored: 20 bytes become 32, 32 bytes become 48.
 QByteArray encryptBackupData(const QByteArray &fileKey, const QByteArray &plain);
 
-// n bytes that repeat only after a long while, so that a misplaced block shows.
+// n bytes in which no two 16-byte blocks are alike, so that a misplaced block shows.
 QByteArray patternBytes(qint64 n, quint32 seed = 1);
 
 } // namespace testsupport
