@@ -50,7 +50,7 @@ struct CleanseOnExit
 
 [[noreturn]] void libcryptoFailed()
 {
-    fail(text("IDS_BACKUP_CRYPTO_LIBRARY_FAILED"));
+    fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_CRYPTO_LIBRARY_FAILED")));
 }
 
 } // namespace
@@ -192,9 +192,9 @@ void decryptBackupData(QIODevice &in, QIODevice &out, const QByteArray &fileKey,
 {
     const QString name = shown(fileNameForErrors);
     if (fileKey.size() != 32)
-        fail(text("IDS_BACKUP_DATA_KEY_LENGTH").arg(name));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_KEY_LENGTH")).arg(name));
     if (size < 0)
-        fail(text("IDS_BACKUP_DATA_BAD_SIZE").arg(name));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_BAD_SIZE")).arg(name));
 
     std::unique_ptr<EVP_CIPHER_CTX, MacFree> ctx(EVP_CIPHER_CTX_new());
     const unsigned char iv[16] = {};
@@ -213,12 +213,14 @@ void decryptBackupData(QIODevice &in, QIODevice &out, const QByteArray &fileKey,
     while (written < size) {
         const qint64 got = fill(in, encrypted.data(), BackupCrypto::ChunkSize);
         if (got < 0)
-            fail(text("IDS_BACKUP_DATA_READ_FAILED").arg(name, in.errorString().toHtmlEscaped()));
+            fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_READ_FAILED"))
+                     .arg(name, in.errorString().toHtmlEscaped()));
         if (got == 0)
             break;
         read += got;
         if (got % 16 != 0)
-            fail(text("IDS_BACKUP_DATA_NOT_BLOCKS").arg(name, QString::number(read)));
+            fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_NOT_BLOCKS"))
+                     .arg(name, QString::number(read)));
         int length = 0;
         if (EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char *>(plain.data()), &length,
                               reinterpret_cast<const unsigned char *>(encrypted.constData()),
@@ -227,11 +229,13 @@ void decryptBackupData(QIODevice &in, QIODevice &out, const QByteArray &fileKey,
             libcryptoFailed();
         const qint64 keep = std::min<qint64>(length, size - written);
         if (out.write(plain.constData(), keep) != keep)
-            fail(text("IDS_BACKUP_DATA_WRITE_FAILED").arg(name, out.errorString().toHtmlEscaped()));
+            fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_WRITE_FAILED"))
+                     .arg(name, out.errorString().toHtmlEscaped()));
         written += keep;
         if (progress)
             progress(read, total);
     }
     if (written < size)
-        fail(text("IDS_BACKUP_DATA_SHORT").arg(name, QString::number(read), QString::number(size)));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_DATA_SHORT"))
+                 .arg(name, QString::number(read), QString::number(size)));
 }

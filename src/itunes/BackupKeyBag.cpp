@@ -80,7 +80,7 @@ quint32 BackupKeyBag::number(const TagMap &map, const QString &tag) const
 {
     const QByteArray value = map.value(tag);
     if (value.size() < 4)
-        damaged("IDS_KEYBAG_BAD_NUMBER", tag.toHtmlEscaped());
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_BAD_NUMBER"), tag.toHtmlEscaped());
     return bigEndian32(value.constData());
 }
 
@@ -89,12 +89,12 @@ void BackupKeyBag::parse(const QByteArray &bytes)
     TagMap current;
     for (qsizetype at = 0; at < bytes.size();) {
         if (bytes.size() - at < 8)
-            damaged("IDS_KEYBAG_TRUNCATED");
+            damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_TRUNCATED"));
         const QString tag = QString::fromLatin1(bytes.constData() + at, 4);
         const qint64 length = bigEndian32(bytes.constData() + at + 4);
         at += 8;
         if (length > bytes.size() - at)
-            damaged("IDS_KEYBAG_TRUNCATED");
+            damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_TRUNCATED"));
         const QByteArray value = bytes.mid(at, length);
         at += length;
 
@@ -137,14 +137,14 @@ bool BackupKeyBag::unlock(const QByteArray &password, const BackupCrypto::Progre
     if (password.isEmpty())
         return false;
     if (!m_header.contains(u"SALT"_s) || !m_header.contains(u"ITER"_s))
-        damaged("IDS_KEYBAG_NO_DERIVATION");
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_NO_DERIVATION"));
     const qint64 iterations = number(m_header, u"ITER"_s);
     const bool newer = m_header.contains(u"DPSL"_s) || m_header.contains(u"DPIC"_s);
     if (newer && (!m_header.contains(u"DPSL"_s) || !m_header.contains(u"DPIC"_s)))
-        damaged("IDS_KEYBAG_NO_DERIVATION");
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_NO_DERIVATION"));
     const qint64 outerRounds = newer ? number(m_header, u"DPIC"_s) : 0;
     if (iterations < 1 || (newer && outerRounds < 1))
-        damaged("IDS_KEYBAG_NO_DERIVATION");
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_NO_DERIVATION"));
 
     // One scale for both stages: SHA-1 gives 20 bytes a block, so 32 bytes take two.
     const qint64 total = outerRounds + 2 * iterations;
@@ -195,18 +195,20 @@ QByteArray BackupKeyBag::fileKey(int protectionClass, const QByteArray &wrappedK
 {
     const QString name = shown(fileNameForErrors);
     if (!m_unlocked)
-        fail(text("IDS_BACKUP_FILE_LOCKED").arg(name));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_FILE_LOCKED")).arg(name));
     const auto values = m_classes.constFind(quint32(protectionClass));
     if (protectionClass < 0 || values == m_classes.constEnd())
-        fail(text("IDS_BACKUP_FILE_NO_CLASS").arg(name, QString::number(protectionClass)));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_FILE_NO_CLASS"))
+                 .arg(name, QString::number(protectionClass)));
     if (!values->contains(u"KEY"_s))
-        fail(text("IDS_BACKUP_FILE_CLASS_LOCKED").arg(name, QString::number(protectionClass)));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_FILE_CLASS_LOCKED"))
+                 .arg(name, QString::number(protectionClass)));
     QByteArray key;
     if (wrappedKey.size() == 40)
         key = BackupCrypto::aesUnwrap(values->value(u"KEY"_s), wrappedKey);
     if (key.size() != 32) {
         BackupCrypto::wipe(key);
-        fail(text("IDS_BACKUP_FILE_KEY_DAMAGED").arg(name));
+        fail(text(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_BACKUP_FILE_KEY_DAMAGED")).arg(name));
     }
     return key;
 }
