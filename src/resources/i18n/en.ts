@@ -946,4 +946,63 @@
         <translation>Please select a Viber Desktop account:</translation>
     </message>
 </context>
+<context>
+    <name>BackupCrypto</name>
+    <message>
+        <source>IDS_BACKUP_CRYPTO_LIBRARY_FAILED</source>
+        <translation>The encryption library failed while reading an encrypted backup.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_KEY_LENGTH</source>
+        <translation>The backup file %1 cannot be decrypted: its key is not 32 bytes long.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_BAD_SIZE</source>
+        <translation>The backup file %1 cannot be decrypted: the backup gives it a negative size.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_READ_FAILED</source>
+        <translation>The backup file %1 cannot be read: %2</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_NOT_BLOCKS</source>
+        <translation>The backup file %1 is damaged: its encrypted data ends after %2 bytes, inside a 16-byte block.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_WRITE_FAILED</source>
+        <translation>The decrypted copy of the backup file %1 cannot be written: %2</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_SHORT</source>
+        <translation>The backup file %1 is incomplete: it holds %2 bytes of encrypted data, too few for the %3 bytes the backup lists for it.</translation>
+    </message>
+    <message>
+        <source>IDS_KEYBAG_TRUNCATED</source>
+        <translation>The key bag in %1 is damaged: a value runs past its end.</translation>
+    </message>
+    <message>
+        <source>IDS_KEYBAG_BAD_NUMBER</source>
+        <translation>The key bag in %1 is damaged: its value %2 is too short for a number.</translation>
+    </message>
+    <message>
+        <source>IDS_KEYBAG_NO_DERIVATION</source>
+        <translation>The key bag in %1 is damaged: it lacks the salt or the round count for the password.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_LOCKED</source>
+        <translation>The backup file %1 cannot be decrypted: the backup has not been unlocked with its password.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_NO_CLASS</source>
+        <translation>The backup file %1 cannot be decrypted: its protection class %2 is not in the backup&apos;s key bag.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_CLASS_LOCKED</source>
+        <translation>The backup file %1 cannot be decrypted: the key of its protection class %2 is kept by the iPhone and cannot be unlocked with the password.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_KEY_DAMAGED</source>
+        <translation>The backup file %1 cannot be decrypted: its file key is damaged.</translation>
+    </message>
+</context>
 </TS>
