@@ -266,6 +266,17 @@ std::vector<SortKey> sortedKeys(const QList<MbdbRecord> &records)
     return keys;
 }
 
+QString sha1Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+}
+
+// The phone names a data file after the bytes it stored, valid UTF-8 or not.
+QString dataFileNameOf(const MbdbRecord &record)
+{
+    return sha1Hex(record.domain.bytes + '-' + record.path.bytes);
+}
+
 } // namespace
 
 bool MbdbRecord::isSafe() const
@@ -282,15 +293,6 @@ bool MbdbRecord::isFolder() const
     if ((mode & kTypeBits) != 0)
         return (mode & kTypeBits) == kFolderType;
     return size == 0 && linkTarget.bytes.isEmpty();
-}
-
-bool MbdbRecord::operator==(const MbdbRecord &o) const
-{
-    return domain == o.domain && path == o.path && linkTarget == o.linkTarget && dataHash == o.dataHash &&
-           encryptionKey == o.encryptionKey && mode == o.mode && inodeHigh == o.inodeHigh &&
-           inodeLow == o.inodeLow && uid == o.uid && gid == o.gid && mtime == o.mtime && atime == o.atime &&
-           ctime == o.ctime && size == o.size && protectionClass == o.protectionClass &&
-           properties == o.properties;
 }
 
 const BackupManifest::FileNode *BackupManifest::FileNode::child(const QString &name) const
@@ -445,7 +447,7 @@ QHash<QString, MbdbRecord> BackupManifest::readMbdb(const QString &filePath)
     QHash<QString, MbdbRecord> byName;
     byName.reserve(records.size());
     for (const MbdbRecord &record : records)
-        byName.insert(backupFileName(record.domain.text(), record.path.text()), record);
+        byName.insert(dataFileNameOf(record), record);
     return byName;
 }
 
@@ -492,8 +494,7 @@ void BackupManifest::writeMbdb(QList<MbdbRecord> &records, const QString &filePa
 
 QString BackupManifest::backupFileName(const QString &domain, const QString &path)
 {
-    const QByteArray key = domain.toUtf8() + '-' + path.toUtf8();
-    return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex());
+    return sha1Hex(domain.toUtf8() + '-' + path.toUtf8());
 }
 
 QByteArray BackupManifest::fileSha1(const QString &filePath)
@@ -520,7 +521,7 @@ bool BackupManifest::isSafeRelativePath(const QString &path)
 
 QString BackupManifest::dataFilePath(const MbdbRecord &record) const
 {
-    return m_folder.filePath(backupFileName(record.domain.text(), record.path.text()));
+    return m_folder.filePath(dataFileNameOf(record));
 }
 
 const BackupManifest::FileNode *BackupManifest::findNode(const QString &virtualPath) const

@@ -63,7 +63,6 @@ struct MbdbRecord
     // Whether domain and path can name a file below a folder of ours; records
     // that cannot are kept in the manifest but never reach the tree or a copy.
     bool isSafe() const;
-    bool operator==(const MbdbRecord &other) const;
 };
 
 // One iTunes backup folder: the device values of Manifest.plist, the records of
@@ -134,6 +133,8 @@ public:
     static void writeMbdb(QList<MbdbRecord> &records, const QString &filePath);
 
     // Lower-case hex SHA-1 of the UTF-8 of domain + "-" + path: the data file's name.
+    // A record's own is taken from its bytes as stored (dataFilePath), which differ
+    // from the text only where the stored bytes are no valid UTF-8.
     static QString backupFileName(const QString &domain, const QString &path);
     // SHA-1 of the file's contents (20 raw bytes); empty when it cannot be read.
     static QByteArray fileSha1(const QString &filePath);
@@ -153,7 +154,6 @@ public:
                         const ProgressCallback &progress = {}) const;
     // The decryption an unlocked encrypted backup copies its files through.
     void setDecryptor(Decryptor decryptor) { m_decryptor = std::move(decryptor); }
-    bool hasDecryptor() const { return bool(m_decryptor); }
 
     const QString &uniqueDeviceId() const { return m_uniqueDeviceId; }
     const QString &deviceName() const { return m_deviceName; }
