@@ -295,7 +295,7 @@ bool MbdbRecord::isFolder() const
     return size == 0 && linkTarget.bytes.isEmpty();
 }
 
-const BackupManifest::FileNode *BackupManifest::FileNode::child(const QString &name) const
+const BackupManifest::FileNode *BackupManifest::FileNode::child(QStringView name) const
 {
     for (const std::unique_ptr<FileNode> &c : m_children) {
         if (c->m_name == name)
@@ -528,16 +528,9 @@ const BackupManifest::FileNode *BackupManifest::findNode(const QString &virtualP
 {
     const FileNode *node = &m_root;
     for (QStringView part : QStringView(virtualPath).split(u'/', Qt::SkipEmptyParts)) {
-        const FileNode *next = nullptr;
-        for (const std::unique_ptr<FileNode> &c : node->m_children) {
-            if (c->m_name == part) {
-                next = c.get();
-                break;
-            }
-        }
-        if (next == nullptr)
+        node = node->child(part);
+        if (node == nullptr)
             return nullptr;
-        node = next;
     }
     return node == &m_root ? nullptr : node;
 }

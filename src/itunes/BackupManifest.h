@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 #include <memory>
@@ -88,7 +89,7 @@ public:
         const std::vector<std::unique_ptr<FileNode>> &children() const { return m_children; }
         bool isFolder() const { return m_record.isFolder(); }
         // The direct child of that name, or null.
-        const FileNode *child(const QString &name) const;
+        const FileNode *child(QStringView name) const;
         // Names from below the root down to this node, joined by "/".
         QString virtualPath() const;
 

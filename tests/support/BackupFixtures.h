@@ -54,6 +54,7 @@ public:
 
     static constexpr quint32 kDefaultMtime = 1420000000; // 2014-12-31
 
+    // The entry added, to adjust (a link target, say) before the next add.
     BackupEntry &addFile(const QString &domain, const QString &path, const QByteArray &bytes,
                          quint32 mtime = kDefaultMtime, quint16 mode = 0100644);
     BackupEntry &addFileFrom(const QString &domain, const QString &path, const QString &sourceFile,
