@@ -1005,4 +1005,59 @@
         <translation>The backup file %1 cannot be decrypted: its file key is damaged.</translation>
     </message>
 </context>
+<context>
+    <name>BackupManifest</name>
+    <message>
+        <source>IDS_CANNOT_FIND_%1</source>
+        <translation>Cannot find %1</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_OPEN_FAILED_%1_%2</source>
+        <translation>Cannot open the backup file %1: %2.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_READ_FAILED_%1_%2</source>
+        <translation>Cannot read the backup file %1: %2.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_PLIST_TOO_LARGE_%1</source>
+        <translation>The backup file %1 is too large to be a backup manifest.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_PLIST_INVALID_%1</source>
+        <translation>The backup file %1 is damaged: it is no readable property list.</translation>
+    </message>
+    <message>
+        <source>IDS_MBDB_TRUNCATED_%1_%2</source>
+        <translation>The backup file %1 is truncated or damaged: the record starting at byte %2 runs past the end of the file.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_SHORT_WRITE</source>
+        <translation>not everything could be written; the disk may be full</translation>
+    </message>
+    <message>
+        <source>IDS_MBDB_WRITE_FAILED_%1_%2</source>
+        <translation>Cannot write the backup file %1: %2.</translation>
+    </message>
+    <message>
+        <source>IDS_MBDB_FIELD_TOO_LONG_%1_%2_%3</source>
+        <translation>Cannot write the backup file %1: the record %2-%3 has a text longer than 65,534 bytes or more than 255 properties.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_RECORD_UNSAFE_%1</source>
+        <translation>The backup file %1 was not copied: its name points outside the folder it belongs in.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_LOCKED_%1</source>
+        <translation>The backup %1 is encrypted and locked. Enter its password before reading files from it.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATA_FILE_OPEN_FAILED_%1_%2_%3</source>
+        <translation>Cannot open the backup file %1 (%2): %3.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_COPY_WRITE_FAILED_%1_%2</source>
+        <translation>Cannot write the file %1: %2.</translation>
+    </message>
+</context>
 </TS>
