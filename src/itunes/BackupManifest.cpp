@@ -1,5 +1,8 @@
 #include "BackupManifest.h"
 
+#include "BackupCrypto.h"
+#include "BackupKeyBag.h"
+
 #include "app/FileHelpers.h"
 #include "device/CFType.h"
 
@@ -594,4 +597,31 @@ void BackupManifest::copyBackupFile(const FileNode &node, const QString &destina
 QString BackupManifest::cacheKey() const
 {
     return md5Hex(m_folder.absolutePath());
+}
+
+bool BackupManifest::unlockWithPassword(const QString &password,
+                                        const std::function<void(qint64, qint64)> &progress)
+{
+    auto bag =
+        std::make_unique<BackupKeyBag>(m_backupKeyBag, m_folder.filePath(QStringLiteral("Manifest.plist")));
+    QByteArray bytes = password.toUtf8();
+    const BackupCrypto::WipeGuard wipe{&bytes};
+    if (!bag->unlock(bytes, progress))
+        return false;
+    m_keyBag = std::move(bag);
+    const BackupKeyBag *keys = m_keyBag.get();
+    m_decryptor = [keys](QIODevice &source, QIODevice &destination, const MbdbRecord &record,
+                         const ProgressCallback &copied) {
+        const auto *file = qobject_cast<const QFileDevice *>(&source);
+        const QString name = file ? file->fileName() : record.path.text();
+        QByteArray key = keys->fileKey(record.protectionClass,
+                                       BackupKeyBag::wrappedFileKey(record.encryptionKey.bytes), name);
+        const BackupCrypto::WipeGuard wipeKey{&key};
+        decryptBackupData(source, destination, key, qint64(record.size), name,
+                          [&](qint64 done, qint64 total) {
+                              if (copied)
+                                  copied(total, done);
+                          });
+    };
+    return true;
 }

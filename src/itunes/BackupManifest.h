@@ -70,6 +70,8 @@ struct MbdbRecord
 // Manifest.mbdb arranged by a virtual path, and the copying of backed-up files
 // out of the folder. Every failure raises std::runtime_error with a sentence
 // naming the file (rich text: paths are HTML-escaped).
+class BackupKeyBag;
+
 class BackupManifest : public QObject
 {
     Q_OBJECT
@@ -155,6 +157,13 @@ public:
                         const ProgressCallback &progress = {}) const;
     // The decryption an unlocked encrypted backup copies its files through.
     void setDecryptor(Decryptor decryptor) { m_decryptor = std::move(decryptor); }
+    // Unlocks an encrypted backup with the user's password: parses the key bag of
+    // Manifest.plist and derives its keys, after which copyBackupFile decrypts.
+    // False for a wrong password; raises for a damaged key bag and passes on what
+    // progress raises (a cancel). The password and keys never leave memory.
+    bool unlockWithPassword(const QString &password,
+                            const std::function<void(qint64, qint64)> &progress = {});
+    bool isUnlocked() const { return m_keyBag != nullptr; }
 
     const QString &uniqueDeviceId() const { return m_uniqueDeviceId; }
     const QString &deviceName() const { return m_deviceName; }
@@ -183,4 +192,5 @@ private:
     QDir m_folder;
     FileNode m_root;
     Decryptor m_decryptor;
+    std::unique_ptr<BackupKeyBag> m_keyBag;
 };

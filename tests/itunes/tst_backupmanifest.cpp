@@ -1,5 +1,6 @@
 #include "app/FileHelpers.h"
 #include "itunes/BackupManifest.h"
+#include "support/BackupCryptoFixtures.h"
 #include "support/BackupFixtures.h"
 #include "support/TestSupport.h"
 
@@ -88,7 +89,7 @@ private slots:
     void manifestPlistRefusals_data();
     void manifestPlistRefusals();
     void copyPlainFile();
-    void encryptedCopyGoesThroughDecryptor();
+    void encryptedBackupUnlocksAndDecrypts();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -375,31 +376,33 @@ void TestBackupManifest::copyPlainFile()
              QStringList({u"empty"_s, u"out"_s, u"source.bin"_s}));
 }
 
-void TestBackupManifest::encryptedCopyGoesThroughDecryptor()
+// An encrypted backup copies nothing until unlocked, refuses a wrong password,
+// and then gives each file back whole, cut to its size.
+void TestBackupManifest::encryptedBackupUnlocksAndDecrypts()
 {
-    fixtures::BackupFixture fixture(path(u"backup"_s));
-    fixture.device.encrypted = true;
-    fixture.addFile(u"HomeDomain"_s, u"f"_s, "abc", 1300000000);
-    QVERIFY(fixture.write());
+    fixtures::EncryptedBackupFixture fixture(path(u"backup"_s), "secret");
+    const QByteArray small = testsupport::patternBytes(20), large = testsupport::patternBytes(8200, 7);
+    fixture.addFile(u"HomeDomain"_s, u"small"_s, small, 1300000000);
+    fixture.addFile(u"HomeDomain"_s, u"large"_s, large);
+    QVERIFY2(fixture.write(), qPrintable(fixture.errorString()));
     BackupManifest manifest(fixture.folder());
     manifest.loadManifestPlist();
     manifest.loadFileTree();
-    const BackupManifest::FileNode &node = *manifest.findNode(u"f"_s);
+    QVERIFY(manifest.isEncrypted());
+    const BackupManifest::FileNode &node = *manifest.findNode(u"small"_s);
 
-    const QString error = errorOf([&] { manifest.copyBackupFile(node, path(u"out"_s)); });
-    QVERIFY2(error.contains(u"encrypted and locked"_s), qPrintable(error));
+    const QString locked = errorOf([&] { manifest.copyBackupFile(node, path(u"out"_s)); });
+    QVERIFY2(locked.contains(u"encrypted and locked"_s), qPrintable(locked));
+    QVERIFY(!manifest.unlockWithPassword(u"wrong"_s));
+    QVERIFY(!manifest.isUnlocked());
     QVERIFY(!QFileInfo::exists(path(u"out"_s)));
 
-    manifest.setDecryptor([&](QIODevice &source, QIODevice &destination, const MbdbRecord &record,
-                              const BackupManifest::ProgressCallback &) {
-        QCOMPARE(&record, &node.record());
-        QByteArray bytes = source.readAll();
-        std::reverse(bytes.begin(), bytes.end());
-        destination.write(bytes);
-    });
+    QVERIFY(manifest.unlockWithPassword(u"secret"_s));
     manifest.copyBackupFile(node, path(u"out"_s));
-    QCOMPARE(readFile(path(u"out"_s)), QByteArray("cba"));
+    QCOMPARE(readFile(path(u"out"_s)), small);
     QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1300000000));
+    manifest.copyBackupFile(*manifest.findNode(u"large"_s), path(u"out2"_s));
+    QCOMPARE(readFile(path(u"out2"_s)), large);
 }
 
 QTEST_GUILESS_MAIN(TestBackupManifest)

@@ -1,5 +1,7 @@
 #include "BackupFixtures.h"
 
+#include "BackupCryptoFixtures.h"
+
 #include "TestSupport.h"
 #include "device/CFType.h"
 
@@ -145,6 +147,40 @@ bool BackupFixture::write()
     } catch (const std::exception &e) {
         return failed(QString::fromUtf8(e.what()));
     }
+    return true;
+}
+
+EncryptedBackupFixture::EncryptedBackupFixture(const QString &folder, const QByteArray &password)
+    : BackupFixture(folder), m_classKey(testsupport::patternBytes(32, 99))
+{
+    device.encrypted = true;
+    device.keyBag = testsupport::buildKeyBag(password, {{3, m_classKey}});
+}
+
+// A file's key follows from its name, so that its data file can be written later.
+static QByteArray fileKeyOf(const BackupEntry &entry)
+{
+    return testsupport::patternBytes(32, quint32(qHash(entry.domain + u'-' + entry.path)));
+}
+
+MbdbRecord EncryptedBackupFixture::makeRecord(const BackupEntry &entry, qsizetype index) const
+{
+    MbdbRecord record = BackupFixture::makeRecord(entry, index);
+    if (!entry.folder && entry.linkTarget.isEmpty()) {
+        record.protectionClass = 3;
+        record.encryptionKey =
+            MbdbString::fromBytes(testsupport::wrapFileKey(m_classKey, fileKeyOf(entry), 3));
+    }
+    return record;
+}
+
+bool EncryptedBackupFixture::writeDataFile(const BackupEntry &entry, const MbdbRecord &,
+                                           const QString &dataPath)
+{
+    QFile file(dataPath);
+    const QByteArray data = testsupport::encryptBackupData(fileKeyOf(entry), contentsOf(entry));
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return failed(file.errorString());
     return true;
 }
 

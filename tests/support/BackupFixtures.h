@@ -88,4 +88,19 @@ private:
     QString m_error;
 };
 
+// An encrypted backup: the key bag under password in Manifest.plist, each file
+// under a key of its own, wrapped by the key of protection class 3.
+class EncryptedBackupFixture : public BackupFixture
+{
+public:
+    EncryptedBackupFixture(const QString &folder, const QByteArray &password);
+
+protected:
+    MbdbRecord makeRecord(const BackupEntry &entry, qsizetype index) const override;
+    bool writeDataFile(const BackupEntry &entry, const MbdbRecord &record, const QString &dataPath) override;
+
+private:
+    QByteArray m_classKey;
+};
+
 } // namespace fixtures
