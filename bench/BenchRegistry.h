@@ -15,6 +15,9 @@ struct Registrar
     Registrar(const char *name, const char *description, Scenario fn);
 };
 
+// Runs the scenario called name; 2 when there is none.
+int runScenario(const QString &name, const QStringList &args);
+
 // Prints one figure on a line of its own, as the tooling expects.
 void figure(const QString &name, double value, const QString &unit);
 

@@ -36,6 +36,16 @@ Registrar::Registrar(const char *name, const char *description, Scenario fn)
     scenarios()[name] = Entry{description, std::move(fn)};
 }
 
+int runScenario(const QString &name, const QStringList &args)
+{
+    const auto it = scenarios().find(name.toStdString());
+    if (it == scenarios().end()) {
+        std::fprintf(stderr, "unknown scenario: %s\n", qPrintable(name));
+        return 2;
+    }
+    return it->second.fn(args);
+}
+
 void figure(const QString &name, double value, const QString &unit)
 {
     std::printf("figure %s %.6g %s\n", qPrintable(name), value, qPrintable(unit));
@@ -89,11 +99,6 @@ int main(int argc, char **argv)
             std::printf("  %-12s %s\n", name.c_str(), entry.description.c_str());
         return 0;
     }
-    const std::string name = args.takeFirst().toStdString();
-    auto it = scenarios().find(name);
-    if (it == scenarios().end()) {
-        std::fprintf(stderr, "unknown scenario: %s\n", name.c_str());
-        return 2;
-    }
-    return it->second.fn(args);
+    const QString name = args.takeFirst();
+    return bench::runScenario(name, args);
 }
