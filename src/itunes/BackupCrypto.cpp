@@ -17,21 +17,9 @@ namespace {
 // Rounds between two progress reports: a few hundredths of a second.
 constexpr qint64 RoundsPerSlice = 65536;
 
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
-
-// A data file's name inside an error, which the dialogs show as rich text.
-QString shown(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toHtmlEscaped();
-}
-
-QString text(const char *key)
-{
-    return QCoreApplication::translate("BackupCrypto", key);
-}
+using BackupCrypto::fail;
+using BackupCrypto::shown;
+using BackupCrypto::text;
 
 struct MacFree
 {
@@ -56,6 +44,21 @@ struct CleanseOnExit
 } // namespace
 
 namespace BackupCrypto {
+
+void fail(const QString &text)
+{
+    throw std::runtime_error(text.toUtf8().toStdString());
+}
+
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toHtmlEscaped();
+}
+
+QString text(const char *key)
+{
+    return QCoreApplication::translate("BackupCrypto", key);
+}
 
 void wipe(QByteArray &bytes)
 {

@@ -48,6 +48,13 @@ private:
 
 inline constexpr qint64 ChunkSize = 8192;
 
+// Raises text (UTF-8) as a std::runtime_error.
+[[noreturn]] void fail(const QString &text);
+// A path inside an error, which the dialogs show as rich text.
+QString shown(const QString &path);
+// The translated text of a key of the cryptography's own.
+QString text(const char *key);
+
 } // namespace BackupCrypto
 
 // Copies the encrypted data file `in` to `out`, decrypting it with AES-256-CBC,

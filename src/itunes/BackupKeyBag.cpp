@@ -9,20 +9,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-[[noreturn]] void fail(const QString &text)
-{
-    throw std::runtime_error(text.toUtf8().toStdString());
-}
-
-QString shown(const QString &path)
-{
-    return QDir::toNativeSeparators(path).toHtmlEscaped();
-}
-
-QString text(const char *key)
-{
-    return QCoreApplication::translate("BackupCrypto", key);
-}
+using BackupCrypto::fail;
+using BackupCrypto::shown;
+using BackupCrypto::text;
 
 quint32 bigEndian32(const char *bytes)
 {

@@ -1,6 +1,7 @@
 #include "AbsViberDb.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -153,4 +154,12 @@ void AbsViberDb::requireTables(const QStringList &tables) const
                                        .arg(QDir::toNativeSeparators(path()), name),
                                    path(), SQLITE_ERROR);
     }
+}
+
+QString AbsViberDb::fileError(const char *context, const char *key, const QString &path,
+                              const QString &detail)
+{
+    const QString text = QCoreApplication::translate(context, key);
+    return detail.isNull() ? text.arg(QDir::toNativeSeparators(path))
+                           : text.arg(QDir::toNativeSeparators(path), detail);
 }

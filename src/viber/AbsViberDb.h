@@ -65,6 +65,11 @@ public:
     bool openedForReading() const { return m_openedForReading; }
 
 protected:
+    // The translated sentence key of context about the file at path, with detail as
+    // its second argument when given; one arg() call, so a "%2" in a path stays text.
+    static QString fileError(const char *context, const char *key, const QString &path,
+                             const QString &detail = QString());
+
     // Opens the existing store file for reading only: nothing of the store is run
     // (Sqlite3DB::treatAsUntrusted), nothing is written, and a store in a read-only
     // folder or held by another program's write lock is still read.

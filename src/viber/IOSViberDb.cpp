@@ -288,14 +288,6 @@ bool allDigits(const QString &text)
     return true;
 }
 
-QString storeError(const char *key, const QString &path, const QString &detail = QString())
-{
-    // One arg() call: a "%2" inside the path must stay text.
-    const QString text = QCoreApplication::translate("IOSViberDb", key);
-    return detail.isNull() ? text.arg(QDir::toNativeSeparators(path))
-                           : text.arg(QDir::toNativeSeparators(path), detail);
-}
-
 } // namespace
 
 struct IOSViberDb::LoadContext
@@ -351,8 +343,9 @@ void IOSViberDb::open()
         if (!info.exists()) {
             // SQLite would fail with a bare "unable to open"; say which folder is missing.
             if (!info.absoluteDir().exists())
-                throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_FOLDER_MISSING"),
-                                                  path, QDir::toNativeSeparators(info.absolutePath())),
+                throw Sqlite3Exception(fileError("IOSViberDb",
+                                                 QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_FOLDER_MISSING"),
+                                                 path, QDir::toNativeSeparators(info.absolutePath())),
                                        path, SQLITE_CANTOPEN);
             createFromTemplate(path);
         }
@@ -403,8 +396,9 @@ void IOSViberDb::createFromTemplate(const QString &path)
 {
     QFile script(QStringLiteral(":/res/ios_viber_db.sql"));
     if (!script.open(QIODevice::ReadOnly))
-        throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_TEMPLATE_UNREADABLE"),
-                                          path, script.errorString()),
+        throw Sqlite3Exception(fileError("IOSViberDb",
+                                         QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_TEMPLATE_UNREADABLE"),
+                                         path, script.errorString()),
                                path, SQLITE_CANTOPEN);
     const QString sql = QString::fromUtf8(script.readAll());
 
@@ -413,25 +407,28 @@ void IOSViberDb::createFromTemplate(const QString &path)
     QTemporaryFile temp(path + QStringLiteral(".XXXXXX"));
     temp.setAutoRemove(true);
     if (!temp.open())
-        throw Sqlite3Exception(
-            storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path, temp.errorString()),
-            path, SQLITE_CANTOPEN);
+        throw Sqlite3Exception(fileError("IOSViberDb",
+                                         QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path,
+                                         temp.errorString()),
+                               path, SQLITE_CANTOPEN);
     temp.close();
     {
         Sqlite3DB db;
         db.openThrow(temp.fileName(), Sqlite3DB::ReadWrite | Sqlite3DB::Create);
         QString error;
         if (db.exec(QStringLiteral("BEGIN;\n") + sql + QStringLiteral("\nCOMMIT;"), error) != SQLITE_OK)
-            throw Sqlite3Exception(
-                storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path, error), path,
-                SQLITE_ERROR);
+            throw Sqlite3Exception(fileError("IOSViberDb",
+                                             QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path,
+                                             error),
+                                   path, SQLITE_ERROR);
         db.close();
     }
     // rename never replaces a file that appeared meanwhile.
     QFile created(temp.fileName());
     if (!created.rename(path))
-        throw Sqlite3Exception(storeError(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path,
-                                          created.errorString()),
+        throw Sqlite3Exception(fileError("IOSViberDb",
+                                         QT_TRANSLATE_NOOP("IOSViberDb", "IDS_STORE_CREATE_FAILED"), path,
+                                         created.errorString()),
                                path, SQLITE_CANTOPEN);
     temp.setAutoRemove(false);
 }

@@ -128,14 +128,6 @@ QString quoted(const QString &name)
            QLatin1Char('"');
 }
 
-QString pcError(const char *key, const QString &path, const QString &detail = QString())
-{
-    // One arg() call: a "%2" inside the path must stay text.
-    const QString text = QCoreApplication::translate("PCViberDb", key);
-    return detail.isNull() ? text.arg(QDir::toNativeSeparators(path))
-                           : text.arg(QDir::toNativeSeparators(path), detail);
-}
-
 } // namespace
 
 struct PCViberDb::LoadContext
@@ -217,15 +209,21 @@ void PCViberDb::checkReadable() const
     const QString path = fullPath();
     QFile file(path);
     if (!QFileInfo(path).isFile())
-        throw Sqlite3Exception(pcError("IDS_PCVIBER_FILE_MISSING", path), path, SQLITE_CANTOPEN);
+        throw Sqlite3Exception(
+            fileError("PCViberDb", QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_FILE_MISSING"), path), path,
+            SQLITE_CANTOPEN);
     if (!file.open(QIODevice::ReadOnly))
-        throw Sqlite3Exception(pcError("IDS_PCVIBER_FILE_UNREADABLE", path, file.errorString()), path,
-                               SQLITE_CANTOPEN);
+        throw Sqlite3Exception(fileError("PCViberDb",
+                                         QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_FILE_UNREADABLE"), path,
+                                         file.errorString()),
+                               path, SQLITE_CANTOPEN);
     // An empty file is an empty database to SQLite, and refused below for its tables.
     static const QByteArray header("SQLite format 3\0", 16);
     const QByteArray start = file.read(header.size());
     if (!start.isEmpty() && start != header)
-        throw Sqlite3Exception(pcError("IDS_PCVIBER_ENCRYPTED", path), path, SQLITE_NOTADB);
+        throw Sqlite3Exception(
+            fileError("PCViberDb", QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_ENCRYPTED"), path), path,
+            SQLITE_NOTADB);
 }
 
 void PCViberDb::open()
@@ -243,7 +241,9 @@ void PCViberDb::open()
         m_layout = Layout::Unknown;
         // A file encrypted with a readable header is still no database to SQLite.
         if ((e.code() & 0xff) == SQLITE_NOTADB)
-            throw Sqlite3Exception(pcError("IDS_PCVIBER_ENCRYPTED", path), path, e.code());
+            throw Sqlite3Exception(
+                fileError("PCViberDb", QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_ENCRYPTED"), path), path,
+                e.code());
         throw;
     }
 }
@@ -257,9 +257,10 @@ void PCViberDb::recogniseLayout()
         {u"ChatInfo", u"ChatId"}, {u"Events", u"EventId"}, {u"Events", u"ChatID"}, {u"Messages", u"EventId"}};
     for (const auto &[table, column] : keys) {
         if (!hasColumn(QString::fromUtf16(table), QString::fromUtf16(column)))
-            throw Sqlite3Exception(pcError("IDS_PCVIBER_COLUMN_MISSING", path(),
-                                           QString::fromUtf16(table) + u'.' + QString::fromUtf16(column)),
-                                   path(), SQLITE_ERROR);
+            throw Sqlite3Exception(
+                fileError("PCViberDb", QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_COLUMN_MISSING"), path(),
+                          QString::fromUtf16(table) + u'.' + QString::fromUtf16(column)),
+                path(), SQLITE_ERROR);
     }
     // The events' reference to their participant tells the layouts apart; a file
     // without one still has its participants' table to go by.
