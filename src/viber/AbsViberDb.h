@@ -65,6 +65,25 @@ public:
     bool openedForReading() const { return m_openedForReading; }
 
 protected:
+    // Closes the store when it goes, unless it was open before a load began: a
+    // load leaves the store as it found it, whichever way it ends.
+    class CloseAfterLoading
+    {
+    public:
+        explicit CloseAfterLoading(AbsViberDb *db) : m_db(db), m_keep(db->isOpen()) {}
+        ~CloseAfterLoading()
+        {
+            if (!m_keep)
+                m_db->close();
+        }
+        CloseAfterLoading(const CloseAfterLoading &) = delete;
+        CloseAfterLoading &operator=(const CloseAfterLoading &) = delete;
+
+    private:
+        AbsViberDb *m_db;
+        bool m_keep;
+    };
+
     // The translated sentence key of context about the file at path, with detail as
     // its second argument when given; one arg() call, so a "%2" in a path stays text.
     static QString fileError(const char *context, const char *key, const QString &path,

@@ -511,21 +511,11 @@ ViberDataPtr IOSViberDb::load()
 {
     // Reading changes nothing and leaves nothing open beside the store; orphan rows
     // are simply not linked to anything below.
-    const bool wasOpen = isOpen();
+    const CloseAfterLoading closer(this);
     QElapsedTimer timer;
     timer.start();
     StorePaths::forgetResolvedFolders();
     openForLoading();
-    struct CloseAfterLoading
-    {
-        IOSViberDb *db;
-        bool keep;
-        ~CloseAfterLoading()
-        {
-            if (!keep)
-                db->close();
-        }
-    } closer{this, wasOpen};
     LoadContext ctx;
     ctx.progress = m_loadProgress;
     ctx.data = std::make_shared<ViberData>();

@@ -285,20 +285,10 @@ QString PCViberDb::personRefColumn() const
 
 ViberDataPtr PCViberDb::load()
 {
-    const bool wasOpen = isOpen();
+    const CloseAfterLoading closer(this);
     QElapsedTimer timer;
     timer.start();
     open();
-    struct CloseAfterLoading
-    {
-        PCViberDb *db;
-        bool keep;
-        ~CloseAfterLoading()
-        {
-            if (!keep)
-                db->close();
-        }
-    } closer{this, wasOpen};
 
     LoadContext ctx;
     ctx.data = std::make_shared<ViberData>();
