@@ -1,5 +1,4 @@
 #include "TestConfig.h"
-#include "export/ExportMessagesCsv.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
 #include "support/RecordingReporter.h"
@@ -54,6 +53,12 @@ Outcome run(WorkerThread &worker, RecordingReporter &reporter)
     return worker.outcome();
 }
 
+Outcome run(WorkerThread &worker)
+{
+    RecordingReporter reporter;
+    return run(worker, reporter);
+}
+
 // Two one-to-one chats and a group: calls, a system notice, text over two
 // lines, a picture with a hostile file name, an emoji, a right-to-left name.
 struct Sample
@@ -94,8 +99,6 @@ class TestExports : public QObject
 private slots:
     void initTestCase() { MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src")); }
 
-    void csvQuoting_data();
-    void csvQuoting();
     void textAndCsvRows_data();
     void textAndCsvRows();
     void htmlPagesAndIndex();
@@ -106,26 +109,11 @@ private slots:
     void callLog();
 };
 
-void TestExports::csvQuoting_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("written");
-    QTest::newRow("plain") << u"abc"_s << u"abc"_s;
-    QTest::newRow("quote and comma") << u"say \"hi\", all"_s << u"\"say \"\"hi\"\", all\""_s;
-    QTest::newRow("line feed") << u"a\nb"_s << u"\"a\nb\""_s;
-    QTest::newRow("carriage return alone") << u"a\rb"_s << u"a\rb"_s;
-}
-
-void TestExports::csvQuoting()
-{
-    QFETCH(QString, field);
-    QTEST(ExportMessagesCsv::quoted(field), "written");
-}
-
 void TestExports::textAndCsvRows_data()
 {
     QTest::addColumn<int>("format");
-    QTest::addColumn<QStringList>("expectedLines"); // regular expressions, in order
+    // Regular expressions; the CSV rows double quotes and quote commas and line breaks.
+    QTest::addColumn<QStringList>("expectedLines");
     QTest::newRow("text") << int(ExportMessagesThread::Text)
                           << QStringList{
                                  u"^Date {26}Flag  Name {36}Message$"_s,
@@ -158,9 +146,7 @@ void TestExports::textAndCsvRows()
     // The chat-less message is not counted, but is in the total.
     QCOMPARE(reporter.successes, QStringList{u"Successfully exported 5 Messages."_s});
     QCOMPARE(reporter.details.last(), u"Messages: 5/6"_s);
-    QFile file(out);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = testsupport::readFile(out);
     // Spreadsheets tell UTF-8 by its byte-order mark.
     QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
     const QString written = QString::fromUtf8(bytes);
@@ -172,9 +158,7 @@ void TestExports::textAndCsvRows()
     // Nothing with a chat: success with 0 and no file at all.
     const QString none = dir.filePath(u"none.txt"_s);
     ExportMessagesThread empty({s.all().last()}, none, format);
-    RecordingReporter r2;
-    QCOMPARE(run(empty, r2), Outcome::Succeeded);
-    QCOMPARE(r2.successes, QStringList{u"Successfully exported 0 Messages."_s});
+    QCOMPARE(run(empty), Outcome::Succeeded);
     QVERIFY(!QFileInfo::exists(none));
 }
 
@@ -184,8 +168,7 @@ void TestExports::htmlPagesAndIndex()
     Sample s(dir.path());
     const QString out = dir.filePath(u"chats-html"_s);
     ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Html);
-    RecordingReporter reporter;
-    QCOMPARE(run(worker, reporter), Outcome::Succeeded);
+    QCOMPARE(run(worker), Outcome::Succeeded);
     QCOMPARE(worker.chatFiles().size(), 2);
 
     const QString page = readText(worker.chatFiles().first());
@@ -234,8 +217,7 @@ void TestExports::perChatNames()
     QTemporaryDir dir;
     const QString out = dir.filePath(u"pdf"_s);
     ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
-    RecordingReporter reporter;
-    QCOMPARE(run(worker, reporter), Outcome::Succeeded);
+    QCOMPARE(run(worker), Outcome::Succeeded);
     QStringList names;
     for (const QString &path : worker.chatFiles()) {
         QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
@@ -333,8 +315,10 @@ void TestExports::extraction()
              (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
                           u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
                           u"atta_20140131-093008_report.pdf"_s}));
-    QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s), u"p2.jpg"_s);
-    QCOMPARE(readText(target + u"/atta_20140131-093006.jpg"_s), u"v.jpg"_s);
+    // The later copy takes the numbered name; a video without its file gives its preview.
+    QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
+                 readText(target + u"/atta_20140131-093006.jpg"_s),
+             u"p2.jpgv.jpg"_s);
     QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
     QVERIFY(reporter.successes.value(0).contains(QDir::toNativeSeparators(target)));
 
@@ -363,14 +347,11 @@ void TestExports::callLog()
     RecordingReporter reporter;
     QCOMPARE(run(worker, reporter), Outcome::Succeeded);
     QCOMPARE(reporter.successes, QStringList{u"Successfully extracted 2 call history."_s});
-    const QStringList lines = readText(out).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    QVERIFY(lines.at(0).startsWith(u"number"_s + QString(34, u' ') + u"Flag"_s));
     // Newest first; a call without person is "Unknown".
-    QVERIFY(lines.at(1).startsWith(u"Unknown"_s + QString(33, u' ') + u"Incoming"_s));
-    QVERIFY(lines.at(1).trimmed().endsWith(u"0' 59''"_s));
-    QVERIFY(lines.at(2).startsWith(u"Ann(+1)"_s));
-    QVERIFY(lines.at(2).trimmed().endsWith(u"2' 5''"_s));
+    const QString log = readText(out).simplified();
+    QVERIFY2(log.contains(QRegularExpression(
+                 u"^number Flag .* Unknown Incoming .* 0' 59'' Ann\\(\\+1\\) Outgoing .* 2' 5''$"_s)),
+             qPrintable(log));
 }
 
 QTEST_MAIN(TestExports)
