@@ -59,6 +59,7 @@ private slots:
     void loadPicture();
     void messageContent_data();
     void messageContent();
+    void bubblesStackTenPixelsApart();
     void pagesBreakBeforeTheBottom();
     void pdfExport();
 
@@ -197,6 +198,31 @@ void TestMessagePagePainter::messageContent()
     QTEST(c.text, "shownText");
     QCOMPARE(c.header, group ? personDisplayName(m_ann) : QString());
     QCOMPARE(c.time, u"12:00 pm"_s);
+}
+
+void TestMessagePagePainter::bubblesStackTenPixelsApart()
+{
+    // How far one message moves the position on a fresh page, its day notice included.
+    const auto advance = [&](const _ViberMsg *msg) {
+        QPdfWriter writer(m_dir.filePath(u"advance.pdf"_s));
+        setUpPages(writer);
+        MessagePagePainter painter;
+        if (!painter.start(&writer))
+            return -1;
+        const int top = painter.y();
+        painter.paint(msg);
+        painter.end();
+        return painter.y() - top;
+    };
+    // A picture and a caption are two bubbles, each as it would be alone.
+    const int day = advance(m_f.addMessage(m_direct, ViberMsgTypeSystem, kNoon, false));
+    const int picture = advance(message(ViberMsgTypePicture, false, JpegFile));
+    const int caption = advance(message(ViberMsgTypeText, false, NoAttachment, u"caption"_s));
+    QVERIFY(day > MessagePagePainter::kItemSpacing && picture - day > 200);
+    QCOMPARE(advance(message(ViberMsgTypePicture, false, JpegFile, u"caption"_s)), picture + caption - day);
+    // Only group chats name the sender, on a line of its own.
+    QVERIFY(advance(message(ViberMsgTypeText, true, NoAttachment, u"caption"_s)) - caption >
+            MessagePagePainter::kLineSpacing);
 }
 
 void TestMessagePagePainter::pagesBreakBeforeTheBottom()
