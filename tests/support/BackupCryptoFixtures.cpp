@@ -12,66 +12,46 @@ namespace testsupport {
 
 namespace {
 
-struct CipherFree
-{
-    void operator()(EVP_CIPHER_CTX *ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-
-const unsigned char *bytes(const QByteArray &a)
+const unsigned char *u(const QByteArray &a)
 {
     return reinterpret_cast<const unsigned char *>(a.constData());
 }
 
-unsigned char *bytes(QByteArray &a)
+// CBC with a zero initial vector, or RFC 3394 wrap (its default check value).
+QByteArray encrypt(bool cbc, const QByteArray &key, const QByteArray &plain)
 {
-    return reinterpret_cast<unsigned char *>(a.data());
-}
-
-QByteArray encrypt(const EVP_CIPHER *cipher, const QByteArray &key, const QByteArray &plain, bool wrap)
-{
-    std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
-    if (wrap)
-        EVP_CIPHER_CTX_set_flags(ctx.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
+    const std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                              &EVP_CIPHER_CTX_free);
+    EVP_CIPHER_CTX_set_flags(ctx.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
     const unsigned char zeros[16] = {};
-    if (EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, bytes(key), wrap ? nullptr : zeros) != 1)
-        throw std::runtime_error("cipher set-up failed");
     QByteArray out(plain.size() + 16, '\0');
+    auto *to = reinterpret_cast<unsigned char *>(out.data());
     int length = 0;
     int last = 0;
-    if (EVP_EncryptUpdate(ctx.get(), bytes(out), &length, bytes(plain), int(plain.size())) != 1 ||
-        EVP_EncryptFinal_ex(ctx.get(), bytes(out) + length, &last) != 1)
+    if (EVP_EncryptInit_ex(ctx.get(), cbc ? EVP_aes_256_cbc() : EVP_aes_256_wrap(), nullptr, u(key),
+                           cbc ? zeros : nullptr) != 1 ||
+        EVP_EncryptUpdate(ctx.get(), to, &length, u(plain), int(plain.size())) != 1 ||
+        EVP_EncryptFinal_ex(ctx.get(), to + length, &last) != 1)
         throw std::runtime_error("encryption failed");
     out.resize(length + last);
     return out;
 }
 
-QByteArray passcodeKey(const QByteArray &password, const KeyBagDerivation &derivation)
+QByteArray pbkdf2(const QByteArray &password, const QByteArray &salt, quint32 rounds, const EVP_MD *md)
 {
-    QByteArray input = password;
-    if (!derivation.dpsl.isEmpty()) {
-        input = QByteArray(32, '\0');
-        PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), bytes(derivation.dpsl),
-                          int(derivation.dpsl.size()), int(derivation.dpic), EVP_sha256(), 32, bytes(input));
-    }
     QByteArray key(32, '\0');
-    PKCS5_PBKDF2_HMAC(input.constData(), int(input.size()), bytes(derivation.salt),
-                      int(derivation.salt.size()), int(derivation.iterations), EVP_sha1(), 32, bytes(key));
+    PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()), u(salt), int(salt.size()), int(rounds), md,
+                      32, reinterpret_cast<unsigned char *>(key.data()));
     return key;
-}
-
-QByteArray aesWrap(const QByteArray &kek, const QByteArray &key)
-{
-    return encrypt(EVP_aes_256_wrap(), kek, key, true);
 }
 
 } // namespace
 
 QByteArray keyBagValue(const char *tag, const QByteArray &value)
 {
-    QByteArray out(tag, 4);
     char length[4];
     qToBigEndian(quint32(value.size()), length);
-    return out + QByteArray(length, 4) + value;
+    return QByteArray(tag, 4) + QByteArray(length, 4) + value;
 }
 
 QByteArray keyBagNumber(const char *tag, quint32 value)
@@ -82,20 +62,20 @@ QByteArray keyBagNumber(const char *tag, quint32 value)
 }
 
 QByteArray buildKeyBag(const QByteArray &password, const QList<KeyBagClass> &classes,
-                       const KeyBagDerivation &derivation)
+                       const KeyBagDerivation &d)
 {
-    const QByteArray kek = passcodeKey(password, derivation);
+    const QByteArray input = d.dpsl.isEmpty() ? password : pbkdf2(password, d.dpsl, d.dpic, EVP_sha256());
+    const QByteArray kek = pbkdf2(input, d.salt, d.iterations, EVP_sha1());
     QByteArray bag = keyBagNumber("VERS", 3) + keyBagNumber("TYPE", 1) +
-                     keyBagValue("UUID", QByteArray(16, '\x11')) +
-                     keyBagValue("HMCK", QByteArray(40, '\x22')) + keyBagNumber("WRAP", 2) +
-                     keyBagValue("SALT", derivation.salt) + keyBagNumber("ITER", derivation.iterations);
-    if (!derivation.dpsl.isEmpty())
-        bag += keyBagNumber("DPWT", 1) + keyBagNumber("DPIC", derivation.dpic) +
-               keyBagValue("DPSL", derivation.dpsl);
+                     keyBagValue("UUID", QByteArray(16, 'u')) + keyBagValue("HMCK", QByteArray(40, 'h')) +
+                     keyBagNumber("WRAP", 2) + keyBagValue("SALT", d.salt) +
+                     keyBagNumber("ITER", d.iterations);
+    if (!d.dpsl.isEmpty())
+        bag += keyBagNumber("DPWT", 1) + keyBagNumber("DPIC", d.dpic) + keyBagValue("DPSL", d.dpsl);
     for (const KeyBagClass &c : classes)
-        bag += keyBagValue("UUID", QByteArray(16, char(0x30 + c.number))) + keyBagNumber("CLAS", c.number) +
+        bag += keyBagValue("UUID", QByteArray(16, char('0' + c.number))) + keyBagNumber("CLAS", c.number) +
                keyBagNumber("WRAP", c.wrap) + keyBagNumber("KTYP", 0) +
-               keyBagValue("WPKY", aesWrap(kek, c.key));
+               keyBagValue("WPKY", encrypt(false, kek, c.key));
     return bag;
 }
 
@@ -103,12 +83,12 @@ QByteArray wrapFileKey(const QByteArray &classKey, const QByteArray &fileKey, qu
 {
     char prefix[4];
     qToLittleEndian(protectionClass, prefix);
-    return QByteArray(prefix, 4) + aesWrap(classKey, fileKey);
+    return QByteArray(prefix, 4) + encrypt(false, classKey, fileKey);
 }
 
 QByteArray encryptBackupData(const QByteArray &fileKey, const QByteArray &plain)
 {
-    return encrypt(EVP_aes_256_cbc(), fileKey, plain, false);
+    return encrypt(true, fileKey, plain);
 }
 
 QByteArray patternBytes(qint64 n, quint32 seed)
