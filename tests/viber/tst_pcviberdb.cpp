@@ -12,7 +12,6 @@
 #include <limits>
 
 using namespace Qt::StringLiterals;
-using fixtures::DesktopKind;
 using fixtures::DesktopLayout;
 
 namespace {
@@ -20,6 +19,65 @@ namespace {
 QString when(double storeTime)
 {
     return storeTimeToDateTime(storeTime).toUTC().toString(Qt::ISODate);
+}
+
+QString who(const _ViberPerson *person)
+{
+    return person ? personDisplayName(person) : u"-"_s;
+}
+
+QString typeName(ViberMsgType type)
+{
+    static const char *const names[] = {"?",     "call",    "picture", "location", "system",
+                                        "audio", "sticker", "text",    "video",    "file"};
+    return QString::fromLatin1(names[type >= 1 && type <= 9 ? type : 0]);
+}
+
+// One line per person, chat and message (with its attachment or call) by id: what a load
+// made, compact enough to compare whole. The home folder shows as "~".
+QStringList records(const ViberData &d)
+{
+    const auto sorted = [](QList<qint64> ids) {
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    QStringList lines;
+    for (qint64 id : sorted(d.persons.keys())) {
+        const _ViberPerson *p = d.persons.value(id);
+        lines << u"person %1 %2 %3 '%4'"_s.arg(id).arg(p->phone, p->name, p->contactIconPath);
+    }
+    for (qint64 id : sorted(d.chats.keys())) {
+        const _ViberChat *chat = d.chats.value(id);
+        QStringList members;
+        for (const _ViberPerson *p : chat->participants)
+            members << who(p);
+        members.sort();
+        lines << u"chat %1 '%2' group '%3' %4 [%5]"_s.arg(id).arg(chat->name, chat->groupId, when(chat->date),
+                                                                  members.join(u", "_s));
+    }
+    for (qint64 id : sorted(d.messages.keys())) {
+        const _ViberMsg *m = d.messages.value(id);
+        QString line =
+            u"msg %1 in %2 %3 %4 %5 %6 token %7 '%8'"_s.arg(id)
+                .arg(m->chat->id)
+                .arg(typeName(m->type), isOutgoing(m) ? u"out"_s : u"in"_s, who(m->person), when(m->date))
+                .arg(m->token)
+                .arg(m->text);
+        if (m->latitude != 0 || m->longitude != 0)
+            line += u" at %1,%2"_s.arg(m->latitude, 0, 'g', 10).arg(m->longitude, 0, 'g', 10);
+        if (const _ViberAtta *a = m->attachment)
+            line += u" | '%1' path '%2' preview '%3' id '%4' %5s"_s
+                        .arg(a->fileName, a->filePath, a->previewPath, a->attId)
+                        .arg(a->duration);
+        if (const _ViberCall *c = m->call) {
+            static const char *const types[] = {"?", "incoming", "outgoing", "missed"};
+            line += u" | call %1 %2s %3"_s.arg(QLatin1String(types[c->type]))
+                        .arg(c->duration)
+                        .arg(who(c->person));
+        }
+        lines << line.replace(QDir::homePath(), u"~"_s);
+    }
+    return lines;
 }
 
 // SQL run on a file behind the reader's back.
@@ -99,8 +157,14 @@ void TestPCViberDb::bothLayoutsLoadTheSameRecords()
     QVERIFY(!db.isOpen());
     QCOMPARE(testsupport::readFile(path), before);
     QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"viber.db"_s});
+    QCOMPARE(db.layout(),
+             layout == DesktopLayout::Classic ? PCViberDb::Layout::Classic : PCViberDb::Layout::Contacts);
     const QString pictures = u"C:/Users/me/AppData/Roaming/ViberPC/447700900000/"_s;
     const QStringList expected = {
+        u"person 1 447700900001 Ann '%1'"_s.arg(
+            layout == DesktopLayout::Classic ? pictures + u"Avatars/ann.jpg"_s : QString()),
+        u"person 2 447700900002 Bob ''"_s,
+        u"person 3 447700900003 Cid ''"_s,
         u"chat 10 '' group '' 2017-07-14T02:40:00Z [Ann]"_s,
         u"chat 11 'Friends' group '6012345678901' 2017-07-14T02:41:00Z [Ann, Bob, Cid]"_s,
         u"chat 12 'Old group' group '6012345678902' 2017-07-14T02:42:00Z []"_s,
@@ -121,12 +185,7 @@ void TestPCViberDb::bothLayoutsLoadTheSameRecords()
         u"msg 201 in 10 call in - 2017-07-14T02:48:30Z token 7002 '' | call missed 0s Ann"_s,
         u"msg 202 in 10 call out - 2017-07-14T02:48:40Z token 7003 '' | call outgoing 0s Ann"_s,
     };
-    QCOMPARE(fixtures::recordLines(*data), expected);
-    QCOMPARE(db.layout(),
-             layout == DesktopLayout::Classic ? PCViberDb::Layout::Classic : PCViberDb::Layout::Contacts);
-    QCOMPARE(data->persons.value(1)->phone, u"447700900001"_s);
-    if (layout == DesktopLayout::Classic)
-        QCOMPARE(data->persons.value(1)->contactIconPath, pictures + u"Avatars/ann.jpg"_s);
+    QCOMPARE(records(*data), expected);
 }
 
 void TestPCViberDb::messageTypes_data()
@@ -134,17 +193,17 @@ void TestPCViberDb::messageTypes_data()
     QTest::addColumn<DesktopLayout>("layout");
     QTest::addColumn<qint64>("type");
     QTest::addColumn<QString>("loaded"); // type and text; "-": skipped
+    const DesktopLayout classic = DesktopLayout::Classic, contacts = DesktopLayout::Contacts;
     // Bits are tested text first, so a text flag beside a picture flag wins.
-    QTest::newRow("classic text and picture")
-        << DesktopLayout::Classic << qint64(0x40 | 0x80) << u"text body"_s;
-    QTest::newRow("classic location") << DesktopLayout::Classic << qint64(0x1000) << u"location "_s;
-    QTest::newRow("classic voice over video") << DesktopLayout::Classic << qint64(0x10200) << u"audio "_s;
-    QTest::newRow("classic unknown bits") << DesktopLayout::Classic << qint64(0x2) << u"-"_s;
-    QTest::newRow("2017 text 15") << DesktopLayout::Contacts << qint64(15) << u"text body"_s;
-    QTest::newRow("2017 link") << DesktopLayout::Contacts << qint64(9) << u"text body"_s;
-    QTest::newRow("2017 audio file") << DesktopLayout::Contacts << qint64(11) << u"file subject"_s;
-    QTest::newRow("2017 unknown") << DesktopLayout::Contacts << qint64(5) << u"-"_s;
-    QTest::newRow("2017 flag value") << DesktopLayout::Contacts << qint64(0x40) << u"-"_s;
+    QTest::newRow("classic text and picture") << classic << qint64(0x40 | 0x80) << u"text body"_s;
+    QTest::newRow("classic location") << classic << qint64(0x1000) << u"location "_s;
+    QTest::newRow("classic voice over video") << classic << qint64(0x10200) << u"audio "_s;
+    QTest::newRow("classic unknown bits") << classic << qint64(0x2) << u"-"_s;
+    QTest::newRow("2017 text 15") << contacts << qint64(15) << u"text body"_s;
+    QTest::newRow("2017 link") << contacts << qint64(9) << u"text body"_s;
+    QTest::newRow("2017 audio file") << contacts << qint64(11) << u"file subject"_s;
+    QTest::newRow("2017 unknown") << contacts << qint64(5) << u"-"_s;
+    QTest::newRow("2017 flag value") << contacts << qint64(0x40) << u"-"_s;
 }
 
 void TestPCViberDb::messageTypes()
@@ -152,22 +211,18 @@ void TestPCViberDb::messageTypes()
     QFETCH(DesktopLayout, layout);
     QFETCH(qint64, type);
     QFETCH(QString, loaded);
-    fixtures::DesktopStore store;
-    store.contacts = {{1, u"111"_s, u"Ann"_s, {}}};
-    store.chats = {{1, 0, {}, u"111"_s, {1}}};
-    fixtures::DesktopMessage m;
-    m.eventId = 5, m.chat = 1, m.contact = 1, m.type = type, m.token = 8;
-    m.body = u"body"_s, m.subject = u"subject"_s, m.payloadPath = u"/f/a.mp3"_s;
-    store.messages = {m};
     const QString path = rowFile();
-    fixtures::writeDesktopStore(store, path, layout);
+    fixtures::writeDesktopStore(u"INSERT INTO ChatInfo (ChatId) VALUES (1);"
+                                u"INSERT INTO Events (EventId, ChatID, Token) VALUES (5, 1, 8);"
+                                u"INSERT INTO Messages (EventId, Type, Body, Subject, PayloadPath)"
+                                u" VALUES (5, %1, 'body', 'subject', '/f/a.mp3')"_s.arg(type),
+                                path, layout);
     const ViberDataPtr data = PCViberDb(path).load();
     const _ViberMsg *msg = data->messages.value(5);
-    QCOMPARE(msg ? fixtures::typeName(msg->type) + u' ' + msg->text : u"-"_s, loaded);
+    QCOMPARE(msg ? typeName(msg->type) + u' ' + msg->text : u"-"_s, loaded);
     if (msg && msg->type == ViberMsgTypeFile) // kept as a file, not as a voice message
         QCOMPARE(msg->attachment->type, u"file"_s);
 }
-
 void TestPCViberDb::accountDiscovery_data()
 {
     // Files made below the home folder ("name:empty" an empty one, "name/" a folder,
