@@ -9,9 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace fixtures {
-
-QString sampleDesktopStore()
+QString fixtures::sampleDesktopStore()
 {
     return uR"(
 INSERT INTO {OriginNumberInfo (rowid, Number, ClientName, AvatarPath)|Contact (ContactID, Number, ClientName)}
@@ -41,7 +39,7 @@ INSERT INTO Calls VALUES (200, 5), (201, 0), (202, 0);
 }
 
 // No keys beyond Contact's, so that a test can write the NULL and repeated ids of a damaged file.
-void writeDesktopStore(const QString &rows, const QString &path, DesktopLayout layout)
+void fixtures::writeDesktopStore(const QString &rows, const QString &path, DesktopLayout layout)
 {
     if (QFileInfo::exists(path) || !QDir().mkpath(QFileInfo(path).absolutePath()))
         throw std::runtime_error("the fixture file exists already or its folder cannot be made");
@@ -69,5 +67,3 @@ CREATE TABLE Calls (EventId INTEGER, Duration INTEGER);
     db.openThrow(path, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
     db.execThrow(sql);
 }
-
-} // namespace fixtures
