@@ -63,7 +63,6 @@ class TestPCViberDb : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    // A new file for the running test row.
     QString rowFile() const
     {
         return m_dir.filePath(QLatin1String(QTest::currentDataTag()) + u"/viber.db"_s);
@@ -126,6 +125,7 @@ private slots:
                 classic
                     ? u"msg 109 c10 audio in Ann 1500000109 #9010 '' | ptt-9.m4a '/home/me/song.mp3' '' 'ptt-9.m4a' 0s"_s
                     : u"msg 109 c10 file in Ann 1500000109 #9010 'Song' | 9010.mp3 '/home/me/song.mp3' '' '9010' 0s file"_s,
+                // 110, of no kind either layout knows, is left out.
                 u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann"_s,
                 u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann"_s,
                 u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann"_s}));
