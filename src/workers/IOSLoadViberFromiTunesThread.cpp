@@ -279,6 +279,14 @@ void IOSLoadViberFromiTunesThread::copyAttachment(const _ViberAtta &att)
     case ViberMsgTypeAudio:
         copyByKey(m_viberTable, u"/Documents/VoiceMessages/"_s + name, att.filePath, false);
         break;
+    // Kinds the app added later; left out, the chat would show them as missing.
+    case ViberMsgTypeFile:
+        copyByKey(m_viberTable, u"/Documents/Attachments/"_s + name, att.filePath, false);
+        break;
+    case ViberMsgTypeSticker:
+        copyByKey(m_viberTable, u"/Documents/stickers/"_s + StorePaths::stickerRelativePath(att.attId),
+                  att.previewPath, false);
+        break;
     default:
         break;
     }
