@@ -1060,4 +1060,23 @@
         <translation>Cannot write the file %1: %2.</translation>
     </message>
 </context>
+<context>
+    <name>IOSLoadViberFromiTunesThread</name>
+    <message>
+        <source>IDS_LOADING_ITUNES_BACKUP</source>
+        <translation>Loading data from iTunes Backup...</translation>
+    </message>
+    <message>
+        <source>IDS_NOT_CONTAIN_VIBER_DATA_IN_ITUNES_BACKUP</source>
+        <translation>Found no Viber data in your iTunes Backup.</translation>
+    </message>
+    <message>
+        <source>IDS_CACHING_BACKUP_FILE_%1</source>
+        <translation>Loading %1...</translation>
+    </message>
+    <message>
+        <source>IDS_ITUNES_FILES_NOT_COPIED_%1_%2</source>
+        <translation>The chats were loaded, but %1 file(s) could not be copied from the backup:&lt;br&gt;%2</translation>
+    </message>
+</context>
 </TS>

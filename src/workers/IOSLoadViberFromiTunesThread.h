@@ -1,0 +1,76 @@
+#pragma once
+
+#include "WorkerThread.h"
+
+#include "FileJournal.h"
+#include "itunes/BackupManifest.h"
+#include "viber/ViberData.h"
+
+#include <QDir>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class IOSAssetDb;
+
+// Turns an iTunes backup into a local copy of the Viber app's files: the store
+// "Documents/Contacts.data" and every file its records name (avatars,
+// attachments, previews, map images, voice messages), decrypted when the backup
+// is, below "<cache>/com.viber", where the store's reader expects them. Camera-roll
+// originals come from the backup's photo library. Afterwards the cached store is
+// opened like any other phone's store.
+class IOSLoadViberFromiTunesThread : public WorkerThread
+{
+    Q_OBJECT
+public:
+    using FileNode = BackupManifest::FileNode;
+    using NodeTable = QHash<QString, const FileNode *>;
+
+    // manifest is read, its tree built and, if encrypted, unlocked; it must outlive
+    // the run and stay unchanged during it. An empty cacheFolder means the
+    // backup's own folder below the data folder (defaultCacheFolder).
+    IOSLoadViberFromiTunesThread(const BackupManifest *manifest, const QString &cacheFolder,
+                                 QObject *parent = nullptr);
+    ~IOSLoadViberFromiTunesThread() override;
+
+    // "<data folder>/itunes_cache/<cacheKey>": decrypted chats belong to the user
+    // alone, never to a shared temporary folder.
+    static QString defaultCacheFolder(const BackupManifest &manifest);
+
+    const QString &cacheFolder() const { return m_cacheFolder; }
+    // The store's root: the cached store is viberCacheFolder()/storeFileName().
+    QString viberCacheFolder() const { return m_viberFolder.path(); }
+    static QString storeFileName() { return QStringLiteral("Documents/Contacts.data"); }
+    QString storePath() const { return m_viberFolder.filePath(storeFileName()); }
+    // True once the store has been copied with content (after the thread finished).
+    bool storeLoaded() const { return m_storeLoaded; }
+
+protected:
+    QString work() override;
+    void cleanUp(Outcome outcome) override;
+
+private:
+    // Copies node's file to destination, which must lie in the cache folder.
+    // Without overwrite an existing non-empty destination stays. A node the
+    // backup holds no data for copies nothing.
+    void copyFileThrow(const FileNode *node, const QString &destination, bool overwrite);
+    // copyFileThrow of the node at key; an unknown key or an empty destination copies nothing.
+    void copyByKey(const NodeTable &table, const QString &key, const QString &destination, bool overwrite);
+    void buildTables();
+    void copyAvatars(const ViberData &data);
+    void copyAttachment(const _ViberAtta &att);
+    // The camera-roll original of a picture or video, when the photo library knows it.
+    void copyFromCameraRoll(const _ViberAtta &att);
+
+    const BackupManifest *m_manifest;
+    QString m_cacheFolder;
+    QDir m_viberFolder;
+    bool m_storeLoaded = false;
+    NodeTable m_viberTable;
+    NodeTable m_mediaTable;
+    std::unique_ptr<IOSAssetDb> m_assets;
+    FileJournal m_journal;
+    QStringList m_failedFiles;
+};

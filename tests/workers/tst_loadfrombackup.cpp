@@ -1,0 +1,184 @@
+#include "itunes/IOSAssetDb.h"
+#include "support/BackupFixtures.h"
+#include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
+#include "viber/IOSViberDb.h"
+#include "workers/IOSLoadViberFromiTunesThread.h"
+
+#include <QDirIterator>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using testsupport::readFile;
+using Outcome = WorkerThread::Outcome;
+
+namespace {
+
+const QString kViberDomain = u"AppDomain-com.viber"_s;
+
+// A backup holding a phone's Viber store with its files, and the cache it loads into.
+struct Bench
+{
+    explicit Bench(bool encrypted = false)
+    {
+        using namespace fixtures;
+        const QString folder = tmp.filePath(u"backup"_s);
+        backup = encrypted ? std::make_unique<EncryptedBackupFixture>(folder, "secret")
+                           : std::make_unique<BackupFixture>(folder);
+    }
+    void addStore(fixtures::StoreSpec plan)
+    {
+        // A record whose name climbs out of every folder; the backup carries it too.
+        const qint64 m = plan.addMessage(u"evil"_s, plan.chat(u"ann"_s).pk, 0, u"received"_s, QString()).pk;
+        plan.addAttachment(u"evil"_s, m, u"picture"_s, u"../../../../evil.jpg"_s);
+        fixtures::writeStore(plan, source(), fixtures::StoreLayout::Phone);
+        QVERIFY(testsupport::writeFile(source() + u"/Documents/ViberIcons/ann-icon.jpg"_s, "avatar"));
+        for (QDirIterator it(source(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString file = it.next();
+            backup->addFile(kViberDomain, QDir(source()).relativeFilePath(file), readFile(file));
+        }
+        backup->addFile(kViberDomain, u"Documents/Attachments/../../../../evil.jpg"_s, "evil");
+    }
+    void prepare()
+    {
+        QCOMPARE(backup->write(), QString());
+        manifest.loadManifestPlist();
+        manifest.loadFileTree();
+        if (manifest.isEncrypted())
+            QVERIFY(manifest.unlockWithPassword(u"secret"_s));
+    }
+    Outcome run()
+    {
+        if (manifest.root().children().empty())
+            prepare();
+        worker = std::make_unique<IOSLoadViberFromiTunesThread>(&manifest, tmp.filePath(u"cache"_s));
+        worker->start();
+        worker->wait();
+        return worker->outcome();
+    }
+    QString source() const { return tmp.filePath(u"src"_s); }
+    ViberDataPtr load(const QString &root) const
+    {
+        return IOSViberDb(QDir(root), IOSLoadViberFromiTunesThread::storeFileName()).load();
+    }
+    QString cached(const QString &relative) const { return worker->viberCacheFolder() + u'/' + relative; }
+
+    QTemporaryDir tmp;
+    std::unique_ptr<fixtures::BackupFixture> backup;
+    BackupManifest manifest{tmp.filePath(u"backup"_s)};
+    std::unique_ptr<IOSLoadViberFromiTunesThread> worker;
+};
+
+} // namespace
+
+class TestLoadFromBackup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void load_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("plain") << false;
+        QTest::newRow("encrypted") << true;
+    }
+
+    // Every record and every file the records name arrive in the cache, nothing outside it.
+    void load()
+    {
+        QFETCH(bool, encrypted);
+        Bench bench(encrypted);
+        bench.addStore(fixtures::sampleStore());
+        QCOMPARE(bench.run(), Outcome::Succeeded);
+        QVERIFY(bench.worker->successText().isEmpty() && bench.worker->storeLoaded());
+        const ViberDataPtr source = bench.load(bench.source()),
+                           cache = bench.load(bench.worker->viberCacheFolder());
+        QCOMPARE(fixtures::messageContent(*cache), fixtures::messageContent(*source));
+
+        int files = 0;
+        for (const _ViberAtta *att : std::as_const(source->attachments)) {
+            const _ViberAtta *copy = cache->attachments.value(att->id);
+            QVERIFY(copy);
+            for (const auto &[from, to] :
+                 {std::pair(att->filePath, copy->filePath), {att->previewPath, copy->previewPath}})
+                if (QFileInfo(from).isFile()) {
+                    QVERIFY2(readFile(to) == readFile(from), qPrintable(to));
+                    ++files;
+                }
+        }
+        QCOMPARE(files, 12);
+        QVERIFY(!QFileInfo::exists(bench.tmp.filePath(u"evil.jpg"_s)));
+        QCOMPARE(readFile(bench.cached(u"Documents/ContactIcons/4915111111111.jpg"_s)), "avatar");
+        // A picture without a preview gets one of 400 px on its longer side.
+        QCOMPARE(QImage(bench.cached(u"Documents/BigAttachmentsPreview/p4.png"_s)).size(), QSize(200, 400));
+
+        // A second run keeps what the cache holds and copies the store again.
+        QVERIFY(testsupport::writeFile(bench.cached(u"Documents/Attachments/p2.jpg"_s), "kept"));
+        QVERIFY(testsupport::writeFile(bench.worker->storePath(), "stale"));
+        QCOMPARE(bench.run(), Outcome::Succeeded);
+        QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p2.jpg"_s)), "kept");
+        QCOMPARE(readFile(bench.worker->storePath()),
+                 readFile(bench.source() + u"/Documents/Contacts.data"_s));
+    }
+
+    // Originals come from the camera roll; the photo library answers the lookups.
+    void cameraRoll()
+    {
+        Bench bench;
+        bench.addStore(fixtures::sampleStore());
+        const QString photos = bench.tmp.filePath(u"Photos.sqlite"_s);
+        {
+            Sqlite3DB db;
+            db.openThrow(photos, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+            db.execThrow(
+                u"create table ZGENERICASSET(ZUUID text, ZKIND integer, ZMODIFICATIONDATE integer,"
+                " ZDIRECTORY text, ZFILENAME text);"
+                "insert into ZGENERICASSET values('AB12-CD34', 0, 0, 'DCIM/100APPLE', 'IMG_0001.JPG'),"
+                "('VIDEO', 1, 5, 'DCIM/101apple', 'IMG_0002.MOV'), ('SHARED', 0, 5, 'DCIM/Shared', 'a.JPG')"_s);
+        }
+        bench.backup->addFile(u"MediaDomain"_s, u"Media/PhotoData/Photos.sqlite"_s, readFile(photos));
+        QVERIFY(QImage(100, 50, QImage::Format_RGB32).save(bench.tmp.filePath(u"IMG_0001.JPG"_s)));
+        const QByteArray original = readFile(bench.tmp.filePath(u"IMG_0001.JPG"_s));
+        bench.backup->addFile(u"MediaDomain"_s, u"Media/DCIM/100APPLE/IMG_0001.JPG"_s, original);
+        QCOMPARE(bench.run(), Outcome::Succeeded);
+        QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p1.jpg"_s)), original);
+        QCOMPARE(QImage(bench.cached(u"Documents/BigAttachmentsPreview/p1.jpg"_s)).size(), QSize(400, 200));
+
+        IOSAssetDb assets(photos);
+        QVERIFY(assets.exists(u"AB12-CD34"_s) && !assets.exists(u"NONE"_s) && assets.isReadOnly());
+        QCOMPARE(assets.thumbnailPath(u"AB12-CD34"_s), u"/DCIM/.THMB/00/100APPLE___IMG_0001.JPG.978307200"_s);
+        QCOMPARE(assets.thumbnailPath(u"VIDEO"_s), u"/PhotoData/Metadata/DCIM/101apple/IMG_0002.THM"_s);
+        QCOMPARE(assets.thumbnailPath(u"SHARED"_s), QString());
+    }
+
+    // A backup without a usable store fails with the reason and leaves no store behind.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QByteArray>("store");
+        QTest::newRow("other app") << u"AppDomain-com.other"_s << QByteArray("x");
+        QTest::newRow("empty store") << kViberDomain << QByteArray("");
+        QTest::newRow("damaged encrypted store") << kViberDomain << QByteArray("SQLite format 3");
+    }
+    void refused()
+    {
+        QFETCH(QString, domain);
+        QFETCH(QByteArray, store);
+        Bench bench(true);
+        bench.backup->addFile(domain, u"Documents/Contacts.data"_s, store);
+        bench.prepare();
+        const QString name = BackupManifest::backupFileName(domain, u"Documents/Contacts.data"_s);
+        const bool damaged = domain == kViberDomain && !store.isEmpty();
+        if (damaged) // no whole cipher block
+            QVERIFY(QFile::resize(bench.tmp.filePath(u"backup/"_s) + name, 8));
+        QCOMPARE(bench.run(), Outcome::Failed);
+        const QString error = bench.worker->errorText();
+        QVERIFY2(error.contains(damaged ? name : u"Found no Viber data"_s), qPrintable(error));
+        QVERIFY(!bench.worker->storeLoaded() && !QFileInfo::exists(bench.worker->storePath()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoadFromBackup)
+#include "tst_loadfrombackup.moc"
