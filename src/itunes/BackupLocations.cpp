@@ -104,7 +104,8 @@ void rememberAddedBackupFolder(const QString &folder)
 {
     QStringList folders = addedBackupFolders();
     const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    if (folders.contains(clean))
+    // One path per line: a name with a line break cannot be kept.
+    if (folders.contains(clean) || clean.contains(u'\n') || clean.contains(u'\r'))
         return;
     folders.append(clean);
     writeTextFile(dataFolder().filePath(kAddedFoldersFile), folders.join(u'\n') + u'\n');

@@ -6,6 +6,7 @@
 #include "itunes/BackupLocations.h"
 #include "itunes/BackupManifest.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
