@@ -1079,4 +1079,81 @@
         <translation>The chats were loaded, but %1 file(s) could not be copied from the backup:&lt;br&gt;%2</translation>
     </message>
 </context>
+<context>
+    <name>ItemModelLoadBk</name>
+    <message>
+        <source>IDS_BACKUP_NAME</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_DATE</source>
+        <translation>Backup Date</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_PATH</source>
+        <translation>Path</translation>
+    </message>
+</context>
+<context>
+    <name>LoadItunesBackupDlg</name>
+    <message>
+        <source>IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD</source>
+        <translation>Please select an iTunes Backup to load.</translation>
+    </message>
+    <message>
+        <source>IDS_NO_BACKUP_LISTED_THERE_CLICK_&lt;a href=&quot;#&quot;&gt;Here&lt;/a&gt;_ADD</source>
+        <translation>Can't find your iTunes Backup on the list? Please manually import it by clicking &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.</translation>
+    </message>
+    <message>
+        <source>IDS_LOAD</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>IDS_CANCEL</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_ONE_ITUNES_BACKUP</source>
+        <translation>Need to select an iTunes Backup to continue.</translation>
+    </message>
+    <message>
+        <source>IDS_LOAD_BK_EXISTS</source>
+        <translation>This iTunes Backup has been listed on the left.</translation>
+    </message>
+    <message>
+        <source>IDS_LOAD_BACKUP_%1_ERROR_%2</source>
+        <translation>load %1 error. %2</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_NO_MBDB_%1</source>
+        <translation>The folder %1 holds no Manifest.mbdb: it is no iTunes backup this program can read.</translation>
+    </message>
+</context>
+<context>
+    <name>PasscodeDlg</name>
+    <message>
+        <source>IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP</source>
+        <translation>This iTunes Backup is encrypted. Please enter password:</translation>
+    </message>
+    <message>
+        <source>IDS_ENTER_PASSWORD</source>
+        <translation>Enter password</translation>
+    </message>
+    <message>
+        <source>IDS_OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>IDS_CANCEL</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>IDS_PWD_IS_NULL</source>
+        <translation>Password is required.</translation>
+    </message>
+    <message>
+        <source>IDS_INVALID_PASSWORD</source>
+        <translation>Invalid password.</translation>
+    </message>
+</context>
 </TS>

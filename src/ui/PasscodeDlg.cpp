@@ -1,0 +1,80 @@
+#include "PasscodeDlg.h"
+
+#include "MessageBoxes.h"
+#include "app/StyleSheet.h"
+#include "itunes/BackupManifest.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <exception>
+
+using namespace Qt::StringLiterals;
+
+PasscodeDlg::PasscodeDlg(BackupManifest *manifest, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_manifest(manifest),
+      m_title(new QLabel(tr("IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP"), this)),
+      m_passcode(new QLineEdit(this)), m_ok(new QPushButton(tr("IDS_OK"), this)),
+      m_cancel(new QPushButton(tr("IDS_CANCEL"), this)), m_mover(this)
+{
+    setObjectName(u"PasscodeDlg"_s);
+    setWindowTitle(u"Dialog"_s);
+    setStyleSheet(appStyleSheet());
+    setModal(true);
+
+    m_title->setObjectName(u"lbTitle2"_s);
+    m_title->setWordWrap(true);
+    m_passcode->setObjectName(u"txtPasscode"_s);
+    m_passcode->setEchoMode(QLineEdit::Password);
+    m_passcode->setPlaceholderText(tr("IDS_ENTER_PASSWORD"));
+    m_passcode->setMinimumWidth(280);
+    m_ok->setObjectName(u"btnOK"_s);
+    m_ok->setDefault(true);
+    m_cancel->setObjectName(u"btnCancel"_s);
+    connect(m_ok, &QPushButton::clicked, this, &PasscodeDlg::btnOKClicked);
+    connect(m_cancel, &QPushButton::clicked, this, &PasscodeDlg::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_ok);
+    buttons->addWidget(m_cancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 14, 18, 14);
+    layout->setSpacing(10);
+    layout->addWidget(m_title);
+    layout->addWidget(m_passcode);
+    layout->addLayout(buttons);
+}
+
+void PasscodeDlg::btnOKClicked()
+{
+    const QString password = m_passcode->text();
+    if (password.isEmpty()) {
+        showWarning(tr("IDS_PWD_IS_NULL"), this);
+        return;
+    }
+    bool unlocked = false;
+    try {
+        // Key derivation takes a while on a real backup.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        unlocked = m_manifest->unlockWithPassword(password);
+        QApplication::restoreOverrideCursor();
+    } catch (const std::exception &e) {
+        QApplication::restoreOverrideCursor();
+        m_passcode->clear();
+        reportError(QString::fromUtf8(e.what()), this);
+        reject();
+        return;
+    }
+    // The field is emptied either way, so the password does not outlive the dialog's answer.
+    m_passcode->clear();
+    if (!unlocked) {
+        showWarning(tr("IDS_INVALID_PASSWORD"), this);
+        return;
+    }
+    accept();
+}
