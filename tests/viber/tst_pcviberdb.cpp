@@ -1,9 +1,9 @@
 #include "support/DesktopFixtures.h"
+#include "support/TempHome.h"
 #include "support/TestSupport.h"
 
 #include "viber/PCViberDb.h"
 
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -135,11 +135,7 @@ private slots:
     // a folder reached by two names is one.
     void accountDiscovery()
     {
-        QTemporaryDir home;
-        const QByteArray home0 = qgetenv("HOME"), data0 = qgetenv("XDG_DATA_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("HOME", home0), qputenv("XDG_DATA_HOME", data0); });
-        qputenv("HOME", QFile::encodeName(home.path()));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(u"xdg"_s)));
+        const TempHome home;
         const QDir root(home.path());
         for (const char *db : {".ViberPC/1/viber.db", "xdg/ViberPC/3/viber.db", "xdg/ViberPC/5/a.db"})
             QVERIFY(testsupport::writeFile(root.filePath(QLatin1String(db)), "SQLite format 3"));
