@@ -1,12 +1,17 @@
 #include "ImportActions.h"
 
 #include "DataSourceSelForm.h"
+#include "LoadItunesBackupDlg.h"
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
+#include "PasscodeDlg.h"
 #include "RunWorker.h"
 #include "WindowContext.h"
+#include "itunes/BackupManifest.h"
+#include "viber/IOSViberDb.h"
 #include "viber/PCViberDb.h"
 #include "viber/StorePaths.h"
+#include "workers/IOSLoadViberFromiTunesThread.h"
 #include "workers/LoadViberMsgThread.h"
 
 #include <QDir>
@@ -55,10 +60,42 @@ void ImportController::importViberDesktop(bool toSelectedDb)
     LoadViberMsgThread load(std::make_unique<PCViberDb>(account.dbPath), account.dbPath);
     if (!runWorker(parent, &load, tr("IDS_LOADING_VIBER_DESKTOP"), true, 300))
         return;
-    const ViberDataPtr data = load.data();
+    copyAll(load.data(), toSelectedDb, account.sourceName());
+}
+
+void ImportController::copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName)
+{
     QList<_ViberMsg *> messages = data->messages.values();
     std::stable_sort(messages.begin(), messages.end(), msgDateLess);
     const _AbsDBItemNode *selected = m_window.selectedSource();
     const bool intoSelected = toSelectedDb && selected && selected->kind == ItemNodeLocalDb;
-    m_localDb.copyIntoLocalDb(data, messages, intoSelected ? selected->text : account.sourceName());
+    m_localDb.copyIntoLocalDb(data, messages, intoSelected ? selected->text : proposedName);
+}
+
+void ImportController::importITunesBackup(bool toSelectedDb)
+{
+    QWidget *parent = m_window.dialogParent();
+    LoadItunesBackupDlg choice(parent);
+    if (choice.exec() != QDialog::Accepted || !choice.selectedManifest())
+        return;
+    const std::shared_ptr<BackupManifest> manifest = choice.selectedManifest();
+    try {
+        manifest->loadFileTree();
+    } catch (const std::exception &e) {
+        reportError(QString::fromUtf8(e.what()), parent);
+        return;
+    }
+    if (manifest->isEncrypted() && !manifest->isUnlocked()) {
+        PasscodeDlg password(manifest.get(), parent);
+        if (password.exec() != QDialog::Accepted)
+            return;
+    }
+    IOSLoadViberFromiTunesThread copy(manifest.get(), QString());
+    if (!runWorker(parent, &copy, tr("IDS_LOADING_ITUNES_BACKUP_TITLE")))
+        return;
+    // The cached copy is read like any store; previews are made there, in our cache.
+    LoadViberMsgThread read(QDir(copy.viberCacheFolder()), copy.storeFileName());
+    if (!runWorker(parent, &read, tr("IDS_LOADING_ITUNES_BACKUP_TITLE"), true, 300))
+        return;
+    copyAll(read.data(), toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
 }

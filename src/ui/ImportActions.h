@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viber/ViberData.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -30,8 +32,15 @@ public:
     // local database: one named after the account, or with toSelectedDb the
     // selected local database, proposed in the chooser.
     void importViberDesktop(bool toSelectedDb);
+    // Reads the Viber store of an iTunes backup the user picks (unlocked with its
+    // password when encrypted) and copies its messages into a local database.
+    void importITunesBackup(bool toSelectedDb);
 
 private:
+    // Copies loaded messages into a local database: the selected one when asked
+    // and there is one, else one proposed by name.
+    void copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName);
+
     WindowContext &m_window;
     LocalDbController &m_localDb;
     FolderChooser m_folder;

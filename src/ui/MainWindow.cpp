@@ -203,8 +203,8 @@ void MainWindow::buildActions()
                             &MainWindow::miPrintToolbar);
     m_actDelete = makeAction(QT_TR_NOOP("IDS_MI_DELETE_TOOLBAR"), QStringLiteral(":/res/delete.png"),
                              &MainWindow::miDeleteToolbar);
-    m_actImportiTunes =
-        makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+    m_actImportiTunes = makeAction(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"),
+                                   QStringLiteral(":/res/load_itunes.png"), &MainWindow::miImportiTunes);
     m_actOpenStore = makeAction(QT_TR_NOOP("IDS_MI_OPEN_STORE_FOLDER"),
                                 QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenStoreFolder);
 }
@@ -638,7 +638,8 @@ void MainWindow::onMainTreeContextMenu()
     case ItemNodeRootLocalDb:
         add(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"), QStringLiteral(":/res/open_db_folder.png"),
             &MainWindow::miOpenDBFolder);
-        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"),
+            &MainWindow::miImportiTunes);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPort);
         break;
     case ItemNodeLocalDb:
@@ -649,7 +650,8 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
         add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), &MainWindow::miPrintAll);
         add(QT_TR_NOOP("IDS_MI_DELETE_ALL"), QStringLiteral(":/res/delete.png"), &MainWindow::miDeleteAll);
-        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"),
+            &MainWindow::miImportiTunesToLocalDb);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPortToLocalDb);
         add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), nullptr);
         break;
@@ -885,6 +887,11 @@ void MainWindow::iosDeviceConnected(void *handle)
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
     removeSourceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::importITunesBackup(bool toSelectedDb)
+{
+    m_imports->importITunesBackup(toSelectedDb);
 }
 
 void MainWindow::importViberDesktop(bool toSelectedDb)

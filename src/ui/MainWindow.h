@@ -161,7 +161,7 @@ private:
     void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
     void exportToITunesBackup(ActionScope) { notAvailable("Export to iTunes backup"); }
     void importViberDesktop(bool toSelectedDb);
-    void importITunesBackup(bool) { notAvailable("Import from iTunes backup"); }
+    void importITunesBackup(bool toSelectedDb);
 
     void buildActions();
     void buildMenus();

@@ -1,10 +1,13 @@
 #include "TestConfig.h"
+#include "app/DataFolder.h"
 #include "export/MessageText.h"
+#include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
 #include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
 #include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
+#include "support/TempHome.h"
 #include "support/TestSupport.h"
 #include "ui/ExportActions.h"
 #include "ui/ImportActions.h"
@@ -15,9 +18,11 @@
 #include "workers/ExportMessagesThread.h"
 
 #include <QImage>
+#include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTreeView>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -38,6 +43,7 @@ private slots:
     void printerPaintsInDateOrder();
     void storeFolderIsOnlyRead();
     void viberDesktopImportsIntoALocalDatabase();
+    void itunesBackupImportsIntoALocalDatabase();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -267,6 +273,50 @@ void TestExportActions::viberDesktopImportsIntoALocalDatabase()
     QCOMPARE(user.proposals, QStringList{u"ViberPC-4915100001"_s});
     QCOMPARE(LocalDatabases::load(LocalDatabases::folderOf(u"ViberPC-4915100001"_s))->messages.size(),
              messages);
+}
+
+// An encrypted backup found where backups are kept: chosen, unlocked, read and
+// copied into a local database.
+void TestExportActions::itunesBackupImportsIntoALocalDatabase()
+{
+    const TempHome home;
+    resetDataFolderForTests();
+    const auto reset = qScopeGuard([] { resetDataFolderForTests(); });
+    QTemporaryDir source;
+    fixtures::StoreSpec plan;
+    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
+    const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
+    plan.addMessage(u"a"_s, chat, ann, u"received"_s, u"from the backup"_s);
+    plan.addMessage(u"b"_s, chat, ann, u"received"_s, u"and again"_s);
+    fixtures::writeStore(plan, source.path(), fixtures::StoreLayout::Phone);
+    fixtures::EncryptedBackupFixture backup(home.path() + u"/.local/share/MobileSync/Backup/0123"_s,
+                                            "secret");
+    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s,
+                   testsupport::readFile(source.filePath(QLatin1String(fixtures::kStoreFileName))));
+    QCOMPARE(backup.write(), QString());
+
+    MainWindow w;
+    ModalUser user;
+    user.databaseName = u"From Backup"_s;
+    user.intercept = [&](QWidget *modal) {
+        const QString button = modal->objectName() == u"LoadItunesBackupDlg" ? u"btnLoad"_s
+                               : modal->objectName() == u"PasscodeDlg"       ? u"btnOK"_s
+                                                                             : QString();
+        if (button.isEmpty())
+            return false;
+        if (auto *list = modal->findChild<QTreeView *>(u"listBackups"_s))
+            list->selectionModel()->select(list->model()->index(0, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (auto *password = modal->findChild<QLineEdit *>(u"txtPasscode"_s))
+            password->setText(u"secret"_s);
+        QMetaObject::invokeMethod(modal->findChild<QPushButton *>(button), &QAbstractButton::click,
+                                  Qt::QueuedConnection);
+        return true;
+    };
+    QVERIFY(QMetaObject::invokeMethod(&w, "miImportiTunes"));
+    const QString db = LocalDatabases::folderOf(u"From Backup"_s);
+    QVERIFY2(QFileInfo::exists(db), qPrintable(user.boxes.join(u'\n')));
+    QCOMPARE(LocalDatabases::load(db)->messages.size(), 2);
 }
 
 QTEST_MAIN(TestExportActions)

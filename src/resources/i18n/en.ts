@@ -918,6 +918,10 @@
         <source>IDS_LOADING_VIBER_DESKTOP</source>
         <translation>Loading Viber Desktop Messages</translation>
     </message>
+    <message>
+        <source>IDS_LOADING_ITUNES_BACKUP_TITLE</source>
+        <translation>Loading from iTunes Backup</translation>
+    </message>
 </context>
 <context>
     <name>PCViberDb</name>
