@@ -253,6 +253,23 @@ QString BubblePage::emptyPageHtml()
     return QLatin1String(kDocumentStart) + QLatin1String("<a name=\"end\"></a></body></html>");
 }
 
+QString BubblePage::welcomePageHtml()
+{
+    const std::pair<const char *, const char *> ways[] = {
+        {"itunes", QT_TR_NOOP("IDS_WELCOME_ITUNES")},   {"store", QT_TR_NOOP("IDS_WELCOME_STORE")},
+        {"desktop", QT_TR_NOOP("IDS_WELCOME_DESKTOP")}, {"device", QT_TR_NOOP("IDS_WELCOME_DEVICE")},
+        {"demo", QT_TR_NOOP("IDS_WELCOME_DEMO")},
+    };
+    QString html = QLatin1String(kDocumentStart);
+    html += MessageText::systemMessageHtml(tr("IDS_WELCOME_TITLE"));
+    for (const auto &[link, key] : ways)
+        html +=
+            QStringLiteral("<p class=\"welcome\" style=\"text-align:center;\"><a href=\"%1%2\">%3</a></p>")
+                .arg(QLatin1String(kWelcomeLinkPrefix), QLatin1String(link),
+                     MessageText::messageHtml(tr(key)));
+    return html + QLatin1String("<a name=\"end\"></a></body></html>");
+}
+
 QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
 {
     const int count = pageCount(messages.size());

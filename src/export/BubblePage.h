@@ -57,6 +57,10 @@ public:
 
     // The page shown when there are no messages: the bubble background alone.
     static QString emptyPageHtml();
+    // The page shown before any source is there: the ways in, each a link
+    // kWelcomeLinkPrefix + "itunes", "store", "desktop", "device" or "demo".
+    static QString welcomePageHtml();
+    static constexpr const char *kWelcomeLinkPrefix = "/welcome/";
     // The complete page (1-based); empty when page is out of range.
     static QString pageHtml(const QList<_ViberMsg *> &messages, int page);
 

@@ -8,14 +8,18 @@
 #include "RunWorker.h"
 #include "WindowContext.h"
 #include "itunes/BackupManifest.h"
+#include "viber/DemoArchive.h"
 #include "viber/IOSViberDb.h"
+#include "viber/LocalDatabases.h"
 #include "viber/PCViberDb.h"
 #include "viber/StorePaths.h"
+#include "workers/BackupViberMsgThread.h"
 #include "workers/IOSLoadViberFromiTunesThread.h"
 #include "workers/LoadViberMsgThread.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -98,4 +102,28 @@ void ImportController::importITunesBackup(bool toSelectedDb)
     if (!runWorker(parent, &read, tr("IDS_LOADING_ITUNES_BACKUP_TITLE"), true, 300))
         return;
     copyAll(read.data(), toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
+}
+
+void ImportController::openDemoArchive()
+{
+    QWidget *parent = m_window.dialogParent();
+    ItemModelMain *tree = m_window.treeModel();
+    const QString name = QLatin1String(DemoArchive::kDatabaseName);
+    if (_LocalDbItemNode *shown = tree->findLocalDb(name)) {
+        m_window.showSource(shown);
+        return;
+    }
+    // Made in a folder of its own, then copied in as any source is.
+    QTemporaryDir files;
+    ViberDataPtr data;
+    try {
+        data = DemoArchive::build(files.path());
+    } catch (const std::exception &e) {
+        reportError(QString::fromUtf8(e.what()), parent);
+        return;
+    }
+    BackupViberMsgThread copy(data->messages.values(), QDir(LocalDatabases::folderOf(name)));
+    if (!runWorker(parent, &copy, tr("IDS_DEMO_ARCHIVE_TITLE"), true, 300))
+        return;
+    m_window.showSource(tree->addLocalDbNode(name));
 }

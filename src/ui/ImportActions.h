@@ -35,6 +35,8 @@ public:
     // Reads the Viber store of an iTunes backup the user picks (unlocked with its
     // password when encrypted) and copies its messages into a local database.
     void importITunesBackup(bool toSelectedDb);
+    // Makes the demo archive into the local database "Demo" (once) and shows it.
+    void openDemoArchive();
 
 private:
     // Copies loaded messages into a local database: the selected one when asked

@@ -143,6 +143,7 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
     }
 
     addStartupSources();
+    connect(m_bubbleView, &VBBubbleViewMgr::welcomeLinkClicked, this, &MainWindow::onWelcomeLink);
     startPeriphery();
     resize(1040, 680);
 }
@@ -324,6 +325,8 @@ void MainWindow::addStartupSources()
         loadSource(node, root, fileName);
     }
     ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
+    // The welcome page goes once there is something to choose.
+    clearViews();
 }
 
 bool MainWindow::loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName,
@@ -483,7 +486,13 @@ void MainWindow::clearViews()
     m_shownChat = nullptr;
     m_shownData.reset();
     m_smsModel->clear();
-    m_bubbleView->showBubble(ViberMsgList());
+    // Without any source yet the pane shows the ways in.
+    const bool noSource =
+        m_treeModel->deviceNodes().isEmpty() && m_treeModel->rootLocalDb()->children.isEmpty();
+    if (noSource)
+        m_bubbleView->showWelcome();
+    else
+        m_bubbleView->showBubble(ViberMsgList());
     ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(0));
     ui->lbChatImg->hide();
     ui->lbChatName->clear();
@@ -897,6 +906,20 @@ void MainWindow::importITunesBackup(bool toSelectedDb)
 void MainWindow::importViberDesktop(bool toSelectedDb)
 {
     m_imports->importViberDesktop(toSelectedDb);
+}
+
+void MainWindow::onWelcomeLink(const QString &way)
+{
+    if (way == QLatin1String("itunes"))
+        miImportiTunes();
+    else if (way == QLatin1String("store"))
+        miOpenStoreFolder();
+    else if (way == QLatin1String("desktop"))
+        miImportPCPort();
+    else if (way == QLatin1String("device"))
+        showInfo(tr("IDS_WELCOME_DEVICE_HOW"), this);
+    else if (way == QLatin1String("demo"))
+        m_imports->openDemoArchive();
 }
 
 void MainWindow::miOpenStoreFolder()

@@ -150,6 +150,9 @@ private:
     void reloadLocalDb(_LocalDbItemNode *node) override;
     void removeSourceNode(_AbsDBItemNode *node) override;
     void addStoreFolderSource(const QString &root, const QString &fileName) override;
+    void showSource(_AbsDBItemNode *node) override { selectNode(node); }
+    // The welcome page's links lead to the actions that bring a source in.
+    void onWelcomeLink(const QString &way);
 
     // The features' actions, each on a scope.
     void backup(ActionScope scope);

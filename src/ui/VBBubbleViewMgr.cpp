@@ -149,6 +149,12 @@ void VBBubbleViewMgr::showBubble(ViberMsgList smslist)
         setViewHtml(BubblePage::emptyPageHtml());
 }
 
+void VBBubbleViewMgr::showWelcome()
+{
+    showBubble(ViberMsgList());
+    setViewHtml(BubblePage::welcomePageHtml());
+}
+
 void VBBubbleViewMgr::onLoadFinish(bool)
 {
     scrollToAnchor();
@@ -163,6 +169,11 @@ void VBBubbleViewMgr::onLinkClicked(QUrl url)
         {BubblePage::kNextPageLink, &VBBubbleViewMgr::nextPage},
         {BubblePage::kLastPageLink, &VBBubbleViewMgr::lastPage},
     };
+    const QLatin1String welcome(BubblePage::kWelcomeLinkPrefix);
+    if (ownLink && url.path().startsWith(welcome)) {
+        emit welcomeLinkClicked(url.path().mid(welcome.size()));
+        return;
+    }
     for (const auto &[path, go] : pageLinks) {
         if (ownLink && url.path() == QLatin1String(path)) {
             (this->*go)();

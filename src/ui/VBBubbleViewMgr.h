@@ -50,8 +50,14 @@ public:
     void setUrlOpener(UrlOpener opener);
     void setFolderOpener(FolderOpener opener);
 
+signals:
+    // A link of the welcome page: "itunes", "store", "desktop", "device" or "demo".
+    void welcomeLinkClicked(const QString &way);
+
 public slots:
     void showBubble(ViberMsgList smslist);
+    // The ways in, for a window without any source yet.
+    void showWelcome();
     void onLoadFinish(bool);
     void onLinkClicked(QUrl url);
     void firstPage();

@@ -32,4 +32,6 @@ public:
     // Shows the store fileName below root as a source that is only read, and
     // selects it; a folder shown already is selected again.
     virtual void addStoreFolderSource(const QString &root, const QString &fileName) = 0;
+    // Selects a source node, showing its messages.
+    virtual void showSource(_AbsDBItemNode *node) = 0;
 };

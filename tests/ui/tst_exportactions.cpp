@@ -12,6 +12,7 @@
 #include "ui/ExportActions.h"
 #include "ui/ImportActions.h"
 #include "ui/MainWindow.h"
+#include "ui/VBBubbleViewMgr.h"
 #include "ui/ViberMsgPrinter.h"
 #include "viber/LocalDatabases.h"
 #include "viber/PCViberDb.h"
@@ -44,6 +45,7 @@ private slots:
     void storeFolderIsOnlyRead();
     void viberDesktopImportsIntoALocalDatabase();
     void itunesBackupImportsIntoALocalDatabase();
+    void welcomeLeadsToTheDemo();
 };
 
 void TestExportActions::filterGivesFormatAndPath_data()
@@ -317,6 +319,27 @@ void TestExportActions::itunesBackupImportsIntoALocalDatabase()
     const QString db = LocalDatabases::folderOf(u"From Backup"_s);
     QVERIFY2(QFileInfo::exists(db), qPrintable(user.boxes.join(u'\n')));
     QCOMPARE(LocalDatabases::load(db)->messages.size(), 2);
+}
+
+// A window without sources shows the ways in; the demo archive becomes a local
+// database whose every file arrived, shown at once.
+void TestExportActions::welcomeLeadsToTheDemo()
+{
+    TempDataFolder data;
+    MainWindow w;
+    ModalUser user;
+    QVERIFY(w.bubbleView()->currentHtml().contains(u"href=\"/welcome/demo\""_s));
+    w.bubbleView()->onLinkClicked(QUrl(u"/welcome/demo"_s));
+    const ViberDataPtr demo = LocalDatabases::load(LocalDatabases::folderOf(u"Demo"_s));
+    QVERIFY(demo->messages.size() >= 15);
+    QVERIFY(!demo->calls.isEmpty() && !demo->attachments.isEmpty());
+    for (const _ViberAtta *a : std::as_const(demo->attachments))
+        QVERIFY2(a->filePath.isEmpty() || QFileInfo(a->filePath).size() > 0, qPrintable(a->filePath));
+    QVERIFY(w.selectedNode() && w.selectedNode()->text == u"Demo");
+    QVERIFY(!w.bubbleView()->currentHtml().contains(u"/welcome/"_s));
+    // Asked again, the demo is shown, not made twice.
+    w.bubbleView()->onLinkClicked(QUrl(u"/welcome/demo"_s));
+    QCOMPARE(w.treeModel()->localDbNames(), QStringList{u"Demo"_s});
 }
 
 QTEST_MAIN(TestExportActions)

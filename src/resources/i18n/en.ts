@@ -469,6 +469,10 @@
         <source>IDS_TB_OPEN_STORE_FOLDER</source>
         <translation>Store Folder</translation>
     </message>
+    <message>
+        <source>IDS_WELCOME_DEVICE_HOW</source>
+        <translation>Connect your iPhone with its USB cable, unlock it and tap &quot;Trust&quot; when it asks. It then appears under Devices on the left.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -742,6 +746,30 @@
         <source>IDS_BUBBLE_PAGE_%1_OF_%2</source>
         <translation>Page %1 of %2</translation>
     </message>
+    <message>
+        <source>IDS_WELCOME_TITLE</source>
+        <translation>Welcome! Where are your Viber messages?</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_ITUNES</source>
+        <translation>In an iTunes backup of your iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_STORE</source>
+        <translation>In a folder copied from the iPhone (Contacts.data)</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_DESKTOP</source>
+        <translation>In Viber Desktop on this computer</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_DEVICE</source>
+        <translation>On an iPhone connected with its USB cable</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_DEMO</source>
+        <translation>Open a demo archive first, to see what the program does</translation>
+    </message>
 </context>
 <context>
     <name>VBBubbleViewMgr</name>
@@ -921,6 +949,10 @@
     <message>
         <source>IDS_LOADING_ITUNES_BACKUP_TITLE</source>
         <translation>Loading from iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_DEMO_ARCHIVE_TITLE</source>
+        <translation>Making the demo archive</translation>
     </message>
 </context>
 <context>
