@@ -38,7 +38,7 @@ void generate(const QString &root, const Sizes &n)
                  kLocations = n.locations, kCalls = n.calls, kPersons = n.persons;
     StoreWriter w(root, StoreLayout::Phone);
     for (qint64 i = 1; i <= kPersons; ++i) {
-        PersonSpec p;
+        PersonPlan p;
         p.pk = i;
         p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
         p.phone = QLatin1Char('+') + p.canonPhone;
@@ -51,7 +51,7 @@ void generate(const QString &root, const Sizes &n)
         w.writePerson(p);
     }
     for (qint64 i = 1; i <= kChats; ++i) {
-        ChatSpec c;
+        ChatPlan c;
         c.pk = i;
         c.date = 700000000.0 + i;
         if (i <= kChats - kGroups) {
@@ -70,7 +70,7 @@ void generate(const QString &root, const Sizes &n)
     static const char *const states[] = {"received", "delivered",      "send",
                                          "received", "pendingNotSent", "SENDING"};
     for (qint64 i = 1; i <= kMessages; ++i) {
-        MessageSpec m;
+        MessagePlan m;
         m.pk = i;
         m.chat = 1 + (i - 1) % kChats;
         m.state = QLatin1String(states[i % 6]);
@@ -89,7 +89,7 @@ void generate(const QString &root, const Sizes &n)
         w.writeMessage(m);
     }
     for (qint64 i = 1; i <= kLocations; ++i) {
-        LocationSpec l;
+        LocationPlan l;
         l.pk = i;
         l.message = qint64(i) * 97;
         l.latitude = 48.0 + i / 10000.0;
@@ -99,7 +99,7 @@ void generate(const QString &root, const Sizes &n)
     }
     static const char *const types[] = {"picture", "video", "audio", "sticker", "customLocation", "file"};
     for (qint64 i = 1; i <= kAttachments; ++i) {
-        AttachmentSpec a;
+        AttachmentPlan a;
         a.pk = i;
         a.message = qint64(i) * 9 + 1;
         a.type = QLatin1String(types[i % 6]);
@@ -114,7 +114,7 @@ void generate(const QString &root, const Sizes &n)
     }
     static const char *const callTypes[] = {"incoming", "outgoing_viber", "missed"};
     for (qint64 i = 1; i <= kCalls; ++i) {
-        CallSpec c;
+        CallPlan c;
         c.pk = i;
         c.person = 1 + (qint64(i) * 37) % kPersons; // some have no one-to-one chat: made-up chats
         c.token = 9000000000LL + i;

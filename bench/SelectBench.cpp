@@ -31,7 +31,7 @@ void generate(const QString &root, qint64 messages)
     const qint64 chats = bench::scaled(200, messages, kDefaultMessages, 10), persons = chats;
     StoreWriter w(root, StoreLayout::Template, QLatin1String(LocalDatabases::kStoreFileName));
     for (qint64 i = 1; i <= persons; ++i) {
-        PersonSpec p;
+        PersonPlan p;
         p.pk = i;
         p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
         p.phone = QLatin1Char('+') + p.canonPhone;
@@ -39,14 +39,14 @@ void generate(const QString &root, qint64 messages)
         w.writePerson(p);
     }
     for (qint64 i = 1; i <= chats; ++i) {
-        ChatSpec c;
+        ChatPlan c;
         c.pk = i;
         c.date = 700000000.0 + i;
         c.participants = {i};
         w.writeChat(c);
     }
     for (qint64 i = 1; i <= messages; ++i) {
-        MessageSpec m;
+        MessagePlan m;
         m.pk = i;
         m.chat = 1 + (qint64(i) * 7919) % chats;
         m.state = (i % 2) ? QStringLiteral("received") : QStringLiteral("delivered");

@@ -119,87 +119,87 @@ QStringList select(Sqlite3DB &db, const QString &sql)
 
 } // namespace
 
-// --- StoreSpec -------------------------------------------------------------------
+// --- StorePlan -------------------------------------------------------------------
 // A new record's key is computed with the record already in place: its key 0 does
 // not change the largest.
 
-PersonSpec &StoreSpec::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
+PersonPlan &StorePlan::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
                                  const QString &contactName)
 {
     const qint64 pk = nextKey(persons);
     const QString phone = canonPhone.isEmpty() ? QString() : u'+' + canonPhone;
-    return persons.emplace_back(PersonSpec{label, pk, canonPhone, phone, viberName, QString(), contactName,
+    return persons.emplace_back(PersonPlan{label, pk, canonPhone, phone, viberName, QString(), contactName,
                                            contactName.isEmpty() ? 0 : pk * 11});
 }
 
-ChatSpec &StoreSpec::addChat(const QString &label, const QList<qint64> &participants, const QString &groupId,
+ChatPlan &StorePlan::addChat(const QString &label, const QList<qint64> &participants, const QString &groupId,
                              const QString &name)
 {
     const qint64 pk = nextKey(chats);
-    return chats.emplace_back(ChatSpec{label, pk, 700000000.0 + double(pk), groupId, name, QString(),
+    return chats.emplace_back(ChatPlan{label, pk, 700000000.0 + double(pk), groupId, name, QString(),
                                        participants, 0, QVariant(), 0});
 }
 
-MessageSpec &StoreSpec::addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
+MessagePlan &StorePlan::addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
                                    const QString &text, const QString &systemType)
 {
     const qint64 pk = nextKey(messages);
     const double date = 710000000.25 + double(pk) * 60.0;
-    for (ChatSpec &c : chats)
+    for (ChatPlan &c : chats)
         if (c.pk == chat)
             c.date = std::max(c.date, date);
-    return messages.emplace_back(MessageSpec{label, pk, chat, person, 5860000000000000000LL + pk,
+    return messages.emplace_back(MessagePlan{label, pk, chat, person, 5860000000000000000LL + pk,
                                              2100000000LL + pk, date, date + 2.5, state, systemType, text,
                                              QByteArray(), QByteArray()});
 }
 
-LocationSpec &StoreSpec::addLocation(const QString &label, qint64 message, double latitude, double longitude,
+LocationPlan &StorePlan::addLocation(const QString &label, qint64 message, double latitude, double longitude,
                                      const QString &address)
 {
     return locations.emplace_back(
-        LocationSpec{label, nextKey(locations), message, latitude, longitude, address});
+        LocationPlan{label, nextKey(locations), message, latitude, longitude, address});
 }
 
-AttachmentSpec &StoreSpec::addAttachment(const QString &label, qint64 message, const QString &type,
+AttachmentPlan &StorePlan::addAttachment(const QString &label, qint64 message, const QString &type,
                                          const QString &name, const QString &attId)
 {
     const qint64 pk = nextKey(attachments);
-    return attachments.emplace_back(AttachmentSpec{label, pk, message, type, name, attId,
+    return attachments.emplace_back(AttachmentPlan{label, pk, message, type, name, attId,
                                                    u"bucket-%1"_s.arg(pk), 1000 + pk, 300 + pk, 1000 + pk, 0,
                                                    u"complete"_s, QString()});
 }
 
-CallSpec &StoreSpec::addCall(const QString &label, qint64 person, const QString &callType)
+CallPlan &StorePlan::addCall(const QString &label, qint64 person, const QString &callType)
 {
     const qint64 pk = nextKey(calls);
-    return calls.emplace_back(CallSpec{label, pk, person, 9000000000LL + pk, qint32(10 * pk),
+    return calls.emplace_back(CallPlan{label, pk, person, 9000000000LL + pk, qint32(10 * pk),
                                        720000000.5 + double(pk) * 3600.0, callType});
 }
 
-FileSpec &StoreSpec::addFile(const QString &relativePath, FileKind kind, QSize size)
+FilePlan &StorePlan::addFile(const QString &relativePath, FileKind kind, QSize size)
 {
-    return files.emplace_back(FileSpec{relativePath, kind, size});
+    return files.emplace_back(FilePlan{relativePath, kind, size});
 }
 
 // --- The sample store ------------------------------------------------------------
 
-StoreSpec sampleStore()
+StorePlan sampleStore()
 {
-    StoreSpec s;
-    PersonSpec &ann = s.addPerson(u"ann"_s, u"4915111111111"_s, u"Annie"_s, u"Ann Contact"_s);
+    StorePlan s;
+    PersonPlan &ann = s.addPerson(u"ann"_s, u"4915111111111"_s, u"Annie"_s, u"Ann Contact"_s);
     ann.iconId = u"ann-icon"_s;
     const qint64 annKey = ann.pk;
     const qint64 bob = s.addPerson(u"bob"_s, u"4915222222222"_s, u"Bob"_s).pk;
     const qint64 cleo = s.addPerson(u"cleo"_s, u"4915333333333"_s, QString(), u"Cleo"_s).pk;
     const qint64 dan = s.addPerson(u"dan"_s, u"4915444444444"_s, u"Dan"_s).pk;
     const qint64 eve = s.addPerson(u"eve"_s, u"4915555555555"_s, u"Eve"_s, u"Eve Contact"_s).pk;
-    PersonSpec &fayRec = s.addPerson(u"fay"_s, u"fay.viber"_s, u"Fay"_s);
+    PersonPlan &fayRec = s.addPerson(u"fay"_s, u"fay.viber"_s, u"Fay"_s);
     fayRec.phone = u"fay.viber"_s;
     const qint64 fay = fayRec.pk;
 
     const qint64 annChat = s.addChat(u"ann"_s, {annKey}).pk;
     const qint64 bobChat = s.addChat(u"bob"_s, {bob}).pk;
-    ChatSpec &group = s.addChat(u"group"_s, {annKey, bob, eve}, u"G-FRIENDS"_s, u"Friends"_s);
+    ChatPlan &group = s.addChat(u"group"_s, {annKey, bob, eve}, u"G-FRIENDS"_s, u"Friends"_s);
     group.context = 77;
     group.smartNotificationShown = 1;
     group.smartState = 2;
@@ -210,7 +210,7 @@ StoreSpec sampleStore()
     const qint64 fayChat = s.addChat(u"fay"_s, {fay}).pk;
 
     const QString received = u"received"_s;
-    MessageSpec &hello = s.addMessage(u"received"_s, annChat, annKey, received, u"Hello 😀"_s);
+    MessagePlan &hello = s.addMessage(u"received"_s, annChat, annKey, received, u"Hello 😀"_s);
     hello.emoticonsRanges = QByteArray("\x01\x02\x03", 3);
     hello.ranges = QByteArray("ranges");
     s.addMessage(u"sending"_s, annChat, 0, u"SENDING"_s, u"On my way"_s);
@@ -231,7 +231,7 @@ StoreSpec sampleStore()
 
     // A message with an attachment, and the files of the store folder.
     auto media = [&](const QString &label, const QString &type, const QString &name, const QStringList &files,
-                     const QString &attId = QString()) -> AttachmentSpec & {
+                     const QString &attId = QString()) -> AttachmentPlan & {
         const qint64 m = s.addMessage(label, annChat, annKey, received, QString()).pk;
         for (const QString &f : files)
             s.addFile(u"Documents/"_s + f, f.endsWith(u".jpg")   ? FileKind::Jpeg
@@ -380,7 +380,7 @@ void StoreWriter::finish()
     d->finished = true;
 }
 
-void StoreWriter::writePerson(const PersonSpec &p)
+void StoreWriter::writePerson(const PersonPlan &p)
 {
     Row row;
     row.add("Z_PK ZCANONIZEDPHONENUM ZICONID ZPHONENUM ZNAME",
@@ -395,7 +395,7 @@ void StoreWriter::writePerson(const PersonSpec &p)
                             {p.pk + 100, 1, 1, p.recordId, p.contactName, p.contactName.toUpper()}));
 }
 
-void StoreWriter::writeChat(const ChatSpec &c)
+void StoreWriter::writeChat(const ChatPlan &c)
 {
     Row row;
     row.add("Z_PK ZDATE ZGROUPID ZICONID ZNAME",
@@ -410,7 +410,7 @@ void StoreWriter::writeChat(const ChatSpec &c)
                             {c.pk, person}));
 }
 
-void StoreWriter::writeMessage(const MessageSpec &m)
+void StoreWriter::writeMessage(const MessagePlan &m)
 {
     Row row;
     row.add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
@@ -421,7 +421,7 @@ void StoreWriter::writeMessage(const MessageSpec &m)
     d->insert("ZVIBERMESSAGE", row);
 }
 
-void StoreWriter::writeLocation(const LocationSpec &l)
+void StoreWriter::writeLocation(const LocationPlan &l)
 {
     Row row;
     row.add("Z_PK ZMESSAGE ZDATE ZLATITUDE ZLONGITUDE ZADDRESS",
@@ -431,7 +431,7 @@ void StoreWriter::writeLocation(const LocationSpec &l)
     d->insert("ZVIBERLOCATION", row);
 }
 
-void StoreWriter::writeAttachment(const AttachmentSpec &a)
+void StoreWriter::writeAttachment(const AttachmentPlan &a)
 {
     Row row;
     row.add("Z_PK ZFILESIZE ZSEQ ZMESSAGE ZDURATION ZID ZBUCKET ZNAME ZTYPE",
@@ -442,7 +442,7 @@ void StoreWriter::writeAttachment(const AttachmentSpec &a)
     d->insert("ZATTACHMENT", row);
 }
 
-void StoreWriter::writeCall(const CallSpec &c)
+void StoreWriter::writeCall(const CallPlan &c)
 {
     qint64 &line = d->lineOfPerson[c.person];
     if (!line) {
@@ -462,7 +462,7 @@ void StoreWriter::writeCall(const CallSpec &c)
     d->insert("ZRECENT", row);
 }
 
-void StoreWriter::writeFile(const FileSpec &f) const
+void StoreWriter::writeFile(const FilePlan &f) const
 {
     const QString path = QDir(d->root).filePath(f.relativePath);
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -483,23 +483,23 @@ void StoreWriter::writeFile(const FileSpec &f) const
         throw std::runtime_error("fixture file not written: " + path.toStdString());
 }
 
-void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout, const QString &fileName)
+void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout, const QString &fileName)
 {
     StoreWriter w(root, layout, fileName);
-    for (const PersonSpec &p : plan.persons)
+    for (const PersonPlan &p : plan.persons)
         w.writePerson(p);
-    for (const ChatSpec &c : plan.chats)
+    for (const ChatPlan &c : plan.chats)
         w.writeChat(c);
-    for (const MessageSpec &m : plan.messages)
+    for (const MessagePlan &m : plan.messages)
         w.writeMessage(m);
-    for (const LocationSpec &l : plan.locations)
+    for (const LocationPlan &l : plan.locations)
         w.writeLocation(l);
-    for (const AttachmentSpec &a : plan.attachments)
+    for (const AttachmentPlan &a : plan.attachments)
         w.writeAttachment(a);
-    for (const CallSpec &c : plan.calls)
+    for (const CallPlan &c : plan.calls)
         w.writeCall(c);
     w.finish();
-    for (const FileSpec &f : plan.files)
+    for (const FilePlan &f : plan.files)
         w.writeFile(f);
 }
 

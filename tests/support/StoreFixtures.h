@@ -14,7 +14,7 @@
 #include <memory>
 
 // Viber iOS stores built in code, in both layouts the reader and the writer meet. A
-// StoreSpec describes content layout-neutrally, so that tests can compare loads with
+// StorePlan describes content layout-neutrally, so that tests can compare loads with
 // it; writeStore() writes it as a store folder. StoreWriter writes row by row, for
 // data too large to describe up front (benchmarks).
 namespace fixtures {
@@ -33,7 +33,7 @@ enum class StoreLayout {
 // Records have a label (never written) by which tests find them, and a key that add...()
 // sets to the largest of its kind + 1 (change it before writing if needed). Z_OPT is
 // written as 3 for persons, 4 chats, 5 messages, 6 attachments and 1 calls.
-struct PersonSpec
+struct PersonPlan
 {
     QString label;
     qint64 pk = 0;
@@ -44,7 +44,7 @@ struct PersonSpec
     QString shownName() const { return contactName.isEmpty() ? viberName : contactName; }
 };
 
-struct ChatSpec
+struct ChatPlan
 {
     QString label;
     qint64 pk = 0;
@@ -56,7 +56,7 @@ struct ChatSpec
     qint32 smartState = 0;
 };
 
-struct MessageSpec
+struct MessagePlan
 {
     QString label;
     qint64 pk = 0, chat = 0, person = 0; // person 0: NULL
@@ -66,7 +66,7 @@ struct MessageSpec
     QByteArray emoticonsRanges, ranges;
 };
 
-struct LocationSpec
+struct LocationPlan
 {
     QString label;
     qint64 pk = 0, message = 0;
@@ -74,7 +74,7 @@ struct LocationSpec
     QString address;
 };
 
-struct AttachmentSpec
+struct AttachmentPlan
 {
     QString label;
     qint64 pk = 0, message = 0;
@@ -84,7 +84,7 @@ struct AttachmentSpec
     QString state = QStringLiteral("complete"), url;
 };
 
-struct CallSpec
+struct CallPlan
 {
     QString label;
     qint64 pk = 0, person = 0, token = 0; // one recents line per person
@@ -96,45 +96,45 @@ struct CallSpec
 enum class FileKind { Jpeg, Png, Bytes };
 
 // A file of the store folder, relative to its root: a picture of size, or some bytes.
-struct FileSpec
+struct FilePlan
 {
     QString relativePath;
     FileKind kind = FileKind::Jpeg;
     QSize size = QSize(40, 30);
 };
 
-class StoreSpec
+class StorePlan
 {
 public:
     // References stay valid while the plan lives.
-    PersonSpec &addPerson(const QString &label, const QString &canonPhone,
+    PersonPlan &addPerson(const QString &label, const QString &canonPhone,
                           const QString &viberName = QString(), const QString &contactName = QString());
-    ChatSpec &addChat(const QString &label, const QList<qint64> &participants,
+    ChatPlan &addChat(const QString &label, const QList<qint64> &participants,
                       const QString &groupId = QString(), const QString &name = QString());
     // token, seq and dates follow from the key; the chat's date is raised to the message's.
-    MessageSpec &addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
+    MessagePlan &addMessage(const QString &label, qint64 chat, qint64 person, const QString &state,
                             const QString &text, const QString &systemType = QString());
-    LocationSpec &addLocation(const QString &label, qint64 message, double latitude, double longitude,
+    LocationPlan &addLocation(const QString &label, qint64 message, double latitude, double longitude,
                               const QString &address = QString());
-    AttachmentSpec &addAttachment(const QString &label, qint64 message, const QString &type,
+    AttachmentPlan &addAttachment(const QString &label, qint64 message, const QString &type,
                                   const QString &name, const QString &attId = QString());
-    CallSpec &addCall(const QString &label, qint64 person, const QString &callType);
-    FileSpec &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
+    CallPlan &addCall(const QString &label, qint64 person, const QString &callType);
+    FilePlan &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
 
     // The record labelled label; a missing one is a broken test and aborts it.
-    const PersonSpec &person(const QString &label) const { return byLabel(persons, label); }
-    const ChatSpec &chat(const QString &label) const { return byLabel(chats, label); }
-    const MessageSpec &message(const QString &label) const { return byLabel(messages, label); }
-    const AttachmentSpec &attachment(const QString &label) const { return byLabel(attachments, label); }
-    const CallSpec &call(const QString &label) const { return byLabel(calls, label); }
+    const PersonPlan &person(const QString &label) const { return byLabel(persons, label); }
+    const ChatPlan &chat(const QString &label) const { return byLabel(chats, label); }
+    const MessagePlan &message(const QString &label) const { return byLabel(messages, label); }
+    const AttachmentPlan &attachment(const QString &label) const { return byLabel(attachments, label); }
+    const CallPlan &call(const QString &label) const { return byLabel(calls, label); }
 
-    std::deque<PersonSpec> persons;
-    std::deque<ChatSpec> chats;
-    std::deque<MessageSpec> messages;
-    std::deque<LocationSpec> locations;
-    std::deque<AttachmentSpec> attachments;
-    std::deque<CallSpec> calls;
-    std::deque<FileSpec> files;
+    std::deque<PersonPlan> persons;
+    std::deque<ChatPlan> chats;
+    std::deque<MessagePlan> messages;
+    std::deque<LocationPlan> locations;
+    std::deque<AttachmentPlan> attachments;
+    std::deque<CallPlan> calls;
+    std::deque<FilePlan> files;
 
 private:
     template <typename T> static const T &byLabel(const std::deque<T> &records, const QString &label)
@@ -158,10 +158,10 @@ private:
 //   "file"); "groupText" (from eve), "groupNoSender", "bobText" and "fayText";
 // - calls of every type spelling; "danMissed" makes up a chat; "unknownType" and "nobody"
 //   (person 99) are not loaded.
-StoreSpec sampleStore();
+StorePlan sampleStore();
 
 // Writes plan below root (which must exist) as fileName in layout, and plan.files.
-void writeStore(const StoreSpec &plan, const QString &root, StoreLayout layout,
+void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
 // Row-by-row writer behind writeStore, in one transaction. Secondary indexes are built
@@ -176,13 +176,13 @@ public:
     StoreWriter(const StoreWriter &) = delete;
     StoreWriter &operator=(const StoreWriter &) = delete;
 
-    void writePerson(const PersonSpec &person);
-    void writeChat(const ChatSpec &chat); // and its join rows
-    void writeMessage(const MessageSpec &message);
-    void writeLocation(const LocationSpec &location);
-    void writeAttachment(const AttachmentSpec &attachment);
-    void writeCall(const CallSpec &call); // and the person's recents line on first use
-    void writeFile(const FileSpec &file) const;
+    void writePerson(const PersonPlan &person);
+    void writeChat(const ChatPlan &chat); // and its join rows
+    void writeMessage(const MessagePlan &message);
+    void writeLocation(const LocationPlan &location);
+    void writeAttachment(const AttachmentPlan &attachment);
+    void writeCall(const CallPlan &call); // and the person's recents line on first use
+    void writeFile(const FilePlan &file) const;
     void finish(); // commits and closes
 
 private:

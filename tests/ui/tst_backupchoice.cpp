@@ -131,8 +131,8 @@ void TestBackupChoice::workDriveRoot()
     if (!remembered.isNull())
         QVERIFY(testsupport::writeFile(pathFile, root(remembered).toUtf8()));
     QList<StorageVolume> given;
-    for (const QString &spec : std::as_const(volumes)) {
-        const QStringList f = spec.split(u' ');
+    for (const QString &line : std::as_const(volumes)) {
+        const QStringList f = line.split(u' ');
         StorageVolume v{root(f[0]), u"/dev/sda1"_s, "ext4"};
         v.bytesAvailable = f[1].toLongLong();
         v.readOnly = f.value(2) == u"ro"_s;

@@ -78,7 +78,7 @@ void TestExportActions::filterGivesFormatAndPath()
 void TestExportActions::scopesReachTheFiles()
 {
     TempDataFolder data;
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
     const qint64 bob = plan.addPerson(u"bob"_s, u"4915100002"_s, u"Bob"_s).pk;
     const qint64 annChat = plan.addChat(u"ann"_s, {ann}).pk;
@@ -218,7 +218,7 @@ void TestExportActions::storeFolderIsOnlyRead()
 {
     TempDataFolder data;
     QTemporaryDir folder;
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
     const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
     plan.addMessage(u"t"_s, chat, ann, u"received"_s, u"from the folder"_s);
@@ -285,7 +285,7 @@ void TestExportActions::itunesBackupImportsIntoALocalDatabase()
     resetDataFolderForTests();
     const auto reset = qScopeGuard([] { resetDataFolderForTests(); });
     QTemporaryDir source;
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
     const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
     plan.addMessage(u"a"_s, chat, ann, u"received"_s, u"from the backup"_s);

@@ -74,10 +74,10 @@ private:
 
 // Chats Ann (4 messages), Bob (1) and "Weekend hiking friend" (1, the latest);
 // Ann has a contact picture.
-static fixtures::StoreSpec alphaSpec()
+static fixtures::StorePlan alphaPlan()
 {
-    fixtures::StoreSpec plan;
-    fixtures::PersonSpec &ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s);
+    fixtures::StorePlan plan;
+    fixtures::PersonPlan &ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s);
     ann.phone = u"+4915100001"_s;
     const qint64 bob = plan.addPerson(u"bob"_s, u"4915100002"_s, u"Bob"_s).pk;
     const qint64 annChat = plan.addChat(u"ann"_s, {ann.pk}).pk;
@@ -98,7 +98,7 @@ void TestMainWindow::init()
     const QDir databases = localDatabasesFolder();
     for (const QString &name : {u"Alpha"_s, u"Beta"_s}) {
         QVERIFY(databases.mkpath(name));
-        fixtures::StoreSpec plan = alphaSpec();
+        fixtures::StorePlan plan = alphaPlan();
         if (name == u"Beta")
             plan.messages.resize(1);
         fixtures::writeStore(plan, databases.filePath(name), fixtures::StoreLayout::Template,
@@ -107,7 +107,7 @@ void TestMainWindow::init()
     QVERIFY(databases.mkpath(u"NotADatabase/Documents"_s));
     const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
     QVERIFY(QDir().mkpath(phone));
-    fixtures::writeStore(alphaSpec(), phone, fixtures::StoreLayout::Phone);
+    fixtures::writeStore(alphaPlan(), phone, fixtures::StoreLayout::Phone);
     m_opened.clear();
     makeWindow();
     m_records.emplace();
@@ -368,7 +368,7 @@ void TestMainWindow::devicesComeAndGo()
     m_w->setDeviceLoader([&](QWidget *, IOSDeviceDesc &desc) {
         desc.path = cache.filePath(desc.udid);
         QDir().mkpath(desc.path);
-        fixtures::writeStore(alphaSpec(), desc.path, fixtures::StoreLayout::Phone);
+        fixtures::writeStore(alphaPlan(), desc.path, fixtures::StoreLayout::Phone);
         return true;
     });
     CFType values = CFType::dictionary();

@@ -39,8 +39,8 @@ void exec(const QString &path, const QString &sql)
 // A plan written as a store in a folder of its own.
 struct Store
 {
-    explicit Store(StoreLayout layout, fixtures::StoreSpec spec = fixtures::sampleStore())
-        : plan(std::move(spec))
+    explicit Store(StoreLayout layout, fixtures::StorePlan content = fixtures::sampleStore())
+        : plan(std::move(content))
     {
         fixtures::writeStore(plan, dir.path(), layout);
     }
@@ -52,7 +52,7 @@ struct Store
     }
     ViberDataPtr load() const { return IOSViberDb(QDir(root()), kFile).load(); }
     QTemporaryDir dir;
-    const fixtures::StoreSpec plan;
+    const fixtures::StorePlan plan;
 };
 
 } // namespace
@@ -213,7 +213,7 @@ void TestIOSViberDb::sampleStore_data()
 void TestIOSViberDb::sampleStore()
 {
     QFETCH(QString, loaded);
-    const fixtures::StoreSpec &plan = m_phone->plan;
+    const fixtures::StorePlan &plan = m_phone->plan;
     const ViberData &data = *m_data;
     const QString kind = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 0, 0);
     const QString label = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 1);
@@ -250,13 +250,13 @@ void TestIOSViberDb::sampleStore()
                               n(QImage(a->previewPath).width())};
         }
     } else {
-        const fixtures::CallSpec &spec = plan.call(label);
-        const _ViberCall *c = data.calls.value(spec.pk);
-        const _ViberMsg *entry = data.messages.value(-spec.pk); // a call's entry has its key negated
+        const fixtures::CallPlan &call = plan.call(label);
+        const _ViberCall *c = data.calls.value(call.pk);
+        const _ViberMsg *entry = data.messages.value(-call.pk); // a call's entry has its key negated
         QCOMPARE(!entry, !c);
         if (c) {
-            QVERIFY(entry->call == c && entry->date == spec.date && c->callToken == spec.token &&
-                    c->duration == spec.duration && c->date == spec.date);
+            QVERIFY(entry->call == c && entry->date == call.date && c->callToken == call.token &&
+                    c->duration == call.duration && c->date == call.date);
             got = QStringList{n(c->type), labelOf(plan.chats, entry->chat), labelOf(plan.persons, c->person)};
         }
     }
@@ -268,7 +268,7 @@ void TestIOSViberDb::sampleStoreDetails()
     // Both layouts load the same records, keys, carried values and files.
     QCOMPARE(fixtures::messageContent(*m_data, fixtures::Detail::Everything),
              fixtures::messageContent(*m_templateData, fixtures::Detail::Everything));
-    const fixtures::StoreSpec &plan = m_phone->plan;
+    const fixtures::StorePlan &plan = m_phone->plan;
     const ViberData &data = *m_data;
     // The phone's own columns arrive as carried values of their declared kinds.
     const QVariantMap group = readExtraColumns(data.chats.value(plan.chat(u"group"_s).pk));
@@ -283,7 +283,7 @@ void TestIOSViberDb::sampleStoreDetails()
              QStringList({u"/Documents/ViberIcons/ann-icon.jpg"_s, u"ContactIcons/4915111111111.jpg"_s,
                           u"/Documents/ContactIcons/11.jpg"_s}));
 
-    const fixtures::MessageSpec &want = plan.message(u"received"_s);
+    const fixtures::MessagePlan &want = plan.message(u"received"_s);
     const _ViberMsg *received = data.messages.value(want.pk);
     QVERIFY(received->text == want.text && received->token == want.token && received->seq == want.seq &&
             received->date == want.date && received->stateDate == want.stateDate);
@@ -303,7 +303,7 @@ void TestIOSViberDb::sampleStoreDetails()
 
 void TestIOSViberDb::madeUpCallChats()
 {
-    fixtures::StoreSpec plan; // persons 1 to 5: "a" to "e", numbers 111 to 555
+    fixtures::StorePlan plan; // persons 1 to 5: "a" to "e", numbers 111 to 555
     for (const QChar c : u"abcde"_s)
         plan.addPerson(QString(c), QString(3, QChar(c.unicode() - u'a' + u'1')), QString(c).toUpper());
     plan.addChat(u"a"_s, {1});
@@ -339,7 +339,7 @@ void TestIOSViberDb::messagesFindTheirChatAndSender_data()
 void TestIOSViberDb::messagesFindTheirChatAndSender()
 {
     QFETCH(QList<qint64>, keys);
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     for (qint64 key : std::as_const(keys)) {
         const QString label = QString::number(key);
         plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
@@ -356,7 +356,7 @@ void TestIOSViberDb::messagesFindTheirChatAndSender()
 
 void TestIOSViberDb::collidingKeysLoseNothing()
 {
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     const qint64 a = plan.addPerson(u"a"_s, u"111"_s, u"A"_s).pk;
     const qint64 chat = plan.addChat(u"a"_s, {a}).pk;
     // Only a hostile store has negative keys; its messages are loaded all the same.
@@ -398,8 +398,8 @@ void TestIOSViberDb::hostileNamesAndLinksGiveNoPaths()
     image.fill(Qt::red);
     QVERIFY(image.save(outside, "JPG"));
 
-    fixtures::StoreSpec plan;
-    fixtures::PersonSpec &evil = plan.addPerson(u"evil"_s, u"../../evil"_s, u"Evil"_s);
+    fixtures::StorePlan plan;
+    fixtures::PersonPlan &evil = plan.addPerson(u"evil"_s, u"../../evil"_s, u"Evil"_s);
     evil.iconId = u"../../../../private/var/x"_s;
     const qint64 chat = plan.addChat(u"chat"_s, {evil.pk}).pk;
     auto add = [&](const QString &type, const QString &name, const QString &attId = QString()) {

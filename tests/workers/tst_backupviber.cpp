@@ -154,7 +154,7 @@ void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
     Bench b;
     // A database whose largest attachment key is 41, with the voice file of a
     // deleted message 42 still lying about.
-    fixtures::StoreSpec plan;
+    fixtures::StorePlan plan;
     const qint64 p = plan.addPerson(u"p"_s, u"111"_s).pk;
     const qint64 m = plan.addMessage(u"m"_s, plan.addChat(u"c"_s, {p}).pk, p, u"received"_s, QString()).pk;
     plan.addAttachment(u"a"_s, m, u"audio"_s, u"41"_s).pk = 41;

@@ -56,7 +56,7 @@ struct Database
         return out;
     }
 
-    const fixtures::StoreSpec plan = fixtures::sampleStore();
+    const fixtures::StorePlan plan = fixtures::sampleStore();
     QTemporaryDir dir;
     QString folder = dir.filePath(u"Work"_s);
     QString path = QDir(folder).filePath(QLatin1String(LocalDatabases::kStoreFileName));

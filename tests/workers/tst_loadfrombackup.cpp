@@ -28,7 +28,7 @@ struct Bench
         backup = encrypted ? std::make_unique<EncryptedBackupFixture>(folder, "secret")
                            : std::make_unique<BackupFixture>(folder);
     }
-    void addStore(fixtures::StoreSpec plan)
+    void addStore(fixtures::StorePlan plan)
     {
         // A record whose name climbs out of every folder; the backup carries it too.
         const qint64 m = plan.addMessage(u"evil"_s, plan.chat(u"ann"_s).pk, 0, u"received"_s, QString()).pk;
