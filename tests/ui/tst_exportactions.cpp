@@ -32,6 +32,28 @@
 using namespace Qt::StringLiterals;
 using Node = AbsTreeItemModel::_ItemNode;
 
+namespace {
+
+// A store with Ann's chat holding these texts, each received.
+fixtures::StorePlan annWith(const QStringList &texts)
+{
+    fixtures::StorePlan plan;
+    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
+    const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
+    for (const QString &text : texts)
+        plan.addMessage(text, chat, ann, u"received"_s, text);
+    return plan;
+}
+
+// Presses the button of a dialog once the dialog is back in its own event loop.
+void pressLater(QWidget *dialog, const QString &button)
+{
+    QMetaObject::invokeMethod(dialog->findChild<QPushButton *>(button), &QAbstractButton::click,
+                              Qt::QueuedConnection);
+}
+
+} // namespace
+
 class TestExportActions : public QObject
 {
     Q_OBJECT
@@ -78,14 +100,9 @@ void TestExportActions::filterGivesFormatAndPath()
 void TestExportActions::scopesReachTheFiles()
 {
     TempDataFolder data;
-    fixtures::StorePlan plan;
-    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
+    fixtures::StorePlan plan = annWith({u"apple"_s, u"pie"_s});
     const qint64 bob = plan.addPerson(u"bob"_s, u"4915100002"_s, u"Bob"_s).pk;
-    const qint64 annChat = plan.addChat(u"ann"_s, {ann}).pk;
-    const qint64 bobChat = plan.addChat(u"bob"_s, {bob}).pk;
-    for (const QString &text : {u"apple"_s, u"pie"_s})
-        plan.addMessage(text, annChat, ann, u"received"_s, text);
-    plan.addMessage(u"b"_s, bobChat, bob, u"received"_s, u"from bob"_s);
+    plan.addMessage(u"b"_s, plan.addChat(u"bob"_s, {bob}).pk, bob, u"received"_s, u"from bob"_s);
     const QDir databases = localDatabasesFolder();
     QVERIFY(databases.mkpath(u"Alpha"_s));
     fixtures::writeStore(plan, databases.filePath(u"Alpha"_s), fixtures::StoreLayout::Template,
@@ -218,11 +235,10 @@ void TestExportActions::storeFolderIsOnlyRead()
 {
     TempDataFolder data;
     QTemporaryDir folder;
-    fixtures::StorePlan plan;
-    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
-    const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
-    plan.addMessage(u"t"_s, chat, ann, u"received"_s, u"from the folder"_s);
-    const qint64 picture = plan.addMessage(u"p"_s, chat, ann, u"received"_s, QString()).pk;
+    fixtures::StorePlan plan = annWith({u"from the folder"_s});
+    const qint64 picture =
+        plan.addMessage(u"p"_s, plan.chat(u"ann"_s).pk, plan.person(u"ann"_s).pk, u"received"_s, QString())
+            .pk;
     plan.addAttachment(u"p"_s, picture, u"picture"_s, u"p1.jpg"_s);
     plan.addFile(u"Documents/Attachments/p1.jpg"_s, fixtures::FileKind::Jpeg);
     fixtures::writeStore(plan, folder.path(), fixtures::StoreLayout::Phone);
@@ -266,8 +282,7 @@ void TestExportActions::viberDesktopImportsIntoALocalDatabase()
             return false;
         asked = modal->findChild<QComboBox *>(u"cbDataSources"_s)->itemText(0);
         modal->findChild<QComboBox *>(u"cbDataSources"_s)->setCurrentIndex(0);
-        QMetaObject::invokeMethod(modal->findChild<QPushButton *>(u"btnConfirm"_s), &QAbstractButton::click,
-                                  Qt::QueuedConnection);
+        pressLater(modal, u"btnConfirm"_s);
         return true;
     };
     QVERIFY(QMetaObject::invokeMethod(&w, "miImportPCPort"));
@@ -285,12 +300,8 @@ void TestExportActions::itunesBackupImportsIntoALocalDatabase()
     resetDataFolderForTests();
     const auto reset = qScopeGuard([] { resetDataFolderForTests(); });
     QTemporaryDir source;
-    fixtures::StorePlan plan;
-    const qint64 ann = plan.addPerson(u"ann"_s, u"4915100001"_s, u"Ann"_s).pk;
-    const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
-    plan.addMessage(u"a"_s, chat, ann, u"received"_s, u"from the backup"_s);
-    plan.addMessage(u"b"_s, chat, ann, u"received"_s, u"and again"_s);
-    fixtures::writeStore(plan, source.path(), fixtures::StoreLayout::Phone);
+    fixtures::writeStore(annWith({u"from the backup"_s, u"and again"_s}), source.path(),
+                         fixtures::StoreLayout::Phone);
     fixtures::EncryptedBackupFixture backup(home.path() + u"/.local/share/MobileSync/Backup/0123"_s,
                                             "secret");
     backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s,
@@ -311,8 +322,7 @@ void TestExportActions::itunesBackupImportsIntoALocalDatabase()
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
         if (auto *password = modal->findChild<QLineEdit *>(u"txtPasscode"_s))
             password->setText(u"secret"_s);
-        QMetaObject::invokeMethod(modal->findChild<QPushButton *>(button), &QAbstractButton::click,
-                                  Qt::QueuedConnection);
+        pressLater(modal, button);
         return true;
     };
     QVERIFY(QMetaObject::invokeMethod(&w, "miImportiTunes"));
