@@ -83,12 +83,6 @@ void ImportController::importITunesBackup(bool toSelectedDb)
     if (choice.exec() != QDialog::Accepted || !choice.selectedManifest())
         return;
     const std::shared_ptr<BackupManifest> manifest = choice.selectedManifest();
-    try {
-        manifest->loadFileTree();
-    } catch (const std::exception &e) {
-        reportError(QString::fromUtf8(e.what()), parent);
-        return;
-    }
     if (manifest->isEncrypted() && !manifest->isUnlocked()) {
         PasscodeDlg password(manifest.get(), parent);
         if (password.exec() != QDialog::Accepted)

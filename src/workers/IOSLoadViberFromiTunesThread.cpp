@@ -45,7 +45,7 @@ void addNodes(IOSLoadViberFromiTunesThread::NodeTable &table, const BackupManife
 
 } // namespace
 
-IOSLoadViberFromiTunesThread::IOSLoadViberFromiTunesThread(const BackupManifest *manifest,
+IOSLoadViberFromiTunesThread::IOSLoadViberFromiTunesThread(BackupManifest *manifest,
                                                            const QString &cacheFolder, QObject *parent)
     : WorkerThread(parent), m_manifest(manifest),
       m_cacheFolder(QDir(cacheFolder.isEmpty() ? defaultCacheFolder(*manifest) : cacheFolder).absolutePath()),
@@ -71,6 +71,7 @@ QString IOSLoadViberFromiTunesThread::work()
     m_journal = FileJournal(m_cacheFolder);
     StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_LOADING_ITUNES_BACKUP"));
+    m_manifest->loadFileTree();
     m_journal.makeFolder(m_viberFolder.path());
 
     buildTables();

@@ -28,10 +28,11 @@ public:
     using FileNode = BackupManifest::FileNode;
     using NodeTable = QHash<QString, const FileNode *>;
 
-    // manifest is read, its tree built and, if encrypted, unlocked; it must outlive
-    // the run and stay unchanged during it. An empty cacheFolder means the
-    // backup's own folder below the data folder (defaultCacheFolder).
-    IOSLoadViberFromiTunesThread(const BackupManifest *manifest, const QString &cacheFolder,
+    // manifest has its Manifest.plist read and, if encrypted, is unlocked; the run
+    // builds its file tree when that is not there yet (a large backup takes
+    // seconds), and nobody else touches it meanwhile. It must outlive the run. An
+    // empty cacheFolder means the backup's own folder below the data folder.
+    IOSLoadViberFromiTunesThread(BackupManifest *manifest, const QString &cacheFolder,
                                  QObject *parent = nullptr);
     ~IOSLoadViberFromiTunesThread() override;
 
@@ -64,7 +65,7 @@ private:
     // The camera-roll original of a picture or video, when the photo library knows it.
     void copyFromCameraRoll(const _ViberAtta &att);
 
-    const BackupManifest *m_manifest;
+    BackupManifest *m_manifest;
     QString m_cacheFolder;
     QDir m_viberFolder;
     bool m_storeLoaded = false;
