@@ -1,9 +1,14 @@
 #include "itunes/IOSAssetDb.h"
 #include "support/BackupFixtures.h"
+#include "support/DesktopFixtures.h"
 #include "support/StoreFixtures.h"
 #include "support/TestSupport.h"
 #include "viber/IOSViberDb.h"
+#include "viber/LocalDatabases.h"
+#include "viber/PCViberDb.h"
+#include "workers/BackupViberMsgThread.h"
 #include "workers/IOSLoadViberFromiTunesThread.h"
+#include "workers/LoadViberMsgThread.h"
 
 #include <QDirIterator>
 #include <QImage>
@@ -71,9 +76,43 @@ struct Bench
     std::unique_ptr<IOSLoadViberFromiTunesThread> worker;
 };
 
+// Reads a source with the loading worker and copies every record into a new local database,
+// as the import actions do; the local database's records, or null on a failure.
+ViberDataPtr importIntoLocalDb(LoadViberMsgThread &load, const QString &folder)
+{
+    load.start();
+    load.wait();
+    if (load.outcome() != Outcome::Succeeded)
+        return {};
+    BackupViberMsgThread copy(load.data()->messages.values(), QDir(folder));
+    copy.start();
+    copy.wait();
+    return copy.outcome() == Outcome::Succeeded ? LocalDatabases::load(folder) : ViberDataPtr();
+}
+
+// A phone-layout store spells a few things its own way: digit-only numbers with "+", each
+// attachment's kind by name, and a call's message with no token or state date of its own.
+void toPhoneSpelling(ViberData &data)
+{
+    for (_ViberPerson *p : std::as_const(data.persons))
+        if (!p->phone.isEmpty() && !p->phone.startsWith(u'+'))
+            p->phone.prepend(u'+');
+    static const QHash<int, QString> kinds{{ViberMsgTypePicture, u"picture"_s},
+                                           {ViberMsgTypeLocation, u"customLocation"_s},
+                                           {ViberMsgTypeAudio, u"audio"_s},
+                                           {ViberMsgTypeSticker, u"sticker"_s},
+                                           {ViberMsgTypeVideo, u"video"_s}};
+    for (_ViberMsg *m : std::as_const(data.messages)) {
+        if (m->attachment && m->attachment->type.isEmpty())
+            m->attachment->type = kinds.value(m->type);
+        if (m->call)
+            m->token = m->seq = 0, m->stateDate = 0;
+    }
+}
+
 } // namespace
 
-class TestLoadFromBackup : public QObject
+class TestImportSources : public QObject
 {
     Q_OBJECT
 
@@ -121,6 +160,44 @@ private slots:
         QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p2.jpg"_s)), "kept");
         QCOMPARE(readFile(bench.worker->storePath()),
                  readFile(bench.source() + u"/Documents/Contacts.data"_s));
+    }
+
+    // Each kind of source arrives whole in a local database through the workers, and a
+    // second import of the same source adds nothing.
+    void importIntoLocalDatabase_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"backup", "encrypted backup", "classic desktop", "2017 desktop"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void importIntoLocalDatabase()
+    {
+        QFETCH(QString, kind);
+        const bool backup = kind.endsWith(u"backup"_s);
+        Bench bench(kind.startsWith(u"encrypted"_s));
+        const QString db = bench.tmp.filePath(u"local"_s);
+        std::unique_ptr<LoadViberMsgThread> load;
+        ViberDataPtr source;
+        if (backup) {
+            bench.addStore(fixtures::sampleStore());
+            QCOMPARE(bench.run(), Outcome::Succeeded);
+            source = bench.load(bench.source());
+            load = std::make_unique<LoadViberMsgThread>(QDir(bench.worker->viberCacheFolder()),
+                                                        IOSLoadViberFromiTunesThread::storeFileName());
+        } else {
+            const QString path = bench.tmp.filePath(u"viber.db"_s);
+            fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path,
+                                        kind.startsWith(u"classic"_s) ? fixtures::DesktopLayout::Classic
+                                                                      : fixtures::DesktopLayout::Contacts);
+            source = PCViberDb(path).load();
+            toPhoneSpelling(*source);
+            load = std::make_unique<LoadViberMsgThread>(std::make_unique<PCViberDb>(path), path);
+        }
+        const ViberDataPtr copy = importIntoLocalDb(*load, db);
+        QVERIFY(copy);
+        QVERIFY(!source->messages.isEmpty());
+        QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
+        QCOMPARE(importIntoLocalDb(*load, db)->messages.size(), copy->messages.size());
     }
 
     // Originals come from the camera roll; the photo library answers the lookups.
@@ -180,5 +257,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLoadFromBackup)
-#include "tst_loadfrombackup.moc"
+QTEST_GUILESS_MAIN(TestImportSources)
+#include "tst_importsources.moc"
