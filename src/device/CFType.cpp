@@ -167,6 +167,11 @@ CFType CFType::fromBytes(const QByteArray &bytes)
     return owning(plist_new_data(bytes.constData(), uint64_t(bytes.size())));
 }
 
+CFType CFType::fromUid(quint64 value)
+{
+    return owning(plist_new_uid(value));
+}
+
 CFType CFType::fromInt64(qint64 value)
 {
     return owning(plist_new_uint(uint64_t(value)));
@@ -231,6 +236,19 @@ QByteArray CFType::toData() const
     return result;
 }
 
+QByteArray CFType::toBinaryData() const
+{
+    if (isNull() || !plistcheck::treeIsWritable(node()))
+        return QByteArray();
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node(), &bin, &length);
+    QByteArray result(bin, bin != nullptr ? qsizetype(length) : 0);
+    if (bin != nullptr)
+        plist_to_bin_free(bin);
+    return result;
+}
+
 CFType CFType::deepCopy() const
 {
     return isNull() ? CFType() : owning(plist_copy(node()));
@@ -239,6 +257,20 @@ CFType CFType::deepCopy() const
 bool CFType::isInteger() const
 {
     return typeOf(node()) == PLIST_UINT;
+}
+
+bool CFType::isUid() const
+{
+    return typeOf(node()) == PLIST_UID;
+}
+
+qint64 CFType::toUid() const
+{
+    if (!isUid())
+        return -1;
+    uint64_t value = 0;
+    plist_get_uid_val(node(), &value);
+    return value > uint64_t(std::numeric_limits<qint64>::max()) ? -1 : qint64(value);
 }
 
 bool CFType::isReal() const

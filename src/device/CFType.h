@@ -33,6 +33,8 @@ public:
     static CFType fromInt64(qint64 value);
     static CFType fromDouble(double value);
     static CFType fromBool(bool value);
+    // A keyed archive's reference to another of its objects.
+    static CFType fromUid(quint64 value);
     // The instant of the date-time; an empty value when it is invalid or outside
     // 1932-12-13 20:45:52 to 2069-01-19 03:14:07 GMT, what the 32-bit seconds of
     // libplist's dates can hold.
@@ -48,6 +50,8 @@ public:
     // holding a number libplist's writer cannot take: the integer -2^63, a real
     // not finite or beyond ±2^63.
     QByteArray toData() const;
+    // The same as a binary property list, what keyed archives are stored as.
+    QByteArray toBinaryData() const;
 
     // A new owned value equal to this one, independent of any container.
     CFType deepCopy() const;
@@ -62,6 +66,7 @@ public:
     bool isDate() const;
     bool isDictionary() const;
     bool isArray() const;
+    bool isUid() const;
 
     // Numbers read only when the value converts without loss (3.0 reads as the
     // integer 3, 3.5 does not); otherwise, and for other types, the default.
@@ -74,6 +79,8 @@ public:
     // local date-time of a date; the bytes of data decoded as UTF-8; else "".
     QString toString() const;
     QByteArray toByteArray() const;
+    // The object index of a keyed archive's reference; -1 for other types.
+    qint64 toUid() const;
     // The date's GMT wall-clock fields, whole seconds, labelled local time
     // (not shifted into the local zone); a null date-time for other types and
     // for a date outside the years 1 to 9999.

@@ -1,5 +1,7 @@
 #include "BackupLocations.h"
 
+#include "BackupManifest.h"
+
 #include "app/DataFolder.h"
 #include "app/FileHelpers.h"
 #include "app/Platform.h"
@@ -23,12 +25,6 @@ namespace {
 const QString kWorkFolderName = u"__corvanta_iosbk_temp"_s;
 const QString kRememberedRootFile = u"__corvanta_iosbk_temp.path"_s;
 const QString kAddedFoldersFile = u"added_backup_folders.txt"_s;
-
-bool holdsManifests(const QDir &dir)
-{
-    return QFileInfo(dir.filePath(u"Manifest.mbdb"_s)).isFile() &&
-           QFileInfo(dir.filePath(u"Manifest.plist"_s)).isFile();
-}
 
 QString readTextFile(const QString &path)
 {
@@ -117,7 +113,7 @@ QStringList candidateBackupFolders(const QStringList &rootFolders, const QString
     QSet<QString> seen;
     const auto take = [&](const QFileInfo &info) {
         const QString path = QDir::cleanPath(info.absoluteFilePath());
-        if (!seen.contains(path) && holdsManifests(QDir(path))) {
+        if (!seen.contains(path) && BackupManifest::holdsBackup(QDir(path))) {
             seen.insert(path);
             found.append(info);
         }
@@ -131,7 +127,7 @@ QStringList candidateBackupFolders(const QStringList &rootFolders, const QString
     for (const QString &root : rootFolders)
         takeSubfolders(root);
     for (const QString &added : addedFolders) {
-        if (holdsManifests(QDir(added)))
+        if (BackupManifest::holdsBackup(QDir(added)))
             take(QFileInfo(added));
         else
             takeSubfolders(added);

@@ -2,6 +2,7 @@
 
 #include "BackupCrypto.h"
 #include "BackupKeyBag.h"
+#include "ManifestDb.h"
 
 #include "app/FileHelpers.h"
 #include "device/CFType.h"
@@ -12,6 +13,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QStringView>
+#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -353,6 +355,8 @@ void BackupManifest::loadManifestPlist()
     m_date = date.isValid() ? QDateTime(date.date(), date.time(), Qt::UTC) : QDateTime();
     m_isEncrypted = plist.value(u"IsEncrypted"_s).toBool();
     m_backupKeyBag = plist.value(u"BackupKeyBag"_s).toByteArray();
+    m_manifestKey = plist.value(u"ManifestKey"_s).toByteArray();
+    m_layout.reset();
 
     // An empty identifier would be "found" in every name and spliced between its letters.
     const QString folderName = m_folder.dirName();
@@ -364,11 +368,63 @@ void BackupManifest::loadManifestPlist()
         m_displayName = folderName;
 }
 
-void BackupManifest::loadFileTree()
+void BackupManifest::loadFileTree(const QString &scratchFolder)
 {
     if (!m_root.m_children.empty())
         return;
-    buildFileTree(readMbdbRecords(m_folder.filePath(u"Manifest.mbdb"_s)));
+    buildFileTree(layout() == Layout::ManifestDb ? readManifestDb(scratchFolder)
+                                                 : readMbdbRecords(m_folder.filePath(u"Manifest.mbdb"_s)));
+}
+
+QList<MbdbRecord> BackupManifest::readManifestDb(const QString &scratchFolder) const
+{
+    const QString path = m_folder.filePath(u"Manifest.db"_s);
+    if (!m_isEncrypted)
+        return ManifestDb::readRecords(path);
+    if (!m_keyBag)
+        fail(tr("IDS_BACKUP_LOCKED_%1").arg(native(m_folder.path())));
+    if (m_manifestKey.size() < 4)
+        fail(tr("IDS_BACKUP_NO_MANIFEST_KEY_%1").arg(native(m_folder.filePath(u"Manifest.plist"_s))));
+    const int protectionClass = int(qFromLittleEndian<quint32>(m_manifestKey.constData()));
+    QByteArray key = m_keyBag->fileKey(protectionClass, m_manifestKey.mid(4), path);
+    const BackupCrypto::WipeGuard wipeKey{&key};
+
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly))
+        fail(tr("IDS_BACKUP_FILE_OPEN_FAILED_%1_%2").arg(native(path), in.errorString().toHtmlEscaped()));
+    const QString folder = scratchFolder.isEmpty() ? QDir::tempPath() : scratchFolder;
+    QDir().mkpath(folder);
+    // The index in clear, only while it is read.
+    QTemporaryFile out(QDir(folder).filePath(u"Manifest-XXXXXX.db"_s));
+    if (!out.open())
+        fail(tr("IDS_BACKUP_COPY_WRITE_FAILED_%1_%2")
+                 .arg(native(out.fileTemplate()), out.errorString().toHtmlEscaped()));
+    decryptBackupData(in, out, key, in.size(), path);
+    // The padding after the last page is dropped: an SQLite file is whole pages of at least 512 bytes.
+    if (out.size() >= 16 && out.seek(out.size() - 1)) {
+        char last = 0;
+        const qint64 size = out.size();
+        const int pad = out.getChar(&last) ? int(quint8(last)) : 0;
+        if (pad >= 1 && pad <= 16 && (size - pad) % 512 == 0)
+            out.resize(size - pad);
+    }
+    out.close();
+    return ManifestDb::readRecords(out.fileName());
+}
+
+BackupManifest::Layout BackupManifest::layout() const
+{
+    if (!m_layout)
+        m_layout =
+            QFileInfo(m_folder.filePath(u"Manifest.db"_s)).isFile() ? Layout::ManifestDb : Layout::Mbdb;
+    return *m_layout;
+}
+
+bool BackupManifest::holdsBackup(const QDir &folder)
+{
+    return QFileInfo(folder.filePath(u"Manifest.plist"_s)).isFile() &&
+           (QFileInfo(folder.filePath(u"Manifest.mbdb"_s)).isFile() ||
+            QFileInfo(folder.filePath(u"Manifest.db"_s)).isFile());
 }
 
 void BackupManifest::buildFileTree(const QList<MbdbRecord> &records)
@@ -524,7 +580,8 @@ bool BackupManifest::isSafeRelativePath(const QString &path)
 
 QString BackupManifest::dataFilePath(const MbdbRecord &record) const
 {
-    return m_folder.filePath(dataFileNameOf(record));
+    const QString name = dataFileNameOf(record);
+    return m_folder.filePath(layout() == Layout::ManifestDb ? ManifestDb::dataFileName(name) : name);
 }
 
 const BackupManifest::FileNode *BackupManifest::findNode(const QString &virtualPath) const

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QIODevice;
@@ -113,14 +114,20 @@ public:
     using Decryptor = std::function<void(QIODevice &source, QIODevice &destination, const MbdbRecord &record,
                                          const ProgressCallback &progress)>;
 
+    // Manifest.mbdb of older iPhones, or Manifest.db (SQLite) of iOS 10 and later,
+    // whose data files lie in sub-folders named by their first two hex digits.
+    enum class Layout { Mbdb, ManifestDb };
+
     explicit BackupManifest(const QString &backupFolder, QObject *parent = nullptr);
     ~BackupManifest() override;
 
     // Reads the device values of Manifest.plist (XML or binary).
     void loadManifestPlist();
-    // Reads Manifest.mbdb and builds the tree, unless the tree is already there.
-    // A failure leaves the tree empty.
-    void loadFileTree();
+    // Reads the file index and builds the tree, unless the tree is already there.
+    // A failure leaves the tree empty. An encrypted Manifest.db must be unlocked
+    // first; it is decrypted into a temporary file in scratchFolder (the system's
+    // temporary folder when empty), removed again before this returns.
+    void loadFileTree(const QString &scratchFolder = QString());
     // Replaces the tree by one made of these records (any order); the step a
     // reader of another manifest layout feeds.
     void buildFileTree(const QList<MbdbRecord> &records);
@@ -144,6 +151,12 @@ public:
     // Whether a name from a backup, put below a folder, stays inside it: not
     // empty, not absolute, no "." or ".." component, no backslash, no NUL.
     static bool isSafeRelativePath(const QString &path);
+
+    // Which index the folder holds: Manifest.db wins where both are present, since
+    // iTunes leaves the older file behind when it upgrades a backup.
+    Layout layout() const;
+    // Whether a folder holds a backup this class reads: Manifest.plist and an index.
+    static bool holdsBackup(const QDir &folder);
 
     // The data file of a record inside this backup folder.
     QString dataFilePath(const MbdbRecord &record) const;
@@ -180,6 +193,8 @@ public:
     QString cacheKey() const;
 
 private:
+    QList<MbdbRecord> readManifestDb(const QString &scratchFolder) const;
+
     QString m_uniqueDeviceId;
     QString m_deviceName;
     QDateTime m_date;
@@ -188,6 +203,8 @@ private:
     QString m_serialNumber;
     bool m_isEncrypted = false;
     QByteArray m_backupKeyBag;
+    mutable std::optional<Layout> m_layout; // found on first use, again with the plist
+    QByteArray m_manifestKey;               // Manifest.db's key: class (little-endian), then the wrapped key
     QString m_displayName;
     QDir m_folder;
     FileNode m_root;

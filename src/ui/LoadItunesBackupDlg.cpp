@@ -83,8 +83,8 @@ LoadItunesBackupDlg::addBackupFolder(const std::shared_ptr<BackupManifest> &mani
 {
     const QString path = manifest->folder().absolutePath();
     try {
-        // Only the older layout is read; a folder without Manifest.mbdb would fail later, at loading.
-        if (!QFileInfo(manifest->folder().filePath(u"Manifest.mbdb"_s)).isFile())
+        // A folder without an index would fail later, at loading.
+        if (!BackupManifest::holdsBackup(manifest->folder()))
             throw std::runtime_error(tr("IDS_BACKUP_NO_MBDB_%1").arg(path.toHtmlEscaped()).toStdString());
         manifest->loadManifestPlist();
     } catch (const std::exception &e) {

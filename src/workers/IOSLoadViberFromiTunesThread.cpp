@@ -3,6 +3,7 @@
 #include "app/DataFolder.h"
 #include "itunes/IOSAssetDb.h"
 #include "viber/IOSViberDb.h"
+#include "viber/Sqlite3DB.h"
 #include "viber/StorePaths.h"
 
 #include <QDebug>
@@ -20,6 +21,10 @@ namespace {
 
 // How many files a run that could not copy them all names in its message.
 constexpr qsizetype kMaxNamedFailures = 10;
+
+const QString kAppStoreKey = u"/Documents/Contacts.data"_s;
+const QString kGroupStoreKey = u"/com.viber/database/Contacts.data"_s;
+const QString kGroupSettingsKey = u"/com.viber/settings/Settings.data"_s;
 
 bool isNonEmptyFile(const QString &path)
 {
@@ -71,19 +76,23 @@ QString IOSLoadViberFromiTunesThread::work()
     m_journal = FileJournal(m_cacheFolder);
     StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_LOADING_ITUNES_BACKUP"));
-    m_manifest->loadFileTree();
+    m_ownerName.clear();
+    m_ownerPhone.clear();
+    m_journal.makeFolder(m_cacheFolder);
+    m_manifest->loadFileTree(m_cacheFolder);
     m_journal.makeFolder(m_viberFolder.path());
 
     buildTables();
     const QString noViberData = tr("IDS_NOT_CONTAIN_VIBER_DATA_IN_ITUNES_BACKUP");
-    if (m_viberTable.isEmpty())
+    if (m_viberTable.isEmpty() && m_groupTable.isEmpty())
         throw std::runtime_error(noViberData.toStdString());
 
-    copyByKey(m_viberTable, u"/Documents/Contacts.data"_s, storePath(), true);
+    copyStore();
     // Nothing to show is no success: the run says why instead of ending quietly.
     if (!isNonEmptyFile(storePath()))
         throw std::runtime_error(noViberData.toStdString());
     m_storeLoaded = true;
+    readOwner();
 
     ViberDataPtr data;
     {
@@ -144,15 +153,75 @@ void IOSLoadViberFromiTunesThread::cleanUp(Outcome)
 void IOSLoadViberFromiTunesThread::buildTables()
 {
     m_viberTable.clear();
+    m_groupTable.clear();
     m_mediaTable.clear();
+    const auto addApp = [](NodeTable &table, const FileNode *top, const QString &name) {
+        for (const auto &app : top->children())
+            if (app->name().compare(name, Qt::CaseInsensitive) == 0)
+                addNodes(table, app.get());
+    };
     for (const auto &top : m_manifest->root().children()) {
         if (top->name().compare(u"Applications"_s, Qt::CaseInsensitive) == 0) {
-            for (const auto &app : top->children())
-                if (app->name().compare(u"com.viber"_s, Qt::CaseInsensitive) == 0)
-                    addNodes(m_viberTable, app.get());
+            addApp(m_viberTable, top.get(), u"com.viber"_s);
+        } else if (top->name().compare(u"AppDomainGroup"_s, Qt::CaseInsensitive) == 0) {
+            addApp(m_groupTable, top.get(), u"group.viber.share.container"_s);
         } else if (top->name().compare(u"Media"_s, Qt::CaseInsensitive) == 0) {
             addNodes(m_mediaTable, top.get());
         }
+    }
+}
+
+void IOSLoadViberFromiTunesThread::copyStore()
+{
+    // A phone that moved to a current version may keep its old store beside the
+    // new one: the one written last is the one in use.
+    std::vector<std::pair<const NodeTable *, QString>> stores;
+    for (const auto &[table, key] : {std::pair(&m_groupTable, kGroupStoreKey), {&m_viberTable, kAppStoreKey}})
+        if (const FileNode *node = table->value(key); node && !node->isFolder())
+            stores.emplace_back(table, key);
+    std::stable_sort(stores.begin(), stores.end(), [](const auto &a, const auto &b) {
+        return a.first->value(a.second)->record().mtime > b.first->value(b.second)->record().mtime;
+    });
+    const QString store = storePath();
+    for (const auto &[table, key] : stores) {
+        // A log of an earlier run must not be replayed into this store.
+        for (const char *suffix : {"-wal", "-shm", "-journal"})
+            QFile::remove(store + QLatin1String(suffix));
+        copyByKey(*table, key, store, true);
+        if (!isNonEmptyFile(store))
+            continue;
+        copyByKey(*table, key + u"-wal"_s, store + u"-wal"_s, true);
+        copyByKey(*table, key + u"-shm"_s, store + u"-shm"_s, true);
+        if (isNonEmptyFile(store + u"-wal"_s)) {
+            // Committed messages may still be only in the log: fold it into the store.
+            Sqlite3DB db;
+            db.openThrow(store, Sqlite3DB::ReadWrite);
+            db.execThrow(u"PRAGMA journal_mode=DELETE"_s);
+            db.close();
+        }
+        QFile::remove(store + u"-shm"_s);
+        return;
+    }
+}
+
+void IOSLoadViberFromiTunesThread::readOwner()
+{
+    const QString settings =
+        QDir(m_cacheFolder).filePath(u"group.viber.share.container"_s + kGroupSettingsKey);
+    copyByKey(m_groupTable, kGroupSettingsKey, settings, true);
+    if (!isNonEmptyFile(settings))
+        return;
+    // Only a convenience: a settings file this version cannot read costs nothing.
+    try {
+        Sqlite3DB db;
+        db.openThrow(settings, Sqlite3DB::ReadOnly);
+        db.treatAsUntrusted();
+        Sqlite3Cursor c = db.queryThrow(
+            Sqlite3Sql("select key, value from Data where key in ('_myUserName', '_myPhoneNumber')"));
+        while (c.moveNext())
+            (c.getTextAt(0) == u"_myUserName"_s ? m_ownerName : m_ownerPhone) = c.getTextAt(1).trimmed();
+    } catch (const std::exception &e) {
+        qWarning("IOSLoadViberFromiTunesThread: settings not readable. %s", e.what());
     }
 }
 
@@ -205,6 +274,11 @@ void IOSLoadViberFromiTunesThread::copyAvatars(const ViberData &data)
             copyByKey(m_viberTable, person->viberIconPath, person->contactIconPath, true);
             if (!isNonEmptyFile(person->contactIconPath))
                 copyByKey(m_viberTable, person->recordIconPath, person->contactIconPath, true);
+            // Current versions keep contact pictures in the app group.
+            if (!isNonEmptyFile(person->contactIconPath) && !person->viberIconPath.isEmpty())
+                copyByKey(m_groupTable,
+                          u"/com.viber/ViberIcons/"_s + QFileInfo(person->viberIconPath).fileName(),
+                          person->contactIconPath, true);
         } catch (const std::exception &e) {
             m_failedFiles << QString::fromUtf8(e.what());
         }
@@ -283,6 +357,8 @@ void IOSLoadViberFromiTunesThread::copyAttachment(const _ViberAtta &att)
     // Kinds the app added later; left out, the chat would show them as missing.
     case ViberMsgTypeFile:
         copyByKey(m_viberTable, u"/Documents/Attachments/"_s + name, att.filePath, false);
+        if (!isNonEmptyFile(att.filePath))
+            copyByKey(m_viberTable, u"/Documents/FileMessages/"_s + name, att.filePath, false);
         break;
     case ViberMsgTypeSticker:
         copyByKey(m_viberTable, u"/Documents/stickers/"_s + StorePaths::stickerRelativePath(att.attId),

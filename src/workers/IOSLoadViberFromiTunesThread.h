@@ -16,7 +16,9 @@
 class IOSAssetDb;
 
 // Turns an iTunes backup into a local copy of the Viber app's files: the store
-// "Documents/Contacts.data" and every file its records name (avatars,
+// (in the app's "Documents/Contacts.data", or, for current versions, in the app
+// group's "com.viber/database/Contacts.data" with its write-ahead log) and every
+// file its records name (avatars,
 // attachments, previews, map images, voice messages), decrypted when the backup
 // is, below "<cache>/com.viber", where the store's reader expects them. Camera-roll
 // originals come from the backup's photo library. Afterwards the cached store is
@@ -47,6 +49,9 @@ public:
     QString storePath() const { return m_viberFolder.filePath(storeFileName()); }
     // True once the store has been copied with content (after the thread finished).
     bool storeLoaded() const { return m_storeLoaded; }
+    // The account owner as current versions' settings name them; empty without.
+    const QString &ownerName() const { return m_ownerName; }
+    const QString &ownerPhone() const { return m_ownerPhone; }
 
 protected:
     QString work() override;
@@ -60,6 +65,10 @@ private:
     // copyFileThrow of the node at key; an unknown key or an empty destination copies nothing.
     void copyByKey(const NodeTable &table, const QString &key, const QString &destination, bool overwrite);
     void buildTables();
+    // Copies the newest store of app and app group, with its write-ahead log
+    // folded in, so that the cached store is one file holding every commit.
+    void copyStore();
+    void readOwner();
     void copyAvatars(const ViberData &data);
     void copyAttachment(const _ViberAtta &att);
     // The camera-roll original of a picture or video, when the photo library knows it.
@@ -70,7 +79,10 @@ private:
     QDir m_viberFolder;
     bool m_storeLoaded = false;
     NodeTable m_viberTable;
+    NodeTable m_groupTable; // the app group shared by current versions and their extensions
     NodeTable m_mediaTable;
+    QString m_ownerName;
+    QString m_ownerPhone;
     std::unique_ptr<IOSAssetDb> m_assets;
     FileJournal m_journal;
     QStringList m_failedFiles;

@@ -3,8 +3,8 @@
 #include "BackupCryptoFixtures.h"
 #include "TestSupport.h"
 #include "device/CFType.h"
-
-#include <plist/plist.h>
+#include "itunes/ManifestDb.h"
+#include "viber/Sqlite3DB.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -30,14 +30,10 @@ QByteArray BackupFixture::manifestPlist() const
     top.setValue(u"IsEncrypted"_s, CFType::fromBool(!keyBag.isEmpty()));
     if (!keyBag.isEmpty())
         top.setValue(u"BackupKeyBag"_s, CFType::fromBytes(keyBag));
-    if (xml)
-        return top.toData();
-    char *bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(top.node(), &bin, &length);
-    const QByteArray result(bin, bin != nullptr ? qsizetype(length) : 0);
-    plist_to_bin_free(bin);
-    return result;
+    if (newerLayout && !m_classKey.isEmpty())
+        top.setValue(u"ManifestKey"_s,
+                     CFType::fromBytes(testsupport::wrapFileKey(m_classKey, manifestKey(), 3)));
+    return xml ? top.toData() : top.toBinaryData();
 }
 
 void BackupFixture::addFile(const QString &domain, const QString &path, const QByteArray &bytes,
@@ -65,17 +61,48 @@ void BackupFixture::addFile(const QString &domain, const QString &path, const QB
     m_dataFiles.append(data);
 }
 
+QString BackupFixture::writeManifestDb(const QString &path) const
+{
+    const QString plain = m_classKey.isEmpty() ? path : path + u".plain"_s;
+    try {
+        Sqlite3DB db;
+        db.openThrow(plain, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+        db.execThrow(
+            u"CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT,"
+            " flags INTEGER, file BLOB); CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB)"_s);
+        for (const MbdbRecord &r : m_records)
+            db.executeThrow(Sqlite3Sql("insert or replace into Files values(?, ?, ?, ?, ?)")
+                                .addTextParam(BackupManifest::backupFileName(r.domain.text(), r.path.text()))
+                                .addTextParam(r.domain.text())
+                                .addTextParam(r.path.text())
+                                .addIntParam(ManifestDb::flagsOf(r))
+                                .addBlobParam(ManifestDb::encodeFile(r)));
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+    if (plain == path)
+        return QString();
+    const bool written = testsupport::writeFile(
+        path, testsupport::encryptBackupData(manifestKey(), testsupport::readFile(plain)));
+    QFile::remove(plain);
+    return written ? QString() : u"cannot write Manifest.db"_s;
+}
+
 QString BackupFixture::write()
 {
     const QDir dir(m_folder);
     for (qsizetype i = 0; i < m_records.size(); ++i) {
-        const QString name =
+        QString name =
             BackupManifest::backupFileName(m_records.at(i).domain.text(), m_records.at(i).path.text());
+        if (newerLayout)
+            name = ManifestDb::dataFileName(name);
         if (!m_dataFiles.at(i).isNull() && !testsupport::writeFile(dir.filePath(name), m_dataFiles.at(i)))
             return u"cannot write "_s + name;
     }
     if (!testsupport::writeFile(dir.filePath(u"Manifest.plist"_s), manifestPlist()))
         return u"cannot write Manifest.plist"_s;
+    if (newerLayout)
+        return writeManifestDb(dir.filePath(u"Manifest.db"_s));
     try {
         QList<MbdbRecord> records = m_records;
         BackupManifest::writeMbdb(records, dir.filePath(u"Manifest.mbdb"_s));
@@ -85,11 +112,17 @@ QString BackupFixture::write()
     return QString();
 }
 
-EncryptedBackupFixture::EncryptedBackupFixture(const QString &folder, const QByteArray &password)
+EncryptedBackupFixture::EncryptedBackupFixture(const QString &folder, const QByteArray &password, bool newer)
     : BackupFixture(folder)
 {
+    newerLayout = newer;
     m_classKey = testsupport::patternBytes(32, 99);
-    keyBag = testsupport::buildKeyBag(password, {{3, m_classKey}});
+    testsupport::KeyBagDerivation derivation;
+    if (newer) {
+        derivation.dpsl = QByteArrayLiteral("double protection salt");
+        derivation.dpic = 20;
+    }
+    keyBag = testsupport::buildKeyBag(password, {{3, m_classKey}}, derivation);
 }
 
 } // namespace fixtures

@@ -11,7 +11,9 @@ namespace fixtures {
 
 inline const QDateTime kBackupDate(QDate(2015, 1, 20), QTime(9, 30, 15), Qt::UTC);
 
-// An iTunes backup folder built in code: Manifest.plist, Manifest.mbdb and a data file per file.
+// An iTunes backup folder built in code: Manifest.plist, the index and a data file per file.
+// The older layout has Manifest.mbdb; the newer one (newerLayout) Manifest.db, encrypted
+// with its own key when the backup is, and data files in sub-folders.
 class BackupFixture
 {
 public:
@@ -29,21 +31,26 @@ public:
     QString udid = QStringLiteral("0123456789abcdef0123456789abcdef01234567");
     QByteArray keyBag; // set: the backup is encrypted
     bool xml = false;
+    bool newerLayout = false;
 
 protected:
+    static QByteArray manifestKey() { return QByteArrayLiteral("key of Manifest.db, 32 bytes ..."); }
     QByteArray m_classKey; // set: data files are encrypted, their keys wrapped by class 3's key
 
 private:
+    QString writeManifestDb(const QString &path) const;
+
     QString m_folder;
     QList<MbdbRecord> m_records;
     QList<QByteArray> m_dataFiles; // null for a folder
 };
 
-// An encrypted backup, its key bag under password.
+// An encrypted backup, its key bag under password; a newer one derives its key as
+// iOS 10.2 and later do (few rounds, to keep tests quick).
 class EncryptedBackupFixture : public BackupFixture
 {
 public:
-    EncryptedBackupFixture(const QString &folder, const QByteArray &password);
+    EncryptedBackupFixture(const QString &folder, const QByteArray &password, bool newer = false);
 };
 
 } // namespace fixtures

@@ -26,12 +26,13 @@ const QString kViberDomain = u"AppDomain-com.viber"_s;
 // A backup holding a phone's Viber store with its files, and the cache it loads into.
 struct Bench
 {
-    explicit Bench(bool encrypted = false)
+    explicit Bench(bool encrypted = false, bool newer = false)
     {
         using namespace fixtures;
         const QString folder = tmp.filePath(u"backup"_s);
-        backup = encrypted ? std::make_unique<EncryptedBackupFixture>(folder, "secret")
+        backup = encrypted ? std::make_unique<EncryptedBackupFixture>(folder, "secret", newer)
                            : std::make_unique<BackupFixture>(folder);
+        backup->newerLayout = newer;
     }
     void addStore(fixtures::StorePlan plan)
     {
@@ -50,9 +51,9 @@ struct Bench
     {
         QCOMPARE(backup->write(), QString());
         manifest.loadManifestPlist();
-        manifest.loadFileTree();
         if (manifest.isEncrypted())
             QVERIFY(manifest.unlockWithPassword(u"secret"_s));
+        manifest.loadFileTree();
     }
     Outcome run()
     {
@@ -120,15 +121,19 @@ private slots:
     void load_data()
     {
         QTest::addColumn<bool>("encrypted");
-        QTest::newRow("plain") << false;
-        QTest::newRow("encrypted") << true;
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("plain") << false << false;
+        QTest::newRow("encrypted") << true << false;
+        QTest::newRow("newer layout") << false << true;
+        QTest::newRow("newer layout, encrypted") << true << true;
     }
 
     // Every record and every file the records name arrive in the cache, nothing outside it.
     void load()
     {
         QFETCH(bool, encrypted);
-        Bench bench(encrypted);
+        QFETCH(bool, newer);
+        Bench bench(encrypted, newer);
         bench.addStore(fixtures::sampleStore());
         QCOMPARE(bench.run(), Outcome::Succeeded);
         QVERIFY(bench.worker->successText().isEmpty() && bench.worker->storeLoaded());
@@ -160,6 +165,8 @@ private slots:
         QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p2.jpg"_s)), "kept");
         QCOMPARE(readFile(bench.worker->storePath()),
                  readFile(bench.source() + u"/Documents/Contacts.data"_s));
+        // The decrypted index went with the run that needed it.
+        QCOMPARE(QDir(bench.worker->cacheFolder()).entryList({u"Manifest*"_s}), QStringList());
     }
 
     // Each kind of source arrives whole in a local database through the workers, and a
@@ -167,14 +174,15 @@ private slots:
     void importIntoLocalDatabase_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"backup", "encrypted backup", "classic desktop", "2017 desktop"})
+        for (const char *kind :
+             {"backup", "encrypted backup", "newer encrypted backup", "classic desktop", "2017 desktop"})
             QTest::newRow(kind) << QString::fromLatin1(kind);
     }
     void importIntoLocalDatabase()
     {
         QFETCH(QString, kind);
         const bool backup = kind.endsWith(u"backup"_s);
-        Bench bench(kind.startsWith(u"encrypted"_s));
+        Bench bench(kind.contains(u"encrypted"_s), kind.startsWith(u"newer"_s));
         const QString db = bench.tmp.filePath(u"local"_s);
         std::unique_ptr<LoadViberMsgThread> load;
         ViberDataPtr source;

@@ -1044,6 +1044,10 @@
 <context>
     <name>BackupManifest</name>
     <message>
+        <source>IDS_BACKUP_NO_MANIFEST_KEY_%1</source>
+        <translation>The backup file %1 is damaged: it holds no key for the encrypted Manifest.db.</translation>
+    </message>
+    <message>
         <source>IDS_CANNOT_FIND_%1</source>
         <translation>Cannot find %1</translation>
     </message>
@@ -1162,7 +1166,7 @@
     </message>
     <message>
         <source>IDS_BACKUP_NO_MBDB_%1</source>
-        <translation>The folder %1 holds no Manifest.mbdb: it is no iTunes backup this program can read.</translation>
+        <translation>The folder %1 holds neither Manifest.mbdb nor Manifest.db: it is no iTunes backup this program can read.</translation>
     </message>
 </context>
 <context>
@@ -1190,6 +1194,17 @@
     <message>
         <source>IDS_INVALID_PASSWORD</source>
         <translation>Invalid password.</translation>
+    </message>
+</context>
+<context>
+    <name>ManifestDb</name>
+    <message>
+        <source>IDS_MANIFESTDB_RECORD_DAMAGED_%1</source>
+        <translation>The record of %1 in Manifest.db is damaged.</translation>
+    </message>
+    <message>
+        <source>IDS_MANIFESTDB_UNREADABLE_%1_%2</source>
+        <translation>Cannot read the backup index %1: %2</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "itunes/BackupManifest.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+
+// The index of backups in the layout iPhones write since iOS 10: Manifest.db, an
+// SQLite file whose table Files holds fileID, domain, relativePath, flags and, in
+// `file`, the file's record as a keyed archive (binary property list) of an MBFile.
+// Records read from it are the same MbdbRecord the older layout gives, so that one
+// tree and one loader serve both.
+class ManifestDb
+{
+    Q_DECLARE_TR_FUNCTIONS(ManifestDb)
+
+public:
+    // Values of the Files.flags column.
+    enum Flags { File = 1, Folder = 2, Link = 4 };
+
+    // Every row of Files as a record: domain and path from their columns, the rest
+    // from the archive. A row whose archive is damaged keeps what its columns say
+    // (a file or folder without size, times or key), so that one bad row costs only
+    // its own file; an encrypted file without its key then fails when copied, by
+    // name. Raises a sentence naming the file when it is no manifest at all.
+    static QList<MbdbRecord> readRecords(const QString &dbPath);
+
+    // Fills record from a keyed archive of an MBFile; raises a sentence naming
+    // the file for an archive that is malformed, lacks its root object or holds
+    // a value of the wrong type. Domain and path are not taken from it.
+    static void decodeFile(const QByteArray &archive, MbdbRecord &record);
+    // The keyed archive of a record, as iPhones write it.
+    static QByteArray encodeFile(const MbdbRecord &record);
+    // The flags column for a record.
+    static int flagsOf(const MbdbRecord &record);
+    // A data file's place below the backup folder: its name's first two hex digits
+    // name the sub-folder.
+    static QString dataFileName(const QString &fileName) { return fileName.left(2) + u'/' + fileName; }
+};
