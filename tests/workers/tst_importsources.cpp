@@ -22,6 +22,7 @@ using Outcome = WorkerThread::Outcome;
 namespace {
 
 const QString kViberDomain = u"AppDomain-com.viber"_s;
+const QString kGroupDomain = u"AppDomainGroup-group.viber.share.container"_s;
 
 // A backup holding a phone's Viber store with its files, and the cache it loads into.
 struct Bench
@@ -34,16 +35,48 @@ struct Bench
                            : std::make_unique<BackupFixture>(folder);
         backup->newerLayout = newer;
     }
-    void addStore(fixtures::StorePlan plan)
+    // inGroup: laid out as current versions keep it: the store in the app group, its last
+    // commit only in the write-ahead log, an older store left in the app, contact pictures
+    // in the group, files among the file messages, and the owner in the group's settings.
+    void addStore(fixtures::StorePlan plan, bool inGroup = false)
     {
         // A record whose name climbs out of every folder; the backup carries it too.
         const qint64 m = plan.addMessage(u"evil"_s, plan.chat(u"ann"_s).pk, 0, u"received"_s, QString()).pk;
         plan.addAttachment(u"evil"_s, m, u"picture"_s, u"../../../../evil.jpg"_s);
         fixtures::writeStore(plan, source(), fixtures::StoreLayout::Phone);
         QVERIFY(testsupport::writeFile(source() + u"/Documents/ViberIcons/ann-icon.jpg"_s, "avatar"));
+        const QString store = source() + u"/Documents/Contacts.data"_s;
+        QString in = kViberDomain, storeName = u"Documents/Contacts.data"_s,
+                icons = u"Documents/ViberIcons/"_s;
+        if (inGroup) {
+            backup->addFile(kViberDomain, storeName, readFile(store), 1000);
+            in = kGroupDomain, storeName = u"com.viber/database/Contacts.data"_s,
+            icons = u"com.viber/ViberIcons/"_s;
+            Sqlite3DB db;
+            db.openThrow(store, Sqlite3DB::ReadWrite);
+            db.execThrow(u"PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                         "update ZVIBERMESSAGE set ZTEXT='Only in the log' where ZTEXT='Sent'"_s);
+            QVERIFY(!readFile(store).contains("Only in the log"));
+            // Taken while the log is open, as a backup of a running phone finds it.
+            for (const QString &suffix : {u"-wal"_s, u"-shm"_s})
+                backup->addFile(in, storeName + suffix, readFile(store + suffix));
+            backup->addFile(in, storeName, readFile(store));
+            const QString settings = tmp.filePath(u"Settings.data"_s);
+            Sqlite3DB s;
+            s.openThrow(settings, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+            s.execThrow(u"create table Data(key text, value text); insert into Data values"
+                        "('_myUserName', 'Me Myself'), ('_myPhoneNumber', '+4915000000000')"_s);
+            backup->addFile(in, u"com.viber/settings/Settings.data"_s, readFile(settings));
+        }
         for (QDirIterator it(source(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-            const QString file = it.next();
-            backup->addFile(kViberDomain, QDir(source()).relativeFilePath(file), readFile(file));
+            QString name = QDir(source()).relativeFilePath(it.next());
+            const QByteArray bytes = readFile(it.filePath());
+            if (name.startsWith(u"Documents/ViberIcons/"_s))
+                backup->addFile(in, icons + it.fileName(), bytes);
+            else if (inGroup && name == u"Documents/Attachments/doc.pdf"_s)
+                backup->addFile(kViberDomain, u"Documents/FileMessages/doc.pdf"_s, bytes);
+            else if (!name.startsWith(u"Documents/Contacts.data"_s) || !inGroup)
+                backup->addFile(kViberDomain, name, bytes);
         }
         backup->addFile(kViberDomain, u"Documents/Attachments/../../../../evil.jpg"_s, "evil");
     }
@@ -126,6 +159,7 @@ private slots:
         QTest::newRow("encrypted") << true << false;
         QTest::newRow("newer layout") << false << true;
         QTest::newRow("newer layout, encrypted") << true << true;
+        QTest::newRow("current Viber, app group") << false << true;
     }
 
     // Every record and every file the records name arrive in the cache, nothing outside it.
@@ -134,12 +168,17 @@ private slots:
         QFETCH(bool, encrypted);
         QFETCH(bool, newer);
         Bench bench(encrypted, newer);
-        bench.addStore(fixtures::sampleStore());
+        const bool inGroup = QTest::currentDataTag() == "current Viber, app group"_ba;
+        bench.addStore(fixtures::sampleStore(), inGroup);
         QCOMPARE(bench.run(), Outcome::Succeeded);
         QVERIFY(bench.worker->successText().isEmpty() && bench.worker->storeLoaded());
         const ViberDataPtr source = bench.load(bench.source()),
                            cache = bench.load(bench.worker->viberCacheFolder());
         QCOMPARE(fixtures::messageContent(*cache), fixtures::messageContent(*source));
+        QCOMPARE(fixtures::messageContent(*cache).join(u'\n').contains(u"Only in the log"_s), inGroup);
+        QVERIFY(!QFileInfo::exists(bench.worker->storePath() + u"-wal"_s));
+        QCOMPARE(bench.worker->ownerName(), inGroup ? u"Me Myself"_s : QString());
+        QCOMPARE(bench.worker->ownerPhone(), inGroup ? u"+4915000000000"_s : QString());
 
         int files = 0;
         for (const _ViberAtta *att : std::as_const(source->attachments)) {
@@ -163,8 +202,8 @@ private slots:
         QVERIFY(testsupport::writeFile(bench.worker->storePath(), "stale"));
         QCOMPARE(bench.run(), Outcome::Succeeded);
         QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p2.jpg"_s)), "kept");
-        QCOMPARE(readFile(bench.worker->storePath()),
-                 readFile(bench.source() + u"/Documents/Contacts.data"_s));
+        QCOMPARE(fixtures::messageContent(*bench.load(bench.worker->viberCacheFolder())),
+                 fixtures::messageContent(*source));
         // The decrypted index went with the run that needed it.
         QCOMPARE(QDir(bench.worker->cacheFolder()).entryList({u"Manifest*"_s}), QStringList());
     }
@@ -206,6 +245,22 @@ private slots:
         QVERIFY(!source->messages.isEmpty());
         QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
         QCOMPARE(importIntoLocalDb(*load, db)->messages.size(), copy->messages.size());
+    }
+
+    // A real current store, nobody here wrote, where current versions keep it in a newer
+    // encrypted backup: its two messages from Donncha arrive.
+    void realStoreInAppGroup()
+    {
+        const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
+        if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
+            QSKIP("the real store is not available here");
+        Bench bench(true, true);
+        bench.backup->addFile(kGroupDomain, u"com.viber/database/Contacts.data"_s, readFile(real));
+        QCOMPARE(bench.run(), Outcome::Succeeded);
+        const ViberDataPtr data = bench.load(bench.worker->viberCacheFolder());
+        QCOMPARE(data->messages.size(), 2);
+        for (const _ViberMsg *m : std::as_const(data->messages))
+            QCOMPARE(m->person->name + u' ' + m->person->phone, u"Donncha +4915785097580"_s);
     }
 
     // Originals come from the camera roll; the photo library answers the lookups.
