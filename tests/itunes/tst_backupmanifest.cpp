@@ -1,7 +1,10 @@
+#include "device/CFType.h"
 #include "itunes/BackupManifest.h"
+#include "itunes/ManifestDb.h"
 #include "support/BackupCryptoFixtures.h"
 #include "support/BackupFixtures.h"
 #include "support/TestSupport.h"
+#include "viber/Sqlite3DB.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -75,6 +78,9 @@ private slots:
     void manifestPlist();
     void manifestPlistRefusals_data();
     void manifestPlistRefusals();
+    void manifestDbArchives_data();
+    void manifestDbArchives();
+    void manifestDbDamagedRowKeepsItsPlace();
     void copyPlainFile();
     void encryptedBackupUnlocksAndDecrypts();
 
@@ -265,6 +271,85 @@ void TestBackupManifest::manifestPlistRefusals()
     BackupManifest manifest(m_dir->path());
     const QString text = errorOf([&] { manifest.loadManifestPlist(); });
     QVERIFY2(text.contains(error) && text.contains(file), qPrintable(text));
+}
+
+// The keyed archives of Manifest.db: what the writer makes reads back whole, and hostile
+// ones fail for their own file or read without what they spoil, never crash.
+void TestBackupManifest::manifestDbArchives_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<bool>("valid");
+    MbdbRecord r = record(u"AppDomain-com.viber|Documents/a|1400000000"_s);
+    r.mode = 0120644, r.inodeHigh = 1, r.inodeLow = 2, r.uid = 501, r.gid = 502, r.atime = 3, r.ctime = 4;
+    r.size = Q_UINT64_C(0x100000005), r.protectionClass = 3;
+    r.encryptionKey = MbdbString::fromBytes(QByteArray(44, 'k'));
+    r.linkTarget = MbdbString::fromText(u"../b"_s);
+    const QByteArray good = ManifestDb::encodeFile(r);
+    const auto edited = [&](const std::function<void(CFType &, CFType)> &change) {
+        CFType archive = CFType::fromData(good);
+        change(archive, archive.value(u"$objects"_s).at(1));
+        return archive.toBinaryData();
+    };
+    QTest::newRow("as iPhones write it") << good << true;
+    QTest::newRow("no property list") << QByteArray("bplist00\xff\xff") << false;
+    QTest::newRow("root beyond the objects")
+        << edited([](CFType &a, CFType) { a.value(u"$top"_s).setValue(u"root"_s, CFType::fromUid(99)); })
+        << false;
+    QTest::newRow("size as text") << edited([](CFType &, CFType f) {
+        f.setValue(u"Size"_s, CFType::fromString(u"big"_s));
+    }) << false;
+    QTest::newRow("target a number") << edited([](CFType &, CFType f) {
+        f.setValue(u"Target"_s, CFType::fromInt64(5));
+    }) << false;
+    QTest::newRow("key names the file itself")
+        << edited([](CFType &, CFType f) { f.setValue(u"EncryptionKey"_s, CFType::fromUid(1)); }) << true;
+}
+
+void TestBackupManifest::manifestDbArchives()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(bool, valid);
+    MbdbRecord r = record(u"AppDomain-com.viber|Documents/a"_s);
+    const QString error = errorOf([&] { ManifestDb::decodeFile(archive, r); });
+    QVERIFY2(error.isEmpty() == valid, qPrintable(error));
+    QVERIFY(valid || error.contains(u"AppDomain-com.viber-Documents/a"_s));
+    if (QTest::currentDataTag() != "as iPhones write it"_ba)
+        return;
+    QCOMPARE(r.linkTarget.text() + u' ' + QString::fromLatin1(r.encryptionKey.bytes),
+             u"../b "_s + QString(44, u'k'));
+    QCOMPARE(QList<quint64>({r.mode, r.inodeHigh, r.inodeLow, r.uid, r.gid, r.mtime, r.atime, r.ctime, r.size,
+                             r.protectionClass}),
+             QList<quint64>({0120644, 1, 2, 501, 502, 1400000000, 3, 4, Q_UINT64_C(0x100000005), 3}));
+}
+
+// One damaged row costs only its own record's details; a path out of the backup never reaches the tree.
+void TestBackupManifest::manifestDbDamagedRowKeepsItsPlace()
+{
+    fixtures::BackupFixture backup(path(u"newer"_s));
+    backup.newerLayout = true;
+    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s, "store");
+    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/damaged"_s, "bytes");
+    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/../../escape"_s, "evil");
+    QCOMPARE(backup.write(), QString());
+    {
+        Sqlite3DB db;
+        db.openThrow(path(u"newer/Manifest.db"_s), Sqlite3DB::ReadWrite);
+        db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged'"_s);
+    }
+    BackupManifest manifest(path(u"newer"_s));
+    manifest.loadManifestPlist();
+    manifest.loadFileTree();
+    QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
+    QCOMPARE(
+        listTree(manifest.root()),
+        QStringList({u"Applications"_s, u"Applications/com.viber"_s, u"Applications/com.viber/Documents"_s,
+                     u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
+                     u"Applications/com.viber/Documents/damaged"_s}));
+    const BackupManifest::FileNode *damaged =
+        manifest.findNode(u"Applications/com.viber/Documents/damaged"_s);
+    QVERIFY(!damaged->isFolder());
+    manifest.copyBackupFile(*damaged, path(u"out"_s));
+    QCOMPARE(readFile(path(u"out"_s)), "bytes");
 }
 
 void TestBackupManifest::copyPlainFile()
