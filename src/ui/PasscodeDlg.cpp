@@ -1,8 +1,10 @@
 #include "PasscodeDlg.h"
 
 #include "MessageBoxes.h"
+#include "RunWorker.h"
 #include "app/StyleSheet.h"
 #include "itunes/BackupManifest.h"
+#include "workers/UnlockBackupThread.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -57,22 +59,17 @@ void PasscodeDlg::btnOKClicked()
         showWarning(tr("IDS_PWD_IS_NULL"), this);
         return;
     }
-    bool unlocked = false;
-    try {
-        // Key derivation takes a while on a real backup.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        unlocked = m_manifest->unlockWithPassword(password);
-        QApplication::restoreOverrideCursor();
-    } catch (const std::exception &e) {
-        QApplication::restoreOverrideCursor();
-        m_passcode->clear();
-        reportError(QString::fromUtf8(e.what()), this);
-        reject();
-        return;
-    }
     // The field is emptied either way, so the password does not outlive the dialog's answer.
     m_passcode->clear();
-    if (!unlocked) {
+    // Key derivation takes seconds on a current backup: shown, and cancellable.
+    UnlockBackupThread unlock(m_manifest, password);
+    if (!runWorker(this, &unlock, tr("IDS_UNLOCKING_BACKUP_TITLE"), true, 400)) {
+        // A damaged key bag was reported; a cancel leaves the dialog open to try again.
+        if (unlock.outcome() == WorkerThread::Outcome::Failed)
+            reject();
+        return;
+    }
+    if (!unlock.unlocked()) {
         showWarning(tr("IDS_INVALID_PASSWORD"), this);
         return;
     }

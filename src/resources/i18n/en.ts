@@ -1192,6 +1192,10 @@
         <translation>Password is required.</translation>
     </message>
     <message>
+        <source>IDS_UNLOCKING_BACKUP_TITLE</source>
+        <translation>Unlocking the backup</translation>
+    </message>
+    <message>
         <source>IDS_INVALID_PASSWORD</source>
         <translation>Invalid password.</translation>
     </message>
@@ -1205,6 +1209,13 @@
     <message>
         <source>IDS_MANIFESTDB_UNREADABLE_%1_%2</source>
         <translation>Cannot read the backup index %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>UnlockBackupThread</name>
+    <message>
+        <source>IDS_UNLOCKING_BACKUP_%1</source>
+        <translation>Checking the password of %1…</translation>
     </message>
 </context>
 </TS>
