@@ -1,8 +1,14 @@
 #include "BenchRegistry.h"
 
 #include "itunes/BackupManifest.h"
+#include "itunes/ManifestDb.h"
+#include "support/BackupCryptoFixtures.h"
+#include "support/BackupFixtures.h"
+#include "viber/Sqlite3DB.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -93,5 +99,113 @@ CHATWHARF_BENCH_SCENARIO_NAMED(backupMbdb, "backup-mbdb",
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
+    return 0;
+}
+
+namespace {
+
+// Seconds the openssl tool takes for one PBKDF2 derivation, or -1 when it cannot.
+double opensslPbkdf2Seconds(const QString &tool, const char *digest, const QByteArray &password,
+                            const QByteArray &salt, qint64 rounds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(
+        tool, {QStringLiteral("kdf"), QStringLiteral("-keylen"), QStringLiteral("32"),
+               QStringLiteral("-kdfopt"), QStringLiteral("digest:") + QLatin1String(digest),
+               QStringLiteral("-kdfopt"), QStringLiteral("hexpass:") + QString::fromLatin1(password.toHex()),
+               QStringLiteral("-kdfopt"), QStringLiteral("hexsalt:") + QString::fromLatin1(salt.toHex()),
+               QStringLiteral("-kdfopt"), QStringLiteral("iter:%1").arg(rounds), QStringLiteral("PBKDF2")});
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+CHATWHARF_BENCH_SCENARIO_NAMED(
+    backupNewer, "backup-newer",
+    "Read a Manifest.db of 300,000 files into the tree; unlock a current encrypted "
+    "backup beside openssl's PBKDF2 over the same parameters")
+{
+    const qint64 n = bench::messageCount(args, 300000);
+    if (n < 0)
+        return 2;
+    QTemporaryDir folder;
+    try {
+        const QList<MbdbRecord> records = phoneRecords(n);
+        {
+            Sqlite3DB db;
+            db.openThrow(folder.filePath(QStringLiteral("Manifest.db")),
+                         Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+            db.execThrow(QStringLiteral("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, "
+                                        "relativePath TEXT, flags INTEGER, file BLOB); BEGIN"));
+            for (const MbdbRecord &r : records)
+                db.executeThrow(
+                    Sqlite3Sql("insert or replace into Files values(?, ?, ?, ?, ?)")
+                        .addTextParam(BackupManifest::backupFileName(r.domain.text(), r.path.text()))
+                        .addTextParam(r.domain.text())
+                        .addTextParam(r.path.text())
+                        .addIntParam(ManifestDb::flagsOf(r))
+                        .addBlobParam(ManifestDb::encodeFile(r)));
+            db.execThrow(QStringLiteral("COMMIT"));
+        }
+        BackupManifest manifest(folder.path());
+        QElapsedTimer timer;
+        timer.start();
+        manifest.loadFileTree();
+        const double load = timer.nsecsElapsed() / 1e9;
+        if (manifest.findNode(QStringLiteral("Media/DCIM/100APPLE/IMG_0000.JPG")) == nullptr) {
+            std::fprintf(stderr, "the tree lacks a record of the manifest\n");
+            return 1;
+        }
+        bench::figure(QStringLiteral("manifestdb_300k_s"), load, QStringLiteral("s"));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+
+    // The derivation as current iPhones set it: ten million SHA-256 rounds, then ten thousand SHA-1.
+    const QByteArray password("correct horse battery staple");
+    testsupport::KeyBagDerivation derivation;
+    derivation.iterations = 10000;
+    derivation.dpsl = testsupport::patternBytes(20, 7);
+    derivation.dpic = 10000000;
+    fixtures::BackupFixture backup(folder.filePath(QStringLiteral("encrypted")));
+    backup.keyBag = testsupport::buildKeyBag(password, {{3, testsupport::patternBytes(32, 3)}}, derivation);
+    if (!backup.write().isEmpty())
+        return 1;
+    BackupManifest manifest(backup.folder());
+    QElapsedTimer timer;
+    try {
+        manifest.loadManifestPlist();
+        timer.start();
+        if (!manifest.unlockWithPassword(QString::fromUtf8(password))) {
+            std::fprintf(stderr, "the password did not unlock the backup\n");
+            return 1;
+        }
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    const double unlock = timer.nsecsElapsed() / 1e9;
+    bench::figure(QStringLiteral("unlock_s"), unlock, QStringLiteral("s"));
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (tool.isEmpty()) {
+        std::fprintf(stderr, "no openssl tool on the PATH: its figure is left out\n");
+        return 0;
+    }
+    // The second derivation takes the first's output as its password; its time does not depend on the bytes.
+    const double outer = opensslPbkdf2Seconds(tool, "SHA256", password, derivation.dpsl, derivation.dpic);
+    const double inner =
+        opensslPbkdf2Seconds(tool, "SHA1", QByteArray(32, 'k'), derivation.salt, derivation.iterations);
+    if (outer < 0 || inner < 0) {
+        std::fprintf(stderr, "openssl kdf failed\n");
+        return 1;
+    }
+    bench::figure(QStringLiteral("openssl_pbkdf2_s"), outer + inner, QStringLiteral("s"));
+    bench::figure(QStringLiteral("unlock_ratio"), unlock / (outer + inner), QStringLiteral("ratio"));
     return 0;
 }
