@@ -120,8 +120,6 @@ QStringList select(Sqlite3DB &db, const QString &sql)
 } // namespace
 
 // --- StorePlan -------------------------------------------------------------------
-// A new record's key is computed with the record already in place: its key 0 does
-// not change the largest.
 
 PersonPlan &StorePlan::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
                                  const QString &contactName)

@@ -22,12 +22,8 @@ namespace fixtures {
 inline constexpr const char *kStoreFileName = "Documents/Contacts.data";
 
 enum class StoreLayout {
-    // This program's own (the embedded template): Conversation 4, PhoneNumberIndex 7
-    // (Z_4PHONENUMINDEXES), carried values in an _other blob, no address book.
-    Template,
-    // A phone's: Z_ENT, Z_OPT, ZUID and more columns, Conversation 5, PhoneNumberIndex 10
-    // (Z_5PHONENUMINDEXES), address-book contacts in ZABCONTACT.
-    Phone,
+    Template, // this program's own: Z_4PHONENUMINDEXES, carried values in _other, no address book
+    Phone,    // a phone's: Core Data's columns, Z_5PHONENUMINDEXES, contacts in ZABCONTACT
 };
 
 // Records have a label (never written) by which tests find them, and a key that add...()
@@ -204,11 +200,10 @@ enum class Detail {
     Everything,   // and keys, carried values, icons and files: equal for one store's loads
 };
 
-// Loaded records as sorted lines: each message with its chat (group id, name, participants;
-// a chat made up for calls only by its person), sender, token, dates, state, type, text,
-// location, attachment and call. A voice message's file name and id are left out: a
-// writer names them by the attachment's key. With Detail::Everything also every person
-// and chat, and paths from their "Documents" folder on.
+// Loaded records as sorted lines: each message with its chat (by group id, name and
+// participants), sender and content; a voice message's file name and id are left out,
+// since a writer names them by the attachment's key. Detail::Everything adds every
+// person and chat, and paths from their "Documents" folder on.
 QStringList messageContent(const ViberData &data, Detail detail = Detail::Content);
 
 // Records built in memory for writers and workers: the suites' one record builder.

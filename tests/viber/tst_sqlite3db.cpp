@@ -90,19 +90,11 @@ void TestSqlite3DB::rowInsertSql()
     Sqlite3Row row = c.getRow();
     row[u"Z_PK"_s] = 9;
     db.executeThrow(row.insertSql(u"dst"_s));
-    // Only the columns asked for.
-    Sqlite3Row partial;
-    partial.setVal(u"ZTEXT"_s, u"only text"_s);
-    partial.setVal(u"ZDATE"_s, 1.0);
-    db.executeThrow(partial.insertSql(u"dst"_s, {u"ZTEXT"_s}));
-
-    Sqlite3Cursor d = db.queryThrow("SELECT Z_PK, ZTEXT, ZDATE, hex(_other) AS o FROM dst ORDER BY Z_PK");
-    QStringList rows;
-    while (d.moveNext())
-        rows << QStringList(
-                    {d.getText(u"Z_PK"_s), d.getText(u"ZTEXT"_s), d.getText(u"ZDATE"_s), d.getText(u"o"_s)})
-                    .join(u'|');
-    QCOMPARE(rows, QStringList({u"9|hi; DROP TABLE src|12.5|74696E796B76"_s, u"10|only text||"_s}));
+    // Values are bound, never spliced into the statement.
+    Sqlite3Cursor d =
+        db.queryThrow("SELECT Z_PK || '|' || ZTEXT || '|' || ZDATE || '|' || hex(_other) FROM dst");
+    QVERIFY(d.moveNext());
+    QCOMPARE(d.getTextAt(0), u"9|hi; DROP TABLE src|12.5|74696E796B76"_s);
 }
 
 void TestSqlite3DB::transactions()

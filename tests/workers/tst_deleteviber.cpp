@@ -41,10 +41,7 @@ struct Database
     }
     qint64 count(const QString &table, const QString &where = u"1"_s) const
     {
-        Sqlite3DB db;
-        db.openThrow(path, Sqlite3DB::ReadOnly);
-        Sqlite3Cursor c = db.queryThrow(u"select count(*) from %1 where %2"_s.arg(table, where));
-        return c.moveNext() ? c.getInt64At(0) : -1;
+        return fixtures::rows(path, u"select count(*) from %1 where %2"_s.arg(table, where)).toLongLong();
     }
     QList<_ViberMsg *> messages(const QStringList &labels, const QStringList &callLabels = {}) const
     {
