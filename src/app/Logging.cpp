@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -22,6 +23,7 @@ std::unique_ptr<QFile> s_logFile;
 // A message raised while a line is being written (by Qt's own file code) would
 // deadlock on the lock; it is dropped instead.
 thread_local bool t_insideHandler = false;
+std::atomic<bool> s_echo{true};
 
 // Called with s_mutex held.
 bool ensureLogFileOpen()
@@ -89,6 +91,11 @@ void setupLogging(const QString &logFolder, int keepCount)
     qInstallMessageHandler(logMessageHandler);
 }
 
+void setLogEcho(bool echo)
+{
+    s_echo.store(echo);
+}
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     Q_UNUSED(context);
@@ -97,7 +104,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
         const QString time = Clock::currentDateTime().toString(QStringLiteral("hh:mm:ss"));
         const QByteArray line = formatLogLine(type, time, message).toUtf8();
         QMutexLocker lock(&s_mutex);
-        if (type == QtDebugMsg) {
+        if (type == QtDebugMsg && s_echo.load()) {
             const QByteArray raw = message.toUtf8();
             std::fprintf(stdout, "%s\n", raw.constData());
             std::fflush(stdout);

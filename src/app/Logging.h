@@ -10,6 +10,9 @@
 // Remembers the log folder, deletes the oldest daily logs beyond the newest
 // keepCount, and installs logMessageHandler for the whole process.
 void setupLogging(const QString &logFolder, int keepCount);
+// Debug messages are echoed to standard output too, unless a program whose output
+// is its result (the command line) turns that off.
+void setLogEcho(bool echo);
 
 // Deletes the oldest "log-*.txt" files of folder so that keepCount remain
 // (names sort by date). Other files in the folder are left alone.

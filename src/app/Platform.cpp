@@ -4,8 +4,16 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <cstdio>
+#include <string>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#endif
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -87,4 +95,61 @@ bool syncFileSystem(const QString &path)
     ::sync();
     return true;
 #endif
+}
+
+bool stdinIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stdin)) != 0;
+#else
+    return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+QString readHiddenLine(const QString &prompt, bool *ok)
+{
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+#ifdef Q_OS_WIN
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool console = GetConsoleMode(in, &mode);
+    if (console)
+        SetConsoleMode(in, mode & ~ENABLE_ECHO_INPUT);
+#else
+    termios old{};
+    const bool console = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (console) {
+        termios quiet = old;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    std::string line;
+    int c = 0;
+    while ((c = std::getchar()) != EOF && c != '\n')
+        line.push_back(char(c));
+    if (console) {
+#ifdef Q_OS_WIN
+        SetConsoleMode(in, mode);
+#else
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+#endif
+    }
+    std::fputs("\n", stderr);
+    *ok = c != EOF || !line.empty();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    QString result = QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+    std::fill(line.begin(), line.end(), '\0');
+    return result;
 }

@@ -36,3 +36,11 @@ void prepareWebEngineForUser();
 // path onto its disk, and waits. False when it could not. Copies of many files
 // call this once instead of flushing each file.
 bool syncFileSystem(const QString &path);
+
+// Whether standard input and standard error are terminals (a person at a console).
+bool stdinIsTerminal();
+bool stderrIsTerminal();
+
+// Reads a line from the terminal of standard input without showing what is typed,
+// after writing prompt to standard error. ok is false when input ended first.
+QString readHiddenLine(const QString &prompt, bool *ok);

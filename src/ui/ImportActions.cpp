@@ -14,14 +14,25 @@
 #include "viber/PCViberDb.h"
 #include "viber/StorePaths.h"
 #include "workers/BackupViberMsgThread.h"
-#include "workers/IOSLoadViberFromiTunesThread.h"
-#include "workers/LoadViberMsgThread.h"
+#include "workers/SourceLoading.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QTemporaryDir>
 
 #include <algorithm>
+
+namespace {
+
+// Loading steps behind the progress dialog, which comes up only when a step takes a while.
+SourceLoading::Runner runner(QWidget *parent)
+{
+    return [parent](WorkerThread &worker, const QString &title) {
+        return runWorker(parent, &worker, title, true, 300);
+    };
+}
+
+} // namespace
 
 ImportController::ImportController(WindowContext &window, LocalDbController &localDb)
     : m_window(window), m_localDb(localDb),
@@ -61,10 +72,8 @@ void ImportController::importViberDesktop(bool toSelectedDb)
     if (chosen < 0)
         return;
     const PCViberAccount &account = accounts.at(chosen);
-    LoadViberMsgThread load(std::make_unique<PCViberDb>(account.dbPath), account.dbPath);
-    if (!runWorker(parent, &load, tr("IDS_LOADING_VIBER_DESKTOP"), true, 300))
-        return;
-    copyAll(load.data(), toSelectedDb, account.sourceName());
+    if (const ViberDataPtr data = SourceLoading::loadViberDesktop(account.dbPath, runner(parent)))
+        copyAll(data, toSelectedDb, account.sourceName());
 }
 
 void ImportController::copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName)
@@ -88,14 +97,8 @@ void ImportController::importITunesBackup(bool toSelectedDb)
         if (password.exec() != QDialog::Accepted)
             return;
     }
-    IOSLoadViberFromiTunesThread copy(manifest.get(), QString());
-    if (!runWorker(parent, &copy, tr("IDS_LOADING_ITUNES_BACKUP_TITLE")))
-        return;
-    // The cached copy is read like any store; previews are made there, in our cache.
-    LoadViberMsgThread read(QDir(copy.viberCacheFolder()), copy.storeFileName());
-    if (!runWorker(parent, &read, tr("IDS_LOADING_ITUNES_BACKUP_TITLE"), true, 300))
-        return;
-    copyAll(read.data(), toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
+    if (const ViberDataPtr data = SourceLoading::loadITunesBackup(*manifest, runner(parent)))
+        copyAll(data, toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
 }
 
 void ImportController::openDemoArchive()

@@ -32,9 +32,10 @@ qint64 ViberMsgMerger::mergeRecord(const _ViberMsg *msg, qint64 &attachmentKey, 
     }
     if (msg->type == ViberMsgTypeCall) {
         bool present = false;
-        if (msg->call && m_db.insertCall(m_zuid, msg->call, &present, &m_numberless) > 0)
+        if (msg->call && m_db.insertCall(m_zuid, msg->call, &present, &m_numberless) > 0) {
             ++(present ? m_present : m_inserted);
-        else
+            ++(present ? m_callsPresent : m_callsInserted);
+        } else
             ++m_skipped;
         return 0;
     }

@@ -45,6 +45,9 @@ public:
     qint64 present() const { return m_present; }   // already in the store
     // Not writable: a received group message without sender, no state, no chat.
     qint64 skipped() const { return m_skipped; }
+    // The calls among inserted() and present().
+    qint64 callsInserted() const { return m_callsInserted; }
+    qint64 callsPresent() const { return m_callsPresent; }
 
 private:
     IOSViberDb &m_db;
@@ -57,4 +60,6 @@ private:
     qint64 m_inserted = 0;
     qint64 m_present = 0;
     qint64 m_skipped = 0;
+    qint64 m_callsInserted = 0;
+    qint64 m_callsPresent = 0;
 };

@@ -54,6 +54,7 @@ BackupViberMsgThread::~BackupViberMsgThread()
 QString BackupViberMsgThread::work()
 {
     m_files.clear();
+    m_counts = Counts();
     StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_BACKING_UP_VIBER_MESSAGES"));
 
@@ -98,6 +99,8 @@ QString BackupViberMsgThread::work()
         commitStarts();
         db->execThrow(QStringLiteral("COMMIT"));
         m_files.clear(); // the rows that name the files are there now
+        m_counts = {merger.inserted(), merger.present(), merger.skipped(), merger.callsInserted(),
+                    merger.callsPresent()};
         qInfo("Copied into %s: %lld new, %lld already present, %lld skipped", qUtf8Printable(db->path()),
               merger.inserted(), merger.present(), merger.skipped());
         return summary(merger);

@@ -25,6 +25,13 @@ public:
                          QObject *parent = nullptr);
     ~BackupViberMsgThread() override;
 
+    // What the last run that committed did with the records (calls count as messages too).
+    struct Counts
+    {
+        qint64 inserted = 0, present = 0, skipped = 0, callsInserted = 0, callsPresent = 0;
+    };
+    const Counts &counts() const { return m_counts; }
+
     // The copy order (exposed for tests).
     const QList<_ViberMsg *> &messages() const { return m_messages; }
 
@@ -37,6 +44,7 @@ protected:
     void cleanUp(Outcome outcome) override;
 
 private:
+    Counts m_counts;
     void copyContactIcons(const _ViberChat *chat);
     void copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
 

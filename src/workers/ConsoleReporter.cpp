@@ -61,7 +61,19 @@ void ConsoleReporter::reportProgress(const QString &status, int percent, const Q
     if (line == m_lastLine)
         return;
     m_lastLine = line;
-    writeLine(line);
+    if (!m_bar) {
+        writeLine(line);
+        return;
+    }
+    constexpr int kWidth = 30;
+    const int filled = m_percent * kWidth / 100;
+    QString bar = QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
+                  QString(kWidth - filled, QLatin1Char('-')) + QStringLiteral("] %1% ").arg(m_percent, 3) +
+                  line.mid(line.indexOf(QLatin1Char(']')) + 2);
+    // One terminal line, redrawn: longer text would wrap and leave copies behind.
+    bar.truncate(110);
+    write("\r\033[K" + bar.toUtf8());
+    m_barShown = true;
 }
 
 void ConsoleReporter::reportError(const QString &message)
@@ -105,8 +117,14 @@ QString ConsoleReporter::lastError() const
 
 void ConsoleReporter::writeLine(const QString &line)
 {
-    m_out->write(line.toUtf8());
-    m_out->write("\n");
+    // A final line replaces the bar rather than following it on the same line.
+    write((m_barShown ? QByteArray("\r\033[K") : QByteArray()) + line.toUtf8() + '\n');
+    m_barShown = false;
+}
+
+void ConsoleReporter::write(const QByteArray &bytes)
+{
+    m_out->write(bytes);
     if (auto *file = qobject_cast<QFileDevice *>(m_out))
         file->flush();
 }

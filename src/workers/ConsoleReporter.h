@@ -30,6 +30,9 @@ public:
     bool isWaiting() const override { return false; }
     bool isCancelled() const override { return m_cancelled.load(); }
 
+    // On a terminal: progress redraws one bar line in place instead of adding lines.
+    void setProgressBar(bool bar) { m_bar = bar; }
+
     // Lock-free, so a signal handler (Ctrl+C) may call it.
     void requestCancel() { m_cancelled.store(true); }
 
@@ -43,6 +46,7 @@ public:
 
 private:
     void writeLine(const QString &line);
+    void write(const QByteArray &bytes);
 
     QFile m_stderr;
     QIODevice *m_out = nullptr;
@@ -51,6 +55,8 @@ private:
     QString m_status;
     int m_percent = 0;
     QString m_lastLine;
+    bool m_bar = false;
+    bool m_barShown = false;
     bool m_succeeded = false;
     bool m_failed = false;
     QString m_lastError;

@@ -3,6 +3,7 @@
 #include "app/FileHelpers.h"
 #include "export/ExportMessagesCsv.h"
 #include "export/ExportMessagesHtml.h"
+#include "export/ExportMessagesJson.h"
 #include "export/ExportMessagesPdf.h"
 #include "export/ExportMessagesTxt.h"
 #include "export/MessageText.h"
@@ -62,11 +63,13 @@ QString ExportMessagesThread::chatFileBaseName(const _ViberChat *chat)
 QString ExportMessagesThread::work()
 {
     reportProgress(-1, tr("IDS_EXPORTING_MESSAGES_TO_FILE"));
-    if (m_format < Text || m_format > Html)
+    if (m_format < Text || m_format > Json)
         throw std::runtime_error("not support export format.");
-    const bool perChat = m_format == Pdf || m_format == Html;
+    const bool oneJsonFile =
+        m_format == Json && m_outputPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive);
+    const bool perChat = m_format == Pdf || m_format == Html || (m_format == Json && !oneJsonFile);
     QList<_ViberMsg *> messages = m_messages;
-    std::stable_sort(messages.begin(), messages.end(), perChat ? chatThenDate : dateOnly);
+    std::stable_sort(messages.begin(), messages.end(), perChat || oneJsonFile ? chatThenDate : dateOnly);
 
     const QDir folder(m_outputPath);
     std::unique_ptr<HtmlFilesFolder> files;
@@ -107,6 +110,8 @@ QString ExportMessagesThread::work()
             if (!writer) {
                 if (m_format == Text)
                     writer = std::make_unique<ExportMessagesTxt>(m_outputPath);
+                else if (m_format == Json)
+                    writer = std::make_unique<ExportMessagesJson>(m_outputPath, true);
                 else
                     writer = std::make_unique<ExportMessagesCsv>(m_outputPath);
                 writer->begin();
@@ -116,13 +121,17 @@ QString ExportMessagesThread::work()
                 writer->finish();
             writer.reset();
             writerChat = msg->chat;
-            const QString suffix = m_format == Pdf ? QStringLiteral(".pdf") : QStringLiteral(".html");
+            const QString suffix = m_format == Pdf    ? QStringLiteral(".pdf")
+                                   : m_format == Json ? QStringLiteral(".json")
+                                                      : QStringLiteral(".html");
             // Two chats of the same name each keep their file.
             const QString path = uniqueFilePath(folder.filePath(chatFileBaseName(writerChat) + suffix));
             m_journal.addCreatedFile(path);
             m_chatFiles.append(path);
             if (m_format == Pdf) {
                 writer = std::make_unique<ExportMessagesPdf>(path);
+            } else if (m_format == Json) {
+                writer = std::make_unique<ExportMessagesJson>(path, false);
             } else {
                 writer =
                     std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat), *files);

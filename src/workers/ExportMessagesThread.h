@@ -9,13 +9,15 @@
 
 // Writes messages to files: one text or CSV file for all, or a folder with one
 // PDF or HTML page for each chat (HTML with an index page and a "files" folder).
+// JSON goes to a folder with a document for each chat, or, when the path ends
+// in ".json", into one file listing them.
 // A failed or cancelled export leaves nothing of its own behind; files that were
 // in a chosen folder before stay untouched.
 class ExportMessagesThread : public WorkerThread
 {
     Q_OBJECT
 public:
-    enum Format { Text = 0, Csv = 1, Pdf = 2, Html = 3 };
+    enum Format { Text = 0, Csv = 1, Pdf = 2, Html = 3, Json = 4 };
 
     // messages are only read and must outlive the thread; outputPath is the file
     // (text, CSV) or the folder (PDF, HTML).

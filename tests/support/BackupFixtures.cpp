@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -59,6 +60,14 @@ void BackupFixture::addFile(const QString &domain, const QString &path, const QB
     }
     m_records.append(r);
     m_dataFiles.append(data);
+}
+
+void BackupFixture::addFilesBelow(const QString &domain, const QString &root)
+{
+    for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString file = it.next();
+        addFile(domain, QDir(root).relativeFilePath(file), testsupport::readFile(file));
+    }
 }
 
 QString BackupFixture::writeManifestDb(const QString &path) const

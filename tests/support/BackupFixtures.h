@@ -22,6 +22,8 @@ public:
     void addFile(const QString &domain, const QString &path, const QByteArray &bytes,
                  quint32 mtime = 1420000000);
     void addFolder(const QString &domain, const QString &path) { addFile(domain, path, QByteArray()); }
+    // Every file below root, under domain at its path from root.
+    void addFilesBelow(const QString &domain, const QString &root);
     // Manifest.plist: device "Test iPhone", an iPhone6,2 on 8.1.2, serial F2LN1234G5MN, kBackupDate.
     QByteArray manifestPlist() const;
     // Writes the folder; the error, "" when all was written.

@@ -943,14 +943,6 @@
         <translation>The folder %1 holds no Viber store: neither Contacts.data, Documents/Contacts.data nor com.viber/database/Contacts.data is in it.</translation>
     </message>
     <message>
-        <source>IDS_LOADING_VIBER_DESKTOP</source>
-        <translation>Loading Viber Desktop Messages</translation>
-    </message>
-    <message>
-        <source>IDS_LOADING_ITUNES_BACKUP_TITLE</source>
-        <translation>Loading from iTunes Backup</translation>
-    </message>
-    <message>
         <source>IDS_DEMO_ARCHIVE_TITLE</source>
         <translation>Making the demo archive</translation>
     </message>
@@ -1216,6 +1208,177 @@
     <message>
         <source>IDS_UNLOCKING_BACKUP_%1</source>
         <translation>Checking the password of %1…</translation>
+    </message>
+</context>
+<context>
+    <name>SourceLoading</name>
+    <message>
+        <source>IDS_LOADING_VIBER_DESKTOP</source>
+        <translation>Loading Viber Desktop Messages</translation>
+    </message>
+    <message>
+        <source>IDS_LOADING_ITUNES_BACKUP_TITLE</source>
+        <translation>Loading from iTunes Backup</translation>
+    </message>
+</context>
+<context>
+    <name>CliApp</name>
+    <message>
+        <source>IDS_CLI_LIST</source>
+        <translation>Lists the local databases and the iTunes backups found.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_CHATS</source>
+        <translation>Lists the chats of a source: id, title, participants, messages, first and last date.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_IMPORT</source>
+        <translation>Copies the messages of a source into a local database; messages already there are not added again.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_EXPORT</source>
+        <translation>Exports the messages of a source to TXT, DOC, CSV, PDF, HTML or JSON files.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_ATTACHMENTS</source>
+        <translation>Extracts the attachments of a source into a folder.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_CALLS</source>
+        <translation>Writes the call log of a source to a CSV file.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_USAGE_%1</source>
+        <translation>Usage: %1 &lt;command&gt; [options]   (%1 &lt;command&gt; --help for its options)
+Commands:</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_UNKNOWN_COMMAND_%1</source>
+        <translation>Unknown command "%1".</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_UNEXPECTED_%1</source>
+        <translation>Unexpected argument: %1</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_DB</source>
+        <translation>Read the local database called name.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_BACKUP</source>
+        <translation>Read the iTunes backup in folder (either layout, encrypted or not).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_STORE</source>
+        <translation>Read a folder holding a Viber Contacts.data (it is not changed).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_DESKTOP</source>
+        <translation>Read a Viber Desktop viber.db file.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_PASSWORD</source>
+        <translation>Read the password of an encrypted backup from the first line of file.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_CHAT</source>
+        <translation>Only this chat, by id or title (repeatable).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_SINCE</source>
+        <translation>Only messages from this day on (local time).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_UNTIL</source>
+        <translation>Only messages up to and including this day (local time).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_TO</source>
+        <translation>The local database to import into; made when it does not exist.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_FORMAT</source>
+        <translation>The output format.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_OUT</source>
+        <translation>The output file or folder.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_BAD_DATE_%1_%2</source>
+        <translation>%1 takes a date as yyyy-mm-dd, not "%2".</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_CANCELLED</source>
+        <translation>Cancelled; nothing was written.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_ONE_SOURCE</source>
+        <translation>Name exactly one source: --db, --backup, --store or --viber-desktop.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_DATABASE_%1_%2</source>
+        <translation>There is no local database called "%1". Local databases: %2</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_STORE_%1</source>
+        <translation>The folder %1 holds no Viber store (Contacts.data).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_FILE_%1</source>
+        <translation>The file %1 does not exist.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_BACKUP_%1</source>
+        <translation>The folder %1 holds no iTunes backup (Manifest.plist with Manifest.db or Manifest.mbdb).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_PASSWORD_FILE_%1_%2</source>
+        <translation>Cannot read the password file %1: %2</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_PASSWORD_PROMPT_%1</source>
+        <translation>Password of the encrypted backup %1: </translation>
+    </message>
+    <message>
+        <source>IDS_CLI_PASSWORD_NEEDED_%1</source>
+        <translation>The backup %1 is encrypted: give its password with --password-file.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_WRONG_PASSWORD_%1</source>
+        <translation>The password does not unlock the backup %1.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_CHAT_%1_%2</source>
+        <translation>There is no chat "%1" in %2; the chats command lists them.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_MESSAGES_%1</source>
+        <translation>No messages of %1 are in the chosen chats and dates.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_BAD_DATABASE_NAME_%1</source>
+        <translation>"%1" is no valid name for a local database (give one with --to).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_IMPORTED_%1_%2_%3_%4_%5</source>
+        <translation>Added %1 messages and %2 calls to %3; %4 messages and %5 calls were already there.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_SKIPPED_%1</source>
+        <translation>%1 records could not be written and were skipped.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_BAD_FORMAT_%1</source>
+        <translation>Unknown format "%1": use txt, doc, csv, pdf, html or json.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OUT_NEEDED</source>
+        <translation>Name the output with --out.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_CALLS_%1</source>
+        <translation>No calls of %1 are in the chosen chats and dates.</translation>
     </message>
 </context>
 </TS>

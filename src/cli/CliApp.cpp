@@ -1,0 +1,427 @@
+#include "CliApp.h"
+
+#include "app/DataFolder.h"
+#include "app/Platform.h"
+#include "export/MessageText.h"
+#include "itunes/BackupLocations.h"
+#include "itunes/BackupManifest.h"
+#include "viber/LocalDatabases.h"
+#include "viber/StorePaths.h"
+#include "workers/BackupViberMsgThread.h"
+#include "workers/ConsoleReporter.h"
+#include "workers/ExportMessagesThread.h"
+#include "workers/ExportViberCallsThread.h"
+#include "workers/ExtractMediaFilesThread.h"
+#include "workers/LoadViberMsgThread.h"
+#include "workers/SourceLoading.h"
+#include "workers/UnlockBackupThread.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A failure with the sentence to print and the exit code.
+struct CliError : std::runtime_error
+{
+    CliError(const QString &text, int code = CliApp::Failure)
+        : std::runtime_error(text.toStdString()), code(code)
+    {
+    }
+    int code;
+};
+
+struct Command
+{
+    const char *name;
+    const char *summary; // the catalogue key of its one-line description
+    bool source;         // takes a source
+    bool filters;        // takes --chat, --since, --until
+};
+
+const Command kCommands[] = {
+    {"list", "IDS_CLI_LIST", false, false},
+    {"chats", "IDS_CLI_CHATS", true, false},
+    {"import", "IDS_CLI_IMPORT", true, true},
+    {"export", "IDS_CLI_EXPORT", true, true},
+    {"attachments", "IDS_CLI_ATTACHMENTS", true, true},
+    {"calls", "IDS_CLI_CALLS", true, true},
+};
+
+QString localTime(double storeTime)
+{
+    return storeTimeToDateTime(storeTime).toLocalTime().toString(u"yyyy-MM-dd HH:mm"_s);
+}
+
+QString shown(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// A day given as an ISO date, the start of it in local time.
+QDateTime dayStart(const QString &text, const QString &option)
+{
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (!date.isValid())
+        throw CliError(CliApp::tr("IDS_CLI_BAD_DATE_%1_%2").arg(option, text), CliApp::UsageError);
+    return date.startOfDay();
+}
+
+} // namespace
+
+CliApp::CliApp(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
+
+CliApp::~CliApp() = default;
+
+void CliApp::cancel()
+{
+    if (ConsoleReporter *reporter = m_reporter.get())
+        reporter->requestCancel();
+}
+
+int CliApp::run(const QStringList &arguments)
+{
+    const QString program = QFileInfo(arguments.value(0, u"chatwharf-cli"_s)).fileName();
+    const QString name = arguments.value(1);
+    const Command *command = nullptr;
+    for (const Command &c : kCommands)
+        if (name == QLatin1String(c.name))
+            command = &c;
+    if (!command) {
+        QString usage = tr("IDS_CLI_USAGE_%1").arg(program) + u'\n';
+        for (const Command &c : kCommands)
+            usage += u"  %1  %2\n"_s.arg(QLatin1String(c.name), -12).arg(tr(c.summary));
+        const bool help = name.isEmpty() || name == u"--help"_s || name == u"-h"_s || name == u"help"_s;
+        (help ? m_out : m_err) << usage;
+        if (!help)
+            m_err << tr("IDS_CLI_UNKNOWN_COMMAND_%1").arg(name) << u'\n';
+        return help ? Success : UsageError;
+    }
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(tr(command->summary));
+    parser.addHelpOption();
+    if (command->source) {
+        parser.addOption({u"db"_s, tr("IDS_CLI_OPT_DB"), u"name"_s});
+        parser.addOption({u"backup"_s, tr("IDS_CLI_OPT_BACKUP"), u"folder"_s});
+        parser.addOption({u"store"_s, tr("IDS_CLI_OPT_STORE"), u"folder"_s});
+        parser.addOption({u"viber-desktop"_s, tr("IDS_CLI_OPT_DESKTOP"), u"file"_s});
+        parser.addOption({u"password-file"_s, tr("IDS_CLI_OPT_PASSWORD"), u"file"_s});
+    }
+    if (command->filters) {
+        parser.addOption({u"chat"_s, tr("IDS_CLI_OPT_CHAT"), u"id|title"_s});
+        parser.addOption({u"since"_s, tr("IDS_CLI_OPT_SINCE"), u"yyyy-mm-dd"_s});
+        parser.addOption({u"until"_s, tr("IDS_CLI_OPT_UNTIL"), u"yyyy-mm-dd"_s});
+    }
+    if (name == u"import"_s)
+        parser.addOption({u"to"_s, tr("IDS_CLI_OPT_TO"), u"name"_s});
+    if (name == u"export"_s)
+        parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
+    if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s)
+        parser.addOption({u"out"_s, tr("IDS_CLI_OPT_OUT"), u"path"_s});
+
+    QStringList rest = arguments;
+    rest.removeAt(1);
+    rest[0] = program + u' ' + name;
+    if (!parser.parse(rest)) {
+        m_err << program << u' ' << name << u": "_s << parser.errorText() << u'\n';
+        return UsageError;
+    }
+    if (parser.isSet(u"help"_s)) {
+        // The parser names the program by its path; the command reads better.
+        QString help = parser.helpText();
+        help.replace(QCoreApplication::arguments().value(0), rest[0]);
+        m_out << help;
+        return Success;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        m_err << tr("IDS_CLI_UNEXPECTED_%1").arg(parser.positionalArguments().join(u' ')) << u'\n';
+        return UsageError;
+    }
+
+    m_reporter = std::make_unique<ConsoleReporter>();
+    m_reporter->setProgressBar(stderrIsTerminal());
+    try {
+        if (name == u"list"_s)
+            list(parser);
+        else if (name == u"chats"_s)
+            chats(parser);
+        else if (name == u"import"_s)
+            import(parser);
+        else if (name == u"export"_s)
+            exportMessages(parser);
+        else if (name == u"attachments"_s)
+            attachments(parser);
+        else
+            calls(parser);
+    } catch (const CliError &e) {
+        if (e.what()[0] != '\0')
+            m_err << QString::fromUtf8(e.what()) << u'\n';
+        return e.code;
+    } catch (const std::exception &e) {
+        m_err << ConsoleReporter::toPlainText(QString::fromUtf8(e.what())).simplified() << u'\n';
+        return Failure;
+    }
+    return Success;
+}
+
+bool CliApp::runWorker(WorkerThread &worker)
+{
+    worker.setReporter(m_reporter.get());
+    worker.start();
+    worker.wait();
+    m_err.flush();
+    return worker.outcome() == WorkerThread::Outcome::Succeeded;
+}
+
+void CliApp::checkFinished(WorkerThread &worker)
+{
+    if (runWorker(worker))
+        return;
+    if (worker.outcome() == WorkerThread::Outcome::Cancelled)
+        throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+    throw CliError(QString()); // the reporter said why
+}
+
+CliApp::Source CliApp::openSource(const QCommandLineParser &parser)
+{
+    QStringList given;
+    for (const QString &option : {u"db"_s, u"backup"_s, u"store"_s, u"viber-desktop"_s})
+        if (parser.isSet(option))
+            given << option;
+    if (given.size() != 1)
+        throw CliError(tr("IDS_CLI_ONE_SOURCE"), UsageError);
+    const QString value = parser.value(given.first());
+    Source source;
+    source.name = value;
+    const auto run = [this](WorkerThread &worker, const QString &) { return runWorker(worker); };
+    const auto read = [&](LoadViberMsgThread &load) {
+        checkFinished(load);
+        source.data = load.data();
+    };
+
+    if (given.first() == u"db"_s) {
+        const QString name = LocalDatabases::existingName(LocalDatabases::names(), value);
+        if (name.isEmpty())
+            throw CliError(tr("IDS_CLI_NO_DATABASE_%1_%2").arg(value, LocalDatabases::names().join(u", "_s)));
+        LoadViberMsgThread load(QDir(LocalDatabases::folderOf(name)),
+                                QLatin1String(LocalDatabases::kStoreFileName));
+        read(load);
+    } else if (given.first() == u"store"_s) {
+        QString root, fileName;
+        if (!StorePaths::findStoreFile(value, &root, &fileName))
+            throw CliError(tr("IDS_CLI_NO_STORE_%1").arg(shown(value)));
+        // A folder someone else made is only read: no previews are written into it.
+        LoadViberMsgThread load(QDir(root), fileName);
+        load.setMakePreviews(false);
+        read(load);
+    } else if (given.first() == u"viber-desktop"_s) {
+        if (!QFileInfo(value).isFile())
+            throw CliError(tr("IDS_CLI_NO_FILE_%1").arg(shown(value)));
+        source.data = SourceLoading::loadViberDesktop(value, run);
+    } else {
+        if (!BackupManifest::holdsBackup(QDir(value)))
+            throw CliError(tr("IDS_CLI_NO_BACKUP_%1").arg(shown(value)));
+        BackupManifest manifest(QDir(value).absolutePath());
+        manifest.loadManifestPlist();
+        if (manifest.isEncrypted())
+            unlock(manifest, parser);
+        source.data = SourceLoading::loadITunesBackup(manifest, run);
+    }
+    if (!source.data) {
+        if (m_reporter->isCancelled())
+            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+        throw CliError(QString());
+    }
+    return source;
+}
+
+void CliApp::unlock(BackupManifest &manifest, const QCommandLineParser &parser)
+{
+    QString password;
+    const QString folder = shown(manifest.folder().path());
+    if (parser.isSet(u"password-file"_s)) {
+        QFile file(parser.value(u"password-file"_s));
+        if (!file.open(QIODevice::ReadOnly))
+            throw CliError(tr("IDS_CLI_PASSWORD_FILE_%1_%2").arg(shown(file.fileName()), file.errorString()));
+        QByteArray line = file.readLine();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        password = QString::fromUtf8(line);
+        line.fill('\0');
+    } else if (stdinIsTerminal()) {
+        bool ok = false;
+        password = readHiddenLine(tr("IDS_CLI_PASSWORD_PROMPT_%1").arg(folder), &ok);
+        if (!ok)
+            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+    } else {
+        throw CliError(tr("IDS_CLI_PASSWORD_NEEDED_%1").arg(folder), UsageError);
+    }
+    UnlockBackupThread unlock(&manifest, password);
+    password.fill(QChar(u'\0'));
+    checkFinished(unlock);
+    if (!unlock.unlocked())
+        throw CliError(tr("IDS_CLI_WRONG_PASSWORD_%1").arg(folder));
+}
+
+QList<_ViberMsg *> CliApp::chosenMessages(const Source &source, const QCommandLineParser &parser) const
+{
+    QSet<const _ViberChat *> chats;
+    for (const QString &wanted : parser.values(u"chat"_s)) {
+        bool number = false;
+        const qint64 id = wanted.toLongLong(&number);
+        qsizetype found = 0;
+        for (const _ViberChat *chat : std::as_const(source.data->chats)) {
+            if ((number && chat->id == id) ||
+                MessageText::chatTitle(chat).compare(wanted, Qt::CaseInsensitive) == 0) {
+                chats.insert(chat);
+                ++found;
+            }
+        }
+        if (found == 0)
+            throw CliError(tr("IDS_CLI_NO_CHAT_%1_%2").arg(wanted, source.name));
+    }
+    const QDateTime since =
+        parser.isSet(u"since"_s) ? dayStart(parser.value(u"since"_s), u"--since"_s) : QDateTime();
+    // Until a day means through that day.
+    const QDateTime until =
+        parser.isSet(u"until"_s) ? dayStart(parser.value(u"until"_s), u"--until"_s).addDays(1) : QDateTime();
+    QList<_ViberMsg *> messages;
+    for (_ViberMsg *m : std::as_const(source.data->messages)) {
+        if (!m->chat || (!chats.isEmpty() && !chats.contains(m->chat)))
+            continue;
+        const QDateTime when = storeTimeToDateTime(m->date);
+        if ((since.isValid() && when < since) || (until.isValid() && when >= until))
+            continue;
+        messages.append(m);
+    }
+    if (messages.isEmpty())
+        throw CliError(tr("IDS_CLI_NO_MESSAGES_%1").arg(source.name));
+    std::stable_sort(messages.begin(), messages.end(), msgDateLess);
+    return messages;
+}
+
+void CliApp::list(QCommandLineParser &)
+{
+    m_out << "kind\tname\tdevice\tdate\tencrypted\tlayout\tpath\n";
+    for (const QString &name : LocalDatabases::names())
+        m_out << "database\t" << name << "\t\t\t\t\t" << shown(LocalDatabases::folderOf(name)) << '\n';
+    for (const QString &folder : BackupLocations::candidateBackupFolders()) {
+        BackupManifest manifest(folder);
+        try {
+            manifest.loadManifestPlist();
+        } catch (const std::exception &e) {
+            m_err << ConsoleReporter::toPlainText(QString::fromUtf8(e.what())).simplified() << '\n';
+            continue;
+        }
+        const bool newer = manifest.layout() == BackupManifest::Layout::ManifestDb;
+        m_out << "backup\t" << manifest.displayName() << '\t' << manifest.deviceName() << '\t'
+              << manifest.date().toLocalTime().toString(u"yyyy-MM-dd HH:mm"_s) << '\t'
+              << (manifest.isEncrypted() ? "yes" : "no") << '\t' << (newer ? "Manifest.db" : "Manifest.mbdb")
+              << '\t' << shown(folder) << '\n';
+    }
+}
+
+void CliApp::chats(QCommandLineParser &parser)
+{
+    const Source source = openSource(parser);
+    QList<const _ViberChat *> chats(source.data->chats.cbegin(), source.data->chats.cend());
+    std::sort(chats.begin(), chats.end(),
+              [](const _ViberChat *a, const _ViberChat *b) { return a->id < b->id; });
+    m_out << "id\ttitle\tparticipants\tmessages\tfirst\tlast\n";
+    for (const _ViberChat *chat : std::as_const(chats)) {
+        double first = 0, last = 0;
+        for (const _ViberMsg *m : chat->messages) {
+            first = first == 0 ? m->date : std::min(first, m->date);
+            last = std::max(last, m->date);
+        }
+        m_out << chat->id << '\t' << MessageText::chatTitle(chat) << '\t'
+              << MessageText::participantLabels(chat) << '\t' << chat->messages.size() << '\t'
+              << (first != 0 ? localTime(first) : QString()) << '\t'
+              << (last != 0 ? localTime(last) : QString()) << '\n';
+    }
+}
+
+void CliApp::import(QCommandLineParser &parser)
+{
+    const QString typed = LocalDatabases::normalizedName(parser.value(u"to"_s));
+    if (LocalDatabases::checkName(typed) != LocalDatabases::NameCheck::Valid)
+        throw CliError(tr("IDS_CLI_BAD_DATABASE_NAME_%1").arg(typed), UsageError);
+    const Source source = openSource(parser);
+    const QList<_ViberMsg *> messages = chosenMessages(source, parser);
+    // A database typed in another letter case is the existing one.
+    QString name = LocalDatabases::existingName(LocalDatabases::names(), typed);
+    if (name.isEmpty())
+        name = typed;
+    const QString folder = LocalDatabases::folderOf(name);
+    const bool existed = QFileInfo::exists(folder);
+    BackupViberMsgThread copy(messages, QDir(folder));
+    if (!runWorker(copy)) {
+        // A database this run created holds nothing the user had.
+        QString error;
+        if (!existed && !LocalDatabases::remove(localDatabasesFolder(), name, &error))
+            m_err << error << '\n';
+        if (copy.outcome() == WorkerThread::Outcome::Cancelled)
+            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+        throw CliError(QString());
+    }
+    const BackupViberMsgThread::Counts &n = copy.counts();
+    m_out << tr("IDS_CLI_IMPORTED_%1_%2_%3_%4_%5")
+                 .arg(n.inserted - n.callsInserted)
+                 .arg(n.callsInserted)
+                 .arg(name)
+                 .arg(n.present - n.callsPresent)
+                 .arg(n.callsPresent)
+          << '\n';
+    if (n.skipped > 0)
+        m_out << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
+}
+
+void CliApp::exportMessages(QCommandLineParser &parser)
+{
+    static const QHash<QString, int> formats{
+        {u"txt"_s, ExportMessagesThread::Text},  {u"doc"_s, ExportMessagesThread::Text},
+        {u"csv"_s, ExportMessagesThread::Csv},   {u"pdf"_s, ExportMessagesThread::Pdf},
+        {u"html"_s, ExportMessagesThread::Html}, {u"json"_s, ExportMessagesThread::Json}};
+    const QString format = parser.value(u"format"_s).toLower();
+    if (!formats.contains(format))
+        throw CliError(tr("IDS_CLI_BAD_FORMAT_%1").arg(parser.value(u"format"_s)), UsageError);
+    if (parser.value(u"out"_s).isEmpty())
+        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    const Source source = openSource(parser);
+    ExportMessagesThread worker(chosenMessages(source, parser), parser.value(u"out"_s),
+                                formats.value(format));
+    checkFinished(worker);
+}
+
+void CliApp::attachments(QCommandLineParser &parser)
+{
+    if (parser.value(u"out"_s).isEmpty())
+        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    const Source source = openSource(parser);
+    ExtractMediaFilesThread worker(chosenMessages(source, parser), QDir(parser.value(u"out"_s)));
+    checkFinished(worker);
+}
+
+void CliApp::calls(QCommandLineParser &parser)
+{
+    if (parser.value(u"out"_s).isEmpty())
+        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    const Source source = openSource(parser);
+    QList<_ViberCall *> calls;
+    for (const _ViberMsg *m : chosenMessages(source, parser))
+        if (m->call)
+            calls.append(m->call);
+    if (calls.isEmpty())
+        throw CliError(tr("IDS_CLI_NO_CALLS_%1").arg(source.name));
+    ExportViberCallsThread worker(calls, parser.value(u"out"_s));
+    checkFinished(worker);
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "viber/ViberData.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class BackupManifest;
+class ConsoleReporter;
+class QCommandLineParser;
+class QTextStream;
+class WorkerThread;
+
+// The command-line program: subcommands that list, read, import and export chat
+// histories with the same workers as the window program, reporting on standard
+// error and writing results (tables, files) where asked. A failure is an
+// exception carrying one sentence; run() turns it into an exit code.
+class CliApp
+{
+    Q_DECLARE_TR_FUNCTIONS(CliApp)
+
+public:
+    enum ExitCode { Success = 0, Failure = 1, UsageError = 2, Cancelled = 130 };
+
+    CliApp(QTextStream &out, QTextStream &err);
+    ~CliApp();
+
+    // arguments as main() has them, the program's name first.
+    int run(const QStringList &arguments);
+    // Asks the running worker to stop, as the dialog's Cancel does; safe from a signal handler.
+    void cancel();
+
+private:
+    struct Source
+    {
+        QString name; // as the user named it, for messages
+        ViberDataPtr data;
+    };
+
+    void list(QCommandLineParser &parser);
+    void chats(QCommandLineParser &parser);
+    void import(QCommandLineParser &parser);
+    void exportMessages(QCommandLineParser &parser);
+    void attachments(QCommandLineParser &parser);
+    void calls(QCommandLineParser &parser);
+
+    Source openSource(const QCommandLineParser &parser);
+    void unlock(BackupManifest &manifest, const QCommandLineParser &parser);
+    // The source's messages of the chosen chats and dates, by date; raises when none are left.
+    QList<_ViberMsg *> chosenMessages(const Source &source, const QCommandLineParser &parser) const;
+    // Runs worker on the console; false when it failed (reported) or was cancelled.
+    bool runWorker(WorkerThread &worker);
+    void checkFinished(WorkerThread &worker);
+
+    QTextStream &m_out;
+    QTextStream &m_err;
+    std::unique_ptr<ConsoleReporter> m_reporter;
+    bool m_cancelled = false;
+};

@@ -1,0 +1,130 @@
+#include "ExportMessagesJson.h"
+
+#include "MessageText.h"
+
+#include <QJsonDocument>
+
+namespace {
+
+const char *const kTypes[] = {"unknown", "call",    "picture", "location", "system",
+                              "audio",   "sticker", "text",    "video",    "file"};
+const char *const kStates[] = {"none", "delivered", "received", "sent", "pending"};
+const char *const kCalls[] = {"unknown", "incoming", "outgoing", "missed"};
+
+QString nameOf(const char *const *names, int count, int value)
+{
+    return QString::fromLatin1(value >= 0 && value < count ? names[value] : names[0]);
+}
+
+QJsonValue personObject(const _ViberPerson *person)
+{
+    if (!person)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("name"), person->name}, {QStringLiteral("phone"), person->phone}};
+}
+
+// ISO 8601 in local time with its offset, so that the moment is exact and reads as the user saw it.
+QString isoDate(double storeTime)
+{
+    const QDateTime local = storeTimeToDateTime(storeTime).toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+// A file's path from the store's "Documents" folder on; files elsewhere by name.
+QString relativePath(const QString &path)
+{
+    const qsizetype documents = path.lastIndexOf(QLatin1String("/Documents/"));
+    return documents >= 0 ? path.mid(documents + 1) : path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+} // namespace
+
+QJsonObject ExportMessagesJson::chatObject(const _ViberChat &chat)
+{
+    QJsonArray participants;
+    for (const _ViberPerson *person : chat.participants)
+        participants.append(personObject(person));
+    return {{QStringLiteral("id"), chat.id},
+            {QStringLiteral("title"), MessageText::chatTitle(&chat)},
+            {QStringLiteral("groupId"), chat.groupId},
+            {QStringLiteral("participants"), participants}};
+}
+
+QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
+{
+    const bool outgoing = isOutgoing(&msg);
+    QJsonObject o{
+        {QStringLiteral("id"), msg.id},
+        {QStringLiteral("date"), isoDate(msg.date)},
+        {QStringLiteral("direction"), outgoing ? QStringLiteral("outgoing") : QStringLiteral("incoming")},
+        {QStringLiteral("state"), nameOf(kStates, 5, msg.state)},
+        {QStringLiteral("type"), nameOf(kTypes, 10, msg.type)},
+        // A one-to-one chat's outgoing message names the other party, not its sender.
+        {QStringLiteral("sender"), outgoing ? QJsonValue::Null : personObject(msg.person)},
+        {QStringLiteral("text"), msg.text}};
+    if (msg.token != 0)
+        o.insert(QStringLiteral("token"), QString::number(msg.token));
+    if (msg.type == ViberMsgTypeSystem)
+        o.insert(QStringLiteral("systemText"), MessageText::systemText(&msg));
+    if (msg.latitude != 0 || msg.longitude != 0)
+        o.insert(QStringLiteral("location"), QJsonObject{{QStringLiteral("latitude"), msg.latitude},
+                                                         {QStringLiteral("longitude"), msg.longitude},
+                                                         {QStringLiteral("address"), msg.address}});
+    if (const _ViberAtta *a = msg.attachment) {
+        QJsonObject att{{QStringLiteral("type"), a->type.isEmpty() ? nameOf(kTypes, 10, msg.type) : a->type},
+                        {QStringLiteral("name"), a->fileName},
+                        {QStringLiteral("size"), a->fileSize},
+                        {QStringLiteral("duration"), a->duration}};
+        if (!a->filePath.isEmpty())
+            att.insert(QStringLiteral("path"), relativePath(a->filePath));
+        if (!a->previewPath.isEmpty())
+            att.insert(QStringLiteral("preview"), relativePath(a->previewPath));
+        o.insert(QStringLiteral("attachment"), att);
+    }
+    if (const _ViberCall *c = msg.call)
+        o.insert(QStringLiteral("call"), QJsonObject{{QStringLiteral("type"), nameOf(kCalls, 4, c->type)},
+                                                     {QStringLiteral("duration"), c->duration},
+                                                     {QStringLiteral("text"), MessageText::callText(c)},
+                                                     {QStringLiteral("person"), personObject(c->person)}});
+    return o;
+}
+
+void ExportMessagesJson::begin()
+{
+    open();
+    if (m_list)
+        out() << "[\n";
+    checkWritten();
+}
+
+void ExportMessagesJson::write(const _ViberMsg &msg)
+{
+    if (msg.chat != m_chat)
+        flushChat();
+    m_chat = msg.chat;
+    m_messages.append(messageObject(msg));
+}
+
+void ExportMessagesJson::flushChat()
+{
+    if (!m_chat)
+        return;
+    QJsonObject document{{QStringLiteral("chat"), chatObject(*m_chat)},
+                         {QStringLiteral("messages"), m_messages}};
+    if (m_list && m_written > 0)
+        out() << ",\n";
+    out() << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    checkWritten();
+    ++m_written;
+    m_chat = nullptr;
+    m_messages = QJsonArray();
+}
+
+void ExportMessagesJson::finish()
+{
+    flushChat();
+    if (m_list)
+        out() << "]\n";
+    checkWritten();
+    StreamedFileExport::finish();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "StreamedFileExport.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+// Messages as JSON, one document per chat: the chat (id, title, group id,
+// participants with names and phones) and its messages with every field of the
+// records. A file holds one chat, or, as a list, one chat after another; each
+// chat is put together and written when the next begins, so that memory holds
+// one chat at a time. Messages must come chat by chat.
+class ExportMessagesJson : public StreamedFileExport
+{
+public:
+    ExportMessagesJson(const QString &filePath, bool list) : StreamedFileExport(filePath), m_list(list) {}
+
+    void begin() override;
+    void write(const _ViberMsg &msg) override;
+    void finish() override;
+
+    static QJsonObject chatObject(const _ViberChat &chat);
+    static QJsonObject messageObject(const _ViberMsg &msg);
+
+private:
+    void flushChat();
+
+    bool m_list;
+    qint64 m_written = 0;
+    const _ViberChat *m_chat = nullptr;
+    QJsonArray m_messages;
+};
