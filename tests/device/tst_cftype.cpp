@@ -8,7 +8,6 @@
 #include <QtEndian>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -325,19 +324,9 @@ void TestCFType::damagedListsGiveEmptyValue()
         list.append(CFType::fromInt64(qint64(i) * 1000003));
     const QByteArray binary = toBinary(
         dictOf({{u"Name"_s, CFType::fromString(u"a name long enough to matter"_s)}, {u"List"_s, list}}));
-    // Every truncation is refused; random damage parses to something or nothing, never a crash.
+    // Every truncation is refused.
     for (int length = 0; length < binary.size(); ++length)
         QVERIFY(CFType::fromData(binary.left(length)).isNull());
-    std::srand(12345);
-    for (int round = 0; round < 3000; ++round) {
-        QByteArray damaged = binary;
-        for (int hits = 1 + std::rand() % 4; hits > 0; --hits)
-            damaged[std::rand() % damaged.size()] = char(std::rand());
-        const CFType value = CFType::fromData(damaged);
-        value.toData();
-        value.toString();
-        value.keys();
-    }
 }
 
 void TestCFType::gate_data()

@@ -259,7 +259,6 @@ void TestMobileDevice::errorTexts_data()
     const QByteArray name = "<string>Anna's iPhone</string>";
     QTest::newRow("usbmuxd") << -8 << name << trust << u"AMDeviceConnect(-8)"_s;
     QTest::newRow("user denied pairing") << -18 << name << trust << u"AMDevicePair(-18)"_s;
-    QTest::newRow("passcode") << -17 << name << trust << u"AMDevicePair(-17)"_s;
     QTest::newRow("invalid host id") << -21 << name << trust << u"AMDeviceValidatePairing(-21)"_s;
     QTest::newRow("SSL") << -5 << name << trust << u"AMDeviceStartSession(-5)"_s;
     QTest::newRow("no such service")

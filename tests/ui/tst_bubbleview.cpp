@@ -3,6 +3,7 @@
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
+#include "support/TestSupport.h"
 #include "ui/VBBubbleViewMgr.h"
 
 #include <QClipboard>
@@ -24,18 +25,6 @@ using testsupport::MessageFixture;
 namespace {
 
 const QDateTime kMorning(QDate(2024, 3, 5), QTime(9, 30));
-
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -284,11 +273,10 @@ void TestBubbleView::linksAndAttachments()
     // Web addresses and media go to the desktop; a missing attachment is named
     // (escaped, by its last three components); any other is offered for saving.
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath(u"a/b"_s));
-    const QString photo = writeFile(dir.filePath(u"photo.JPG.jpg"_s), "jpeg");
-    const QString song = writeFile(dir.filePath(u"song.mp3"_s), "id3");
-    const QString empty = writeFile(dir.filePath(u"a/b/empty.pdf"_s), QByteArray());
-    const QString pdf = writeFile(dir.filePath(u"report #1.pdf"_s), "%PDF-1.4 contents");
+    const QString photo = dir.filePath(u"photo.JPG.jpg"_s), song = dir.filePath(u"song.mp3"_s),
+                  empty = dir.filePath(u"a/b/empty.pdf"_s), pdf = dir.filePath(u"report #1.pdf"_s);
+    QVERIFY(testsupport::writeFile(photo, "jpeg") && testsupport::writeFile(song, "id3") &&
+            testsupport::writeFile(empty, QByteArray()) && testsupport::writeFile(pdf, "%PDF-1.4 contents"));
     const QString map = u"https://maps.example.org/maps/api/staticmap?center=1,2"_s;
     m_user->fileName = dir.filePath(u"saved.pdf"_s);
     for (const QUrl &link : {QUrl(map), QUrl::fromLocalFile(photo), QUrl::fromLocalFile(song),
@@ -303,13 +291,13 @@ void TestBubbleView::linksAndAttachments()
                           u"can not find /nowhere/x.pdf."_s, u"can not find .../a/b/empty.pdf."_s,
                           u"Attachment saved successfully."_s}));
     QCOMPARE(m_user->fileDialogs, QStringList({u"Save Attachment"_s, u"report #1.pdf"_s}));
-    QCOMPARE(readFile(m_user->fileName), QByteArray("%PDF-1.4 contents"));
+    QCOMPARE(testsupport::readFile(m_user->fileName), QByteArray("%PDF-1.4 contents"));
     // Saved onto itself it stays whole, after the dialog asked to replace it.
     m_user->fileName = pdf;
     m_mgr->onLinkClicked(QUrl::fromLocalFile(pdf));
     QCOMPARE(m_user->boxes.size(), 6);
     QCOMPARE(m_user->boxes.last(), u"Attachment saved successfully."_s);
-    QCOMPARE(readFile(pdf), QByteArray("%PDF-1.4 contents"));
+    QCOMPARE(testsupport::readFile(pdf), QByteArray("%PDF-1.4 contents"));
 
     // The right-click menu copies a selection and opens or saves an attachment;
     // it never offers Back, Reload or View source.

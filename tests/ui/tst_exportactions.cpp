@@ -1,6 +1,4 @@
-#include "TestConfig.h"
 #include "app/DataFolder.h"
-#include "export/MessageText.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
 #include "support/MessageFixtures.h"
@@ -16,17 +14,13 @@
 #include "ui/ViberMsgPrinter.h"
 #include "viber/LocalDatabases.h"
 #include "viber/PCViberDb.h"
-#include "workers/ExportMessagesThread.h"
 
-#include <QImage>
 #include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTreeView>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -62,7 +56,6 @@ private slots:
     void filterGivesFormatAndPath_data();
     void filterGivesFormatAndPath();
     void scopesReachTheFiles();
-    void browserShowsThePictures();
     void printerPaintsInDateOrder();
     void storeFolderIsOnlyRead();
     void viberDesktopImportsIntoALocalDatabase();
@@ -95,8 +88,8 @@ void TestExportActions::filterGivesFormatAndPath()
     QCOMPARE(ExportController::formatForFilter(u"Anything(*.*)"_s, chosen, &path), -1);
 }
 
-// The chat, database and toolbar scopes reach the export files; cancelled
-// dialogs write nothing.
+// The chat and the toolbar's database scopes reach the export files; a
+// cancelled dialog writes nothing.
 void TestExportActions::scopesReachTheFiles()
 {
     TempDataFolder data;
@@ -114,11 +107,10 @@ void TestExportActions::scopesReachTheFiles()
     ModalUser user;
     QTemporaryDir out;
     QString answer;
-    int filter = 2;
     w.exports()->setSaveFileChooser(
         [&](QWidget *, const QString &, const QString &, const QString &, QString *chosen) {
             if (chosen)
-                *chosen = ExportController::exportFilters().at(filter);
+                *chosen = ExportController::exportFilters().at(2);
             return answer;
         });
     auto select = [&](const QStringList &path) {
@@ -147,62 +139,6 @@ void TestExportActions::scopesReachTheFiles()
     answer = out.filePath(u"all"_s);
     w.toolbarAction(u"IDS_MI_EXPORT_TOOLBAR"_s)->trigger();
     QCOMPARE(lines(answer + u".csv"_s), 4);
-
-    filter = 4;
-    answer = out.filePath(u"pages"_s);
-    QVERIFY(QMetaObject::invokeMethod(&w, "miExportAll"));
-    QCOMPARE(QDir(out.filePath(u"pages-html"_s)).entryList({u"*.html"_s}).size(),
-             3); // two chats and the index
-}
-
-// The exported page as a browser engine shows it: bubbles, and the pictures and
-// emoji found in its "files" folder.
-void TestExportActions::browserShowsThePictures()
-{
-    MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src"));
-    QTemporaryDir dir;
-    QImage photo(300, 200, QImage::Format_RGB32);
-    photo.fill(Qt::darkGreen);
-    QVERIFY(photo.save(dir.filePath(u"photo #1.jpg"_s)));
-    testsupport::MessageFixture f;
-    _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"\u0645\u062D\u0645\u062F"_s, u"+971"_s)});
-    const QDateTime when(QDate(2020, 5, 1), QTime(10, 0));
-    f.addMessage(chat, ViberMsgTypeText, when, true, u"hello \U0001F600"_s);
-    _ViberMsg *picture = f.addMessage(chat, ViberMsgTypePicture, when.addSecs(60), false, u"caption"_s);
-    f.addAttachment(picture, dir.filePath(u"photo #1.jpg"_s), dir.filePath(u"photo #1.jpg"_s));
-    ExportMessagesThread worker(f.messages(), dir.filePath(u"out"_s), ExportMessagesThread::Html);
-    worker.start();
-    worker.wait();
-    QCOMPARE(worker.outcome(), WorkerThread::Outcome::Succeeded);
-
-    QWebEngineView view;
-    view.resize(800, 600);
-    view.show();
-    QSignalSpy loaded(view.page(), &QWebEnginePage::loadFinished);
-    view.load(QUrl::fromLocalFile(worker.chatFiles().value(0)));
-    QVERIFY(loaded.wait(20000));
-    QVERIFY(loaded.first().first().toBool());
-    // Lazy pictures load once laid out in view; wait until every one has come.
-    const QString script =
-        u"(() => { const imgs = Array.from(document.images);"
-        " if (!imgs.every(i => i.complete)) return 'loading';"
-        " return [document.querySelectorAll('.bb1, .bb2').length,"
-        " imgs.filter(i => i.naturalWidth > 0).map(i => i.getAttribute('src')).join(' ')].join('|'); })()"_s;
-    QString result = u"loading"_s;
-    QDeadlineTimer deadline(20000);
-    while (result == u"loading"_s && !deadline.hasExpired()) {
-        bool answered = false;
-        view.page()->runJavaScript(script, [&](const QVariant &v) {
-            result = v.toString();
-            answered = true;
-        });
-        QTRY_VERIFY(answered);
-        QTest::qWait(50);
-    }
-    const QStringList parts = result.split(u'|');
-    QCOMPARE(parts.value(0), u"2"_s);
-    for (const QString &src : {u"files/photo%20%231.jpg"_s, u"files/emoji/1F600.png"_s})
-        QVERIFY2(parts.value(1).split(u' ').contains(src), qPrintable(result));
 }
 
 void TestExportActions::printerPaintsInDateOrder()
