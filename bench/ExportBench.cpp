@@ -58,14 +58,16 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
     const double txt =
         exportSeconds(all, out.filePath(QStringLiteral("all.txt")), ExportMessagesThread::Text);
     const double csv = exportSeconds(all, out.filePath(QStringLiteral("all.csv")), ExportMessagesThread::Csv);
+    const double json = exportSeconds(all, out.filePath(QStringLiteral("all.json")), ExportMessagesThread::Json);
     const double html = exportSeconds(all, out.filePath(QStringLiteral("html")), ExportMessagesThread::Html);
     const double pdf = exportSeconds(all.mid(0, bench::scaled(10000, n, 100000, 1)),
                                      out.filePath(QStringLiteral("pdf")), ExportMessagesThread::Pdf);
-    if (txt < 0 || csv < 0 || html < 0 || pdf < 0)
+    if (txt < 0 || csv < 0 || json < 0 || html < 0 || pdf < 0)
         return 1;
     const double peak = bench::peakResidentMb();
     bench::figure(QStringLiteral("export_txt_s"), txt, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_csv_s"), csv, QStringLiteral("s"));
+    bench::figure(QStringLiteral("export_json_s"), json, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_html_s"), html, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_pdf_s"), pdf, QStringLiteral("s"));
     bench::figure(QStringLiteral("records_mb"), recordsMb, QStringLiteral("MB"));

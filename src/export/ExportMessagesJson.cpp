@@ -23,12 +23,31 @@ QJsonValue personObject(const _ViberPerson *person)
     return QJsonObject{{QStringLiteral("name"), person->name}, {QStringLiteral("phone"), person->phone}};
 }
 
-// ISO 8601 in local time with its offset, so that the moment is exact and reads as the user saw it.
-QString isoDate(double storeTime)
+} // namespace
+
+// ISO 8601 in local time with its offset, so that the moment is exact and reads as the
+// user saw it. Zones change their offset only on quarter hours: it is looked up once
+// for each, not for every message, which would take half of the export's time.
+QString ExportMessagesJson::isoDate(double storeTime)
 {
-    const QDateTime local = storeTimeToDateTime(storeTime).toLocalTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    const qint64 secs = storeTimeToDateTime(storeTime).toSecsSinceEpoch();
+    const qint64 quarter = secs >= 0 ? secs / 900 : (secs - 899) / 900;
+    auto it = m_offsets.constFind(quarter);
+    if (it == m_offsets.cend())
+        it = m_offsets.insert(quarter,
+                              QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toLocalTime().offsetFromUtc());
+    const int offset = *it;
+    QString text = QDateTime::fromSecsSinceEpoch(secs + offset, Qt::UTC).toString(u"yyyy-MM-ddTHH:mm:ss");
+    if (offset == 0)
+        return text + QLatin1Char('Z');
+    const int minutes = qAbs(offset) / 60;
+    return text + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
+
+namespace {
 
 // A file's path from the store's "Documents" folder on; files elsewhere by name.
 QString relativePath(const QString &path)
@@ -93,8 +112,7 @@ void ExportMessagesJson::begin()
 {
     open();
     if (m_list)
-        out() << "[\n";
-    checkWritten();
+        writeUtf8("[\n");
 }
 
 void ExportMessagesJson::write(const _ViberMsg &msg)
@@ -112,9 +130,8 @@ void ExportMessagesJson::flushChat()
     QJsonObject document{{QStringLiteral("chat"), chatObject(*m_chat)},
                          {QStringLiteral("messages"), m_messages}};
     if (m_list && m_written > 0)
-        out() << ",\n";
-    out() << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
-    checkWritten();
+        writeUtf8(",\n");
+    writeUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
     ++m_written;
     m_chat = nullptr;
     m_messages = QJsonArray();
@@ -124,7 +141,6 @@ void ExportMessagesJson::finish()
 {
     flushChat();
     if (m_list)
-        out() << "]\n";
-    checkWritten();
+        writeUtf8("]\n");
     StreamedFileExport::finish();
 }

@@ -2,6 +2,7 @@
 
 #include "StreamedFileExport.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -20,7 +21,9 @@ public:
     void finish() override;
 
     static QJsonObject chatObject(const _ViberChat &chat);
-    static QJsonObject messageObject(const _ViberMsg &msg);
+    QJsonObject messageObject(const _ViberMsg &msg);
+    // The local time of a store time in ISO 8601, with its offset from UTC.
+    QString isoDate(double storeTime);
 
 private:
     void flushChat();
@@ -29,4 +32,5 @@ private:
     qint64 m_written = 0;
     const _ViberChat *m_chat = nullptr;
     QJsonArray m_messages;
+    QHash<qint64, int> m_offsets; // UTC offset of local time by quarter hour
 };

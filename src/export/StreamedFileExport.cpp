@@ -34,6 +34,13 @@ void StreamedFileExport::open()
     m_stream.setFieldAlignment(QTextStream::AlignLeft);
 }
 
+void StreamedFileExport::writeUtf8(const QByteArray &bytes)
+{
+    m_stream.flush();
+    if (m_file.write(bytes) != bytes.size())
+        fail();
+}
+
 void StreamedFileExport::checkWritten()
 {
     if (m_stream.status() != QTextStream::Ok || m_file.error() != QFileDevice::NoError)

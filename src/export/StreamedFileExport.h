@@ -27,6 +27,8 @@ protected:
     // Opens the file; raises when it cannot be created.
     void open();
     QTextStream &out() { return m_stream; }
+    // UTF-8 written as it is, after what the stream holds: no second conversion.
+    void writeUtf8(const QByteArray &bytes);
     // Raises when a write failed (a full disk shows here, not at the end).
     void checkWritten();
 

@@ -54,6 +54,8 @@ private slots:
     void initTestCase()
     {
         resetDataFolderForTests();
+        // Local time that is not UTC, so that dates show their offset.
+        qputenv("TZ", "Europe/Berlin");
         m_store = file(u"src"_s);
         QVERIFY(QDir().mkpath(m_store));
         fixtures::writeStore(fixtures::sampleStore(), m_store, fixtures::StoreLayout::Phone);
@@ -151,6 +153,8 @@ private slots:
             }
         QCOMPARE(messages, source->messages.size());
         QVERIFY(texts.contains(u"Hello 😀"_s));
+        QVERIFY(QString::fromUtf8(testsupport::readFile(file(u"all.json"_s)))
+                    .contains(u"\"date\": \"2023-07-02T16:14:20+02:00\""_s));
         const auto friends = std::find_if(chats.begin(), chats.end(), [](const QJsonValue &c) {
             return c[u"chat"_s][u"title"_s] == u"Friends"_s;
         });
