@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -102,17 +101,9 @@ double ourSeconds(const QString &source, const QString &target, const QByteArray
 double opensslSeconds(const QString &tool, const QString &source, const QString &target,
                       const QByteArray &key)
 {
-    QElapsedTimer timer;
-    timer.start();
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(tool, {u"enc"_s, u"-d"_s, u"-aes-256-cbc"_s, u"-nopad"_s, u"-K"_s,
-                         QString::fromLatin1(key.toHex()), u"-iv"_s, QString(32, u'0'), u"-in"_s, source,
-                         u"-out"_s, target});
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return -1;
-    return timer.nsecsElapsed() / 1e9;
+    return bench::processSeconds(tool, {u"enc"_s, u"-d"_s, u"-aes-256-cbc"_s, u"-nopad"_s, u"-K"_s,
+                                        QString::fromLatin1(key.toHex()), u"-iv"_s, QString(32, u'0'),
+                                        u"-in"_s, source, u"-out"_s, target});
 }
 
 } // namespace

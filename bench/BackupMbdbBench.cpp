@@ -7,7 +7,6 @@
 #include "viber/Sqlite3DB.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -108,19 +107,12 @@ namespace {
 double opensslPbkdf2Seconds(const QString &tool, const char *digest, const QByteArray &password,
                             const QByteArray &salt, qint64 rounds)
 {
-    QElapsedTimer timer;
-    timer.start();
-    QProcess process;
-    process.start(
+    return bench::processSeconds(
         tool, {QStringLiteral("kdf"), QStringLiteral("-keylen"), QStringLiteral("32"),
                QStringLiteral("-kdfopt"), QStringLiteral("digest:") + QLatin1String(digest),
                QStringLiteral("-kdfopt"), QStringLiteral("hexpass:") + QString::fromLatin1(password.toHex()),
                QStringLiteral("-kdfopt"), QStringLiteral("hexsalt:") + QString::fromLatin1(salt.toHex()),
                QStringLiteral("-kdfopt"), QStringLiteral("iter:%1").arg(rounds), QStringLiteral("PBKDF2")});
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return -1;
-    return timer.nsecsElapsed() / 1e9;
 }
 
 } // namespace

@@ -23,6 +23,9 @@ void figure(const QString &name, double value, const QString &unit);
 
 // Peak resident set size of this process so far, in megabytes.
 double peakResidentMb();
+// Seconds a run of program with arguments takes (its output discarded, its errors
+// shown); -1 when it could not run or failed.
+double processSeconds(const QString &program, const QStringList &arguments);
 
 // The size of a run: N from "--messages N" among args, else defaultCount; -1
 // (after saying why) when N is not a positive number. Printed as the run's first

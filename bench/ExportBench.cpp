@@ -58,7 +58,8 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
     const double txt =
         exportSeconds(all, out.filePath(QStringLiteral("all.txt")), ExportMessagesThread::Text);
     const double csv = exportSeconds(all, out.filePath(QStringLiteral("all.csv")), ExportMessagesThread::Csv);
-    const double json = exportSeconds(all, out.filePath(QStringLiteral("all.json")), ExportMessagesThread::Json);
+    const double json =
+        exportSeconds(all, out.filePath(QStringLiteral("all.json")), ExportMessagesThread::Json);
     const double html = exportSeconds(all, out.filePath(QStringLiteral("html")), ExportMessagesThread::Html);
     const double pdf = exportSeconds(all.mid(0, bench::scaled(10000, n, 100000, 1)),
                                      out.filePath(QStringLiteral("pdf")), ExportMessagesThread::Pdf);

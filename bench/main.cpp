@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
@@ -50,6 +52,20 @@ void figure(const QString &name, double value, const QString &unit)
 {
     std::printf("figure %s %.6g %s\n", qPrintable(name), value, qPrintable(unit));
     std::fflush(stdout);
+}
+
+double processSeconds(const QString &program, const QStringList &arguments)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
 }
 
 double peakResidentMb()
