@@ -1245,7 +1245,7 @@
     </message>
     <message>
         <source>IDS_CLI_CALLS</source>
-        <translation>Writes the call log of a source to a CSV file.</translation>
+        <translation>Writes the call log of a source to a text file (number, kind, date and duration of each call).</translation>
     </message>
     <message>
         <source>IDS_CLI_USAGE_%1</source>
