@@ -179,7 +179,26 @@ int ManifestDb::flagsOf(const MbdbRecord &record)
     return record.isFolder() ? Folder : File;
 }
 
-QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath)
+QByteArray ManifestDb::updatedFile(const QByteArray &archive, const MbdbRecord &record)
+{
+    CFType plist = CFType::fromData(archive);
+    const CFType objects = plist.value(u"$objects"_s);
+    const qint64 root = plist.value(u"$top"_s).value(u"root"_s).toUid();
+    CFType file = root >= 0 && root < objects.size() ? objects.at(int(root)) : CFType();
+    if (!file.isDictionary())
+        return encodeFile(record);
+    const auto put = [&](const char *key, quint64 value) {
+        file.setValue(QString::fromLatin1(key), CFType::fromInt64(qint64(value)));
+    };
+    put("Size", record.size);
+    put("LastModified", record.mtime);
+    put("LastStatusChange", record.ctime);
+    put("Mode", record.mode);
+    const QByteArray bytes = plist.toBinaryData();
+    return bytes.isEmpty() ? encodeFile(record) : bytes;
+}
+
+QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, QByteArray> *archives)
 {
     Sqlite3DB db;
     QList<MbdbRecord> records;
@@ -192,9 +211,13 @@ QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath)
             record.domain = MbdbString::fromText(c.getTextAt(0));
             record.path = MbdbString::fromText(c.getTextAt(1));
             const int flags = c.getIntAt(2);
+            const QByteArray archive = c.getBlobAt(3);
+            if (archives)
+                archives->insert(BackupManifest::backupFileName(record.domain.text(), record.path.text()),
+                                 archive);
             try {
                 MbdbRecord decoded = record;
-                decodeFile(c.getBlobAt(3), decoded);
+                decodeFile(archive, decoded);
                 record = std::move(decoded);
             } catch (const std::exception &e) {
                 qWarning("ManifestDb: %s", e.what());

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -25,7 +26,9 @@ public:
     // (a file or folder without size, times or key), so that one bad row costs only
     // its own file; an encrypted file without its key then fails when copied, by
     // name. Raises a sentence naming the file when it is no manifest at all.
-    static QList<MbdbRecord> readRecords(const QString &dbPath);
+    // With archives, also each row's archive as stored, by data file name.
+    static QList<MbdbRecord> readRecords(const QString &dbPath,
+                                         QHash<QString, QByteArray> *archives = nullptr);
 
     // Fills record from a keyed archive of an MBFile; raises a sentence naming
     // the file for an archive that is malformed, lacks its root object or holds
@@ -33,6 +36,10 @@ public:
     static void decodeFile(const QByteArray &archive, MbdbRecord &record);
     // The keyed archive of a record, as iPhones write it.
     static QByteArray encodeFile(const MbdbRecord &record);
+    // An existing archive with the record's size, times and mode in place of its own,
+    // keeping what else it holds (extended attributes, flags); a new archive when the
+    // old one is damaged.
+    static QByteArray updatedFile(const QByteArray &archive, const MbdbRecord &record);
     // The flags column for a record.
     static int flagsOf(const MbdbRecord &record);
     // A data file's place below the backup folder: its name's first two hex digits

@@ -1381,4 +1381,27 @@ Commands:</translation>
         <translation>No calls of %1 are in the chosen chats and dates.</translation>
     </message>
 </context>
+<context>
+    <name>IOSMergeWAFiles2iTunesBKThread</name>
+    <message>
+        <source>IDS_TRANSFERRING_FILES</source>
+        <translation>Transferring files...</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_FILE_%1</source>
+        <translation>File: %1</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_TO_ENCRYPTED_BACKUP</source>
+        <translation>Failed to export messages to iTunes backup because your current iTunes backup is encrypted.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_WRITE_%1_%2</source>
+        <translation>can not write %1. %2</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_OVERWRITE_%1</source>
+        <translation>can not overwrite %1</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,131 @@
+#include "itunes/BackupManifest.h"
+#include "support/BackupFixtures.h"
+#include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
+#include "viber/Sqlite3DB.h"
+#include "workers/IOSMergeWAFiles2iTunesBKThread.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Outcome = WorkerThread::Outcome;
+
+namespace {
+
+const QString kViber = u"AppDomain-com.viber"_s;
+
+// A Viber backup of either layout: the Documents folder and the store, no attachments folder.
+struct Backup
+{
+    explicit Backup(bool newer)
+    {
+        fixtures::BackupFixture b(dir.filePath(u"backup"_s));
+        b.newerLayout = newer;
+        b.addFolder(kViber, u"Documents"_s);
+        b.addFile(kViber, u"Documents/Contacts.data"_s, "old store");
+        b.addFile(kViber, u"Documents/kept.jpg"_s, "kept");
+        QCOMPARE(b.write(), QString());
+        QVERIFY(testsupport::writeFile(dir.filePath(u"store"_s), "the new, longer store"));
+        QVERIFY(testsupport::writeFile(dir.filePath(u"new.jpg"_s), "picture"));
+        before = fixtures::filesBelow(folder());
+    }
+    QString folder() const { return dir.filePath(u"backup"_s); }
+    Outcome write(const QList<BackupFileItem> &items, bool cancel = false)
+    {
+        BackupManifest manifest(folder());
+        manifest.loadManifestPlist();
+        IOSMergeWAFiles2iTunesBKThread worker(&manifest, items);
+        if (cancel)
+            worker.requestStop();
+        worker.start();
+        worker.wait();
+        return worker.outcome();
+    }
+    // The record at a path as a fresh reader finds it, with its data file's content.
+    QString at(const QString &path) const
+    {
+        BackupManifest m(folder());
+        m.loadManifestPlist();
+        m.loadFileTree();
+        const BackupManifest::FileNode *node = m.findNode(u"Applications/com.viber/"_s + path);
+        if (!node)
+            return u"-"_s;
+        const MbdbRecord &r = node->record();
+        return u"%1 %2 %3"_s.arg(r.isFolder() ? u"folder"_s : u"file"_s)
+            .arg(r.size)
+            .arg(QString::fromUtf8(testsupport::readFile(m.dataFilePath(r))));
+    }
+
+    QTemporaryDir dir;
+    QStringList before;
+};
+
+} // namespace
+
+class TestBackupWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void layouts_data()
+    {
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("Manifest.mbdb") << false;
+        QTest::newRow("Manifest.db") << true;
+    }
+
+    // The store replaced with its record, a new file in a new folder, a kept file left alone.
+    void layouts()
+    {
+        QFETCH(bool, newer);
+        Backup b(newer);
+        const QList<BackupFileItem> items{
+            {kViber, b.dir.filePath(u"store"_s), u"Documents/Contacts.data"_s, true},
+            {kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/Attachments/new.jpg"_s, false},
+            {kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/kept.jpg"_s, false},
+            {kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/../../escape.jpg"_s, true}};
+        QCOMPARE(b.write(items), Outcome::Succeeded);
+        QCOMPARE(b.at(u"Documents/Contacts.data"_s), u"file 21 the new, longer store"_s);
+        QCOMPARE(b.at(u"Documents/Attachments"_s), u"folder 0 "_s);
+        QCOMPARE(b.at(u"Documents/Attachments/new.jpg"_s), u"file 7 picture"_s);
+        QCOMPARE(b.at(u"Documents/kept.jpg"_s), u"file 4 kept"_s);
+        QVERIFY(!QFileInfo::exists(b.dir.filePath(u"escape.jpg"_s)));
+        // Nothing is left staged beside the data files.
+        QCOMPARE(fixtures::filesBelow(b.folder()).filter(u".chatwharf-"_s), QStringList());
+    }
+
+    // Refused, cancelled or failing midway: the backup stays as it was, byte for byte.
+    void untouchedOnFailure_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char *how : {"encrypted", "cancelled", "index write fails"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void untouchedOnFailure()
+    {
+        QFETCH(QString, how);
+        Backup b(true);
+        if (how == u"encrypted"_s) {
+            fixtures::EncryptedBackupFixture e(b.folder(), "pw", true);
+            QCOMPARE(e.write(), QString());
+            b.before = fixtures::filesBelow(b.folder());
+        } else if (how == u"index write fails"_s) {
+            Sqlite3DB db;
+            db.openThrow(b.folder() + u"/Manifest.db"_s, Sqlite3DB::ReadWrite);
+            db.execThrow(
+                u"CREATE TRIGGER full BEFORE INSERT ON Files BEGIN SELECT RAISE(ABORT, 'disk full'); END"_s);
+            db.close();
+            b.before = fixtures::filesBelow(b.folder());
+        }
+        const QList<BackupFileItem> items{
+            {kViber, b.dir.filePath(u"store"_s), u"Documents/Contacts.data"_s, true},
+            {kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/Attachments/new.jpg"_s, true}};
+        QCOMPARE(b.write(items, how == u"cancelled"_s),
+                 how == u"cancelled"_s ? Outcome::Cancelled : Outcome::Failed);
+        QCOMPARE(fixtures::filesBelow(b.folder()), b.before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackupWriter)
+#include "tst_backupwriter.moc"
