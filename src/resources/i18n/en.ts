@@ -1404,4 +1404,61 @@ Commands:</translation>
         <translation>can not overwrite %1</translation>
     </message>
 </context>
+<context>
+    <name>backup2tool</name>
+    <message>
+        <source>IDS_NO_BACKUP_TOOL</source>
+        <translation>The device backup tool idevicebackup2 is not installed (Debian package libimobiledevice-utils).</translation>
+    </message>
+    <message>
+        <source>IDS_CANNOT_START_BACKUP_TOOL_%1_%2</source>
+        <translation>can not start the backup tool %1: %2</translation>
+    </message>
+    <message>
+        <source>IDS_SECONDS_PASSED_%1</source>
+        <translation>%1 seconds passed</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_TOOL_FAILED_%1</source>
+        <translation>The backup tool failed with exit code %1.</translation>
+    </message>
+</context>
+<context>
+    <name>IOSMobileBackupThread</name>
+    <message>
+        <source>IDS_DEVICE_LOCKED_DURING_BACKUP</source>
+        <translation>Your iPhone is locked, or it waited for its passcode in vain. Unlock the iPhone, start again, and when the iPhone asks, enter its passcode on it to allow the backup.</translation>
+    </message>
+    <message>
+        <source>IDS_LOADING_DATA_FROM_DEVICE</source>
+        <translation>Loading data from Device...</translation>
+    </message>
+    <message>
+        <source>IDS_CANNOT_REMOVE_OLD_BACKUP_%1</source>
+        <translation>Cannot remove the unfinished backup %1.</translation>
+    </message>
+    <message>
+        <source>IDS_UNLOCK_FOR_BACKUP</source>
+        <translation>Keep the iPhone unlocked; if it asks for its passcode, enter it on the iPhone.</translation>
+    </message>
+</context>
+<context>
+    <name>IOSMobileRestoreThread</name>
+    <message>
+        <source>IDS_RESTART_DEVICE_NOTE</source>
+        <translation>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</translation>
+    </message>
+    <message>
+        <source>IDS_DISABLE_FIND_MY_IPHONE</source>
+        <translation>Please follow &lt;a href="https://support.apple.com/en-us/HT211149"&gt; this tutorial&lt;/a&gt; to disable "Find my iPhone" first and then restart your iPhone to try again.&lt;br/&gt;&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_RESTORE_NEEDS_SPACE_%1</source>
+        <translation>%1 GB free disk space on your device is required restore data.  Please remove some camera roll videos from your device to computer to free up disk space first and then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_TRANSFERRING_DATA_TO_DEVICE</source>
+        <translation>Transferring data to Device...</translation>
+    </message>
+</context>
 </TS>
