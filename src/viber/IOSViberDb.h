@@ -109,6 +109,10 @@ public:
     qint64 insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent = nullptr,
                       NumberlessPersons *numberless = nullptr);
 
+    // An SQL expression giving the ViberCallType of a call-type column (0 for none
+    // known), matching the reader's reading of the many spellings stores use.
+    static QString callKindSql(const QString &column);
+
     // Summary columns the phone's app keeps itself, recomputed after the inserts.
     void refreshRecentsLines();
     // Needs the last-message columns of a phone's store.

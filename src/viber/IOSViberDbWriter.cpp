@@ -546,19 +546,22 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
 
     const QString type = callTypeText(call->type);
     Sqlite3Sql same;
+    // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
+    // of the same kind, as the reader tells kinds apart.
     if (call->callToken != 0) {
-        same = Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?");
-        same.addInt64Param(call->callToken).addTextParam(type);
+        same = Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENT where ZCALLTOKEN=? and %1=?")
+                              .arg(callKindSql(QStringLiteral("ZCALLTYPE"))));
+        same.addInt64Param(call->callToken).addIntParam(call->type);
     } else if (lineKey > 0) {
         // Token 0 is no token: the same call is the one of the person's line with
         // the same date to the second and type.
         same = Sqlite3Sql(
             QStringLiteral("select r.Z_PK from ZRECENT as r inner join ZRECENTSLINE as l on "
-                           "r.ZRECENTSLINE=l.Z_PK where r.ZCALLTOKEN=0 and r.ZCALLTYPE=? and %1 and "
+                           "r.ZRECENTSLINE=l.Z_PK where r.ZCALLTOKEN=0 and %2=? and %1 and "
                            "l.ZPHONENUMINDEX=(select ZPHONENUMINDEX from ZRECENTSLINE where Z_PK=?) "
                            "limit 1")
-                .arg(sameSecond(QStringLiteral("r.ZDATE"))));
-        same.addTextParam(type);
+                .arg(sameSecond(QStringLiteral("r.ZDATE")), callKindSql(QStringLiteral("r.ZCALLTYPE"))));
+        same.addIntParam(call->type);
         bindSameSecond(same, call->date);
         same.addInt64Param(lineKey);
     }
@@ -591,6 +594,14 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     if (hasColumn(kRecent, kOther))
         row.setVal(kOther, blobOrNull(call->other));
     return insertRow(kRecent, row);
+}
+
+QString IOSViberDb::callKindSql(const QString &column)
+{
+    // LIKE ignores ASCII letter case, as the reader's test does; the order is the reader's.
+    return QStringLiteral("(case when %1 like '%incoming%' then 1 when %1 like '%outgoing%' then 2 "
+                          "when %1 like '%missed%' then 3 else 0 end)")
+        .arg(column);
 }
 
 // --- Summary columns -------------------------------------------------------------

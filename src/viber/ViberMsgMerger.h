@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include "IOSViberDb.h"
 
 #include <QList>
@@ -20,6 +22,9 @@ public:
 
     // Called within long steps (a message text of megabytes); may raise to stop.
     void setCancelCheck(std::function<void()> check) { m_checkCancel = std::move(check); }
+    // New rows take ZUID values above zuid: for a run that puts back rows it removed
+    // first, whose values the store no longer shows.
+    void reserveZuidsUpTo(qint64 zuid) { m_zuid = std::max(m_zuid, zuid); }
 
     // The chat part of a merge: when msg's chat differs from the previous one, finds
     // or inserts its conversation and links its participants. True when it did.

@@ -1461,4 +1461,31 @@ Commands:</translation>
         <translation>Transferring data to Device...</translation>
     </message>
 </context>
+<context>
+    <name>IOSRestoreViberMsgThread</name>
+    <message>
+        <source>IDS_RESTORING_VIBER_MSG_TO_IOS</source>
+        <translation>Transferring messages to iPhone...</translation>
+    </message>
+    <message>
+        <source>IDS_MERGING_VIBER_MESSAGES</source>
+        <translation>Saving messages...</translation>
+    </message>
+    <message>
+        <source>IDS_MERGING_VIBER_CALLS</source>
+        <translation>Saving call history...</translation>
+    </message>
+    <message>
+        <source>IDS_SAVING_VIBER_ATTACHMENTS</source>
+        <translation>Saving attachments...</translation>
+    </message>
+    <message>
+        <source>IDS_NO_STORE_TO_MERGE_INTO_%1</source>
+        <translation>The iPhone's Viber store %1 is missing: load the iPhone again.</translation>
+    </message>
+    <message>
+        <source>IDS_MERGED_STORE_DAMAGED_%1</source>
+        <translation>The merged store %1 did not pass its check; nothing was changed.</translation>
+    </message>
+</context>
 </TS>

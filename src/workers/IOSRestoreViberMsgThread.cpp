@@ -1,0 +1,354 @@
+#include "IOSRestoreViberMsgThread.h"
+
+#include "viber/IOSViberDb.h"
+#include "viber/Sqlite3DB.h"
+#include "viber/StorePaths.h"
+#include "viber/ViberMsgMerger.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QtEndian>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kStoreName = u"Documents/Contacts.data"_s;
+
+// One message or call of the rebuilt table: a row of the phone's store, or a selected record.
+struct Entry
+{
+    qint64 token = 0;
+    double date = 0;
+    bool fromPhone = false;
+    Sqlite3Row row;
+    const _ViberMsg *message = nullptr;
+};
+
+// By date; the phone's own row first where a selected copy has the same date.
+void sortEntries(QList<Entry> &entries)
+{
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        if (a.date != b.date)
+            return a.date < b.date;
+        return a.fromPhone && !b.fromPhone;
+    });
+}
+
+[[noreturn]] void fail(const QString &text)
+{
+    throw std::runtime_error(text.toStdString());
+}
+
+bool nonEmptyFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.size() > 0;
+}
+
+} // namespace
+
+IOSRestoreViberMsgThread::IOSRestoreViberMsgThread(const QString &viberFolder,
+                                                   const QList<_ViberMsg *> &messages, QObject *parent)
+    : WorkerThread(parent), m_viberFolder(viberFolder), m_messages(messages)
+{
+}
+
+IOSRestoreViberMsgThread::~IOSRestoreViberMsgThread()
+{
+    wait();
+}
+
+void IOSRestoreViberMsgThread::putFile(const QString &localPath, const QString &devicePath, bool overwrite)
+{
+    checkCancel();
+    BackupFileItem item;
+    item.domain = QLatin1String(kViberDomain);
+    item.sourcePath = localPath;
+    item.backupPath = QString(devicePath).remove(QRegularExpression(u"^/"_s));
+    item.overwrite = overwrite;
+    m_files.append(item);
+}
+
+QString IOSRestoreViberMsgThread::work()
+{
+    reportProgress(0, tr("IDS_RESTORING_VIBER_MSG_TO_IOS"));
+    m_messageCount = m_callCount = 0;
+    m_files.clear();
+    const QDir viber(m_viberFolder);
+    const QString store = viber.filePath(kStoreName);
+    if (!QFileInfo(store).isFile())
+        fail(tr("IDS_NO_STORE_TO_MERGE_INTO_%1").arg(QDir::toNativeSeparators(store).toHtmlEscaped()));
+    {
+        // Commits still in a write-ahead log belong to the store that is copied.
+        Sqlite3DB fold;
+        fold.openThrow(store, Sqlite3DB::ReadWrite);
+        fold.execThrow(u"PRAGMA journal_mode=DELETE"_s);
+    }
+    m_workingCopy = store + QDateTime::currentDateTime().toString(u"_yyyyMMdd-hhmmss"_s);
+    QFile::remove(m_workingCopy);
+    if (!QFile::copy(store, m_workingCopy))
+        fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(store, m_workingCopy));
+    QFile(m_workingCopy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
+    qint64 phoneDuplicates = 0;
+    IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
+    work.open();
+    // A store whose participants live elsewhere (current Viber) is refused before any write.
+    work.requireWriterTables();
+
+    // The phone's messages, with the keys of their attachment and location.
+    QList<Entry> messages, calls;
+    {
+        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql(
+            "select m.*, a.Z_PK as atta_id, l.Z_PK as loc_id from ZVIBERMESSAGE as m left join "
+            "ZATTACHMENT as a on m.Z_PK=a.ZMESSAGE left join ZVIBERLOCATION as l on m.Z_PK=l.ZMESSAGE"));
+        while (c.moveNext()) {
+            Entry e;
+            e.row = c.getRow();
+            e.token = e.row.val(u"ZTOKEN"_s).toLongLong();
+            e.date = e.row.val(u"ZDATE"_s).toDouble();
+            e.fromPhone = true;
+            messages.append(e);
+        }
+    }
+    QList<const _ViberMsg *> newCalls;
+    for (const _ViberMsg *m : std::as_const(m_messages)) {
+        if (!m || !m->chat)
+            continue;
+        if (m->type == ViberMsgTypeCall) {
+            if (m->call) {
+                newCalls.append(m);
+                ++m_callCount;
+            }
+            continue;
+        }
+        Entry e;
+        e.token = m->token;
+        e.date = m->date;
+        e.message = m;
+        messages.append(e);
+        ++m_messageCount;
+    }
+    sortEntries(messages);
+    if (!newCalls.isEmpty()) {
+        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner "
+                                                     "join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK"));
+        while (c.moveNext()) {
+            Entry e;
+            e.row = c.getRow();
+            e.token = e.row.val(u"ZCALLTOKEN"_s).toLongLong();
+            e.date = e.row.val(u"ZDATE"_s).toDouble();
+            e.fromPhone = true;
+            calls.append(e);
+        }
+        for (const _ViberMsg *m : std::as_const(newCalls)) {
+            Entry e;
+            e.token = m->call->callToken;
+            e.date = m->call->date;
+            e.message = m;
+            calls.append(e);
+        }
+        sortEntries(calls);
+    }
+
+    // ZUID values of the rows put back stay theirs: new rows take values above them all.
+    qint64 zuid = -1;
+    work.nextZuid(zuid, false);
+    work.execThrow(u"DELETE FROM [ZVIBERMESSAGE]"_s);
+    if (!newCalls.isEmpty())
+        work.execThrow(u"DELETE FROM [ZRECENT]; DELETE FROM [ZRECENTSLINE]"_s);
+    work.execThrow(u"VACUUM"_s);
+    work.execThrow(u"BEGIN"_s);
+
+    ViberMsgMerger merger(work);
+    merger.setCancelCheck([this] { checkCancel(); });
+    merger.reserveZuidsUpTo(zuid);
+    QList<std::pair<qint64, const _ViberAtta *>> attachments;
+    const qint64 n = messages.size();
+    qint64 i = 0;
+    for (const Entry &e : std::as_const(messages)) {
+        reportProgress(int(double(++i) / double(n) * 99), tr("IDS_MERGING_VIBER_MESSAGES"));
+        qint64 attachmentKey = 0, locationKey = 0;
+        if (!e.fromPhone) {
+            merger.mergeChat(e.message);
+            merger.mergeRecord(e.message, attachmentKey, locationKey);
+            // Files of a message that was there already go again: the phone may lack them.
+            if (attachmentKey > 0 && e.message->attachment)
+                attachments.append({attachmentKey, e.message->attachment});
+        } else {
+            const qint64 attachment = e.row.val(u"atta_id"_s).toLongLong();
+            const qint64 location = e.row.val(u"loc_id"_s).toLongLong();
+            qint64 found = 0;
+            if (work.findDuplicateMessage(e.token, e.date, found) == 0) {
+                QSet<QString> columns(e.row.columns().cbegin(), e.row.columns().cend());
+                columns.remove(u"Z_PK"_s);
+                columns.remove(u"atta_id"_s);
+                columns.remove(u"loc_id"_s);
+                work.executeThrow(e.row.insertSql(u"ZVIBERMESSAGE"_s, columns));
+                const qint64 key = work.lastInsertId();
+                if (attachment > 0)
+                    work.executeThrow(Sqlite3Sql("update ZATTACHMENT set ZMESSAGE=? where Z_PK=?")
+                                          .addInt64Param(key)
+                                          .addInt64Param(attachment));
+                if (location > 0)
+                    work.executeThrow(Sqlite3Sql("update ZVIBERLOCATION set ZMESSAGE=? where Z_PK=?")
+                                          .addInt64Param(key)
+                                          .addInt64Param(location));
+            } else {
+                // The copy that came first stays; this one's rows go with it.
+                ++phoneDuplicates;
+                if (attachment > 0)
+                    work.executeThrow(
+                        Sqlite3Sql("delete from ZATTACHMENT where Z_PK=?").addInt64Param(attachment));
+                if (location > 0)
+                    work.executeThrow(
+                        Sqlite3Sql("delete from ZVIBERLOCATION where Z_PK=?").addInt64Param(location));
+            }
+        }
+        checkCancel();
+    }
+
+    const qint64 callTotal = calls.size();
+    i = 0;
+    const qint32 recentsLine = work.entity(u"RecentsLine"_s);
+    for (const Entry &e : std::as_const(calls)) {
+        reportProgress(int(double(++i) / double(callTotal) * 99), tr("IDS_MERGING_VIBER_CALLS"));
+        if (!e.fromPhone) {
+            qint64 attachmentKey = 0, locationKey = 0;
+            merger.mergeRecord(e.message, attachmentKey, locationKey);
+        } else {
+            Sqlite3Cursor dup =
+                work.queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
+                                    .addInt64Param(e.token)
+                                    .addParam(e.row.val(u"ZCALLTYPE"_s)));
+            if (!dup.moveNext()) {
+                const QVariant person = e.row.val(u"ZPHONENUMINDEX"_s);
+                Sqlite3Cursor line = work.queryThrow(
+                    Sqlite3Sql(
+                        "select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc limit 1")
+                        .addParam(person));
+                qint64 lineKey = line.moveNext() ? line.getInt64At(0) : 0;
+                if (lineKey == 0) {
+                    work.executeThrow(
+                        Sqlite3Sql("insert into ZRECENTSLINE(Z_ENT, Z_OPT, ZPHONENUMINDEX) values(?, 1, ?)")
+                            .addIntParam(recentsLine)
+                            .addParam(person));
+                    lineKey = work.lastInsertId();
+                }
+                Sqlite3Row row = e.row;
+                row.setVal(u"ZRECENTSLINE"_s, lineKey);
+                QSet<QString> columns(row.columns().cbegin(), row.columns().cend());
+                columns.remove(u"Z_PK"_s);
+                columns.remove(u"ZPHONENUMINDEX"_s);
+                work.executeThrow(row.insertSql(u"ZRECENT"_s, columns));
+            }
+        }
+        checkCancel();
+    }
+
+    qint64 highestVoiceKey = 0;
+    i = 0;
+    for (const auto &[key, attachment] : std::as_const(attachments)) {
+        reportProgress(int(double(++i) / double(attachments.size()) * 99),
+                       tr("IDS_SAVING_VIBER_ATTACHMENTS"));
+        if (attachment->message && attachment->message->type == ViberMsgTypeAudio)
+            highestVoiceKey = std::max(highestVoiceKey, key);
+        deliverAttachment(key, *attachment);
+    }
+    writeVoiceCounter(highestVoiceKey);
+
+    work.refreshLastMessages();
+    if (!newCalls.isEmpty())
+        work.refreshRecentsLines();
+    work.refreshPrimaryKeyMax();
+    commitStarts();
+    work.execThrow(u"COMMIT"_s);
+    {
+        // Nothing reaches the phone that is not whole: checked, and read back.
+        Sqlite3Cursor check = work.queryThrow(Sqlite3Sql("PRAGMA integrity_check"));
+        if (!check.moveNext() || check.getTextAt(0) != u"ok"_s)
+            fail(tr("IDS_MERGED_STORE_DAMAGED_%1")
+                     .arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
+    }
+    work.close();
+    // Every message the phone showed is still there, but for copies of one message.
+    const ViberDataPtr merged =
+        IOSViberDb(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s)).load();
+    if (merged->messages.size() < phoneLoaded - phoneDuplicates)
+        fail(tr("IDS_MERGED_STORE_DAMAGED_%1").arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
+
+    // The cache now holds what is delivered, and the store from before beside it.
+    const QString previous = store + u".bak"_s;
+    QFile::remove(previous);
+    if (!QFile::rename(store, previous) || !QFile::rename(m_workingCopy, store))
+        fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(m_workingCopy, store));
+    m_workingCopy.clear();
+    putFile(store, u"/Documents/Contacts.data"_s, true);
+    return QString();
+}
+
+void IOSRestoreViberMsgThread::deliverAttachment(qint64 key, const _ViberAtta &att)
+{
+    const _ViberMsg &msg = *att.message;
+    const auto put = [&](const QString &local, const QString &device) {
+        if (nonEmptyFile(local))
+            putFile(local, device, false);
+    };
+    switch (msg.type) {
+    case ViberMsgTypeAudio:
+        put(att.filePath, u"/Documents/VoiceMessages/"_s + QString::number(key));
+        break;
+    case ViberMsgTypePicture:
+        put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
+        put(att.previewPath, u"/Documents/AttachmentsPreview/"_s + att.fileName);
+        break;
+    case ViberMsgTypeVideo:
+        put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
+        put(att.previewPath,
+            u"/Documents/BigAttachmentsPreview/"_s + QFileInfo(att.fileName).completeBaseName() + u".jpg"_s);
+        break;
+    case ViberMsgTypeLocation:
+        put(att.previewPath, u"/Documents/CustomLocationImage/"_s +
+                                 StorePaths::locationImageName(msg.latitude, msg.longitude));
+        break;
+    default:
+        break;
+    }
+}
+
+void IOSRestoreViberMsgThread::writeVoiceCounter(qint64 highestNewKey)
+{
+    // Viber numbers its voice files from this counter: it must pass every number in use,
+    // the voice files sent in this run included.
+    const QDir voice(QDir(m_viberFolder).filePath(u"Documents/VoiceMessages"_s));
+    qint64 highest = highestNewKey;
+    for (const QString &name : voice.entryList(QDir::Files))
+        highest = std::max(highest, name.toLongLong());
+    QDir().mkpath(voice.path());
+    const QString counter = voice.filePath(u"_ptt_id_counter"_s);
+    QFile file(counter);
+    const quint32 value = quint32(std::min<qint64>(highest, 0xFFFFFFFF));
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, 4) != 4)
+        fail(u"IOSRestoreViberMsgThread, cant write %1."_s.arg(counter));
+    file.close();
+    putFile(counter, u"/Documents/VoiceMessages/_ptt_id_counter"_s, true);
+}
+
+void IOSRestoreViberMsgThread::cleanUp(Outcome)
+{
+    // The cache keeps the store it had; the half-made copy goes.
+    if (!m_workingCopy.isEmpty())
+        QFile::remove(m_workingCopy);
+    m_workingCopy.clear();
+    m_files.clear();
+}

@@ -1,0 +1,108 @@
+#include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
+#include "viber/IOSViberDb.h"
+#include "workers/IOSRestoreViberMsgThread.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Outcome = WorkerThread::Outcome;
+
+namespace {
+
+// A phone's cached store, and a source holding all of it and more: new messages, a new call.
+struct Phone
+{
+    explicit Phone(bool newCall)
+    {
+        const fixtures::StorePlan phone = fixtures::sampleStore();
+        fixtures::StorePlan wanted = phone;
+        const qint64 bob = wanted.person(u"bob"_s).pk;
+        for (int i = 0; i < 3; ++i)
+            wanted.addMessage(u"new%1"_s.arg(i), wanted.chat(u"bob"_s).pk, bob, u"received"_s,
+                              u"New %1"_s.arg(i));
+        if (newCall)
+            wanted.addCall(u"newCall"_s, bob, u"incoming"_s);
+        fixtures::writeStore(phone, folder(), fixtures::StoreLayout::Phone);
+        fixtures::writeStore(wanted, dir.filePath(u"source"_s), fixtures::StoreLayout::Phone);
+        source =
+            IOSViberDb(QDir(dir.filePath(u"source"_s)), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        before = testsupport::readFile(store());
+        recents = fixtures::rows(store(), u"select * from ZRECENT order by Z_PK"_s);
+    }
+    QString folder() const { return dir.filePath(u"phone"_s); }
+    QString store() const { return folder() + u"/Documents/Contacts.data"_s; }
+
+    QTemporaryDir dir;
+    ViberDataPtr source;
+    QByteArray before;
+    QString recents;
+};
+
+} // namespace
+
+class TestRestoreMerge : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void merge_data()
+    {
+        QTest::addColumn<bool>("newCall");
+        QTest::newRow("messages and a call") << true;
+        QTest::newRow("messages only") << false;
+    }
+
+    // Each message once, keys ascending with time, the old store kept beside, the files listed.
+    void merge()
+    {
+        QFETCH(bool, newCall);
+        Phone p(newCall);
+        QList<_ViberMsg *> selection;
+        for (_ViberMsg *m : std::as_const(p.source->messages))
+            if (newCall || m->type != ViberMsgTypeCall)
+                selection << m;
+        IOSRestoreViberMsgThread worker(p.folder(), selection);
+        worker.start();
+        worker.wait();
+        QCOMPARE(worker.outcome(), Outcome::Succeeded);
+        const ViberDataPtr merged =
+            IOSViberDb(QDir(p.folder()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        QCOMPARE(fixtures::messageContent(*merged), fixtures::messageContent(*p.source));
+        QCOMPARE(fixtures::rows(p.store(), u"select count(*) from ZVIBERMESSAGE as a join ZVIBERMESSAGE as b "
+                                           "on a.Z_PK < b.Z_PK and a.ZDATE > b.ZDATE"_s)
+                     .trimmed(),
+                 u"0"_s);
+        QCOMPARE(testsupport::readFile(p.store() + u".bak"_s), p.before);
+        // Without new calls the phone's recents stay as they were.
+        if (!newCall)
+            QCOMPARE(fixtures::rows(p.store(), u"select * from ZRECENT order by Z_PK"_s), p.recents);
+        QCOMPARE(worker.callCount(), newCall ? 6 : 0);
+        QStringList paths;
+        for (const BackupFileItem &item : worker.files()) {
+            QVERIFY2(QFileInfo(item.sourcePath).isFile(), qPrintable(item.sourcePath));
+            paths << item.backupPath;
+        }
+        QVERIFY(paths.contains(u"Documents/Contacts.data"_s));
+        QVERIFY(paths.contains(u"Documents/VoiceMessages/_ptt_id_counter"_s));
+        QVERIFY(paths.contains(u"Documents/Attachments/p1.jpg"_s));
+    }
+
+    // A cancelled merge leaves the cached store as it was, with nothing beside it.
+    void cancelChangesNothing()
+    {
+        Phone p(true);
+        const QStringList files = fixtures::filesBelow(p.folder());
+        IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
+        worker.requestStop();
+        worker.start();
+        worker.wait();
+        QCOMPARE(worker.outcome(), Outcome::Cancelled);
+        QCOMPARE(fixtures::filesBelow(p.folder()), files);
+        QVERIFY(worker.files().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRestoreMerge)
+#include "tst_restoremerge.moc"
