@@ -7,6 +7,7 @@
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "TransferActions.h"
 #include "VBBubbleViewMgr.h"
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
@@ -79,7 +80,8 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
       m_folderOpener(&openFolder),
       m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this))),
       m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this))),
-      m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this), *m_localDb))
+      m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this), *m_localDb)),
+      m_transfers(std::make_unique<TransferController>(static_cast<WindowContext &>(*this)))
 {
     // Tests replace the opener after construction: the controller asks the window each time.
     m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
@@ -896,6 +898,11 @@ void MainWindow::iosDeviceConnected(void *handle)
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
     removeSourceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::exportToITunesBackup(ActionScope scope)
+{
+    m_transfers->exportToITunesBackup(scope);
 }
 
 void MainWindow::importITunesBackup(bool toSelectedDb)

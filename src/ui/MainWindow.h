@@ -17,6 +17,7 @@ class MainWindow;
 
 class ExportController;
 class ImportController;
+class TransferController;
 class LocalDbController;
 class QAction;
 class QLabel;
@@ -162,7 +163,7 @@ private:
     void exportCalls(ActionScope scope);
     void print(ActionScope scope);
     void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
-    void exportToITunesBackup(ActionScope) { notAvailable("Export to iTunes backup"); }
+    void exportToITunesBackup(ActionScope scope);
     void importViberDesktop(bool toSelectedDb);
     void importITunesBackup(bool toSelectedDb);
 
@@ -216,4 +217,5 @@ private:
     std::unique_ptr<LocalDbController> m_localDb;
     std::unique_ptr<ExportController> m_exports;
     std::unique_ptr<ImportController> m_imports;
+    std::unique_ptr<TransferController> m_transfers;
 };

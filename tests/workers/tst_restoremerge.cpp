@@ -1,6 +1,10 @@
+#include "support/BackupFixtures.h"
 #include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
 #include "support/TestSupport.h"
 #include "viber/IOSViberDb.h"
+#include "workers/BackupTransfer.h"
+#include "workers/IOSLoadViberFromiTunesThread.h"
 #include "workers/IOSRestoreViberMsgThread.h"
 
 #include <QTemporaryDir>
@@ -87,6 +91,36 @@ private slots:
         QVERIFY(paths.contains(u"Documents/Contacts.data"_s));
         QVERIFY(paths.contains(u"Documents/VoiceMessages/_ptt_id_counter"_s));
         QVERIFY(paths.contains(u"Documents/Attachments/p1.jpg"_s));
+    }
+
+    // Messages written into a phone's backup come back from it, each once, beside the phone's own.
+    void intoABackupAndBackAgain()
+    {
+        const TempDataFolder data;
+        Phone p(true);
+        fixtures::BackupFixture backup(p.dir.filePath(u"backup"_s));
+        backup.newerLayout = true;
+        backup.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
+        QCOMPARE(backup.write(), QString());
+        const auto run = [](WorkerThread &worker, const QString &) {
+            worker.start();
+            worker.wait();
+            return worker.outcome() == Outcome::Succeeded;
+        };
+        BackupManifest target(backup.folder());
+        target.loadManifestPlist();
+        const BackupTransfer::Result result = BackupTransfer::run(target, p.source->messages.values(), run);
+        QVERIFY(result.succeeded);
+        QCOMPARE(result.calls, 6);
+        QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
+
+        BackupManifest again(backup.folder());
+        again.loadManifestPlist();
+        IOSLoadViberFromiTunesThread load(&again, p.dir.filePath(u"again"_s));
+        QVERIFY(run(load, QString()));
+        const ViberDataPtr back =
+            IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
+        QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
     }
 
     // A cancelled merge leaves the cached store as it was, with nothing beside it.

@@ -1488,4 +1488,22 @@ Commands:</translation>
         <translation>The merged store %1 did not pass its check; nothing was changed.</translation>
     </message>
 </context>
+<context>
+    <name>TransferController</name>
+    <message>
+        <source>IDS_EXPORT_TO_ENCRYPTED_BACKUP</source>
+        <translation>Failed to export messages to iTunes backup because your current iTunes backup is encrypted.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS</source>
+        <translation>Successfully transferred %1 messages and %2 call history to iPhone.</translation>
+    </message>
+</context>
+<context>
+    <name>BackupTransfer</name>
+    <message>
+        <source>IDS_EXPORT_TO_ITUNES_BACKUP_TITLE</source>
+        <translation>Exporting Messages to iTunes Backup</translation>
+    </message>
+</context>
 </TS>
