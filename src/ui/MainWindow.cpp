@@ -664,7 +664,7 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_ITUNES"), QStringLiteral(":/res/load_itunes.png"),
             &MainWindow::miImportiTunesToLocalDb);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPortToLocalDb);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), &MainWindow::miExport2ITunesBKAll);
         break;
     case ItemNodeChatSession:
         if (node->parent && node->parent->kind == ItemNodeIOSDevice) {
@@ -684,7 +684,7 @@ void MainWindow::onMainTreeContextMenu()
             add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), &MainWindow::miPrintChat);
             add(QT_TR_NOOP("IDS_MI_DELETE_CHAT"), QStringLiteral(":/res/delete.png"),
                 &MainWindow::miDeleteChat);
-            add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_CHAT"), QString(), nullptr);
+            add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_CHAT"), QString(), &MainWindow::miExport2ITunesBKChat);
         }
         break;
     default:
@@ -723,7 +723,7 @@ void MainWindow::onSMSContextMenu()
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
         add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
         add(QT_TR_NOOP("IDS_MI_DELETE_SEL"), &MainWindow::miDelete);
-        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_SEL"), nullptr);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_SEL"), &MainWindow::miExport2ITunesBKSel);
     }
     menu.setObjectName(QStringLiteral("menuMessageList"));
     menu.exec(QCursor::pos());
