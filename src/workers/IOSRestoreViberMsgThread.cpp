@@ -104,21 +104,24 @@ QString IOSRestoreViberMsgThread::work()
     // A store whose participants live elsewhere (current Viber) is refused before any write.
     work.requireWriterTables();
 
-    // The phone's messages, with the keys of their attachment and location.
-    QList<Entry> messages, calls;
-    {
-        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql(
-            "select m.*, a.Z_PK as atta_id, l.Z_PK as loc_id from ZVIBERMESSAGE as m left join "
-            "ZATTACHMENT as a on m.Z_PK=a.ZMESSAGE left join ZVIBERLOCATION as l on m.Z_PK=l.ZMESSAGE"));
+    // The phone's rows as entries, whole.
+    const auto readRows = [&work](const char *sql, const QString &tokenColumn, QList<Entry> &into) {
+        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql(sql));
         while (c.moveNext()) {
             Entry e;
             e.row = c.getRow();
-            e.token = e.row.val(u"ZTOKEN"_s).toLongLong();
+            e.token = e.row.val(tokenColumn).toLongLong();
             e.date = e.row.val(u"ZDATE"_s).toDouble();
             e.fromPhone = true;
-            messages.append(e);
+            into.append(e);
         }
-    }
+    };
+    // The phone's messages, with the keys of their attachment and location.
+    QList<Entry> messages, calls;
+    readRows(
+        "select m.*, a.Z_PK as atta_id, l.Z_PK as loc_id from ZVIBERMESSAGE as m left join ZATTACHMENT as a "
+        "on m.Z_PK=a.ZMESSAGE left join ZVIBERLOCATION as l on m.Z_PK=l.ZMESSAGE",
+        u"ZTOKEN"_s, messages);
     QList<const _ViberMsg *> newCalls;
     for (const _ViberMsg *m : std::as_const(m_messages)) {
         if (!m || !m->chat)
@@ -139,16 +142,9 @@ QString IOSRestoreViberMsgThread::work()
     }
     sortEntries(messages);
     if (!newCalls.isEmpty()) {
-        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner "
-                                                     "join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK"));
-        while (c.moveNext()) {
-            Entry e;
-            e.row = c.getRow();
-            e.token = e.row.val(u"ZCALLTOKEN"_s).toLongLong();
-            e.date = e.row.val(u"ZDATE"_s).toDouble();
-            e.fromPhone = true;
-            calls.append(e);
-        }
+        readRows("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as l on "
+                 "r.ZRECENTSLINE=l.Z_PK",
+                 u"ZCALLTOKEN"_s, calls);
         for (const _ViberMsg *m : std::as_const(newCalls)) {
             Entry e;
             e.token = m->call->callToken;
