@@ -74,11 +74,7 @@ void sendPacket(State &s, const QString &path, quint64 operation, const QByteArr
     QByteArray &packet = s.packet;
     packet.resize(qsizetype(thisLength + payloadLength));
     char *p = packet.data();
-    std::memcpy(p, kMagic, 8);
-    qToLittleEndian(quint64(thisLength + payloadLength), p + 8);
-    qToLittleEndian(thisLength, p + 16);
-    qToLittleEndian(number, p + 24);
-    qToLittleEndian(operation, p + 32);
+    AfcHeader{thisLength + payloadLength, thisLength, number, operation}.write(p);
     std::memcpy(p + kAfcHeaderSize, fields.constData(), size_t(fields.size()));
     if (payloadLength > 0)
         std::memcpy(p + thisLength, payload, size_t(payloadLength));
@@ -103,14 +99,12 @@ Answer receivePacket(State &s, const QString &path, char *fileBuffer = nullptr, 
     SocketFailure why = SocketFailure::None;
     if (recv_all(socket, header, kAfcHeaderSize, s.timeoutMs, &why) != kAfcHeaderSize)
         failConnection(s, path, why, AfcConnection::tr("IDS_AFC_READ_HEADER"));
-    const quint64 entire = qFromLittleEndian<quint64>(header + 8);
-    const quint64 thisLength = qFromLittleEndian<quint64>(header + 16);
-    Answer answer;
-    answer.code = qFromLittleEndian<quint64>(header + 32);
-    if (std::memcmp(header, kMagic, 8) != 0 || entire < quint64(kAfcHeaderSize) ||
-        thisLength < quint64(kAfcHeaderSize) || thisLength > entire)
+    AfcHeader h;
+    if (!AfcHeader::read(header, h))
         failConnection(s, path, SocketFailure::None, AfcConnection::tr("IDS_AFC_BAD_HEADER"));
-    const quint64 length = entire - kAfcHeaderSize;
+    Answer answer;
+    answer.code = h.operation;
+    const quint64 length = h.entireLength - kAfcHeaderSize;
     const bool intoBuffer = answer.code == AfcOpData && fileBuffer != nullptr;
     const quint64 bound = intoBuffer ? quint64(fileCapacity) : quint64(kMaxAnswer);
     if (length > bound)
@@ -166,6 +160,30 @@ bool isPlainName(const QString &name)
 }
 
 } // namespace
+
+void AfcHeader::write(char *to) const
+{
+    std::memcpy(to, kMagic, 8);
+    qToLittleEndian(entireLength, to + 8);
+    qToLittleEndian(thisLength, to + 16);
+    qToLittleEndian(packetNumber, to + 24);
+    qToLittleEndian(operation, to + 32);
+}
+
+QByteArray AfcHeader::bytes() const
+{
+    QByteArray result(kAfcHeaderSize, Qt::Uninitialized);
+    write(result.data());
+    return result;
+}
+
+bool AfcHeader::read(const char *from, AfcHeader &header)
+{
+    header = AfcHeader{qFromLittleEndian<quint64>(from + 8), qFromLittleEndian<quint64>(from + 16),
+                       qFromLittleEndian<quint64>(from + 24), qFromLittleEndian<quint64>(from + 32)};
+    return std::memcmp(from, kMagic, 8) == 0 && header.thisLength >= quint64(kAfcHeaderSize) &&
+           header.thisLength <= header.entireLength;
+}
 
 qint64 AfcFileInfo::modifiedSecs() const
 {

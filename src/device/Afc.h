@@ -53,6 +53,24 @@ constexpr qint64 kAfcWriteChunk = 32768;
 constexpr quint64 kAfcModeRead = 1;
 constexpr quint64 kAfcModeWrite = 3;
 
+// The header that begins every AFC packet, 40 bytes: the magic "CFA6LPAA",
+// then the four fields, each 8 bytes little-endian. The entire length counts
+// the header and everything after it; this length the header and the
+// operation's fixed fields, which for all but a file write is all of it.
+struct AfcHeader
+{
+    quint64 entireLength = 0;
+    quint64 thisLength = 0;
+    quint64 packetNumber = 0;
+    quint64 operation = 0;
+
+    void write(char *to) const;
+    QByteArray bytes() const;
+    // False when the bytes are no AFC header: another magic, or lengths that
+    // cannot be (shorter than the header, or this length beyond the entire one).
+    static bool read(const char *from, AfcHeader &header);
+};
+
 // What the device tells about a path. An empty type means it does not exist.
 struct AfcFileInfo
 {

@@ -107,3 +107,10 @@ bool IOSFileDownloader::download(AfcConnection &connection, const AfcFileInfo &i
         m_manifest.setLastDate(info.path, modified);
     return true;
 }
+
+bool IOSFileDownloader::download(AfcConnection &connection, const QString &devicePath,
+                                 const QString &localPath, bool useCache)
+{
+    checkCancel();
+    return download(connection, afc_file_info(connection, devicePath), localPath, useCache);
+}

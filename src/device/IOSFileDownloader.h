@@ -34,6 +34,10 @@ public:
     bool download(AfcConnection &connection, const AfcFileInfo &info, const QString &localPath,
                   bool useCache);
 
+    // The same for the device path, whose information is asked for first.
+    bool download(AfcConnection &connection, const QString &devicePath, const QString &localPath,
+                  bool useCache);
+
     CacheManifest &manifest() { return m_manifest; }
 
 private:
