@@ -251,22 +251,32 @@ void afc_connect(AfcConnection &connection, const QString &appId)
         s.service = mobiledevice_start_service(s.device, QStringLiteral("com.apple.afc"));
         return;
     }
-    MobileDeviceService service =
-        mobiledevice_start_service(s.device, QStringLiteral("com.apple.mobile.house_arrest"));
-    // The hand-over: once the device agrees, the same socket speaks AFC inside the container.
-    CFType request = CFType::dictionary();
-    request.setValue(QStringLiteral("Command"), CFType::fromString(QStringLiteral("VendContainer")));
-    request.setValue(QStringLiteral("Identifier"), CFType::fromString(appId));
-    mobiledevice_sendmsg(service.socket(), request, s.timeoutMs);
-    const CFType answer = mobiledevice_recmsg(service.socket(), request, s.timeoutMs);
-    if (!answer.isDictionary() || answer.contains(QStringLiteral("Error"))) {
+    // The whole container is vended to apps the phone lets a computer see
+    // into; newer iOS refuses it for the others, of which only the Documents
+    // folder can be had (when the app shares its files), so that is asked for
+    // next. A refusal of both reports the first answer.
+    QString refusal;
+    for (const QString &command : {QStringLiteral("VendContainer"), QStringLiteral("VendDocuments")}) {
+        MobileDeviceService service =
+            mobiledevice_start_service(s.device, QStringLiteral("com.apple.mobile.house_arrest"));
+        // The hand-over: once the device agrees, the same socket speaks AFC inside the container.
+        CFType request = CFType::dictionary();
+        request.setValue(QStringLiteral("Command"), CFType::fromString(command));
+        request.setValue(QStringLiteral("Identifier"), CFType::fromString(appId));
+        mobiledevice_sendmsg(service.socket(), request, s.timeoutMs);
+        const CFType answer = mobiledevice_recmsg(service.socket(), request, s.timeoutMs);
         // An answer that is no dictionary is no agreement either: AFC would then
         // be spoken to a service that is not listening for it.
+        if (answer.isDictionary() && !answer.contains(QStringLiteral("Error"))) {
+            s.service = service;
+            return;
+        }
         service.close();
-        throw DeviceException(AfcConnection::tr("IDS_AFC_NO_CONTAINER_%1_%2")
-                                  .arg(appId, QString::fromUtf8(answer.toData()).toHtmlEscaped()));
+        if (refusal.isEmpty())
+            refusal = AfcConnection::tr("IDS_AFC_NO_CONTAINER_%1_%2")
+                          .arg(appId, QString::fromUtf8(answer.toData()).toHtmlEscaped());
     }
-    s.service = service;
+    throw DeviceException(refusal);
 }
 
 bool afc_open(AfcConnection &connection, const QString &path, quint64 mode, AfcFile &file)

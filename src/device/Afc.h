@@ -140,7 +140,8 @@ private:
 };
 
 // Starts the AFC service of the connection's device: the media area for an
-// empty app identifier, else the app's container through house_arrest. Closes
+// empty app identifier, else the app's container through house_arrest (its
+// Documents folder only, when the phone refuses the whole container). Closes
 // what the connection had open first. Raises a DeviceException when the
 // service cannot be started or the device refuses the container.
 void afc_connect(AfcConnection &connection, const QString &appId);

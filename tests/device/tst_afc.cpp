@@ -8,13 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-using testsupport::patternBytes;
-using testsupport::readFile;
-using testsupport::writeFile;
+using namespace testsupport;
 using Fault = SimulatedAfc::Fault;
 
 namespace {
@@ -74,15 +73,14 @@ void TestAfc::init()
 
 void TestAfc::framing()
 {
+    QCOMPARE(AfcHeader({73, 73, 0xFFFFFFFF, AfcOpFileOpen}).bytes().toHex(),
+             "434641364c50414149000000000000004900000000000000ffffffff000000000d00000000000000");
     int pair[2];
     QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     mobiledevice_sendmsg(pair[0],
                          CFType::fromString(QString(300 - CFType::fromString({}).toData().size(), u'x')));
     QByteArray frame(4, '\0');
-    QCOMPARE(recv_all(pair[1], frame.data(), 4, 1000), 4);
-    QCOMPARE(frame, QByteArray("\x00\x00\x01\x2C", 4));
-    QCOMPARE(AfcHeader({73, 73, 0xFFFFFFFF, AfcOpFileOpen}).bytes().toHex(),
-             "434641364c50414149000000000000004900000000000000ffffffff000000000d00000000000000");
+    QVERIFY(recv_all(pair[1], frame.data(), 4, 1000) == 4 && frame == QByteArray("\x00\x00\x01\x2C", 4));
     // A length cut short, then one beyond reason; errors quote the request.
     const CFType request = CFType::fromString(QString(2000, u'r'));
     QCOMPARE(send_with_timeout(pair[1], "\0\0", 2, 1000), 2);
@@ -109,12 +107,12 @@ void TestAfc::roundTrips()
     QCOMPARE(readFile(phone(u"/Documents/b"_s)), data.left(70000));
     QVERIFY(afc_remove(m_afc, u"/Documents/New/Deeper"_s) && !afc_remove(m_afc, u"/Documents/New/Deeper"_s));
     QByteArray back(200001, '\0');
-    QVERIFY(afc_open_read(m_afc, kStore, file));
-    QCOMPARE(afc_read(file, back.data(), back.size()), 200000);
+    QVERIFY(afc_open_read(m_afc, kStore, file) && afc_read(file, back.data(), back.size()) == 200000);
     QCOMPARE(back.left(200000), data);
     const AfcFileInfo info = afc_file_info(m_afc, kStore);
     QVERIFY(info.isFile() && info.size == 200000 && info.modified == QFileInfo(phone(kStore)).lastModified());
-    QVERIFY(!afc_file_info(m_afc, u"/Documents/none"_s).exists());
+    QVERIFY(!afc_file_info(m_afc, u"/Documents/none"_s).exists() &&
+            afc_list_dir(m_afc, u"/None"_s).isEmpty());
 
     // The link is left out, and so are names that would reach files outside
     // the folder, which are there to be found.
@@ -126,7 +124,6 @@ void TestAfc::roundTrips()
         listed << entry.path + (entry.isDir() ? u"/"_s : QString());
     listed.sort();
     QCOMPARE(listed, (QStringList{kStore, u"/Documents/New/"_s, u"/Documents/a/"_s, u"/Documents/b"_s}));
-    QVERIFY(afc_list_dir(m_afc, u"/Nowhere"_s).isEmpty());
 
     QVERIFY(writeFile(m_dir.filePath(u"media/PhotoData/Photos.sqlite"_s), "db"));
     afc_connect(m_afc, QString());
@@ -138,12 +135,14 @@ void TestAfc::faults_data()
 {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QString>("expected");
+    const QString path = u" while working on /Documents"_s;
     QTest::newRow("container refused") << Fault::RefuseContainer << u"can not find com.viber."_s;
-    QTest::newRow("dropped mid-file") << Fault::DropMidFile << u"connection to the iPhone was closed"_s;
-    QTest::newRow("short answer") << Fault::StallRead << u"did not answer in time"_s;
-    QTest::newRow("error status") << Fault::ReadStatus << u"from the iPhone failed"_s;
-    QTest::newRow("nothing to read") << Fault::EmptyReads << u"gave only 0 of the"_s;
-    QTest::newRow("oversized listing") << Fault::Oversized << u"announces 1099511627736 bytes"_s;
+    QTest::newRow("dropped mid-file")
+        << Fault::DropMidFile << u"connection to the iPhone was closed"_s + path;
+    QTest::newRow("short answer") << Fault::StallRead << u"did not answer in time"_s + path;
+    QTest::newRow("error status") << Fault::ReadStatus << u"Reading /Documents/Contacts.data from the"_s;
+    QTest::newRow("nothing to read") << Fault::EmptyReads << u"gave only 0 of the 1,500,000 bytes of /Doc"_s;
+    QTest::newRow("oversized listing") << Fault::Oversized << u"cannot be understood"_s + path;
     QTest::newRow("cancelled midway") << Fault::None << u"-1"_s;
 }
 
@@ -164,7 +163,6 @@ void TestAfc::faults()
         m_downloader->download(m_afc, kStore, local(u"Contacts.data"_s), false);
     });
     QVERIFY2(error.contains(expected), qPrintable(error));
-    QVERIFY(fault == Fault::RefuseContainer || fault == Fault::None || error.contains(u"/Documents"_s));
     QCOMPARE(readFile(local(u"Contacts.data"_s)), QByteArray("earlier"));
     QCOMPARE(QDir(local({})).entryList(QDir::Files), (QStringList{u"Contacts.data"_s}));
 }
@@ -190,11 +188,10 @@ void TestAfc::downloadsAndCache()
     // Unchanged in time and size, the file is not read again (its new bytes do
     // not arrive), unless the copy itself went away. The manifest matches
     // names exactly: "_" is no wildcard.
-    const QDateTime modified = QFileInfo(phone(picture)).lastModified();
-    QFile changed(phone(picture));
-    QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("new") == 3);
-    QVERIFY(changed.setFileTime(modified, QFileDevice::FileModificationTime));
-    changed.close();
+    const std::filesystem::path onPhone = phone(picture).toStdString();
+    const auto modified = std::filesystem::last_write_time(onPhone);
+    QVERIFY(writeFile(phone(picture), "new" + data.mid(3)));
+    std::filesystem::last_write_time(onPhone, modified);
     QVERIFY(!fetch(picture, u"pic"_s) && readFile(local(u"pic"_s)) == data);
     QCOMPARE(m_downloader->manifest().lastDate(picture),
              QFileInfo(phone(picture)).lastModified().toSecsSinceEpoch());

@@ -18,9 +18,8 @@ constexpr quint64 kNotFound = 8; // AFC's status for a missing object
 
 QByteArray le64(quint64 value)
 {
-    QByteArray bytes(8, Qt::Uninitialized);
-    qToLittleEndian(value, bytes.data());
-    return bytes;
+    value = qToLittleEndian(value);
+    return QByteArray(reinterpret_cast<const char *>(&value), 8);
 }
 
 quint64 at(const char *bytes)
@@ -48,7 +47,7 @@ SimulatedAfc::SimulatedAfc(const QString &container, const QString &media)
         m_services.emplace_back(socket, std::thread([=]() { serve(socket, inContainer, fault); }));
     };
     mobiledevice_set_backend(m_backend);
-    mobiledevice_subscribe(this, "attached", "detached");
+    mobiledevice_subscribe(this, "attached", "attached");
     m_backend->addDevice(QStringLiteral("SIMULATED-AFC"));
     (void)QTest::qWaitFor([this]() { return m_device != nullptr; });
 }
@@ -100,9 +99,9 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
         const QString local = root + QString::fromUtf8(names[0]);
         const QFileInfo info(local);
         const bool found = info.exists() || info.isSymLink();
-        quint64 code = AfcOpStatus, status = kNotFound;
+        quint64 code = AfcOpStatus, status = kNotFound; // unless an operation answers otherwise
         QByteArray data;
-        bool done = false; // for an operation answered by a status
+        bool done = false;
         switch (operation) {
         case AfcOpReadDir:
             data = QByteArray(".\0..\0", 5) + extraNames.join('\0') + '\0';
@@ -111,16 +110,14 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
                 data += name.toUtf8() + '\0';
             code = found && info.isDir() ? AfcOpData : code;
             break;
-        case AfcOpGetFileInfo: // the time in nanoseconds, of which the client keeps whole milliseconds
+        case AfcOpGetFileInfo: { // the time in nanoseconds, of which the client keeps whole milliseconds
+            const char *type = info.isSymLink() ? "S_IFLNK" : info.isDir() ? "S_IFDIR" : "S_IFREG";
             data = QByteArrayLiteral("st_size\0") + QByteArray::number(info.size()) +
-                   QByteArrayLiteral("\0st_ifmt\0") +
-                   (info.isSymLink() ? "S_IFLNK"
-                    : info.isDir()   ? "S_IFDIR"
-                                     : "S_IFREG") +
-                   QByteArrayLiteral("\0st_mtime\0") +
+                   QByteArrayLiteral("\0st_ifmt\0") + type + QByteArrayLiteral("\0st_mtime\0") +
                    QByteArray::number(info.lastModified().toMSecsSinceEpoch() * 1000000 + 999999) + '\0';
             code = found ? AfcOpData : code;
             break;
+        }
         case AfcOpFileOpen:
             files[nextHandle] = std::make_unique<QFile>(local);
             data = le64(nextHandle);

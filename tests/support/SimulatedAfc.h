@@ -9,12 +9,10 @@
 
 class SimulatedDevice;
 
-// An iPhone on a simulated backend that serves files over AFC, each service
-// from a thread of its own: Viber's container (after the house_arrest
-// hand-over) from one local folder, the media area from another. It holds
-// the client to AFC's limits: reads of at most 65536 bytes, writes of at most
-// 32768, packets whose lengths agree. While it lives it is the device layer's
-// backend.
+// An iPhone on a simulated backend (the device layer's while it lives) that
+// serves over AFC, each service from a thread of its own, Viber's container
+// (after the house_arrest hand-over) from one folder and the media area from
+// another. It refuses reads over 65536 bytes and writes over 32768.
 class SimulatedAfc : public QObject
 {
     Q_OBJECT
@@ -38,8 +36,7 @@ public:
     QList<QByteArray> extraNames; // added to every listing
 
 private slots:
-    void attached(void *device) { m_device = device; }
-    void detached(void *) {}
+    void attached(void *device) { m_device = device; } // detached too: the phone is not pulled out
 
 private:
     void serve(int socket, bool container, Fault fault);
