@@ -12,30 +12,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+static constexpr quint64 kNotFound = 8; // AFC's status for a missing object
 
-constexpr quint64 kNotFound = 8; // AFC's status for a missing object
-
-QByteArray le64(quint64 value)
+static QByteArray le64(quint64 value)
 {
     value = qToLittleEndian(value);
     return QByteArray(reinterpret_cast<const char *>(&value), 8);
 }
 
-quint64 at(const char *bytes)
-{
-    return qFromLittleEndian<quint64>(bytes);
-}
-
 // One answer, of which only the first `sent` data bytes go out when that is not negative.
-bool answer(int socket, quint64 code, const QByteArray &data, qint64 sent = -1, quint64 announced = 0)
+static bool answer(int socket, quint64 code, const QByteArray &data, qint64 sent = -1, quint64 announced = 0)
 {
     const QByteArray packet = AfcHeader{announced ? announced : 40 + data.size(), 40, 0, code}.bytes() +
                               data.left(sent < 0 ? data.size() : sent);
     return send_with_timeout(socket, packet.constData(), packet.size(), 0) == packet.size();
 }
-
-} // namespace
 
 SimulatedAfc::SimulatedAfc(const QString &container, const QString &media)
     : m_container(container), m_media(media), m_backend(std::make_shared<SimulatedDevice>())
@@ -55,11 +46,8 @@ SimulatedAfc::SimulatedAfc(const QString &container, const QString &media)
 SimulatedAfc::~SimulatedAfc()
 {
     mobiledevice_set_backend(nullptr);
-    for (auto &service : m_services) {
-        ::shutdown(service.first, SHUT_RDWR);
-        service.second.join();
-        ::close(service.first);
-    }
+    for (auto &[socket, thread] : m_services)
+        ::shutdown(socket, SHUT_RDWR), thread.join(), ::close(socket);
 }
 
 void SimulatedAfc::serve(int socket, bool container, Fault fault)
@@ -81,20 +69,20 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
     }
     const QString root = container ? m_container : m_media;
     std::map<quint64, std::unique_ptr<QFile>> files;
-    quint64 nextHandle = 1;
-    qint64 sent = 0;
+    qint64 nextHandle = 1, sent = 0;
     char h[40];
-    AfcHeader header;
-    while (recv_all(socket, h, 40, 0) == 40 && AfcHeader::read(h, header) &&
-           header.entireLength <= 40 + kMaxServiceMessage) {
-        const quint64 operation = header.operation;
-        QByteArray body(qsizetype(header.entireLength - 40), Qt::Uninitialized);
+    AfcHeader in;
+    while (recv_all(socket, h, 40, 0) == 40 && AfcHeader::read(h, in) &&
+           in.entireLength <= 40 + kMaxServiceMessage) {
+        QByteArray body(qsizetype(in.entireLength - 40), Qt::Uninitialized);
         if (recv_all(socket, body.data(), body.size(), 0) != body.size())
             return;
-        const QByteArray fields = body.left(qsizetype(header.thisLength - 40));
-        const QList<QByteArray> names = fields.mid(operation == AfcOpFileOpen ? 8 : 0).split('\0');
-        const quint64 readCount = operation == AfcOpFileRead ? at(fields.constData() + 8) : 0;
-        const quint64 handle = fields.size() >= 8 ? at(fields.constData()) : 0;
+        const QByteArray fields = body.left(qsizetype(in.thisLength - 40));
+        const QList<QByteArray> names = fields.mid(in.operation == AfcOpFileOpen ? 8 : 0).split('\0');
+        // The first fixed field is a handle (or an open's mode); a read's second is its count.
+        const quint64 handle = fields.size() >= 8 ? qFromLittleEndian<quint64>(fields.constData()) : 0;
+        const quint64 readCount =
+            fields.size() >= 16 ? qFromLittleEndian<quint64>(fields.constData() + 8) : 0;
         QFile *file = files.count(handle) ? files[handle].get() : nullptr;
         const QString local = root + QString::fromUtf8(names[0]);
         const QFileInfo info(local);
@@ -102,7 +90,7 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
         quint64 code = AfcOpStatus, status = kNotFound; // unless an operation answers otherwise
         QByteArray data;
         bool done = false;
-        switch (operation) {
+        switch (in.operation) {
         case AfcOpReadDir:
             data = QByteArray(".\0..\0", 5) + extraNames.join('\0') + '\0';
             for (const QString &name :
@@ -121,19 +109,17 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
         case AfcOpFileOpen:
             files[nextHandle] = std::make_unique<QFile>(local);
             data = le64(nextHandle);
-            code = files[nextHandle++]->open(at(fields.constData()) == kAfcModeRead ? QIODevice::ReadOnly
-                                                                                    : QIODevice::WriteOnly)
-                       ? AfcOpFileOpenResult
-                       : code;
+            code =
+                files[nextHandle++]->open(handle == kAfcModeRead ? QIODevice::ReadOnly : QIODevice::WriteOnly)
+                    ? AfcOpFileOpenResult
+                    : code;
             break;
         case AfcOpFileRead:
             status = fault == Fault::ReadStatus ? 7 : status;
             code = file && fault != Fault::ReadStatus && readCount <= 65536 ? AfcOpData : code;
             data = file && fault != Fault::EmptyReads ? file->read(qint64(readCount)) : "";
-            if (fault == Fault::StallRead && !data.isEmpty()) {
-                answer(socket, code, data, data.size() / 2);
-                return (void)recv_all(socket, h, 1, 0); // quiet until the other end gives up
-            }
+            if (fault == Fault::StallRead && !data.isEmpty()) // then quiet until the other end gives up
+                return answer(socket, code, data, data.size() / 2), (void)recv_all(socket, h, 1, 0);
             if (fault == Fault::DropMidFile && sent + data.size() > 100000)
                 return answer(socket, code, data, 100000 - sent), (void)::shutdown(socket, SHUT_RDWR);
             sent += data.size();
@@ -157,7 +143,7 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
         }
         status = done ? 0 : status;
         if (!answer(socket, code, code == AfcOpStatus ? le64(status) : data, -1,
-                    fault == Fault::Oversized && operation == AfcOpReadDir ? Q_UINT64_C(1) << 40 : 0))
+                    fault == Fault::Oversized && in.operation == AfcOpReadDir ? Q_UINT64_C(1) << 40 : 0))
             return;
     }
 }
