@@ -148,7 +148,7 @@ void TestAfc::faults()
 void TestAfc::downloadsAndCache()
 {
     const QByteArray data = patternBytes(200000, 5);
-    const QString picture = u"/Documents/Attachments/pic_1.jpg"_s;
+    const QString picture = u"/Documents/Attachments/picX1.jpg"_s;
     QVERIFY(writeFile(phone(picture), data) && writeFile(phone(u"/small"_s), QByteArray(1023, 's')) &&
             writeFile(phone(u"/empty"_s), QByteArray()));
     afc_connect(m_afc, u"com.viber"_s);
@@ -157,7 +157,7 @@ void TestAfc::downloadsAndCache()
     };
     QVERIFY(fetch(picture, u"pic"_s) && fetch(u"/small"_s, u"small"_s) && fetch(u"/empty"_s, u"0"_s));
     QVERIFY(readFile(local(u"pic"_s)) == data && QFileInfo(local(u"0"_s)).size() == 0);
-    QCOMPARE(m_progress, (QStringList{u"Loading pic_1.jpg, 195KB / 195KB"_s, u"Loading small, 0KB / 0KB"_s}));
+    QCOMPARE(m_progress, (QStringList{u"Loading picX1.jpg, 195KB / 195KB"_s, u"Loading small, 0KB / 0KB"_s}));
     QVERIFY(!fetch(u"/Documents"_s, u"dir"_s) && !fetch(u"/Documents/none"_s, u"none"_s));
     QVERIFY(!QFileInfo::exists(local(u"dir"_s)) && !QFileInfo::exists(local(u"none"_s)));
 
@@ -166,7 +166,7 @@ void TestAfc::downloadsAndCache()
     QVERIFY(!fetch(picture, u"pic"_s));
     QCOMPARE(m_downloader.manifest().lastDate(picture),
              QFileInfo(phone(picture)).lastModified().toSecsSinceEpoch());
-    QCOMPARE(m_downloader.manifest().lastDate(u"/Documents/Attachments/picX1.jpg"_s), 0);
+    QCOMPARE(m_downloader.manifest().lastDate(u"/Documents/Attachments/pic_1.jpg"_s), 0);
     QVERIFY(QFile::remove(local(u"pic"_s)) && fetch(picture, u"pic"_s));
 }
 
