@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -65,6 +66,9 @@ public:
     // The device and the device end of each service started, in that order.
     QList<std::pair<QString, int>> serviceEnds;
     int sessionsOpen = 0;
+    // Told of each service started, with its device end, for a simulated
+    // service to serve (SimulatedAfc); the end stays this backend's to close.
+    std::function<void(const QString &udid, const QString &name, int deviceEnd)> onServiceStarted;
 
     bool isUsable(QString &) override { return true; }
     bool subscribe(const EventSink &sink, QString &) override
@@ -127,6 +131,8 @@ private:
                 code = -1;
             } else {
                 m_backend->serviceEnds.append({m_udid, pair[1]});
+                if (m_backend->onServiceStarted)
+                    m_backend->onServiceStarted(m_udid, name, pair[1]);
                 return std::make_unique<Connection>(pair[0]);
             }
             return nullptr;

@@ -535,6 +535,28 @@
         <source>IDS_MD_NO_DEVICE</source>
         <translation>The iPhone is no longer connected. Please connect it and try again.</translation>
     </message>
+    <message>
+        <source>IDS_MD_SENDMSG_LENGTH_%1</source>
+        <translation>mobiledevice_sendmsg(msg-length) error.
+%1</translation>
+    </message>
+    <message>
+        <source>IDS_MD_SENDMSG_BODY_%1</source>
+        <translation>mobiledevice_sendmsg(msg) error.
+%1</translation>
+    </message>
+    <message>
+        <source>IDS_MD_RECMSG_LENGTH_%1</source>
+        <translation>mobiledevice_recmsg(msg-length) error, received length: %1.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_RECMSG_BODY_%1</source>
+        <translation>mobiledevice_recmsg(msg) error, received length: %1.</translation>
+    </message>
+    <message>
+        <source>IDS_MD_RECMSG_TOO_LARGE_%1</source>
+        <translation>mobiledevice_recmsg(msg-length) error, the iPhone announced a message of %1 bytes, more than any real answer holds.</translation>
+    </message>
 </context>
 <context>
     <name>IOSViberDbWriter</name>
@@ -1504,6 +1526,96 @@ Commands:</translation>
     <message>
         <source>IDS_EXPORT_TO_ITUNES_BACKUP_TITLE</source>
         <translation>Exporting Messages to iTunes Backup</translation>
+    </message>
+</context>
+<context>
+    <name>AfcConnection</name>
+    <message>
+        <source>IDS_AFC_TIMEOUT_%1</source>
+        <translation>The iPhone did not answer in time while working on %1. Please check the cable and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_CLOSED_%1</source>
+        <translation>The connection to the iPhone was closed while working on %1. Please check the cable and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_GARBLED_%1</source>
+        <translation>The iPhone sent an answer that cannot be understood while working on %1. Please restart your iPhone and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_BROKEN_%1</source>
+        <translation>The connection to the iPhone failed while working on %1. Please check the cable and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_NOT_CONNECTED</source>
+        <translation>The connection is closed.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_SEND_HEADER_%1</source>
+        <translation>send AFC header (%1) error.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_SEND_CONTENT_%1</source>
+        <translation>send AFC content (%1) error.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_WRITE_FILE</source>
+        <translation>write AFC file error.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_READ_HEADER</source>
+        <translation>read AFC header failed.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_READ_DATA</source>
+        <translation>read AFC file block data failed.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_BAD_HEADER</source>
+        <translation>read AFC header failed: the header is not an AFC header.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_TOO_LARGE_%1_%2</source>
+        <translation>read AFC failed: the answer announces %1 bytes, more than the %2 it may hold.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_UNKNOWN_CODE_%1_%2</source>
+        <translation>read AFC failed, Unknown operation code received %1, param1=%2.</translation>
+    </message>
+    <message>
+        <source>IDS_AFC_NO_CONTAINER_%1_%2</source>
+        <translation>can not find %1.&lt;br/&gt;%2</translation>
+    </message>
+</context>
+<context>
+    <name>IOSFileDownloader</name>
+    <message>
+        <source>IDS_DL_NO_FOLDER_%1</source>
+        <translation>Cannot create the folder %1. Please check that the disk has free space and that you may write there.</translation>
+    </message>
+    <message>
+        <source>IDS_DL_CANNOT_READ_%1</source>
+        <translation>Please restart your phone to try again.&lt;br/&gt;&lt;br/&gt;can not read %1.</translation>
+    </message>
+    <message>
+        <source>IDS_DL_CANNOT_CREATE_%1_%2</source>
+        <translation>can not create %1.%2</translation>
+    </message>
+    <message>
+        <source>IDS_DL_READ_FAILED_%1</source>
+        <translation>Reading %1 from the iPhone failed. Please restart your phone to try again.</translation>
+    </message>
+    <message>
+        <source>IDS_DL_WRITE_FAILED_%1_%2</source>
+        <translation>write file %1 failed. %2</translation>
+    </message>
+    <message>
+        <source>IDS_DL_LOADING_%1_%2_%3</source>
+        <translation>Loading %1, %2KB / %3KB</translation>
+    </message>
+    <message>
+        <source>IDS_DL_SHORT_%1_%2_%3</source>
+        <translation>The iPhone gave only %2 of the %3 bytes of %1. Please restart your phone to try again.</translation>
     </message>
 </context>
 </TS>
