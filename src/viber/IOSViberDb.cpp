@@ -926,3 +926,15 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
             chat->date = call->date;
     }
 }
+
+void IOSViberDb::foldWriteAheadLog(const QString &storePath)
+{
+    const QFileInfo log(storePath + QStringLiteral("-wal"));
+    if (log.isFile() && log.size() > 0) {
+        Sqlite3DB db;
+        db.openThrow(storePath, Sqlite3DB::ReadWrite);
+        db.execThrow(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    }
+    // An index of shared memory outlives the log it described.
+    QFile::remove(storePath + QStringLiteral("-shm"));
+}

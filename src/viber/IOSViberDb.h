@@ -46,6 +46,10 @@ public:
     const QString &joinChatColumn() const { return m_joinChatColumn; }
     const QString &joinPersonColumn() const { return m_joinPersonColumn; }
 
+    // Folds a store's write-ahead log, when one lies beside it, into the store file,
+    // so that a copy of the file alone holds every commit. For copies in our cache.
+    static void foldWriteAheadLog(const QString &storePath);
+
     // The tables every store must have; open() refuses a file that lacks one.
     static QStringList requiredTables();
 

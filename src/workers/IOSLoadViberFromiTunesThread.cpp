@@ -192,14 +192,8 @@ void IOSLoadViberFromiTunesThread::copyStore()
             continue;
         copyByKey(*table, key + u"-wal"_s, store + u"-wal"_s, true);
         copyByKey(*table, key + u"-shm"_s, store + u"-shm"_s, true);
-        if (isNonEmptyFile(store + u"-wal"_s)) {
-            // Committed messages may still be only in the log: fold it into the store.
-            Sqlite3DB db;
-            db.openThrow(store, Sqlite3DB::ReadWrite);
-            db.execThrow(u"PRAGMA journal_mode=DELETE"_s);
-            db.close();
-        }
-        QFile::remove(store + u"-shm"_s);
+        // Committed messages may still be only in the log.
+        IOSViberDb::foldWriteAheadLog(store);
         return;
     }
 }

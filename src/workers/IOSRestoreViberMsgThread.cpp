@@ -85,12 +85,8 @@ QString IOSRestoreViberMsgThread::work()
     const QString store = viber.filePath(kStoreName);
     if (!QFileInfo(store).isFile())
         fail(tr("IDS_NO_STORE_TO_MERGE_INTO_%1").arg(QDir::toNativeSeparators(store).toHtmlEscaped()));
-    {
-        // Commits still in a write-ahead log belong to the store that is copied.
-        Sqlite3DB fold;
-        fold.openThrow(store, Sqlite3DB::ReadWrite);
-        fold.execThrow(u"PRAGMA journal_mode=DELETE"_s);
-    }
+    // Commits still in a write-ahead log belong to the store that is copied.
+    IOSViberDb::foldWriteAheadLog(store);
     m_workingCopy = store + QDateTime::currentDateTime().toString(u"_yyyyMMdd-hhmmss"_s);
     QFile::remove(m_workingCopy);
     if (!QFile::copy(store, m_workingCopy))

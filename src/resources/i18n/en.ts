@@ -1618,4 +1618,15 @@ Commands:</translation>
         <translation>The iPhone gave only %2 of the %3 bytes of %1. Please restart your phone to try again.</translation>
     </message>
 </context>
+<context>
+    <name>IOSLoadViberThread</name>
+    <message>
+        <source>IDS_LOADING_IOS_VIBER</source>
+        <translation>Loading Viber Messages from iPhone...</translation>
+    </message>
+    <message>
+        <source>IDS_REINSTALL_VIBER</source>
+        <translation>Failded to load messages, please reinstall and verify Viber on your iPhone to try again.</translation>
+    </message>
+</context>
 </TS>

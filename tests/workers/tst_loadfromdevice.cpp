@@ -1,0 +1,103 @@
+#include "support/SimulatedAfc.h"
+#include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
+#include "support/TestSupport.h"
+#include "viber/IOSViberDb.h"
+#include "viber/Sqlite3DB.h"
+#include "workers/IOSLoadViberThread.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Outcome = WorkerThread::Outcome;
+using Fault = SimulatedAfc::Fault;
+
+// A phone with Viber's store and its files in the container, and a photo library
+// holding the original of the store's camera-roll picture.
+class TestLoadFromDevice : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString container() const { return m_dir.filePath(u"container"_s); }
+    QString media() const { return m_dir.filePath(u"media"_s); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir().mkpath(container()));
+        fixtures::writeStore(fixtures::sampleStore(), container(), fixtures::StoreLayout::Phone);
+        Sqlite3DB photos;
+        QVERIFY(QDir().mkpath(media() + u"/PhotoData"_s));
+        photos.openThrow(media() + u"/PhotoData/Photos.sqlite"_s, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
+        photos.execThrow(u"create table ZGENERICASSET(ZUUID text, ZKIND integer, ZMODIFICATIONDATE integer,"
+                         " ZDIRECTORY text, ZFILENAME text); insert into ZGENERICASSET values"
+                         "('AB12-CD34', 0, 0, 'DCIM/100APPLE', 'IMG_0001.JPG')"_s);
+        QVERIFY(QDir().mkpath(media() + u"/DCIM/100APPLE"_s));
+        QVERIFY(QImage(100, 50, QImage::Format_RGB32).save(media() + u"/DCIM/100APPLE/IMG_0001.JPG"_s));
+    }
+
+    // Everything the store names arrives; a phone that keeps Viber's container to itself
+    // sends the caller to the backup route; an empty store is no success.
+    void load_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<bool>("emptyStore");
+        QTest::newRow("container reachable") << Fault::None << false;
+        QTest::newRow("container refused") << Fault::RefuseContainer << false;
+        QTest::newRow("empty store") << Fault::None << true;
+    }
+    void load()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(bool, emptyStore);
+        const TempDataFolder data;
+        const QString store = container() + u"/Documents/Contacts.data"_s;
+        const QByteArray storeBytes = testsupport::readFile(store);
+        if (emptyStore)
+            QVERIFY(testsupport::writeFile(store, QByteArray()));
+        SimulatedAfc phone(container(), media());
+        phone.fault = fault;
+        QTRY_VERIFY(phone.device());
+        IOSLoadViberThread worker(phone.device(), u"U1"_s);
+        worker.start();
+        worker.wait();
+        QVERIFY(testsupport::writeFile(store, storeBytes));
+        if (emptyStore) {
+            QCOMPARE(worker.outcome(), Outcome::Failed);
+            QVERIFY(worker.errorText().contains(u"reinstall"_s));
+            return;
+        }
+        QCOMPARE(worker.outcome(), Outcome::Succeeded);
+        QCOMPARE(worker.needsBackup(), fault == Fault::RefuseContainer);
+        if (worker.needsBackup()) {
+            QVERIFY(!worker.data());
+            return;
+        }
+        const ViberDataPtr source =
+            IOSViberDb(QDir(container()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        QCOMPARE(fixtures::messageContent(*worker.data()), fixtures::messageContent(*source));
+        QCOMPARE(worker.skippedAttachments(), 0);
+        int files = 0;
+        for (const _ViberAtta *att : std::as_const(source->attachments)) {
+            const _ViberAtta *copy = worker.data()->attachments.value(att->id);
+            QVERIFY(copy);
+            for (const auto &[from, to] :
+                 {std::pair(att->filePath, copy->filePath), {att->previewPath, copy->previewPath}})
+                if (QFileInfo(from).isFile() && photoAssetId(att).isEmpty()) {
+                    QVERIFY2(testsupport::readFile(to) == testsupport::readFile(from), qPrintable(to));
+                    ++files;
+                }
+        }
+        QCOMPARE(files, 11); // every file and preview the container holds, but the camera-roll picture's
+        // The camera-roll picture comes from the photo library, and gets its preview.
+        const QString root = worker.rootFolder();
+        QCOMPARE(QImage(root + u"/Documents/Attachments/p1.jpg"_s).size(), QSize(100, 50));
+        QVERIFY(QFileInfo(root + u"/Documents/BigAttachmentsPreview/p4.png"_s).isFile());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoadFromDevice)
+#include "tst_loadfromdevice.moc"
