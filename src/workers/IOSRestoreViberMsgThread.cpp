@@ -68,6 +68,10 @@ IOSRestoreViberMsgThread::~IOSRestoreViberMsgThread()
 void IOSRestoreViberMsgThread::putFile(const QString &localPath, const QString &devicePath, bool overwrite)
 {
     checkCancel();
+    if (m_device) {
+        upload(localPath, devicePath, overwrite);
+        return;
+    }
     BackupFileItem item;
     item.domain = QLatin1String(kViberDomain);
     item.sourcePath = localPath;
@@ -81,6 +85,14 @@ QString IOSRestoreViberMsgThread::work()
     reportProgress(0, tr("IDS_RESTORING_VIBER_MSG_TO_IOS"));
     m_messageCount = m_callCount = 0;
     m_files.clear();
+    if (m_device) {
+        try {
+            m_container = AfcConnection(m_device);
+            afc_connect(m_container, u"com.viber"_s);
+        } catch (const std::exception &e) {
+            fail(tr("IDS_NOT_INSTALL_VIBER_ERR_%1").arg(QString::fromUtf8(e.what())));
+        }
+    }
     const QDir viber(m_viberFolder);
     const QString store = viber.filePath(kStoreName);
     if (!QFileInfo(store).isFile())
@@ -283,8 +295,68 @@ QString IOSRestoreViberMsgThread::work()
     if (!QFile::rename(store, previous) || !QFile::rename(m_workingCopy, store))
         fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(m_workingCopy, store));
     m_workingCopy.clear();
-    putFile(store, u"/Documents/Contacts.data"_s, true);
+    deliverStore(store);
     return QString();
+}
+
+void IOSRestoreViberMsgThread::deliverStore(const QString &store)
+{
+    if (!m_device) {
+        putFile(store, u"/Documents/Contacts.data"_s, true);
+        return;
+    }
+    // Up under another name first: a store cut off halfway must never be Viber's.
+    const QString target = u"/Documents/Contacts.data"_s, staged = target + u".chatwharf-new"_s;
+    upload(store, staged, true);
+    // The phone's log and index would be replayed into the new store.
+    afc_remove(m_container, target + u"-wal"_s);
+    afc_remove(m_container, target + u"-shm"_s);
+    // A file system that will not rename over a file gets the old store removed first.
+    if (!afc_rename(m_container, staged, target) &&
+        !(afc_remove(m_container, target) && afc_rename(m_container, staged, target)))
+        fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(target));
+}
+
+void IOSRestoreViberMsgThread::upload(const QString &localPath, const QString &devicePath, bool overwrite)
+{
+    const QString name = devicePath.section(u'/', -1);
+    reportProgress(-1, QString(), tr("IDS_SENDING_%1").arg(name.toHtmlEscaped()));
+    if (!QFileInfo::exists(localPath) || devicePath.isEmpty())
+        return;
+    if (!overwrite) {
+        const AfcFileInfo there = afc_file_info(m_container, devicePath);
+        if (there.isFile() && there.size > 0)
+            return;
+    }
+    const QString folder = devicePath.left(devicePath.lastIndexOf(u'/'));
+    if (!folder.isEmpty() && !afc_file_info(m_container, folder).isDir())
+        afc_make_dir(m_container, folder);
+    AfcFile out;
+    if (!afc_open_write(m_container, devicePath, out))
+        fail(u"IOSAfcFileDownload::uploadFileThrow, can not create %1."_s.arg(devicePath));
+    QFile in(localPath);
+    if (!in.open(QIODevice::ReadOnly))
+        fail(u"IOSAfcFileDownload::uploadFileThrow, can not read %1."_s.arg(localPath));
+    QByteArray buffer(131072, Qt::Uninitialized);
+    qint64 sent = 0;
+    for (;;) {
+        checkCancel();
+        const qint64 got = in.read(buffer.data(), buffer.size());
+        if (got < 0)
+            fail(
+                u"IOSAfcFileDownload::uploadFileThrow, read %1 error. %2"_s.arg(localPath, in.errorString()));
+        if (got == 0)
+            break;
+        if (afc_write(out, buffer.constData(), got) != got)
+            fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(devicePath));
+        sent += got;
+        reportProgress(
+            -1, QString(),
+            tr("IDS_SENDING_%1_%2_%3").arg(name.toHtmlEscaped()).arg(sent / 1024).arg(in.size() / 1024));
+    }
+    // A close the phone did not confirm may have lost what was written.
+    if (!out.close())
+        fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(devicePath));
 }
 
 void IOSRestoreViberMsgThread::deliverAttachment(qint64 key, const _ViberAtta &att)
@@ -322,8 +394,22 @@ void IOSRestoreViberMsgThread::writeVoiceCounter(qint64 highestNewKey)
     // the voice files sent in this run included.
     const QDir voice(QDir(m_viberFolder).filePath(u"Documents/VoiceMessages"_s));
     qint64 highest = highestNewKey;
-    for (const QString &name : voice.entryList(QDir::Files))
-        highest = std::max(highest, name.toLongLong());
+    if (m_device) {
+        static const QRegularExpression number(u"^[0-9]+$"_s);
+        for (const AfcFileInfo &file : afc_list_dir(m_container, u"/Documents/VoiceMessages"_s)) {
+            const QString name = file.path.section(u'/', -1);
+            if (!file.isFile() || !number.match(name).hasMatch())
+                continue;
+            // An empty voice file is one the app failed to receive; it would take a number.
+            if (file.size == 0)
+                afc_remove(m_container, file.path);
+            else
+                highest = std::max(highest, name.toLongLong());
+        }
+    } else {
+        for (const QString &name : voice.entryList(QDir::Files))
+            highest = std::max(highest, name.toLongLong());
+    }
     QDir().mkpath(voice.path());
     const QString counter = voice.filePath(u"_ptt_id_counter"_s);
     QFile file(counter);

@@ -1,5 +1,7 @@
 #include "SimulatedAfc.h"
 
+#include <cstdio>
+
 #include "SimulatedDevice.h"
 #include "device/Afc.h"
 #include "device/ServiceSocket.h"
@@ -135,7 +137,10 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
             done = QDir().mkpath(local);
             break;
         case AfcOpRenamePath:
-            done = found && QFile::rename(local, root + QString::fromUtf8(names.value(1)));
+            // Like the phone's file system: an existing target is replaced.
+            done = found &&
+                   ::rename(QFile::encodeName(local).constData(),
+                            QFile::encodeName(root + QString::fromUtf8(names.value(1))).constData()) == 0;
             break;
         case AfcOpRemovePath:
             done = found && (info.isDir() ? QDir().rmdir(local) : QFile::remove(local));

@@ -5,6 +5,7 @@
 #include "viber/IOSViberDb.h"
 #include "viber/Sqlite3DB.h"
 #include "workers/IOSLoadViberThread.h"
+#include "workers/IOSRestoreViberMsgThread.h"
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -96,6 +97,44 @@ private slots:
         const QString root = worker.rootFolder();
         QCOMPARE(QImage(root + u"/Documents/Attachments/p1.jpg"_s).size(), QSize(100, 50));
         QVERIFY(QFileInfo(root + u"/Documents/BigAttachmentsPreview/p4.png"_s).isFile());
+    }
+
+    // Messages sent straight into the phone's container come back from it, each once.
+    void transferDirectlyAndLoadAgain()
+    {
+        const TempDataFolder data;
+        const QString phoneFolder = m_dir.filePath(u"phone2"_s), sourceFolder = m_dir.filePath(u"wanted"_s);
+        fixtures::StorePlan wanted = fixtures::sampleStore();
+        fixtures::writeStore(wanted, phoneFolder, fixtures::StoreLayout::Phone);
+        const qint64 bob = wanted.person(u"bob"_s).pk;
+        for (int i = 0; i < 3; ++i)
+            wanted.addMessage(u"new%1"_s.arg(i), wanted.chat(u"bob"_s).pk, bob, u"received"_s,
+                              u"New %1"_s.arg(i));
+        wanted.addCall(u"newCall"_s, bob, u"incoming"_s);
+        fixtures::writeStore(wanted, sourceFolder, fixtures::StoreLayout::Phone);
+        const ViberDataPtr source =
+            IOSViberDb(QDir(sourceFolder), QString::fromLatin1(fixtures::kStoreFileName)).load();
+
+        SimulatedAfc phone(phoneFolder, media());
+        QTRY_VERIFY(phone.device());
+        const auto run = [](WorkerThread &worker) {
+            worker.start();
+            worker.wait();
+            return worker.outcome() == Outcome::Succeeded;
+        };
+        IOSLoadViberThread load(phone.device(), u"U2"_s);
+        QVERIFY(run(load));
+        IOSRestoreViberMsgThread transfer(load.rootFolder(), source->messages.values());
+        transfer.setDirect(phone.device());
+        QVERIFY2(run(transfer), qPrintable(transfer.errorText()));
+        QVERIFY(transfer.files().isEmpty());
+        QVERIFY(!QFileInfo::exists(phoneFolder + u"/Documents/Contacts.data.chatwharf-new"_s));
+
+        IOSLoadViberThread again(phone.device(), u"U2"_s);
+        QVERIFY(run(again));
+        QCOMPARE(fixtures::messageContent(*again.data()), fixtures::messageContent(*source));
+        QVERIFY(testsupport::readFile(phoneFolder + u"/Documents/VoiceMessages/_ptt_id_counter"_s).size() ==
+                4);
     }
 };
 

@@ -1486,6 +1486,18 @@ Commands:</translation>
 <context>
     <name>IOSRestoreViberMsgThread</name>
     <message>
+        <source>IDS_NOT_INSTALL_VIBER_ERR_%1</source>
+        <translation>Can't find Viber installed on iPhone. Error:%1.</translation>
+    </message>
+    <message>
+        <source>IDS_SENDING_%1</source>
+        <translation>Sending %1</translation>
+    </message>
+    <message>
+        <source>IDS_SENDING_%1_%2_%3</source>
+        <translation>Sending %1, %L2KB / %L3KB</translation>
+    </message>
+    <message>
         <source>IDS_RESTORING_VIBER_MSG_TO_IOS</source>
         <translation>Transferring messages to iPhone...</translation>
     </message>
