@@ -1,10 +1,16 @@
 #include "BenchRegistry.h"
 
+#include "app/DataFolder.h"
+#include "support/SimulatedAfc.h"
 #include "support/StoreFixtures.h"
 #include "viber/IOSViberDb.h"
+#include "workers/IOSLoadViberThread.h"
+#include "workers/IOSRestoreViberMsgThread.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -198,6 +204,71 @@ CHATWHARF_BENCH_SCENARIO(load, "Loads an iOS store of 200,000 messages and compa
         bench::figure(QStringLiteral("load_sqlite3_s"), shellBest, QStringLiteral("s"));
         bench::figure(QStringLiteral("load_ratio"), loadBest / shellBest, QStringLiteral("x"));
         bench::figure(QStringLiteral("load_peak_mb"), bench::peakResidentMb(), QStringLiteral("MB"));
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+CHATWHARF_BENCH_SCENARIO(transfer,
+                         "Transfers 10,000 messages straight into a simulated iPhone whose store holds "
+                         "100,000 (--messages gives the store's size)")
+{
+    const qint64 messages = bench::messageCount(args, 100000);
+    if (messages < 0)
+        return 2;
+    const qint64 added = std::max<qint64>(1, messages / 10);
+    QTemporaryDir dir;
+    // The phone's cache goes into the run's folder, not the user's data folder.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+    resetDataFolderForTests();
+    const QString phoneFolder = dir.filePath(QStringLiteral("container"));
+    const QString sourceFolder = dir.filePath(QStringLiteral("source"));
+    try {
+        QDir().mkpath(phoneFolder);
+        QDir().mkpath(sourceFolder);
+        generate(phoneFolder, Sizes(messages));
+        generate(sourceFolder, Sizes(messages + added));
+        const ViberDataPtr source =
+            IOSViberDb(QDir(sourceFolder), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        // The messages the phone does not have: keys, and so tokens, beyond its own.
+        QList<_ViberMsg *> fresh;
+        for (_ViberMsg *m : std::as_const(source->messages))
+            if (m->id > messages)
+                fresh.append(m);
+        SimulatedAfc phone(phoneFolder, dir.filePath(QStringLiteral("media")));
+        QElapsedTimer wait;
+        wait.start();
+        while (!phone.device() && wait.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const auto run = [](WorkerThread &worker) {
+            worker.start();
+            worker.wait();
+            if (worker.outcome() != WorkerThread::Outcome::Succeeded)
+                std::fprintf(stderr, "%s\n", qPrintable(worker.errorText()));
+            return worker.outcome() == WorkerThread::Outcome::Succeeded;
+        };
+        IOSLoadViberThread load(phone.device(), QStringLiteral("bench"));
+        if (!run(load))
+            return 1;
+        QElapsedTimer timer;
+        timer.start();
+        IOSRestoreViberMsgThread transfer(load.rootFolder(), fresh);
+        transfer.setDirect(phone.device());
+        if (!run(transfer))
+            return 1;
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        const qint64 after = IOSViberDb(QDir(phoneFolder), QString::fromLatin1(fixtures::kStoreFileName))
+                                 .load()
+                                 ->messages.size();
+        if (after < load.data()->messages.size() + transfer.messageCount() * 9 / 10) {
+            std::fprintf(stderr, "the phone holds %lld messages after the transfer\n", qlonglong(after));
+            return 1;
+        }
+        bench::figure(QStringLiteral("transferred"), double(transfer.messageCount()),
+                      QStringLiteral("count"));
+        bench::figure(QStringLiteral("transfer_10k_s"), seconds, QStringLiteral("s"));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
