@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "AboutDlg.h"
+#include "DeviceActions.h"
 #include "ExportActions.h"
 #include "ImportActions.h"
 #include "LocalDbActions.h"
@@ -77,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(defaultOptions(), parent) {
 MainWindow::MainWindow(const Options &options, QWidget *parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), m_treeModel(new ItemModelMain(this)),
       m_smsModel(new ItemModelSms(this)), m_bubbleView(new VBBubbleViewMgr(this)), m_options(options),
-      m_folderOpener(&openFolder),
+      m_deviceLoader(&DeviceLoading::loadInto), m_folderOpener(&openFolder),
       m_localDb(std::make_unique<LocalDbController>(static_cast<WindowContext &>(*this))),
       m_exports(std::make_unique<ExportController>(static_cast<WindowContext &>(*this))),
       m_imports(std::make_unique<ImportController>(static_cast<WindowContext &>(*this), *m_localDb)),

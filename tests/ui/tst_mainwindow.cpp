@@ -2,6 +2,7 @@
 #include "export/BubblePage.h"
 #include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
+#include "support/SimulatedAfc.h"
 #include "support/SimulatedDevice.h"
 #include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
@@ -43,6 +44,7 @@ private slots:
     void backupCopiesTheToolbarScope();
     void deletesUpdateTheTree();
     void devicesComeAndGo();
+    void aConnectedPhoneLoadsOverAfc();
     void brokenDatabaseIsReportedAndStaysEmpty();
     void clearCacheKeepsDataAndFoldersOpen();
     void deviceChooserNeedsAChoice();
@@ -374,6 +376,20 @@ void TestMainWindow::devicesComeAndGo()
     QVERIFY(m_w->treeModel()->deviceNodes().isEmpty() && !m_w->selectedNode());
     m_w.reset();
     mobiledevice_set_backend(nullptr);
+}
+
+// The window's own loader reads a phone that hands out Viber's container.
+void TestMainWindow::aConnectedPhoneLoadsOverAfc()
+{
+    QTemporaryDir phone;
+    fixtures::writeStore(alphaPlan(), phone.filePath(u"container"_s), fixtures::StoreLayout::Phone);
+    SimulatedAfc afc(phone.filePath(u"container"_s), phone.filePath(u"media"_s));
+    QTRY_VERIFY(afc.device());
+    makeWindow(true);
+    QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 2);
+    QCOMPARE(m_w->selectedNode(), m_w->treeModel()->deviceNodes().last());
+    QCOMPARE(rows(), 6);
+    m_w.reset();
 }
 
 void TestMainWindow::brokenDatabaseIsReportedAndStaysEmpty()

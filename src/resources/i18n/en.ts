@@ -1641,4 +1641,15 @@ Commands:</translation>
         <translation>Failded to load messages, please reinstall and verify Viber on your iPhone to try again.</translation>
     </message>
 </context>
+<context>
+    <name>DeviceLoading</name>
+    <message>
+        <source>IDS_LOADING_FROM_DEVICE_TITLE</source>
+        <translation>Loading from iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_LOADED_SKIPPED_%1</source>
+        <translation>Loaded successfully and %1 attachments skipped.</translation>
+    </message>
+</context>
 </TS>
