@@ -190,12 +190,12 @@ QAction *MainWindow::toolbarAction(const QString &key) const
 
 void MainWindow::buildActions()
 {
-    // Actions whose work comes with a later part of the program are present and
-    // follow the availability rules, but are not connected yet.
     m_actBackup = makeAction(QT_TR_NOOP("IDS_MI_BACKUP_TOOLBAR"), QStringLiteral(":/res/backup.png"),
                              &MainWindow::miBackupToolbar);
-    m_actI2i = makeAction(QT_TR_NOOP("IDS_MI_I2I_TOOLBAR"), QStringLiteral(":/res/i2i.png"), nullptr);
-    m_actDb2i = makeAction(QT_TR_NOOP("IDS_MI_DB2I_TOOLBAR"), QStringLiteral(":/res/db2i.png"), nullptr);
+    m_actI2i = makeAction(QT_TR_NOOP("IDS_MI_I2I_TOOLBAR"), QStringLiteral(":/res/i2i.png"),
+                          &MainWindow::miI2iToolbar);
+    m_actDb2i = makeAction(QT_TR_NOOP("IDS_MI_DB2I_TOOLBAR"), QStringLiteral(":/res/db2i.png"),
+                           &MainWindow::miDb2iToolbar);
     m_actExtractMedia =
         makeAction(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_TOOLBAR"), QStringLiteral(":/res/extract_media.png"),
                    &MainWindow::miExtractMediaToolbar);
@@ -636,7 +636,7 @@ void MainWindow::onMainTreeContextMenu()
     case ItemNodeIOSDevice:
         add(QT_TR_NOOP("IDS_MI_BACKUP_ALL"), backupIcon, &MainWindow::miBackupAll);
         if (devices > 1)
-            add(QT_TR_NOOP("IDS_MI_I2I_ALL"), QStringLiteral(":/res/i2i.png"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_I2I_ALL"), QStringLiteral(":/res/i2i.png"), &MainWindow::miI2iAll);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
@@ -656,7 +656,7 @@ void MainWindow::onMainTreeContextMenu()
         break;
     case ItemNodeLocalDb:
         if (devices > 0)
-            add(QT_TR_NOOP("IDS_MI_DB2I_ALL"), QStringLiteral(":/res/db2i.png"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_DB2I_ALL"), QStringLiteral(":/res/db2i.png"), &MainWindow::miDb2iAll);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
@@ -671,14 +671,15 @@ void MainWindow::onMainTreeContextMenu()
         if (node->parent && node->parent->kind == ItemNodeIOSDevice) {
             add(QT_TR_NOOP("IDS_MI_BACKUP_CHAT"), backupIcon, &MainWindow::miBackupChat);
             if (devices > 1)
-                add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), nullptr);
+                add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), &MainWindow::miI2iChat);
             add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), &MainWindow::miExportCallChat);
             add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), &MainWindow::miPrintChat);
         } else {
             if (devices > 0)
-                add(QT_TR_NOOP("IDS_MI_DB2I_CHAT"), QStringLiteral(":/res/db2i.png"), nullptr);
+                add(QT_TR_NOOP("IDS_MI_DB2I_CHAT"), QStringLiteral(":/res/db2i.png"),
+                    &MainWindow::miDb2iChat);
             add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), &MainWindow::miExportCallChat);
@@ -713,13 +714,13 @@ void MainWindow::onSMSContextMenu()
     if (source->kind == ItemNodeIOSDevice) {
         add(QT_TR_NOOP("IDS_MI_BACKUP_SEL"), &MainWindow::miBackup);
         if (devices > 1)
-            add(QT_TR_NOOP("IDS_MI_I2I_SEL"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_I2I_SEL"), &MainWindow::miI2i);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
         add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
     } else {
         if (devices > 0)
-            add(QT_TR_NOOP("IDS_MI_DB2I_SEL"), nullptr);
+            add(QT_TR_NOOP("IDS_MI_DB2I_SEL"), &MainWindow::miDb2i);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
         add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
@@ -899,6 +900,19 @@ void MainWindow::iosDeviceConnected(void *handle)
 void MainWindow::iosDeviceDisconnected(void *handle)
 {
     removeSourceNode(m_treeModel->findDevice(handle));
+}
+
+void MainWindow::transferToIPhone(ActionScope scope)
+{
+    m_transfers->transferToIPhone(scope);
+}
+
+void MainWindow::reloadDevice(_IOSDeviceItemNode *node)
+{
+    void *handle = node->desc.handle;
+    removeSourceNode(node);
+    if (handle && mobiledevice_is_attached(handle))
+        iosDeviceConnected(handle);
 }
 
 void MainWindow::exportToITunesBackup(ActionScope scope)

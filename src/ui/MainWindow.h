@@ -149,6 +149,7 @@ private:
     // Re-reads a local database after its store changed; selects the same chat
     // again when it is still there, else the chat that took its row.
     void reloadLocalDb(_LocalDbItemNode *node) override;
+    void reloadDevice(_IOSDeviceItemNode *node) override;
     void removeSourceNode(_AbsDBItemNode *node) override;
     void addStoreFolderSource(const QString &root, const QString &fileName) override;
     void showSource(_AbsDBItemNode *node) override { selectNode(node); }
@@ -162,7 +163,7 @@ private:
     void exportMessages(ActionScope scope);
     void exportCalls(ActionScope scope);
     void print(ActionScope scope);
-    void transferToIPhone(ActionScope) { notAvailable("Transfer to iPhone"); }
+    void transferToIPhone(ActionScope scope);
     void exportToITunesBackup(ActionScope scope);
     void importViberDesktop(bool toSelectedDb);
     void importITunesBackup(bool toSelectedDb);

@@ -17,6 +17,11 @@ public:
     // Writes the messages of the scope into an iTunes backup the user picks, for
     // restoring onto a phone; an encrypted backup is refused.
     void exportToITunesBackup(ActionScope scope);
+    // Transfers the messages of the scope to a connected iPhone the user picks:
+    // straight into Viber's container, or through the phone's backup and a restore.
+    void transferToIPhone(ActionScope scope);
+    // Whether the phone's backup settings let a restore through; warns when not.
+    static bool preCheckBackupSettings(void *device, bool checkICloud, bool checkEncryption, QWidget *parent);
 
 private:
     WindowContext &m_window;

@@ -32,6 +32,8 @@ public:
     // Shows the store fileName below root as a source that is only read, and
     // selects it; a folder shown already is selected again.
     virtual void addStoreFolderSource(const QString &root, const QString &fileName) = 0;
+    // Reads a connected phone afresh after its store changed on the phone.
+    virtual void reloadDevice(_IOSDeviceItemNode *node) = 0;
     // Selects a source node, showing its messages.
     virtual void showSource(_AbsDBItemNode *node) = 0;
 };

@@ -13,6 +13,7 @@
 #include "ui/LocalDbSelForm.h"
 #include "ui/MainWindow.h"
 #include "ui/VBBubbleViewMgr.h"
+#include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 
 #include <QLabel>
@@ -389,6 +390,17 @@ void TestMainWindow::aConnectedPhoneLoadsOverAfc()
     QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 2);
     QCOMPARE(m_w->selectedNode(), m_w->treeModel()->deviceNodes().last());
     QCOMPARE(rows(), 6);
+    // A local database's messages go straight into the phone, which then shows them.
+    QVERIFY(select(u"Local Databases/Alpha"_s));
+    const QStringList sent = fixtures::messageContent(*ItemModelMain::sourceOf(m_w->selectedNode())->data);
+    QVERIFY(run("miDb2iAll"));
+    QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 2);
+    const ViberDataPtr onPhone =
+        IOSViberDb(QDir(phone.filePath(u"container"_s)), QString::fromLatin1(fixtures::kStoreFileName))
+            .load();
+    for (const QString &message : sent)
+        QVERIFY2(fixtures::messageContent(*onPhone).contains(message), qPrintable(message));
+    QCOMPARE(m_user->boxes.filter(u"Successfully transferred"_s).size(), 1);
     m_w.reset();
 }
 
