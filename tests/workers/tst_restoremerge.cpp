@@ -5,6 +5,8 @@
 #include "viber/IOSViberDb.h"
 #include "workers/BackupTransfer.h"
 #include "workers/IOSLoadViberFromiTunesThread.h"
+#include "workers/IOSMergeWAFiles2iTunesBKThread.h"
+#include "workers/IOSMobileBackupThread.h"
 #include "workers/IOSRestoreViberMsgThread.h"
 
 #include <QTemporaryDir>
@@ -120,6 +122,54 @@ private slots:
         QVERIFY(run(load, QString()));
         const ViberDataPtr back =
             IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
+        QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
+    }
+
+    // The backup route with a stand-in for the backup tool that hands out a backup of the
+    // phone in the newer layout: read, merged, written back and restored; the restored
+    // backup holds every message once.
+    void throughTheBackupRoute()
+    {
+        const TempDataFolder data;
+        Phone p(true);
+        fixtures::BackupFixture made(p.dir.filePath(u"made"_s));
+        made.newerLayout = true;
+        made.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
+        QCOMPARE(made.write(), QString());
+        const QString tool = p.dir.filePath(u"tool"_s), root = p.dir.filePath(u"root"_s);
+        QVERIFY(
+            testsupport::writeFile(tool, u"#!/bin/sh\necho \"$@\" >> \"%1/calls\"\ncase \"$3\" in backup) "
+                                         "cp -r \"%1/made\" \"$4/U1\";; esac\necho done\n"_s.arg(p.dir.path())
+                                             .toUtf8()));
+        QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const auto run = [](WorkerThread &worker) {
+            worker.start();
+            worker.wait();
+            return worker.outcome() == Outcome::Succeeded;
+        };
+        IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
+        backup.tool().setToolPath(tool);
+        QVERIFY(run(backup));
+        BackupManifest manifest(backup.backupFolder());
+        manifest.loadManifestPlist();
+        IOSLoadViberFromiTunesThread load(&manifest, p.dir.filePath(u"cache"_s));
+        QVERIFY(run(load));
+        IOSRestoreViberMsgThread merge(load.viberCacheFolder(), p.source->messages.values());
+        QVERIFY(run(merge));
+        IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
+        QVERIFY(run(write));
+        IOSMobileRestoreThread restore(nullptr, u"U1"_s, root);
+        restore.tool().setToolPath(tool);
+        QVERIFY(run(restore));
+        QCOMPARE(QString::fromUtf8(testsupport::readFile(p.dir.filePath(u"calls"_s))),
+                 u"-u U1 backup %1\n-u U1 -s U1 restore %1\n"_s.arg(root));
+
+        BackupManifest restored(backup.backupFolder());
+        restored.loadManifestPlist();
+        IOSLoadViberFromiTunesThread again(&restored, p.dir.filePath(u"again"_s));
+        QVERIFY(run(again));
+        const ViberDataPtr back =
+            IOSViberDb(QDir(again.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
         QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
     }
 
