@@ -289,13 +289,18 @@ QString IOSRestoreViberMsgThread::work()
     if (merged->messages.size() < phoneLoaded - phoneDuplicates)
         fail(tr("IDS_MERGED_STORE_DAMAGED_%1").arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
 
-    // The cache now holds what is delivered, and the store from before beside it.
+    // Delivered first: a delivery that fails leaves the cache matching the phone.
+    deliverStore(m_workingCopy);
+    // The cache now holds what was delivered, and the store from before beside it.
     const QString previous = store + u".bak"_s;
     QFile::remove(previous);
     if (!QFile::rename(store, previous) || !QFile::rename(m_workingCopy, store))
         fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(m_workingCopy, store));
+    // The backup's store item names the store under its lasting name.
+    for (BackupFileItem &item : m_files)
+        if (item.sourcePath == m_workingCopy)
+            item.sourcePath = store;
     m_workingCopy.clear();
-    deliverStore(store);
     return QString();
 }
 

@@ -71,7 +71,7 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
     }
     const QString root = container ? m_container : m_media;
     std::map<quint64, std::unique_ptr<QFile>> files;
-    qint64 nextHandle = 1, sent = 0;
+    qint64 nextHandle = 1, sent = 0, written = 0;
     char h[40];
     AfcHeader in;
     while (recv_all(socket, h, 40, 0) == 40 && AfcHeader::read(h, in) &&
@@ -127,6 +127,8 @@ void SimulatedAfc::serve(int socket, bool container, Fault fault)
             sent += data.size();
             break;
         case AfcOpFileWrite:
+            if (fault == Fault::DropMidWrite && (written += body.size() - fields.size()) > 4096)
+                return (void)::shutdown(socket, SHUT_RDWR);
             done = body.size() - fields.size() <= 32768 && file &&
                    file->write(body.mid(fields.size())) == body.size() - fields.size();
             break;

@@ -27,6 +27,7 @@ public:
         ReadStatus,      // reads are answered with an error status
         EmptyReads,      // reads bring nothing although the size says otherwise
         Oversized,       // listings announce a terabyte
+        DropMidWrite,    // the phone hangs up within the first 4096 bytes written to files
     };
     SimulatedAfc(const QString &container, const QString &media);
     ~SimulatedAfc() override;

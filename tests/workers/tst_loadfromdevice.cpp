@@ -99,11 +99,21 @@ private slots:
         QVERIFY(QFileInfo(root + u"/Documents/BigAttachmentsPreview/p4.png"_s).isFile());
     }
 
-    // Messages sent straight into the phone's container come back from it, each once.
+    // Messages sent straight into the phone's container come back from it, each once; a
+    // phone that hangs up halfway keeps its store as it was, and so does the cache.
+    void transferDirectlyAndLoadAgain_data()
+    {
+        QTest::addColumn<bool>("hangsUp");
+        QTest::newRow("delivered") << false;
+        QTest::newRow("phone hangs up") << true;
+    }
     void transferDirectlyAndLoadAgain()
     {
+        QFETCH(bool, hangsUp);
         const TempDataFolder data;
-        const QString phoneFolder = m_dir.filePath(u"phone2"_s), sourceFolder = m_dir.filePath(u"wanted"_s);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        const QString phoneFolder = m_dir.filePath(u"phone "_s + tag),
+                      sourceFolder = m_dir.filePath(u"wanted "_s + tag);
         fixtures::StorePlan wanted = fixtures::sampleStore();
         fixtures::writeStore(wanted, phoneFolder, fixtures::StoreLayout::Phone);
         const qint64 bob = wanted.person(u"bob"_s).pk;
@@ -122,15 +132,26 @@ private slots:
             worker.wait();
             return worker.outcome() == Outcome::Succeeded;
         };
-        IOSLoadViberThread load(phone.device(), u"U2"_s);
+        IOSLoadViberThread load(phone.device(), tag);
         QVERIFY(run(load));
+        const QByteArray before = testsupport::readFile(phoneFolder + u"/Documents/Contacts.data"_s);
+        const QByteArray cached = testsupport::readFile(load.rootFolder() + u"/Documents/Contacts.data"_s);
+        if (hangsUp)
+            phone.fault = Fault::DropMidWrite;
         IOSRestoreViberMsgThread transfer(load.rootFolder(), source->messages.values());
         transfer.setDirect(phone.device());
+        if (hangsUp) {
+            QVERIFY(!run(transfer));
+            QCOMPARE(testsupport::readFile(phoneFolder + u"/Documents/Contacts.data"_s), before);
+            QCOMPARE(testsupport::readFile(load.rootFolder() + u"/Documents/Contacts.data"_s), cached);
+            QVERIFY(!QFileInfo::exists(load.rootFolder() + u"/Documents/Contacts.data.bak"_s));
+            return;
+        }
         QVERIFY2(run(transfer), qPrintable(transfer.errorText()));
         QVERIFY(transfer.files().isEmpty());
         QVERIFY(!QFileInfo::exists(phoneFolder + u"/Documents/Contacts.data.chatwharf-new"_s));
 
-        IOSLoadViberThread again(phone.device(), u"U2"_s);
+        IOSLoadViberThread again(phone.device(), tag);
         QVERIFY(run(again));
         QCOMPARE(fixtures::messageContent(*again.data()), fixtures::messageContent(*source));
         QVERIFY(testsupport::readFile(phoneFolder + u"/Documents/VoiceMessages/_ptt_id_counter"_s).size() ==
