@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "workers/WorkerThread.h"
+
 #include "TestConfig.h"
 
 #include <QCoreApplication>
@@ -21,6 +23,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+bool runToEnd(WorkerThread &worker)
+{
+    worker.start();
+    worker.wait();
+    return worker.outcome() == WorkerThread::Outcome::Succeeded;
 }
 
 QString realDataDir()

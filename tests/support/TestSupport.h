@@ -3,12 +3,17 @@
 #include <QByteArray>
 #include <QString>
 
+class WorkerThread;
+
 namespace testsupport {
 
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString &path);
 // Writes the bytes, making the folders on the way; false when that failed.
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Runs the worker and waits for its end; whether it succeeded.
+bool runToEnd(WorkerThread &worker);
 
 // Folder of real third-party stores ("" when absent: tests using it skip).
 QString realDataDir();

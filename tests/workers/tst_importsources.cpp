@@ -114,14 +114,10 @@ struct Bench
 // as the import actions do; the local database's records, or null on a failure.
 ViberDataPtr importIntoLocalDb(LoadViberMsgThread &load, const QString &folder)
 {
-    load.start();
-    load.wait();
-    if (load.outcome() != Outcome::Succeeded)
+    if (!testsupport::runToEnd(load))
         return {};
     BackupViberMsgThread copy(load.data()->messages.values(), QDir(folder));
-    copy.start();
-    copy.wait();
-    return copy.outcome() == Outcome::Succeeded ? LocalDatabases::load(folder) : ViberDataPtr();
+    return testsupport::runToEnd(copy) ? LocalDatabases::load(folder) : ViberDataPtr();
 }
 
 // A phone-layout store spells a few things its own way: digit-only numbers with "+", each

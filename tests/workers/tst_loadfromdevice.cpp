@@ -127,13 +127,8 @@ private slots:
 
         SimulatedAfc phone(phoneFolder, media());
         QTRY_VERIFY(phone.device());
-        const auto run = [](WorkerThread &worker) {
-            worker.start();
-            worker.wait();
-            return worker.outcome() == Outcome::Succeeded;
-        };
         IOSLoadViberThread load(phone.device(), tag);
-        QVERIFY(run(load));
+        QVERIFY(testsupport::runToEnd(load));
         const QByteArray before = testsupport::readFile(phoneFolder + u"/Documents/Contacts.data"_s);
         const QByteArray cached = testsupport::readFile(load.rootFolder() + u"/Documents/Contacts.data"_s);
         if (hangsUp)
@@ -141,18 +136,18 @@ private slots:
         IOSRestoreViberMsgThread transfer(load.rootFolder(), source->messages.values());
         transfer.setDirect(phone.device());
         if (hangsUp) {
-            QVERIFY(!run(transfer));
+            QVERIFY(!testsupport::runToEnd(transfer));
             QCOMPARE(testsupport::readFile(phoneFolder + u"/Documents/Contacts.data"_s), before);
             QCOMPARE(testsupport::readFile(load.rootFolder() + u"/Documents/Contacts.data"_s), cached);
             QVERIFY(!QFileInfo::exists(load.rootFolder() + u"/Documents/Contacts.data.bak"_s));
             return;
         }
-        QVERIFY2(run(transfer), qPrintable(transfer.errorText()));
+        QVERIFY2(testsupport::runToEnd(transfer), qPrintable(transfer.errorText()));
         QVERIFY(transfer.files().isEmpty());
         QVERIFY(!QFileInfo::exists(phoneFolder + u"/Documents/Contacts.data.chatwharf-new"_s));
 
         IOSLoadViberThread again(phone.device(), tag);
-        QVERIFY(run(again));
+        QVERIFY(testsupport::runToEnd(again));
         QCOMPARE(fixtures::messageContent(*again.data()), fixtures::messageContent(*source));
         QVERIFY(testsupport::readFile(phoneFolder + u"/Documents/VoiceMessages/_ptt_id_counter"_s).size() ==
                 4);

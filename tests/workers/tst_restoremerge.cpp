@@ -70,9 +70,7 @@ private slots:
             if (newCall || m->type != ViberMsgTypeCall)
                 selection << m;
         IOSRestoreViberMsgThread worker(p.folder(), selection);
-        worker.start();
-        worker.wait();
-        QCOMPARE(worker.outcome(), Outcome::Succeeded);
+        QVERIFY(testsupport::runToEnd(worker));
         const ViberDataPtr merged =
             IOSViberDb(QDir(p.folder()), QString::fromLatin1(fixtures::kStoreFileName)).load();
         QCOMPARE(fixtures::messageContent(*merged), fixtures::messageContent(*p.source));
@@ -104,14 +102,11 @@ private slots:
         backup.newerLayout = true;
         backup.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
         QCOMPARE(backup.write(), QString());
-        const auto run = [](WorkerThread &worker, const QString &) {
-            worker.start();
-            worker.wait();
-            return worker.outcome() == Outcome::Succeeded;
-        };
         BackupManifest target(backup.folder());
         target.loadManifestPlist();
-        const BackupTransfer::Result result = BackupTransfer::run(target, p.source->messages.values(), run);
+        const BackupTransfer::Result result = BackupTransfer::run(
+            target, p.source->messages.values(),
+            [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
         QVERIFY(result.succeeded);
         QCOMPARE(result.calls, 6);
         QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
@@ -119,7 +114,7 @@ private slots:
         BackupManifest again(backup.folder());
         again.loadManifestPlist();
         IOSLoadViberFromiTunesThread load(&again, p.dir.filePath(u"again"_s));
-        QVERIFY(run(load, QString()));
+        QVERIFY(testsupport::runToEnd(load));
         const ViberDataPtr back =
             IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
         QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
@@ -142,32 +137,27 @@ private slots:
                                          "cp -r \"%1/made\" \"$4/U1\";; esac\necho done\n"_s.arg(p.dir.path())
                                              .toUtf8()));
         QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const auto run = [](WorkerThread &worker) {
-            worker.start();
-            worker.wait();
-            return worker.outcome() == Outcome::Succeeded;
-        };
         IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
         backup.tool().setToolPath(tool);
-        QVERIFY(run(backup));
+        QVERIFY(testsupport::runToEnd(backup));
         BackupManifest manifest(backup.backupFolder());
         manifest.loadManifestPlist();
         IOSLoadViberFromiTunesThread load(&manifest, p.dir.filePath(u"cache"_s));
-        QVERIFY(run(load));
+        QVERIFY(testsupport::runToEnd(load));
         IOSRestoreViberMsgThread merge(load.viberCacheFolder(), p.source->messages.values());
-        QVERIFY(run(merge));
+        QVERIFY(testsupport::runToEnd(merge));
         IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
-        QVERIFY(run(write));
+        QVERIFY(testsupport::runToEnd(write));
         IOSMobileRestoreThread restore(nullptr, u"U1"_s, root);
         restore.tool().setToolPath(tool);
-        QVERIFY(run(restore));
+        QVERIFY(testsupport::runToEnd(restore));
         QCOMPARE(QString::fromUtf8(testsupport::readFile(p.dir.filePath(u"calls"_s))),
                  u"-u U1 backup %1\n-u U1 -s U1 restore %1\n"_s.arg(root));
 
         BackupManifest restored(backup.backupFolder());
         restored.loadManifestPlist();
         IOSLoadViberFromiTunesThread again(&restored, p.dir.filePath(u"again"_s));
-        QVERIFY(run(again));
+        QVERIFY(testsupport::runToEnd(again));
         const ViberDataPtr back =
             IOSViberDb(QDir(again.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
         QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
@@ -184,9 +174,7 @@ private slots:
         QFile(p.store()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
         const QStringList files = fixtures::filesBelow(p.folder());
         IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
-        worker.start();
-        worker.wait();
-        QCOMPARE(worker.outcome(), Outcome::Failed);
+        QVERIFY(!testsupport::runToEnd(worker));
         QVERIFY2(worker.errorText().contains(u"Contacts.data"_s), qPrintable(worker.errorText()));
         QCOMPARE(fixtures::filesBelow(p.folder()), files);
     }
