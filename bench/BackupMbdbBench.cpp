@@ -132,16 +132,10 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
             Sqlite3DB db;
             db.openThrow(folder.filePath(QStringLiteral("Manifest.db")),
                          Sqlite3DB::ReadWrite | Sqlite3DB::Create);
-            db.execThrow(QStringLiteral("CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, "
-                                        "relativePath TEXT, flags INTEGER, file BLOB); BEGIN"));
+            ManifestDb::createTables(db);
+            db.execThrow(QStringLiteral("BEGIN"));
             for (const MbdbRecord &r : records)
-                db.executeThrow(
-                    Sqlite3Sql("insert or replace into Files values(?, ?, ?, ?, ?)")
-                        .addTextParam(BackupManifest::backupFileName(r.domain.text(), r.path.text()))
-                        .addTextParam(r.domain.text())
-                        .addTextParam(r.path.text())
-                        .addIntParam(ManifestDb::flagsOf(r))
-                        .addBlobParam(ManifestDb::encodeFile(r)));
+                ManifestDb::writeRecord(db, r);
             db.execThrow(QStringLiteral("COMMIT"));
         }
         BackupManifest manifest(folder.path());

@@ -172,6 +172,25 @@ QByteArray ManifestDb::encodeFile(const MbdbRecord &record)
     return archive.toBinaryData();
 }
 
+void ManifestDb::createTables(Sqlite3DB &db)
+{
+    db.execThrow(
+        u"CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, "
+        "file BLOB); CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB)"_s);
+}
+
+void ManifestDb::writeRecord(Sqlite3DB &db, const MbdbRecord &record, const QByteArray &archive)
+{
+    db.executeThrow(
+        Sqlite3Sql("insert or replace into Files(fileID, domain, relativePath, flags, file) "
+                   "values(?, ?, ?, ?, ?)")
+            .addTextParam(BackupManifest::backupFileName(record.domain.text(), record.path.text()))
+            .addTextParam(record.domain.text())
+            .addTextParam(record.path.text())
+            .addIntParam(flagsOf(record))
+            .addBlobParam(archive.isEmpty() ? encodeFile(record) : archive));
+}
+
 int ManifestDb::flagsOf(const MbdbRecord &record)
 {
     if ((record.mode & kTypeBits) == kLinkType || !record.linkTarget.bytes.isEmpty())

@@ -13,6 +13,8 @@
 // `file`, the file's record as a keyed archive (binary property list) of an MBFile.
 // Records read from it are the same MbdbRecord the older layout gives, so that one
 // tree and one loader serve both.
+class Sqlite3DB;
+
 class ManifestDb
 {
     Q_DECLARE_TR_FUNCTIONS(ManifestDb)
@@ -40,6 +42,12 @@ public:
     // keeping what else it holds (extended attributes, flags); a new archive when the
     // old one is damaged.
     static QByteArray updatedFile(const QByteArray &archive, const MbdbRecord &record);
+    // The tables of an empty Manifest.db, as iTunes makes them.
+    static void createTables(Sqlite3DB &db);
+    // Writes the record's row of Files, replacing the row of the same domain and path;
+    // archive is the record's own unless given. Raises on an SQL failure.
+    static void writeRecord(Sqlite3DB &db, const MbdbRecord &record,
+                            const QByteArray &archive = QByteArray());
     // The flags column for a record.
     static int flagsOf(const MbdbRecord &record);
     // A data file's place below the backup folder: its name's first two hex digits

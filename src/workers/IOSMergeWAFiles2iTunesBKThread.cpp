@@ -215,14 +215,7 @@ void IOSMergeWAFiles2iTunesBKThread::writeManifestDb(const QString &path)
             const QByteArray archive = m_archives.contains(key)
                                            ? ManifestDb::updatedFile(m_archives.value(key), r)
                                            : ManifestDb::encodeFile(r);
-            db.executeThrow(
-                Sqlite3Sql("insert or replace into Files(fileID, domain, relativePath, flags, file) "
-                           "values(?, ?, ?, ?, ?)")
-                    .addTextParam(key)
-                    .addTextParam(r.domain.text())
-                    .addTextParam(r.path.text())
-                    .addIntParam(ManifestDb::flagsOf(r))
-                    .addBlobParam(archive));
+            ManifestDb::writeRecord(db, r, archive);
         }
         db.execThrow(u"COMMIT"_s);
     } catch (...) {

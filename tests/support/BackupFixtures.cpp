@@ -76,16 +76,9 @@ QString BackupFixture::writeManifestDb(const QString &path) const
     try {
         Sqlite3DB db;
         db.openThrow(plain, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
-        db.execThrow(
-            u"CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT,"
-            " flags INTEGER, file BLOB); CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB)"_s);
+        ManifestDb::createTables(db);
         for (const MbdbRecord &r : m_records)
-            db.executeThrow(Sqlite3Sql("insert or replace into Files values(?, ?, ?, ?, ?)")
-                                .addTextParam(BackupManifest::backupFileName(r.domain.text(), r.path.text()))
-                                .addTextParam(r.domain.text())
-                                .addTextParam(r.path.text())
-                                .addIntParam(ManifestDb::flagsOf(r))
-                                .addBlobParam(ManifestDb::encodeFile(r)));
+            ManifestDb::writeRecord(db, r);
     } catch (const std::exception &e) {
         return QString::fromUtf8(e.what());
     }
