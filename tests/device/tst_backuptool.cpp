@@ -13,14 +13,9 @@ using Outcome = WorkerThread::Outcome;
 
 namespace {
 
-// A stand-in for the backup tool: records its arguments, then runs script.
 QString standIn(const QTemporaryDir &dir, const QString &script)
 {
-    const QString path = dir.filePath(u"tool"_s);
-    testsupport::writeFile(
-        path, u"#!/bin/sh\necho \"$@\" > \"%1\"\n%2\n"_s.arg(dir.filePath(u"args"_s), script).toUtf8());
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return path;
+    return testsupport::backupToolStandIn(dir.path(), script);
 }
 
 void writeBackup(const QString &folder, const QString &state, const QString &version)
@@ -76,7 +71,7 @@ private slots:
         worker.wait();
         QCOMPARE(worker.outcome(), Outcome::Succeeded);
         QCOMPARE(QFileInfo::exists(dir.filePath(u"root/U1/Manifest.db"_s)), kept);
-        QCOMPARE(testsupport::readFile(dir.filePath(u"args"_s)).trimmed(),
+        QCOMPARE(testsupport::readFile(dir.filePath(u"calls"_s)).trimmed(),
                  "-u U1 backup " + dir.filePath(u"root"_s).toUtf8());
     }
 
@@ -131,7 +126,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         worker.start();
-        QTRY_VERIFY(QFileInfo::exists(dir.filePath(u"args"_s)));
+        QTRY_VERIFY(QFileInfo::exists(dir.filePath(u"calls"_s)));
         worker.requestStop();
         worker.wait();
         QCOMPARE(worker.outcome(), Outcome::Cancelled);

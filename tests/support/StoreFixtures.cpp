@@ -181,6 +181,17 @@ FilePlan &StorePlan::addFile(const QString &relativePath, FileKind kind, QSize s
 
 // --- The sample store ------------------------------------------------------------
 
+StorePlan sampleStoreAndMore(bool newCall)
+{
+    StorePlan s = sampleStore();
+    const qint64 bob = s.person(u"bob"_s).pk;
+    for (int i = 0; i < 3; ++i)
+        s.addMessage(u"new%1"_s.arg(i), s.chat(u"bob"_s).pk, bob, u"received"_s, u"New %1"_s.arg(i));
+    if (newCall)
+        s.addCall(u"newCall"_s, bob, u"incoming"_s);
+    return s;
+}
+
 StorePlan sampleStore()
 {
     StorePlan s;

@@ -155,6 +155,9 @@ private:
 // - calls of every type spelling; "danMissed" makes up a chat; "unknownType" and "nobody"
 //   (person 99) are not loaded.
 StorePlan sampleStore();
+// sampleStore() with three new messages from Bob and, with newCall, a new call of his: what
+// a transfer brings to a phone that holds sampleStore().
+StorePlan sampleStoreAndMore(bool newCall = true);
 
 // Writes plan below root (which must exist) as fileName in layout, and plan.files.
 void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout,

@@ -32,6 +32,15 @@ bool runToEnd(WorkerThread &worker)
     return worker.outcome() == WorkerThread::Outcome::Succeeded;
 }
 
+QString backupToolStandIn(const QString &folder, const QString &script)
+{
+    const QString path = folder + QStringLiteral("/tool");
+    writeFile(path,
+              QStringLiteral("#!/bin/sh\necho \"$@\" >> \"%1/calls\"\n%2\n").arg(folder, script).toUtf8());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
 QString realDataDir()
 {
     QDir dir(QStringLiteral(CHATWHARF_REAL_DATA_DIR));

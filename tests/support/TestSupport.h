@@ -15,6 +15,10 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // Runs the worker and waits for its end; whether it succeeded.
 bool runToEnd(WorkerThread &worker);
 
+// A stand-in for the device backup tool in folder: each run adds its arguments as a line
+// to folder/calls, then runs script (sh). Its path.
+QString backupToolStandIn(const QString &folder, const QString &script);
+
 // Folder of real third-party stores ("" when absent: tests using it skip).
 QString realDataDir();
 

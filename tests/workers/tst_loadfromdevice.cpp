@@ -114,14 +114,8 @@ private slots:
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
         const QString phoneFolder = m_dir.filePath(u"phone "_s + tag),
                       sourceFolder = m_dir.filePath(u"wanted "_s + tag);
-        fixtures::StorePlan wanted = fixtures::sampleStore();
-        fixtures::writeStore(wanted, phoneFolder, fixtures::StoreLayout::Phone);
-        const qint64 bob = wanted.person(u"bob"_s).pk;
-        for (int i = 0; i < 3; ++i)
-            wanted.addMessage(u"new%1"_s.arg(i), wanted.chat(u"bob"_s).pk, bob, u"received"_s,
-                              u"New %1"_s.arg(i));
-        wanted.addCall(u"newCall"_s, bob, u"incoming"_s);
-        fixtures::writeStore(wanted, sourceFolder, fixtures::StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStore(), phoneFolder, fixtures::StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStoreAndMore(), sourceFolder, fixtures::StoreLayout::Phone);
         const ViberDataPtr source =
             IOSViberDb(QDir(sourceFolder), QString::fromLatin1(fixtures::kStoreFileName)).load();
 

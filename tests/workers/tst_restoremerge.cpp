@@ -22,16 +22,9 @@ struct Phone
 {
     explicit Phone(bool newCall)
     {
-        const fixtures::StorePlan phone = fixtures::sampleStore();
-        fixtures::StorePlan wanted = phone;
-        const qint64 bob = wanted.person(u"bob"_s).pk;
-        for (int i = 0; i < 3; ++i)
-            wanted.addMessage(u"new%1"_s.arg(i), wanted.chat(u"bob"_s).pk, bob, u"received"_s,
-                              u"New %1"_s.arg(i));
-        if (newCall)
-            wanted.addCall(u"newCall"_s, bob, u"incoming"_s);
-        fixtures::writeStore(phone, folder(), fixtures::StoreLayout::Phone);
-        fixtures::writeStore(wanted, dir.filePath(u"source"_s), fixtures::StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStore(), folder(), fixtures::StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStoreAndMore(newCall), dir.filePath(u"source"_s),
+                             fixtures::StoreLayout::Phone);
         source =
             IOSViberDb(QDir(dir.filePath(u"source"_s)), QString::fromLatin1(fixtures::kStoreFileName)).load();
         before = testsupport::readFile(store());
@@ -131,12 +124,10 @@ private slots:
         made.newerLayout = true;
         made.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
         QCOMPARE(made.write(), QString());
-        const QString tool = p.dir.filePath(u"tool"_s), root = p.dir.filePath(u"root"_s);
-        QVERIFY(
-            testsupport::writeFile(tool, u"#!/bin/sh\necho \"$@\" >> \"%1/calls\"\ncase \"$3\" in backup) "
-                                         "cp -r \"%1/made\" \"$4/U1\";; esac\necho done\n"_s.arg(p.dir.path())
-                                             .toUtf8()));
-        QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString root = p.dir.filePath(u"root"_s);
+        // It hands out the backup made above as the phone's.
+        const QString tool = testsupport::backupToolStandIn(
+            p.dir.path(), u"case \"$3\" in backup) cp -r \"%1/made\" \"$4/U1\";; esac"_s.arg(p.dir.path()));
         IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
         backup.tool().setToolPath(tool);
         QVERIFY(testsupport::runToEnd(backup));
