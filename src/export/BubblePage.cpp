@@ -106,7 +106,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         return wrapped(pictureLink(sticker, sticker, style.pictureLimit, style));
     }
     case ViberMsgTypeText:
-        return wrapped(text(msg->text));
+        return wrapped(text(MessageText::bodyText(msg)));
     case ViberMsgTypeVideo: {
         if (!att)
             return QString();
@@ -120,12 +120,13 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
     case ViberMsgTypeFile: {
         if (!att)
             return QString();
-        const QString name = att->fileName.isEmpty() ? att->type : att->fileName;
+        const QString details = MessageText::fileDetails(msg);
         QString body = wrapped(
-            QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a> (%4)")
+            QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a>%4")
                 .arg(MessageText::attributeHtml(style.fileAddress(att->filePath)),
-                     style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(), text(name),
-                     text(QLocale::system().formattedDataSize(std::max<qint64>(att->fileSize, 0)))));
+                     style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(),
+                     text(MessageText::fileName(msg)),
+                     details.isEmpty() ? QString() : QLatin1String(" (") + text(details) + QLatin1Char(')')));
         if (!msg->text.isEmpty())
             body += wrapped(text(msg->text));
         return body;
@@ -220,6 +221,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         html += QStringLiteral("<div class=\"handle\"><bdi>%1</bdi></div><div class=\"clear\"></div>")
                     .arg(MessageText::messageHtml(personDisplayName(msg->person), style.picturePrefix));
+    html += MessageText::preambleHtml(msg, style.picturePrefix);
     html += bubbleBody(msg, style);
     html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
     html += QLatin1String("</div><div class=\"clear\"></div>");

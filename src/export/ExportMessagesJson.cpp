@@ -9,7 +9,9 @@ namespace {
 const char *const kTypes[] = {"unknown", "call",    "picture", "location", "system",
                               "audio",   "sticker", "text",    "video",    "file"};
 const char *const kStates[] = {"none", "delivered", "received", "sent", "pending"};
-const char *const kCalls[] = {"unknown", "incoming", "outgoing", "missed"};
+const char *const kCalls[] = {"unknown",        "incoming",       "outgoing",     "missed",
+                              "incoming_video", "outgoing_video", "missed_video", "outgoing_viber_out"};
+const char *const kChatKinds[] = {"chat", "channel", "my_notes"};
 
 QString nameOf(const char *const *names, int count, int value)
 {
@@ -66,6 +68,7 @@ QJsonObject ExportMessagesJson::chatObject(const _ViberChat &chat)
     return {{QStringLiteral("id"), chat.id},
             {QStringLiteral("title"), MessageText::chatTitle(&chat)},
             {QStringLiteral("groupId"), chat.groupId},
+            {QStringLiteral("kind"), nameOf(kChatKinds, 3, int(chatKind(&chat)))},
             {QStringLiteral("participants"), participants}};
 }
 
@@ -85,6 +88,24 @@ QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
         o.insert(QStringLiteral("token"), QString::number(msg.token));
     if (msg.type == ViberMsgTypeSystem)
         o.insert(QStringLiteral("systemText"), MessageText::systemText(&msg));
+    // What a reader sees, where it differs from the stored text (formatted messages,
+    // quotes, forwards, polls, files); the store's own values beside it, unchanged.
+    if (const QString shown = MessageText::plainText(&msg);
+        shown != msg.text && msg.type != ViberMsgTypeSystem && msg.type != ViberMsgTypeCall)
+        o.insert(QStringLiteral("shownText"), shown);
+    if (!msg.other.isEmpty()) {
+        const QVariantMap columns = readExtraColumns(&msg);
+        const QString systemType = columns.value(QStringLiteral("ZSYSTEMTYPE")).toString();
+        if (!systemType.isEmpty())
+            o.insert(QStringLiteral("storeSystemType"), systemType);
+        const QString metadata = columns.value(QStringLiteral("ZMETADATA")).toString();
+        if (!metadata.isEmpty()) {
+            // Kept as the JSON it is; text that is no JSON object stays text.
+            const QJsonDocument doc = QJsonDocument::fromJson(metadata.toUtf8());
+            o.insert(QStringLiteral("metadata"),
+                     doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(metadata));
+        }
+    }
     if (msg.latitude != 0 || msg.longitude != 0)
         o.insert(QStringLiteral("location"), QJsonObject{{QStringLiteral("latitude"), msg.latitude},
                                                          {QStringLiteral("longitude"), msg.longitude},
@@ -100,11 +121,16 @@ QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
             att.insert(QStringLiteral("preview"), relativePath(a->previewPath));
         o.insert(QStringLiteral("attachment"), att);
     }
-    if (const _ViberCall *c = msg.call)
-        o.insert(QStringLiteral("call"), QJsonObject{{QStringLiteral("type"), nameOf(kCalls, 4, c->type)},
-                                                     {QStringLiteral("duration"), c->duration},
-                                                     {QStringLiteral("text"), MessageText::callText(c)},
-                                                     {QStringLiteral("person"), personObject(c->person)}});
+    if (const _ViberCall *c = msg.call) {
+        QJsonObject call{{QStringLiteral("type"), nameOf(kCalls, 8, c->type)},
+                         {QStringLiteral("duration"), c->duration},
+                         {QStringLiteral("text"), MessageText::callText(c)},
+                         {QStringLiteral("person"), personObject(c->person)}};
+        const QString stored = readExtraColumns(c).value(QStringLiteral("ZCALLTYPE")).toString();
+        if (!stored.isEmpty())
+            call.insert(QStringLiteral("storeType"), stored);
+        o.insert(QStringLiteral("call"), call);
+    }
     return o;
 }
 

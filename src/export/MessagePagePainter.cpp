@@ -350,7 +350,7 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         c.text = msg->address;
         break;
     case ViberMsgTypeAudio:
-        c.text = MessageText::plainText(msg) + QLatin1Char(' ') +
+        c.text = MessageText::contentText(msg) + QLatin1Char(' ') +
                  BubblePage::durationText(att ? att->duration : 0);
         break;
     case ViberMsgTypeSticker:
@@ -358,16 +358,14 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
             c.picture = true;
             c.picturePath = att->previewPath;
         } else {
-            c.text = MessageText::plainText(msg);
+            c.text = MessageText::contentText(msg);
         }
         break;
     case ViberMsgTypeText:
-        c.text = MessageText::plainText(msg);
+        c.text = MessageText::contentText(msg);
         break;
     case ViberMsgTypeFile: {
-        const QString name = att ? (att->fileName.isEmpty() ? att->type : att->fileName) : QString();
-        const qint64 size = att ? std::max<qint64>(att->fileSize, 0) : 0;
-        c.text = QStringLiteral("%1 (%2)").arg(name, QLocale::system().formattedDataSize(size));
+        c.text = MessageText::fileDescription(msg);
         if (!msg->text.trimmed().isEmpty())
             c.text += QLatin1Char('\n') + captionText(msg);
         break;
@@ -375,6 +373,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     default:
         return c;
     }
+    if (const QString preamble = MessageText::preambleText(msg); !preamble.isEmpty())
+        c.text = c.text.isEmpty() ? preamble : preamble + QLatin1Char('\n') + c.text;
     c.time = timeText(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)

@@ -2,15 +2,18 @@
 
 #include "Emoji.h"
 #include "viber/Emoticons.h"
+#include "viber/MessageMetadata.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -104,13 +107,124 @@ QString escapeHtml(QStringView text, EscapeFor target)
 
 QString MessageText::plainText(const _ViberMsg *msg)
 {
+    const QString content = contentText(msg);
+    // Only messages with extra columns can have a preamble: a search runs this over
+    // every message of a source.
+    if (!msg || msg->other.isEmpty())
+        return content;
+    const QString preamble = preambleText(msg);
+    if (preamble.isEmpty())
+        return content;
+    return content.isEmpty() ? preamble : preamble + QLatin1Char('\n') + content;
+}
+
+QString MessageText::preambleText(const _ViberMsg *msg)
+{
+    if (!msg || msg->other.isEmpty() || msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
+        return QString();
+    const MessageMetadata meta = MessageMetadata::of(msg);
+    QStringList lines;
+    if (meta.forwarded)
+        lines << (meta.forwardedFrom.isEmpty()
+                      ? tr("IDS_MSG_FORWARDED")
+                      : tr("IDS_MSG_FORWARDED_FROM").arg(isolatedText(meta.forwardedFrom)));
+    if (!meta.quote.isEmpty()) {
+        const QString quoted = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
+        lines << tr("IDS_MSG_QUOTE").arg(isolatedText(meta.quote.name), quoted);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString MessageText::bodyText(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    if (msg->systemKind == ViberSystemKindFormatted)
+        return MessageMetadata::formattedText(msg->text);
+    if (!msg->other.isEmpty()) {
+        const MessageMetadata meta = MessageMetadata::of(msg);
+        if (!meta.pollQuestion.isEmpty() || !meta.pollOptions.isEmpty()) {
+            QString poll =
+                tr("IDS_MSG_POLL").arg(meta.pollQuestion.isEmpty() ? msg->text : meta.pollQuestion);
+            for (const QString &option : meta.pollOptions)
+                poll += QLatin1String("\n\u2022 ") + option;
+            return poll;
+        }
+    }
+    return msg->text;
+}
+
+QString MessageText::fileDescription(const _ViberMsg *msg)
+{
+    const QString details = fileDetails(msg);
+    return details.isEmpty() ? fileName(msg) : QStringLiteral("%1 (%2)").arg(fileName(msg), details);
+}
+
+QString MessageText::fileName(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    const _ViberAtta *att = msg->attachment;
+    if (att && !att->fileName.isEmpty())
+        return att->fileName;
+    const MessageMetadata::File file = MessageMetadata::of(msg).file;
+    if (!file.name.isEmpty())
+        return file.name;
+    return att ? att->type : file.extension;
+}
+
+QString MessageText::fileDetails(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    const _ViberAtta *att = msg->attachment;
+    const MessageMetadata::File file = MessageMetadata::of(msg).file;
+    const QString name = fileName(msg);
+    QString kind = file.contentType;
+    if (kind.isEmpty() && !file.extension.isEmpty() && !name.endsWith(file.extension, Qt::CaseInsensitive))
+        kind = file.extension;
+    const qint64 size = att && att->fileSize > 0 ? att->fileSize : std::max<qint64>(file.size, 0);
+    QStringList details;
+    if (!kind.isEmpty())
+        details << kind;
+    if (size > 0)
+        details << QLocale::system().formattedDataSize(size);
+    return details.join(QLatin1String(", "));
+}
+
+QString MessageText::preambleHtml(const _ViberMsg *msg, QLatin1String picturePrefix)
+{
+    if (!msg || msg->other.isEmpty() || msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
+        return QString();
+    const MessageMetadata meta = MessageMetadata::of(msg);
+    QString html;
+    if (meta.forwarded)
+        html +=
+            QLatin1String("<div class=\"forward\" style=\"font-style:italic;opacity:0.7;\">") +
+            messageHtml(meta.forwardedFrom.isEmpty() ? tr("IDS_MSG_FORWARDED")
+                                                     : tr("IDS_MSG_FORWARDED_FROM").arg(meta.forwardedFrom),
+                        picturePrefix) +
+            QLatin1String("</div>");
+    if (!meta.quote.isEmpty()) {
+        const QString quoted = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
+        html += QLatin1String("<div class=\"quote\" style=\"border-left:3px solid #7360f2;padding-left:6px;"
+                              "margin-bottom:4px;opacity:0.8;\"><b><bdi>") +
+                messageHtml(meta.quote.name, picturePrefix) + QLatin1String("</bdi></b><br/>") +
+                messageHtml(quoted, picturePrefix) + QLatin1String("</div>");
+    }
+    return html;
+}
+
+QString MessageText::contentText(const _ViberMsg *msg)
+{
     if (!msg)
         return QString();
     // Fonts draw Unicode emoji; only carrier emoji without a counterpart become the
     // placeholder. Asked first, since a search runs this over every message of a source.
-    const QString text = Emoji::hasCarrierEmoji(msg->text)
-                             ? Emoji::withUnicodeEmoji(msg->text, tr("IDS_MSG_EMOJI"))
-                             : msg->text;
+    const QString body =
+        msg->other.isEmpty() && msg->systemKind == ViberSystemKindNone ? msg->text : bodyText(msg);
+    const QString text =
+        Emoji::hasCarrierEmoji(body) ? Emoji::withUnicodeEmoji(body, tr("IDS_MSG_EMOJI")) : body;
     // A caption is part of the message: text exports would lose it otherwise.
     auto captioned = [&](const QString &placeholder) {
         return text.isEmpty() ? placeholder : placeholder + QLatin1Char(' ') + text;
@@ -133,7 +247,7 @@ QString MessageText::plainText(const _ViberMsg *msg)
     case ViberMsgTypeVideo:
         return captioned(tr("IDS_MSG_VIDEO"));
     case ViberMsgTypeFile:
-        return captioned(tr("IDS_MSG_FILE").arg(msg->attachment ? msg->attachment->fileName : QString()));
+        return captioned(tr("IDS_MSG_FILE").arg(fileDescription(msg)));
     }
     return QString();
 }
@@ -152,6 +266,16 @@ QString MessageText::callText(const _ViberCall *call)
         return tr("IDS_CALL_OUTGOING").arg(minutes, seconds);
     case ViberCallTypeMissed:
         return tr("IDS_CALL_MISSED");
+    case ViberCallTypeIncomingVideo:
+        return tr("IDS_CALL_INCOMING_VIDEO").arg(minutes, seconds);
+    case ViberCallTypeOutgoingVideo:
+        return tr("IDS_CALL_OUTGOING_VIDEO").arg(minutes, seconds);
+    case ViberCallTypeMissedVideo:
+        return tr("IDS_CALL_MISSED_VIDEO");
+    case ViberCallTypeOutgoingViberOut:
+        return tr("IDS_CALL_VIBER_OUT").arg(minutes, seconds);
+    case ViberCallTypeUnknown:
+        break;
     }
     return tr("IDS_CALL_UNKNOWN");
 }
@@ -160,14 +284,37 @@ QString MessageText::systemText(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
+    const QString who = msg->person ? isolatedText(personDisplayName(msg->person)) : tr("IDS_SYS_YOU");
     switch (msg->systemKind) {
-    case ViberSystemKindNameChanged: {
-        const QString who = msg->person ? isolatedText(personDisplayName(msg->person)) : tr("IDS_SYS_YOU");
+    case ViberSystemKindNameChanged:
         // One multi-argument arg(): a "%2" inside the name must stay text.
         return tr("IDS_SYS_NAME_CHANGED").arg(who, isolatedText(msg->text));
-    }
     case ViberSystemKindMemberAdded:
         return tr("IDS_SYS_MEMBER_JOINED").arg(isolatedText(msg->text));
+    case ViberSystemKindCallLog: {
+        // The call as the chat tells it: its kind and length are the message's own.
+        const QVariantMap columns = readExtraColumns(msg);
+        _ViberCall call;
+        call.type = callTypeFromStoreText(columns.value(QStringLiteral("ZCALLTYPE")).toString());
+        call.duration = qint32(std::clamp<qint64>(columns.value(QStringLiteral("ZCALLDURATION")).toLongLong(),
+                                                  0, std::numeric_limits<qint32>::max()));
+        return callText(&call);
+    }
+    case ViberSystemKindSelfAdded:
+        return tr("IDS_SYS_SELF_ADDED");
+    case ViberSystemKindIconChanged:
+        return tr("IDS_SYS_ICON_CHANGED").arg(who);
+    case ViberSystemKindMessageRemoved:
+        return tr("IDS_SYS_MESSAGE_REMOVED").arg(who);
+    case ViberSystemKindPinCreated: {
+        const QString pin = MessageMetadata::of(msg).pinText;
+        return pin.isEmpty() ? tr("IDS_SYS_PINNED").arg(who)
+                             : tr("IDS_SYS_PINNED_TEXT").arg(who, isolatedText(pin));
+    }
+    case ViberSystemKindOther:
+        return tr("IDS_SYS_UNSUPPORTED");
+    case ViberSystemKindFormatted:
+    case ViberSystemKindUrl:
     case ViberSystemKindNone:
         break;
     }
@@ -179,6 +326,14 @@ QString MessageText::chatTitle(const _ViberChat *chat)
     if (!chat)
         return QString();
     const QString name = chat->name.trimmed();
+    switch (chatKind(chat)) {
+    case ViberChatKind::MyNotes:
+        return name.isEmpty() ? tr("IDS_CHAT_MY_NOTES") : name;
+    case ViberChatKind::Channel:
+        return tr("IDS_CHAT_CHANNEL").arg(name);
+    case ViberChatKind::Chat:
+        break;
+    }
     if (!name.isEmpty())
         return name;
     QStringList names;

@@ -25,13 +25,31 @@ class MessageText
 public:
     // Media as placeholders, calls and system events as sentences; emoji stay
     // characters, carrier emoji as their Unicode emoji (see Emoji::withUnicodeEmoji).
+    // Forwards and quotes come first, a line each (preambleText).
     static QString plainText(const _ViberMsg *msg);
+    // plainText without the preamble.
+    static QString contentText(const _ViberMsg *msg);
+    // "[Forwarded from Ann]" and "» Bob: the quoted text", a line each; empty for most.
+    static QString preambleText(const _ViberMsg *msg);
+    // The text of a text message as a reader wants it: a formatted message's JSON as
+    // its texts, a poll as its question and options.
+    static QString bodyText(const _ViberMsg *msg);
+    // "report.pdf (application/pdf, 2.0 KB)": the attachment's name, kind and size,
+    // from the attachment and the message's file details.
+    static QString fileDescription(const _ViberMsg *msg);
+    // Its two parts: the name, and the kind and size ("application/pdf, 2.0 KB"; empty
+    // when neither is known).
+    static QString fileName(const _ViberMsg *msg);
+    static QString fileDetails(const _ViberMsg *msg);
+    // The forward and quote of a message as blocks above its bubble's content.
+    static QString preambleHtml(const _ViberMsg *msg, QLatin1String picturePrefix = QLatin1String());
     // "Incoming Call (2' 5'')", "Missed Call", ...
     static QString callText(const _ViberCall *call);
     // The sentence of a group-name change or a join; empty for other messages.
     static QString systemText(const _ViberMsg *msg);
 
-    // The chat's name, or its participants' display names ordered by phone.
+    // The chat's name, or its participants' display names ordered by phone; a channel
+    // and "My Notes" say what they are.
     static QString chatTitle(const _ViberChat *chat);
     // Every participant's label ("Ann(+123)"), ordered by phone, joined with ", ".
     static QString participantLabels(const _ViberChat *chat);

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryFile>
 
 #include <sqlite3.h>
@@ -19,7 +20,7 @@ namespace {
 
 // Store columns without a field of their own that a record carries through
 // unchanged, so that a writer can put them back.
-enum class Kind { Int32, Int32NotNull, Int64, Text, BlobNotEmpty };
+enum class Kind { Int32, Int32NotNull, Int64, Int64NotZero, Text, TextNotEmpty, BlobNotEmpty };
 
 struct CarriedColumn
 {
@@ -27,16 +28,27 @@ struct CarriedColumn
     Kind kind;
 };
 
+// Current stores' values that only some rows have are carried when they are there:
+// a million messages then share the few blobs of the common values.
 const CarriedColumn kChatCarried[] = {{"Z_OPT", Kind::Int32},
                                       {"ZCONTEXT", Kind::Int64},
                                       {"ZSMARTNOTIFICATIONSHOWN", Kind::Int32NotNull},
-                                      {"ZSMARTSTATE", Kind::Int32}};
+                                      {"ZSMARTSTATE", Kind::Int32},
+                                      {"ZSUBTYPE", Kind::Int64NotZero}};
 const CarriedColumn kPersonCarried[] = {{"Z_OPT", Kind::Int32}, {"ZCONTACT", Kind::Int64}};
-const CarriedColumn kMessageCarried[] = {
-    {"Z_OPT", Kind::Int32}, {"ZEMOTICONSRANGES", Kind::BlobNotEmpty}, {"ZRANGES", Kind::BlobNotEmpty}};
-const CarriedColumn kAttachmentCarried[] = {
-    {"Z_OPT", Kind::Int32}, {"ZRANGE", Kind::Int64}, {"ZSTATE", Kind::Text}, {"ZURL", Kind::Text}};
-const CarriedColumn kCallCarried[] = {{"Z_OPT", Kind::Int32}};
+const CarriedColumn kMessageCarried[] = {{"Z_OPT", Kind::Int32},
+                                         {"ZEMOTICONSRANGES", Kind::BlobNotEmpty},
+                                         {"ZRANGES", Kind::BlobNotEmpty},
+                                         {"ZSYSTEMTYPE", Kind::TextNotEmpty},
+                                         {"ZMETADATA", Kind::TextNotEmpty},
+                                         {"ZCALLTYPE", Kind::TextNotEmpty},
+                                         {"ZCALLDURATION", Kind::Int64NotZero}};
+const CarriedColumn kAttachmentCarried[] = {{"Z_OPT", Kind::Int32},
+                                            {"ZRANGE", Kind::Int64},
+                                            {"ZSTATE", Kind::Text},
+                                            {"ZURL", Kind::Text},
+                                            {"ZMETADATA", Kind::TextNotEmpty}};
+const CarriedColumn kCallCarried[] = {{"Z_OPT", Kind::Int32}, {"ZCALLTYPE", Kind::TextNotEmpty}};
 
 // Rows are read by column position, resolved once per query: a lookup by name for
 // every value of 200,000 rows costs more than SQLite's own work.
@@ -100,9 +112,11 @@ public:
                 appendValue(c.getIntAt(p.index));
                 break;
             case Kind::Int64:
+            case Kind::Int64NotZero:
                 appendValue(c.getInt64At(p.index));
                 break;
             case Kind::Text:
+            case Kind::TextNotEmpty:
                 appendBytes(c.textBytesAt(p.index));
                 break;
             case Kind::BlobNotEmpty:
@@ -166,8 +180,16 @@ private:
             case Kind::Int64:
                 map.insert(p.name, c.getInt64At(p.index));
                 break;
+            case Kind::Int64NotZero:
+                if (const qint64 v = c.getInt64At(p.index))
+                    map.insert(p.name, v);
+                break;
             case Kind::Text:
                 map.insert(p.name, c.getTextAt(p.index));
+                break;
+            case Kind::TextNotEmpty:
+                if (const QString t = c.getTextAt(p.index); !t.isEmpty())
+                    map.insert(p.name, t);
                 break;
             case Kind::BlobNotEmpty: {
                 const QByteArray b = c.getBlobAt(p.index);
@@ -300,6 +322,10 @@ struct IOSViberDb::LoadContext
     // Newer stores link an attachment only from its message (ZVIBERMESSAGE.ZATTACHMENT).
     bool attachmentsFromMessages = false;
     QHash<qint64, _ViberMsg *> messageOfAttachment;
+    // The other party of one-to-one chats (ZCONVERSATION.ZINTERLOCUTOR), by chat.
+    QHash<_ViberChat *, qint64> interlocutors;
+    // Messages that tell a call the recents hold as well; the call entry shows it.
+    QSet<qint64> callLogMessages;
     // Where to look for a free key for a call entry whose own one is taken.
     qint64 nextFreeEntryId = -1;
     // Where the records' texts are kept.
@@ -523,8 +549,12 @@ ViberDataPtr IOSViberDb::load()
     ctx.contactJoin = canJoinContacts();
     ctx.contactRecordId =
         ctx.contactJoin && hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZRECORDID"));
-    ctx.attachmentsFromMessages = !hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")) &&
-                                  hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZATTACHMENT"));
+    ctx.attachmentsFromMessages = !hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE"));
+    if (hasColumn(QStringLiteral("ZRECENT"), QStringLiteral("ZCALLLOGMESSAGE"))) {
+        Sqlite3Cursor c = queryThrow("select ZCALLLOGMESSAGE from ZRECENT where ZCALLLOGMESSAGE > 0");
+        while (c.moveNext())
+            ctx.callLogMessages.insert(c.getInt64At(0));
+    }
 
     // Messages are most of the work; the other tables take a few percent each.
     ctx.report(0);
@@ -552,7 +582,8 @@ void IOSViberDb::loadChats(LoadContext &ctx)
 {
     Sqlite3Cursor c = queryThrow("select * from ZCONVERSATION");
     ExtraColumns extra(c, kChatCarried);
-    const Col pk(c, "Z_PK"), date(c, "ZDATE"), group(c, "ZGROUPID"), name(c, "ZNAME");
+    const Col pk(c, "Z_PK"), date(c, "ZDATE"), group(c, "ZGROUPID"), name(c, "ZNAME"),
+        interlocutor(c, "ZINTERLOCUTOR");
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
@@ -566,6 +597,8 @@ void IOSViberDb::loadChats(LoadContext &ctx)
         chat->groupId = ctx.textAt(c, group.index);
         chat->name = ctx.textAt(c, name.index);
         chat->other = extra.other(c);
+        if (const qint64 other = c.getInt64At(interlocutor.index); other > 0)
+            ctx.interlocutors.insert(chat, other);
     }
 }
 
@@ -628,6 +661,11 @@ void IOSViberDb::loadParticipants(LoadContext &ctx)
     // Every person is loaded already, so the join table alone links them to chats.
     if (personSource().isEmpty())
         return;
+    // A one-to-one chat of a current store names its other party even when the join
+    // table lacks the link.
+    for (auto it = ctx.interlocutors.cbegin(); it != ctx.interlocutors.cend(); ++it)
+        if (_ViberPerson *person = ctx.data->persons.value(it.value()); person && it.key()->groupId.isEmpty())
+            it.key()->participants.insert(person->id, person);
     if (!hasJoinTable()) {
         if (hasTable(m_joinTable))
             qWarning("The participants table %s of %s lacks the columns %s, %s; chats are loaded without "
@@ -671,9 +709,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         textCol(c, "ZTEXT"), seqCol(c, "ZSEQ"), tokenCol(c, "ZTOKEN"), personCol(c, "ZPHONENUMINDEX"),
         dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
         addressCol(c, "loc_address"), attachmentCol(c, "ZATTACHMENT");
-    const QString memberAdded = QStringLiteral("systemMemberAdded"),
-                  nameChanged = QStringLiteral("systemNameChanged"),
-                  customLocation = QStringLiteral("customLocation");
+    const QString customLocation = QStringLiteral("customLocation");
     StateSpellings states;
     const KeyIndex<_ViberChat> chats(ctx.data->chats);
     const KeyIndex<_ViberPerson> persons(ctx.data->persons);
@@ -694,24 +730,24 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         ViberSystemKind kind = ViberSystemKindNone;
         bool location = false;
         QString text;
-        if (systemType.isEmpty()) {
-        } else if (systemType.compare(memberAdded, Qt::CaseInsensitive) == 0) {
-            text = ctx.textAt(c, textCol.index);
-            // Older stores kept empty member-added rows; there is nothing to show of them.
-            if (text.isEmpty())
-                continue;
-            kind = ViberSystemKindMemberAdded;
-        } else if (systemType.compare(nameChanged, Qt::CaseInsensitive) == 0) {
-            kind = ViberSystemKindNameChanged;
-        } else if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0) {
+        if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0) {
             location = true;
         } else {
-            continue;
+            // A kind this version does not know is kept as Other, its spelling with it.
+            kind = systemKindFromStoreText(systemType);
+            if (kind == ViberSystemKindMemberAdded) {
+                text = ctx.textAt(c, textCol.index);
+                // Older stores kept empty member-added rows; there is nothing to show of them.
+                if (text.isEmpty())
+                    continue;
+            }
         }
+        const qint64 id = c.getInt64At(pk.index);
+        if (kind == ViberSystemKindCallLog && ctx.callLogMessages.contains(id))
+            continue;
         // A row joined with several locations comes more than once: the first counts.
         // Looked up once, as the slot to fill: at a million rows the lookups in a
         // table far larger than the processor's caches are much of the work.
-        const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *&slot = messages[id];
         if (slot)
             continue;
@@ -734,12 +770,20 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         msg->longitude = c.getDoubleAt(lonCol.index);
         msg->address = ctx.textAt(c, addressCol.index);
         msg->other = extra.other(c);
-        if (kind == ViberSystemKindNone) {
-            msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
-        } else {
-            msg->type = ViberMsgTypeSystem;
-            msg->systemKind = kind;
+        // A kind not known goes back into a store with its spelling, which a row of
+        // this program's layout may keep only in its column.
+        if (kind == ViberSystemKindOther) {
+            QVariantMap columns = readExtraColumns(msg);
+            if (!columns.contains(QStringLiteral("ZSYSTEMTYPE"))) {
+                columns.insert(QStringLiteral("ZSYSTEMTYPE"), systemType);
+                writeExtraColumns(msg, columns);
+            }
         }
+        msg->systemKind = kind;
+        if (isNoticeKind(kind))
+            msg->type = ViberMsgTypeSystem;
+        else
+            msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
         msg->chat = chat;
         chat->messages.append(msg);
         if (ctx.attachmentsFromMessages) {
@@ -752,6 +796,22 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
 
 void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
+    // Some current stores link attachments only through a join table of the two
+    // entities; others have both it and the message's column.
+    const QString join = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("Attachment")));
+    const QString joinAttachment =
+        QStringLiteral("Z_%1ATTACHMENTS").arg(entity(QStringLiteral("Attachment")));
+    const QString joinMessage = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
+    if (ctx.attachmentsFromMessages && hasColumn(join, joinAttachment) && hasColumn(join, joinMessage)) {
+        Sqlite3Cursor j =
+            queryThrow(QStringLiteral("select %1, %2 from %3").arg(joinAttachment, joinMessage, join));
+        while (j.moveNext()) {
+            _ViberMsg *msg = ctx.data->messages.value(j.getInt64At(1));
+            const qint64 attachment = j.getInt64At(0);
+            if (msg && msg->type != ViberMsgTypeCall && !ctx.messageOfAttachment.contains(attachment))
+                ctx.messageOfAttachment.insert(attachment, msg);
+        }
+    }
     Sqlite3Cursor c = queryThrow("select a.* from ZATTACHMENT as a");
     ExtraColumns extra(c, kAttachmentCarried);
     const Col pk(c, "Z_PK"), msgCol(c, "ZMESSAGE"), sizeCol(c, "ZFILESIZE"), seqCol(c, "ZSEQ"),
@@ -860,17 +920,8 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
         _ViberCall *call = data.calls.value(id);
         ViberCallType type = ViberCallTypeIncoming;
         if (!call) {
-            // Classified before a chat is made up for it, so that a call of no known
-            // type leaves no empty chat behind.
-            const QString typeText = c.getTextAt(typeCol.index);
-            if (typeText.contains(QLatin1String("incoming"), Qt::CaseInsensitive))
-                type = ViberCallTypeIncoming;
-            else if (typeText.contains(QLatin1String("outgoing"), Qt::CaseInsensitive))
-                type = ViberCallTypeOutgoing;
-            else if (typeText.contains(QLatin1String("missed"), Qt::CaseInsensitive))
-                type = ViberCallTypeMissed;
-            else
-                continue;
+            // A kind this version does not know still shows, its spelling kept.
+            type = callTypeFromStoreText(c.getTextAt(typeCol.index));
         }
 
         const qint64 personId = c.getInt64At(personCol.index);

@@ -73,17 +73,24 @@ void bindSameSecond(Sqlite3Sql &sql, double date)
     sql.addDoubleParam(second).addDoubleParam(second + 1).addDoubleParam(d);
 }
 
-QString callTypeText(ViberCallType type)
+// The spelling the record was read with when it is one of its kind (a kind this
+// version does not know included), else the phone app's.
+template <typename SameKind>
+QString carriedSpelling(const _ViberEntity *record, const char *column, SameKind sameKind)
 {
-    switch (type) {
-    case ViberCallTypeIncoming:
-        return QStringLiteral("incoming");
-    case ViberCallTypeOutgoing:
-        return QStringLiteral("outgoing_viber");
-    case ViberCallTypeMissed:
-        return QStringLiteral("missed");
+    if (!record->other.isEmpty()) {
+        const QString raw = readExtraColumns(record).value(QLatin1String(column)).toString();
+        if (!raw.isEmpty() && sameKind(raw))
+            return raw;
     }
     return QString();
+}
+
+QString callTypeText(const _ViberCall *call)
+{
+    const QString raw = carriedSpelling(
+        call, "ZCALLTYPE", [call](const QString &t) { return callTypeFromStoreText(t) == call->type; });
+    return raw.isEmpty() ? callTypeToStoreText(call->type) : raw;
 }
 
 } // namespace
@@ -140,13 +147,12 @@ QString IOSViberDb::attachmentTypeText(const _ViberMsg *msg)
 
 QString IOSViberDb::systemTypeText(const _ViberMsg *msg)
 {
-    if (msg->systemKind == ViberSystemKindNameChanged)
-        return QStringLiteral("systemNameChanged");
-    if (msg->systemKind == ViberSystemKindMemberAdded)
-        return QStringLiteral("systemMemberAdded");
-    if (msg->type == ViberMsgTypeLocation)
-        return QStringLiteral("customLocation");
-    return QString();
+    if (msg->systemKind == ViberSystemKindNone)
+        return msg->type == ViberMsgTypeLocation ? QStringLiteral("customLocation") : QString();
+    const QString raw = carriedSpelling(msg, "ZSYSTEMTYPE", [msg](const QString &t) {
+        return systemKindFromStoreText(t) == msg->systemKind;
+    });
+    return raw.isEmpty() ? systemKindToStoreText(msg->systemKind) : raw;
 }
 
 void IOSViberDb::requireWriterTables()
@@ -544,7 +550,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         lineKey = l.moveNext() ? l.getInt64At(0) : 0;
     }
 
-    const QString type = callTypeText(call->type);
+    const QString type = callTypeText(call);
     Sqlite3Sql same;
     // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
     // of the same kind, as the reader tells kinds apart.
@@ -598,9 +604,14 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
 
 QString IOSViberDb::callKindSql(const QString &column)
 {
-    // LIKE ignores ASCII letter case, as the reader's test does; the order is the reader's.
-    return QStringLiteral("(case when %1 like '%incoming%' then 1 when %1 like '%outgoing%' then 2 "
-                          "when %1 like '%missed%' then 3 else 0 end)")
+    // LIKE ignores ASCII letter case, as the reader's test does; the order is the reader's
+    // (callTypeFromStoreText).
+    return QStringLiteral(
+               "(case when %1 like '%incoming%' then (case when %1 like '%video%' then 4 else 1 end) "
+               "when %1 like '%outgoing%' then (case when %1 like '%viber\\_out%' escape '\\' then 7 "
+               "when %1 like '%video%' then 5 else 2 end) "
+               "when %1 like '%missed%' then (case when %1 like '%video%' then 6 else 3 end) "
+               "else 0 end)")
         .arg(column);
 }
 

@@ -85,13 +85,118 @@ bool isOutgoing(const _ViberMsg *msg)
 {
     // A call entry carries no state of its own: the call's direction decides.
     if (msg->type == ViberMsgTypeCall)
-        return msg->call && msg->call->type == ViberCallTypeOutgoing;
+        return msg->call && isOutgoingCall(msg->call->type);
     if (msg->state == ViberMsgStateReceived)
         return false;
-    if (msg->type == ViberMsgTypeSystem &&
-        (msg->systemKind == ViberSystemKindNameChanged || msg->systemKind == ViberSystemKindMemberAdded))
+    if (msg->type == ViberMsgTypeSystem && isNoticeKind(msg->systemKind))
         return false;
     return true;
+}
+
+bool isOutgoingCall(ViberCallType type)
+{
+    return type == ViberCallTypeOutgoing || type == ViberCallTypeOutgoingVideo ||
+           type == ViberCallTypeOutgoingViberOut;
+}
+
+ViberCallType callTypeFromStoreText(const QString &text)
+{
+    const auto has = [&](const char *word) {
+        return text.contains(QLatin1String(word), Qt::CaseInsensitive);
+    };
+    const bool video = has("video");
+    if (has("incoming"))
+        return video ? ViberCallTypeIncomingVideo : ViberCallTypeIncoming;
+    if (has("outgoing")) {
+        if (has("viber_out"))
+            return ViberCallTypeOutgoingViberOut;
+        return video ? ViberCallTypeOutgoingVideo : ViberCallTypeOutgoing;
+    }
+    if (has("missed"))
+        return video ? ViberCallTypeMissedVideo : ViberCallTypeMissed;
+    return ViberCallTypeUnknown;
+}
+
+QString callTypeToStoreText(ViberCallType type)
+{
+    switch (type) {
+    case ViberCallTypeIncoming:
+        return QStringLiteral("incoming");
+    case ViberCallTypeOutgoing:
+        return QStringLiteral("outgoing_viber");
+    case ViberCallTypeMissed:
+        return QStringLiteral("missed");
+    case ViberCallTypeIncomingVideo:
+        return QStringLiteral("incoming_with_video");
+    case ViberCallTypeOutgoingVideo:
+        return QStringLiteral("outgoing_viber_with_video");
+    case ViberCallTypeMissedVideo:
+        return QStringLiteral("missed_with_video");
+    case ViberCallTypeOutgoingViberOut:
+        return QStringLiteral("outgoing_viber_out");
+    case ViberCallTypeUnknown:
+        break;
+    }
+    return QString();
+}
+
+namespace {
+
+struct SystemKindName
+{
+    ViberSystemKind kind;
+    const char *name;
+};
+
+const SystemKindName kSystemKindNames[] = {
+    {ViberSystemKindNameChanged, "systemNameChanged"},
+    {ViberSystemKindMemberAdded, "systemMemberAdded"},
+    {ViberSystemKindFormatted, "formatted"},
+    {ViberSystemKindUrl, "url"},
+    {ViberSystemKindCallLog, "systemCallLog"},
+    {ViberSystemKindSelfAdded, "systemSelfAdded"},
+    {ViberSystemKindIconChanged, "systemIconChanged"},
+    {ViberSystemKindMessageRemoved, "systemGeneralMessageRemoved"},
+    {ViberSystemKindPinCreated, "systemPinnedMessageCreated"},
+};
+
+} // namespace
+
+ViberSystemKind systemKindFromStoreText(const QString &text)
+{
+    if (text.isEmpty())
+        return ViberSystemKindNone;
+    for (const SystemKindName &k : kSystemKindNames)
+        if (text.compare(QLatin1String(k.name), Qt::CaseInsensitive) == 0)
+            return k.kind;
+    return ViberSystemKindOther;
+}
+
+QString systemKindToStoreText(ViberSystemKind kind)
+{
+    for (const SystemKindName &k : kSystemKindNames)
+        if (k.kind == kind)
+            return QLatin1String(k.name);
+    return QString();
+}
+
+bool isNoticeKind(ViberSystemKind kind)
+{
+    return kind != ViberSystemKindNone && kind != ViberSystemKindFormatted && kind != ViberSystemKindUrl;
+}
+
+ViberChatKind chatKind(const _ViberChat *chat)
+{
+    if (!chat || chat->other.isEmpty())
+        return ViberChatKind::Chat;
+    switch (readExtraColumns(chat).value(QStringLiteral("ZSUBTYPE")).toInt()) {
+    case 3:
+        return ViberChatKind::Channel;
+    case 5:
+        return ViberChatKind::MyNotes;
+    default:
+        return ViberChatKind::Chat;
+    }
 }
 
 ViberMsgState msgStateFromStoreText(const QString &text)

@@ -35,17 +35,39 @@ enum ViberMsgState : qint32 {
     ViberMsgStatePending = 4,
 };
 
+// ZSYSTEMTYPE of a message. Formatted and link messages are bubbles of their sender
+// (type Text); the other kinds are notices (type System). The store's own spelling
+// is kept in the record's ZSYSTEMTYPE extra column, so that a kind this version does
+// not know (Other) goes back into a store unchanged.
 enum ViberSystemKind : qint32 {
     ViberSystemKindNone = 0,
     ViberSystemKindNameChanged = 1,
     ViberSystemKindMemberAdded = 2,
+    ViberSystemKindFormatted = 3, // JSON in the text
+    ViberSystemKindUrl = 4,
+    ViberSystemKindCallLog = 5, // a call told in the chat; its kind and length in extra columns
+    ViberSystemKindSelfAdded = 6,
+    ViberSystemKindIconChanged = 7,
+    ViberSystemKindMessageRemoved = 8,
+    ViberSystemKindPinCreated = 9,
+    ViberSystemKindOther = 10,
 };
 
+// The store's spelling is kept in the call's ZCALLTYPE extra column; Unknown is a
+// kind this version does not know.
 enum ViberCallType : qint32 {
+    ViberCallTypeUnknown = 0,
     ViberCallTypeIncoming = 1,
     ViberCallTypeOutgoing = 2,
     ViberCallTypeMissed = 3,
+    ViberCallTypeIncomingVideo = 4,
+    ViberCallTypeOutgoingVideo = 5,
+    ViberCallTypeMissedVideo = 6,
+    ViberCallTypeOutgoingViberOut = 7, // out to an ordinary phone number
 };
+
+// Kinds of conversation (ZCONVERSATION.ZSUBTYPE, kept in the chat's extra columns).
+enum class ViberChatKind { Chat, Channel, MyNotes };
 
 struct _ViberChat;
 struct _ViberPerson;
@@ -167,6 +189,18 @@ qint64 personPhoneNumber(const _ViberPerson *person);
 QString phoneDigits(const QString &text);
 
 bool isOutgoing(const _ViberMsg *msg);
+bool isOutgoingCall(ViberCallType type);
+// The kind of a store's call-type text, whatever its case ("MISSED", "incoming_with_video");
+// IOSViberDb::callKindSql gives the same in SQL.
+ViberCallType callTypeFromStoreText(const QString &text);
+// The store's text of a kind: the phone app's spelling.
+QString callTypeToStoreText(ViberCallType type);
+// ZSYSTEMTYPE text of a kind and back, whatever its case; a text of no known kind is Other.
+ViberSystemKind systemKindFromStoreText(const QString &text);
+QString systemKindToStoreText(ViberSystemKind kind);
+// Whether messages of the kind are notices rather than bubbles of their sender.
+bool isNoticeKind(ViberSystemKind kind);
+ViberChatKind chatKind(const _ViberChat *chat);
 ViberMsgState msgStateFromStoreText(const QString &text);
 QString msgStateToStoreText(ViberMsgState state);
 

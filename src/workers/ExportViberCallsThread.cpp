@@ -33,6 +33,16 @@ QString ExportViberCallsThread::typeText(ViberCallType type)
         return QStringLiteral("Outgoing");
     case ViberCallTypeMissed:
         return QStringLiteral("Missed");
+    case ViberCallTypeIncomingVideo:
+        return QStringLiteral("Incoming video");
+    case ViberCallTypeOutgoingVideo:
+        return QStringLiteral("Outgoing video");
+    case ViberCallTypeMissedVideo:
+        return QStringLiteral("Missed video");
+    case ViberCallTypeOutgoingViberOut:
+        return QStringLiteral("Viber Out");
+    case ViberCallTypeUnknown:
+        return QStringLiteral("Unknown");
     }
     return QString();
 }

@@ -120,11 +120,11 @@ private slots:
         const QStringList import{u"import"_s, u"--backup"_s, m_plain, u"--to"_s, u"Archive"_s};
         const Result first = cli(import);
         QCOMPARE(first.code, 0);
-        QVERIFY2(first.out.startsWith(u"Added 23 messages and 5 calls to Archive; 0 messages"_s),
+        QVERIFY2(first.out.startsWith(u"Added 24 messages and 6 calls to Archive; 0 messages"_s),
                  qPrintable(first.out));
         const Result second = cli(import);
         QCOMPARE(second.out.trimmed(),
-                 u"Added 0 messages and 0 calls to Archive; 23 messages and 5 calls were already there."_s);
+                 u"Added 0 messages and 0 calls to Archive; 24 messages and 6 calls were already there."_s);
         const Result chats = cli({u"chats"_s, u"--db"_s, u"archive"_s});
         QCOMPARE(chats.code, 0);
         QVERIFY2(chats.out.contains(u"\tFriends\t"_s), qPrintable(chats.out));

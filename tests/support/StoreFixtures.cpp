@@ -425,8 +425,12 @@ void StoreWriter::writeMessage(const MessagePlan &m)
     row.add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
             {m.pk, m.seq, m.token, m.chat, m.person > 0 ? QVariant(m.person) : QVariant(), m.date,
              m.stateDate, orNull(m.state), orNull(m.systemType), orNull(m.text)});
-    d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES", {5, orNull(m.emoticonsRanges), orNull(m.ranges)},
-                  "Z5_CONVERSATION ZMESSAGEID", {5, 0});
+    if (d->phone)
+        d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES",
+                      {5, orNull(m.emoticonsRanges), orNull(m.ranges)}, "Z5_CONVERSATION ZMESSAGEID", {5, 0});
+    else // the writer keeps a kind's spelling with the record
+        d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES ZSYSTEMTYPE",
+                      {5, orNull(m.emoticonsRanges), orNull(m.ranges), orNull(m.systemType)});
     d->insert("ZVIBERMESSAGE", row);
 }
 
@@ -466,8 +470,12 @@ void StoreWriter::writeCall(const CallPlan &c)
     Row row;
     row.add("Z_PK Z_ENT Z_OPT ZCALLTOKEN ZDURATION ZRECENTSLINE ZDATE ZCALLTYPE",
             {c.pk, d->phone ? 13 : 8, 1, c.token, c.duration, line, c.date, orNull(c.callType)});
-    if (!d->phone)
-        row.add("ZREAD _other", {1, tinykv::serialize({{u"Z_OPT"_s, 1}})});
+    if (!d->phone) {
+        QVariantMap carried{{u"Z_OPT"_s, 1}};
+        if (!c.callType.isEmpty())
+            carried.insert(u"ZCALLTYPE"_s, c.callType);
+        row.add("ZREAD _other", {1, tinykv::serialize(carried)});
+    }
     d->insert("ZRECENT", row);
 }
 

@@ -148,12 +148,12 @@ private:
 // - chats "ann", "bob", "fay", "group" ("Friends": ann, bob, eve), "cleo" (calls only)
 //   and "empty" (no participants);
 // - in chat "ann" messages of every state spelling and system type, some not loaded
-//   ("failed", "memberAddedEmpty", "unknownSystem", "noChat"), a "location", one message
-//   per attachment kind with its files ("picture", "pictureSmall", "pictureBig", "picturePng",
+//   ("failed", "memberAddedEmpty", "noChat"; "unknownSystem" loads as a kind not known), a "location", one
+//   message per attachment kind with its files ("picture", "pictureSmall", "pictureBig", "picturePng",
 //   "video", "videoNoPreview", "audio", "sticker", "locationAttachment", "other" of type
 //   "file"); "groupText" (from eve), "groupNoSender", "bobText" and "fayText";
-// - calls of every type spelling; "danMissed" makes up a chat; "unknownType" and "nobody"
-//   (person 99) are not loaded.
+// - calls of every type spelling; "danMissed" makes up a chat; "unknownType" loads as a
+//   kind not known; "nobody" (person 99) is not loaded.
 StorePlan sampleStore();
 // sampleStore() with three new messages from Bob and, with newCall, a new call of his: what
 // a transfer brings to a phone that holds sampleStore().

@@ -185,11 +185,11 @@ void TestIOSViberDb::sampleStore_data()
     const QString table = uR"(
         person ann = Ann Contact|+4915111111111; person bob = Bob|+4915222222222;
         person cleo = Cleo|+4915333333333; person fay = Fay|fay.viber; chat -6 = Dan||dan|2;
-        chat ann = ||ann|18; chat group = Friends|G-FRIENDS|ann+bob+eve|4; chat cleo = ||cleo|1;
+        chat ann = ||ann|20; chat group = Friends|G-FRIENDS|ann+bob+eve|4; chat cleo = ||cleo|1;
         chat empty = |||0; message received = 7|0|2|ann; message sending = 7|0|1|-;
         message delivered = 7|0|1|-; message send = 7|0|3|-; message pending = 7|0|4|-;
         message pendingNotSent = 7|0|4|-; message failed = -; message nameChanged = 4|1|4|ann;
-        message memberAdded = 4|2|2|ann; message memberAddedEmpty = -; message unknownSystem = -;
+        message memberAdded = 4|2|2|ann; message memberAddedEmpty = -; message unknownSystem = 4|10|2|ann;
         message noChat = -; message location = 3|0|2|ann; message groupText = 7|0|2|eve;
         message groupNoSender = 7|0|1|-; message fayText = 7|0|2|fay;
         attachment picture = 2|Attachments/p1.jpg|BigAttachmentsPreview/p1.jpg|400;
@@ -202,7 +202,7 @@ void TestIOSViberDb::sampleStore_data()
         attachment sticker = 6|-|stickers/1200/100/00001234.png|40; attachment ofFailed = -;
         attachment locationAttachment = 3|-|CustomLocationImage/48.123457_11.jpg|40;
         call annIncoming = 1|ann|ann; call bobOutgoing = 2|bob|bob; call danMissed = 3|-6|dan;
-        call danIncoming = 1|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = -; call nobody = -)"_s;
+        call danIncoming = 4|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = 0|ann|ann; call nobody = -)"_s;
     const QStringList rows = table.split(u';');
     for (const QString &row : rows)
         QTest::newRow(row.section(u'=', 0, 0).trimmed().toUtf8()) << row.section(u'=', 1).trimmed();
@@ -310,8 +310,6 @@ void TestIOSViberDb::madeUpCallChats()
     plan.addChat(u"cOwn"_s, {3});
     plan.addChat(u"cGroup"_s, {3}, u"G2"_s);
     plan.addCall(u"b1"_s, 2, u"incoming"_s);
-    // A call of no known type makes up no (empty) chat and takes no id.
-    plan.addCall(u"e1"_s, 5, u"conference"_s);
     plan.addCall(u"d1"_s, 4, u"outgoing"_s);
     plan.addCall(u"b2"_s, 2, u"missed"_s);
     plan.addCall(u"c1"_s, 3, u"missed"_s);

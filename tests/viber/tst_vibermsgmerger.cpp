@@ -97,7 +97,7 @@ void TestViberMsgMerger::roundTrip()
         target == StoreLayout::Phone ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
     const ViberDataPtr copy = t.db.load();
     const QStringList expected = fixtures::messageContent(*original, detail);
-    QVERIFY(expected.filter(u" call "_s).size() == 5 && !expected.filter(u"G-FRIENDS 'Friends'"_s).isEmpty());
+    QVERIFY(expected.filter(u" call "_s).size() == 6 && !expected.filter(u"G-FRIENDS 'Friends'"_s).isEmpty());
     QCOMPARE(fixtures::messageContent(*copy, detail), expected);
     // Chats without messages are not made by a merge.
     for (const _ViberChat *c : std::as_const(copy->chats))

@@ -37,6 +37,70 @@
 <context>
     <name>MessageText</name>
     <message>
+        <source>IDS_MSG_FORWARDED</source>
+        <translation>[Forwarded]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_FORWARDED_FROM</source>
+        <translation>[Forwarded from %1]</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_QUOTE</source>
+        <translation>» %1: %2</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_POLL</source>
+        <translation>[POLL] %1</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_INCOMING_VIDEO</source>
+        <translation>Incoming Video Call (%1&apos; %2&apos;&apos;)</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_OUTGOING_VIDEO</source>
+        <translation>Outgoing Video Call (%1&apos; %2&apos;&apos;)</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_MISSED_VIDEO</source>
+        <translation>Missed Video Call</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_VIBER_OUT</source>
+        <translation>Viber Out Call (%1&apos; %2&apos;&apos;)</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_SELF_ADDED</source>
+        <translation>You were added to the group</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_ICON_CHANGED</source>
+        <translation>%1 changed the group icon</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_MESSAGE_REMOVED</source>
+        <translation>%1 deleted a message</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_PINNED</source>
+        <translation>%1 pinned a message</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_PINNED_TEXT</source>
+        <translation>%1 pinned &quot;%2&quot;</translation>
+    </message>
+    <message>
+        <source>IDS_SYS_UNSUPPORTED</source>
+        <translation>[A MESSAGE OF A KIND THIS VERSION CANNOT SHOW]</translation>
+    </message>
+    <message>
+        <source>IDS_CHAT_MY_NOTES</source>
+        <translation>My Notes</translation>
+    </message>
+    <message>
+        <source>IDS_CHAT_CHANNEL</source>
+        <translation>%1 (Channel)</translation>
+    </message>
+    <message>
         <source>IDS_MSG_EMOJI</source>
         <translation>[EMOJI]</translation>
     </message>
