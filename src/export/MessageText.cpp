@@ -147,7 +147,7 @@ QString MessageText::bodyText(const _ViberMsg *msg)
             QString poll =
                 tr("IDS_MSG_POLL").arg(meta.pollQuestion.isEmpty() ? msg->text : meta.pollQuestion);
             for (const QString &option : meta.pollOptions)
-                poll += QLatin1String("\n\u2022 ") + option;
+                poll += QStringLiteral("\n\u2022 ") + option;
             return poll;
         }
     }

@@ -363,6 +363,9 @@ void IOSViberDb::open()
     if (isOpen() && !openedForReading())
         return;
     close();
+    // What a writer learnt of the store holds for one connection.
+    m_nextKeys.clear();
+    m_indexMessages = false;
     const QString path = fullPath();
     try {
         const QFileInfo info(path);

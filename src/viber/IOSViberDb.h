@@ -66,9 +66,19 @@ public:
     using NumberlessPersons = QHash<const _ViberPerson *, qint64>;
 
     // Raises an exception naming the file and the table when the store lacks a table
-    // the writer needs (newer phone stores keep participants elsewhere). Call it
-    // before the first write, so that such a store is refused untouched.
+    // the writer needs. Call it before the first write, so that a store that cannot
+    // be written safely is refused untouched. A current store (participants as members)
+    // is refused also when it holds triggers other than those of its message index, or
+    // change history its app has not taken in; else new messages are put into its index
+    // as its triggers would (which, as all of a store's code, never run here).
     void requireWriterTables();
+    // SQLite's integrity check, and the message index's own where the store has one.
+    bool isWhole();
+    // Whether the store keeps participants as members with separate phone numbers.
+    bool isMemberLayout() const { return m_memberLayout; }
+    // Makes the person the other party of a one-to-one conversation, where the store
+    // has such a column.
+    void setInterlocutor(qint64 chatKey, qint64 personKey);
 
     // ZUID values are unique across the store. counter is the caller's, -1 before
     // the run's first insert; the first call fills it with the store-wide maximum.
@@ -156,7 +166,17 @@ private:
     void loadCalls(LoadContext &ctx);
 
     // Writer helpers (IOSViberDbWriter.cpp).
+    // In a current store a new row takes the key after the entity's Z_MAX, as its app
+    // would: keys up to Z_MAX may have been handed out already.
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
+    qint64 nextPrimaryKey(const QString &table);
+    // The keys of the participant rows with a number's digits (one placeholder).
+    QString personKeysSql() const;
+    // The attachment key of the message m (an SQL expression); "null" when unknown.
+    QString attachmentOfMessageSql(const QString &m) const;
+    // The join table of attachments and messages of current stores and its two columns;
+    // empty when the store has none.
+    QStringList attachmentJoin() const;
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person, NumberlessPersons *numberless);
     // The row of a person: by number, or, for one without, the row numberless holds
     // for the record; 0 when none.
@@ -174,4 +194,6 @@ private:
     QString m_joinChatColumn;
     QString m_joinPersonColumn;
     bool m_memberLayout = false;
+    QHash<QString, qint64> m_nextKeys; // by table, for current stores
+    bool m_indexMessages = false;      // new messages go into the store's search index
 };

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -16,6 +17,8 @@ namespace {
 
 const QString kConversation = QStringLiteral("ZCONVERSATION");
 const QString kPhoneNumberIndex = QStringLiteral("ZPHONENUMBERINDEX");
+const QString kMember = QStringLiteral("ZMEMBER");
+const QString kPhoneNumber = QStringLiteral("ZPHONENUMBER");
 const QString kViberMessage = QStringLiteral("ZVIBERMESSAGE");
 const QString kViberLocation = QStringLiteral("ZVIBERLOCATION");
 const QString kAttachment = QStringLiteral("ZATTACHMENT");
@@ -99,8 +102,67 @@ QString callTypeText(const _ViberCall *call)
 
 qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
 {
-    executeThrow(row.insertSql(table));
-    return lastInsertId();
+    if (!m_memberLayout) {
+        executeThrow(row.insertSql(table));
+        return lastInsertId();
+    }
+    Sqlite3Row keyed = row;
+    const qint64 key = nextPrimaryKey(table);
+    keyed.setVal(QStringLiteral("Z_PK"), key);
+    executeThrow(keyed.insertSql(table));
+    return key;
+}
+
+qint64 IOSViberDb::nextPrimaryKey(const QString &table)
+{
+    auto it = m_nextKeys.find(table);
+    if (it == m_nextKeys.end()) {
+        // The entity whose table this is, or the root of those sharing it.
+        qint64 max = 0;
+        Sqlite3Cursor c =
+            queryThrow(Sqlite3Sql("select max(Z_MAX) from Z_PRIMARYKEY where upper('Z' || Z_NAME)=? "
+                                  "and coalesce(Z_SUPER, 0)=0")
+                           .addTextParam(table.toUpper()));
+        if (c.moveNext())
+            max = c.getInt64At(0);
+        Sqlite3Cursor m = queryThrow(QStringLiteral("select max(Z_PK) from %1").arg(quoted(table)));
+        if (m.moveNext())
+            max = std::max(max, m.getInt64At(0));
+        it = m_nextKeys.insert(table, max);
+    }
+    return ++it.value();
+}
+
+QString IOSViberDb::personKeysSql() const
+{
+    return m_memberLayout ? QStringLiteral("select ZMEMBER from ZPHONENUMBER where ZCANONIZEDPHONENUM=?")
+                          : QStringLiteral("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?");
+}
+
+QStringList IOSViberDb::attachmentJoin() const
+{
+    const qint32 attachment = entity(QStringLiteral("Attachment"));
+    const QString table = QStringLiteral("Z_%1MESSAGES").arg(attachment);
+    const QString attachmentColumn = QStringLiteral("Z_%1ATTACHMENTS").arg(attachment);
+    const QString messageColumn = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
+    if (!hasColumn(table, attachmentColumn) || !hasColumn(table, messageColumn))
+        return {};
+    return {table, attachmentColumn, messageColumn};
+}
+
+QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
+{
+    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
+        return QStringLiteral(
+                   "(select a.Z_PK from ZATTACHMENT as a where a.ZMESSAGE=%1.Z_PK order by a.Z_PK limit 1)")
+            .arg(m);
+    if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT")))
+        return QStringLiteral("nullif(%1.ZATTACHMENT, 0)").arg(m);
+    const QStringList join = attachmentJoin();
+    if (!join.isEmpty())
+        return QStringLiteral("(select j.%1 from %2 as j where j.%3=%4.Z_PK order by j.%1 limit 1)")
+            .arg(join[1], join[0], join[2], m);
+    return QStringLiteral("null");
 }
 
 qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless)
@@ -158,14 +220,87 @@ QString IOSViberDb::systemTypeText(const _ViberMsg *msg)
 void IOSViberDb::requireWriterTables()
 {
     open();
-    requireTables({kPhoneNumberIndex, m_joinTable, kConversation, kViberMessage, kViberLocation, kAttachment,
-                   kRecent, kRecentsLine});
-    for (const QString &column : {m_joinChatColumn, m_joinPersonColumn}) {
+    QStringList persons{kPhoneNumberIndex};
+    if (m_memberLayout)
+        persons = {kMember, kPhoneNumber};
+    requireTables(persons + QStringList{m_joinTable, kConversation, kViberMessage, kViberLocation,
+                                        kAttachment, kRecent, kRecentsLine});
+    // The sentence names the file, then the table or trigger, then the column.
+    const auto refuse = [this](const char *key, const QString &first, const QString &second = QString()) {
+        const QString text = QCoreApplication::translate("IOSViberDbWriter", key);
+        const QString file = QDir::toNativeSeparators(path());
+        throw Sqlite3Exception(second.isNull() ? text.arg(file, first) : text.arg(file, first, second),
+                               path(), SQLITE_ERROR);
+    };
+    for (const QString &column : {m_joinChatColumn, m_joinPersonColumn})
         if (!hasColumn(m_joinTable, column))
-            throw Sqlite3Exception(QCoreApplication::translate("IOSViberDbWriter", "IDS_STORE_COLUMN_MISSING")
-                                       .arg(QDir::toNativeSeparators(path()), m_joinTable, column),
-                                   path(), SQLITE_ERROR);
+            refuse("IDS_STORE_COLUMN_MISSING", m_joinTable, column);
+    if (!m_memberLayout)
+        return;
+    for (const char *column : {"ZMEMBER", "ZCANONIZEDPHONENUM"})
+        if (!hasColumn(kPhoneNumber, QLatin1String(column)))
+            refuse("IDS_STORE_COLUMN_MISSING", kPhoneNumber, QLatin1String(column));
+
+    // The app's own record of changes: rows written beside changes it has not yet taken
+    // in could be missed or undone by it, which nothing here can rule out.
+    for (const char *history : {"ACHANGE", "ATRANSACTION"}) {
+        if (!hasTable(QLatin1String(history)))
+            continue;
+        Sqlite3Cursor c = queryThrow(QStringLiteral("select 1 from %1 limit 1").arg(QLatin1String(history)));
+        if (c.moveNext())
+            refuse("IDS_STORE_HISTORY_PENDING", QLatin1String(history));
     }
+    // Only the message index's own triggers may run: they keep the index whole as
+    // rows arrive. Any other code of the store's is not run, so its store is refused.
+    static const QRegularExpression indexTrigger(
+        QStringLiteral("^CREATE TRIGGER ZVIBERMESSAGE_(BU|BD|AU|AI) (BEFORE|AFTER) (UPDATE|DELETE|INSERT) ON "
+                       "ZVIBERMESSAGE BEGIN (DELETE FROM MESSAGEINDEX WHERE docid=old\\.rowid|INSERT INTO "
+                       "MESSAGEINDEX\\(docid, ZTEXT\\) VALUES\\(new\\.rowid, new\\.ZTEXT\\)); END$"),
+        QRegularExpression::CaseInsensitiveOption);
+    Sqlite3Cursor t = queryThrow("select name, sql from sqlite_master where type='trigger'");
+    bool indexTriggers = false;
+    while (t.moveNext()) {
+        const QString sql = t.getTextAt(1).simplified();
+        if (!indexTrigger.match(sql).hasMatch())
+            refuse("IDS_STORE_UNKNOWN_TRIGGER", t.getTextAt(0));
+        indexTriggers = true;
+    }
+    if (indexTriggers) {
+        // The index must be usable here, or every insert would fail halfway.
+        try {
+            queryThrow("select count(*) from MESSAGEINDEX where docid=0").moveNext();
+        } catch (const std::exception &e) {
+            refuse("IDS_STORE_INDEX_UNUSABLE", QString::fromUtf8(e.what()));
+        }
+        // The store's triggers stay off, as all its code does: the writer does what
+        // they would, now that they are known to do no more.
+        m_indexMessages = true;
+    }
+}
+
+bool IOSViberDb::isWhole()
+{
+    open();
+    Sqlite3Cursor check = queryThrow("PRAGMA integrity_check");
+    if (!check.moveNext() || check.getTextAt(0) != QLatin1String("ok"))
+        return false;
+    check = Sqlite3Cursor();
+    if (!hasTable(QStringLiteral("MESSAGEINDEX")))
+        return true;
+    // The index compares itself with the rows it was made from; a mismatch is an error.
+    QString error;
+    return exec(QStringLiteral("INSERT INTO MESSAGEINDEX(MESSAGEINDEX) VALUES('integrity-check')"), error) ==
+           SQLITE_OK;
+}
+
+void IOSViberDb::setInterlocutor(qint64 chatKey, qint64 personKey)
+{
+    open();
+    if (personKey > 0 && hasColumn(kConversation, QStringLiteral("ZINTERLOCUTOR")))
+        executeThrow(
+            Sqlite3Sql("update ZCONVERSATION set ZINTERLOCUTOR=? where Z_PK=? and ZINTERLOCUTOR is null")
+                .addInt64Param(personKey)
+                .addInt64Param(chatKey));
 }
 
 // --- ZUID ------------------------------------------------------------------------
@@ -200,8 +335,8 @@ qint64 IOSViberDb::findPersonKey(const _ViberPerson *person)
     const QString digits = phoneDigits(person->phone);
     if (digits.isEmpty())
         return 0;
-    Sqlite3Cursor c = queryThrow(
-        Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?").addTextParam(digits));
+    Sqlite3Cursor c =
+        queryThrow(Sqlite3Sql(personKeysSql() + QStringLiteral(" limit 1")).addTextParam(digits));
     return c.moveNext() ? c.getInt64At(0) : 0;
 }
 
@@ -211,6 +346,38 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     if (!person)
         return 0;
     const QVariantMap carried = readExtraColumns(person);
+    if (m_memberLayout) {
+        // A member with its number as a separate row, as the app keeps them.
+        Sqlite3Row member;
+        const auto optional = [&](Sqlite3Row &row, const QString &table, const char *column,
+                                  const QVariant &value) {
+            if (hasColumn(table, QLatin1String(column)))
+                row.setVal(QLatin1String(column), value);
+        };
+        optional(member, kMember, "Z_ENT", entity(QStringLiteral("Member")));
+        optional(member, kMember, "Z_OPT", 1);
+        if (hasColumn(kMember, QStringLiteral("ZUID"))) {
+            nextZuid(counter, true);
+            member.setVal(QStringLiteral("ZUID"), counter);
+        }
+        if (!person->name.isEmpty()) {
+            optional(member, kMember, "ZNAME", person->name);
+            optional(member, kMember, "ZDISPLAYFULLNAME", person->name);
+        }
+        const qint64 key = insertRow(kMember, member);
+        const QString digits = phoneDigits(person->phone);
+        if (!digits.isEmpty()) {
+            Sqlite3Row number;
+            optional(number, kPhoneNumber, "Z_ENT", entity(QStringLiteral("PhoneNumber")));
+            optional(number, kPhoneNumber, "Z_OPT", 1);
+            number.setVal(QStringLiteral("ZMEMBER"), key);
+            number.setVal(QStringLiteral("ZCANONIZEDPHONENUM"), digits);
+            optional(number, kPhoneNumber, "ZPHONE", person->phone);
+            optional(number, kPhoneNumber, "ZPHONETYPE", QStringLiteral("Viber"));
+            insertRow(kPhoneNumber, number);
+        }
+        return key;
+    }
     const QString &t = kPhoneNumberIndex;
     Sqlite3Row row;
     auto optional = [&](const char *column, const QVariant &value) {
@@ -270,9 +437,9 @@ qint64 IOSViberDb::findChatKey(const _ViberChat *chat)
         // with an empty group id would match whatever its number.
         const QString sql =
             QStringLiteral("select c.Z_PK from ZCONVERSATION as c inner join %1 as j on c.Z_PK=j.%2 "
-                           "inner join ZPHONENUMBERINDEX as p on j.%3=p.Z_PK "
-                           "where p.ZCANONIZEDPHONENUM=? and (c.ZGROUPID is null or c.ZGROUPID='')")
-                .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn));
+                           "where j.%3 in (%4) and (c.ZGROUPID is null or c.ZGROUPID='')")
+                .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn),
+                     personKeysSql());
         c = queryThrow(
             Sqlite3Sql(sql).addTextParam(phoneDigits(chat->participants.constBegin().value()->phone)));
     } else {
@@ -309,6 +476,8 @@ qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
     }
     optional("ZUNREADCOUNT", 0);
     optional("ZLASTGENERALNOTIFICATIONDATE", 0.0);
+    if (const qint64 subtype = carried.value(QStringLiteral("ZSUBTYPE")).toLongLong())
+        optional("ZSUBTYPE", subtype);
     if (!chat->groupId.isEmpty())
         row.setVal(QStringLiteral("ZGROUPID"), chat->groupId);
     if (!chat->name.isEmpty())
@@ -339,8 +508,9 @@ qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey
     if (!c.moveNext())
         return 0;
     const qint64 key = c.getInt64At(0);
-    Sqlite3Cursor a =
-        queryThrow(Sqlite3Sql("select Z_PK from ZATTACHMENT where ZMESSAGE=?").addInt64Param(key));
+    Sqlite3Cursor a = queryThrow(Sqlite3Sql(QStringLiteral("select %1 from ZVIBERMESSAGE as m where m.Z_PK=?")
+                                                .arg(attachmentOfMessageSql(QStringLiteral("m"))))
+                                     .addInt64Param(key));
     attachmentKey = a.moveNext() ? a.getInt64At(0) : 0;
     return key;
 }
@@ -355,12 +525,8 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
     const qint64 sender = msg->person ? knownPersonKey(msg->person, numberless) : 0;
     if (msg->person && sender == 0)
         return 0;
-    QString attachmentOf = QStringLiteral("null");
-    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
-        attachmentOf =
-            QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.ZMESSAGE=m.Z_PK limit 1)");
-    else if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT")))
-        attachmentOf = QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.Z_PK=m.ZATTACHMENT)");
+    const QString attachmentOf = QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.Z_PK=%1)")
+                                     .arg(attachmentOfMessageSql(QStringLiteral("m")));
     Sqlite3Sql sql(
         QStringLiteral("select m.Z_PK from ZVIBERMESSAGE as m where m.ZTOKEN=0 and %1 and "
                        "m.ZCONVERSATION=? and coalesce(m.ZPHONENUMINDEX, 0)=? and coalesce(m.ZTEXT, '')=? "
@@ -435,9 +601,20 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     const QByteArray ranges = carried.value(QStringLiteral("ZRANGES")).toByteArray();
     if (!ranges.isEmpty())
         opt("ZRANGES", ranges);
+    // What current stores keep beside the text goes back as it came.
+    for (const char *column : {"ZMETADATA", "ZCALLTYPE", "ZCALLDURATION"}) {
+        const QVariant value = carried.value(QLatin1String(column));
+        if (!value.isNull())
+            opt(column, value);
+    }
     opt("_other", blobOrNull(msg->other));
 
     const qint64 messageKey = insertRow(t, row);
+    if (m_indexMessages)
+        executeThrow(
+            Sqlite3Sql("INSERT INTO MESSAGEINDEX(docid, ZTEXT) SELECT Z_PK, ZTEXT FROM ZVIBERMESSAGE WHERE "
+                       "Z_PK=?")
+                .addInt64Param(messageKey));
     attachmentKey = 0;
     locationKey = 0;
 
@@ -450,7 +627,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
             nextZuid(counter, true);
             loc.setVal(QStringLiteral("ZUID"), counter);
         }
-        loc.setVal(QStringLiteral("ZMESSAGE"), messageKey);
+        optional(lt, loc, QStringLiteral("ZMESSAGE"), messageKey);
         loc.setVal(QStringLiteral("ZLATITUDE"), msg->latitude);
         loc.setVal(QStringLiteral("ZLONGITUDE"), msg->longitude);
         if (!msg->address.isEmpty())
@@ -477,7 +654,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
             nextZuid(counter, true);
             a.setVal(QStringLiteral("ZUID"), counter);
         }
-        a.setVal(QStringLiteral("ZMESSAGE"), messageKey);
+        aopt("ZMESSAGE", messageKey);
         if (!att->attId.isEmpty())
             a.setVal(QStringLiteral("ZID"), att->attId);
         if (!att->fileName.isEmpty())
@@ -488,6 +665,9 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
         const QString url = attCarried.value(QStringLiteral("ZURL")).toString();
         if (!url.isEmpty())
             aopt("ZURL", url);
+        const QString metadata = attCarried.value(QStringLiteral("ZMETADATA")).toString();
+        if (!metadata.isEmpty())
+            aopt("ZMETADATA", metadata);
         aopt("_other", blobOrNull(att->other));
         const QString type = attachmentTypeText(msg);
         if (!type.isEmpty())
@@ -518,6 +698,16 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
         executeThrow(QStringLiteral("update ZVIBERMESSAGE set %1 where Z_PK=%2")
                          .arg(links.join(QLatin1Char(',')))
                          .arg(messageKey));
+    // Current stores also link the two through a join table of their entities.
+    if (const QStringList join = attachmentJoin(); attachmentKey > 0 && !join.isEmpty()) {
+        Sqlite3Row link;
+        link.setVal(join[1], attachmentKey);
+        link.setVal(join[2], messageKey);
+        const QString order = QStringLiteral("Z_FOK_%1").arg(join[1].mid(2));
+        if (hasColumn(join[0], order))
+            link.setVal(order, 1);
+        executeThrow(link.insertSql(join[0]));
+    }
     return messageKey;
 }
 
@@ -543,9 +733,9 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
                                  "limit 1")
                           .addInt64Param(knownPersonKey(call->person, numberless)))
                 : queryThrow(
-                      Sqlite3Sql("select l.Z_PK from ZRECENTSLINE as l inner join ZPHONENUMBERINDEX as p on "
-                                 "l.ZPHONENUMINDEX=p.Z_PK and p.ZCANONIZEDPHONENUM=? order by ZDATE desc "
-                                 "limit 1")
+                      Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in (%1) "
+                                                "order by ZDATE desc limit 1")
+                                     .arg(personKeysSql()))
                           .addTextParam(digits));
         lineKey = l.moveNext() ? l.getInt64At(0) : 0;
     }
@@ -584,8 +774,21 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         Sqlite3Row line;
         line.setVal(QStringLiteral("Z_ENT"), entity(QStringLiteral("RecentsLine")));
         line.setVal(kOpt, 1);
-        line.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, call->person, numberless));
+        const qint64 personKey = findOrInsertPerson(counter, call->person, numberless);
+        line.setVal(QStringLiteral("ZPHONENUMINDEX"), personKey);
         lineKey = insertRow(kRecentsLine, line);
+        // Current stores link members and recents lines through a join table as well.
+        const qint32 member = entity(QStringLiteral("Member")),
+                     recentsLine = entity(QStringLiteral("RecentsLine"));
+        const QString join = QStringLiteral("Z_%1RECENTSLINES").arg(member);
+        const QString memberColumn = QStringLiteral("Z_%1MEMBERS1").arg(member);
+        const QString lineColumn = QStringLiteral("Z_%1RECENTSLINES1").arg(recentsLine);
+        if (m_memberLayout && hasColumn(join, memberColumn) && hasColumn(join, lineColumn)) {
+            Sqlite3Row link;
+            link.setVal(memberColumn, personKey);
+            link.setVal(lineColumn, lineKey);
+            executeThrow(link.insertSql(join));
+        }
     }
 
     Sqlite3Row row;
@@ -593,7 +796,8 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     row.setVal(kOpt, 1);
     row.setVal(QStringLiteral("ZCALLTOKEN"), call->callToken);
     row.setVal(QStringLiteral("ZDURATION"), call->duration);
-    row.setVal(QStringLiteral("ZREAD"), 1);
+    if (hasColumn(kRecent, QStringLiteral("ZREAD")))
+        row.setVal(QStringLiteral("ZREAD"), 1);
     row.setVal(QStringLiteral("ZRECENTSLINE"), lineKey);
     row.setVal(QStringLiteral("ZDATE"), storableDate(call->date));
     row.setVal(QStringLiteral("ZCALLTYPE"), type);
@@ -661,9 +865,11 @@ void IOSViberDb::refreshLastMessages()
         "update ZCONVERSATION set ZLASTMESSAGETOKEN=?, ZLASTMESSAGESENDER=?, ZDATE=?, ZLASTMESSAGETEXT=?, "
         "ZLASTMESSAGETYPE=?, ZLASTMESSAGEEMOTICONSRANGES=?, ZLASTMESSAGERANGES=? where Z_PK=?");
     Sqlite3Cursor c = queryThrow(
-        "select m.Z_PK, m.ZCONVERSATION, m.ZTOKEN, m.ZPHONENUMINDEX, m.ZDATE, m.ZTEXT, m.ZSYSTEMTYPE, "
-        "m.ZEMOTICONSRANGES, m.ZRANGES, a.ZTYPE from ZVIBERMESSAGE as m left join ZATTACHMENT as a on "
-        "m.Z_PK=a.ZMESSAGE order by m.ZCONVERSATION asc");
+        QStringLiteral(
+            "select m.Z_PK, m.ZCONVERSATION, m.ZTOKEN, m.ZPHONENUMINDEX, m.ZDATE, m.ZTEXT, m.ZSYSTEMTYPE, "
+            "m.ZEMOTICONSRANGES, m.ZRANGES, a.ZTYPE from ZVIBERMESSAGE as m left join ZATTACHMENT as a on "
+            "a.Z_PK=%1 order by m.ZCONVERSATION asc")
+            .arg(attachmentOfMessageSql(QStringLiteral("m"))));
     struct Latest
     {
         qint64 token = 0;
@@ -727,6 +933,8 @@ void IOSViberDb::refreshPrimaryKeyMax()
     static const char *const kTables[][2] = {{"ZATTACHMENT", "Attachment"},
                                              {"ZCONVERSATION", "Conversation"},
                                              {"ZPHONENUMBERINDEX", "PhoneNumberIndex"},
+                                             {"ZMEMBER", "Member"},
+                                             {"ZPHONENUMBER", "PhoneNumber"},
                                              {"ZRECENT", "Recent"},
                                              {"ZRECENTSLINE", "RecentsLine"},
                                              {"ZVIBERLOCATION", "ViberLocation"},
@@ -735,8 +943,11 @@ void IOSViberDb::refreshPrimaryKeyMax()
         const QString table = QString::fromLatin1(entry[0]);
         if (!hasTable(table))
             continue;
+        // Never lowered: keys up to Z_MAX may have been handed out by the app already.
         executeThrow(
-            QStringLiteral("update Z_PRIMARYKEY set Z_MAX=(select max(Z_PK) from %1) where Z_NAME='%2'")
+            QStringLiteral(
+                "update Z_PRIMARYKEY set Z_MAX=(select coalesce(max(Z_MAX, m), m, Z_MAX) from (select "
+                "max(Z_PK) as m from %1)) where Z_NAME='%2'")
                 .arg(table, QLatin1String(entry[1])));
     }
 }
@@ -776,6 +987,21 @@ bool IOSViberDb::deleteChatWithoutMessages(qint64 chatKey)
 void IOSViberDb::deleteUnreferencedPerson(qint64 personKey)
 {
     open();
+    if (m_memberLayout) {
+        // The member's numbers go with it; a member still referred to keeps both.
+        const QString referred =
+            QStringLiteral("exists (select 1 from %1 where %2=?1) or exists (select 1 from "
+                           "ZVIBERMESSAGE where ZPHONENUMINDEX=?1) or exists (select 1 from "
+                           "ZRECENTSLINE where ZPHONENUMINDEX=?1)")
+                .arg(quoted(m_joinTable), quoted(m_joinPersonColumn));
+        executeThrow(
+            Sqlite3Sql(QStringLiteral("delete from ZPHONENUMBER where ZMEMBER=?1 and not (%1)").arg(referred))
+                .addInt64Param(personKey));
+        executeThrow(
+            Sqlite3Sql(QStringLiteral("delete from ZMEMBER where Z_PK=?1 and not (%1)").arg(referred))
+                .addInt64Param(personKey));
+        return;
+    }
     const QString sql =
         QStringLiteral(
             "delete from ZPHONENUMBERINDEX where Z_PK=? and not exists (select 1 from %1 where %2=?) "

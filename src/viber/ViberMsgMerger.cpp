@@ -16,6 +16,8 @@ bool ViberMsgMerger::mergeChat(const _ViberMsg *msg)
         m_insertedChats.append(m_chatKey);
     }
     m_db.linkParticipants(m_zuid, m_chatKey, chat->participants.values(), &m_numberless);
+    if (chat->groupId.isEmpty() && chat->participants.size() == 1)
+        m_db.setInterlocutor(m_chatKey, m_db.findPersonKey(chat->participants.constBegin().value()));
     return true;
 }
 

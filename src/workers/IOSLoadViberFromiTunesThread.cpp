@@ -183,6 +183,7 @@ void IOSLoadViberFromiTunesThread::copyStore()
         return a.first->value(a.second)->record().mtime > b.first->value(b.second)->record().mtime;
     });
     const QString store = storePath();
+    QFile::remove(storeOriginFile(store));
     for (const auto &[table, key] : stores) {
         // A log of an earlier run must not be replayed into this store.
         for (const char *suffix : {"-wal", "-shm", "-journal"})
@@ -194,6 +195,14 @@ void IOSLoadViberFromiTunesThread::copyStore()
         copyByKey(*table, key + u"-shm"_s, store + u"-shm"_s, true);
         // Committed messages may still be only in the log.
         IOSViberDb::foldWriteAheadLog(store);
+        if (table == &m_groupTable) {
+            QFile origin(storeOriginFile(store));
+            if (!origin.open(QIODevice::WriteOnly) ||
+                origin.write((QLatin1String(kGroupDomain) + key).toUtf8()) < 0 || !origin.flush())
+                throw std::runtime_error(QStringLiteral("cannot write %1: %2")
+                                             .arg(origin.fileName(), origin.errorString())
+                                             .toStdString());
+        }
         return;
     }
 }

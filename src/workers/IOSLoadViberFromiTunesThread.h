@@ -47,6 +47,10 @@ public:
     QString viberCacheFolder() const { return m_viberFolder.path(); }
     static QString storeFileName() { return QStringLiteral("Documents/Contacts.data"); }
     QString storePath() const { return m_viberFolder.filePath(storeFileName()); }
+    // Beside a cached store that came from the app group's container, a file naming
+    // where in the backup it lies ("<domain>/<path>"), so that a writer puts it back there.
+    static QString storeOriginFile(const QString &storePath) { return storePath + QStringLiteral(".origin"); }
+    static constexpr const char *kGroupDomain = "AppDomainGroup-group.viber.share.container";
     // True once the store has been copied with content (after the thread finished).
     bool storeLoaded() const { return m_storeLoaded; }
     // The account owner as current versions' settings name them; empty without.

@@ -1,5 +1,6 @@
 #include "IOSRestoreViberMsgThread.h"
 
+#include "IOSLoadViberFromiTunesThread.h"
 #include "viber/IOSViberDb.h"
 #include "viber/Sqlite3DB.h"
 #include "viber/StorePaths.h"
@@ -80,37 +81,10 @@ void IOSRestoreViberMsgThread::putFile(const QString &localPath, const QString &
     m_files.append(item);
 }
 
-QString IOSRestoreViberMsgThread::work()
+IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb &work)
 {
-    reportProgress(0, tr("IDS_RESTORING_VIBER_MSG_TO_IOS"));
-    m_messageCount = m_callCount = 0;
-    m_files.clear();
-    if (m_device) {
-        try {
-            m_container = AfcConnection(m_device);
-            afc_connect(m_container, u"com.viber"_s);
-        } catch (const std::exception &e) {
-            fail(tr("IDS_NOT_INSTALL_VIBER_ERR_%1").arg(QString::fromUtf8(e.what())));
-        }
-    }
-    const QDir viber(m_viberFolder);
-    const QString store = viber.filePath(kStoreName);
-    if (!QFileInfo(store).isFile())
-        fail(tr("IDS_NO_STORE_TO_MERGE_INTO_%1").arg(QDir::toNativeSeparators(store).toHtmlEscaped()));
-    // Commits still in a write-ahead log belong to the store that is copied.
-    IOSViberDb::foldWriteAheadLog(store);
-    m_workingCopy = store + QDateTime::currentDateTime().toString(u"_yyyyMMdd-hhmmss"_s);
-    QFile::remove(m_workingCopy);
-    if (!QFile::copy(store, m_workingCopy))
-        fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(store, m_workingCopy));
-    QFile(m_workingCopy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-
-    const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
-    qint64 phoneDuplicates = 0;
-    IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
-    work.open();
-    // A store whose participants live elsewhere (current Viber) is refused before any write.
-    work.requireWriterTables();
+    Merge merge;
+    qint64 &phoneDuplicates = merge.phoneDuplicates;
 
     // The phone's rows as entries, whole.
     const auto readRows = [&work](const char *sql, const QString &tokenColumn, QList<Entry> &into) {
@@ -175,7 +149,6 @@ QString IOSRestoreViberMsgThread::work()
     ViberMsgMerger merger(work);
     merger.setCancelCheck([this] { checkCancel(); });
     merger.reserveZuidsUpTo(zuid);
-    QList<std::pair<qint64, const _ViberAtta *>> attachments;
     const qint64 n = messages.size();
     qint64 i = 0;
     for (const Entry &e : std::as_const(messages)) {
@@ -186,7 +159,7 @@ QString IOSRestoreViberMsgThread::work()
             merger.mergeRecord(e.message, attachmentKey, locationKey);
             // Files of a message that was there already go again: the phone may lack them.
             if (attachmentKey > 0 && e.message->attachment)
-                attachments.append({attachmentKey, e.message->attachment});
+                merge.attachments.append({attachmentKey, e.message->attachment});
         } else {
             const qint64 attachment = e.row.val(u"atta_id"_s).toLongLong();
             const qint64 location = e.row.val(u"loc_id"_s).toLongLong();
@@ -258,10 +231,81 @@ QString IOSRestoreViberMsgThread::work()
         checkCancel();
     }
 
+    merge.anyCalls = !newCalls.isEmpty();
+    return merge;
+}
+
+IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::appendInto(IOSViberDb &work)
+{
+    Merge merge;
+    QList<const _ViberMsg *> messages;
+    for (const _ViberMsg *m : std::as_const(m_messages)) {
+        if (!m || !m->chat || (m->type == ViberMsgTypeCall && !m->call))
+            continue;
+        messages.append(m);
+        ++(m->type == ViberMsgTypeCall ? m_callCount : m_messageCount);
+        merge.anyCalls = merge.anyCalls || m->type == ViberMsgTypeCall;
+    }
+    // By chat, then date: each conversation is looked up once.
+    std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
+        return a->chat != b->chat ? a->chat < b->chat : a->date < b->date;
+    });
+    work.execThrow(u"BEGIN"_s);
+    ViberMsgMerger merger(work);
+    merger.setCancelCheck([this] { checkCancel(); });
+    qint64 i = 0;
+    for (const _ViberMsg *m : std::as_const(messages)) {
+        reportProgress(int(double(++i) / double(messages.size()) * 99), tr("IDS_MERGING_VIBER_MESSAGES"));
+        qint64 attachmentKey = 0, locationKey = 0;
+        merger.mergeMessage(m, attachmentKey, locationKey);
+        // Files of a message that was there already go again: the phone may lack them.
+        if (attachmentKey > 0 && m->attachment)
+            merge.attachments.append({attachmentKey, m->attachment});
+        checkCancel();
+    }
+    merger.dropEmptyInsertedChats();
+    return merge;
+}
+
+QString IOSRestoreViberMsgThread::work()
+{
+    reportProgress(0, tr("IDS_RESTORING_VIBER_MSG_TO_IOS"));
+    m_messageCount = m_callCount = 0;
+    m_files.clear();
+    if (m_device) {
+        try {
+            m_container = AfcConnection(m_device);
+            afc_connect(m_container, u"com.viber"_s);
+        } catch (const std::exception &e) {
+            fail(tr("IDS_NOT_INSTALL_VIBER_ERR_%1").arg(QString::fromUtf8(e.what())));
+        }
+    }
+    const QDir viber(m_viberFolder);
+    const QString store = viber.filePath(kStoreName);
+    if (!QFileInfo(store).isFile())
+        fail(tr("IDS_NO_STORE_TO_MERGE_INTO_%1").arg(QDir::toNativeSeparators(store).toHtmlEscaped()));
+    // Commits still in a write-ahead log belong to the store that is copied.
+    IOSViberDb::foldWriteAheadLog(store);
+    m_workingCopy = store + QDateTime::currentDateTime().toString(u"_yyyyMMdd-hhmmss"_s);
+    QFile::remove(m_workingCopy);
+    if (!QFile::copy(store, m_workingCopy))
+        fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(store, m_workingCopy));
+    QFile(m_workingCopy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+
+    const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
+    IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
+    work.open();
+    // A store that cannot be written safely is refused before any write.
+    work.requireWriterTables();
+    // A current store's rows are referred to from places this program does not keep
+    // (history, pinned messages, call logs): its rows stay where they are and the new
+    // ones are added. An older store is rebuilt in date order, as its app lists by key.
+    const Merge merge = work.isMemberLayout() ? appendInto(work) : rebuildInto(work);
+
     qint64 highestVoiceKey = 0;
-    i = 0;
-    for (const auto &[key, attachment] : std::as_const(attachments)) {
-        reportProgress(int(double(++i) / double(attachments.size()) * 99),
+    qint64 i = 0;
+    for (const auto &[key, attachment] : std::as_const(merge.attachments)) {
+        reportProgress(int(double(++i) / double(merge.attachments.size()) * 99),
                        tr("IDS_SAVING_VIBER_ATTACHMENTS"));
         if (attachment->message && attachment->message->type == ViberMsgTypeAudio)
             highestVoiceKey = std::max(highestVoiceKey, key);
@@ -270,15 +314,14 @@ QString IOSRestoreViberMsgThread::work()
     writeVoiceCounter(highestVoiceKey);
 
     work.refreshLastMessages();
-    if (!newCalls.isEmpty())
+    if (merge.anyCalls)
         work.refreshRecentsLines();
     work.refreshPrimaryKeyMax();
     commitStarts();
     work.execThrow(u"COMMIT"_s);
     {
         // Nothing reaches the phone that is not whole: checked, and read back.
-        Sqlite3Cursor check = work.queryThrow(Sqlite3Sql("PRAGMA integrity_check"));
-        if (!check.moveNext() || check.getTextAt(0) != u"ok"_s)
+        if (!work.isWhole())
             fail(tr("IDS_MERGED_STORE_DAMAGED_%1")
                      .arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
     }
@@ -286,7 +329,7 @@ QString IOSRestoreViberMsgThread::work()
     // Every message the phone showed is still there, but for copies of one message.
     const ViberDataPtr merged =
         IOSViberDb(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s)).load();
-    if (merged->messages.size() < phoneLoaded - phoneDuplicates)
+    if (merged->messages.size() < phoneLoaded - merge.phoneDuplicates)
         fail(tr("IDS_MERGED_STORE_DAMAGED_%1").arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
 
     // Delivered first: a delivery that fails leaves the cache matching the phone.
@@ -307,7 +350,31 @@ QString IOSRestoreViberMsgThread::work()
 void IOSRestoreViberMsgThread::deliverStore(const QString &store)
 {
     if (!m_device) {
-        putFile(store, u"/Documents/Contacts.data"_s, true);
+        // A current phone keeps its store in the app group's container: it goes back
+        // there, and the log and index beside it are emptied, or the app would replay
+        // the old log into the new store.
+        QFile origin(IOSLoadViberFromiTunesThread::storeOriginFile(QDir(m_viberFolder).filePath(kStoreName)));
+        const QString where =
+            origin.open(QIODevice::ReadOnly) ? QString::fromUtf8(origin.readAll()) : QString();
+        const QString domain = where.section(u'/', 0, 0), path = where.section(u'/', 1);
+        if (domain.isEmpty() || path.isEmpty()) {
+            putFile(store, u"/Documents/Contacts.data"_s, true);
+            return;
+        }
+        const QString empty = QDir(m_viberFolder).filePath(u"empty-sidecar"_s);
+        QFile emptyFile(empty);
+        if (!emptyFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            fail(u"IOSRestoreViberMsgThread, cant write %1."_s.arg(empty));
+        emptyFile.close();
+        for (const auto &[source, target] :
+             {std::pair(store, path), {empty, path + u"-wal"_s}, {empty, path + u"-shm"_s}}) {
+            BackupFileItem item;
+            item.domain = domain;
+            item.sourcePath = source;
+            item.backupPath = target;
+            item.overwrite = true;
+            m_files.append(item);
+        }
         return;
     }
     // Up under another name first: a store cut off halfway must never be Viber's.

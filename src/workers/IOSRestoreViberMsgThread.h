@@ -15,6 +15,8 @@
 // ascend with time, each message once. The files to deliver (the store, attachments, the voice counter) are
 // listed as backup items for the phone's backup. The cached store is replaced only by a working copy that is
 // committed, passes the integrity check and reads back; a failure or cancel leaves the cache as it was.
+class IOSViberDb;
+
 class IOSRestoreViberMsgThread : public WorkerThread
 {
     Q_OBJECT
@@ -42,6 +44,16 @@ protected:
     void cleanUp(Outcome outcome) override;
 
 private:
+    struct Merge
+    {
+        QList<std::pair<qint64, const _ViberAtta *>> attachments; // new keys and their records
+        qint64 phoneDuplicates = 0; // copies of one message among the phone's own rows
+        bool anyCalls = false;
+    };
+    // Both run the merge's transaction up to the files; the caller commits.
+    Merge rebuildInto(IOSViberDb &work);
+    Merge appendInto(IOSViberDb &work);
+
     void putFile(const QString &localPath, const QString &devicePath, bool overwrite);
     void deliverAttachment(qint64 key, const _ViberAtta &attachment);
     void writeVoiceCounter(qint64 highestNewKey);

@@ -154,22 +154,6 @@ private slots:
         QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
     }
 
-    // A current store (participants as members) is refused before anything is written.
-    void currentStoreIsRefused()
-    {
-        const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
-        if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
-            QSKIP("the real store is not available here");
-        Phone p(false);
-        QVERIFY(QFile::remove(p.store()) && QFile::copy(real, p.store()));
-        QFile(p.store()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        const QStringList files = fixtures::filesBelow(p.folder());
-        IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
-        QVERIFY(!testsupport::runToEnd(worker));
-        QVERIFY2(worker.errorText().contains(u"Contacts.data"_s), qPrintable(worker.errorText()));
-        QCOMPARE(fixtures::filesBelow(p.folder()), files);
-    }
-
     // A cancelled merge leaves the cached store as it was, with nothing beside it.
     void cancelChangesNothing()
     {

@@ -625,6 +625,18 @@
 <context>
     <name>IOSViberDbWriter</name>
     <message>
+        <source>IDS_STORE_HISTORY_PENDING</source>
+        <translation>The Viber store %1 holds changes its app has not finished taking in (table %2), so nothing can be written into it safely. Open Viber on the iPhone, let it finish loading, close it, make a new backup and try again.</translation>
+    </message>
+    <message>
+        <source>IDS_STORE_UNKNOWN_TRIGGER</source>
+        <translation>The Viber store %1 contains code of its own (trigger %2) that this program does not know, so nothing is written into it.</translation>
+    </message>
+    <message>
+        <source>IDS_STORE_INDEX_UNUSABLE</source>
+        <translation>The search index of the Viber store %1 cannot be kept up to date here (%2), so nothing is written into it.</translation>
+    </message>
+    <message>
         <source>IDS_STORE_COLUMN_MISSING</source>
         <translation>The file %1 is not a complete Viber message store: the table %2 lacks the column %3.</translation>
     </message>

@@ -1,0 +1,410 @@
+#include "support/CurrentStoreFixtures.h"
+#include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
+
+#include "export/BubblePage.h"
+#include "export/ExportMessagesJson.h"
+#include "export/MessagePagePainter.h"
+#include "export/MessageText.h"
+#include "viber/IOSViberDb.h"
+#include "viber/ViberMsgMerger.h"
+#include "workers/IOSLoadViberFromiTunesThread.h"
+#include "workers/IOSRestoreViberMsgThread.h"
+
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using fixtures::CurrentLinks;
+using fixtures::StoreLayout;
+
+Q_DECLARE_METATYPE(fixtures::CurrentLinks)
+Q_DECLARE_METATYPE(std::optional<fixtures::CurrentLinks>)
+
+namespace {
+
+const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
+
+// A store of plan in a folder of its own: a current one, or (local) this program's own
+// empty template to copy into.
+struct Store
+{
+    explicit Store(std::optional<CurrentLinks> links, const fixtures::StorePlan &p = fixtures::sampleStore())
+        : plan(p)
+    {
+        if (!links) {
+            QDir(dir.path()).mkpath(u"Documents"_s);
+            return;
+        }
+        fixtures::writeStore(plan, dir.path(), StoreLayout::Phone);
+        fixtures::toCurrentStore(path(), *links);
+    }
+    QString path() const { return QDir(dir.path()).filePath(kFile); }
+    void exec(const QString &sql) const
+    {
+        Sqlite3DB db;
+        db.openThrow(path(), Sqlite3DB::ReadWrite);
+        db.execThrow(sql);
+    }
+    QString rows(const QString &sql) const { return fixtures::rows(path(), sql); }
+    ViberDataPtr load() const { return IOSViberDb(QDir(dir.path()), kFile).load(); }
+
+    // Messages of every current kind in chat "ann" (from Ann) or "group": keys from 900
+    // on, each with the text and metadata given (NULL when empty).
+    void addCurrentKinds() const
+    {
+        const qint64 ann = plan.person(u"ann"_s).pk, chat = plan.chat(u"ann"_s).pk,
+                     group = plan.chat(u"group"_s).pk;
+        const auto add = [&](qint64 key, qint64 in, const QString &type, const QString &text,
+                             const QString &meta, const QString &callType = QString()) {
+            exec(
+                u"INSERT INTO ZVIBERMESSAGE (Z_PK, Z_ENT, Z_OPT, ZCONVERSATION, ZPHONENUMINDEX, ZSTATE, "
+                u"ZDATE, "
+                "ZTOKEN, ZSYSTEMTYPE, ZTEXT, ZMETADATA, ZCALLTYPE, ZCALLDURATION) VALUES (%1, 21, 1, %2, %3, "
+                "'received', %4, 0, nullif('%5', ''), nullif('%6', ''), nullif('%7', ''), nullif('%8', ''), 65)"_s
+                    .arg(key)
+                    .arg(in)
+                    .arg(ann)
+                    .arg(760000000 + key)
+                    .arg(type, text, meta, callType));
+        };
+        add(900, chat, u"formatted"_s,
+            uR"([{"Type":"text","Text":"Big sale"},{"Type":"button","Text":"Open"}])"_s, QString());
+        add(901, chat, u"url"_s, u"see https://example.org"_s, QString());
+        add(902, chat, QString(), u"Yes!"_s, uR"({"quote":{"name":"Bob","text":"Coming <b>?"}})"_s);
+        add(903, chat, QString(), u"fwd"_s, uR"({"generalFwdInfo":{"name":"Cleo"}})"_s);
+        add(904, group, QString(), u"Lunch?"_s,
+            uR"({"poll":{"question":"Lunch?","options":[{"name":"Pizza"},{"name":"Soup"}]}})"_s);
+        add(905, chat, u"systemCallLog"_s, QString(), QString(), u"missed_with_video"_s);
+        add(906, group, u"systemSelfAdded"_s, QString(), QString());
+        add(907, group, u"systemIconChanged"_s, QString(), QString());
+        add(908, group, u"systemGeneralMessageRemoved"_s, QString(), QString());
+        add(909, group, u"systemPinnedMessageCreated"_s, QString(), uR"({"pin":{"text":"Meet at 8"}})"_s);
+        add(910, chat, u"systemFutureThing"_s, u"?"_s, QString());
+        add(911, chat, QString(), QString(),
+            uR"({"fileInfo":{"ContentType":"application/pdf","FileName":"report.pdf","FileSize":2048}})"_s);
+        exec(u"INSERT INTO ZATTACHMENT (Z_PK, Z_ENT, Z_OPT, ZTYPE, ZNAME, ZFILESIZE) VALUES (911, 3, 1, "
+             u"'file', "
+             "'report.pdf', 2048); INSERT INTO Z_3MESSAGES VALUES (911, 911, 1);"_s);
+        if (!rows(u"select name from pragma_table_info('ZVIBERMESSAGE') where name='ZATTACHMENT'"_s)
+                 .isEmpty())
+            exec(u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT=911 WHERE Z_PK=911"_s);
+    }
+
+    QTemporaryDir dir;
+    fixtures::StorePlan plan;
+};
+
+const _ViberMsg *message(const ViberDataPtr &data, qint64 key)
+{
+    const _ViberMsg *m = data->messages.value(key);
+    if (!m)
+        qFatal("message %lld not loaded", key);
+    return m;
+}
+
+// Merges every message of data into target as a copy or a transfer does: one transaction.
+qint64 merge(IOSViberDb &target, const ViberDataPtr &data)
+{
+    QList<_ViberMsg *> messages = data->messages.values();
+    std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
+        return a->chat->id != b->chat->id ? a->chat->id < b->chat->id : a->date < b->date;
+    });
+    target.requireWriterTables();
+    target.execThrow(u"BEGIN IMMEDIATE"_s);
+    ViberMsgMerger merger(target);
+    for (const _ViberMsg *m : std::as_const(messages)) {
+        qint64 att = 0, loc = 0;
+        merger.mergeMessage(m, att, loc);
+    }
+    merger.dropEmptyInsertedChats();
+    if (target.isMemberLayout()) // a phone's summary columns
+        target.refreshLastMessages();
+    target.refreshRecentsLines();
+    target.refreshPrimaryKeyMax();
+    target.execThrow(u"COMMIT"_s);
+    return merger.inserted();
+}
+
+} // namespace
+
+class TestCurrentStores : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsBothLinks_data();
+    void readsBothLinks();
+    void shown_data();
+    void shown();
+    void callKinds_data();
+    void callKinds();
+    void writes_data();
+    void writes();
+    void refused_data();
+    void refused();
+    void transferIntoAppGroup();
+    void realStore();
+};
+
+void TestCurrentStores::readsBothLinks_data()
+{
+    QTest::addColumn<CurrentLinks>("links");
+    QTest::newRow("join table") << CurrentLinks::JoinTable;
+    QTest::newRow("message column") << CurrentLinks::MessageColumn;
+}
+
+void TestCurrentStores::readsBothLinks()
+{
+    QFETCH(CurrentLinks, links);
+    const QTemporaryDir phone;
+    fixtures::writeStore(fixtures::sampleStore(), phone.path(), StoreLayout::Phone);
+    Store s(links);
+    // A one-to-one chat's other party is known from the conversation alone.
+    s.exec(u"DELETE FROM Z_5PHONENUMINDEXES WHERE Z_5CONVERSATIONS=%1"_s.arg(s.plan.chat(u"bob"_s).pk));
+    s.exec(u"UPDATE ZCONVERSATION SET ZSUBTYPE=3, ZNAME='News' WHERE Z_PK=%1;"
+           "UPDATE ZCONVERSATION SET ZSUBTYPE=5 WHERE Z_PK=%2"_s.arg(s.plan.chat(u"group"_s).pk)
+               .arg(s.plan.chat(u"empty"_s).pk));
+    const QStringList files = fixtures::filesBelow(s.dir.path());
+    const ViberDataPtr data = s.load();
+    QCOMPARE(fixtures::filesBelow(s.dir.path()), files);
+    QStringList expected = fixtures::messageContent(*IOSViberDb(QDir(phone.path()), kFile).load());
+    expected.replaceInStrings(u"G-FRIENDS 'Friends'"_s, u"G-FRIENDS 'News'"_s);
+    QCOMPARE(fixtures::messageContent(*data), expected);
+    QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)), u"News (Channel)"_s);
+    QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)), u"My Notes"_s);
+}
+
+void TestCurrentStores::shown_data()
+{
+    QTest::addColumn<qint64>("key");
+    QTest::addColumn<QString>("text");   // MessageText::plainText, as lists and text exports show it
+    QTest::addColumn<QString>("inHtml"); // a piece of its bubble
+    QTest::newRow("formatted") << 900LL << u"Big sale\nOpen"_s << u">Big sale<br/>Open<"_s;
+    QTest::newRow("link") << 901LL << u"see https://example.org"_s << u"see https://example.org"_s;
+    QTest::newRow("quote") << 902LL << u"» Bob: Coming <b>?\nYes!"_s
+                           << u"class=\"quote\"[^>]*><b><bdi>Bob</bdi></b><br/>Coming &lt;b&gt;\\?</div>"_s;
+    QTest::newRow("forward") << 903LL << u"[Forwarded from Cleo]\nfwd"_s << u"Forwarded from Cleo"_s;
+    QTest::newRow("poll") << 904LL << u"[POLL] Lunch?\n• Pizza\n• Soup"_s << u"• Soup"_s;
+    QTest::newRow("call log") << 905LL << u"Missed Video Call"_s << u"Missed Video Call"_s;
+    QTest::newRow("self added") << 906LL << u"You were added to the group"_s << QString();
+    QTest::newRow("icon") << 907LL << u"Ann Contact changed the group icon"_s << QString();
+    QTest::newRow("removed") << 908LL << u"Ann Contact deleted a message"_s << QString();
+    QTest::newRow("pinned") << 909LL << u"Ann Contact pinned \"Meet at 8\""_s << QString();
+    QTest::newRow("unknown kind") << 910LL << u"[A MESSAGE OF A KIND THIS VERSION CANNOT SHOW]"_s
+                                  << QString();
+    QTest::newRow("file") << 911LL << u"[FILE report.pdf (application/pdf, 2.00 KiB)]"_s
+                          << u">report.pdf</a> \\(application/pdf, 2.00 KiB\\)"_s;
+}
+
+void TestCurrentStores::shown()
+{
+    QFETCH(qint64, key);
+    QFETCH(QString, text);
+    QFETCH(QString, inHtml);
+    static const Store &s = *[] {
+        static Store store(CurrentLinks::MessageColumn);
+        store.addCurrentKinds();
+        return &store;
+    }();
+    static const ViberDataPtr data = s.load();
+    const _ViberMsg *msg = message(data, key);
+    QCOMPARE(MessageText::plainText(msg), text);
+    if (!inHtml.isEmpty())
+        QVERIFY2(BubblePage::messageHtml(msg).contains(QRegularExpression(inHtml)),
+                 qPrintable(BubblePage::messageHtml(msg)));
+    // The printed page shows what the list shows.
+    const MessagePagePainter::Content page = MessagePagePainter::content(msg);
+    QCOMPARE((page.notice.isEmpty() ? page.text : page.notice),
+             text.startsWith(u"[FILE "_s) ? text.mid(6).chopped(1) : text);
+    // JSON keeps the store's own values beside what is shown.
+    const QJsonObject json = ExportMessagesJson(QString(), false).messageObject(*msg);
+    if (key == 902)
+        QCOMPARE(json.value(u"metadata"_s).toObject().value(u"quote"_s).toObject().value(u"name"_s),
+                 u"Bob"_s);
+    if (key == 910)
+        QCOMPARE(json.value(u"storeSystemType"_s).toString(), u"systemFutureThing"_s);
+}
+
+void TestCurrentStores::callKinds_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("incoming") << u"incoming"_s << int(ViberCallTypeIncoming) << u"Incoming Call (1' 5'')"_s;
+    QTest::newRow("video") << u"Incoming_With_Video"_s << int(ViberCallTypeIncomingVideo)
+                           << u"Incoming Video Call (1' 5'')"_s;
+    QTest::newRow("out video") << u"outgoing_viber_with_video"_s << int(ViberCallTypeOutgoingVideo)
+                               << u"Outgoing Video Call (1' 5'')"_s;
+    QTest::newRow("viber out") << u"outgoing_viber_out"_s << int(ViberCallTypeOutgoingViberOut)
+                               << u"Viber Out Call (1' 5'')"_s;
+    QTest::newRow("missed video") << u"missed_with_video"_s << int(ViberCallTypeMissedVideo)
+                                  << u"Missed Video Call"_s;
+    QTest::newRow("outgoing") << u"OUTGOING_VIBER"_s << int(ViberCallTypeOutgoing)
+                              << u"Outgoing Call (1' 5'')"_s;
+    QTest::newRow("unknown") << u"conference"_s << int(ViberCallTypeUnknown) << u"Unknown Call"_s;
+}
+
+void TestCurrentStores::callKinds()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QCOMPARE(int(callTypeFromStoreText(stored)), kind);
+    // The writer's duplicate test reads kinds in SQL: it must agree with the reader.
+    Sqlite3DB db;
+    db.openThrow(u":memory:"_s, Sqlite3DB::ReadWrite);
+    Sqlite3Cursor c =
+        db.queryThrow(Sqlite3Sql(u"select %1 from (select ? as t)"_s.arg(IOSViberDb::callKindSql(u"t"_s)))
+                          .addTextParam(stored));
+    QVERIFY(c.moveNext());
+    QCOMPARE(c.getIntAt(0), kind);
+    _ViberCall call;
+    call.type = ViberCallType(kind);
+    call.duration = 65;
+    QCOMPARE(MessageText::callText(&call), text);
+    QVERIFY(kind == int(ViberCallTypeUnknown) ||
+            callTypeFromStoreText(callTypeToStoreText(call.type)) == call.type);
+}
+
+void TestCurrentStores::writes_data()
+{
+    QTest::addColumn<std::optional<CurrentLinks>>("target");
+    QTest::newRow("into a current store, join table") << std::optional(CurrentLinks::JoinTable);
+    QTest::newRow("into a current store, message column") << std::optional(CurrentLinks::MessageColumn);
+    QTest::newRow("into a local database") << std::optional<CurrentLinks>();
+}
+
+void TestCurrentStores::writes()
+{
+    QFETCH(std::optional<CurrentLinks>, target);
+    Store source(CurrentLinks::MessageColumn, fixtures::sampleStoreAndMore());
+    source.addCurrentKinds();
+    const ViberDataPtr from = source.load();
+    Store t(target);
+    const QString maxBefore =
+        target ? t.rows(u"select Z_MAX from Z_PRIMARYKEY where Z_NAME='ViberMessage'"_s) : QString();
+    IOSViberDb db(QDir(t.dir.path()), kFile);
+    QVERIFY(merge(db, from) > 0);
+    QVERIFY(db.isWhole());
+    db.close();
+
+    const ViberDataPtr back = t.load();
+    const auto detail = target ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
+    QCOMPARE(fixtures::messageContent(*back, detail), fixtures::messageContent(*from, detail));
+    // Nothing of the new kinds is lost: a second copy from the result shows them alike.
+    for (const qint64 key : {902, 904, 905, 909, 910, 911}) {
+        const _ViberMsg *m = message(from, key);
+        const auto same =
+            std::find_if(back->messages.cbegin(), back->messages.cend(), [&](const _ViberMsg *b) {
+                return b->date == m->date && b->chat->groupId == m->chat->groupId && b->type == m->type;
+            });
+        QVERIFY2(same != back->messages.cend(), qPrintable(QString::number(key)));
+        QCOMPARE(MessageText::plainText(*same), MessageText::plainText(m));
+    }
+    if (target) {
+        // New rows take keys after the app's, the index finds them, and both links are there.
+        QVERIFY(t.rows(u"select min(Z_PK) from ZVIBERMESSAGE where ZTEXT like 'New %'"_s).toLongLong() >
+                maxBefore.toLongLong());
+        QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'New'"_s), u"3"_s);
+        QCOMPARE(
+            t.rows(u"select count(*) from Z_PRIMARYKEY as k where k.Z_MAX < (select max(Z_PK) from "
+                   "(select Z_PK from ZVIBERMESSAGE where k.Z_NAME='ViberMessage' union all select Z_PK from "
+                   "ZMEMBER where k.Z_NAME='Member' union all select Z_PK from ZPHONENUMBER where "
+                   "k.Z_NAME='PhoneNumber' union all select Z_PK from ZATTACHMENT where "
+                   "k.Z_NAME='Attachment'))"_s),
+            u"0"_s);
+        QCOMPARE(
+            t.rows(u"select count(*) from ZATTACHMENT as a where a.Z_PK not in (select Z_3ATTACHMENTS from "
+                   "Z_3MESSAGES)"_s),
+            u"0"_s);
+        QCOMPARE(
+            t.rows(
+                u"select ZSYSTEMTYPE from ZVIBERMESSAGE where ZTEXT='?' and ZSYSTEMTYPE like 'systemF%'"_s),
+            u"systemFutureThing"_s);
+    }
+    // A second run adds nothing.
+    IOSViberDb again(QDir(t.dir.path()), kFile);
+    QCOMPARE(merge(again, from), 0);
+}
+
+void TestCurrentStores::refused_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("history not taken in")
+        << u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT, ZTIMESTAMP) VALUES (1, 16002, 1, 7e8)"_s
+        << u"Viber"_s;
+    QTest::newRow("a trigger of its own")
+        << u"CREATE TRIGGER sweep AFTER INSERT ON ZVIBERMESSAGE BEGIN DELETE FROM ZCONVERSATION; END"_s
+        << u"sweep"_s;
+}
+
+void TestCurrentStores::refused()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, named);
+    Store t(CurrentLinks::MessageColumn);
+    t.exec(setup);
+    const QStringList before = fixtures::storeRows(t.path());
+    IOSViberDb db(QDir(t.dir.path()), kFile);
+    QString error;
+    try {
+        merge(db, Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load());
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    db.close();
+    QVERIFY2(error.contains(QDir::toNativeSeparators(t.path())) && error.contains(named), qPrintable(error));
+    QCOMPARE(fixtures::storeRows(t.path()), before);
+}
+
+// A current phone's backup gets the store back in the app group, with its log emptied.
+void TestCurrentStores::transferIntoAppGroup()
+{
+    Store phone(CurrentLinks::MessageColumn);
+    const QString origin = IOSLoadViberFromiTunesThread::storeOriginFile(phone.path());
+    QVERIFY(testsupport::writeFile(origin, QByteArray(IOSLoadViberFromiTunesThread::kGroupDomain) +
+                                               "/com.viber/database/Contacts.data"));
+    Store more(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore());
+    const ViberDataPtr records = more.load();
+    IOSRestoreViberMsgThread worker(phone.dir.path(), records->messages.values());
+    QVERIFY2(testsupport::runToEnd(worker), qPrintable(worker.errorText()));
+    QStringList items;
+    for (const BackupFileItem &item : worker.files())
+        if (item.domain == QLatin1String(IOSLoadViberFromiTunesThread::kGroupDomain))
+            items << item.backupPath + u' ' + QString::number(QFileInfo(item.sourcePath).size() > 0);
+    QCOMPARE(items, QStringList({u"com.viber/database/Contacts.data 1"_s,
+                                 u"com.viber/database/Contacts.data-wal 0"_s,
+                                 u"com.viber/database/Contacts.data-shm 0"_s}));
+    // Appended: the phone's rows keep their keys.
+    QCOMPARE(fixtures::messageContent(*phone.load()), fixtures::messageContent(*records));
+    QCOMPARE(
+        phone.rows(u"select count(*) from ZVIBERMESSAGE where Z_PK <= %1"_s.arg(phone.plan.messages.size())),
+        QString::number(phone.plan.messages.size()));
+}
+
+void TestCurrentStores::realStore()
+{
+    const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
+    if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
+        QSKIP("the real store is not available here");
+    Store t(std::nullopt);
+    QVERIFY(QFile::copy(real, t.path()));
+    QFile(t.path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const ViberDataPtr before = t.load();
+    QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
+    const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
+    IOSViberDb db(QDir(t.dir.path()), kFile);
+    QVERIFY(merge(db, records) > 0);
+    QVERIFY(db.isWhole());
+    db.close();
+    const ViberDataPtr after = t.load();
+    QCOMPARE(after->messages.size(), before->messages.size() + records->messages.size());
+    QCOMPARE(after->messages.value(1)->text, u"Hi there"_s);
+    QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'invite OR Bob'"_s), u"2"_s);
+}
+
+QTEST_GUILESS_MAIN(TestCurrentStores)
+#include "tst_currentstores.moc"
