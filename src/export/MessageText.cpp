@@ -225,9 +225,11 @@ QString MessageText::contentText(const _ViberMsg *msg)
         msg->other.isEmpty() && msg->systemKind == ViberSystemKindNone ? msg->text : bodyText(msg);
     const QString text =
         Emoji::hasCarrierEmoji(body) ? Emoji::withUnicodeEmoji(body, tr("IDS_MSG_EMOJI")) : body;
-    // A caption is part of the message: text exports would lose it otherwise.
+    // A caption is part of the message: text exports would lose it otherwise. A file the
+    // phone no longer has, or never fetched, says so.
     auto captioned = [&](const QString &placeholder) {
-        return text.isEmpty() ? placeholder : placeholder + QLatin1Char(' ') + text;
+        const QString shown = placeholder + attachmentStateText(msg->attachment);
+        return text.isEmpty() ? shown : shown + QLatin1Char(' ') + text;
     };
     switch (msg->type) {
     case ViberMsgTypeCall:
@@ -239,7 +241,7 @@ QString MessageText::contentText(const _ViberMsg *msg)
     case ViberMsgTypeSystem:
         return systemText(msg);
     case ViberMsgTypeAudio:
-        return tr("IDS_MSG_AUDIO");
+        return captioned(tr("IDS_MSG_AUDIO"));
     case ViberMsgTypeSticker:
         return tr("IDS_MSG_STICKER").arg(msg->attachment ? msg->attachment->attId : tr("IDS_MSG_UNKNOWN"));
     case ViberMsgTypeText:
@@ -249,6 +251,20 @@ QString MessageText::contentText(const _ViberMsg *msg)
     case ViberMsgTypeFile:
         return captioned(tr("IDS_MSG_FILE").arg(fileDescription(msg)));
     }
+    return QString();
+}
+
+QString MessageText::attachmentStateText(const _ViberAtta *attachment)
+{
+    // Looked for in the bytes first: a search runs this over every message.
+    if (!attachment || attachment->other.isEmpty() ||
+        (!attachment->other.contains("expired") && !attachment->other.contains("needDownload")))
+        return QString();
+    const QString state = readExtraColumns(attachment).value(QStringLiteral("ZSTATE")).toString();
+    if (state.compare(QLatin1String("expired"), Qt::CaseInsensitive) == 0)
+        return QLatin1Char(' ') + tr("IDS_MSG_EXPIRED");
+    if (state.compare(QLatin1String("needDownload"), Qt::CaseInsensitive) == 0)
+        return QLatin1Char(' ') + tr("IDS_MSG_NOT_DOWNLOADED");
     return QString();
 }
 

@@ -43,6 +43,8 @@ public:
     static QString fileDetails(const _ViberMsg *msg);
     // The forward and quote of a message as blocks above its bubble's content.
     static QString preambleHtml(const _ViberMsg *msg, QLatin1String picturePrefix = QLatin1String());
+    // " (expired)" or " (not downloaded)" for an attachment in such a state; else empty.
+    static QString attachmentStateText(const _ViberAtta *attachment);
     // "Incoming Call (2' 5'')", "Missed Call", ...
     static QString callText(const _ViberCall *call);
     // The sentence of a group-name change or a join; empty for other messages.

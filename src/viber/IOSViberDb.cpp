@@ -766,6 +766,9 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         if (personKey > 0)
             msg->person = persons.value(personKey);
         msg->date = c.getDoubleAt(dateCol.index);
+        // A row without its date still has the send time in its token.
+        if (msg->date == 0)
+            msg->date = storeTimeOfToken(msg->token);
         msg->stateDate = c.getDoubleAt(stateDateCol.index);
         msg->state = state;
         msg->text = text;

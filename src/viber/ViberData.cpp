@@ -256,6 +256,12 @@ qint64 storeTimeToMSecs(double storeTime)
     return truncateToInt64((storeTime + double(kStoreTimeEpochOffset)) * 1000.0);
 }
 
+double storeTimeOfToken(qint64 token)
+{
+    // The upper bits count milliseconds from Viber's own epoch.
+    return token > 0 ? msecsToStoreTime((token >> 22) + Q_INT64_C(292057776050)) : 0;
+}
+
 double msecsToStoreTime(qint64 msecs)
 {
     return double(msecs) / 1000.0 - double(kStoreTimeEpochOffset);

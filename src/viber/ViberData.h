@@ -207,6 +207,8 @@ QString msgStateToStoreText(ViberMsgState state);
 QDateTime storeTimeToDateTime(double storeTime);
 qint64 storeTimeToMSecs(double storeTime);
 double msecsToStoreTime(qint64 msecs);
+// The send time a message token holds (current Viber); 0 for no token.
+double storeTimeOfToken(qint64 token);
 double unixSecsToStoreTime(quint32 unixSecs);
 
 QVariantMap readExtraColumns(const _ViberEntity *record);

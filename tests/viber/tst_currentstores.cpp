@@ -1,15 +1,18 @@
+#include "support/BackupFixtures.h"
 #include "support/CurrentStoreFixtures.h"
 #include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
 #include "support/TestSupport.h"
 
 #include "export/BubblePage.h"
 #include "export/ExportMessagesJson.h"
 #include "export/MessagePagePainter.h"
 #include "export/MessageText.h"
+#include "itunes/BackupManifest.h"
 #include "viber/IOSViberDb.h"
 #include "viber/ViberMsgMerger.h"
+#include "workers/BackupTransfer.h"
 #include "workers/IOSLoadViberFromiTunesThread.h"
-#include "workers/IOSRestoreViberMsgThread.h"
 
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -84,12 +87,14 @@ struct Store
         add(910, chat, u"systemFutureThing"_s, u"?"_s, QString());
         add(911, chat, QString(), QString(),
             uR"({"fileInfo":{"ContentType":"application/pdf","FileName":"report.pdf","FileSize":2048}})"_s);
-        exec(u"INSERT INTO ZATTACHMENT (Z_PK, Z_ENT, Z_OPT, ZTYPE, ZNAME, ZFILESIZE) VALUES (911, 3, 1, "
-             u"'file', "
-             "'report.pdf', 2048); INSERT INTO Z_3MESSAGES VALUES (911, 911, 1);"_s);
+        add(912, chat, QString(), QString(), QString());
+        exec(u"INSERT INTO ZATTACHMENT (Z_PK, Z_ENT, Z_OPT, ZTYPE, ZNAME, ZFILESIZE, ZSTATE) VALUES "
+             "(911, 3, 1, 'file', 'report.pdf', 2048, NULL), (912, 3, 1, 'picture', 'gone.jpg', 10, "
+             "'expired'); "
+             "INSERT INTO Z_3MESSAGES VALUES (911, 911, 1), (912, 912, 1);"_s);
         if (!rows(u"select name from pragma_table_info('ZVIBERMESSAGE') where name='ZATTACHMENT'"_s)
                  .isEmpty())
-            exec(u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT=911 WHERE Z_PK=911"_s);
+            exec(u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT=Z_PK WHERE Z_PK in (911, 912)"_s);
     }
 
     QTemporaryDir dir;
@@ -144,7 +149,7 @@ private slots:
     void writes();
     void refused_data();
     void refused();
-    void transferIntoAppGroup();
+    void backupOfACurrentPhone();
     void realStore();
 };
 
@@ -194,6 +199,7 @@ void TestCurrentStores::shown_data()
     QTest::newRow("pinned") << 909LL << u"Ann Contact pinned \"Meet at 8\""_s << QString();
     QTest::newRow("unknown kind") << 910LL << u"[A MESSAGE OF A KIND THIS VERSION CANNOT SHOW]"_s
                                   << QString();
+    QTest::newRow("expired picture") << 912LL << u"[IMAGE] (expired)"_s << QString();
     QTest::newRow("file") << 911LL << u"[FILE report.pdf (application/pdf, 2.00 KiB)]"_s
                           << u">report.pdf</a> \\(application/pdf, 2.00 KiB\\)"_s;
 }
@@ -214,10 +220,11 @@ void TestCurrentStores::shown()
     if (!inHtml.isEmpty())
         QVERIFY2(BubblePage::messageHtml(msg).contains(QRegularExpression(inHtml)),
                  qPrintable(BubblePage::messageHtml(msg)));
-    // The printed page shows what the list shows.
+    // The printed page shows what the list shows, where it shows no picture.
     const MessagePagePainter::Content page = MessagePagePainter::content(msg);
-    QCOMPARE((page.notice.isEmpty() ? page.text : page.notice),
-             text.startsWith(u"[FILE "_s) ? text.mid(6).chopped(1) : text);
+    if (!page.picture)
+        QCOMPARE((page.notice.isEmpty() ? page.text : page.notice),
+                 text.startsWith(u"[FILE "_s) ? text.mid(6).chopped(1) : text);
     // JSON keeps the store's own values beside what is shown.
     const QJsonObject json = ExportMessagesJson(QString(), false).messageObject(*msg);
     if (key == 902)
@@ -360,29 +367,43 @@ void TestCurrentStores::refused()
     QCOMPARE(fixtures::storeRows(t.path()), before);
 }
 
-// A current phone's backup gets the store back in the app group, with its log emptied.
-void TestCurrentStores::transferIntoAppGroup()
+// A current phone's backup gets the store back in the app group, with its log emptied,
+// and the phone's rows keep their keys.
+void TestCurrentStores::backupOfACurrentPhone()
 {
-    Store phone(CurrentLinks::MessageColumn);
-    const QString origin = IOSLoadViberFromiTunesThread::storeOriginFile(phone.path());
-    QVERIFY(testsupport::writeFile(origin, QByteArray(IOSLoadViberFromiTunesThread::kGroupDomain) +
-                                               "/com.viber/database/Contacts.data"));
-    Store more(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore());
-    const ViberDataPtr records = more.load();
-    IOSRestoreViberMsgThread worker(phone.dir.path(), records->messages.values());
-    QVERIFY2(testsupport::runToEnd(worker), qPrintable(worker.errorText()));
-    QStringList items;
-    for (const BackupFileItem &item : worker.files())
-        if (item.domain == QLatin1String(IOSLoadViberFromiTunesThread::kGroupDomain))
-            items << item.backupPath + u' ' + QString::number(QFileInfo(item.sourcePath).size() > 0);
-    QCOMPARE(items, QStringList({u"com.viber/database/Contacts.data 1"_s,
-                                 u"com.viber/database/Contacts.data-wal 0"_s,
-                                 u"com.viber/database/Contacts.data-shm 0"_s}));
-    // Appended: the phone's rows keep their keys.
-    QCOMPARE(fixtures::messageContent(*phone.load()), fixtures::messageContent(*records));
-    QCOMPARE(
-        phone.rows(u"select count(*) from ZVIBERMESSAGE where Z_PK <= %1"_s.arg(phone.plan.messages.size())),
-        QString::number(phone.plan.messages.size()));
+    const TempDataFolder data;
+    const QTemporaryDir dir;
+    const QString group = dir.filePath(u"group"_s), store = u"com.viber/database/Contacts.data"_s;
+    const fixtures::StorePlan plan = fixtures::sampleStore();
+    fixtures::writeStore(plan, group, StoreLayout::Phone, store);
+    fixtures::toCurrentStore(QDir(group).filePath(store), CurrentLinks::MessageColumn);
+    QVERIFY(testsupport::writeFile(QDir(group).filePath(store + u"-wal"_s), "a log of long ago"));
+    fixtures::BackupFixture backup(dir.filePath(u"backup"_s));
+    backup.newerLayout = true;
+    backup.addFilesBelow(QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), group);
+    QCOMPARE(backup.write(), QString());
+    BackupManifest target(backup.folder());
+    target.loadManifestPlist();
+    const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
+    const auto run = [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); };
+    QVERIFY(BackupTransfer::run(target, records->messages.values(), run).succeeded);
+
+    const auto file = [&](const QString &path) {
+        const QString name = BackupManifest::backupFileName(
+            QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), path);
+        return QDir(backup.folder()).filePath(name.left(2) + u'/' + name);
+    };
+    QCOMPARE(QFileInfo(file(store + u"-wal"_s)).size(), 0);
+    QCOMPARE(fixtures::rows(file(store), u"select count(*) from ZVIBERMESSAGE where Z_PK <= %1"_s.arg(
+                                             plan.messages.size())),
+             QString::number(plan.messages.size()));
+    BackupManifest again(backup.folder());
+    again.loadManifestPlist();
+    IOSLoadViberFromiTunesThread load(&again, dir.filePath(u"again"_s));
+    QVERIFY(testsupport::runToEnd(load));
+    const ViberDataPtr back =
+        IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
+    QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*records));
 }
 
 void TestCurrentStores::realStore()
@@ -403,6 +424,9 @@ void TestCurrentStores::realStore()
     const ViberDataPtr after = t.load();
     QCOMPARE(after->messages.size(), before->messages.size() + records->messages.size());
     QCOMPARE(after->messages.value(1)->text, u"Hi there"_s);
+    // The token holds the send time, to within a second of the store's date.
+    for (const _ViberMsg *m : {before->messages.value(1), before->messages.value(2)})
+        QVERIFY(qAbs(storeTimeOfToken(m->token) - m->date) < 1);
     QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'invite OR Bob'"_s), u"2"_s);
 }
 

@@ -37,6 +37,14 @@
 <context>
     <name>MessageText</name>
     <message>
+        <source>IDS_MSG_EXPIRED</source>
+        <translation>(expired)</translation>
+    </message>
+    <message>
+        <source>IDS_MSG_NOT_DOWNLOADED</source>
+        <translation>(not downloaded)</translation>
+    </message>
+    <message>
         <source>IDS_MSG_FORWARDED</source>
         <translation>[Forwarded]</translation>
     </message>
