@@ -36,17 +36,6 @@ class TestBackupTool : public QObject
     Q_OBJECT
 
 private slots:
-    void estimateAndArguments()
-    {
-        QCOMPARE(backup2tool::estimateSeconds(51234), 1537);
-        QCOMPARE(backup2tool::estimateSeconds(0), 60);
-        QCOMPARE(backup2tool::arguments(backup2tool::Backup, u"U1"_s, u"/b"_s).join(u' '),
-                 u"-u U1 backup /b"_s);
-        QCOMPARE(backup2tool::arguments(backup2tool::Restore, u"U1"_s, u"/b"_s).join(u' '),
-                 u"-u U1 -s U1 restore /b"_s);
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, backup2tool::arguments(2, u"U1"_s, u"/b"_s));
-    }
-
     // A backup keeps a finished one of the same iOS version (incremental) and removes any other.
     void backupFolderReuse_data()
     {
@@ -67,9 +56,7 @@ private slots:
         IOSMobileBackupThread worker(nullptr, u"U1"_s, u"17.1"_s, dir.filePath(u"root"_s));
         worker.tool().setToolPath(
             standIn(dir, u"echo '[=====     ] 50% Finished'; echo 'Backup Successful.'"_s));
-        worker.start();
-        worker.wait();
-        QCOMPARE(worker.outcome(), Outcome::Succeeded);
+        QVERIFY(testsupport::runToEnd(worker));
         QCOMPARE(QFileInfo::exists(dir.filePath(u"root/U1/Manifest.db"_s)), kept);
         QCOMPARE(testsupport::readFile(dir.filePath(u"calls"_s)).trimmed(),
                  "-u U1 backup " + dir.filePath(u"root"_s).toUtf8());
@@ -101,20 +88,12 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QString, error);
         QTemporaryDir dir;
-        std::unique_ptr<WorkerThread> worker;
-        if (restore) {
-            auto *r = new IOSMobileRestoreThread(nullptr, u"U1"_s, dir.path());
-            r->tool().setToolPath(standIn(dir, script));
-            worker.reset(r);
-        } else {
-            auto *b = new IOSMobileBackupThread(nullptr, u"U1"_s, u"17.1"_s, dir.path());
-            b->tool().setToolPath(standIn(dir, script));
-            worker.reset(b);
-        }
-        worker->start();
-        worker->wait();
-        QCOMPARE(worker->outcome(), Outcome::Failed);
-        QVERIFY2(worker->errorText().contains(error), qPrintable(worker->errorText()));
+        IOSMobileRestoreThread restoring(nullptr, u"U1"_s, dir.path());
+        IOSMobileBackupThread backingUp(nullptr, u"U1"_s, u"17.1"_s, dir.path());
+        (restore ? restoring.tool() : backingUp.tool()).setToolPath(standIn(dir, script));
+        WorkerThread &worker = restore ? static_cast<WorkerThread &>(restoring) : backingUp;
+        QVERIFY(!testsupport::runToEnd(worker));
+        QVERIFY2(worker.errorText().contains(error), qPrintable(worker.errorText()));
     }
 
     // A cancel kills the tool at once, without waiting for it.

@@ -1,8 +1,8 @@
 #include "export/BubblePage.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
+#include "support/TestSupport.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,8 +60,8 @@ private:
 
 void TestBubblePage::initTestCase()
 {
-    QFile thumb(m_dir.filePath(u"thumb.jpg"_s)), empty(m_dir.filePath(u"empty.jpg"_s));
-    QVERIFY(thumb.open(QIODevice::WriteOnly) && thumb.write("jpeg") == 4 && empty.open(QIODevice::WriteOnly));
+    QVERIFY(testsupport::writeFile(m_dir.filePath(u"thumb.jpg"_s), "jpeg") &&
+            testsupport::writeFile(m_dir.filePath(u"empty.jpg"_s), {}));
 }
 
 void TestBubblePage::pagesAndDays()

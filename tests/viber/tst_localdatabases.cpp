@@ -1,6 +1,6 @@
+#include "support/TestSupport.h"
 #include "viber/LocalDatabases.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,10 +22,9 @@ private slots:
 private:
     QTemporaryDir m_dir; // the databases folder; each test uses names of its own
     QDir parent() const { return QDir(m_dir.path()); }
-    void touch(const QString &relative) const
+    bool touch(const QString &relative) const
     {
-        QVERIFY(parent().mkpath(QFileInfo(parent().filePath(relative)).path()));
-        QVERIFY(QFile(parent().filePath(relative)).open(QIODevice::WriteOnly));
+        return testsupport::writeFile(parent().filePath(relative), {});
     }
 };
 
@@ -58,9 +57,9 @@ void TestLocalDatabases::foldersWithAStoreAreDatabases()
 {
     const QString store = QString::fromLatin1(LocalDatabases::kStoreFileName);
     for (const QString &name : {u"beta"_s, u"Alpha"_s})
-        touch(name + u'/' + store);
+        QVERIFY(touch(name + u'/' + store));
     QVERIFY(parent().mkpath(u"no store/Documents"_s) && parent().mkpath(u"store a folder/"_s + store));
-    touch(u"file"_s);
+    QVERIFY(touch(u"file"_s));
     // Opening a folder creates its store, and so makes it a database.
     const QString gamma = parent().filePath(u"gamma"_s);
     QVERIFY(QDir().mkpath(gamma + u"/Documents"_s) && !LocalDatabases::isDatabaseFolder(gamma));
@@ -75,7 +74,7 @@ void TestLocalDatabases::foldersWithAStoreAreDatabases()
 
 void TestLocalDatabases::removeDeletesOnlyItsOwnFolder()
 {
-    touch(u"Doomed/Documents/Attachments/p.jpg"_s);
+    QVERIFY(touch(u"Doomed/Documents/Attachments/p.jpg"_s));
     QVERIFY(parent().mkpath(u"Other"_s));
     QString error;
     QVERIFY(LocalDatabases::remove(parent(), u"Doomed"_s, &error) && error.isEmpty());

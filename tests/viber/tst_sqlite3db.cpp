@@ -1,3 +1,4 @@
+#include "support/TestSupport.h"
 #include "viber/Sqlite3DB.h"
 
 #include <QFile>
@@ -140,9 +141,7 @@ void TestSqlite3DB::errorsNameTheFile()
 
     // SQLite only notices a file that is no database on the first read, and leaves it be.
     const QString junk = m_dir.filePath(u"junk.data"_s);
-    QFile f(junk);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(4096, 'x')) == 4096);
-    f.close();
+    QVERIFY(testsupport::writeFile(junk, QByteArray(4096, 'x')));
     Sqlite3DB notADb;
     notADb.openThrow(junk, Sqlite3DB::ReadWrite);
     try {

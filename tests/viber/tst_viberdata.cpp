@@ -22,7 +22,6 @@ private slots:
     void extraColumnsDamaged_data();
     void extraColumnsDamaged();
     void newerFirstIsAStrictOrder();
-    void containerOwnsRecords();
 };
 
 void TestViberData::states()
@@ -201,31 +200,6 @@ void TestViberData::newerFirstIsAStrictOrder()
     QVERIFY(!msgDateNotLess(list[0], list[1]));
     _ViberCall call;
     QVERIFY(!callDateNotLess(&call, &call));
-}
-
-void TestViberData::containerOwnsRecords()
-{
-    // Every record holds a copy of the marker: it is alone again only when all are deleted.
-    const QByteArray marker("owned by the records");
-    {
-        ViberDataPtr data = makeEmptyViberData();
-        auto own = [&](auto *record, auto &table) {
-            record->id = table.size() + 1;
-            record->other = marker;
-            table.insert(record->id, record);
-        };
-        for (int i = 0; i < 3; ++i) {
-            own(new _ViberMsg, data->messages);
-            own(new _ViberChat, data->chats);
-            own(new _ViberPerson, data->persons);
-            own(new _ViberAtta, data->attachments);
-            own(new _ViberCall, data->calls);
-        }
-        ViberDataPtr second = data;
-        data.reset();
-        QVERIFY(!marker.isDetached()); // still held through the second pointer
-    }
-    QVERIFY(marker.isDetached());
 }
 
 QTEST_GUILESS_MAIN(TestViberData)

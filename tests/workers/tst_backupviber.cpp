@@ -12,7 +12,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <limits>
 
 #include <sys/resource.h>
 
@@ -20,7 +19,6 @@ using namespace Qt::StringLiterals;
 using fixtures::Records;
 using fixtures::StoreLayout;
 using Outcome = WorkerThread::Outcome;
-Q_DECLARE_METATYPE(fixtures::StoreLayout)
 
 namespace {
 
@@ -82,9 +80,9 @@ struct Bench
         writeFile(src.filePath(name), bytes);
         return src.filePath(name);
     }
-    ViberDataPtr sample(StoreLayout layout = StoreLayout::Phone) const
+    ViberDataPtr sample() const
     {
-        fixtures::writeStore(fixtures::sampleStore(), src.path(), layout);
+        fixtures::writeStore(fixtures::sampleStore(), src.path(), StoreLayout::Phone);
         // Loaded as the program loads it, previews made.
         const ViberDataPtr data =
             IOSViberDb(QDir(src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
@@ -210,8 +208,7 @@ void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()
         QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
         QCOMPARE(readFile(copy), kept);
     }
-    QCOMPARE(QDir(QFileInfo(copy).path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{u"491511.jpg"_s});
+    QCOMPARE(fixtures::filesBelow(QFileInfo(copy).path()).size(), 1);
 }
 
 void TestBackupViberMsgThread::endsEarlyLeavingEverythingAsItWas_data()
@@ -256,8 +253,7 @@ void TestBackupViberMsgThread::endsEarlyLeavingEverythingAsItWas()
     setrlimit(RLIMIT_FSIZE, &old);
 
     QCOMPARE(outcome, named.isEmpty() ? Outcome::Cancelled : Outcome::Failed);
-    QCOMPARE(b.reporter->successes + b.reporter->errors,
-             named.isEmpty() ? QStringList() : b.reporter->errors);
+    QVERIFY(b.reporter->successes.isEmpty());
     QCOMPARE(b.reporter->errors.size(), named.isEmpty() ? 0 : 1);
     const QString error = b.reporter->errors.value(0);
     QVERIFY2(error.contains(QDir::toNativeSeparators(named.contains(u'/') ? b.folder + u'/' + named : named)),
@@ -268,15 +264,17 @@ void TestBackupViberMsgThread::endsEarlyLeavingEverythingAsItWas()
 void TestBackupViberMsgThread::nothingIsWrittenOutsideTheFolder()
 {
     QTemporaryDir outer;
-    const QString secret = outer.filePath(u"secret.txt"_s);
-    const QString elsewhere = outer.filePath(u"elsewhere"_s);
-    QVERIFY(QDir().mkpath(elsewhere));
-    writeFile(secret, "not the user's attachment");
-
     const QString fine = outer.filePath(u"fine.jpg"_s);
+    writeFile(outer.filePath(u"secret.txt"_s), "not the user's attachment");
     writeFile(fine, "a picture");
+    // A database folder whose attachments folder links elsewhere.
+    const QString folder = outer.filePath(u"db/Work"_s);
+    QVERIFY(QDir().mkpath(outer.filePath(u"elsewhere"_s)) && QDir().mkpath(folder + u"/Documents"_s));
+    QVERIFY(QFile::link(outer.filePath(u"elsewhere"_s), folder + u"/Documents/Attachments"_s));
+    const QRegularExpression outsideTheFolder(u"^(?!db/Work/)"_s);
+    const QStringList outside = fixtures::filesBelow(outer.path()).filter(outsideTheFolder);
 
-    // Names climbing out of the database, and a database folder linked elsewhere.
+    // Names climbing out of the database.
     Records r;
     _ViberPerson &ann = r.person(u"../../../evil"_s);
     ann.contactIconPath = fine;
@@ -289,19 +287,10 @@ void TestBackupViberMsgThread::nothingIsWrittenOutsideTheFolder()
                                         : r.attachment(m, ViberMsgTypeSticker, QString(), u"../../../../s"_s);
         a.filePath = a.previewPath = fine;
     }
-    const QString folder = outer.filePath(u"db/Work"_s);
-    QVERIFY(QDir().mkpath(folder + u"/Documents"_s));
-    QVERIFY(QFile::link(elsewhere, folder + u"/Documents/Attachments"_s));
     BackupViberMsgThread worker(r.messages(), QDir(folder));
-    worker.start();
-    worker.wait();
-    QCOMPARE(worker.outcome(), Outcome::Succeeded);
+    QVERIFY(testsupport::runToEnd(worker));
     QCOMPARE(LocalDatabases::load(folder)->messages.size(), 4);
-    QVERIFY(QDir(elsewhere).isEmpty());
-    QCOMPARE(QDir(outer.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             (QStringList{u"db"_s, u"elsewhere"_s, u"fine.jpg"_s, u"secret.txt"_s}));
-    QCOMPARE(QDir(outer.filePath(u"db"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{u"Work"_s});
+    QCOMPARE(fixtures::filesBelow(outer.path()).filter(outsideTheFolder), outside);
     QVERIFY(hashOf(u"/tmp/absolute.jpg"_s) != hashOf(fine));
 }
 

@@ -204,43 +204,27 @@ private slots:
         QCOMPARE(QDir(bench.worker->cacheFolder()).entryList({u"Manifest*"_s}), QStringList());
     }
 
-    // Each kind of source arrives whole in a local database through the workers, and a
-    // second import of the same source adds nothing.
-    void importIntoLocalDatabase_data()
+    // A desktop history of either layout arrives whole in a local database through the
+    // workers, and a second import of it adds nothing.
+    void desktopIntoLocalDatabase_data()
     {
-        QTest::addColumn<QString>("kind");
-        for (const char *kind :
-             {"backup", "encrypted backup", "newer encrypted backup", "classic desktop", "2017 desktop"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
+        QTest::addColumn<fixtures::DesktopLayout>("layout");
+        QTest::newRow("classic") << fixtures::DesktopLayout::Classic;
+        QTest::newRow("2017") << fixtures::DesktopLayout::Contacts;
     }
-    void importIntoLocalDatabase()
+    void desktopIntoLocalDatabase()
     {
-        QFETCH(QString, kind);
-        const bool backup = kind.endsWith(u"backup"_s);
-        Bench bench(kind.contains(u"encrypted"_s), kind.startsWith(u"newer"_s));
-        const QString db = bench.tmp.filePath(u"local"_s);
-        std::unique_ptr<LoadViberMsgThread> load;
-        ViberDataPtr source;
-        if (backup) {
-            bench.addStore(fixtures::sampleStore());
-            QCOMPARE(bench.run(), Outcome::Succeeded);
-            source = bench.load(bench.source());
-            load = std::make_unique<LoadViberMsgThread>(QDir(bench.worker->viberCacheFolder()),
-                                                        IOSLoadViberFromiTunesThread::storeFileName());
-        } else {
-            const QString path = bench.tmp.filePath(u"viber.db"_s);
-            fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path,
-                                        kind.startsWith(u"classic"_s) ? fixtures::DesktopLayout::Classic
-                                                                      : fixtures::DesktopLayout::Contacts);
-            source = PCViberDb(path).load();
-            toPhoneSpelling(*source);
-            load = std::make_unique<LoadViberMsgThread>(std::make_unique<PCViberDb>(path), path);
-        }
-        const ViberDataPtr copy = importIntoLocalDb(*load, db);
-        QVERIFY(copy);
-        QVERIFY(!source->messages.isEmpty());
+        QFETCH(fixtures::DesktopLayout, layout);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"viber.db"_s), db = dir.filePath(u"local"_s);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, layout);
+        const ViberDataPtr source = PCViberDb(path).load();
+        toPhoneSpelling(*source);
+        LoadViberMsgThread load(std::make_unique<PCViberDb>(path), path);
+        const ViberDataPtr copy = importIntoLocalDb(load, db);
+        QVERIFY(copy && !source->messages.isEmpty());
         QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
-        QCOMPARE(importIntoLocalDb(*load, db)->messages.size(), copy->messages.size());
+        QCOMPARE(importIntoLocalDb(load, db)->messages.size(), copy->messages.size());
     }
 
     // A real current store, nobody here wrote, where current versions keep it in a newer

@@ -1,4 +1,5 @@
 #include "support/BackupFixtures.h"
+#include "support/CurrentStoreFixtures.h"
 #include "support/StoreFixtures.h"
 #include "support/TempDataFolder.h"
 #include "support/TestSupport.h"
@@ -81,30 +82,63 @@ private slots:
             QVERIFY2(QFileInfo(item.sourcePath).isFile(), qPrintable(item.sourcePath));
             paths << item.backupPath;
         }
-        QVERIFY(paths.contains(u"Documents/Contacts.data"_s));
-        QVERIFY(paths.contains(u"Documents/VoiceMessages/_ptt_id_counter"_s));
-        QVERIFY(paths.contains(u"Documents/Attachments/p1.jpg"_s));
+        for (const QString &path :
+             {u"Documents/Contacts.data"_s, u"Documents/VoiceMessages/_ptt_id_counter"_s,
+              u"Documents/Attachments/p1.jpg"_s})
+            QVERIFY2(paths.contains(path), qPrintable(path));
     }
 
-    // Messages written into a phone's backup come back from it, each once, beside the phone's own.
+    // Messages written into a backup of the phone come back from it, each once, beside the
+    // phone's own: by the backup writer alone, or by the whole backup route with a stand-in
+    // for the backup tool that hands out that backup as the phone's, restored afterwards.
+    void intoABackupAndBackAgain_data()
+    {
+        QTest::addColumn<bool>("throughTheTool");
+        QTest::newRow("into a backup") << false;
+        QTest::newRow("backup route") << true;
+    }
     void intoABackupAndBackAgain()
     {
+        QFETCH(bool, throughTheTool);
         const TempDataFolder data;
         Phone p(true);
-        fixtures::BackupFixture backup(p.dir.filePath(u"backup"_s));
-        backup.newerLayout = true;
-        backup.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
-        QCOMPARE(backup.write(), QString());
-        BackupManifest target(backup.folder());
-        target.loadManifestPlist();
-        const BackupTransfer::Result result = BackupTransfer::run(
-            target, p.source->messages.values(),
-            [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
-        QVERIFY(result.succeeded);
-        QCOMPARE(result.calls, 7);
-        QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
-
-        BackupManifest again(backup.folder());
+        fixtures::BackupFixture made(p.dir.filePath(u"made"_s));
+        made.newerLayout = true;
+        made.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
+        QCOMPARE(made.write(), QString());
+        QString folder = made.folder();
+        if (!throughTheTool) {
+            BackupManifest target(folder);
+            target.loadManifestPlist();
+            const BackupTransfer::Result result = BackupTransfer::run(
+                target, p.source->messages.values(),
+                [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
+            QVERIFY(result.succeeded);
+            QCOMPARE(result.calls, 7);
+            QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
+        } else {
+            const QString root = p.dir.filePath(u"root"_s);
+            const QString tool = testsupport::backupToolStandIn(
+                p.dir.path(), u"case \"$3\" in backup) cp -r \"%1\" \"$4/U1\";; esac"_s.arg(folder));
+            IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
+            backup.tool().setToolPath(tool);
+            QVERIFY(testsupport::runToEnd(backup));
+            folder = backup.backupFolder();
+            BackupManifest manifest(folder);
+            manifest.loadManifestPlist();
+            IOSLoadViberFromiTunesThread load(&manifest, p.dir.filePath(u"cache"_s));
+            QVERIFY(testsupport::runToEnd(load));
+            IOSRestoreViberMsgThread merge(load.viberCacheFolder(), p.source->messages.values());
+            QVERIFY(testsupport::runToEnd(merge));
+            IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
+            QVERIFY(testsupport::runToEnd(write));
+            IOSMobileRestoreThread restore(nullptr, u"U1"_s, root);
+            restore.tool().setToolPath(tool);
+            QVERIFY(testsupport::runToEnd(restore));
+            QCOMPARE(QString::fromUtf8(testsupport::readFile(p.dir.filePath(u"calls"_s))),
+                     u"-u U1 backup %1\n-u U1 -s U1 restore %1\n"_s.arg(root));
+        }
+        BackupManifest again(folder);
         again.loadManifestPlist();
         IOSLoadViberFromiTunesThread load(&again, p.dir.filePath(u"again"_s));
         QVERIFY(testsupport::runToEnd(load));
@@ -113,57 +147,31 @@ private slots:
         QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
     }
 
-    // The backup route with a stand-in for the backup tool that hands out a backup of the
-    // phone in the newer layout: read, merged, written back and restored; the restored
-    // backup holds every message once.
-    void throughTheBackupRoute()
+    // A cancelled merge, or one into a current store its app has changes pending in
+    // (refused before any write), leaves the cached store as it was, with nothing beside it.
+    void endsEarlyChangingNothing_data()
     {
-        const TempDataFolder data;
-        Phone p(true);
-        fixtures::BackupFixture made(p.dir.filePath(u"made"_s));
-        made.newerLayout = true;
-        made.addFilesBelow(u"AppDomain-com.viber"_s, p.folder());
-        QCOMPARE(made.write(), QString());
-        const QString root = p.dir.filePath(u"root"_s);
-        // It hands out the backup made above as the phone's.
-        const QString tool = testsupport::backupToolStandIn(
-            p.dir.path(), u"case \"$3\" in backup) cp -r \"%1/made\" \"$4/U1\";; esac"_s.arg(p.dir.path()));
-        IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
-        backup.tool().setToolPath(tool);
-        QVERIFY(testsupport::runToEnd(backup));
-        BackupManifest manifest(backup.backupFolder());
-        manifest.loadManifestPlist();
-        IOSLoadViberFromiTunesThread load(&manifest, p.dir.filePath(u"cache"_s));
-        QVERIFY(testsupport::runToEnd(load));
-        IOSRestoreViberMsgThread merge(load.viberCacheFolder(), p.source->messages.values());
-        QVERIFY(testsupport::runToEnd(merge));
-        IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
-        QVERIFY(testsupport::runToEnd(write));
-        IOSMobileRestoreThread restore(nullptr, u"U1"_s, root);
-        restore.tool().setToolPath(tool);
-        QVERIFY(testsupport::runToEnd(restore));
-        QCOMPARE(QString::fromUtf8(testsupport::readFile(p.dir.filePath(u"calls"_s))),
-                 u"-u U1 backup %1\n-u U1 -s U1 restore %1\n"_s.arg(root));
-
-        BackupManifest restored(backup.backupFolder());
-        restored.loadManifestPlist();
-        IOSLoadViberFromiTunesThread again(&restored, p.dir.filePath(u"again"_s));
-        QVERIFY(testsupport::runToEnd(again));
-        const ViberDataPtr back =
-            IOSViberDb(QDir(again.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
-        QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*p.source));
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("cancelled") << true;
+        QTest::newRow("current store with pending changes") << false;
     }
-
-    // A cancelled merge leaves the cached store as it was, with nothing beside it.
-    void cancelChangesNothing()
+    void endsEarlyChangingNothing()
     {
+        QFETCH(bool, cancel);
         Phone p(true);
+        if (!cancel) {
+            fixtures::toCurrentStore(p.store(), fixtures::CurrentLinks::MessageColumn);
+            Sqlite3DB db;
+            db.openThrow(p.store(), Sqlite3DB::ReadWrite);
+            db.execThrow(u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT) VALUES (1, 16002, 1)"_s);
+        }
         const QStringList files = fixtures::filesBelow(p.folder());
         IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
-        worker.requestStop();
-        worker.start();
-        worker.wait();
-        QCOMPARE(worker.outcome(), Outcome::Cancelled);
+        if (cancel)
+            worker.requestStop();
+        QVERIFY(!testsupport::runToEnd(worker));
+        QCOMPARE(worker.outcome(), cancel ? Outcome::Cancelled : Outcome::Failed);
+        QVERIFY2(cancel || worker.errorText().contains(u"Contacts.data"_s), qPrintable(worker.errorText()));
         QCOMPARE(fixtures::filesBelow(p.folder()), files);
         QVERIFY(worker.files().isEmpty());
     }
