@@ -201,8 +201,13 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
                                                        QLatin1String("      ") + timeText(msg->call->date),
                                                    style.picturePrefix);
         return html;
-    case ViberMsgTypeSystem:
-        return html + MessageText::systemMessageHtml(MessageText::systemText(msg), style.picturePrefix);
+    case ViberMsgTypeSystem: {
+        // A call told in the chat shows its time, as a call entry does.
+        QString text = MessageText::systemText(msg);
+        if (msg->systemKind == ViberSystemKindCallLog)
+            text += QLatin1String("      ") + timeText(msg->date);
+        return html + MessageText::systemMessageHtml(text, style.picturePrefix);
+    }
     case ViberMsgTypePicture:
     case ViberMsgTypeLocation:
     case ViberMsgTypeAudio:
