@@ -83,7 +83,7 @@ private slots:
     void importsIntoALocalDatabase();
     void welcomeLeadsToTheDemo();
     // Choosing a backup, and where its work files go.
-    void backupsListNewestFirstAndRefuseDuplicates();
+    void backupsListNewestFirstEachOnce();
     void workDriveRoot_data();
     void workDriveRoot();
     void passcodeAnswers();
@@ -767,7 +767,7 @@ void TestMainWindow::welcomeLeadsToTheDemo()
     QCOMPARE(m_w->treeModel()->localDbNames(), QStringList{u"Demo"_s});
 }
 
-void TestMainWindow::backupsListNewestFirstAndRefuseDuplicates()
+void TestMainWindow::backupsListNewestFirstEachOnce()
 {
     const QDir itunes(BackupLocations::itunesBackupFolder());
     writeBackup(itunes.filePath(u"old"_s), 2013);
