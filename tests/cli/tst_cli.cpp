@@ -1,5 +1,4 @@
 #include "TestConfig.h"
-#include "app/DataFolder.h"
 #include "support/BackupFixtures.h"
 #include "support/StoreFixtures.h"
 #include "support/TempHome.h"
@@ -53,7 +52,6 @@ class TestCli : public QObject
 private slots:
     void initTestCase()
     {
-        resetDataFolderForTests();
         // Local time that is not UTC, so that dates show their offset.
         qputenv("TZ", "Europe/Berlin");
         m_store = file(u"src"_s);
@@ -78,30 +76,26 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("error");
-        const QStringList enc{u"--backup"_s, m_encrypted, u"--password-file"_s};
-        const QStringList out{u"--format"_s, u"txt"_s, u"--out"_s, file(u"out.txt"_s)};
+        // An export of the store to out.txt, with these options.
+        const auto exportWith = [&](const QStringList &options) {
+            return QStringList{u"export"_s, u"--store"_s, m_store, u"--format"_s, u"txt"_s} + options +
+                   QStringList{u"--out"_s, file(u"out.txt"_s)};
+        };
         QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2 << u"Unknown command"_s;
         QTest::newRow("no source") << QStringList{u"chats"_s} << 2 << u"exactly one source"_s;
         QTest::newRow("missing backup")
             << QStringList{u"chats"_s, u"--backup"_s, file(u"none"_s)} << 1 << u"holds no iTunes backup"_s;
         QTest::newRow("wrong password")
-            << QStringList{u"chats"_s} + enc + QStringList{file(u"bad"_s)} << 1 << u"does not unlock"_s;
+            << QStringList{u"chats"_s, u"--backup"_s, m_encrypted, u"--password-file"_s, file(u"bad"_s)} << 1
+            << u"does not unlock"_s;
         QTest::newRow("no password") << QStringList{u"chats"_s, u"--backup"_s, m_encrypted} << 2
                                      << u"--password-file"_s;
         QTest::newRow("unknown chat")
-            << QStringList{u"export"_s, u"--store"_s, m_store, u"--chat"_s, u"Nobody"_s} + out << 1
-            << u"no chat \"Nobody\""_s;
+            << exportWith({u"--chat"_s, u"Nobody"_s}) << 1 << u"no chat \"Nobody\""_s;
         QTest::newRow("empty date range")
-            << QStringList{u"export"_s, u"--store"_s, m_store, u"--since"_s, u"2030-01-01"_s} + out << 1
-            << u"No messages"_s;
-        QTest::newRow("bad date") << QStringList{u"export"_s, u"--store"_s, m_store, u"--until"_s,
-                                                 u"2023-13-01"_s} +
-                                         out
-                                  << 2 << u"yyyy-mm-dd"_s;
-        QTest::newRow("bad format") << QStringList{u"export"_s,       u"--store"_s, m_store,
-                                                   u"--format"_s,     u"xls"_s,     u"--out"_s,
-                                                   file(u"out.txt"_s)}
-                                    << 2 << u"Unknown format"_s;
+            << exportWith({u"--since"_s, u"2030-01-01"_s}) << 1 << u"No messages"_s;
+        QTest::newRow("bad date") << exportWith({u"--until"_s, u"2023-13-01"_s}) << 2 << u"yyyy-mm-dd"_s;
+        QTest::newRow("bad format") << exportWith({u"--format"_s, u"xls"_s}) << 2 << u"Unknown format"_s;
     }
     void failures()
     {
@@ -139,22 +133,18 @@ private slots:
     {
         const ViberDataPtr source =
             IOSViberDb(QDir(m_store), QString::fromLatin1(fixtures::kStoreFileName)).load();
-        const QStringList from{u"export"_s,        u"--backup"_s, m_encrypted, u"--password-file"_s,
-                               file(u"good"_s),    u"--format"_s, u"json"_s,   u"--out"_s,
-                               file(u"all.json"_s)};
-        QCOMPARE(cli(from).code, 0);
-        const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(file(u"all.json"_s))).array();
-        qsizetype messages = 0;
+        const QStringList to{u"export"_s,     u"--backup"_s, m_encrypted, u"--password-file"_s,
+                             file(u"good"_s), u"--format"_s, u"json"_s,   u"--out"_s};
+        QCOMPARE(cli(to + QStringList{file(u"all.json"_s)}).code, 0);
+        const QByteArray all = testsupport::readFile(file(u"all.json"_s));
+        const QJsonArray chats = QJsonDocument::fromJson(all).array();
         QStringList texts;
         for (const QJsonValue &chat : chats)
-            for (const QJsonValue &m : chat[u"messages"_s].toArray()) {
-                ++messages;
+            for (const QJsonValue &m : chat[u"messages"_s].toArray())
                 texts << m[u"text"_s].toString();
-            }
-        QCOMPARE(messages, source->messages.size());
+        QCOMPARE(texts.size(), source->messages.size());
         QVERIFY(texts.contains(u"Hello 😀"_s));
-        QVERIFY(QString::fromUtf8(testsupport::readFile(file(u"all.json"_s)))
-                    .contains(u"\"date\": \"2023-07-02T16:14:20+02:00\""_s));
+        QVERIFY(all.contains("\"date\": \"2023-07-02T16:14:20+02:00\""));
         const auto friends = std::find_if(chats.begin(), chats.end(), [](const QJsonValue &c) {
             return c[u"chat"_s][u"title"_s] == u"Friends"_s;
         });
@@ -162,10 +152,9 @@ private slots:
         QCOMPARE((*friends)[u"chat"_s][u"groupId"_s].toString(), u"G-FRIENDS"_s);
         QCOMPARE((*friends)[u"chat"_s][u"participants"_s].toArray().size(), 3);
 
-        QCOMPARE(cli(QStringList{from.mid(0, from.size() - 1)} +
-                     QStringList{file(u"bob"_s), u"--chat"_s, u"Bob"_s, u"--until"_s, u"2023-07-02"_s})
-                     .code,
-                 0);
+        QCOMPARE(
+            cli(to + QStringList{file(u"bob"_s), u"--chat"_s, u"Bob"_s, u"--until"_s, u"2023-07-02"_s}).code,
+            0);
         const QJsonObject bob =
             QJsonDocument::fromJson(testsupport::readFile(file(u"bob/Bob(+4915222222222).json"_s))).object();
         QCOMPARE(bob[u"messages"_s].toArray().size(), 1);
