@@ -28,20 +28,222 @@ class TestAppFiles : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void redirect_data();
-    void redirect();
-    void resolvedOnceAndMadeAgain();
-    void uniqueFilePath_data();
-    void uniqueFilePath();
-    void removeFolderTreeStaysInside();
-    void textHelpers();
-    void linesGoToTheFirstDaysFile();
-    void rotation_data();
-    void rotation();
-    void linesFromManyThreadsStayWhole();
-    void everyKeyHasEnglishText();
+    void init()
+    {
+        m_profile.emplace();
+        const QDir elsewhere(m_elsewhere.path());
+        QVERIFY(elsewhere.mkpath(u"X"_s) && elsewhere.mkpath(u"X-Düsseldorf"_s));
+        QVERIFY(testsupport::writeFile(elsewhere.filePath(u"F"_s), "F"));
+        m_folder = m_profile->path() + u"/qlogs"_s;
+        QVERIFY(QDir().mkpath(m_folder));
+        setTime(5, QTime(14, 3, 7));
+        Clock::setOverride([] { return QDateTime::fromMSecsSinceEpoch(s_nowMs); });
+    }
+    void cleanup()
+    {
+        resetLoggingForTests();
+        Clock::setOverride({});
+        m_profile.reset();
+    }
+    void redirect_data()
+    {
+        // The redirect file's content ("%1" being the folder elsewhere), taken exactly as written.
+        QTest::addColumn<QString>("content"); // null: no redirect file
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("no redirect file") << QString() << false;
+        QTest::newRow("non-ASCII folder") << u"%1/X-Düsseldorf"_s << true;
+        QTest::newRow("missing folder") << u"%1/missing"_s << false;
+        QTest::newRow("trailing line feed") << u"%1/X\n"_s << false;
+        QTest::newRow("plain file") << u"%1/F"_s << false;
+        QTest::newRow("empty content") << u""_s << false;
+    }
+    void redirect()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, taken);
+        if (!content.isNull())
+            writeRedirect(content);
+        const QString expected = taken ? content.arg(m_elsewhere.path()) + u'/' + kAppId : inProfile();
+        QCOMPARE(dataFolder().path(), expected);
+        QVERIFY(QFileInfo(expected).isDir());
+        QVERIFY(QFileInfo(m_elsewhere.filePath(u"F"_s)).isFile());
+    }
+    void resolvedOnceAndMadeAgain()
+    {
+        QCOMPARE(dataFolder().path(), inProfile());
+        writeRedirect(u"%1/X"_s);
+        QVERIFY(QDir(inProfile()).removeRecursively());
+        // Kept for the process, and made again when removed meanwhile.
+        QCOMPARE(dataFolder().path(), inProfile());
+        QVERIFY(QFileInfo(inProfile()).isDir());
+        QCOMPARE(localDatabasesFolder().path(), inProfile() + u"/local_databases"_s);
+        QVERIFY(QFileInfo(localDatabasesFolder().path()).isDir());
+        resetDataFolderForTests();
+        QCOMPARE(dataFolder().path(), m_elsewhere.filePath(u"X/"_s) + kAppId);
+    }
+    void uniqueFilePath_data()
+    {
+        QTest::addColumn<QStringList>("existing"); // made first: "x/" a folder, "x>y" a link to y
+        QTest::addColumn<QString>("wanted");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("free") << QStringList{u"other.txt"_s} << u"chat.txt"_s << u"chat.txt"_s;
+        QTest::newRow("gap reused") << QStringList{u"chat.txt"_s, u"chat(2).txt"_s} << u"chat.txt"_s
+                                    << u"chat(1).txt"_s;
+        QTest::newRow("several dots")
+            << QStringList{u"a.b.txt"_s, u"a(1).txt"_s} << u"a.b.txt"_s << u"a(2).txt"_s;
+        QTest::newRow("folder in the way") << QStringList{u"files/"_s} << u"files"_s << u"files(1)"_s;
+        QTest::newRow("dangling links")
+            << QStringList{u"c.txt>gone"_s, u"c(1).txt>gone"_s} << u"c.txt"_s << u"c(2).txt"_s;
+        QTest::newRow("non-ASCII") << QStringList{u"Чат.html"_s} << u"Чат.html"_s << u"Чат(1).html"_s;
+    }
+    void uniqueFilePath()
+    {
+        QFETCH(QStringList, existing);
+        QFETCH(QString, wanted);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const QString &name : std::as_const(existing)) {
+            if (name.endsWith(u'/'))
+                QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
+            else if (name.contains(u'>'))
+                QVERIFY(
+                    QFile::link(dir.filePath(name.section(u'>', 1)), dir.filePath(name.section(u'>', 0, 0))));
+            else
+                QVERIFY(testsupport::writeFile(dir.filePath(name), "x"));
+        }
+        QCOMPARE(::uniqueFilePath(dir.filePath(wanted)), dir.filePath(expected));
+    }
+    void removeFolderTreeStaysInside()
+    {
+        QTemporaryDir dir;
+        const QDir d(dir.path());
+        QVERIFY(d.mkpath(u"tree/a/b"_s) && d.mkpath(u"outside"_s));
+        for (const QString &file :
+             {u"tree/.hidden"_s, u"tree/a/b/deep.bin"_s, u"outside/keep.txt"_s, u"work.txt"_s})
+            QVERIFY(testsupport::writeFile(d.filePath(file), "x"));
+        // Links, inside the tree or the tree itself, go; never what they lead to.
+        QVERIFY(QFile::link(d.filePath(u"outside"_s), d.filePath(u"tree/link"_s)));
+        QVERIFY(QFile::link(d.filePath(u"outside"_s), d.filePath(u"rootlink"_s)));
+        for (const QString &path : {u"tree"_s, u"rootlink"_s, u"missing"_s, u"work.txt"_s})
+            ::removeFolderTree(d.filePath(path));
+        // "" would mean the working folder.
+        const QString oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        ::removeFolderTree(QString());
+        QDir::setCurrent(oldCwd);
+        QCOMPARE(d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList({u"outside"_s, u"work.txt"_s}));
+        QVERIFY(QFileInfo::exists(d.filePath(u"outside/keep.txt"_s)));
+    }
+    void textHelpers()
+    {
+        QCOMPARE(::sanitizeFileName(u" 1\\2/3:4*5?6\"7<8>9|0\n-\r-\t.txt "_s), u"1234567890--.txt"_s);
+        QCOMPARE(::sanitizeFileName(u"  My chat – Anna  "_s), u"My chat – Anna"_s);
+        // The digest of a non-ASCII text is that of its UTF-8 bytes (c3 a9).
+        QCOMPARE(::md5Hex(u"é"_s), u"66ddcd97cfdeabb2f6fb8a999b4bc76f"_s);
+        // A scheme is kept; a path (a drive letter is not a scheme) becomes a local file.
+        QCOMPARE(::shellUrl(u"mailto:someone@chatwharf.example"_s).scheme(), u"mailto"_s);
+        QCOMPARE(::shellUrl(u"/tmp/out dir/#a chat.html"_s).toLocalFile(), u"/tmp/out dir/#a chat.html"_s);
+        QVERIFY(::shellUrl(u"C:/out/chat.txt"_s).isLocalFile());
+    }
+    void linesGoToTheFirstDaysFile()
+    {
+        const QString file = m_folder + u"/log-20240305.txt"_s;
+        QVERIFY(testsupport::writeFile(file, "(D 09:00:00) earlier run\n"));
+        setupLogging(m_folder, 10);
+        qDebug("debug");
+        qWarning("warning ünïcode");
+        qCritical("critical");
+        qInfo("info");
+        // A run that lasts past midnight keeps writing into the file of its first day.
+        setTime(6, QTime(0, 0, 1));
+        qWarning("after midnight");
+        QCOMPARE(currentLogFilePath(), file);
+        // Moved to a folder that cannot be made (inside a plain file): messages are dropped.
+        setupLogging(file + u"/qlogs"_s, 10);
+        qWarning("dropped");
+        QCOMPARE(currentLogFilePath(), QString());
+        QCOMPARE(log(), u"(D 09:00:00) earlier run\n(D 14:03:07) debug\n(W 14:03:07) warning ünïcode\n"
+                        "(C 14:03:07) critical\n(14:03:07) info\n(W 00:00:01) after midnight\n"_s);
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{u"log-20240305.txt"_s});
+        // A fatal message aborts the process; only its line is checked.
+        QCOMPARE(formatLogLine(QtFatalMsg, u"1"_s, u"t"_s), u"(F 1) t\n"_s);
+    }
+    void rotation_data()
+    {
+        QTest::addColumn<int>("logs");
+        for (int logs : {12, 11, 10, 0})
+            QTest::addRow("%d logs", logs) << logs;
+    }
+    void rotation()
+    {
+        QFETCH(int, logs);
+        // Other files are never counted nor deleted; the logs are made out of date
+        // order, so that only the names can give the order.
+        QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
+        for (int day = logs; day >= 1; --day)
+            made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
+        for (const QString &name : std::as_const(made))
+            QVERIFY(QFile(m_folder + u'/' + name).open(QIODevice::WriteOnly));
+        setupLogging(m_folder, 10);
+        made.sort();
+        QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
+    }
+    void linesFromManyThreadsStayWhole()
+    {
+        setupLogging(m_folder, 10);
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back(QThread::create([t] {
+                // Lengths vary so that torn writes cannot line up by chance.
+                for (int i = 0; i < 400; ++i)
+                    qWarning("t%d m%d %s", t, i, qUtf8Printable(QString(1 + (i * 7 + t * 13) % 300, u'ж')));
+            }));
+            threads.back()->start();
+        }
+        for (const auto &thread : threads)
+            QVERIFY(thread->wait(60000));
+        static const QRegularExpression shape(u"^\\(W 14:03:07\\) t(\\d) m(\\d+) (ж+)$"_s);
+        QSet<QString> seen;
+        for (const QString &line : log().split(u'\n')) {
+            const QRegularExpressionMatch m = shape.match(line);
+            if (m.hasMatch() &&
+                m.capturedLength(3) == 1 + (m.captured(2).toInt() * 7 + m.captured(1).toInt() * 13) % 300)
+                seen.insert(line);
+        }
+        QCOMPARE(seen.size(), 8 * 400);
+        QCOMPARE(log().count(u'\n'), 8 * 400);
+    }
+    // Every text the code passes through the translator must have an English text in
+    // the catalogue, or the user would see a bare key. The scan merges what it finds
+    // into a copy of the catalogue, where a key without text shows as unfinished.
+    void everyKeyHasEnglishText()
+    {
+        const QString ts = m_profile->path() + u"/en.ts"_s;
+        QVERIFY(QFile::copy(QStringLiteral(CHATWHARF_SOURCE_DIR "/src/resources/i18n/en.ts"), ts));
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(QStringLiteral(CHATWHARF_LUPDATE),
+                      {u"-silent"_s, u"-no-obsolete"_s, u"-locations"_s, u"none"_s,
+                       QStringLiteral(CHATWHARF_SOURCE_DIR "/src"), u"-ts"_s, ts});
+        QVERIFY2(lupdate.waitForFinished(300000), qPrintable(lupdate.errorString()));
+        QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
+                 lupdate.readAll().constData());
+
+        QFile file(ts);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        // Guards against a scan that silently found nothing: start-up's own keys are there.
+        for (const QString &key : {u"IDS_NONE_INSTALL_ITUNES"_s, u"IDS_ERROR_OCCURRED"_s, u"Chatwharf"_s})
+            QVERIFY2(text.contains(u"<source>%1</source>"_s.arg(key)), qPrintable(key));
+        static const QRegularExpression message(u"<source>(.*?)</source>.*?<translation([^>]*)>(.*?)<"_s,
+                                                QRegularExpression::DotMatchesEverythingOption);
+        QStringList missing;
+        for (const QRegularExpressionMatch &m : message.globalMatch(text))
+            if (m.captured(2).contains(u"unfinished"_s) || m.captured(3).isEmpty())
+                missing << m.captured(1);
+        QVERIFY2(missing.isEmpty(), qPrintable(u"No English text for: "_s + missing.join(u' ')));
+    }
 
 private:
     void writeRedirect(const QString &content);
@@ -61,238 +263,9 @@ private:
     static inline std::atomic<qint64> s_nowMs;
 };
 
-void TestAppFiles::init()
-{
-    m_profile.emplace();
-    const QDir elsewhere(m_elsewhere.path());
-    QVERIFY(elsewhere.mkpath(u"X"_s) && elsewhere.mkpath(u"X-Düsseldorf"_s));
-    QVERIFY(testsupport::writeFile(elsewhere.filePath(u"F"_s), "F"));
-    m_folder = m_profile->path() + u"/qlogs"_s;
-    QVERIFY(QDir().mkpath(m_folder));
-    setTime(5, QTime(14, 3, 7));
-    Clock::setOverride([] { return QDateTime::fromMSecsSinceEpoch(s_nowMs); });
-}
-
-void TestAppFiles::cleanup()
-{
-    resetLoggingForTests();
-    Clock::setOverride({});
-    m_profile.reset();
-}
-
 void TestAppFiles::writeRedirect(const QString &content)
 {
     QVERIFY(testsupport::writeFile(inProfile() + u".redirect"_s, content.arg(m_elsewhere.path()).toUtf8()));
-}
-
-void TestAppFiles::redirect_data()
-{
-    // The redirect file's content ("%1" being the folder elsewhere), taken exactly as written.
-    QTest::addColumn<QString>("content"); // null: no redirect file
-    QTest::addColumn<bool>("taken");
-    QTest::newRow("no redirect file") << QString() << false;
-    QTest::newRow("non-ASCII folder") << u"%1/X-Düsseldorf"_s << true;
-    QTest::newRow("missing folder") << u"%1/missing"_s << false;
-    QTest::newRow("trailing line feed") << u"%1/X\n"_s << false;
-    QTest::newRow("plain file") << u"%1/F"_s << false;
-    QTest::newRow("empty content") << u""_s << false;
-}
-
-void TestAppFiles::redirect()
-{
-    QFETCH(QString, content);
-    QFETCH(bool, taken);
-    if (!content.isNull())
-        writeRedirect(content);
-    const QString expected = taken ? content.arg(m_elsewhere.path()) + u'/' + kAppId : inProfile();
-    QCOMPARE(dataFolder().path(), expected);
-    QVERIFY(QFileInfo(expected).isDir());
-    QVERIFY(QFileInfo(m_elsewhere.filePath(u"F"_s)).isFile());
-}
-
-void TestAppFiles::resolvedOnceAndMadeAgain()
-{
-    QCOMPARE(dataFolder().path(), inProfile());
-    writeRedirect(u"%1/X"_s);
-    QVERIFY(QDir(inProfile()).removeRecursively());
-    // Kept for the process, and made again when removed meanwhile.
-    QCOMPARE(dataFolder().path(), inProfile());
-    QVERIFY(QFileInfo(inProfile()).isDir());
-    QCOMPARE(localDatabasesFolder().path(), inProfile() + u"/local_databases"_s);
-    QVERIFY(QFileInfo(localDatabasesFolder().path()).isDir());
-    resetDataFolderForTests();
-    QCOMPARE(dataFolder().path(), m_elsewhere.filePath(u"X/"_s) + kAppId);
-}
-
-void TestAppFiles::uniqueFilePath_data()
-{
-    QTest::addColumn<QStringList>("existing"); // made first: "x/" a folder, "x>y" a link to y
-    QTest::addColumn<QString>("wanted");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("free") << QStringList{u"other.txt"_s} << u"chat.txt"_s << u"chat.txt"_s;
-    QTest::newRow("gap reused") << QStringList{u"chat.txt"_s, u"chat(2).txt"_s} << u"chat.txt"_s
-                                << u"chat(1).txt"_s;
-    QTest::newRow("several dots") << QStringList{u"a.b.txt"_s, u"a(1).txt"_s} << u"a.b.txt"_s
-                                  << u"a(2).txt"_s;
-    QTest::newRow("folder in the way") << QStringList{u"files/"_s} << u"files"_s << u"files(1)"_s;
-    QTest::newRow("dangling links") << QStringList{u"c.txt>gone"_s, u"c(1).txt>gone"_s} << u"c.txt"_s
-                                    << u"c(2).txt"_s;
-    QTest::newRow("non-ASCII") << QStringList{u"Чат.html"_s} << u"Чат.html"_s << u"Чат(1).html"_s;
-}
-
-void TestAppFiles::uniqueFilePath()
-{
-    QFETCH(QStringList, existing);
-    QFETCH(QString, wanted);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    for (const QString &name : std::as_const(existing)) {
-        if (name.endsWith(u'/'))
-            QVERIFY(QDir(dir.path()).mkdir(name.chopped(1)));
-        else if (name.contains(u'>'))
-            QVERIFY(QFile::link(dir.filePath(name.section(u'>', 1)), dir.filePath(name.section(u'>', 0, 0))));
-        else
-            QVERIFY(testsupport::writeFile(dir.filePath(name), "x"));
-    }
-    QCOMPARE(::uniqueFilePath(dir.filePath(wanted)), dir.filePath(expected));
-}
-
-void TestAppFiles::removeFolderTreeStaysInside()
-{
-    QTemporaryDir dir;
-    const QDir d(dir.path());
-    QVERIFY(d.mkpath(u"tree/a/b"_s) && d.mkpath(u"outside"_s));
-    for (const QString &file :
-         {u"tree/.hidden"_s, u"tree/a/b/deep.bin"_s, u"outside/keep.txt"_s, u"work.txt"_s})
-        QVERIFY(testsupport::writeFile(d.filePath(file), "x"));
-    // Links, inside the tree or the tree itself, go; never what they lead to.
-    QVERIFY(QFile::link(d.filePath(u"outside"_s), d.filePath(u"tree/link"_s)));
-    QVERIFY(QFile::link(d.filePath(u"outside"_s), d.filePath(u"rootlink"_s)));
-    for (const QString &path : {u"tree"_s, u"rootlink"_s, u"missing"_s, u"work.txt"_s})
-        ::removeFolderTree(d.filePath(path));
-    // "" would mean the working folder.
-    const QString oldCwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
-    ::removeFolderTree(QString());
-    QDir::setCurrent(oldCwd);
-    QCOMPARE(d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-             QStringList({u"outside"_s, u"work.txt"_s}));
-    QVERIFY(QFileInfo::exists(d.filePath(u"outside/keep.txt"_s)));
-}
-
-void TestAppFiles::textHelpers()
-{
-    QCOMPARE(::sanitizeFileName(u" 1\\2/3:4*5?6\"7<8>9|0\n-\r-\t.txt "_s), u"1234567890--.txt"_s);
-    QCOMPARE(::sanitizeFileName(u"  My chat – Anna  "_s), u"My chat – Anna"_s);
-    // The digest of a non-ASCII text is that of its UTF-8 bytes (c3 a9).
-    QCOMPARE(::md5Hex(u"é"_s), u"66ddcd97cfdeabb2f6fb8a999b4bc76f"_s);
-    // A scheme is kept; a path (a drive letter is not a scheme) becomes a local file.
-    QCOMPARE(::shellUrl(u"mailto:someone@chatwharf.example"_s).scheme(), u"mailto"_s);
-    QCOMPARE(::shellUrl(u"/tmp/out dir/#a chat.html"_s).toLocalFile(), u"/tmp/out dir/#a chat.html"_s);
-    QVERIFY(::shellUrl(u"C:/out/chat.txt"_s).isLocalFile());
-}
-
-void TestAppFiles::linesGoToTheFirstDaysFile()
-{
-    const QString file = m_folder + u"/log-20240305.txt"_s;
-    QVERIFY(testsupport::writeFile(file, "(D 09:00:00) earlier run\n"));
-    setupLogging(m_folder, 10);
-    qDebug("debug");
-    qWarning("warning ünïcode");
-    qCritical("critical");
-    qInfo("info");
-    // A run that lasts past midnight keeps writing into the file of its first day.
-    setTime(6, QTime(0, 0, 1));
-    qWarning("after midnight");
-    QCOMPARE(currentLogFilePath(), file);
-    // Moved to a folder that cannot be made (inside a plain file): messages are dropped.
-    setupLogging(file + u"/qlogs"_s, 10);
-    qWarning("dropped");
-    QCOMPARE(currentLogFilePath(), QString());
-    QCOMPARE(log(), u"(D 09:00:00) earlier run\n(D 14:03:07) debug\n(W 14:03:07) warning ünïcode\n"
-                    "(C 14:03:07) critical\n(14:03:07) info\n(W 00:00:01) after midnight\n"_s);
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{u"log-20240305.txt"_s});
-    // A fatal message aborts the process; only its line is checked.
-    QCOMPARE(formatLogLine(QtFatalMsg, u"1"_s, u"t"_s), u"(F 1) t\n"_s);
-}
-
-void TestAppFiles::rotation_data()
-{
-    QTest::addColumn<int>("logs");
-    for (int logs : {12, 11, 10, 0})
-        QTest::addRow("%d logs", logs) << logs;
-}
-
-void TestAppFiles::rotation()
-{
-    QFETCH(int, logs);
-    // Other files are never counted nor deleted; the logs are made out of date
-    // order, so that only the names can give the order.
-    QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
-    for (int day = logs; day >= 1; --day)
-        made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
-    for (const QString &name : std::as_const(made))
-        QVERIFY(QFile(m_folder + u'/' + name).open(QIODevice::WriteOnly));
-    setupLogging(m_folder, 10);
-    made.sort();
-    QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
-}
-
-void TestAppFiles::linesFromManyThreadsStayWhole()
-{
-    setupLogging(m_folder, 10);
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back(QThread::create([t] {
-            // Lengths vary so that torn writes cannot line up by chance.
-            for (int i = 0; i < 400; ++i)
-                qWarning("t%d m%d %s", t, i, qUtf8Printable(QString(1 + (i * 7 + t * 13) % 300, u'ж')));
-        }));
-        threads.back()->start();
-    }
-    for (const auto &thread : threads)
-        QVERIFY(thread->wait(60000));
-    static const QRegularExpression shape(u"^\\(W 14:03:07\\) t(\\d) m(\\d+) (ж+)$"_s);
-    QSet<QString> seen;
-    for (const QString &line : log().split(u'\n')) {
-        const QRegularExpressionMatch m = shape.match(line);
-        if (m.hasMatch() &&
-            m.capturedLength(3) == 1 + (m.captured(2).toInt() * 7 + m.captured(1).toInt() * 13) % 300)
-            seen.insert(line);
-    }
-    QCOMPARE(seen.size(), 8 * 400);
-    QCOMPARE(log().count(u'\n'), 8 * 400);
-}
-
-// Every text the code passes through the translator must have an English text in
-// the catalogue, or the user would see a bare key. The scan merges what it finds
-// into a copy of the catalogue, where a key without text shows as unfinished.
-void TestAppFiles::everyKeyHasEnglishText()
-{
-    const QString ts = m_profile->path() + u"/en.ts"_s;
-    QVERIFY(QFile::copy(QStringLiteral(CHATWHARF_SOURCE_DIR "/src/resources/i18n/en.ts"), ts));
-    QProcess lupdate;
-    lupdate.setProcessChannelMode(QProcess::MergedChannels);
-    lupdate.start(QStringLiteral(CHATWHARF_LUPDATE),
-                  {u"-silent"_s, u"-no-obsolete"_s, u"-locations"_s, u"none"_s,
-                   QStringLiteral(CHATWHARF_SOURCE_DIR "/src"), u"-ts"_s, ts});
-    QVERIFY2(lupdate.waitForFinished(300000), qPrintable(lupdate.errorString()));
-    QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
-             lupdate.readAll().constData());
-
-    QFile file(ts);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(file.readAll());
-    // Guards against a scan that silently found nothing: start-up's own keys are there.
-    for (const QString &key : {u"IDS_NONE_INSTALL_ITUNES"_s, u"IDS_ERROR_OCCURRED"_s, u"Chatwharf"_s})
-        QVERIFY2(text.contains(u"<source>%1</source>"_s.arg(key)), qPrintable(key));
-    static const QRegularExpression message(u"<source>(.*?)</source>.*?<translation([^>]*)>(.*?)<"_s,
-                                            QRegularExpression::DotMatchesEverythingOption);
-    QStringList missing;
-    for (const QRegularExpressionMatch &m : message.globalMatch(text))
-        if (m.captured(2).contains(u"unfinished"_s) || m.captured(3).isEmpty())
-            missing << m.captured(1);
-    QVERIFY2(missing.isEmpty(), qPrintable(u"No English text for: "_s + missing.join(u' ')));
 }
 
 QTEST_GUILESS_MAIN(TestAppFiles)

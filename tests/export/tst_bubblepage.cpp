@@ -46,208 +46,203 @@ class TestBubblePage : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void pagesAndDays();
-    void bubbles_data();
-    void bubbles();
-    void fileAddressesSurviveTheRoundTrip();
-    void hostileContentStaysEscaped();
+    void initTestCase()
+    {
+        QVERIFY(testsupport::writeFile(m_dir.filePath(u"thumb.jpg"_s), "jpeg") &&
+                testsupport::writeFile(m_dir.filePath(u"empty.jpg"_s), {}));
+    }
+    void pagesAndDays()
+    {
+        MessageFixture f;
+        const ViberMsgList all = f.addTexts(f.addChat(), 101, kMorning);
+        // Each message once, on the page the view jumps to for it: 50, 50 and 1.
+        for (int page = 0; page <= 4; ++page) {
+            const QString html = BubblePage::pageHtml(all, page);
+            QStringList expected;
+            for (int i = 0; i < all.size(); ++i) {
+                if (BubblePage::pageOfIndex(i) == page)
+                    expected.append(BubblePage::messageAnchor(all.at(i)));
+            }
+            QCOMPARE(messageAnchors(html), expected);
+            QCOMPARE(expected.size(), page == 1 || page == 2 ? 50 : page == 3 ? 1 : 0);
+            QCOMPARE(html.isEmpty(), expected.isEmpty());
+            // Where the page is, above and below the messages, and links where they lead.
+            const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
+            QCOMPARE(html.count(u"Page %1 of 3"_s.arg(page)), expected.isEmpty() ? 0 : 2);
+            QCOMPARE(html.count(u"<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"_s), back);
+            QCOMPARE(html.count(u"<a href=\"/last_page\">Last Page&gt;|</a>"_s), on);
+            // A page opens with the day of its first message, even when the day began a page before.
+            QCOMPARE(html.count(MessageText::systemMessageHtml(u"05 Mar 2024"_s)),
+                     expected.isEmpty() ? 0 : 1);
+        }
+        QCOMPARE(BubblePage::pageCount(100), 2);
+        QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(u"Page 1 of"_s));
+        QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
+
+        // One line a day, shown or not; the anchor first, so that a jump shows the day too.
+        _ViberChat *chat = f.addChat();
+        ViberMsgList days;
+        for (int hours : {0, 1, 24, 72}) // the last of a type the view does not show
+            days << f.addMessage(chat, hours < 72 ? ViberMsgTypeText : ViberMsgType(42),
+                                 kMorning.addSecs(3600 * hours), true);
+        const QString html = BubblePage::pageHtml(days, 1);
+        for (const QString &day : {u"05 Mar 2024"_s, u"06 Mar 2024"_s, u"08 Mar 2024"_s})
+            QCOMPARE(html.count(MessageText::systemMessageHtml(day)), 1);
+        QVERIFY(html.contains(u"<a name=\""_s + BubblePage::messageAnchor(days.at(2)) + u"\"></a>"_s +
+                              MessageText::systemMessageHtml(u"06 Mar 2024"_s)));
+    }
+    void bubbles_data()
+    {
+        QTest::addColumn<void *>("msg");
+        QTest::addColumn<QStringList>("pieces"); // found in this order; none for no bubble at all
+        QTest::addColumn<QString>("absent");
+        _ViberPerson *ann = m_f.addPerson(u"Ann"_s, u"+100"_s);
+        _ViberChat *group = m_f.addChat(u"g-1"_s);
+        auto msg = [&](ViberMsgType type, bool out, const QString &text = {}, _ViberChat *chat = nullptr) {
+            _ViberMsg *m = m_f.addMessage(chat ? chat : group, type, kMorning, out, text);
+            m->person = out ? nullptr : ann;
+            return m;
+        };
+        // A message with an attachment; name is the sticker id or the file name.
+        auto att = [&](ViberMsgType type, const QString &file, const QString &preview, double duration = 0,
+                       const QString &name = {}) {
+            _ViberMsg *m = msg(type, type == ViberMsgTypePicture);
+            _ViberAtta *a = m_f.addAttachment(m, file, preview, duration);
+            a->attId = a->fileName = name;
+            return m;
+        };
+        auto add = [](const char *row, _ViberMsg *m, const QStringList &pieces, const QString &absent = {}) {
+            QTest::newRow(row) << static_cast<void *>(m) << pieces << absent;
+        };
+        const QString photo = m_dir.filePath(u"photo.jpg"_s), thumb = m_dir.filePath(u"thumb.jpg"_s);
+        const QString photoUrl = QUrl::fromLocalFile(photo).toString(),
+                      thumbUrl = QUrl::fromLocalFile(thumb).toString();
+        const QString time = u"<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>"_s;
+        const QString empty = u"vbbb/empty_photo.jpg"_s;
+        // Names are isolated and every piece finds its own direction.
+        const QString dir = u"<div dir=\"auto\">"_s;
+        add("group, in", msg(ViberMsgTypeText, false, u"hello"_s),
+            {u"<div class=\"bb1\"><div class=\"bb_bg"_s,
+             u"<div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>"_s + dir +
+                 u"hello</div>"_s + time});
+        add("one-to-one", msg(ViberMsgTypeText, false, u"yo"_s, m_f.addChat()),
+            {u"<div class=\"bb1\">"_s, u"yo"_s}, u"handle"_s);
+        _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
+        captioned->text = u"caption"_s;
+        add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + u"</div>"_s + dir + u"caption</div>"_s});
+        add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)),
+            {pictureLink(photoUrl, empty)});
+        add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath(u"empty.jpg"_s)),
+            {pictureLink(photoUrl, empty)});
+        // Without its attachment a picture message is an empty bubble, not a broken link.
+        add("picture, no attachment", msg(ViberMsgTypePicture, true, u"no file"_s),
+            {u"<div class=\"bb2\">"_s, time}, u"<img"_s);
+        _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath(u"gone.png"_s));
+        place->latitude = 52.5;
+        place->address = u"Main St & 5th"_s;
+        const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
+        add("location, preview gone", place, {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s});
+        add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
+            {u"<a href=\"https://"_s, u"staticmap"_s, u"src=\""_s + thumbUrl + u'"'});
+        add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
+            {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
+                   "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"_s});
+        // The store may hold any double as a duration.
+        add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0' 0''</a>"_s});
+        add("audio, not a number", att(ViberMsgTypeAudio, u"/v"_s, QString(), std::nan("")),
+            {u">0' 0''</a>"_s});
+        add("video", att(ViberMsgTypeVideo, u"/data/v.mp4"_s, QString(), 3600),
+            {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"60' 0''</div>"_s});
+        _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, u"40123"_s);
+        const QString stickerAddress = MessageText::stickerPictureAddress(sticker->attachment);
+        add("sticker", sticker, {pictureLink(stickerAddress, stickerAddress)});
+        // Kept with the store, it shows offline.
+        add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, u"40123"_s),
+            {pictureLink(thumbUrl, thumbUrl)}, u"https:"_s);
+        add("file", att(ViberMsgTypeFile, u"/data/a b.pdf"_s, QString(), 0, u"a b.pdf"_s),
+            {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
+        _ViberMsg *call = msg(ViberMsgTypeCall, false);
+        m_f.addCall(call, ViberCallTypeIncoming, 65);
+        add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'')      09:30 am"_s)},
+            u"bb1"_s);
+        add("call, none", msg(ViberMsgTypeCall, false), {});
+        add("type not shown", msg(ViberMsgType(42), false, u"hidden"_s), {});
+    }
+    void bubbles()
+    {
+        QFETCH(void *, msg);
+        QFETCH(QStringList, pieces);
+        QFETCH(QString, absent);
+        const QString html = BubblePage::messageHtml(static_cast<_ViberMsg *>(msg));
+        QVERIFY2(pieces.isEmpty() == html.isEmpty(), qPrintable(html));
+        qsizetype at = 0;
+        for (const QString &piece : std::as_const(pieces)) {
+            at = html.indexOf(piece, at);
+            QVERIFY2(at >= 0, qPrintable(piece + u"\n not after the previous piece in\n"_s + html));
+        }
+        QVERIFY2(absent.isEmpty() || !html.contains(absent), qPrintable(html));
+    }
+    void fileAddressesSurviveTheRoundTrip()
+    {
+        // The view hands a clicked address back as a URL; it has to name the same file.
+        for (const QString &name : {u"report #1.pdf"_s, u"what?.pdf"_s, u"100%.pdf"_s, u"a\"b'c&d<e>.pdf"_s,
+                                    u"Übersicht 日本.pdf"_s}) {
+            const QString path = u"/data/"_s + name;
+            MessageFixture f;
+            f.addAttachment(f.addMessage(f.addChat(), ViberMsgTypeAudio, kMorning, false), path, QString());
+            static const QRegularExpression hrefRe(u"<a href=\"([^\"]*)\">"_s);
+            QString href = hrefRe.match(BubblePage::messageHtml(f.messages().first())).captured(1);
+            for (const auto &[entity, c] : {std::pair{u"&quot;"_s, u'"'},
+                                            {u"&#39;"_s, u'\''},
+                                            {u"&lt;"_s, u'<'},
+                                            {u"&gt;"_s, u'>'},
+                                            {u"&amp;"_s, u'&'}})
+                href.replace(entity, QChar(c));
+            QCOMPARE(QUrl(href).toLocalFile(), path);
+        }
+    }
+    void hostileContentStaysEscaped()
+    {
+        // The same messages with every store text harmless, then hostile: the one
+        // end-to-end check of the escaping that the text suite tests piece by piece.
+        auto page = [](const QString &evil) {
+            MessageFixture f;
+            _ViberChat *group = f.addChat(u"g"_s);
+            _ViberPerson *sender =
+                f.addPerson(evil.isEmpty() ? u"Ann"_s : u"<img src=x onerror=alert(1)>"_s, u"+1"_s);
+            auto add = [&](ViberMsgType type, const QString &text = QString()) {
+                _ViberMsg *msg = f.addMessage(group, type, kMorning, false, u'x' + text);
+                msg->person = sender;
+                return msg;
+            };
+            add(ViberMsgTypeText, evil);
+            f.addAttachment(add(ViberMsgTypePicture, evil), u"/x/"_s + evil + u".jpg"_s,
+                            u"http://a/"_s + evil);
+            f.addAttachment(add(ViberMsgTypeAudio), u"/x/a"_s + evil + u".m4a"_s, QString(), 10);
+            _ViberMsg *loc = add(ViberMsgTypeLocation);
+            loc->address = u'x' + evil;
+            f.addAttachment(loc, QString(), u"/x/"_s + evil);
+            f.addAttachment(add(ViberMsgTypeSticker), QString(), QString())->attId = u'1' + evil;
+            add(ViberMsgTypeSystem, evil)->systemKind = ViberSystemKindNameChanged;
+            f.addAttachment(add(ViberMsgTypeVideo, evil), u"javascript:"_s + evil, u"javascript:"_s + evil,
+                            5);
+            f.addAttachment(add(ViberMsgTypeFile, evil), u"/x/"_s + evil, QString())->fileName = u'x' + evil;
+            return BubblePage::pageHtml(f.messages(), 1);
+        };
+        const QString harmless = page(QString());
+        const QString hostile =
+            page(u"\" onerror='y' x=\"><script>alert(1)</script><a href=\"javascript:x\">"_s);
+        QCOMPARE(skeleton(hostile), skeleton(harmless));
+        QVERIFY(!harmless.contains(u"\"javascript:"_s));
+        QVERIFY(hostile.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
+        QVERIFY(
+            hostile.contains(u"<div class=\"handle\"><bdi>&lt;img src=x onerror=alert(1)&gt;</bdi></div>"_s));
+    }
 
 private:
     QTemporaryDir m_dir;
     MessageFixture m_f; // the bubbles' records
 };
-
-void TestBubblePage::initTestCase()
-{
-    QVERIFY(testsupport::writeFile(m_dir.filePath(u"thumb.jpg"_s), "jpeg") &&
-            testsupport::writeFile(m_dir.filePath(u"empty.jpg"_s), {}));
-}
-
-void TestBubblePage::pagesAndDays()
-{
-    MessageFixture f;
-    const ViberMsgList all = f.addTexts(f.addChat(), 101, kMorning);
-    // Each message once, on the page the view jumps to for it: 50, 50 and 1.
-    for (int page = 0; page <= 4; ++page) {
-        const QString html = BubblePage::pageHtml(all, page);
-        QStringList expected;
-        for (int i = 0; i < all.size(); ++i) {
-            if (BubblePage::pageOfIndex(i) == page)
-                expected.append(BubblePage::messageAnchor(all.at(i)));
-        }
-        QCOMPARE(messageAnchors(html), expected);
-        QCOMPARE(expected.size(), page == 1 || page == 2 ? 50 : page == 3 ? 1 : 0);
-        QCOMPARE(html.isEmpty(), expected.isEmpty());
-        // Where the page is, above and below the messages, and links where they lead.
-        const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
-        QCOMPARE(html.count(u"Page %1 of 3"_s.arg(page)), expected.isEmpty() ? 0 : 2);
-        QCOMPARE(html.count(u"<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"_s), back);
-        QCOMPARE(html.count(u"<a href=\"/last_page\">Last Page&gt;|</a>"_s), on);
-        // A page opens with the day of its first message, even when the day began a page before.
-        QCOMPARE(html.count(MessageText::systemMessageHtml(u"05 Mar 2024"_s)), expected.isEmpty() ? 0 : 1);
-    }
-    QCOMPARE(BubblePage::pageCount(100), 2);
-    QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(u"Page 1 of"_s));
-    QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
-
-    // One line a day, shown or not; the anchor first, so that a jump shows the day too.
-    _ViberChat *chat = f.addChat();
-    ViberMsgList days;
-    for (int hours : {0, 1, 24, 72}) // the last of a type the view does not show
-        days << f.addMessage(chat, hours < 72 ? ViberMsgTypeText : ViberMsgType(42),
-                             kMorning.addSecs(3600 * hours), true);
-    const QString html = BubblePage::pageHtml(days, 1);
-    for (const QString &day : {u"05 Mar 2024"_s, u"06 Mar 2024"_s, u"08 Mar 2024"_s})
-        QCOMPARE(html.count(MessageText::systemMessageHtml(day)), 1);
-    QVERIFY(html.contains(u"<a name=\""_s + BubblePage::messageAnchor(days.at(2)) + u"\"></a>"_s +
-                          MessageText::systemMessageHtml(u"06 Mar 2024"_s)));
-}
-
-void TestBubblePage::bubbles_data()
-{
-    QTest::addColumn<void *>("msg");
-    QTest::addColumn<QStringList>("pieces"); // found in this order; none for no bubble at all
-    QTest::addColumn<QString>("absent");
-    _ViberPerson *ann = m_f.addPerson(u"Ann"_s, u"+100"_s);
-    _ViberChat *group = m_f.addChat(u"g-1"_s);
-    auto msg = [&](ViberMsgType type, bool out, const QString &text = {}, _ViberChat *chat = nullptr) {
-        _ViberMsg *m = m_f.addMessage(chat ? chat : group, type, kMorning, out, text);
-        m->person = out ? nullptr : ann;
-        return m;
-    };
-    // A message with an attachment; name is the sticker id or the file name.
-    auto att = [&](ViberMsgType type, const QString &file, const QString &preview, double duration = 0,
-                   const QString &name = {}) {
-        _ViberMsg *m = msg(type, type == ViberMsgTypePicture);
-        _ViberAtta *a = m_f.addAttachment(m, file, preview, duration);
-        a->attId = a->fileName = name;
-        return m;
-    };
-    auto add = [](const char *row, _ViberMsg *m, const QStringList &pieces, const QString &absent = {}) {
-        QTest::newRow(row) << static_cast<void *>(m) << pieces << absent;
-    };
-    const QString photo = m_dir.filePath(u"photo.jpg"_s), thumb = m_dir.filePath(u"thumb.jpg"_s);
-    const QString photoUrl = QUrl::fromLocalFile(photo).toString(),
-                  thumbUrl = QUrl::fromLocalFile(thumb).toString();
-    const QString time = u"<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>"_s;
-    const QString empty = u"vbbb/empty_photo.jpg"_s;
-    // Names are isolated and every piece finds its own direction.
-    const QString dir = u"<div dir=\"auto\">"_s;
-    add("group, in", msg(ViberMsgTypeText, false, u"hello"_s),
-        {u"<div class=\"bb1\"><div class=\"bb_bg"_s,
-         u"<div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>"_s + dir + u"hello</div>"_s +
-             time});
-    add("one-to-one", msg(ViberMsgTypeText, false, u"yo"_s, m_f.addChat()),
-        {u"<div class=\"bb1\">"_s, u"yo"_s}, u"handle"_s);
-    _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
-    captioned->text = u"caption"_s;
-    add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + u"</div>"_s + dir + u"caption</div>"_s});
-    add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)),
-        {pictureLink(photoUrl, empty)});
-    add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath(u"empty.jpg"_s)),
-        {pictureLink(photoUrl, empty)});
-    // Without its attachment a picture message is an empty bubble, not a broken link.
-    add("picture, no attachment", msg(ViberMsgTypePicture, true, u"no file"_s),
-        {u"<div class=\"bb2\">"_s, time}, u"<img"_s);
-    _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath(u"gone.png"_s));
-    place->latitude = 52.5;
-    place->address = u"Main St & 5th"_s;
-    const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
-    add("location, preview gone", place, {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s});
-    add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
-        {u"<a href=\"https://"_s, u"staticmap"_s, u"src=\""_s + thumbUrl + u'"'});
-    add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
-        {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
-               "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"_s});
-    // The store may hold any double as a duration.
-    add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0' 0''</a>"_s});
-    add("audio, not a number", att(ViberMsgTypeAudio, u"/v"_s, QString(), std::nan("")), {u">0' 0''</a>"_s});
-    add("video", att(ViberMsgTypeVideo, u"/data/v.mp4"_s, QString(), 3600),
-        {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"60' 0''</div>"_s});
-    _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, u"40123"_s);
-    const QString stickerAddress = MessageText::stickerPictureAddress(sticker->attachment);
-    add("sticker", sticker, {pictureLink(stickerAddress, stickerAddress)});
-    // Kept with the store, it shows offline.
-    add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, u"40123"_s),
-        {pictureLink(thumbUrl, thumbUrl)}, u"https:"_s);
-    add("file", att(ViberMsgTypeFile, u"/data/a b.pdf"_s, QString(), 0, u"a b.pdf"_s),
-        {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
-    _ViberMsg *call = msg(ViberMsgTypeCall, false);
-    m_f.addCall(call, ViberCallTypeIncoming, 65);
-    add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'')      09:30 am"_s)}, u"bb1"_s);
-    add("call, none", msg(ViberMsgTypeCall, false), {});
-    add("type not shown", msg(ViberMsgType(42), false, u"hidden"_s), {});
-}
-
-void TestBubblePage::bubbles()
-{
-    QFETCH(void *, msg);
-    QFETCH(QStringList, pieces);
-    QFETCH(QString, absent);
-    const QString html = BubblePage::messageHtml(static_cast<_ViberMsg *>(msg));
-    QVERIFY2(pieces.isEmpty() == html.isEmpty(), qPrintable(html));
-    qsizetype at = 0;
-    for (const QString &piece : std::as_const(pieces)) {
-        at = html.indexOf(piece, at);
-        QVERIFY2(at >= 0, qPrintable(piece + u"\n not after the previous piece in\n"_s + html));
-    }
-    QVERIFY2(absent.isEmpty() || !html.contains(absent), qPrintable(html));
-}
-
-void TestBubblePage::fileAddressesSurviveTheRoundTrip()
-{
-    // The view hands a clicked address back as a URL; it has to name the same file.
-    for (const QString &name :
-         {u"report #1.pdf"_s, u"what?.pdf"_s, u"100%.pdf"_s, u"a\"b'c&d<e>.pdf"_s, u"Übersicht 日本.pdf"_s}) {
-        const QString path = u"/data/"_s + name;
-        MessageFixture f;
-        f.addAttachment(f.addMessage(f.addChat(), ViberMsgTypeAudio, kMorning, false), path, QString());
-        static const QRegularExpression hrefRe(u"<a href=\"([^\"]*)\">"_s);
-        QString href = hrefRe.match(BubblePage::messageHtml(f.messages().first())).captured(1);
-        for (const auto &[entity, c] : {std::pair{u"&quot;"_s, u'"'},
-                                        {u"&#39;"_s, u'\''},
-                                        {u"&lt;"_s, u'<'},
-                                        {u"&gt;"_s, u'>'},
-                                        {u"&amp;"_s, u'&'}})
-            href.replace(entity, QChar(c));
-        QCOMPARE(QUrl(href).toLocalFile(), path);
-    }
-}
-
-void TestBubblePage::hostileContentStaysEscaped()
-{
-    // The same messages with every store text harmless, then hostile: the one
-    // end-to-end check of the escaping that the text suite tests piece by piece.
-    auto page = [](const QString &evil) {
-        MessageFixture f;
-        _ViberChat *group = f.addChat(u"g"_s);
-        _ViberPerson *sender =
-            f.addPerson(evil.isEmpty() ? u"Ann"_s : u"<img src=x onerror=alert(1)>"_s, u"+1"_s);
-        auto add = [&](ViberMsgType type, const QString &text = QString()) {
-            _ViberMsg *msg = f.addMessage(group, type, kMorning, false, u'x' + text);
-            msg->person = sender;
-            return msg;
-        };
-        add(ViberMsgTypeText, evil);
-        f.addAttachment(add(ViberMsgTypePicture, evil), u"/x/"_s + evil + u".jpg"_s, u"http://a/"_s + evil);
-        f.addAttachment(add(ViberMsgTypeAudio), u"/x/a"_s + evil + u".m4a"_s, QString(), 10);
-        _ViberMsg *loc = add(ViberMsgTypeLocation);
-        loc->address = u'x' + evil;
-        f.addAttachment(loc, QString(), u"/x/"_s + evil);
-        f.addAttachment(add(ViberMsgTypeSticker), QString(), QString())->attId = u'1' + evil;
-        add(ViberMsgTypeSystem, evil)->systemKind = ViberSystemKindNameChanged;
-        f.addAttachment(add(ViberMsgTypeVideo, evil), u"javascript:"_s + evil, u"javascript:"_s + evil, 5);
-        f.addAttachment(add(ViberMsgTypeFile, evil), u"/x/"_s + evil, QString())->fileName = u'x' + evil;
-        return BubblePage::pageHtml(f.messages(), 1);
-    };
-    const QString harmless = page(QString());
-    const QString hostile = page(u"\" onerror='y' x=\"><script>alert(1)</script><a href=\"javascript:x\">"_s);
-    QCOMPARE(skeleton(hostile), skeleton(harmless));
-    QVERIFY(!harmless.contains(u"\"javascript:"_s));
-    QVERIFY(hostile.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
-    QVERIFY(hostile.contains(u"<div class=\"handle\"><bdi>&lt;img src=x onerror=alert(1)&gt;</bdi></div>"_s));
-}
 
 QTEST_GUILESS_MAIN(TestBubblePage)
 #include "tst_bubblepage.moc"

@@ -43,14 +43,172 @@ class TestMessagePagePainter : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void roomAndPictureSizes();
-    void loadPicture_data();
-    void loadPicture();
-    void messageContent_data();
-    void messageContent();
-    void pagesBreakBeforeTheBottom();
-    void pdfExport();
+    void initTestCase()
+    {
+        MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src"));
+        QVERIFY2(!QImage(kPlaceholder).isNull(), "the artwork is not built");
+        QImage portrait(150, 300, QImage::Format_RGB32);
+        portrait.fill(Qt::red);
+        QVERIFY(portrait.save(m_dir.filePath(u"portrait.jpg"_s), "JPEG"));
+        // A PNG under a photo's name: read once JPEG has failed.
+        QImage landscape(400, 100, QImage::Format_ARGB32);
+        landscape.fill(Qt::blue);
+        QVERIFY(landscape.save(m_dir.filePath(u"landscape.jpg"_s), "PNG"));
+        QVERIFY(testsupport::writeFile(m_dir.filePath(u"notes.jpg"_s), "not a picture"));
+        m_ann = m_f.addPerson(u"أحمد"_s, u"+4912345"_s);
+        m_group = m_f.addChat(u"group-1"_s, {m_ann});
+        m_direct = m_f.addChat(QString(), {m_ann});
+    }
+    void roomAndPictureSizes()
+    {
+        // Content of 100 rows from y = 20 to y = 119, drawn from y = 60: exactly the room left fits.
+        const QRect content = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
+        QVERIFY(MessagePagePainter::fits(60, 60, content) && !MessagePagePainter::fits(61, 60, content));
+        // At most 200 on the longer side; a wide strip keeps a row.
+        const std::pair<QSize, QSize> sizes[] = {{QSize(150, 300), QSize(100, 200)},
+                                                 {QSize(200, 120), QSize(200, 120)},
+                                                 {QSize(201, 100), QSize(200, 100)},
+                                                 {QSize(90, 200), QSize(90, 200)},
+                                                 {QSize(4000, 1), QSize(200, 1)}};
+        for (const auto &[size, scaled] : sizes)
+            QCOMPARE(MessagePagePainter::scaledPictureSize(size), scaled);
+    }
+    void loadPicture_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QImage>("expected"); // a null image: the placeholder
+        QImage blue(200, 50, QImage::Format_ARGB32);
+        blue.fill(Qt::blue);
+        QTest::newRow("text under a photo's name") << u"notes.jpg"_s << QImage();
+        QTest::newRow("missing file") << u"gone.jpg"_s << QImage();
+        QTest::newRow("no file") << QString() << QImage();
+        QTest::newRow("PNG under a photo's name, scaled") << u"landscape.jpg"_s << blue;
+    }
+    void loadPicture()
+    {
+        QFETCH(QString, file);
+        QFETCH(QImage, expected);
+        const QImage image = MessagePagePainter::loadPicture(file.isEmpty() ? file : m_dir.filePath(file));
+        if (expected.isNull())
+            QCOMPARE(image, QImage(kPlaceholder));
+        else
+            QCOMPARE(image.convertToFormat(expected.format()), expected);
+    }
+    void messageContent_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<bool>("group");
+        QTest::addColumn<int>("preview");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("picture");
+        QTest::addColumn<QString>("shownText");
+        QTest::newRow("picture keeps the caption's emoji")
+            << int(ViberMsgTypePicture) << false << int(JpegFile) << kEmojiCaption << true << kEmojiCaption;
+        QTest::newRow("sticker with picture")
+            << int(ViberMsgTypeSticker) << false << int(PngFile) << QString() << true << QString();
+        QTest::newRow("sticker without picture") << int(ViberMsgTypeSticker) << false << int(MissingFile)
+                                                 << QString() << false << u"[STICKER-42]"_s;
+        QTest::newRow("audio") << int(ViberMsgTypeAudio) << false << int(MissingFile) << QString() << false
+                               << u"[AUDIO] 2' 5''"_s;
+        QTest::newRow("file names itself") << int(ViberMsgTypeFile) << false << int(MissingFile) << kHebrew
+                                           << false << u"report.pdf (2.00 KiB)\n"_s + kHebrew;
+        QTest::newRow("text in a group has a header")
+            << int(ViberMsgTypeText) << true << int(NoAttachment) << kHebrew << false << kHebrew;
+    }
+    void messageContent()
+    {
+        QFETCH(int, type);
+        QFETCH(bool, group);
+        QFETCH(int, preview);
+        QFETCH(QString, text);
+        const MessagePagePainter::Content c =
+            MessagePagePainter::content(message(ViberMsgType(type), group, Preview(preview), text));
+        QVERIFY(c.notice.isEmpty());
+        QTEST(c.picture, "picture");
+        QTEST(c.text, "shownText");
+        QCOMPARE(c.header, group ? personDisplayName(m_ann) : QString());
+        QCOMPARE(c.time, u"12:00 pm"_s);
+    }
+    void pagesBreakBeforeTheBottom()
+    {
+        // Pages as the PDF export lays them out.
+        QPdfWriter writer(m_dir.filePath(u"pages.pdf"_s));
+        writer.setResolution(ExportMessagesPdf::kScreenResolution);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
+        MessagePagePainter painter;
+        QVERIFY(painter.start(&writer));
+        const QRect content = painter.contentRect();
+        QCOMPARE(painter.y(), content.top());
+        int lastY = painter.y();
+        for (_ViberMsg *msg : m_f.addTexts(m_direct, 80, kNoon)) {
+            const int page = painter.pageNumber();
+            painter.paint(msg);
+            // Each bubble lies wholly inside the content, just above the next position.
+            QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
+            QVERIFY(painter.pageNumber() == page ? painter.y() > lastY : painter.y() < lastY);
+            lastY = painter.y();
+        }
+        // A text longer than a page goes on over the next pages, none of it below the content.
+        const int page = painter.pageNumber();
+        painter.paint(m_f.addMessage(m_direct, ViberMsgTypeText, kNoon, true, u"word "_s.repeated(9000)));
+        QVERIFY(painter.pageNumber() > page + 1);
+        QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
+        QVERIFY(painter.end());
+    }
+    void pdfExport()
+    {
+        const QString path = m_dir.filePath(u"chat.pdf"_s);
+        QStringList shown{u"05 Mar 2024"_s, kHebrew,         u"at this"_s, u"[STICKER-42]"_s,
+                          u"06 Mar 2024"_s, u"message 59"_s, u"12:59 pm"_s};
+        int pages = 0;
+        {
+            ExportMessagesPdf pdf(path);
+            pdf.begin();
+            pdf.write(*message(ViberMsgTypeText, true, NoAttachment, kHebrew));
+            pdf.write(*message(ViberMsgTypePicture, true, JpegFile, kEmojiCaption));
+            pdf.write(*message(ViberMsgTypeSticker, true, MissingFile));
+            _ViberMsg *call = message(ViberMsgTypeCall, true, NoAttachment);
+            shown << MessageText::callText(m_f.addCall(call, ViberCallTypeIncoming, 125));
+            pdf.write(*call);
+            _ViberMsg *joined = message(ViberMsgTypeSystem, true, NoAttachment, u"Dana"_s);
+            joined->systemKind = ViberSystemKindMemberAdded;
+            shown << MessageText::systemText(joined);
+            pdf.write(*joined);
+            // Wrapped over lines, and a paragraph of each direction.
+            pdf.write(
+                *m_f.addMessage(m_group, ViberMsgTypeText, kNoon, true,
+                                u"See you there \U0001F44D\U0001F3FD "_s.repeated(8) + u'\n' + kHebrew));
+            for (const _ViberMsg *msg : m_f.addTexts(m_group, 60, kNoon.addDays(1)))
+                pdf.write(*msg);
+            pdf.finish();
+            pages = pdf.pageCount();
+        }
+        QVERIFY(pages > 1);
+        const QString info = poppler(u"pdfinfo"_s, {path});
+        if (info.isEmpty())
+            QSKIP("poppler-utils is not installed");
+        QVERIFY2(info.contains(QRegularExpression(u"Pages:\\s+%1\\n"_s.arg(pages))), qPrintable(info));
+        const QString text = poppler(u"pdftotext"_s, {path, u"-"_s});
+        for (const QString &expected : std::as_const(shown))
+            QVERIFY2(text.contains(expected), qPrintable(expected));
+        // The same bubble with and without an emoji: the emoji adds one picture and brings
+        // no font of its own, since a PDF cannot draw the colour emoji font.
+        const QRegularExpression picture(u"^\\s*1\\s+\\d+\\s+image\\s"_s,
+                                         QRegularExpression::MultilineOption);
+        QList<qsizetype> images;
+        for (const QString &caption : {u"Look at this"_s, kEmojiCaption}) {
+            {
+                ExportMessagesPdf pdf(path);
+                pdf.write(*message(ViberMsgTypeText, false, NoAttachment, caption));
+                pdf.finish();
+            }
+            images << poppler(u"pdfimages"_s, {u"-list"_s, path}).count(picture);
+            QVERIFY(!poppler(u"pdffonts"_s, {path}).contains(u"Emoji"_s));
+        }
+        QVERIFY(images.first() > 0);
+        QCOMPARE(images.last(), images.first() + 1);
+    }
 
 private:
     // A message of the type in the group or the one-to-one chat, with its preview.
@@ -75,178 +233,6 @@ private:
     _ViberChat *m_direct = nullptr;
     _ViberPerson *m_ann = nullptr;
 };
-
-void TestMessagePagePainter::initTestCase()
-{
-    MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src"));
-    QVERIFY2(!QImage(kPlaceholder).isNull(), "the artwork is not built");
-    QImage portrait(150, 300, QImage::Format_RGB32);
-    portrait.fill(Qt::red);
-    QVERIFY(portrait.save(m_dir.filePath(u"portrait.jpg"_s), "JPEG"));
-    // A PNG under a photo's name: read once JPEG has failed.
-    QImage landscape(400, 100, QImage::Format_ARGB32);
-    landscape.fill(Qt::blue);
-    QVERIFY(landscape.save(m_dir.filePath(u"landscape.jpg"_s), "PNG"));
-    QVERIFY(testsupport::writeFile(m_dir.filePath(u"notes.jpg"_s), "not a picture"));
-    m_ann = m_f.addPerson(u"أحمد"_s, u"+4912345"_s);
-    m_group = m_f.addChat(u"group-1"_s, {m_ann});
-    m_direct = m_f.addChat(QString(), {m_ann});
-}
-
-void TestMessagePagePainter::roomAndPictureSizes()
-{
-    // Content of 100 rows from y = 20 to y = 119, drawn from y = 60: exactly the room left fits.
-    const QRect content = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
-    QVERIFY(MessagePagePainter::fits(60, 60, content) && !MessagePagePainter::fits(61, 60, content));
-    // At most 200 on the longer side; a wide strip keeps a row.
-    const std::pair<QSize, QSize> sizes[] = {{QSize(150, 300), QSize(100, 200)},
-                                             {QSize(200, 120), QSize(200, 120)},
-                                             {QSize(201, 100), QSize(200, 100)},
-                                             {QSize(90, 200), QSize(90, 200)},
-                                             {QSize(4000, 1), QSize(200, 1)}};
-    for (const auto &[size, scaled] : sizes)
-        QCOMPARE(MessagePagePainter::scaledPictureSize(size), scaled);
-}
-
-void TestMessagePagePainter::loadPicture_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QImage>("expected"); // a null image: the placeholder
-    QImage blue(200, 50, QImage::Format_ARGB32);
-    blue.fill(Qt::blue);
-    QTest::newRow("text under a photo's name") << u"notes.jpg"_s << QImage();
-    QTest::newRow("missing file") << u"gone.jpg"_s << QImage();
-    QTest::newRow("no file") << QString() << QImage();
-    QTest::newRow("PNG under a photo's name, scaled") << u"landscape.jpg"_s << blue;
-}
-
-void TestMessagePagePainter::loadPicture()
-{
-    QFETCH(QString, file);
-    QFETCH(QImage, expected);
-    const QImage image = MessagePagePainter::loadPicture(file.isEmpty() ? file : m_dir.filePath(file));
-    if (expected.isNull())
-        QCOMPARE(image, QImage(kPlaceholder));
-    else
-        QCOMPARE(image.convertToFormat(expected.format()), expected);
-}
-
-void TestMessagePagePainter::messageContent_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("group");
-    QTest::addColumn<int>("preview");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("picture");
-    QTest::addColumn<QString>("shownText");
-    QTest::newRow("picture keeps the caption's emoji")
-        << int(ViberMsgTypePicture) << false << int(JpegFile) << kEmojiCaption << true << kEmojiCaption;
-    QTest::newRow("sticker with picture")
-        << int(ViberMsgTypeSticker) << false << int(PngFile) << QString() << true << QString();
-    QTest::newRow("sticker without picture")
-        << int(ViberMsgTypeSticker) << false << int(MissingFile) << QString() << false << u"[STICKER-42]"_s;
-    QTest::newRow("audio") << int(ViberMsgTypeAudio) << false << int(MissingFile) << QString() << false
-                           << u"[AUDIO] 2' 5''"_s;
-    QTest::newRow("file names itself") << int(ViberMsgTypeFile) << false << int(MissingFile) << kHebrew
-                                       << false << u"report.pdf (2.00 KiB)\n"_s + kHebrew;
-    QTest::newRow("text in a group has a header")
-        << int(ViberMsgTypeText) << true << int(NoAttachment) << kHebrew << false << kHebrew;
-}
-
-void TestMessagePagePainter::messageContent()
-{
-    QFETCH(int, type);
-    QFETCH(bool, group);
-    QFETCH(int, preview);
-    QFETCH(QString, text);
-    const MessagePagePainter::Content c =
-        MessagePagePainter::content(message(ViberMsgType(type), group, Preview(preview), text));
-    QVERIFY(c.notice.isEmpty());
-    QTEST(c.picture, "picture");
-    QTEST(c.text, "shownText");
-    QCOMPARE(c.header, group ? personDisplayName(m_ann) : QString());
-    QCOMPARE(c.time, u"12:00 pm"_s);
-}
-
-void TestMessagePagePainter::pagesBreakBeforeTheBottom()
-{
-    // Pages as the PDF export lays them out.
-    QPdfWriter writer(m_dir.filePath(u"pages.pdf"_s));
-    writer.setResolution(ExportMessagesPdf::kScreenResolution);
-    writer.setPageSize(QPageSize(QPageSize::A4));
-    writer.setPageMargins(QMarginsF(20, 20, 20, 20), QPageLayout::Point);
-    MessagePagePainter painter;
-    QVERIFY(painter.start(&writer));
-    const QRect content = painter.contentRect();
-    QCOMPARE(painter.y(), content.top());
-    int lastY = painter.y();
-    for (_ViberMsg *msg : m_f.addTexts(m_direct, 80, kNoon)) {
-        const int page = painter.pageNumber();
-        painter.paint(msg);
-        // Each bubble lies wholly inside the content, just above the next position.
-        QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
-        QVERIFY(painter.pageNumber() == page ? painter.y() > lastY : painter.y() < lastY);
-        lastY = painter.y();
-    }
-    // A text longer than a page goes on over the next pages, none of it below the content.
-    const int page = painter.pageNumber();
-    painter.paint(m_f.addMessage(m_direct, ViberMsgTypeText, kNoon, true, u"word "_s.repeated(9000)));
-    QVERIFY(painter.pageNumber() > page + 1);
-    QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
-    QVERIFY(painter.end());
-}
-
-void TestMessagePagePainter::pdfExport()
-{
-    const QString path = m_dir.filePath(u"chat.pdf"_s);
-    QStringList shown{u"05 Mar 2024"_s, kHebrew,         u"at this"_s, u"[STICKER-42]"_s,
-                      u"06 Mar 2024"_s, u"message 59"_s, u"12:59 pm"_s};
-    int pages = 0;
-    {
-        ExportMessagesPdf pdf(path);
-        pdf.begin();
-        pdf.write(*message(ViberMsgTypeText, true, NoAttachment, kHebrew));
-        pdf.write(*message(ViberMsgTypePicture, true, JpegFile, kEmojiCaption));
-        pdf.write(*message(ViberMsgTypeSticker, true, MissingFile));
-        _ViberMsg *call = message(ViberMsgTypeCall, true, NoAttachment);
-        shown << MessageText::callText(m_f.addCall(call, ViberCallTypeIncoming, 125));
-        pdf.write(*call);
-        _ViberMsg *joined = message(ViberMsgTypeSystem, true, NoAttachment, u"Dana"_s);
-        joined->systemKind = ViberSystemKindMemberAdded;
-        shown << MessageText::systemText(joined);
-        pdf.write(*joined);
-        // Wrapped over lines, and a paragraph of each direction.
-        pdf.write(*m_f.addMessage(m_group, ViberMsgTypeText, kNoon, true,
-                                  u"See you there \U0001F44D\U0001F3FD "_s.repeated(8) + u'\n' + kHebrew));
-        for (const _ViberMsg *msg : m_f.addTexts(m_group, 60, kNoon.addDays(1)))
-            pdf.write(*msg);
-        pdf.finish();
-        pages = pdf.pageCount();
-    }
-    QVERIFY(pages > 1);
-    const QString info = poppler(u"pdfinfo"_s, {path});
-    if (info.isEmpty())
-        QSKIP("poppler-utils is not installed");
-    QVERIFY2(info.contains(QRegularExpression(u"Pages:\\s+%1\\n"_s.arg(pages))), qPrintable(info));
-    const QString text = poppler(u"pdftotext"_s, {path, u"-"_s});
-    for (const QString &expected : std::as_const(shown))
-        QVERIFY2(text.contains(expected), qPrintable(expected));
-    // The same bubble with and without an emoji: the emoji adds one picture and brings
-    // no font of its own, since a PDF cannot draw the colour emoji font.
-    const QRegularExpression picture(u"^\\s*1\\s+\\d+\\s+image\\s"_s, QRegularExpression::MultilineOption);
-    QList<qsizetype> images;
-    for (const QString &caption : {u"Look at this"_s, kEmojiCaption}) {
-        {
-            ExportMessagesPdf pdf(path);
-            pdf.write(*message(ViberMsgTypeText, false, NoAttachment, caption));
-            pdf.finish();
-        }
-        images << poppler(u"pdfimages"_s, {u"-list"_s, path}).count(picture);
-        QVERIFY(!poppler(u"pdffonts"_s, {path}).contains(u"Emoji"_s));
-    }
-    QVERIFY(images.first() > 0);
-    QCOMPARE(images.last(), images.first() + 1);
-}
 
 QTEST_MAIN(TestMessagePagePainter)
 #include "tst_messagepagepainter.moc"

@@ -46,258 +46,242 @@ class TestMessageText : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void plainText_data();
-    void plainText();
-    void chatTitlesAndLabels();
-    void messageHtml_data();
-    void messageHtml();
-    void carrierEmoji_data();
-    void carrierEmoji();
-    void addressesAndAttributes();
-    void emoticonRanges();
-    void longTexts();
+    void initTestCase()
+    {
+        MessageText::setPictureFolder(m_programDir.path());
+        // Pictures of two codes and of a bracketed word outside the table; then files
+        // named as crafted bracket runs, and what "vb_emoji/(/../smiley).png" reaches.
+        QVERIFY(QDir().mkpath(m_programDir.filePath(u"vb_emoji/("_s)));
+        for (const QString &name : {u"(smiley)"_s, u"(!)"_s, u"(walrus)"_s, u"(x\" onerror=\"alert`1`)"_s,
+                                    u"(x' onerror='alert`1`)"_s, u"smiley)"_s})
+            QVERIFY(QFile(m_programDir.filePath(u"vb_emoji/%1.png"_s.arg(name))).open(QIODevice::WriteOnly));
+    }
+    void plainText_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("text");
+        // What the message refers to: attachment id and name, "type duration" of a call,
+        // or "kind name" of a notice's kind and person.
+        QTest::addColumn<QString>("extra");
+        QTest::addColumn<QString>("expected");
+        const auto add = [](const char *tag, int type, const QString &text, const QString &extra,
+                            const QString &expected) {
+            QTest::newRow(tag) << type << text << extra << expected;
+        };
+        add("text, emoji kept", ViberMsgTypeText, u"hi"_s + kSmile + kFamily + u"\nx"_s, {},
+            u"hi"_s + kSmile + kFamily + u"\nx"_s);
+        // Carrier emoji become their Unicode emoji in every kind of text.
+        add("location", ViberMsgTypeLocation, u"\uE415Home"_s, {}, kSmile + u"Home [LOCATION]"_s);
+        add("sticker", ViberMsgTypeSticker, {}, u"40123"_s, u"[STICKER-40123]"_s);
+        add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
+        add("unknown type", 99, u"text"_s, {}, {});
+        add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
+        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2' 5'')"_s);
+        add("call, negative truncates toward zero", ViberMsgTypeCall, {}, u"2 -65"_s,
+            u"Outgoing Call (-1' -5'')"_s);
+        add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
+        add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s,
+            u"You changed the group name to \"Trip\""_s);
+        // Place markers in the name or the title stay text; emoji are not replaced here.
+        add("renamed, markers", ViberMsgTypeSystem, u"1%1 "_s + kSmile, u"1 A%2n%1"_s,
+            u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s);
+        add("joined", ViberMsgTypeSystem, u"Bob"_s, u"2"_s, u"Bob joined"_s);
+    }
+    void plainText()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, text);
+        QFETCH(QString, extra);
+        _ViberAtta atta;
+        _ViberCall call;
+        _ViberPerson person;
+        _ViberMsg msg;
+        msg.type = ViberMsgType(type);
+        msg.text = text;
+        const int head = extra.section(u' ', 0, 0).toInt();
+        const QString tail = extra.section(u' ', 1);
+        if (type == ViberMsgTypeSystem) {
+            person.name = tail;
+            msg.systemKind = ViberSystemKind(head);
+            msg.person = tail.isEmpty() ? nullptr : &person;
+        } else if (type == ViberMsgTypeCall && !extra.isEmpty()) {
+            call.type = ViberCallType(head);
+            call.duration = tail.toInt();
+            msg.call = &call;
+        } else if (!extra.isEmpty()) {
+            atta.attId = atta.fileName = extra;
+            msg.attachment = &atta;
+        }
+        QTEST(MessageText::plainText(&msg), "expected");
+    }
+    void chatTitlesAndLabels()
+    {
+        _ViberPerson people[4];
+        const QString names[][2] = {
+            {u"Zed"_s, u"+300"_s}, {u"Amy"_s, u"+500"_s}, {{}, u"+1000"_s}, {u"Amy 2"_s, u"+500"_s}};
+        _ViberChat group;
+        for (int i = 0; i < 4; ++i) {
+            people[i].id = i + 1;
+            people[i].name = names[i][0];
+            people[i].phone = names[i][1];
+            group.participants.insert(people[i].id, &people[i]);
+        }
+        // By phone as text ("+1000" before "+300"); one number under two contacts by name.
+        QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
+        QCOMPARE(MessageText::participantLabels(&group), u"+1000, Zed(+300), Amy(+500), Amy 2(+500)"_s);
+        // A blank name does not count; a real one wins, trimmed.
+        group.name = u"   "_s;
+        QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
+        group.name = u"  Trip  "_s;
+        QCOMPARE(MessageText::chatTitle(&group), u"Trip"_s);
+    }
+    void messageHtml_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QString smiley = pic(u"vb_emoji/(smiley)"_s);
+        const auto row = [](const char *tag, const QString &text, const QString &expected) {
+            QTest::newRow(tag) << text << expected;
+        };
+        row("markup, lines", u"&lt; a<b & c>\n<script>x('1')</script>\""_s,
+            u"&amp;lt; a&lt;b &amp; c&gt;<br/>&lt;script&gt;x('1')&lt;/script&gt;\""_s);
+        // Single code points keep the names they always had; neighbours that are no
+        // emoji, here one past the carrier block, stay.
+        row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F604\uE538"),
+            u"a"_s + pic(u"emoji/2714"_s) + QChar(0x2715) + pic(u"emoji/1F300"_s) + pic(u"emoji/1F604"_s) +
+                QChar(0xE538));
+        row("sequences, one picture each",
+            u"<"_s + kFamily +
+                QString::fromUcs4(U"x\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\u2764\uFE0F"),
+            u"&lt;"_s + pic(kFamilyPicture) + u"x"_s + pic(u"emoji/1F1E9-1F1EA"_s) + u"&amp;"_s +
+                pic(u"emoji/0023-20E3"_s) + u"y"_s + pic(u"emoji/1F44D-1F3FD"_s) + pic(u"emoji/2764"_s));
+        // The longest sequence the text holds; what follows is matched afresh or stays text.
+        row("unfinished sequences",
+            QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200Dx\U0001F1E9\U0001F1EA\U0001F1EB#1"),
+            pic(u"emoji/1F468"_s) + QChar(0x200D) + pic(u"emoji/1F469"_s) + QChar(0x200D) + u"x"_s +
+                pic(u"emoji/1F1E9-1F1EA"_s) + QString::fromUcs4(U"\U0001F1EB#1"));
+        row("text presentation asked for", QString::fromUcs4(U"\u00A9\uFE0E\u00A9"),
+            QString::fromUcs4(U"\u00A9\uFE0E") + pic(u"emoji/00A9"_s));
+        // Broken store text: a lone surrogate neither eats the next unit nor vanishes.
+        row("lone high surrogates", u"ab"_s + kHigh + u"cd"_s + kHigh + kSmile + kHigh,
+            u"ab"_s + kHigh + u"cd"_s + kHigh + pic(u"emoji/1F604"_s) + kHigh);
+        row("lone low surrogate", QChar(0xDE04) + kFamily, QChar(0xDE04) + pic(kFamilyPicture));
+        // Codes with a picture, number 0 among them; a code without its picture, a word
+        // outside the table despite its file, and another letter case stay text.
+        row("emoticons", u"ok (smiley)(!)(sad) (walrus) (Smiley)"_s,
+            u"ok "_s + smiley + pic(u"vb_emoji/(!)"_s) + u"(sad) (walrus) (Smiley)"_s);
+        row("nested and adjacent", u"(a(smiley)c)(smiley)\n(smiley)"_s,
+            u"(a"_s + smiley + u"c)"_s + smiley + u"<br/>"_s + smiley);
+        // Bracket runs with crafted files beside the program: none may become an attribute.
+        row("crafted runs", u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)<img>"_s,
+            u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)&lt;img&gt;"_s);
+    }
+    void messageHtml()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(MessageText::messageHtml(text), expected);
+        // A notice holds the same escaped text, inside blocks of its own.
+        QVERIFY(MessageText::systemMessageHtml(text).contains(u'>' + expected + u"</div>"_s));
+    }
+    // SoftBank's private-use emoji of old stores, from rows of its table.
+    void carrierEmoji_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<QString>("text"); // in the plain text
+        QTest::newRow("heart") << 0xE022 << u"2764"_s << u"\u2764\uFE0F"_s;
+        QTest::newRow("note, before the gap") << 0xE03E << u"1F3B5"_s << QString::fromUcs4(U"\U0001F3B5");
+        QTest::newRow("key, after the gap") << 0xE03F << u"1F511"_s << QString::fromUcs4(U"\U0001F511");
+        QTest::newRow("keycap") << 0xE210 << u"0023-20E3"_s << u"#\uFE0F\u20E3"_s;
+        QTest::newRow("flag") << 0xE50B << u"1F1EF-1F1F5"_s << QString::fromUcs4(U"\U0001F1EF\U0001F1F5");
+        QTest::newRow("last of the block") << 0xE537 << u"2122"_s << u"\u2122\uFE0F"_s;
+        QTest::newRow("without counterpart") << 0xE000 << u"E000"_s << u"[EMOJI]"_s;
+    }
+    void carrierEmoji()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, picture);
+        QFETCH(QString, text);
+        _ViberMsg msg;
+        msg.type = ViberMsgTypeText;
+        msg.text = u'a' + QChar(code) + u'b';
+        QCOMPARE(MessageText::messageHtml(msg.text), u'a' + pic(u"emoji/"_s + picture) + u'b');
+        QCOMPARE(MessageText::plainText(&msg), u'a' + text + u'b');
+    }
+    void addressesAndAttributes()
+    {
+        QCOMPARE(MessageText::attributeHtml(u"a\"b'c<d>&e\n"_s), u"a&quot;b&#39;c&lt;d&gt;&amp;e\n"_s);
+        _ViberMsg msg;
+        msg.latitude = 48.8583701;
+        msg.longitude = -2.5;
+        QVERIFY(MessageText::mapPictureAddress(&msg).endsWith(u"&center=48.858370,-2.500000"_s));
+        _ViberAtta atta;
+        const QString server =
+            u"https://"_s + QString::fromLatin1(webhosts::kStickerServer) + u"/stickers/60/"_s;
+        for (const auto &[id, path] :
+             {std::pair{u"1234"_s, u"1200/00001234"_s}, {u"99"_s, u"0/00000099"_s}}) {
+            atta.attId = id;
+            QCOMPARE(MessageText::stickerPictureAddress(&atta), server + path + u".png"_s);
+        }
+        // A crafted id neither leaves the sticker folder nor breaks the attribute.
+        for (const QString &id : {u"1\" onerror=\"x"_s, u"1' onerror='x"_s, u"../../../evil"_s, u"x?y#z"_s}) {
+            atta.attId = id;
+            const QString address = MessageText::stickerPictureAddress(&atta);
+            for (const QChar c : u"\"'<> ?#"_s)
+                QVERIFY2(!address.contains(c), qPrintable(address));
+            const QUrl url(address, QUrl::StrictMode);
+            const QString path = url.path(QUrl::FullyEncoded);
+            QVERIFY2(url.isValid() && path.startsWith(u"/stickers/60/0/"_s) && path.count(u'/') == 4,
+                     qPrintable(address));
+        }
+    }
+    void emoticonRanges()
+    {
+        // Offset, length and number of each code, in UTF-16 units; unknown runs are skipped.
+        QCOMPARE(Emoticons::ranges(kSmile + u"(smiley)((sad))(x)(!) (foo)"_s),
+                 triples({2, 8, 58, 11, 5, 53, 20, 3, 0}));
+        QCOMPARE(Emoticons::ranges(u"(sad)"_s + QChar(0xD800) + QChar(0xDC00) + u"(TV)(cards)"_s),
+                 triples({0, 5, 53, 7, 4, 67, 11, 7, 118}));
+        QVERIFY(Emoticons::ranges(u"no codes (here) () (tv)"_s).isEmpty());
+        // The numbers are what the store holds: each is used once, and every code is one run.
+        const QHash<QString, int> &table = Emoticons::table();
+        QSet<int> numbers;
+        for (auto it = table.cbegin(); it != table.cend(); ++it) {
+            numbers.insert(it.value());
+            QCOMPARE(Emoticons::ranges(it.key()), triples({0, qint32(it.key().size()), it.value()}));
+        }
+        QCOMPARE(numbers.size(), table.size());
+    }
+    void longTexts()
+    {
+        // So many codes and emoji that rescanning the text for each would not finish.
+        constexpr qint64 kUnits = 200000;
+        const QString unit = u"(smiley)(x) a&b<\n"_s + kFamily + kHigh + u'y';
+        const QString text = unit.repeated(kUnits);
+        const QByteArray ranges = Emoticons::ranges(text);
+        QCOMPARE(ranges.size(), qsizetype(kUnits * 12));
+        QCOMPARE(ranges.right(12), triples({qint32((kUnits - 1) * unit.size()), 8, 58}));
+        QCOMPARE(MessageText::messageHtml(text), (pic(u"vb_emoji/(smiley)"_s) + u"(x) a&amp;b&lt;<br/>"_s +
+                                                  pic(kFamilyPicture) + kHigh + u'y')
+                                                     .repeated(kUnits));
+        // Cancellation is asked every few thousand codes, without changing the result;
+        // what the check throws ends the work there and reaches the caller.
+        qint64 calls = 0;
+        QCOMPARE(Emoticons::ranges(text, [&calls] { ++calls; }), ranges);
+        QVERIFY2(calls >= 2 * kUnits / 10000 && calls <= 2 * kUnits / 1000,
+                 qPrintable(QString::number(calls)));
+        calls = 0;
+        QVERIFY_THROWS_EXCEPTION(int, Emoticons::ranges(text, [&calls] {
+                                     if (++calls == 2)
+                                         throw -1;
+                                 }));
+        QCOMPARE(calls, 2);
+    }
 
 private:
     QTemporaryDir m_programDir;
 };
-
-void TestMessageText::initTestCase()
-{
-    MessageText::setPictureFolder(m_programDir.path());
-    // Pictures of two codes and of a bracketed word outside the table; then files
-    // named as crafted bracket runs, and what "vb_emoji/(/../smiley).png" reaches.
-    QVERIFY(QDir().mkpath(m_programDir.filePath(u"vb_emoji/("_s)));
-    for (const QString &name : {u"(smiley)"_s, u"(!)"_s, u"(walrus)"_s, u"(x\" onerror=\"alert`1`)"_s,
-                                u"(x' onerror='alert`1`)"_s, u"smiley)"_s})
-        QVERIFY(QFile(m_programDir.filePath(u"vb_emoji/%1.png"_s.arg(name))).open(QIODevice::WriteOnly));
-}
-
-void TestMessageText::plainText_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("text");
-    // What the message refers to: attachment id and name, "type duration" of a call,
-    // or "kind name" of a notice's kind and person.
-    QTest::addColumn<QString>("extra");
-    QTest::addColumn<QString>("expected");
-    const auto add = [](const char *tag, int type, const QString &text, const QString &extra,
-                        const QString &expected) { QTest::newRow(tag) << type << text << extra << expected; };
-    add("text, emoji kept", ViberMsgTypeText, u"hi"_s + kSmile + kFamily + u"\nx"_s, {},
-        u"hi"_s + kSmile + kFamily + u"\nx"_s);
-    // Carrier emoji become their Unicode emoji in every kind of text.
-    add("location", ViberMsgTypeLocation, u"\uE415Home"_s, {}, kSmile + u"Home [LOCATION]"_s);
-    add("sticker", ViberMsgTypeSticker, {}, u"40123"_s, u"[STICKER-40123]"_s);
-    add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
-    add("unknown type", 99, u"text"_s, {}, {});
-    add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
-    add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2' 5'')"_s);
-    add("call, negative truncates toward zero", ViberMsgTypeCall, {}, u"2 -65"_s,
-        u"Outgoing Call (-1' -5'')"_s);
-    add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
-    add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s, u"You changed the group name to \"Trip\""_s);
-    // Place markers in the name or the title stay text; emoji are not replaced here.
-    add("renamed, markers", ViberMsgTypeSystem, u"1%1 "_s + kSmile, u"1 A%2n%1"_s,
-        u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s);
-    add("joined", ViberMsgTypeSystem, u"Bob"_s, u"2"_s, u"Bob joined"_s);
-}
-
-void TestMessageText::plainText()
-{
-    QFETCH(int, type);
-    QFETCH(QString, text);
-    QFETCH(QString, extra);
-    _ViberAtta atta;
-    _ViberCall call;
-    _ViberPerson person;
-    _ViberMsg msg;
-    msg.type = ViberMsgType(type);
-    msg.text = text;
-    const int head = extra.section(u' ', 0, 0).toInt();
-    const QString tail = extra.section(u' ', 1);
-    if (type == ViberMsgTypeSystem) {
-        person.name = tail;
-        msg.systemKind = ViberSystemKind(head);
-        msg.person = tail.isEmpty() ? nullptr : &person;
-    } else if (type == ViberMsgTypeCall && !extra.isEmpty()) {
-        call.type = ViberCallType(head);
-        call.duration = tail.toInt();
-        msg.call = &call;
-    } else if (!extra.isEmpty()) {
-        atta.attId = atta.fileName = extra;
-        msg.attachment = &atta;
-    }
-    QTEST(MessageText::plainText(&msg), "expected");
-}
-
-void TestMessageText::chatTitlesAndLabels()
-{
-    _ViberPerson people[4];
-    const QString names[][2] = {
-        {u"Zed"_s, u"+300"_s}, {u"Amy"_s, u"+500"_s}, {{}, u"+1000"_s}, {u"Amy 2"_s, u"+500"_s}};
-    _ViberChat group;
-    for (int i = 0; i < 4; ++i) {
-        people[i].id = i + 1;
-        people[i].name = names[i][0];
-        people[i].phone = names[i][1];
-        group.participants.insert(people[i].id, &people[i]);
-    }
-    // By phone as text ("+1000" before "+300"); one number under two contacts by name.
-    QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
-    QCOMPARE(MessageText::participantLabels(&group), u"+1000, Zed(+300), Amy(+500), Amy 2(+500)"_s);
-    // A blank name does not count; a real one wins, trimmed.
-    group.name = u"   "_s;
-    QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
-    group.name = u"  Trip  "_s;
-    QCOMPARE(MessageText::chatTitle(&group), u"Trip"_s);
-}
-
-void TestMessageText::messageHtml_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    const QString smiley = pic(u"vb_emoji/(smiley)"_s);
-    const auto row = [](const char *tag, const QString &text, const QString &expected) {
-        QTest::newRow(tag) << text << expected;
-    };
-    row("markup, lines", u"&lt; a<b & c>\n<script>x('1')</script>\""_s,
-        u"&amp;lt; a&lt;b &amp; c&gt;<br/>&lt;script&gt;x('1')&lt;/script&gt;\""_s);
-    // Single code points keep the names they always had; neighbours that are no
-    // emoji, here one past the carrier block, stay.
-    row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F604\uE538"),
-        u"a"_s + pic(u"emoji/2714"_s) + QChar(0x2715) + pic(u"emoji/1F300"_s) + pic(u"emoji/1F604"_s) +
-            QChar(0xE538));
-    row("sequences, one picture each",
-        u"<"_s + kFamily +
-            QString::fromUcs4(U"x\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\u2764\uFE0F"),
-        u"&lt;"_s + pic(kFamilyPicture) + u"x"_s + pic(u"emoji/1F1E9-1F1EA"_s) + u"&amp;"_s +
-            pic(u"emoji/0023-20E3"_s) + u"y"_s + pic(u"emoji/1F44D-1F3FD"_s) + pic(u"emoji/2764"_s));
-    // The longest sequence the text holds; what follows is matched afresh or stays text.
-    row("unfinished sequences",
-        QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200Dx\U0001F1E9\U0001F1EA\U0001F1EB#1"),
-        pic(u"emoji/1F468"_s) + QChar(0x200D) + pic(u"emoji/1F469"_s) + QChar(0x200D) + u"x"_s +
-            pic(u"emoji/1F1E9-1F1EA"_s) + QString::fromUcs4(U"\U0001F1EB#1"));
-    row("text presentation asked for", QString::fromUcs4(U"\u00A9\uFE0E\u00A9"),
-        QString::fromUcs4(U"\u00A9\uFE0E") + pic(u"emoji/00A9"_s));
-    // Broken store text: a lone surrogate neither eats the next unit nor vanishes.
-    row("lone high surrogates", u"ab"_s + kHigh + u"cd"_s + kHigh + kSmile + kHigh,
-        u"ab"_s + kHigh + u"cd"_s + kHigh + pic(u"emoji/1F604"_s) + kHigh);
-    row("lone low surrogate", QChar(0xDE04) + kFamily, QChar(0xDE04) + pic(kFamilyPicture));
-    // Codes with a picture, number 0 among them; a code without its picture, a word
-    // outside the table despite its file, and another letter case stay text.
-    row("emoticons", u"ok (smiley)(!)(sad) (walrus) (Smiley)"_s,
-        u"ok "_s + smiley + pic(u"vb_emoji/(!)"_s) + u"(sad) (walrus) (Smiley)"_s);
-    row("nested and adjacent", u"(a(smiley)c)(smiley)\n(smiley)"_s,
-        u"(a"_s + smiley + u"c)"_s + smiley + u"<br/>"_s + smiley);
-    // Bracket runs with crafted files beside the program: none may become an attribute.
-    row("crafted runs", u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)<img>"_s,
-        u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)&lt;img&gt;"_s);
-}
-
-void TestMessageText::messageHtml()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(MessageText::messageHtml(text), expected);
-    // A notice holds the same escaped text, inside blocks of its own.
-    QVERIFY(MessageText::systemMessageHtml(text).contains(u'>' + expected + u"</div>"_s));
-}
-
-// SoftBank's private-use emoji of old stores, from rows of its table.
-void TestMessageText::carrierEmoji_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("picture");
-    QTest::addColumn<QString>("text"); // in the plain text
-    QTest::newRow("heart") << 0xE022 << u"2764"_s << u"\u2764\uFE0F"_s;
-    QTest::newRow("note, before the gap") << 0xE03E << u"1F3B5"_s << QString::fromUcs4(U"\U0001F3B5");
-    QTest::newRow("key, after the gap") << 0xE03F << u"1F511"_s << QString::fromUcs4(U"\U0001F511");
-    QTest::newRow("keycap") << 0xE210 << u"0023-20E3"_s << u"#\uFE0F\u20E3"_s;
-    QTest::newRow("flag") << 0xE50B << u"1F1EF-1F1F5"_s << QString::fromUcs4(U"\U0001F1EF\U0001F1F5");
-    QTest::newRow("last of the block") << 0xE537 << u"2122"_s << u"\u2122\uFE0F"_s;
-    QTest::newRow("without counterpart") << 0xE000 << u"E000"_s << u"[EMOJI]"_s;
-}
-
-void TestMessageText::carrierEmoji()
-{
-    QFETCH(int, code);
-    QFETCH(QString, picture);
-    QFETCH(QString, text);
-    _ViberMsg msg;
-    msg.type = ViberMsgTypeText;
-    msg.text = u'a' + QChar(code) + u'b';
-    QCOMPARE(MessageText::messageHtml(msg.text), u'a' + pic(u"emoji/"_s + picture) + u'b');
-    QCOMPARE(MessageText::plainText(&msg), u'a' + text + u'b');
-}
-
-void TestMessageText::addressesAndAttributes()
-{
-    QCOMPARE(MessageText::attributeHtml(u"a\"b'c<d>&e\n"_s), u"a&quot;b&#39;c&lt;d&gt;&amp;e\n"_s);
-    _ViberMsg msg;
-    msg.latitude = 48.8583701;
-    msg.longitude = -2.5;
-    QVERIFY(MessageText::mapPictureAddress(&msg).endsWith(u"&center=48.858370,-2.500000"_s));
-    _ViberAtta atta;
-    const QString server = u"https://"_s + QString::fromLatin1(webhosts::kStickerServer) + u"/stickers/60/"_s;
-    for (const auto &[id, path] : {std::pair{u"1234"_s, u"1200/00001234"_s}, {u"99"_s, u"0/00000099"_s}}) {
-        atta.attId = id;
-        QCOMPARE(MessageText::stickerPictureAddress(&atta), server + path + u".png"_s);
-    }
-    // A crafted id neither leaves the sticker folder nor breaks the attribute.
-    for (const QString &id : {u"1\" onerror=\"x"_s, u"1' onerror='x"_s, u"../../../evil"_s, u"x?y#z"_s}) {
-        atta.attId = id;
-        const QString address = MessageText::stickerPictureAddress(&atta);
-        for (const QChar c : u"\"'<> ?#"_s)
-            QVERIFY2(!address.contains(c), qPrintable(address));
-        const QUrl url(address, QUrl::StrictMode);
-        const QString path = url.path(QUrl::FullyEncoded);
-        QVERIFY2(url.isValid() && path.startsWith(u"/stickers/60/0/"_s) && path.count(u'/') == 4,
-                 qPrintable(address));
-    }
-}
-
-void TestMessageText::emoticonRanges()
-{
-    // Offset, length and number of each code, in UTF-16 units; unknown runs are skipped.
-    QCOMPARE(Emoticons::ranges(kSmile + u"(smiley)((sad))(x)(!) (foo)"_s),
-             triples({2, 8, 58, 11, 5, 53, 20, 3, 0}));
-    QCOMPARE(Emoticons::ranges(u"(sad)"_s + QChar(0xD800) + QChar(0xDC00) + u"(TV)(cards)"_s),
-             triples({0, 5, 53, 7, 4, 67, 11, 7, 118}));
-    QVERIFY(Emoticons::ranges(u"no codes (here) () (tv)"_s).isEmpty());
-    // The numbers are what the store holds: each is used once, and every code is one run.
-    const QHash<QString, int> &table = Emoticons::table();
-    QSet<int> numbers;
-    for (auto it = table.cbegin(); it != table.cend(); ++it) {
-        numbers.insert(it.value());
-        QCOMPARE(Emoticons::ranges(it.key()), triples({0, qint32(it.key().size()), it.value()}));
-    }
-    QCOMPARE(numbers.size(), table.size());
-}
-
-void TestMessageText::longTexts()
-{
-    // So many codes and emoji that rescanning the text for each would not finish.
-    constexpr qint64 kUnits = 200000;
-    const QString unit = u"(smiley)(x) a&b<\n"_s + kFamily + kHigh + u'y';
-    const QString text = unit.repeated(kUnits);
-    const QByteArray ranges = Emoticons::ranges(text);
-    QCOMPARE(ranges.size(), qsizetype(kUnits * 12));
-    QCOMPARE(ranges.right(12), triples({qint32((kUnits - 1) * unit.size()), 8, 58}));
-    QCOMPARE(MessageText::messageHtml(text),
-             (pic(u"vb_emoji/(smiley)"_s) + u"(x) a&amp;b&lt;<br/>"_s + pic(kFamilyPicture) + kHigh + u'y')
-                 .repeated(kUnits));
-    // Cancellation is asked every few thousand codes, without changing the result;
-    // what the check throws ends the work there and reaches the caller.
-    qint64 calls = 0;
-    QCOMPARE(Emoticons::ranges(text, [&calls] { ++calls; }), ranges);
-    QVERIFY2(calls >= 2 * kUnits / 10000 && calls <= 2 * kUnits / 1000, qPrintable(QString::number(calls)));
-    calls = 0;
-    QVERIFY_THROWS_EXCEPTION(int, Emoticons::ranges(text, [&calls] {
-                                 if (++calls == 2)
-                                     throw -1;
-                             }));
-    QCOMPARE(calls, 2);
-}
 
 QTEST_GUILESS_MAIN(TestMessageText)
 #include "tst_messagetext.moc"

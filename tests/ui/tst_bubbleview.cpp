@@ -58,18 +58,397 @@ class TestBubbleView : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void pagesLoadAndFollowTheirLinks();
-    void pageRunsNoScript();
-    void emojiPicturesAreDrawnFromTheFont();
-    void pagingWithoutAView();
-    void linksAndAttachments();
-    void printerKeepsDateOrder();
-    void indexesStayRightAfterRemovals();
-    void sourcesAndChats();
-    void messageList();
+    void initTestCase()
+    {
+        // The artwork is painted beside the executable of the build tree.
+        const QString folder = QStringLiteral(CHATWHARF_BINARY_DIR "/src");
+        QVERIFY2(QFile::exists(folder + QLatin1String("/vbbb/style.css")),
+                 "build the chatwharf_artwork target first");
+        MessageText::setPictureFolder(folder);
+        // The desktop's own file dialog is out of the test's reach.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+
+        m_view = new QWebEngineView;
+        m_view->resize(640, 640);
+        m_mgr = new VBBubbleViewMgr(m_view);
+        m_mgr->attach(m_view);
+        m_mgr->setUrlOpener([this](const QString &url) {
+            m_opened << u"url "_s + url;
+            return true;
+        });
+        m_mgr->setFolderOpener([this](const QString &path) {
+            m_opened << u"file "_s + path;
+            return true;
+        });
+        m_loads.emplace(m_view, &QWebEngineView::loadFinished);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view));
+    }
+    void cleanupTestCase()
+    {
+        m_loads.reset();
+        delete m_view;
+    }
+    void init()
+    {
+        m_opened.clear();
+        m_user.emplace();
+    }
+    void pagesLoadAndFollowTheirLinks()
+    {
+        // Page 1 mixes the kinds of bubbles; page 3 is too large to hand over inline.
+        MessageFixture f;
+        _ViberChat *group = f.addChat(u"group-7"_s);
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+100"_s);
+        f.addCall(f.addMessage(group, ViberMsgTypeCall, kMorning, false), ViberCallTypeOutgoing, 125);
+        f.addMessage(group, ViberMsgTypeText, kMorning.addSecs(60), false,
+                     u"Morning! (smiley) Coffee at ten? (coffee)"_s)
+            ->person = ann;
+        _ViberMsg *voice = f.addMessage(group, ViberMsgTypeAudio, kMorning.addSecs(120), false);
+        voice->person = ann;
+        f.addAttachment(voice, u"/nowhere/voice.m4a"_s, QString(), 95);
+        f.addAttachment(f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, u"Look"_s),
+                        u"/nowhere/p.jpg"_s, u"/nowhere/p_thumb.jpg"_s);
+        f.addMessage(
+            group, ViberMsgTypeText, kMorning.addDays(1), true,
+            u"Sure <3 & see you "_s +
+                QString::fromUcs4(U"\U0001F604\U0001F680\U0001F468\u200D\U0001F469\u200D\U0001F466") +
+                QChar(0xE022));
+        f.addTexts(group, 115, kMorning.addDays(2));
+        f.messages().at(110)->text = QString(2 * 1024 * 1024, QLatin1Char('x')) + u" END-OF-LONG"_s;
+
+        m_loadsSeen = int(m_loads->size());
+        m_mgr->showBubble(f.messages());
+        QCOMPARE(m_mgr->pageCount(), 3);
+        QVERIFY(waitForLoad());
+        // Pictures named relative to the page's base were found and laid out at their size.
+        const QStringList images =
+            evaluate(u"Array.from(document.images).map(i => i.getAttribute('src') + ' ' + i.naturalWidth)"_s)
+                .toStringList();
+        for (const char *image :
+             {"vbbb/voice.png 64", "vbbb/empty_photo.jpg 160", "vb_emoji/(smiley).png 20",
+              "emoji/1F604.png 40", "emoji/1F468-200D-1F469-200D-1F466.png 40", "emoji/2764.png 40"})
+            QVERIFY2(images.contains(QLatin1String(image)), qPrintable(images.join(QLatin1Char(','))));
+        QCOMPARE(evaluate(u"document.querySelector('.handle').textContent"_s).toString(), u"Ann"_s);
+
+        // Click the real link at the bottom of the page, as a user would.
+        const QVariantList rect =
+            evaluate(u"(function(){var a=document.querySelector('a[href=\"/next_page\"]');"
+                     "a.scrollIntoView(false);var r=a.getBoundingClientRect();"
+                     "return [r.left+r.width/2,r.top+r.height/2];})()"_s)
+                .toList();
+        QTest::qWait(200);
+        QWidget *surface = m_view->focusProxy();
+        QVERIFY(surface && rect.size() == 2);
+        const QPoint at(rect.at(0).toInt(), rect.at(1).toInt());
+        QTest::mouseMove(surface, at);
+        QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, at);
+        QTRY_COMPARE_WITH_TIMEOUT(m_mgr->page(), 2, 10000);
+        QVERIFY(waitForLoad());
+        QVERIFY(m_opened.isEmpty());
+        // Where the view shows the message to scroll to; far off when it is not on the page.
+        auto anchorTop = [&](int index) {
+            return evaluate(u"(function(){var a=document.getElementsByName('%1');"
+                            "return a.length?a[0].getBoundingClientRect().top:-1e9;})()"_s.arg(
+                                BubblePage::messageAnchor(f.messages().at(index))))
+                .toDouble();
+        };
+        QVERIFY(anchorTop(50) > -1e9); // the view shows page 2
+
+        // Within the page: no new load, the view scrolls to the message.
+        m_mgr->scrollToPos(60);
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(60)) < 2, 10000);
+        QCOMPARE(int(m_loads->size()), m_loadsSeen);
+
+        // Onto the large page, loaded from a file: its style still resolves, and the
+        // message is scrolled to once the page has loaded.
+        m_mgr->scrollToPos(102);
+        QCOMPARE(m_mgr->page(), 3);
+        QVERIFY(m_mgr->currentHtml().toUtf8().size() > VBBubbleViewMgr::kMaxInlinePageBytes);
+        QVERIFY(waitForLoad());
+        QCOMPARE(m_view->title(), u"Bubble"_s);
+        QCOMPARE(evaluate(u"getComputedStyle(document.body).backgroundColor"_s).toString(),
+                 u"rgb(213, 231, 236)"_s);
+        QVERIFY(evaluate(u"document.body.textContent.indexOf('END-OF-LONG') >= 0"_s).toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(102)) < 2, 10000);
+    }
+    void pageRunsNoScript()
+    {
+        // Were escaping ever to fail, the page still would not run what slipped through.
+        m_loadsSeen = int(m_loads->size());
+        m_view->setHtml(
+            QStringLiteral("<html><head><title>inert</title></head><body>"
+                           "<script>document.title='ran';</script>"
+                           "<img src=\"missing.png\" onerror=\"document.title='ran'\"></body></html>"),
+            QUrl::fromLocalFile(QStringLiteral(CHATWHARF_BINARY_DIR "/src/")));
+        QVERIFY(waitForLoad());
+        QTest::qWait(300);
+        QCOMPARE(m_view->title(), u"inert"_s);
+    }
+    void emojiPicturesAreDrawnFromTheFont()
+    {
+        // Each emoji a picture of its own: a font lacking them would draw one box for
+        // all, a grey mark would stand for any. The faces show the font's colours.
+        const QDir folder(QStringLiteral(CHATWHARF_BINARY_DIR "/src/emoji"));
+        QList<QImage> seen;
+        for (const char *name : {"1F923", "1F600", "1F44D-1F3FD", "1F1E9-1F1EA", "0023-20E3",
+                                 "1F468-200D-1F469-200D-1F467-200D-1F466"}) {
+            const QImage image(folder.filePath(QLatin1String(name) + u".png"_s));
+            QVERIFY2(image.size() == QSize(40, 40) && !seen.contains(image), name);
+            seen.append(image);
+            int opaque = 0, coloured = 0;
+            for (int i = 0; i < 40 * 40; ++i) {
+                const QColor c = image.pixelColor(i % 40, i / 40);
+                opaque += c.alpha() > 200;
+                coloured += c.alpha() > 200 && c.hsvSaturation() > 150;
+            }
+            QVERIFY2(opaque > 40 * 40 / 4, name);
+            QVERIFY2(seen.size() > 2 || coloured > opaque / 2, name); // the first two are faces
+        }
+    }
+    void pagingWithoutAView()
+    {
+        MessageFixture f;
+        f.addTexts(f.addChat(), 101, kMorning);
+        VBBubbleViewMgr mgr;
+        mgr.showBubble(f.messages());
+        QStringList seen; // page and anchor after each step
+        auto step = [&](const std::function<void()> &go) {
+            go();
+            seen << u"%1 %2"_s.arg(mgr.page()).arg(mgr.anchor());
+        };
+        step([] {});
+        // Links of the page, with or without a scheme; none past the ends.
+        for (const QString &link : {u"file:///next_page"_s, u"/next_page"_s, u"file:///pre_page"_s,
+                                    u"/last_page"_s, u"/first_page"_s})
+            step([&] { mgr.onLinkClicked(QUrl(link)); });
+        step([&] {
+            mgr.nextPage();
+            mgr.nextPage();
+            mgr.nextPage();
+        });
+        step([&] {
+            mgr.firstPage();
+            mgr.previousPage();
+        });
+        step([&] { mgr.scrollToPos(50); });
+        step([&] {
+            mgr.scrollToPos(-1);
+            mgr.scrollToPos(101);
+        });
+        const QString at50 = BubblePage::messageAnchor(f.messages().at(50));
+        QCOMPARE(seen,
+                 QStringList({u"1 start"_s, u"2 start"_s, u"3 start"_s, u"2 end"_s, u"3 end"_s, u"1 start"_s,
+                              u"3 start"_s, u"1 start"_s, u"2 "_s + at50, u"2 "_s + at50}));
+
+        mgr.showBubble(ViberMsgList());
+        QCOMPARE(mgr.currentHtml(), BubblePage::emptyPageHtml());
+        mgr.nextPage();
+        mgr.lastPage();
+        mgr.scrollToPos(0);
+        QCOMPARE(std::pair(mgr.page(), mgr.pageCount()), std::pair(0, 0));
+    }
+    void linksAndAttachments()
+    {
+        // Web addresses and media go to the desktop; a missing attachment is named
+        // (escaped, by its last three components); any other is offered for saving.
+        QTemporaryDir dir;
+        const QString photo = dir.filePath(u"photo.JPG.jpg"_s), song = dir.filePath(u"song.mp3"_s),
+                      empty = dir.filePath(u"a/b/empty.pdf"_s), pdf = dir.filePath(u"report #1.pdf"_s);
+        QVERIFY(testsupport::writeFile(photo, "jpeg") && testsupport::writeFile(song, "id3") &&
+                testsupport::writeFile(empty, QByteArray()) &&
+                testsupport::writeFile(pdf, "%PDF-1.4 contents"));
+        const QString map = u"https://maps.example.org/maps/api/staticmap?center=1,2"_s;
+        m_user->fileName = dir.filePath(u"saved.pdf"_s);
+        for (const QUrl &link : {QUrl(map), QUrl::fromLocalFile(photo), QUrl::fromLocalFile(song),
+                                 QUrl::fromLocalFile(u"/data/Attachments/<b>x/file.pdf"_s),
+                                 QUrl::fromLocalFile(u"/nowhere/x.pdf"_s), QUrl::fromLocalFile(empty),
+                                 // As the page writes it: its '#' must not turn into a fragment.
+                                 QUrl(BubblePage::localFileAddress(pdf))})
+            m_mgr->onLinkClicked(link);
+        QCOMPARE(m_opened, QStringList({u"url "_s + map, u"file "_s + photo, u"file "_s + song}));
+        QCOMPARE(m_user->boxes,
+                 QStringList({u"can not find .../Attachments/&lt;b&gt;x/file.pdf."_s,
+                              u"can not find /nowhere/x.pdf."_s, u"can not find .../a/b/empty.pdf."_s,
+                              u"Attachment saved successfully."_s}));
+        QCOMPARE(m_user->fileDialogs, QStringList({u"Save Attachment"_s, u"report #1.pdf"_s}));
+        QCOMPARE(testsupport::readFile(m_user->fileName), QByteArray("%PDF-1.4 contents"));
+        // Saved onto itself it stays whole, after the dialog asked to replace it.
+        m_user->fileName = pdf;
+        m_mgr->onLinkClicked(QUrl::fromLocalFile(pdf));
+        QCOMPARE(m_user->boxes.size(), 6);
+        QCOMPARE(m_user->boxes.last(), u"Attachment saved successfully."_s);
+        QCOMPARE(testsupport::readFile(pdf), QByteArray("%PDF-1.4 contents"));
+
+        // The right-click menu copies a selection and opens or saves an attachment;
+        // it never offers Back, Reload or View source.
+        auto entries = [&](const QUrl &link, const QString &selected) {
+            QMenu menu;
+            m_mgr->fillContextMenu(&menu, link, selected);
+            QStringList names;
+            const QList<QAction *> actions = menu.actions();
+            for (const QAction *a : actions)
+                names << a->objectName() + (a->isEnabled() ? QString() : u" (off)"_s);
+            return names;
+        };
+        QCOMPARE(entries(QUrl(), QString()), QStringList());
+        QCOMPARE(entries(QUrl(map), u"hi"_s), QStringList(u"actionBubbleCopy"_s));
+        QCOMPARE(entries(QUrl::fromLocalFile(pdf), QString()),
+                 QStringList({u"actionBubbleOpen"_s, u"actionBubbleSave"_s}));
+        QCOMPARE(entries(QUrl::fromLocalFile(dir.filePath(u"gone.pdf"_s)), u"x"_s),
+                 QStringList({u"actionBubbleCopy"_s, u"actionBubbleOpen"_s, u"actionBubbleSave (off)"_s}));
+        QMenu menu;
+        m_mgr->fillContextMenu(&menu, QUrl::fromLocalFile(pdf), u"copied text"_s);
+        menu.actions().at(0)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"copied text"_s);
+        m_user->fileName.clear();
+        menu.actions().at(2)->trigger(); // Save: the dialog comes, and is cancelled
+        QCOMPARE(m_user->fileDialogs.size(), 6);
+        QCOMPARE(m_user->boxes.size(), 6);
+        QCOMPARE(m_opened.size(), 3);
+    }
+    // What the preview paints, in date order.
+    void printerKeepsDateOrder()
+    {
+        MessageFixture f;
+        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        _ViberMsg *later = f.addMessage(chat, ViberMsgTypeText, kMorning.addSecs(60), true, u"omega"_s);
+        _ViberMsg *earlier = f.addMessage(chat, ViberMsgTypeText, kMorning, false, u"alpha"_s);
+        ViberMsgPrinter printer;
+        printer.setMessages(f.messages());
+        QCOMPARE(printer.messages(), QList<_ViberMsg *>({earlier, later}));
+    }
+    void indexesStayRightAfterRemovals()
+    {
+        // No model tester here: walking the whole tree after each change would renew
+        // the cached rows this test is about.
+        ItemModelMain model;
+        QList<_LocalDbItemNode *> dbs;
+        for (const QString &name : {u"a"_s, u"b"_s, u"c"_s, u"d"_s})
+            dbs.append(model.addLocalDbNode(name));
+        const QModelIndex root = model.indexOf(model.rootLocalDb());
+        // Indexes made (and rows cached) while c is row 2 and d row 3.
+        QCOMPARE(model.nodeOf(model.index(2, 0, root)), dbs[2]);
+        QCOMPARE(model.indexOf(dbs[3]).row(), 3);
+        QCOMPARE(model.parent(model.indexOf(dbs[2])), root);
+
+        // Both moved up: their indexes say so, not the rows cached before.
+        model.removeNode(dbs[0]);
+        QCOMPARE(model.indexOf(dbs[2]).row(), 1);
+        QCOMPARE(model.indexOf(dbs[3]).row(), 2);
+        QCOMPARE(model.index(1, 0, root), model.indexOf(dbs[2]));
+        // Past the rows, a second column (there is one only), a root's parent.
+        QVERIFY(!model.index(3, 0, root).isValid() && !model.index(0, 1, root).isValid() &&
+                !model.parent(root).isValid());
+        model.removeChildren(model.rootLocalDb());
+        QCOMPARE(model.rowCount(root), 0);
+    }
+    void sourcesAndChats()
+    {
+        ItemModelMain model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        // Contact pictures: a JPEG; PNG content under a .jpg name, as some are; not a
+        // picture at all; and a file that is gone.
+        QTemporaryDir dir;
+        QImage wide(40, 10, QImage::Format_RGB32), half(40, 20, QImage::Format_RGB32);
+        wide.fill(Qt::red);
+        half.fill(Qt::blue);
+        QVERIFY(wide.save(dir.filePath(u"Ann.jpg"_s), "JPG") &&
+                half.save(dir.filePath(u"Bob.jpg"_s), "PNG") &&
+                testsupport::writeFile(dir.filePath(u"Cy.jpg"_s), "not a picture"));
+        MessageFixture f;
+        QList<_ViberPerson *> people;
+        for (const QString &name : {u"Ann"_s, u"Bob"_s, u"Cy"_s, u"Dee"_s}) {
+            people << f.addPerson(name, u"+"_s + QString::number(people.size()));
+            people.last()->contactIconPath = dir.filePath(name + u".jpg"_s);
+        }
+        f.addChat(QString(), {people[0]}, 25);
+        f.addChat(QString(), {people[1]}, 30);
+        f.addChat(u"g"_s, {people[0], people[1]}, 20)->name = u"Team"_s;
+        f.addChat(QString(), {people[2]}, 20); // same date: the id decides
+        f.addChat(QString(), {people[3]}, 5);
+        f.addChat(QString(), {people[0], people[1]}, 2); // two participants, no group id
+        _LocalDbItemNode *db = model.addLocalDbNode(u"Work"_s);
+        db->data = f.data;
+        // A stored copy has no handle: looking up a null handle must not find it.
+        int token = 0;
+        model.addDeviceNode(device(u"Copy"_s, nullptr));
+        _IOSDeviceItemNode *phone = model.addDeviceNode(device(u"Phone"_s, &token));
+        QCOMPARE(model.findDevice(&token), phone);
+        QVERIFY(!model.findDevice(nullptr));
+        QCOMPARE(model.findLocalDb(u"wORK"_s), db);
+        QVERIFY(!model.findLocalDb(u"Work2"_s));
+
+        // Most recent first; a reload replaces the chat nodes rather than adding to them.
+        for (int load = 0; load < 2; ++load) {
+            model.setChats(db);
+            QStringList titles;
+            for (auto *node : db->children)
+                titles << node->text;
+            QCOMPARE(titles.mid(0, 5), QStringList({u"Bob"_s, u"Ann"_s, u"Team"_s, u"Cy"_s, u"Dee"_s}));
+        }
+        QList<QImage> pictures;
+        for (auto *node : db->children)
+            pictures << decoration(model, model.indexOf(node));
+        QCOMPARE(std::pair(pictures.at(0).size(), pictures.at(1).size()),
+                 std::pair(QSize(18, 9), QSize(18, 5)));
+        QCOMPARE(pictures.mid(2), QList<QImage>({resource("group"), resource("contact"), resource("contact"),
+                                                 resource("group")}));
+        // What an action on a selected chat works on: its own source.
+        QCOMPARE(ItemModelMain::sourceOf(db->children.first()), db);
+        QVERIFY(!ItemModelMain::sourceOf(model.rootLocalDb()));
+        QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 6);
+        QCOMPARE(model.countNodes(model.rootDevice(), ItemNodeIOSDevice), 2);
+        // A source goes with its chats.
+        model.removeNode(db);
+        QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 0);
+    }
+    void messageList()
+    {
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+491"_s);
+        _ViberPerson *bob = f.addPerson(u"Bob"_s, u"+492"_s);
+        _ViberChat *single = f.addChat(QString(), {ann});
+        _ViberChat *group = f.addChat(u"g1"_s, {ann, bob});
+        group->name = u"<b>Friends</b>"_s;
+        f.addMessage(single, ViberMsgTypeText, kMorning, false, u"hello"_s);
+        f.addMessage(single, ViberMsgTypeText, kMorning, true, u"hi"_s);
+        f.addMessage(group, ViberMsgTypeSystem, kMorning, false)->systemKind = ViberSystemKindNameChanged;
+        f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeOutgoing, 5);
+        f.addMessage(group, ViberMsgTypeText, kMorning, false, u"yo"_s)->person = bob;
+        f.addMessage(group, ViberMsgTypeText, kMorning, true, u"me"_s); // no sender
+        f.addMessage(nullptr, ViberMsgTypeText, kMorning, false, u"lost"_s);
+        // A call's direction is the call's own, whatever state its entry carries.
+        f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeMissed, 0);
+
+        ItemModelSms model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setMessages(f.messages());
+        QCOMPARE(model.rowCount(), 8);
+        QVERIFY(!model.index(8, 0).isValid() && !model.index(0, 4).isValid() && !model.message(8));
+        // Flag and contact of each row: who a message is from must not be mixed up.
+        // A group is named by its title, the sender in front of it.
+        QStringList rows;
+        for (int row = 0; row < 8; ++row)
+            rows << model.data(model.index(row, 1)).toString() + u'|' +
+                        model.data(model.index(row, 2)).toString();
+        QCOMPARE(rows, QStringList({u"From|Ann(+491)"_s, u"To|Ann(+491)"_s, u"|<System>"_s, u"|<Call>"_s,
+                                    u"From|Bob(+492) in <b>Friends</b>"_s, u"To|<b>Friends</b>"_s, u"From|"_s,
+                                    u"|<Call>"_s}));
+        QCOMPARE(model.data(model.index(4, 3)).toString(), u"yo"_s);
+        const QImage in = resource("icon_sms-receive"), out = resource("icon_sms-sent");
+        for (const auto &[row, icon] :
+             {std::pair(0, in), std::pair(1, out), std::pair(3, out), std::pair(7, in)})
+            QCOMPARE(decoration(model, model.index(row, 0)), icon);
+        // Tool tips show store text as text.
+        QCOMPARE(model.data(model.index(5, 2), Qt::ToolTipRole).toString(),
+                 u"<p>&lt;b&gt;Friends&lt;/b&gt;</p>"_s);
+
+        model.clear();
+        QCOMPARE(resets.size(), 2);
+        QCOMPARE(model.rowCount(), 0);
+    }
 
 private:
     bool waitForLoad();
@@ -82,45 +461,6 @@ private:
     std::optional<ModalUser> m_user;
     QStringList m_opened; // addresses and files handed to the desktop
 };
-
-void TestBubbleView::initTestCase()
-{
-    // The artwork is painted beside the executable of the build tree.
-    const QString folder = QStringLiteral(CHATWHARF_BINARY_DIR "/src");
-    QVERIFY2(QFile::exists(folder + QLatin1String("/vbbb/style.css")),
-             "build the chatwharf_artwork target first");
-    MessageText::setPictureFolder(folder);
-    // The desktop's own file dialog is out of the test's reach.
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-
-    m_view = new QWebEngineView;
-    m_view->resize(640, 640);
-    m_mgr = new VBBubbleViewMgr(m_view);
-    m_mgr->attach(m_view);
-    m_mgr->setUrlOpener([this](const QString &url) {
-        m_opened << u"url "_s + url;
-        return true;
-    });
-    m_mgr->setFolderOpener([this](const QString &path) {
-        m_opened << u"file "_s + path;
-        return true;
-    });
-    m_loads.emplace(m_view, &QWebEngineView::loadFinished);
-    m_view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_view));
-}
-
-void TestBubbleView::cleanupTestCase()
-{
-    m_loads.reset();
-    delete m_view;
-}
-
-void TestBubbleView::init()
-{
-    m_opened.clear();
-    m_user.emplace();
-}
 
 // Waits for the next page load after the last one waited for; true when it succeeded.
 bool TestBubbleView::waitForLoad()
@@ -138,363 +478,6 @@ QVariant TestBubbleView::evaluate(const QString &script)
     if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
         qWarning("script did not answer: %s", qPrintable(script));
     return result.value_or(QVariant());
-}
-
-void TestBubbleView::pagesLoadAndFollowTheirLinks()
-{
-    // Page 1 mixes the kinds of bubbles; page 3 is too large to hand over inline.
-    MessageFixture f;
-    _ViberChat *group = f.addChat(u"group-7"_s);
-    _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+100"_s);
-    f.addCall(f.addMessage(group, ViberMsgTypeCall, kMorning, false), ViberCallTypeOutgoing, 125);
-    f.addMessage(group, ViberMsgTypeText, kMorning.addSecs(60), false,
-                 u"Morning! (smiley) Coffee at ten? (coffee)"_s)
-        ->person = ann;
-    _ViberMsg *voice = f.addMessage(group, ViberMsgTypeAudio, kMorning.addSecs(120), false);
-    voice->person = ann;
-    f.addAttachment(voice, u"/nowhere/voice.m4a"_s, QString(), 95);
-    f.addAttachment(f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, u"Look"_s),
-                    u"/nowhere/p.jpg"_s, u"/nowhere/p_thumb.jpg"_s);
-    f.addMessage(group, ViberMsgTypeText, kMorning.addDays(1), true,
-                 u"Sure <3 & see you "_s +
-                     QString::fromUcs4(U"\U0001F604\U0001F680\U0001F468\u200D\U0001F469\u200D\U0001F466") +
-                     QChar(0xE022));
-    f.addTexts(group, 115, kMorning.addDays(2));
-    f.messages().at(110)->text = QString(2 * 1024 * 1024, QLatin1Char('x')) + u" END-OF-LONG"_s;
-
-    m_loadsSeen = int(m_loads->size());
-    m_mgr->showBubble(f.messages());
-    QCOMPARE(m_mgr->pageCount(), 3);
-    QVERIFY(waitForLoad());
-    // Pictures named relative to the page's base were found and laid out at their size.
-    const QStringList images =
-        evaluate(u"Array.from(document.images).map(i => i.getAttribute('src') + ' ' + i.naturalWidth)"_s)
-            .toStringList();
-    for (const char *image :
-         {"vbbb/voice.png 64", "vbbb/empty_photo.jpg 160", "vb_emoji/(smiley).png 20", "emoji/1F604.png 40",
-          "emoji/1F468-200D-1F469-200D-1F466.png 40", "emoji/2764.png 40"})
-        QVERIFY2(images.contains(QLatin1String(image)), qPrintable(images.join(QLatin1Char(','))));
-    QCOMPARE(evaluate(u"document.querySelector('.handle').textContent"_s).toString(), u"Ann"_s);
-
-    // Click the real link at the bottom of the page, as a user would.
-    const QVariantList rect = evaluate(u"(function(){var a=document.querySelector('a[href=\"/next_page\"]');"
-                                       "a.scrollIntoView(false);var r=a.getBoundingClientRect();"
-                                       "return [r.left+r.width/2,r.top+r.height/2];})()"_s)
-                                  .toList();
-    QTest::qWait(200);
-    QWidget *surface = m_view->focusProxy();
-    QVERIFY(surface && rect.size() == 2);
-    const QPoint at(rect.at(0).toInt(), rect.at(1).toInt());
-    QTest::mouseMove(surface, at);
-    QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, at);
-    QTRY_COMPARE_WITH_TIMEOUT(m_mgr->page(), 2, 10000);
-    QVERIFY(waitForLoad());
-    QVERIFY(m_opened.isEmpty());
-    // Where the view shows the message to scroll to; far off when it is not on the page.
-    auto anchorTop = [&](int index) {
-        return evaluate(u"(function(){var a=document.getElementsByName('%1');"
-                        "return a.length?a[0].getBoundingClientRect().top:-1e9;})()"_s.arg(
-                            BubblePage::messageAnchor(f.messages().at(index))))
-            .toDouble();
-    };
-    QVERIFY(anchorTop(50) > -1e9); // the view shows page 2
-
-    // Within the page: no new load, the view scrolls to the message.
-    m_mgr->scrollToPos(60);
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(60)) < 2, 10000);
-    QCOMPARE(int(m_loads->size()), m_loadsSeen);
-
-    // Onto the large page, loaded from a file: its style still resolves, and the
-    // message is scrolled to once the page has loaded.
-    m_mgr->scrollToPos(102);
-    QCOMPARE(m_mgr->page(), 3);
-    QVERIFY(m_mgr->currentHtml().toUtf8().size() > VBBubbleViewMgr::kMaxInlinePageBytes);
-    QVERIFY(waitForLoad());
-    QCOMPARE(m_view->title(), u"Bubble"_s);
-    QCOMPARE(evaluate(u"getComputedStyle(document.body).backgroundColor"_s).toString(),
-             u"rgb(213, 231, 236)"_s);
-    QVERIFY(evaluate(u"document.body.textContent.indexOf('END-OF-LONG') >= 0"_s).toBool());
-    QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(102)) < 2, 10000);
-}
-
-void TestBubbleView::pageRunsNoScript()
-{
-    // Were escaping ever to fail, the page still would not run what slipped through.
-    m_loadsSeen = int(m_loads->size());
-    m_view->setHtml(
-        QStringLiteral("<html><head><title>inert</title></head><body>"
-                       "<script>document.title='ran';</script>"
-                       "<img src=\"missing.png\" onerror=\"document.title='ran'\"></body></html>"),
-        QUrl::fromLocalFile(QStringLiteral(CHATWHARF_BINARY_DIR "/src/")));
-    QVERIFY(waitForLoad());
-    QTest::qWait(300);
-    QCOMPARE(m_view->title(), u"inert"_s);
-}
-
-void TestBubbleView::emojiPicturesAreDrawnFromTheFont()
-{
-    // Each emoji a picture of its own: a font lacking them would draw one box for
-    // all, a grey mark would stand for any. The faces show the font's colours.
-    const QDir folder(QStringLiteral(CHATWHARF_BINARY_DIR "/src/emoji"));
-    QList<QImage> seen;
-    for (const char *name : {"1F923", "1F600", "1F44D-1F3FD", "1F1E9-1F1EA", "0023-20E3",
-                             "1F468-200D-1F469-200D-1F467-200D-1F466"}) {
-        const QImage image(folder.filePath(QLatin1String(name) + u".png"_s));
-        QVERIFY2(image.size() == QSize(40, 40) && !seen.contains(image), name);
-        seen.append(image);
-        int opaque = 0, coloured = 0;
-        for (int i = 0; i < 40 * 40; ++i) {
-            const QColor c = image.pixelColor(i % 40, i / 40);
-            opaque += c.alpha() > 200;
-            coloured += c.alpha() > 200 && c.hsvSaturation() > 150;
-        }
-        QVERIFY2(opaque > 40 * 40 / 4, name);
-        QVERIFY2(seen.size() > 2 || coloured > opaque / 2, name); // the first two are faces
-    }
-}
-
-void TestBubbleView::pagingWithoutAView()
-{
-    MessageFixture f;
-    f.addTexts(f.addChat(), 101, kMorning);
-    VBBubbleViewMgr mgr;
-    mgr.showBubble(f.messages());
-    QStringList seen; // page and anchor after each step
-    auto step = [&](const std::function<void()> &go) {
-        go();
-        seen << u"%1 %2"_s.arg(mgr.page()).arg(mgr.anchor());
-    };
-    step([] {});
-    // Links of the page, with or without a scheme; none past the ends.
-    for (const QString &link :
-         {u"file:///next_page"_s, u"/next_page"_s, u"file:///pre_page"_s, u"/last_page"_s, u"/first_page"_s})
-        step([&] { mgr.onLinkClicked(QUrl(link)); });
-    step([&] {
-        mgr.nextPage();
-        mgr.nextPage();
-        mgr.nextPage();
-    });
-    step([&] {
-        mgr.firstPage();
-        mgr.previousPage();
-    });
-    step([&] { mgr.scrollToPos(50); });
-    step([&] {
-        mgr.scrollToPos(-1);
-        mgr.scrollToPos(101);
-    });
-    const QString at50 = BubblePage::messageAnchor(f.messages().at(50));
-    QCOMPARE(seen, QStringList({u"1 start"_s, u"2 start"_s, u"3 start"_s, u"2 end"_s, u"3 end"_s,
-                                u"1 start"_s, u"3 start"_s, u"1 start"_s, u"2 "_s + at50, u"2 "_s + at50}));
-
-    mgr.showBubble(ViberMsgList());
-    QCOMPARE(mgr.currentHtml(), BubblePage::emptyPageHtml());
-    mgr.nextPage();
-    mgr.lastPage();
-    mgr.scrollToPos(0);
-    QCOMPARE(std::pair(mgr.page(), mgr.pageCount()), std::pair(0, 0));
-}
-
-void TestBubbleView::linksAndAttachments()
-{
-    // Web addresses and media go to the desktop; a missing attachment is named
-    // (escaped, by its last three components); any other is offered for saving.
-    QTemporaryDir dir;
-    const QString photo = dir.filePath(u"photo.JPG.jpg"_s), song = dir.filePath(u"song.mp3"_s),
-                  empty = dir.filePath(u"a/b/empty.pdf"_s), pdf = dir.filePath(u"report #1.pdf"_s);
-    QVERIFY(testsupport::writeFile(photo, "jpeg") && testsupport::writeFile(song, "id3") &&
-            testsupport::writeFile(empty, QByteArray()) && testsupport::writeFile(pdf, "%PDF-1.4 contents"));
-    const QString map = u"https://maps.example.org/maps/api/staticmap?center=1,2"_s;
-    m_user->fileName = dir.filePath(u"saved.pdf"_s);
-    for (const QUrl &link : {QUrl(map), QUrl::fromLocalFile(photo), QUrl::fromLocalFile(song),
-                             QUrl::fromLocalFile(u"/data/Attachments/<b>x/file.pdf"_s),
-                             QUrl::fromLocalFile(u"/nowhere/x.pdf"_s), QUrl::fromLocalFile(empty),
-                             // As the page writes it: its '#' must not turn into a fragment.
-                             QUrl(BubblePage::localFileAddress(pdf))})
-        m_mgr->onLinkClicked(link);
-    QCOMPARE(m_opened, QStringList({u"url "_s + map, u"file "_s + photo, u"file "_s + song}));
-    QCOMPARE(m_user->boxes,
-             QStringList({u"can not find .../Attachments/&lt;b&gt;x/file.pdf."_s,
-                          u"can not find /nowhere/x.pdf."_s, u"can not find .../a/b/empty.pdf."_s,
-                          u"Attachment saved successfully."_s}));
-    QCOMPARE(m_user->fileDialogs, QStringList({u"Save Attachment"_s, u"report #1.pdf"_s}));
-    QCOMPARE(testsupport::readFile(m_user->fileName), QByteArray("%PDF-1.4 contents"));
-    // Saved onto itself it stays whole, after the dialog asked to replace it.
-    m_user->fileName = pdf;
-    m_mgr->onLinkClicked(QUrl::fromLocalFile(pdf));
-    QCOMPARE(m_user->boxes.size(), 6);
-    QCOMPARE(m_user->boxes.last(), u"Attachment saved successfully."_s);
-    QCOMPARE(testsupport::readFile(pdf), QByteArray("%PDF-1.4 contents"));
-
-    // The right-click menu copies a selection and opens or saves an attachment;
-    // it never offers Back, Reload or View source.
-    auto entries = [&](const QUrl &link, const QString &selected) {
-        QMenu menu;
-        m_mgr->fillContextMenu(&menu, link, selected);
-        QStringList names;
-        const QList<QAction *> actions = menu.actions();
-        for (const QAction *a : actions)
-            names << a->objectName() + (a->isEnabled() ? QString() : u" (off)"_s);
-        return names;
-    };
-    QCOMPARE(entries(QUrl(), QString()), QStringList());
-    QCOMPARE(entries(QUrl(map), u"hi"_s), QStringList(u"actionBubbleCopy"_s));
-    QCOMPARE(entries(QUrl::fromLocalFile(pdf), QString()),
-             QStringList({u"actionBubbleOpen"_s, u"actionBubbleSave"_s}));
-    QCOMPARE(entries(QUrl::fromLocalFile(dir.filePath(u"gone.pdf"_s)), u"x"_s),
-             QStringList({u"actionBubbleCopy"_s, u"actionBubbleOpen"_s, u"actionBubbleSave (off)"_s}));
-    QMenu menu;
-    m_mgr->fillContextMenu(&menu, QUrl::fromLocalFile(pdf), u"copied text"_s);
-    menu.actions().at(0)->trigger();
-    QCOMPARE(QGuiApplication::clipboard()->text(), u"copied text"_s);
-    m_user->fileName.clear();
-    menu.actions().at(2)->trigger(); // Save: the dialog comes, and is cancelled
-    QCOMPARE(m_user->fileDialogs.size(), 6);
-    QCOMPARE(m_user->boxes.size(), 6);
-    QCOMPARE(m_opened.size(), 3);
-}
-
-// What the preview paints, in date order.
-void TestBubbleView::printerKeepsDateOrder()
-{
-    MessageFixture f;
-    _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
-    _ViberMsg *later = f.addMessage(chat, ViberMsgTypeText, kMorning.addSecs(60), true, u"omega"_s);
-    _ViberMsg *earlier = f.addMessage(chat, ViberMsgTypeText, kMorning, false, u"alpha"_s);
-    ViberMsgPrinter printer;
-    printer.setMessages(f.messages());
-    QCOMPARE(printer.messages(), QList<_ViberMsg *>({earlier, later}));
-}
-
-void TestBubbleView::indexesStayRightAfterRemovals()
-{
-    // No model tester here: walking the whole tree after each change would renew
-    // the cached rows this test is about.
-    ItemModelMain model;
-    QList<_LocalDbItemNode *> dbs;
-    for (const QString &name : {u"a"_s, u"b"_s, u"c"_s, u"d"_s})
-        dbs.append(model.addLocalDbNode(name));
-    const QModelIndex root = model.indexOf(model.rootLocalDb());
-    // Indexes made (and rows cached) while c is row 2 and d row 3.
-    QCOMPARE(model.nodeOf(model.index(2, 0, root)), dbs[2]);
-    QCOMPARE(model.indexOf(dbs[3]).row(), 3);
-    QCOMPARE(model.parent(model.indexOf(dbs[2])), root);
-
-    // Both moved up: their indexes say so, not the rows cached before.
-    model.removeNode(dbs[0]);
-    QCOMPARE(model.indexOf(dbs[2]).row(), 1);
-    QCOMPARE(model.indexOf(dbs[3]).row(), 2);
-    QCOMPARE(model.index(1, 0, root), model.indexOf(dbs[2]));
-    // Past the rows, a second column (there is one only), a root's parent.
-    QVERIFY(!model.index(3, 0, root).isValid() && !model.index(0, 1, root).isValid() &&
-            !model.parent(root).isValid());
-    model.removeChildren(model.rootLocalDb());
-    QCOMPARE(model.rowCount(root), 0);
-}
-
-void TestBubbleView::sourcesAndChats()
-{
-    ItemModelMain model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    // Contact pictures: a JPEG; PNG content under a .jpg name, as some are; not a
-    // picture at all; and a file that is gone.
-    QTemporaryDir dir;
-    QImage wide(40, 10, QImage::Format_RGB32), half(40, 20, QImage::Format_RGB32);
-    wide.fill(Qt::red);
-    half.fill(Qt::blue);
-    QVERIFY(wide.save(dir.filePath(u"Ann.jpg"_s), "JPG") && half.save(dir.filePath(u"Bob.jpg"_s), "PNG") &&
-            testsupport::writeFile(dir.filePath(u"Cy.jpg"_s), "not a picture"));
-    MessageFixture f;
-    QList<_ViberPerson *> people;
-    for (const QString &name : {u"Ann"_s, u"Bob"_s, u"Cy"_s, u"Dee"_s}) {
-        people << f.addPerson(name, u"+"_s + QString::number(people.size()));
-        people.last()->contactIconPath = dir.filePath(name + u".jpg"_s);
-    }
-    f.addChat(QString(), {people[0]}, 25);
-    f.addChat(QString(), {people[1]}, 30);
-    f.addChat(u"g"_s, {people[0], people[1]}, 20)->name = u"Team"_s;
-    f.addChat(QString(), {people[2]}, 20); // same date: the id decides
-    f.addChat(QString(), {people[3]}, 5);
-    f.addChat(QString(), {people[0], people[1]}, 2); // two participants, no group id
-    _LocalDbItemNode *db = model.addLocalDbNode(u"Work"_s);
-    db->data = f.data;
-    // A stored copy has no handle: looking up a null handle must not find it.
-    int token = 0;
-    model.addDeviceNode(device(u"Copy"_s, nullptr));
-    _IOSDeviceItemNode *phone = model.addDeviceNode(device(u"Phone"_s, &token));
-    QCOMPARE(model.findDevice(&token), phone);
-    QVERIFY(!model.findDevice(nullptr));
-    QCOMPARE(model.findLocalDb(u"wORK"_s), db);
-    QVERIFY(!model.findLocalDb(u"Work2"_s));
-
-    // Most recent first; a reload replaces the chat nodes rather than adding to them.
-    for (int load = 0; load < 2; ++load) {
-        model.setChats(db);
-        QStringList titles;
-        for (auto *node : db->children)
-            titles << node->text;
-        QCOMPARE(titles.mid(0, 5), QStringList({u"Bob"_s, u"Ann"_s, u"Team"_s, u"Cy"_s, u"Dee"_s}));
-    }
-    QList<QImage> pictures;
-    for (auto *node : db->children)
-        pictures << decoration(model, model.indexOf(node));
-    QCOMPARE(std::pair(pictures.at(0).size(), pictures.at(1).size()), std::pair(QSize(18, 9), QSize(18, 5)));
-    QCOMPARE(pictures.mid(2),
-             QList<QImage>({resource("group"), resource("contact"), resource("contact"), resource("group")}));
-    // What an action on a selected chat works on: its own source.
-    QCOMPARE(ItemModelMain::sourceOf(db->children.first()), db);
-    QVERIFY(!ItemModelMain::sourceOf(model.rootLocalDb()));
-    QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 6);
-    QCOMPARE(model.countNodes(model.rootDevice(), ItemNodeIOSDevice), 2);
-    // A source goes with its chats.
-    model.removeNode(db);
-    QCOMPARE(model.countNodes(nullptr, ItemNodeChatSession), 0);
-}
-
-void TestBubbleView::messageList()
-{
-    MessageFixture f;
-    _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+491"_s);
-    _ViberPerson *bob = f.addPerson(u"Bob"_s, u"+492"_s);
-    _ViberChat *single = f.addChat(QString(), {ann});
-    _ViberChat *group = f.addChat(u"g1"_s, {ann, bob});
-    group->name = u"<b>Friends</b>"_s;
-    f.addMessage(single, ViberMsgTypeText, kMorning, false, u"hello"_s);
-    f.addMessage(single, ViberMsgTypeText, kMorning, true, u"hi"_s);
-    f.addMessage(group, ViberMsgTypeSystem, kMorning, false)->systemKind = ViberSystemKindNameChanged;
-    f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeOutgoing, 5);
-    f.addMessage(group, ViberMsgTypeText, kMorning, false, u"yo"_s)->person = bob;
-    f.addMessage(group, ViberMsgTypeText, kMorning, true, u"me"_s); // no sender
-    f.addMessage(nullptr, ViberMsgTypeText, kMorning, false, u"lost"_s);
-    // A call's direction is the call's own, whatever state its entry carries.
-    f.addCall(f.addMessage(single, ViberMsgTypeCall, kMorning, true), ViberCallTypeMissed, 0);
-
-    ItemModelSms model;
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-    model.setMessages(f.messages());
-    QCOMPARE(model.rowCount(), 8);
-    QVERIFY(!model.index(8, 0).isValid() && !model.index(0, 4).isValid() && !model.message(8));
-    // Flag and contact of each row: who a message is from must not be mixed up.
-    // A group is named by its title, the sender in front of it.
-    QStringList rows;
-    for (int row = 0; row < 8; ++row)
-        rows << model.data(model.index(row, 1)).toString() + u'|' +
-                    model.data(model.index(row, 2)).toString();
-    QCOMPARE(rows, QStringList({u"From|Ann(+491)"_s, u"To|Ann(+491)"_s, u"|<System>"_s, u"|<Call>"_s,
-                                u"From|Bob(+492) in <b>Friends</b>"_s, u"To|<b>Friends</b>"_s, u"From|"_s,
-                                u"|<Call>"_s}));
-    QCOMPARE(model.data(model.index(4, 3)).toString(), u"yo"_s);
-    const QImage in = resource("icon_sms-receive"), out = resource("icon_sms-sent");
-    for (const auto &[row, icon] : {std::pair(0, in), std::pair(1, out), std::pair(3, out), std::pair(7, in)})
-        QCOMPARE(decoration(model, model.index(row, 0)), icon);
-    // Tool tips show store text as text.
-    QCOMPARE(model.data(model.index(5, 2), Qt::ToolTipRole).toString(),
-             u"<p>&lt;b&gt;Friends&lt;/b&gt;</p>"_s);
-
-    model.clear();
-    QCOMPARE(resets.size(), 2);
-    QCOMPARE(model.rowCount(), 0);
 }
 
 QTEST_MAIN(TestBubbleView)

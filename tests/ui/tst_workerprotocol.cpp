@@ -135,190 +135,184 @@ class TestWorkerProtocol : public QObject
 {
     Q_OBJECT
 private slots:
-    void protocol_data();
-    void protocol();
-    void reportersShowProgressPlainly();
-    void dialogCancelsOnceAndIgnoresLateReports();
-};
-
-void TestWorkerProtocol::protocol_data()
-{
-    QTest::addColumn<Listener::Via>("via");
-    QTest::addColumn<Body>("body");
-    QTest::addColumn<bool>("cancelAtTip");
-    QTest::addColumn<Outcome>("outcome");
-    QTest::addColumn<QString>("text");   // the one final report, "" for none
-    QTest::addColumn<bool>("cancelled"); // a press the dialog took as a cancel
-    const QString unexpected = u"The operation stopped because of an unexpected internal error."_s;
-    const QString broken = QString::fromUtf8(kBroken), done = u"Copied 3 messages."_s;
-    // Ends with the text, or throws what it is given.
-    const auto says = [](const QString &text) -> Body { return [=](auto &, auto &) { return text; }; };
-    const auto throws = [](auto thrown) -> Body { return [=](auto &, auto &) -> QString { throw thrown; }; };
-    // Asks the worker to stop, or the user presses Cancel, before or once it commits.
-    const auto stop = [](bool user, bool committing, bool commitAfter = false) -> Body {
-        return [=](ScriptedWorker &w, Listener &l) {
-            if (committing)
-                w.commitStarts();
-            user ? l.pressCancel(w) : w.requestStop();
-            if (commitAfter)
-                w.commitStarts();
+    void protocol_data()
+    {
+        QTest::addColumn<Listener::Via>("via");
+        QTest::addColumn<Body>("body");
+        QTest::addColumn<bool>("cancelAtTip");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("text");   // the one final report, "" for none
+        QTest::addColumn<bool>("cancelled"); // a press the dialog took as a cancel
+        const QString unexpected = u"The operation stopped because of an unexpected internal error."_s;
+        const QString broken = QString::fromUtf8(kBroken), done = u"Copied 3 messages."_s;
+        // Ends with the text, or throws what it is given.
+        const auto says = [](const QString &text) -> Body { return [=](auto &, auto &) { return text; }; };
+        const auto throws = [](auto thrown) -> Body {
+            return [=](auto &, auto &) -> QString { throw thrown; };
+        };
+        // Asks the worker to stop, or the user presses Cancel, before or once it commits.
+        const auto stop = [](bool user, bool committing, bool commitAfter = false) -> Body {
+            return [=](ScriptedWorker &w, Listener &l) {
+                if (committing)
+                    w.commitStarts();
+                user ? l.pressCancel(w) : w.requestStop();
+                if (commitAfter)
+                    w.commitStarts();
+                w.checkCancel();
+                return u"Copied 3 messages."_s;
+            };
+        };
+        const char *const names[] = {"nobody", "console", "recording", "dialog", "quick dialog"};
+        for (const auto via : {Listener::Nobody, Listener::Console, Listener::Recording, Listener::Dialog,
+                               Listener::QuickDialog}) {
+            const auto row = [&](const char *what, Outcome outcome, const QString &text, Body body,
+                                 bool cancelled = false, bool cancelAtTip = false) {
+                QTest::addRow("%s, via %s", what, names[via])
+                    << via << body << cancelAtTip << outcome << text << cancelled;
+            };
+            row("success", Outcome::Succeeded, done, says(done));
+            row("silent success", Outcome::Succeeded, QString(), says(QString()));
+            row("UTF-8 exception", Outcome::Failed, broken, throws(std::runtime_error(kBroken)));
+            row("blank exception", Outcome::Failed, unexpected, throws(std::runtime_error(" ")));
+            row("other int", Outcome::Failed, unexpected, throws(5));
+            row("not a std exception", Outcome::Failed, unexpected, throws(QString()));
+            row("out of memory", Outcome::Failed, u"There was not enough memory to finish the operation."_s,
+                throws(std::bad_alloc()));
+            row("clean-up fails too", Outcome::Failed, broken, [](auto &, Listener &l) -> QString {
+                l.cleanUpFails = true;
+                throw std::runtime_error(kBroken);
+            });
+            // A worker that stops on its own closes the dialog too. Nobody can press
+            // Cancel without a dialog shown.
+            row("cancel value", Outcome::Cancelled, QString(), throws(-1));
+            row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
+            // The store is committing: a cancel now would hide a change that was made.
+            row("stop while committing", Outcome::Succeeded, done, stop(false, true));
+            if (via != Listener::Nobody && via != Listener::QuickDialog) {
+                row("user cancels", Outcome::Cancelled, QString(), stop(true, false), true);
+                // Past its last check the worker commits anyway, and says so.
+                row("user cancels, then it commits", Outcome::Succeeded, done, stop(true, false, true), true);
+                row("user cancels while committing", Outcome::Succeeded, done, stop(true, true));
+            }
+            if (via == Listener::Recording)
+                row("user cancels at the tip", Outcome::Cancelled, QString(), stop(false, false), true, true);
+        }
+    }
+    // Whatever ends a run, the worker reports exactly one final word (none when
+    // cancelled), cleans up after a failure or a cancel only, lets nothing escape,
+    // and waits while the user reads a tip.
+    void protocol()
+    {
+        QFETCH(Listener::Via, via);
+        QFETCH(Body, body);
+        QFETCH(bool, cancelAtTip);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, text);
+        QFETCH(bool, cancelled);
+        Listener l(via);
+        l.cancelAtTip = cancelAtTip;
+        const bool asks = via != Listener::Nobody && via != Listener::QuickDialog;
+        ScriptedWorker worker([&](ScriptedWorker &w) {
+            w.reportProgress(10, u"Saving messages..."_s);
+            w.reportProgress(10, u"Saving messages..."_s); // a repeat is not sent
+            w.reportDetail(u"File: a.jpg"_s);
+            if (asks)
+                w.tipsAndWait(kTip);
+            l.pastTip = true;
             w.checkCancel();
-            return u"Copied 3 messages."_s;
-        };
-    };
-    const char *const names[] = {"nobody", "console", "recording", "dialog", "quick dialog"};
-    for (const auto via : {Listener::Nobody, Listener::Console, Listener::Recording, Listener::Dialog,
-                           Listener::QuickDialog}) {
-        const auto row = [&](const char *what, Outcome outcome, const QString &text, Body body,
-                             bool cancelled = false, bool cancelAtTip = false) {
-            QTest::addRow("%s, via %s", what, names[via])
-                << via << body << cancelAtTip << outcome << text << cancelled;
-        };
-        row("success", Outcome::Succeeded, done, says(done));
-        row("silent success", Outcome::Succeeded, QString(), says(QString()));
-        row("UTF-8 exception", Outcome::Failed, broken, throws(std::runtime_error(kBroken)));
-        row("blank exception", Outcome::Failed, unexpected, throws(std::runtime_error(" ")));
-        row("other int", Outcome::Failed, unexpected, throws(5));
-        row("not a std exception", Outcome::Failed, unexpected, throws(QString()));
-        row("out of memory", Outcome::Failed, u"There was not enough memory to finish the operation."_s,
-            throws(std::bad_alloc()));
-        row("clean-up fails too", Outcome::Failed, broken, [](auto &, Listener &l) -> QString {
-            l.cleanUpFails = true;
-            throw std::runtime_error(kBroken);
+            return body(w, l);
         });
-        // A worker that stops on its own closes the dialog too. Nobody can press
-        // Cancel without a dialog shown.
-        row("cancel value", Outcome::Cancelled, QString(), throws(-1));
-        row("stop requested", Outcome::Cancelled, QString(), stop(false, false));
-        // The store is committing: a cancel now would hide a change that was made.
-        row("stop while committing", Outcome::Succeeded, done, stop(false, true));
-        if (via != Listener::Nobody && via != Listener::QuickDialog) {
-            row("user cancels", Outcome::Cancelled, QString(), stop(true, false), true);
-            // Past its last check the worker commits anyway, and says so.
-            row("user cancels, then it commits", Outcome::Succeeded, done, stop(true, false, true), true);
-            row("user cancels while committing", Outcome::Succeeded, done, stop(true, true));
+        // Slow, so that a runner returning before the thread ended is seen.
+        worker.onCleanUp = [&](Outcome) {
+            QThread::msleep(50);
+            if (l.cleanUpFails)
+                throw std::runtime_error("Could not remove out.csv.");
+        };
+        // The log says how the run ended and how long it took.
+        const char *ending = outcome == Outcome::Succeeded ? "finished in"
+                             : outcome == Outcome::Failed  ? "failed after"
+                                                           : "cancelled after";
+        QTest::ignoreMessage(outcome == Outcome::Failed ? QtWarningMsg : QtInfoMsg,
+                             QRegularExpression(u"^\\w+ %1 \\d+\\.\\d\\d s"_s.arg(QLatin1String(ending))));
+        QCOMPARE(l.run(worker), outcome == Outcome::Succeeded);
+        QVERIFY(worker.isFinished());
+        QCOMPARE(worker.outcome(), outcome);
+        QCOMPARE(outcome == Outcome::Failed ? worker.errorText() : worker.successText(), text);
+        QCOMPARE(worker.cleanUps, outcome == Outcome::Succeeded ? QList<Outcome>() : QList<Outcome>{outcome});
+        QCOMPARE(worker.reporter() != nullptr, via < Listener::Dialog && via != Listener::Nobody);
+
+        QStringList said;
+        if (asks)
+            said << kTip;
+        if (via == Listener::Console && outcome == Outcome::Succeeded && text.isEmpty())
+            said << u"Done."_s; // a console always ends a run with a word
+        else if (!text.isEmpty() && via != Listener::Nobody)
+            said << (via >= Listener::Dialog && outcome == Outcome::Failed ? errorBoxText(text) : text);
+        QCOMPARE(l.said(), said);
+        if (via == Listener::Console)
+            QCOMPARE(l.lines().mid(0, 2), QStringList({u"[ 10%] Saving messages..."_s,
+                                                       u"[ 10%] Saving messages... - File: a.jpg"_s}));
+        if (via == Listener::Recording || via == Listener::Dialog) {
+            QVERIFY2(l.tipHeld, "the worker went on before the tip was answered");
+            QCOMPARE(l.progressAtTip, u"10% Saving messages... - File: a.jpg"_s);
         }
         if (via == Listener::Recording)
-            row("user cancels at the tip", Outcome::Cancelled, QString(), stop(false, false), true, true);
+            QCOMPARE(l.recording.percents, QList<int>({10, -1}));
+        if (via == Listener::Dialog)
+            QCOMPARE(l.dialogCancelled, cancelled);
     }
-}
+    void reportersShowProgressPlainly()
+    {
+        // The console: a line for each change, the percent kept in range, rich text as plain lines.
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        ConsoleReporter console(&out);
+        console.reportProgress(u"Loading <b>data</b>..."_s, 0, QString());
+        console.reportProgress(QString(), 250, u"Contacts.data, 12KB"_s);
+        console.reportProgress(QString(), -1, u"Contacts.data, 12KB"_s);
+        console.reportError(u"Can't copy <b>a.jpg</b>:<br/>3 < 4 &amp;lt; x"_s);
+        QCOMPARE(QString::fromUtf8(out.data()),
+                 u"[  0%] Loading data...\n[100%] Loading data... - Contacts.data, 12KB\n"
+                 "Error: Can't copy a.jpg:\n3 < 4 &lt; x\n"_s);
 
-// Whatever ends a run, the worker reports exactly one final word (none when
-// cancelled), cleans up after a failure or a cancel only, lets nothing escape,
-// and waits while the user reads a tip.
-void TestWorkerProtocol::protocol()
-{
-    QFETCH(Listener::Via, via);
-    QFETCH(Body, body);
-    QFETCH(bool, cancelAtTip);
-    QFETCH(Outcome, outcome);
-    QFETCH(QString, text);
-    QFETCH(bool, cancelled);
-    Listener l(via);
-    l.cancelAtTip = cancelAtTip;
-    const bool asks = via != Listener::Nobody && via != Listener::QuickDialog;
-    ScriptedWorker worker([&](ScriptedWorker &w) {
-        w.reportProgress(10, u"Saving messages..."_s);
-        w.reportProgress(10, u"Saving messages..."_s); // a repeat is not sent
-        w.reportDetail(u"File: a.jpg"_s);
-        if (asks)
-            w.tipsAndWait(kTip);
-        l.pastTip = true;
-        w.checkCancel();
-        return body(w, l);
-    });
-    // Slow, so that a runner returning before the thread ended is seen.
-    worker.onCleanUp = [&](Outcome) {
-        QThread::msleep(50);
-        if (l.cleanUpFails)
-            throw std::runtime_error("Could not remove out.csv.");
-    };
-    // The log says how the run ended and how long it took.
-    const char *ending = outcome == Outcome::Succeeded ? "finished in"
-                         : outcome == Outcome::Failed  ? "failed after"
-                                                       : "cancelled after";
-    QTest::ignoreMessage(outcome == Outcome::Failed ? QtWarningMsg : QtInfoMsg,
-                         QRegularExpression(u"^\\w+ %1 \\d+\\.\\d\\d s"_s.arg(QLatin1String(ending))));
-    QCOMPARE(l.run(worker), outcome == Outcome::Succeeded);
-    QVERIFY(worker.isFinished());
-    QCOMPARE(worker.outcome(), outcome);
-    QCOMPARE(outcome == Outcome::Failed ? worker.errorText() : worker.successText(), text);
-    QCOMPARE(worker.cleanUps, outcome == Outcome::Succeeded ? QList<Outcome>() : QList<Outcome>{outcome});
-    QCOMPARE(worker.reporter() != nullptr, via < Listener::Dialog && via != Listener::Nobody);
-
-    QStringList said;
-    if (asks)
-        said << kTip;
-    if (via == Listener::Console && outcome == Outcome::Succeeded && text.isEmpty())
-        said << u"Done."_s; // a console always ends a run with a word
-    else if (!text.isEmpty() && via != Listener::Nobody)
-        said << (via >= Listener::Dialog && outcome == Outcome::Failed ? errorBoxText(text) : text);
-    QCOMPARE(l.said(), said);
-    if (via == Listener::Console)
-        QCOMPARE(l.lines().mid(0, 2),
-                 QStringList({u"[ 10%] Saving messages..."_s, u"[ 10%] Saving messages... - File: a.jpg"_s}));
-    if (via == Listener::Recording || via == Listener::Dialog) {
-        QVERIFY2(l.tipHeld, "the worker went on before the tip was answered");
-        QCOMPARE(l.progressAtTip, u"10% Saving messages... - File: a.jpg"_s);
+        QCOMPARE(WorkerThread::percentOf(0, 0), 0);
+        QCOMPARE(WorkerThread::percentOf(2, 3), 66); // cut, not rounded: 100 only when done
+        QCOMPARE(WorkerThread::percentOf(9, 7, 99), 99);
+        QCOMPARE(WorkerThread::percentOf(qint64(4e18), qint64(8e18)), 50); // no overflow
     }
-    if (via == Listener::Recording)
-        QCOMPARE(l.recording.percents, QList<int>({10, -1}));
-    if (via == Listener::Dialog)
-        QCOMPARE(l.dialogCancelled, cancelled);
-}
+    void dialogCancelsOnceAndIgnoresLateReports()
+    {
+        ModalUser user;
+        ProgressForm form(u"Exporting..."_s);
+        QSignalSpy cancelled(&form, &ProgressForm::userCacel);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // An overshooting worker fills the bar; a negative percent changes neither bar nor status.
+        form.updateProgress(u"Saving messages..."_s, 130, QString());
+        form.updateProgress(QString(), -1, QString());
+        // While a worker commits, Cancel is off and Escape must not cancel either.
+        form.enableCancel(false);
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QVERIFY(form.isVisible());
+        form.enableCancel(true);
+        QTest::mouseClick(form.findChild<QPushButton *>(u"btnCancel"_s), Qt::LeftButton);
+        QVERIFY(!form.isVisible() && form.isCancelled() && form.endedWithoutSuccess());
 
-void TestWorkerProtocol::reportersShowProgressPlainly()
-{
-    // The console: a line for each change, the percent kept in range, rich text as plain lines.
-    QBuffer out;
-    out.open(QIODevice::WriteOnly);
-    ConsoleReporter console(&out);
-    console.reportProgress(u"Loading <b>data</b>..."_s, 0, QString());
-    console.reportProgress(QString(), 250, u"Contacts.data, 12KB"_s);
-    console.reportProgress(QString(), -1, u"Contacts.data, 12KB"_s);
-    console.reportError(u"Can't copy <b>a.jpg</b>:<br/>3 < 4 &amp;lt; x"_s);
-    QCOMPARE(QString::fromUtf8(out.data()),
-             u"[  0%] Loading data...\n[100%] Loading data... - Contacts.data, 12KB\n"
-             "Error: Can't copy a.jpg:\n3 < 4 &lt; x\n"_s);
-
-    QCOMPARE(WorkerThread::percentOf(0, 0), 0);
-    QCOMPARE(WorkerThread::percentOf(2, 3), 66); // cut, not rounded: 100 only when done
-    QCOMPARE(WorkerThread::percentOf(9, 7, 99), 99);
-    QCOMPARE(WorkerThread::percentOf(qint64(4e18), qint64(8e18)), 50); // no overflow
-}
-
-void TestWorkerProtocol::dialogCancelsOnceAndIgnoresLateReports()
-{
-    ModalUser user;
-    ProgressForm form(u"Exporting..."_s);
-    QSignalSpy cancelled(&form, &ProgressForm::userCacel);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    // An overshooting worker fills the bar; a negative percent changes neither bar nor status.
-    form.updateProgress(u"Saving messages..."_s, 130, QString());
-    form.updateProgress(QString(), -1, QString());
-    // While a worker commits, Cancel is off and Escape must not cancel either.
-    form.enableCancel(false);
-    QTest::keyClick(&form, Qt::Key_Escape);
-    QVERIFY(form.isVisible());
-    form.enableCancel(true);
-    QTest::mouseClick(form.findChild<QPushButton *>(u"btnCancel"_s), Qt::LeftButton);
-    QVERIFY(!form.isVisible() && form.isCancelled() && form.endedWithoutSuccess());
-
-    QTest::keyClick(&form, Qt::Key_Escape);
-    form.succeed(u"late success"_s);
-    form.errorOccurred(u"late error"_s);
-    form.updateProgress(u"late status"_s, 80, QString());
-    // A worker asking to wait on a closed dialog is not left waiting for ever: the
-    // runner waits for it, so nobody could answer.
-    std::unique_ptr<QThread> worker(QThread::create([&] { form.tipsAndWait(u"late tip"_s); }));
-    worker->start();
-    QVERIFY(worker->wait(10000) && !form.isWaiting());
-    QTest::qWait(50); // for the user to see any box the calls had shown
-    QVERIFY(user.boxes.isEmpty());
-    QCOMPARE(cancelled.count(), 1);
-    QCOMPARE(shownProgress(&form), u"100% Saving messages... - Progress:100%"_s);
-}
+        QTest::keyClick(&form, Qt::Key_Escape);
+        form.succeed(u"late success"_s);
+        form.errorOccurred(u"late error"_s);
+        form.updateProgress(u"late status"_s, 80, QString());
+        // A worker asking to wait on a closed dialog is not left waiting for ever: the
+        // runner waits for it, so nobody could answer.
+        std::unique_ptr<QThread> worker(QThread::create([&] { form.tipsAndWait(u"late tip"_s); }));
+        worker->start();
+        QVERIFY(worker->wait(10000) && !form.isWaiting());
+        QTest::qWait(50); // for the user to see any box the calls had shown
+        QVERIFY(user.boxes.isEmpty());
+        QCOMPARE(cancelled.count(), 1);
+        QCOMPARE(shownProgress(&form), u"100% Saving messages... - Progress:100%"_s);
+    }
+};
 
 QTEST_MAIN(TestWorkerProtocol)
 #include "tst_workerprotocol.moc"

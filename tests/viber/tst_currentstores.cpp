@@ -139,296 +139,277 @@ class TestCurrentStores : public QObject
     Q_OBJECT
 
 private slots:
-    void readsBothLinks_data();
-    void readsBothLinks();
-    void shown_data();
-    void shown();
-    void callKinds_data();
-    void callKinds();
-    void writes_data();
-    void writes();
-    void refused_data();
-    void refused();
-    void backupOfACurrentPhone();
-    void realStore();
+    void readsBothLinks_data()
+    {
+        QTest::addColumn<CurrentLinks>("links");
+        QTest::newRow("join table") << CurrentLinks::JoinTable;
+        QTest::newRow("message column") << CurrentLinks::MessageColumn;
+    }
+    void readsBothLinks()
+    {
+        QFETCH(CurrentLinks, links);
+        const QTemporaryDir phone;
+        fixtures::writeStore(fixtures::sampleStore(), phone.path(), StoreLayout::Phone);
+        Store s(links);
+        // A one-to-one chat's other party is known from the conversation alone.
+        s.exec(u"DELETE FROM Z_5PHONENUMINDEXES WHERE Z_5CONVERSATIONS=%1"_s.arg(s.plan.chat(u"bob"_s).pk));
+        s.exec(u"UPDATE ZCONVERSATION SET ZSUBTYPE=3, ZNAME='News' WHERE Z_PK=%1;"
+               "UPDATE ZCONVERSATION SET ZSUBTYPE=5 WHERE Z_PK=%2"_s.arg(s.plan.chat(u"group"_s).pk)
+                   .arg(s.plan.chat(u"empty"_s).pk));
+        const QStringList files = fixtures::filesBelow(s.dir.path());
+        const ViberDataPtr data = s.load();
+        QCOMPARE(fixtures::filesBelow(s.dir.path()), files);
+        QStringList expected = fixtures::messageContent(*IOSViberDb(QDir(phone.path()), kFile).load());
+        expected.replaceInStrings(u"G-FRIENDS 'Friends'"_s, u"G-FRIENDS 'News'"_s);
+        QCOMPARE(fixtures::messageContent(*data), expected);
+        QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)), u"News (Channel)"_s);
+        QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)), u"My Notes"_s);
+    }
+    void shown_data()
+    {
+        QTest::addColumn<qint64>("key");
+        QTest::addColumn<QString>("text");   // MessageText::plainText, as lists and text exports show it
+        QTest::addColumn<QString>("inHtml"); // a piece of its bubble
+        QTest::newRow("formatted") << 900LL << u"Big sale\nOpen"_s << u">Big sale<br/>Open<"_s;
+        QTest::newRow("link") << 901LL << u"see https://example.org"_s << u"see https://example.org"_s;
+        QTest::newRow("quote")
+            << 902LL << u"» Bob: Coming <b>?\nYes!"_s
+            << u"class=\"quote\"[^>]*><b><bdi>Bob</bdi></b><br/>Coming &lt;b&gt;\\?</div>"_s;
+        QTest::newRow("forward") << 903LL << u"[Forwarded from Cleo]\nfwd"_s << u"Forwarded from Cleo"_s;
+        QTest::newRow("poll") << 904LL << u"[POLL] Lunch?\n• Pizza\n• Soup"_s << u"• Soup"_s;
+        QTest::newRow("call log") << 905LL << u"Missed Video Call"_s << u"Missed Video Call"_s;
+        QTest::newRow("self added") << 906LL << u"You were added to the group"_s << QString();
+        QTest::newRow("icon") << 907LL << u"Ann Contact changed the group icon"_s << QString();
+        QTest::newRow("removed") << 908LL << u"Ann Contact deleted a message"_s << QString();
+        QTest::newRow("pinned") << 909LL << u"Ann Contact pinned \"Meet at 8\""_s << QString();
+        QTest::newRow("unknown kind")
+            << 910LL << u"[A MESSAGE OF A KIND THIS VERSION CANNOT SHOW]"_s << QString();
+        QTest::newRow("expired picture") << 912LL << u"[IMAGE] (expired)"_s << QString();
+        QTest::newRow("file") << 911LL << u"[FILE report.pdf (application/pdf, 2.00 KiB)]"_s
+                              << u">report.pdf</a> \\(application/pdf, 2.00 KiB\\)"_s;
+    }
+    void shown()
+    {
+        QFETCH(qint64, key);
+        QFETCH(QString, text);
+        QFETCH(QString, inHtml);
+        static const Store &s = *[] {
+            static Store store(CurrentLinks::MessageColumn);
+            store.addCurrentKinds();
+            return &store;
+        }();
+        static const ViberDataPtr data = s.load();
+        const _ViberMsg *msg = message(data, key);
+        QCOMPARE(MessageText::plainText(msg), text);
+        if (!inHtml.isEmpty())
+            QVERIFY2(BubblePage::messageHtml(msg).contains(QRegularExpression(inHtml)),
+                     qPrintable(BubblePage::messageHtml(msg)));
+        // The printed page shows what the list shows, where it shows no picture.
+        const MessagePagePainter::Content page = MessagePagePainter::content(msg);
+        if (!page.picture)
+            QCOMPARE((page.notice.isEmpty() ? page.text : page.notice),
+                     text.startsWith(u"[FILE "_s) ? text.mid(6).chopped(1) : text);
+        // JSON keeps the store's own values beside what is shown.
+        const QJsonObject json = ExportMessagesJson(QString(), false).messageObject(*msg);
+        if (key == 902)
+            QCOMPARE(json.value(u"metadata"_s).toObject().value(u"quote"_s).toObject().value(u"name"_s),
+                     u"Bob"_s);
+        if (key == 910)
+            QCOMPARE(json.value(u"storeSystemType"_s).toString(), u"systemFutureThing"_s);
+    }
+    void callKinds_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("incoming") << u"incoming"_s << int(ViberCallTypeIncoming)
+                                  << u"Incoming Call (1' 5'')"_s;
+        QTest::newRow("video") << u"Incoming_With_Video"_s << int(ViberCallTypeIncomingVideo)
+                               << u"Incoming Video Call (1' 5'')"_s;
+        QTest::newRow("out video") << u"outgoing_viber_with_video"_s << int(ViberCallTypeOutgoingVideo)
+                                   << u"Outgoing Video Call (1' 5'')"_s;
+        QTest::newRow("viber out") << u"outgoing_viber_out"_s << int(ViberCallTypeOutgoingViberOut)
+                                   << u"Viber Out Call (1' 5'')"_s;
+        QTest::newRow("missed video")
+            << u"missed_with_video"_s << int(ViberCallTypeMissedVideo) << u"Missed Video Call"_s;
+        QTest::newRow("outgoing") << u"OUTGOING_VIBER"_s << int(ViberCallTypeOutgoing)
+                                  << u"Outgoing Call (1' 5'')"_s;
+        QTest::newRow("unknown") << u"conference"_s << int(ViberCallTypeUnknown) << u"Unknown Call"_s;
+    }
+    void callKinds()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        QCOMPARE(int(callTypeFromStoreText(stored)), kind);
+        // The writer's duplicate test reads kinds in SQL: it must agree with the reader.
+        Sqlite3DB db;
+        db.openThrow(u":memory:"_s, Sqlite3DB::ReadWrite);
+        Sqlite3Cursor c =
+            db.queryThrow(Sqlite3Sql(u"select %1 from (select ? as t)"_s.arg(IOSViberDb::callKindSql(u"t"_s)))
+                              .addTextParam(stored));
+        QVERIFY(c.moveNext());
+        QCOMPARE(c.getIntAt(0), kind);
+        _ViberCall call;
+        call.type = ViberCallType(kind);
+        call.duration = 65;
+        QCOMPARE(MessageText::callText(&call), text);
+        QVERIFY(kind == int(ViberCallTypeUnknown) ||
+                callTypeFromStoreText(callTypeToStoreText(call.type)) == call.type);
+    }
+    void writes_data()
+    {
+        QTest::addColumn<std::optional<CurrentLinks>>("target");
+        QTest::newRow("into a current store, join table") << std::optional(CurrentLinks::JoinTable);
+        QTest::newRow("into a current store, message column") << std::optional(CurrentLinks::MessageColumn);
+        QTest::newRow("into a local database") << std::optional<CurrentLinks>();
+    }
+    void writes()
+    {
+        QFETCH(std::optional<CurrentLinks>, target);
+        Store source(CurrentLinks::MessageColumn, fixtures::sampleStoreAndMore());
+        source.addCurrentKinds();
+        const ViberDataPtr from = source.load();
+        Store t(target);
+        const QString maxBefore =
+            target ? t.rows(u"select Z_MAX from Z_PRIMARYKEY where Z_NAME='ViberMessage'"_s) : QString();
+        IOSViberDb db(QDir(t.dir.path()), kFile);
+        QVERIFY(merge(db, from) > 0);
+        QVERIFY(db.isWhole());
+        db.close();
+
+        const ViberDataPtr back = t.load();
+        const auto detail = target ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
+        QCOMPARE(fixtures::messageContent(*back, detail), fixtures::messageContent(*from, detail));
+        // Nothing of the new kinds is lost: a second copy from the result shows them alike.
+        for (const qint64 key : {902, 904, 905, 909, 910, 911}) {
+            const _ViberMsg *m = message(from, key);
+            const auto same =
+                std::find_if(back->messages.cbegin(), back->messages.cend(), [&](const _ViberMsg *b) {
+                    return b->date == m->date && b->chat->groupId == m->chat->groupId && b->type == m->type;
+                });
+            QVERIFY2(same != back->messages.cend(), qPrintable(QString::number(key)));
+            QCOMPARE(MessageText::plainText(*same), MessageText::plainText(m));
+        }
+        if (target) {
+            // New rows take keys after the app's, the index finds them, and both links are there.
+            QVERIFY(t.rows(u"select min(Z_PK) from ZVIBERMESSAGE where ZTEXT like 'New %'"_s).toLongLong() >
+                    maxBefore.toLongLong());
+            QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'New'"_s), u"3"_s);
+            QCOMPARE(t.rows(u"select count(*) from Z_PRIMARYKEY as k where k.Z_MAX < (select max(Z_PK) from "
+                            "(select Z_PK from ZVIBERMESSAGE where k.Z_NAME='ViberMessage' union all select "
+                            "Z_PK from "
+                            "ZMEMBER where k.Z_NAME='Member' union all select Z_PK from ZPHONENUMBER where "
+                            "k.Z_NAME='PhoneNumber' union all select Z_PK from ZATTACHMENT where "
+                            "k.Z_NAME='Attachment'))"_s),
+                     u"0"_s);
+            QCOMPARE(
+                t.rows(
+                    u"select count(*) from ZATTACHMENT as a where a.Z_PK not in (select Z_3ATTACHMENTS from "
+                    "Z_3MESSAGES)"_s),
+                u"0"_s);
+            QCOMPARE(
+                t.rows(
+                    u"select ZSYSTEMTYPE from ZVIBERMESSAGE where ZTEXT='?' and ZSYSTEMTYPE like 'systemF%'"_s),
+                u"systemFutureThing"_s);
+        }
+        // A second run adds nothing.
+        IOSViberDb again(QDir(t.dir.path()), kFile);
+        QCOMPARE(merge(again, from), 0);
+    }
+    void refused_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("history not taken in")
+            << u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT, ZTIMESTAMP) VALUES (1, 16002, 1, 7e8)"_s
+            << u"Viber"_s;
+        QTest::newRow("a trigger of its own")
+            << u"CREATE TRIGGER sweep AFTER INSERT ON ZVIBERMESSAGE BEGIN DELETE FROM ZCONVERSATION; END"_s
+            << u"sweep"_s;
+    }
+    void refused()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, named);
+        Store t(CurrentLinks::MessageColumn);
+        t.exec(setup);
+        const QStringList before = fixtures::storeRows(t.path());
+        IOSViberDb db(QDir(t.dir.path()), kFile);
+        QString error;
+        try {
+            merge(db, Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load());
+        } catch (const std::exception &e) {
+            error = QString::fromUtf8(e.what());
+        }
+        db.close();
+        QVERIFY2(error.contains(QDir::toNativeSeparators(t.path())) && error.contains(named),
+                 qPrintable(error));
+        QCOMPARE(fixtures::storeRows(t.path()), before);
+    }
+    // A current phone's backup gets the store back in the app group, with its log emptied,
+    // and the phone's rows keep their keys.
+    void backupOfACurrentPhone()
+    {
+        const TempDataFolder data;
+        const QTemporaryDir dir;
+        const QString group = dir.filePath(u"group"_s), store = u"com.viber/database/Contacts.data"_s;
+        const fixtures::StorePlan plan = fixtures::sampleStore();
+        fixtures::writeStore(plan, group, StoreLayout::Phone, store);
+        fixtures::toCurrentStore(QDir(group).filePath(store), CurrentLinks::MessageColumn);
+        QVERIFY(testsupport::writeFile(QDir(group).filePath(store + u"-wal"_s), "a log of long ago"));
+        fixtures::BackupFixture backup(dir.filePath(u"backup"_s));
+        backup.newerLayout = true;
+        backup.addFilesBelow(QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), group);
+        QCOMPARE(backup.write(), QString());
+        BackupManifest target(backup.folder());
+        target.loadManifestPlist();
+        const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
+        const auto run = [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); };
+        QVERIFY(BackupTransfer::run(target, records->messages.values(), run).succeeded);
+
+        const auto file = [&](const QString &path) {
+            const QString name = BackupManifest::backupFileName(
+                QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), path);
+            return QDir(backup.folder()).filePath(name.left(2) + u'/' + name);
+        };
+        QCOMPARE(QFileInfo(file(store + u"-wal"_s)).size(), 0);
+        QCOMPARE(fixtures::rows(file(store), u"select count(*) from ZVIBERMESSAGE where Z_PK <= %1"_s.arg(
+                                                 plan.messages.size())),
+                 QString::number(plan.messages.size()));
+        BackupManifest again(backup.folder());
+        again.loadManifestPlist();
+        IOSLoadViberFromiTunesThread load(&again, dir.filePath(u"again"_s));
+        QVERIFY(testsupport::runToEnd(load));
+        const ViberDataPtr back =
+            IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
+        QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*records));
+    }
+    void realStore()
+    {
+        const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
+        if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
+            QSKIP("the real store is not available here");
+        Store t(std::nullopt);
+        QVERIFY(QFile::copy(real, t.path()));
+        QFile(t.path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        const ViberDataPtr before = t.load();
+        QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
+        const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
+        IOSViberDb db(QDir(t.dir.path()), kFile);
+        QVERIFY(merge(db, records) > 0);
+        QVERIFY(db.isWhole());
+        db.close();
+        const ViberDataPtr after = t.load();
+        QCOMPARE(after->messages.size(), before->messages.size() + records->messages.size());
+        QCOMPARE(after->messages.value(1)->text, u"Hi there"_s);
+        // The token holds the send time, to within a second of the store's date.
+        for (const _ViberMsg *m : {before->messages.value(1), before->messages.value(2)})
+            QVERIFY(qAbs(storeTimeOfToken(m->token) - m->date) < 1);
+        QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'invite OR Bob'"_s),
+                 u"2"_s);
+    }
 };
-
-void TestCurrentStores::readsBothLinks_data()
-{
-    QTest::addColumn<CurrentLinks>("links");
-    QTest::newRow("join table") << CurrentLinks::JoinTable;
-    QTest::newRow("message column") << CurrentLinks::MessageColumn;
-}
-
-void TestCurrentStores::readsBothLinks()
-{
-    QFETCH(CurrentLinks, links);
-    const QTemporaryDir phone;
-    fixtures::writeStore(fixtures::sampleStore(), phone.path(), StoreLayout::Phone);
-    Store s(links);
-    // A one-to-one chat's other party is known from the conversation alone.
-    s.exec(u"DELETE FROM Z_5PHONENUMINDEXES WHERE Z_5CONVERSATIONS=%1"_s.arg(s.plan.chat(u"bob"_s).pk));
-    s.exec(u"UPDATE ZCONVERSATION SET ZSUBTYPE=3, ZNAME='News' WHERE Z_PK=%1;"
-           "UPDATE ZCONVERSATION SET ZSUBTYPE=5 WHERE Z_PK=%2"_s.arg(s.plan.chat(u"group"_s).pk)
-               .arg(s.plan.chat(u"empty"_s).pk));
-    const QStringList files = fixtures::filesBelow(s.dir.path());
-    const ViberDataPtr data = s.load();
-    QCOMPARE(fixtures::filesBelow(s.dir.path()), files);
-    QStringList expected = fixtures::messageContent(*IOSViberDb(QDir(phone.path()), kFile).load());
-    expected.replaceInStrings(u"G-FRIENDS 'Friends'"_s, u"G-FRIENDS 'News'"_s);
-    QCOMPARE(fixtures::messageContent(*data), expected);
-    QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)), u"News (Channel)"_s);
-    QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)), u"My Notes"_s);
-}
-
-void TestCurrentStores::shown_data()
-{
-    QTest::addColumn<qint64>("key");
-    QTest::addColumn<QString>("text");   // MessageText::plainText, as lists and text exports show it
-    QTest::addColumn<QString>("inHtml"); // a piece of its bubble
-    QTest::newRow("formatted") << 900LL << u"Big sale\nOpen"_s << u">Big sale<br/>Open<"_s;
-    QTest::newRow("link") << 901LL << u"see https://example.org"_s << u"see https://example.org"_s;
-    QTest::newRow("quote") << 902LL << u"» Bob: Coming <b>?\nYes!"_s
-                           << u"class=\"quote\"[^>]*><b><bdi>Bob</bdi></b><br/>Coming &lt;b&gt;\\?</div>"_s;
-    QTest::newRow("forward") << 903LL << u"[Forwarded from Cleo]\nfwd"_s << u"Forwarded from Cleo"_s;
-    QTest::newRow("poll") << 904LL << u"[POLL] Lunch?\n• Pizza\n• Soup"_s << u"• Soup"_s;
-    QTest::newRow("call log") << 905LL << u"Missed Video Call"_s << u"Missed Video Call"_s;
-    QTest::newRow("self added") << 906LL << u"You were added to the group"_s << QString();
-    QTest::newRow("icon") << 907LL << u"Ann Contact changed the group icon"_s << QString();
-    QTest::newRow("removed") << 908LL << u"Ann Contact deleted a message"_s << QString();
-    QTest::newRow("pinned") << 909LL << u"Ann Contact pinned \"Meet at 8\""_s << QString();
-    QTest::newRow("unknown kind") << 910LL << u"[A MESSAGE OF A KIND THIS VERSION CANNOT SHOW]"_s
-                                  << QString();
-    QTest::newRow("expired picture") << 912LL << u"[IMAGE] (expired)"_s << QString();
-    QTest::newRow("file") << 911LL << u"[FILE report.pdf (application/pdf, 2.00 KiB)]"_s
-                          << u">report.pdf</a> \\(application/pdf, 2.00 KiB\\)"_s;
-}
-
-void TestCurrentStores::shown()
-{
-    QFETCH(qint64, key);
-    QFETCH(QString, text);
-    QFETCH(QString, inHtml);
-    static const Store &s = *[] {
-        static Store store(CurrentLinks::MessageColumn);
-        store.addCurrentKinds();
-        return &store;
-    }();
-    static const ViberDataPtr data = s.load();
-    const _ViberMsg *msg = message(data, key);
-    QCOMPARE(MessageText::plainText(msg), text);
-    if (!inHtml.isEmpty())
-        QVERIFY2(BubblePage::messageHtml(msg).contains(QRegularExpression(inHtml)),
-                 qPrintable(BubblePage::messageHtml(msg)));
-    // The printed page shows what the list shows, where it shows no picture.
-    const MessagePagePainter::Content page = MessagePagePainter::content(msg);
-    if (!page.picture)
-        QCOMPARE((page.notice.isEmpty() ? page.text : page.notice),
-                 text.startsWith(u"[FILE "_s) ? text.mid(6).chopped(1) : text);
-    // JSON keeps the store's own values beside what is shown.
-    const QJsonObject json = ExportMessagesJson(QString(), false).messageObject(*msg);
-    if (key == 902)
-        QCOMPARE(json.value(u"metadata"_s).toObject().value(u"quote"_s).toObject().value(u"name"_s),
-                 u"Bob"_s);
-    if (key == 910)
-        QCOMPARE(json.value(u"storeSystemType"_s).toString(), u"systemFutureThing"_s);
-}
-
-void TestCurrentStores::callKinds_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("incoming") << u"incoming"_s << int(ViberCallTypeIncoming) << u"Incoming Call (1' 5'')"_s;
-    QTest::newRow("video") << u"Incoming_With_Video"_s << int(ViberCallTypeIncomingVideo)
-                           << u"Incoming Video Call (1' 5'')"_s;
-    QTest::newRow("out video") << u"outgoing_viber_with_video"_s << int(ViberCallTypeOutgoingVideo)
-                               << u"Outgoing Video Call (1' 5'')"_s;
-    QTest::newRow("viber out") << u"outgoing_viber_out"_s << int(ViberCallTypeOutgoingViberOut)
-                               << u"Viber Out Call (1' 5'')"_s;
-    QTest::newRow("missed video") << u"missed_with_video"_s << int(ViberCallTypeMissedVideo)
-                                  << u"Missed Video Call"_s;
-    QTest::newRow("outgoing") << u"OUTGOING_VIBER"_s << int(ViberCallTypeOutgoing)
-                              << u"Outgoing Call (1' 5'')"_s;
-    QTest::newRow("unknown") << u"conference"_s << int(ViberCallTypeUnknown) << u"Unknown Call"_s;
-}
-
-void TestCurrentStores::callKinds()
-{
-    QFETCH(QString, stored);
-    QFETCH(int, kind);
-    QFETCH(QString, text);
-    QCOMPARE(int(callTypeFromStoreText(stored)), kind);
-    // The writer's duplicate test reads kinds in SQL: it must agree with the reader.
-    Sqlite3DB db;
-    db.openThrow(u":memory:"_s, Sqlite3DB::ReadWrite);
-    Sqlite3Cursor c =
-        db.queryThrow(Sqlite3Sql(u"select %1 from (select ? as t)"_s.arg(IOSViberDb::callKindSql(u"t"_s)))
-                          .addTextParam(stored));
-    QVERIFY(c.moveNext());
-    QCOMPARE(c.getIntAt(0), kind);
-    _ViberCall call;
-    call.type = ViberCallType(kind);
-    call.duration = 65;
-    QCOMPARE(MessageText::callText(&call), text);
-    QVERIFY(kind == int(ViberCallTypeUnknown) ||
-            callTypeFromStoreText(callTypeToStoreText(call.type)) == call.type);
-}
-
-void TestCurrentStores::writes_data()
-{
-    QTest::addColumn<std::optional<CurrentLinks>>("target");
-    QTest::newRow("into a current store, join table") << std::optional(CurrentLinks::JoinTable);
-    QTest::newRow("into a current store, message column") << std::optional(CurrentLinks::MessageColumn);
-    QTest::newRow("into a local database") << std::optional<CurrentLinks>();
-}
-
-void TestCurrentStores::writes()
-{
-    QFETCH(std::optional<CurrentLinks>, target);
-    Store source(CurrentLinks::MessageColumn, fixtures::sampleStoreAndMore());
-    source.addCurrentKinds();
-    const ViberDataPtr from = source.load();
-    Store t(target);
-    const QString maxBefore =
-        target ? t.rows(u"select Z_MAX from Z_PRIMARYKEY where Z_NAME='ViberMessage'"_s) : QString();
-    IOSViberDb db(QDir(t.dir.path()), kFile);
-    QVERIFY(merge(db, from) > 0);
-    QVERIFY(db.isWhole());
-    db.close();
-
-    const ViberDataPtr back = t.load();
-    const auto detail = target ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
-    QCOMPARE(fixtures::messageContent(*back, detail), fixtures::messageContent(*from, detail));
-    // Nothing of the new kinds is lost: a second copy from the result shows them alike.
-    for (const qint64 key : {902, 904, 905, 909, 910, 911}) {
-        const _ViberMsg *m = message(from, key);
-        const auto same =
-            std::find_if(back->messages.cbegin(), back->messages.cend(), [&](const _ViberMsg *b) {
-                return b->date == m->date && b->chat->groupId == m->chat->groupId && b->type == m->type;
-            });
-        QVERIFY2(same != back->messages.cend(), qPrintable(QString::number(key)));
-        QCOMPARE(MessageText::plainText(*same), MessageText::plainText(m));
-    }
-    if (target) {
-        // New rows take keys after the app's, the index finds them, and both links are there.
-        QVERIFY(t.rows(u"select min(Z_PK) from ZVIBERMESSAGE where ZTEXT like 'New %'"_s).toLongLong() >
-                maxBefore.toLongLong());
-        QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'New'"_s), u"3"_s);
-        QCOMPARE(
-            t.rows(u"select count(*) from Z_PRIMARYKEY as k where k.Z_MAX < (select max(Z_PK) from "
-                   "(select Z_PK from ZVIBERMESSAGE where k.Z_NAME='ViberMessage' union all select Z_PK from "
-                   "ZMEMBER where k.Z_NAME='Member' union all select Z_PK from ZPHONENUMBER where "
-                   "k.Z_NAME='PhoneNumber' union all select Z_PK from ZATTACHMENT where "
-                   "k.Z_NAME='Attachment'))"_s),
-            u"0"_s);
-        QCOMPARE(
-            t.rows(u"select count(*) from ZATTACHMENT as a where a.Z_PK not in (select Z_3ATTACHMENTS from "
-                   "Z_3MESSAGES)"_s),
-            u"0"_s);
-        QCOMPARE(
-            t.rows(
-                u"select ZSYSTEMTYPE from ZVIBERMESSAGE where ZTEXT='?' and ZSYSTEMTYPE like 'systemF%'"_s),
-            u"systemFutureThing"_s);
-    }
-    // A second run adds nothing.
-    IOSViberDb again(QDir(t.dir.path()), kFile);
-    QCOMPARE(merge(again, from), 0);
-}
-
-void TestCurrentStores::refused_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("named");
-    QTest::newRow("history not taken in")
-        << u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT, ZTIMESTAMP) VALUES (1, 16002, 1, 7e8)"_s
-        << u"Viber"_s;
-    QTest::newRow("a trigger of its own")
-        << u"CREATE TRIGGER sweep AFTER INSERT ON ZVIBERMESSAGE BEGIN DELETE FROM ZCONVERSATION; END"_s
-        << u"sweep"_s;
-}
-
-void TestCurrentStores::refused()
-{
-    QFETCH(QString, setup);
-    QFETCH(QString, named);
-    Store t(CurrentLinks::MessageColumn);
-    t.exec(setup);
-    const QStringList before = fixtures::storeRows(t.path());
-    IOSViberDb db(QDir(t.dir.path()), kFile);
-    QString error;
-    try {
-        merge(db, Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load());
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
-    }
-    db.close();
-    QVERIFY2(error.contains(QDir::toNativeSeparators(t.path())) && error.contains(named), qPrintable(error));
-    QCOMPARE(fixtures::storeRows(t.path()), before);
-}
-
-// A current phone's backup gets the store back in the app group, with its log emptied,
-// and the phone's rows keep their keys.
-void TestCurrentStores::backupOfACurrentPhone()
-{
-    const TempDataFolder data;
-    const QTemporaryDir dir;
-    const QString group = dir.filePath(u"group"_s), store = u"com.viber/database/Contacts.data"_s;
-    const fixtures::StorePlan plan = fixtures::sampleStore();
-    fixtures::writeStore(plan, group, StoreLayout::Phone, store);
-    fixtures::toCurrentStore(QDir(group).filePath(store), CurrentLinks::MessageColumn);
-    QVERIFY(testsupport::writeFile(QDir(group).filePath(store + u"-wal"_s), "a log of long ago"));
-    fixtures::BackupFixture backup(dir.filePath(u"backup"_s));
-    backup.newerLayout = true;
-    backup.addFilesBelow(QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), group);
-    QCOMPARE(backup.write(), QString());
-    BackupManifest target(backup.folder());
-    target.loadManifestPlist();
-    const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
-    const auto run = [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); };
-    QVERIFY(BackupTransfer::run(target, records->messages.values(), run).succeeded);
-
-    const auto file = [&](const QString &path) {
-        const QString name = BackupManifest::backupFileName(
-            QString::fromLatin1(IOSLoadViberFromiTunesThread::kGroupDomain), path);
-        return QDir(backup.folder()).filePath(name.left(2) + u'/' + name);
-    };
-    QCOMPARE(QFileInfo(file(store + u"-wal"_s)).size(), 0);
-    QCOMPARE(fixtures::rows(file(store), u"select count(*) from ZVIBERMESSAGE where Z_PK <= %1"_s.arg(
-                                             plan.messages.size())),
-             QString::number(plan.messages.size()));
-    BackupManifest again(backup.folder());
-    again.loadManifestPlist();
-    IOSLoadViberFromiTunesThread load(&again, dir.filePath(u"again"_s));
-    QVERIFY(testsupport::runToEnd(load));
-    const ViberDataPtr back =
-        IOSViberDb(QDir(load.viberCacheFolder()), IOSLoadViberFromiTunesThread::storeFileName()).load();
-    QCOMPARE(fixtures::messageContent(*back), fixtures::messageContent(*records));
-}
-
-void TestCurrentStores::realStore()
-{
-    const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
-    if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
-        QSKIP("the real store is not available here");
-    Store t(std::nullopt);
-    QVERIFY(QFile::copy(real, t.path()));
-    QFile(t.path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    const ViberDataPtr before = t.load();
-    QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
-    const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
-    IOSViberDb db(QDir(t.dir.path()), kFile);
-    QVERIFY(merge(db, records) > 0);
-    QVERIFY(db.isWhole());
-    db.close();
-    const ViberDataPtr after = t.load();
-    QCOMPARE(after->messages.size(), before->messages.size() + records->messages.size());
-    QCOMPARE(after->messages.value(1)->text, u"Hi there"_s);
-    // The token holds the send time, to within a second of the store's date.
-    for (const _ViberMsg *m : {before->messages.value(1), before->messages.value(2)})
-        QVERIFY(qAbs(storeTimeOfToken(m->token) - m->date) < 1);
-    QCOMPARE(t.rows(u"select count(*) from MESSAGEINDEX where MESSAGEINDEX match 'invite OR Bob'"_s), u"2"_s);
-}
 
 QTEST_GUILESS_MAIN(TestCurrentStores)
 #include "tst_currentstores.moc"

@@ -62,460 +62,433 @@ class TestIOSViberDb : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void brokenStoresAreRefusedUntouched_data();
-    void brokenStoresAreRefusedUntouched();
-    void missingStoreIsCreatedEmpty();
-    void loadReportsProgressAndStopsWhenAsked();
-    void sampleStore_data();
-    void sampleStore();
-    void sampleStoreDetails();
-    void madeUpCallChats();
-    void oddKeysLoseNothing();
-    void hostileNamesAndLinksGiveNoPaths();
-    void storeWithoutParticipantTables();
-    void loadingChangesNothingOpeningCleansOrphans_data();
-    void loadingChangesNothingOpeningCleansOrphans();
-    void loadsWhileAnotherProgramWrites();
-    void realStore();
+    void initTestCase()
+    {
+        m_phone = std::make_unique<Store>(StoreLayout::Phone);
+        m_template = std::make_unique<Store>(StoreLayout::Template);
+        m_data = m_phone->load();
+        m_templateData = m_template->load();
+        AttachmentPreviews::makeMissing(*m_data);
+        AttachmentPreviews::makeMissing(*m_templateData);
+    }
+    void brokenStoresAreRefusedUntouched_data()
+    {
+        QTest::addColumn<QString>("damage"); // "folder", "junk" or the table dropped
+        QTest::addColumn<QString>("named");  // what the message names, below the root
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing folder") << u"folder"_s << u"Documents"_s << u"does not exist"_s;
+        QTest::newRow("not a database") << u"junk"_s << kFile << u"not an SQLite database"_s;
+        for (const QString &table : {u"ZVIBERMESSAGE"_s, u"Z_PRIMARYKEY"_s, u"ZATTACHMENT"_s})
+            QTest::newRow(qPrintable(table)) << table << kFile << u"the table %1 is missing"_s.arg(table);
+    }
+    void brokenStoresAreRefusedUntouched()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, named);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(kFile);
+        if (damage == u"junk") {
+            QVERIFY(QDir(dir.path()).mkdir(u"Documents"_s));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("<html>This is a download error page, not a store.</html>\n").repeated(200));
+        } else if (damage != u"folder") {
+            fixtures::writeStore(fixtures::sampleStore(), dir.path(), StoreLayout::Phone);
+            exec(path, u"DROP TABLE "_s + damage);
+        }
+        const QStringList files = fixtures::filesBelow(dir.path());
+
+        IOSViberDb db(QDir(dir.path()), kFile);
+        const QString error = errorOf(db);
+        QVERIFY2(error.contains(QDir::toNativeSeparators(dir.filePath(named))) && error.contains(says),
+                 qPrintable(error));
+        QVERIFY(!db.isOpen());
+        QCOMPARE(fixtures::filesBelow(dir.path()), files);
+        // A second attempt fails the same way instead of treating the file as open.
+        QCOMPARE(errorOf(db), error);
+    }
+    void missingStoreIsCreatedEmpty()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"Documents"_s));
+        const QString name = u"Documents/Contacts-corvanta.data"_s;
+        IOSViberDb db(QDir(dir.path()), name);
+        const ViberDataPtr data = db.load();
+        QVERIFY(!db.isOpen()); // loading keeps nothing open
+        QVERIFY(data->chats.isEmpty() && data->persons.isEmpty() && data->messages.isEmpty() &&
+                data->calls.isEmpty());
+        // No half-built or temporary file stays beside the store, and loading again finds
+        // the same store, in this program's layout, instead of building another.
+        const QStringList files = fixtures::filesBelow(dir.path());
+        QCOMPARE(files.size(), 2);
+        IOSViberDb again(QDir(dir.path()), name);
+        QVERIFY(again.load()->messages.isEmpty());
+        QCOMPARE(again.joinTable(), u"Z_4PHONENUMINDEXES"_s);
+        QCOMPARE(fixtures::filesBelow(dir.path()), files);
+    }
+    void loadReportsProgressAndStopsWhenAsked()
+    {
+        IOSViberDb db(QDir(m_template->root()), kFile);
+        QList<int> seen;
+        db.setLoadProgress([&](int percent) { seen << percent; });
+        const qint64 all = db.load()->messages.size();
+        QVERIFY(all > 0 && seen.first() == 0 && seen.last() == 100);
+        QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
+        // A cancel raised from the callback ends the read; the store is not left open.
+        db.setLoadProgress([](int percent) {
+            if (percent > 0)
+                throw -1;
+        });
+        QVERIFY_THROWS_EXCEPTION(int, db.load());
+        QVERIFY(!db.isOpen());
+        db.setLoadProgress({});
+        QCOMPARE(db.load()->messages.size(), all);
+    }
+    void sampleStore_data()
+    {
+        // A record of the sample and what a load makes of it; "-": not loaded. Persons:
+        // name and number (contact names win, digits-only numbers get a "+"). Chats: name,
+        // group id, participants, entries (-6 is made up for Dan's calls). Messages: type,
+        // system kind, state, sender (system types match in any letter case). Attachments:
+        // message type, file, preview (the first folder's, else where the second's belongs;
+        // made from pictures when missing) and its width. Calls: type, chat, person.
+        QTest::addColumn<QString>("loaded");
+        const QString table = uR"(
+            person ann = Ann Contact|+4915111111111; person bob = Bob|+4915222222222;
+            person cleo = Cleo|+4915333333333; person fay = Fay|fay.viber; chat -6 = Dan||dan|2;
+            chat ann = ||ann|20; chat group = Friends|G-FRIENDS|ann+bob+eve|4; chat cleo = ||cleo|1;
+            chat empty = |||0; message received = 7|0|2|ann; message sending = 7|0|1|-;
+            message delivered = 7|0|1|-; message send = 7|0|3|-; message pending = 7|0|4|-;
+            message pendingNotSent = 7|0|4|-; message failed = -; message nameChanged = 4|1|4|ann;
+            message memberAdded = 4|2|2|ann; message memberAddedEmpty = -; message unknownSystem = 4|10|2|ann;
+            message noChat = -; message location = 3|0|2|ann; message groupText = 7|0|2|eve;
+            message groupNoSender = 7|0|1|-; message fayText = 7|0|2|fay;
+            attachment picture = 2|Attachments/p1.jpg|BigAttachmentsPreview/p1.jpg|400;
+            attachment pictureSmall = 2|Attachments/p2.jpg|AttachmentsPreview/p2.jpg|40;
+            attachment pictureBig = 2|Attachments/p3.jpg|BigAttachmentsPreview/p3.jpg|40;
+            attachment picturePng = 2|Attachments/p4.png|BigAttachmentsPreview/p4.png|200;
+            attachment video = 8|Attachments/v1.mp4|BigAttachmentsPreview/v1.jpg|40;
+            attachment videoNoPreview = 8|Attachments/v2.mov|AttachmentsPreview/v2.jpg|0;
+            attachment audio = 5|VoiceMessages/a1.m4a|-|0; attachment other = 9|Attachments/doc.pdf|-|0;
+            attachment sticker = 6|-|stickers/1200/100/00001234.png|40; attachment ofFailed = -;
+            attachment locationAttachment = 3|-|CustomLocationImage/48.123457_11.jpg|40;
+            call annIncoming = 1|ann|ann; call bobOutgoing = 2|bob|bob; call danMissed = 3|-6|dan;
+            call danIncoming = 4|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = 0|ann|ann; call nobody = -)"_s;
+        const QStringList rows = table.split(u';');
+        for (const QString &row : rows)
+            QTest::newRow(row.section(u'=', 0, 0).trimmed().toUtf8()) << row.section(u'=', 1).trimmed();
+    }
+    void sampleStore()
+    {
+        QFETCH(QString, loaded);
+        const fixtures::StorePlan &plan = m_phone->plan;
+        const ViberData &data = *m_data;
+        const QString kind = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 0, 0);
+        const QString label = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 1);
+        auto labelOf = [](const auto &records, const _ViberEntity *e) {
+            for (const auto &r : records)
+                if (e && r.pk == e->id)
+                    return r.label;
+            return e ? QString::number(e->id) : u"-"_s;
+        };
+        const QDir documents(m_phone->root() + u"/Documents"_s);
+        auto rel = [&](const QString &path) {
+            return path.isEmpty() ? u"-"_s : documents.relativeFilePath(path);
+        };
+        auto n = [](qint64 value) { return QString::number(value); };
+        QStringList got{u"-"_s};
+        if (kind == u"person") {
+            const _ViberPerson *p = data.persons.value(plan.person(label).pk);
+            got = QStringList{p->name, p->phone};
+        } else if (kind == u"chat") {
+            const _ViberChat *c =
+                data.chats.value(label.startsWith(u'-') ? label.toLongLong() : plan.chat(label).pk);
+            QStringList members;
+            for (const _ViberPerson *p : c->participants)
+                members << labelOf(plan.persons, p);
+            members.sort();
+            got = QStringList{c->name, c->groupId, members.join(u'+'), n(c->messages.size())};
+        } else if (kind == u"message") {
+            if (const _ViberMsg *m = data.messages.value(plan.message(label).pk))
+                got =
+                    QStringList{n(m->type), n(m->systemKind), n(m->state), labelOf(plan.persons, m->person)};
+        } else if (kind == u"attachment") {
+            if (const _ViberAtta *a = data.attachments.value(plan.attachment(label).pk)) {
+                QCOMPARE(a->message->attachment, a);
+                got = QStringList{n(a->message->type), rel(a->filePath), rel(a->previewPath),
+                                  n(QImage(a->previewPath).width())};
+            }
+        } else {
+            const fixtures::CallPlan &call = plan.call(label);
+            const _ViberCall *c = data.calls.value(call.pk);
+            const _ViberMsg *entry = data.messages.value(-call.pk); // a call's entry has its key negated
+            QCOMPARE(!entry, !c);
+            if (c) {
+                QVERIFY(entry->call == c && entry->date == call.date && c->callToken == call.token &&
+                        c->duration == call.duration && c->date == call.date);
+                got = QStringList{n(c->type), labelOf(plan.chats, entry->chat),
+                                  labelOf(plan.persons, c->person)};
+            }
+        }
+        QCOMPARE(got.join(u'|'), loaded);
+    }
+    void sampleStoreDetails()
+    {
+        // Both layouts load the same records, keys, carried values and files.
+        QCOMPARE(fixtures::messageContent(*m_data, fixtures::Detail::Everything),
+                 fixtures::messageContent(*m_templateData, fixtures::Detail::Everything));
+        const fixtures::StorePlan &plan = m_phone->plan;
+        const ViberData &data = *m_data;
+        // The phone's own columns arrive as carried values of their declared kinds.
+        const QVariantMap group = readExtraColumns(data.chats.value(plan.chat(u"group"_s).pk));
+        QCOMPARE(group, (QVariantMap{{u"Z_OPT"_s, 4},
+                                     {u"ZCONTEXT"_s, 77},
+                                     {u"ZSMARTNOTIFICATIONSHOWN"_s, 1},
+                                     {u"ZSMARTSTATE"_s, 2}}));
+        QCOMPARE(group.value(u"ZCONTEXT"_s).typeId(), QMetaType::LongLong);
+        const _ViberPerson *ann = data.persons.value(plan.person(u"ann"_s).pk);
+        QCOMPARE(QStringList({ann->viberIconPath, ann->contactIconPath.section(u"/Documents/"_s, 1),
+                              ann->recordIconPath}),
+                 QStringList({u"/Documents/ViberIcons/ann-icon.jpg"_s, u"ContactIcons/4915111111111.jpg"_s,
+                              u"/Documents/ContactIcons/11.jpg"_s}));
+
+        const fixtures::MessagePlan &want = plan.message(u"received"_s);
+        const _ViberMsg *received = data.messages.value(want.pk);
+        QVERIFY(received->text == want.text && received->token == want.token && received->seq == want.seq &&
+                received->date == want.date && received->stateDate == want.stateDate);
+        const _ViberMsg *location = data.messages.value(plan.message(u"location"_s).pk);
+        QVERIFY(location->latitude == 48.1 && location->longitude == 11.58 && !location->attachment);
+        QCOMPARE(location->address, u"Marienplatz, München"_s);
+        // Messages come first in store order, call entries after them.
+        QVERIFY(received->chat->messages.first() == received && received->chat->messages.last()->call);
+        const _ViberAtta *picture = data.attachments.value(plan.attachment(u"picture"_s).pk);
+        QCOMPARE(QImage(picture->previewPath).height(), 300);
+        QCOMPARE(photoAssetId(picture), u"AB12-CD34"_s);
+        QCOMPARE(data.attachments.value(plan.attachment(u"video"_s).pk)->duration, 61.5);
+        // A chat's date is raised to its latest call.
+        QCOMPARE(data.chats.value(-6)->date, plan.call(u"danIncoming"_s).date);
+        QCOMPARE(data.chats.value(plan.chat(u"cleo"_s).pk)->date, plan.call(u"cleoMissed"_s).date);
+    }
+    void madeUpCallChats()
+    {
+        fixtures::StorePlan plan; // persons 1 to 5: "a" to "e", numbers 111 to 555
+        for (const QChar c : u"abcde"_s)
+            plan.addPerson(QString(c), QString(3, QChar(c.unicode() - u'a' + u'1')), QString(c).toUpper());
+        plan.addChat(u"a"_s, {1});
+        plan.addChat(u"group"_s, {1, 2}, u"G1"_s);
+        // A group with one member left does not take the calls of its member's own chat.
+        plan.addChat(u"cOwn"_s, {3});
+        plan.addChat(u"cGroup"_s, {3}, u"G2"_s);
+        plan.addCall(u"b1"_s, 2, u"incoming"_s);
+        plan.addCall(u"d1"_s, 4, u"outgoing"_s);
+        plan.addCall(u"b2"_s, 2, u"missed"_s);
+        plan.addCall(u"c1"_s, 3, u"missed"_s);
+        const Store s(StoreLayout::Template, plan);
+        const ViberDataPtr data = s.load();
+        auto chatOf = [&](const QString &call) { return data->messages.value(-plan.call(call).pk)->chat; };
+        QCOMPARE(data->chats.size(), 6);
+        QCOMPARE(chatOf(u"b1"_s)->id, -4);
+        QCOMPARE(chatOf(u"d1"_s)->id, -5);
+        QCOMPARE(chatOf(u"b2"_s), chatOf(u"b1"_s));
+        QCOMPARE(chatOf(u"b1"_s)->name, u"B"_s);
+        QCOMPARE(chatOf(u"c1"_s)->id, plan.chat(u"cOwn"_s).pk);
+    }
+    void oddKeysLoseNothing()
+    {
+        // Only a hostile store has keys of zero, below zero or far apart; its records are
+        // loaded and linked all the same.
+        fixtures::StorePlan plan;
+        const qint64 a = plan.addPerson(u"a"_s, u"111"_s, u"A"_s).pk;
+        const qint64 chat = plan.addChat(u"a"_s, {a}).pk;
+        const QList<qint64> odd{0, -3, qint64(1) << 40};
+        for (const qint64 key : odd) {
+            const QString label = QString::number(key);
+            plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
+            plan.addChat(label, {key}).pk = key;
+            plan.addMessage(label, key, key, u"received"_s, label).pk = key;
+        }
+        for (const qint64 key : {5, -7, -1})
+            plan.addMessage(QString::number(key), chat, a, u"received"_s, QString::number(key)).pk = key;
+        // A call's entry is keyed by the call's key negated: 7's would take message -7's
+        // key, and -5 and INT64_MIN have no negative negation.
+        plan.addCall(u"negative"_s, a, u"incoming"_s).pk = -5;
+        plan.addCall(u"lowest"_s, a, u"missed"_s).pk = std::numeric_limits<qint64>::min();
+        plan.addCall(u"plain"_s, a, u"outgoing"_s).pk = 7;
+        // Two rows of the reading join for one message: the first location counts.
+        const qint64 pin =
+            plan.addMessage(u"pin"_s, chat, a, u"received"_s, QString(), u"customLocation"_s).pk;
+        plan.addLocation(u"first"_s, pin, 48.1, 11.5, u"First"_s);
+        plan.addLocation(u"second"_s, pin, 52.5, 13.4, u"Second"_s);
+        const ViberDataPtr data = Store(StoreLayout::Phone, plan).load();
+
+        for (const qint64 key : odd) {
+            const _ViberMsg *m = data->messages.value(key);
+            QVERIFY(m && m->chat && m->chat->id == key);
+            QCOMPARE(m->person ? m->person->id : 0, key > 0 ? key : 0); // only a positive key names a sender
+        }
+        QStringList texts;
+        QSet<const _ViberCall *> calls;
+        for (const _ViberMsg *m : std::as_const(data->chats.value(chat)->messages)) {
+            if (m->call)
+                calls.insert(m->call);
+            else
+                texts << m->text + m->address;
+        }
+        texts.sort();
+        QCOMPARE(texts, QStringList({u"-1"_s, u"-7"_s, u"5"_s, u"First"_s}));
+        QCOMPARE(calls.size(), 3);
+        QCOMPARE(data->messages.size(), 10);
+    }
+    void hostileNamesAndLinksGiveNoPaths()
+    {
+        QTemporaryDir outer;
+        const QString root = outer.filePath(u"store"_s), elsewhere = outer.filePath(u"elsewhere"_s);
+        QVERIFY(QDir().mkpath(root) && QDir().mkpath(elsewhere));
+        // A real picture outside the store, where a climbing name or a link would lead.
+        const QString outside = outer.filePath(u"outside.jpg"_s);
+        QImage image(50, 20, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QVERIFY(image.save(outside, "JPG"));
+
+        fixtures::StorePlan plan;
+        fixtures::PersonPlan &evil = plan.addPerson(u"evil"_s, u"../../evil"_s, u"Evil"_s);
+        evil.iconId = u"../../../../private/var/x"_s;
+        const qint64 chat = plan.addChat(u"chat"_s, {evil.pk}).pk;
+        auto add = [&](const QString &type, const QString &name, const QString &attId = QString()) {
+            const qint64 m = plan.addMessage(type + name, chat, evil.pk, u"received"_s, QString()).pk;
+            return plan.addAttachment(type + name, m, type, name, attId).pk;
+        };
+        QList<qint64> hostile;
+        for (const QString &name : {u"../../../outside.jpg"_s, u"../Contacts.data"_s})
+            for (const QString &type : {u"picture"_s, u"video"_s, u"audio"_s, u"file"_s})
+                hostile << add(type, name);
+        hostile << add(u"picture"_s, u"linked.jpg"_s);
+        hostile << add(u"sticker"_s, QString(), u"../../../../../../x"_s);
+        const qint64 fine = add(u"picture"_s, u"ok.jpg"_s);
+        plan.addFile(u"Documents/Attachments/ok.jpg"_s, fixtures::FileKind::Jpeg);
+        fixtures::writeStore(plan, root, StoreLayout::Phone);
+        // A file and a preview folder that are links leading out of the store.
+        QVERIFY(QFile::link(outside, root + u"/Documents/Attachments/linked.jpg"_s));
+        QVERIFY(QFile::link(elsewhere, root + u"/Documents/AttachmentsPreview"_s));
+        const QStringList outsideBefore = fixtures::filesBelow(outer.path()).filter(u"outside"_s);
+
+        const ViberDataPtr data = IOSViberDb(QDir(root), kFile).load();
+        AttachmentPreviews::makeMissing(*data);
+        QCOMPARE(data->attachments.size(), qsizetype(plan.attachments.size()));
+        for (qint64 id : std::as_const(hostile)) {
+            const _ViberAtta *a = data->attachments.value(id);
+            QVERIFY(a && a->message->attachment == a);
+            QVERIFY2(a->filePath.isEmpty() && a->previewPath.isEmpty(), qPrintable(a->fileName + a->attId));
+        }
+        const _ViberAtta *ok = data->attachments.value(fine);
+        QCOMPARE(ok->filePath, QDir(root).absoluteFilePath(u"Documents/Attachments/ok.jpg"_s));
+        // Its preview goes to the second folder: the first leads out.
+        QVERIFY(ok->previewPath.startsWith(root) && QFileInfo(ok->previewPath).isFile());
+        const _ViberPerson *p = data->persons.value(evil.pk);
+        QVERIFY(p->contactIconPath.isEmpty() && p->viberIconPath.isEmpty());
+        QCOMPARE(fixtures::filesBelow(outer.path()).filter(u"outside"_s), outsideBefore);
+        QVERIFY(QDir(elsewhere).isEmpty());
+    }
+    void storeWithoutParticipantTables()
+    {
+        const Store s(StoreLayout::Template);
+        exec(s.path(), u"DROP TABLE ZPHONENUMBERINDEX; DROP TABLE Z_4PHONENUMINDEXES"_s);
+        const ViberDataPtr data = s.load();
+        QVERIFY(data->persons.isEmpty() && data->calls.isEmpty());
+        QCOMPARE(data->chats.size(), qsizetype(s.plan.chats.size())); // no person, so no made-up call chats
+        const _ViberMsg *m = data->messages.value(s.plan.message(u"received"_s).pk);
+        QVERIFY(m && !m->person);
+    }
+    void loadingChangesNothingOpeningCleansOrphans_data()
+    {
+        QTest::addColumn<QString>("setup");
+        // Cleaning orphans fired this: most messages went and every chat was renamed.
+        QTest::newRow("store's own trigger")
+            << u"CREATE TRIGGER evil AFTER DELETE ON ZATTACHMENT BEGIN DELETE "
+               u"FROM ZVIBERMESSAGE WHERE Z_PK % 8 <> 0; "
+               u"UPDATE ZCONVERSATION SET ZNAME='pwned'; END"_s;
+        QTest::newRow("write-ahead log") << u"PRAGMA journal_mode=WAL"_s;
+        // A table the program never reads, of a module this SQLite lacks.
+        QTest::newRow("unknown virtual table")
+            << u"PRAGMA writable_schema=ON; INSERT INTO sqlite_master(type, name, tbl_name, rootpage, sql) "
+               u"VALUES('table', 'ZSEARCH', 'ZSEARCH', 0, 'CREATE VIRTUAL TABLE ZSEARCH USING nosuch(x)')"_s;
+    }
+    void loadingChangesNothingOpeningCleansOrphans()
+    {
+        QFETCH(QString, setup);
+        const Store clean(StoreLayout::Phone), s(StoreLayout::Phone);
+        // Rows of a chat and of messages that do not exist.
+        exec(
+            s.path(),
+            u"INSERT INTO Z_5PHONENUMINDEXES (Z_5CONVERSATIONS, Z_10PHONENUMINDEXES) VALUES (500, 1);"
+            u"INSERT INTO ZVIBERLOCATION (Z_PK, ZMESSAGE, ZLATITUDE, ZLONGITUDE) VALUES (900, 9999, 1, 2);"
+            u"INSERT INTO ZATTACHMENT (Z_PK, ZMESSAGE, ZTYPE, ZNAME) VALUES (900, 9999, 'picture', 'x.jpg');"_s +
+                setup);
+        const QStringList files = fixtures::filesBelow(s.root());
+        const QString joins = s.count(u"Z_5PHONENUMINDEXES"_s), messages = s.count(u"ZVIBERMESSAGE"_s);
+
+        IOSViberDb db(QDir(s.root()), kFile);
+        QCOMPARE(fixtures::messageContent(*db.load()), fixtures::messageContent(*clean.load()));
+        QVERIFY(!db.isOpen());
+        QCOMPARE(fixtures::filesBelow(s.root()), files);
+
+        // Opening for writing deletes exactly the orphans, and still runs nothing of the store's.
+        db.open();
+        db.close();
+        QCOMPARE(s.count(u"Z_5PHONENUMINDEXES"_s), QString::number(joins.toInt() - 1));
+        QCOMPARE(s.count(u"Z_5PHONENUMINDEXES where Z_5CONVERSATIONS=500"_s), u"0"_s);
+        QCOMPARE(s.count(u"ZVIBERLOCATION"_s), QString::number(s.plan.locations.size()));
+        // An attachment of a message that exists but is not loaded (state "failed") is no orphan.
+        QCOMPARE(s.count(u"ZATTACHMENT where Z_PK in (900, %1)"_s.arg(s.plan.attachment(u"ofFailed"_s).pk)),
+                 u"1"_s);
+        QCOMPARE(s.count(u"ZATTACHMENT"_s), QString::number(s.plan.attachments.size()));
+        QCOMPARE(s.count(u"ZVIBERMESSAGE"_s), messages);
+        QCOMPARE(s.count(u"ZCONVERSATION where ZNAME='pwned'"_s), u"0"_s);
+    }
+    void loadsWhileAnotherProgramWrites()
+    {
+        const Store s(StoreLayout::Template);
+        const QStringList expected = fixtures::messageContent(*s.load());
+        Sqlite3DB writer;
+        writer.openThrow(s.path(), Sqlite3DB::ReadWrite);
+        writer.execThrow(u"BEGIN IMMEDIATE; DELETE FROM ZVIBERMESSAGE;"_s);
+        QCOMPARE(fixtures::messageContent(*s.load()), expected); // what was committed
+        writer.execThrow(u"ROLLBACK"_s);
+    }
+    void realStore()
+    {
+        const QString real = testsupport::realDataDir();
+        const QString source = real + u"/viber-ios-2023/Contacts.data"_s;
+        if (real.isEmpty() || !QFile::exists(source))
+            QSKIP("the real store is not available here");
+        // Read where it lies: a store nobody here wrote, in a folder meant to stay as it is.
+        const QString folder = QFileInfo(source).absolutePath();
+        const QStringList files = fixtures::filesBelow(folder);
+        IOSViberDb db(QDir(folder), QFileInfo(source).fileName());
+        const ViberDataPtr data = db.load();
+        QCOMPARE(fixtures::filesBelow(folder), files);
+        QCOMPARE(db.joinTable() + u' ' + db.joinPersonColumn(), u"Z_5PHONENUMINDEXES Z_10PHONENUMINDEXES"_s);
+        QVERIFY(data->calls.isEmpty());
+        const _ViberChat *chat = data->chats.value(2);
+        QVERIFY(chat && chat->messages.size() == 2 && data->messages.size() == 2);
+        for (const _ViberMsg *m : std::as_const(data->messages))
+            QVERIFY(m->chat == chat && m->state == ViberMsgStateReceived && m->type == ViberMsgTypeText);
+        QCOMPARE(data->messages.value(1)->text, u"Hi there"_s);
+        QCOMPARE(data->messages.value(1)->token, Q_INT64_C(5864640032541822502));
+        QVERIFY(data->messages.value(2)->text.startsWith(u"I’d like to invite you"_s));
+        // This store keeps its participants as members with separate phone numbers.
+        const _ViberPerson *sender = data->messages.value(1)->person;
+        QVERIFY(sender);
+        QCOMPARE(sender->name + u' ' + sender->phone, u"Donncha +4915785097580"_s);
+        QCOMPARE(chat->participants.keys(), QList<qint64>({sender->id}));
+    }
 
 private:
     // The sample store in both layouts, loaded and with previews made.
     std::unique_ptr<Store> m_phone, m_template;
     ViberDataPtr m_data, m_templateData;
 };
-
-void TestIOSViberDb::initTestCase()
-{
-    m_phone = std::make_unique<Store>(StoreLayout::Phone);
-    m_template = std::make_unique<Store>(StoreLayout::Template);
-    m_data = m_phone->load();
-    m_templateData = m_template->load();
-    AttachmentPreviews::makeMissing(*m_data);
-    AttachmentPreviews::makeMissing(*m_templateData);
-}
-
-void TestIOSViberDb::brokenStoresAreRefusedUntouched_data()
-{
-    QTest::addColumn<QString>("damage"); // "folder", "junk" or the table dropped
-    QTest::addColumn<QString>("named");  // what the message names, below the root
-    QTest::addColumn<QString>("says");
-    QTest::newRow("missing folder") << u"folder"_s << u"Documents"_s << u"does not exist"_s;
-    QTest::newRow("not a database") << u"junk"_s << kFile << u"not an SQLite database"_s;
-    for (const QString &table : {u"ZVIBERMESSAGE"_s, u"Z_PRIMARYKEY"_s, u"ZATTACHMENT"_s})
-        QTest::newRow(qPrintable(table)) << table << kFile << u"the table %1 is missing"_s.arg(table);
-}
-
-void TestIOSViberDb::brokenStoresAreRefusedUntouched()
-{
-    QFETCH(QString, damage);
-    QFETCH(QString, named);
-    QFETCH(QString, says);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(kFile);
-    if (damage == u"junk") {
-        QVERIFY(QDir(dir.path()).mkdir(u"Documents"_s));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray("<html>This is a download error page, not a store.</html>\n").repeated(200));
-    } else if (damage != u"folder") {
-        fixtures::writeStore(fixtures::sampleStore(), dir.path(), StoreLayout::Phone);
-        exec(path, u"DROP TABLE "_s + damage);
-    }
-    const QStringList files = fixtures::filesBelow(dir.path());
-
-    IOSViberDb db(QDir(dir.path()), kFile);
-    const QString error = errorOf(db);
-    QVERIFY2(error.contains(QDir::toNativeSeparators(dir.filePath(named))) && error.contains(says),
-             qPrintable(error));
-    QVERIFY(!db.isOpen());
-    QCOMPARE(fixtures::filesBelow(dir.path()), files);
-    // A second attempt fails the same way instead of treating the file as open.
-    QCOMPARE(errorOf(db), error);
-}
-
-void TestIOSViberDb::missingStoreIsCreatedEmpty()
-{
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(u"Documents"_s));
-    const QString name = u"Documents/Contacts-corvanta.data"_s;
-    IOSViberDb db(QDir(dir.path()), name);
-    const ViberDataPtr data = db.load();
-    QVERIFY(!db.isOpen()); // loading keeps nothing open
-    QVERIFY(data->chats.isEmpty() && data->persons.isEmpty() && data->messages.isEmpty() &&
-            data->calls.isEmpty());
-    // No half-built or temporary file stays beside the store, and loading again finds
-    // the same store, in this program's layout, instead of building another.
-    const QStringList files = fixtures::filesBelow(dir.path());
-    QCOMPARE(files.size(), 2);
-    IOSViberDb again(QDir(dir.path()), name);
-    QVERIFY(again.load()->messages.isEmpty());
-    QCOMPARE(again.joinTable(), u"Z_4PHONENUMINDEXES"_s);
-    QCOMPARE(fixtures::filesBelow(dir.path()), files);
-}
-
-void TestIOSViberDb::loadReportsProgressAndStopsWhenAsked()
-{
-    IOSViberDb db(QDir(m_template->root()), kFile);
-    QList<int> seen;
-    db.setLoadProgress([&](int percent) { seen << percent; });
-    const qint64 all = db.load()->messages.size();
-    QVERIFY(all > 0 && seen.first() == 0 && seen.last() == 100);
-    QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
-    // A cancel raised from the callback ends the read; the store is not left open.
-    db.setLoadProgress([](int percent) {
-        if (percent > 0)
-            throw -1;
-    });
-    QVERIFY_THROWS_EXCEPTION(int, db.load());
-    QVERIFY(!db.isOpen());
-    db.setLoadProgress({});
-    QCOMPARE(db.load()->messages.size(), all);
-}
-
-void TestIOSViberDb::sampleStore_data()
-{
-    // A record of the sample and what a load makes of it; "-": not loaded. Persons:
-    // name and number (contact names win, digits-only numbers get a "+"). Chats: name,
-    // group id, participants, entries (-6 is made up for Dan's calls). Messages: type,
-    // system kind, state, sender (system types match in any letter case). Attachments:
-    // message type, file, preview (the first folder's, else where the second's belongs;
-    // made from pictures when missing) and its width. Calls: type, chat, person.
-    QTest::addColumn<QString>("loaded");
-    const QString table = uR"(
-        person ann = Ann Contact|+4915111111111; person bob = Bob|+4915222222222;
-        person cleo = Cleo|+4915333333333; person fay = Fay|fay.viber; chat -6 = Dan||dan|2;
-        chat ann = ||ann|20; chat group = Friends|G-FRIENDS|ann+bob+eve|4; chat cleo = ||cleo|1;
-        chat empty = |||0; message received = 7|0|2|ann; message sending = 7|0|1|-;
-        message delivered = 7|0|1|-; message send = 7|0|3|-; message pending = 7|0|4|-;
-        message pendingNotSent = 7|0|4|-; message failed = -; message nameChanged = 4|1|4|ann;
-        message memberAdded = 4|2|2|ann; message memberAddedEmpty = -; message unknownSystem = 4|10|2|ann;
-        message noChat = -; message location = 3|0|2|ann; message groupText = 7|0|2|eve;
-        message groupNoSender = 7|0|1|-; message fayText = 7|0|2|fay;
-        attachment picture = 2|Attachments/p1.jpg|BigAttachmentsPreview/p1.jpg|400;
-        attachment pictureSmall = 2|Attachments/p2.jpg|AttachmentsPreview/p2.jpg|40;
-        attachment pictureBig = 2|Attachments/p3.jpg|BigAttachmentsPreview/p3.jpg|40;
-        attachment picturePng = 2|Attachments/p4.png|BigAttachmentsPreview/p4.png|200;
-        attachment video = 8|Attachments/v1.mp4|BigAttachmentsPreview/v1.jpg|40;
-        attachment videoNoPreview = 8|Attachments/v2.mov|AttachmentsPreview/v2.jpg|0;
-        attachment audio = 5|VoiceMessages/a1.m4a|-|0; attachment other = 9|Attachments/doc.pdf|-|0;
-        attachment sticker = 6|-|stickers/1200/100/00001234.png|40; attachment ofFailed = -;
-        attachment locationAttachment = 3|-|CustomLocationImage/48.123457_11.jpg|40;
-        call annIncoming = 1|ann|ann; call bobOutgoing = 2|bob|bob; call danMissed = 3|-6|dan;
-        call danIncoming = 4|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = 0|ann|ann; call nobody = -)"_s;
-    const QStringList rows = table.split(u';');
-    for (const QString &row : rows)
-        QTest::newRow(row.section(u'=', 0, 0).trimmed().toUtf8()) << row.section(u'=', 1).trimmed();
-}
-
-void TestIOSViberDb::sampleStore()
-{
-    QFETCH(QString, loaded);
-    const fixtures::StorePlan &plan = m_phone->plan;
-    const ViberData &data = *m_data;
-    const QString kind = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 0, 0);
-    const QString label = QString::fromUtf8(QTest::currentDataTag()).section(u' ', 1);
-    auto labelOf = [](const auto &records, const _ViberEntity *e) {
-        for (const auto &r : records)
-            if (e && r.pk == e->id)
-                return r.label;
-        return e ? QString::number(e->id) : u"-"_s;
-    };
-    const QDir documents(m_phone->root() + u"/Documents"_s);
-    auto rel = [&](const QString &path) {
-        return path.isEmpty() ? u"-"_s : documents.relativeFilePath(path);
-    };
-    auto n = [](qint64 value) { return QString::number(value); };
-    QStringList got{u"-"_s};
-    if (kind == u"person") {
-        const _ViberPerson *p = data.persons.value(plan.person(label).pk);
-        got = QStringList{p->name, p->phone};
-    } else if (kind == u"chat") {
-        const _ViberChat *c =
-            data.chats.value(label.startsWith(u'-') ? label.toLongLong() : plan.chat(label).pk);
-        QStringList members;
-        for (const _ViberPerson *p : c->participants)
-            members << labelOf(plan.persons, p);
-        members.sort();
-        got = QStringList{c->name, c->groupId, members.join(u'+'), n(c->messages.size())};
-    } else if (kind == u"message") {
-        if (const _ViberMsg *m = data.messages.value(plan.message(label).pk))
-            got = QStringList{n(m->type), n(m->systemKind), n(m->state), labelOf(plan.persons, m->person)};
-    } else if (kind == u"attachment") {
-        if (const _ViberAtta *a = data.attachments.value(plan.attachment(label).pk)) {
-            QCOMPARE(a->message->attachment, a);
-            got = QStringList{n(a->message->type), rel(a->filePath), rel(a->previewPath),
-                              n(QImage(a->previewPath).width())};
-        }
-    } else {
-        const fixtures::CallPlan &call = plan.call(label);
-        const _ViberCall *c = data.calls.value(call.pk);
-        const _ViberMsg *entry = data.messages.value(-call.pk); // a call's entry has its key negated
-        QCOMPARE(!entry, !c);
-        if (c) {
-            QVERIFY(entry->call == c && entry->date == call.date && c->callToken == call.token &&
-                    c->duration == call.duration && c->date == call.date);
-            got = QStringList{n(c->type), labelOf(plan.chats, entry->chat), labelOf(plan.persons, c->person)};
-        }
-    }
-    QCOMPARE(got.join(u'|'), loaded);
-}
-
-void TestIOSViberDb::sampleStoreDetails()
-{
-    // Both layouts load the same records, keys, carried values and files.
-    QCOMPARE(fixtures::messageContent(*m_data, fixtures::Detail::Everything),
-             fixtures::messageContent(*m_templateData, fixtures::Detail::Everything));
-    const fixtures::StorePlan &plan = m_phone->plan;
-    const ViberData &data = *m_data;
-    // The phone's own columns arrive as carried values of their declared kinds.
-    const QVariantMap group = readExtraColumns(data.chats.value(plan.chat(u"group"_s).pk));
-    QCOMPARE(
-        group,
-        (QVariantMap{
-            {u"Z_OPT"_s, 4}, {u"ZCONTEXT"_s, 77}, {u"ZSMARTNOTIFICATIONSHOWN"_s, 1}, {u"ZSMARTSTATE"_s, 2}}));
-    QCOMPARE(group.value(u"ZCONTEXT"_s).typeId(), QMetaType::LongLong);
-    const _ViberPerson *ann = data.persons.value(plan.person(u"ann"_s).pk);
-    QCOMPARE(QStringList({ann->viberIconPath, ann->contactIconPath.section(u"/Documents/"_s, 1),
-                          ann->recordIconPath}),
-             QStringList({u"/Documents/ViberIcons/ann-icon.jpg"_s, u"ContactIcons/4915111111111.jpg"_s,
-                          u"/Documents/ContactIcons/11.jpg"_s}));
-
-    const fixtures::MessagePlan &want = plan.message(u"received"_s);
-    const _ViberMsg *received = data.messages.value(want.pk);
-    QVERIFY(received->text == want.text && received->token == want.token && received->seq == want.seq &&
-            received->date == want.date && received->stateDate == want.stateDate);
-    const _ViberMsg *location = data.messages.value(plan.message(u"location"_s).pk);
-    QVERIFY(location->latitude == 48.1 && location->longitude == 11.58 && !location->attachment);
-    QCOMPARE(location->address, u"Marienplatz, München"_s);
-    // Messages come first in store order, call entries after them.
-    QVERIFY(received->chat->messages.first() == received && received->chat->messages.last()->call);
-    const _ViberAtta *picture = data.attachments.value(plan.attachment(u"picture"_s).pk);
-    QCOMPARE(QImage(picture->previewPath).height(), 300);
-    QCOMPARE(photoAssetId(picture), u"AB12-CD34"_s);
-    QCOMPARE(data.attachments.value(plan.attachment(u"video"_s).pk)->duration, 61.5);
-    // A chat's date is raised to its latest call.
-    QCOMPARE(data.chats.value(-6)->date, plan.call(u"danIncoming"_s).date);
-    QCOMPARE(data.chats.value(plan.chat(u"cleo"_s).pk)->date, plan.call(u"cleoMissed"_s).date);
-}
-
-void TestIOSViberDb::madeUpCallChats()
-{
-    fixtures::StorePlan plan; // persons 1 to 5: "a" to "e", numbers 111 to 555
-    for (const QChar c : u"abcde"_s)
-        plan.addPerson(QString(c), QString(3, QChar(c.unicode() - u'a' + u'1')), QString(c).toUpper());
-    plan.addChat(u"a"_s, {1});
-    plan.addChat(u"group"_s, {1, 2}, u"G1"_s);
-    // A group with one member left does not take the calls of its member's own chat.
-    plan.addChat(u"cOwn"_s, {3});
-    plan.addChat(u"cGroup"_s, {3}, u"G2"_s);
-    plan.addCall(u"b1"_s, 2, u"incoming"_s);
-    plan.addCall(u"d1"_s, 4, u"outgoing"_s);
-    plan.addCall(u"b2"_s, 2, u"missed"_s);
-    plan.addCall(u"c1"_s, 3, u"missed"_s);
-    const Store s(StoreLayout::Template, plan);
-    const ViberDataPtr data = s.load();
-    auto chatOf = [&](const QString &call) { return data->messages.value(-plan.call(call).pk)->chat; };
-    QCOMPARE(data->chats.size(), 6);
-    QCOMPARE(chatOf(u"b1"_s)->id, -4);
-    QCOMPARE(chatOf(u"d1"_s)->id, -5);
-    QCOMPARE(chatOf(u"b2"_s), chatOf(u"b1"_s));
-    QCOMPARE(chatOf(u"b1"_s)->name, u"B"_s);
-    QCOMPARE(chatOf(u"c1"_s)->id, plan.chat(u"cOwn"_s).pk);
-}
-
-void TestIOSViberDb::oddKeysLoseNothing()
-{
-    // Only a hostile store has keys of zero, below zero or far apart; its records are
-    // loaded and linked all the same.
-    fixtures::StorePlan plan;
-    const qint64 a = plan.addPerson(u"a"_s, u"111"_s, u"A"_s).pk;
-    const qint64 chat = plan.addChat(u"a"_s, {a}).pk;
-    const QList<qint64> odd{0, -3, qint64(1) << 40};
-    for (const qint64 key : odd) {
-        const QString label = QString::number(key);
-        plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
-        plan.addChat(label, {key}).pk = key;
-        plan.addMessage(label, key, key, u"received"_s, label).pk = key;
-    }
-    for (const qint64 key : {5, -7, -1})
-        plan.addMessage(QString::number(key), chat, a, u"received"_s, QString::number(key)).pk = key;
-    // A call's entry is keyed by the call's key negated: 7's would take message -7's
-    // key, and -5 and INT64_MIN have no negative negation.
-    plan.addCall(u"negative"_s, a, u"incoming"_s).pk = -5;
-    plan.addCall(u"lowest"_s, a, u"missed"_s).pk = std::numeric_limits<qint64>::min();
-    plan.addCall(u"plain"_s, a, u"outgoing"_s).pk = 7;
-    // Two rows of the reading join for one message: the first location counts.
-    const qint64 pin = plan.addMessage(u"pin"_s, chat, a, u"received"_s, QString(), u"customLocation"_s).pk;
-    plan.addLocation(u"first"_s, pin, 48.1, 11.5, u"First"_s);
-    plan.addLocation(u"second"_s, pin, 52.5, 13.4, u"Second"_s);
-    const ViberDataPtr data = Store(StoreLayout::Phone, plan).load();
-
-    for (const qint64 key : odd) {
-        const _ViberMsg *m = data->messages.value(key);
-        QVERIFY(m && m->chat && m->chat->id == key);
-        QCOMPARE(m->person ? m->person->id : 0, key > 0 ? key : 0); // only a positive key names a sender
-    }
-    QStringList texts;
-    QSet<const _ViberCall *> calls;
-    for (const _ViberMsg *m : std::as_const(data->chats.value(chat)->messages)) {
-        if (m->call)
-            calls.insert(m->call);
-        else
-            texts << m->text + m->address;
-    }
-    texts.sort();
-    QCOMPARE(texts, QStringList({u"-1"_s, u"-7"_s, u"5"_s, u"First"_s}));
-    QCOMPARE(calls.size(), 3);
-    QCOMPARE(data->messages.size(), 10);
-}
-
-void TestIOSViberDb::hostileNamesAndLinksGiveNoPaths()
-{
-    QTemporaryDir outer;
-    const QString root = outer.filePath(u"store"_s), elsewhere = outer.filePath(u"elsewhere"_s);
-    QVERIFY(QDir().mkpath(root) && QDir().mkpath(elsewhere));
-    // A real picture outside the store, where a climbing name or a link would lead.
-    const QString outside = outer.filePath(u"outside.jpg"_s);
-    QImage image(50, 20, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QVERIFY(image.save(outside, "JPG"));
-
-    fixtures::StorePlan plan;
-    fixtures::PersonPlan &evil = plan.addPerson(u"evil"_s, u"../../evil"_s, u"Evil"_s);
-    evil.iconId = u"../../../../private/var/x"_s;
-    const qint64 chat = plan.addChat(u"chat"_s, {evil.pk}).pk;
-    auto add = [&](const QString &type, const QString &name, const QString &attId = QString()) {
-        const qint64 m = plan.addMessage(type + name, chat, evil.pk, u"received"_s, QString()).pk;
-        return plan.addAttachment(type + name, m, type, name, attId).pk;
-    };
-    QList<qint64> hostile;
-    for (const QString &name : {u"../../../outside.jpg"_s, u"../Contacts.data"_s})
-        for (const QString &type : {u"picture"_s, u"video"_s, u"audio"_s, u"file"_s})
-            hostile << add(type, name);
-    hostile << add(u"picture"_s, u"linked.jpg"_s);
-    hostile << add(u"sticker"_s, QString(), u"../../../../../../x"_s);
-    const qint64 fine = add(u"picture"_s, u"ok.jpg"_s);
-    plan.addFile(u"Documents/Attachments/ok.jpg"_s, fixtures::FileKind::Jpeg);
-    fixtures::writeStore(plan, root, StoreLayout::Phone);
-    // A file and a preview folder that are links leading out of the store.
-    QVERIFY(QFile::link(outside, root + u"/Documents/Attachments/linked.jpg"_s));
-    QVERIFY(QFile::link(elsewhere, root + u"/Documents/AttachmentsPreview"_s));
-    const QStringList outsideBefore = fixtures::filesBelow(outer.path()).filter(u"outside"_s);
-
-    const ViberDataPtr data = IOSViberDb(QDir(root), kFile).load();
-    AttachmentPreviews::makeMissing(*data);
-    QCOMPARE(data->attachments.size(), qsizetype(plan.attachments.size()));
-    for (qint64 id : std::as_const(hostile)) {
-        const _ViberAtta *a = data->attachments.value(id);
-        QVERIFY(a && a->message->attachment == a);
-        QVERIFY2(a->filePath.isEmpty() && a->previewPath.isEmpty(), qPrintable(a->fileName + a->attId));
-    }
-    const _ViberAtta *ok = data->attachments.value(fine);
-    QCOMPARE(ok->filePath, QDir(root).absoluteFilePath(u"Documents/Attachments/ok.jpg"_s));
-    // Its preview goes to the second folder: the first leads out.
-    QVERIFY(ok->previewPath.startsWith(root) && QFileInfo(ok->previewPath).isFile());
-    const _ViberPerson *p = data->persons.value(evil.pk);
-    QVERIFY(p->contactIconPath.isEmpty() && p->viberIconPath.isEmpty());
-    QCOMPARE(fixtures::filesBelow(outer.path()).filter(u"outside"_s), outsideBefore);
-    QVERIFY(QDir(elsewhere).isEmpty());
-}
-
-void TestIOSViberDb::storeWithoutParticipantTables()
-{
-    const Store s(StoreLayout::Template);
-    exec(s.path(), u"DROP TABLE ZPHONENUMBERINDEX; DROP TABLE Z_4PHONENUMINDEXES"_s);
-    const ViberDataPtr data = s.load();
-    QVERIFY(data->persons.isEmpty() && data->calls.isEmpty());
-    QCOMPARE(data->chats.size(), qsizetype(s.plan.chats.size())); // no person, so no made-up call chats
-    const _ViberMsg *m = data->messages.value(s.plan.message(u"received"_s).pk);
-    QVERIFY(m && !m->person);
-}
-
-void TestIOSViberDb::loadingChangesNothingOpeningCleansOrphans_data()
-{
-    QTest::addColumn<QString>("setup");
-    // Cleaning orphans fired this: most messages went and every chat was renamed.
-    QTest::newRow("store's own trigger") << u"CREATE TRIGGER evil AFTER DELETE ON ZATTACHMENT BEGIN DELETE "
-                                            u"FROM ZVIBERMESSAGE WHERE Z_PK % 8 <> 0; "
-                                            u"UPDATE ZCONVERSATION SET ZNAME='pwned'; END"_s;
-    QTest::newRow("write-ahead log") << u"PRAGMA journal_mode=WAL"_s;
-    // A table the program never reads, of a module this SQLite lacks.
-    QTest::newRow("unknown virtual table")
-        << u"PRAGMA writable_schema=ON; INSERT INTO sqlite_master(type, name, tbl_name, rootpage, sql) "
-           u"VALUES('table', 'ZSEARCH', 'ZSEARCH', 0, 'CREATE VIRTUAL TABLE ZSEARCH USING nosuch(x)')"_s;
-}
-
-void TestIOSViberDb::loadingChangesNothingOpeningCleansOrphans()
-{
-    QFETCH(QString, setup);
-    const Store clean(StoreLayout::Phone), s(StoreLayout::Phone);
-    // Rows of a chat and of messages that do not exist.
-    exec(s.path(),
-         u"INSERT INTO Z_5PHONENUMINDEXES (Z_5CONVERSATIONS, Z_10PHONENUMINDEXES) VALUES (500, 1);"
-         u"INSERT INTO ZVIBERLOCATION (Z_PK, ZMESSAGE, ZLATITUDE, ZLONGITUDE) VALUES (900, 9999, 1, 2);"
-         u"INSERT INTO ZATTACHMENT (Z_PK, ZMESSAGE, ZTYPE, ZNAME) VALUES (900, 9999, 'picture', 'x.jpg');"_s +
-             setup);
-    const QStringList files = fixtures::filesBelow(s.root());
-    const QString joins = s.count(u"Z_5PHONENUMINDEXES"_s), messages = s.count(u"ZVIBERMESSAGE"_s);
-
-    IOSViberDb db(QDir(s.root()), kFile);
-    QCOMPARE(fixtures::messageContent(*db.load()), fixtures::messageContent(*clean.load()));
-    QVERIFY(!db.isOpen());
-    QCOMPARE(fixtures::filesBelow(s.root()), files);
-
-    // Opening for writing deletes exactly the orphans, and still runs nothing of the store's.
-    db.open();
-    db.close();
-    QCOMPARE(s.count(u"Z_5PHONENUMINDEXES"_s), QString::number(joins.toInt() - 1));
-    QCOMPARE(s.count(u"Z_5PHONENUMINDEXES where Z_5CONVERSATIONS=500"_s), u"0"_s);
-    QCOMPARE(s.count(u"ZVIBERLOCATION"_s), QString::number(s.plan.locations.size()));
-    // An attachment of a message that exists but is not loaded (state "failed") is no orphan.
-    QCOMPARE(s.count(u"ZATTACHMENT where Z_PK in (900, %1)"_s.arg(s.plan.attachment(u"ofFailed"_s).pk)),
-             u"1"_s);
-    QCOMPARE(s.count(u"ZATTACHMENT"_s), QString::number(s.plan.attachments.size()));
-    QCOMPARE(s.count(u"ZVIBERMESSAGE"_s), messages);
-    QCOMPARE(s.count(u"ZCONVERSATION where ZNAME='pwned'"_s), u"0"_s);
-}
-
-void TestIOSViberDb::loadsWhileAnotherProgramWrites()
-{
-    const Store s(StoreLayout::Template);
-    const QStringList expected = fixtures::messageContent(*s.load());
-    Sqlite3DB writer;
-    writer.openThrow(s.path(), Sqlite3DB::ReadWrite);
-    writer.execThrow(u"BEGIN IMMEDIATE; DELETE FROM ZVIBERMESSAGE;"_s);
-    QCOMPARE(fixtures::messageContent(*s.load()), expected); // what was committed
-    writer.execThrow(u"ROLLBACK"_s);
-}
-
-void TestIOSViberDb::realStore()
-{
-    const QString real = testsupport::realDataDir();
-    const QString source = real + u"/viber-ios-2023/Contacts.data"_s;
-    if (real.isEmpty() || !QFile::exists(source))
-        QSKIP("the real store is not available here");
-    // Read where it lies: a store nobody here wrote, in a folder meant to stay as it is.
-    const QString folder = QFileInfo(source).absolutePath();
-    const QStringList files = fixtures::filesBelow(folder);
-    IOSViberDb db(QDir(folder), QFileInfo(source).fileName());
-    const ViberDataPtr data = db.load();
-    QCOMPARE(fixtures::filesBelow(folder), files);
-    QCOMPARE(db.joinTable() + u' ' + db.joinPersonColumn(), u"Z_5PHONENUMINDEXES Z_10PHONENUMINDEXES"_s);
-    QVERIFY(data->calls.isEmpty());
-    const _ViberChat *chat = data->chats.value(2);
-    QVERIFY(chat && chat->messages.size() == 2 && data->messages.size() == 2);
-    for (const _ViberMsg *m : std::as_const(data->messages))
-        QVERIFY(m->chat == chat && m->state == ViberMsgStateReceived && m->type == ViberMsgTypeText);
-    QCOMPARE(data->messages.value(1)->text, u"Hi there"_s);
-    QCOMPARE(data->messages.value(1)->token, Q_INT64_C(5864640032541822502));
-    QVERIFY(data->messages.value(2)->text.startsWith(u"I’d like to invite you"_s));
-    // This store keeps its participants as members with separate phone numbers.
-    const _ViberPerson *sender = data->messages.value(1)->person;
-    QVERIFY(sender);
-    QCOMPARE(sender->name + u' ' + sender->phone, u"Donncha +4915785097580"_s);
-    QCOMPARE(chat->participants.keys(), QList<qint64>({sender->id}));
-}
 
 QTEST_GUILESS_MAIN(TestIOSViberDb)
 #include "tst_iosviberdb.moc"

@@ -53,319 +53,307 @@ class TestIOSViberDbWriter : public QObject
     Q_OBJECT
 
 private slots:
-    void rowsFollowTheTargetLayout_data();
-    void rowsFollowTheTargetLayout();
-    void duplicateWindow_data();
-    void duplicateWindow();
-    void tokenlessDuplicates_data();
-    void tokenlessDuplicates();
-    void oneToOneChatNeverMatchesAGroup();
-    void attachmentsAndLocations();
-    void callsAreKeptApartByType();
-    void unwritableRecordsLeaveNothing();
-    void summaryColumns();
-    void storeWithoutAWriterTableIsRefusedUntouched();
-};
-
-void TestIOSViberDbWriter::rowsFollowTheTargetLayout_data()
-{
-    QTest::addColumn<StoreLayout>("layout");
-    QTest::newRow("template layout") << StoreLayout::Template;
-    QTest::newRow("phone layout") << StoreLayout::Phone;
-}
-
-void TestIOSViberDbWriter::rowsFollowTheTargetLayout()
-{
-    QFETCH(StoreLayout, layout);
-    Target t(layout);
-    if (layout == StoreLayout::Phone)
-        t.db.execThrow(u"insert into ZRECENTSLINE(Z_PK, ZUID) values (1, 17)"_s);
-    t.ann.phone = u"+49 151 11"_s;
-    t.ann.name = u"Ann"_s;
-    t.ann.other = tinykv::serialize({{u"Z_OPT"_s, 7}});
-    t.chat.name = u"Chat name"_s;
-    t.chat.other = tinykv::serialize({{u"Z_OPT"_s, 4}, {u"ZCONTEXT"_s, 77}, {u"ZSMARTSTATE"_s, 2}});
-    _ViberMsg &msg = t.r.message(t.chat, &t.ann, ViberMsgStatePending, u"(smiley) hi"_s, 7e8, 42);
-    _ViberAtta &att = t.r.attachment(msg, ViberMsgTypeVideo, u"v.mp4"_s, u"vid"_s);
-    att.duration = 3.5;
-    att.other = tinykv::serialize({{u"ZURL"_s, u"assets-library://x"_s}});
-
-    const qint64 key = t.merge(msg);
-    QVERIFY(key > 0 && t.attKey > 0 && t.locKey == 0 && !Emoticons::ranges(msg.text).isEmpty());
-    QCOMPARE(
-        t.rows(u"select m.ZCONVERSATION, m.ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, m.ZPHONENUMINDEX, "
-               u"ZCANONIZEDPHONENUM, ZPHONENUM, (select count(*) from %1), a.ZTYPE, ZDURATION, a.ZNAME, ZID, "
-               u"a.ZMESSAGE from ZVIBERMESSAGE m, ZPHONENUMBERINDEX, ZATTACHMENT a"_s.arg(t.db.joinTable())),
-        u"%1|pendingNotSent|42|%2|NULL|1|4915111|+49 151 11|1|video|3.5|v.mp4|vid|%3"_s
-            .arg(t.merger.chatKey())
-            .arg(t.attKey)
-            .arg(key));
-    // A phone's layout gets Core Data's columns (ZUIDs unique in the store, after its
-    // largest), emoticon ranges from the text when the record carries none, and no person
-    // name (a phone takes it from its address book).
-    if (layout == StoreLayout::Phone)
-        QCOMPARE(
-            t.rows(u"select m.Z_ENT, m.Z_OPT, Z5_CONVERSATION, ZEMOTICONSRANGES, a.Z_ENT ae, a.ZSTATE ast, "
-                   u"ZURL, "
-                   u"ZRANGE, c.Z_ENT ce, c.Z_OPT co, ZCONTEXT, ZSMARTSTATE, c.ZNAME, c.ZGROUPID, p.Z_ENT pe, "
-                   u"p.Z_OPT po, ZISVIBER, ZPHONETYPE, p.ZNAME pn, (select count(distinct ZUID) || '/' || "
-                   u"min(ZUID) from (select ZUID from ZCONVERSATION union all select ZUID from ZVIBERMESSAGE "
-                   u"union all select ZUID from ZPHONENUMBERINDEX union all select ZUID from ZATTACHMENT)) "
-                   u"from ZVIBERMESSAGE m, ZATTACHMENT a, ZCONVERSATION c, ZPHONENUMBERINDEX p"_s),
-            u"21|2|5|%1|3|complite|assets-library://x|%2|5|4|77|2|Chat name|NULL|10|7|1|mobile|NULL|4/18"_s
-                .arg(hex(Emoticons::ranges(msg.text)))
-                .arg(att.fileSize));
-    else // this program's keeps the name and the carried values as they came
-        QCOMPARE(
-            t.rows(u"select p.ZNAME, p._other, c._other c, a._other a, m._other m from ZPHONENUMBERINDEX p, "
-                   u"ZCONVERSATION c, ZATTACHMENT a, ZVIBERMESSAGE m"_s),
-            QStringList({u"Ann"_s, hex(t.ann.other), hex(t.chat.other), hex(att.other), u"NULL"_s})
-                .join(u'|'));
-}
-
-void TestIOSViberDbWriter::duplicateWindow_data()
-{
-    QTest::addColumn<double>("offset");
-    QTest::addColumn<qint64>("token");
-    QTest::addColumn<bool>("duplicate");
-    QTest::newRow("59 s later is the same message") << 59.0 << qint64(42) << true;
-    QTest::newRow("59 s earlier is the same message") << -59.0 << qint64(42) << true;
-    QTest::newRow("61 s later is another message") << 61.0 << qint64(42) << false;
-    QTest::newRow("61 s earlier is another message") << -61.0 << qint64(42) << false;
-    QTest::newRow("same time, other token") << 0.0 << qint64(43) << false;
-}
-
-void TestIOSViberDbWriter::duplicateWindow()
-{
-    QFETCH(double, offset);
-    QFETCH(qint64, token);
-    QFETCH(bool, duplicate);
-    Target t;
-    _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"a"_s, 710000000.25, 42);
-    t.r.attachment(first, ViberMsgTypePicture, u"p.jpg"_s);
-    _ViberMsg &second =
-        t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"b"_s, 710000000.25 + offset, token);
-    const qint64 firstKey = t.merge(first);
-    const qint64 firstAtt = t.attKey;
-    QVERIFY(firstAtt > 0);
-
-    qint64 found = 99;
-    QCOMPARE(t.db.findDuplicateMessage(second.token, second.date, found) == firstKey, duplicate);
-    QCOMPARE(found, duplicate ? firstAtt : 99); // only a found message sets the attachment key
-    // A duplicate hands back the attachment already there, so that its files can still be copied.
-    QCOMPARE(t.merge(second) == 0, duplicate);
-    QCOMPARE(t.attKey, duplicate ? firstAtt : 0);
-    QCOMPARE(t.rows(u"select count(*) from ZVIBERMESSAGE"_s), duplicate ? u"1"_s : u"2"_s);
-}
-
-void TestIOSViberDbWriter::tokenlessDuplicates_data()
-{
-    QTest::addColumn<QString>("differs"); // what the second message changes of the first
-    QTest::addColumn<bool>("duplicate");
-    QTest::newRow("same second") << u"later within the second"_s << true;
-    QTest::newRow("next second") << u"date"_s << false;
-    QTest::newRow("text") << u"text"_s << false;
-    QTest::newRow("sender") << u"sender"_s << false;
-    QTest::newRow("kind") << u"kind"_s << false;
-    QTest::newRow("chat") << u"chat"_s << false;
-}
-
-void TestIOSViberDbWriter::tokenlessDuplicates()
-{
-    QFETCH(QString, differs);
-    QFETCH(bool, duplicate);
-    // Token 0 is no token: a message without one is only told apart by the rest.
-    Target t;
-    _ViberPerson &bob = t.r.person(u"+222"_s);
-    qint64 counter = -1;
-    QVERIFY(t.db.insertPerson(counter, &bob) > 0); // a sender the store knows
-    _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.1, 0);
-    _ViberMsg &second = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.9, 0);
-    if (differs == u"date")
-        second.date += 1;
-    else if (differs == u"text")
-        second.text = u"ho"_s;
-    else if (differs == u"sender")
-        second.person = &bob;
-    else if (differs == u"kind")
-        t.r.attachment(second, ViberMsgTypePicture, u"p.jpg"_s);
-    const qint64 firstKey = t.merge(first);
-    QVERIFY(firstKey > 0);
-    const qint64 chatKey =
-        differs == u"chat" ? t.db.insertChat(counter, &t.r.chat({&bob})) : t.merger.chatKey();
-    qint64 att = 7;
-    QCOMPARE(t.db.findTokenlessDuplicate(chatKey, &second, att), duplicate ? firstKey : 0);
-}
-
-void TestIOSViberDbWriter::oneToOneChatNeverMatchesAGroup()
-{
-    Target t;
-    _ViberPerson &y = t.r.person(u"+222"_s);
-    _ViberChat &group = t.r.chat({&t.ann}, u"G1"_s);
-    _ViberChat &emptyGroupId = t.r.chat({&y});
-    _ViberChat &pair = t.r.chat({&t.ann, &y});
-    qint64 counter = -1;
-    auto insert = [&](const _ViberChat &c) {
-        const qint64 key = t.db.insertChat(counter, &c);
-        t.db.linkParticipants(counter, key, c.participants.values());
-        return key;
-    };
-    const qint64 groupKey = insert(group);
-    const qint64 emptyKey = insert(emptyGroupId);
-    t.db.execThrow(u"update ZCONVERSATION set ZGROUPID='' where Z_PK=%1"_s.arg(emptyKey));
-
-    // Ann's only conversation is a group; the one with an empty group id is y's.
-    QCOMPARE(t.db.findChatKey(&t.chat), 0);
-    QCOMPARE(t.db.findChatKey(&group), groupKey);
-    QCOMPARE(t.db.findChatKey(&emptyGroupId), emptyKey);
-    // Neither a group id nor exactly one participant: never found.
-    QCOMPARE(t.db.findChatKey(&pair), 0);
-
-    const qint64 ownKey = insert(t.chat);
-    t.db.linkParticipants(counter, ownKey, t.chat.participants.values()); // twice links once
-    QCOMPARE(t.db.findChatKey(&t.chat), ownKey);
-    QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"2"_s);
-    QCOMPARE(t.rows(u"select count(*) from "_s + t.db.joinTable()), u"3"_s);
-}
-
-void TestIOSViberDbWriter::attachmentsAndLocations()
-{
-    Target t;
-    t.db.execThrow(u"insert into ZATTACHMENT(Z_PK, ZMESSAGE, ZNAME) values (56, 0, 'old')"_s);
-    _ViberMsg &picture = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8, 1);
-    t.r.attachment(picture, ViberMsgTypePicture, u"p.jpg"_s);
-    _ViberMsg &location = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 100, 2);
-    location.type = ViberMsgTypeLocation;
-    location.latitude = 48.1;
-    location.longitude = 11.58;
-    location.address = u"Marienplatz"_s;
-    _ViberMsg &voice = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 200, 3);
-    t.r.attachment(voice, ViberMsgTypeAudio, u"a1.m4a"_s, u"zz"_s).duration = 12.5;
-
-    QList<qint64> keys; // of the message, then the attachment and the location it got
-    for (const _ViberMsg *m : {&picture, &location, &voice})
-        keys << t.merge(*m) << t.attKey << t.locKey;
-    // Both sides link each other; the voice file in a store is named by its attachment's key.
-    QCOMPARE(keys, (QList<qint64>{keys[0], 57, 0, keys[3], 0, 1, keys[6], 58, 0}));
-    QCOMPARE(
-        t.rows(u"select Z_PK, ZATTACHMENT, ZLOCATION, ZSYSTEMTYPE from ZVIBERMESSAGE where Z_PK < %1 order "
-               u"by Z_PK"_s.arg(keys[6])),
-        u"%1|57|NULL|NULL, %2|NULL|1|customLocation"_s.arg(keys[0]).arg(keys[3]));
-    QCOMPARE(t.rows(u"select ZMESSAGE, ZLATITUDE, ZADDRESS from ZVIBERLOCATION"_s),
-             u"%1|48.1|Marienplatz"_s.arg(keys[3]));
-    QCOMPARE(
-        t.rows(u"select ZMESSAGE, ZTYPE, ZNAME, ZID, ZDURATION, ZBUCKET from ZATTACHMENT where Z_PK > 56"_s),
-        u"%1|picture|p.jpg|NULL|NULL|Share%2, %3|audio|58|58|12.5|NULL"_s.arg(keys[0])
-            .arg(storeTimeToDateTime(7e8).toLocalTime().toString(u"yyyy-MM-dd"_s))
-            .arg(keys[6]));
-}
-
-void TestIOSViberDbWriter::callsAreKeptApartByType()
-{
-    Target t;
-    _ViberMsg &in = t.r.call(t.chat, t.ann, ViberCallTypeIncoming, 500, 7e8, 10);
-    _ViberMsg &missed = t.r.call(t.chat, t.ann, ViberCallTypeMissed, 500, 7e8 + 50, 0);
-    _ViberMsg &out = t.r.call(t.chat, t.ann, ViberCallTypeOutgoing, 501, 7e8 + 20, 30);
-    qint64 counter = -1;
-    const qint64 inKey = t.db.insertCall(counter, in.call);
-    const qint64 missedKey = t.db.insertCall(counter, missed.call);
-    QVERIFY(inKey > 0 && missedKey > 0 && inKey != missedKey);
-    QVERIFY(t.db.insertCall(counter, out.call) > 0);
-    // The same token and type is the same call.
-    bool present = false;
-    QCOMPARE(t.db.insertCall(counter, in.call, &present), inKey);
-    QVERIFY(present);
-    // One line per person, reused, with the count and the latest call.
-    t.db.refreshRecentsLines();
-    QCOMPARE(t.rows(u"select ZCALLTYPE, Z_ENT from ZRECENT order by Z_PK"_s),
-             u"incoming|8, missed|8, outgoing_viber|8"_s);
-    QCOMPARE(t.rows(u"select Z_ENT, ZCOUNT, ZDATE, ZCALLTYPE from ZRECENTSLINE"_s),
-             u"9|3|700000050|missed"_s);
-    QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"1"_s);
-
-    // Without a person there is nobody to file the call under.
-    _ViberCall nobody;
-    QCOMPARE(t.db.insertCall(counter, &nobody), 0);
-    QCOMPARE(t.db.insertCall(counter, nullptr), 0);
-    QCOMPARE(t.rows(u"select count(*) from ZRECENT"_s), u"3"_s);
-}
-
-void TestIOSViberDbWriter::unwritableRecordsLeaveNothing()
-{
-    Target t;
-    _ViberChat &group = t.r.chat({&t.ann}, u"G1"_s);
-    _ViberMsg &noSender = t.r.message(group, nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 1);
-    _ViberMsg &noState = t.r.message(group, &t.ann, ViberMsgStateNone, u"lost"_s, 7e8 + 100, 2);
-    // They leave nothing: not even the sender a row would have needed.
-    qint64 counter = -1, att = 7, loc = 7;
-    for (const _ViberMsg *m : {&noSender, &noState, static_cast<_ViberMsg *>(nullptr)})
-        QCOMPARE(t.db.insertMessage(counter, 1, m, att, loc), 0);
-    QCOMPARE(
-        t.rows(u"select (select count(*) from ZVIBERMESSAGE) + (select count(*) from ZPHONENUMBERINDEX) + "
-               u"(select count(*) from ZATTACHMENT)"_s),
-        u"0"_s);
-    // Mine and system messages of a group need no sender.
-    _ViberMsg &mine = t.r.message(group, nullptr, ViberMsgStateDelivered, u"mine"_s, 7e8 + 200, 3);
-    _ViberMsg &system = t.r.message(group, nullptr, ViberMsgStateReceived, u"Friends"_s, 7e8 + 300, 4);
-    system.type = ViberMsgTypeSystem;
-    system.systemKind = ViberSystemKindNameChanged;
-    QVERIFY(t.db.insertMessage(counter, 1, &mine, att, loc) > 0);
-    QVERIFY(t.db.insertMessage(counter, 1, &system, att, loc) > 0);
-    QCOMPARE(t.rows(u"select ZSYSTEMTYPE from ZVIBERMESSAGE order by Z_PK"_s), u"NULL, systemNameChanged"_s);
-    QCOMPARE(t.db.insertChat(counter, nullptr), 0);
-    QCOMPARE(t.db.insertPerson(counter, nullptr), 0);
-}
-
-void TestIOSViberDbWriter::summaryColumns()
-{
-    Target t(StoreLayout::Phone);
-    _ViberMsg &older = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"older"_s, 7e8, 1);
-    _ViberMsg &latest = t.r.message(t.chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 100, 2);
-    t.r.attachment(latest, ViberMsgTypePicture, u"p.jpg"_s).other =
-        tinykv::serialize({{u"ZURL"_s, u"assets-library://p"_s}});
-    latest.other = tinykv::serialize({{u"ZRANGES"_s, QByteArray("rr")}});
-    t.db.execThrow(u"BEGIN"_s);
-    t.merge(older);
-    t.merge(latest);
-    qint64 zuid = -1;
-    const qint64 quiet = t.db.insertChat(zuid, &t.r.chat({}, u"G-quiet"_s)); // no messages: no summary
-    t.db.refreshLastMessages();
-    t.db.refreshPrimaryKeyMax();
-    t.db.clearAttachmentUrl(t.attKey);
-    t.db.refreshConversationDates();
-    t.db.execThrow(u"COMMIT"_s);
-    QCOMPARE(
-        t.rows(u"select ZLASTMESSAGETOKEN, ZLASTMESSAGESENDER, ZDATE, ZLASTMESSAGETYPE, ZLASTMESSAGERANGES, "
-               u"ZLASTMESSAGEEMOTICONSRANGES from ZCONVERSATION where Z_PK in (%1, %2) order by Z_PK"_s
-                   .arg(t.merger.chatKey())
-                   .arg(quiet)),
-        u"2|NULL|700000100|picture|7272|NULL, NULL|NULL|NULL|NULL|NULL|NULL"_s);
-    QCOMPARE(
-        t.rows(u"select group_concat(Z_NAME || '=' || ifnull(Z_MAX, '-')) from (select * from Z_PRIMARYKEY "
-               u"where Z_NAME in ('ViberMessage', 'Conversation', 'PhoneNumberIndex', 'Recent') order by "
-               u"Z_NAME) union all select ZURL from ZATTACHMENT"_s),
-        u"Conversation=2,PhoneNumberIndex=1,Recent=0,ViberMessage=2, NULL"_s); // never lowered
-}
-
-void TestIOSViberDbWriter::storeWithoutAWriterTableIsRefusedUntouched()
-{
-    Target t(StoreLayout::Phone);
-    // A store of members without the table of their numbers.
-    t.db.execThrow(
-        u"drop table ZPHONENUMBERINDEX; create table ZMEMBER (Z_PK INTEGER PRIMARY KEY, ZNAME VARCHAR)"_s);
-    t.db.close();
-    const QString path = t.db.fullPath();
-    const QStringList before = fixtures::storeRows(path);
-    QString error;
-    try {
-        t.db.requireWriterTables();
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
+    void rowsFollowTheTargetLayout_data()
+    {
+        QTest::addColumn<StoreLayout>("layout");
+        QTest::newRow("template layout") << StoreLayout::Template;
+        QTest::newRow("phone layout") << StoreLayout::Phone;
     }
-    QVERIFY2(error.contains(QDir::toNativeSeparators(path)) && error.contains(u"ZPHONENUMBER"_s),
-             qPrintable(error));
-    QCOMPARE(fixtures::storeRows(path), before);
-}
+    void rowsFollowTheTargetLayout()
+    {
+        QFETCH(StoreLayout, layout);
+        Target t(layout);
+        if (layout == StoreLayout::Phone)
+            t.db.execThrow(u"insert into ZRECENTSLINE(Z_PK, ZUID) values (1, 17)"_s);
+        t.ann.phone = u"+49 151 11"_s;
+        t.ann.name = u"Ann"_s;
+        t.ann.other = tinykv::serialize({{u"Z_OPT"_s, 7}});
+        t.chat.name = u"Chat name"_s;
+        t.chat.other = tinykv::serialize({{u"Z_OPT"_s, 4}, {u"ZCONTEXT"_s, 77}, {u"ZSMARTSTATE"_s, 2}});
+        _ViberMsg &msg = t.r.message(t.chat, &t.ann, ViberMsgStatePending, u"(smiley) hi"_s, 7e8, 42);
+        _ViberAtta &att = t.r.attachment(msg, ViberMsgTypeVideo, u"v.mp4"_s, u"vid"_s);
+        att.duration = 3.5;
+        att.other = tinykv::serialize({{u"ZURL"_s, u"assets-library://x"_s}});
+
+        const qint64 key = t.merge(msg);
+        QVERIFY(key > 0 && t.attKey > 0 && t.locKey == 0 && !Emoticons::ranges(msg.text).isEmpty());
+        QCOMPARE(
+            t.rows(
+                u"select m.ZCONVERSATION, m.ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, m.ZPHONENUMINDEX, "
+                u"ZCANONIZEDPHONENUM, ZPHONENUM, (select count(*) from %1), a.ZTYPE, ZDURATION, a.ZNAME, "
+                u"ZID, "
+                u"a.ZMESSAGE from ZVIBERMESSAGE m, ZPHONENUMBERINDEX, ZATTACHMENT a"_s.arg(t.db.joinTable())),
+            u"%1|pendingNotSent|42|%2|NULL|1|4915111|+49 151 11|1|video|3.5|v.mp4|vid|%3"_s
+                .arg(t.merger.chatKey())
+                .arg(t.attKey)
+                .arg(key));
+        // A phone's layout gets Core Data's columns (ZUIDs unique in the store, after its
+        // largest), emoticon ranges from the text when the record carries none, and no person
+        // name (a phone takes it from its address book).
+        if (layout == StoreLayout::Phone)
+            QCOMPARE(
+                t.rows(
+                    u"select m.Z_ENT, m.Z_OPT, Z5_CONVERSATION, ZEMOTICONSRANGES, a.Z_ENT ae, a.ZSTATE ast, "
+                    u"ZURL, "
+                    u"ZRANGE, c.Z_ENT ce, c.Z_OPT co, ZCONTEXT, ZSMARTSTATE, c.ZNAME, c.ZGROUPID, p.Z_ENT "
+                    u"pe, "
+                    u"p.Z_OPT po, ZISVIBER, ZPHONETYPE, p.ZNAME pn, (select count(distinct ZUID) || '/' || "
+                    u"min(ZUID) from (select ZUID from ZCONVERSATION union all select ZUID from "
+                    u"ZVIBERMESSAGE "
+                    u"union all select ZUID from ZPHONENUMBERINDEX union all select ZUID from ZATTACHMENT)) "
+                    u"from ZVIBERMESSAGE m, ZATTACHMENT a, ZCONVERSATION c, ZPHONENUMBERINDEX p"_s),
+                u"21|2|5|%1|3|complite|assets-library://x|%2|5|4|77|2|Chat name|NULL|10|7|1|mobile|NULL|4/18"_s
+                    .arg(hex(Emoticons::ranges(msg.text)))
+                    .arg(att.fileSize));
+        else // this program's keeps the name and the carried values as they came
+            QCOMPARE(
+                t.rows(
+                    u"select p.ZNAME, p._other, c._other c, a._other a, m._other m from ZPHONENUMBERINDEX p, "
+                    u"ZCONVERSATION c, ZATTACHMENT a, ZVIBERMESSAGE m"_s),
+                QStringList({u"Ann"_s, hex(t.ann.other), hex(t.chat.other), hex(att.other), u"NULL"_s})
+                    .join(u'|'));
+    }
+    void duplicateWindow_data()
+    {
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<qint64>("token");
+        QTest::addColumn<bool>("duplicate");
+        QTest::newRow("59 s later is the same message") << 59.0 << qint64(42) << true;
+        QTest::newRow("59 s earlier is the same message") << -59.0 << qint64(42) << true;
+        QTest::newRow("61 s later is another message") << 61.0 << qint64(42) << false;
+        QTest::newRow("61 s earlier is another message") << -61.0 << qint64(42) << false;
+        QTest::newRow("same time, other token") << 0.0 << qint64(43) << false;
+    }
+    void duplicateWindow()
+    {
+        QFETCH(double, offset);
+        QFETCH(qint64, token);
+        QFETCH(bool, duplicate);
+        Target t;
+        _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"a"_s, 710000000.25, 42);
+        t.r.attachment(first, ViberMsgTypePicture, u"p.jpg"_s);
+        _ViberMsg &second =
+            t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"b"_s, 710000000.25 + offset, token);
+        const qint64 firstKey = t.merge(first);
+        const qint64 firstAtt = t.attKey;
+        QVERIFY(firstAtt > 0);
+
+        qint64 found = 99;
+        QCOMPARE(t.db.findDuplicateMessage(second.token, second.date, found) == firstKey, duplicate);
+        QCOMPARE(found, duplicate ? firstAtt : 99); // only a found message sets the attachment key
+        // A duplicate hands back the attachment already there, so that its files can still be copied.
+        QCOMPARE(t.merge(second) == 0, duplicate);
+        QCOMPARE(t.attKey, duplicate ? firstAtt : 0);
+        QCOMPARE(t.rows(u"select count(*) from ZVIBERMESSAGE"_s), duplicate ? u"1"_s : u"2"_s);
+    }
+    void tokenlessDuplicates_data()
+    {
+        QTest::addColumn<QString>("differs"); // what the second message changes of the first
+        QTest::addColumn<bool>("duplicate");
+        QTest::newRow("same second") << u"later within the second"_s << true;
+        QTest::newRow("next second") << u"date"_s << false;
+        QTest::newRow("text") << u"text"_s << false;
+        QTest::newRow("sender") << u"sender"_s << false;
+        QTest::newRow("kind") << u"kind"_s << false;
+        QTest::newRow("chat") << u"chat"_s << false;
+    }
+    void tokenlessDuplicates()
+    {
+        QFETCH(QString, differs);
+        QFETCH(bool, duplicate);
+        // Token 0 is no token: a message without one is only told apart by the rest.
+        Target t;
+        _ViberPerson &bob = t.r.person(u"+222"_s);
+        qint64 counter = -1;
+        QVERIFY(t.db.insertPerson(counter, &bob) > 0); // a sender the store knows
+        _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.1, 0);
+        _ViberMsg &second = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.9, 0);
+        if (differs == u"date")
+            second.date += 1;
+        else if (differs == u"text")
+            second.text = u"ho"_s;
+        else if (differs == u"sender")
+            second.person = &bob;
+        else if (differs == u"kind")
+            t.r.attachment(second, ViberMsgTypePicture, u"p.jpg"_s);
+        const qint64 firstKey = t.merge(first);
+        QVERIFY(firstKey > 0);
+        const qint64 chatKey =
+            differs == u"chat" ? t.db.insertChat(counter, &t.r.chat({&bob})) : t.merger.chatKey();
+        qint64 att = 7;
+        QCOMPARE(t.db.findTokenlessDuplicate(chatKey, &second, att), duplicate ? firstKey : 0);
+    }
+    void oneToOneChatNeverMatchesAGroup()
+    {
+        Target t;
+        _ViberPerson &y = t.r.person(u"+222"_s);
+        _ViberChat &group = t.r.chat({&t.ann}, u"G1"_s);
+        _ViberChat &emptyGroupId = t.r.chat({&y});
+        _ViberChat &pair = t.r.chat({&t.ann, &y});
+        qint64 counter = -1;
+        auto insert = [&](const _ViberChat &c) {
+            const qint64 key = t.db.insertChat(counter, &c);
+            t.db.linkParticipants(counter, key, c.participants.values());
+            return key;
+        };
+        const qint64 groupKey = insert(group);
+        const qint64 emptyKey = insert(emptyGroupId);
+        t.db.execThrow(u"update ZCONVERSATION set ZGROUPID='' where Z_PK=%1"_s.arg(emptyKey));
+
+        // Ann's only conversation is a group; the one with an empty group id is y's.
+        QCOMPARE(t.db.findChatKey(&t.chat), 0);
+        QCOMPARE(t.db.findChatKey(&group), groupKey);
+        QCOMPARE(t.db.findChatKey(&emptyGroupId), emptyKey);
+        // Neither a group id nor exactly one participant: never found.
+        QCOMPARE(t.db.findChatKey(&pair), 0);
+
+        const qint64 ownKey = insert(t.chat);
+        t.db.linkParticipants(counter, ownKey, t.chat.participants.values()); // twice links once
+        QCOMPARE(t.db.findChatKey(&t.chat), ownKey);
+        QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"2"_s);
+        QCOMPARE(t.rows(u"select count(*) from "_s + t.db.joinTable()), u"3"_s);
+    }
+    void attachmentsAndLocations()
+    {
+        Target t;
+        t.db.execThrow(u"insert into ZATTACHMENT(Z_PK, ZMESSAGE, ZNAME) values (56, 0, 'old')"_s);
+        _ViberMsg &picture = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8, 1);
+        t.r.attachment(picture, ViberMsgTypePicture, u"p.jpg"_s);
+        _ViberMsg &location = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 100, 2);
+        location.type = ViberMsgTypeLocation;
+        location.latitude = 48.1;
+        location.longitude = 11.58;
+        location.address = u"Marienplatz"_s;
+        _ViberMsg &voice = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 200, 3);
+        t.r.attachment(voice, ViberMsgTypeAudio, u"a1.m4a"_s, u"zz"_s).duration = 12.5;
+
+        QList<qint64> keys; // of the message, then the attachment and the location it got
+        for (const _ViberMsg *m : {&picture, &location, &voice})
+            keys << t.merge(*m) << t.attKey << t.locKey;
+        // Both sides link each other; the voice file in a store is named by its attachment's key.
+        QCOMPARE(keys, (QList<qint64>{keys[0], 57, 0, keys[3], 0, 1, keys[6], 58, 0}));
+        QCOMPARE(
+            t.rows(
+                u"select Z_PK, ZATTACHMENT, ZLOCATION, ZSYSTEMTYPE from ZVIBERMESSAGE where Z_PK < %1 order "
+                u"by Z_PK"_s.arg(keys[6])),
+            u"%1|57|NULL|NULL, %2|NULL|1|customLocation"_s.arg(keys[0]).arg(keys[3]));
+        QCOMPARE(t.rows(u"select ZMESSAGE, ZLATITUDE, ZADDRESS from ZVIBERLOCATION"_s),
+                 u"%1|48.1|Marienplatz"_s.arg(keys[3]));
+        QCOMPARE(
+            t.rows(
+                u"select ZMESSAGE, ZTYPE, ZNAME, ZID, ZDURATION, ZBUCKET from ZATTACHMENT where Z_PK > 56"_s),
+            u"%1|picture|p.jpg|NULL|NULL|Share%2, %3|audio|58|58|12.5|NULL"_s.arg(keys[0])
+                .arg(storeTimeToDateTime(7e8).toLocalTime().toString(u"yyyy-MM-dd"_s))
+                .arg(keys[6]));
+    }
+    void callsAreKeptApartByType()
+    {
+        Target t;
+        _ViberMsg &in = t.r.call(t.chat, t.ann, ViberCallTypeIncoming, 500, 7e8, 10);
+        _ViberMsg &missed = t.r.call(t.chat, t.ann, ViberCallTypeMissed, 500, 7e8 + 50, 0);
+        _ViberMsg &out = t.r.call(t.chat, t.ann, ViberCallTypeOutgoing, 501, 7e8 + 20, 30);
+        qint64 counter = -1;
+        const qint64 inKey = t.db.insertCall(counter, in.call);
+        const qint64 missedKey = t.db.insertCall(counter, missed.call);
+        QVERIFY(inKey > 0 && missedKey > 0 && inKey != missedKey);
+        QVERIFY(t.db.insertCall(counter, out.call) > 0);
+        // The same token and type is the same call.
+        bool present = false;
+        QCOMPARE(t.db.insertCall(counter, in.call, &present), inKey);
+        QVERIFY(present);
+        // One line per person, reused, with the count and the latest call.
+        t.db.refreshRecentsLines();
+        QCOMPARE(t.rows(u"select ZCALLTYPE, Z_ENT from ZRECENT order by Z_PK"_s),
+                 u"incoming|8, missed|8, outgoing_viber|8"_s);
+        QCOMPARE(t.rows(u"select Z_ENT, ZCOUNT, ZDATE, ZCALLTYPE from ZRECENTSLINE"_s),
+                 u"9|3|700000050|missed"_s);
+        QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"1"_s);
+
+        // Without a person there is nobody to file the call under.
+        _ViberCall nobody;
+        QCOMPARE(t.db.insertCall(counter, &nobody), 0);
+        QCOMPARE(t.db.insertCall(counter, nullptr), 0);
+        QCOMPARE(t.rows(u"select count(*) from ZRECENT"_s), u"3"_s);
+    }
+    void unwritableRecordsLeaveNothing()
+    {
+        Target t;
+        _ViberChat &group = t.r.chat({&t.ann}, u"G1"_s);
+        _ViberMsg &noSender = t.r.message(group, nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 1);
+        _ViberMsg &noState = t.r.message(group, &t.ann, ViberMsgStateNone, u"lost"_s, 7e8 + 100, 2);
+        // They leave nothing: not even the sender a row would have needed.
+        qint64 counter = -1, att = 7, loc = 7;
+        for (const _ViberMsg *m : {&noSender, &noState, static_cast<_ViberMsg *>(nullptr)})
+            QCOMPARE(t.db.insertMessage(counter, 1, m, att, loc), 0);
+        QCOMPARE(
+            t.rows(
+                u"select (select count(*) from ZVIBERMESSAGE) + (select count(*) from ZPHONENUMBERINDEX) + "
+                u"(select count(*) from ZATTACHMENT)"_s),
+            u"0"_s);
+        // Mine and system messages of a group need no sender.
+        _ViberMsg &mine = t.r.message(group, nullptr, ViberMsgStateDelivered, u"mine"_s, 7e8 + 200, 3);
+        _ViberMsg &system = t.r.message(group, nullptr, ViberMsgStateReceived, u"Friends"_s, 7e8 + 300, 4);
+        system.type = ViberMsgTypeSystem;
+        system.systemKind = ViberSystemKindNameChanged;
+        QVERIFY(t.db.insertMessage(counter, 1, &mine, att, loc) > 0);
+        QVERIFY(t.db.insertMessage(counter, 1, &system, att, loc) > 0);
+        QCOMPARE(t.rows(u"select ZSYSTEMTYPE from ZVIBERMESSAGE order by Z_PK"_s),
+                 u"NULL, systemNameChanged"_s);
+        QCOMPARE(t.db.insertChat(counter, nullptr), 0);
+        QCOMPARE(t.db.insertPerson(counter, nullptr), 0);
+    }
+    void summaryColumns()
+    {
+        Target t(StoreLayout::Phone);
+        _ViberMsg &older = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"older"_s, 7e8, 1);
+        _ViberMsg &latest = t.r.message(t.chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 100, 2);
+        t.r.attachment(latest, ViberMsgTypePicture, u"p.jpg"_s).other =
+            tinykv::serialize({{u"ZURL"_s, u"assets-library://p"_s}});
+        latest.other = tinykv::serialize({{u"ZRANGES"_s, QByteArray("rr")}});
+        t.db.execThrow(u"BEGIN"_s);
+        t.merge(older);
+        t.merge(latest);
+        qint64 zuid = -1;
+        const qint64 quiet = t.db.insertChat(zuid, &t.r.chat({}, u"G-quiet"_s)); // no messages: no summary
+        t.db.refreshLastMessages();
+        t.db.refreshPrimaryKeyMax();
+        t.db.clearAttachmentUrl(t.attKey);
+        t.db.refreshConversationDates();
+        t.db.execThrow(u"COMMIT"_s);
+        QCOMPARE(
+            t.rows(
+                u"select ZLASTMESSAGETOKEN, ZLASTMESSAGESENDER, ZDATE, ZLASTMESSAGETYPE, ZLASTMESSAGERANGES, "
+                u"ZLASTMESSAGEEMOTICONSRANGES from ZCONVERSATION where Z_PK in (%1, %2) order by Z_PK"_s
+                    .arg(t.merger.chatKey())
+                    .arg(quiet)),
+            u"2|NULL|700000100|picture|7272|NULL, NULL|NULL|NULL|NULL|NULL|NULL"_s);
+        QCOMPARE(
+            t.rows(
+                u"select group_concat(Z_NAME || '=' || ifnull(Z_MAX, '-')) from (select * from Z_PRIMARYKEY "
+                u"where Z_NAME in ('ViberMessage', 'Conversation', 'PhoneNumberIndex', 'Recent') order by "
+                u"Z_NAME) union all select ZURL from ZATTACHMENT"_s),
+            u"Conversation=2,PhoneNumberIndex=1,Recent=0,ViberMessage=2, NULL"_s); // never lowered
+    }
+    void storeWithoutAWriterTableIsRefusedUntouched()
+    {
+        Target t(StoreLayout::Phone);
+        // A store of members without the table of their numbers.
+        t.db.execThrow(
+            u"drop table ZPHONENUMBERINDEX; create table ZMEMBER (Z_PK INTEGER PRIMARY KEY, ZNAME VARCHAR)"_s);
+        t.db.close();
+        const QString path = t.db.fullPath();
+        const QStringList before = fixtures::storeRows(path);
+        QString error;
+        try {
+            t.db.requireWriterTables();
+        } catch (const std::exception &e) {
+            error = QString::fromUtf8(e.what());
+        }
+        QVERIFY2(error.contains(QDir::toNativeSeparators(path)) && error.contains(u"ZPHONENUMBER"_s),
+                 qPrintable(error));
+        QCOMPARE(fixtures::storeRows(path), before);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestIOSViberDbWriter)
 #include "tst_iosviberdbwriter.moc"

@@ -12,10 +12,127 @@ class TestSqlite3DB : public QObject
     Q_OBJECT
 
 private slots:
-    void bindAndRead();
-    void rowInsertSql();
-    void transactions();
-    void errorsNameTheFile();
+    void bindAndRead()
+    {
+        Sqlite3DB db;
+        open(db, u"bind.db"_s, u"CREATE TABLE t (i INTEGER, l INTEGER, d REAL, s TEXT, b BLOB, n TEXT)"_s);
+        const qint64 big = Q_INT64_C(9007199254740993); // no double holds it
+        const QString text = u"héllo 'quoted' \"x\""_s;
+        const QByteArray blob("\x00\x01\x02", 3);
+        db.executeThrow(Sqlite3Sql("INSERT INTO t VALUES (?, ?, ?, ?, ?, ?)")
+                            .addIntParam(-7)
+                            .addInt64Param(big)
+                            .addDoubleParam(0.25)
+                            .addTextParam(text)
+                            .addBlobParam(blob)
+                            .addNullParam());
+        QCOMPARE(db.lastInsertId(), 1);
+        // An empty text is text, not NULL; an empty blob is an empty blob.
+        db.executeThrow(
+            Sqlite3Sql("INSERT INTO t (s, b) VALUES (?, ?)").addTextParam(QString()).addBlobParam({}));
+
+        Sqlite3Cursor c = db.queryThrow("SELECT *, typeof(s) || typeof(b) AS types FROM t ORDER BY rowid");
+        QVERIFY(c.moveNext());
+        QCOMPARE(c.getInt(u"i"_s), -7);
+        QCOMPARE(c.getInt64(u"L"_s), big); // names match without case
+        QCOMPARE(c.getDouble(u"d"_s), 0.25);
+        QCOMPARE(c.getText(u"s"_s), text);
+        QCOMPARE(c.getBlob(u"b"_s), blob);
+        QVERIFY(c.isNull(u"n"_s) && !c.isNull(u"s"_s) && c.isNull(u"missing"_s) &&
+                c.getInt(u"missing"_s) == 0);
+        // The views without a copy read what the copying getters read, conversions included.
+        QCOMPARE(c.textBytesAt(c.columnIndexOf(u"s"_s)), text.toUtf8());
+        QCOMPARE(c.textBytesAt(c.columnIndexOf(u"l"_s)), QByteArray::number(big));
+        QCOMPARE(c.blobBytesAt(c.columnIndexOf(u"b"_s)), blob);
+        QVERIFY(c.textBytesAt(c.columnIndexOf(u"n"_s)).isNull() && c.blobBytesAt(-1).isNull());
+        const Sqlite3Row row = c.getRow();
+        QCOMPARE(row.val(u"l"_s).toLongLong(), big);
+        QVERIFY(row.val(u"n"_s).isNull());
+        QVERIFY(c.moveNext());
+        QCOMPARE(c.getText(u"types"_s), u"textblob"_s);
+        const QByteArrayView empty = c.textBytesAt(c.columnIndexOf(u"s"_s));
+        QVERIFY(empty.isEmpty() && !empty.isNull());
+        QVERIFY(!c.moveNext() && !c.moveNext()); // stays at the end
+
+        // The declared types, by which readers tell the kind of a carried column.
+        const QList<Sqlite3Column> cols = db.tbCols(u"t"_s);
+        QCOMPARE(cols.size(), 6);
+        QCOMPARE(cols[2].name + u' ' + cols[2].type, u"d REAL"_s);
+        QVERIFY(db.tbCols(u"nope"_s).isEmpty());
+    }
+    void rowInsertSql()
+    {
+        Sqlite3DB db;
+        open(db, u"row.db"_s,
+             u"CREATE TABLE src (Z_PK INTEGER PRIMARY KEY, ZTEXT TEXT, ZDATE REAL, _other BLOB);"
+             "CREATE TABLE dst (Z_PK INTEGER PRIMARY KEY, ZTEXT TEXT, ZDATE REAL, _other BLOB)"_s);
+        db.executeThrow(Sqlite3Sql("INSERT INTO src VALUES (5, ?, 12.5, ?)")
+                            .addTextParam(u"hi; DROP TABLE src"_s)
+                            .addBlobParam("tinykv"));
+        Sqlite3Cursor c = db.queryThrow("SELECT * FROM src");
+        QVERIFY(c.moveNext());
+        Sqlite3Row row = c.getRow();
+        row[u"Z_PK"_s] = 9;
+        db.executeThrow(row.insertSql(u"dst"_s));
+        // Values are bound, never spliced into the statement.
+        Sqlite3Cursor d =
+            db.queryThrow("SELECT Z_PK || '|' || ZTEXT || '|' || ZDATE || '|' || hex(_other) FROM dst");
+        QVERIFY(d.moveNext());
+        QCOMPARE(d.getTextAt(0), u"9|hi; DROP TABLE src|12.5|74696E796B76"_s);
+    }
+    void transactions()
+    {
+        Sqlite3DB db;
+        const QString file = open(db, u"tx.db"_s, u"CREATE TABLE t (v INTEGER)"_s);
+        QVERIFY(db.beginTran() && db.inTransaction());
+        db.executeThrow("INSERT INTO t VALUES (1)");
+        QVERIFY(db.rollbackTran() && !db.inTransaction());
+        QVERIFY(db.beginTran());
+        db.executeThrow("INSERT INTO t VALUES (2)");
+        QVERIFY(db.commitTran());
+        {
+            // Seen from another connection; a cursor holds its read lock while it lives.
+            Sqlite3DB other;
+            other.openThrow(file, Sqlite3DB::ReadWrite);
+            Sqlite3Cursor c = other.queryThrow("SELECT group_concat(v) AS vs FROM t");
+            QVERIFY(c.moveNext());
+            QCOMPARE(c.getText(u"vs"_s), u"2"_s);
+        }
+        QString error;
+        QVERIFY(db.exec(u"INSERT INTO missing VALUES (1)"_s, error) != 0);
+        QVERIFY2(error.contains(u"missing"_s), qPrintable(error));
+    }
+    void errorsNameTheFile()
+    {
+        Sqlite3DB db;
+        const QString file = open(db, u"errors.db"_s, u"CREATE TABLE t (v INTEGER)"_s);
+        try {
+            db.executeThrow("INSERT INTO nowhere VALUES (1)");
+            QFAIL("no exception");
+        } catch (const Sqlite3Exception &e) {
+            QVERIFY2(e.message().contains(u"errors.db"_s) && e.message().contains(u"nowhere"_s), e.what());
+            QCOMPARE(e.path(), file);
+        }
+        // Opening for reading only requires an existing file and creates nothing.
+        const QString missing = m_dir.filePath(u"missing.db"_s);
+        Sqlite3DB none;
+        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.openThrow(missing, Sqlite3DB::ReadWrite));
+        QVERIFY(!none.isOpen() && !QFile::exists(missing));
+        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.executeThrow("SELECT 1"));
+
+        // SQLite only notices a file that is no database on the first read, and leaves it be.
+        const QString junk = m_dir.filePath(u"junk.data"_s);
+        QVERIFY(testsupport::writeFile(junk, QByteArray(4096, 'x')));
+        Sqlite3DB notADb;
+        notADb.openThrow(junk, Sqlite3DB::ReadWrite);
+        try {
+            notADb.queryThrow("SELECT * FROM sqlite_master").moveNext();
+            QFAIL("no exception");
+        } catch (const Sqlite3Exception &e) {
+            QVERIFY2(e.message().contains(u"junk.data"_s), e.what());
+        }
+        QCOMPARE(QFileInfo(junk).size(), 4096);
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -28,130 +145,6 @@ private:
         return file;
     }
 };
-
-void TestSqlite3DB::bindAndRead()
-{
-    Sqlite3DB db;
-    open(db, u"bind.db"_s, u"CREATE TABLE t (i INTEGER, l INTEGER, d REAL, s TEXT, b BLOB, n TEXT)"_s);
-    const qint64 big = Q_INT64_C(9007199254740993); // no double holds it
-    const QString text = u"héllo 'quoted' \"x\""_s;
-    const QByteArray blob("\x00\x01\x02", 3);
-    db.executeThrow(Sqlite3Sql("INSERT INTO t VALUES (?, ?, ?, ?, ?, ?)")
-                        .addIntParam(-7)
-                        .addInt64Param(big)
-                        .addDoubleParam(0.25)
-                        .addTextParam(text)
-                        .addBlobParam(blob)
-                        .addNullParam());
-    QCOMPARE(db.lastInsertId(), 1);
-    // An empty text is text, not NULL; an empty blob is an empty blob.
-    db.executeThrow(
-        Sqlite3Sql("INSERT INTO t (s, b) VALUES (?, ?)").addTextParam(QString()).addBlobParam({}));
-
-    Sqlite3Cursor c = db.queryThrow("SELECT *, typeof(s) || typeof(b) AS types FROM t ORDER BY rowid");
-    QVERIFY(c.moveNext());
-    QCOMPARE(c.getInt(u"i"_s), -7);
-    QCOMPARE(c.getInt64(u"L"_s), big); // names match without case
-    QCOMPARE(c.getDouble(u"d"_s), 0.25);
-    QCOMPARE(c.getText(u"s"_s), text);
-    QCOMPARE(c.getBlob(u"b"_s), blob);
-    QVERIFY(c.isNull(u"n"_s) && !c.isNull(u"s"_s) && c.isNull(u"missing"_s) && c.getInt(u"missing"_s) == 0);
-    // The views without a copy read what the copying getters read, conversions included.
-    QCOMPARE(c.textBytesAt(c.columnIndexOf(u"s"_s)), text.toUtf8());
-    QCOMPARE(c.textBytesAt(c.columnIndexOf(u"l"_s)), QByteArray::number(big));
-    QCOMPARE(c.blobBytesAt(c.columnIndexOf(u"b"_s)), blob);
-    QVERIFY(c.textBytesAt(c.columnIndexOf(u"n"_s)).isNull() && c.blobBytesAt(-1).isNull());
-    const Sqlite3Row row = c.getRow();
-    QCOMPARE(row.val(u"l"_s).toLongLong(), big);
-    QVERIFY(row.val(u"n"_s).isNull());
-    QVERIFY(c.moveNext());
-    QCOMPARE(c.getText(u"types"_s), u"textblob"_s);
-    const QByteArrayView empty = c.textBytesAt(c.columnIndexOf(u"s"_s));
-    QVERIFY(empty.isEmpty() && !empty.isNull());
-    QVERIFY(!c.moveNext() && !c.moveNext()); // stays at the end
-
-    // The declared types, by which readers tell the kind of a carried column.
-    const QList<Sqlite3Column> cols = db.tbCols(u"t"_s);
-    QCOMPARE(cols.size(), 6);
-    QCOMPARE(cols[2].name + u' ' + cols[2].type, u"d REAL"_s);
-    QVERIFY(db.tbCols(u"nope"_s).isEmpty());
-}
-
-void TestSqlite3DB::rowInsertSql()
-{
-    Sqlite3DB db;
-    open(db, u"row.db"_s,
-         u"CREATE TABLE src (Z_PK INTEGER PRIMARY KEY, ZTEXT TEXT, ZDATE REAL, _other BLOB);"
-         "CREATE TABLE dst (Z_PK INTEGER PRIMARY KEY, ZTEXT TEXT, ZDATE REAL, _other BLOB)"_s);
-    db.executeThrow(Sqlite3Sql("INSERT INTO src VALUES (5, ?, 12.5, ?)")
-                        .addTextParam(u"hi; DROP TABLE src"_s)
-                        .addBlobParam("tinykv"));
-    Sqlite3Cursor c = db.queryThrow("SELECT * FROM src");
-    QVERIFY(c.moveNext());
-    Sqlite3Row row = c.getRow();
-    row[u"Z_PK"_s] = 9;
-    db.executeThrow(row.insertSql(u"dst"_s));
-    // Values are bound, never spliced into the statement.
-    Sqlite3Cursor d =
-        db.queryThrow("SELECT Z_PK || '|' || ZTEXT || '|' || ZDATE || '|' || hex(_other) FROM dst");
-    QVERIFY(d.moveNext());
-    QCOMPARE(d.getTextAt(0), u"9|hi; DROP TABLE src|12.5|74696E796B76"_s);
-}
-
-void TestSqlite3DB::transactions()
-{
-    Sqlite3DB db;
-    const QString file = open(db, u"tx.db"_s, u"CREATE TABLE t (v INTEGER)"_s);
-    QVERIFY(db.beginTran() && db.inTransaction());
-    db.executeThrow("INSERT INTO t VALUES (1)");
-    QVERIFY(db.rollbackTran() && !db.inTransaction());
-    QVERIFY(db.beginTran());
-    db.executeThrow("INSERT INTO t VALUES (2)");
-    QVERIFY(db.commitTran());
-    {
-        // Seen from another connection; a cursor holds its read lock while it lives.
-        Sqlite3DB other;
-        other.openThrow(file, Sqlite3DB::ReadWrite);
-        Sqlite3Cursor c = other.queryThrow("SELECT group_concat(v) AS vs FROM t");
-        QVERIFY(c.moveNext());
-        QCOMPARE(c.getText(u"vs"_s), u"2"_s);
-    }
-    QString error;
-    QVERIFY(db.exec(u"INSERT INTO missing VALUES (1)"_s, error) != 0);
-    QVERIFY2(error.contains(u"missing"_s), qPrintable(error));
-}
-
-void TestSqlite3DB::errorsNameTheFile()
-{
-    Sqlite3DB db;
-    const QString file = open(db, u"errors.db"_s, u"CREATE TABLE t (v INTEGER)"_s);
-    try {
-        db.executeThrow("INSERT INTO nowhere VALUES (1)");
-        QFAIL("no exception");
-    } catch (const Sqlite3Exception &e) {
-        QVERIFY2(e.message().contains(u"errors.db"_s) && e.message().contains(u"nowhere"_s), e.what());
-        QCOMPARE(e.path(), file);
-    }
-    // Opening for reading only requires an existing file and creates nothing.
-    const QString missing = m_dir.filePath(u"missing.db"_s);
-    Sqlite3DB none;
-    QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.openThrow(missing, Sqlite3DB::ReadWrite));
-    QVERIFY(!none.isOpen() && !QFile::exists(missing));
-    QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.executeThrow("SELECT 1"));
-
-    // SQLite only notices a file that is no database on the first read, and leaves it be.
-    const QString junk = m_dir.filePath(u"junk.data"_s);
-    QVERIFY(testsupport::writeFile(junk, QByteArray(4096, 'x')));
-    Sqlite3DB notADb;
-    notADb.openThrow(junk, Sqlite3DB::ReadWrite);
-    try {
-        notADb.queryThrow("SELECT * FROM sqlite_master").moveNext();
-        QFAIL("no exception");
-    } catch (const Sqlite3Exception &e) {
-        QVERIFY2(e.message().contains(u"junk.data"_s), e.what());
-    }
-    QCOMPARE(QFileInfo(junk).size(), 4096);
-}
 
 QTEST_GUILESS_MAIN(TestSqlite3DB)
 #include "tst_sqlite3db.moc"

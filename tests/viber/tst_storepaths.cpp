@@ -18,164 +18,146 @@ class TestStorePaths : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void childPath_data();
-    void childPath();
-    void fileInFolder_data();
-    void fileInFolder();
-    void names_data();
-    void names();
-    void findStoreFile_data();
-    void findStoreFile();
+    void initTestCase()
+    {
+        const QDir d(m_dir.path());
+        QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s));
+        QVERIFY(QFile(d.filePath(u"store/Documents/Attachments/p.jpg"_s)).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(d.filePath(u"outside/secret.jpg"_s)).open(QIODevice::WriteOnly));
+        const auto link = [&](const QString &target, const QString &name) {
+            return QFile::link(d.filePath(target), d.filePath(u"store/Documents/"_s + name));
+        };
+        QVERIFY(link(u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s));
+        QVERIFY(link(u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s));
+        QVERIFY(link(u"outside"_s, u"Attachments/sub"_s));
+        QVERIFY(link(u"outside"_s, u"ContactIcons"_s));
+    }
+    void childPath_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("expected"); // empty: refused
+        const QString root = u"/home/u/db"_s;
+        const auto row = [](const char *tag, const QString &base, const QString &relative,
+                            const QString &expected) { QTest::newRow(tag) << base << relative << expected; };
+        row("plain", root, u"sub/a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
+        row("dot segments inside", root, u"./x/../a.jpg"_s, u"/home/u/db/a.jpg"_s);
+        row("dots in a name", root, u"..a..jpg"_s, u"/home/u/db/..a..jpg"_s);
+        row("backslash inside", root, u"sub\\a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
+        row("base with trailing slash", root + u'/', u"a.jpg"_s, u"/home/u/db/a.jpg"_s);
+        row("filesystem root", u"/"_s, u"a"_s, u"/a"_s);
+        row("relative base", u"Documents"_s, u"a"_s, u"Documents/a"_s);
+        row("empty base", QString(), u"a/b"_s, u"a/b"_s);
+        row("windows base", u"C:\\Users\\u\\db"_s, u"a.jpg"_s, u"C:/Users/u/db/a.jpg"_s);
+        // Hostile or meaningless names give no path at all.
+        row("climbs out", root, u"../../x"_s, QString());
+        row("climbs out after a folder", root, u"a/../../x"_s, QString());
+        row("absolute", root, u"/etc/passwd"_s, QString());
+        row("backslash climb", root, u"a\\..\\..\\b"_s, QString());
+        row("backslash absolute", root, u"\\\\server\\share\\x"_s, QString());
+        row("drive absolute", root, u"C:/Windows/win.ini"_s, QString());
+        row("drive relative", root, u"c:win.ini"_s, QString());
+        row("empty", root, QString(), QString());
+        row("the folder itself", root, u"."_s, QString());
+        row("back to the folder", root, u"a/.."_s, QString());
+        row("relative base climbs", QString(), u"../a"_s, QString());
+        row("NUL in a name", root, u"a"_s + QChar(0) + u".jpg"_s, QString());
+        row("NUL, then a climb", root, u"a.jpg"_s + QChar(0) + u"/../../x"_s, QString());
+    }
+    void childPath()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, relative);
+        QTEST(StorePaths::childPath(base, relative), "expected");
+    }
+    void fileInFolder_data()
+    {
+        // A name stays in its own folder of the store, and links count by where they lead.
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("taken");
+        const QString attachments = QString::fromLatin1(StorePaths::kAttachments);
+        QTest::newRow("in its folder") << attachments << u"p.jpg"_s << true;
+        QTest::newRow("not yet on disk, nested") << attachments << u"new/deep.jpg"_s << true;
+        QTest::newRow("link inside the store") << attachments << u"alias.jpg"_s << true;
+        QTest::newRow("into the store file") << attachments << u"../Contacts.data"_s << false;
+        QTest::newRow("into another folder")
+            << QString::fromLatin1(StorePaths::kVoiceMessages) << u"../Attachments/p.jpg"_s << false;
+        QTest::newRow("sticker id climbing out") << QString::fromLatin1(StorePaths::kStickers)
+                                                 << StorePaths::stickerRelativePath(u"../../../x"_s) << false;
+        QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false;
+        QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false;
+        QTest::newRow("folder itself a link out")
+            << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false;
+    }
+    void fileInFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, name);
+        QFETCH(bool, taken);
+        StorePaths::forgetResolvedFolders();
+        const QString root = m_dir.filePath(u"store"_s);
+        const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
+        QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
+    }
+    void names_data()
+    {
+        // Names the store expects for location pictures and stickers.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected");
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const auto location = [](const char *tag, double lat, double lon, const QString &expected) {
+            QTest::newRow(tag) << StorePaths::locationImageName(lat, lon) << expected;
+        };
+        location("location, one decimal", 48.1, 11.58, u"48.100000_11.jpg"_s);
+        location("location, eight significant digits", 48.123456789, 11.58, u"48.123457_11.jpg"_s);
+        location("location, no dot", 48.0, 11.0, u"480000_11.jpg"_s);
+        location("location, negative truncated toward zero", -33.8688, -151.2093, u"-33.868800_-151.jpg"_s);
+        location("location, longitude not a number", 10.5, nan, u"10.500000_0.jpg"_s);
+        const auto sticker = [](const char *tag, const QString &id, const QString &expected) {
+            QTest::newRow(tag) << StorePaths::stickerRelativePath(id) << expected;
+        };
+        sticker("sticker", u"1234"_s, u"1200/100/00001234.png"_s);
+        sticker("sticker below a hundred", u"5"_s, u"0/100/00000005.png"_s);
+        sticker("sticker, nine digits", u"123456789"_s, u"123456700/100/123456789.png"_s);
+        sticker("sticker, not a number", u"abc"_s, u"0/100/00000abc.png"_s);
+    }
+    void names()
+    {
+        QFETCH(QString, name);
+        QTEST(name, "expected");
+    }
+    void findStoreFile_data()
+    {
+        QTest::addColumn<QString>("store"); // where the store lies below the chosen folder
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("root"); // "" when nothing is found
+        QTest::addColumn<QString>("file");
+        QTest::newRow("app container")
+            << u"c/Documents/Contacts.data"_s << u"c"_s << u"c"_s << u"Documents/Contacts.data"_s;
+        QTest::newRow("its Documents")
+            << u"c/Documents/Contacts.data"_s << u"c/Documents"_s << u"c"_s << u"Documents/Contacts.data"_s;
+        QTest::newRow("store alone") << u"s/Contacts.data"_s << u"s"_s << u"s"_s << u"Contacts.data"_s;
+        QTest::newRow("group container") << u"g/com.viber/database/Contacts.data"_s << u"g"_s << u"g"_s
+                                         << u"com.viber/database/Contacts.data"_s;
+        QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
+    }
+    void findStoreFile()
+    {
+        QFETCH(QString, store);
+        QFETCH(QString, chosen);
+        QFETCH(QString, root);
+        QTemporaryDir dir;
+        QVERIFY(testsupport::writeFile(dir.filePath(store), "db"));
+        QString foundRoot, file;
+        QCOMPARE(StorePaths::findStoreFile(dir.filePath(chosen), &foundRoot, &file), !root.isEmpty());
+        QCOMPARE(foundRoot, root.isEmpty() ? QString() : QDir(dir.filePath(root)).absolutePath());
+        QTEST(file, "file");
+    }
 
 private:
     QTemporaryDir m_dir; // "store", and "outside" that links in the store lead to
 };
-
-void TestStorePaths::initTestCase()
-{
-    const QDir d(m_dir.path());
-    QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s));
-    QVERIFY(QFile(d.filePath(u"store/Documents/Attachments/p.jpg"_s)).open(QIODevice::WriteOnly));
-    QVERIFY(QFile(d.filePath(u"outside/secret.jpg"_s)).open(QIODevice::WriteOnly));
-    const auto link = [&](const QString &target, const QString &name) {
-        return QFile::link(d.filePath(target), d.filePath(u"store/Documents/"_s + name));
-    };
-    QVERIFY(link(u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s));
-    QVERIFY(link(u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s));
-    QVERIFY(link(u"outside"_s, u"Attachments/sub"_s));
-    QVERIFY(link(u"outside"_s, u"ContactIcons"_s));
-}
-
-void TestStorePaths::childPath_data()
-{
-    QTest::addColumn<QString>("base");
-    QTest::addColumn<QString>("relative");
-    QTest::addColumn<QString>("expected"); // empty: refused
-    const QString root = u"/home/u/db"_s;
-    const auto row = [](const char *tag, const QString &base, const QString &relative,
-                        const QString &expected) { QTest::newRow(tag) << base << relative << expected; };
-    row("plain", root, u"sub/a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
-    row("dot segments inside", root, u"./x/../a.jpg"_s, u"/home/u/db/a.jpg"_s);
-    row("dots in a name", root, u"..a..jpg"_s, u"/home/u/db/..a..jpg"_s);
-    row("backslash inside", root, u"sub\\a.jpg"_s, u"/home/u/db/sub/a.jpg"_s);
-    row("base with trailing slash", root + u'/', u"a.jpg"_s, u"/home/u/db/a.jpg"_s);
-    row("filesystem root", u"/"_s, u"a"_s, u"/a"_s);
-    row("relative base", u"Documents"_s, u"a"_s, u"Documents/a"_s);
-    row("empty base", QString(), u"a/b"_s, u"a/b"_s);
-    row("windows base", u"C:\\Users\\u\\db"_s, u"a.jpg"_s, u"C:/Users/u/db/a.jpg"_s);
-    // Hostile or meaningless names give no path at all.
-    row("climbs out", root, u"../../x"_s, QString());
-    row("climbs out after a folder", root, u"a/../../x"_s, QString());
-    row("absolute", root, u"/etc/passwd"_s, QString());
-    row("backslash climb", root, u"a\\..\\..\\b"_s, QString());
-    row("backslash absolute", root, u"\\\\server\\share\\x"_s, QString());
-    row("drive absolute", root, u"C:/Windows/win.ini"_s, QString());
-    row("drive relative", root, u"c:win.ini"_s, QString());
-    row("empty", root, QString(), QString());
-    row("the folder itself", root, u"."_s, QString());
-    row("back to the folder", root, u"a/.."_s, QString());
-    row("relative base climbs", QString(), u"../a"_s, QString());
-    row("NUL in a name", root, u"a"_s + QChar(0) + u".jpg"_s, QString());
-    row("NUL, then a climb", root, u"a.jpg"_s + QChar(0) + u"/../../x"_s, QString());
-}
-
-void TestStorePaths::childPath()
-{
-    QFETCH(QString, base);
-    QFETCH(QString, relative);
-    QTEST(StorePaths::childPath(base, relative), "expected");
-}
-
-void TestStorePaths::fileInFolder_data()
-{
-    // A name stays in its own folder of the store, and links count by where they lead.
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("taken");
-    const QString attachments = QString::fromLatin1(StorePaths::kAttachments);
-    QTest::newRow("in its folder") << attachments << u"p.jpg"_s << true;
-    QTest::newRow("not yet on disk, nested") << attachments << u"new/deep.jpg"_s << true;
-    QTest::newRow("link inside the store") << attachments << u"alias.jpg"_s << true;
-    QTest::newRow("into the store file") << attachments << u"../Contacts.data"_s << false;
-    QTest::newRow("into another folder")
-        << QString::fromLatin1(StorePaths::kVoiceMessages) << u"../Attachments/p.jpg"_s << false;
-    QTest::newRow("sticker id climbing out") << QString::fromLatin1(StorePaths::kStickers)
-                                             << StorePaths::stickerRelativePath(u"../../../x"_s) << false;
-    QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false;
-    QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false;
-    QTest::newRow("folder itself a link out")
-        << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false;
-}
-
-void TestStorePaths::fileInFolder()
-{
-    QFETCH(QString, folder);
-    QFETCH(QString, name);
-    QFETCH(bool, taken);
-    StorePaths::forgetResolvedFolders();
-    const QString root = m_dir.filePath(u"store"_s);
-    const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
-    QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
-}
-
-void TestStorePaths::names_data()
-{
-    // Names the store expects for location pictures and stickers.
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const auto location = [](const char *tag, double lat, double lon, const QString &expected) {
-        QTest::newRow(tag) << StorePaths::locationImageName(lat, lon) << expected;
-    };
-    location("location, one decimal", 48.1, 11.58, u"48.100000_11.jpg"_s);
-    location("location, eight significant digits", 48.123456789, 11.58, u"48.123457_11.jpg"_s);
-    location("location, no dot", 48.0, 11.0, u"480000_11.jpg"_s);
-    location("location, negative truncated toward zero", -33.8688, -151.2093, u"-33.868800_-151.jpg"_s);
-    location("location, longitude not a number", 10.5, nan, u"10.500000_0.jpg"_s);
-    const auto sticker = [](const char *tag, const QString &id, const QString &expected) {
-        QTest::newRow(tag) << StorePaths::stickerRelativePath(id) << expected;
-    };
-    sticker("sticker", u"1234"_s, u"1200/100/00001234.png"_s);
-    sticker("sticker below a hundred", u"5"_s, u"0/100/00000005.png"_s);
-    sticker("sticker, nine digits", u"123456789"_s, u"123456700/100/123456789.png"_s);
-    sticker("sticker, not a number", u"abc"_s, u"0/100/00000abc.png"_s);
-}
-
-void TestStorePaths::names()
-{
-    QFETCH(QString, name);
-    QTEST(name, "expected");
-}
-
-void TestStorePaths::findStoreFile_data()
-{
-    QTest::addColumn<QString>("store"); // where the store lies below the chosen folder
-    QTest::addColumn<QString>("chosen");
-    QTest::addColumn<QString>("root"); // "" when nothing is found
-    QTest::addColumn<QString>("file");
-    QTest::newRow("app container") << u"c/Documents/Contacts.data"_s << u"c"_s << u"c"_s
-                                   << u"Documents/Contacts.data"_s;
-    QTest::newRow("its Documents") << u"c/Documents/Contacts.data"_s << u"c/Documents"_s << u"c"_s
-                                   << u"Documents/Contacts.data"_s;
-    QTest::newRow("store alone") << u"s/Contacts.data"_s << u"s"_s << u"s"_s << u"Contacts.data"_s;
-    QTest::newRow("group container") << u"g/com.viber/database/Contacts.data"_s << u"g"_s << u"g"_s
-                                     << u"com.viber/database/Contacts.data"_s;
-    QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
-}
-
-void TestStorePaths::findStoreFile()
-{
-    QFETCH(QString, store);
-    QFETCH(QString, chosen);
-    QFETCH(QString, root);
-    QTemporaryDir dir;
-    QVERIFY(testsupport::writeFile(dir.filePath(store), "db"));
-    QString foundRoot, file;
-    QCOMPARE(StorePaths::findStoreFile(dir.filePath(chosen), &foundRoot, &file), !root.isEmpty());
-    QCOMPARE(foundRoot, root.isEmpty() ? QString() : QDir(dir.filePath(root)).absolutePath());
-    QTEST(file, "file");
-}
 
 QTEST_GUILESS_MAIN(TestStorePaths)
 #include "tst_storepaths.moc"

@@ -104,195 +104,186 @@ class TestBackupViberMsgThread : public QObject
     Q_OBJECT
 
 private slots:
-    void copyLoadsBackAsTheSource();
-    void voiceFileIsNamedByTheNewKey();
-    void newerContactPictureReplacesTheOlder();
-    void endsEarlyLeavingEverythingAsItWas_data();
-    void endsEarlyLeavingEverythingAsItWas();
-    void nothingIsWrittenOutsideTheFolder();
-};
+    void copyLoadsBackAsTheSource()
+    {
+        Bench b;
+        const ViberDataPtr source = b.sample();
+        // Not writable: counted as such, not as copied; neither a missing record nor one
+        // without a chat (which no reader makes) is copied.
+        Records r;
+        _ViberPerson &ann = r.person(u"+111"_s, u"Ann"_s);
+        r.message(r.chat({&ann}, u"G1"_s), nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 99);
+        _ViberMsg orphan;
+        const QList<_ViberMsg *> messages =
+            source->messages.values() + r.messages() + QList<_ViberMsg *>{nullptr, &orphan};
+        const qint64 writable = source->messages.size();
+        const QString skipped =
+            u"<br/>1 messages could not be copied: group messages without a sender, or messages "
+            u"without a delivery state."_s;
 
-void TestBackupViberMsgThread::copyLoadsBackAsTheSource()
-{
-    Bench b;
-    const ViberDataPtr source = b.sample();
-    // Not writable: counted as such, not as copied; neither a missing record nor one
-    // without a chat (which no reader makes) is copied.
-    Records r;
-    _ViberPerson &ann = r.person(u"+111"_s, u"Ann"_s);
-    r.message(r.chat({&ann}, u"G1"_s), nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 99);
-    _ViberMsg orphan;
-    const QList<_ViberMsg *> messages =
-        source->messages.values() + r.messages() + QList<_ViberMsg *>{nullptr, &orphan};
-    const qint64 writable = source->messages.size();
-    const QString skipped =
-        u"<br/>1 messages could not be copied: group messages without a sender, or messages "
-        u"without a delivery state."_s;
+        QCOMPARE(b.backup(messages), Outcome::Succeeded);
+        QCOMPARE(b.success(), kCopied.arg(writable) + skipped);
+        QCOMPARE(b.reporter->details.last(), u"Messages: %1/%1"_s.arg(writable + 2));
+        QCOMPARE(b.reporter->percents.last(), 100);
+        const ViberDataPtr copy = LocalDatabases::load(b.folder);
+        QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
+        QCOMPARE(attachmentFiles(*copy), attachmentFiles(*source));
 
-    QCOMPARE(b.backup(messages), Outcome::Succeeded);
-    QCOMPARE(b.success(), kCopied.arg(writable) + skipped);
-    QCOMPARE(b.reporter->details.last(), u"Messages: %1/%1"_s.arg(writable + 2));
-    QCOMPARE(b.reporter->percents.last(), 100);
-    const ViberDataPtr copy = LocalDatabases::load(b.folder);
-    QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
-    QCOMPARE(attachmentFiles(*copy), attachmentFiles(*source));
+        // A repeated copy adds nothing and says so.
+        const QStringList state = b.state();
+        QCOMPARE(b.backup(messages), Outcome::Succeeded);
+        QCOMPARE(
+            b.success(),
+            u"No new messages were backed up.<br/>%1 messages were already in the database."_s.arg(writable) +
+                skipped);
+        QCOMPARE(b.state(), state);
+    }
+    void voiceFileIsNamedByTheNewKey()
+    {
+        Bench b;
+        // A database whose largest attachment key is 41, with the voice file of a
+        // deleted message 42 still lying about.
+        fixtures::StorePlan plan;
+        const qint64 p = plan.addPerson(u"p"_s, u"111"_s).pk;
+        const qint64 m =
+            plan.addMessage(u"m"_s, plan.addChat(u"c"_s, {p}).pk, p, u"received"_s, QString()).pk;
+        plan.addAttachment(u"a"_s, m, u"audio"_s, u"41"_s).pk = 41;
+        QVERIFY(QDir().mkpath(b.folder));
+        fixtures::writeStore(plan, b.folder, StoreLayout::Template,
+                             QLatin1String(LocalDatabases::kStoreFileName));
+        const QString voice = b.folder + u"/Documents/VoiceMessages/"_s;
+        writeFile(voice + u"41"_s, "voice 41");
+        writeFile(voice + u"42"_s, "voice of a deleted message");
 
-    // A repeated copy adds nothing and says so.
-    const QStringList state = b.state();
-    QCOMPARE(b.backup(messages), Outcome::Succeeded);
-    QCOMPARE(
-        b.success(),
-        u"No new messages were backed up.<br/>%1 messages were already in the database."_s.arg(writable) +
-            skipped);
-    QCOMPARE(b.state(), state);
-}
-
-void TestBackupViberMsgThread::voiceFileIsNamedByTheNewKey()
-{
-    Bench b;
-    // A database whose largest attachment key is 41, with the voice file of a
-    // deleted message 42 still lying about.
-    fixtures::StorePlan plan;
-    const qint64 p = plan.addPerson(u"p"_s, u"111"_s).pk;
-    const qint64 m = plan.addMessage(u"m"_s, plan.addChat(u"c"_s, {p}).pk, p, u"received"_s, QString()).pk;
-    plan.addAttachment(u"a"_s, m, u"audio"_s, u"41"_s).pk = 41;
-    QVERIFY(QDir().mkpath(b.folder));
-    fixtures::writeStore(plan, b.folder, StoreLayout::Template,
-                         QLatin1String(LocalDatabases::kStoreFileName));
-    const QString voice = b.folder + u"/Documents/VoiceMessages/"_s;
-    writeFile(voice + u"41"_s, "voice 41");
-    writeFile(voice + u"42"_s, "voice of a deleted message");
-
-    Records r;
-    _ViberPerson &ann = r.person(u"+222"_s);
-    _ViberChat &chat = r.chat({&ann});
-    _ViberAtta &a = r.attachment(r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8, 77),
-                                 ViberMsgTypeAudio, u"a1.m4a"_s);
-    a.filePath = b.source(u"a1.m4a"_s, "new voice");
-    QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-    QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
-    QCOMPARE(readFile(voice + u"41"_s), QByteArray("voice 41"));
-    QCOMPARE(LocalDatabases::load(b.folder)->attachments.value(42)->filePath, voice + u"42"_s);
-
-    // A new voice message without a recording of its own must not play the file
-    // lying under its new key.
-    writeFile(voice + u"43"_s, "left by a killed run");
-    _ViberMsg &silent = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + 1, 78);
-    r.attachment(silent, ViberMsgTypeAudio, u"gone.m4a"_s);
-    QCOMPARE(b.backup({&silent}), Outcome::Succeeded);
-    QVERIFY(!QFileInfo::exists(voice + u"43"_s));
-
-    // A message already present keeps its file.
-    a.filePath = b.source(u"other.m4a"_s, "other");
-    QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-    QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
-}
-
-void TestBackupViberMsgThread::newerContactPictureReplacesTheOlder()
-{
-    Bench b;
-    Records r;
-    _ViberPerson &ann = r.person(u"+49 151 1"_s);
-    r.message(r.chat({&ann}), &ann, ViberMsgStateReceived, u"hi"_s, 7e8, 1);
-    const QString copy = b.folder + u"/Documents/ContactIcons/491511.jpg"_s;
-    const QDateTime past = QDateTime::currentDateTime().addDays(-2);
-    // Pictures of the contact and their ages, one run each; the copy keeps the newest.
-    const std::tuple<const char *, QDateTime, const char *> runs[] = {
-        {"old", past, "old"}, {"new", QDateTime(), "new"}, {"older", past.addDays(-1), "new"}};
-    for (const auto &[face, time, kept] : runs) {
-        ann.contactIconPath = b.source(u"ann.jpg"_s, face);
-        QFile f(ann.contactIconPath);
-        QVERIFY(!time.isValid() ||
-                (f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime)));
-        f.close();
+        Records r;
+        _ViberPerson &ann = r.person(u"+222"_s);
+        _ViberChat &chat = r.chat({&ann});
+        _ViberAtta &a = r.attachment(r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8, 77),
+                                     ViberMsgTypeAudio, u"a1.m4a"_s);
+        a.filePath = b.source(u"a1.m4a"_s, "new voice");
         QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
-        QCOMPARE(readFile(copy), kept);
+        QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
+        QCOMPARE(readFile(voice + u"41"_s), QByteArray("voice 41"));
+        QCOMPARE(LocalDatabases::load(b.folder)->attachments.value(42)->filePath, voice + u"42"_s);
+
+        // A new voice message without a recording of its own must not play the file
+        // lying under its new key.
+        writeFile(voice + u"43"_s, "left by a killed run");
+        _ViberMsg &silent = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + 1, 78);
+        r.attachment(silent, ViberMsgTypeAudio, u"gone.m4a"_s);
+        QCOMPARE(b.backup({&silent}), Outcome::Succeeded);
+        QVERIFY(!QFileInfo::exists(voice + u"43"_s));
+
+        // A message already present keeps its file.
+        a.filePath = b.source(u"other.m4a"_s, "other");
+        QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
+        QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
     }
-    QCOMPARE(fixtures::filesBelow(QFileInfo(copy).path()).size(), 1);
-}
-
-void TestBackupViberMsgThread::endsEarlyLeavingEverythingAsItWas_data()
-{
-    QTest::addColumn<QString>("named"); // what the error names; "" for a cancel
-    QTest::newRow("cancelled") << u""_s;
-    QTest::newRow("folder blocked by a file") << u"Documents/stickers"_s;
-    QTest::newRow("disk full") << u"Documents/Attachments/v1.mp4"_s;
-    QTest::newRow("store lacks a table") << u"ZRECENTSLINE"_s;
-}
-
-void TestBackupViberMsgThread::endsEarlyLeavingEverythingAsItWas()
-{
-    QFETCH(QString, named);
-    Bench b;
-    const ViberDataPtr source = b.sample();
-    QList<_ViberMsg *> all = source->messages.values();
-    std::sort(all.begin(), all.end(), [](auto *x, auto *y) { return x->id < y->id; });
-    // A database holding a few of the messages already, and a file of its own.
-    QCOMPARE(b.backup(all.mid(0, 5)), Outcome::Succeeded);
-    writeFile(b.folder + u"/Documents/Attachments/p1.jpg"_s, "was there before");
-    if (named.endsWith(u"stickers"))
-        writeFile(b.folder + u'/' + named, "in the way");
-    const bool full = named.endsWith(u".mp4");
-    for (const _ViberMsg *m : all) // too big for the limit set below
-        if (full && m->attachment && m->attachment->fileName == u"v1.mp4")
-            writeFile(m->attachment->filePath, QByteArray(4 << 20, 'x'));
-    if (named == u"ZRECENTSLINE") {
-        Sqlite3DB raw;
-        raw.openThrow(b.store(), Sqlite3DB::ReadWrite);
-        raw.execThrow(u"drop table ZRECENTSLINE"_s);
+    void newerContactPictureReplacesTheOlder()
+    {
+        Bench b;
+        Records r;
+        _ViberPerson &ann = r.person(u"+49 151 1"_s);
+        r.message(r.chat({&ann}), &ann, ViberMsgStateReceived, u"hi"_s, 7e8, 1);
+        const QString copy = b.folder + u"/Documents/ContactIcons/491511.jpg"_s;
+        const QDateTime past = QDateTime::currentDateTime().addDays(-2);
+        // Pictures of the contact and their ages, one run each; the copy keeps the newest.
+        const std::tuple<const char *, QDateTime, const char *> runs[] = {
+            {"old", past, "old"}, {"new", QDateTime(), "new"}, {"older", past.addDays(-1), "new"}};
+        for (const auto &[face, time, kept] : runs) {
+            ann.contactIconPath = b.source(u"ann.jpg"_s, face);
+            QFile f(ann.contactIconPath);
+            QVERIFY(!time.isValid() ||
+                    (f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime)));
+            f.close();
+            QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
+            QCOMPARE(readFile(copy), kept);
+        }
+        QCOMPARE(fixtures::filesBelow(QFileInfo(copy).path()).size(), 1);
     }
-    const QStringList state = b.state();
-
-    std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit old = {};
-    getrlimit(RLIMIT_FSIZE, &old);
-    struct rlimit limit = old;
-    limit.rlim_cur = full ? 2 << 20 : old.rlim_cur;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const Outcome outcome = b.backup(all, named.isEmpty() ? 25 : 0);
-    setrlimit(RLIMIT_FSIZE, &old);
-
-    QCOMPARE(outcome, named.isEmpty() ? Outcome::Cancelled : Outcome::Failed);
-    QVERIFY(b.reporter->successes.isEmpty());
-    QCOMPARE(b.reporter->errors.size(), named.isEmpty() ? 0 : 1);
-    const QString error = b.reporter->errors.value(0);
-    QVERIFY2(error.contains(QDir::toNativeSeparators(named.contains(u'/') ? b.folder + u'/' + named : named)),
-             qPrintable(error));
-    QCOMPARE(b.state(), state);
-}
-
-void TestBackupViberMsgThread::nothingIsWrittenOutsideTheFolder()
-{
-    QTemporaryDir outer;
-    const QString fine = outer.filePath(u"fine.jpg"_s);
-    writeFile(outer.filePath(u"secret.txt"_s), "not the user's attachment");
-    writeFile(fine, "a picture");
-    // A database folder whose attachments folder links elsewhere.
-    const QString folder = outer.filePath(u"db/Work"_s);
-    QVERIFY(QDir().mkpath(outer.filePath(u"elsewhere"_s)) && QDir().mkpath(folder + u"/Documents"_s));
-    QVERIFY(QFile::link(outer.filePath(u"elsewhere"_s), folder + u"/Documents/Attachments"_s));
-    const QRegularExpression outsideTheFolder(u"^(?!db/Work/)"_s);
-    const QStringList outside = fixtures::filesBelow(outer.path()).filter(outsideTheFolder);
-
-    // Names climbing out of the database.
-    Records r;
-    _ViberPerson &ann = r.person(u"../../../evil"_s);
-    ann.contactIconPath = fine;
-    _ViberChat &chat = r.chat({&ann});
-    for (const QString &name :
-         {u"../../../escaped.jpg"_s, u"/tmp/absolute.jpg"_s, u"..\\..\\..\\escaped2.jpg"_s, QString()}) {
-        _ViberMsg &m = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + r.messages().size(),
-                                 r.messages().size() + 1);
-        _ViberAtta &a = !name.isEmpty() ? r.attachment(m, ViberMsgTypePicture, name)
-                                        : r.attachment(m, ViberMsgTypeSticker, QString(), u"../../../../s"_s);
-        a.filePath = a.previewPath = fine;
+    void endsEarlyLeavingEverythingAsItWas_data()
+    {
+        QTest::addColumn<QString>("named"); // what the error names; "" for a cancel
+        QTest::newRow("cancelled") << u""_s;
+        QTest::newRow("folder blocked by a file") << u"Documents/stickers"_s;
+        QTest::newRow("disk full") << u"Documents/Attachments/v1.mp4"_s;
+        QTest::newRow("store lacks a table") << u"ZRECENTSLINE"_s;
     }
-    BackupViberMsgThread worker(r.messages(), QDir(folder));
-    QVERIFY(testsupport::runToEnd(worker));
-    QCOMPARE(LocalDatabases::load(folder)->messages.size(), 4);
-    QCOMPARE(fixtures::filesBelow(outer.path()).filter(outsideTheFolder), outside);
-    QVERIFY(hashOf(u"/tmp/absolute.jpg"_s) != hashOf(fine));
-}
+    void endsEarlyLeavingEverythingAsItWas()
+    {
+        QFETCH(QString, named);
+        Bench b;
+        const ViberDataPtr source = b.sample();
+        QList<_ViberMsg *> all = source->messages.values();
+        std::sort(all.begin(), all.end(), [](auto *x, auto *y) { return x->id < y->id; });
+        // A database holding a few of the messages already, and a file of its own.
+        QCOMPARE(b.backup(all.mid(0, 5)), Outcome::Succeeded);
+        writeFile(b.folder + u"/Documents/Attachments/p1.jpg"_s, "was there before");
+        if (named.endsWith(u"stickers"))
+            writeFile(b.folder + u'/' + named, "in the way");
+        const bool full = named.endsWith(u".mp4");
+        for (const _ViberMsg *m : all) // too big for the limit set below
+            if (full && m->attachment && m->attachment->fileName == u"v1.mp4")
+                writeFile(m->attachment->filePath, QByteArray(4 << 20, 'x'));
+        if (named == u"ZRECENTSLINE") {
+            Sqlite3DB raw;
+            raw.openThrow(b.store(), Sqlite3DB::ReadWrite);
+            raw.execThrow(u"drop table ZRECENTSLINE"_s);
+        }
+        const QStringList state = b.state();
+
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit old = {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit limit = old;
+        limit.rlim_cur = full ? 2 << 20 : old.rlim_cur;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const Outcome outcome = b.backup(all, named.isEmpty() ? 25 : 0);
+        setrlimit(RLIMIT_FSIZE, &old);
+
+        QCOMPARE(outcome, named.isEmpty() ? Outcome::Cancelled : Outcome::Failed);
+        QVERIFY(b.reporter->successes.isEmpty());
+        QCOMPARE(b.reporter->errors.size(), named.isEmpty() ? 0 : 1);
+        const QString error = b.reporter->errors.value(0);
+        QVERIFY2(
+            error.contains(QDir::toNativeSeparators(named.contains(u'/') ? b.folder + u'/' + named : named)),
+            qPrintable(error));
+        QCOMPARE(b.state(), state);
+    }
+    void nothingIsWrittenOutsideTheFolder()
+    {
+        QTemporaryDir outer;
+        const QString fine = outer.filePath(u"fine.jpg"_s);
+        writeFile(outer.filePath(u"secret.txt"_s), "not the user's attachment");
+        writeFile(fine, "a picture");
+        // A database folder whose attachments folder links elsewhere.
+        const QString folder = outer.filePath(u"db/Work"_s);
+        QVERIFY(QDir().mkpath(outer.filePath(u"elsewhere"_s)) && QDir().mkpath(folder + u"/Documents"_s));
+        QVERIFY(QFile::link(outer.filePath(u"elsewhere"_s), folder + u"/Documents/Attachments"_s));
+        const QRegularExpression outsideTheFolder(u"^(?!db/Work/)"_s);
+        const QStringList outside = fixtures::filesBelow(outer.path()).filter(outsideTheFolder);
+
+        // Names climbing out of the database.
+        Records r;
+        _ViberPerson &ann = r.person(u"../../../evil"_s);
+        ann.contactIconPath = fine;
+        _ViberChat &chat = r.chat({&ann});
+        for (const QString &name :
+             {u"../../../escaped.jpg"_s, u"/tmp/absolute.jpg"_s, u"..\\..\\..\\escaped2.jpg"_s, QString()}) {
+            _ViberMsg &m = r.message(chat, &ann, ViberMsgStateReceived, QString(), 7e8 + r.messages().size(),
+                                     r.messages().size() + 1);
+            _ViberAtta &a = !name.isEmpty()
+                                ? r.attachment(m, ViberMsgTypePicture, name)
+                                : r.attachment(m, ViberMsgTypeSticker, QString(), u"../../../../s"_s);
+            a.filePath = a.previewPath = fine;
+        }
+        BackupViberMsgThread worker(r.messages(), QDir(folder));
+        QVERIFY(testsupport::runToEnd(worker));
+        QCOMPARE(LocalDatabases::load(folder)->messages.size(), 4);
+        QCOMPARE(fixtures::filesBelow(outer.path()).filter(outsideTheFolder), outside);
+        QVERIFY(hashOf(u"/tmp/absolute.jpg"_s) != hashOf(fine));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBackupViberMsgThread)
 #include "tst_backupviber.moc"

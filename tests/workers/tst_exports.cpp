@@ -99,257 +99,245 @@ class TestExports : public QObject
 private slots:
     void initTestCase() { MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src")); }
 
-    void textAndCsvRows_data();
-    void textAndCsvRows();
-    void htmlPagesAndIndex();
-    void perChatNames();
-    void failureAndCancelLeaveNothingOfTheirOwn_data();
-    void failureAndCancelLeaveNothingOfTheirOwn();
-    void extraction();
-    void callLog();
+    void textAndCsvRows_data()
+    {
+        QTest::addColumn<int>("format");
+        // Regular expressions; the CSV rows double quotes and quote commas and line breaks.
+        QTest::addColumn<QStringList>("expectedLines");
+        QTest::newRow("text")
+            << int(ExportMessagesThread::Text)
+            << QStringList{u"^Date {26}Flag  Name {36}Message$"_s,
+                           u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
+                           u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
+                           u"<System>"_s,
+                           u"<Call> {40}Missed Call"_s,
+                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
+        QTest::newRow("csv")
+            << int(ExportMessagesThread::Csv)
+            << QStringList{u"^date,send,person,number,content$"_s,
+                           u"^2014-01-31 09:30:05,1,Ann,\\+111,\"line one\r?$"_s,
+                           u"^line two\"$"_s,
+                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
+                           u",0,,,"_s,
+                           u",0,,,Missed Call"_s,
+                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s};
+    }
+    void textAndCsvRows()
+    {
+        QFETCH(int, format);
+        QFETCH(QStringList, expectedLines);
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        const QString out = dir.filePath(u"out.txt"_s);
+        ExportMessagesThread worker(s.all(), out, format);
+        RecordingReporter reporter;
+        QCOMPARE(run(worker, reporter), Outcome::Succeeded);
+        // The chat-less message is not counted, but is in the total.
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 5 Messages."_s});
+        QCOMPARE(reporter.details.last(), u"Messages: 5/6"_s);
+        const QByteArray bytes = testsupport::readFile(out);
+        // Spreadsheets tell UTF-8 by its byte-order mark.
+        QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
+        const QString written = QString::fromUtf8(bytes);
+        for (const QString &pattern : std::as_const(expectedLines))
+            QVERIFY2(written.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
+                     qPrintable(pattern + u"\n"_s + written));
+        QVERIFY(!written.contains(u"no chat"_s));
+
+        // Nothing with a chat: success with 0 and no file at all.
+        const QString none = dir.filePath(u"none.txt"_s);
+        ExportMessagesThread empty({s.all().last()}, none, format);
+        QCOMPARE(run(empty), Outcome::Succeeded);
+        QVERIFY(!QFileInfo::exists(none));
+    }
+    void htmlPagesAndIndex()
+    {
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        const QString out = dir.filePath(u"chats-html"_s);
+        ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Html);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QCOMPARE(worker.chatFiles().size(), 2);
+
+        const QString page = readText(worker.chatFiles().first());
+        // One day line per day, before its first message.
+        QCOMPARE(page.count(u"31 Jan 2014"_s), 1);
+        QCOMPARE(page.count(u"01 Feb 2014"_s), 1);
+        QVERIFY(page.indexOf(u"01 Feb 2014"_s) > page.indexOf(u"line one<br"_s));
+        // The hostile name is copied under a safe, percent-encoded name inside files/ and
+        // cannot leave its attribute; only the emoji pictures the pages use are copied; a
+        // missing preview shows the placeholder copied with the artwork.
+        const QStringList files = treeOf(out + u"/files"_s);
+        QVERIFY2(files.contains(u"style.css"_s) && files.contains(u"a&#b.jpg"_s),
+                 qPrintable(files.join(u' ')));
+        QCOMPARE(files.filter(u"emoji/"_s), QStringList{u"emoji/1F600.png"_s});
+        QVERIFY(!page.contains(u"a\"<"_s));
+        for (const QString &piece :
+             {u"href=\"files/a%26%23b.jpg\" target=\"_blank\""_s, u"loading=\"lazy\""_s,
+              u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/empty_photo.jpg\""_s})
+            QVERIFY2(page.contains(piece), qPrintable(piece));
+
+        const QString group = readText(worker.chatFiles().last());
+        QVERIFY(group.contains(u"<div class=\"handle\"><bdi>\u05D3\u05E0\u05D4</bdi>"_s));
+
+        const QString index = readText(out + u"/index.html"_s);
+        for (const QString &piece : {u"href=\"Ann%28%2B111%29.html\""_s, u"Family"_s,
+                                     u"<td>3</td><td>31 Jan 2014</td><td>01 Feb 2014</td>"_s,
+                                     u"<td>2</td><td>31 Jan 2014</td><td>31 Jan 2014</td>"_s})
+            QVERIFY2(index.contains(piece), qPrintable(piece));
+    }
+    void perChatNames()
+    {
+        // Labels that differ only in removed characters, or that leave nothing, still
+        // give each chat a file of its own inside the folder.
+        MessageFixture f;
+        _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, QString())});
+        _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, QString())});
+        _ViberChat *dots = f.addChat(QString(), {f.addPerson(u"../.."_s, QString())});
+        _ViberChat *nothing = f.addChat(QString(), {f.addPerson(u"/:*?"_s, QString())});
+        _ViberChat *longName = f.addChat(QString(), {f.addPerson(QString(400, u'\u05D0'), QString())});
+        _ViberChat *spoof = f.addChat(QString(), {f.addPerson(u"Eve\u202Egnp.exe"_s, QString())});
+        for (_ViberChat *chat : {a, b, dots, nothing, longName, spoof})
+            f.addMessage(chat, ViberMsgTypeText, kDay1, true, u"x"_s);
+        QCOMPARE(ExportMessagesThread::chatFileBaseName(nothing), u"chat-%1"_s.arg(nothing->id));
+        QTemporaryDir dir;
+        const QString out = dir.filePath(u"pdf"_s);
+        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QStringList names;
+        for (const QString &path : worker.chatFiles()) {
+            QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
+            QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
+            names << QFileInfo(path).fileName();
+        }
+        QCOMPARE(names.mid(0, 4), (QStringList{u"Ann.pdf"_s, u"Ann(1).pdf"_s, u"chat-%1.pdf"_s.arg(dots->id),
+                                               u"chat-%1.pdf"_s.arg(nothing->id)}));
+        QVERIFY(names.at(4).toUtf8().size() < 255);
+        // A direction override cannot make the listing read "exe.png".
+        QCOMPARE(names.at(5), u"Evegnp.exe.pdf"_s);
+    }
+    void failureAndCancelLeaveNothingOfTheirOwn_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("cancel");
+        for (int format : {0, 1, 2, 3}) {
+            QTest::addRow("format %d cancelled", format) << format << true;
+            QTest::addRow("format %d, disk full", format) << format << false;
+        }
+        QTest::newRow("unknown format") << 7 << false;
+    }
+    void failureAndCancelLeaveNothingOfTheirOwn()
+    {
+        QFETCH(int, format);
+        QFETCH(bool, cancel);
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        QList<_ViberMsg *> messages = s.all();
+        for (int i = 0; i < 3000; ++i)
+            messages << s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(i), true, QString(200, u'x'));
+        // The chosen target holds the user's own files: they stay as they were.
+        const bool single = format == 0 || format == 1;
+        const QString target = dir.filePath(single ? u"out.txt"_s : u"out"_s);
+        const QString own = single ? target : target + u"/mine.txt"_s;
+        writeFile(own, "the user's own");
+        const QStringList before = treeOf(dir.path());
+
+        ExportMessagesThread worker(messages, target, format);
+        RecordingReporter reporter;
+        if (cancel)
+            reporter.cancelWhen = [](const RecordingReporter &r) { return r.details.size() == 10; };
+        // A file size limit stands for a full disk: writes beyond it fail.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old;
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 32 * 1024;
+        if (!cancel)
+            setrlimit(RLIMIT_FSIZE, &small);
+        const Outcome outcome = run(worker, reporter);
+        setrlimit(RLIMIT_FSIZE, &old);
+
+        QCOMPARE(outcome, cancel ? Outcome::Cancelled : Outcome::Failed);
+        if (format == 7)
+            QCOMPARE(reporter.errors, QStringList{u"not support export format."_s});
+        else if (!cancel)
+            QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target)),
+                     qPrintable(reporter.errors.value(0)));
+        QCOMPARE(treeOf(dir.path()), before);
+        QCOMPARE(readText(own), u"the user's own"_s);
+    }
+    void extraction()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.filePath(u"src/"_s);
+        MessageFixture f;
+        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        auto add = [&](ViberMsgType type, const QString &file, const QString &preview,
+                       const QDateTime &when) {
+            _ViberMsg *msg = f.addMessage(chat, type, when, false);
+            if (!file.isEmpty())
+                writeFile(src + file, file.toUtf8());
+            if (!preview.isEmpty())
+                writeFile(src + preview, preview.toUtf8());
+            _ViberAtta *att =
+                f.addAttachment(msg, src + (file.isEmpty() ? u"gone.mp4"_s : file), src + preview);
+            att->fileName = file;
+            return msg;
+        };
+        add(ViberMsgTypePicture, u"p1.jpg"_s, QString(), kDay1);
+        add(ViberMsgTypePicture, u"p2.jpg"_s, QString(), kDay1); // same second
+        add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
+        add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
+        add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
+        add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // nothing to extract
+        f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"no attachment"_s);
+
+        const QString target = dir.filePath(u"attachments"_s);
+        ExtractMediaFilesThread worker(f.messages(), QDir(target));
+        RecordingReporter reporter;
+        QCOMPARE(run(worker, reporter), Outcome::Succeeded);
+        QCOMPARE(treeOf(target),
+                 (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
+                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
+                              u"atta_20140131-093008_report.pdf"_s}));
+        // The later copy takes the numbered name; a video without its file gives its preview.
+        QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
+                     readText(target + u"/atta_20140131-093006.jpg"_s),
+                 u"p2.jpgv.jpg"_s);
+        QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
+        QVERIFY(reporter.successes.value(0).contains(QDir::toNativeSeparators(target)));
+
+        // A cancel keeps what was copied.
+        ExtractMediaFilesThread again(f.messages(), QDir(target));
+        RecordingReporter r2;
+        r2.cancelWhen = [](const RecordingReporter &r) { return r.percents.size() == 3; };
+        QCOMPARE(run(again, r2), Outcome::Cancelled);
+        QCOMPARE(again.extractedFiles().size(), 2);
+        for (const QString &path : again.extractedFiles())
+            QVERIFY(QFileInfo::exists(path));
+    }
+    void callLog()
+    {
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
+        QList<_ViberCall *> calls;
+        calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1, true), ViberCallTypeOutgoing, 125);
+        calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay2, false), ViberCallTypeIncoming, 59);
+        calls.first()->person = ann;
+        const QString out = dir.filePath(u"calls.txt"_s);
+        ExportViberCallsThread worker(calls, out);
+        RecordingReporter reporter;
+        QCOMPARE(run(worker, reporter), Outcome::Succeeded);
+        QCOMPARE(reporter.successes, QStringList{u"Successfully extracted 2 call history."_s});
+        // Newest first; a call without person is "Unknown".
+        const QString log = readText(out).simplified();
+        QVERIFY2(log.contains(QRegularExpression(
+                     u"^number Flag .* Unknown Incoming .* 0' 59'' Ann\\(\\+1\\) Outgoing .* 2' 5''$"_s)),
+                 qPrintable(log));
+    }
 };
-
-void TestExports::textAndCsvRows_data()
-{
-    QTest::addColumn<int>("format");
-    // Regular expressions; the CSV rows double quotes and quote commas and line breaks.
-    QTest::addColumn<QStringList>("expectedLines");
-    QTest::newRow("text") << int(ExportMessagesThread::Text)
-                          << QStringList{
-                                 u"^Date {26}Flag  Name {36}Message$"_s,
-                                 u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
-                                 u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
-                                 u"<System>"_s,
-                                 u"<Call> {40}Missed Call"_s,
-                                 u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
-    QTest::newRow("csv")
-        << int(ExportMessagesThread::Csv)
-        << QStringList{u"^date,send,person,number,content$"_s,
-                       u"^2014-01-31 09:30:05,1,Ann,\\+111,\"line one\r?$"_s,
-                       u"^line two\"$"_s,
-                       u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
-                       u",0,,,"_s,
-                       u",0,,,Missed Call"_s,
-                       u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s};
-}
-
-void TestExports::textAndCsvRows()
-{
-    QFETCH(int, format);
-    QFETCH(QStringList, expectedLines);
-    QTemporaryDir dir;
-    Sample s(dir.path());
-    const QString out = dir.filePath(u"out.txt"_s);
-    ExportMessagesThread worker(s.all(), out, format);
-    RecordingReporter reporter;
-    QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-    // The chat-less message is not counted, but is in the total.
-    QCOMPARE(reporter.successes, QStringList{u"Successfully exported 5 Messages."_s});
-    QCOMPARE(reporter.details.last(), u"Messages: 5/6"_s);
-    const QByteArray bytes = testsupport::readFile(out);
-    // Spreadsheets tell UTF-8 by its byte-order mark.
-    QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
-    const QString written = QString::fromUtf8(bytes);
-    for (const QString &pattern : std::as_const(expectedLines))
-        QVERIFY2(written.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
-                 qPrintable(pattern + u"\n"_s + written));
-    QVERIFY(!written.contains(u"no chat"_s));
-
-    // Nothing with a chat: success with 0 and no file at all.
-    const QString none = dir.filePath(u"none.txt"_s);
-    ExportMessagesThread empty({s.all().last()}, none, format);
-    QCOMPARE(run(empty), Outcome::Succeeded);
-    QVERIFY(!QFileInfo::exists(none));
-}
-
-void TestExports::htmlPagesAndIndex()
-{
-    QTemporaryDir dir;
-    Sample s(dir.path());
-    const QString out = dir.filePath(u"chats-html"_s);
-    ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Html);
-    QCOMPARE(run(worker), Outcome::Succeeded);
-    QCOMPARE(worker.chatFiles().size(), 2);
-
-    const QString page = readText(worker.chatFiles().first());
-    // One day line per day, before its first message.
-    QCOMPARE(page.count(u"31 Jan 2014"_s), 1);
-    QCOMPARE(page.count(u"01 Feb 2014"_s), 1);
-    QVERIFY(page.indexOf(u"01 Feb 2014"_s) > page.indexOf(u"line one<br"_s));
-    // The hostile name is copied under a safe, percent-encoded name inside files/ and
-    // cannot leave its attribute; only the emoji pictures the pages use are copied; a
-    // missing preview shows the placeholder copied with the artwork.
-    const QStringList files = treeOf(out + u"/files"_s);
-    QVERIFY2(files.contains(u"style.css"_s) && files.contains(u"a&#b.jpg"_s), qPrintable(files.join(u' ')));
-    QCOMPARE(files.filter(u"emoji/"_s), QStringList{u"emoji/1F600.png"_s});
-    QVERIFY(!page.contains(u"a\"<"_s));
-    for (const QString &piece : {u"href=\"files/a%26%23b.jpg\" target=\"_blank\""_s, u"loading=\"lazy\""_s,
-                                 u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/empty_photo.jpg\""_s})
-        QVERIFY2(page.contains(piece), qPrintable(piece));
-
-    const QString group = readText(worker.chatFiles().last());
-    QVERIFY(group.contains(u"<div class=\"handle\"><bdi>\u05D3\u05E0\u05D4</bdi>"_s));
-
-    const QString index = readText(out + u"/index.html"_s);
-    for (const QString &piece : {u"href=\"Ann%28%2B111%29.html\""_s, u"Family"_s,
-                                 u"<td>3</td><td>31 Jan 2014</td><td>01 Feb 2014</td>"_s,
-                                 u"<td>2</td><td>31 Jan 2014</td><td>31 Jan 2014</td>"_s})
-        QVERIFY2(index.contains(piece), qPrintable(piece));
-}
-
-void TestExports::perChatNames()
-{
-    // Labels that differ only in removed characters, or that leave nothing, still
-    // give each chat a file of its own inside the folder.
-    MessageFixture f;
-    _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, QString())});
-    _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, QString())});
-    _ViberChat *dots = f.addChat(QString(), {f.addPerson(u"../.."_s, QString())});
-    _ViberChat *nothing = f.addChat(QString(), {f.addPerson(u"/:*?"_s, QString())});
-    _ViberChat *longName = f.addChat(QString(), {f.addPerson(QString(400, u'\u05D0'), QString())});
-    _ViberChat *spoof = f.addChat(QString(), {f.addPerson(u"Eve\u202Egnp.exe"_s, QString())});
-    for (_ViberChat *chat : {a, b, dots, nothing, longName, spoof})
-        f.addMessage(chat, ViberMsgTypeText, kDay1, true, u"x"_s);
-    QCOMPARE(ExportMessagesThread::chatFileBaseName(nothing), u"chat-%1"_s.arg(nothing->id));
-    QTemporaryDir dir;
-    const QString out = dir.filePath(u"pdf"_s);
-    ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
-    QCOMPARE(run(worker), Outcome::Succeeded);
-    QStringList names;
-    for (const QString &path : worker.chatFiles()) {
-        QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
-        QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
-        names << QFileInfo(path).fileName();
-    }
-    QCOMPARE(names.mid(0, 4), (QStringList{u"Ann.pdf"_s, u"Ann(1).pdf"_s, u"chat-%1.pdf"_s.arg(dots->id),
-                                           u"chat-%1.pdf"_s.arg(nothing->id)}));
-    QVERIFY(names.at(4).toUtf8().size() < 255);
-    // A direction override cannot make the listing read "exe.png".
-    QCOMPARE(names.at(5), u"Evegnp.exe.pdf"_s);
-}
-
-void TestExports::failureAndCancelLeaveNothingOfTheirOwn_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<bool>("cancel");
-    for (int format : {0, 1, 2, 3}) {
-        QTest::addRow("format %d cancelled", format) << format << true;
-        QTest::addRow("format %d, disk full", format) << format << false;
-    }
-    QTest::newRow("unknown format") << 7 << false;
-}
-
-void TestExports::failureAndCancelLeaveNothingOfTheirOwn()
-{
-    QFETCH(int, format);
-    QFETCH(bool, cancel);
-    QTemporaryDir dir;
-    Sample s(dir.path());
-    QList<_ViberMsg *> messages = s.all();
-    for (int i = 0; i < 3000; ++i)
-        messages << s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(i), true, QString(200, u'x'));
-    // The chosen target holds the user's own files: they stay as they were.
-    const bool single = format == 0 || format == 1;
-    const QString target = dir.filePath(single ? u"out.txt"_s : u"out"_s);
-    const QString own = single ? target : target + u"/mine.txt"_s;
-    writeFile(own, "the user's own");
-    const QStringList before = treeOf(dir.path());
-
-    ExportMessagesThread worker(messages, target, format);
-    RecordingReporter reporter;
-    if (cancel)
-        reporter.cancelWhen = [](const RecordingReporter &r) { return r.details.size() == 10; };
-    // A file size limit stands for a full disk: writes beyond it fail.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old;
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 32 * 1024;
-    if (!cancel)
-        setrlimit(RLIMIT_FSIZE, &small);
-    const Outcome outcome = run(worker, reporter);
-    setrlimit(RLIMIT_FSIZE, &old);
-
-    QCOMPARE(outcome, cancel ? Outcome::Cancelled : Outcome::Failed);
-    if (format == 7)
-        QCOMPARE(reporter.errors, QStringList{u"not support export format."_s});
-    else if (!cancel)
-        QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target)),
-                 qPrintable(reporter.errors.value(0)));
-    QCOMPARE(treeOf(dir.path()), before);
-    QCOMPARE(readText(own), u"the user's own"_s);
-}
-
-void TestExports::extraction()
-{
-    QTemporaryDir dir;
-    const QString src = dir.filePath(u"src/"_s);
-    MessageFixture f;
-    _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
-    auto add = [&](ViberMsgType type, const QString &file, const QString &preview, const QDateTime &when) {
-        _ViberMsg *msg = f.addMessage(chat, type, when, false);
-        if (!file.isEmpty())
-            writeFile(src + file, file.toUtf8());
-        if (!preview.isEmpty())
-            writeFile(src + preview, preview.toUtf8());
-        _ViberAtta *att = f.addAttachment(msg, src + (file.isEmpty() ? u"gone.mp4"_s : file), src + preview);
-        att->fileName = file;
-        return msg;
-    };
-    add(ViberMsgTypePicture, u"p1.jpg"_s, QString(), kDay1);
-    add(ViberMsgTypePicture, u"p2.jpg"_s, QString(), kDay1); // same second
-    add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
-    add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
-    add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
-    add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // nothing to extract
-    f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"no attachment"_s);
-
-    const QString target = dir.filePath(u"attachments"_s);
-    ExtractMediaFilesThread worker(f.messages(), QDir(target));
-    RecordingReporter reporter;
-    QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-    QCOMPARE(treeOf(target),
-             (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
-                          u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
-                          u"atta_20140131-093008_report.pdf"_s}));
-    // The later copy takes the numbered name; a video without its file gives its preview.
-    QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
-                 readText(target + u"/atta_20140131-093006.jpg"_s),
-             u"p2.jpgv.jpg"_s);
-    QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
-    QVERIFY(reporter.successes.value(0).contains(QDir::toNativeSeparators(target)));
-
-    // A cancel keeps what was copied.
-    ExtractMediaFilesThread again(f.messages(), QDir(target));
-    RecordingReporter r2;
-    r2.cancelWhen = [](const RecordingReporter &r) { return r.percents.size() == 3; };
-    QCOMPARE(run(again, r2), Outcome::Cancelled);
-    QCOMPARE(again.extractedFiles().size(), 2);
-    for (const QString &path : again.extractedFiles())
-        QVERIFY(QFileInfo::exists(path));
-}
-
-void TestExports::callLog()
-{
-    QTemporaryDir dir;
-    MessageFixture f;
-    _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
-    _ViberChat *chat = f.addChat(QString(), {ann});
-    QList<_ViberCall *> calls;
-    calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1, true), ViberCallTypeOutgoing, 125);
-    calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay2, false), ViberCallTypeIncoming, 59);
-    calls.first()->person = ann;
-    const QString out = dir.filePath(u"calls.txt"_s);
-    ExportViberCallsThread worker(calls, out);
-    RecordingReporter reporter;
-    QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-    QCOMPARE(reporter.successes, QStringList{u"Successfully extracted 2 call history."_s});
-    // Newest first; a call without person is "Unknown".
-    const QString log = readText(out).simplified();
-    QVERIFY2(log.contains(QRegularExpression(
-                 u"^number Flag .* Unknown Incoming .* 0' 59'' Ann\\(\\+1\\) Outgoing .* 2' 5''$"_s)),
-             qPrintable(log));
-}
 
 QTEST_MAIN(TestExports)
 #include "tst_exports.moc"
