@@ -285,6 +285,29 @@ StorePlan sampleStore()
     return s;
 }
 
+ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
+{
+    std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
+        return a->chat->id != b->chat->id ? a->chat->id < b->chat->id : a->date < b->date;
+    });
+    db.requireWriterTables();
+    db.execThrow(u"BEGIN IMMEDIATE"_s);
+    ViberMsgMerger merger(db);
+    for (const _ViberMsg *m : std::as_const(messages)) {
+        qint64 att = 0, loc = 0;
+        merger.mergeMessage(m, att, loc);
+    }
+    merger.dropEmptyInsertedChats();
+    if (db.hasColumn(u"ZCONVERSATION"_s, u"ZLASTMESSAGETEXT"_s)) // a phone's summary columns
+        db.refreshLastMessages();
+    db.refreshRecentsLines();
+    db.refreshConversationDates();
+    db.refreshPrimaryKeyMax();
+    db.execThrow(u"COMMIT"_s);
+    db.close();
+    return merger;
+}
+
 // --- StoreWriter -----------------------------------------------------------------
 
 struct StoreWriter::Impl

@@ -9,6 +9,7 @@
 
 #include "MessageFixtures.h"
 #include "viber/ViberData.h"
+#include "viber/ViberMsgMerger.h"
 
 #include <deque>
 #include <memory>
@@ -208,6 +209,10 @@ enum class Detail {
 // since a writer names them by the attachment's key. Detail::Everything adds every
 // person and chat, and paths from their "Documents" folder on.
 QStringList messageContent(const ViberData &data, Detail detail = Detail::Content);
+
+// Merges messages into db as a copy or a transfer does: by chat, in date order, in one
+// transaction, with the summary columns refreshed. The merger, for its counts.
+ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages);
 
 // Records built in memory for writers and workers: the suites' one record builder.
 using Records = testsupport::MessageFixture;

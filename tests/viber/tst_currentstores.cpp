@@ -109,27 +109,9 @@ const _ViberMsg *message(const ViberDataPtr &data, qint64 key)
     return m;
 }
 
-// Merges every message of data into target as a copy or a transfer does: one transaction.
 qint64 merge(IOSViberDb &target, const ViberDataPtr &data)
 {
-    QList<_ViberMsg *> messages = data->messages.values();
-    std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
-        return a->chat->id != b->chat->id ? a->chat->id < b->chat->id : a->date < b->date;
-    });
-    target.requireWriterTables();
-    target.execThrow(u"BEGIN IMMEDIATE"_s);
-    ViberMsgMerger merger(target);
-    for (const _ViberMsg *m : std::as_const(messages)) {
-        qint64 att = 0, loc = 0;
-        merger.mergeMessage(m, att, loc);
-    }
-    merger.dropEmptyInsertedChats();
-    if (target.isMemberLayout()) // a phone's summary columns
-        target.refreshLastMessages();
-    target.refreshRecentsLines();
-    target.refreshPrimaryKeyMax();
-    target.execThrow(u"COMMIT"_s);
-    return merger.inserted();
+    return fixtures::mergeAll(target, data->messages.values()).inserted();
 }
 
 } // namespace

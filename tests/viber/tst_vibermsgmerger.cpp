@@ -27,25 +27,7 @@ struct Target
             QDir(dir.path()).mkpath(u"Documents"_s);
     }
 
-    ViberMsgMerger merge(QList<_ViberMsg *> messages)
-    {
-        std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
-            return a->chat->id != b->chat->id ? a->chat->id < b->chat->id : a->date < b->date;
-        });
-        db.requireWriterTables();
-        db.execThrow(u"BEGIN IMMEDIATE"_s);
-        ViberMsgMerger merger(db);
-        for (const _ViberMsg *m : std::as_const(messages)) {
-            qint64 att = 0, loc = 0;
-            merger.mergeMessage(m, att, loc);
-        }
-        merger.dropEmptyInsertedChats();
-        db.refreshRecentsLines();
-        db.refreshConversationDates();
-        db.execThrow(u"COMMIT"_s);
-        db.close();
-        return merger;
-    }
+    ViberMsgMerger merge(const QList<_ViberMsg *> &messages) { return fixtures::mergeAll(db, messages); }
     QStringList rows() const { return fixtures::storeRows(db.fullPath()); }
 
     QTemporaryDir dir;
