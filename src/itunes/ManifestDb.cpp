@@ -9,7 +9,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr quint16 kTypeBits = 0170000;
-constexpr quint16 kFolderType = 0040000;
 constexpr quint16 kLinkType = 0120000;
 
 // The archive's objects and the reading of references between them; every step

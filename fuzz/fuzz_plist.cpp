@@ -1,0 +1,47 @@
+#include "FuzzSupport.h"
+
+#include "device/CFType.h"
+
+CHATWHARF_FUZZ_INIT
+
+namespace {
+
+// Reads every value the way the program does, down to the leaves.
+void walk(const CFType &value, int depth)
+{
+    if (depth > 64)
+        return;
+    (void)value.toString();
+    (void)value.toLongLong();
+    (void)value.toInt();
+    (void)value.toDouble();
+    (void)value.toBool();
+    (void)value.toByteArray();
+    (void)value.toUid();
+    (void)value.toDateTime();
+    if (value.isDictionary()) {
+        for (const QString &key : value.keys())
+            walk(value.value(key), depth + 1);
+    } else if (value.isArray()) {
+        for (int i = 0; i < value.size(); ++i)
+            walk(value.at(i), depth + 1);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const CFType value = CFType::fromData(fuzzsupport::bytesOf(data, size));
+    if (value.isNull())
+        return 0;
+    walk(value, 0);
+    const CFType copy = value.deepCopy();
+    walk(copy, 0);
+    // Both serialisations of what was accepted must parse again.
+    for (const QByteArray &bytes : {value.toData(), value.toBinaryData()}) {
+        if (!bytes.isEmpty())
+            walk(CFType::fromData(bytes), 0);
+    }
+    return 0;
+}
