@@ -196,7 +196,12 @@ void backupSeeds(const QString &scratch)
     seed(u"keyedarchive"_s, ManifestDb::encodeFile(file));
     MbdbRecord folder = fileRecord(u"Documents"_s, 0);
     folder.mode = 040755;
-    seed(u"keyedarchive"_s, ManifestDb::encodeFile(folder));
+    const QByteArray folderArchive = ManifestDb::encodeFile(folder);
+    seed(u"keyedarchive"_s, folderArchive);
+    // Found by fuzzing: ASCII text with bytes above 127 was read, and written back as a broken list.
+    seed(u"keyedarchive"_s, QByteArray(folderArchive)
+                                .replace("VMBFile", "V\xae\xbd"
+                                                    "File"));
 }
 
 void storeSeeds(const QString &scratch)

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     MbdbRecord back;
     try {
         ManifestDb::decodeFile(updated, back);
-    } catch (const std::runtime_error &) {
+    } catch (const std::runtime_error &e) {
+        std::fprintf(stderr, "%s\n", e.what());
         fuzzsupport::fail("an updated archive cannot be read back");
     }
     if (back.size != record.size || back.mtime != record.mtime)
