@@ -23,7 +23,7 @@ using fixtures::StoreLayout;
 
 namespace {
 
-// Special setups that are no SQL.
+// Setups that are no SQL.
 const QString kLocked = u"@locked"_s;     // another connection holds an exclusive transaction
 const QString kReadOnly = u"@readonly"_s; // file mode 0444 in folders of mode 0555
 
