@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $BUILD_DIR). Warnings are errors under CI.
+# Configures and builds into build/ (or $BUILD_DIR); arguments go to the configure
+# step (-DCHATWHARF_SANITIZE=ON). Warnings are errors under CI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 werror=OFF
 if [ "${CI:-}" = "true" ]; then werror=ON; fi
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DCHATWHARF_WERROR=$werror >/dev/null
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DCHATWHARF_WERROR=$werror "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

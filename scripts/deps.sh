@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need.
-# Skips apt-get entirely when every package is already present.
+# Skips apt-get entirely when every package is already present. With --fuzz, also
+# what scripts/fuzz builds with: clang and its libFuzzer and sanitizer runtimes.
 set -euo pipefail
 
 PACKAGES=(
@@ -13,6 +14,9 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core fonts-noto-color-emoji unicode-data
   poppler-utils chromium
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  PACKAGES+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

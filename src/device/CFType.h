@@ -48,7 +48,7 @@ public:
     static CFType fromData(const QByteArray &bytes);
     // The value as an XML property list; empty for an empty value and for one
     // holding a number libplist's writer cannot take: the integer -2^63, a real
-    // not finite or beyond ±2^63.
+    // not finite or beyond ±2^63; or a key or text that is no valid UTF-8.
     QByteArray toData() const;
     // The same as a binary property list, what keyed archives are stored as.
     QByteArray toBinaryData() const;

@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <QList>
+#include <QString>
 #include <QVector>
 
 #include <cmath>
@@ -514,6 +515,14 @@ template <typename Visit> bool walk(plist_t top, Visit visit)
     return true;
 }
 
+// Valid UTF-8 survives the trip through UTF-16; anything else comes back with
+// replacement characters.
+bool isUtf8(const char *text, size_t length)
+{
+    const QByteArrayView bytes(text, qsizetype(length));
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
 } // namespace
 
 bool bytesAreSafe(const QByteArray &bytes)
@@ -570,7 +579,23 @@ void fillEmptyData(void *node)
 bool treeIsWritable(void *node)
 {
     return walk(node, [](plist_t current, int) {
+        // The binary writer turns text that is not ASCII into UTF-16 and writes a
+        // broken list for text that is no valid UTF-8, which parsing gives for a
+        // binary list's ASCII text with bytes above 127 or UTF-16 with a lone surrogate.
+        if (plist_t key = plist_dict_item_get_key(current)) {
+            char *text = nullptr;
+            plist_get_key_val(key, &text);
+            const bool valid = text != nullptr && isUtf8(text, std::strlen(text));
+            std::free(text);
+            if (!valid)
+                return false;
+        }
         switch (plist_get_node_type(current)) {
+        case PLIST_STRING: {
+            uint64_t length = 0;
+            const char *text = plist_get_string_ptr(current, &length);
+            return text != nullptr && isUtf8(text, size_t(length));
+        }
         case PLIST_UINT:
         case PLIST_UID: {
             uint64_t value = 0;

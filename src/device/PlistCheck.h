@@ -38,7 +38,8 @@ void fillEmptyData(void *node);
 // Whether libplist's XML writer can take every value of the tree: it negates an
 // integer to count its digits and converts reals and dates to 64-bit integers,
 // so the integer -2^63, reals not finite or beyond ±2^63 and dates outside the
-// years above are out of its reach.
+// years above are out of its reach; its binary writer also needs every key and
+// text to be valid UTF-8.
 bool treeIsWritable(void *node);
 
 // The seconds from the origin that a date node holds, read without libplist's

@@ -178,6 +178,10 @@ void TestCFType::scalars_data()
     QTest::newRow("text, escaped") << CFType::fromString(u"12 <a> & \"b\" — ünï"_s) << -1 << qint64(-1)
                                    << -1.0 << u"12 <a> & \"b\" — ünï"_s
                                    << "<string>12 &lt;a&gt; &amp; \"b\" — ünï</string>"_ba;
+    // Parsed text that is no UTF-8 reads with replacement characters; no writer takes it.
+    QTest::newRow("binary ASCII text above 127")
+        << CFType::fromData(handMadeBinary({"\x52\xae\xbd"_ba})) << -1 << qint64(-1) << -1.0
+        << u"\ufffd\ufffd"_s << QByteArray();
     QTest::newRow("data") << CFType::fromBytes("h\xC3\xA9llo\0\xFF"_ba) << -1 << qint64(-1) << -1.0
                           << u"héllo"_s + QChar(0) + QChar::ReplacementCharacter << "aMOpbGxvAP8="_ba;
     QTest::newRow("date") << CFType::fromDateTime(

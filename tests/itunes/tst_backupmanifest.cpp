@@ -334,12 +334,16 @@ void TestBackupManifest::manifestDbDamagedRowKeepsItsPlace()
     {
         Sqlite3DB db;
         db.openThrow(path(u"newer/Manifest.db"_s), Sqlite3DB::ReadWrite);
-        db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged'"_s);
+        db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged';"
+                     u"PRAGMA journal_mode=WAL"_s);
     }
+    const QStringList files = QDir(path(u"newer"_s)).entryList(QDir::Files);
     BackupManifest manifest(path(u"newer"_s));
     manifest.loadManifestPlist();
     manifest.loadFileTree();
     QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
+    // An index in write-ahead-log mode is read without leaving its log or shared memory behind.
+    QCOMPARE(QDir(path(u"newer"_s)).entryList(QDir::Files), files);
     QCOMPARE(
         listTree(manifest.root()),
         QStringList({u"Applications"_s, u"Applications/com.viber"_s, u"Applications/com.viber/Documents"_s,
