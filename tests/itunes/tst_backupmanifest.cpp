@@ -66,361 +66,331 @@ class TestBackupManifest : public QObject
 
 private slots:
     void init() { QVERIFY(m_dir.emplace().isValid()); }
-    void roundTripIsByteExact_data();
-    void roundTripIsByteExact();
-    void readDecodesEveryField();
-    void writeSortsAndKeepsTheOldFileOnFailure();
-    void truncatedInputIsRefused_data();
-    void truncatedInputIsRefused();
-    void treeRules_data();
-    void treeRules();
-    void manifestPlist_data();
-    void manifestPlist();
-    void manifestPlistRefusals_data();
-    void manifestPlistRefusals();
-    void manifestDbArchives_data();
-    void manifestDbArchives();
-    void manifestDbDamagedRowKeepsItsPlace();
-    void copyPlainFile();
-    void encryptedBackupUnlocksAndDecrypts();
+    void roundTripIsByteExact_data()
+    {
+        QTest::addColumn<QByteArray>("hex");
+        QTest::newRow("all five strings absent") << kAllAbsent;
+        // Domain and link empty (0), path and hash absent (FFFF), key empty.
+        QTest::newRow("empty beside absent") << "0000ffff0000ffff0000" + kFolderFields + "00";
+        QTest::newRow("size 2^32") << "0001410001620000ffffffff81a4" + QByteArray(56, '1') +
+                                          "00000001000000000300";
+        QTest::newRow("200 properties")
+            << kAllAbsent.chopped(2) + "c8" + QByteArray("00016e0000").repeated(200);
+        QTest::newRow("two sorted records") << "000141" + kAllAbsent.mid(4) + "000142" + kAllAbsent.mid(4);
+    }
+    void roundTripIsByteExact()
+    {
+        QFETCH(QByteArray, hex);
+        QVERIFY(writeFile(path(u"in.mbdb"_s), mbdb(hex)));
+        QList<MbdbRecord> records = BackupManifest::readMbdbRecords(path(u"in.mbdb"_s));
+        BackupManifest::writeMbdb(records, path(u"out.mbdb"_s));
+        QCOMPARE(readFile(path(u"out.mbdb"_s)).toHex(), mbdb(hex).toHex());
+    }
+    void readDecodesEveryField()
+    {
+        QVERIFY(writeFile(path(u"in.mbdb"_s),
+                          mbdb("0013" + QByteArray("AppDomain-com.viber").toHex() +
+                               "0000ffff0002abcd0003010203" + "81a40000000100000002000001f5" +
+                               "000001f6540000015400000254000003" + "0000000100000005040100016bffff")));
+        const MbdbRecord r = BackupManifest::readMbdb(path(u"in.mbdb"_s))
+                                 .value(BackupManifest::backupFileName(u"AppDomain-com.viber"_s, QString()));
+        QCOMPARE(r.domain.text(), u"AppDomain-com.viber"_s);
+        QVERIFY(!r.path.absent && r.linkTarget.absent && !r.isFolder());
+        QVERIFY(!r.properties.value(0).name.absent && r.properties.value(0).value.absent);
+        QCOMPARE(r.dataHash.bytes + r.encryptionKey.bytes + r.properties.value(0).name.bytes,
+                 QByteArray::fromHex("abcd010203") + 'k');
+        QCOMPARE(QList<quint64>({r.mode, r.inodeHigh, r.inodeLow, r.uid, r.gid, r.mtime, r.atime, r.ctime,
+                                 r.size, r.protectionClass, quint64(r.properties.size())}),
+                 QList<quint64>({0100644, 1, 2, 501, 502, 0x54000001, 0x54000002, 0x54000003,
+                                 Q_UINT64_C(0x100000005), 4, 1}));
+    }
+    void writeSortsAndKeepsTheOldFileOnFailure()
+    {
+        // U+1F600 sorts before U+FF21 by UTF-16 code units, after it by code points or UTF-8.
+        QList<MbdbRecord> records{record(u"b|x"_s), record(u"a|\uFF21"_s), record(u"a|\U0001F600"_s),
+                                  record(u"B|z"_s)};
+        BackupManifest::writeMbdb(records, path(u"m.mbdb"_s));
+        QStringList order;
+        for (const MbdbRecord &r : BackupManifest::readMbdbRecords(path(u"m.mbdb"_s)))
+            order << r.domain.text() + u'|' + r.path.text();
+        QCOMPARE(order, QStringList({u"B|z"_s, u"a|\U0001F600"_s, u"a|\uFF21"_s, u"b|x"_s}));
+
+        const QByteArray before = readFile(path(u"m.mbdb"_s));
+        records.append(record(u"c|"_s + QString(0x10000, u'x')));
+        QVERIFY(
+            errorOf([&] { BackupManifest::writeMbdb(records, path(u"m.mbdb"_s)); }).contains(u"m.mbdb"_s));
+        QCOMPARE(readFile(path(u"m.mbdb"_s)), before);
+    }
+    void truncatedInputIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("string longer than the file") << mbdb("0010414243");
+        QTest::newRow("length cut") << mbdb("00");
+        QTest::newRow("cut inside the size") << mbdb(kAllAbsent.left(86));
+        QTest::newRow("property pair missing") << mbdb(kAllAbsent.chopped(2) + "0200016e0000");
+        QTest::newRow("second record cut") << mbdb(kAllAbsent + kAllAbsent.chopped(2));
+    }
+    void truncatedInputIsRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY(writeFile(path(u"backup/Manifest.mbdb"_s), bytes));
+        const QString error = errorOf([&] { BackupManifest::readMbdb(path(u"backup/Manifest.mbdb"_s)); });
+        QVERIFY2(error.contains(u"Manifest.mbdb"_s) && error.contains(u"truncated"_s), qPrintable(error));
+        BackupManifest manifest(path(u"backup"_s));
+        QVERIFY(!errorOf([&] { manifest.loadFileTree(); }).isEmpty());
+        QVERIFY(manifest.root().children().empty());
+    }
+    void treeRules_data()
+    {
+        // Records as domain|path|mtime, the tree as listTree gives it, both joined by ";".
+        QTest::addColumn<QString>("records");
+        QTest::addColumn<QString>("tree");
+        QTest::newRow("app domain, folder records missing")
+            << u"AppDomain-com.viber|;AppDomain-com.viber|Documents/a.jpg"_s
+            << u"Applications;Applications/com.viber;Applications/com.viber/Documents;"
+               "Applications/com.viber/Documents/a.jpg"_s;
+        QTest::newRow("app domain kind")
+            << u"AppDomainGroup-group.com.viber|"_s << u"AppDomainGroup;AppDomainGroup/group.com.viber"_s;
+        QTest::newRow("app domain without bundle") << u"AppDomain-|f"_s << u"AppDomain-;AppDomain-/f"_s;
+        QTest::newRow("system domains share a tree")
+            << u"HomeDomain|;MediaDomain|Media/Recordings;CameraRollDomain|Media;CameraRollDomain|Media/PhotoData"_s
+            << u"Media;Media/PhotoData;Media/Recordings"_s;
+        QTest::newRow("other domain") << u"X|a/b;X|;X|a"_s << u"X;X/a;X/a/b"_s;
+        // Of system domains sharing a path the first in record order stays; a folder made up
+        // for a file takes its record when that comes later; of equal records the last wins.
+        QTest::newRow("which record a node keeps") << u"HomeDomain|Media|1;CameraRollDomain|Media|2;"
+                                                      u"MediaDomain|Library|3;HomeDomain|Library/Prefs|4;"
+                                                      "HomeDomain|a|5;HomeDomain|a|6"_s
+                                                   << u"Media|2;Library|3;Library/Prefs|4;a|6"_s;
+        // Names that would lead out of the folder a file is copied to never reach the tree.
+        QTest::newRow("unsafe records left out")
+            << u"AppDomain-com.viber|../../etc/passwd;HomeDomain|/etc/"
+               u"passwd;AppDomain-..|;AppDomain-..|a;..|x;"
+               "HomeDomain|Library/..;HomeDomain|./x;HomeDomain|a\\..\\b;HomeDomain|a\0b;HomeDomain|a//b;"
+               "X/../..|a;|a;HomeDomain|a..b/..."_s
+            << u"a..b;a..b/..."_s;
+    }
+    void treeRules()
+    {
+        QFETCH(QString, records);
+        QFETCH(QString, tree);
+        QList<MbdbRecord> list;
+        for (const QString &r : records.split(u';'))
+            list.append(record(r));
+        BackupManifest manifest(path(u"b"_s));
+        manifest.buildFileTree(list);
+        QCOMPARE(listTree(manifest.root()).join(u';'), tree);
+        for (const QString &node : tree.split(u';'))
+            QCOMPARE(manifest.findNode(node.section(u'|', 0, 0))->virtualPath(), node.section(u'|', 0, 0));
+        QCOMPARE(manifest.findNode(u"nowhere/x"_s), nullptr);
+    }
+    void manifestPlist_data()
+    {
+        QTest::addColumn<bool>("xml");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("udid");
+        QTest::addColumn<QString>("displayName");
+        const QString udid = fixtures::BackupFixture(QString()).udid;
+        QTest::newRow("binary, folder named by device")
+            << false << udid + u"-20150120"_s << udid << u"Test iPhone-20150120"_s;
+        QTest::newRow("XML, other folder") << true << u"old"_s << udid << u"Test iPhone-old"_s;
+        QTest::newRow("no device id") << true << u"old"_s << QString() << u"Test iPhone-old"_s;
+    }
+    void manifestPlist()
+    {
+        QFETCH(bool, xml);
+        QFETCH(QString, folder);
+        QFETCH(QString, udid);
+        QFETCH(QString, displayName);
+        fixtures::BackupFixture fixture(path(folder));
+        fixture.xml = xml;
+        fixture.udid = udid;
+        fixture.keyBag = "bag";
+        QCOMPARE(fixture.write(), QString());
+        BackupManifest manifest(fixture.folder());
+        manifest.loadManifestPlist();
+        QCOMPARE(QStringList({manifest.uniqueDeviceId(), manifest.deviceName(), manifest.productType(),
+                              manifest.productVersion(), manifest.serialNumber(), manifest.displayName()}),
+                 QStringList(
+                     {udid, u"Test iPhone"_s, u"iPhone6,2"_s, u"8.1.2"_s, u"F2LN1234G5MN"_s, displayName}));
+        QCOMPARE(manifest.date(), fixtures::kBackupDate);
+        QVERIFY(manifest.isEncrypted());
+        QCOMPARE(manifest.backupKeyBag(), "bag");
+    }
+    void manifestPlistRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
+        QTest::addColumn<qint64>("size");      // the file's size when not that of the bytes
+        QTest::addColumn<QString>("error");
+        const QByteArray binary = fixtures::BackupFixture(QString()).manifestPlist();
+        QTest::newRow("missing") << QByteArray() << qint64(-1) << u"Cannot find "_s;
+        QTest::newRow("not a list") << QByteArray("garbage") << qint64(-1) << u"damaged"_s;
+        QTest::newRow("binary cut") << binary.left(binary.size() / 2) << qint64(-1) << u"damaged"_s;
+        QTest::newRow("oversized") << QByteArray("x") << qint64(64 * 1024 * 1024 + 1) << u"too large"_s;
+    }
+    void manifestPlistRefusals()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, size);
+        QFETCH(QString, error);
+        const QString file = path(u"Manifest.plist"_s);
+        QVERIFY(bytes.isNull() || writeFile(file, bytes));
+        QVERIFY(size < 0 || QFile(file).resize(size));
+        BackupManifest manifest(m_dir->path());
+        const QString text = errorOf([&] { manifest.loadManifestPlist(); });
+        QVERIFY2(text.contains(error) && text.contains(file), qPrintable(text));
+    }
+    // The keyed archives of Manifest.db: what the writer makes reads back whole, and hostile
+    // ones fail for their own file or read without what they spoil, never crash.
+    void manifestDbArchives_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<bool>("valid");
+        MbdbRecord r = record(u"AppDomain-com.viber|Documents/a|1400000000"_s);
+        r.mode = 0120644, r.inodeHigh = 1, r.inodeLow = 2, r.uid = 501, r.gid = 502, r.atime = 3, r.ctime = 4;
+        r.size = Q_UINT64_C(0x100000005), r.protectionClass = 3;
+        r.encryptionKey = MbdbString::fromBytes(QByteArray(44, 'k'));
+        r.linkTarget = MbdbString::fromText(u"../b"_s);
+        const QByteArray good = ManifestDb::encodeFile(r);
+        const auto edited = [&](const std::function<void(CFType &, CFType)> &change) {
+            CFType archive = CFType::fromData(good);
+            change(archive, archive.value(u"$objects"_s).at(1));
+            return archive.toBinaryData();
+        };
+        QTest::newRow("as iPhones write it") << good << true;
+        QTest::newRow("no property list") << QByteArray("bplist00\xff\xff") << false;
+        QTest::newRow("root beyond the objects")
+            << edited([](CFType &a, CFType) { a.value(u"$top"_s).setValue(u"root"_s, CFType::fromUid(99)); })
+            << false;
+        QTest::newRow("size as text")
+            << edited([](CFType &, CFType f) { f.setValue(u"Size"_s, CFType::fromString(u"big"_s)); })
+            << false;
+        QTest::newRow("target a number")
+            << edited([](CFType &, CFType f) { f.setValue(u"Target"_s, CFType::fromInt64(5)); }) << false;
+        QTest::newRow("key names the file itself")
+            << edited([](CFType &, CFType f) { f.setValue(u"EncryptionKey"_s, CFType::fromUid(1)); }) << true;
+    }
+    void manifestDbArchives()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(bool, valid);
+        MbdbRecord r = record(u"AppDomain-com.viber|Documents/a"_s);
+        const QString error = errorOf([&] { ManifestDb::decodeFile(archive, r); });
+        QVERIFY2(error.isEmpty() == valid, qPrintable(error));
+        QVERIFY(valid || error.contains(u"AppDomain-com.viber-Documents/a"_s));
+        if (QTest::currentDataTag() != "as iPhones write it"_ba)
+            return;
+        QCOMPARE(r.linkTarget.text() + u' ' + QString::fromLatin1(r.encryptionKey.bytes),
+                 u"../b "_s + QString(44, u'k'));
+        QCOMPARE(QList<quint64>({r.mode, r.inodeHigh, r.inodeLow, r.uid, r.gid, r.mtime, r.atime, r.ctime,
+                                 r.size, r.protectionClass}),
+                 QList<quint64>({0120644, 1, 2, 501, 502, 1400000000, 3, 4, Q_UINT64_C(0x100000005), 3}));
+    }
+    // One damaged row costs only its own record's details; a path out of the backup never reaches the tree.
+    void manifestDbDamagedRowKeepsItsPlace()
+    {
+        fixtures::BackupFixture backup(path(u"newer"_s));
+        backup.newerLayout = true;
+        backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s, "store");
+        backup.addFile(u"AppDomain-com.viber"_s, u"Documents/damaged"_s, "bytes");
+        backup.addFile(u"AppDomain-com.viber"_s, u"Documents/../../escape"_s, "evil");
+        QCOMPARE(backup.write(), QString());
+        {
+            Sqlite3DB db;
+            db.openThrow(path(u"newer/Manifest.db"_s), Sqlite3DB::ReadWrite);
+            db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged';"
+                         u"PRAGMA journal_mode=WAL"_s);
+        }
+        const QStringList files = QDir(path(u"newer"_s)).entryList(QDir::Files);
+        BackupManifest manifest(path(u"newer"_s));
+        manifest.loadManifestPlist();
+        manifest.loadFileTree();
+        QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
+        // An index in write-ahead-log mode is read without leaving its log or shared memory behind.
+        QCOMPARE(QDir(path(u"newer"_s)).entryList(QDir::Files), files);
+        QCOMPARE(listTree(manifest.root()),
+                 QStringList({u"Applications"_s, u"Applications/com.viber"_s,
+                              u"Applications/com.viber/Documents"_s,
+                              u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
+                              u"Applications/com.viber/Documents/damaged"_s}));
+        const BackupManifest::FileNode *damaged =
+            manifest.findNode(u"Applications/com.viber/Documents/damaged"_s);
+        QVERIFY(!damaged->isFolder());
+        manifest.copyBackupFile(*damaged, path(u"out"_s));
+        QCOMPARE(readFile(path(u"out"_s)), "bytes");
+    }
+    void copyPlainFile()
+    {
+        // Data files are named by SHA-1 of the UTF-8 of domain-path.
+        QCOMPARE(BackupManifest::backupFileName(u"HomeDomain"_s, u"Library/SMS/sms.db"_s),
+                 u"3d0d7e5fb2ce288813306e4d4636395e047a3d28"_s);
+        const QByteArray contents = testsupport::patternBytes(20000);
+        fixtures::BackupFixture fixture(path(u"backup"_s));
+        fixture.addFolder(u"HomeDomain"_s, u"Library"_s);
+        fixture.addFile(u"HomeDomain"_s, u"Library/f"_s, contents, 1400000000);
+        fixture.addFile(u"HomeDomain"_s, u"empty"_s, "");
+        fixture.addFile(u"HomeDomain"_s, u"gone"_s, "x");
+        QCOMPARE(fixture.write(), QString());
+        const QString gone = BackupManifest::backupFileName(u"HomeDomain"_s, u"gone"_s);
+        QVERIFY(QFile::remove(fixture.folder() + u'/' + gone));
+        BackupManifest manifest(fixture.folder());
+        manifest.loadManifestPlist();
+        manifest.loadFileTree();
+        const BackupManifest::FileNode *node = manifest.findNode(u"Library/f"_s);
+        QVERIFY(node && node->parent()->isFolder() && !node->isFolder());
+        // An empty file is no folder, though its size is that of one.
+        QVERIFY(!manifest.findNode(u"empty"_s)->isFolder());
+        QCOMPARE(BackupManifest::fileSha1(manifest.dataFilePath(node->record())),
+                 node->record().dataHash.bytes);
+
+        QList<qint64> seen;
+        manifest.copyBackupFile(*node, path(u"out"_s),
+                                [&](qint64 total, qint64 done) { seen << total << done; });
+        QCOMPARE(readFile(path(u"out"_s)), contents);
+        QCOMPARE(seen, QList<qint64>({20000, 8192, 20000, 16384, 20000, 20000}));
+        QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1400000000));
+        // Neither a missing data file nor a cancel leaves a file, or changes one that was there.
+        const QString error =
+            errorOf([&] { manifest.copyBackupFile(*manifest.findNode(u"gone"_s), path(u"g"_s)); });
+        QVERIFY2(error.contains(gone) && error.contains(u"HomeDomain-gone"_s), qPrintable(error));
+        QVERIFY_THROWS_EXCEPTION(
+            int, manifest.copyBackupFile(*node, path(u"out"_s), [](qint64, qint64) { throw -1; }));
+        QCOMPARE(readFile(path(u"out"_s)), contents);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(u"out"_s));
+    }
+    // An encrypted backup copies nothing until unlocked, refuses a wrong password,
+    // and then gives each file back whole, cut to its size.
+    void encryptedBackupUnlocksAndDecrypts()
+    {
+        fixtures::EncryptedBackupFixture fixture(path(u"backup"_s), "secret");
+        const QByteArray small = testsupport::patternBytes(20), large = testsupport::patternBytes(8200, 7);
+        fixture.addFile(u"HomeDomain"_s, u"small"_s, small, 1300000000);
+        fixture.addFile(u"HomeDomain"_s, u"large"_s, large);
+        QCOMPARE(fixture.write(), QString());
+        BackupManifest manifest(fixture.folder());
+        manifest.loadManifestPlist();
+        manifest.loadFileTree();
+        QVERIFY(manifest.isEncrypted());
+        const BackupManifest::FileNode &node = *manifest.findNode(u"small"_s);
+
+        const QString locked = errorOf([&] { manifest.copyBackupFile(node, path(u"out"_s)); });
+        QVERIFY2(locked.contains(u"encrypted and locked"_s), qPrintable(locked));
+        QVERIFY(!manifest.unlockWithPassword(u"wrong"_s));
+        QVERIFY(!manifest.isUnlocked() && !QFileInfo::exists(path(u"out"_s)));
+
+        QVERIFY(manifest.unlockWithPassword(u"secret"_s));
+        manifest.copyBackupFile(node, path(u"out"_s));
+        QCOMPARE(readFile(path(u"out"_s)), small);
+        QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1300000000));
+        manifest.copyBackupFile(*manifest.findNode(u"large"_s), path(u"out2"_s));
+        QCOMPARE(readFile(path(u"out2"_s)), large);
+    }
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
     std::optional<QTemporaryDir> m_dir;
 };
-
-void TestBackupManifest::roundTripIsByteExact_data()
-{
-    QTest::addColumn<QByteArray>("hex");
-    QTest::newRow("all five strings absent") << kAllAbsent;
-    // Domain and link empty (0), path and hash absent (FFFF), key empty.
-    QTest::newRow("empty beside absent") << "0000ffff0000ffff0000" + kFolderFields + "00";
-    QTest::newRow("size 2^32") << "0001410001620000ffffffff81a4" + QByteArray(56, '1') +
-                                      "00000001000000000300";
-    QTest::newRow("200 properties") << kAllAbsent.chopped(2) + "c8" + QByteArray("00016e0000").repeated(200);
-    QTest::newRow("two sorted records") << "000141" + kAllAbsent.mid(4) + "000142" + kAllAbsent.mid(4);
-}
-
-void TestBackupManifest::roundTripIsByteExact()
-{
-    QFETCH(QByteArray, hex);
-    QVERIFY(writeFile(path(u"in.mbdb"_s), mbdb(hex)));
-    QList<MbdbRecord> records = BackupManifest::readMbdbRecords(path(u"in.mbdb"_s));
-    BackupManifest::writeMbdb(records, path(u"out.mbdb"_s));
-    QCOMPARE(readFile(path(u"out.mbdb"_s)).toHex(), mbdb(hex).toHex());
-}
-
-void TestBackupManifest::readDecodesEveryField()
-{
-    QVERIFY(writeFile(path(u"in.mbdb"_s),
-                      mbdb("0013" + QByteArray("AppDomain-com.viber").toHex() + "0000ffff0002abcd0003010203" +
-                           "81a40000000100000002000001f5" + "000001f6540000015400000254000003" +
-                           "0000000100000005040100016bffff")));
-    const MbdbRecord r = BackupManifest::readMbdb(path(u"in.mbdb"_s))
-                             .value(BackupManifest::backupFileName(u"AppDomain-com.viber"_s, QString()));
-    QCOMPARE(r.domain.text(), u"AppDomain-com.viber"_s);
-    QVERIFY(!r.path.absent && r.linkTarget.absent && !r.isFolder());
-    QVERIFY(!r.properties.value(0).name.absent && r.properties.value(0).value.absent);
-    QCOMPARE(r.dataHash.bytes + r.encryptionKey.bytes + r.properties.value(0).name.bytes,
-             QByteArray::fromHex("abcd010203") + 'k');
-    QCOMPARE(QList<quint64>({r.mode, r.inodeHigh, r.inodeLow, r.uid, r.gid, r.mtime, r.atime, r.ctime, r.size,
-                             r.protectionClass, quint64(r.properties.size())}),
-             QList<quint64>({0100644, 1, 2, 501, 502, 0x54000001, 0x54000002, 0x54000003,
-                             Q_UINT64_C(0x100000005), 4, 1}));
-}
-
-void TestBackupManifest::writeSortsAndKeepsTheOldFileOnFailure()
-{
-    // U+1F600 sorts before U+FF21 by UTF-16 code units, after it by code points or UTF-8.
-    QList<MbdbRecord> records{record(u"b|x"_s), record(u"a|\uFF21"_s), record(u"a|\U0001F600"_s),
-                              record(u"B|z"_s)};
-    BackupManifest::writeMbdb(records, path(u"m.mbdb"_s));
-    QStringList order;
-    for (const MbdbRecord &r : BackupManifest::readMbdbRecords(path(u"m.mbdb"_s)))
-        order << r.domain.text() + u'|' + r.path.text();
-    QCOMPARE(order, QStringList({u"B|z"_s, u"a|\U0001F600"_s, u"a|\uFF21"_s, u"b|x"_s}));
-
-    const QByteArray before = readFile(path(u"m.mbdb"_s));
-    records.append(record(u"c|"_s + QString(0x10000, u'x')));
-    QVERIFY(errorOf([&] { BackupManifest::writeMbdb(records, path(u"m.mbdb"_s)); }).contains(u"m.mbdb"_s));
-    QCOMPARE(readFile(path(u"m.mbdb"_s)), before);
-}
-
-void TestBackupManifest::truncatedInputIsRefused_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("string longer than the file") << mbdb("0010414243");
-    QTest::newRow("length cut") << mbdb("00");
-    QTest::newRow("cut inside the size") << mbdb(kAllAbsent.left(86));
-    QTest::newRow("property pair missing") << mbdb(kAllAbsent.chopped(2) + "0200016e0000");
-    QTest::newRow("second record cut") << mbdb(kAllAbsent + kAllAbsent.chopped(2));
-}
-
-void TestBackupManifest::truncatedInputIsRefused()
-{
-    QFETCH(QByteArray, bytes);
-    QVERIFY(writeFile(path(u"backup/Manifest.mbdb"_s), bytes));
-    const QString error = errorOf([&] { BackupManifest::readMbdb(path(u"backup/Manifest.mbdb"_s)); });
-    QVERIFY2(error.contains(u"Manifest.mbdb"_s) && error.contains(u"truncated"_s), qPrintable(error));
-    BackupManifest manifest(path(u"backup"_s));
-    QVERIFY(!errorOf([&] { manifest.loadFileTree(); }).isEmpty());
-    QVERIFY(manifest.root().children().empty());
-}
-
-void TestBackupManifest::treeRules_data()
-{
-    // Records as domain|path|mtime, the tree as listTree gives it, both joined by ";".
-    QTest::addColumn<QString>("records");
-    QTest::addColumn<QString>("tree");
-    QTest::newRow("app domain, folder records missing")
-        << u"AppDomain-com.viber|;AppDomain-com.viber|Documents/a.jpg"_s
-        << u"Applications;Applications/com.viber;Applications/com.viber/Documents;"
-           "Applications/com.viber/Documents/a.jpg"_s;
-    QTest::newRow("app domain kind") << u"AppDomainGroup-group.com.viber|"_s
-                                     << u"AppDomainGroup;AppDomainGroup/group.com.viber"_s;
-    QTest::newRow("app domain without bundle") << u"AppDomain-|f"_s << u"AppDomain-;AppDomain-/f"_s;
-    QTest::newRow("system domains share a tree")
-        << u"HomeDomain|;MediaDomain|Media/Recordings;CameraRollDomain|Media;CameraRollDomain|Media/PhotoData"_s
-        << u"Media;Media/PhotoData;Media/Recordings"_s;
-    QTest::newRow("other domain") << u"X|a/b;X|;X|a"_s << u"X;X/a;X/a/b"_s;
-    // Of system domains sharing a path the first in record order stays; a folder made up
-    // for a file takes its record when that comes later; of equal records the last wins.
-    QTest::newRow("which record a node keeps")
-        << u"HomeDomain|Media|1;CameraRollDomain|Media|2;MediaDomain|Library|3;HomeDomain|Library/Prefs|4;"
-           "HomeDomain|a|5;HomeDomain|a|6"_s
-        << u"Media|2;Library|3;Library/Prefs|4;a|6"_s;
-    // Names that would lead out of the folder a file is copied to never reach the tree.
-    QTest::newRow("unsafe records left out")
-        << u"AppDomain-com.viber|../../etc/passwd;HomeDomain|/etc/passwd;AppDomain-..|;AppDomain-..|a;..|x;"
-           "HomeDomain|Library/..;HomeDomain|./x;HomeDomain|a\\..\\b;HomeDomain|a\0b;HomeDomain|a//b;"
-           "X/../..|a;|a;HomeDomain|a..b/..."_s
-        << u"a..b;a..b/..."_s;
-}
-
-void TestBackupManifest::treeRules()
-{
-    QFETCH(QString, records);
-    QFETCH(QString, tree);
-    QList<MbdbRecord> list;
-    for (const QString &r : records.split(u';'))
-        list.append(record(r));
-    BackupManifest manifest(path(u"b"_s));
-    manifest.buildFileTree(list);
-    QCOMPARE(listTree(manifest.root()).join(u';'), tree);
-    for (const QString &node : tree.split(u';'))
-        QCOMPARE(manifest.findNode(node.section(u'|', 0, 0))->virtualPath(), node.section(u'|', 0, 0));
-    QCOMPARE(manifest.findNode(u"nowhere/x"_s), nullptr);
-}
-
-void TestBackupManifest::manifestPlist_data()
-{
-    QTest::addColumn<bool>("xml");
-    QTest::addColumn<QString>("folder");
-    QTest::addColumn<QString>("udid");
-    QTest::addColumn<QString>("displayName");
-    const QString udid = fixtures::BackupFixture(QString()).udid;
-    QTest::newRow("binary, folder named by device")
-        << false << udid + u"-20150120"_s << udid << u"Test iPhone-20150120"_s;
-    QTest::newRow("XML, other folder") << true << u"old"_s << udid << u"Test iPhone-old"_s;
-    QTest::newRow("no device id") << true << u"old"_s << QString() << u"Test iPhone-old"_s;
-}
-
-void TestBackupManifest::manifestPlist()
-{
-    QFETCH(bool, xml);
-    QFETCH(QString, folder);
-    QFETCH(QString, udid);
-    QFETCH(QString, displayName);
-    fixtures::BackupFixture fixture(path(folder));
-    fixture.xml = xml;
-    fixture.udid = udid;
-    fixture.keyBag = "bag";
-    QCOMPARE(fixture.write(), QString());
-    BackupManifest manifest(fixture.folder());
-    manifest.loadManifestPlist();
-    QCOMPARE(
-        QStringList({manifest.uniqueDeviceId(), manifest.deviceName(), manifest.productType(),
-                     manifest.productVersion(), manifest.serialNumber(), manifest.displayName()}),
-        QStringList({udid, u"Test iPhone"_s, u"iPhone6,2"_s, u"8.1.2"_s, u"F2LN1234G5MN"_s, displayName}));
-    QCOMPARE(manifest.date(), fixtures::kBackupDate);
-    QVERIFY(manifest.isEncrypted());
-    QCOMPARE(manifest.backupKeyBag(), "bag");
-}
-
-void TestBackupManifest::manifestPlistRefusals_data()
-{
-    QTest::addColumn<QByteArray>("bytes"); // null: no file
-    QTest::addColumn<qint64>("size");      // the file's size when not that of the bytes
-    QTest::addColumn<QString>("error");
-    const QByteArray binary = fixtures::BackupFixture(QString()).manifestPlist();
-    QTest::newRow("missing") << QByteArray() << qint64(-1) << u"Cannot find "_s;
-    QTest::newRow("not a list") << QByteArray("garbage") << qint64(-1) << u"damaged"_s;
-    QTest::newRow("binary cut") << binary.left(binary.size() / 2) << qint64(-1) << u"damaged"_s;
-    QTest::newRow("oversized") << QByteArray("x") << qint64(64 * 1024 * 1024 + 1) << u"too large"_s;
-}
-
-void TestBackupManifest::manifestPlistRefusals()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint64, size);
-    QFETCH(QString, error);
-    const QString file = path(u"Manifest.plist"_s);
-    QVERIFY(bytes.isNull() || writeFile(file, bytes));
-    QVERIFY(size < 0 || QFile(file).resize(size));
-    BackupManifest manifest(m_dir->path());
-    const QString text = errorOf([&] { manifest.loadManifestPlist(); });
-    QVERIFY2(text.contains(error) && text.contains(file), qPrintable(text));
-}
-
-// The keyed archives of Manifest.db: what the writer makes reads back whole, and hostile
-// ones fail for their own file or read without what they spoil, never crash.
-void TestBackupManifest::manifestDbArchives_data()
-{
-    QTest::addColumn<QByteArray>("archive");
-    QTest::addColumn<bool>("valid");
-    MbdbRecord r = record(u"AppDomain-com.viber|Documents/a|1400000000"_s);
-    r.mode = 0120644, r.inodeHigh = 1, r.inodeLow = 2, r.uid = 501, r.gid = 502, r.atime = 3, r.ctime = 4;
-    r.size = Q_UINT64_C(0x100000005), r.protectionClass = 3;
-    r.encryptionKey = MbdbString::fromBytes(QByteArray(44, 'k'));
-    r.linkTarget = MbdbString::fromText(u"../b"_s);
-    const QByteArray good = ManifestDb::encodeFile(r);
-    const auto edited = [&](const std::function<void(CFType &, CFType)> &change) {
-        CFType archive = CFType::fromData(good);
-        change(archive, archive.value(u"$objects"_s).at(1));
-        return archive.toBinaryData();
-    };
-    QTest::newRow("as iPhones write it") << good << true;
-    QTest::newRow("no property list") << QByteArray("bplist00\xff\xff") << false;
-    QTest::newRow("root beyond the objects")
-        << edited([](CFType &a, CFType) { a.value(u"$top"_s).setValue(u"root"_s, CFType::fromUid(99)); })
-        << false;
-    QTest::newRow("size as text") << edited([](CFType &, CFType f) {
-        f.setValue(u"Size"_s, CFType::fromString(u"big"_s));
-    }) << false;
-    QTest::newRow("target a number") << edited([](CFType &, CFType f) {
-        f.setValue(u"Target"_s, CFType::fromInt64(5));
-    }) << false;
-    QTest::newRow("key names the file itself")
-        << edited([](CFType &, CFType f) { f.setValue(u"EncryptionKey"_s, CFType::fromUid(1)); }) << true;
-}
-
-void TestBackupManifest::manifestDbArchives()
-{
-    QFETCH(QByteArray, archive);
-    QFETCH(bool, valid);
-    MbdbRecord r = record(u"AppDomain-com.viber|Documents/a"_s);
-    const QString error = errorOf([&] { ManifestDb::decodeFile(archive, r); });
-    QVERIFY2(error.isEmpty() == valid, qPrintable(error));
-    QVERIFY(valid || error.contains(u"AppDomain-com.viber-Documents/a"_s));
-    if (QTest::currentDataTag() != "as iPhones write it"_ba)
-        return;
-    QCOMPARE(r.linkTarget.text() + u' ' + QString::fromLatin1(r.encryptionKey.bytes),
-             u"../b "_s + QString(44, u'k'));
-    QCOMPARE(QList<quint64>({r.mode, r.inodeHigh, r.inodeLow, r.uid, r.gid, r.mtime, r.atime, r.ctime, r.size,
-                             r.protectionClass}),
-             QList<quint64>({0120644, 1, 2, 501, 502, 1400000000, 3, 4, Q_UINT64_C(0x100000005), 3}));
-}
-
-// One damaged row costs only its own record's details; a path out of the backup never reaches the tree.
-void TestBackupManifest::manifestDbDamagedRowKeepsItsPlace()
-{
-    fixtures::BackupFixture backup(path(u"newer"_s));
-    backup.newerLayout = true;
-    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s, "store");
-    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/damaged"_s, "bytes");
-    backup.addFile(u"AppDomain-com.viber"_s, u"Documents/../../escape"_s, "evil");
-    QCOMPARE(backup.write(), QString());
-    {
-        Sqlite3DB db;
-        db.openThrow(path(u"newer/Manifest.db"_s), Sqlite3DB::ReadWrite);
-        db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged';"
-                     u"PRAGMA journal_mode=WAL"_s);
-    }
-    const QStringList files = QDir(path(u"newer"_s)).entryList(QDir::Files);
-    BackupManifest manifest(path(u"newer"_s));
-    manifest.loadManifestPlist();
-    manifest.loadFileTree();
-    QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
-    // An index in write-ahead-log mode is read without leaving its log or shared memory behind.
-    QCOMPARE(QDir(path(u"newer"_s)).entryList(QDir::Files), files);
-    QCOMPARE(
-        listTree(manifest.root()),
-        QStringList({u"Applications"_s, u"Applications/com.viber"_s, u"Applications/com.viber/Documents"_s,
-                     u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
-                     u"Applications/com.viber/Documents/damaged"_s}));
-    const BackupManifest::FileNode *damaged =
-        manifest.findNode(u"Applications/com.viber/Documents/damaged"_s);
-    QVERIFY(!damaged->isFolder());
-    manifest.copyBackupFile(*damaged, path(u"out"_s));
-    QCOMPARE(readFile(path(u"out"_s)), "bytes");
-}
-
-void TestBackupManifest::copyPlainFile()
-{
-    // Data files are named by SHA-1 of the UTF-8 of domain-path.
-    QCOMPARE(BackupManifest::backupFileName(u"HomeDomain"_s, u"Library/SMS/sms.db"_s),
-             u"3d0d7e5fb2ce288813306e4d4636395e047a3d28"_s);
-    const QByteArray contents = testsupport::patternBytes(20000);
-    fixtures::BackupFixture fixture(path(u"backup"_s));
-    fixture.addFolder(u"HomeDomain"_s, u"Library"_s);
-    fixture.addFile(u"HomeDomain"_s, u"Library/f"_s, contents, 1400000000);
-    fixture.addFile(u"HomeDomain"_s, u"empty"_s, "");
-    fixture.addFile(u"HomeDomain"_s, u"gone"_s, "x");
-    QCOMPARE(fixture.write(), QString());
-    const QString gone = BackupManifest::backupFileName(u"HomeDomain"_s, u"gone"_s);
-    QVERIFY(QFile::remove(fixture.folder() + u'/' + gone));
-    BackupManifest manifest(fixture.folder());
-    manifest.loadManifestPlist();
-    manifest.loadFileTree();
-    const BackupManifest::FileNode *node = manifest.findNode(u"Library/f"_s);
-    QVERIFY(node && node->parent()->isFolder() && !node->isFolder());
-    // An empty file is no folder, though its size is that of one.
-    QVERIFY(!manifest.findNode(u"empty"_s)->isFolder());
-    QCOMPARE(BackupManifest::fileSha1(manifest.dataFilePath(node->record())), node->record().dataHash.bytes);
-
-    QList<qint64> seen;
-    manifest.copyBackupFile(*node, path(u"out"_s), [&](qint64 total, qint64 done) { seen << total << done; });
-    QCOMPARE(readFile(path(u"out"_s)), contents);
-    QCOMPARE(seen, QList<qint64>({20000, 8192, 20000, 16384, 20000, 20000}));
-    QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1400000000));
-    // Neither a missing data file nor a cancel leaves a file, or changes one that was there.
-    const QString error =
-        errorOf([&] { manifest.copyBackupFile(*manifest.findNode(u"gone"_s), path(u"g"_s)); });
-    QVERIFY2(error.contains(gone) && error.contains(u"HomeDomain-gone"_s), qPrintable(error));
-    QVERIFY_THROWS_EXCEPTION(
-        int, manifest.copyBackupFile(*node, path(u"out"_s), [](qint64, qint64) { throw -1; }));
-    QCOMPARE(readFile(path(u"out"_s)), contents);
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(u"out"_s));
-}
-
-// An encrypted backup copies nothing until unlocked, refuses a wrong password,
-// and then gives each file back whole, cut to its size.
-void TestBackupManifest::encryptedBackupUnlocksAndDecrypts()
-{
-    fixtures::EncryptedBackupFixture fixture(path(u"backup"_s), "secret");
-    const QByteArray small = testsupport::patternBytes(20), large = testsupport::patternBytes(8200, 7);
-    fixture.addFile(u"HomeDomain"_s, u"small"_s, small, 1300000000);
-    fixture.addFile(u"HomeDomain"_s, u"large"_s, large);
-    QCOMPARE(fixture.write(), QString());
-    BackupManifest manifest(fixture.folder());
-    manifest.loadManifestPlist();
-    manifest.loadFileTree();
-    QVERIFY(manifest.isEncrypted());
-    const BackupManifest::FileNode &node = *manifest.findNode(u"small"_s);
-
-    const QString locked = errorOf([&] { manifest.copyBackupFile(node, path(u"out"_s)); });
-    QVERIFY2(locked.contains(u"encrypted and locked"_s), qPrintable(locked));
-    QVERIFY(!manifest.unlockWithPassword(u"wrong"_s));
-    QVERIFY(!manifest.isUnlocked() && !QFileInfo::exists(path(u"out"_s)));
-
-    QVERIFY(manifest.unlockWithPassword(u"secret"_s));
-    manifest.copyBackupFile(node, path(u"out"_s));
-    QCOMPARE(readFile(path(u"out"_s)), small);
-    QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1300000000));
-    manifest.copyBackupFile(*manifest.findNode(u"large"_s), path(u"out2"_s));
-    QCOMPARE(readFile(path(u"out2"_s)), large);
-}
 
 QTEST_GUILESS_MAIN(TestBackupManifest)
 #include "tst_backupmanifest.moc"

@@ -117,149 +117,149 @@ class TestHostileStores : public QObject
     Q_OBJECT
 
 private slots:
-    void iosStores_data();
-    void iosStores();
-    void desktopStores_data();
-    void desktopStores();
+    void iosStores_data()
+    {
+        QTest::addColumn<QString>("setup"); // SQL run on the sample store, or kLocked, kReadOnly
+        QTest::addColumn<int>("lost");      // messages fewer than the sample's; -1: the load fails
+        QTest::addColumn<QString>("says");  // what a failure tells beside the file's name
+
+        // Most damage is done to Bob: his one message, chat, participant row and call.
+        const fixtures::StorePlan plan = fixtures::sampleStore();
+        const auto bob = [&](QString sql) {
+            return sql.replace(u"$MSG"_s, QString::number(plan.message(u"bobText"_s).pk))
+                .replace(u"$CHAT"_s, QString::number(plan.chat(u"bob"_s).pk))
+                .replace(u"$PERSON"_s, QString::number(plan.person(u"bob"_s).pk));
+        };
+        QTest::newRow("text in dates")
+            << u"UPDATE ZVIBERMESSAGE SET ZDATE = 'yesterday', ZSTATEDATE = x'00';"
+               u"UPDATE ZCONVERSATION SET ZDATE = 'never'; UPDATE ZRECENT SET ZDATE = ''"_s
+            << 0 << QString();
+        QTest::newRow("blobs in texts") << u"UPDATE ZVIBERMESSAGE SET ZTEXT = x'00ff41c3' WHERE ZTEXT <> '';"
+                                           u"UPDATE ZPHONENUMBERINDEX SET ZCANONIZEDPHONENUM = x'0000';"
+                                           u"UPDATE ZATTACHMENT SET ZNAME = x'2e2e2f', ZTYPE = x'ff'"_s
+                                        << 0 << QString();
+        // A state that is no text is no known state: the message is left out, as a failed one is.
+        QTest::newRow("blob in a state")
+            << bob(u"UPDATE ZVIBERMESSAGE SET ZSTATE = x'ff' WHERE Z_PK = $MSG"_s) << 1 << QString();
+        QTest::newRow("texts in keys")
+            << bob(u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = 'one' WHERE Z_PK = $MSG;"
+                   u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 'x', ZATTACHMENT = 'y';"
+                   u"UPDATE ZATTACHMENT SET ZMESSAGE = '1e400'"_s)
+            << 1 << QString();
+        QTest::newRow("null references")
+            << bob(u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = NULL WHERE Z_PK = $MSG;"
+                   u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = NULL WHERE Z_PK <> $MSG;"
+                   u"UPDATE Z_PRIMARYKEY SET Z_NAME = NULL WHERE Z_NAME = 'Attachment'"_s)
+            << 1 << QString();
+        // Keys moved to the ends of their range, with every reference to them.
+        QTest::newRow("extreme keys")
+            << bob(u"UPDATE ZVIBERMESSAGE SET Z_PK = -9223372036854775808 WHERE Z_PK = $MSG;"
+                   u"UPDATE ZCONVERSATION SET Z_PK = 9223372036854775807 WHERE Z_PK = $CHAT;"
+                   u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = 9223372036854775807 WHERE ZCONVERSATION = "
+                   u"$CHAT;"
+                   u"UPDATE Z_5PHONENUMINDEXES SET Z_5CONVERSATIONS = 9223372036854775807 WHERE "
+                   u"Z_5CONVERSATIONS "
+                   u"= $CHAT;"
+                   u"UPDATE ZPHONENUMBERINDEX SET Z_PK = 0 WHERE Z_PK = $PERSON;"
+                   u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 0 WHERE ZPHONENUMINDEX = $PERSON;"
+                   u"UPDATE Z_5PHONENUMINDEXES SET Z_10PHONENUMINDEXES = 0 WHERE Z_10PHONENUMINDEXES = "
+                   u"$PERSON;"
+                   u"UPDATE ZRECENTSLINE SET ZPHONENUMINDEX = 0 WHERE ZPHONENUMINDEX = $PERSON;"
+                   u"UPDATE ZRECENT SET Z_PK = -Z_PK"_s)
+            << 0 << QString();
+        QTest::newRow("keys repeated across tables")
+            << u"UPDATE ZVIBERMESSAGE SET Z_PK = -Z_PK; UPDATE ZATTACHMENT SET Z_PK = -Z_PK;"
+               u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT = -ZATTACHMENT; UPDATE ZATTACHMENT SET ZMESSAGE = "
+               u"-ZMESSAGE;"
+               u"UPDATE ZVIBERLOCATION SET ZMESSAGE = -ZMESSAGE"_s
+            << 0 << QString();
+        QTest::newRow("references in a circle")
+            << u"UPDATE ZATTACHMENT SET ZMESSAGE = (SELECT max(Z_PK) FROM ZVIBERMESSAGE);"
+               u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT = (SELECT min(Z_PK) FROM ZATTACHMENT),"
+               u" ZLOCATION = (SELECT min(Z_PK) FROM ZVIBERLOCATION);"
+               u"UPDATE ZVIBERLOCATION SET ZMESSAGE = (SELECT min(Z_PK) FROM ZVIBERMESSAGE)"_s
+            << 0 << QString();
+        // A message keeps its text without its sender; a call without its person is left out.
+        QTest::newRow("dangling references")
+            << bob(u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 424242, ZATTACHMENT = 424242, ZLOCATION = "
+                   u"424242;"
+                   u"UPDATE ZRECENTSLINE SET ZPHONENUMINDEX = 424242 WHERE ZPHONENUMINDEX = $PERSON;"
+                   u"INSERT INTO Z_5PHONENUMINDEXES VALUES (424242, 424242)"_s)
+            << 1 << QString();
+        QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
+        QTest::newRow("read-only") << kReadOnly << 0 << QString();
+        // Orphans of every kind, a million attachments among them.
+        QTest::newRow("a million orphans")
+            << u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+               u"INSERT INTO ZATTACHMENT (ZMESSAGE, ZTYPE, ZNAME) SELECT 1000000 + i, 'picture', 'x.jpg' "
+               u"FROM n;"
+               u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+               u"INSERT INTO Z_5PHONENUMINDEXES SELECT 1000000 + i, 1 FROM n;"
+               u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+               u"INSERT INTO ZVIBERLOCATION (ZMESSAGE, ZLATITUDE) SELECT 1000000 + i, 1 FROM n"_s
+            << 0 << QString();
+    }
+    void iosStores()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, lost);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString root = QDir(dir.path()).absolutePath();
+        const QString file = QString::fromLatin1(fixtures::kStoreFileName);
+        fixtures::writeStore(fixtures::sampleStore(), root, StoreLayout::Phone);
+        const qsizetype sample = IOSViberDb(QDir(root), file).load()->messages.size();
+
+        const Outcome outcome = loadHostile(setup, dir.filePath(file), {root + u"/Documents"_s, root}, [&]() {
+            return IOSViberDb(QDir(root), file).load()->messages.size();
+        });
+        check(outcome, dir.filePath(file), lost, sample, says);
+    }
+    void desktopStores_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("lost");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("text in times and kinds")
+            << u"UPDATE Events SET TimeStamp = 'noon', Type = 'text'; UPDATE ChatInfo SET TimeStamp = x'01'"_s
+            << 0 << QString();
+        // An event without id, and one repeating another's: both are left out.
+        QTest::newRow("null and repeated ids")
+            << u"UPDATE Events SET EventId = NULL WHERE rowid = 1;"
+               u"UPDATE Events SET EventId = (SELECT EventId FROM Events WHERE rowid = 2) WHERE rowid = 3"_s
+            << 2 << QString();
+        // Ids moved to the ends of their range, with every reference to them.
+        QTest::newRow("extreme ids")
+            << u"UPDATE Messages SET EventId = -9223372036854775808 WHERE EventId = (SELECT EventId FROM "
+               u"Events "
+               u"WHERE rowid = 1); UPDATE Events SET EventId = -9223372036854775808 WHERE rowid = 1;"
+               u"UPDATE ChatRelation SET ChatId = 9223372036854775807 WHERE ChatId = (SELECT ChatId FROM "
+               u"ChatInfo "
+               u"WHERE rowid = 1); UPDATE Events SET ChatID = 9223372036854775807 WHERE ChatID = (SELECT "
+               u"ChatId "
+               u"FROM ChatInfo WHERE rowid = 1); UPDATE ChatInfo SET ChatId = 9223372036854775807 WHERE rowid = 1"_s
+            << 0 << QString();
+        QTest::newRow("dangling references") << u"UPDATE Events SET ChatID = 424242 WHERE rowid = 2;"
+                                                u"INSERT INTO Messages (EventId, Type) VALUES (424242, 1)"_s
+                                             << 1 << QString();
+        QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
+        QTest::newRow("read-only") << kReadOnly << 0 << QString();
+    }
+    void desktopStores()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, lost);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"viber.db"_s);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, fixtures::DesktopLayout::Contacts);
+        const qsizetype sample = PCViberDb(path).load()->messages.size();
+
+        const Outcome outcome = loadHostile(setup, path, {QDir(dir.path()).absolutePath()},
+                                            [&]() { return PCViberDb(path).load()->messages.size(); });
+        check(outcome, path, lost, sample, says);
+    }
 };
-
-void TestHostileStores::iosStores_data()
-{
-    QTest::addColumn<QString>("setup"); // SQL run on the sample store, or kLocked, kReadOnly
-    QTest::addColumn<int>("lost");      // messages fewer than the sample's; -1: the load fails
-    QTest::addColumn<QString>("says");  // what a failure tells beside the file's name
-
-    // Most damage is done to Bob: his one message, chat, participant row and call.
-    const fixtures::StorePlan plan = fixtures::sampleStore();
-    const auto bob = [&](QString sql) {
-        return sql.replace(u"$MSG"_s, QString::number(plan.message(u"bobText"_s).pk))
-            .replace(u"$CHAT"_s, QString::number(plan.chat(u"bob"_s).pk))
-            .replace(u"$PERSON"_s, QString::number(plan.person(u"bob"_s).pk));
-    };
-    QTest::newRow("text in dates")
-        << u"UPDATE ZVIBERMESSAGE SET ZDATE = 'yesterday', ZSTATEDATE = x'00';"
-           u"UPDATE ZCONVERSATION SET ZDATE = 'never'; UPDATE ZRECENT SET ZDATE = ''"_s
-        << 0 << QString();
-    QTest::newRow("blobs in texts") << u"UPDATE ZVIBERMESSAGE SET ZTEXT = x'00ff41c3' WHERE ZTEXT <> '';"
-                                       u"UPDATE ZPHONENUMBERINDEX SET ZCANONIZEDPHONENUM = x'0000';"
-                                       u"UPDATE ZATTACHMENT SET ZNAME = x'2e2e2f', ZTYPE = x'ff'"_s
-                                    << 0 << QString();
-    // A state that is no text is no known state: the message is left out, as a failed one is.
-    QTest::newRow("blob in a state") << bob(u"UPDATE ZVIBERMESSAGE SET ZSTATE = x'ff' WHERE Z_PK = $MSG"_s)
-                                     << 1 << QString();
-    QTest::newRow("texts in keys") << bob(u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = 'one' WHERE Z_PK = $MSG;"
-                                          u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 'x', ZATTACHMENT = 'y';"
-                                          u"UPDATE ZATTACHMENT SET ZMESSAGE = '1e400'"_s)
-                                   << 1 << QString();
-    QTest::newRow("null references")
-        << bob(u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = NULL WHERE Z_PK = $MSG;"
-               u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = NULL WHERE Z_PK <> $MSG;"
-               u"UPDATE Z_PRIMARYKEY SET Z_NAME = NULL WHERE Z_NAME = 'Attachment'"_s)
-        << 1 << QString();
-    // Keys moved to the ends of their range, with every reference to them.
-    QTest::newRow("extreme keys")
-        << bob(u"UPDATE ZVIBERMESSAGE SET Z_PK = -9223372036854775808 WHERE Z_PK = $MSG;"
-               u"UPDATE ZCONVERSATION SET Z_PK = 9223372036854775807 WHERE Z_PK = $CHAT;"
-               u"UPDATE ZVIBERMESSAGE SET ZCONVERSATION = 9223372036854775807 WHERE ZCONVERSATION = $CHAT;"
-               u"UPDATE Z_5PHONENUMINDEXES SET Z_5CONVERSATIONS = 9223372036854775807 WHERE Z_5CONVERSATIONS "
-               u"= $CHAT;"
-               u"UPDATE ZPHONENUMBERINDEX SET Z_PK = 0 WHERE Z_PK = $PERSON;"
-               u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 0 WHERE ZPHONENUMINDEX = $PERSON;"
-               u"UPDATE Z_5PHONENUMINDEXES SET Z_10PHONENUMINDEXES = 0 WHERE Z_10PHONENUMINDEXES = $PERSON;"
-               u"UPDATE ZRECENTSLINE SET ZPHONENUMINDEX = 0 WHERE ZPHONENUMINDEX = $PERSON;"
-               u"UPDATE ZRECENT SET Z_PK = -Z_PK"_s)
-        << 0 << QString();
-    QTest::newRow("keys repeated across tables")
-        << u"UPDATE ZVIBERMESSAGE SET Z_PK = -Z_PK; UPDATE ZATTACHMENT SET Z_PK = -Z_PK;"
-           u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT = -ZATTACHMENT; UPDATE ZATTACHMENT SET ZMESSAGE = "
-           u"-ZMESSAGE;"
-           u"UPDATE ZVIBERLOCATION SET ZMESSAGE = -ZMESSAGE"_s
-        << 0 << QString();
-    QTest::newRow("references in a circle")
-        << u"UPDATE ZATTACHMENT SET ZMESSAGE = (SELECT max(Z_PK) FROM ZVIBERMESSAGE);"
-           u"UPDATE ZVIBERMESSAGE SET ZATTACHMENT = (SELECT min(Z_PK) FROM ZATTACHMENT),"
-           u" ZLOCATION = (SELECT min(Z_PK) FROM ZVIBERLOCATION);"
-           u"UPDATE ZVIBERLOCATION SET ZMESSAGE = (SELECT min(Z_PK) FROM ZVIBERMESSAGE)"_s
-        << 0 << QString();
-    // A message keeps its text without its sender; a call without its person is left out.
-    QTest::newRow("dangling references")
-        << bob(u"UPDATE ZVIBERMESSAGE SET ZPHONENUMINDEX = 424242, ZATTACHMENT = 424242, ZLOCATION = 424242;"
-               u"UPDATE ZRECENTSLINE SET ZPHONENUMINDEX = 424242 WHERE ZPHONENUMINDEX = $PERSON;"
-               u"INSERT INTO Z_5PHONENUMINDEXES VALUES (424242, 424242)"_s)
-        << 1 << QString();
-    QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
-    QTest::newRow("read-only") << kReadOnly << 0 << QString();
-    // Orphans of every kind, a million attachments among them.
-    QTest::newRow("a million orphans")
-        << u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
-           u"INSERT INTO ZATTACHMENT (ZMESSAGE, ZTYPE, ZNAME) SELECT 1000000 + i, 'picture', 'x.jpg' FROM n;"
-           u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-           u"INSERT INTO Z_5PHONENUMINDEXES SELECT 1000000 + i, 1 FROM n;"
-           u"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
-           u"INSERT INTO ZVIBERLOCATION (ZMESSAGE, ZLATITUDE) SELECT 1000000 + i, 1 FROM n"_s
-        << 0 << QString();
-}
-
-void TestHostileStores::iosStores()
-{
-    QFETCH(QString, setup);
-    QFETCH(int, lost);
-    QFETCH(QString, says);
-    QTemporaryDir dir;
-    const QString root = QDir(dir.path()).absolutePath();
-    const QString file = QString::fromLatin1(fixtures::kStoreFileName);
-    fixtures::writeStore(fixtures::sampleStore(), root, StoreLayout::Phone);
-    const qsizetype sample = IOSViberDb(QDir(root), file).load()->messages.size();
-
-    const Outcome outcome = loadHostile(setup, dir.filePath(file), {root + u"/Documents"_s, root}, [&]() {
-        return IOSViberDb(QDir(root), file).load()->messages.size();
-    });
-    check(outcome, dir.filePath(file), lost, sample, says);
-}
-
-void TestHostileStores::desktopStores_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<int>("lost");
-    QTest::addColumn<QString>("says");
-    QTest::newRow("text in times and kinds")
-        << u"UPDATE Events SET TimeStamp = 'noon', Type = 'text'; UPDATE ChatInfo SET TimeStamp = x'01'"_s
-        << 0 << QString();
-    // An event without id, and one repeating another's: both are left out.
-    QTest::newRow("null and repeated ids")
-        << u"UPDATE Events SET EventId = NULL WHERE rowid = 1;"
-           u"UPDATE Events SET EventId = (SELECT EventId FROM Events WHERE rowid = 2) WHERE rowid = 3"_s
-        << 2 << QString();
-    // Ids moved to the ends of their range, with every reference to them.
-    QTest::newRow("extreme ids")
-        << u"UPDATE Messages SET EventId = -9223372036854775808 WHERE EventId = (SELECT EventId FROM Events "
-           u"WHERE rowid = 1); UPDATE Events SET EventId = -9223372036854775808 WHERE rowid = 1;"
-           u"UPDATE ChatRelation SET ChatId = 9223372036854775807 WHERE ChatId = (SELECT ChatId FROM "
-           u"ChatInfo "
-           u"WHERE rowid = 1); UPDATE Events SET ChatID = 9223372036854775807 WHERE ChatID = (SELECT ChatId "
-           u"FROM ChatInfo WHERE rowid = 1); UPDATE ChatInfo SET ChatId = 9223372036854775807 WHERE rowid = 1"_s
-        << 0 << QString();
-    QTest::newRow("dangling references") << u"UPDATE Events SET ChatID = 424242 WHERE rowid = 2;"
-                                            u"INSERT INTO Messages (EventId, Type) VALUES (424242, 1)"_s
-                                         << 1 << QString();
-    QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
-    QTest::newRow("read-only") << kReadOnly << 0 << QString();
-}
-
-void TestHostileStores::desktopStores()
-{
-    QFETCH(QString, setup);
-    QFETCH(int, lost);
-    QFETCH(QString, says);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"viber.db"_s);
-    fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, fixtures::DesktopLayout::Contacts);
-    const qsizetype sample = PCViberDb(path).load()->messages.size();
-
-    const Outcome outcome = loadHostile(setup, path, {QDir(dir.path()).absolutePath()},
-                                        [&]() { return PCViberDb(path).load()->messages.size(); });
-    check(outcome, path, lost, sample, says);
-}
 
 QTEST_GUILESS_MAIN(TestHostileStores)
 #include "tst_hostilestores.moc"

@@ -14,193 +14,178 @@ class TestViberData : public QObject
     Q_OBJECT
 
 private slots:
-    void states();
-    void people();
-    void outgoing();
-    void storeTime();
-    void extraColumns();
-    void extraColumnsDamaged_data();
-    void extraColumnsDamaged();
-    void newerFirstIsAStrictOrder();
-};
-
-void TestViberData::states()
-{
-    // Store texts in any letter case; what is written reads back as the same state.
-    const std::pair<QString, ViberMsgState> rows[] = {
-        {u"SENDING"_s, ViberMsgStateDelivered}, {u"delivered"_s, ViberMsgStateDelivered},
-        {u"Received"_s, ViberMsgStateReceived}, {u"send"_s, ViberMsgStateSend},
-        {u"Pending"_s, ViberMsgStatePending},   {u"PENDINGNOTSENT"_s, ViberMsgStatePending},
-        {u"failed"_s, ViberMsgStateNone},       {QString(), ViberMsgStateNone}};
-    for (const auto &[text, state] : rows) {
-        QCOMPARE(msgStateFromStoreText(text), state);
-        QCOMPARE(msgStateFromStoreText(msgStateToStoreText(state)), state);
+    void states()
+    {
+        // Store texts in any letter case; what is written reads back as the same state.
+        const std::pair<QString, ViberMsgState> rows[] = {
+            {u"SENDING"_s, ViberMsgStateDelivered}, {u"delivered"_s, ViberMsgStateDelivered},
+            {u"Received"_s, ViberMsgStateReceived}, {u"send"_s, ViberMsgStateSend},
+            {u"Pending"_s, ViberMsgStatePending},   {u"PENDINGNOTSENT"_s, ViberMsgStatePending},
+            {u"failed"_s, ViberMsgStateNone},       {QString(), ViberMsgStateNone}};
+        for (const auto &[text, state] : rows) {
+            QCOMPARE(msgStateFromStoreText(text), state);
+            QCOMPARE(msgStateFromStoreText(msgStateToStoreText(state)), state);
+        }
     }
-}
-
-void TestViberData::people()
-{
-    _ViberPerson p;
-    p.name = u"Ann"_s;
-    p.phone = u"+123"_s;
-    QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"Ann(+123)/Ann"_s);
-    p.name.clear();
-    QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"+123/+123"_s);
-    p.phone.clear();
-    p.name = u"  Bob \t"_s;
-    QCOMPARE(personLabel(&p), u"Bob"_s);
-    // A right-to-left name is isolated, so that it cannot carry the number with it.
-    p.name = u"محمد"_s;
-    p.phone = u"+123"_s;
-    QCOMPARE(personLabel(&p), u"\u2068محمد\u2069(+123)"_s);
-    for (const QString &text :
-         {u"abc"_s, u"a\u202Eb"_s, u"שלום"_s, u"x\u2067y"_s, QString::fromUcs4(U"\U00010900"), QString()}) {
-        const bool rtl = text.size() > 1 && text != u"abc"_s;
-        QCOMPARE(isolatedText(text), rtl ? QChar(0x2068) + text + QChar(0x2069) : text);
+    void people()
+    {
+        _ViberPerson p;
+        p.name = u"Ann"_s;
+        p.phone = u"+123"_s;
+        QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"Ann(+123)/Ann"_s);
+        p.name.clear();
+        QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"+123/+123"_s);
+        p.phone.clear();
+        p.name = u"  Bob \t"_s;
+        QCOMPARE(personLabel(&p), u"Bob"_s);
+        // A right-to-left name is isolated, so that it cannot carry the number with it.
+        p.name = u"محمد"_s;
+        p.phone = u"+123"_s;
+        QCOMPARE(personLabel(&p), u"\u2068محمد\u2069(+123)"_s);
+        for (const QString &text : {u"abc"_s, u"a\u202Eb"_s, u"שלום"_s, u"x\u2067y"_s,
+                                    QString::fromUcs4(U"\U00010900"), QString()}) {
+            const bool rtl = text.size() > 1 && text != u"abc"_s;
+            QCOMPARE(isolatedText(text), rtl ? QChar(0x2068) + text + QChar(0x2069) : text);
+        }
+        p.phone = u"+49 (171) 555-01"_s;
+        QCOMPARE(personPhoneNumber(&p), Q_INT64_C(4917155501));
+        p.phone = u"none"_s;
+        QCOMPARE(personPhoneNumber(&p), 0);
+        // A number with letters is an account name and stays whole.
+        QCOMPARE(phoneDigits(u"+1 (555) 010-99"_s), u"155501099"_s);
+        QCOMPARE(phoneDigits(u"viber1"_s), u"viber1"_s);
     }
-    p.phone = u"+49 (171) 555-01"_s;
-    QCOMPARE(personPhoneNumber(&p), Q_INT64_C(4917155501));
-    p.phone = u"none"_s;
-    QCOMPARE(personPhoneNumber(&p), 0);
-    // A number with letters is an account name and stays whole.
-    QCOMPARE(phoneDigits(u"+1 (555) 010-99"_s), u"155501099"_s);
-    QCOMPARE(phoneDigits(u"viber1"_s), u"viber1"_s);
-}
-
-void TestViberData::outgoing()
-{
-    _ViberMsg m;
-    m.type = ViberMsgTypeText;
-    m.state = ViberMsgStateDelivered;
-    QVERIFY(isOutgoing(&m));
-    m.state = ViberMsgStateReceived;
-    QVERIFY(!isOutgoing(&m));
-    // Notices are never the owner's, whatever their state.
-    m.state = ViberMsgStateSend;
-    m.type = ViberMsgTypeSystem;
-    for (ViberSystemKind kind : {ViberSystemKindMemberAdded, ViberSystemKindNameChanged}) {
-        m.systemKind = kind;
+    void outgoing()
+    {
+        _ViberMsg m;
+        m.type = ViberMsgTypeText;
+        m.state = ViberMsgStateDelivered;
+        QVERIFY(isOutgoing(&m));
+        m.state = ViberMsgStateReceived;
         QVERIFY(!isOutgoing(&m));
+        // Notices are never the owner's, whatever their state.
+        m.state = ViberMsgStateSend;
+        m.type = ViberMsgTypeSystem;
+        for (ViberSystemKind kind : {ViberSystemKindMemberAdded, ViberSystemKindNameChanged}) {
+            m.systemKind = kind;
+            QVERIFY(!isOutgoing(&m));
+        }
+        // A call entry goes by the call's direction, not by a state it does not have.
+        _ViberCall call;
+        m.type = ViberMsgTypeCall;
+        QVERIFY(!isOutgoing(&m));
+        m.call = &call;
+        for (ViberCallType type : {ViberCallTypeIncoming, ViberCallTypeMissed, ViberCallTypeOutgoing}) {
+            call.type = type;
+            QCOMPARE(isOutgoing(&m), type == ViberCallTypeOutgoing);
+        }
     }
-    // A call entry goes by the call's direction, not by a state it does not have.
-    _ViberCall call;
-    m.type = ViberMsgTypeCall;
-    QVERIFY(!isOutgoing(&m));
-    m.call = &call;
-    for (ViberCallType type : {ViberCallTypeIncoming, ViberCallTypeMissed, ViberCallTypeOutgoing}) {
-        call.type = type;
-        QCOMPARE(isOutgoing(&m), type == ViberCallTypeOutgoing);
+    void storeTime()
+    {
+        const QDateTime ref(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
+        QCOMPARE(storeTimeToDateTime(1.9).toUTC(), ref.addSecs(1));
+        QCOMPARE(storeTimeToDateTime(-0.5).toUTC(), ref);
+        QCOMPARE(storeTimeToDateTime(0).timeSpec(), Qt::LocalTime);
+        QCOMPARE(storeTimeToMSecs(1.2345), Q_INT64_C(978307201234));
+        QCOMPARE(msecsToStoreTime(Q_INT64_C(978307201500)), 1.5);
+        QCOMPARE(unixSecsToStoreTime(978307260u), 60.0);
+        QCOMPARE(unixSecsToStoreTime(978307100u), -100.0); // the 32-bit difference is negative
+        // A corrupt store may hold NaN or absurd dates; they must not reach undefined casts.
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        QCOMPARE(storeTimeToMSecs(nan), 0);
+        QCOMPARE(storeTimeToMSecs(1e300), 0);
+        for (double far : {nan, 1e16, 9.2e18, -9.2e18, std::numeric_limits<double>::infinity()})
+            QCOMPARE(storeTimeToDateTime(far), storeTimeToDateTime(0));
     }
-}
+    void extraColumns()
+    {
+        const QVariantMap in{{u"Z_OPT"_s, 7},
+                             {u"ZCONTEXT"_s, Q_INT64_C(-1234567890123)},
+                             {u"ZDOUBLE"_s, 2.5},
+                             {u"ZURL"_s, u"assets-library://ä"_s},
+                             {u"ZRANGES"_s, QByteArray("\x00\x01\xff", 3)},
+                             {u"ZFLAG"_s, true},
+                             {u"ZNULL"_s, QVariant()}};
+        const QByteArray blob = tinykv::serialize(in);
+        // Local databases keep this form: Z_OPT is key length 5, "Z_OPT", 'i', 7 as little-endian 32-bit.
+        QVERIFY(blob.startsWith("tinykv") &&
+                blob.contains(QByteArray("\x05\x00\x00\x00Z_OPTi\x07\x00\x00\x00", 14)));
+        QVariantMap out;
+        QVERIFY(tinykv::deserialize(blob, out));
+        QVariantMap expected = in;
+        expected.insert(u"ZFLAG"_s, 1);
+        QCOMPARE(out, expected);
+        QCOMPARE(out.value(u"ZCONTEXT"_s).typeId(), QMetaType::LongLong);
+        // An empty map is the magic alone, and reading it clears what was there.
+        QCOMPARE(tinykv::serialize({}), "tinykv");
+        QVERIFY(tinykv::deserialize("tinykv", out) && out.isEmpty());
 
-void TestViberData::storeTime()
-{
-    const QDateTime ref(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
-    QCOMPARE(storeTimeToDateTime(1.9).toUTC(), ref.addSecs(1));
-    QCOMPARE(storeTimeToDateTime(-0.5).toUTC(), ref);
-    QCOMPARE(storeTimeToDateTime(0).timeSpec(), Qt::LocalTime);
-    QCOMPARE(storeTimeToMSecs(1.2345), Q_INT64_C(978307201234));
-    QCOMPARE(msecsToStoreTime(Q_INT64_C(978307201500)), 1.5);
-    QCOMPARE(unixSecsToStoreTime(978307260u), 60.0);
-    QCOMPARE(unixSecsToStoreTime(978307100u), -100.0); // the 32-bit difference is negative
-    // A corrupt store may hold NaN or absurd dates; they must not reach undefined casts.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    QCOMPARE(storeTimeToMSecs(nan), 0);
-    QCOMPARE(storeTimeToMSecs(1e300), 0);
-    for (double far : {nan, 1e16, 9.2e18, -9.2e18, std::numeric_limits<double>::infinity()})
-        QCOMPARE(storeTimeToDateTime(far), storeTimeToDateTime(0));
-}
-
-void TestViberData::extraColumns()
-{
-    const QVariantMap in{{u"Z_OPT"_s, 7},
-                         {u"ZCONTEXT"_s, Q_INT64_C(-1234567890123)},
-                         {u"ZDOUBLE"_s, 2.5},
-                         {u"ZURL"_s, u"assets-library://ä"_s},
-                         {u"ZRANGES"_s, QByteArray("\x00\x01\xff", 3)},
-                         {u"ZFLAG"_s, true},
-                         {u"ZNULL"_s, QVariant()}};
-    const QByteArray blob = tinykv::serialize(in);
-    // Local databases keep this form: Z_OPT is key length 5, "Z_OPT", 'i', 7 as little-endian 32-bit.
-    QVERIFY(blob.startsWith("tinykv") &&
-            blob.contains(QByteArray("\x05\x00\x00\x00Z_OPTi\x07\x00\x00\x00", 14)));
-    QVariantMap out;
-    QVERIFY(tinykv::deserialize(blob, out));
-    QVariantMap expected = in;
-    expected.insert(u"ZFLAG"_s, 1);
-    QCOMPARE(out, expected);
-    QCOMPARE(out.value(u"ZCONTEXT"_s).typeId(), QMetaType::LongLong);
-    // An empty map is the magic alone, and reading it clears what was there.
-    QCOMPARE(tinykv::serialize({}), "tinykv");
-    QVERIFY(tinykv::deserialize("tinykv", out) && out.isEmpty());
-
-    // The photo's asset id is read from the carried URL.
-    _ViberAtta a;
-    QCOMPARE(photoAssetId(&a), QString());
-    writeExtraColumns(&a, {{u"ZURL"_s, u"ASSETS-LIBRARY://asset/asset.JPG?id=ab12cd-34ef&ext=JPG"_s}});
-    QCOMPARE(photoAssetId(&a), u"AB12CD-34EF"_s);
-    writeExtraColumns(&a, {{u"ZURL"_s, u"file:///asset/x?id=1"_s}});
-    QCOMPARE(photoAssetId(&a), QString());
-}
-
-void TestViberData::extraColumnsDamaged_data()
-{
-    QTest::addColumn<QByteArray>("blob");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QVariantMap>("expected");
-    const QVariantMap one{{u"ZURL"_s, u"x"_s}};
-    const QVariantMap two{{u"ZURL"_s, u"x"_s}, {u"Z_OPT"_s, 3}};
-    const QByteArray good = tinykv::serialize(one);
-    // Damage: nothing is read.
-    QTest::newRow("no magic") << QByteArray("tinyk") << false << QVariantMap();
-    QTest::newRow("wrong magic") << QByteArray("tinyKV\x01\x00\x00\x00k", 11) << false << QVariantMap();
-    QTest::newRow("unknown type") << QByteArray("tinykv\x01\x00\x00\x00kx", 12) << false << QVariantMap();
-    QTest::newRow("int cut short") << QByteArray("tinykv\x01\x00\x00\x00ki\x01\x02", 14) << false
-                                   << QVariantMap();
-    QTest::newRow("string longer than data")
-        << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00", 16) + "ab" << false << QVariantMap();
-    // A whole key whose value is missing or cut short spoils the entries before it.
-    QTest::newRow("good then value cut short")
-        << good + QByteArray("\x01\x00\x00\x00kl\x01", 8) << false << QVariantMap();
-    QTest::newRow("good then key without type")
-        << good + QByteArray("\x01\x00\x00\x00k", 5) << false << QVariantMap();
-    // Data that ends inside a key is where the entries end, not damage.
-    QTest::newRow("key length 4 GiB") << QByteArray("tinykv\xff\xff\xff\xff", 10) << true << QVariantMap();
-    QTest::newRow("partial key length") << good + QByteArray("\x01\x00\x00", 3) << true << one;
-    QTest::newRow("key one byte short") << good + QByteArray("\x03\x00\x00\x00ke", 6) << true << one;
-    QTest::newRow("key length 4 GiB after entries")
-        << tinykv::serialize(two) + QByteArray(4, '\xff') << true << two;
-}
-
-void TestViberData::extraColumnsDamaged()
-{
-    QFETCH(QByteArray, blob);
-    QFETCH(bool, ok);
-    QFETCH(QVariantMap, expected);
-    QVariantMap out{{u"stale"_s, 1}};
-    QCOMPARE(tinykv::deserialize(blob, out), ok);
-    QCOMPARE(out, expected);
-    _ViberMsg m;
-    m.other = blob;
-    QCOMPARE(readExtraColumns(&m), expected);
-}
-
-void TestViberData::newerFirstIsAStrictOrder()
-{
-    // Many equal dates: a non-strict comparator makes std::sort read out of bounds.
-    std::vector<_ViberMsg> msgs(200);
-    QList<_ViberMsg *> list;
-    for (int i = 0; i < int(msgs.size()); ++i) {
-        msgs[i].date = double(i % 3);
-        list.append(&msgs[i]);
+        // The photo's asset id is read from the carried URL.
+        _ViberAtta a;
+        QCOMPARE(photoAssetId(&a), QString());
+        writeExtraColumns(&a, {{u"ZURL"_s, u"ASSETS-LIBRARY://asset/asset.JPG?id=ab12cd-34ef&ext=JPG"_s}});
+        QCOMPARE(photoAssetId(&a), u"AB12CD-34EF"_s);
+        writeExtraColumns(&a, {{u"ZURL"_s, u"file:///asset/x?id=1"_s}});
+        QCOMPARE(photoAssetId(&a), QString());
     }
-    std::sort(list.begin(), list.end(), msgDateNotLess);
-    QVERIFY(list.first()->date == 2.0 && list.last()->date == 0.0);
-    QVERIFY(std::is_sorted(list.cbegin(), list.cend(), msgDateNotLess));
-    QVERIFY(!msgDateNotLess(list[0], list[1]));
-    _ViberCall call;
-    QVERIFY(!callDateNotLess(&call, &call));
-}
+    void extraColumnsDamaged_data()
+    {
+        QTest::addColumn<QByteArray>("blob");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QVariantMap>("expected");
+        const QVariantMap one{{u"ZURL"_s, u"x"_s}};
+        const QVariantMap two{{u"ZURL"_s, u"x"_s}, {u"Z_OPT"_s, 3}};
+        const QByteArray good = tinykv::serialize(one);
+        // Damage: nothing is read.
+        QTest::newRow("no magic") << QByteArray("tinyk") << false << QVariantMap();
+        QTest::newRow("wrong magic") << QByteArray("tinyKV\x01\x00\x00\x00k", 11) << false << QVariantMap();
+        QTest::newRow("unknown type") << QByteArray("tinykv\x01\x00\x00\x00kx", 12) << false << QVariantMap();
+        QTest::newRow("int cut short")
+            << QByteArray("tinykv\x01\x00\x00\x00ki\x01\x02", 14) << false << QVariantMap();
+        QTest::newRow("string longer than data")
+            << QByteArray("tinykv\x01\x00\x00\x00ks\x10\x00\x00\x00", 16) + "ab" << false << QVariantMap();
+        // A whole key whose value is missing or cut short spoils the entries before it.
+        QTest::newRow("good then value cut short")
+            << good + QByteArray("\x01\x00\x00\x00kl\x01", 8) << false << QVariantMap();
+        QTest::newRow("good then key without type")
+            << good + QByteArray("\x01\x00\x00\x00k", 5) << false << QVariantMap();
+        // Data that ends inside a key is where the entries end, not damage.
+        QTest::newRow("key length 4 GiB")
+            << QByteArray("tinykv\xff\xff\xff\xff", 10) << true << QVariantMap();
+        QTest::newRow("partial key length") << good + QByteArray("\x01\x00\x00", 3) << true << one;
+        QTest::newRow("key one byte short") << good + QByteArray("\x03\x00\x00\x00ke", 6) << true << one;
+        QTest::newRow("key length 4 GiB after entries")
+            << tinykv::serialize(two) + QByteArray(4, '\xff') << true << two;
+    }
+    void extraColumnsDamaged()
+    {
+        QFETCH(QByteArray, blob);
+        QFETCH(bool, ok);
+        QFETCH(QVariantMap, expected);
+        QVariantMap out{{u"stale"_s, 1}};
+        QCOMPARE(tinykv::deserialize(blob, out), ok);
+        QCOMPARE(out, expected);
+        _ViberMsg m;
+        m.other = blob;
+        QCOMPARE(readExtraColumns(&m), expected);
+    }
+    void newerFirstIsAStrictOrder()
+    {
+        // Many equal dates: a non-strict comparator makes std::sort read out of bounds.
+        std::vector<_ViberMsg> msgs(200);
+        QList<_ViberMsg *> list;
+        for (int i = 0; i < int(msgs.size()); ++i) {
+            msgs[i].date = double(i % 3);
+            list.append(&msgs[i]);
+        }
+        std::sort(list.begin(), list.end(), msgDateNotLess);
+        QVERIFY(list.first()->date == 2.0 && list.last()->date == 0.0);
+        QVERIFY(std::is_sorted(list.cbegin(), list.cend(), msgDateNotLess));
+        QVERIFY(!msgDateNotLess(list[0], list[1]));
+        _ViberCall call;
+        QVERIFY(!callDateNotLess(&call, &call));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestViberData)
 #include "tst_viberdata.moc"
