@@ -3,6 +3,7 @@
 #include "itunes/ManifestDb.h"
 #include "support/BackupCryptoFixtures.h"
 #include "support/BackupFixtures.h"
+#include "support/StoreFixtures.h"
 #include "support/TestSupport.h"
 #include "viber/Sqlite3DB.h"
 
@@ -27,15 +28,7 @@ QByteArray mbdb(const QByteArray &hexRecords)
     return QByteArray::fromHex("6d6264620500" + hexRecords);
 }
 
-QString errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QString();
-}
+using testsupport::errorOf;
 
 // "domain|path|mtime", the mtime optional.
 MbdbRecord record(const QString &compact)
@@ -296,12 +289,9 @@ private slots:
         backup.addFile(u"AppDomain-com.viber"_s, u"Documents/damaged"_s, "bytes");
         backup.addFile(u"AppDomain-com.viber"_s, u"Documents/../../escape"_s, "evil");
         QCOMPARE(backup.write(), QString());
-        {
-            Sqlite3DB db;
-            db.openThrow(path(u"newer/Manifest.db"_s), Sqlite3DB::ReadWrite);
-            db.execThrow(u"update Files set file=x'00' where relativePath='Documents/damaged';"
-                         u"PRAGMA journal_mode=WAL"_s);
-        }
+        fixtures::exec(path(u"newer/Manifest.db"_s),
+                       u"update Files set file=x'00' where "
+                       u"relativePath='Documents/damaged'; PRAGMA journal_mode=WAL"_s);
         const QStringList files = QDir(path(u"newer"_s)).entryList(QDir::Files);
         BackupManifest manifest(path(u"newer"_s));
         manifest.loadManifestPlist();

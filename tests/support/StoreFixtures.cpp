@@ -285,6 +285,13 @@ StorePlan sampleStore()
     return s;
 }
 
+void exec(const QString &storePath, const QString &sql)
+{
+    Sqlite3DB db;
+    db.openThrow(storePath, Sqlite3DB::ReadWrite);
+    db.execThrow(sql);
+}
+
 ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
 {
     std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
@@ -576,10 +583,11 @@ QStringList filesBelow(const QString &root)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile f(it.next());
-        const QByteArray hash = f.open(QIODevice::ReadOnly)
-                                    ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex()
-                                    : QByteArray();
-        out << QDir(root).relativeFilePath(f.fileName()) + u' ' + QString::fromLatin1(hash.left(12));
+        const QByteArray hash =
+            f.open(QIODevice::ReadOnly)
+                ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()
+                : QByteArray();
+        out << QDir(root).relativeFilePath(f.fileName()) + u' ' + QString::fromLatin1(hash);
     }
     out.sort();
     return out;

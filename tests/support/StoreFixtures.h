@@ -193,9 +193,11 @@ private:
 // The rows sql selects from a store file, "|" between columns and ", " between rows,
 // NULL as "NULL", blobs in hex: a compact check of what was written.
 QString rows(const QString &storePath, const QString &sql);
+// Runs sql on a store file (or any SQLite file); throws on failure.
+void exec(const QString &storePath, const QString &sql);
 // Every row of every table, sorted: for checking that a run left a store as it was.
 QStringList storeRows(const QString &storePath);
-// Every entry below root with the start of a hash of its content, sorted.
+// Every entry below root with the SHA-256 of its content, sorted.
 QStringList filesBelow(const QString &root);
 
 enum class Detail {

@@ -47,6 +47,16 @@ QString realDataDir()
     return dir.exists() ? dir.absolutePath() : QString();
 }
 
+QString errorOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
 } // namespace testsupport
 
 namespace {

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class WorkerThread;
 
 namespace testsupport {
@@ -11,6 +13,9 @@ namespace testsupport {
 QByteArray readFile(const QString &path);
 // Writes the bytes, making the folders on the way; false when that failed.
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+// The text of the exception action raises; empty when it raises none.
+QString errorOf(const std::function<void()> &action);
 
 // Runs the worker and waits for its end; whether it succeeded.
 bool runToEnd(WorkerThread &worker);

@@ -44,12 +44,7 @@ struct Store
         fixtures::toCurrentStore(path(), *links);
     }
     QString path() const { return QDir(dir.path()).filePath(kFile); }
-    void exec(const QString &sql) const
-    {
-        Sqlite3DB db;
-        db.openThrow(path(), Sqlite3DB::ReadWrite);
-        db.execThrow(sql);
-    }
+    void exec(const QString &sql) const { fixtures::exec(path(), sql); }
     QString rows(const QString &sql) const { return fixtures::rows(path(), sql); }
     ViberDataPtr load() const { return IOSViberDb(QDir(dir.path()), kFile).load(); }
 
@@ -318,12 +313,8 @@ private slots:
         t.exec(setup);
         const QStringList before = fixtures::storeRows(t.path());
         IOSViberDb db(QDir(t.dir.path()), kFile);
-        QString error;
-        try {
-            merge(db, Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load());
-        } catch (const std::exception &e) {
-            error = QString::fromUtf8(e.what());
-        }
+        const QString error = testsupport::errorOf(
+            [&] { merge(db, Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load()); });
         db.close();
         QVERIFY2(error.contains(QDir::toNativeSeparators(t.path())) && error.contains(named),
                  qPrintable(error));
@@ -372,11 +363,29 @@ private slots:
         const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
         if (testsupport::realDataDir().isEmpty() || !QFile::exists(real))
             QSKIP("the real store is not available here");
+        // Read where it lies, in a folder meant to stay as it is: members with separate
+        // numbers, the join table named from the entities, My Notes.
+        const QString folder = QFileInfo(real).absolutePath();
+        const QStringList files = fixtures::filesBelow(folder);
+        IOSViberDb inPlace(QDir(folder), QFileInfo(real).fileName());
+        const ViberDataPtr before = inPlace.load();
+        QCOMPARE(fixtures::filesBelow(folder), files);
+        QCOMPARE(inPlace.joinTable() + u' ' + inPlace.joinPersonColumn(),
+                 u"Z_5PHONENUMINDEXES Z_10PHONENUMINDEXES"_s);
+        QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
+        const _ViberChat *chat = before->chats.value(2);
+        QVERIFY(chat && chat->messages.size() == 2 && before->messages.size() == 2 &&
+                before->calls.isEmpty());
+        const _ViberPerson *sender = before->messages.value(1)->person;
+        QVERIFY(sender && chat->participants.keys() == QList<qint64>({sender->id}));
+        QCOMPARE(sender->name + u' ' + sender->phone, u"Donncha +4915785097580"_s);
+        for (const _ViberMsg *m : std::as_const(before->messages))
+            QVERIFY(m->chat == chat && m->state == ViberMsgStateReceived && m->type == ViberMsgTypeText);
+        QVERIFY(before->messages.value(2)->text.startsWith(u"I’d like to invite you"_s));
+
         Store t(std::nullopt);
         QVERIFY(QFile::copy(real, t.path()));
         QFile(t.path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        const ViberDataPtr before = t.load();
-        QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
         const ViberDataPtr records = Store(CurrentLinks::JoinTable, fixtures::sampleStoreAndMore()).load();
         IOSViberDb db(QDir(t.dir.path()), kFile);
         QVERIFY(merge(db, records) > 0);

@@ -4,7 +4,6 @@
 #include "viber/IOSViberDb.h"
 #include "viber/PCViberDb.h"
 
-#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -27,23 +26,7 @@ namespace {
 const QString kLocked = u"@locked"_s;     // another connection holds an exclusive transaction
 const QString kReadOnly = u"@readonly"_s; // file mode 0444 in folders of mode 0555
 
-void exec(const QString &path, const QString &sql)
-{
-    Sqlite3DB db;
-    db.openThrow(path, Sqlite3DB::ReadWrite);
-    db.execThrow(sql);
-}
-
-// The store file's SHA-256 and every entry below the root with its content.
-QStringList fingerprint(const QString &storePath, const QString &root)
-{
-    QFile file(storePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {u"unreadable"_s};
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    sha.addData(&file);
-    return QStringList{QString::fromLatin1(sha.result().toHex())} + fixtures::filesBelow(root);
-}
+using fixtures::exec;
 
 void setWritable(const QStringList &paths, bool writable)
 {
@@ -78,7 +61,7 @@ Outcome loadHostile(const QString &setup, const QString &storePath, const QStrin
     } else {
         exec(storePath, setup);
     }
-    const QStringList before = fingerprint(storePath, folders.last());
+    const QStringList before = fixtures::filesBelow(folders.last());
     Outcome outcome;
     QElapsedTimer timer;
     timer.start();
@@ -88,7 +71,7 @@ Outcome loadHostile(const QString &setup, const QString &storePath, const QStrin
         outcome.error = QString::fromUtf8(e.what());
     }
     outcome.ms = timer.elapsed();
-    outcome.unchanged = fingerprint(storePath, folders.last()) == before;
+    outcome.unchanged = fixtures::filesBelow(folders.last()) == before;
     if (setup == kReadOnly)
         setWritable(QStringList{storePath} + folders, true);
     return outcome;

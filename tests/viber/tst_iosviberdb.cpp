@@ -20,21 +20,11 @@ const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 
 QString errorOf(IOSViberDb &db)
 {
-    try {
-        db.load();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QString();
+    return testsupport::errorOf([&] { db.load(); });
 }
 
 // SQL run on a store file behind the reader's back, as another program would.
-void exec(const QString &path, const QString &sql)
-{
-    Sqlite3DB db;
-    db.openThrow(path, Sqlite3DB::ReadWrite);
-    db.execThrow(sql);
-}
+using fixtures::exec;
 
 // A plan written as a store in a folder of its own.
 struct Store
@@ -455,33 +445,6 @@ private slots:
         writer.execThrow(u"BEGIN IMMEDIATE; DELETE FROM ZVIBERMESSAGE;"_s);
         QCOMPARE(fixtures::messageContent(*s.load()), expected); // what was committed
         writer.execThrow(u"ROLLBACK"_s);
-    }
-    void realStore()
-    {
-        const QString real = testsupport::realDataDir();
-        const QString source = real + u"/viber-ios-2023/Contacts.data"_s;
-        if (real.isEmpty() || !QFile::exists(source))
-            QSKIP("the real store is not available here");
-        // Read where it lies: a store nobody here wrote, in a folder meant to stay as it is.
-        const QString folder = QFileInfo(source).absolutePath();
-        const QStringList files = fixtures::filesBelow(folder);
-        IOSViberDb db(QDir(folder), QFileInfo(source).fileName());
-        const ViberDataPtr data = db.load();
-        QCOMPARE(fixtures::filesBelow(folder), files);
-        QCOMPARE(db.joinTable() + u' ' + db.joinPersonColumn(), u"Z_5PHONENUMINDEXES Z_10PHONENUMINDEXES"_s);
-        QVERIFY(data->calls.isEmpty());
-        const _ViberChat *chat = data->chats.value(2);
-        QVERIFY(chat && chat->messages.size() == 2 && data->messages.size() == 2);
-        for (const _ViberMsg *m : std::as_const(data->messages))
-            QVERIFY(m->chat == chat && m->state == ViberMsgStateReceived && m->type == ViberMsgTypeText);
-        QCOMPARE(data->messages.value(1)->text, u"Hi there"_s);
-        QCOMPARE(data->messages.value(1)->token, Q_INT64_C(5864640032541822502));
-        QVERIFY(data->messages.value(2)->text.startsWith(u"I’d like to invite you"_s));
-        // This store keeps its participants as members with separate phone numbers.
-        const _ViberPerson *sender = data->messages.value(1)->person;
-        QVERIFY(sender);
-        QCOMPARE(sender->name + u' ' + sender->phone, u"Donncha +4915785097580"_s);
-        QCOMPARE(chat->participants.keys(), QList<qint64>({sender->id}));
     }
 
 private:

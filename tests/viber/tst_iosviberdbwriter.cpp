@@ -1,4 +1,5 @@
 #include "support/StoreFixtures.h"
+#include "support/TestSupport.h"
 
 #include "viber/Emoticons.h"
 #include "viber/IOSViberDb.h"
@@ -343,12 +344,7 @@ private slots:
         t.db.close();
         const QString path = t.db.fullPath();
         const QStringList before = fixtures::storeRows(path);
-        QString error;
-        try {
-            t.db.requireWriterTables();
-        } catch (const std::exception &e) {
-            error = QString::fromUtf8(e.what());
-        }
+        const QString error = testsupport::errorOf([&] { t.db.requireWriterTables(); });
         QVERIFY2(error.contains(QDir::toNativeSeparators(path)) && error.contains(u"ZPHONENUMBER"_s),
                  qPrintable(error));
         QCOMPARE(fixtures::storeRows(path), before);

@@ -1,4 +1,5 @@
 #include "support/DesktopFixtures.h"
+#include "support/StoreFixtures.h"
 #include "support/TempHome.h"
 #include "support/TestSupport.h"
 
@@ -49,12 +50,7 @@ QStringList records(const ViberData &d)
     return lines;
 }
 
-void exec(const QString &path, const QString &sql)
-{
-    Sqlite3DB db;
-    db.openThrow(path, Sqlite3DB::ReadWrite);
-    db.execThrow(sql);
-}
+using fixtures::exec;
 
 } // namespace
 
@@ -175,12 +171,7 @@ private slots:
         if (!breakage.startsWith(u"bytes"_s) && breakage != u"remove"_s)
             exec(path, breakage);
         const QByteArray before = testsupport::readFile(path);
-        QString error;
-        try {
-            PCViberDb(path).load();
-        } catch (const std::exception &e) {
-            error = QString::fromUtf8(e.what());
-        }
+        const QString error = testsupport::errorOf([&] { PCViberDb(path).load(); });
         QVERIFY2(error.contains(said) && error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
         QVERIFY2(!error.contains(u"sqlite"_s, Qt::CaseInsensitive), qPrintable(error));
         QCOMPARE(testsupport::readFile(path), before);

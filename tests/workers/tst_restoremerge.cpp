@@ -161,9 +161,8 @@ private slots:
         Phone p(true);
         if (!cancel) {
             fixtures::toCurrentStore(p.store(), fixtures::CurrentLinks::MessageColumn);
-            Sqlite3DB db;
-            db.openThrow(p.store(), Sqlite3DB::ReadWrite);
-            db.execThrow(u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT) VALUES (1, 16002, 1)"_s);
+            fixtures::exec(p.store(),
+                           u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT) VALUES (1, 16002, 1)"_s);
         }
         const QStringList files = fixtures::filesBelow(p.folder());
         IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
