@@ -220,41 +220,9 @@ QByteArray ManifestDb::updatedFile(const QByteArray &archive, const MbdbRecord &
     return bytes.isEmpty() ? encodeFile(record) : bytes;
 }
 
-namespace {
-
-// SQLite makes the shared-memory file (and an empty log) beside an index in
-// write-ahead-log mode even when only reading it. Those that were not there
-// before go again once the index is closed, so that reading leaves the backup
-// folder as it was.
-class SidecarCleanup
-{
-public:
-    explicit SidecarCleanup(const QString &dbPath)
-    {
-        for (const QString &suffix : {u"-wal"_s, u"-shm"_s}) {
-            if (!QFileInfo::exists(dbPath + suffix))
-                m_absent.append(dbPath + suffix);
-        }
-    }
-    ~SidecarCleanup()
-    {
-        for (const QString &file : std::as_const(m_absent)) {
-            const QFileInfo info(file);
-            // A log with content was written by somebody else meanwhile and stays.
-            if (info.exists() && !(file.endsWith(u"-wal"_s) && info.size() > 0))
-                QFile::remove(file);
-        }
-    }
-
-private:
-    QStringList m_absent;
-};
-
-} // namespace
-
 QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, QByteArray> *archives)
 {
-    const SidecarCleanup cleanup(dbPath); // runs after the connection below has closed
+    const Sqlite3Sidecars sidecars(dbPath); // removes them after the connection below has closed
     Sqlite3DB db;
     QList<MbdbRecord> records;
     try {

@@ -20,9 +20,6 @@ AbsViberDb::~AbsViberDb()
 
 namespace {
 
-// The files SQLite keeps beside a database while it is open.
-const char *const kSidecars[] = {"-wal", "-shm"};
-
 QString readOnlyUri(const QString &path)
 {
     QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
@@ -47,34 +44,19 @@ void AbsViberDb::close()
 {
     Sqlite3DB::close();
     m_openedForReading = false;
-    for (const QString &file : std::as_const(m_sidecarsToRemove)) {
-        const QFileInfo info(file);
-        if (!info.exists())
-            continue;
-        // A read-only connection never writes the log; one with content was written
-        // by somebody else meanwhile and stays.
-        if (file.endsWith(QLatin1String("-wal")) && info.size() > 0)
-            continue;
-        if (!QFile::remove(file))
-            qWarning("Could not remove %s left beside a store that was only read", qPrintable(file));
-    }
-    m_sidecarsToRemove.clear();
+    m_sidecars.removeNew();
 }
 
 void AbsViberDb::openForReading()
 {
     close();
     const QString path = fullPath();
-    QStringList absent;
-    for (const char *suffix : kSidecars)
-        if (!QFileInfo::exists(path + QLatin1String(suffix)))
-            absent.append(path + QLatin1String(suffix));
+    m_sidecars.watch(path);
     try {
         // SQLite reads a WAL store read-only even where it cannot make the
         // shared-memory file (a read-only folder): it keeps that in memory then.
         openThrow(path, Sqlite3DB::ReadOnly | Sqlite3DB::Uri, readOnlyUri(path));
         treatAsUntrusted();
-        m_sidecarsToRemove = absent;
         m_openedForReading = true;
     } catch (const Sqlite3Exception &e) {
         close();

@@ -111,5 +111,5 @@ private:
         m_columnAnswers; // hasColumn's, until the schema is read again
     bool m_openedForReading = false;
     // Journal files absent before a read-only open; removed again on close.
-    QStringList m_sidecarsToRemove;
+    Sqlite3Sidecars m_sidecars; // of a connection that only reads
 };

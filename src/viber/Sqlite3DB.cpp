@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -567,4 +568,24 @@ QList<Sqlite3Column> Sqlite3DB::tbCols(const QString &table)
     while (c.moveNext())
         cols.append({c.getText(QStringLiteral("name")), c.getText(QStringLiteral("type"))});
     return cols;
+}
+
+void Sqlite3Sidecars::watch(const QString &dbPath)
+{
+    m_absent.clear();
+    for (const char *suffix : {"-wal", "-shm"})
+        if (!QFileInfo::exists(dbPath + QLatin1String(suffix)))
+            m_absent.append(dbPath + QLatin1String(suffix));
+}
+
+void Sqlite3Sidecars::removeNew()
+{
+    for (const QString &file : std::as_const(m_absent)) {
+        const QFileInfo info(file);
+        if (!info.exists() || (file.endsWith(QLatin1String("-wal")) && info.size() > 0))
+            continue;
+        if (!QFile::remove(file))
+            qWarning("Could not remove %s left beside a database that was only read", qPrintable(file));
+    }
+    m_absent.clear();
 }

@@ -187,3 +187,24 @@ private:
     // cost more than running them. Shared with cursors, which may outlive the connection.
     std::shared_ptr<Sqlite3Cursor::StatementCache> m_cache;
 };
+
+// SQLite makes its log and shared-memory files beside a database in write-ahead-log
+// mode even for a connection that only reads. watch() notes which are absent before
+// such a connection opens; removeNew() (and the destructor) removes those that were
+// made meanwhile, once it has closed, so that reading leaves a folder as it was. A log
+// with content stays: another program wrote it meanwhile.
+class Sqlite3Sidecars
+{
+public:
+    Sqlite3Sidecars() = default;
+    explicit Sqlite3Sidecars(const QString &dbPath) { watch(dbPath); }
+    ~Sqlite3Sidecars() { removeNew(); }
+    Sqlite3Sidecars(const Sqlite3Sidecars &) = delete;
+    Sqlite3Sidecars &operator=(const Sqlite3Sidecars &) = delete;
+
+    void watch(const QString &dbPath);
+    void removeNew();
+
+private:
+    QStringList m_absent;
+};
