@@ -18,11 +18,6 @@ namespace {
 
 const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 
-QString errorOf(IOSViberDb &db)
-{
-    return testsupport::errorOf([&] { db.load(); });
-}
-
 // SQL run on a store file behind the reader's back, as another program would.
 using fixtures::exec;
 
@@ -90,13 +85,13 @@ private slots:
         const QStringList files = fixtures::filesBelow(dir.path());
 
         IOSViberDb db(QDir(dir.path()), kFile);
-        const QString error = errorOf(db);
+        const QString error = testsupport::errorOf([&] { db.load(); });
         QVERIFY2(error.contains(QDir::toNativeSeparators(dir.filePath(named))) && error.contains(says),
                  qPrintable(error));
         QVERIFY(!db.isOpen());
         QCOMPARE(fixtures::filesBelow(dir.path()), files);
         // A second attempt fails the same way instead of treating the file as open.
-        QCOMPARE(errorOf(db), error);
+        QCOMPARE(testsupport::errorOf([&] { db.load(); }), error);
     }
     void missingStoreIsCreatedEmpty()
     {
