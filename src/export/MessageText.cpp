@@ -108,30 +108,50 @@ QString escapeHtml(QStringView text, EscapeFor target)
 QString MessageText::plainText(const _ViberMsg *msg)
 {
     const QString content = contentText(msg);
-    // Only messages with extra columns can have a preamble: a search runs this over
-    // every message of a source.
-    if (!msg || msg->other.isEmpty())
-        return content;
     const QString preamble = preambleText(msg);
     if (preamble.isEmpty())
         return content;
     return content.isEmpty() ? preamble : preamble + QLatin1Char('\n') + content;
 }
 
+namespace {
+
+// What a message says above its content: that it was forwarded, and what it quotes.
+struct Preamble
+{
+    QString forward;   // the whole line; empty for no forward
+    QString quoteName; // empty with quoteText for no quote
+    QString quoteText;
+};
+
+// Only messages with extra columns can have one: a search asks this of every message.
+Preamble preambleOf(const _ViberMsg *msg)
+{
+    Preamble p;
+    if (!msg || msg->other.isEmpty() || msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
+        return p;
+    const MessageMetadata meta = MessageMetadata::of(msg);
+    if (meta.forwarded)
+        p.forward = meta.forwardedFrom.isEmpty()
+                        ? MessageText::tr("IDS_MSG_FORWARDED")
+                        : MessageText::tr("IDS_MSG_FORWARDED_FROM").arg(isolatedText(meta.forwardedFrom));
+    if (!meta.quote.isEmpty()) {
+        p.quoteName = meta.quote.name;
+        p.quoteText = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
+    }
+    return p;
+}
+
+} // namespace
+
 QString MessageText::preambleText(const _ViberMsg *msg)
 {
-    if (!msg || msg->other.isEmpty() || msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
-        return QString();
-    const MessageMetadata meta = MessageMetadata::of(msg);
+    const Preamble p = preambleOf(msg);
     QStringList lines;
-    if (meta.forwarded)
-        lines << (meta.forwardedFrom.isEmpty()
-                      ? tr("IDS_MSG_FORWARDED")
-                      : tr("IDS_MSG_FORWARDED_FROM").arg(isolatedText(meta.forwardedFrom)));
-    if (!meta.quote.isEmpty()) {
-        const QString quoted = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
-        lines << tr("IDS_MSG_QUOTE").arg(isolatedText(meta.quote.name), quoted);
-    }
+    if (!p.forward.isEmpty())
+        lines << p.forward;
+    if (!p.quoteName.isEmpty() || !p.quoteText.isEmpty())
+        lines << tr("IDS_MSG_QUOTE").arg(isolatedText(p.quoteName), p.quoteText);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -194,24 +214,16 @@ QString MessageText::fileDetails(const _ViberMsg *msg)
 
 QString MessageText::preambleHtml(const _ViberMsg *msg, QLatin1String picturePrefix)
 {
-    if (!msg || msg->other.isEmpty() || msg->type == ViberMsgTypeCall || msg->type == ViberMsgTypeSystem)
-        return QString();
-    const MessageMetadata meta = MessageMetadata::of(msg);
+    const Preamble p = preambleOf(msg);
     QString html;
-    if (meta.forwarded)
-        html +=
-            QLatin1String("<div class=\"forward\" style=\"font-style:italic;opacity:0.7;\">") +
-            messageHtml(meta.forwardedFrom.isEmpty() ? tr("IDS_MSG_FORWARDED")
-                                                     : tr("IDS_MSG_FORWARDED_FROM").arg(meta.forwardedFrom),
-                        picturePrefix) +
-            QLatin1String("</div>");
-    if (!meta.quote.isEmpty()) {
-        const QString quoted = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
+    if (!p.forward.isEmpty())
+        html += QLatin1String("<div class=\"forward\" style=\"font-style:italic;opacity:0.7;\">") +
+                messageHtml(p.forward, picturePrefix) + QLatin1String("</div>");
+    if (!p.quoteName.isEmpty() || !p.quoteText.isEmpty())
         html += QLatin1String("<div class=\"quote\" style=\"border-left:3px solid #7360f2;padding-left:6px;"
                               "margin-bottom:4px;opacity:0.8;\"><b><bdi>") +
-                messageHtml(meta.quote.name, picturePrefix) + QLatin1String("</bdi></b><br/>") +
-                messageHtml(quoted, picturePrefix) + QLatin1String("</div>");
-    }
+                messageHtml(p.quoteName, picturePrefix) + QLatin1String("</bdi></b><br/>") +
+                messageHtml(p.quoteText, picturePrefix) + QLatin1String("</div>");
     return html;
 }
 
