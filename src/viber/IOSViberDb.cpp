@@ -485,6 +485,17 @@ void IOSViberDb::readEntities()
     m_joinPersonColumn = QStringLiteral("Z_%1PHONENUMINDEXES").arg(m_phoneNumberIndexEnt);
 }
 
+QStringList IOSViberDb::attachmentJoin() const
+{
+    const qint32 attachment = entity(QStringLiteral("Attachment"));
+    const QString table = QStringLiteral("Z_%1MESSAGES").arg(attachment);
+    const QString attachmentColumn = QStringLiteral("Z_%1ATTACHMENTS").arg(attachment);
+    const QString messageColumn = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
+    if (!hasColumn(table, attachmentColumn) || !hasColumn(table, messageColumn))
+        return {};
+    return {table, attachmentColumn, messageColumn};
+}
+
 bool IOSViberDb::hasJoinTable() const
 {
     return hasColumn(m_joinTable, m_joinChatColumn) && hasColumn(m_joinTable, m_joinPersonColumn);
@@ -804,13 +815,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     // Some current stores link attachments only through a join table of the two
     // entities; others have both it and the message's column.
-    const QString join = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("Attachment")));
-    const QString joinAttachment =
-        QStringLiteral("Z_%1ATTACHMENTS").arg(entity(QStringLiteral("Attachment")));
-    const QString joinMessage = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
-    if (ctx.attachmentsFromMessages && hasColumn(join, joinAttachment) && hasColumn(join, joinMessage)) {
-        Sqlite3Cursor j =
-            queryThrow(QStringLiteral("select %1, %2 from %3").arg(joinAttachment, joinMessage, join));
+    if (const QStringList join = attachmentJoin(); ctx.attachmentsFromMessages && !join.isEmpty()) {
+        Sqlite3Cursor j = queryThrow(QStringLiteral("select %1, %2 from %3").arg(join[1], join[2], join[0]));
         while (j.moveNext()) {
             _ViberMsg *msg = ctx.data->messages.value(j.getInt64At(1));
             const qint64 attachment = j.getInt64At(0);

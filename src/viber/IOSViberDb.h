@@ -155,6 +155,9 @@ private:
     // giving those rows the same column names. Empty when neither exists.
     QString personSource() const;
     bool hasJoinTable() const;
+    // The join table of attachments and messages of current stores and its two columns,
+    // named from the entities; empty when the store has none.
+    QStringList attachmentJoin() const;
     // Whether persons can be joined with their address-book contact.
     bool canJoinContacts() const;
 
@@ -174,9 +177,7 @@ private:
     QString personKeysSql() const;
     // The attachment key of the message m (an SQL expression); "null" when unknown.
     QString attachmentOfMessageSql(const QString &m) const;
-    // The join table of attachments and messages of current stores and its two columns;
-    // empty when the store has none.
-    QStringList attachmentJoin() const;
+
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person, NumberlessPersons *numberless);
     // The row of a person: by number, or, for one without, the row numberless holds
     // for the record; 0 when none.

@@ -139,17 +139,6 @@ QString IOSViberDb::personKeysSql() const
                           : QStringLiteral("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?");
 }
 
-QStringList IOSViberDb::attachmentJoin() const
-{
-    const qint32 attachment = entity(QStringLiteral("Attachment"));
-    const QString table = QStringLiteral("Z_%1MESSAGES").arg(attachment);
-    const QString attachmentColumn = QStringLiteral("Z_%1ATTACHMENTS").arg(attachment);
-    const QString messageColumn = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
-    if (!hasColumn(table, attachmentColumn) || !hasColumn(table, messageColumn))
-        return {};
-    return {table, attachmentColumn, messageColumn};
-}
-
 QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
 {
     if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
