@@ -295,8 +295,14 @@ QString IOSRestoreViberMsgThread::work()
     const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
     IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
     work.open();
-    // A store that cannot be written safely is refused before any write.
-    work.requireWriterTables();
+    // A store that cannot be written safely is refused before any write, in a sentence
+    // that names the store rather than the working copy no user has heard of.
+    try {
+        work.requireWriterTables();
+    } catch (const Sqlite3Exception &e) {
+        fail(QString::fromUtf8(e.what()).replace(QDir::toNativeSeparators(m_workingCopy),
+                                                 QDir::toNativeSeparators(store)));
+    }
     // A current store's rows are referred to from places this program does not keep
     // (history, pinned messages, call logs): its rows stay where they are and the new
     // ones are added. An older store is rebuilt in date order, as its app lists by key.
