@@ -1,5 +1,4 @@
 #include "support/StoreFixtures.h"
-#include "support/TestSupport.h"
 
 #include "viber/Emoticons.h"
 #include "viber/IOSViberDb.h"
@@ -334,20 +333,6 @@ private slots:
                 u"where Z_NAME in ('ViberMessage', 'Conversation', 'PhoneNumberIndex', 'Recent') order by "
                 u"Z_NAME) union all select ZURL from ZATTACHMENT"_s),
             u"Conversation=2,PhoneNumberIndex=1,Recent=0,ViberMessage=2, NULL"_s); // never lowered
-    }
-    void storeWithoutAWriterTableIsRefusedUntouched()
-    {
-        Target t(StoreLayout::Phone);
-        // A store of members without the table of their numbers.
-        t.db.execThrow(
-            u"drop table ZPHONENUMBERINDEX; create table ZMEMBER (Z_PK INTEGER PRIMARY KEY, ZNAME VARCHAR)"_s);
-        t.db.close();
-        const QString path = t.db.fullPath();
-        const QStringList before = fixtures::storeRows(path);
-        const QString error = testsupport::errorOf([&] { t.db.requireWriterTables(); });
-        QVERIFY2(error.contains(QDir::toNativeSeparators(path)) && error.contains(u"ZPHONENUMBER"_s),
-                 qPrintable(error));
-        QCOMPARE(fixtures::storeRows(path), before);
     }
 };
 
