@@ -48,11 +48,9 @@ struct Command
 };
 
 const Command kCommands[] = {
-    {"list", "IDS_CLI_LIST", false, false},
-    {"chats", "IDS_CLI_CHATS", true, false},
-    {"import", "IDS_CLI_IMPORT", true, true},
-    {"export", "IDS_CLI_EXPORT", true, true},
-    {"attachments", "IDS_CLI_ATTACHMENTS", true, true},
+    {"list", "IDS_CLI_LIST", false, false},      {"chats", "IDS_CLI_CHATS", true, false},
+    {"inspect", "IDS_CLI_INSPECT", true, false}, {"import", "IDS_CLI_IMPORT", true, true},
+    {"export", "IDS_CLI_EXPORT", true, true},    {"attachments", "IDS_CLI_ATTACHMENTS", true, true},
     {"calls", "IDS_CLI_CALLS", true, true},
 };
 
@@ -154,6 +152,8 @@ int CliApp::run(const QStringList &arguments)
             list(parser);
         else if (name == u"chats"_s)
             chats(parser);
+        else if (name == u"inspect"_s)
+            inspect(parser);
         else if (name == u"import"_s)
             import(parser);
         else if (name == u"export"_s)
@@ -350,6 +350,12 @@ void CliApp::chats(QCommandLineParser &parser)
     }
 }
 
+void CliApp::inspect(QCommandLineParser &parser)
+{
+    const Source source = openSource(parser);
+    m_out << source.data->account.text() << u'\n';
+}
+
 void CliApp::import(QCommandLineParser &parser)
 {
     const QString typed = LocalDatabases::normalizedName(parser.value(u"to"_s));
@@ -383,6 +389,8 @@ void CliApp::import(QCommandLineParser &parser)
           << '\n';
     if (n.skipped > 0)
         m_out << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
+    // What the source held, so that rows it could not read are never lost unseen.
+    m_out << source.data->account.text() << '\n';
 }
 
 void CliApp::exportMessages(QCommandLineParser &parser)

@@ -42,6 +42,8 @@ private:
 
     void list(QCommandLineParser &parser);
     void chats(QCommandLineParser &parser);
+    // What the source holds, as its load's account.
+    void inspect(QCommandLineParser &parser);
     void import(QCommandLineParser &parser);
     void exportMessages(QCommandLineParser &parser);
     void attachments(QCommandLineParser &parser);

@@ -318,6 +318,9 @@ QString MessageText::systemText(const _ViberMsg *msg)
         // One multi-argument arg(): a "%2" inside the name must stay text.
         return tr("IDS_SYS_NAME_CHANGED").arg(who, isolatedText(msg->text));
     case ViberSystemKindMemberAdded:
+        // Older stores name the person added only as the row's person.
+        if (msg->text.isEmpty() && msg->person)
+            return tr("IDS_SYS_MEMBER_ADDED").arg(who);
         return tr("IDS_SYS_MEMBER_JOINED").arg(isolatedText(msg->text));
     case ViberSystemKindCallLog: {
         // The call as the chat tells it: its kind and length are the message's own.

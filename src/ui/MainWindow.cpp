@@ -53,15 +53,12 @@ constexpr const char *kHomeUrl = "https://chatwharf.example/";
 constexpr const char *kHelpUrl = "https://chatwharf.example/help/";
 constexpr const char *kFeedbackUrl = "mailto:support@chatwharf.example";
 
-// Messages of one source by date. Equal dates keep their order, so the two
-// directions are exact mirrors and a re-sort never shuffles a list.
+// Messages of one source by date, ties in the store's order; the two directions are
+// exact mirrors.
 void sortByDate(QList<_ViberMsg *> &messages, Qt::SortOrder order)
 {
-    if (order == Qt::AscendingOrder)
-        std::stable_sort(messages.begin(), messages.end(), msgDateLess);
-    else
-        std::stable_sort(messages.begin(), messages.end(),
-                         [](const _ViberMsg *a, const _ViberMsg *b) { return b->date < a->date; });
+    std::stable_sort(messages.begin(), messages.end(),
+                     order == Qt::AscendingOrder ? msgDateLess : msgDateNotLess);
 }
 
 } // namespace
@@ -616,6 +613,15 @@ void MainWindow::searchCotnact()
 
 // --- Context menus -----------------------------------------------------------
 
+void MainWindow::miShowAccount()
+{
+    const _AbsDBItemNode *source = selectedSource();
+    if (!source || !source->data)
+        return;
+    // What was read and what was left out, as the log and the command line say it.
+    showInfo(source->data->account.text().toHtmlEscaped().replace(u'\n', QStringLiteral("<br/>")), this);
+}
+
 void MainWindow::onMainTreeContextMenu()
 {
     AbsTreeItemModel::_ItemNode *node = selectedNode();
@@ -645,6 +651,7 @@ void MainWindow::onMainTreeContextMenu()
             &MainWindow::miUnmoutDevice);
         add(QT_TR_NOOP("IDS_MI_VIEW_CACHE_FILES"), QStringLiteral(":/res/view-cache.png"),
             &MainWindow::miViewIOSCacheFiles);
+        add(QT_TR_NOOP("IDS_MI_SHOW_ACCOUNT"), QString(), &MainWindow::miShowAccount);
         break;
     case ItemNodeRootDevice:
     case ItemNodeRootLocalDb:
@@ -666,6 +673,7 @@ void MainWindow::onMainTreeContextMenu()
             &MainWindow::miImportiTunesToLocalDb);
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPortToLocalDb);
         add(QT_TR_NOOP("IDS_MI_EXPORT_TO_ITUNES_ALL"), QString(), &MainWindow::miExport2ITunesBKAll);
+        add(QT_TR_NOOP("IDS_MI_SHOW_ACCOUNT"), QString(), &MainWindow::miShowAccount);
         break;
     case ItemNodeChatSession:
         if (node->parent && node->parent->kind == ItemNodeIOSDevice) {

@@ -136,6 +136,8 @@ public slots:
     void miExport2ITunesBKAll() { exportToITunesBackup(ActionScope::All); }
     void miExport2ITunesBKToolbar() { exportToITunesBackup(ActionScope::Toolbar); }
     void miViewIOSCacheFiles();
+    // What the selected source holds: its load's account.
+    void miShowAccount();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

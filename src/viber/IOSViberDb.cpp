@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryFile>
 
@@ -310,6 +311,25 @@ bool allDigits(const QString &text)
     return true;
 }
 
+// The store's texts for the account, from the catalogue.
+QString sentence(const char *key)
+{
+    return QCoreApplication::translate("IOSViberDb", key);
+}
+
+QString repeatedKey()
+{
+    return sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_REPEATED_KEY"));
+}
+
+// A column of the table, or NULL under the same name when the table lacks it.
+QString columnOr(const AbsViberDb &db, const QString &table, const QString &alias, const QString &column,
+                 const QString &as)
+{
+    return db.hasColumn(table, column) ? QStringLiteral("%1.%2 as %3").arg(alias, column, as)
+                                       : QStringLiteral("null as %1").arg(as);
+}
+
 } // namespace
 
 struct IOSViberDb::LoadContext
@@ -328,6 +348,14 @@ struct IOSViberDb::LoadContext
     QSet<qint64> callLogMessages;
     // Where to look for a free key for a call entry whose own one is taken.
     qint64 nextFreeEntryId = -1;
+    // The chat of each call-log message shown through its recent: a recent that names
+    // nobody else still belongs there.
+    QHash<qint64, _ViberChat *> callLogChats;
+    // Messages left out, so that a row a join repeats is counted once, and their
+    // attachments are told apart from orphans.
+    QSet<qint64> messagesLeftOut;
+    // The rows each kind holds, counted as read or left out with the reason.
+    LoadAccount *account = nullptr;
     // Where the records' texts are kept.
     TextBlocks texts;
 
@@ -540,6 +568,73 @@ QString IOSViberDb::personSource() const
     return QStringLiteral("ZMEMBER");
 }
 
+QStringList IOSViberDb::relationTable(qint32 first, qint32 second) const
+{
+    if (first <= 0 || second <= 0)
+        return {};
+    // Core Data names a many-to-many table and its columns "Z_<entity><RELATION>":
+    // the number must be whole, as Z_1… is no column of entity 10.
+    const QRegularExpression name(QStringLiteral("^z_(\\d+)[a-z]"));
+    auto entityOf = [&](const QString &text) {
+        const QRegularExpressionMatch m = name.match(text);
+        return m.hasMatch() ? m.captured(1).toInt() : -1;
+    };
+    QStringList names = schema().keys();
+    names.sort(); // one answer whatever the hash's order
+    for (const QString &tableName : std::as_const(names)) {
+        const int owner = entityOf(tableName);
+        if (owner != first && owner != second)
+            continue;
+        const ViberDbTable t = table(tableName);
+        QString firstColumn, secondColumn;
+        for (const ViberDbColumn &column : t.columns) {
+            const int e = entityOf(column.name.toLower());
+            if (e == first && firstColumn.isEmpty())
+                firstColumn = column.name;
+            else if (e == second && secondColumn.isEmpty())
+                secondColumn = column.name;
+        }
+        if (!firstColumn.isEmpty() && !secondColumn.isEmpty() && t.columns.size() <= 4)
+            return {t.name, firstColumn, secondColumn};
+    }
+    return {};
+}
+
+QStringList IOSViberDb::contactJoin() const
+{
+    if (!hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZMAINNAME")) ||
+        !hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("Z_PK")))
+        return {};
+    return relationTable(entity(QStringLiteral("ABContact")), m_phoneNumberIndexEnt);
+}
+
+QStringList IOSViberDb::layoutDescription() const
+{
+    QStringList out;
+    const bool ours = hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("_other"));
+    out << (ours ? sentence("IDS_LAYOUT_LOCAL_DATABASE") : sentence("IDS_LAYOUT_PHONE_STORE"));
+    if (m_memberLayout)
+        out << sentence("IDS_LAYOUT_MEMBERS");
+    else if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")))
+        out << sentence("IDS_LAYOUT_PHONE_NUMBER_INDEX");
+    if (!ours) {
+        if (canJoinContacts())
+            out << sentence("IDS_LAYOUT_CONTACT_COLUMN");
+        else if (!contactJoin().isEmpty())
+            out << sentence("IDS_LAYOUT_CONTACT_TABLE");
+    }
+    if (hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZMETADATA")))
+        out << sentence("IDS_LAYOUT_METADATA");
+    if (!hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")))
+        out << sentence("IDS_LAYOUT_ATTACHMENT_LINKS");
+    if (hasTable(QStringLiteral("MESSAGEINDEX")))
+        out << sentence("IDS_LAYOUT_MESSAGE_INDEX");
+    if (hasTable(QStringLiteral("ACHANGE")))
+        out << sentence("IDS_LAYOUT_HISTORY");
+    out << sentence("IDS_LAYOUT_ENTITIES_%1").arg(m_entities.size());
+    return out;
+}
+
 bool IOSViberDb::canJoinContacts() const
 {
     return hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZMAINNAME")) &&
@@ -559,6 +654,9 @@ ViberDataPtr IOSViberDb::load()
     LoadContext ctx;
     ctx.progress = m_loadProgress;
     ctx.data = std::make_shared<ViberData>();
+    ctx.account = &ctx.data->account;
+    ctx.account->source = path();
+    ctx.account->layout = layoutDescription();
     ctx.root = root().absolutePath();
     ctx.contactJoin = canJoinContacts();
     ctx.contactRecordId =
@@ -589,6 +687,7 @@ ViberDataPtr IOSViberDb::load()
     qInfo("Loaded %s: %lld chats, %lld persons, %lld messages, %lld calls in %.2f s", qUtf8Printable(path()),
           qint64(d.chats.size()), qint64(d.persons.size()), qint64(d.messages.size()), qint64(d.calls.size()),
           double(timer.elapsed()) / 1000.0);
+    d.account.log();
     return ctx.data;
 }
 
@@ -601,8 +700,11 @@ void IOSViberDb::loadChats(LoadContext &ctx)
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
-        if (chats.contains(id))
+        if (chats.contains(id)) {
+            ctx.account->leaveOut(LoadAccount::Chats, repeatedKey());
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::Chats);
         auto *chat = new _ViberChat;
         chat->id = id;
         chats.insert(id, chat);
@@ -621,35 +723,53 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
     const QString source = personSource();
     if (source.isEmpty())
         return;
+    // The address-book entry: a column of the participant in older stores, a join table
+    // of contacts and members in newer ones.
+    const QStringList contacts = contactJoin();
     QString sql = QStringLiteral("select p.*");
     if (ctx.contactJoin)
         sql += ctx.contactRecordId ? QStringLiteral(", c.ZMAINNAME as person_name, c.ZRECORDID")
                                    : QStringLiteral(", c.ZMAINNAME as person_name");
+    else if (!contacts.isEmpty())
+        sql += QStringLiteral(", cj.name as person_name");
     sql += QStringLiteral(" from %1 as p").arg(source);
     if (ctx.contactJoin)
         sql += QStringLiteral(" left join ZABCONTACT as c on p.ZCONTACT=c.Z_PK");
+    else if (!contacts.isEmpty())
+        sql += QStringLiteral(
+                   " left join (select j.%1 as member, min(c.ZMAINNAME) as name from %2 as j inner join "
+                   "ZABCONTACT as c on c.Z_PK=j.%3 where coalesce(c.ZMAINNAME, '')<>'' group by "
+                   "j.%1) as cj on cj.member=p.Z_PK")
+                   .arg(contacts[2], contacts[0], contacts[1]);
 
     Sqlite3Cursor c = queryThrow(sql);
     ExtraColumns extra(c, kPersonCarried);
-    const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"),
-        phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"), recordId(c, "ZRECORDID");
+    const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"), fullName(c, "ZDISPLAYFULLNAME"),
+        shortName(c, "ZDISPLAYSHORTNAME"), phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"),
+        recordId(c, "ZRECORDID");
     const QString viberIcons = QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons);
     const QString recordIcons = QLatin1Char('/') + QLatin1String(StorePaths::kContactIcons);
     const QString jpg = QStringLiteral(".jpg");
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
-        if (ctx.data->persons.contains(id))
+        if (ctx.data->persons.contains(id)) {
+            ctx.account->leaveOut(LoadAccount::People, repeatedKey());
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::People);
         auto *person = new _ViberPerson;
         person->id = id;
         ctx.data->persons.insert(id, person);
 
         // The address-book name is the one the user gave; without a contact the
-        // participant's own Viber name is still better than none.
-        if (ctx.contactJoin)
-            person->name = ctx.textAt(c, personName.index);
-        if (person->name.isEmpty())
-            person->name = ctx.textAt(c, name.index);
+        // participant's own Viber name is still better than none (the views fall
+        // back to the number).
+        for (const Col *col : {&personName, &fullName, &name, &shortName}) {
+            if (col->index >= 0)
+                person->name = ctx.textAt(c, col->index);
+            if (!person->name.trimmed().isEmpty())
+                break;
+        }
         QString phone = c.getTextAt(phoneCol.index);
         if (allDigits(phone))
             phone.prepend(QLatin1Char('+'));
@@ -712,7 +832,8 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         sql += QStringLiteral("0");
     // Sized once for the messages and call entries to come: grown step by step, the
     // table of a million is copied fourteen times, the last time holding both copies.
-    qint64 rows = rowCount(*this, "ZVIBERMESSAGE");
+    const qint64 messageRows = rowCount(*this, "ZVIBERMESSAGE");
+    qint64 rows = messageRows;
     if (hasTable(QStringLiteral("ZRECENT")))
         rows += rowCount(*this, "ZRECENT");
     ctx.data->messages.reserve(rows);
@@ -724,6 +845,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
         addressCol(c, "loc_address"), attachmentCol(c, "ZATTACHMENT");
     const QString customLocation = QStringLiteral("customLocation");
+    const QString noChat = sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_NO_CHAT"));
     StateSpellings states;
     const KeyIndex<_ViberChat> chats(ctx.data->chats);
     const KeyIndex<_ViberPerson> persons(ctx.data->persons);
@@ -733,40 +855,49 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         if ((++seen & 0x3FFF) == 0)
             ctx.report(kMessagesStart + int((kMessagesEnd - kMessagesStart) * std::min(seen, rows) /
                                             std::max<qint64>(rows, 1)));
-        _ViberChat *chat = chats.value(c.getInt64At(conv.index));
-        if (!chat)
-            continue;
-        const ViberMsgState state = states.stateOf(c, stateCol.index);
-        if (state == ViberMsgStateNone)
-            continue;
-
+        const qint64 id = c.getInt64At(pk.index);
         const QString systemType = c.getTextAt(systemCol.index);
         ViberSystemKind kind = ViberSystemKindNone;
         bool location = false;
-        QString text;
-        if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0) {
+        if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0)
             location = true;
-        } else {
-            // A kind this version does not know is kept as Other, its spelling with it.
+        else // a kind this version does not know is kept as Other, its spelling with it
             kind = systemKindFromStoreText(systemType);
-            if (kind == ViberSystemKindMemberAdded) {
-                text = ctx.textAt(c, textCol.index);
-                // Older stores kept empty member-added rows; there is nothing to show of them.
-                if (text.isEmpty())
-                    continue;
-            }
-        }
-        const qint64 id = c.getInt64At(pk.index);
-        if (kind == ViberSystemKindCallLog && ctx.callLogMessages.contains(id))
-            continue;
+        const LoadAccount::Kind accountKind =
+            isNoticeKind(kind) ? LoadAccount::SystemEvents : LoadAccount::Messages;
         // A row joined with several locations comes more than once: the first counts.
+        auto leaveOut = [&](const QString &why) {
+            if (!messages.contains(id) && !ctx.messagesLeftOut.contains(id)) {
+                ctx.messagesLeftOut.insert(id);
+                ctx.account->leaveOut(accountKind, why);
+            }
+        };
+        _ViberChat *chat = chats.value(c.getInt64At(conv.index));
+        if (!chat) {
+            leaveOut(noChat);
+            continue;
+        }
+        const ViberMsgState state = states.stateOf(c, stateCol.index);
+        if (state == ViberMsgStateNone) {
+            leaveOut(sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_STATE_%1"))
+                         .arg(c.getTextAt(stateCol.index)));
+            continue;
+        }
+        if (kind == ViberSystemKindCallLog && ctx.callLogMessages.contains(id)) {
+            // Shown once, as the call its recent holds.
+            if (!ctx.callLogChats.contains(id)) {
+                ctx.callLogChats.insert(id, chat);
+                ctx.account->addHeldAndRead(accountKind);
+            }
+            continue;
+        }
         // Looked up once, as the slot to fill: at a million rows the lookups in a
         // table far larger than the processor's caches are much of the work.
         _ViberMsg *&slot = messages[id];
         if (slot)
             continue;
-        if (kind != ViberSystemKindMemberAdded)
-            text = ctx.textAt(c, textCol.index);
+        ctx.account->addHeldAndRead(accountKind);
+        const QString text = ctx.textAt(c, textCol.index);
 
         auto *msg = new _ViberMsg;
         slot = msg;
@@ -782,6 +913,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             msg->date = storeTimeOfToken(msg->token);
         msg->stateDate = c.getDoubleAt(stateDateCol.index);
         msg->state = state;
+        // A member-added row of older stores has no text: the person added is its person.
         msg->text = text;
         msg->latitude = c.getDoubleAt(latCol.index);
         msg->longitude = c.getDoubleAt(lonCol.index);
@@ -809,6 +941,11 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
                 ctx.messageOfAttachment.insert(attachmentKey, msg);
         }
     }
+    // Rows no key of their own tells apart (a damaged store) are not read twice.
+    const qint64 counted =
+        ctx.account->count(LoadAccount::Messages).held + ctx.account->count(LoadAccount::SystemEvents).held;
+    if (messageRows > counted)
+        ctx.account->leaveOut(LoadAccount::Messages, repeatedKey(), messageRows - counted);
 }
 
 void IOSViberDb::loadAttachments(LoadContext &ctx)
@@ -841,12 +978,16 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
         return ctx.texts.keep(QFileInfo(path).isFile() ? path : StorePaths::fileInFolder(root, second, name));
     };
     SharedTexts ids(ctx.texts), buckets(ctx.texts), types(ctx.texts);
+    const QString noMessage = sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_NO_MESSAGE"));
     while (c.moveNext()) {
         const qint64 id = c.getInt64At(pk.index);
         _ViberMsg *msg = ctx.attachmentsFromMessages ? ctx.messageOfAttachment.value(id)
                                                      : ctx.data->messages.value(c.getInt64At(msgCol.index));
-        if (!msg)
+        if (!msg || msg->type == ViberMsgTypeCall) {
+            ctx.account->leaveOut(LoadAccount::Attachments, noMessage);
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::Attachments);
         _ViberAtta *att = attachments.value(id);
         if (!att) {
             att = new _ViberAtta;
@@ -903,8 +1044,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 
 void IOSViberDb::loadCalls(LoadContext &ctx)
 {
-    if (!hasColumn(QStringLiteral("ZRECENT"), QStringLiteral("ZRECENTSLINE")) ||
-        !hasColumn(QStringLiteral("ZRECENTSLINE"), QStringLiteral("ZPHONENUMINDEX")))
+    const QString recent = QStringLiteral("ZRECENT"), line = QStringLiteral("ZRECENTSLINE");
+    if (!hasColumn(recent, QStringLiteral("Z_PK")))
         return;
     ViberData &data = *ctx.data;
 
@@ -922,61 +1063,141 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
         chatOfPerson.insert(personId, chat);
     }
 
-    Sqlite3Cursor c = queryThrow("select r.*, l.ZPHONENUMINDEX from ZRECENT as r inner join ZRECENTSLINE as "
-                                 "l on r.ZRECENTSLINE=l.Z_PK");
+    // The party of a recent: its line's participant (a column, or in newer stores also
+    // a join table of members and lines), else the line's number, else the chat of the
+    // call-log message that tells it. Every recent is read, a line or not.
+    const bool lines =
+        hasColumn(recent, QStringLiteral("ZRECENTSLINE")) && hasColumn(line, QStringLiteral("Z_PK"));
+    QString sql = QStringLiteral("select r.*");
+    if (lines) {
+        sql +=
+            QStringLiteral(", ") + columnOr(*this, line, QStringLiteral("l"),
+                                            QStringLiteral("ZPHONENUMINDEX"), QStringLiteral("line_person"));
+        sql += QStringLiteral(", ") + columnOr(*this, line, QStringLiteral("l"),
+                                               QStringLiteral("ZPHONENUMBER"), QStringLiteral("line_number"));
+        const QStringList members =
+            relationTable(m_phoneNumberIndexEnt, entity(QStringLiteral("RecentsLine")));
+        if (!members.isEmpty())
+            sql += QStringLiteral(
+                       ", (select j.%1 from %2 as j where j.%3=l.Z_PK order by j.%1 limit 1) as line_member")
+                       .arg(members[1], members[0], members[2]);
+        sql += QStringLiteral(" from ZRECENT as r left join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK");
+    } else {
+        sql += QStringLiteral(" from ZRECENT as r");
+    }
+    Sqlite3Cursor c = queryThrow(sql);
     ExtraColumns extra(c, kCallCarried);
-    const Col pk(c, "Z_PK"), personCol(c, "ZPHONENUMINDEX"), typeCol(c, "ZCALLTYPE"),
+    const Col pk(c, "Z_PK"), personCol(c, "line_person"), memberCol(c, "line_member"),
+        numberCol(c, "line_number"), logCol(c, "ZCALLLOGMESSAGE"), typeCol(c, "ZCALLTYPE"),
         tokenCol(c, "ZCALLTOKEN"), durationCol(c, "ZDURATION"), dateCol(c, "ZDATE");
-    while (c.moveNext()) {
-        const qint64 id = c.getInt64At(pk.index);
-        _ViberCall *call = data.calls.value(id);
-        ViberCallType type = ViberCallTypeIncoming;
-        if (!call) {
-            // A kind this version does not know still shows, its spelling kept.
-            type = callTypeFromStoreText(c.getTextAt(typeCol.index));
-        }
 
-        const qint64 personId = c.getInt64At(personCol.index);
-        _ViberChat *chat = chatOfPerson.value(personId);
+    // Persons made up for numbers no participant has, and the one for calls nobody is named in.
+    QHash<QString, _ViberPerson *> byDigits;
+    bool digitsIndexed = false;
+    _ViberPerson *unknown = nullptr;
+    qint64 nextPersonId = -1;
+    auto madeUpPerson = [&](const QString &name, const QString &phone) {
+        while (data.persons.contains(nextPersonId) && nextPersonId > INT64_MIN)
+            --nextPersonId;
+        auto *person = new _ViberPerson;
+        person->id = nextPersonId--;
+        person->name = name;
+        person->phone = phone;
+        data.persons.insert(person->id, person);
+        ctx.account->addRead(LoadAccount::People);
+        ctx.account->addMadeUp(LoadAccount::People);
+        return person;
+    };
+    auto personOfNumber = [&](const QString &number) -> _ViberPerson * {
+        const QString digits = phoneDigits(number);
+        if (digits.isEmpty())
+            return nullptr;
+        if (!digitsIndexed) {
+            for (_ViberPerson *p : std::as_const(data.persons))
+                if (const QString d = phoneDigits(p->phone); !d.isEmpty() && !byDigits.contains(d))
+                    byDigits.insert(d, p);
+            digitsIndexed = true;
+        }
+        _ViberPerson *&person = byDigits[digits];
+        if (!person)
+            person =
+                madeUpPerson(QString(), allDigits(number) ? QLatin1Char('+') + number : number.trimmed());
+        return person;
+    };
+    auto chatOf = [&](_ViberPerson *person) {
+        _ViberChat *&chat = chatOfPerson[person->id];
         if (!chat) {
-            // Every row of the participants' table is loaded already, so a person that
-            // is not loaded does not exist and the call has nobody to belong to.
-            _ViberPerson *person = data.persons.value(personId);
-            if (!person)
-                continue;
             qint64 chatId = -qint64(data.chats.size());
-            while (data.chats.contains(chatId)) // only a hostile store has negative keys
+            while (data.chats.contains(chatId) &&
+                   chatId > INT64_MIN) // only a hostile store has negative keys
                 --chatId;
             chat = new _ViberChat;
             chat->id = chatId;
             data.chats.insert(chatId, chat);
             chat->name = person->name;
             chat->participants.insert(person->id, person);
-            chatOfPerson.insert(personId, chat);
+            ctx.account->addRead(LoadAccount::Chats);
+            ctx.account->addMadeUp(LoadAccount::Chats);
         }
+        return chat;
+    };
 
-        if (!call) {
-            call = new _ViberCall;
-            call->id = id;
-            data.calls.insert(id, call);
-            call->callToken = c.getInt64At(tokenCol.index);
-            call->duration = c.getIntAt(durationCol.index);
-            call->date = c.getDoubleAt(dateCol.index);
-            call->type = type;
-            call->person = chat->participants.constBegin().value();
-            call->other = extra.other(c);
+    while (c.moveNext()) {
+        const qint64 id = c.getInt64At(pk.index);
+        if (data.calls.contains(id)) {
+            ctx.account->leaveOut(LoadAccount::Calls, repeatedKey());
+            continue;
         }
+        _ViberPerson *person = nullptr;
+        _ViberChat *chat = nullptr;
+        for (const Col *col : {&personCol, &memberCol})
+            if (!person && col->index >= 0 && c.getInt64At(col->index) != 0)
+                person = data.persons.value(c.getInt64At(col->index));
+        if (!person)
+            person = personOfNumber(c.getTextAt(numberCol.index));
+        if (!person) {
+            chat = ctx.callLogChats.value(c.getInt64At(logCol.index));
+            if (!chat && logCol.index >= 0)
+                if (const _ViberMsg *told = data.messages.value(c.getInt64At(logCol.index)))
+                    chat = told->chat;
+            if (chat && chat->participants.size() == 1)
+                person = chat->participants.constBegin().value();
+        }
+        if (!person) {
+            // Nobody the store names: the call is still shown, under an unknown party.
+            if (!unknown)
+                unknown =
+                    madeUpPerson(sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_UNKNOWN_PARTY")), QString());
+            person = unknown;
+        }
+        if (!chat)
+            chat = chatOf(person);
 
         // The entry's key is the call's negated; a store whose keys collide with that
         // (negative keys, INT64_MIN) gets a free one instead of losing the call.
-        qint64 entryId = call->id > 0 ? -call->id : 0;
+        qint64 entryId = id > 0 ? -id : 0;
         if (entryId == 0 || data.messages.contains(entryId)) {
             while (data.messages.contains(ctx.nextFreeEntryId) && ctx.nextFreeEntryId > INT64_MIN)
                 --ctx.nextFreeEntryId;
-            if (data.messages.contains(ctx.nextFreeEntryId))
-                continue; // every key taken: no store holds that many rows
+            if (data.messages.contains(ctx.nextFreeEntryId)) {
+                // every key taken: no store holds that many rows
+                ctx.account->leaveOut(LoadAccount::Calls, repeatedKey());
+                continue;
+            }
             entryId = ctx.nextFreeEntryId--;
         }
+        ctx.account->addHeldAndRead(LoadAccount::Calls);
+        auto *call = new _ViberCall;
+        call->id = id;
+        data.calls.insert(id, call);
+        call->callToken = c.getInt64At(tokenCol.index);
+        call->duration = c.getIntAt(durationCol.index);
+        call->date = c.getDoubleAt(dateCol.index);
+        // A kind this version does not know still shows, its spelling kept.
+        call->type = callTypeFromStoreText(c.getTextAt(typeCol.index));
+        call->person = person;
+        call->other = extra.other(c);
+
         auto *entry = new _ViberMsg;
         entry->id = entryId;
         data.messages.insert(entryId, entry);

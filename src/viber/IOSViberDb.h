@@ -158,8 +158,15 @@ private:
     // The join table of attachments and messages of current stores and its two columns,
     // named from the entities; empty when the store has none.
     QStringList attachmentJoin() const;
-    // Whether persons can be joined with their address-book contact.
+    // Whether persons can be joined with their address-book contact through its column.
     bool canJoinContacts() const;
+    // The many-to-many table of two entities and its columns for each: {table,
+    // column of first, column of second}; empty when the store has none.
+    QStringList relationTable(qint32 first, qint32 second) const;
+    // The table linking address-book contacts and participants, as relationTable gives it.
+    QStringList contactJoin() const;
+    // What kind of store this is, for the load's account.
+    QStringList layoutDescription() const;
 
     void loadChats(LoadContext &ctx);
     void loadPersons(LoadContext &ctx);
@@ -182,6 +189,9 @@ private:
     // The row of a person: by number, or, for one without, the row numberless holds
     // for the record; 0 when none.
     qint64 knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless);
+    // The row of a person without a number that has the person's name, in stores
+    // that keep names; 0 when none.
+    qint64 findNumberlessPersonKey(const _ViberPerson *person);
     // The message key the query finds (0 for none); attachmentKey is then its attachment's.
     qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
     // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.

@@ -156,20 +156,48 @@ QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
 
 qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless)
 {
-    if (person && phoneDigits(person->phone).isEmpty())
-        return numberless ? numberless->value(person) : 0;
+    if (person && phoneDigits(person->phone).isEmpty()) {
+        if (const qint64 key = numberless ? numberless->value(person) : 0)
+            return key;
+        return findNumberlessPersonKey(person);
+    }
     return findPersonKey(person);
+}
+
+qint64 IOSViberDb::findNumberlessPersonKey(const _ViberPerson *person)
+{
+    // Without a number a person is known by name alone, where the store keeps the
+    // names this program writes: else every import of the same history would add
+    // its messages again, under a new row for the same person.
+    if (!person || person->name.trimmed().isEmpty())
+        return 0;
+    Sqlite3Cursor c;
+    if (m_memberLayout) {
+        if (!hasColumn(kMember, QStringLiteral("ZNAME")))
+            return 0;
+        c = queryThrow(
+            Sqlite3Sql("select m.Z_PK from ZMEMBER as m where m.ZNAME=? and not exists (select 1 from "
+                       "ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK and coalesce(n.ZCANONIZEDPHONENUM, "
+                       "'')<>'') order by m.Z_PK limit 1")
+                .addTextParam(person->name));
+    } else {
+        if (!hasColumn(kPhoneNumberIndex, kOther))
+            return 0;
+        c = queryThrow(Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZNAME=? and "
+                                  "coalesce(ZCANONIZEDPHONENUM, '')='' order by Z_PK limit 1")
+                           .addTextParam(person->name));
+    }
+    return c.moveNext() ? c.getInt64At(0) : 0;
 }
 
 qint64 IOSViberDb::findOrInsertPerson(qint64 &counter, const _ViberPerson *person,
                                       NumberlessPersons *numberless)
 {
     qint64 key = knownPersonKey(person, numberless);
-    if (key < 1) {
+    if (key < 1)
         key = insertPerson(counter, person);
-        if (numberless && person && phoneDigits(person->phone).isEmpty())
-            numberless->insert(person, key);
-    }
+    if (numberless && key > 0 && person && phoneDigits(person->phone).isEmpty())
+        numberless->insert(person, key);
     return key;
 }
 

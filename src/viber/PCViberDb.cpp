@@ -136,6 +136,11 @@ struct PCViberDb::LoadContext
     bool millis = false;
     QHash<QString, _ViberPerson *> personByNumber; // the first row of a number wins
     QString pttFolder;                             // where voice messages without a path are
+    LoadAccount *account = nullptr;
+
+    QString noKey() const { return PCViberDb::tr("IDS_LEFT_OUT_NO_KEY"); }
+    QString noChat() const { return PCViberDb::tr("IDS_LEFT_OUT_NO_CHAT"); }
+    QString repeatedKey() const { return PCViberDb::tr("IDS_LEFT_OUT_REPEATED_KEY"); }
 
     std::function<void(int)> progress;
     void report(int percent) const
@@ -292,6 +297,11 @@ ViberDataPtr PCViberDb::load()
 
     LoadContext ctx;
     ctx.data = std::make_shared<ViberData>();
+    ctx.account = &ctx.data->account;
+    ctx.account->source = path();
+    ctx.account->layout << tr("IDS_LAYOUT_DESKTOP")
+                        << (m_layout == Layout::Contacts ? tr("IDS_LAYOUT_DESKTOP_CONTACTS")
+                                                         : tr("IDS_LAYOUT_DESKTOP_CLASSIC"));
     ctx.millis = m_layout == Layout::Contacts;
     ctx.progress = m_loadProgress;
     ctx.pttFolder = QDir::home().filePath(u"Documents/ViberDownloads/PTT"_s);
@@ -311,6 +321,7 @@ ViberDataPtr PCViberDb::load()
     qInfo("Loaded %s: %lld chats, %lld persons, %lld messages, %lld calls in %.2f s", qUtf8Printable(path()),
           qint64(d.chats.size()), qint64(d.persons.size()), qint64(d.messages.size()), qint64(d.calls.size()),
           double(timer.elapsed()) / 1000.0);
+    d.account.log();
     return ctx.data;
 }
 
@@ -335,8 +346,11 @@ void PCViberDb::loadPersons(LoadContext &ctx)
     auto &persons = ctx.data->persons;
     while (c.moveNext()) {
         const std::optional<qint64> personId = idAt(c, idCol);
-        if (!personId || persons.contains(*personId))
+        if (!personId || persons.contains(*personId)) {
+            ctx.account->leaveOut(LoadAccount::People, personId ? ctx.repeatedKey() : ctx.noKey());
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::People);
         auto *person = new _ViberPerson;
         person->id = *personId;
         persons.insert(person->id, person);
@@ -363,8 +377,11 @@ void PCViberDb::loadChats(LoadContext &ctx)
     auto &chats = ctx.data->chats;
     while (c.moveNext()) {
         const std::optional<qint64> chatId = idAt(c, idCol);
-        if (!chatId || chats.contains(*chatId))
+        if (!chatId || chats.contains(*chatId)) {
+            ctx.account->leaveOut(LoadAccount::Chats, chatId ? ctx.repeatedKey() : ctx.noKey());
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::Chats);
         auto *chat = new _ViberChat;
         chat->id = *chatId;
         chats.insert(chat->id, chat);
@@ -433,21 +450,30 @@ void PCViberDb::loadMessages(LoadContext &ctx)
               chatCol = col(u"chat_id"), whoCol = col(u"who"), tokenCol = col(u"token");
     const bool classic = m_layout != Layout::Contacts;
     ViberData &data = *ctx.data;
-    qint64 seen = 0;
+    qint64 seen = 0, joined = 0;
     while (c.moveNext()) {
         if ((++seen & 0x3FF) == 0)
             ctx.report(10 + int(80 * std::min(seen, rows) / std::max<qint64>(rows, 1)));
+        ++joined;
         const std::optional<qint64> id = idAt(c, idCol);
         const std::optional<qint64> chatId = idAt(c, chatCol);
         _ViberChat *chat = chatId ? data.chats.value(*chatId) : nullptr;
         // A repeated event id (the file has no key to prevent it) would replace a
         // record that a chat still lists.
-        if (!id || !chat || data.messages.contains(*id))
+        if (!id || !chat || data.messages.contains(*id)) {
+            ctx.account->leaveOut(LoadAccount::Messages, !id     ? ctx.noKey()
+                                                         : !chat ? ctx.noChat()
+                                                                 : ctx.repeatedKey());
             continue;
+        }
         const qint64 typeValue = c.getInt64At(kindCol);
         const Kind kind = classic ? classicKind(typeValue) : contactsKind(typeValue);
-        if (kind == Kind::None)
+        if (kind == Kind::None) {
+            ctx.account->leaveOut(LoadAccount::Messages,
+                                  tr("IDS_LEFT_OUT_KIND_%1").arg(QString::number(typeValue)));
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::Messages);
 
         auto *msg = new _ViberMsg;
         msg->id = *id;
@@ -471,6 +497,8 @@ void PCViberDb::loadMessages(LoadContext &ctx)
             continue;
         }
 
+        // The file of a message is part of its row.
+        ctx.account->addHeldAndRead(LoadAccount::Attachments);
         auto *att = new _ViberAtta;
         att->id = msg->id;
         att->seq = msg->token;
@@ -521,6 +549,9 @@ void PCViberDb::loadMessages(LoadContext &ctx)
             break;
         }
     }
+    // The query reads messages with their event; one without is still counted.
+    if (rows > joined)
+        ctx.account->leaveOut(LoadAccount::Messages, tr("IDS_LEFT_OUT_NO_EVENT"), rows - joined);
 }
 
 void PCViberDb::loadCalls(LoadContext &ctx)
@@ -545,8 +576,14 @@ void PCViberDb::loadCalls(LoadContext &ctx)
         const std::optional<qint64> chatId = idAt(c, chatCol);
         _ViberChat *chat = chatId ? data.chats.value(*chatId) : nullptr;
         _ViberPerson *person = chat ? ctx.person(c, whoCol, byNumber) : nullptr;
-        if (!id || !person || data.messages.contains(*id) || data.calls.contains(*id))
+        if (!id || !person || data.messages.contains(*id) || data.calls.contains(*id)) {
+            ctx.account->leaveOut(LoadAccount::Calls, !id       ? ctx.noKey()
+                                                      : !chat   ? ctx.noChat()
+                                                      : !person ? tr("IDS_LEFT_OUT_NO_PERSON")
+                                                                : ctx.repeatedKey());
             continue;
+        }
+        ctx.account->addHeldAndRead(LoadAccount::Calls);
         auto *entry = new _ViberMsg;
         entry->id = *id;
         data.messages.insert(entry->id, entry);

@@ -2,6 +2,7 @@
 
 #include "AbsViberDb.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -22,6 +23,8 @@ struct PCViberAccount
 // enumeration, times in milliseconds). The file is only ever read.
 class PCViberDb : public AbsViberDb
 {
+    Q_DECLARE_TR_FUNCTIONS(PCViberDb)
+
 public:
     enum class Layout { Unknown, Classic, Contacts };
 

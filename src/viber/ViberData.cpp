@@ -293,16 +293,29 @@ QString photoAssetId(const _ViberAtta *attachment)
     return m.hasMatch() ? m.captured(1).toUpper() : QString();
 }
 
+// Messages of one date keep the store's own order: its sequence number where it has
+// one, then its key. A copy keeps both (it writes the sequence and hands out keys in
+// this order), so a store and every copy of it show ties alike. Call entries, whose
+// keys are their calls', follow the messages of their date.
 bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b)
 {
-    return a->date < b->date;
+    if (a->date != b->date)
+        return a->date < b->date;
+    const bool aCall = a->type == ViberMsgTypeCall, bCall = b->type == ViberMsgTypeCall;
+    if (aCall != bCall)
+        return bCall;
+    if (a->seq != b->seq)
+        return a->seq < b->seq;
+    const qint64 aKey = aCall && a->call ? a->call->id : a->id;
+    const qint64 bKey = bCall && b->call ? b->call->id : b->id;
+    return aKey < bKey;
 }
 
 // "Not older" as a literal complement is true for equal dates, which is no strict
 // ordering and makes std::sort read out of bounds; newer-first is what sorts use.
 bool msgDateNotLess(const _ViberMsg *a, const _ViberMsg *b)
 {
-    return b->date < a->date;
+    return msgDateLess(b, a);
 }
 
 bool chatDateGreater(const _ViberChat *a, const _ViberChat *b)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LoadAccount.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
@@ -164,6 +166,8 @@ public:
     QHash<qint64, _ViberMsg *> messages;
     QHash<qint64, _ViberAtta *> attachments;
     QHash<qint64, _ViberCall *> calls;
+    // What the load that made these records found in its source.
+    LoadAccount account;
 };
 
 using ViberDataPtr = std::shared_ptr<ViberData>;

@@ -24,14 +24,14 @@ bool copyOrder(const _ViberMsg *a, const _ViberMsg *b)
     if (!a->chat || !b->chat) {
         if (!a->chat != !b->chat)
             return b->chat == nullptr;
-        return a->date < b->date;
+        return msgDateLess(a, b);
     }
     if (a->chat != b->chat) {
         if (a->chat->id != b->chat->id)
             return a->chat->id < b->chat->id;
         return std::less<const _ViberChat *>()(a->chat, b->chat);
     }
-    return a->date < b->date;
+    return msgDateLess(a, b);
 }
 
 } // namespace

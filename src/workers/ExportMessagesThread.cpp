@@ -25,12 +25,7 @@ bool chatThenDate(const _ViberMsg *a, const _ViberMsg *b)
             return a->chat->id < b->chat->id;
         return std::less<const _ViberChat *>()(a->chat, b->chat);
     }
-    return a->date < b->date;
-}
-
-bool dateOnly(const _ViberMsg *a, const _ViberMsg *b)
-{
-    return a->date < b->date;
+    return msgDateLess(a, b);
 }
 
 } // namespace
@@ -69,7 +64,7 @@ QString ExportMessagesThread::work()
         m_format == Json && m_outputPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive);
     const bool perChat = m_format == Pdf || m_format == Html || (m_format == Json && !oneJsonFile);
     QList<_ViberMsg *> messages = m_messages;
-    std::stable_sort(messages.begin(), messages.end(), perChat || oneJsonFile ? chatThenDate : dateOnly);
+    std::stable_sort(messages.begin(), messages.end(), perChat || oneJsonFile ? chatThenDate : msgDateLess);
 
     const QDir folder(m_outputPath);
     std::unique_ptr<HtmlFilesFolder> files;

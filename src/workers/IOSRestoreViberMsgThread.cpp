@@ -248,7 +248,7 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::appendInto(IOSViberDb 
     }
     // By chat, then date: each conversation is looked up once.
     std::stable_sort(messages.begin(), messages.end(), [](const _ViberMsg *a, const _ViberMsg *b) {
-        return a->chat != b->chat ? a->chat < b->chat : a->date < b->date;
+        return a->chat != b->chat ? std::less<const _ViberChat *>()(a->chat, b->chat) : msgDateLess(a, b);
     });
     work.execThrow(u"BEGIN"_s);
     ViberMsgMerger merger(work);

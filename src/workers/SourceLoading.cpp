@@ -2,7 +2,10 @@
 
 #include "IOSLoadViberFromiTunesThread.h"
 #include "LoadViberMsgThread.h"
+#include "itunes/BackupManifest.h"
 #include "viber/PCViberDb.h"
+
+using namespace Qt::StringLiterals;
 
 ViberDataPtr SourceLoading::loadITunesBackup(BackupManifest &manifest, const Runner &run)
 {
@@ -12,7 +15,19 @@ ViberDataPtr SourceLoading::loadITunesBackup(BackupManifest &manifest, const Run
         return {};
     // The cached copy is read like any store; previews are made there, in our cache.
     LoadViberMsgThread read(QDir(copy.viberCacheFolder()), copy.storeFileName());
-    return run(read, title) ? read.data() : ViberDataPtr();
+    if (!run(read, title))
+        return {};
+    ViberDataPtr data = read.data();
+    // The account tells of the backup, whose store the copy is.
+    if (data) {
+        const bool db = manifest.layout() == BackupManifest::Layout::ManifestDb;
+        data->account.layout.prepend(
+            tr("IDS_LAYOUT_BACKUP_%1_%2")
+                .arg(db ? u"Manifest.db"_s : u"Manifest.mbdb"_s,
+                     manifest.isEncrypted() ? tr("IDS_LAYOUT_ENCRYPTED") : tr("IDS_LAYOUT_NOT_ENCRYPTED")));
+        data->account.source = QDir::toNativeSeparators(manifest.folder().absolutePath());
+    }
+    return data;
 }
 
 ViberDataPtr SourceLoading::loadViberDesktop(const QString &dbPath, const Runner &run)

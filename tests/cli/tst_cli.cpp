@@ -114,11 +114,13 @@ private slots:
         const QStringList import{u"import"_s, u"--backup"_s, m_plain, u"--to"_s, u"Archive"_s};
         const Result first = cli(import);
         QCOMPARE(first.code, 0);
-        QVERIFY2(first.out.startsWith(u"Added 24 messages and 6 calls to Archive; 0 messages"_s),
+        QVERIFY2(first.out.startsWith(u"Added 25 messages and 7 calls to Archive; 0 messages"_s),
                  qPrintable(first.out));
         const Result second = cli(import);
-        QCOMPARE(second.out.trimmed(),
-                 u"Added 0 messages and 0 calls to Archive; 24 messages and 6 calls were already there."_s);
+        QCOMPARE(second.out.section(u'\n', 0, 0),
+                 u"Added 0 messages and 0 calls to Archive; 25 messages and 7 calls were already there."_s);
+        // It ends with what the source held.
+        QVERIFY2(second.out.contains(u"\ncalls: 7 in the store, 7 read\n"_s), qPrintable(second.out));
         const Result chats = cli({u"chats"_s, u"--db"_s, u"archive"_s});
         QCOMPARE(chats.code, 0);
         QVERIFY2(chats.out.contains(u"\tFriends\t"_s), qPrintable(chats.out));
@@ -126,6 +128,39 @@ private slots:
         QVERIFY(list.out.contains(u"database\tArchive\t"_s));
         QVERIFY(list.out.contains(u"\tyes\tManifest.db\t"_s + m_encrypted));
         QVERIFY(list.out.contains(u"\tno\tManifest.mbdb\t"_s + m_plain));
+    }
+
+    // What each kind of source holds: its layout, then every kind of row, read or left out.
+    void inspect_data()
+    {
+        QTest::addColumn<QStringList>("source");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("messages");
+        const QString left =
+            u", 2 left out: 1 belong to no chat the store holds; 1 have the state \"failed\", "
+            "which is no state of a sent or received message"_s;
+        QTest::newRow("store")
+            << QStringList{u"--store"_s, m_store}
+            << u"Layout: a Viber for iOS message store, participants in a phone number index"_s
+            << u"messages: 20 in the store, 18 read"_s + left;
+        QTest::newRow("backup")
+            << QStringList{u"--backup"_s, m_plain}
+            << u"Layout: an iTunes backup indexed by Manifest.mbdb, not encrypted, a Viber"_s
+            << u"messages: 20 in the store, 18 read"_s + left;
+        QTest::newRow("database") << QStringList{u"--db"_s, u"Archive"_s}
+                                  << u"Layout: a local database of this program"_s
+                                  << u"messages: 18 in the store, 18 read"_s;
+    }
+    void inspect()
+    {
+        QFETCH(QStringList, source);
+        QFETCH(QString, layout);
+        QFETCH(QString, messages);
+        const Result r = cli(QStringList{u"inspect"_s} + source);
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.trimmed().split(u'\n');
+        QVERIFY2(lines.size() == 8 && lines.at(1).startsWith(layout), qPrintable(r.out));
+        QCOMPARE(lines.at(4), messages);
     }
 
     // JSON of an encrypted newer backup holds every chat and message of the store, narrowed by chat and day.

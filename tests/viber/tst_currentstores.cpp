@@ -130,8 +130,36 @@ private slots:
         QStringList expected = fixtures::messageContent(*IOSViberDb(QDir(phone.path()), kFile).load());
         expected.replaceInStrings(u"G-FRIENDS 'Friends'"_s, u"G-FRIENDS 'News'"_s);
         QCOMPARE(fixtures::messageContent(*data), expected);
+        QVERIFY2(data->account.balances(), qPrintable(data->account.imbalances().join(u"; "_s)));
+        QCOMPARE(data->account.leftOutTotal(), 3); // the sample's broken rows, as in a phone's layout
         QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)), u"News (Channel)"_s);
         QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)), u"My Notes"_s);
+    }
+    void olderMemberStore()
+    {
+        // 2016-2017: names only in the members' display columns and the contacts' join
+        // table, calls on lines that hold a number only, or on no line at all.
+        Store s(CurrentLinks::MessageColumn);
+        fixtures::toOlderMemberStore(s.path());
+        const ViberDataPtr data = s.load();
+        for (const fixtures::PersonPlan &p : s.plan.persons)
+            QCOMPARE(data->persons.value(p.pk)->name, p.shownName());
+        QCOMPARE(qint64(data->calls.size()), s.rows(u"select count(*) from ZRECENT"_s).toLongLong());
+        auto partyOf = [&](qint64 call) {
+            const _ViberCall *c = data->calls.value(call);
+            const _ViberChat *chat = data->messages.value(-call)->chat;
+            return u"%1 %2 %3 %4"_s.arg(personLabel(c->person), MessageText::chatTitle(chat))
+                .arg(chat->participants.size())
+                .arg(c->duration);
+        };
+        const qint64 dan = s.plan.call(u"danMissed"_s).pk;
+        QCOMPARE(partyOf(dan), u"Dan(+4915444444444) Dan 1 %1"_s.arg(s.plan.call(u"danMissed"_s).duration));
+        QCOMPARE(partyOf(900), u"+4917000000009 +4917000000009 1 34"_s);
+        QCOMPARE(partyOf(901), u"Unknown Unknown 1 131"_s);
+        const LoadAccount &account = data->account;
+        QVERIFY2(account.balances(), qPrintable(account.imbalances().join(u"; "_s)));
+        QCOMPARE(account.count(LoadAccount::Calls).read, qint64(data->calls.size()));
+        QVERIFY(account.layout.contains(u"address-book contacts linked through a join table"_s));
     }
     void shown_data()
     {

@@ -134,7 +134,8 @@ private slots:
     {
         // A record of the sample and what a load makes of it; "-": not loaded. Persons:
         // name and number (contact names win, digits-only numbers get a "+"). Chats: name,
-        // group id, participants, entries (-6 is made up for Dan's calls). Messages: type,
+        // group id, participants, entries (-6 is made up for Dan's calls, -7 for the call of
+        // nobody the store holds, under a made-up unknown party). Messages: type,
         // system kind, state, sender (system types match in any letter case). Attachments:
         // message type, file, preview (the first folder's, else where the second's belongs;
         // made from pictures when missing) and its width. Calls: type, chat, person.
@@ -142,11 +143,11 @@ private slots:
         const QString table = uR"(
             person ann = Ann Contact|+4915111111111; person bob = Bob|+4915222222222;
             person cleo = Cleo|+4915333333333; person fay = Fay|fay.viber; chat -6 = Dan||dan|2;
-            chat ann = ||ann|20; chat group = Friends|G-FRIENDS|ann+bob+eve|4; chat cleo = ||cleo|1;
+            chat ann = ||ann|20; chat group = Friends|G-FRIENDS|ann+bob+eve|5; chat cleo = ||cleo|1;
             chat empty = |||0; message received = 7|0|2|ann; message sending = 7|0|1|-;
             message delivered = 7|0|1|-; message send = 7|0|3|-; message pending = 7|0|4|-;
             message pendingNotSent = 7|0|4|-; message failed = -; message nameChanged = 4|1|4|ann;
-            message memberAdded = 4|2|2|ann; message memberAddedEmpty = -; message unknownSystem = 4|10|2|ann;
+            message memberAdded = 4|2|2|ann; message memberAddedEmpty = 4|2|2|ann; message unknownSystem = 4|10|2|ann;
             message noChat = -; message location = 3|0|2|ann; message groupText = 7|0|2|eve;
             message groupNoSender = 7|0|1|-; message fayText = 7|0|2|fay;
             attachment picture = 2|Attachments/p1.jpg|BigAttachmentsPreview/p1.jpg|400;
@@ -159,7 +160,8 @@ private slots:
             attachment sticker = 6|-|stickers/1200/100/00001234.png|40; attachment ofFailed = -;
             attachment locationAttachment = 3|-|CustomLocationImage/48.123457_11.jpg|40;
             call annIncoming = 1|ann|ann; call bobOutgoing = 2|bob|bob; call danMissed = 3|-6|dan;
-            call danIncoming = 4|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = 0|ann|ann; call nobody = -)"_s;
+            call danIncoming = 4|-6|dan; call cleoMissed = 3|cleo|cleo; call unknownType = 0|ann|ann;
+            call nobody = 1|-7|-1; chat -7 = Unknown||-1|1)"_s;
         const QStringList rows = table.split(u';');
         for (const QString &row : rows)
             QTest::newRow(row.section(u'=', 0, 0).trimmed().toUtf8()) << row.section(u'=', 1).trimmed();
@@ -255,6 +257,48 @@ private slots:
         QCOMPARE(data.chats.value(-6)->date, plan.call(u"danIncoming"_s).date);
         QCOMPARE(data.chats.value(plan.chat(u"cleo"_s).pk)->date, plan.call(u"cleoMissed"_s).date);
     }
+    void accountOfEveryLayout_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("leftOut"); // what a load leaves out, by kind
+        // The sample's deliberately broken rows, and nothing else.
+        const QString sample =
+            u"messages: 1 belong to no chat the store holds; 1 have the state \"failed\", "
+            "which is no state of a sent or received message | attachments: 1 belong to no "
+            "message that was read"_s;
+        QTest::newRow("phone") << u"phone"_s << sample;
+        QTest::newRow("template") << u"template"_s << sample;
+        QTest::newRow("empty") << u"empty"_s << QString();
+    }
+    void accountOfEveryLayout()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, leftOut);
+        QTemporaryDir empty;
+        QDir(empty.path()).mkpath(u"Documents"_s);
+        const ViberDataPtr data = layout == u"phone"      ? m_data
+                                  : layout == u"template" ? m_templateData
+                                                          : IOSViberDb(QDir(empty.path()), kFile).load();
+        const LoadAccount &account = data->account;
+        QVERIFY2(account.balances(), qPrintable(account.imbalances().join(u"; "_s)));
+        // Every record read is counted, and a row counted is a record.
+        qint64 messages = 0;
+        for (const _ViberMsg *m : std::as_const(data->messages))
+            messages += m->type != ViberMsgTypeCall;
+        QCOMPARE(account.count(LoadAccount::Messages).read + account.count(LoadAccount::SystemEvents).read,
+                 messages);
+        QCOMPARE(account.count(LoadAccount::Chats).read, qint64(data->chats.size()));
+        QCOMPARE(account.count(LoadAccount::People).read, qint64(data->persons.size()));
+        QCOMPARE(account.count(LoadAccount::Attachments).read, qint64(data->attachments.size()));
+        QCOMPARE(account.count(LoadAccount::Calls).read, qint64(data->calls.size()));
+        QStringList got;
+        const QStringList lines = account.lines();
+        for (const QString &line : lines)
+            if (line.contains(u"left out: "_s))
+                got << line.section(u": "_s, 0, 0) + u": "_s + line.section(u"left out: "_s, 1);
+        QCOMPARE(got.join(u" | "_s), leftOut);
+        QVERIFY(account.text().contains(u"messages: "_s));
+    }
     void madeUpCallChats()
     {
         fixtures::StorePlan plan; // persons 1 to 5: "a" to "e", numbers 111 to 555
@@ -278,6 +322,7 @@ private slots:
         QCOMPARE(chatOf(u"b2"_s), chatOf(u"b1"_s));
         QCOMPARE(chatOf(u"b1"_s)->name, u"B"_s);
         QCOMPARE(chatOf(u"c1"_s)->id, plan.chat(u"cOwn"_s).pk);
+        QCOMPARE(data->account.count(LoadAccount::Chats).madeUp, 2);
     }
     void oddKeysLoseNothing()
     {
@@ -380,8 +425,10 @@ private slots:
         const Store s(StoreLayout::Template);
         exec(s.path(), u"DROP TABLE ZPHONENUMBERINDEX; DROP TABLE Z_4PHONENUMINDEXES"_s);
         const ViberDataPtr data = s.load();
-        QVERIFY(data->persons.isEmpty() && data->calls.isEmpty());
-        QCOMPARE(data->chats.size(), qsizetype(s.plan.chats.size())); // no person, so no made-up call chats
+        // No person, so every call comes under one made-up unknown party with a chat of its own.
+        QCOMPARE(data->persons.size(), 1);
+        QCOMPARE(data->calls.size(), qsizetype(s.plan.calls.size()));
+        QCOMPARE(data->chats.size(), qsizetype(s.plan.chats.size()) + 1);
         const _ViberMsg *m = data->messages.value(s.plan.message(u"received"_s).pk);
         QVERIFY(m && !m->person);
     }

@@ -183,6 +183,26 @@ private slots:
         qint64 att = 7;
         QCOMPARE(t.db.findTokenlessDuplicate(chatKey, &second, att), duplicate ? firstKey : 0);
     }
+    void reimportOfNumberlessSendersAddsNothing()
+    {
+        // Without a number a sender is known by name; each run has a merger of its own.
+        Target t;
+        _ViberPerson &zoe = t.r.person(QString(), u"Zoe"_s);
+        _ViberPerson &bob = t.r.person(u"+222"_s, u"Bob"_s);
+        _ViberChat &group = t.r.chat({&zoe, &bob}, u"G1"_s, u"Group"_s);
+        const QList<const _ViberMsg *> messages{
+            &t.r.message(group, &zoe, ViberMsgStateReceived, u"hi"_s, 7e8, 0),
+            &t.r.message(group, &zoe, ViberMsgStateReceived, u"again"_s, 7e8 + 5, 0)};
+        QStringList counts;
+        for (int run = 0; run < 2; ++run) {
+            ViberMsgMerger merger(t.db);
+            for (const _ViberMsg *m : messages)
+                merger.mergeMessage(m, t.attKey, t.locKey);
+            counts << t.rows(u"select (select count(*) from ZVIBERMESSAGE) || ' ' || "
+                             "(select count(*) from ZPHONENUMBERINDEX)"_s);
+        }
+        QCOMPARE(counts.join(u", "_s), u"2 2, 2 2"_s);
+    }
     void oneToOneChatNeverMatchesAGroup()
     {
         Target t;

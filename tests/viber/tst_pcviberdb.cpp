@@ -125,6 +125,13 @@ private slots:
                 u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann"_s,
                 u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann"_s,
                 u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann"_s}));
+        // The one message left out is counted with its reason.
+        const LoadAccount &account = data->account;
+        QVERIFY2(account.balances(), qPrintable(account.imbalances().join(u"; "_s)));
+        QCOMPARE(account.count(LoadAccount::Messages).leftOut,
+                 (QMap<QString, qint64>{
+                     {u"are of a kind this version cannot read (%1)"_s.arg(classic ? 2 : 64), 1}}));
+        QCOMPARE(account.leftOutTotal(), 1);
     }
 
     // Accounts in the data home come first; an empty, missing or folder "viber.db" is none, and

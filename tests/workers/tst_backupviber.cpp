@@ -138,6 +138,37 @@ private slots:
                 skipped);
         QCOMPARE(b.state(), state);
     }
+    void tiesKeepTheStoreOrder()
+    {
+        // Messages of one second show in the store's order, its sequence numbers first and
+        // its keys after, in the store and in every copy of it alike.
+        fixtures::StorePlan plan;
+        const qint64 ann = plan.addPerson(u"ann"_s, u"4915111111111"_s, u"Ann"_s).pk;
+        const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
+        const QList<std::pair<QString, qint64>> rows{
+            {u"c"_s, 30}, {u"a"_s, 10}, {u"b"_s, 20}, {u"d"_s, 0}, {u"e"_s, 0}};
+        for (const auto &[text, seq] : rows) {
+            fixtures::MessagePlan &m = plan.addMessage(text, chat, ann, u"received"_s, text);
+            m.date = 7e8;
+            m.seq = seq;
+        }
+        Bench b;
+        fixtures::writeStore(plan, b.src.path(), StoreLayout::Phone);
+        const ViberDataPtr source =
+            IOSViberDb(QDir(b.src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
+        QCOMPARE(b.backup(source->messages.values()), Outcome::Succeeded);
+        const ViberDataPtr copy = LocalDatabases::load(b.folder);
+        auto order = [](const ViberData &data) {
+            QList<_ViberMsg *> messages = data.messages.values();
+            std::sort(messages.begin(), messages.end(), msgDateLess);
+            QString texts;
+            for (const _ViberMsg *m : std::as_const(messages))
+                texts += m->text;
+            return texts;
+        };
+        QCOMPARE(order(*source), u"deabc"_s);
+        QCOMPARE(order(*copy), order(*source));
+    }
     void voiceFileIsNamedByTheNewKey()
     {
         Bench b;

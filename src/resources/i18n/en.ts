@@ -172,6 +172,10 @@
         <source>IDS_SYS_MEMBER_JOINED</source>
         <translation>%1 joined</translation>
     </message>
+    <message>
+        <source>IDS_SYS_MEMBER_ADDED</source>
+        <translation>%1 was added to the group</translation>
+    </message>
 </context>
 <context>
     <name>ProgressForm</name>
@@ -234,6 +238,117 @@
     <message>
         <source>IDS_STORE_CREATE_FAILED</source>
         <translation>Can&apos;t create the Viber message store %1: %2</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_REPEATED_KEY</source>
+        <translation>repeat the key of another row</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_CHAT</source>
+        <translation>belong to no chat the store holds</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_STATE_%1</source>
+        <translation>have the state &quot;%1&quot;, which is no state of a sent or received message</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_MESSAGE</source>
+        <translation>belong to no message that was read</translation>
+    </message>
+    <message>
+        <source>IDS_UNKNOWN_PARTY</source>
+        <translation>Unknown</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_LOCAL_DATABASE</source>
+        <translation>a local database of this program</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_PHONE_STORE</source>
+        <translation>a Viber for iOS message store</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_MEMBERS</source>
+        <translation>participants as members with phone numbers (about 2016 and later)</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_PHONE_NUMBER_INDEX</source>
+        <translation>participants in a phone number index (before about 2016)</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_CONTACT_COLUMN</source>
+        <translation>address-book contacts linked by a column</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_CONTACT_TABLE</source>
+        <translation>address-book contacts linked through a join table</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_METADATA</source>
+        <translation>message metadata (about 2020 and later)</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_ATTACHMENT_LINKS</source>
+        <translation>attachments linked from their messages</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_MESSAGE_INDEX</source>
+        <translation>a search index of messages</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_HISTORY</source>
+        <translation>a change history</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_ENTITIES_%1</source>
+        <translation>%1 entities</translation>
+    </message>
+</context>
+<context>
+    <name>LoadAccount</name>
+    <message>
+        <source>IDS_ACCOUNT_CHATS</source>
+        <translation>chats</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_PEOPLE</source>
+        <translation>people</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_MESSAGES</source>
+        <translation>messages</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_SYSTEM_EVENTS</source>
+        <translation>system events</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_ATTACHMENTS</source>
+        <translation>attachments</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_CALLS</source>
+        <translation>calls</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_LINE_%1_%2_%3</source>
+        <translation>%1: %2 in the store, %3 read</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_MADE_UP_%1</source>
+        <translation>, %1 more made up for rows that have none</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_LEFT_OUT_%1_%2</source>
+        <translation>, %1 left out: %2</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_REASON_%1_%2</source>
+        <translation>%1 %2</translation>
+    </message>
+    <message>
+        <source>IDS_ACCOUNT_LAYOUT_%1</source>
+        <translation>Layout: %1</translation>
     </message>
 </context>
 <context>
@@ -544,6 +659,10 @@
     <message>
         <source>IDS_WELCOME_DEVICE_HOW</source>
         <translation>Connect your iPhone with its USB cable, unlock it and tap &quot;Trust&quot; when it asks. It then appears under Devices on the left.</translation>
+    </message>
+    <message>
+        <source>IDS_MI_SHOW_ACCOUNT</source>
+        <translation>What This Source Holds…</translation>
     </message>
 </context>
 <context>
@@ -1079,6 +1198,42 @@
         <source>IDS_SEL_ONE_PC_VIBER_ACCOUNT</source>
         <translation>Please select a Viber Desktop account:</translation>
     </message>
+    <message>
+        <source>IDS_LAYOUT_DESKTOP</source>
+        <translation>a Viber Desktop database</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_DESKTOP_CONTACTS</source>
+        <translation>participants in Contact (2017 and later clients)</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_DESKTOP_CLASSIC</source>
+        <translation>participants in OriginNumberInfo (classic clients)</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_KEY</source>
+        <translation>have no id</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_CHAT</source>
+        <translation>belong to no chat the database holds</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_REPEATED_KEY</source>
+        <translation>repeat the id of another row</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_KIND_%1</source>
+        <translation>are of a kind this version cannot read (%1)</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_EVENT</source>
+        <translation>have no event row</translation>
+    </message>
+    <message>
+        <source>IDS_LEFT_OUT_NO_PERSON</source>
+        <translation>name nobody the database holds</translation>
+    </message>
 </context>
 <context>
     <name>BackupCrypto</name>
@@ -1326,6 +1481,18 @@
         <source>IDS_LOADING_ITUNES_BACKUP_TITLE</source>
         <translation>Loading from iTunes Backup</translation>
     </message>
+    <message>
+        <source>IDS_LAYOUT_BACKUP_%1_%2</source>
+        <translation>an iTunes backup indexed by %1, %2</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_ENCRYPTED</source>
+        <translation>encrypted</translation>
+    </message>
+    <message>
+        <source>IDS_LAYOUT_NOT_ENCRYPTED</source>
+        <translation>not encrypted</translation>
+    </message>
 </context>
 <context>
     <name>CliApp</name>
@@ -1485,6 +1652,10 @@ Commands:</translation>
     <message>
         <source>IDS_CLI_NO_CALLS_%1</source>
         <translation>No calls of %1 are in the chosen chats and dates.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_INSPECT</source>
+        <translation>Says what a source holds: the layout found, then for chats, people, messages, system events, attachments and calls how many rows it holds, how many were read and why any were left out.</translation>
     </message>
 </context>
 <context>
