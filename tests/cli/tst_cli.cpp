@@ -142,14 +142,14 @@ private slots:
         QTest::newRow("store")
             << QStringList{u"--store"_s, m_store}
             << u"Layout: a Viber for iOS message store, participants in a phone number index"_s
-            << u"messages: 20 in the store, 18 read"_s + left;
+            << u"messages: 23 in the store, 21 read"_s + left;
         QTest::newRow("backup")
             << QStringList{u"--backup"_s, m_plain}
             << u"Layout: an iTunes backup indexed by Manifest.mbdb, not encrypted, a Viber"_s
-            << u"messages: 20 in the store, 18 read"_s + left;
+            << u"messages: 23 in the store, 21 read"_s + left;
         QTest::newRow("database") << QStringList{u"--db"_s, u"Archive"_s}
                                   << u"Layout: a local database of this program"_s
-                                  << u"messages: 18 in the store, 18 read"_s;
+                                  << u"messages: 21 in the store, 21 read"_s;
     }
     void inspect()
     {

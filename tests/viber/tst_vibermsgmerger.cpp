@@ -73,7 +73,7 @@ private slots:
             target == StoreLayout::Phone ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
         const ViberDataPtr copy = t.db.load();
         const QStringList expected = fixtures::messageContent(*original, detail);
-        QVERIFY(expected.filter(u" call "_s).size() == 6 &&
+        QVERIFY(expected.filter(u" call "_s).size() == 7 &&
                 !expected.filter(u"G-FRIENDS 'Friends'"_s).isEmpty());
         QCOMPARE(fixtures::messageContent(*copy, detail), expected);
         // Chats without messages are not made by a merge.

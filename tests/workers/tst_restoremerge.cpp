@@ -76,7 +76,7 @@ private slots:
         // Without new calls the phone's recents stay as they were.
         if (!newCall)
             QCOMPARE(fixtures::rows(p.store(), u"select * from ZRECENT order by Z_PK"_s), p.recents);
-        QCOMPARE(worker.callCount(), newCall ? 7 : 0);
+        QCOMPARE(worker.callCount(), newCall ? 8 : 0);
         QStringList paths;
         for (const BackupFileItem &item : worker.files()) {
             QVERIFY2(QFileInfo(item.sourcePath).isFile(), qPrintable(item.sourcePath));
@@ -114,7 +114,7 @@ private slots:
                 target, p.source->messages.values(),
                 [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
             QVERIFY(result.succeeded);
-            QCOMPARE(result.calls, 7);
+            QCOMPARE(result.calls, 8);
             QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
         } else {
             const QString root = p.dir.filePath(u"root"_s);
