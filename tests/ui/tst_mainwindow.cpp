@@ -180,6 +180,13 @@ private slots:
         QVERIFY(model->localDbNodes().first()->children.isEmpty());
         QVERIFY(select(u"Local Databases/Alpha"_s));
         QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 6"_s);
+        // Its menu tells what the database holds, line by line.
+        QVERIFY(run("miShowAccount"));
+        QTRY_COMPARE(m_user->boxes.size(), 1);
+        QVERIFY2(m_user->boxes.first().contains(u"<br/>Layout: a local database of this program, "_s) &&
+                     m_user->boxes.first().contains(u"<br/>calls: "_s),
+                 qPrintable(m_user->boxes.first()));
+        m_user->boxes.clear();
 
         // A chat: its messages, its name and picture in the header.
         QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
