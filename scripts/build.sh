@@ -6,5 +6,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 werror=OFF
 if [ "${CI:-}" = "true" ]; then werror=ON; fi
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DCHATWHARF_WERROR=$werror "$@" >/dev/null
+# A compiler cache, where there is one, makes a rebuild of another checkout cheap.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DCHATWHARF_WERROR=$werror \
+  "${launcher[@]}" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

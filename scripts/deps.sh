@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkg-config clang-format
+  cmake g++ make pkg-config clang-format ccache
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libvulkan-dev
