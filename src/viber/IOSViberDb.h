@@ -3,6 +3,7 @@
 #include "AbsViberDb.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -129,8 +130,9 @@ public:
 
     // Summary columns the phone's app keeps itself, recomputed after the inserts.
     void refreshRecentsLines();
-    // Needs the last-message columns of a phone's store.
-    void refreshLastMessages();
+    // Needs the last-message columns of a phone's store. With chats, only those
+    // conversations (by key) are refreshed.
+    void refreshLastMessages(const QSet<qint64> *chats = nullptr);
     void refreshPrimaryKeyMax();
     // Each conversation's ZDATE becomes its latest message's date (NULL without messages).
     void refreshConversationDates();
@@ -184,6 +186,8 @@ private:
     QString personKeysSql() const;
     // The attachment key of the message m (an SQL expression); "null" when unknown.
     QString attachmentOfMessageSql(const QString &m) const;
+    // The attachment key of each of the messages that has one, by one pass over the link.
+    QHash<qint64, qint64> attachmentsOfMessages(const QSet<qint64> &messages);
 
     qint64 findOrInsertPerson(qint64 &counter, const _ViberPerson *person, NumberlessPersons *numberless);
     // The row of a person: by number, or, for one without, the row numberless holds

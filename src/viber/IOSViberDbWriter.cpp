@@ -875,73 +875,121 @@ void IOSViberDb::refreshRecentsLines()
         flush();
 }
 
-void IOSViberDb::refreshLastMessages()
+void IOSViberDb::refreshLastMessages(const QSet<qint64> *chats)
 {
     open();
+    // The latest message of each conversation from one pass over keys and dates; its
+    // columns and attachment are then looked up for it alone. Joining every message
+    // with its attachment instead costs a scan of the attachments per message where
+    // the store has no index on that link, which made a transfer into a large store
+    // grow with the square of its size.
+    struct Latest
+    {
+        qint64 key = 0;
+        double date = 0.0;
+    };
+    QHash<qint64, Latest> latest;
+    {
+        Sqlite3Cursor c = queryThrow("select ZCONVERSATION, Z_PK, ZDATE from ZVIBERMESSAGE");
+        while (c.moveNext()) {
+            const qint64 conversation = c.getInt64At(0);
+            if (chats && !chats->contains(conversation))
+                continue;
+            Latest &l = latest[conversation];
+            const qint64 key = c.getInt64At(1);
+            const double date = c.getDoubleAt(2);
+            // The later message wins, of two at one time the one with the lower key.
+            if (date > l.date || (date == l.date && date > 0 && key < l.key)) {
+                l.key = key;
+                l.date = date;
+            }
+        }
+    }
+    QSet<qint64> winners;
+    for (const Latest &l : std::as_const(latest))
+        if (l.key != 0)
+            winners.insert(l.key);
+    const QHash<qint64, qint64> attachmentOf = attachmentsOfMessages(winners);
+
     const Sqlite3Sql update(
         "update ZCONVERSATION set ZLASTMESSAGETOKEN=?, ZLASTMESSAGESENDER=?, ZDATE=?, ZLASTMESSAGETEXT=?, "
         "ZLASTMESSAGETYPE=?, ZLASTMESSAGEEMOTICONSRANGES=?, ZLASTMESSAGERANGES=? where Z_PK=?");
-    Sqlite3Cursor c = queryThrow(
-        QStringLiteral(
-            "select m.Z_PK, m.ZCONVERSATION, m.ZTOKEN, m.ZPHONENUMINDEX, m.ZDATE, m.ZTEXT, m.ZSYSTEMTYPE, "
-            "m.ZEMOTICONSRANGES, m.ZRANGES, a.ZTYPE from ZVIBERMESSAGE as m left join ZATTACHMENT as a on "
-            "a.Z_PK=%1 order by m.ZCONVERSATION asc")
-            .arg(attachmentOfMessageSql(QStringLiteral("m"))));
-    struct Latest
-    {
-        qint64 token = 0;
-        qint64 sender = 0;
+    const Sqlite3Sql message(
+        "select ZTOKEN, ZPHONENUMINDEX, ZDATE, ZTEXT, ZSYSTEMTYPE, ZEMOTICONSRANGES, ZRANGES "
+        "from ZVIBERMESSAGE where Z_PK=?");
+    const Sqlite3Sql attachmentType("select ZTYPE from ZATTACHMENT where Z_PK=?");
+    for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
+        qint64 token = 0, sender = 0;
         double date = 0.0;
-        QString text;
-        QString type;
-        QByteArray emoticons;
-        QByteArray ranges;
-    };
-    bool any = false;
-    qint64 conversation = 0;
-    Latest latest;
-    auto flush = [&] {
+        QString text, type;
+        QByteArray emoticons, ranges;
+        if (it.value().key != 0) {
+            Sqlite3Cursor m = queryThrow(Sqlite3Sql(message).addInt64Param(it.value().key));
+            if (m.moveNext()) {
+                token = m.getInt64At(0);
+                sender = m.getInt64At(1);
+                date = m.getDoubleAt(2);
+                text = m.getTextAt(3);
+                type = m.getTextAt(4);
+                emoticons = m.getBlobAt(5);
+                ranges = m.getBlobAt(6);
+            }
+            if (type.isEmpty()) {
+                if (const qint64 attachment = attachmentOf.value(it.value().key)) {
+                    Sqlite3Cursor a = queryThrow(Sqlite3Sql(attachmentType).addInt64Param(attachment));
+                    if (a.moveNext())
+                        type = a.getTextAt(0);
+                }
+            }
+            if (type.isEmpty())
+                type = QStringLiteral("text");
+        }
         Sqlite3Sql sql(update);
-        sql.addInt64Param(latest.token);
-        if (latest.sender < 1)
+        sql.addInt64Param(token);
+        if (sender < 1)
             sql.addNullParam();
         else
-            sql.addInt64Param(latest.sender);
-        sql.addDoubleParam(latest.date).addTextParam(latest.text).addTextParam(latest.type);
-        for (const QByteArray *bytes : {&latest.emoticons, &latest.ranges}) {
+            sql.addInt64Param(sender);
+        sql.addDoubleParam(date).addTextParam(text).addTextParam(type);
+        for (const QByteArray *bytes : {&emoticons, &ranges}) {
             if (bytes->isEmpty())
                 sql.addNullParam();
             else
                 sql.addBlobParam(*bytes);
         }
-        sql.addInt64Param(conversation);
+        sql.addInt64Param(it.key());
         executeThrow(sql);
-    };
-    while (c.moveNext()) {
-        const qint64 rowConversation = c.getInt64At(1);
-        if (any && rowConversation != conversation) {
-            flush();
-            latest = Latest();
-        }
-        any = true;
-        conversation = rowConversation;
-        const double date = c.getDoubleAt(4);
-        if (date > latest.date) {
-            latest.token = c.getInt64At(2);
-            latest.sender = c.getInt64At(3);
-            latest.date = date;
-            latest.text = c.getTextAt(5);
-            const QString system = c.getTextAt(6);
-            const QString attachmentType = c.getTextAt(9);
-            latest.type = !system.isEmpty()           ? system
-                          : !attachmentType.isEmpty() ? attachmentType
-                                                      : QStringLiteral("text");
-            latest.emoticons = c.getBlobAt(7);
-            latest.ranges = c.getBlobAt(8);
-        }
     }
-    if (any)
-        flush();
+}
+
+QHash<qint64, qint64> IOSViberDb::attachmentsOfMessages(const QSet<qint64> &messages)
+{
+    // Whichever link the store has, in the order attachmentOfMessageSql follows; the
+    // first attachment by key where a message has several.
+    QHash<qint64, qint64> out;
+    if (messages.isEmpty())
+        return out;
+    auto scan = [&](const QString &sql) {
+        Sqlite3Cursor c = queryThrow(sql);
+        while (c.moveNext()) {
+            const qint64 msg = c.getInt64At(0), attachment = c.getInt64At(1);
+            if (attachment != 0 && messages.contains(msg) && !out.contains(msg))
+                out.insert(msg, attachment);
+        }
+    };
+    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE"))) {
+        scan(QStringLiteral("select ZMESSAGE, Z_PK from ZATTACHMENT order by Z_PK"));
+    } else if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT"))) {
+        const Sqlite3Sql sql("select ZATTACHMENT from ZVIBERMESSAGE where Z_PK=?");
+        for (const qint64 msg : messages) {
+            Sqlite3Cursor c = queryThrow(Sqlite3Sql(sql).addInt64Param(msg));
+            if (c.moveNext() && c.getInt64At(0) != 0)
+                out.insert(msg, c.getInt64At(0));
+        }
+    } else if (const QStringList join = attachmentJoin(); !join.isEmpty()) {
+        scan(QStringLiteral("select %1, %2 from %3 order by %2").arg(join[2], join[1], join[0]));
+    }
+    return out;
 }
 
 void IOSViberDb::refreshPrimaryKeyMax()

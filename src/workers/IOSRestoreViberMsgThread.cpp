@@ -232,6 +232,7 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb
     }
 
     merge.anyCalls = !newCalls.isEmpty();
+    merge.allChats = true;
     return merge;
 }
 
@@ -258,6 +259,8 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::appendInto(IOSViberDb 
         reportProgress(int(double(++i) / double(messages.size()) * 99), tr("IDS_MERGING_VIBER_MESSAGES"));
         qint64 attachmentKey = 0, locationKey = 0;
         merger.mergeMessage(m, attachmentKey, locationKey);
+        if (merger.chatKey() > 0)
+            merge.chats.insert(merger.chatKey());
         // Files of a message that was there already go again: the phone may lack them.
         if (attachmentKey > 0 && m->attachment)
             merge.attachments.append({attachmentKey, m->attachment});
@@ -319,7 +322,8 @@ QString IOSRestoreViberMsgThread::work()
     }
     writeVoiceCounter(highestVoiceKey);
 
-    work.refreshLastMessages();
+    // Only the conversations the merge wrote into have a new last message.
+    work.refreshLastMessages(merge.allChats ? nullptr : &merge.chats);
     if (merge.anyCalls)
         work.refreshRecentsLines();
     work.refreshPrimaryKeyMax();

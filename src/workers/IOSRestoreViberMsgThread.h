@@ -7,6 +7,7 @@
 #include "viber/ViberData.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
 // Merges messages into a phone's Viber store for delivery to the phone, straight
@@ -49,6 +50,9 @@ private:
         QList<std::pair<qint64, const _ViberAtta *>> attachments; // new keys and their records
         qint64 phoneDuplicates = 0; // copies of one message among the phone's own rows
         bool anyCalls = false;
+        // Conversations the merge wrote into; all of them when it rebuilt the store.
+        QSet<qint64> chats;
+        bool allChats = false;
     };
     // Both run the merge's transaction up to the files; the caller commits.
     Merge rebuildInto(IOSViberDb &work);
