@@ -30,7 +30,7 @@ void ExportMessagesCsv::write(const _ViberMsg &msg)
         content = MessageText::systemText(&msg);
     } else {
         const _ViberChat *chat = msg.chat;
-        if (!chat || chat->participants.isEmpty())
+        if (!chat)
             return;
         sent = isOutgoing(&msg);
         const _ViberPerson *who =
@@ -38,8 +38,12 @@ void ExportMessagesCsv::write(const _ViberMsg &msg)
         if (who) {
             person = who->name;
             number = who->phone;
+        } else if (!chat->name.isEmpty()) {
+            number = chat->name;
         } else {
-            number = !chat->name.isEmpty() ? chat->name : QLatin1String("Group-") + chat->groupId;
+            // A chat without participants (My Notes) goes by its title, a group by its id.
+            number = chat->participants.isEmpty() ? MessageText::chatTitle(chat)
+                                                  : QLatin1String("Group-") + chat->groupId;
         }
         content = MessageText::plainText(&msg);
     }

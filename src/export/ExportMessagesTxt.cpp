@@ -34,11 +34,16 @@ void ExportMessagesTxt::write(const _ViberMsg &msg)
         flag = QStringLiteral("<System>");
         text = MessageText::systemText(&msg);
     } else {
-        if (!msg.chat || msg.chat->participants.isEmpty())
+        if (!msg.chat)
             return;
         flag = isOutgoing(&msg) ? QStringLiteral("To") : QStringLiteral("From");
-        name = msg.chat->participants.size() > 1 && msg.person ? personLabel(msg.person)
-                                                               : MessageText::participantLabels(msg.chat);
+        // A chat without participants (My Notes) is named by its title.
+        if (msg.chat->participants.size() > 1 && msg.person)
+            name = personLabel(msg.person);
+        else if (msg.chat->participants.isEmpty())
+            name = MessageText::chatTitle(msg.chat);
+        else
+            name = MessageText::participantLabels(msg.chat);
         text = MessageText::plainText(&msg);
     }
     // One message, one line.

@@ -111,7 +111,8 @@ private slots:
                            u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
                            u"<System>"_s,
                            u"<Call> {40}Missed Call"_s,
-                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
+                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
+                           u"To    My Notes {32}note to self$"_s};
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
             << QStringList{u"^date,send,person,number,content$"_s,
@@ -120,7 +121,8 @@ private slots:
                            u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
                            u",0,,,"_s,
                            u",0,,,Missed Call"_s,
-                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s};
+                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s,
+                           u"^2014-02-02 00:00:01,1,,My Notes,note to self$"_s};
     }
     void textAndCsvRows()
     {
@@ -128,13 +130,18 @@ private slots:
         QFETCH(QStringList, expectedLines);
         QTemporaryDir dir;
         Sample s(dir.path());
+        _ViberMsg *const chatless = s.all().last();
+        // My Notes: a chat of the owner alone, without participants.
+        _ViberChat *notes = s.f.addChat();
+        writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
+        s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note to self"_s);
         const QString out = dir.filePath(u"out.txt"_s);
         ExportMessagesThread worker(s.all(), out, format);
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
-        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 5 Messages."_s});
-        QCOMPARE(reporter.details.last(), u"Messages: 5/6"_s);
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 6 Messages."_s});
+        QCOMPARE(reporter.details.last(), u"Messages: 6/7"_s);
         const QByteArray bytes = testsupport::readFile(out);
         // Spreadsheets tell UTF-8 by its byte-order mark.
         QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
@@ -146,7 +153,7 @@ private slots:
 
         // Nothing with a chat: success with 0 and no file at all.
         const QString none = dir.filePath(u"none.txt"_s);
-        ExportMessagesThread empty({s.all().last()}, none, format);
+        ExportMessagesThread empty({chatless}, none, format);
         QCOMPARE(run(empty), Outcome::Succeeded);
         QVERIFY(!QFileInfo::exists(none));
     }
