@@ -13,7 +13,9 @@ QString ExportMessagesCsv::quoted(const QString &field)
 {
     QString text = field;
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    if (text.size() != field.size() || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('\n')))
+    // A lone carriage return ends a row for many readers as a line feed does.
+    if (text.size() != field.size() || field.contains(QLatin1Char(',')) ||
+        field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')))
         return QLatin1Char('"') + text + QLatin1Char('"');
     return text;
 }

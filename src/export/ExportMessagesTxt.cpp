@@ -46,8 +46,9 @@ void ExportMessagesTxt::write(const _ViberMsg &msg)
             name = MessageText::participantLabels(msg.chat);
         text = MessageText::plainText(&msg);
     }
-    // One message, one line.
-    text.remove(QLatin1Char('\r'));
+    // One message, one line: each line break (CR LF, LF or a lone CR) becomes one space.
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     line(QLocale::system().toString(storeTimeToDateTime(msg.date), QLocale::ShortFormat), flag, name, text);
 }

@@ -102,7 +102,8 @@ private slots:
     void textAndCsvRows_data()
     {
         QTest::addColumn<int>("format");
-        // Regular expressions; the CSV rows double quotes and quote commas and line breaks.
+        // Regular expressions; the CSV rows double quotes and quote commas and line breaks, a lone
+        // CR too; the text rows turn each line break into a space.
         QTest::addColumn<QStringList>("expectedLines");
         QTest::newRow("text")
             << int(ExportMessagesThread::Text)
@@ -122,7 +123,7 @@ private slots:
                            u",0,,,"_s,
                            u",0,,,Missed Call"_s,
                            u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s,
-                           u"^2014-02-02 00:00:01,1,,My Notes,note to self$"_s};
+                           u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
     }
     void textAndCsvRows()
     {
@@ -134,7 +135,7 @@ private slots:
         // My Notes: a chat of the owner alone, without participants.
         _ViberChat *notes = s.f.addChat();
         writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
-        s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note to self"_s);
+        s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note\rto self"_s);
         const QString out = dir.filePath(u"out.txt"_s);
         ExportMessagesThread worker(s.all(), out, format);
         RecordingReporter reporter;
