@@ -53,11 +53,10 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
         if (!isFile(att->filePath))
             return {};
         // A document keeps its own name after the time, so that it can still be found by it.
+        // Shortened as the HTML export's copies are: a name of any length still fits the folder.
         const QString own =
-            sanitizeFileName(att->fileName.isEmpty() ? QFileInfo(att->filePath).fileName() : att->fileName);
-        return own.isEmpty() || own.startsWith(QLatin1Char('.'))
-                   ? named(att->filePath)
-                   : Source{att->filePath, base + QLatin1Char('_') + own};
+            exportCopyName(att->fileName.isEmpty() ? QFileInfo(att->filePath).fileName() : att->fileName);
+        return own.isEmpty() ? named(att->filePath) : Source{att->filePath, base + QLatin1Char('_') + own};
     }
     default:
         return {};

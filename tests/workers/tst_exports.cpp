@@ -298,6 +298,8 @@ private slots:
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
         add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
         add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // nothing to extract
+        // Too long for a file system with the time before it: shortened, keeping its extension.
+        add(ViberMsgTypeFile, QString(240, u'd') + u".pdf"_s, QString(), kDay1.addSecs(5));
         f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"no attachment"_s);
 
         const QString target = dir.filePath(u"attachments"_s);
@@ -307,7 +309,8 @@ private slots:
         QCOMPARE(treeOf(target),
                  (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
                               u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
-                              u"atta_20140131-093008_report.pdf"_s}));
+                              u"atta_20140131-093008_report.pdf"_s,
+                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
