@@ -297,7 +297,7 @@ private slots:
         add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
         add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
-        add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // nothing to extract
+        _ViberMsg *gone = add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // not there
         // Too long for a file system with the time before it: shortened, keeping its extension.
         add(ViberMsgTypeFile, QString(240, u'd') + u".pdf"_s, QString(), kDay1.addSecs(5));
         f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"no attachment"_s);
@@ -316,7 +316,18 @@ private slots:
                      readText(target + u"/atta_20140131-093006.jpg"_s),
                  u"p2.jpgv.jpg"_s);
         QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
-        QVERIFY(reporter.successes.value(0).contains(QDir::toNativeSeparators(target)));
+        QCOMPARE(reporter.successes,
+                 QStringList{u"Extracted 6 attachments to %1; 1 were not in the source."_s.arg(
+                     QDir::toNativeSeparators(target))});
+
+        // Nothing but missing files is no success, and leaves no folder.
+        const QString none = dir.filePath(u"none"_s);
+        ExtractMediaFilesThread missing({gone, f.messages().last()}, QDir(none));
+        RecordingReporter r1;
+        QCOMPARE(run(missing, r1), Outcome::Failed);
+        QVERIFY2(r1.errors.value(0).contains(u"all 1 attachments are not in the source"_s),
+                 qPrintable(r1.errors.value(0)));
+        QVERIFY(!QFileInfo::exists(none));
 
         // A cancel keeps what was copied.
         ExtractMediaFilesThread again(f.messages(), QDir(target));

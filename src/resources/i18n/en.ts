@@ -969,8 +969,20 @@
         <translation>Extracting attachments...</translation>
     </message>
     <message>
-        <source>IDS_SUC_EXTRACT_MEDIA_FILES_TO_%1</source>
-        <translation>Successfully extracted attachments to %1.</translation>
+        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2</source>
+        <translation>Extracted %1 attachments to %2.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2_%3_MISSING</source>
+        <translation>Extracted %1 attachments to %2; %3 were not in the source.</translation>
+    </message>
+    <message>
+        <source>IDS_EXTRACT_ALL_%1_MEDIA_FILES_MISSING</source>
+        <translation>No attachment was extracted: the files of all %1 attachments are not in the source (not downloaded to the phone, or deleted).</translation>
+    </message>
+    <message>
+        <source>IDS_NO_MEDIA_FILES_TO_EXTRACT</source>
+        <translation>The chosen messages have no attachments to extract.</translation>
     </message>
 </context>
 <context>
