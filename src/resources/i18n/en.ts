@@ -1080,6 +1080,10 @@
         <translation>This Viber Desktop database is encrypted by Viber and cannot be read: %1. Only the unencrypted databases of earlier Viber Desktop versions can be loaded.</translation>
     </message>
     <message>
+        <source>IDS_PCVIBER_NOT_SQLITE</source>
+        <translation>The file %1 is not a Viber Desktop database (it is not an SQLite file).</translation>
+    </message>
+    <message>
         <source>IDS_PCVIBER_COLUMN_MISSING</source>
         <translation>The file %1 is not a complete Viber Desktop database: the column %2 is missing.</translation>
     </message>
