@@ -1392,7 +1392,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_OPT_STORE</source>
-        <translation>Read a folder holding a Viber Contacts.data (it is not changed).</translation>
+        <translation>Read a Viber Contacts.data, or a folder holding one (it is not changed).</translation>
     </message>
     <message>
         <source>IDS_CLI_OPT_DESKTOP</source>
