@@ -382,6 +382,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     }
     if (const QString preamble = MessageText::preambleText(msg); !preamble.isEmpty())
         c.text = c.text.isEmpty() ? preamble : preamble + QLatin1Char('\n') + c.text;
+    // Text layout breaks lines at LF only; a CR LF or a lone CR would join two lines.
+    c.text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     c.time = timeText(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)

@@ -115,6 +115,9 @@ private slots:
         QTest::newRow("location shows its address and its text")
             << int(ViberMsgTypeLocation) << false << int(NoAttachment) << kHebrew << false
             << u"Main Square 1\n"_s + kHebrew;
+        QTest::newRow("every line break is a line")
+            << int(ViberMsgTypeText) << false << int(NoAttachment) << u"one\rtwo\r\nthree"_s << false
+            << u"one\ntwo\nthree"_s;
         QTest::newRow("text in a group has a header")
             << int(ViberMsgTypeText) << true << int(NoAttachment) << kHebrew << false << kHebrew;
     }
