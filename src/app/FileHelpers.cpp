@@ -46,11 +46,26 @@ QString exportFileName(const QString &text, qsizetype maxLength)
             continue;
         name += c.isSpace() ? QChar(u' ') : c;
     }
+    // Never half of a character outside the BMP: its lone surrogate has no UTF-8.
+    if (name.size() > maxLength && maxLength > 0 && name.at(maxLength - 1).isHighSurrogate())
+        --maxLength;
     name = sanitizeFileName(name.left(maxLength));
     // Dots alone would name the folder itself or its parent; a leading one hides the file.
     while (name.startsWith(QLatin1Char('.')))
         name = name.mid(1).trimmed();
     return name;
+}
+
+QString exportCopyName(const QString &fileName, const QString &emptyBase)
+{
+    const QFileInfo info(fileName);
+    QString name = exportFileName(info.completeBaseName());
+    if (name.isEmpty())
+        name = emptyBase;
+    if (name.isEmpty())
+        return QString();
+    const QString suffix = exportFileName(info.suffix(), 16);
+    return suffix.isEmpty() ? name : name + QLatin1Char('.') + suffix;
 }
 
 void removeFolderTree(const QString &folderPath)

@@ -19,6 +19,14 @@ QString sanitizeFileName(const QString &text);
 // leading dots. Empty when nothing is left.
 QString exportFileName(const QString &text, qsizetype maxLength = 60);
 
+// The name a copy of the file fileName (a name or a path: only its last part
+// counts) gets in an export: exportFileName of its base name, then "." and
+// exportFileName of its suffix (at most 16 characters), so that a long name from a
+// store is shortened and still keeps the extension that tells what it is.
+// emptyBase stands in for a base name of which nothing is left; without one such a
+// name gives "".
+QString exportCopyName(const QString &fileName, const QString &emptyBase = QString());
+
 // Deletes the folder and everything in it; a missing folder (or an empty path)
 // is a no-op and failures are ignored. Symbolic links are removed, never
 // followed, so nothing outside the folder is touched.

@@ -110,7 +110,7 @@ int CliApp::run(const QStringList &arguments)
     if (command->source) {
         parser.addOption({u"db"_s, tr("IDS_CLI_OPT_DB"), u"name"_s});
         parser.addOption({u"backup"_s, tr("IDS_CLI_OPT_BACKUP"), u"folder"_s});
-        parser.addOption({u"store"_s, tr("IDS_CLI_OPT_STORE"), u"folder"_s});
+        parser.addOption({u"store"_s, tr("IDS_CLI_OPT_STORE"), u"path"_s});
         parser.addOption({u"viber-desktop"_s, tr("IDS_CLI_OPT_DESKTOP"), u"file"_s});
         parser.addOption({u"password-file"_s, tr("IDS_CLI_OPT_PASSWORD"), u"file"_s});
     }

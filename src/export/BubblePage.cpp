@@ -86,7 +86,12 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         const QString map = MessageText::mapPictureAddress(msg);
         const QString preview = att ? att->previewPath : QString();
         const QString source = isNonEmptyFile(preview) ? preview : map;
-        return wrapped(pictureLink(map, source, style.pictureLimit, style)) + wrapped(text(msg->address));
+        QString body =
+            wrapped(pictureLink(map, source, style.pictureLimit, style)) + wrapped(text(msg->address));
+        // What the sender wrote with the place.
+        if (!msg->text.isEmpty())
+            body += wrapped(text(msg->text));
+        return body;
     }
     case ViberMsgTypeAudio:
         if (!att)

@@ -13,7 +13,9 @@ QString ExportMessagesCsv::quoted(const QString &field)
 {
     QString text = field;
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    if (text.size() != field.size() || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('\n')))
+    // A lone carriage return ends a row for many readers as a line feed does.
+    if (text.size() != field.size() || field.contains(QLatin1Char(',')) ||
+        field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')))
         return QLatin1Char('"') + text + QLatin1Char('"');
     return text;
 }
@@ -30,7 +32,7 @@ void ExportMessagesCsv::write(const _ViberMsg &msg)
         content = MessageText::systemText(&msg);
     } else {
         const _ViberChat *chat = msg.chat;
-        if (!chat || chat->participants.isEmpty())
+        if (!chat)
             return;
         sent = isOutgoing(&msg);
         const _ViberPerson *who =
@@ -38,8 +40,12 @@ void ExportMessagesCsv::write(const _ViberMsg &msg)
         if (who) {
             person = who->name;
             number = who->phone;
+        } else if (!chat->name.isEmpty()) {
+            number = chat->name;
         } else {
-            number = !chat->name.isEmpty() ? chat->name : QLatin1String("Group-") + chat->groupId;
+            // A chat without participants (My Notes) goes by its title, a group by its id.
+            number = chat->participants.isEmpty() ? MessageText::chatTitle(chat)
+                                                  : QLatin1String("Group-") + chat->groupId;
         }
         content = MessageText::plainText(&msg);
     }

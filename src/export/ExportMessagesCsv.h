@@ -14,6 +14,6 @@ public:
     void write(const _ViberMsg &msg) override;
 
     // The field as written: doubled quotes, and quoted as a whole when it holds
-    // a quote, a comma or a line feed.
+    // a quote, a comma, a line feed or a carriage return.
     static QString quoted(const QString &field);
 };

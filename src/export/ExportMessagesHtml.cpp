@@ -71,14 +71,8 @@ QString HtmlFilesFolder::attachment(const QString &source)
     if (QFileInfo(source).isFile()) {
         // Names come from the store: only the name part is used, made safe, and
         // unique in the folder so that two attachments never share a copy.
-        const QFileInfo info(source);
-        QString name = exportFileName(info.completeBaseName());
-        if (name.isEmpty())
-            name = QStringLiteral("file");
-        const QString suffix = exportFileName(info.suffix(), 16);
-        if (!suffix.isEmpty())
-            name += QLatin1Char('.') + suffix;
-        const QString target = uniqueFilePath(m_files.filePath(name));
+        const QString target =
+            uniqueFilePath(m_files.filePath(exportCopyName(source, QStringLiteral("file"))));
         m_copy(source, target);
         address = kFilesPrefix + pageAddress(QFileInfo(target).fileName());
     }

@@ -34,15 +34,21 @@ void ExportMessagesTxt::write(const _ViberMsg &msg)
         flag = QStringLiteral("<System>");
         text = MessageText::systemText(&msg);
     } else {
-        if (!msg.chat || msg.chat->participants.isEmpty())
+        if (!msg.chat)
             return;
         flag = isOutgoing(&msg) ? QStringLiteral("To") : QStringLiteral("From");
-        name = msg.chat->participants.size() > 1 && msg.person ? personLabel(msg.person)
-                                                               : MessageText::participantLabels(msg.chat);
+        // A chat without participants (My Notes) is named by its title.
+        if (msg.chat->participants.size() > 1 && msg.person)
+            name = personLabel(msg.person);
+        else if (msg.chat->participants.isEmpty())
+            name = MessageText::chatTitle(msg.chat);
+        else
+            name = MessageText::participantLabels(msg.chat);
         text = MessageText::plainText(&msg);
     }
-    // One message, one line.
-    text.remove(QLatin1Char('\r'));
+    // One message, one line: each line break (CR LF, LF or a lone CR) becomes one space.
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     line(QLocale::system().toString(storeTimeToDateTime(msg.date), QLocale::ShortFormat), flag, name, text);
 }

@@ -344,11 +344,18 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         c.picturePath = att ? att->previewPath : QString();
         c.text = captionText(msg);
         break;
-    case ViberMsgTypeLocation:
+    case ViberMsgTypeLocation: {
         c.picture = att && !att->previewPath.isEmpty();
         c.picturePath = att ? att->previewPath : QString();
-        c.text = msg->address;
+        // The address, then what the sender wrote with the place.
+        QStringList lines;
+        if (!msg->address.trimmed().isEmpty())
+            lines << msg->address;
+        if (!msg->text.trimmed().isEmpty())
+            lines << captionText(msg);
+        c.text = lines.join(QLatin1Char('\n'));
         break;
+    }
     case ViberMsgTypeAudio:
         c.text = MessageText::contentText(msg) + QLatin1Char(' ') +
                  BubblePage::durationText(att ? att->duration : 0);
@@ -375,6 +382,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     }
     if (const QString preamble = MessageText::preambleText(msg); !preamble.isEmpty())
         c.text = c.text.isEmpty() ? preamble : preamble + QLatin1Char('\n') + c.text;
+    // Text layout breaks lines at LF only; a CR LF or a lone CR would join two lines.
+    c.text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     c.time = timeText(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -222,13 +223,36 @@ void PCViberDb::checkReadable() const
                                          QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_FILE_UNREADABLE"), path,
                                          file.errorString()),
                                path, SQLITE_CANTOPEN);
-    // An empty file is an empty database to SQLite, and refused below for its tables.
     static const QByteArray header("SQLite format 3\0", 16);
-    const QByteArray start = file.read(header.size());
-    if (!start.isEmpty() && start != header)
-        throw Sqlite3Exception(
-            fileError("PCViberDb", QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_ENCRYPTED"), path), path,
-            SQLITE_NOTADB);
+    if (file.read(header.size()) == header)
+        return;
+    // Current clients encrypt the whole file; anything else is no database at all
+    // (SQLite would even take an empty file for an empty database).
+    const char *key = looksEncrypted(file) ? QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_ENCRYPTED")
+                                           : QT_TRANSLATE_NOOP("PCViberDb", "IDS_PCVIBER_NOT_SQLITE");
+    throw Sqlite3Exception(fileError("PCViberDb", key, path), path, SQLITE_NOTADB);
+}
+
+bool PCViberDb::looksEncrypted(QFile &file)
+{
+    // An encrypted database is whole pages (512 bytes at the least) of bytes that look
+    // random: nearly 8 bits of information in each, where text or a damaged
+    // database has far fewer.
+    const qint64 size = file.size();
+    if (size < 1024 || size % 512 != 0 || !file.seek(0))
+        return false;
+    const QByteArray start = file.read(4096);
+    std::array<qint64, 256> counts{};
+    for (const char c : start)
+        ++counts[uchar(c)];
+    double bits = 0;
+    for (const qint64 n : counts) {
+        if (n > 0) {
+            const double p = double(n) / double(start.size());
+            bits -= p * std::log2(p);
+        }
+    }
+    return bits >= 7.0;
 }
 
 void PCViberDb::open()

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+class QFile;
+
 // One Viber Desktop account found on this computer: a folder holding "viber.db".
 struct PCViberAccount
 {
@@ -33,8 +35,8 @@ public:
 
     // Opens the file read-only and reads its catalogue; nothing when already open.
     // Raises an exception with a sentence naming the file when it is missing or
-    // unreadable, encrypted (as current clients write it), or lacks a table without
-    // which no message can be read.
+    // unreadable, encrypted (as current clients write it), no SQLite file at all
+    // (an empty or a text file), or lacks a table without which no message can be read.
     void open() override;
     // Reads chats, participants, messages, attachments and calls. Unless open already,
     // the file is opened for the load and closed after it, leaving nothing beside it.
@@ -56,6 +58,9 @@ private:
     struct LoadContext;
 
     void checkReadable() const;
+    // Whether the open file, which is no plain SQLite file, is an encrypted database:
+    // whole pages of random-looking bytes.
+    static bool looksEncrypted(QFile &file);
     void recogniseLayout();
     void loadPersons(LoadContext &ctx);
     void loadChats(LoadContext &ctx);

@@ -126,6 +126,22 @@ bool findStoreFile(const QString &folder, QString *root, QString *fileName)
         *fileName = file;
         return true;
     };
+    const QFileInfo given(folder);
+    if (given.isFile()) {
+        // The store file itself: its root follows from where it lies.
+        if (given.fileName() != store)
+            return false;
+        const QDir parent = given.absoluteDir();
+        if (parent.dirName() == QLatin1String("Documents"))
+            return found(parent.absoluteFilePath(QStringLiteral("..")),
+                         QStringLiteral("Documents/Contacts.data"));
+        if (parent.dirName() == QLatin1String("database") &&
+            QDir(QDir::cleanPath(parent.absoluteFilePath(QStringLiteral("..")))).dirName() ==
+                QLatin1String("com.viber"))
+            return found(parent.absoluteFilePath(QStringLiteral("../..")),
+                         QStringLiteral("com.viber/database/Contacts.data"));
+        return found(parent.absolutePath(), store);
+    }
     if (QFileInfo(dir.filePath(QStringLiteral("Documents/Contacts.data"))).isFile())
         return found(dir.absolutePath(), QStringLiteral("Documents/Contacts.data"));
     if (QFileInfo(dir.filePath(store)).isFile()) {

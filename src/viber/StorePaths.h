@@ -54,7 +54,8 @@ QString stickerRelativePath(const QString &attId);
 // "Documents/..." files lie below) and the store file relative to that root. The
 // folder may be an app's container (holding "Documents/Contacts.data"), its
 // Documents folder, a folder holding "Contacts.data", or one holding
-// "com.viber/database/Contacts.data". False when none is there.
+// "com.viber/database/Contacts.data"; or it may be that "Contacts.data" itself.
+// False when none is there.
 bool findStoreFile(const QString &folder, QString *root, QString *fileName);
 
 } // namespace StorePaths

@@ -1,5 +1,7 @@
 #include "ConsoleReporter.h"
 
+#include "app/Clock.h"
+
 #include <QIODevice>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -62,6 +64,16 @@ void ConsoleReporter::reportProgress(const QString &status, int percent, const Q
         return;
     m_lastLine = line;
     if (!m_bar) {
+        // Without a terminal each line stays in a log: a new step, a tenth of the
+        // work or a second since the last line earns one, not every message.
+        const qint64 now = Clock::currentDateTime().toMSecsSinceEpoch();
+        if (m_loggedAny && m_status == m_loggedStatus && m_percent / 10 == m_loggedPercent / 10 &&
+            now - m_loggedAt < 1000)
+            return;
+        m_loggedAny = true;
+        m_loggedStatus = m_status;
+        m_loggedPercent = m_percent;
+        m_loggedAt = now;
         writeLine(line);
         return;
     }

@@ -31,6 +31,8 @@ public:
     bool isCancelled() const override { return m_cancelled.load(); }
 
     // On a terminal: progress redraws one bar line in place instead of adding lines.
+    // Otherwise a line is added for each new step, and within a step at most once a
+    // second or once per tenth of the work.
     void setProgressBar(bool bar) { m_bar = bar; }
 
     // Lock-free, so a signal handler (Ctrl+C) may call it.
@@ -55,6 +57,11 @@ private:
     QString m_status;
     int m_percent = 0;
     QString m_lastLine;
+    // The last line written without a terminal: its step, percent and time.
+    bool m_loggedAny = false;
+    QString m_loggedStatus;
+    int m_loggedPercent = 0;
+    qint64 m_loggedAt = 0;
     bool m_bar = false;
     bool m_barShown = false;
     bool m_succeeded = false;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <stdexcept>
+
 namespace {
 
 bool isFile(const QString &path)
@@ -53,11 +55,10 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
         if (!isFile(att->filePath))
             return {};
         // A document keeps its own name after the time, so that it can still be found by it.
+        // Shortened as the HTML export's copies are: a name of any length still fits the folder.
         const QString own =
-            sanitizeFileName(att->fileName.isEmpty() ? QFileInfo(att->filePath).fileName() : att->fileName);
-        return own.isEmpty() || own.startsWith(QLatin1Char('.'))
-                   ? named(att->filePath)
-                   : Source{att->filePath, base + QLatin1Char('_') + own};
+            exportCopyName(att->fileName.isEmpty() ? QFileInfo(att->filePath).fileName() : att->fileName);
+        return own.isEmpty() ? named(att->filePath) : Source{att->filePath, base + QLatin1Char('_') + own};
     }
     default:
         return {};
@@ -72,9 +73,12 @@ QString ExtractMediaFilesThread::work()
     m_journal.makeFolder(root);
     const qint64 total = m_messages.size();
     qint64 done = 0;
+    m_missing = 0;
     for (const _ViberMsg *msg : std::as_const(m_messages)) {
         reportProgress(percentOf(done++, total));
         const Source source = sourceOf(msg);
+        if (source.path.isEmpty() && hasExtractableAttachment(msg))
+            ++m_missing;
         if (!source.path.isEmpty()) {
             const QString target = uniqueFilePath(m_folder.filePath(source.name));
             m_journal.copyFile(source.path, target, FileJournal::Replace::Never);
@@ -89,7 +93,39 @@ QString ExtractMediaFilesThread::work()
         }
         checkCancel();
     }
-    return tr("IDS_SUC_EXTRACT_MEDIA_FILES_TO_%1").arg(QDir::toNativeSeparators(root).toHtmlEscaped());
+    const qint64 extracted = m_extracted.size();
+    if (extracted == 0) {
+        // An empty folder would read as a success; it is removed.
+        m_journal.rollBack();
+        if (m_missing > 0)
+            throw std::runtime_error(
+                tr("IDS_EXTRACT_ALL_%1_MEDIA_FILES_MISSING").arg(m_missing).toStdString());
+        return tr("IDS_NO_MEDIA_FILES_TO_EXTRACT");
+    }
+    const QString folder = QDir::toNativeSeparators(root).toHtmlEscaped();
+    if (m_missing > 0)
+        return tr("IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2_%3_MISSING")
+            .arg(extracted)
+            .arg(folder)
+            .arg(m_missing);
+    return tr("IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2").arg(extracted).arg(folder);
+}
+
+bool ExtractMediaFilesThread::hasExtractableAttachment(const _ViberMsg *msg)
+{
+    if (!msg || !msg->attachment)
+        return false;
+    switch (msg->type) {
+    case ViberMsgTypePicture:
+    case ViberMsgTypeVideo:
+    case ViberMsgTypeLocation:
+    case ViberMsgTypeSticker:
+    case ViberMsgTypeAudio:
+    case ViberMsgTypeFile:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void ExtractMediaFilesThread::cleanUp(Outcome outcome)

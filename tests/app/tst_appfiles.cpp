@@ -139,6 +139,11 @@ private slots:
     {
         QCOMPARE(::sanitizeFileName(u" 1\\2/3:4*5?6\"7<8>9|0\n-\r-\t.txt "_s), u"1234567890--.txt"_s);
         QCOMPARE(::sanitizeFileName(u"  My chat – Anna  "_s), u"My chat – Anna"_s);
+        // A copy's name: shortened, never through a character, and keeping its extension.
+        QCOMPARE(::exportCopyName(u"x/"_s + QString(200, u'a') + u".tar.gz"_s), QString(60, u'a') + u".gz"_s);
+        QCOMPARE(::exportCopyName(QString(59, u'a') + u"😀.jpg"_s), QString(59, u'a') + u".jpg"_s);
+        QCOMPARE(::exportCopyName(u".jpg"_s), QString());
+        QCOMPARE(::exportCopyName(u".jpg"_s, u"file"_s), u"file.jpg"_s);
         // The digest of a non-ASCII text is that of its UTF-8 bytes (c3 a9).
         QCOMPARE(::md5Hex(u"é"_s), u"66ddcd97cfdeabb2f6fb8a999b4bc76f"_s);
         // A scheme is kept; a path (a drive letter is not a scheme) becomes a local file.

@@ -128,6 +128,12 @@ private slots:
         QVERIFY(list.out.contains(u"database\tArchive\t"_s));
         QVERIFY(list.out.contains(u"\tyes\tManifest.db\t"_s + m_encrypted));
         QVERIFY(list.out.contains(u"\tno\tManifest.mbdb\t"_s + m_plain));
+        // A store is named by its folder or by its file alike.
+        const Result byFolder = cli({u"chats"_s, u"--store"_s, m_store});
+        const Result byFile = cli({u"chats"_s, u"--store"_s, m_store + u"/Documents/Contacts.data"_s});
+        QCOMPARE(byFile.code, 0);
+        QCOMPARE(byFile.out, byFolder.out);
+        QVERIFY(byFile.out.contains(u"\tFriends\t"_s));
     }
 
     // What each kind of source holds: its layout, then every kind of row, read or left out.

@@ -140,8 +140,10 @@ private slots:
         _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath(u"gone.png"_s));
         place->latitude = 52.5;
         place->address = u"Main St & 5th"_s;
+        place->text = u"meet here"_s;
         const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
-        add("location, preview gone", place, {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s});
+        add("location, preview gone", place,
+            {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s + dir + u"meet here</div>"_s});
         add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
             {u"<a href=\"https://"_s, u"staticmap"_s, u"src=\""_s + thumbUrl + u'"'});
         add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),

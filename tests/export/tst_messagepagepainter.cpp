@@ -112,6 +112,12 @@ private slots:
                                << u"[AUDIO] 2' 5''"_s;
         QTest::newRow("file names itself") << int(ViberMsgTypeFile) << false << int(MissingFile) << kHebrew
                                            << false << u"report.pdf (2.00 KiB)\n"_s + kHebrew;
+        QTest::newRow("location shows its address and its text")
+            << int(ViberMsgTypeLocation) << false << int(NoAttachment) << kHebrew << false
+            << u"Main Square 1\n"_s + kHebrew;
+        QTest::newRow("every line break is a line")
+            << int(ViberMsgTypeText) << false << int(NoAttachment) << u"one\rtwo\r\nthree"_s << false
+            << u"one\ntwo\nthree"_s;
         QTest::newRow("text in a group has a header")
             << int(ViberMsgTypeText) << true << int(NoAttachment) << kHebrew << false << kHebrew;
     }
@@ -216,6 +222,8 @@ private:
     {
         _ViberMsg *msg = m_f.addMessage(group ? m_group : m_direct, type, kNoon, false, text);
         msg->person = m_ann;
+        if (type == ViberMsgTypeLocation)
+            msg->address = u"Main Square 1"_s;
         static const char *const files[] = {"", "gone.jpg", "portrait.jpg", "landscape.jpg"};
         if (preview != NoAttachment) {
             _ViberAtta *att =

@@ -159,6 +159,11 @@ private slots:
         QTest::newRow("no header") << u"bytes 0"_s << encrypted;
         // Encrypted pages behind a plain header: SQLite finds no database.
         QTest::newRow("header kept") << u"bytes 16"_s << encrypted;
+        // Not random enough or not whole pages: no database at all, whatever its name.
+        const QString notSqlite = u"is not a Viber Desktop database (it is not an SQLite file)"_s;
+        QTest::newRow("empty file") << u"text 0"_s << notSqlite;
+        QTest::newRow("a page of text") << u"text 4096"_s << notSqlite;
+        QTest::newRow("random bytes, no page") << u"random 1000"_s << notSqlite;
         QTest::newRow("no chats table") << u"DROP TABLE ChatInfo"_s << u"the table ChatInfo is missing"_s;
         QTest::newRow("no event ids") << u"ALTER TABLE Messages RENAME COLUMN EventId TO Id"_s
                                       << u"the column Messages.EventId is missing"_s;
@@ -171,16 +176,26 @@ private slots:
         QFETCH(QString, said);
         const QString path = rowFile();
         fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, DesktopLayout::Contacts);
+        // "bytes N": random-looking from byte N on; "random N", "text N": N such bytes, or of text.
         QByteArray bytes = testsupport::readFile(path);
-        for (qsizetype i = breakage.mid(6).toInt(); breakage.startsWith(u"bytes"_s) && i < bytes.size(); ++i)
+        const QString kind = breakage.section(u' ', 0, 0);
+        const int n = breakage.section(u' ', 1).toInt();
+        if (kind == u"text"_s)
+            bytes = QByteArray("some notes, not a database\n").repeated(200).left(n);
+        if (kind == u"random"_s)
+            bytes.resize(n);
+        for (qsizetype i = kind == u"bytes"_s ? n : 0;
+             (kind == u"bytes"_s || kind == u"random"_s) && i < bytes.size(); ++i)
             bytes[i] = char((i * 37 + 11) & 0xff);
         QVERIFY(QFile::remove(path) && (breakage == u"remove"_s || testsupport::writeFile(path, bytes)));
-        if (!breakage.startsWith(u"bytes"_s) && breakage != u"remove"_s)
+        if (breakage.startsWith(u"ALTER"_s) || breakage.startsWith(u"DROP"_s))
             exec(path, breakage);
         const QByteArray before = testsupport::readFile(path);
         const QString error = testsupport::errorOf([&] { PCViberDb(path).load(); });
         QVERIFY2(error.contains(said) && error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
-        QVERIFY2(!error.contains(u"sqlite"_s, Qt::CaseInsensitive), qPrintable(error));
+        // The file's kind may be named, the database library's own wording not.
+        QVERIFY2(!QString(error).remove(u"an SQLite file"_s).contains(u"sqlite"_s, Qt::CaseInsensitive),
+                 qPrintable(error));
         QCOMPARE(testsupport::readFile(path), before);
         QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files),
                  QFileInfo::exists(path) ? QStringList{u"viber.db"_s} : QStringList{});

@@ -102,7 +102,8 @@ private slots:
     void textAndCsvRows_data()
     {
         QTest::addColumn<int>("format");
-        // Regular expressions; the CSV rows double quotes and quote commas and line breaks.
+        // Regular expressions; the CSV rows double quotes and quote commas and line breaks, a lone
+        // CR too; the text rows turn each line break into a space.
         QTest::addColumn<QStringList>("expectedLines");
         QTest::newRow("text")
             << int(ExportMessagesThread::Text)
@@ -111,7 +112,8 @@ private slots:
                            u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
                            u"<System>"_s,
                            u"<Call> {40}Missed Call"_s,
-                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s};
+                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
+                           u"To    My Notes {32}note to self$"_s};
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
             << QStringList{u"^date,send,person,number,content$"_s,
@@ -120,7 +122,8 @@ private slots:
                            u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
                            u",0,,,"_s,
                            u",0,,,Missed Call"_s,
-                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s};
+                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s,
+                           u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
     }
     void textAndCsvRows()
     {
@@ -128,13 +131,18 @@ private slots:
         QFETCH(QStringList, expectedLines);
         QTemporaryDir dir;
         Sample s(dir.path());
+        _ViberMsg *const chatless = s.all().last();
+        // My Notes: a chat of the owner alone, without participants.
+        _ViberChat *notes = s.f.addChat();
+        writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
+        s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note\rto self"_s);
         const QString out = dir.filePath(u"out.txt"_s);
         ExportMessagesThread worker(s.all(), out, format);
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
-        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 5 Messages."_s});
-        QCOMPARE(reporter.details.last(), u"Messages: 5/6"_s);
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 6 Messages."_s});
+        QCOMPARE(reporter.details.last(), u"Messages: 6/7"_s);
         const QByteArray bytes = testsupport::readFile(out);
         // Spreadsheets tell UTF-8 by its byte-order mark.
         QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
@@ -146,7 +154,7 @@ private slots:
 
         // Nothing with a chat: success with 0 and no file at all.
         const QString none = dir.filePath(u"none.txt"_s);
-        ExportMessagesThread empty({s.all().last()}, none, format);
+        ExportMessagesThread empty({chatless}, none, format);
         QCOMPARE(run(empty), Outcome::Succeeded);
         QVERIFY(!QFileInfo::exists(none));
     }
@@ -289,7 +297,9 @@ private slots:
         add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
         add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
-        add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // nothing to extract
+        _ViberMsg *gone = add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // not there
+        // Too long for a file system with the time before it: shortened, keeping its extension.
+        add(ViberMsgTypeFile, QString(240, u'd') + u".pdf"_s, QString(), kDay1.addSecs(5));
         f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"no attachment"_s);
 
         const QString target = dir.filePath(u"attachments"_s);
@@ -299,13 +309,25 @@ private slots:
         QCOMPARE(treeOf(target),
                  (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
                               u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
-                              u"atta_20140131-093008_report.pdf"_s}));
+                              u"atta_20140131-093008_report.pdf"_s,
+                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
                  u"p2.jpgv.jpg"_s);
         QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
-        QVERIFY(reporter.successes.value(0).contains(QDir::toNativeSeparators(target)));
+        QCOMPARE(reporter.successes,
+                 QStringList{u"Extracted 6 attachments to %1; 1 were not in the source."_s.arg(
+                     QDir::toNativeSeparators(target))});
+
+        // Nothing but missing files is no success, and leaves no folder.
+        const QString none = dir.filePath(u"none"_s);
+        ExtractMediaFilesThread missing({gone, f.messages().last()}, QDir(none));
+        RecordingReporter r1;
+        QCOMPARE(run(missing, r1), Outcome::Failed);
+        QVERIFY2(r1.errors.value(0).contains(u"all 1 attachments are not in the source"_s),
+                 qPrintable(r1.errors.value(0)));
+        QVERIFY(!QFileInfo::exists(none));
 
         // A cancel keeps what was copied.
         ExtractMediaFilesThread again(f.messages(), QDir(target));

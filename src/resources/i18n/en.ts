@@ -1088,8 +1088,20 @@
         <translation>Extracting attachments...</translation>
     </message>
     <message>
-        <source>IDS_SUC_EXTRACT_MEDIA_FILES_TO_%1</source>
-        <translation>Successfully extracted attachments to %1.</translation>
+        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2</source>
+        <translation>Extracted %1 attachments to %2.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2_%3_MISSING</source>
+        <translation>Extracted %1 attachments to %2; %3 were not in the source.</translation>
+    </message>
+    <message>
+        <source>IDS_EXTRACT_ALL_%1_MEDIA_FILES_MISSING</source>
+        <translation>No attachment was extracted: the files of all %1 attachments are not in the source (not downloaded to the phone, or deleted).</translation>
+    </message>
+    <message>
+        <source>IDS_NO_MEDIA_FILES_TO_EXTRACT</source>
+        <translation>The chosen messages have no attachments to extract.</translation>
     </message>
 </context>
 <context>
@@ -1185,6 +1197,10 @@
     <message>
         <source>IDS_PCVIBER_ENCRYPTED</source>
         <translation>This Viber Desktop database is encrypted by Viber and cannot be read: %1. Only the unencrypted databases of earlier Viber Desktop versions can be loaded.</translation>
+    </message>
+    <message>
+        <source>IDS_PCVIBER_NOT_SQLITE</source>
+        <translation>The file %1 is not a Viber Desktop database (it is not an SQLite file).</translation>
     </message>
     <message>
         <source>IDS_PCVIBER_COLUMN_MISSING</source>
@@ -1543,7 +1559,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_OPT_STORE</source>
-        <translation>Read a folder holding a Viber Contacts.data (it is not changed).</translation>
+        <translation>Read a Viber Contacts.data, or a folder holding one (it is not changed).</translation>
     </message>
     <message>
         <source>IDS_CLI_OPT_DESKTOP</source>
