@@ -164,6 +164,9 @@ public:
     QHash<qint64, _ViberMsg *> messages;
     QHash<qint64, _ViberAtta *> attachments;
     QHash<qint64, _ViberCall *> calls;
+    // What the files the records name depend on (a private folder of decrypted
+    // copies), let go together with the records.
+    std::shared_ptr<void> filesLease;
 };
 
 using ViberDataPtr = std::shared_ptr<ViberData>;

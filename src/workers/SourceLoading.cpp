@@ -10,9 +10,17 @@ ViberDataPtr SourceLoading::loadITunesBackup(BackupManifest &manifest, const Run
     IOSLoadViberFromiTunesThread copy(&manifest, QString());
     if (!run(copy, title))
         return {};
-    // The cached copy is read like any store; previews are made there, in our cache.
+    // The cached copy is read like any store; previews are made there, in our cache,
+    // except in an encrypted backup's, where the copy made every preview it could, privately.
     LoadViberMsgThread read(QDir(copy.viberCacheFolder()), copy.storeFileName());
-    return run(read, title) ? read.data() : ViberDataPtr();
+    read.setMakePreviews(!manifest.isEncrypted());
+    if (!run(read, title))
+        return {};
+    // Decrypted files stay while their records are in use, and go with the last of them.
+    const ViberDataPtr data = read.data();
+    if (data)
+        data->filesLease = copy.cacheLease();
+    return data;
 }
 
 ViberDataPtr SourceLoading::loadViberDesktop(const QString &dbPath, const Runner &run)
