@@ -16,6 +16,8 @@ struct IOSDeviceDesc
     QString countryCode;
     QString udid; // the unique device id; the folder path for a stored copy
     QString path; // folder of the loaded store copy ("" before loading)
+    // Holds the copy decrypted from an encrypted device backup: removed when the node goes.
+    QString privateFolder;
     void *handle = nullptr;
 };
 
