@@ -11,6 +11,9 @@ inline constexpr const char *kMakerFolder = "CorVanta";
 // Sub-folders of the data folder.
 inline constexpr const char *kLogFolder = "qlogs";
 inline constexpr const char *kLocalDatabasesFolder = "local_databases";
+// Caches: copies of connected phones' files, and of what was loaded from iTunes backups.
+inline constexpr const char *kDeviceCacheFolder = "ios_cache";
+inline constexpr const char *kBackupCacheFolder = "itunes_cache";
 
 // Daily log files kept at start-up.
 inline constexpr int kLogFilesKept = 10;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 QString uniqueFilePath(const QString &wantedPath)
@@ -87,4 +88,47 @@ void removeFolderTree(const QString &folderPath)
 QString md5Hex(const QString &text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool makePrivatePath(const QString &folderPath)
+{
+    if (folderPath.isEmpty())
+        return false;
+    QStringList missing;
+    for (QString f = QDir::cleanPath(QDir(folderPath).absolutePath()); !QFileInfo::exists(f);) {
+        missing.prepend(f);
+        const QString parent = QFileInfo(f).absolutePath();
+        if (parent == f)
+            break;
+        f = parent;
+    }
+    // One folder at a time, each given its mode by mkdir itself: mkpath would
+    // make them under the umask, open to others until changed.
+    for (const QString &f : std::as_const(missing))
+        if (!QDir().mkdir(f, kPrivateFolderMode) && !QFileInfo(f).isDir())
+            return false;
+    return QFileInfo(folderPath).isDir();
+}
+
+QString makeUniquePrivateFolder(const QString &parent, const QString &prefix)
+{
+    if (!makePrivatePath(parent))
+        return QString();
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString name = prefix;
+        for (int i = 0; i < 8; ++i)
+            name += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+        const QString path = QDir(parent).filePath(name);
+        if (QDir().mkdir(path, kPrivateFolderMode))
+            return path;
+        if (!QFileInfo::exists(path))
+            return QString(); // not a name taken: the parent refuses
+    }
+    return QString();
+}
+
+std::shared_ptr<void> folderLease(const QString &folderPath)
+{
+    return std::shared_ptr<void>(nullptr, [folderPath](void *) { removeFolderTree(folderPath); });
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QFileDevice>
 #include <QString>
+
+#include <memory>
 
 // wantedPath when nothing exists there; otherwise the first free name of the
 // series base(1).suffix, base(2).suffix, ... in the same folder, base being the
@@ -34,3 +37,22 @@ void removeFolderTree(const QString &folderPath);
 
 // MD5 of the text's UTF-8 bytes as 32 lower-case hex digits.
 QString md5Hex(const QString &text);
+
+// Modes of what holds another person's chats in clear (a decrypted backup):
+// the user alone may enter, read or write it.
+inline constexpr QFileDevice::Permissions kPrivateFolderMode =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+inline constexpr QFileDevice::Permissions kPrivateFileMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// Creates the folder and its missing parents, each new one with kPrivateFolderMode
+// from the start; folders that exist keep their mode. True when it is a folder afterwards.
+bool makePrivatePath(const QString &folderPath);
+
+// A new folder below parent (made privately when missing), named prefix followed by
+// random letters, made with kPrivateFolderMode by one mkdir that fails where anything
+// exists, so that no other run shares it. Empty when it cannot be made.
+QString makeUniquePrivateFolder(const QString &parent, const QString &prefix);
+
+// Holds a folder for as long as a copy of the result lives; the last copy to go
+// removes the folder with everything in it (removeFolderTree).
+std::shared_ptr<void> folderLease(const QString &folderPath);

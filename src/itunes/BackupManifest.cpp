@@ -5,6 +5,7 @@
 #include "ManifestDb.h"
 
 #include "app/FileHelpers.h"
+#include "app/PrivateSaveFile.h"
 #include "device/CFType.h"
 
 #include <QCryptographicHash>
@@ -393,7 +394,7 @@ QList<MbdbRecord> BackupManifest::readManifestDb(const QString &scratchFolder) c
     if (!in.open(QIODevice::ReadOnly))
         fail(tr("IDS_BACKUP_FILE_OPEN_FAILED_%1_%2").arg(native(path), in.errorString().toHtmlEscaped()));
     const QString folder = scratchFolder.isEmpty() ? QDir::tempPath() : scratchFolder;
-    QDir().mkpath(folder);
+    makePrivatePath(folder);
     // The index in clear, only while it is read.
     QTemporaryFile out(QDir(folder).filePath(u"Manifest-XXXXXX.db"_s));
     if (!out.open())
@@ -611,14 +612,18 @@ void BackupManifest::copyBackupFile(const FileNode &node, const QString &destina
         fail(tr("IDS_BACKUP_DATA_FILE_OPEN_FAILED_%1_%2_%3")
                  .arg(native(sourcePath), recordName, source.errorString().toHtmlEscaped()));
     // A failed or cancelled copy leaves no file that looks whole: the destination
-    // appears under its name only at the commit.
-    QSaveFile destination(destinationPath);
+    // appears under its name only at the commit. What an encrypted backup holds is
+    // decrypted into a file only the user may read from its first byte on.
+    QSaveFile plainDestination(destinationPath);
+    PrivateSaveFile privateDestination(destinationPath);
+    QFileDevice &destination =
+        m_isEncrypted ? static_cast<QFileDevice &>(privateDestination) : plainDestination;
     const auto writeFailed = [&]() {
         const QString reason = destination.error() != QFileDevice::NoError ? destination.errorString()
                                                                            : tr("IDS_BACKUP_SHORT_WRITE");
         fail(tr("IDS_BACKUP_COPY_WRITE_FAILED_%1_%2").arg(native(destinationPath), reason.toHtmlEscaped()));
     };
-    if (!destination.open(QIODevice::WriteOnly))
+    if (m_isEncrypted ? !privateDestination.create() : !plainDestination.open(QIODevice::WriteOnly))
         writeFailed();
 
     if (m_isEncrypted) {
@@ -647,7 +652,7 @@ void BackupManifest::copyBackupFile(const FileNode &node, const QString &destina
     const QDateTime mtime = QDateTime::fromSecsSinceEpoch(qint64(record.mtime), Qt::UTC);
     destination.setFileTime(mtime, QFileDevice::FileModificationTime);
     destination.setFileTime(mtime, QFileDevice::FileAccessTime);
-    if (!destination.commit())
+    if (m_isEncrypted ? !privateDestination.commit() : !plainDestination.commit())
         writeFailed();
 }
 

@@ -125,8 +125,8 @@ public:
     void loadManifestPlist();
     // Reads the file index and builds the tree, unless the tree is already there.
     // A failure leaves the tree empty. An encrypted Manifest.db must be unlocked
-    // first; it is decrypted into a temporary file in scratchFolder (the system's
-    // temporary folder when empty), removed again before this returns.
+    // first; it is decrypted into a private temporary file in scratchFolder (the
+    // system's temporary folder when empty), removed again before this returns.
     void loadFileTree(const QString &scratchFolder = QString());
     // Replaces the tree by one made of these records (any order); the step a
     // reader of another manifest layout feeds.
@@ -164,8 +164,9 @@ public:
     const FileNode *findNode(const QString &virtualPath) const;
 
     // Writes the node's file to destinationPath: copied as it is from a plain
-    // backup, through the decryptor from an encrypted one; then gives it the
-    // record's modification time. The destination appears only when whole.
+    // backup, through the decryptor from an encrypted one (into a file only the user
+    // may read, mode 0600 from its creation); then gives it the record's
+    // modification time. The destination appears only when whole.
     void copyBackupFile(const FileNode &node, const QString &destinationPath,
                         const ProgressCallback &progress = {}) const;
     // The decryption an unlocked encrypted backup copies its files through.

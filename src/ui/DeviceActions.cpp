@@ -49,13 +49,17 @@ DeviceLoading::Result DeviceLoading::load(QWidget *parent, const IOSDeviceDesc &
         return result;
     result.loaded = true;
     result.viberFolder = copy.viberCacheFolder();
+    if (manifest.isEncrypted())
+        result.privateFolder = copy.cacheFolder();
     return result;
 }
 
 bool DeviceLoading::loadInto(QWidget *parent, IOSDeviceDesc &device)
 {
     const Result result = load(parent, device);
-    if (result.loaded)
+    if (result.loaded) {
         device.path = result.viberFolder;
+        device.privateFolder = result.privateFolder;
+    }
     return result.loaded;
 }

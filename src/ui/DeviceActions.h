@@ -20,6 +20,8 @@ public:
         bool throughBackup = false;
         QString viberFolder; // the cached copy of Viber's container
         QString backupRoot;  // where the phone's backup lies, for the backup route
+        // The cache folder, when it holds what was decrypted from an encrypted backup.
+        QString privateFolder;
     };
     static Result load(QWidget *parent, const IOSDeviceDesc &device);
     // The window's device loader: fills the description's path.

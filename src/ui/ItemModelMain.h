@@ -17,6 +17,8 @@ struct IOSDeviceDesc
     QString udid; // the unique device id; the folder path for a stored copy
     QString path; // folder of the loaded store copy ("" before loading)
     void *handle = nullptr;
+    // Holds the copy decrypted from an encrypted device backup: removed when the node goes.
+    QString privateFolder = {};
 };
 
 // Node kinds; the numbers are those the window's rules are written in.

@@ -18,6 +18,7 @@
 #include "app/UpdateCheck.h"
 #include "device/MobileDevice.h"
 #include "export/MessageText.h"
+#include "itunes/BackupLocations.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "workers/LoadViberMsgThread.h"
@@ -42,7 +43,6 @@
 namespace {
 
 constexpr const char *kVirtualDevicesFolder = "virtual_ios";
-constexpr const char *kCacheFolder = "ios_cache";
 constexpr const char *kDeviceStoreFile = "Documents/Contacts.data";
 constexpr int kChatPictureWidth = 32;
 // Reads shorter than this show no progress dialog.
@@ -155,6 +155,9 @@ MainWindow::~MainWindow()
     // The views hold pointers into the sources' records: empty them first.
     m_bubbleView->showBubble(ViberMsgList());
     m_smsModel->clear();
+    // Decrypted copies are kept while shown, not once the window is gone.
+    for (const _IOSDeviceItemNode *device : m_treeModel->deviceNodes())
+        removeFolderTree(device->desc.privateFolder);
 }
 
 void MainWindow::setDeviceLoader(DeviceLoader loader)
@@ -986,7 +989,12 @@ void MainWindow::removeSourceNode(_AbsDBItemNode *node)
     // Only the views of this source must let go of its records; others stay.
     if (selectedSource() == node)
         clearTreeSelection();
+    const QString privateFolder = node->kind == ItemNodeIOSDevice
+                                      ? static_cast<_IOSDeviceItemNode *>(node)->desc.privateFolder
+                                      : QString();
     m_treeModel->removeNode(node);
+    // What was decrypted for this source serves no one once it is not shown.
+    removeFolderTree(privateFolder);
     updateActions();
 }
 
@@ -1012,9 +1020,11 @@ void MainWindow::miViewIOSCacheFiles()
 
 void MainWindow::miClearCache()
 {
-    const QString cache = dataFolder().filePath(QLatin1String(kCacheFolder));
-    // The stores of connected devices live there and are read again on connection.
-    removeFolderTree(cache);
+    // The stores of connected devices live there and are read again on connection;
+    // copies of backups are made again on the next import.
+    for (const char *cache : {AppConstants::kDeviceCacheFolder, AppConstants::kBackupCacheFolder})
+        removeFolderTree(dataFolder().filePath(QLatin1String(cache)));
+    BackupLocations::clearBackupWorkFolder();
     showInfo(tr("IDS_SUC_CLEAR_CACHE"), this);
 }
 

@@ -168,6 +168,9 @@ public:
     QHash<qint64, _ViberCall *> calls;
     // What the load that made these records found in its source.
     LoadAccount account;
+    // What the files the records name depend on (a private folder of decrypted
+    // copies), let go together with the records.
+    std::shared_ptr<void> filesLease;
 };
 
 using ViberDataPtr = std::shared_ptr<ViberData>;

@@ -34,6 +34,30 @@ bool copyOrder(const _ViberMsg *a, const _ViberMsg *b)
     return msgDateLess(a, b);
 }
 
+// Whether two files hold the same bytes; read in chunks, a pair of videos is never held whole.
+bool sameContent(const QString &a, const QString &b)
+{
+    QFile fa(a), fb(b);
+    if (fa.size() != fb.size() || !fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 16;
+    while (!fa.atEnd()) {
+        const QByteArray chunk = fa.read(kChunk);
+        if (chunk.isEmpty() || chunk != fb.read(kChunk))
+            return false;
+    }
+    return fb.atEnd();
+}
+
+// "IMG_1.JPG" as the n-th of its name: "IMG_1 (2).JPG". The number goes before the
+// first dot, since a video's preview is named by the part before it.
+QString numberedName(const QString &name, int n)
+{
+    const qsizetype dot = name.indexOf(u'.');
+    const QString number = QStringLiteral(" (%1)").arg(n);
+    return dot < 0 ? name + number : name.left(dot) + number + name.mid(dot);
+}
+
 } // namespace
 
 BackupViberMsgThread::BackupViberMsgThread(const QList<_ViberMsg *> &messages, const QDir &databaseFolder,
@@ -88,7 +112,12 @@ QString BackupViberMsgThread::work()
                 copyContactIcons(msg->chat);
             qint64 attachmentKey = 0, locationKey = 0;
             const qint64 messageKey = merger.mergeRecord(msg, attachmentKey, locationKey);
-            copyAttachmentFiles(msg, attachmentKey, messageKey > 0);
+            const QString fileName = copyAttachmentFiles(msg, attachmentKey, messageKey > 0);
+            // Another message's different file had the name: this one is kept under its own.
+            if (messageKey > 0 && attachmentKey > 0 && fileName != msg->attachment->fileName)
+                db->executeThrow(Sqlite3Sql("update ZATTACHMENT set ZNAME=? where Z_PK=?")
+                                     .addTextParam(fileName)
+                                     .addInt64Param(attachmentKey));
         }
         merger.dropEmptyInsertedChats();
         db->refreshRecentsLines();
@@ -148,18 +177,69 @@ void BackupViberMsgThread::copyContactIcons(const _ViberChat *chat)
     }
 }
 
-void BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment)
+QString BackupViberMsgThread::previewTarget(ViberMsgType type, const QString &fileName) const
+{
+    using namespace StorePaths;
+    if (type == ViberMsgTypePicture)
+        return fileInFolder(m_root, kAttachmentsPreview, fileName);
+    const QString baseName = QFileInfo(fileName).baseName();
+    if (type == ViberMsgTypeVideo && !baseName.isEmpty())
+        return fileInFolder(m_root, kBigAttachmentsPreview, baseName + QStringLiteral(".jpg"));
+    return QString();
+}
+
+QString BackupViberMsgThread::ownFileName(const _ViberMsg *msg) const
+{
+    const _ViberAtta *att = msg->attachment;
+    const bool hasFile = QFileInfo(att->filePath).isFile();
+    const bool hasPreview = QFileInfo(att->previewPath).isFile();
+    const auto taken = [](const QString &path) {
+        const QFileInfo info(path);
+        return info.exists() || info.isSymLink();
+    };
+    // A name fits when what this store keeps under it is this attachment's (the same
+    // bytes, shared) or nothing yet. Without a file of its own, a name whose file is
+    // another's would show that one.
+    const auto fits = [&](const QString &name) {
+        const QString file = StorePaths::fileInFolder(m_root, StorePaths::kAttachments, name);
+        if (file.isEmpty())
+            return false;
+        if (hasFile)
+            return !taken(file) || sameContent(att->filePath, file);
+        if (taken(file))
+            return false;
+        const QString preview = previewTarget(msg->type, name);
+        return preview.isEmpty() || !taken(preview) || (hasPreview && sameContent(att->previewPath, preview));
+    };
+    // A name the path rule refuses copies nothing, whatever number it gets.
+    if (att->fileName.isEmpty() ||
+        StorePaths::fileInFolder(m_root, StorePaths::kAttachments, att->fileName).isEmpty() ||
+        fits(att->fileName))
+        return att->fileName;
+    for (int n = 2;; ++n) {
+        checkCancel(); // a folder of thousands of namesakes still answers a cancel
+        const QString candidate = numberedName(att->fileName, n);
+        if (fits(candidate))
+            return candidate;
+    }
+}
+
+QString BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey,
+                                                  bool newAttachment)
 {
     const _ViberAtta *att = msg->attachment;
     if (!att)
-        return;
+        return QString();
     using namespace StorePaths;
+    // Files kept by name: a new attachment gets a name no different file has.
+    const bool byName =
+        msg->type == ViberMsgTypePicture || msg->type == ViberMsgTypeVideo || msg->type == ViberMsgTypeFile;
+    const QString fileName = byName && newAttachment ? ownFileName(msg) : att->fileName;
     switch (msg->type) {
     case ViberMsgTypePicture:
-        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, att->fileName),
+        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, fileName),
                          FileJournal::Replace::Never);
-        m_files.copyFile(att->previewPath, fileInFolder(m_root, kAttachmentsPreview, att->fileName),
-                         FileJournal::Replace::Never);
+        m_files.copyFile(att->previewPath, previewTarget(msg->type, fileName), FileJournal::Replace::Never);
         break;
     case ViberMsgTypeLocation:
         m_files.copyFile(
@@ -188,21 +268,18 @@ void BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 atta
                              fileInFolder(m_root, kStickers, stickerRelativePath(att->attId)),
                              FileJournal::Replace::Never);
         break;
-    case ViberMsgTypeVideo: {
-        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, att->fileName),
+    case ViberMsgTypeVideo:
+        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, fileName),
                          FileJournal::Replace::Never);
-        const QString baseName = QFileInfo(att->fileName).baseName();
-        if (!baseName.isEmpty())
-            m_files.copyFile(att->previewPath,
-                             fileInFolder(m_root, kBigAttachmentsPreview, baseName + QStringLiteral(".jpg")),
-                             FileJournal::Replace::Never);
+        if (const QString preview = previewTarget(msg->type, fileName); !preview.isEmpty())
+            m_files.copyFile(att->previewPath, preview, FileJournal::Replace::Never);
         break;
-    }
     case ViberMsgTypeFile:
-        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, att->fileName),
+        m_files.copyFile(att->filePath, fileInFolder(m_root, kAttachments, fileName),
                          FileJournal::Replace::Never);
         break;
     default:
         break;
     }
+    return fileName;
 }

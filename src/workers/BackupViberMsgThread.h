@@ -46,7 +46,14 @@ protected:
 private:
     Counts m_counts;
     void copyContactIcons(const _ViberChat *chat);
-    void copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
+    // Copies the files of msg's attachment; returns the name they are kept under,
+    // which for a new attachment differs from its own where that is another's.
+    QString copyAttachmentFiles(const _ViberMsg *msg, qint64 attachmentKey, bool newAttachment);
+    // The attachment's name, or "name (2)", "name (3)"... : the first under which this
+    // store keeps the same file or none.
+    QString ownFileName(const _ViberMsg *msg) const;
+    // Where a picture's or video's preview is kept for a file of that name ("" for none).
+    QString previewTarget(ViberMsgType type, const QString &fileName) const;
 
     QList<_ViberMsg *> m_messages;
     QDir m_folder;

@@ -1,5 +1,6 @@
 #include "FileJournal.h"
 
+#include "app/FileHelpers.h"
 #include "app/Platform.h"
 
 #include <QDir>
@@ -43,7 +44,7 @@ void FileJournal::makeFolder(const QString &folder)
             break;
         f = parent;
     }
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+    if (!(m_private ? makePrivatePath(folder) : QDir().mkpath(folder)) || !QFileInfo(folder).isDir())
         fail(tr("IDS_BACKUP_FOLDER_FAILED_%1").arg(native(folder)));
     m_createdFolders.append(missing);
     m_knownFolders.insert(folder);

@@ -26,6 +26,9 @@ public:
 
     // Creates folder with its parents, remembering the new ones.
     void makeFolder(const QString &folder);
+    // Folders made from now on are the user's alone (kPrivateFolderMode): they are
+    // to hold decrypted data.
+    void setPrivate(bool isPrivate) { m_private = isPrivate; }
     // Copies source to target when the source is a file, keeping its time and
     // permissions. target "" (a name the path rule refused) copies nothing.
     void copyFile(const QString &source, const QString &target, Replace replace);
@@ -50,4 +53,5 @@ private:
     QStringList m_createdFiles;
     QStringList m_createdFolders;
     QSet<QString> m_knownFolders; // folders seen to exist in this run: asked of the disk once
+    bool m_private = false;
 };

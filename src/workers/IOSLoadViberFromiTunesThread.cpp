@@ -1,6 +1,9 @@
 #include "IOSLoadViberFromiTunesThread.h"
 
+#include "app/AppConstants.h"
 #include "app/DataFolder.h"
+#include "app/FileHelpers.h"
+#include "app/PrivateSaveFile.h"
 #include "itunes/IOSAssetDb.h"
 #include "viber/IOSViberDb.h"
 #include "viber/Sqlite3DB.h"
@@ -52,10 +55,18 @@ void addNodes(IOSLoadViberFromiTunesThread::NodeTable &table, const BackupManife
 
 IOSLoadViberFromiTunesThread::IOSLoadViberFromiTunesThread(BackupManifest *manifest,
                                                            const QString &cacheFolder, QObject *parent)
-    : WorkerThread(parent), m_manifest(manifest),
-      m_cacheFolder(QDir(cacheFolder.isEmpty() ? defaultCacheFolder(*manifest) : cacheFolder).absolutePath()),
-      m_viberFolder(QDir(m_cacheFolder).filePath(u"com.viber"_s))
+    : WorkerThread(parent), m_manifest(manifest), m_private(manifest->isEncrypted()),
+      m_ownFolder(m_private && cacheFolder.isEmpty())
 {
+    if (!m_ownFolder)
+        setCacheFolder(
+            QDir(cacheFolder.isEmpty() ? defaultCacheFolder(*manifest) : cacheFolder).absolutePath());
+}
+
+void IOSLoadViberFromiTunesThread::setCacheFolder(const QString &folder)
+{
+    m_cacheFolder = folder;
+    m_viberFolder = QDir(QDir(m_cacheFolder).filePath(u"com.viber"_s));
 }
 
 IOSLoadViberFromiTunesThread::~IOSLoadViberFromiTunesThread()
@@ -64,16 +75,37 @@ IOSLoadViberFromiTunesThread::~IOSLoadViberFromiTunesThread()
     wait();
 }
 
+QString IOSLoadViberFromiTunesThread::cacheRoot()
+{
+    return dataFolder().filePath(QLatin1String(AppConstants::kBackupCacheFolder));
+}
+
 QString IOSLoadViberFromiTunesThread::defaultCacheFolder(const BackupManifest &manifest)
 {
-    return dataFolder().filePath(u"itunes_cache/"_s + manifest.cacheKey());
+    return QDir(cacheRoot()).filePath(manifest.cacheKey());
 }
 
 QString IOSLoadViberFromiTunesThread::work()
 {
     m_storeLoaded = false;
     m_failedFiles.clear();
+    if (m_ownFolder) {
+        // A fresh folder for every run, so that no other run (a second window, the
+        // command line) shares or removes it; nothing decrypted outlives its use.
+        m_lease.reset();
+        const QString folder = makeUniquePrivateFolder(cacheRoot(), m_manifest->cacheKey() + u'-');
+        if (folder.isEmpty())
+            throw std::runtime_error(tr("IDS_BACKUP_CACHE_FOLDER_FAILED_%1")
+                                         .arg(QDir::toNativeSeparators(cacheRoot()).toHtmlEscaped())
+                                         .toStdString());
+        setCacheFolder(folder);
+        m_lease = folderLease(folder);
+    } else if (m_private && QFileInfo(m_cacheFolder).isDir()) {
+        // A folder of ours that held plain copies so far is closed before anything decrypted enters it.
+        QFile::setPermissions(m_cacheFolder, kPrivateFolderMode);
+    }
     m_journal = FileJournal(m_cacheFolder);
+    m_journal.setPrivate(m_private);
     StorePaths::forgetResolvedFolders();
     reportProgress(0, tr("IDS_LOADING_ITUNES_BACKUP"));
     m_ownerName.clear();
@@ -148,6 +180,8 @@ void IOSLoadViberFromiTunesThread::cleanUp(Outcome)
     m_storeLoaded = false;
     // Only what this run created goes; the cache of earlier runs stays.
     m_journal.rollBack();
+    // A run's own folder of decrypted files serves nobody once the run failed.
+    m_lease.reset();
 }
 
 void IOSLoadViberFromiTunesThread::buildTables()
@@ -197,7 +231,11 @@ void IOSLoadViberFromiTunesThread::copyStore()
         IOSViberDb::foldWriteAheadLog(store);
         if (table == &m_groupTable) {
             QFile origin(storeOriginFile(store));
-            if (!origin.open(QIODevice::WriteOnly) ||
+            const QFileDevice::Permissions mode = m_private
+                                                      ? kPrivateFileMode
+                                                      : QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                            QFileDevice::ReadGroup | QFileDevice::ReadOther;
+            if (!origin.open(QIODevice::WriteOnly, mode) ||
                 origin.write((QLatin1String(kGroupDomain) + key).toUtf8()) < 0 || !origin.flush())
                 throw std::runtime_error(QStringLiteral("cannot write %1: %2")
                                              .arg(origin.fileName(), origin.errorString())
@@ -328,12 +366,22 @@ void IOSLoadViberFromiTunesThread::copyAttachment(const _ViberAtta &att)
                                                : image.scaledToHeight(400, Qt::FastTransformation);
         m_journal.makeFolder(QFileInfo(att.previewPath).absolutePath());
         const bool existed = QFileInfo::exists(att.previewPath);
-        // Written whole or not at all, so that a broken preview never counts as made.
-        QSaveFile preview(att.previewPath);
+        // Written whole or not at all, so that a broken preview never counts as made;
+        // one made from a decrypted picture is as private as the picture.
         const QByteArray format = QFileInfo(att.previewPath).suffix().toLatin1();
-        if (preview.open(QIODevice::WriteOnly) &&
-            image.save(&preview, format.isEmpty() ? nullptr : format.constData()) && preview.commit() &&
-            !existed)
+        const auto save = [&](auto &preview, bool opened) {
+            return opened && image.save(&preview, format.isEmpty() ? nullptr : format.constData()) &&
+                   preview.commit();
+        };
+        bool saved = false;
+        if (m_private) {
+            PrivateSaveFile preview(att.previewPath);
+            saved = save(preview, preview.create());
+        } else {
+            QSaveFile preview(att.previewPath);
+            saved = save(preview, preview.open(QIODevice::WriteOnly));
+        }
+        if (saved && !existed)
             m_journal.addCreatedFile(att.previewPath);
         break;
     }

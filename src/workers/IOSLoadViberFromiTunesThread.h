@@ -33,16 +33,28 @@ public:
     // manifest has its Manifest.plist read and, if encrypted, is unlocked; the run
     // builds its file tree when that is not there yet (a large backup takes
     // seconds), and nobody else touches it meanwhile. It must outlive the run. An
-    // empty cacheFolder means the backup's own folder below the data folder.
+    // empty cacheFolder means the backup's own folder below the data folder; for an
+    // encrypted backup that is a new private folder of each run (see cacheLease).
+    // What an encrypted backup's run writes is the user's alone: folders 0700,
+    // files 0600, from their creation on.
     IOSLoadViberFromiTunesThread(BackupManifest *manifest, const QString &cacheFolder,
                                  QObject *parent = nullptr);
     ~IOSLoadViberFromiTunesThread() override;
 
-    // "<data folder>/itunes_cache/<cacheKey>": decrypted chats belong to the user
-    // alone, never to a shared temporary folder.
+    // "<data folder>/itunes_cache/<cacheKey>": chats belong to the user alone,
+    // never to a shared temporary folder. An encrypted backup's runs each make
+    // "<cacheKey>-<random>" beside it instead, decrypted data being kept only while used.
     static QString defaultCacheFolder(const BackupManifest &manifest);
+    // The folder below the data folder that holds every backup's cache.
+    static QString cacheRoot();
 
+    // Known before the run when it was given or the backup is plain, else once it ran.
     const QString &cacheFolder() const { return m_cacheFolder; }
+    // The run's own private folder, removed when the last copy of this is gone
+    // (the thread holds one until it is destroyed, a failed or cancelled run none);
+    // null when the folder was given or the backup is plain. Whoever goes on using
+    // the cached files keeps a copy for as long as it does.
+    std::shared_ptr<void> cacheLease() const { return m_lease; }
     // The store's root: the cached store is viberCacheFolder()/storeFileName().
     QString viberCacheFolder() const { return m_viberFolder.path(); }
     static QString storeFileName() { return QStringLiteral("Documents/Contacts.data"); }
@@ -62,6 +74,7 @@ protected:
     void cleanUp(Outcome outcome) override;
 
 private:
+    void setCacheFolder(const QString &folder);
     // Copies node's file to destination, which must lie in the cache folder.
     // Without overwrite an existing non-empty destination stays. A node the
     // backup holds no data for copies nothing.
@@ -79,7 +92,10 @@ private:
     void copyFromCameraRoll(const _ViberAtta &att);
 
     BackupManifest *m_manifest;
+    bool m_private;   // the backup is encrypted: what the run writes is decrypted
+    bool m_ownFolder; // a private folder of the run's own, made by work()
     QString m_cacheFolder;
+    std::shared_ptr<void> m_lease;
     QDir m_viberFolder;
     bool m_storeLoaded = false;
     NodeTable m_viberTable;

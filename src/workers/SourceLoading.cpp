@@ -13,13 +13,17 @@ ViberDataPtr SourceLoading::loadITunesBackup(BackupManifest &manifest, const Run
     IOSLoadViberFromiTunesThread copy(&manifest, QString());
     if (!run(copy, title))
         return {};
-    // The cached copy is read like any store; previews are made there, in our cache.
+    // The cached copy is read like any store; previews are made there, in our cache,
+    // except in an encrypted backup's, where the copy made every preview it could, privately.
     LoadViberMsgThread read(QDir(copy.viberCacheFolder()), copy.storeFileName());
+    read.setMakePreviews(!manifest.isEncrypted());
     if (!run(read, title))
         return {};
     ViberDataPtr data = read.data();
-    // The account tells of the backup, whose store the copy is.
     if (data) {
+        // Decrypted files stay while their records are in use, and go with the last of them.
+        data->filesLease = copy.cacheLease();
+        // The account tells of the backup, whose store the copy is.
         const bool db = manifest.layout() == BackupManifest::Layout::ManifestDb;
         data->account.layout.prepend(
             tr("IDS_LAYOUT_BACKUP_%1_%2")

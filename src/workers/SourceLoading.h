@@ -22,7 +22,9 @@ public:
     using Runner = std::function<bool(WorkerThread &worker, const QString &title)>;
 
     // An iTunes backup with its Manifest.plist read and, when encrypted, unlocked:
-    // its Viber files are cached, then the cached store is read.
+    // its Viber files are cached, then the cached store is read. An encrypted
+    // backup's decrypted cache lives as long as the records returned (filesLease)
+    // and is gone when loading fails or is cancelled.
     static ViberDataPtr loadITunesBackup(BackupManifest &manifest, const Runner &run);
     // A Viber Desktop database.
     static ViberDataPtr loadViberDesktop(const QString &dbPath, const Runner &run);

@@ -384,11 +384,15 @@ private slots:
     }
     void clearCacheKeepsDataAndFoldersOpen()
     {
-        const QString cached = dataFolder().filePath(u"ios_cache/UDID/com.viber/Documents/Contacts.data"_s);
-        QVERIFY(QDir().mkpath(QFileInfo(cached).path()) && QFile(cached).open(QIODevice::WriteOnly));
+        // A device's copy and a backup's (one left decrypted by an earlier version) both go.
+        for (const QString &cached : {u"ios_cache/UDID/com.viber/Documents/Contacts.data"_s,
+                                      u"itunes_cache/0123abcd/com.viber/Documents/Contacts.data"_s})
+            QVERIFY(testsupport::writeFile(dataFolder().filePath(cached), "chats"));
         QVERIFY(run("miClearCache"));
+        QVERIFY(m_user->boxes.value(0).contains(u"iTunes backups"_s));
         const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
-        QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"ios_cache"_s)));
+        for (const char *cache : {"ios_cache", "itunes_cache"})
+            QVERIFY2(!QFileInfo::exists(dataFolder().filePath(QLatin1String(cache))), cache);
         QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Alpha"_s)) && QFileInfo::exists(phone));
 
         QVERIFY(run("miOpenDBFolder"));

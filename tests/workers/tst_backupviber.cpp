@@ -210,6 +210,73 @@ private slots:
         QCOMPARE(b.backup(r.messages()), Outcome::Succeeded);
         QCOMPARE(readFile(voice + u"42"_s), QByteArray("new voice"));
     }
+    // Different files of one name from two sources each keep their own (picture and
+    // preview follow the name); the same file is shared; a repeated copy adds no file.
+    void namesakesKeepTheirOwnFiles_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("numbered");
+        QTest::addColumn<QString>("preview"); // where the numbered one's preview goes, "" for none
+        QTest::newRow("picture") << int(ViberMsgTypePicture) << u"IMG_1.JPG"_s << u"IMG_1 (2).JPG"_s
+                                 << u"AttachmentsPreview/IMG_1 (2).JPG"_s;
+        QTest::newRow("video, dotted") << int(ViberMsgTypeVideo) << u"clip.v1.mov"_s << u"clip (2).v1.mov"_s
+                                       << u"BigAttachmentsPreview/clip (2).jpg"_s;
+        QTest::newRow("file") << int(ViberMsgTypeFile) << u"doc.pdf"_s << u"doc (2).pdf"_s << QString();
+    }
+    void namesakesKeepTheirOwnFiles()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, name);
+        QFETCH(QString, numbered);
+        QFETCH(QString, preview);
+        Bench b;
+        Records r;
+        // Ann's and Cid's files are the same bytes, Bob's differ; Dan's is missing at the source.
+        const auto send = [&](const QString &who, const QByteArray &bytes) -> _ViberMsg * {
+            _ViberPerson &p = r.person(u"+1"_s + QString::number(who.at(0).unicode()), who);
+            _ViberMsg &m = r.message(r.chat({&p}), &p, ViberMsgStateReceived, u"from "_s + who,
+                                     7e8 + r.messages().size(), 100 + r.messages().size());
+            _ViberAtta &a = r.attachment(m, ViberMsgType(type), name);
+            if (!bytes.isEmpty()) {
+                a.filePath = b.source(who + u'/' + name, bytes);
+                a.previewPath = b.source(who + u"/preview.jpg"_s, "preview of " + bytes);
+            }
+            return &m;
+        };
+        _ViberMsg *ann = send(u"Ann"_s, "picture A");
+        QCOMPARE(b.backup({ann}), Outcome::Succeeded);
+        const QList<_ViberMsg *> second{send(u"Bob"_s, "picture B"), send(u"Cid"_s, "picture A"),
+                                        send(u"Dan"_s, QByteArray())};
+        QCOMPARE(b.backup(second), Outcome::Succeeded);
+
+        const ViberDataPtr copy = LocalDatabases::load(b.folder);
+        QHash<QString, const _ViberAtta *> byText;
+        for (const _ViberMsg *m : std::as_const(copy->messages))
+            byText.insert(m->text, m->attachment);
+        QCOMPARE(byText.size(), 4);
+        for (const auto &[who, bytes] :
+             {std::pair(u"Ann"_s, "picture A"_ba), {u"Bob"_s, "picture B"_ba}, {u"Cid"_s, "picture A"_ba}}) {
+            const _ViberAtta *att = byText.value(u"from "_s + who);
+            QVERIFY(att);
+            QCOMPARE(readFile(att->filePath), bytes);
+            if (!preview.isEmpty())
+                QCOMPARE(readFile(att->previewPath), "preview of " + bytes);
+        }
+        QCOMPARE(byText.value(u"from Bob"_s)->fileName, numbered);
+        QCOMPARE(byText.value(u"from Cid"_s)->fileName, name);
+        // Without a file of its own it names none of the others'.
+        QVERIFY(!QFileInfo::exists(byText.value(u"from Dan"_s)->filePath));
+        const QString documents = b.folder + u"/Documents/"_s;
+        QCOMPARE(QDir(documents + u"Attachments"_s).entryList(QDir::Files, QDir::Name | QDir::Reversed),
+                 QStringList({name, numbered}));
+        if (!preview.isEmpty())
+            QCOMPARE(readFile(documents + preview), "preview of picture B"_ba);
+
+        const QStringList state = b.state();
+        QCOMPARE(b.backup(second), Outcome::Succeeded);
+        QCOMPARE(b.state(), state);
+    }
     void newerContactPictureReplacesTheOlder()
     {
         Bench b;

@@ -1,7 +1,10 @@
+#include "app/DataFolder.h"
 #include "itunes/IOSAssetDb.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
+#include "support/RecordingReporter.h"
 #include "support/StoreFixtures.h"
+#include "support/TempDataFolder.h"
 #include "support/TestSupport.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
@@ -9,11 +12,14 @@
 #include "workers/BackupViberMsgThread.h"
 #include "workers/IOSLoadViberFromiTunesThread.h"
 #include "workers/LoadViberMsgThread.h"
+#include "workers/SourceLoading.h"
 
 #include <QDirIterator>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using testsupport::readFile;
@@ -140,6 +146,26 @@ void toPhoneSpelling(ViberData &data)
     }
 }
 
+// Every entry below root (root too) with its permission bits as stat gives them, "0700 path".
+QStringList modesBelow(const QString &root)
+{
+    QStringList out;
+    const auto add = [&](const QString &path) {
+        struct stat st
+        {
+        };
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+            out << u"%1 %2"_s.arg(st.st_mode & 07777, 4, 8, QChar(u'0'))
+                       .arg(QDir(root).relativeFilePath(path));
+    };
+    add(root);
+    for (QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        add(it.next());
+    return out;
+}
+
 } // namespace
 
 class TestImportSources : public QObject
@@ -202,6 +228,65 @@ private slots:
                  fixtures::messageContent(*source));
         // The decrypted index went with the run that needed it.
         QCOMPARE(QDir(bench.worker->cacheFolder()).entryList({u"Manifest*"_s}), QStringList());
+    }
+
+    // What an encrypted backup's load decrypts is the user's alone from its creation on
+    // (checked with a umask that would open it to all), lives only while its records
+    // are used, and is gone after a failed or cancelled load too.
+    void decryptedFilesArePrivateAndGoWhenUnused_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("records dropped") << u"dropped"_s;
+        QTest::newRow("cancelled") << u"cancelled"_s;
+        QTest::newRow("failed") << u"failed"_s;
+    }
+    void decryptedFilesArePrivateAndGoWhenUnused()
+    {
+        QFETCH(QString, end);
+        TempDataFolder profile;
+        const mode_t oldMask = ::umask(0);
+        const auto restoreMask = qScopeGuard([&] { ::umask(oldMask); });
+        Bench bench(true, true);
+        bench.addStore(fixtures::sampleStore(), true);
+        bench.prepare();
+        if (end == u"failed"_s) // the attachments' loop is not fatal; a store that cannot be read is
+            QVERIFY(QFile::resize(
+                bench.manifest.dataFilePath(bench.manifest
+                                                .findNode(u"AppDomainGroup/group.viber.share.container/"
+                                                          "com.viber/database/Contacts.data"_s)
+                                                ->record()),
+                4096));
+        const QString caches = dataFolder().filePath(u"itunes_cache"_s);
+        QStringList seen;
+        RecordingReporter reporter;
+        const SourceLoading::Runner run = [&](WorkerThread &worker, const QString &) {
+            worker.setReporter(&reporter);
+            if (end == u"cancelled"_s) // once the store is read and attachments are being copied
+                reporter.cancelWhen = [&](const RecordingReporter &r) {
+                    return !r.percents.isEmpty() && r.percents.last() > 0;
+                };
+            const bool ok = testsupport::runToEnd(worker);
+            seen = modesBelow(caches);
+            return ok;
+        };
+        ViberDataPtr data = SourceLoading::loadITunesBackup(bench.manifest, run);
+        QCOMPARE(bool(data), end == u"dropped"_s);
+        if (data) {
+            QVERIFY(seen.size() > 20);
+            for (const QString &entry : std::as_const(seen)) {
+                const QString path = QDir(caches).filePath(entry.mid(5));
+                const bool folder = QFileInfo(path).isDir() && !QFileInfo(path).isSymLink();
+                QVERIFY2(entry.startsWith(folder ? u"0700 "_s : u"0600 "_s), qPrintable(entry));
+            }
+            // The records' files are there while the records are.
+            const _ViberAtta *picture = nullptr;
+            for (const _ViberAtta *a : std::as_const(data->attachments))
+                if (a->message && a->message->type == ViberMsgTypePicture && QFileInfo(a->filePath).isFile())
+                    picture = a;
+            QVERIFY(picture && picture->filePath.startsWith(caches + u'/'));
+            data.reset();
+        }
+        QCOMPARE(modesBelow(caches), QStringList(u"0700 ."_s));
     }
 
     // A desktop history of either layout arrives whole in a local database through the

@@ -626,7 +626,7 @@
     </message>
     <message>
         <source>IDS_SUC_CLEAR_CACHE</source>
-        <translation>Successfully cleared cache files.</translation>
+        <translation>Successfully cleared cache files: the copies of connected iPhones, of loaded iTunes backups and the work folder of device backups.</translation>
     </message>
     <message>
         <source>IDS_CAN_NOT_OPEN_FOLDER_%1</source>
@@ -1386,6 +1386,10 @@
     <message>
         <source>IDS_ITUNES_FILES_NOT_COPIED_%1_%2</source>
         <translation>The chats were loaded, but %1 file(s) could not be copied from the backup:&lt;br&gt;%2</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_CACHE_FOLDER_FAILED_%1</source>
+        <translation>Could not make a private folder in %1 for the files of the encrypted backup.</translation>
     </message>
 </context>
 <context>
