@@ -1,5 +1,7 @@
 #include "Sqlite3DB.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -104,6 +106,33 @@ Sqlite3Sql Sqlite3Row::insertSql(const QString &table, const QSet<QString> &colu
     return sql;
 }
 
+// --- Work done ------------------------------------------------------------------
+
+namespace {
+
+std::atomic<qint64> g_vmSteps{0};
+
+// Adds what the statement's program did since it was last counted.
+void countSteps(sqlite3_stmt *stmt)
+{
+    if (stmt)
+        g_vmSteps.fetch_add(sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_VM_STEP, 1),
+                            std::memory_order_relaxed);
+}
+
+void finalizeCounted(sqlite3_stmt *stmt)
+{
+    countSteps(stmt);
+    sqlite3_finalize(stmt);
+}
+
+} // namespace
+
+qint64 Sqlite3DB::vmSteps()
+{
+    return g_vmSteps.load(std::memory_order_relaxed);
+}
+
 // --- Sqlite3Cursor -------------------------------------------------------------
 
 struct Sqlite3Cursor::StatementCache
@@ -116,11 +145,12 @@ struct Sqlite3Cursor::StatementCache
     // Keeps stmt for its next use, or finalizes it when one of its text is kept already.
     void give(sqlite3_stmt *stmt)
     {
+        countSteps(stmt);
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
         const QByteArray sql(sqlite3_sql(stmt));
         if (idle.contains(sql)) {
-            sqlite3_finalize(stmt);
+            finalizeCounted(stmt);
             return;
         }
         // Texts that embed values never repeat; rather than grow, start over.
@@ -131,7 +161,7 @@ struct Sqlite3Cursor::StatementCache
     void clear()
     {
         for (sqlite3_stmt *stmt : std::as_const(idle))
-            sqlite3_finalize(stmt);
+            finalizeCounted(stmt);
         idle.clear();
     }
 };
@@ -151,7 +181,7 @@ struct Sqlite3Cursor::Statement
         if (const std::shared_ptr<StatementCache> c = cache.lock())
             c->give(stmt);
         else
-            sqlite3_finalize(stmt);
+            finalizeCounted(stmt);
     }
 };
 
@@ -465,7 +495,7 @@ sqlite3_stmt *Sqlite3DB::prepare(const Sqlite3Sql &sql)
             }
         }
         if (rc != SQLITE_OK) {
-            sqlite3_finalize(stmt);
+            finalizeCounted(stmt);
             raise(rc);
         }
     }
@@ -480,7 +510,7 @@ void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
     }
     if (rc != SQLITE_DONE) {
         const QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
-        sqlite3_finalize(stmt);
+        finalizeCounted(stmt);
         raise(rc, msg);
     }
     m_cache->give(stmt);

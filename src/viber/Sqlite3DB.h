@@ -154,6 +154,10 @@ public:
     // True when the connection cannot write (opened read-only, or the file is).
     bool isReadOnly() const;
 
+    // Steps of SQLite's virtual machine run by every statement of the process so far:
+    // work counted the same on any machine, for checks that work grows with its input.
+    static qint64 vmSteps();
+
     // For files from outside: their triggers and views never run, their schema cannot
     // be changed through this connection, and functions in it count as untrusted.
     void treatAsUntrusted();

@@ -315,6 +315,120 @@ ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
     return merger;
 }
 
+// --- Stores of any size -----------------------------------------------------------
+
+namespace {
+
+// count of 200,000 messages, grown or shrunk with messages.
+qint64 scaled(qint64 count, qint64 messages, qint64 minimum = 1)
+{
+    // In double: a million times a few thousand stays far inside its exact range.
+    return std::max(minimum, qint64(double(count) * double(messages) / 200000.0));
+}
+
+} // namespace
+
+ScaledSizes::ScaledSizes(qint64 n)
+    : messages(n), chats(scaled(2000, n, 10)), groups(chats / 10), attachments(scaled(20000, n)),
+      locations(scaled(2000, n)), calls(scaled(5000, n)),
+      persons(chats - groups + scaled(500, n)) // 500 with calls or groups only
+{
+}
+
+void writeScaledStore(const QString &root, const ScaledSizes &n)
+{
+    const qint64 kChats = n.chats, kGroups = n.groups, kMessages = n.messages, kAttachments = n.attachments,
+                 kLocations = n.locations, kCalls = n.calls, kPersons = n.persons;
+    StoreWriter w(root, StoreLayout::Phone);
+    for (qint64 i = 1; i <= kPersons; ++i) {
+        PersonPlan p;
+        p.pk = i;
+        p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
+        p.phone = QLatin1Char('+') + p.canonPhone;
+        p.viberName = QStringLiteral("Viber user %1").arg(i);
+        p.iconId = QStringLiteral("icon-%1").arg(i);
+        if (i % 3 == 0) {
+            p.contactName = QStringLiteral("Contact %1").arg(i);
+            p.recordId = i;
+        }
+        w.writePerson(p);
+    }
+    for (qint64 i = 1; i <= kChats; ++i) {
+        ChatPlan c;
+        c.pk = i;
+        c.date = 700000000.0 + i;
+        if (i <= kChats - kGroups) {
+            c.participants = {i};
+        } else {
+            c.groupId = QStringLiteral("group-%1").arg(i);
+            c.name = QStringLiteral("Group %1").arg(i);
+            for (int k = 0; k < 6; ++k)
+                c.participants.append(1 + (i * 7 + k * 131) % kPersons);
+            std::sort(c.participants.begin(), c.participants.end());
+            c.participants.erase(std::unique(c.participants.begin(), c.participants.end()),
+                                 c.participants.end());
+        }
+        w.writeChat(c);
+    }
+    static const char *const states[] = {"received", "delivered",      "send",
+                                         "received", "pendingNotSent", "SENDING"};
+    for (qint64 i = 1; i <= kMessages; ++i) {
+        MessagePlan m;
+        m.pk = i;
+        m.chat = 1 + (i - 1) % kChats;
+        m.state = QLatin1String(states[i % 6]);
+        m.person = m.state == QLatin1String("received")
+                       ? (m.chat <= kChats - kGroups ? m.chat : 1 + i % kPersons)
+                       : 0;
+        m.token = 5860000000000000000LL + i;
+        m.seq = i;
+        m.date = 710000000.0 + i * 13.5;
+        m.stateDate = m.date + 1;
+        m.text = QStringLiteral("Message %1 of chat %2: a line of ordinary length, with a few words 😀")
+                     .arg(i)
+                     .arg(m.chat);
+        if (i % 10 == 0)
+            m.emoticonsRanges = QByteArray("\x01\x00\x02\x00", 4);
+        w.writeMessage(m);
+    }
+    for (qint64 i = 1; i <= kLocations; ++i) {
+        LocationPlan l;
+        l.pk = i;
+        l.message = qint64(i) * 97;
+        l.latitude = 48.0 + i / 10000.0;
+        l.longitude = 11.0 + i / 10000.0;
+        l.address = QStringLiteral("Street %1").arg(i);
+        w.writeLocation(l);
+    }
+    static const char *const types[] = {"picture", "video", "audio", "sticker", "customLocation", "file"};
+    for (qint64 i = 1; i <= kAttachments; ++i) {
+        AttachmentPlan a;
+        a.pk = i;
+        a.message = qint64(i) * 9 + 1;
+        a.type = QLatin1String(types[i % 6]);
+        a.name = QStringLiteral("%1-%2.jpg").arg(a.type).arg(i);
+        a.attId = QString::number(1000 + i);
+        a.bucket = QStringLiteral("bucket");
+        a.fileSize = 10000 + i;
+        a.seq = i;
+        a.duration = a.type == QLatin1String("audio") ? 12.5 : 0;
+        a.range = a.fileSize;
+        w.writeAttachment(a);
+    }
+    static const char *const callTypes[] = {"incoming", "outgoing_viber", "missed"};
+    for (qint64 i = 1; i <= kCalls; ++i) {
+        CallPlan c;
+        c.pk = i;
+        c.person = 1 + (qint64(i) * 37) % kPersons; // some have no one-to-one chat: made-up chats
+        c.token = 9000000000LL + i;
+        c.duration = i % 600;
+        c.date = 720000000.0 + i * 60.0;
+        c.callType = QLatin1String(callTypes[i % 3]);
+        w.writeCall(c);
+    }
+    w.finish();
+}
+
 // --- StoreWriter -----------------------------------------------------------------
 
 struct StoreWriter::Impl

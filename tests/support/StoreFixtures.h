@@ -164,6 +164,18 @@ StorePlan sampleStoreAndMore(bool newCall = true);
 void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
+// The counts of a store of n messages in a phone's layout, grown with n from those of
+// 200,000: 2,000 chats (a tenth of them groups), 20,000 attachments, 2,000 locations,
+// 5,000 calls.
+struct ScaledSizes
+{
+    explicit ScaledSizes(qint64 n);
+    qint64 messages, chats, groups, attachments, locations, calls, persons;
+};
+// Writes such a store below root (which must exist), with every carried column: what a
+// first load from an iPhone reads, for benchmarks and checks of growth.
+void writeScaledStore(const QString &root, const ScaledSizes &sizes);
+
 // Row-by-row writer behind writeStore, in one transaction. Secondary indexes are built
 // once the rows are in (finish() or the destructor), which keeps a million rows linear.
 class StoreWriter
