@@ -615,7 +615,7 @@ QStringList IOSViberDb::layoutDescription() const
     out << (ours ? sentence("IDS_LAYOUT_LOCAL_DATABASE") : sentence("IDS_LAYOUT_PHONE_STORE"));
     if (m_memberLayout)
         out << sentence("IDS_LAYOUT_MEMBERS");
-    else if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")))
+    else if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")) && !ours)
         out << sentence("IDS_LAYOUT_PHONE_NUMBER_INDEX");
     if (!ours) {
         if (canJoinContacts())

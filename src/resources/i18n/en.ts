@@ -336,7 +336,7 @@
     </message>
     <message>
         <source>IDS_ACCOUNT_MADE_UP_%1</source>
-        <translation>, %1 more made up for rows that have none</translation>
+        <translation>, %1 more made up for calls</translation>
     </message>
     <message>
         <source>IDS_ACCOUNT_LEFT_OUT_%1_%2</source>
