@@ -9,7 +9,7 @@ INSERT INTO ZCONVERSATION (Z_PK, ZDATE, ZGROUPID, ZNAME) VALUES
     (2, 741601500, '6012345678901', 'Weekend trip');
 INSERT INTO Z_4PHONENUMINDEXES (Z_4CONVERSATIONS, Z_7PHONENUMINDEXES) VALUES (1, 1), (2, 1), (2, 2);
 INSERT INTO ZVIBERMESSAGE (Z_PK, ZSEQ, ZTOKEN, ZCONVERSATION, ZPHONENUMINDEX, ZDATE, ZSTATEDATE, ZSTATE, ZTEXT) VALUES
-    (1, 1, 9001, 1, 1, 741600000, 741600000, 'received', 'Hello from the package check 😀'),
+    (1, 1, 9001, 1, 1, 741600000, 741600000, 'received', 'Hello! Are you back from the coast? 😀'),
     (2, 2, 9002, 1, NULL, 741600300, 741600300, 'delivered', 'Hi Ann! Did the photos arrive?'),
     (3, 3, 9003, 1, 1, 741600600, 741600600, 'received', 'Yes, all of them. The one from the harbour is lovely.'),
     (4, 4, 9004, 1, NULL, 741600900, 741600900, 'delivered', 'Thanks 🙂 See you on Saturday'),
