@@ -40,7 +40,7 @@ int answerHelpOrVersion(int argc, char **argv)
     const QString program = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
     QCommandLineParser parser;
     parser.setApplicationDescription(QCoreApplication::translate("Application", "IDS_APP_DESCRIPTION"));
-    const QCommandLineOption help = parser.addHelpOption();
+    parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     // Qt's own options (-style, -platform) are no error here; the window takes them.
     parser.parse(QCoreApplication::arguments());
