@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need.
 # Skips apt-get entirely when every package is already present. With --fuzz, also
-# what scripts/fuzz builds with: clang and its libFuzzer and sanitizer runtimes.
+# what scripts/fuzz builds with: clang and its libFuzzer and sanitizer runtimes; with
+# --package, what scripts/package and scripts/package-check make and check the
+# Debian package with.
 set -euo pipefail
 
 PACKAGES=(
@@ -14,9 +16,13 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core fonts-noto-color-emoji unicode-data
   poppler-utils chromium
 )
-if [ "${1:-}" = "--fuzz" ]; then
-  PACKAGES+=(clang libclang-rt-14-dev)
-fi
+for option in "$@"; do
+  case $option in
+    --fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
+    --package) PACKAGES+=(dpkg-dev help2man librsvg2-bin desktop-file-utils appstream lintian) ;;
+    *) echo "Unknown option $option (--fuzz, --package)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -93,10 +93,15 @@ int CliApp::run(const QStringList &arguments)
     for (const Command &c : kCommands)
         if (name == QLatin1String(c.name))
             command = &c;
+    if (name == u"--version"_s || name == u"-v"_s) {
+        m_out << program << u' ' << QLatin1String(CHATWHARF_VERSION) << u'\n';
+        return Success;
+    }
     if (!command) {
         QString usage = tr("IDS_CLI_USAGE_%1").arg(program) + u'\n';
         for (const Command &c : kCommands)
             usage += u"  %1  %2\n"_s.arg(QLatin1String(c.name), -12).arg(tr(c.summary));
+        usage += u"  %1  %2\n"_s.arg(u"--version"_s, -12).arg(tr("IDS_CLI_VERSION"));
         const bool help = name.isEmpty() || name == u"--help"_s || name == u"-h"_s || name == u"help"_s;
         (help ? m_out : m_err) << usage;
         if (!help)

@@ -38,6 +38,8 @@ int main(int argc, char **argv)
     // What the workers log goes to the program's log, not among the command's output.
     setupLogging(dataFolder().filePath(QLatin1String(AppConstants::kLogFolder)), AppConstants::kLogFilesKept);
     setLogEcho(false);
+    qDebug("chatwharf-cli %s: %s", CHATWHARF_VERSION,
+           qUtf8Printable(QCoreApplication::arguments().mid(1).join(u' ')));
 
     QTextStream out(stdout);
     QTextStream err(stderr);

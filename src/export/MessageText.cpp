@@ -482,7 +482,16 @@ QString MessageText::pictureFolder()
         if (!g_pictureFolder.isEmpty())
             return g_pictureFolder;
     }
-    return QCoreApplication::applicationDirPath();
+    // The build paints the pictures beside the programs; an installed program finds
+    // them in its data folder, the same way from the executable wherever the tree
+    // was installed or unpacked.
+    static const QString installed = [] {
+        const QDir program(QCoreApplication::applicationDirPath());
+        if (program.exists(QStringLiteral("vbbb")))
+            return program.path();
+        return QDir::cleanPath(program.filePath(QStringLiteral(CHATWHARF_DATA_FROM_BIN)));
+    }();
+    return installed;
 }
 
 void MessageText::setPictureFolder(const QString &folder)

@@ -73,8 +73,9 @@ public:
     // Picture of a sticker on the sticker server.
     static QString stickerPictureAddress(const _ViberAtta *attachment);
 
-    // The folder that holds the "emoji" and "vb_emoji" picture folders: the
-    // program's own folder unless set. An empty folder restores the default.
+    // The folder that holds the "vbbb", "emoji" and "vb_emoji" picture folders unless
+    // set: the program's own folder in the build tree, else the installed data
+    // folder found from it. An empty folder restores the default.
     static QString pictureFolder();
     static void setPictureFolder(const QString &folder);
 };

@@ -10,9 +10,53 @@
 #include "viber/Sqlite3DB.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
+
+namespace {
+
+bool asksForHelpOrVersion(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char *option : {"-h", "--help", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    return false;
+}
+
+// --help and --version answer on the terminal, without a display and before the
+// web engine is set up, so that they also work over ssh and for the manual page.
+int answerHelpOrVersion(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTranslator translator;
+    if (translator.load(QStringLiteral(":/en.qm")))
+        QCoreApplication::installTranslator(&translator);
+    const QString program = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate("Application", "IDS_APP_DESCRIPTION"));
+    parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // Qt's own options (-style, -platform) are no error here; the window takes them.
+    parser.parse(QCoreApplication::arguments());
+    QString text;
+    if (parser.isSet(version)) {
+        text = program + QLatin1Char(' ') + QLatin1String(CHATWHARF_VERSION) + QLatin1Char('\n');
+    } else {
+        // The parser names the program by the path it was started with.
+        text = parser.helpText();
+        text.replace(QCoreApplication::arguments().value(0), program);
+    }
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return 0;
+}
+
+} // namespace
 
 StartupEnvironment defaultStartupEnvironment()
 {
@@ -62,6 +106,8 @@ int runStartup(const StartupEnvironment &environment)
 
 int runChatwharf(int argc, char **argv)
 {
+    if (asksForHelpOrVersion(argc, argv))
+        return answerHelpOrVersion(argc, argv);
     prepareWebEngineForUser();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Chatwharf"));

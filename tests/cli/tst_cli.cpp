@@ -24,17 +24,22 @@ struct Result
     QString out, err;
 };
 
-// The command-line program run as a user runs it, in the test's home.
-Result cli(const QStringList &arguments)
+// A program of the build run as a user runs it, in the test's home.
+Result run(const QString &program, const QStringList &arguments)
 {
     QProcess p;
     p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-    p.start(QStringLiteral(CHATWHARF_BINARY_DIR "/src/chatwharf-cli"), arguments);
+    p.start(QStringLiteral(CHATWHARF_BINARY_DIR "/src/") + program, arguments);
     p.closeWriteChannel();
     if (!p.waitForFinished(120000))
         return {};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+Result cli(const QStringList &arguments)
+{
+    return run(QStringLiteral("chatwharf-cli"), arguments);
 }
 
 } // namespace
@@ -68,6 +73,22 @@ private slots:
         m_encrypted = encrypted.folder();
         QVERIFY(testsupport::writeFile(file(u"good"_s), "s3cret\n"));
         QVERIFY(testsupport::writeFile(file(u"bad"_s), "secret\n"));
+    }
+
+    // Both programs answer --version with the version the build was configured with,
+    // the window program without a display.
+    void version_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("command line") << u"chatwharf-cli"_s;
+        QTest::newRow("window") << u"chatwharf"_s;
+    }
+    void version()
+    {
+        QFETCH(QString, program);
+        const Result r = run(program, {u"--version"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, program + u" "_s + QLatin1String(CHATWHARF_PROJECT_VERSION) + u'\n');
     }
 
     // Every failure is one sentence on standard error and an exit code, and writes nothing.

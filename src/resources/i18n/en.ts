@@ -358,6 +358,10 @@
         <translation>invalid libsqlite_qt.</translation>
     </message>
     <message>
+        <source>IDS_APP_DESCRIPTION</source>
+        <translation>Reads the Viber chat history of an iPhone (from the phone, an iTunes backup, Viber Desktop or a local database), shows it as chat bubbles, exports it and writes it back.</translation>
+    </message>
+    <message>
         <source>IDS_NONE_INSTALL_ITUNES</source>
         <translation>Failed to load (Apple Mobile Device) framework. Plese click &lt;a href=&quot;%1&quot;&gt;HERE&lt;/a&gt; for help.</translation>
     </message>
@@ -1544,6 +1548,10 @@
         <source>IDS_CLI_USAGE_%1</source>
         <translation>Usage: %1 &lt;command&gt; [options]   (%1 &lt;command&gt; --help for its options)
 Commands:</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_VERSION</source>
+        <translation>Prints the program's version.</translation>
     </message>
     <message>
         <source>IDS_CLI_UNKNOWN_COMMAND_%1</source>
