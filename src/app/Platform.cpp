@@ -97,6 +97,17 @@ bool syncFileSystem(const QString &path)
 #endif
 }
 
+bool renameOver(const QString &source, const QString &target)
+{
+#if defined(Q_OS_WIN)
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(source).utf16()),
+                       reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(target).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return ::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
+#endif
+}
+
 bool stdinIsTerminal()
 {
 #ifdef Q_OS_WIN

@@ -37,6 +37,10 @@ void prepareWebEngineForUser();
 // call this once instead of flushing each file.
 bool syncFileSystem(const QString &path);
 
+// Renames source to target in one step, replacing a file already at target (which
+// QFile::rename refuses). False when it could not.
+bool renameOver(const QString &source, const QString &target);
+
 // Whether standard input and standard error are terminals (a person at a console).
 bool stdinIsTerminal();
 bool stderrIsTerminal();

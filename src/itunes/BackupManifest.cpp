@@ -1,5 +1,7 @@
 #include "BackupManifest.h"
 
+#include "BackupWriteJournal.h"
+
 #include "BackupCrypto.h"
 #include "BackupKeyBag.h"
 #include "ManifestDb.h"
@@ -373,6 +375,10 @@ void BackupManifest::loadFileTree(const QString &scratchFolder)
 {
     if (!m_root.m_children.empty())
         return;
+    // The index must describe the files: an interrupted write first ends one way or the other.
+    m_recoveredText = BackupWriteJournal::recover(m_folder);
+    if (!m_recoveredText.isEmpty())
+        qWarning("%s", qUtf8Printable(m_recoveredText));
     buildFileTree(layout() == Layout::ManifestDb ? readManifestDb(scratchFolder)
                                                  : readMbdbRecords(m_folder.filePath(u"Manifest.mbdb"_s)));
 }

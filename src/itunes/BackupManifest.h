@@ -124,6 +124,8 @@ public:
     // Reads the device values of Manifest.plist (XML or binary).
     void loadManifestPlist();
     // Reads the file index and builds the tree, unless the tree is already there.
+    // A write into the folder that was interrupted is finished or undone first
+    // (recoveredText() says which).
     // A failure leaves the tree empty. An encrypted Manifest.db must be unlocked
     // first; it is decrypted into a private temporary file in scratchFolder (the
     // system's temporary folder when empty), removed again before this returns.
@@ -189,6 +191,8 @@ public:
     const QByteArray &backupKeyBag() const { return m_backupKeyBag; }
     const QString &displayName() const { return m_displayName; }
     const QDir &folder() const { return m_folder; }
+    // What loadFileTree did about an interrupted write it found (empty for nothing).
+    const QString &recoveredText() const { return m_recoveredText; }
     const FileNode &root() const { return m_root; }
     // md5Hex of the folder's absolute path: names the backup's cache folder.
     QString cacheKey() const;
@@ -207,6 +211,7 @@ private:
     mutable std::optional<Layout> m_layout; // found on first use, again with the plist
     QByteArray m_manifestKey;               // Manifest.db's key: class (little-endian), then the wrapped key
     QString m_displayName;
+    QString m_recoveredText;
     QDir m_folder;
     FileNode m_root;
     Decryptor m_decryptor;

@@ -34,8 +34,12 @@ void TransferController::exportToITunesBackup(ActionScope scope)
         BackupTransfer::run(manifest, messages, [parent](WorkerThread &worker, const QString &title) {
             return runWorker(parent, &worker, title);
         });
-    if (result.succeeded)
-        showInfo(tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls), parent);
+    if (result.succeeded) {
+        QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
+        if (!manifest.recoveredText().isEmpty())
+            done = manifest.recoveredText() + QStringLiteral("<br/><br/>") + done;
+        showInfo(done, parent);
+    }
 }
 
 bool TransferController::preCheckBackupSettings(void *device, bool checkICloud, bool checkEncryption,

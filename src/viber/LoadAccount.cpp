@@ -112,6 +112,7 @@ QString LoadAccount::text() const
         out << source;
     if (!layout.isEmpty())
         out << tr("IDS_ACCOUNT_LAYOUT_%1").arg(layout.join(QStringLiteral(", ")));
+    out << notes;
     out << lines();
     return out.join(QLatin1Char('\n'));
 }
@@ -119,6 +120,8 @@ QString LoadAccount::text() const
 void LoadAccount::log() const
 {
     qInfo("Read %s (%s)", qUtf8Printable(source), qUtf8Printable(layout.join(QStringLiteral(", "))));
+    for (const QString &note : notes)
+        qWarning("  %s", qUtf8Printable(note));
     const QStringList all = lines();
     for (int k = 0; k < kKinds; ++k) {
         if (m_counts[k].leftOutTotal() > 0)

@@ -34,6 +34,8 @@ public:
     // ("Viber iOS store", "participants as members with phone numbers", ...).
     QString source;
     QStringList layout;
+    // What was done to the source before it could be read (an interrupted write finished).
+    QStringList notes;
 
     void addHeld(Kind kind, qint64 n = 1) { m_counts[kind].held += n; }
     void addRead(Kind kind, qint64 n = 1) { m_counts[kind].read += n; }

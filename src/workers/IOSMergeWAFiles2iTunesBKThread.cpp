@@ -16,8 +16,6 @@ namespace {
 constexpr quint16 kFolderMode = 0x41C0;
 constexpr quint16 kFileMode = 0x81A4;
 constexpr quint8 kProtectionClass = 4;
-const QString kStagedSuffix = u".chatwharf-new"_s;
-const QString kPreviousSuffix = u".chatwharf-old"_s;
 
 [[noreturn]] void fail(const QString &text)
 {
@@ -56,7 +54,9 @@ QString IOSMergeWAFiles2iTunesBKThread::work()
     m_records.clear();
     m_archives.clear();
     m_changed.clear();
-    m_staged.clear();
+    m_journal.reset();
+    m_placing = false;
+    m_recovered.clear();
     m_written.clear();
     m_maxInode = 0;
     reportProgress(0, tr("IDS_TRANSFERRING_FILES"));
@@ -64,8 +64,13 @@ QString IOSMergeWAFiles2iTunesBKThread::work()
     if (m_manifest->isEncrypted())
         fail(tr("IDS_EXPORT_TO_ENCRYPTED_BACKUP"));
     const QDir folder = m_manifest->folder();
+    // An earlier write that was killed is finished or undone before its index is read.
+    m_recovered = BackupWriteJournal::recover(folder);
+    if (!m_recovered.isEmpty())
+        qWarning("%s", qUtf8Printable(m_recovered));
     const bool newer = m_manifest->layout() == BackupManifest::Layout::ManifestDb;
-    const QString index = folder.filePath(newer ? u"Manifest.db"_s : u"Manifest.mbdb"_s);
+    const QString indexName = newer ? u"Manifest.db"_s : u"Manifest.mbdb"_s;
+    const QString index = folder.filePath(indexName);
     const QList<MbdbRecord> records =
         newer ? ManifestDb::readRecords(index, &m_archives) : BackupManifest::readMbdbRecords(index);
     for (const MbdbRecord &r : records) {
@@ -73,13 +78,15 @@ QString IOSMergeWAFiles2iTunesBKThread::work()
         m_maxInode = std::max(m_maxInode, r.inodeLow);
     }
 
-    const qint64 total = m_items.size();
-    qint64 k = 0;
+    // Every file to place is planned, and the plan written, before the first is staged.
+    struct Planned
+    {
+        const BackupFileItem *item;
+        QString staged;
+    };
+    QList<Planned> planned;
+    m_journal = std::make_unique<BackupWriteJournal>(folder);
     for (const BackupFileItem &item : std::as_const(m_items)) {
-        checkCancel();
-        ++k;
-        reportProgress(percentOf(k, total), QString(),
-                       tr("IDS_BACKUP_FILE_%1").arg(item.backupPath.section(u'/', -1).toHtmlEscaped()));
         if (item.backupPath.isEmpty() || !QFileInfo(item.sourcePath).isFile())
             continue;
         // A path from a store must not name a place outside the domain's folder.
@@ -89,41 +96,44 @@ QString IOSMergeWAFiles2iTunesBKThread::work()
             continue;
         }
         const QString name = BackupManifest::backupFileName(item.domain, item.backupPath);
-        Staged staged;
-        staged.destination = folder.filePath(newer ? ManifestDb::dataFileName(name) : name);
-        if (QFileInfo::exists(staged.destination) && !item.overwrite)
+        const QString destination = newer ? ManifestDb::dataFileName(name) : name;
+        // A file stays only when the index lists it too: a data file the index does not
+        // know would never be restored, so it is written again with its record.
+        if (!item.overwrite && m_records.contains(name) && QFileInfo::exists(folder.filePath(destination)))
             continue;
-        staged.staged = staged.destination + kStagedSuffix;
-        const QString dataFolder = QFileInfo(staged.destination).absolutePath();
-        if (!QFileInfo::exists(dataFolder) && QDir().mkpath(dataFolder))
-            staged.madeFolder = dataFolder;
-        QFile::remove(staged.staged);
+        planned.append({&item, m_journal->plan(destination)});
+    }
+    const QString stagedIndex = m_journal->plan(indexName);
+    checkCancel();
+    m_journal->beginStaging();
+
+    const qint64 total = planned.size();
+    qint64 k = 0;
+    for (const Planned &p : std::as_const(planned)) {
+        checkCancel();
+        ++k;
+        const BackupFileItem &item = *p.item;
+        reportProgress(percentOf(k, total), QString(),
+                       tr("IDS_BACKUP_FILE_%1").arg(item.backupPath.section(u'/', -1).toHtmlEscaped()));
+        QFile::remove(p.staged);
         QFile source(item.sourcePath);
-        if (!source.copy(staged.staged))
+        if (!source.copy(p.staged))
             fail(tr("IDS_CAN_NOT_WRITE_%1_%2")
-                     .arg(QDir::toNativeSeparators(staged.destination).toHtmlEscaped(),
-                          source.errorString().toHtmlEscaped()));
-        m_staged.append(staged);
-        qDebug("IOSMergeWAFiles2iTunesBKThread: %s ==> %s", qPrintable(staged.destination),
-               qPrintable(item.backupPath));
-        updateRecords(item.domain, item.backupPath, staged.staged);
+                     .arg(QDir::toNativeSeparators(p.staged).toHtmlEscaped(), source.errorString().toHtmlEscaped()));
+        BackupWriteJournal::step();
+        qDebug("IOSMergeWAFiles2iTunesBKThread: %s ==> %s", qPrintable(p.staged), qPrintable(item.backupPath));
+        updateRecords(item.domain, item.backupPath, p.staged);
         m_written.append(item.backupPath);
     }
     checkCancel();
-    // From here the backup changes: files first, then the index in one step; a failure
-    // in between puts every replaced file back.
+    newer ? writeManifestDb(index, stagedIndex) : writeMbdb(stagedIndex);
+    checkCancel();
+    // From here the write is finished, by this run or, if it dies, by the next one.
     commitStarts();
-    try {
-        putFilesInPlace();
-        newer ? writeManifestDb(index) : writeMbdb(index);
-    } catch (...) {
-        restoreFiles();
-        throw;
-    }
-    for (const Staged &s : std::as_const(m_staged))
-        if (!s.previous.isEmpty())
-            QFile::remove(s.previous);
-    m_staged.clear();
+    m_journal->commit();
+    m_placing = true;
+    m_journal->place();
+    m_journal.reset();
     return QString();
 }
 
@@ -159,43 +169,13 @@ void IOSMergeWAFiles2iTunesBKThread::updateRecords(const QString &domain, const 
     m_changed.insert(key);
 }
 
-void IOSMergeWAFiles2iTunesBKThread::putFilesInPlace()
-{
-    for (Staged &s : m_staged) {
-        if (QFileInfo::exists(s.destination)) {
-            s.previous = s.destination + kPreviousSuffix;
-            QFile::remove(s.previous);
-            if (!QFile::rename(s.destination, s.previous)) {
-                s.previous.clear();
-                fail(tr("IDS_CAN_NOT_OVERWRITE_%1")
-                         .arg(QDir::toNativeSeparators(s.destination).toHtmlEscaped()));
-            }
-        }
-        if (!QFile::rename(s.staged, s.destination))
-            fail(tr("IDS_CAN_NOT_WRITE_%1_%2")
-                     .arg(QDir::toNativeSeparators(s.destination).toHtmlEscaped(), QString()));
-        s.placed = true;
-    }
-}
-
-void IOSMergeWAFiles2iTunesBKThread::restoreFiles()
-{
-    for (auto it = m_staged.rbegin(); it != m_staged.rend(); ++it) {
-        if (it->placed)
-            QFile::remove(it->destination);
-        else
-            QFile::remove(it->staged);
-        if (!it->previous.isEmpty() && !QFile::rename(it->previous, it->destination))
-            qWarning("IOSMergeWAFiles2iTunesBKThread: could not put back %s", qPrintable(it->destination));
-        if (!it->madeFolder.isEmpty())
-            QDir().rmdir(it->madeFolder);
-    }
-    m_staged.clear();
-}
-
 void IOSMergeWAFiles2iTunesBKThread::cleanUp(Outcome)
 {
-    restoreFiles();
+    // Before the commit point the backup is put back as it was; after it, a failed rename
+    // leaves the journal for the next run to finish, since undoing would lose new data.
+    if (m_journal && !m_placing)
+        m_journal->rollBack();
+    m_journal.reset();
 }
 
 void IOSMergeWAFiles2iTunesBKThread::writeMbdb(const QString &path)
@@ -204,8 +184,21 @@ void IOSMergeWAFiles2iTunesBKThread::writeMbdb(const QString &path)
     BackupManifest::writeMbdb(records, path);
 }
 
-void IOSMergeWAFiles2iTunesBKThread::writeManifestDb(const QString &path)
+void IOSMergeWAFiles2iTunesBKThread::writeManifestDb(const QString &index, const QString &path)
 {
+    // The copy must hold everything the index holds: what a write-ahead log beside it keeps
+    // goes into the file first (closing the last connection checkpoints it).
+    if (QFileInfo(index + u"-wal"_s).size() > 0) {
+        Sqlite3DB db;
+        db.openThrow(index, Sqlite3DB::ReadWrite);
+        db.execThrow(u"PRAGMA wal_checkpoint(TRUNCATE)"_s);
+    }
+    QFile::remove(path);
+    QFile original(index);
+    if (!original.copy(path))
+        fail(tr("IDS_CAN_NOT_WRITE_%1_%2")
+                 .arg(QDir::toNativeSeparators(path).toHtmlEscaped(), original.errorString().toHtmlEscaped()));
+    BackupWriteJournal::step();
     Sqlite3DB db;
     db.openThrow(path, Sqlite3DB::ReadWrite);
     db.execThrow(u"BEGIN IMMEDIATE"_s);

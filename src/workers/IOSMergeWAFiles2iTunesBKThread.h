@@ -4,18 +4,21 @@
 
 #include "itunes/BackupFileItem.h"
 #include "itunes/BackupManifest.h"
+#include "itunes/BackupWriteJournal.h"
 
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QStringList>
 
+#include <memory>
+
 // Puts files into an unencrypted iTunes backup of either layout: each under its
 // hashed name, with the folder and file records of the index (Manifest.mbdb or
-// Manifest.db) brought up to date. The backup is changed only as a whole: new
-// data files are staged beside their place and the index written before anything
-// replaces what the backup held, and a failure or cancel before that point, or a
-// failure while putting the files in place, leaves the backup as it was.
+// Manifest.db) brought up to date. The backup changes as a whole or not at all,
+// even when the process is killed: the write goes through a BackupWriteJournal
+// (new data files and the new index staged and synced, then renamed into place),
+// and an unfinished write found in the folder is finished or undone first.
 class IOSMergeWAFiles2iTunesBKThread : public WorkerThread
 {
     Q_OBJECT
@@ -27,27 +30,18 @@ public:
 
     // The items written (skipped ones left out), as backup paths.
     const QStringList &writtenPaths() const { return m_written; }
+    // What became of an unfinished earlier write this run found (empty for none).
+    const QString &recoveredText() const { return m_recovered; }
 
 protected:
     QString work() override;
     void cleanUp(Outcome outcome) override;
 
 private:
-    struct Staged
-    {
-        QString destination; // the data file's place
-        QString staged;      // the copy waiting beside it
-        QString previous;    // where the replaced data file waits, until the end
-        QString madeFolder;  // the data file's folder when this run made it
-        bool placed = false; // the staged copy took the data file's place
-    };
-
     // New and changed records for the item's path and its missing folders.
     void updateRecords(const QString &domain, const QString &path, const QString &file);
     void writeMbdb(const QString &path);
-    void writeManifestDb(const QString &path);
-    void putFilesInPlace();
-    void restoreFiles();
+    void writeManifestDb(const QString &index, const QString &path);
 
     const BackupManifest *m_manifest;
     QList<BackupFileItem> m_items;
@@ -55,6 +49,8 @@ private:
     QHash<QString, QByteArray> m_archives; // Manifest.db's records as stored, by data file name
     QSet<QString> m_changed;               // data file names of new or changed records
     quint32 m_maxInode = 0;
-    QList<Staged> m_staged;
+    std::unique_ptr<BackupWriteJournal> m_journal; // the write under way, until it is placed
+    bool m_placing = false;                        // past the commit point
+    QString m_recovered; // what became of an earlier write found unfinished
     QStringList m_written;
 };

@@ -30,6 +30,8 @@ ViberDataPtr SourceLoading::loadITunesBackup(BackupManifest &manifest, const Run
                 .arg(db ? u"Manifest.db"_s : u"Manifest.mbdb"_s,
                      manifest.isEncrypted() ? tr("IDS_LAYOUT_ENCRYPTED") : tr("IDS_LAYOUT_NOT_ENCRYPTED")));
         data->account.source = QDir::toNativeSeparators(manifest.folder().absolutePath());
+        if (!manifest.recoveredText().isEmpty())
+            data->account.notes.append(manifest.recoveredText());
     }
     return data;
 }

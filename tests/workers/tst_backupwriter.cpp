@@ -1,12 +1,21 @@
 #include "itunes/BackupManifest.h"
+#include "itunes/BackupWriteJournal.h"
 #include "support/BackupFixtures.h"
 #include "support/StoreFixtures.h"
 #include "support/TestSupport.h"
 #include "viber/Sqlite3DB.h"
 #include "workers/IOSMergeWAFiles2iTunesBKThread.h"
 
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 using Outcome = WorkerThread::Outcome;
@@ -58,6 +67,41 @@ struct Backup
 
     QTemporaryDir dir;
 };
+
+// The backup as the program reads it (after finishing or undoing a write it finds there):
+// each file record with its size and content digest, "mismatch" where its data file differs,
+// and "unlisted" for a data file no record names.
+QStringList contents(const QString &folder)
+{
+    BackupManifest m(folder);
+    m.loadManifestPlist();
+    m.loadFileTree();
+    QStringList out;
+    QSet<QString> listed;
+    const std::function<void(const BackupManifest::FileNode &)> walk = [&](const BackupManifest::FileNode &n) {
+        for (const auto &child : n.children()) {
+            const MbdbRecord &r = child->record();
+            if (!r.isFolder()) {
+                const QString path = m.dataFilePath(r);
+                const QByteArray bytes = testsupport::readFile(path);
+                const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+                out << u"%1 %2 %3"_s.arg(child->virtualPath()).arg(r.size).arg(QString::fromLatin1(digest.toHex()));
+                if (quint64(bytes.size()) != r.size || digest != r.dataHash.bytes)
+                    out << u"mismatch "_s + child->virtualPath();
+                listed.insert(QFileInfo(path).absoluteFilePath());
+            }
+            walk(*child);
+        }
+    };
+    walk(m.root());
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QFileInfo f(it.next());
+        if (!f.fileName().startsWith(u"Manifest."_s) && !listed.contains(f.absoluteFilePath()))
+            out << u"unlisted "_s + f.fileName();
+    }
+    out.sort();
+    return out;
+}
 
 } // namespace
 
@@ -114,6 +158,61 @@ private slots:
         // Nothing is left staged beside the data files.
         QCOMPARE(fixtures::filesBelow(b.folder()).filter(u".chatwharf-"_s), QStringList());
     }
+
+#ifdef Q_OS_UNIX
+    // Killed at each step of a write (a child process ends on the spot, as under a kill), the
+    // backup as the program then reads it is as it was or as the whole write leaves it, its
+    // index naming exactly its files; a retry ends as an uninterrupted run; nothing staged
+    // and no journal remain.
+    void killedAtEachStep_data()
+    {
+        QTest::addColumn<bool>("newer");
+        QTest::newRow("Manifest.mbdb") << false;
+        QTest::newRow("Manifest.db") << true;
+    }
+    void killedAtEachStep()
+    {
+        QFETCH(bool, newer);
+        const auto items = [](const Backup &b) {
+            QList<BackupFileItem> items{{kViber, b.dir.filePath(u"store"_s), u"Documents/Contacts.data"_s, true}};
+            for (const QString &name : {u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s})
+                items.append({kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/Attachments/"_s + name, false});
+            return items;
+        };
+        Backup untouched(newer), whole(newer);
+        const QStringList before = contents(untouched.folder());
+        QCOMPARE(whole.write(items(whole)), Outcome::Succeeded);
+        const QStringList after = contents(whole.folder());
+        QVERIFY(after != before);
+
+        int step = 1;
+        for (;; ++step) {
+            Backup b(newer);
+            const pid_t child = fork();
+            if (child == 0) {
+                BackupWriteJournal::setStepHook([step, count = 0]() mutable {
+                    if (++count == step)
+                        ::_exit(9);
+                });
+                ::_exit(b.write(items(b)) == Outcome::Succeeded ? 0 : 1);
+            }
+            int status = 0;
+            QCOMPARE(waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status));
+            if (WEXITSTATUS(status) == 0)
+                break; // the write passed every step
+            QCOMPARE(WEXITSTATUS(status), 9);
+            const QStringList found = contents(b.folder());
+            QVERIFY2(found == before || found == after, qPrintable(u"step %1: "_s.arg(step) + found.join(u'\n')));
+            QCOMPARE(b.write(items(b)), Outcome::Succeeded);
+            QCOMPARE(contents(b.folder()), after);
+            const QStringList left = fixtures::filesBelow(b.folder());
+            QCOMPARE(left.filter(u".chatwharf-"_s) + left.filter(BackupWriteJournal::journalName()), QStringList());
+        }
+        // Planning, each file staged, the index, the commit, each rename, the end.
+        QVERIFY2(step > 10, qPrintable(QString::number(step)));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestBackupWriter)

@@ -352,6 +352,45 @@
     </message>
 </context>
 <context>
+    <name>BackupWriteJournal</name>
+    <message>
+        <source>IDS_BACKUP_WRITE_FOLDER_FAILED_%1</source>
+        <translation>Could not create the folder %1 in the backup.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_SYNC_FAILED_%1</source>
+        <translation>Could not write the backup %1 onto its disk.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_PLACE_FAILED_%1</source>
+        <translation>Could not put %1 into place. The backup is left with a journal of this write, which is finished the next time the backup is opened.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_REMOVE_FAILED_%1</source>
+        <translation>Could not remove %1 from the backup.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_JOURNAL_FAILED_%1_%2</source>
+        <translation>Could not write the journal %1 of the backup. %2</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_JOURNAL_DAMAGED_%1</source>
+        <translation>The backup holds an unfinished write whose journal %1 cannot be read. Nothing was changed; move that file away only if you know the backup is whole.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_UNDONE_%1</source>
+        <translation>An earlier write into the backup %1 was interrupted before it changed anything; what it had left there was removed.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_COMPLETED_%1</source>
+        <translation>An earlier write into the backup %1 was interrupted after its data was complete; it has now been finished.</translation>
+    </message>
+    <message>
+        <source>IDS_BACKUP_WRITE_COMPLETED_%1_MISSING_%2</source>
+        <translation>An earlier write into the backup %1 was interrupted and has now been finished, but files it was to place were missing (%2); the backup may not restore all of its messages.</translation>
+    </message>
+</context>
+<context>
     <name>Application</name>
     <message>
         <source>invalid libsqlite_qt.</source>
