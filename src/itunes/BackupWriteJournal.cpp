@@ -177,7 +177,8 @@ bool BackupWriteJournal::readJournal(const QDir &folder, State &state, QList<Ent
         return false;
     const QJsonObject journal = QJsonDocument::fromJson(in.read(1 << 26)).object();
     const QString stateText = journal.value(u"state"_s).toString();
-    if (journal.value(u"version"_s).toInt() != 1 || (stateText != stateName(false) && stateText != stateName(true)))
+    if (journal.value(u"version"_s).toInt() != 1 ||
+        (stateText != stateName(false) && stateText != stateName(true)))
         return false;
     state = stateText == stateName(true) ? State::Placing : State::Staging;
     // A journal is a file in somebody's folder: it may name only places inside the backup,
@@ -211,7 +212,8 @@ QString BackupWriteJournal::recover(const QDir &backupFolder)
     }
     qint64 missing = 0;
     for (const Entry &e : std::as_const(journal.m_entries))
-        if (!QFileInfo::exists(backupFolder.filePath(e.staged)) && !QFileInfo::exists(backupFolder.filePath(e.target)))
+        if (!QFileInfo::exists(backupFolder.filePath(e.staged)) &&
+            !QFileInfo::exists(backupFolder.filePath(e.target)))
             ++missing;
     journal.place();
     return missing == 0 ? tr("IDS_BACKUP_WRITE_COMPLETED_%1").arg(name)

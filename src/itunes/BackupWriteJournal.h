@@ -20,8 +20,8 @@ class BackupWriteJournal
     Q_DECLARE_TR_FUNCTIONS(BackupWriteJournal)
 
 public:
-    static const QString &journalName();   // the journal's name within the backup folder
-    static const QString &stagedSuffix();  // appended to a file's place for its new contents
+    static const QString &journalName();  // the journal's name within the backup folder
+    static const QString &stagedSuffix(); // appended to a file's place for its new contents
 
     explicit BackupWriteJournal(const QDir &backupFolder);
 

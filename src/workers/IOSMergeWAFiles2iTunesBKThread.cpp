@@ -119,9 +119,11 @@ QString IOSMergeWAFiles2iTunesBKThread::work()
         QFile source(item.sourcePath);
         if (!source.copy(p.staged))
             fail(tr("IDS_CAN_NOT_WRITE_%1_%2")
-                     .arg(QDir::toNativeSeparators(p.staged).toHtmlEscaped(), source.errorString().toHtmlEscaped()));
+                     .arg(QDir::toNativeSeparators(p.staged).toHtmlEscaped(),
+                          source.errorString().toHtmlEscaped()));
         BackupWriteJournal::step();
-        qDebug("IOSMergeWAFiles2iTunesBKThread: %s ==> %s", qPrintable(p.staged), qPrintable(item.backupPath));
+        qDebug("IOSMergeWAFiles2iTunesBKThread: %s ==> %s", qPrintable(p.staged),
+               qPrintable(item.backupPath));
         updateRecords(item.domain, item.backupPath, p.staged);
         m_written.append(item.backupPath);
     }
@@ -196,8 +198,9 @@ void IOSMergeWAFiles2iTunesBKThread::writeManifestDb(const QString &index, const
     QFile::remove(path);
     QFile original(index);
     if (!original.copy(path))
-        fail(tr("IDS_CAN_NOT_WRITE_%1_%2")
-                 .arg(QDir::toNativeSeparators(path).toHtmlEscaped(), original.errorString().toHtmlEscaped()));
+        fail(
+            tr("IDS_CAN_NOT_WRITE_%1_%2")
+                .arg(QDir::toNativeSeparators(path).toHtmlEscaped(), original.errorString().toHtmlEscaped()));
     BackupWriteJournal::step();
     Sqlite3DB db;
     db.openThrow(path, Sqlite3DB::ReadWrite);

@@ -51,6 +51,6 @@ private:
     quint32 m_maxInode = 0;
     std::unique_ptr<BackupWriteJournal> m_journal; // the write under way, until it is placed
     bool m_placing = false;                        // past the commit point
-    QString m_recovered; // what became of an earlier write found unfinished
+    QString m_recovered;                           // what became of an earlier write found unfinished
     QStringList m_written;
 };

@@ -78,21 +78,24 @@ QStringList contents(const QString &folder)
     m.loadFileTree();
     QStringList out;
     QSet<QString> listed;
-    const std::function<void(const BackupManifest::FileNode &)> walk = [&](const BackupManifest::FileNode &n) {
-        for (const auto &child : n.children()) {
-            const MbdbRecord &r = child->record();
-            if (!r.isFolder()) {
-                const QString path = m.dataFilePath(r);
-                const QByteArray bytes = testsupport::readFile(path);
-                const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
-                out << u"%1 %2 %3"_s.arg(child->virtualPath()).arg(r.size).arg(QString::fromLatin1(digest.toHex()));
-                if (quint64(bytes.size()) != r.size || digest != r.dataHash.bytes)
-                    out << u"mismatch "_s + child->virtualPath();
-                listed.insert(QFileInfo(path).absoluteFilePath());
+    const std::function<void(const BackupManifest::FileNode &)> walk =
+        [&](const BackupManifest::FileNode &n) {
+            for (const auto &child : n.children()) {
+                const MbdbRecord &r = child->record();
+                if (!r.isFolder()) {
+                    const QString path = m.dataFilePath(r);
+                    const QByteArray bytes = testsupport::readFile(path);
+                    const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+                    out << u"%1 %2 %3"_s.arg(child->virtualPath())
+                               .arg(r.size)
+                               .arg(QString::fromLatin1(digest.toHex()));
+                    if (quint64(bytes.size()) != r.size || digest != r.dataHash.bytes)
+                        out << u"mismatch "_s + child->virtualPath();
+                    listed.insert(QFileInfo(path).absoluteFilePath());
+                }
+                walk(*child);
             }
-            walk(*child);
-        }
-    };
+        };
     walk(m.root());
     for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
         const QFileInfo f(it.next());
@@ -174,9 +177,11 @@ private slots:
     {
         QFETCH(bool, newer);
         const auto items = [](const Backup &b) {
-            QList<BackupFileItem> items{{kViber, b.dir.filePath(u"store"_s), u"Documents/Contacts.data"_s, true}};
+            QList<BackupFileItem> items{
+                {kViber, b.dir.filePath(u"store"_s), u"Documents/Contacts.data"_s, true}};
             for (const QString &name : {u"a.jpg"_s, u"b.jpg"_s, u"c.jpg"_s})
-                items.append({kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/Attachments/"_s + name, false});
+                items.append(
+                    {kViber, b.dir.filePath(u"new.jpg"_s), u"Documents/Attachments/"_s + name, false});
             return items;
         };
         Backup untouched(newer), whole(newer);
@@ -203,11 +208,13 @@ private slots:
                 break; // the write passed every step
             QCOMPARE(WEXITSTATUS(status), 9);
             const QStringList found = contents(b.folder());
-            QVERIFY2(found == before || found == after, qPrintable(u"step %1: "_s.arg(step) + found.join(u'\n')));
+            QVERIFY2(found == before || found == after,
+                     qPrintable(u"step %1: "_s.arg(step) + found.join(u'\n')));
             QCOMPARE(b.write(items(b)), Outcome::Succeeded);
             QCOMPARE(contents(b.folder()), after);
             const QStringList left = fixtures::filesBelow(b.folder());
-            QCOMPARE(left.filter(u".chatwharf-"_s) + left.filter(BackupWriteJournal::journalName()), QStringList());
+            QCOMPARE(left.filter(u".chatwharf-"_s) + left.filter(BackupWriteJournal::journalName()),
+                     QStringList());
         }
         // Planning, each file staged, the index, the commit, each rename, the end.
         QVERIFY2(step > 10, qPrintable(QString::number(step)));
