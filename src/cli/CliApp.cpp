@@ -124,8 +124,10 @@ int CliApp::run(const QStringList &arguments)
         parser.addOption({u"since"_s, tr("IDS_CLI_OPT_SINCE"), u"yyyy-mm-dd"_s});
         parser.addOption({u"until"_s, tr("IDS_CLI_OPT_UNTIL"), u"yyyy-mm-dd"_s});
     }
-    if (name == u"import"_s)
+    if (name == u"import"_s) {
         parser.addOption({u"to"_s, tr("IDS_CLI_OPT_TO"), u"name"_s});
+        parser.addOption({u"no-wait"_s, tr("IDS_CLI_OPT_NO_WAIT")});
+    }
     if (name == u"export"_s)
         parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
     if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s)
@@ -373,12 +375,14 @@ void CliApp::import(QCommandLineParser &parser)
     if (name.isEmpty())
         name = typed;
     const QString folder = LocalDatabases::folderOf(name);
-    const bool existed = QFileInfo::exists(folder);
+    LocalDatabaseLock lock(folder);
+    lockDatabase(lock, name, parser.isSet(u"no-wait"_s));
+    const bool created = lock.createFolder();
     BackupViberMsgThread copy(messages, QDir(folder));
     if (!runWorker(copy)) {
         // A database this run created holds nothing the user had.
         QString error;
-        if (!existed && !LocalDatabases::remove(localDatabasesFolder(), name, &error))
+        if (created && !LocalDatabases::remove(localDatabasesFolder(), name, &error))
             m_err << error << '\n';
         if (copy.outcome() == WorkerThread::Outcome::Cancelled)
             throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
@@ -396,6 +400,21 @@ void CliApp::import(QCommandLineParser &parser)
         m_out << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
     // What the source held, so that rows it could not read are never lost unseen.
     m_out << source.data->account.text() << '\n';
+}
+
+void CliApp::lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait)
+{
+    if (lock.tryLock())
+        return;
+    if (lock.error().isEmpty() && !noWait) {
+        m_err << tr("IDS_CLI_WAITING_FOR_DATABASE_%1").arg(name) << u'\n';
+        m_err.flush();
+        while (!lock.tryLock(200) && lock.error().isEmpty())
+            if (m_reporter->isCancelled())
+                throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+    }
+    if (!lock.isLocked())
+        throw CliError(lock.error().isEmpty() ? tr("IDS_CLI_DATABASE_BUSY_%1").arg(name) : lock.error());
 }
 
 void CliApp::exportMessages(QCommandLineParser &parser)

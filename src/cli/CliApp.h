@@ -9,6 +9,7 @@
 #include <memory>
 
 class BackupManifest;
+class LocalDatabaseLock;
 class ConsoleReporter;
 class QCommandLineParser;
 class QTextStream;
@@ -50,6 +51,9 @@ private:
     void calls(QCommandLineParser &parser);
 
     Source openSource(const QCommandLineParser &parser);
+    // Takes the database's lock, waiting for another run that holds it unless noWait;
+    // raises when it cannot be had.
+    void lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait);
     void unlock(BackupManifest &manifest, const QCommandLineParser &parser);
     // The source's messages of the chosen chats and dates, by date; raises when none are left.
     QList<_ViberMsg *> chosenMessages(const Source &source, const QCommandLineParser &parser) const;

@@ -28,6 +28,18 @@ QString quoted(const QString &name)
     return isolatedText(name).toHtmlEscaped();
 }
 
+// The database's lock for this run; false (the user told why) when another program holds it.
+bool lockDatabase(LocalDatabaseLock &lock, const QString &name, QWidget *parent)
+{
+    if (lock.tryLock())
+        return true;
+    showWarning(lock.error().isEmpty()
+                    ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_LOCALDB_BUSY_%1")).arg(quoted(name))
+                    : lock.error().toHtmlEscaped(),
+                parent);
+    return false;
+}
+
 } // namespace
 
 QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messages,
@@ -50,7 +62,10 @@ QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messa
         showWarning(QCoreApplication::translate("LocalDbSelForm", "IDS_INVALID_LOCALDB_NAME"), parent);
         return QString();
     }
-    const bool existed = QFileInfo::exists(folder);
+    LocalDatabaseLock lock(folder);
+    if (!lockDatabase(lock, name, parent))
+        return QString();
+    const bool created = lock.createFolder();
     if (startedName)
         *startedName = name;
     BackupViberMsgThread worker(messages, QDir(folder));
@@ -58,7 +73,7 @@ QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messa
         return name;
     // A database this copy created holds nothing the user had: it goes with the
     // failed copy instead of staying behind as an empty or partial entry.
-    if (!existed) {
+    if (created) {
         QString error;
         if (LocalDatabases::remove(localDatabasesFolder(), name, &error)) {
             if (startedName)
@@ -81,6 +96,9 @@ bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
             : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_SEL_MESSAGES_%1_%2"))
                   .arg(count, quoted(what.databaseName));
     if (!askYesNo(question, parent))
+        return false;
+    LocalDatabaseLock lock(databaseFolder);
+    if (!lockDatabase(lock, what.databaseName, parent))
         return false;
     const std::unique_ptr<IOSViberDb> store = LocalDatabases::store(databaseFolder);
     DeleteViberMsgThread worker(store.get(), messages);

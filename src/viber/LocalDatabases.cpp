@@ -6,6 +6,7 @@
 #include "app/FileHelpers.h"
 
 #include <QFileInfo>
+#include <QLockFile>
 #include <QRegularExpression>
 
 QString LocalDatabases::normalizedName(const QString &typed)
@@ -92,4 +93,36 @@ bool LocalDatabases::remove(const QDir &parent, const QString &name, QString *er
         return false;
     }
     return true;
+}
+
+LocalDatabaseLock::LocalDatabaseLock(const QString &databaseFolder)
+    : m_folder(QDir::cleanPath(databaseFolder)),
+      m_lock(std::make_unique<QLockFile>(m_folder + QStringLiteral(".lock")))
+{
+    // A copy may run for hours: only a dead owner makes a lock stale, never its age.
+    m_lock->setStaleLockTime(0);
+}
+
+LocalDatabaseLock::~LocalDatabaseLock() = default;
+
+bool LocalDatabaseLock::tryLock(int timeoutMs)
+{
+    if (m_locked)
+        return true;
+    m_error.clear();
+    const QString parent = QFileInfo(m_folder).absolutePath();
+    if (!QDir().mkpath(parent)) {
+        m_error = LocalDatabases::tr("IDS_LOCALDB_LOCK_FAILED_%1").arg(QDir::toNativeSeparators(parent));
+        return false;
+    }
+    m_locked = m_lock->tryLock(timeoutMs);
+    if (!m_locked && m_lock->error() != QLockFile::LockFailedError)
+        m_error = LocalDatabases::tr("IDS_LOCALDB_LOCK_FAILED_%1")
+                      .arg(QDir::toNativeSeparators(m_folder + QStringLiteral(".lock")));
+    return m_locked;
+}
+
+bool LocalDatabaseLock::createFolder()
+{
+    return QDir().mkdir(m_folder);
 }

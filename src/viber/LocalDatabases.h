@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QLockFile;
+
 // The program's own archives of Viber messages: one sub-folder of the local
 // databases folder per database, named by the database, holding a store in the
 // template layout with the attachment folders of a phone's Viber container. The
@@ -51,4 +53,33 @@ public:
     // with error set (a sentence naming the folder) when it could not be removed
     // completely or the name is not valid.
     static bool remove(const QDir &parent, const QString &name, QString *error = nullptr);
+};
+
+// One writer at a time for a local database, across processes: a lock file beside the
+// database's folder ("<name>.lock"), held while a copy, delete or transfer changes it.
+// A process that died leaves a lock the next one takes over.
+class LocalDatabaseLock
+{
+public:
+    explicit LocalDatabaseLock(const QString &databaseFolder);
+    ~LocalDatabaseLock();
+    LocalDatabaseLock(const LocalDatabaseLock &) = delete;
+    LocalDatabaseLock &operator=(const LocalDatabaseLock &) = delete;
+
+    // Takes the lock, waiting up to timeoutMs (0: not at all); false when another
+    // holds it still, or the lock file cannot be made (error() says why).
+    bool tryLock(int timeoutMs = 0);
+    bool isLocked() const { return m_locked; }
+    // Creates the database's folder if it is missing, with the lock held. True only
+    // when this call made it: that run alone may remove the folder again when it fails,
+    // decided by the creating mkdir itself, never by a look made before.
+    bool createFolder();
+    // Why tryLock failed, when not because another held the lock.
+    const QString &error() const { return m_error; }
+
+private:
+    QString m_folder;
+    std::unique_ptr<QLockFile> m_lock;
+    bool m_locked = false;
+    QString m_error;
 };

@@ -157,6 +157,41 @@ private slots:
         QVERIFY(byFile.out.contains(u"\tFriends\t"_s));
     }
 
+    // One writer per database: while another run holds it, --no-wait refuses and creates
+    // nothing; two imports into a new database wait their turn, and both end well, the
+    // second finding the first's messages.
+    void oneWriterPerDatabase()
+    {
+        const QStringList import{u"import"_s, u"--backup"_s, m_plain, u"--to"_s, u"Shared"_s};
+        const QString folder = LocalDatabases::folderOf(u"Shared"_s);
+        auto held = std::make_unique<LocalDatabaseLock>(folder);
+        QVERIFY(held->tryLock());
+        const Result refused = cli(import + QStringList{u"--no-wait"_s});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains(u"Another run is writing into the database “Shared”"_s),
+                 qPrintable(refused.err));
+        QVERIFY(!QFileInfo::exists(folder));
+
+        QProcess first, second;
+        QString waiting[2];
+        for (QProcess *p : {&first, &second})
+            p->start(QStringLiteral(CHATWHARF_BINARY_DIR "/src/chatwharf-cli"), import);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (waiting[0] += QString::fromUtf8(first.readAllStandardError())).contains(u"Waiting"_s) &&
+                (waiting[1] += QString::fromUtf8(second.readAllStandardError())).contains(u"Waiting"_s),
+            60000);
+        held.reset();
+        QStringList added;
+        for (QProcess *p : {&first, &second}) {
+            QVERIFY(p->waitForFinished(120000));
+            QCOMPARE(p->exitCode(), 0);
+            added << QString::fromUtf8(p->readAllStandardOutput()).section(u';', 0, 0);
+        }
+        added.sort();
+        QCOMPARE(added, (QStringList{u"Added 0 messages and 0 calls to Shared"_s,
+                                     u"Added 25 messages and 7 calls to Shared"_s}));
+    }
+
     // What each kind of source holds: its layout, then every kind of row, read or left out.
     void inspect_data()
     {

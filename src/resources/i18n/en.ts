@@ -821,6 +821,10 @@
         <source>IDS_LOCALDB_NOT_DELETED_%1</source>
         <translation>The database folder %1 could not be deleted completely. Please close any program that uses files in it and try again.</translation>
     </message>
+    <message>
+        <source>IDS_LOCALDB_LOCK_FAILED_%1</source>
+        <translation>Could not make the lock file %1 that keeps two programs from writing into the same database at once.</translation>
+    </message>
 </context>
 <context>
     <name>BackupViberMsgThread</name>
@@ -934,6 +938,10 @@
     <message>
         <source>IDS_DEL_LOCALDB_SUC</source>
         <translation>Successfully deleted database.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_BUSY_%1</source>
+        <translation>Another program is writing into the database “%1”. Try again when it has finished.</translation>
     </message>
 </context>
 <context>
@@ -1723,6 +1731,18 @@ Commands:</translation>
     <message>
         <source>IDS_CLI_INSPECT</source>
         <translation>Says what a source holds: the layout found, then for chats, people, messages, system events, attachments and calls how many rows it holds, how many were read and why any were left out.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_NO_WAIT</source>
+        <translation>Exit at once (code 1) when another run is writing into the database, instead of waiting for it.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_WAITING_FOR_DATABASE_%1</source>
+        <translation>Waiting for another import into “%1” to finish…</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DATABASE_BUSY_%1</source>
+        <translation>Another run is writing into the database “%1”; try again when it has finished.</translation>
     </message>
 </context>
 <context>
