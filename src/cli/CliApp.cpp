@@ -264,6 +264,10 @@ void CliApp::unlock(BackupManifest &manifest, const QCommandLineParser &parser)
             line.chop(1);
         password = QString::fromUtf8(line);
         line.fill('\0');
+        // No backup has an empty password: such a file was not filled in, and saying the
+        // password is wrong would send the user looking for another.
+        if (password.isEmpty())
+            throw CliError(tr("IDS_CLI_PASSWORD_FILE_EMPTY_%1").arg(shown(file.fileName())));
     } else if (stdinIsTerminal()) {
         bool ok = false;
         password = readHiddenLine(tr("IDS_CLI_PASSWORD_PROMPT_%1").arg(folder), &ok);

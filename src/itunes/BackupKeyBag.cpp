@@ -152,24 +152,38 @@ bool BackupKeyBag::unlock(const QByteArray &password, const BackupCrypto::Progre
     passcodeKey = BackupCrypto::pbkdf2(BackupCrypto::Digest::Sha1, newer ? derived : password,
                                        m_header.value(u"SALT"_s), iterations, 32, stage(outerRounds));
 
-    bool provedRight = false;
-    for (TagMap &values : m_classes) {
+    // A wrong password opens none of the keys; one that opens some but not others
+    // met a damaged key bag, which must not be reported as a wrong password.
+    qsizetype wrapped = 0, opened = 0;
+    for (auto it = m_classes.begin(); it != m_classes.end(); ++it) {
+        TagMap &values = it.value();
         if (!values.contains(u"WPKY"_s) || !values.contains(u"WRAP"_s))
             continue;
         // Bit 1 marks a key wrapped by the password; the others need the phone itself.
         if ((number(values, u"WRAP"_s) & 2) == 0)
             continue;
-        QByteArray key = BackupCrypto::aesUnwrap(passcodeKey, values.value(u"WPKY"_s));
-        if (key.isEmpty()) {
+        ++wrapped;
+        const QByteArray wrappedKey = values.value(u"WPKY"_s);
+        // AES key wrap gives whole 8-byte blocks, at least three of them.
+        if (wrappedKey.size() < 24 || wrappedKey.size() % 8 != 0) {
             lock();
-            return false;
+            damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_KEY_CUT_SHORT"), QString::number(it.key()));
         }
+        QByteArray key = BackupCrypto::aesUnwrap(passcodeKey, wrappedKey);
+        if (key.isEmpty())
+            continue;
         values.insert(u"KEY"_s, std::move(key));
-        provedRight = true;
+        ++opened;
     }
     // With no key to check it against, any password would pass.
-    if (!provedRight)
+    if (wrapped == 0)
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_NO_PASSWORD_KEY"));
+    if (opened == 0)
         return false;
+    if (opened < wrapped) {
+        lock();
+        damaged(QT_TRANSLATE_NOOP("BackupCrypto", "IDS_KEYBAG_KEY_DAMAGED"));
+    }
     m_unlocked = true;
     return true;
 }

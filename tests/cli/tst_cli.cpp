@@ -73,6 +73,7 @@ private slots:
         m_encrypted = encrypted.folder();
         QVERIFY(testsupport::writeFile(file(u"good"_s), "s3cret\n"));
         QVERIFY(testsupport::writeFile(file(u"bad"_s), "secret\n"));
+        QVERIFY(testsupport::writeFile(file(u"empty"_s), "\n"));
     }
 
     // Both programs answer --version with the version the build was configured with,
@@ -111,6 +112,9 @@ private slots:
             << u"does not unlock"_s;
         QTest::newRow("no password") << QStringList{u"chats"_s, u"--backup"_s, m_encrypted} << 2
                                      << u"--password-file"_s;
+        QTest::newRow("empty password file")
+            << QStringList{u"chats"_s, u"--backup"_s, m_encrypted, u"--password-file"_s, file(u"empty"_s)}
+            << 1 << u"is empty"_s;
         QTest::newRow("unknown chat")
             << exportWith({u"--chat"_s, u"Nobody"_s}) << 1 << u"no chat \"Nobody\""_s;
         QTest::newRow("empty date range")

@@ -102,27 +102,34 @@ private slots:
         QTest::addColumn<QByteArray>("bag");
         QTest::addColumn<QByteArray>("password");
         QTest::addColumn<bool>("unlocked");
+        QTest::addColumn<QString>("damage"); // what the error says of a damaged bag
         const QByteArray old = buildKeyBag(Password, Classes);
         const QByteArray newer = buildKeyBag(Password, Classes, {"salt", 10, "newer salt", 1000});
         QByteArray damaged = old; // in the last class key
         damaged[damaged.size() - 3] = char(damaged.at(damaged.size() - 3) ^ 1);
-        QTest::newRow("right password") << old << Password << true;
-        QTest::newRow("wrong password") << old << QByteArray("correct horsf") << false;
-        QTest::newRow("empty password") << old << QByteArray() << false;
-        QTest::newRow("newer, right password") << newer << Password << true;
-        QTest::newRow("newer, wrong password") << newer << QByteArray("correct") << false;
-        QTest::newRow("last class key damaged") << damaged << Password << false;
+        QTest::newRow("right password") << old << Password << true << QString();
+        QTest::newRow("wrong password") << old << QByteArray("correct horsf") << false << QString();
+        QTest::newRow("empty password") << old << QByteArray() << false << QString();
+        QTest::newRow("newer, right password") << newer << Password << true << QString();
+        QTest::newRow("newer, wrong password") << newer << QByteArray("correct") << false << QString();
+        // A damaged bag is said to be damaged, never taken for a wrong password.
+        QTest::newRow("last class key damaged") << damaged << Password << false << u"some of its keys"_s;
+        QTest::newRow("class key cut short") << old.chopped(48) + keyBagValue("WPKY", old.right(40).left(37))
+                                             << Password << false << u"cut short"_s;
         // Nothing to check a password against: any password would pass.
         QTest::newRow("no key wrapped by the password")
-            << buildKeyBag(Password, {{1, Key1, 1}}) << Password << false;
+            << buildKeyBag(Password, {{1, Key1, 1}}) << Password << false << u"no key protected"_s;
     }
     void unlock()
     {
         QFETCH(QByteArray, bag);
         QFETCH(QByteArray, password);
         QFETCH(bool, unlocked);
+        QFETCH(QString, damage);
         BackupKeyBag keyBag(bag, Manifest);
-        QCOMPARE(keyBag.unlock(password), unlocked);
+        const QString raised = raisedBy([&] { QCOMPARE(keyBag.unlock(password), unlocked); });
+        QVERIFY2(damage.isEmpty() ? raised.isEmpty() : raised.contains(Manifest) && raised.contains(damage),
+                 qPrintable(raised));
         QCOMPARE(keyBag.isUnlocked(), unlocked);
         // Keys for the password's classes only, and none at all after a failure.
         QCOMPARE(keyBag.classes().value(1).value(u"KEY"_s), unlocked ? Key1 : QByteArray());

@@ -1360,6 +1360,18 @@
         <source>IDS_BACKUP_FILE_KEY_DAMAGED</source>
         <translation>The backup file %1 cannot be decrypted: its file key is damaged.</translation>
     </message>
+    <message>
+        <source>IDS_KEYBAG_KEY_CUT_SHORT</source>
+        <translation>The key bag in %1 is damaged: the wrapped key of protection class %2 is cut short.</translation>
+    </message>
+    <message>
+        <source>IDS_KEYBAG_NO_PASSWORD_KEY</source>
+        <translation>The key bag in %1 is damaged: it holds no key protected by the backup password.</translation>
+    </message>
+    <message>
+        <source>IDS_KEYBAG_KEY_DAMAGED</source>
+        <translation>The key bag in %1 is damaged: the password opens some of its keys but not all of them.</translation>
+    </message>
 </context>
 <context>
     <name>BackupManifest</name>
@@ -1743,6 +1755,10 @@ Commands:</translation>
     <message>
         <source>IDS_CLI_DATABASE_BUSY_%1</source>
         <translation>Another run is writing into the database “%1”; try again when it has finished.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_PASSWORD_FILE_EMPTY_%1</source>
+        <translation>The password file %1 is empty: its first line must hold the backup password.</translation>
     </message>
 </context>
 <context>
