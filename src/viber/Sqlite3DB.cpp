@@ -18,6 +18,26 @@ Sqlite3Exception::Sqlite3Exception(const QString &message, const QString &path, 
 {
 }
 
+namespace {
+
+// The sentence for a failure of the database at path: what a user can act on where the
+// code says more than SQLite's own words (another program holds it, the disk is full).
+QString sqliteErrorText(const QString &path, int code, const QString &detail)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_BUSY_%1").arg(shown);
+    case SQLITE_FULL:
+        return QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_FULL_%1").arg(shown);
+    default:
+        return QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_ERROR").arg(shown, detail);
+    }
+}
+
+} // namespace
+
 // --- Sqlite3Sql ----------------------------------------------------------------
 
 Sqlite3Sql &Sqlite3Sql::addIntParam(int v)
@@ -198,10 +218,8 @@ bool Sqlite3Cursor::moveNext()
     m_stmt->done = true;
     if (rc != SQLITE_DONE) {
         sqlite3 *db = sqlite3_db_handle(m_stmt->stmt);
-        throw Sqlite3Exception(
-            QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_ERROR")
-                .arg(QDir::toNativeSeparators(m_stmt->path), QString::fromUtf8(sqlite3_errmsg(db))),
-            m_stmt->path, rc);
+        throw Sqlite3Exception(sqliteErrorText(m_stmt->path, rc, QString::fromUtf8(sqlite3_errmsg(db))),
+                               m_stmt->path, rc);
     }
     return false;
 }
@@ -382,9 +400,7 @@ Sqlite3DB::~Sqlite3DB()
 void Sqlite3DB::raise(int code, const QString &what) const
 {
     const QString detail = what.isEmpty() && m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : what;
-    throw Sqlite3Exception(QCoreApplication::translate("Sqlite3DB", "IDS_SQLITE_ERROR")
-                               .arg(QDir::toNativeSeparators(m_path), detail),
-                           m_path, code);
+    throw Sqlite3Exception(sqliteErrorText(m_path, code, detail), m_path, code);
 }
 
 void Sqlite3DB::openThrow(const QString &path, int flags, const QString &target)

@@ -132,6 +132,21 @@ private slots:
             QVERIFY2(e.message().contains(u"junk.data"_s), e.what());
         }
         QCOMPARE(QFileInfo(junk).size(), 4096);
+
+        // A database another connection holds says so, not SQLite's bare "database is locked".
+        Sqlite3DB holder, waiter;
+        holder.openThrow(file, Sqlite3DB::ReadWrite);
+        holder.execThrow(u"BEGIN EXCLUSIVE"_s);
+        waiter.openThrow(file, Sqlite3DB::ReadWrite);
+        waiter.execThrow(u"PRAGMA busy_timeout = 0"_s);
+        try {
+            waiter.executeThrow("SELECT count(*) FROM t");
+            QFAIL("no exception");
+        } catch (const Sqlite3Exception &e) {
+            QVERIFY2(e.message().contains(u"errors.db"_s) &&
+                         e.message().contains(u"in use by another program"_s),
+                     e.what());
+        }
     }
 
 private:

@@ -33,6 +33,14 @@
         <source>IDS_SQLITE_ERROR</source>
         <translation>The database %1 reported an error: %2</translation>
     </message>
+    <message>
+        <source>IDS_SQLITE_BUSY_%1</source>
+        <translation>The database %1 is in use by another program, which did not let go of it within 5 seconds. Try again when that program has finished.</translation>
+    </message>
+    <message>
+        <source>IDS_SQLITE_FULL_%1</source>
+        <translation>The disk holding the database %1 is full.</translation>
+    </message>
 </context>
 <context>
     <name>MessageText</name>
