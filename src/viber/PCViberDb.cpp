@@ -586,6 +586,17 @@ void PCViberDb::loadMembers(LoadContext &ctx)
                 facts->others.append(person);
         }
     }
+    // A classic chat of no name whose token names nobody and which has no members is one with a
+    // phone outside Viber (calls out of Viber), not a group.
+    if (!ctx.ownerId) {
+        for (_ViberChat *chat : std::as_const(ctx.data->chats)) {
+            if (chat->name.isEmpty() && chat->participants.isEmpty() && !chat->groupId.isEmpty()) {
+                _ViberPerson *person = ctx.madeUpPerson(chat->groupId);
+                chat->participants.insert(person->id, person);
+                chat->groupId.clear();
+            }
+        }
+    }
     // Without a token that names the other person, more than one member besides the owner, or
     // roles, make a group; a chat of the owner alone is one when it has a name or a token.
     for (auto it = ctx.chatFacts.cbegin(); it != ctx.chatFacts.cend(); ++it) {

@@ -20,7 +20,8 @@ INSERT INTO Contact VALUES (7, 'Ann', 'Smith', NULL, NULL, 0), (8, 'Robert', NUL
 INSERT INTO ContactRelation VALUES (7, '447700900001', 'mobile', 0), (8, '447700900009', 'mobile', 0);
 INSERT INTO PhoneNumber VALUES ('447700900001', 1), ('447700900009', 0);
 INSERT INTO ChatInfo (ChatID, Name, Token, Flags, TimeStamp) VALUES (10, '', '447700900001', 0, #0),
- (11, 'Friends', '6012345678901', 0, #60), (12, 'Old group', '6012345678902', 0, #120);
+ (11, 'Friends', '6012345678901', 0, #60), (12, 'Old group', '6012345678902', 0, #120),
+ (14, '', '441632960000', 0, #130);
 INSERT INTO ChatRelation VALUES (10, @1), (11, @1), (11, @2), (11, @3);
 INSERT INTO Events (EventID, TimeStamp, Direction, Type, ContactLongitude, ContactLatitude, ChatID, Number,
  IsSessionLifeTime, Flags, Token, IsRead) VALUES (100, #100, 0, 1, 0, 0, 10, @1, 0, 0, 9001, 1),
@@ -31,7 +32,7 @@ INSERT INTO Events (EventID, TimeStamp, Direction, Type, ContactLongitude, Conta
  (109, #109, 0, 1, 0, 0, 10, @1, 0, 0, 9010, 1), (110, #110, 0, 1, 305234000, 504501000, 10, @1, 0, 0, 9011, 1),
  (111, #111, 0, 1, 0, 0, 10, @1, 0, 0, 9012, 1), (200, #500, 0, 2, 0, 0, 10, @1, 0, 0, 7001, 1),
  (201, #510, 0, 2, 0, 0, 10, @1, 0, 0, 7002, 1), (202, #520, 1, 2, 0, 0, 10, @1, 0, 0, 7003, 1),
- (203, #530, 1, 2, 0, 0, 10, '441632960000', 0, 0, 7004, 1);
+ (203, #530, 1, 2, 0, 0, 14, '441632960000', 0, 0, 7004, 1);
 INSERT INTO Messages (EventID, Type, Status, Subject, Body, Flag, PayloadPath, ThumbnailPath, StickerID, PttID,
  PttStatus, PttDuration) VALUES (100, 64, 0, NULL, 'Hello', 0, NULL, NULL, 0, NULL, 0, 0),
  (101, 64, 0, NULL, 'Hi Ann', 0, NULL, NULL, 0, NULL, 0, 0),

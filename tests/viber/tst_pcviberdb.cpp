@@ -86,6 +86,8 @@ private slots:
             << QStringList{u"chat 10 '' '' 1500000000 [Ann Smith]"_s,
                            u"chat 11 'Friends' '6012345678901' 1500000060 [Ann Smith Bob Cid]"_s,
                            u"chat 12 'Old group' '6012345678902' 1500000120 []"_s,
+                           // A phone outside Viber, called: no participant has the number.
+                           u"chat 14 '' '' 1500000130 [441632960000]"_s,
                            u"msg 100 c10 text in Ann Smith 1500000100 #9001 'Hello'"_s,
                            u"msg 101 c10 text out - 1500000101 #9002 'Hi Ann'"_s,
                            u"msg 102 c11 picture in Bob 1500000102 #9003 'Beach' | 9003.JPG "
@@ -109,8 +111,7 @@ private slots:
                            u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann Smith"_s,
                            u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann Smith"_s,
                            u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann Smith"_s,
-                           // A call out of Viber, to a number no participant has.
-                           u"msg 203 c10 call out - 1500000530 #7004 '' | outgoing 61s 441632960000"_s}
+                           u"msg 203 c14 call out - 1500000530 #7004 '' | outgoing 61s 441632960000"_s}
             << QStringList{u"messages: are of a kind this version cannot read (2)"_s};
         QTest::newRow("2017, write-ahead log")
             << DesktopLayout::Contacts << u"WAL"_s
@@ -324,7 +325,10 @@ INSERT INTO Calls VALUES (101, 3), ('abc', 3), (400, 1e12), (401, -4), (300, 1))
         exec(path, u"DROP TABLE Calls; DROP TABLE ChatRelation; DROP TABLE OriginNumberInfo"_s);
         const ViberDataPtr bare = PCViberDb(path).load();
         QCOMPARE(bare->messages.size(), data->messages.size() - data->calls.size());
-        QVERIFY(bare->persons.isEmpty() && bare->calls.isEmpty());
+        // Chats of no name keep the number their token names, as a participant made up for it.
+        QVERIFY(bare->calls.isEmpty());
+        QCOMPARE(bare->account.count(LoadAccount::People).madeUp, bare->persons.size());
+        QCOMPARE(bare->chats.value(10)->participants.cbegin().value()->phone, u"447700900001"_s);
     }
 };
 
