@@ -225,7 +225,7 @@ void storeSeeds(const QString &scratch)
     for (const DesktopLayout layout : {DesktopLayout::Classic, DesktopLayout::Contacts}) {
         const QString path =
             scratch + (layout == DesktopLayout::Classic ? u"/classic.db"_s : u"/contacts.db"_s);
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, layout);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(layout), path, layout);
         seed(u"pcstore"_s, compactStore(path));
     }
 }

@@ -4,10 +4,13 @@
 #include "app/Platform.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -44,15 +47,18 @@ Kind classicKind(qint64 flags)
     return Kind::None;
 }
 
+// The message types of the 2017 and later clients, as the open readers of their files list them.
 Kind contactsKind(qint64 type)
 {
     switch (type) {
+    case 0:
     case 1:
     case 15:
         return Kind::Text;
     case 2:
         return Kind::Picture;
     case 3:
+    case 7: // an instant video: a video like any other once recorded
         return Kind::Video;
     case 4:
         return Kind::Sticker;
@@ -67,6 +73,11 @@ Kind contactsKind(qint64 type)
     }
 }
 
+// The participant the 2017 and later clients write for the account's owner.
+constexpr qint64 kOwnerContactId = 1;
+// Messages.ClientFlag of a message its sender changed after sending it.
+constexpr qint64 kEditedFlag = 64;
+
 // Times beyond the year 9999 (a damaged or hostile file) are held there, so that no
 // conversion overflows and every date stays one a QDateTime can show.
 constexpr qint64 kLatestSecs = 253402300799;
@@ -78,21 +89,39 @@ qint64 msecsOf(qint64 raw, bool millis)
     return std::clamp(raw, -kLatestSecs, kLatestSecs) * 1000;
 }
 
-// The file keeps coordinates as integers without their point: a latitude is read with
-// two digits before it and a longitude with three. The sign is kept, so that places
-// south of the equator or west of Greenwich are not lost.
-double coordinate(qint64 value, int wholeDigits)
+struct MapPoint
 {
-    if (value == 0)
-        return 0;
-    const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
-    int digits = 0;
-    for (quint64 v = magnitude; v > 0; v /= 10)
-        ++digits;
-    double result = double(magnitude);
-    if (digits > wholeDigits)
-        result /= std::pow(10.0, digits - wholeDigits);
-    return value < 0 ? -result : result;
+    double latitude = 0;
+    double longitude = 0;
+};
+
+// One coordinate as the file holds it: an integer of millionths of a degree (how the clients
+// write them, a Kyiv longitude of 30.5234 as 30523400), or, with a point, degrees. The sign is
+// kept: places west of Greenwich and south of the equator are negative. Empty when it is no number.
+std::optional<double> degreesAt(const Sqlite3Cursor &c, int index)
+{
+    if (index < 0 || c.isNullAt(index))
+        return 0.0;
+    const QString text = c.getTextAt(index).trimmed();
+    bool ok = false;
+    const qint64 millionths = text.toLongLong(&ok);
+    if (ok)
+        return double(millionths) / 1e6;
+    const double degrees = text.toDouble(&ok);
+    if (ok && std::isfinite(degrees))
+        return degrees;
+    return std::nullopt;
+}
+
+// A pair that is no place on the globe at that scale was written at another one this version
+// cannot tell: the message keeps its text without a map point rather than show a wrong place.
+MapPoint mapPointAt(const Sqlite3Cursor &c, int latitudeCol, int longitudeCol)
+{
+    const std::optional<double> latitude = degreesAt(c, latitudeCol);
+    const std::optional<double> longitude = degreesAt(c, longitudeCol);
+    if (!latitude || !longitude || std::fabs(*latitude) > 90 || std::fabs(*longitude) > 180)
+        return {};
+    return {*latitude, *longitude};
 }
 
 // An id as the file holds it: an integer, or text or a real that is one. Anything else
@@ -123,6 +152,45 @@ double secondsOfMsecs(qint64 msecs)
     return msecs > 0 ? double(msecs / 1000) : 0.0;
 }
 
+// What Messages.Info of the 2017 and later clients says of a message's file; anything
+// malformed says nothing.
+struct FileInfo
+{
+    QString name;
+    qint64 size = 0;
+    std::optional<double> duration; // seconds
+};
+
+FileInfo fileInfoOf(const QString &info)
+{
+    FileInfo out;
+    if (info.isEmpty())
+        return out;
+    const QJsonObject file = QJsonDocument::fromJson(info.toUtf8()).object().value(u"fileInfo"_s).toObject();
+    // Only the name: the sender's folders are no part of it, and no path may lead out of a folder.
+    out.name = QFileInfo(withSlashes(file.value(u"FileName"_s).toString())).fileName();
+    if (out.name == u".."_s)
+        out.name.clear();
+    out.size = std::max<qint64>(0, qint64(file.value(u"FileSize"_s).toDouble()));
+    const QJsonValue duration = file.value(u"Duration"_s);
+    if (duration.isDouble() && duration.toDouble() > 0)
+        out.duration = std::floor(std::min(duration.toDouble(), 1e15) / 1000);
+    return out;
+}
+
+// A group must be known by an id, which these files give only in a token, if at all. Without
+// one it is a number made from the account and the chat: the chat's own number would make
+// groups of two accounts copied into one database one group.
+QString madeUpGroupId(const QString &account, qint64 chatId)
+{
+    const QByteArray hash = QCryptographicHash::hash((account + u':' + QString::number(chatId)).toUtf8(),
+                                                     QCryptographicHash::Sha1);
+    quint64 n = 0;
+    for (int i = 0; i < 7; ++i)
+        n = (n << 8) | uchar(hash.at(i));
+    return QString::number(n);
+}
+
 QString quoted(const QString &name)
 {
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
@@ -138,6 +206,21 @@ struct PCViberDb::LoadContext
     QHash<QString, _ViberPerson *> personByNumber; // the first row of a number wins
     QString pttFolder;                             // where voice messages without a path are
     LoadAccount *account = nullptr;
+    QString accountName; // the folder of the file, named by the account
+    // The owner's participant, never a member of a chat: the 2017 and later clients list
+    // the owner in every chat and name the owner as the author of what the owner sent.
+    std::optional<qint64> ownerId;
+
+    // What the 2017 and later clients say of a chat; one-to-one or group is told from its
+    // members once they are all read.
+    struct ChatFacts
+    {
+        QString name;
+        QString token;
+        QList<_ViberPerson *> others; // the members besides the owner
+        bool hasRoles = false;        // members with a role: only groups have them
+    };
+    QHash<qint64, ChatFacts> chatFacts;
 
     QString noKey() const { return PCViberDb::tr("IDS_LEFT_OUT_NO_KEY"); }
     QString noChat() const { return PCViberDb::tr("IDS_LEFT_OUT_NO_CHAT"); }
@@ -159,6 +242,37 @@ struct PCViberDb::LoadContext
         }
         const std::optional<qint64> id = idAt(c, index);
         return id ? data->persons.value(*id) : nullptr;
+    }
+
+    bool isOwner(const _ViberPerson *person) const { return person && ownerId && person->id == *ownerId; }
+
+    // The one person besides the owner of a one-to-one chat; null for a group.
+    static _ViberPerson *otherParty(const _ViberChat *chat)
+    {
+        return chat->groupId.isEmpty() && chat->participants.size() == 1 ? chat->participants.cbegin().value()
+                                                                         : nullptr;
+    }
+
+    // A participant for a number no row of the participants' table holds (a call to a phone
+    // outside Viber): read, and counted as made up for the call.
+    _ViberPerson *madeUpPerson(const QString &number)
+    {
+        if (_ViberPerson *known = personByNumber.value(number))
+            return known;
+        qint64 id = 1;
+        for (auto it = data->persons.cbegin(); it != data->persons.cend(); ++it)
+            if (it.key() >= id && it.key() < std::numeric_limits<qint64>::max())
+                id = it.key() + 1;
+        while (data->persons.contains(id))
+            --id;
+        auto *person = new _ViberPerson;
+        person->id = id;
+        person->phone = number;
+        data->persons.insert(id, person);
+        personByNumber.insert(number, person);
+        account->addRead(LoadAccount::People);
+        account->addMadeUp(LoadAccount::People);
+        return person;
     }
 };
 
@@ -327,6 +441,9 @@ ViberDataPtr PCViberDb::load()
                         << (m_layout == Layout::Contacts ? tr("IDS_LAYOUT_DESKTOP_CONTACTS")
                                                          : tr("IDS_LAYOUT_DESKTOP_CLASSIC"));
     ctx.millis = m_layout == Layout::Contacts;
+    if (m_layout == Layout::Contacts)
+        ctx.ownerId = kOwnerContactId;
+    ctx.accountName = QFileInfo(fullPath()).absoluteDir().dirName();
     ctx.progress = m_loadProgress;
     ctx.pttFolder = QDir::home().filePath(u"Documents/ViberDownloads/PTT"_s);
 
@@ -357,12 +474,27 @@ void PCViberDb::loadPersons(LoadContext &ctx)
         return;
     // The classic table has no key of its own: its row id is the participant's.
     const QString id = contacts && hasColumn(table, u"ContactID"_s) ? u"n.ContactID"_s : u"n.rowid"_s;
+    // The classic clients keep the names of the address book apart, in Contact joined to the
+    // numbers by ContactRelation; one name for each number, so that no participant is read twice.
+    QString contactName = u"NULL"_s, addressBook;
+    if (contacts) {
+        contactName = columnOrNull(u"n"_s, table, u"Name"_s);
+    } else if (hasColumn(u"ContactRelation"_s, u"Number"_s) &&
+               hasColumn(u"ContactRelation"_s, u"ContactID"_s) && hasColumn(u"Contact"_s, u"ContactID"_s)) {
+        contactName = u"b.book_name"_s;
+        addressBook =
+            u" left join (select r.Number as number, min(nullif(trim(coalesce(%1, '') || ' ' || "
+            u"coalesce(%2, '')), '')) as book_name from ContactRelation as r inner join Contact as k "
+            u"on k.ContactID = r.ContactID group by r.Number) as b on b.number = n.Number"_s.arg(
+                columnOrNull(u"k"_s, u"Contact"_s, u"FirstName"_s),
+                columnOrNull(u"k"_s, u"Contact"_s, u"SecondName"_s));
+    }
     const QString sql =
         u"select %1 as person_id, %2 as number, %3 as client_name, %4 as contact_name, "
         u"%5 as avatar from %6 as n"_s.arg(id, columnOrNull(u"n"_s, table, u"Number"_s),
-                                           columnOrNull(u"n"_s, table, u"ClientName"_s),
-                                           contacts ? columnOrNull(u"n"_s, table, u"Name"_s) : u"NULL"_s,
-                                           columnOrNull(u"n"_s, table, u"AvatarPath"_s), quoted(table));
+                                           columnOrNull(u"n"_s, table, u"ClientName"_s), contactName,
+                                           columnOrNull(u"n"_s, table, u"AvatarPath"_s), quoted(table)) +
+        addressBook;
     Sqlite3Cursor c = queryThrow(sql);
     const int idCol = c.columnIndexOf(u"person_id"_s), numberCol = c.columnIndexOf(u"number"_s),
               clientCol = c.columnIndexOf(u"client_name"_s), nameCol = c.columnIndexOf(u"contact_name"_s),
@@ -410,9 +542,13 @@ void PCViberDb::loadChats(LoadContext &ctx)
         chat->id = *chatId;
         chats.insert(chat->id, chat);
         chat->date = msecsToStoreTime(msecsOf(c.getInt64At(tsCol), ctx.millis));
-        // A chat with one person carries that person's number as its token; any
-        // other is a group, named by the file and known by its token.
         const QString token = c.getTextAt(tokenCol);
+        if (ctx.ownerId) {
+            ctx.chatFacts.insert(chat->id, {c.getTextAt(nameCol), token, {}, false});
+            continue;
+        }
+        // A classic chat with one person carries that person's number as its token; any
+        // other is a group, named by the file and known by its token.
         if (_ViberPerson *person = token.isEmpty() ? nullptr : ctx.personByNumber.value(token)) {
             chat->participants.insert(person->id, person);
         } else {
@@ -426,18 +562,54 @@ void PCViberDb::loadMembers(LoadContext &ctx)
 {
     const QString table = u"ChatRelation"_s;
     const QString ref = personRefColumn();
-    if (!hasColumn(table, u"ChatId"_s) || !hasColumn(table, ref))
-        return;
-    Sqlite3Cursor c =
-        queryThrow(u"select r.ChatId as chat_id, r.%1 as who from ChatRelation as r"_s.arg(quoted(ref)));
-    const int chatCol = c.columnIndexOf(u"chat_id"_s), whoCol = c.columnIndexOf(u"who"_s);
-    const bool byNumber = m_layout != Layout::Contacts;
-    while (c.moveNext()) {
-        const std::optional<qint64> chatId = idAt(c, chatCol);
-        _ViberChat *chat = chatId ? ctx.data->chats.value(*chatId) : nullptr;
-        _ViberPerson *person = chat ? ctx.person(c, whoCol, byNumber) : nullptr;
-        if (person)
+    if (hasColumn(table, u"ChatId"_s) && hasColumn(table, ref)) {
+        Sqlite3Cursor c =
+            queryThrow(u"select r.ChatId as chat_id, r.%1 as who, %2 as role from ChatRelation as r"_s.arg(
+                quoted(ref), columnOrNull(u"r"_s, table, u"PGRole"_s)));
+        const int chatCol = c.columnIndexOf(u"chat_id"_s), whoCol = c.columnIndexOf(u"who"_s),
+                  roleCol = c.columnIndexOf(u"role"_s);
+        const bool byNumber = m_layout != Layout::Contacts;
+        while (c.moveNext()) {
+            const std::optional<qint64> chatId = idAt(c, chatCol);
+            _ViberChat *chat = chatId ? ctx.data->chats.value(*chatId) : nullptr;
+            if (!chat)
+                continue;
+            auto facts = ctx.chatFacts.find(chat->id);
+            if (facts != ctx.chatFacts.end() && !c.isNullAt(roleCol) && c.getInt64At(roleCol) != 0)
+                facts->hasRoles = true;
+            _ViberPerson *person = ctx.person(c, whoCol, byNumber);
+            if (!person || ctx.isOwner(person))
+                continue;
+            if (facts == ctx.chatFacts.end())
+                chat->participants.insert(person->id, person);
+            else if (!facts->others.contains(person))
+                facts->others.append(person);
+        }
+    }
+    // A classic chat of no name whose token names nobody and which has no members is one with a
+    // phone outside Viber (calls out of Viber), not a group.
+    if (!ctx.ownerId) {
+        for (_ViberChat *chat : std::as_const(ctx.data->chats)) {
+            if (chat->name.isEmpty() && chat->participants.isEmpty() && !chat->groupId.isEmpty()) {
+                _ViberPerson *person = ctx.madeUpPerson(chat->groupId);
+                chat->participants.insert(person->id, person);
+                chat->groupId.clear();
+            }
+        }
+    }
+    // Without a token that names the other person, more than one member besides the owner, or
+    // roles, make a group; a chat of the owner alone is one when it has a name or a token.
+    for (auto it = ctx.chatFacts.cbegin(); it != ctx.chatFacts.cend(); ++it) {
+        _ViberChat *chat = ctx.data->chats.value(it.key());
+        const LoadContext::ChatFacts &facts = it.value();
+        const bool group = facts.others.size() > 1 || facts.hasRoles ||
+                           (facts.others.isEmpty() && !(facts.name.isEmpty() && facts.token.isEmpty()));
+        for (_ViberPerson *person : facts.others)
             chat->participants.insert(person->id, person);
+        if (group) {
+            chat->name = facts.name;
+            chat->groupId = facts.token.isEmpty() ? madeUpGroupId(ctx.accountName, chat->id) : facts.token;
+        }
     }
 }
 
@@ -459,6 +631,8 @@ void PCViberDb::loadMessages(LoadContext &ctx)
             columnOrNull(m, msgs, u"Body"_s), columnOrNull(m, msgs, u"Duration"_s),
             columnOrNull(m, msgs, u"PttID"_s), columnOrNull(m, msgs, u"PttDuration"_s),
             columnOrNull(m, msgs, u"StickerID"_s)) +
+        u"%1 as info, %2 as client_flag, "_s.arg(columnOrNull(m, msgs, u"Info"_s),
+                                                 columnOrNull(m, msgs, u"ClientFlag"_s)) +
         u"%1 as ts, %2 as direction, %3 as longitude, %4 as latitude, e.ChatID as chat_id, %5 as who, "
         u"%6 as token from Messages as m inner join Events as e on m.EventId = e.EventId"_s.arg(
             columnOrNull(e, events, u"TimeStamp"_s), columnOrNull(e, events, u"Direction"_s),
@@ -471,7 +645,8 @@ void PCViberDb::loadMessages(LoadContext &ctx)
               durationCol = col(u"duration"), pttIdCol = col(u"ptt_id"),
               pttDurationCol = col(u"ptt_duration"), stickerCol = col(u"sticker_id"), tsCol = col(u"ts"),
               directionCol = col(u"direction"), lonCol = col(u"longitude"), latCol = col(u"latitude"),
-              chatCol = col(u"chat_id"), whoCol = col(u"who"), tokenCol = col(u"token");
+              chatCol = col(u"chat_id"), whoCol = col(u"who"), tokenCol = col(u"token"),
+              infoCol = col(u"info"), clientFlagCol = col(u"client_flag");
     const bool classic = m_layout != Layout::Contacts;
     ViberData &data = *ctx.data;
     qint64 seen = 0, joined = 0;
@@ -504,14 +679,21 @@ void PCViberDb::loadMessages(LoadContext &ctx)
         data.messages.insert(msg->id, msg);
         const qint64 msecs = msecsOf(c.getInt64At(tsCol), ctx.millis);
         msg->token = msg->seq = c.getInt64At(tokenCol);
-        msg->latitude = coordinate(c.getInt64At(latCol), 2);
-        msg->longitude = coordinate(c.getInt64At(lonCol), 3);
+        const MapPoint point = mapPointAt(c, latCol, lonCol);
+        msg->latitude = point.latitude;
+        msg->longitude = point.longitude;
         msg->date = msg->stateDate = msecsToStoreTime(msecs);
         msg->state = c.getInt64At(directionCol) == 1 ? ViberMsgStateDelivered : ViberMsgStateReceived;
         msg->chat = chat;
         chat->messages.append(msg);
+        // The author of the event: for what the owner sent, the owner, whom no message names.
         if (msg->state == ViberMsgStateReceived)
             msg->person = ctx.person(c, whoCol, classic);
+        if (ctx.isOwner(msg->person))
+            msg->person = nullptr;
+        // The flag stays with the record, so that a changed message is not taken for its first wording.
+        if (const qint64 flags = c.getInt64At(clientFlagCol); flags & kEditedFlag)
+            writeExtraColumns(msg, {{u"ClientFlag"_s, flags}});
 
         if (kind == Kind::Text || kind == Kind::Link) {
             msg->type = ViberMsgTypeText;
@@ -529,8 +711,22 @@ void PCViberDb::loadMessages(LoadContext &ctx)
         data.attachments.insert(att->id, att);
         att->message = msg;
         msg->attachment = att;
-        // Files are named by their token, or by their date when they have none.
+        // Files are named by their token, or by their date when they have none, unless the
+        // file's own name is known.
         const QString tokenOrDate = QString::number(msg->token > 0 ? msg->token : msecs);
+        const FileInfo file = fileInfoOf(c.getTextAt(infoCol));
+        att->fileSize = file.size;
+        const auto namedByFile = [&](const QString &path) {
+            if (!file.name.isEmpty())
+                return file.name;
+            const QString suffix = QFileInfo(path).suffix();
+            return suffix.isEmpty() ? tokenOrDate : tokenOrDate + u'.' + suffix;
+        };
+        // A picture's caption is its body in the later clients, its subject in the classic ones.
+        const auto caption = [&] {
+            const QString subject = c.getTextAt(subjectCol);
+            return subject.isEmpty() ? c.getTextAt(bodyCol) : subject;
+        };
         switch (kind) {
         case Kind::Picture:
         case Kind::Video:
@@ -543,27 +739,34 @@ void PCViberDb::loadMessages(LoadContext &ctx)
             att->attId = QString::number(msg->token);
             att->filePath = withSlashes(c.getTextAt(payloadCol));
             att->previewPath = withSlashes(c.getTextAt(thumbCol));
-            const QString suffix = QFileInfo(att->filePath).suffix();
-            att->fileName = suffix.isEmpty() ? tokenOrDate : tokenOrDate + u'.' + suffix;
-            if (durationCol >= 0 && !c.isNullAt(durationCol))
+            att->fileName = namedByFile(att->filePath);
+            if (durationCol >= 0 && !c.isNullAt(durationCol) && c.getInt64At(durationCol) > 0)
                 att->duration = secondsOfMsecs(c.getInt64At(durationCol));
-            msg->text = c.getTextAt(subjectCol);
+            else if (file.duration)
+                att->duration = *file.duration;
+            msg->text = caption();
             break;
         }
         case Kind::Location:
             msg->type = ViberMsgTypeLocation;
             att->fileName = tokenOrDate;
+            msg->text = c.getTextAt(bodyCol);
             break;
         case Kind::Voice: {
             msg->type = ViberMsgTypeAudio;
             const QString pttId = c.getTextAt(pttIdCol);
-            att->attId = att->fileName = pttId;
+            att->attId = pttId;
             const int lengthCol = !c.isNullAt(durationCol) ? durationCol : pttDurationCol;
             att->duration = secondsOfMsecs(c.getInt64At(lengthCol));
             // The id comes from the file: it must not name a file outside the folder.
             att->filePath = withSlashes(c.getTextAt(payloadCol));
-            if (att->filePath.isEmpty())
+            if (att->filePath.isEmpty() && !pttId.isEmpty())
                 att->filePath = StorePaths::childPath(ctx.pttFolder, pttId);
+            // Later clients write no id: the name is the file's own.
+            att->fileName = !pttId.isEmpty()           ? pttId
+                            : !file.name.isEmpty()     ? file.name
+                            : !att->filePath.isEmpty() ? QFileInfo(att->filePath).fileName()
+                                                       : tokenOrDate;
             break;
         }
         default: // a sticker
@@ -576,6 +779,22 @@ void PCViberDb::loadMessages(LoadContext &ctx)
     // The query reads messages with their event; one without is still counted.
     if (rows > joined)
         ctx.account->leaveOut(LoadAccount::Messages, tr("IDS_LEFT_OUT_NO_EVENT"), rows - joined);
+}
+
+_ViberPerson *PCViberDb::callParty(LoadContext &ctx, const Sqlite3Cursor &c, int whoCol,
+                                   const _ViberChat *chat)
+{
+    // A call is the other party's: the event names its author, who for an outgoing call of
+    // the later clients is the owner. The classic clients name the other party's number, which
+    // may be a phone outside Viber that no participant has.
+    if (m_layout == Layout::Contacts) {
+        _ViberPerson *author = ctx.person(c, whoCol, false);
+        return author && !ctx.isOwner(author) ? author : LoadContext::otherParty(chat);
+    }
+    if (_ViberPerson *known = ctx.person(c, whoCol, true))
+        return known;
+    const QString number = c.getTextAt(whoCol).trimmed();
+    return number.isEmpty() ? LoadContext::otherParty(chat) : ctx.madeUpPerson(number);
 }
 
 void PCViberDb::loadCalls(LoadContext &ctx)
@@ -593,18 +812,18 @@ void PCViberDb::loadCalls(LoadContext &ctx)
               tsCol = c.columnIndexOf(u"ts"_s), directionCol = c.columnIndexOf(u"direction"_s),
               chatCol = c.columnIndexOf(u"chat_id"_s), whoCol = c.columnIndexOf(u"who"_s),
               tokenCol = c.columnIndexOf(u"token"_s);
-    const bool byNumber = m_layout != Layout::Contacts;
     ViberData &data = *ctx.data;
     while (c.moveNext()) {
         const std::optional<qint64> id = idAt(c, idCol);
         const std::optional<qint64> chatId = idAt(c, chatCol);
         _ViberChat *chat = chatId ? data.chats.value(*chatId) : nullptr;
-        _ViberPerson *person = chat ? ctx.person(c, whoCol, byNumber) : nullptr;
-        if (!id || !person || data.messages.contains(*id) || data.calls.contains(*id)) {
-            ctx.account->leaveOut(LoadAccount::Calls, !id       ? ctx.noKey()
-                                                      : !chat   ? ctx.noChat()
-                                                      : !person ? tr("IDS_LEFT_OUT_NO_PERSON")
-                                                                : ctx.repeatedKey());
+        const bool repeated = id && (data.messages.contains(*id) || data.calls.contains(*id));
+        _ViberPerson *person = id && chat && !repeated ? callParty(ctx, c, whoCol, chat) : nullptr;
+        if (!person) {
+            ctx.account->leaveOut(LoadAccount::Calls, !id        ? ctx.noKey()
+                                                      : !chat    ? ctx.noChat()
+                                                      : repeated ? ctx.repeatedKey()
+                                                                 : tr("IDS_LEFT_OUT_NO_PERSON"));
             continue;
         }
         ctx.account->addHeldAndRead(LoadAccount::Calls);

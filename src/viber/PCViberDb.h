@@ -67,6 +67,8 @@ private:
     void loadMembers(LoadContext &ctx);
     void loadMessages(LoadContext &ctx);
     void loadCalls(LoadContext &ctx);
+    // The other party of the call a row of Calls joined to Events tells of; null when none.
+    _ViberPerson *callParty(LoadContext &ctx, const Sqlite3Cursor &c, int whoCol, const _ViberChat *chat);
 
     // "t."Column"", or NULL when the table lacks the column, so that a query asks
     // only for what the file has.

@@ -1,5 +1,6 @@
 #include "TestConfig.h"
 #include "support/BackupFixtures.h"
+#include "support/DesktopFixtures.h"
 #include "support/StoreFixtures.h"
 #include "support/TempHome.h"
 #include "support/TestSupport.h"
@@ -71,6 +72,10 @@ private slots:
         }
         m_plain = plain.folder();
         m_encrypted = encrypted.folder();
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Classic),
+                                    file(u"classic/viber.db"_s), fixtures::DesktopLayout::Classic);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Contacts),
+                                    file(u"2017/viber.db"_s), fixtures::DesktopLayout::Contacts);
         QVERIFY(testsupport::writeFile(file(u"good"_s), "s3cret\n"));
         QVERIFY(testsupport::writeFile(file(u"bad"_s), "secret\n"));
         QVERIFY(testsupport::writeFile(file(u"empty"_s), "\n"));
@@ -213,6 +218,15 @@ private slots:
             << QStringList{u"--backup"_s, m_plain}
             << u"Layout: an iTunes backup indexed by Manifest.mbdb, not encrypted, a Viber"_s
             << u"messages: 23 in the store, 21 read"_s + left;
+        const QString unknownKind = u", 1 left out: 1 are of a kind this version cannot read (%1)"_s;
+        QTest::newRow("desktop, classic")
+            << QStringList{u"--viber-desktop"_s, file(u"classic/viber.db"_s)}
+            << u"Layout: a Viber Desktop database, participants in OriginNumberInfo (classic clients)"_s
+            << u"messages: 12 in the store, 11 read"_s + unknownKind.arg(2);
+        QTest::newRow("desktop, 2017")
+            << QStringList{u"--viber-desktop"_s, file(u"2017/viber.db"_s)}
+            << u"Layout: a Viber Desktop database, participants in Contact (2017 and later clients)"_s
+            << u"messages: 16 in the store, 15 read"_s + unknownKind.arg(64);
         QTest::newRow("database") << QStringList{u"--db"_s, u"Archive"_s}
                                   << u"Layout: a local database of this program"_s
                                   << u"messages: 21 in the store, 21 read"_s;

@@ -604,7 +604,7 @@ private slots:
         QFETCH(QByteArray, action);
         QFETCH(QString, database);
         const QString desktop = qEnvironmentVariable("XDG_DATA_HOME") + u"/ViberPC/4915100001/viber.db"_s;
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), desktop,
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Classic), desktop,
                                     fixtures::DesktopLayout::Classic);
         fixtures::EncryptedBackupFixture backup(m_home->path() + u"/.local/share/MobileSync/Backup/0123"_s,
                                                 "secret");

@@ -240,7 +240,8 @@ private slots:
         QFETCH(QString, says);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"viber.db"_s);
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, fixtures::DesktopLayout::Contacts);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Contacts), path,
+                                    fixtures::DesktopLayout::Contacts);
         const qsizetype sample = PCViberDb(path).load()->messages.size();
 
         const Outcome outcome = loadHostile(setup, path, {QDir(dir.path()).absolutePath()},

@@ -5,6 +5,7 @@
 
 #include "viber/PCViberDb.h"
 
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,7 +16,7 @@ namespace {
 
 // One line per chat and message (with its attachment or call), times in seconds: what a load
 // made, compact enough to compare whole. The home folder shows as "~".
-QStringList records(const ViberData &d)
+QStringList records(const ViberData &d, bool groupsOnly = false)
 {
     static const QStringList types =
         u"? call picture location system audio sticker text video file"_s.split(u' ');
@@ -28,19 +29,26 @@ QStringList records(const ViberData &d)
         for (const _ViberPerson *p : c->participants)
             members << who(p);
         members.sort();
-        lines << u"chat %1 '%2' '%3' %4 [%5]"_s.arg(QString::number(c->id), c->name, c->groupId,
-                                                    secs(c->date), members.join(u' '));
+        // Ids made up for groups are checked apart; here only that there is one.
+        const QString group = !groupsOnly            ? u"'%1'"_s.arg(c->groupId)
+                              : c->groupId.isEmpty() ? u"''"_s
+                                                     : u"group"_s;
+        lines << u"chat %1 '%2' %3 %4 [%5]"_s.arg(QString::number(c->id), c->name, group, secs(c->date),
+                                                  members.join(u' '));
     }
     for (const _ViberMsg *m : d.messages) {
         QString line = u"msg %1 c%2 %3 %4 %5 %6 #%7 '%8'"_s.arg(
             QString::number(m->id), QString::number(m->chat->id), types.value(m->type),
             isOutgoing(m) ? u"out"_s : u"in"_s, who(m->person), secs(m->date), QString::number(m->token),
             m->text);
+        if (readExtraColumns(m).value(u"ClientFlag"_s).toLongLong() & 64)
+            line += u" edited"_s;
         if (m->latitude != 0 || m->longitude != 0)
             line += u" at %1,%2"_s.arg(m->latitude, 0, 'g', 10).arg(m->longitude, 0, 'g', 10);
         if (const _ViberAtta *a = m->attachment)
-            line += u" | %1 '%2' '%3' '%4' %5s %6"_s.arg(a->fileName, a->filePath, a->previewPath, a->attId,
-                                                         QString::number(a->duration), a->type);
+            line += u" | %1 '%2' '%3' '%4' %5s %6 %7"_s.arg(
+                a->fileName, a->filePath, a->previewPath, a->attId, QString::number(a->duration), a->type,
+                a->fileSize > 0 ? QString::number(a->fileSize) + u'B' : QString());
         if (const _ViberCall *c = m->call)
             line += u" | %1 %2s %3"_s.arg(QLatin1String(calls[c->type]), QString::number(c->duration),
                                           who(c->person));
@@ -65,20 +73,92 @@ class TestPCViberDb : public QObject
     }
 
 private slots:
-    void bothLayoutsLoadTheSameRecords_data()
+    // Every type code of each layout, each row once with its kind, direction, party, chat,
+    // caption, file name, time and place; what no record is made of is counted with its reason.
+    void everyTypeCode_data()
     {
         QTest::addColumn<DesktopLayout>("layout");
         QTest::addColumn<QString>("journal");
-        QTest::newRow("classic, rollback journal") << DesktopLayout::Classic << u"DELETE"_s;
-        QTest::newRow("2017, write-ahead log") << DesktopLayout::Contacts << u"WAL"_s;
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QStringList>("leftOut"); // kind: reason
+        QTest::newRow("classic, rollback journal")
+            << DesktopLayout::Classic << u"DELETE"_s
+            << QStringList{u"chat 10 '' '' 1500000000 [Ann Smith]"_s,
+                           u"chat 11 'Friends' '6012345678901' 1500000060 [Ann Smith Bob Cid]"_s,
+                           u"chat 12 'Old group' '6012345678902' 1500000120 []"_s,
+                           // A phone outside Viber, called: no participant has the number.
+                           u"chat 14 '' '' 1500000130 [441632960000]"_s,
+                           u"msg 100 c10 text in Ann Smith 1500000100 #9001 'Hello'"_s,
+                           u"msg 101 c10 text out - 1500000101 #9002 'Hi Ann'"_s,
+                           u"msg 102 c11 picture in Bob 1500000102 #9003 'Beach' | 9003.JPG "
+                           u"'C:/Users/me/Pictures/IMG_1.JPG' 'C:/Users/me/Thumbs/IMG_1.jpg' '9003' 0s"_s,
+                           // Without a token a file is named by its date in milliseconds.
+                           u"msg 103 c11 video in Cid 1500000103 #0 '' | 1500000103000.mp4 '/home/me/clip.mp4' '' '0' 0s"_s,
+                           u"msg 104 c11 sticker out - 1500000104 #9005 '' | 9005 '' '' '123456' 0s"_s,
+                           u"msg 105 c10 audio in Ann Smith 1500000105 #9006 '' | ptt-7f3a.m4a "
+                           u"'~/Documents/ViberDownloads/PTT/ptt-7f3a.m4a' '' 'ptt-7f3a.m4a' 1s"_s,
+                           u"msg 106 c10 location in Ann Smith 1500000106 #9007 'Khreshchatyk, Kyiv' at "
+                           u"50.4501,30.5234 | "
+                           u"9007 '' '' '' 0s"_s,
+                           u"msg 107 c10 text in Ann Smith 1500000107 #9008 'Here' at -34.6037,-58.3816"_s,
+                           // Bits are tested text first, then voice before video.
+                           u"msg 108 c10 text in Ann Smith 1500000108 #9009 'Both'"_s,
+                           u"msg 109 c10 audio in Ann Smith 1500000109 #9010 '' | ptt-9.m4a "
+                           u"'/home/me/song.mp3' '' "
+                           u"'ptt-9.m4a' 0s"_s,
+                           // Ten millionths of a degree are no place: no map point, the text kept.
+                           u"msg 110 c10 text in Ann Smith 1500000110 #9011 'Far'"_s,
+                           u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann Smith"_s,
+                           u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann Smith"_s,
+                           u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann Smith"_s,
+                           u"msg 203 c14 call out - 1500000530 #7004 '' | outgoing 61s 441632960000"_s}
+            << QStringList{u"messages: are of a kind this version cannot read (2)"_s};
+        QTest::newRow("2017, write-ahead log")
+            << DesktopLayout::Contacts << u"WAL"_s
+            << QStringList{
+                   // The owner is no member; more than one other member, or roles, make a group.
+                   u"chat 10 '' '' 1500000000 [Ann Smith]"_s,
+                   u"chat 11 'Friends' group 1500000060 [Ann Smith Bob Cid]"_s,
+                   u"chat 12 'Old group' group 1500000120 []"_s,
+                   u"chat 13 'Two of us' group 1500000180 [Bob]"_s,
+                   u"msg 100 c10 text in Ann Smith 1500000100 #9001 'Hello'"_s,
+                   u"msg 101 c10 text out - 1500000101 #9002 'Hi Ann'"_s,
+                   // The caption is the body.
+                   u"msg 102 c11 picture in Bob 1500000102 #9003 'Beach' | 9003.JPG "
+                   u"'C:/Users/me/Pictures/IMG_1.JPG' 'C:/Users/me/Thumbs/IMG_1.jpg' '9003' 0s"_s,
+                   u"msg 103 c11 video in Cid 1500000103 #0 '' | 1500000103000.mp4 '/home/me/clip.mp4' '' '0' 12s"_s,
+                   u"msg 104 c11 sticker out - 1500000104 #9005 '' | 9005 '' '' '123456' 0s"_s,
+                   // A voice message without an id is named by its file.
+                   u"msg 105 c10 audio in Ann Smith 1500000105 #9006 '' | voice 1.m4a 'C:/Users/me/PTT/voice 1.m4a' "
+                   u"'' '' 1s"_s,
+                   u"msg 106 c10 text in Ann Smith 1500000106 #9007 'Here' at -34.6037,-58.3816"_s,
+                   u"msg 107 c10 text in Ann Smith 1500000107 #9008 'Formatted'"_s,
+                   u"msg 108 c10 text in Ann Smith 1500000108 #9009 'https://example.com/'"_s,
+                   // An audio file stays a file, not a voice message, under its own name.
+                   u"msg 109 c10 file in Ann Smith 1500000109 #9010 '' | Report 2017.pdf "
+                   u"'/home/me/Downloads/x1.pdf' '' '9010' 0s file 52000B"_s,
+                   u"msg 111 c10 video in Ann Smith 1500000111 #9012 '' | 9012.mp4 'C:/Users/me/ivm.mp4' '' "
+                   u"'9012' 4s"_s,
+                   u"msg 112 c10 text in Ann Smith 1500000112 #9013 'Fixed typo' edited"_s,
+                   u"msg 113 c10 text in Ann Smith 1500000113 #9014 'Far'"_s,
+                   u"msg 114 c11 text in Bob 1500000114 #9015 'Kyiv' at 50.4501,30.5234"_s,
+                   u"msg 115 c13 text out - 1500000115 #9016 'Just us'"_s,
+                   u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann Smith"_s,
+                   // The owner wrote the outgoing call; it is Ann's.
+                   u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann Smith"_s,
+                   u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann Smith"_s}
+            << QStringList{u"messages: are of a kind this version cannot read (64)"_s,
+                           u"calls: name nobody the database holds"_s};
     }
 
-    void bothLayoutsLoadTheSameRecords()
+    void everyTypeCode()
     {
         QFETCH(DesktopLayout, layout);
         QFETCH(QString, journal);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, leftOut);
         const QString path = rowFile();
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, layout);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(layout), path, layout);
         exec(path, u"PRAGMA journal_mode="_s + journal);
         const QByteArray before = testsupport::readFile(path);
         PCViberDb db(path);
@@ -95,43 +175,43 @@ private slots:
                  QStringList{u"viber.db"_s});
         const bool classic = layout == DesktopLayout::Classic;
         QCOMPARE(db.layout(), classic ? PCViberDb::Layout::Classic : PCViberDb::Layout::Contacts);
-        // Ann's number is what her chat's token finds her by.
         QCOMPARE(data->persons.value(1)->contactIconPath, classic ? u"C:/Users/me/ann.jpg"_s : QString());
-        QCOMPARE(
-            records(*data),
-            (QStringList{
-                u"chat 10 '' '' 1500000000 [Ann]"_s,
-                u"chat 11 'Friends' '6012345678901' 1500000060 [Ann Bob Cid]"_s,
-                u"chat 12 'Old group' '6012345678902' 1500000120 []"_s,
-                u"msg 100 c10 text in Ann 1500000100 #9001 'Hello'"_s,
-                u"msg 101 c10 text out - 1500000101 #9002 'Hi Ann'"_s,
-                u"msg 102 c11 picture in Bob 1500000102 #9003 'Beach' | 9003.JPG "
-                u"'C:/Users/me/Pictures/IMG_1.JPG' "
-                u"'C:/Users/me/Thumbs/IMG_1.jpg' '9003' 0s"_s,
-                // Without a token a file is named by its date in milliseconds.
-                u"msg 103 c11 video in Cid 1500000103 #0 '' | 1500000103000.mp4 '/home/me/clip.mp4' '' '0' 12s"_s,
-                u"msg 104 c11 sticker out - 1500000104 #9005 '' | 9005 '' '' '123456' 0s"_s,
-                u"msg 105 c10 audio in Ann 1500000105 #9006 '' | ptt-7f3a.m4a '~/Documents/ViberDownloads/PTT/ptt-7f3a.m4a' '' 'ptt-7f3a.m4a' 1s"_s,
-                u"msg 106 c10 text in Ann 1500000106 #9007 'Here' at 51.507351,-127"_s,
-                // Classic bits are tested text first, then voice before video.
-                u"msg 107 c10 text in Ann 1500000107 #9008 'Both'"_s,
-                classic ? u"msg 108 c10 location in Ann 1500000108 #9009 '' | 9009 '' '' '' 0s"_s
-                        : u"msg 108 c10 text in Ann 1500000108 #9009 'Link'"_s,
-                // An audio file of the 2017 layout stays a file, not a voice message.
-                classic
-                    ? u"msg 109 c10 audio in Ann 1500000109 #9010 '' | ptt-9.m4a '/home/me/song.mp3' '' 'ptt-9.m4a' 0s"_s
-                    : u"msg 109 c10 file in Ann 1500000109 #9010 'Song' | 9010.mp3 '/home/me/song.mp3' '' '9010' 0s file"_s,
-                // 110, of no kind either layout knows, is left out.
-                u"msg 200 c10 call in - 1500000500 #7001 '' | incoming 5s Ann"_s,
-                u"msg 201 c10 call in - 1500000510 #7002 '' | missed 0s Ann"_s,
-                u"msg 202 c10 call out - 1500000520 #7003 '' | outgoing 0s Ann"_s}));
-        // The one message left out is counted with its reason.
+        QCOMPARE(records(*data, !classic), expected);
+
+        // Every row is read or left out with its reason, and the layout is named.
         const LoadAccount &account = data->account;
         QVERIFY2(account.balances(), qPrintable(account.imbalances().join(u"; "_s)));
-        QCOMPARE(account.count(LoadAccount::Messages).leftOut,
-                 (QMap<QString, qint64>{
-                     {u"are of a kind this version cannot read (%1)"_s.arg(classic ? 2 : 64), 1}}));
-        QCOMPARE(account.leftOutTotal(), 1);
+        QStringList reasons;
+        for (const LoadAccount::Kind kind : {LoadAccount::Chats, LoadAccount::People, LoadAccount::Messages,
+                                             LoadAccount::Attachments, LoadAccount::Calls}) {
+            const LoadAccount::Count &count = account.count(kind);
+            for (auto it = count.leftOut.cbegin(); it != count.leftOut.cend(); ++it)
+                reasons << LoadAccount::kindName(kind) + u": "_s + it.key();
+        }
+        QCOMPARE(reasons, leftOut);
+        QCOMPARE(account.leftOutTotal(), leftOut.size());
+        QVERIFY2(account.text().contains(classic ? u"OriginNumberInfo"_s : u"in Contact"_s),
+                 qPrintable(account.text()));
+    }
+
+    // A group the file gives no id of its own keeps one account's chat apart from another's.
+    void groupsWithoutTokens()
+    {
+        const QString a = m_dir.filePath(u"447700900000/viber.db"_s),
+                      b = m_dir.filePath(u"447700900099/viber.db"_s);
+        for (const QString &path : {a, b})
+            fixtures::writeDesktopStore(fixtures::sampleDesktopStore(DesktopLayout::Contacts), path,
+                                        DesktopLayout::Contacts);
+        const ViberDataPtr first = PCViberDb(a).load(), again = PCViberDb(a).load(),
+                           other = PCViberDb(b).load();
+        QSet<QString> ids;
+        for (const qint64 chat : {11, 12, 13}) {
+            const QString id = first->chats.value(chat)->groupId;
+            QVERIFY2(!id.isEmpty() && id.toLongLong() > 0, qPrintable(id));
+            QCOMPARE(again->chats.value(chat)->groupId, id);
+            ids << id << other->chats.value(chat)->groupId;
+        }
+        QCOMPARE(ids.size(), 6);
     }
 
     // Accounts in the data home come first; an empty, missing or folder "viber.db" is none, and
@@ -175,7 +255,8 @@ private slots:
         QFETCH(QString, breakage);
         QFETCH(QString, said);
         const QString path = rowFile();
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, DesktopLayout::Contacts);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(DesktopLayout::Contacts), path,
+                                    DesktopLayout::Contacts);
         // "bytes N": random-looking from byte N on; "random N", "text N": N such bytes, or of text.
         QByteArray bytes = testsupport::readFile(path);
         const QString kind = breakage.section(u' ', 0, 0);
@@ -207,18 +288,19 @@ private slots:
     {
         const QString clean = m_dir.filePath(u"clean/viber.db"_s),
                       path = m_dir.filePath(u"hostile/viber.db"_s);
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), clean, DesktopLayout::Classic);
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore() +
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(DesktopLayout::Classic), clean,
+                                    DesktopLayout::Classic);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(DesktopLayout::Classic) +
                                         uR"(; INSERT INTO OriginNumberInfo (rowid, Number) VALUES (9, NULL);
-INSERT INTO ChatInfo VALUES (NULL, 0, 'null id', 1, 0), ('abc', 0, 'text id', 2, 0), (10, 0, 'repeated', 3, 0),
- (-5, -1, NULL, NULL, NULL);
+INSERT INTO ChatInfo (ChatID, TimeStamp, Name, Token, Flags) VALUES (NULL, 0, 'null id', 1, 0),
+ ('abc', 0, 'text id', 2, 0), (10, 0, 'repeated', 3, 0), (-5, -1, NULL, NULL, NULL);
 INSERT INTO ChatRelation VALUES (999, '447700900002'), (10, 'nobody'), (-5, '447700900002');
 INSERT INTO Events (EventId, TimeStamp, Direction, ChatID, Number, Token, ContactLatitude, ContactLongitude)
  VALUES (NULL, 0, 0, 10, NULL, 0, 0, 0), (100, #100, 0, 10, @1, 9001, 0, 0), (300, 0, 0, 999, NULL, 0, 0, 0),
  (301, 'yesterday', x'01', '10', 447700900001, 'x', 'abc', 1.5), (302, 9223372036854775807, 0, 10, NULL,
  -9223372036854775808, -9223372036854775808, 9223372036854775807), (303, 0, 0, -5, '447700900002', 0, 0, 0),
  (-7, 0, 0, -5, NULL, 0, 0, 0), (400, 0, 0, 10, @1, 0, 0, 0), (401, 0, 0, 10, @1, 0, 0, 0);
-INSERT INTO Messages (EventId, Type, Body, PayloadPath, Duration, PttID) VALUES (NULL, 64, 'null id', NULL,
+INSERT INTO Messages (EventId, Type, Body, PayloadPath, PttDuration, PttID) VALUES (NULL, 64, 'null id', NULL,
  NULL, NULL), (100, 64, 'repeated', NULL, NULL, NULL), (300, 64, 'dangling', NULL, NULL, NULL),
  (301, '64', x'414243', NULL, NULL, NULL), (302, 128, NULL, 'x.jpg', -5, NULL), (303, 65536, NULL, NULL,
  'long', '../../../etc/passwd'), (-7, 64, 'negative', NULL, NULL, NULL), (101, 64, 'also a call', NULL, NULL, NULL);
@@ -232,17 +314,21 @@ INSERT INTO Calls VALUES (101, 3), ('abc', 3), (400, 1e12), (401, -4), (300, 1))
             added,
             (QStringList{
                 u"chat -5 '' '' -1 [Bob]"_s, u"msg -7 c-5 text in - 0 #0 'negative'"_s,
-                u"msg 301 c10 text in Ann 0 #0 'ABC' at 0,1"_s,
-                // Times held at the end of 9999; of nineteen digits, two or three before the point.
-                u"msg 302 c10 picture in - 253402300799 #-9223372036854775808 '' at -92.23372037,922.3372037 | 253402300799000.jpg 'x.jpg' '' '-9223372036854775808' 0s"_s,
+                // No number is no place, and a place at no scale of the clients is none either.
+                u"msg 301 c10 text in Ann Smith 0 #0 'ABC'"_s,
+                // Times held at the end of 9999.
+                u"msg 302 c10 picture in - 253402300799 #-9223372036854775808 '' | 253402300799000.jpg 'x.jpg' '' '-9223372036854775808' 0s"_s,
                 u"msg 303 c-5 audio in Bob 0 #0 '' | ../../../etc/passwd '' '' '../../../etc/passwd' 0s"_s,
-                u"msg 400 c10 call in - 0 #0 '' | incoming 2147483647s Ann"_s,
-                u"msg 401 c10 call in - 0 #0 '' | missed 0s Ann"_s}));
+                u"msg 400 c10 call in - 0 #0 '' | incoming 2147483647s Ann Smith"_s,
+                u"msg 401 c10 call in - 0 #0 '' | missed 0s Ann Smith"_s}));
         // Without the tables a message can do without, the messages still load.
         exec(path, u"DROP TABLE Calls; DROP TABLE ChatRelation; DROP TABLE OriginNumberInfo"_s);
         const ViberDataPtr bare = PCViberDb(path).load();
         QCOMPARE(bare->messages.size(), data->messages.size() - data->calls.size());
-        QVERIFY(bare->persons.isEmpty() && bare->calls.isEmpty());
+        // Chats of no name keep the number their token names, as a participant made up for it.
+        QVERIFY(bare->calls.isEmpty());
+        QCOMPARE(bare->account.count(LoadAccount::People).madeUp, bare->persons.size());
+        QCOMPARE(bare->chats.value(10)->participants.cbegin().value()->phone, u"447700900001"_s);
     }
 };
 

@@ -302,7 +302,7 @@ private slots:
         QFETCH(fixtures::DesktopLayout, layout);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"viber.db"_s), db = dir.filePath(u"local"_s);
-        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(), path, layout);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(layout), path, layout);
         const ViberDataPtr source = PCViberDb(path).load();
         toPhoneSpelling(*source);
         LoadViberMsgThread load(std::make_unique<PCViberDb>(path), path);
