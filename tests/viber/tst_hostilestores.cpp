@@ -175,7 +175,7 @@ private slots:
                    u"UPDATE ZRECENTSLINE SET ZPHONENUMINDEX = 424242 WHERE ZPHONENUMINDEX = $PERSON;"
                    u"INSERT INTO Z_5PHONENUMINDEXES VALUES (424242, 424242)"_s)
             << 0 << QString();
-        QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
+        QTest::newRow("locked by another program") << kLocked << -1 << u"in use by another program"_s;
         QTest::newRow("read-only") << kReadOnly << 0 << QString();
         // Orphans of every kind, a million attachments among them.
         QTest::newRow("a million orphans")
@@ -230,7 +230,7 @@ private slots:
         QTest::newRow("dangling references") << u"UPDATE Events SET ChatID = 424242 WHERE rowid = 2;"
                                                 u"INSERT INTO Messages (EventId, Type) VALUES (424242, 1)"_s
                                              << 1 << QString();
-        QTest::newRow("locked by another program") << kLocked << -1 << u"locked"_s;
+        QTest::newRow("locked by another program") << kLocked << -1 << u"in use by another program"_s;
         QTest::newRow("read-only") << kReadOnly << 0 << QString();
     }
     void desktopStores()
