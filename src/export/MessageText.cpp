@@ -119,7 +119,8 @@ namespace {
 // What a message says above its content: that it was forwarded, and what it quotes.
 struct Preamble
 {
-    QString forward;   // the whole line; empty for no forward
+    QString forward; // the whole line; empty for no forward
+    bool edited = false;
     QString quoteName; // empty with quoteText for no quote
     QString quoteText;
 };
@@ -135,6 +136,7 @@ Preamble preambleOf(const _ViberMsg *msg)
         p.forward = meta.forwardedFrom.isEmpty()
                         ? MessageText::tr("IDS_MSG_FORWARDED")
                         : MessageText::tr("IDS_MSG_FORWARDED_FROM").arg(isolatedText(meta.forwardedFrom));
+    p.edited = meta.edited;
     if (!meta.quote.isEmpty()) {
         p.quoteName = meta.quote.name;
         p.quoteText = meta.quote.text.isEmpty() ? meta.quote.attachmentName : meta.quote.text;
@@ -150,6 +152,8 @@ QString MessageText::preambleText(const _ViberMsg *msg)
     QStringList lines;
     if (!p.forward.isEmpty())
         lines << p.forward;
+    if (p.edited)
+        lines << tr("IDS_MSG_EDITED");
     if (!p.quoteName.isEmpty() || !p.quoteText.isEmpty())
         lines << tr("IDS_MSG_QUOTE").arg(isolatedText(p.quoteName), p.quoteText);
     return lines.join(QLatin1Char('\n'));
@@ -219,6 +223,9 @@ QString MessageText::preambleHtml(const _ViberMsg *msg, QLatin1String picturePre
     if (!p.forward.isEmpty())
         html += QLatin1String("<div class=\"forward\" style=\"font-style:italic;opacity:0.7;\">") +
                 messageHtml(p.forward, picturePrefix) + QLatin1String("</div>");
+    if (p.edited)
+        html += QLatin1String("<div class=\"edited\" style=\"font-style:italic;opacity:0.7;\">") +
+                tr("IDS_MSG_EDITED").toHtmlEscaped() + QLatin1String("</div>");
     if (!p.quoteName.isEmpty() || !p.quoteText.isEmpty())
         html += QLatin1String("<div class=\"quote\" style=\"border-left:3px solid #7360f2;padding-left:6px;"
                               "margin-bottom:4px;opacity:0.8;\"><b><bdi>") +

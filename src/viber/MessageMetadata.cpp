@@ -149,7 +149,11 @@ QString MessageMetadata::rawOf(const _ViberMsg *msg)
 
 MessageMetadata MessageMetadata::of(const _ViberMsg *msg)
 {
-    return parse(rawOf(msg));
+    MessageMetadata meta = parse(rawOf(msg));
+    if (msg && !msg->other.isEmpty())
+        meta.edited =
+            readExtraColumns(msg).value(QStringLiteral("ClientFlag")).toLongLong() & kDesktopEditedFlag;
+    return meta;
 }
 
 QString MessageMetadata::formattedText(const QString &text)

@@ -39,8 +39,12 @@ struct MessageMetadata
         qint64 start = 0, end = 0; // UTF-16 positions in the text
     };
 
+    // Messages.ClientFlag of Viber Desktop: the sender changed the message after sending it.
+    static constexpr qint64 kDesktopEditedFlag = 64;
+
     Quote quote;
     bool forwarded = false;
+    bool edited = false;   // from the record's ClientFlag extra column
     QString forwardedFrom; // may be empty for a forward
     File file;
     double voiceDuration = 0;

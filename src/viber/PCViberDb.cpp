@@ -1,5 +1,7 @@
 #include "PCViberDb.h"
 
+#include "MessageMetadata.h"
+
 #include "StorePaths.h"
 #include "app/Platform.h"
 
@@ -75,8 +77,6 @@ Kind contactsKind(qint64 type)
 
 // The participant the 2017 and later clients write for the account's owner.
 constexpr qint64 kOwnerContactId = 1;
-// Messages.ClientFlag of a message its sender changed after sending it.
-constexpr qint64 kEditedFlag = 64;
 
 // Times beyond the year 9999 (a damaged or hostile file) are held there, so that no
 // conversion overflows and every date stays one a QDateTime can show.
@@ -692,7 +692,7 @@ void PCViberDb::loadMessages(LoadContext &ctx)
         if (ctx.isOwner(msg->person))
             msg->person = nullptr;
         // The flag stays with the record, so that a changed message is not taken for its first wording.
-        if (const qint64 flags = c.getInt64At(clientFlagCol); flags & kEditedFlag)
+        if (const qint64 flags = c.getInt64At(clientFlagCol); flags & MessageMetadata::kDesktopEditedFlag)
             writeExtraColumns(msg, {{u"ClientFlag"_s, flags}});
 
         if (kind == Kind::Text || kind == Kind::Link) {

@@ -86,6 +86,9 @@ private slots:
         add("renamed, markers", ViberMsgTypeSystem, u"1%1 "_s + kSmile, u"1 A%2n%1"_s,
             u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s);
         add("joined", ViberMsgTypeSystem, u"Bob"_s, u"2"_s, u"Bob joined"_s);
+        // Viber Desktop's flags: 64 marks a message changed after sending, the others nothing here.
+        add("edited", ViberMsgTypeText, u"fixed"_s, u"ClientFlag 65"_s, u"[Edited]\nfixed"_s);
+        add("other flags", ViberMsgTypeText, u"fixed"_s, u"ClientFlag 1"_s, u"fixed"_s);
     }
     void plainText()
     {
@@ -108,6 +111,8 @@ private slots:
             call.type = ViberCallType(head);
             call.duration = tail.toInt();
             msg.call = &call;
+        } else if (extra.startsWith(u"ClientFlag"_s)) {
+            writeExtraColumns(&msg, {{u"ClientFlag"_s, tail.toLongLong()}});
         } else if (!extra.isEmpty()) {
             atta.attId = atta.fileName = extra;
             msg.attachment = &atta;

@@ -3,6 +3,7 @@
 #include "support/TempHome.h"
 #include "support/TestSupport.h"
 
+#include "viber/MessageMetadata.h"
 #include "viber/PCViberDb.h"
 
 #include <QSet>
@@ -41,7 +42,7 @@ QStringList records(const ViberData &d, bool groupsOnly = false)
             QString::number(m->id), QString::number(m->chat->id), types.value(m->type),
             isOutgoing(m) ? u"out"_s : u"in"_s, who(m->person), secs(m->date), QString::number(m->token),
             m->text);
-        if (readExtraColumns(m).value(u"ClientFlag"_s).toLongLong() & 64)
+        if (MessageMetadata::of(m).edited)
             line += u" edited"_s;
         if (m->latitude != 0 || m->longitude != 0)
             line += u" at %1,%2"_s.arg(m->latitude, 0, 'g', 10).arg(m->longitude, 0, 'g', 10);

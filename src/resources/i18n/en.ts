@@ -184,6 +184,10 @@
         <source>IDS_SYS_MEMBER_ADDED</source>
         <translation>%1 was added to the group</translation>
     </message>
+    <message>
+        <source>IDS_MSG_EDITED</source>
+        <translation>[Edited]</translation>
+    </message>
 </context>
 <context>
     <name>ProgressForm</name>
