@@ -7,8 +7,10 @@
 #include "itunes/BackupManifest.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
+#include "workers/BackupTransfer.h"
 #include "workers/BackupViberMsgThread.h"
 #include "workers/ConsoleReporter.h"
+#include "workers/DeleteViberMsgThread.h"
 #include "workers/ExportMessagesThread.h"
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
@@ -45,13 +47,21 @@ struct Command
     const char *summary; // the catalogue key of its one-line description
     bool source;         // takes a source
     bool filters;        // takes --chat, --since, --until
+    const char *example; // a typical call, after the program's name
 };
 
 const Command kCommands[] = {
-    {"list", "IDS_CLI_LIST", false, false},      {"chats", "IDS_CLI_CHATS", true, false},
-    {"inspect", "IDS_CLI_INSPECT", true, false}, {"import", "IDS_CLI_IMPORT", true, true},
-    {"export", "IDS_CLI_EXPORT", true, true},    {"attachments", "IDS_CLI_ATTACHMENTS", true, true},
-    {"calls", "IDS_CLI_CALLS", true, true},
+    {"list", "IDS_CLI_LIST", false, false, "list"},
+    {"chats", "IDS_CLI_CHATS", true, false, "chats --db Archive"},
+    {"inspect", "IDS_CLI_INSPECT", true, false, "inspect --backup ~/Backups/00008030-001A"},
+    {"import", "IDS_CLI_IMPORT", true, true, "import --backup ~/Backups/00008030-001A --to Archive"},
+    {"export", "IDS_CLI_EXPORT", true, true, "export --db Archive --chat Ann --format pdf --out ann"},
+    {"attachments", "IDS_CLI_ATTACHMENTS", true, true,
+     "attachments --db Archive --since 2023-01-01 --out files"},
+    {"calls", "IDS_CLI_CALLS", true, true, "calls --db Archive --out calls.csv"},
+    {"delete", "IDS_CLI_DELETE", true, true, "delete --db Archive --until 2019-12-31 --yes"},
+    {"to-backup", "IDS_CLI_TO_BACKUP", true, true,
+     "to-backup --db Archive --chat Ann --backup ~/Backups/00008030-001A"},
 };
 
 QString localTime(double storeTime)
@@ -110,7 +120,9 @@ int CliApp::run(const QStringList &arguments)
     }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(tr(command->summary));
+    parser.setApplicationDescription(
+        tr(command->summary) + u"\n\n"_s +
+        tr("IDS_CLI_EXAMPLE_%1").arg(program + u' ' + QLatin1String(command->example)));
     parser.addHelpOption();
     if (command->source) {
         parser.addOption({u"db"_s, tr("IDS_CLI_OPT_DB"), u"name"_s});
@@ -124,10 +136,15 @@ int CliApp::run(const QStringList &arguments)
         parser.addOption({u"since"_s, tr("IDS_CLI_OPT_SINCE"), u"yyyy-mm-dd"_s});
         parser.addOption({u"until"_s, tr("IDS_CLI_OPT_UNTIL"), u"yyyy-mm-dd"_s});
     }
-    if (name == u"import"_s) {
+    if (name == u"import"_s)
         parser.addOption({u"to"_s, tr("IDS_CLI_OPT_TO"), u"name"_s});
+    if (name == u"import"_s || name == u"delete"_s)
         parser.addOption({u"no-wait"_s, tr("IDS_CLI_OPT_NO_WAIT")});
+    if (name == u"delete"_s) {
+        parser.addOption({u"all"_s, tr("IDS_CLI_OPT_ALL")});
+        parser.addOption({u"yes"_s, tr("IDS_CLI_OPT_YES")});
     }
+    parser.addOption({u"quiet"_s, tr("IDS_CLI_OPT_QUIET")});
     if (name == u"export"_s)
         parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
     if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s)
@@ -154,6 +171,8 @@ int CliApp::run(const QStringList &arguments)
 
     m_reporter = std::make_unique<ConsoleReporter>();
     m_reporter->setProgressBar(stderrIsTerminal());
+    m_quiet = parser.isSet(u"quiet"_s);
+    m_reporter->setQuiet(m_quiet);
     try {
         if (name == u"list"_s)
             list(parser);
@@ -167,6 +186,10 @@ int CliApp::run(const QStringList &arguments)
             exportMessages(parser);
         else if (name == u"attachments"_s)
             attachments(parser);
+        else if (name == u"delete"_s)
+            deleteMessages(parser);
+        else if (name == u"to-backup"_s)
+            toBackup(parser);
         else
             calls(parser);
     } catch (const CliError &e) {
@@ -191,18 +214,15 @@ bool CliApp::runWorker(WorkerThread &worker)
 
 void CliApp::checkFinished(WorkerThread &worker)
 {
-    if (runWorker(worker))
-        return;
-    if (worker.outcome() == WorkerThread::Outcome::Cancelled)
-        throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
-    throw CliError(QString()); // the reporter said why
+    if (!runWorker(worker))
+        finishFailed(worker);
 }
 
-CliApp::Source CliApp::openSource(const QCommandLineParser &parser)
+CliApp::Source CliApp::openSource(const QCommandLineParser &parser, bool backupIsTarget)
 {
     QStringList given;
     for (const QString &option : {u"db"_s, u"backup"_s, u"store"_s, u"viber-desktop"_s})
-        if (parser.isSet(option))
+        if (parser.isSet(option) && !(backupIsTarget && option == u"backup"_s))
             given << option;
     if (given.size() != 1)
         throw CliError(tr("IDS_CLI_ONE_SOURCE"), UsageError);
@@ -393,17 +413,106 @@ void CliApp::import(QCommandLineParser &parser)
         throw CliError(QString());
     }
     const BackupViberMsgThread::Counts &n = copy.counts();
-    m_out << tr("IDS_CLI_IMPORTED_%1_%2_%3_%4_%5")
-                 .arg(n.inserted - n.callsInserted)
-                 .arg(n.callsInserted)
-                 .arg(name)
-                 .arg(n.present - n.callsPresent)
-                 .arg(n.callsPresent)
-          << '\n';
+    say(tr("IDS_CLI_IMPORTED_%1_%2_%3_%4_%5")
+            .arg(n.inserted - n.callsInserted)
+            .arg(n.callsInserted)
+            .arg(name)
+            .arg(n.present - n.callsPresent)
+            .arg(n.callsPresent));
+    // Rows not copied or not read are never lost unseen, not even with --quiet.
     if (n.skipped > 0)
-        m_out << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
-    // What the source held, so that rows it could not read are never lost unseen.
-    m_out << source.data->account.text() << '\n';
+        (m_quiet ? m_err : m_out) << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
+    if (!m_quiet || source.data->account.leftOutTotal() > 0)
+        (m_quiet ? m_err : m_out) << source.data->account.text() << '\n';
+}
+
+void CliApp::deleteMessages(QCommandLineParser &parser)
+{
+    // Arguments first: nothing is read before the command is known to make sense.
+    if (!parser.isSet(u"db"_s) || parser.isSet(u"backup"_s) || parser.isSet(u"store"_s) ||
+        parser.isSet(u"viber-desktop"_s))
+        throw CliError(tr("IDS_CLI_DELETE_DB_ONLY"), UsageError);
+    const bool filtered = parser.isSet(u"chat"_s) || parser.isSet(u"since"_s) || parser.isSet(u"until"_s);
+    if (!filtered && !parser.isSet(u"all"_s))
+        throw CliError(tr("IDS_CLI_DELETE_NEEDS_CHOICE"), UsageError);
+    const bool ask = !parser.isSet(u"yes"_s);
+    if (ask && !stdinIsTerminal())
+        throw CliError(tr("IDS_CLI_DELETE_NEEDS_YES"), UsageError);
+    checkDates(parser);
+    const QString name = LocalDatabases::existingName(LocalDatabases::names(), parser.value(u"db"_s));
+    if (name.isEmpty())
+        throw CliError(tr("IDS_CLI_NO_DATABASE_%1_%2")
+                           .arg(parser.value(u"db"_s), LocalDatabases::names().join(u", "_s)));
+    const QString folder = LocalDatabases::folderOf(name);
+    // Held from the load on: the messages' keys must still be the store's when they are deleted.
+    LocalDatabaseLock lock(folder);
+    lockDatabase(lock, name, parser.isSet(u"no-wait"_s));
+    const Source source = openSource(parser);
+    const QList<_ViberMsg *> messages = chosenMessages(source, parser);
+    const qint64 calls = std::count_if(messages.cbegin(), messages.cend(),
+                                       [](const _ViberMsg *m) { return m->type == ViberMsgTypeCall; });
+    const qint64 texts = messages.size() - calls;
+    if (ask) {
+        m_err << tr("IDS_CLI_DELETE_CONFIRM_%1_%2_%3").arg(texts).arg(calls).arg(name) << u' ';
+        m_err.flush();
+        const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
+        if (answer != u"y"_s && answer != u"yes"_s)
+            throw CliError(tr("IDS_CLI_NOTHING_DELETED"), Failure);
+    }
+    const std::unique_ptr<IOSViberDb> store = LocalDatabases::store(folder);
+    DeleteViberMsgThread worker(store.get(), messages);
+    const bool ok = runWorker(worker);
+    store->close();
+    if (!ok)
+        finishFailed(worker);
+    say(tr("IDS_CLI_DELETED_%1_%2_%3").arg(texts).arg(calls).arg(name));
+}
+
+void CliApp::toBackup(QCommandLineParser &parser)
+{
+    const QString target = parser.value(u"backup"_s);
+    if (target.isEmpty())
+        throw CliError(tr("IDS_CLI_BACKUP_TARGET_NEEDED"), UsageError);
+    checkDates(parser);
+    if (!BackupManifest::holdsBackup(QDir(target)))
+        throw CliError(tr("IDS_CLI_NO_BACKUP_%1").arg(shown(target)));
+    BackupManifest manifest(QDir(target).absolutePath());
+    manifest.loadManifestPlist();
+    // Its files would need keys only the phone holds, as the window says too.
+    if (manifest.isEncrypted())
+        throw CliError(tr("IDS_CLI_ENCRYPTED_TARGET_%1").arg(shown(target)));
+    const Source source = openSource(parser, true);
+    const QList<_ViberMsg *> messages = chosenMessages(source, parser);
+    const BackupTransfer::Result result = BackupTransfer::run(
+        manifest, messages, [this](WorkerThread &worker, const QString &) { return runWorker(worker); });
+    if (!manifest.recoveredText().isEmpty())
+        m_err << ConsoleReporter::toPlainText(manifest.recoveredText()).simplified() << u'\n';
+    if (!result.succeeded) {
+        if (m_reporter->isCancelled())
+            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+        throw CliError(QString()); // the reporter said why
+    }
+    say(tr("IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3").arg(result.messages).arg(result.calls).arg(shown(target)));
+}
+
+void CliApp::say(const QString &line)
+{
+    if (!m_quiet)
+        m_out << line << u'\n';
+}
+
+void CliApp::checkDates(const QCommandLineParser &parser) const
+{
+    for (const QString &option : {u"since"_s, u"until"_s})
+        if (parser.isSet(option))
+            dayStart(parser.value(option), u"--"_s + option);
+}
+
+void CliApp::finishFailed(const WorkerThread &worker)
+{
+    if (worker.outcome() == WorkerThread::Outcome::Cancelled)
+        throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+    throw CliError(QString()); // the reporter said why
 }
 
 void CliApp::lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait)

@@ -49,8 +49,19 @@ private:
     void exportMessages(QCommandLineParser &parser);
     void attachments(QCommandLineParser &parser);
     void calls(QCommandLineParser &parser);
+    // Deletes the chosen messages and calls from a local database, after asking.
+    void deleteMessages(QCommandLineParser &parser);
+    // Writes the chosen messages into the Viber store of an unencrypted iTunes backup.
+    void toBackup(QCommandLineParser &parser);
 
-    Source openSource(const QCommandLineParser &parser);
+    // backupIsTarget: --backup names where to write, not a source.
+    Source openSource(const QCommandLineParser &parser, bool backupIsTarget = false);
+    // A result line on standard output, unless --quiet.
+    void say(const QString &line);
+    // Raises for a malformed --since or --until, before any source is read.
+    void checkDates(const QCommandLineParser &parser) const;
+    // Raises for a worker that did not succeed: cancelled, or failed (already reported).
+    [[noreturn]] void finishFailed(const WorkerThread &worker);
     // Takes the database's lock, waiting for another run that holds it unless noWait;
     // raises when it cannot be had.
     void lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait);
@@ -65,4 +76,5 @@ private:
     QTextStream &m_err;
     std::unique_ptr<ConsoleReporter> m_reporter;
     bool m_cancelled = false;
+    bool m_quiet = false;
 };

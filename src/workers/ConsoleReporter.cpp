@@ -50,6 +50,8 @@ QString ConsoleReporter::toPlainText(const QString &text)
 void ConsoleReporter::reportProgress(const QString &status, int percent, const QString &detail)
 {
     QMutexLocker lock(&m_mutex);
+    if (m_quiet)
+        return;
     if (!status.isEmpty())
         m_status = toPlainText(status);
     if (percent >= 0)
@@ -100,13 +102,15 @@ void ConsoleReporter::reportSuccess(const QString &message)
 {
     QMutexLocker lock(&m_mutex);
     m_succeeded = true;
-    writeLine(message.isEmpty() ? tr("IDS_CONSOLE_DONE") : toPlainText(message));
+    if (!m_quiet)
+        writeLine(message.isEmpty() ? tr("IDS_CONSOLE_DONE") : toPlainText(message));
 }
 
 void ConsoleReporter::tipsAndWait(const QString &message)
 {
     QMutexLocker lock(&m_mutex);
-    writeLine(toPlainText(message));
+    if (!m_quiet)
+        writeLine(toPlainText(message));
 }
 
 bool ConsoleReporter::succeeded() const

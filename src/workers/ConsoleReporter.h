@@ -34,6 +34,8 @@ public:
     // Otherwise a line is added for each new step, and within a step at most once a
     // second or once per tenth of the work.
     void setProgressBar(bool bar) { m_bar = bar; }
+    // Errors only: no progress, notes or success lines.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
 
     // Lock-free, so a signal handler (Ctrl+C) may call it.
     void requestCancel() { m_cancelled.store(true); }
@@ -63,6 +65,7 @@ private:
     int m_loggedPercent = 0;
     qint64 m_loggedAt = 0;
     bool m_bar = false;
+    bool m_quiet = false;
     bool m_barShown = false;
     bool m_succeeded = false;
     bool m_failed = false;

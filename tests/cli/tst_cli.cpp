@@ -201,6 +201,102 @@ private slots:
                                      u"Added 25 messages and 7 calls to Shared"_s}));
     }
 
+    // delete: refused before anything is read unless chosen and confirmed; what it deletes,
+    // read back from the database.
+    void deleteMessages_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("chatGone"); // a chat no longer listed afterwards
+        QTest::newRow("nothing chosen") << QStringList() << 2 << u"--all"_s << QString();
+        QTest::newRow("not confirmed")
+            << QStringList{u"--chat"_s, u"Friends"_s} << 2 << u"--yes"_s << QString();
+        QTest::newRow("bad date") << QStringList{u"--since"_s, u"2023-13-01"_s, u"--yes"_s} << 2
+                                  << u"yyyy-mm-dd"_s << QString();
+        QTest::newRow("no message in range")
+            << QStringList{u"--since"_s, u"2030-01-01"_s, u"--yes"_s} << 1 << u"No messages"_s << QString();
+        QTest::newRow("one chat") << QStringList{u"--chat"_s, u"Friends"_s, u"--yes"_s} << 0
+                                  << u"Deleted 5 messages and 0 calls from “Prune”."_s << u"\tFriends\t"_s;
+        QTest::newRow("all") << QStringList{u"--all"_s, u"--yes"_s} << 0
+                             << u"Deleted 25 messages and 7 calls from “Prune”."_s << u"\tFriends\t"_s;
+    }
+    void deleteMessages()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QFETCH(QString, chatGone);
+        QCOMPARE(cli({u"import"_s, u"--backup"_s, m_plain, u"--to"_s, u"Prune"_s, u"--quiet"_s}).out,
+                 QString());
+        const QString before = cli({u"chats"_s, u"--db"_s, u"Prune"_s}).out;
+        const Result r = cli(QStringList{u"delete"_s, u"--db"_s, u"Prune"_s} + options);
+        const Result after = cli({u"chats"_s, u"--db"_s, u"Prune"_s});
+        QVERIFY(QDir(LocalDatabases::folderOf(u"Prune"_s)).removeRecursively());
+        QCOMPARE(r.code, code);
+        QVERIFY2((code == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
+        if (chatGone.isEmpty()) {
+            QCOMPARE(after.out, before);
+        } else {
+            QVERIFY(before.contains(chatGone));
+            QVERIFY2(!after.out.contains(chatGone), qPrintable(after.out));
+        }
+    }
+
+    // to-backup: refused before anything is read or written, or the new messages of a source
+    // written into the backup's store, read back from the backup.
+    void toBackup_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no backup named") << QStringList{u"--store"_s, file(u"more"_s)} << 2 << u"--backup"_s;
+        QTest::newRow("encrypted") << QStringList{u"--store"_s, file(u"more"_s), u"--backup"_s, m_encrypted}
+                                   << 1 << u"is encrypted"_s;
+        QTest::newRow("bad date") << QStringList{u"--store"_s,      file(u"more"_s), u"--backup"_s,
+                                                 file(u"target"_s), u"--until"_s,    u"2023-02-30"_s}
+                                  << 2 << u"yyyy-mm-dd"_s;
+        QTest::newRow("written") << QStringList{u"--store"_s, file(u"more"_s), u"--backup"_s,
+                                                file(u"target"_s)}
+                                 << 0 << u"Wrote 28 messages and 8 calls into the backup"_s;
+    }
+    void toBackup()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QString more = file(u"more"_s);
+        if (!QFileInfo::exists(more)) {
+            QVERIFY(QDir().mkpath(more));
+            fixtures::writeStore(fixtures::sampleStoreAndMore(), more, fixtures::StoreLayout::Phone);
+        }
+        const QString target = file(u"target"_s);
+        QVERIFY(QDir(target).removeRecursively());
+        fixtures::BackupFixture b(target);
+        b.addFilesBelow(u"AppDomain-com.viber"_s, m_store);
+        QCOMPARE(b.write(), QString());
+        const QStringList files = fixtures::filesBelow(target), encrypted = fixtures::filesBelow(m_encrypted);
+        const auto messages = [&] {
+            qint64 n = 0;
+            for (const QString &line : cli({u"chats"_s, u"--backup"_s, target}).out.split(u'\n').mid(1))
+                n += line.section(u'\t', 3, 3).toLongLong();
+            return n;
+        };
+        const qint64 before = messages();
+        const Result r = cli(QStringList{u"to-backup"_s} + options);
+        QCOMPARE(r.code, code);
+        QVERIFY2((code == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
+        QCOMPARE(fixtures::filesBelow(m_encrypted), encrypted);
+        if (code != 0) {
+            QCOMPARE(fixtures::filesBelow(target), files);
+            return;
+        }
+        // The three new messages and the new call (which the list counts), once, however often written.
+        QCOMPARE(messages(), before + 4);
+        QCOMPARE(cli(QStringList{u"to-backup"_s} + options).code, 0);
+        QCOMPARE(messages(), before + 4);
+    }
+
     // What each kind of source holds: its layout, then every kind of row, read or left out.
     void inspect_data()
     {

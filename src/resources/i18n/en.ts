@@ -1772,6 +1772,66 @@ Commands:</translation>
         <source>IDS_CLI_PASSWORD_FILE_EMPTY_%1</source>
         <translation>The password file %1 is empty: its first line must hold the backup password.</translation>
     </message>
+    <message>
+        <source>IDS_CLI_EXAMPLE_%1</source>
+        <translation>Example: %1</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETE</source>
+        <translation>Deletes the chosen messages and calls from a local database, in one step that is undone if anything fails.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_TO_BACKUP</source>
+        <translation>Writes the chosen messages into the Viber store inside an iTunes backup (not encrypted), for restoring onto an iPhone; the backup is left unchanged if anything fails.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_ALL</source>
+        <translation>Delete every message of the database (without it, choose with --chat, --since or --until).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_YES</source>
+        <translation>Delete without asking.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_QUIET</source>
+        <translation>Print errors only: no progress, no summary.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETE_DB_ONLY</source>
+        <translation>delete works on a local database: name it with --db, and no other source.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETE_NEEDS_CHOICE</source>
+        <translation>Choose what to delete with --chat, --since or --until, or give --all to delete every message of the database.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETE_NEEDS_YES</source>
+        <translation>Nothing is deleted without a confirmation: give --yes when no one is at a terminal to answer.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETE_CONFIRM_%1_%2_%3</source>
+        <translation>Delete %1 messages and %2 calls from “%3”? [y/N]</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NOTHING_DELETED</source>
+        <translation>Nothing was deleted.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_DELETED_%1_%2_%3</source>
+        <translation>Deleted %1 messages and %2 calls from “%3”.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_BACKUP_TARGET_NEEDED</source>
+        <translation>Name the iTunes backup to write into with --backup, and the source with --db, --store or --viber-desktop.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_ENCRYPTED_TARGET_%1</source>
+        <translation>The backup %1 is encrypted: messages can only be written into a backup without a password, since its files would need keys only the phone holds.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3</source>
+        <translation>Wrote %1 messages and %2 calls into the backup %3; those it already held are there once.</translation>
+    </message>
 </context>
 <context>
     <name>IOSMergeWAFiles2iTunesBKThread</name>
