@@ -7,6 +7,7 @@
 #include "itunes/BackupManifest.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
+#include "workers/AttachedPhones.h"
 #include "workers/BackupTransfer.h"
 #include "workers/BackupViberMsgThread.h"
 #include "workers/ConsoleReporter.h"
@@ -62,7 +63,11 @@ const Command kCommands[] = {
     {"delete", "IDS_CLI_DELETE", true, true, "delete --db Archive --until 2019-12-31 --yes"},
     {"to-backup", "IDS_CLI_TO_BACKUP", true, true,
      "to-backup --db Archive --chat Ann --backup ~/Backups/00008030-001A"},
+    {"transfer", "IDS_CLI_TRANSFER", true, true, "transfer --db Archive --chat Ann --device 00008030-001A"},
 };
+
+// How long the device layer has to tell of the phones attached.
+constexpr int kPhoneWaitMs = 2000;
 
 QString localTime(double storeTime)
 {
@@ -140,10 +145,13 @@ int CliApp::run(const QStringList &arguments)
         parser.addOption({u"to"_s, tr("IDS_CLI_OPT_TO"), u"name"_s});
     if (name == u"import"_s || name == u"delete"_s)
         parser.addOption({u"no-wait"_s, tr("IDS_CLI_OPT_NO_WAIT")});
-    if (name == u"delete"_s) {
+    if (name == u"delete"_s)
         parser.addOption({u"all"_s, tr("IDS_CLI_OPT_ALL")});
-        parser.addOption({u"yes"_s, tr("IDS_CLI_OPT_YES")});
-    }
+    if (name == u"delete"_s || name == u"transfer"_s)
+        parser.addOption(
+            {u"yes"_s, tr(name == u"delete"_s ? "IDS_CLI_OPT_YES" : "IDS_CLI_OPT_YES_VIBER_CLOSED")});
+    if (name == u"transfer"_s)
+        parser.addOption({u"device"_s, tr("IDS_CLI_OPT_DEVICE"), u"udid"_s});
     parser.addOption({u"quiet"_s, tr("IDS_CLI_OPT_QUIET")});
     if (name == u"export"_s)
         parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
@@ -190,6 +198,8 @@ int CliApp::run(const QStringList &arguments)
             deleteMessages(parser);
         else if (name == u"to-backup"_s)
             toBackup(parser);
+        else if (name == u"transfer"_s)
+            transfer(parser);
         else
             calls(parser);
     } catch (const CliError &e) {
@@ -493,6 +503,70 @@ void CliApp::toBackup(QCommandLineParser &parser)
         throw CliError(QString()); // the reporter said why
     }
     say(tr("IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3").arg(result.messages).arg(result.calls).arg(shown(target)));
+}
+
+void CliApp::transfer(QCommandLineParser &parser)
+{
+    checkDates(parser);
+    // The phone first: a missing one is said before a large source is read.
+    AttachedPhones watcher;
+    QString why;
+    const QString wanted = parser.value(u"device"_s);
+    const auto isWanted = [&](const PhoneTransfer::Phone &p) {
+        return p.udid.compare(wanted, Qt::CaseInsensitive) == 0;
+    };
+    QList<PhoneTransfer::Phone> phones;
+    if (watcher.watch(&why))
+        phones = watcher.wait(kPhoneWaitMs, [&](const QList<PhoneTransfer::Phone> &known) {
+            return !wanted.isEmpty() && std::any_of(known.cbegin(), known.cend(), isWanted);
+        });
+    else
+        qWarning("The device layer cannot be used: %s", qUtf8Printable(why));
+    QStringList udids;
+    for (const PhoneTransfer::Phone &p : std::as_const(phones))
+        udids << p.udid;
+    if (!wanted.isEmpty())
+        phones.removeIf([&](const PhoneTransfer::Phone &p) { return !isWanted(p); });
+    if (phones.isEmpty())
+        throw CliError(wanted.isEmpty() ? tr("IDS_CLI_NO_PHONE")
+                                        : tr("IDS_CLI_NO_PHONE_%1_%2").arg(wanted, udids.join(u", "_s)));
+    if (phones.size() > 1)
+        throw CliError(tr("IDS_CLI_WHICH_PHONE_%1").arg(udids.join(u", "_s)), UsageError);
+    const PhoneTransfer::Phone phone = phones.first();
+
+    const Source source = openSource(parser);
+    const QList<_ViberMsg *> messages = chosenMessages(source, parser);
+    if (!m_quiet)
+        m_err << tr("IDS_CLI_CLOSE_VIBER_%1").arg(phone.udid) << u'\n';
+    if (!parser.isSet(u"yes"_s) && stdinIsTerminal()) {
+        m_err << tr("IDS_CLI_PRESS_ENTER") << u' ';
+        m_err.flush();
+        QTextStream(stdin).readLine();
+    }
+    m_err.flush();
+    PhoneTransfer::Host host;
+    host.run = [this](WorkerThread &worker, const QString &) { return runWorker(worker); };
+    host.unlock = [this, &parser](BackupManifest &manifest) {
+        unlock(manifest, parser);
+        return true;
+    };
+    host.inform = [this](const QString &text) {
+        if (!m_quiet)
+            m_err << ConsoleReporter::toPlainText(text) << u'\n';
+    };
+    host.fail = [this](const QString &text) { m_err << ConsoleReporter::toPlainText(text) << u'\n'; };
+    host.settingInTheWay = [this](PhoneTransfer::Setting setting) {
+        m_err << tr(setting == PhoneTransfer::Setting::ICloudBackup ? "IDS_CLI_TURN_OFF_ICLOUD_BACKUP"
+                                                                    : "IDS_CLI_TURN_OFF_BACKUP_ENCRYPTION")
+              << u'\n';
+    };
+    const PhoneTransfer::Transferred result = PhoneTransfer::transfer(phone, messages, host);
+    if (!result.succeeded) {
+        if (m_reporter->isCancelled())
+            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+        throw CliError(QString()); // said already
+    }
+    say(tr("IDS_CLI_TRANSFERRED_%1_%2_%3").arg(result.messages).arg(result.calls).arg(phone.udid));
 }
 
 void CliApp::say(const QString &line)

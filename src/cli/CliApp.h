@@ -53,6 +53,8 @@ private:
     void deleteMessages(QCommandLineParser &parser);
     // Writes the chosen messages into the Viber store of an unencrypted iTunes backup.
     void toBackup(QCommandLineParser &parser);
+    // Transfers the chosen messages into the Viber store of a connected iPhone.
+    void transfer(QCommandLineParser &parser);
 
     // backupIsTarget: --backup names where to write, not a source.
     Source openSource(const QCommandLineParser &parser, bool backupIsTarget = false);

@@ -4,54 +4,36 @@
 #include "MessageBoxes.h"
 #include "PasscodeDlg.h"
 #include "RunWorker.h"
-#include "itunes/BackupLocations.h"
 #include "itunes/BackupManifest.h"
-#include "workers/IOSLoadViberFromiTunesThread.h"
-#include "workers/IOSLoadViberThread.h"
-#include "workers/IOSMobileBackupThread.h"
 
 #include <QDir>
 
+PhoneTransfer::Host DeviceLoading::host(QWidget *parent)
+{
+    PhoneTransfer::Host host;
+    host.run = [parent](WorkerThread &worker, const QString &title) {
+        return runWorker(parent, &worker, title);
+    };
+    host.unlock = [parent](BackupManifest &manifest) {
+        PasscodeDlg password(&manifest, parent);
+        return password.exec() == QDialog::Accepted;
+    };
+    host.inform = [parent](const QString &text) { showInfo(text, parent); };
+    host.fail = [parent](const QString &text) { reportError(text, parent); };
+    host.settingInTheWay = [parent](PhoneTransfer::Setting setting) {
+        const bool iCloud = setting == PhoneTransfer::Setting::ICloudBackup;
+        showWarning(QStringLiteral("%1<br/><br/><img src=\"%2\"/>")
+                        .arg(iCloud ? tr("IDS_TURN_OFF_ICLOUD_BACKUP") : tr("IDS_TURN_OFF_BACKUP_ENCRYPTION"),
+                             iCloud ? QStringLiteral(":/res/close_icloudbk.jpg")
+                                    : QStringLiteral(":/res/close_itunesbkenc.jpg")),
+                    parent);
+    };
+    return host;
+}
+
 DeviceLoading::Result DeviceLoading::load(QWidget *parent, const IOSDeviceDesc &device)
 {
-    Result result;
-    const QString title = tr("IDS_LOADING_FROM_DEVICE_TITLE");
-    IOSLoadViberThread direct(device.handle, device.udid);
-    if (!runWorker(parent, &direct, title))
-        return result;
-    if (!direct.needsBackup()) {
-        if (direct.skippedAttachments() > 0)
-            showInfo(tr("IDS_LOADED_SKIPPED_%1").arg(direct.skippedAttachments()), parent);
-        result.loaded = true;
-        result.viberFolder = direct.rootFolder();
-        return result;
-    }
-    // The backup route: the phone's backup, then its Viber files read out of it.
-    result.throughBackup = true;
-    result.backupRoot = BackupLocations::backupWorkFolder();
-    IOSMobileBackupThread backup(device.handle, device.udid, device.productVersion, result.backupRoot);
-    if (!runWorker(parent, &backup, title))
-        return result;
-    BackupManifest manifest(backup.backupFolder());
-    try {
-        manifest.loadManifestPlist();
-    } catch (const std::exception &e) {
-        reportError(QString::fromUtf8(e.what()), parent);
-        return result;
-    }
-    if (manifest.isEncrypted() && !manifest.isUnlocked()) {
-        PasscodeDlg password(&manifest, parent);
-        if (password.exec() != QDialog::Accepted)
-            return result;
-    }
-    IOSLoadViberFromiTunesThread copy(&manifest, IOSLoadViberThread::deviceCacheFolder(device.udid));
-    if (!runWorker(parent, &copy, title))
-        return result;
-    result.loaded = true;
-    result.viberFolder = copy.viberCacheFolder();
-    if (manifest.isEncrypted())
-        result.privateFolder = copy.cacheFolder();
-    return result;
+    return PhoneTransfer::load({device.handle, device.udid, device.productVersion}, host(parent));
 }
 
 bool DeviceLoading::loadInto(QWidget *parent, IOSDeviceDesc &device)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workers/PhoneTransfer.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -14,16 +16,10 @@ class DeviceLoading
     Q_DECLARE_TR_FUNCTIONS(DeviceLoading)
 
 public:
-    struct Result
-    {
-        bool loaded = false;
-        bool throughBackup = false;
-        QString viberFolder; // the cached copy of Viber's container
-        QString backupRoot;  // where the phone's backup lies, for the backup route
-        // The cache folder, when it holds what was decrypted from an encrypted backup.
-        QString privateFolder;
-    };
+    using Result = PhoneTransfer::Loaded;
     static Result load(QWidget *parent, const IOSDeviceDesc &device);
     // The window's device loader: fills the description's path.
     static bool loadInto(QWidget *parent, IOSDeviceDesc &device);
+    // The steps of loading and transferring behind the window's dialogs.
+    static PhoneTransfer::Host host(QWidget *parent);
 };

@@ -9,9 +9,7 @@
 #include "device/MobileDevice.h"
 #include "itunes/BackupManifest.h"
 #include "workers/BackupTransfer.h"
-#include "workers/IOSMergeWAFiles2iTunesBKThread.h"
-#include "workers/IOSMobileBackupThread.h"
-#include "workers/IOSRestoreViberMsgThread.h"
+#include "workers/PhoneTransfer.h"
 
 #include <QDir>
 
@@ -42,28 +40,6 @@ void TransferController::exportToITunesBackup(ActionScope scope)
     }
 }
 
-bool TransferController::preCheckBackupSettings(void *device, bool checkICloud, bool checkEncryption,
-                                                QWidget *parent)
-{
-    CFType values;
-    try {
-        values =
-            mobiledevice_copy_values(device, {QString()}, QStringLiteral("com.apple.mobile.backup")).value(0);
-    } catch (const std::exception &e) {
-        qWarning("preCheckBackupSettings: %s", e.what());
-    }
-    const auto warn = [&](const char *text, const char *picture) {
-        showWarning(QStringLiteral("%1<br/><br/><img src=\"%2\"/>").arg(tr(text), QLatin1String(picture)),
-                    parent);
-        return false;
-    };
-    if (checkICloud && values.value(QStringLiteral("CloudBackupEnabled")).toBool())
-        return warn("IDS_TURN_OFF_ICLOUD_BACKUP", ":/res/close_icloudbk.jpg");
-    if (checkEncryption && values.value(QStringLiteral("WillEncrypt")).toBool())
-        return warn("IDS_TURN_OFF_BACKUP_ENCRYPTION", ":/res/close_itunesbkenc.jpg");
-    return true;
-}
-
 void TransferController::transferToIPhone(ActionScope scope)
 {
     QWidget *parent = m_window.dialogParent();
@@ -90,35 +66,11 @@ void TransferController::transferToIPhone(ActionScope scope)
     showInfo(tr("IDS_BEFORE_RESTORE_VIBER_KILL_VIBER_FIRST") +
                  QStringLiteral("<br/><br/><img src=\":/res/kill_viber.png\">"),
              parent);
-    const DeviceLoading::Result loaded = DeviceLoading::load(parent, device);
-    if (!loaded.loaded)
+    const PhoneTransfer::Transferred result = PhoneTransfer::transfer(
+        {device.handle, device.udid, device.productVersion}, messages, DeviceLoading::host(parent));
+    if (!result.succeeded)
         return;
-    const QString title = tr("IDS_TRANSFER_TITLE");
-    IOSRestoreViberMsgThread merge(loaded.viberFolder, messages);
-    if (!loaded.throughBackup)
-        merge.setDirect(device.handle);
-    if (!runWorker(parent, &merge, title))
-        return;
-    const QString done =
-        tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(merge.messageCount()).arg(merge.callCount());
-    if (loaded.throughBackup) {
-        showInfo(tr("IDS_RESTORE_NOTES"), parent);
-        if (!preCheckBackupSettings(device.handle, true, true, parent))
-            return;
-        BackupManifest manifest(QDir(loaded.backupRoot).filePath(device.udid));
-        try {
-            manifest.loadManifestPlist();
-        } catch (const std::exception &e) {
-            reportError(QString::fromUtf8(e.what()), parent);
-            return;
-        }
-        IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
-        if (!runWorker(parent, &write, title))
-            return;
-        IOSMobileRestoreThread restore(device.handle, device.udid, loaded.backupRoot);
-        if (!runWorker(parent, &restore, title))
-            return;
-    }
+    const QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
     showInfo(done, parent);
     m_window.reloadDevice(phone);
 }

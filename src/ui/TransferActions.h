@@ -20,8 +20,6 @@ public:
     // Transfers the messages of the scope to a connected iPhone the user picks:
     // straight into Viber's container, or through the phone's backup and a restore.
     void transferToIPhone(ActionScope scope);
-    // Whether the phone's backup settings let a restore through; warns when not.
-    static bool preCheckBackupSettings(void *device, bool checkICloud, bool checkEncryption, QWidget *parent);
 
 private:
     WindowContext &m_window;

@@ -1,6 +1,8 @@
+#include "CliApp.h"
 #include "TestConfig.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
+#include "support/SimulatedAfc.h"
 #include "support/StoreFixtures.h"
 #include "support/TempHome.h"
 #include "support/TestSupport.h"
@@ -63,6 +65,9 @@ private slots:
         m_store = file(u"src"_s);
         QVERIFY(QDir().mkpath(m_store));
         fixtures::writeStore(fixtures::sampleStore(), m_store, fixtures::StoreLayout::Phone);
+        // What a transfer brings: three new messages and a new call.
+        QVERIFY(QDir().mkpath(file(u"more"_s)));
+        fixtures::writeStore(fixtures::sampleStoreAndMore(), file(u"more"_s), fixtures::StoreLayout::Phone);
         const QString backups = file(u".local/share/MobileSync/Backup/"_s);
         fixtures::BackupFixture plain(backups + u"plain"_s);
         fixtures::EncryptedBackupFixture encrypted(backups + u"encrypted"_s, "s3cret", true);
@@ -265,11 +270,6 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(int, code);
         QFETCH(QString, says);
-        const QString more = file(u"more"_s);
-        if (!QFileInfo::exists(more)) {
-            QVERIFY(QDir().mkpath(more));
-            fixtures::writeStore(fixtures::sampleStoreAndMore(), more, fixtures::StoreLayout::Phone);
-        }
         const QString target = file(u"target"_s);
         QVERIFY(QDir(target).removeRecursively());
         fixtures::BackupFixture b(target);
@@ -295,6 +295,45 @@ private slots:
         QCOMPARE(messages(), before + 4);
         QCOMPARE(cli(QStringList{u"to-backup"_s} + options).code, 0);
         QCOMPARE(messages(), before + 4);
+    }
+
+    // transfer: without a phone, or without the one named, it says so; into the phone, the
+    // new messages arrive once, however often transferred.
+    void transfer()
+    {
+        const QStringList command{u"transfer"_s, u"--store"_s, file(u"more"_s), u"--yes"_s};
+        const Result none = cli(command);
+        QCOMPARE(none.code, 1);
+        QVERIFY2(none.err.contains(u"No iPhone is connected"_s), qPrintable(none.err));
+
+        const QString phoneFolder = file(u"phone"_s), media = file(u"media"_s);
+        QVERIFY(QDir().mkpath(phoneFolder) && QDir().mkpath(media));
+        fixtures::writeStore(fixtures::sampleStore(), phoneFolder, fixtures::StoreLayout::Phone);
+        const QString store = phoneFolder + u"/Documents/Contacts.data"_s;
+        const QString before = fixtures::rows(store, u"select count(*) from ZVIBERMESSAGE"_s);
+        SimulatedAfc phone(phoneFolder, media);
+        QVERIFY(phone.device());
+        const auto runHere = [&](const QStringList &arguments, QString *said) {
+            QString out, err;
+            QTextStream outStream(&out), errStream(&err);
+            CliApp app(outStream, errStream);
+            const int code = app.run(QStringList{u"chatwharf-cli"_s} + arguments);
+            outStream.flush();
+            errStream.flush();
+            *said = out + err;
+            return code;
+        };
+        QString said;
+        QCOMPARE(runHere(command + QStringList{u"--device"_s, u"OTHER"_s}, &said), 1);
+        QVERIFY2(said.contains(u"No iPhone with the UDID OTHER is connected (connected: SIMULATED-AFC)"_s),
+                 qPrintable(said));
+        for (int run = 0; run < 2; ++run) {
+            QCOMPARE(runHere(command, &said), 0);
+            QVERIFY2(said.contains(u"Transferred 28 messages and 8 calls into the iPhone SIMULATED-AFC"_s),
+                     qPrintable(said));
+            QCOMPARE(fixtures::rows(store, u"select count(*) from ZVIBERMESSAGE"_s).toLongLong(),
+                     before.toLongLong() + 3);
+        }
     }
 
     // What each kind of source holds: its layout, then every kind of row, read or left out.

@@ -403,6 +403,25 @@
     </message>
 </context>
 <context>
+    <name>PhoneTransfer</name>
+    <message>
+        <source>IDS_LOADING_FROM_DEVICE_TITLE</source>
+        <translation>Loading from iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_LOADED_SKIPPED_%1</source>
+        <translation>Loaded successfully and %1 attachments skipped.</translation>
+    </message>
+    <message>
+        <source>IDS_TRANSFER_TITLE</source>
+        <translation>Transferring Messages to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_RESTORE_NOTES</source>
+        <translation>Notes:&lt;br/&gt;1) If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;br/&gt;2) Please make sure you&apos;ve turned off &quot;iCloud Backup&quot; on your iPhone.&lt;br/&gt;3) &quot;Find My iPhone&quot; must be disabled before restoring.</translation>
+    </message>
+</context>
+<context>
     <name>Application</name>
     <message>
         <source>invalid libsqlite_qt.</source>
@@ -1832,6 +1851,50 @@ Commands:</translation>
         <source>IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3</source>
         <translation>Wrote %1 messages and %2 calls into the backup %3; those it already held are there once.</translation>
     </message>
+    <message>
+        <source>IDS_CLI_TRANSFER</source>
+        <translation>Transfers the chosen messages into Viber on a connected iPhone (close Viber on the phone first); messages it already holds stay once.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_YES_VIBER_CLOSED</source>
+        <translation>Viber is closed on the phone: go on without waiting for Enter.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_DEVICE</source>
+        <translation>The iPhone to transfer into, by its UDID, when more than one is connected.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_PHONE</source>
+        <translation>No iPhone is connected. Connect it by USB, unlock it and trust this computer, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_NO_PHONE_%1_%2</source>
+        <translation>No iPhone with the UDID %1 is connected (connected: %2).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_WHICH_PHONE_%1</source>
+        <translation>More than one iPhone is connected; choose one with --device (connected: %1).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_CLOSE_VIBER_%1</source>
+        <translation>Close Viber on the iPhone %1 (swipe it away in the app switcher) before the transfer: a running Viber would overwrite what is written.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_PRESS_ENTER</source>
+        <translation>Press Enter when Viber is closed, or Ctrl+C to stop.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_TURN_OFF_ICLOUD_BACKUP</source>
+        <translation>Turn off iCloud Backup on the iPhone (Settings, your name, iCloud, iCloud Backup), then try again: a phone that backs up to iCloud refuses a restore from this computer.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_TURN_OFF_BACKUP_ENCRYPTION</source>
+        <translation>Turn off “Encrypt local backup” for this iPhone in Finder or iTunes, then try again: the messages can only be written into a backup that is not encrypted.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_TRANSFERRED_%1_%2_%3</source>
+        <translation>Transferred %1 messages and %2 calls into the iPhone %3; those it already held are there once.</translation>
+    </message>
 </context>
 <context>
     <name>IOSMergeWAFiles2iTunesBKThread</name>
@@ -2104,6 +2167,14 @@ Commands:</translation>
     <message>
         <source>IDS_LOADED_SKIPPED_%1</source>
         <translation>Loaded successfully and %1 attachments skipped.</translation>
+    </message>
+    <message>
+        <source>IDS_TURN_OFF_ICLOUD_BACKUP</source>
+        <translation>Failed to transfer data to device. Please turn off iCloud backup on your iPhone to try again.</translation>
+    </message>
+    <message>
+        <source>IDS_TURN_OFF_BACKUP_ENCRYPTION</source>
+        <translation>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck &quot;Encrypt iPhone backup&quot; option to try again.</translation>
     </message>
 </context>
 </TS>
