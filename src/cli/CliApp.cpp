@@ -278,6 +278,9 @@ CliApp::Source CliApp::openSource(const QCommandLineParser &parser, bool backupI
             throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
         throw CliError(QString());
     }
+    // What had to be done to the source first (an interrupted write finished) is never done unseen.
+    for (const QString &note : std::as_const(source.data->account.notes))
+        m_err << ConsoleReporter::toPlainText(note).simplified() << u'\n';
     return source;
 }
 

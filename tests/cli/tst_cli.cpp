@@ -1,5 +1,6 @@
 #include "CliApp.h"
 #include "TestConfig.h"
+#include "itunes/BackupWriteJournal.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
 #include "support/SimulatedAfc.h"
@@ -16,6 +17,11 @@
 #include <QTest>
 
 #include <csignal>
+
+#ifdef Q_OS_UNIX
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -39,6 +45,9 @@ Result run(const QString &program, const QStringList &arguments)
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
+
+// The exit of a child process that a test ends on the spot, as a kill would.
+constexpr int kKilled = 9;
 
 Result cli(const QStringList &arguments)
 {
@@ -264,6 +273,12 @@ private slots:
         QTest::newRow("written") << QStringList{u"--store"_s, file(u"more"_s), u"--backup"_s,
                                                 file(u"target"_s)}
                                  << 0 << u"Wrote 28 messages and 8 calls into the backup"_s;
+#ifdef Q_OS_UNIX
+        // Killed at the third step of the write, the backup reads as it was, and the read says why.
+        QTest::newRow("killed while writing")
+            << QStringList{u"--store"_s, file(u"more"_s), u"--backup"_s, file(u"target"_s)} << kKilled
+            << u"was interrupted before it changed anything"_s;
+#endif
     }
     void toBackup()
     {
@@ -283,12 +298,34 @@ private slots:
             return n;
         };
         const qint64 before = messages();
-        const Result r = cli(QStringList{u"to-backup"_s} + options);
+        Result r;
+#ifdef Q_OS_UNIX
+        if (code == kKilled) {
+            const pid_t child = fork();
+            if (child == 0) {
+                BackupWriteJournal::setStepHook([count = 0]() mutable {
+                    if (++count == 3)
+                        ::_exit(kKilled);
+                });
+                QString out, err;
+                QTextStream outStream(&out), errStream(&err);
+                ::_exit(CliApp(outStream, errStream)
+                            .run(QStringList{u"chatwharf-cli"_s, u"to-backup"_s} + options));
+            }
+            int status = 0;
+            QCOMPARE(waitpid(child, &status, 0), child);
+            r = cli({u"chats"_s, u"--backup"_s, target});
+            QCOMPARE(r.code, 0);
+            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else
+#endif
+            r = cli(QStringList{u"to-backup"_s} + options);
         QCOMPARE(r.code, code);
         QVERIFY2((code == 0 ? r.out : r.err).contains(says), qPrintable(r.out + r.err));
         QCOMPARE(fixtures::filesBelow(m_encrypted), encrypted);
         if (code != 0) {
             QCOMPARE(fixtures::filesBelow(target), files);
+            QCOMPARE(messages(), before);
             return;
         }
         // The three new messages and the new call (which the list counts), once, however often written.
