@@ -97,8 +97,12 @@ void ImportController::importITunesBackup(bool toSelectedDb)
         if (password.exec() != QDialog::Accepted)
             return;
     }
-    if (const ViberDataPtr data = SourceLoading::loadITunesBackup(*manifest, runner(parent)))
+    if (const ViberDataPtr data = SourceLoading::loadITunesBackup(*manifest, runner(parent))) {
+        // An interrupted write into the backup, finished or undone before it was read, is told.
+        if (!manifest->recoveredText().isEmpty())
+            showInfo(manifest->recoveredText(), parent);
         copyAll(data, toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
+    }
 }
 
 void ImportController::openDemoArchive()
