@@ -284,9 +284,14 @@ void MainWindow::buildMenus()
     bar->addAction(m_actDelete);
 }
 
-int MainWindow::deviceCount() const
+int MainWindow::phonesBesides(const _AbsDBItemNode *source) const
 {
-    return m_treeModel->countNodes(m_treeModel->rootDevice(), ItemNodeIOSDevice);
+    // Store folders sit among the devices but take no transfer: only attached phones count.
+    int n = 0;
+    for (const _IOSDeviceItemNode *node : m_treeModel->deviceNodes())
+        if (node->desc.handle && node != source)
+            ++n;
+    return n;
 }
 
 void MainWindow::updateActions()
@@ -294,10 +299,13 @@ void MainWindow::updateActions()
     const _AbsDBItemNode *source = selectedSource();
     const bool device = source && source->kind == ItemNodeIOSDevice;
     const bool localDb = source && source->kind == ItemNodeLocalDb;
-    const int devices = deviceCount();
+    const int phones = phonesBesides(source);
     m_actBackup->setEnabled(device);
-    m_actI2i->setEnabled(device && devices > 1);
-    m_actDb2i->setEnabled(localDb && devices > 0);
+    m_actI2i->setEnabled(device && phones > 0);
+    m_actDb2i->setEnabled(localDb && phones > 0);
+    // A disabled transfer says why where it can be seen.
+    for (QAction *action : {m_actI2i, m_actDb2i})
+        action->setToolTip(phones == 0 ? tr("IDS_TIP_CONNECT_PHONE") : action->text());
     for (QAction *action : {m_actExtractMedia, m_actExport, m_actExportCall, m_actPrint})
         action->setEnabled(device || localDb);
     m_actDelete->setEnabled(localDb);
@@ -630,7 +638,7 @@ void MainWindow::onMainTreeContextMenu()
     AbsTreeItemModel::_ItemNode *node = selectedNode();
     if (!node)
         return;
-    const int devices = deviceCount();
+    const int phones = phonesBesides(selectedSource());
     QMenu menu(this);
     auto add = [&](const char *key, const QString &icon, void (MainWindow::*slot)()) {
         QAction *action = menu.addAction(tr(key));
@@ -644,7 +652,7 @@ void MainWindow::onMainTreeContextMenu()
     switch (node->kind) {
     case ItemNodeIOSDevice:
         add(QT_TR_NOOP("IDS_MI_BACKUP_ALL"), backupIcon, &MainWindow::miBackupAll);
-        if (devices > 1)
+        if (phones > 0)
             add(QT_TR_NOOP("IDS_MI_I2I_ALL"), QStringLiteral(":/res/i2i.png"), &MainWindow::miI2iAll);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
@@ -665,7 +673,7 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_IMPORT_FROM_PC"), QString(), &MainWindow::miImportPCPort);
         break;
     case ItemNodeLocalDb:
-        if (devices > 0)
+        if (phones > 0)
             add(QT_TR_NOOP("IDS_MI_DB2I_ALL"), QStringLiteral(":/res/db2i.png"), &MainWindow::miDb2iAll);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
         add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
@@ -681,14 +689,14 @@ void MainWindow::onMainTreeContextMenu()
     case ItemNodeChatSession:
         if (node->parent && node->parent->kind == ItemNodeIOSDevice) {
             add(QT_TR_NOOP("IDS_MI_BACKUP_CHAT"), backupIcon, &MainWindow::miBackupChat);
-            if (devices > 1)
+            if (phones > 0)
                 add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), &MainWindow::miI2iChat);
             add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_CHAT"), QString(), &MainWindow::miExportCallChat);
             add(QT_TR_NOOP("IDS_MI_PRINT_CHAT"), QString(), &MainWindow::miPrintChat);
         } else {
-            if (devices > 0)
+            if (phones > 0)
                 add(QT_TR_NOOP("IDS_MI_DB2I_CHAT"), QStringLiteral(":/res/db2i.png"),
                     &MainWindow::miDb2iChat);
             add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
@@ -714,7 +722,7 @@ void MainWindow::onSMSContextMenu()
     const _AbsDBItemNode *source = selectedSource();
     if (!source)
         return;
-    const int devices = deviceCount();
+    const int phones = phonesBesides(source);
     QMenu menu(this);
     auto add = [&](const char *key, void (MainWindow::*slot)()) {
         QAction *action = menu.addAction(tr(key));
@@ -724,13 +732,13 @@ void MainWindow::onSMSContextMenu()
     };
     if (source->kind == ItemNodeIOSDevice) {
         add(QT_TR_NOOP("IDS_MI_BACKUP_SEL"), &MainWindow::miBackup);
-        if (devices > 1)
+        if (phones > 0)
             add(QT_TR_NOOP("IDS_MI_I2I_SEL"), &MainWindow::miI2i);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
         add(QT_TR_NOOP("IDS_MI_PRINT_SEL"), &MainWindow::miPrint);
     } else {
-        if (devices > 0)
+        if (phones > 0)
             add(QT_TR_NOOP("IDS_MI_DB2I_SEL"), &MainWindow::miDb2i);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);

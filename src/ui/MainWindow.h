@@ -187,7 +187,8 @@ private:
 
     QList<_ViberMsg *> selectedMessages() const;
     _ChatSessionItemNode *selectedChat() const;
-    int deviceCount() const;
+    // Attached phones other than source (which may be null).
+    int phonesBesides(const _AbsDBItemNode *source) const;
 
     void notAvailable(const char *action);
     void showChatPicture(const _ViberChat *chat);

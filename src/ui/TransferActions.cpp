@@ -52,8 +52,11 @@ void TransferController::transferToIPhone(ActionScope scope)
     for (_IOSDeviceItemNode *node : m_window.treeModel()->deviceNodes())
         if (node->desc.handle && node != source)
             phones.append(node);
-    if (phones.isEmpty())
+    // An action reached without a phone to take the messages says so rather than nothing.
+    if (phones.isEmpty()) {
+        showWarning(tr("IDS_NO_PHONE_TO_TRANSFER_INTO"), parent);
         return;
+    }
     QList<DataSourceSelForm::Item> items;
     for (const _IOSDeviceItemNode *node : std::as_const(phones))
         items.append({QIcon(QStringLiteral(":/res/iphone.png")), node->desc.name});

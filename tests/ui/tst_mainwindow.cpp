@@ -126,28 +126,30 @@ private slots:
     {
         // The actions that write or remove data on offer: in the toolbar as named, in
         // the tree's menu for the whole source or chat, in the list's for a selection.
+        // A transfer needs an attached phone: a stored copy among the devices takes none.
         QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("devices");
+        QTest::addColumn<int>("attached"); // phones attached besides the stored one
         QTest::addColumn<QString>("actions");
         QTest::newRow("nothing") << QString() << 1 << QString();
         QTest::newRow("root") << u"Local Databases"_s << 1 << QString();
-        QTest::newRow("phone") << u"Devices/Stored Phone"_s << 1 << u"BACKUP"_s;
-        QTest::newRow("phone of two") << u"Devices/Stored Phone"_s << 2 << u"BACKUP I2I"_s;
-        QTest::newRow("phone chat of two") << u"Devices/Stored Phone/Ann"_s << 2 << u"BACKUP I2I"_s;
+        QTest::newRow("phone") << u"Devices/Stored Phone"_s << 0 << u"BACKUP"_s;
+        QTest::newRow("phone, one attached") << u"Devices/Stored Phone"_s << 1 << u"BACKUP I2I"_s;
+        QTest::newRow("phone chat, one attached") << u"Devices/Stored Phone/Ann"_s << 1 << u"BACKUP I2I"_s;
         QTest::newRow("database") << u"Local Databases/Alpha"_s << 1 << u"DB2I DELETE"_s;
-        QTest::newRow("database, no phone") << u"Local Databases/Alpha"_s << 0 << u"DELETE"_s;
+        QTest::newRow("database, stored phone only") << u"Local Databases/Alpha"_s << 0 << u"DELETE"_s;
         QTest::newRow("database chat") << u"Local Databases/Alpha/Ann"_s << 1 << u"DB2I DELETE"_s;
     }
     void actionsFollowTheSelection()
     {
         QFETCH(QString, path);
-        QFETCH(int, devices);
+        QFETCH(int, attached);
         QFETCH(QString, actions);
         ItemModelMain *model = m_w->treeModel();
-        if (devices == 0)
-            model->removeNode(model->deviceNodes().first());
-        if (devices == 2)
-            model->addDeviceNode(IOSDeviceDesc());
+        IOSDeviceDesc phone;
+        phone.name = phone.udid = u"Attached Phone"_s;
+        phone.handle = &phone; // never used: only counted as attached
+        if (attached > 0)
+            model->addDeviceNode(phone);
         QVERIFY(select(path) || path.isEmpty());
 
         // An entry offered with another scope's suffix keeps it, and fails the match.

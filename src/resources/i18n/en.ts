@@ -738,6 +738,10 @@
         <source>IDS_MI_SHOW_ACCOUNT</source>
         <translation>What This Source Holds…</translation>
     </message>
+    <message>
+        <source>IDS_TIP_CONNECT_PHONE</source>
+        <translation>Connect an iPhone by USB, unlock it and trust this computer to transfer messages into it.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -2048,6 +2052,10 @@ Commands:</translation>
     <message>
         <source>IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS</source>
         <translation>Successfully transferred %1 messages and %2 call history to iPhone.</translation>
+    </message>
+    <message>
+        <source>IDS_NO_PHONE_TO_TRANSFER_INTO</source>
+        <translation>No iPhone is connected to take the messages. Connect it by USB, unlock it and trust this computer, then try again.</translation>
     </message>
 </context>
 <context>
