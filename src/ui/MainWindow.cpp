@@ -131,6 +131,7 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
 
     buildActions();
     buildMenus();
+    installShortcuts();
     updateActions();
 
     if (m_options.deviceLibraryLoaded) {
@@ -211,6 +212,25 @@ void MainWindow::buildActions()
                                    QStringLiteral(":/res/load_itunes.png"), &MainWindow::miImportiTunes);
     m_actOpenStore = makeAction(QT_TR_NOOP("IDS_MI_OPEN_STORE_FOLDER"),
                                 QStringLiteral(":/res/open_db_folder.png"), &MainWindow::miOpenStoreFolder);
+}
+
+void MainWindow::installShortcuts()
+{
+    // The platform's standard keys where it has them; the menus show them beside the entries.
+    m_actExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_actPrint->setShortcut(QKeySequence::Print);
+    m_actDelete->setShortcut(QKeySequence::Delete);
+    toolbarAction(QStringLiteral("IDS_MI_EXIT"))->setShortcut(QKeySequence::Quit);
+    toolbarAction(QStringLiteral("IDS_MI_HELP"))->setShortcut(QKeySequence::HelpContents);
+    // Find goes to the message search, the field a reader looks in most.
+    auto *find = new QAction(this);
+    find->setObjectName(QStringLiteral("findMessages"));
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this]() {
+        ui->txtSMSKeyword->setFocus(Qt::ShortcutFocusReason);
+        ui->txtSMSKeyword->selectAll();
+    });
+    addAction(find);
 }
 
 void MainWindow::buildMenus()

@@ -172,6 +172,7 @@ private:
 
     void buildActions();
     void buildMenus();
+    void installShortcuts();
     void updateActions();
     void addStartupSources();
     void startPeriphery();

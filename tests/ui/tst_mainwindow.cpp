@@ -256,6 +256,25 @@ private slots:
                  QStringList({u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s,
                               u"Find no contact with keyword zed."_s}));
     }
+    // The platform's standard keys reach their actions; Find goes to the message search.
+    void standardKeys()
+    {
+        const QList<std::pair<QString, QKeySequence>> keys{
+            {u"IDS_MI_EXPORT_TOOLBAR"_s, QKeySequence(Qt::CTRL | Qt::Key_E)},
+            {u"IDS_MI_PRINT_TOOLBAR"_s, QKeySequence(QKeySequence::Print)},
+            {u"IDS_MI_DELETE_TOOLBAR"_s, QKeySequence(QKeySequence::Delete)},
+            {u"IDS_MI_EXIT"_s, QKeySequence(QKeySequence::Quit)},
+            {u"IDS_MI_HELP"_s, QKeySequence(QKeySequence::HelpContents)},
+            {u"findMessages"_s, QKeySequence(QKeySequence::Find)}};
+        for (const auto &[name, key] : keys) {
+            const auto *action = m_w->findChild<QAction *>(name, Qt::FindDirectChildrenOnly);
+            QVERIFY2(action && !key.isEmpty() && action->shortcut() == key, qPrintable(name));
+        }
+        list()->setFocus();
+        m_w->findChild<QAction *>(u"findMessages"_s, Qt::FindDirectChildrenOnly)->trigger();
+        QCOMPARE(m_w->focusWidget(), m_w->findChild<QLineEdit *>(u"txtSMSKeyword"_s));
+    }
+
     void backupCopiesTheToolbarScope()
     {
         // The toolbar backs up the selected messages, else the chat, else the whole source.
