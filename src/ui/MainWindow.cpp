@@ -24,6 +24,7 @@
 #include "workers/LoadViberMsgThread.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -33,9 +34,11 @@
 #include <QMouseEvent>
 #include <QStatusBar>
 #include <QStringMatcher>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <exception>
@@ -50,7 +53,6 @@ constexpr int kLoadDialogDelayMs = 300;
 
 // Web pages of the product's own, beside the service address.
 constexpr const char *kHomeUrl = "https://chatwharf.example/";
-constexpr const char *kHelpUrl = "https://chatwharf.example/help/";
 constexpr const char *kFeedbackUrl = "mailto:support@chatwharf.example";
 
 // Messages of one source by date, ties in the store's order; the two directions are
@@ -1063,7 +1065,20 @@ void MainWindow::miCheckUpdate()
 
 void MainWindow::miHelp()
 {
-    openUrl(QLatin1String(kHelpUrl));
+    // The help ships with the program: it reads the same offline and matches this version.
+    if (!m_help) {
+        m_help = new QDialog(this);
+        m_help->setObjectName(QStringLiteral("helpDialog"));
+        m_help->setWindowTitle(tr("IDS_MI_HELP"));
+        auto *page = new QTextBrowser(m_help);
+        page->setOpenExternalLinks(true);
+        page->setSource(QUrl(QStringLiteral("qrc:/help/index.html")));
+        auto *layout = new QVBoxLayout(m_help);
+        layout->addWidget(page);
+        m_help->resize(720, 640);
+    }
+    m_help->show();
+    m_help->raise();
 }
 
 void MainWindow::miFeedback()

@@ -20,6 +20,7 @@ class ImportController;
 class TransferController;
 class LocalDbController;
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class UpdateCheck;
@@ -213,6 +214,7 @@ private:
     _ViberChat *m_shownChat = nullptr;
     UpdateCheck *m_updateCheck = nullptr;
     QLabel *m_advLabel = nullptr;
+    QDialog *m_help = nullptr; // made on first use, kept for the session
 
     Options m_options;
     // The data of what is shown, kept so that the list never outlives its records.

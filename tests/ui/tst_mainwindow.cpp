@@ -36,6 +36,7 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -256,8 +257,9 @@ private slots:
                  QStringList({u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s,
                               u"Find no contact with keyword zed."_s}));
     }
-    // The platform's standard keys reach their actions; Find goes to the message search.
-    void standardKeys()
+    // The platform's standard keys reach their actions; Find goes to the message search, Help
+    // to the page shipped with the program.
+    void standardKeysAndHelp()
     {
         const QList<std::pair<QString, QKeySequence>> keys{
             {u"IDS_MI_EXPORT_TOOLBAR"_s, QKeySequence(Qt::CTRL | Qt::Key_E)},
@@ -273,6 +275,11 @@ private slots:
         list()->setFocus();
         m_w->findChild<QAction *>(u"findMessages"_s, Qt::FindDirectChildrenOnly)->trigger();
         QCOMPARE(m_w->focusWidget(), m_w->findChild<QLineEdit *>(u"txtSMSKeyword"_s));
+        // Help is the page shipped with the program, not a web address.
+        m_w->findChild<QAction *>(u"IDS_MI_HELP"_s, Qt::FindDirectChildrenOnly)->trigger();
+        const auto *help = m_w->findChild<QDialog *>(u"helpDialog"_s);
+        QVERIFY(help && help->isVisible());
+        QVERIFY(help->findChild<QTextBrowser *>()->toPlainText().contains(u"Writing messages back"_s));
     }
 
     void backupCopiesTheToolbarScope()
