@@ -77,8 +77,9 @@ QString ExportMessagesThread::work()
             if (!QFileInfo::exists(indexPath)) {
                 QFile placeholder(indexPath);
                 if (!placeholder.open(QIODevice::WriteOnly))
-                    throw std::runtime_error(
-                        StreamedFileExport::writeError(indexPath, placeholder.errorString()).toStdString());
+                    throw std::runtime_error(StreamedFileExport::writeError(
+                                                 indexPath, StreamedFileExport::failureReason(placeholder))
+                                                 .toStdString());
                 m_journal.addCreatedFile(indexPath);
             }
             files = std::make_unique<HtmlFilesFolder>(

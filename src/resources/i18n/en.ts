@@ -1046,6 +1046,10 @@
         <translation>the disk is full or the file cannot be written</translation>
     </message>
     <message>
+        <source>IDS_DISK_FULL</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
         <source>IDS_EXPORT_ALL_CHATS</source>
         <translation>All chats</translation>
     </message>
