@@ -128,8 +128,10 @@ int CliApp::run(const QStringList &arguments)
         parser.addOption({u"to"_s, tr("IDS_CLI_OPT_TO"), u"name"_s});
     if (name == u"export"_s)
         parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
-    if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s)
+    if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s) {
         parser.addOption({u"out"_s, tr("IDS_CLI_OPT_OUT"), u"path"_s});
+        parser.addOption({u"force"_s, tr("IDS_CLI_OPT_FORCE")});
+    }
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -153,6 +155,12 @@ int CliApp::run(const QStringList &arguments)
     m_reporter = std::make_unique<ConsoleReporter>();
     m_reporter->setProgressBar(stderrIsTerminal());
     try {
+        // Before any source is read, which may take long: a typing error shows at once.
+        if (command->filters) {
+            for (const QString &option : {u"since"_s, u"until"_s})
+                if (parser.isSet(option))
+                    dayStart(parser.value(option), u"--"_s + option);
+        }
         if (name == u"list"_s)
             list(parser);
         else if (name == u"chats"_s)
@@ -407,18 +415,29 @@ void CliApp::exportMessages(QCommandLineParser &parser)
     const QString format = parser.value(u"format"_s).toLower();
     if (!formats.contains(format))
         throw CliError(tr("IDS_CLI_BAD_FORMAT_%1").arg(parser.value(u"format"_s)), UsageError);
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     ExportMessagesThread worker(chosenMessages(source, parser), parser.value(u"out"_s),
                                 formats.value(format));
+    worker.setReplaceExisting(parser.isSet(u"force"_s));
     checkFinished(worker);
+}
+
+void CliApp::checkOutput(const QCommandLineParser &parser) const
+{
+    const QString out = parser.value(u"out"_s);
+    if (out.isEmpty())
+        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    if (parser.isSet(u"force"_s) || ExportMessagesThread::isFreeOutput(out))
+        return;
+    if (QFileInfo(out).isDir())
+        throw CliError(tr("IDS_CLI_OUT_NOT_EMPTY_%1").arg(shown(out)));
+    throw CliError(tr("IDS_CLI_OUT_EXISTS_%1").arg(shown(out)));
 }
 
 void CliApp::attachments(QCommandLineParser &parser)
 {
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     ExtractMediaFilesThread worker(chosenMessages(source, parser), QDir(parser.value(u"out"_s)));
     checkFinished(worker);
@@ -426,8 +445,7 @@ void CliApp::attachments(QCommandLineParser &parser)
 
 void CliApp::calls(QCommandLineParser &parser)
 {
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     QList<_ViberCall *> calls;
     for (const _ViberMsg *m : chosenMessages(source, parser))

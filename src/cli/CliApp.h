@@ -49,6 +49,8 @@ private:
     void attachments(QCommandLineParser &parser);
     void calls(QCommandLineParser &parser);
 
+    // Raises when --out is missing, or names a file or a folder holding files and --force is not given.
+    void checkOutput(const QCommandLineParser &parser) const;
     Source openSource(const QCommandLineParser &parser);
     void unlock(BackupManifest &manifest, const QCommandLineParser &parser);
     // The source's messages of the chosen chats and dates, by date; raises when none are left.

@@ -294,6 +294,7 @@ private slots:
         const QStringList before = treeOf(dir.path());
 
         ExportMessagesThread worker(messages, target, format);
+        worker.setReplaceExisting(true);
         RecordingReporter reporter;
         if (cancel)
             reporter.cancelWhen = [](const RecordingReporter &r) { return r.details.size() == 10; };
@@ -317,6 +318,75 @@ private slots:
                      qPrintable(reporter.errors.value(0)));
         QCOMPARE(treeOf(dir.path()), before);
         QCOMPARE(readText(own), u"the user's own"_s);
+    }
+    // What is at the output path stays unless the export is told to replace it; a
+    // folder is written under a temporary name and named when complete.
+    void exportsNeverOverwrite_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("text") << int(ExportMessagesThread::Text) << u"out.txt"_s;
+        QTest::newRow("csv") << int(ExportMessagesThread::Csv) << u"out.csv"_s;
+        QTest::newRow("json file") << int(ExportMessagesThread::Json) << u"out.json"_s;
+        QTest::newRow("pdf") << int(ExportMessagesThread::Pdf) << u"out"_s;
+        QTest::newRow("html") << int(ExportMessagesThread::Html) << u"out"_s;
+        QTest::newRow("json folder") << int(ExportMessagesThread::Json) << u"out"_s;
+    }
+    void exportsNeverOverwrite()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        const QString target = dir.filePath(name);
+        const bool folder = ExportMessagesThread::writesFolder(format, target);
+        // The user's own file, where the export would write.
+        const QString own = folder ? target + u"/index.html"_s : target;
+        writeFile(own, "the user's own");
+        const QStringList before = treeOf(dir.path());
+        ExportMessagesThread refused(s.all(), target, format);
+        RecordingReporter reporter;
+        QCOMPARE(run(refused, reporter), Outcome::Failed);
+        QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target) + u" already"_s),
+                 qPrintable(reporter.errors.value(0)));
+        QCOMPARE(treeOf(dir.path()), before);
+
+        // Told to: a file is replaced; in a folder the user's other files stay.
+        ExportMessagesThread forced(s.all(), target, format);
+        forced.setReplaceExisting(true);
+        QCOMPARE(run(forced), Outcome::Succeeded);
+        QCOMPARE(readText(own) == u"the user's own"_s, folder && format != ExportMessagesThread::Html);
+        if (!folder)
+            return;
+        writeFile(target + u"/mine.txt"_s, "mine");
+        ExportMessagesThread again(s.all(), target, format);
+        again.setReplaceExisting(true);
+        QCOMPARE(run(again), Outcome::Succeeded);
+        QCOMPARE(readText(target + u"/mine.txt"_s), u"mine"_s);
+        QCOMPARE(again.chatFiles(), forced.chatFiles());
+
+        // A fresh folder exists only once complete, and the leftover of a run that was
+        // killed is neither taken nor touched.
+        const QString fresh = dir.filePath(u"fresh"_s);
+        const QString leftover = dir.filePath(ExportMessagesThread::stagingFolderName(fresh));
+        writeFile(leftover + u"/half.pdf"_s, "half");
+        ExportMessagesThread worker(s.all(), fresh, format);
+        RecordingReporter watcher;
+        QStringList seen;
+        watcher.cancelWhen = [&](const RecordingReporter &r) {
+            if (r.details.size() == 2)
+                seen = QDir(dir.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+            return false;
+        };
+        QCOMPARE(run(worker, watcher), Outcome::Succeeded);
+        QVERIFY2(seen.contains(u".fresh.1.chatwharf-part"_s) && !seen.contains(u"fresh"_s),
+                 qPrintable(seen.join(u' ')));
+        QCOMPARE(treeOf(leftover), QStringList{u"half.pdf"_s});
+        QVERIFY(!QFileInfo::exists(dir.filePath(u".fresh.1.chatwharf-part"_s)));
+        QCOMPARE(worker.chatFiles().size(), 2);
+        for (const QString &file : worker.chatFiles())
+            QVERIFY2(QFileInfo(file).isFile() && file.startsWith(fresh + u'/'), qPrintable(file));
+        QVERIFY(watcher.successes.value(0).endsWith(u"to "_s + QDir::toNativeSeparators(fresh) + u'.'));
     }
     void extraction()
     {
