@@ -194,8 +194,8 @@ QString ExportMessagesThread::exportAll()
         if (!msg->chat)
             continue;
         ++m_exported;
-        reportProgress(percentOf(m_exported, total), QString(),
-                       tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
+        const QString detail = tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total);
+        reportProgress(percentOf(m_exported - 1, total), QString(), detail);
         if (!perChat) {
             if (!writer) {
                 if (m_format == Text)
@@ -218,7 +218,17 @@ QString ExportMessagesThread::exportAll()
             const QString path = uniqueFilePath(folder.filePath(chatFileBaseName(writerChat) + suffix));
             m_chatFiles.append(QFileInfo(path).fileName());
             if (m_format == Pdf) {
-                writer = std::make_unique<ExportMessagesPdf>(path);
+                auto pdf = std::make_unique<ExportMessagesPdf>(path);
+                // A long message takes long to paint: it shows how far it got and stops
+                // when asked to, not only after it.
+                pdf->setProgress([this, total](qint64 done, qint64 length) {
+                    checkCancel();
+                    const double messages =
+                        double(m_exported - 1) + double(done) / double(std::max<qint64>(length, 1));
+                    reportProgress(int(messages * 100.0 / double(total)), QString(),
+                                   tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
+                });
+                writer = std::move(pdf);
             } else if (m_format == Json) {
                 writer = std::make_unique<ExportMessagesJson>(path, false);
             } else {

@@ -319,6 +319,27 @@ private slots:
         QCOMPARE(treeOf(dir.path()), before);
         QCOMPARE(readText(own), u"the user's own"_s);
     }
+    // A cancel stops a PDF inside a long message, not after it, and leaves nothing.
+    void cancelInsideALongMessage()
+    {
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"a long message "_s.repeated(20000));
+        ExportMessagesThread worker(f.messages(), dir.filePath(u"pdf"_s), ExportMessagesThread::Pdf);
+        RecordingReporter reporter;
+        // At the first sign of progress within the message.
+        reporter.cancelWhen = [](const RecordingReporter &r) {
+            return std::any_of(r.percents.cbegin(), r.percents.cend(),
+                               [](int p) { return p > 0 && p < 100; });
+        };
+        QCOMPARE(run(worker, reporter), Outcome::Cancelled);
+        QVERIFY2(*std::max_element(reporter.percents.cbegin(), reporter.percents.cend()) < 50,
+                 qPrintable(QString::number(reporter.percents.last())));
+        QCOMPARE(treeOf(dir.path()), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
     // What is at the output path stays unless the export is told to replace it; a
     // folder is written under a temporary name and named when complete.
     void exportsNeverOverwrite_data()
