@@ -77,3 +77,51 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
     bench::figure(QStringLiteral("export_extra_mb"), peak - recordsMb, QStringLiteral("MB"));
     return 0;
 }
+
+CHATWHARF_BENCH_SCENARIO_NAMED(exportLongMessage, "export-long",
+                               "Export one text message of 50 MB (--mb N for another size) to PDF")
+{
+    qint64 megabytes = 50;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--mb")); at >= 0) {
+        bool ok = false;
+        megabytes = args.value(at + 1).toLongLong(&ok);
+        if (!ok || megabytes <= 0) {
+            std::fprintf(stderr, "--mb needs a positive number\n");
+            return 2;
+        }
+    }
+    MessageText::setPictureFolder(QCoreApplication::applicationDirPath() + QStringLiteral("/../src"));
+    // Words of many lengths, as someone pasting a book writes them: one paragraph,
+    // no line break for the layout to rest on.
+    static const char *const words[] = {"the",   "message", "of",     "a",         "length",  "no",
+                                        "phone", "would",   "send,",  "yet",       "stores",  "hold.",
+                                        "Über",  "naïve",   "façade", "Ωmega",     "data",    "page",
+                                        "x",     "long",    "word",   "exporting", "cancel.", "and"};
+    const qint64 size = megabytes * 1000 * 1000;
+    QString text;
+    text.reserve(size);
+    for (quint32 seed = 1; text.size() < size;) {
+        seed = seed * 1103515245u + 12345u;
+        text += QString::fromUtf8(words[(seed >> 16) % (sizeof words / sizeof *words)]);
+        text += QLatin1Char(' ');
+    }
+    text.truncate(size);
+    testsupport::MessageFixture records;
+    _ViberChat *chat =
+        records.addChat(QString(), {records.addPerson(QStringLiteral("Ann"), QStringLiteral("+1"))});
+    records.addMessage(chat, ViberMsgTypeText, QDateTime(QDate(2015, 3, 1), QTime(8, 0)), false, text);
+    text.clear();
+    text.squeeze();
+    const double recordsMb = bench::peakResidentMb();
+
+    QTemporaryDir out;
+    const double pdf =
+        exportSeconds(records.messages(), out.filePath(QStringLiteral("pdf")), ExportMessagesThread::Pdf);
+    if (pdf < 0)
+        return 1;
+    const QString name = QStringLiteral("export_pdf_%1mb").arg(megabytes);
+    bench::figure(name + QStringLiteral("_s"), pdf, QStringLiteral("s"));
+    bench::figure(name + QStringLiteral("_peak_mb"), bench::peakResidentMb(), QStringLiteral("MB"));
+    bench::figure(QStringLiteral("records_mb"), recordsMb, QStringLiteral("MB"));
+    return 0;
+}

@@ -155,8 +155,10 @@ int CliApp::run(const QStringList &arguments)
     parser.addOption({u"quiet"_s, tr("IDS_CLI_OPT_QUIET")});
     if (name == u"export"_s)
         parser.addOption({u"format"_s, tr("IDS_CLI_OPT_FORMAT"), u"txt|doc|csv|pdf|html|json"_s});
-    if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s)
+    if (name == u"export"_s || name == u"attachments"_s || name == u"calls"_s) {
         parser.addOption({u"out"_s, tr("IDS_CLI_OPT_OUT"), u"path"_s});
+        parser.addOption({u"force"_s, tr("IDS_CLI_OPT_FORCE")});
+    }
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -182,6 +184,9 @@ int CliApp::run(const QStringList &arguments)
     m_quiet = parser.isSet(u"quiet"_s);
     m_reporter->setQuiet(m_quiet);
     try {
+        // Before any source is read, which may take long: a typing error shows at once.
+        if (command->filters)
+            checkDates(parser);
         if (name == u"list"_s)
             list(parser);
         else if (name == u"chats"_s)
@@ -451,7 +456,6 @@ void CliApp::deleteMessages(QCommandLineParser &parser)
     const bool ask = !parser.isSet(u"yes"_s);
     if (ask && !stdinIsTerminal())
         throw CliError(tr("IDS_CLI_DELETE_NEEDS_YES"), UsageError);
-    checkDates(parser);
     const QString name = LocalDatabases::existingName(LocalDatabases::names(), parser.value(u"db"_s));
     if (name.isEmpty())
         throw CliError(tr("IDS_CLI_NO_DATABASE_%1_%2")
@@ -486,7 +490,6 @@ void CliApp::toBackup(QCommandLineParser &parser)
     const QString target = parser.value(u"backup"_s);
     if (target.isEmpty())
         throw CliError(tr("IDS_CLI_BACKUP_TARGET_NEEDED"), UsageError);
-    checkDates(parser);
     if (!BackupManifest::holdsBackup(QDir(target)))
         throw CliError(tr("IDS_CLI_NO_BACKUP_%1").arg(shown(target)));
     BackupManifest manifest(QDir(target).absolutePath());
@@ -510,7 +513,6 @@ void CliApp::toBackup(QCommandLineParser &parser)
 
 void CliApp::transfer(QCommandLineParser &parser)
 {
-    checkDates(parser);
     // The phone first: a missing one is said before a large source is read.
     AttachedPhones watcher;
     QString why;
@@ -616,18 +618,29 @@ void CliApp::exportMessages(QCommandLineParser &parser)
     const QString format = parser.value(u"format"_s).toLower();
     if (!formats.contains(format))
         throw CliError(tr("IDS_CLI_BAD_FORMAT_%1").arg(parser.value(u"format"_s)), UsageError);
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     ExportMessagesThread worker(chosenMessages(source, parser), parser.value(u"out"_s),
                                 formats.value(format));
+    worker.setReplaceExisting(parser.isSet(u"force"_s));
     checkFinished(worker);
+}
+
+void CliApp::checkOutput(const QCommandLineParser &parser) const
+{
+    const QString out = parser.value(u"out"_s);
+    if (out.isEmpty())
+        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    if (parser.isSet(u"force"_s) || ExportMessagesThread::isFreeOutput(out))
+        return;
+    if (QFileInfo(out).isDir())
+        throw CliError(tr("IDS_CLI_OUT_NOT_EMPTY_%1").arg(shown(out)));
+    throw CliError(tr("IDS_CLI_OUT_EXISTS_%1").arg(shown(out)));
 }
 
 void CliApp::attachments(QCommandLineParser &parser)
 {
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     ExtractMediaFilesThread worker(chosenMessages(source, parser), QDir(parser.value(u"out"_s)));
     checkFinished(worker);
@@ -635,8 +648,7 @@ void CliApp::attachments(QCommandLineParser &parser)
 
 void CliApp::calls(QCommandLineParser &parser)
 {
-    if (parser.value(u"out"_s).isEmpty())
-        throw CliError(tr("IDS_CLI_OUT_NEEDED"), UsageError);
+    checkOutput(parser);
     const Source source = openSource(parser);
     QList<_ViberCall *> calls;
     for (const _ViberMsg *m : chosenMessages(source, parser))

@@ -56,6 +56,8 @@ private:
     // Transfers the chosen messages into the Viber store of a connected iPhone.
     void transfer(QCommandLineParser &parser);
 
+    // Raises when --out is missing, or names a file or a folder holding files and --force is not given.
+    void checkOutput(const QCommandLineParser &parser) const;
     // backupIsTarget: --backup names where to write, not a source.
     Source openSource(const QCommandLineParser &parser, bool backupIsTarget = false);
     // A result line on standard output, unless --quiet.

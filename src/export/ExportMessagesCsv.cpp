@@ -12,10 +12,16 @@ void ExportMessagesCsv::begin()
 QString ExportMessagesCsv::quoted(const QString &field)
 {
     QString text = field;
+    // A spreadsheet takes a cell starting like this for a formula, and a name or a
+    // text from a chat is nobody's formula: with a quote before it, it stays text.
+    static const QLatin1String formulaStarts("=+-@\t\r");
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
+        text.prepend(QLatin1Char('\''));
+    const qsizetype unquoted = text.size();
     text.replace(QLatin1Char('"'), QLatin1String("\"\""));
     // A lone carriage return ends a row for many readers as a line feed does.
-    if (text.size() != field.size() || field.contains(QLatin1Char(',')) ||
-        field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')))
+    if (text.size() != unquoted || field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('\n')) ||
+        field.contains(QLatin1Char('\r')))
         return QLatin1Char('"') + text + QLatin1Char('"');
     return text;
 }

@@ -13,7 +13,9 @@ public:
     void begin() override;
     void write(const _ViberMsg &msg) override;
 
-    // The field as written: doubled quotes, and quoted as a whole when it holds
-    // a quote, a comma, a line feed or a carriage return.
+    // The field as written: a ' before a field starting with =, +, -, @, a tab or a
+    // carriage return, which spreadsheets would run as a formula; doubled quotes,
+    // and quoted as a whole when it holds a quote, a comma, a line feed or a
+    // carriage return.
     static QString quoted(const QString &field);
 };

@@ -142,7 +142,8 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
 {
     QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        throw std::runtime_error(StreamedFileExport::writeError(filePath, file.errorString()).toStdString());
+        throw std::runtime_error(
+            StreamedFileExport::writeError(filePath, StreamedFileExport::failureReason(file)).toStdString());
     QTextStream out(&file);
     out.setEncoding(QStringConverter::Utf8);
     const QString title = StreamedFileExport::tr("IDS_EXPORT_ALL_CHATS");
@@ -166,5 +167,6 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
     out << "</table>\n</body></html>\n";
     out.flush();
     if (out.status() != QTextStream::Ok || !file.commit())
-        throw std::runtime_error(StreamedFileExport::writeError(filePath, file.errorString()).toStdString());
+        throw std::runtime_error(
+            StreamedFileExport::writeError(filePath, StreamedFileExport::failureReason(file)).toStdString());
 }

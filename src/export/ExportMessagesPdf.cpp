@@ -26,20 +26,21 @@ void ExportMessagesPdf::begin() {}
 void ExportMessagesPdf::write(const _ViberMsg &record)
 {
     m_painter.paint(&record);
+    // A full disk shows only in the file, the painter goes on without complaint:
+    // found here, an export stops at once rather than at its end.
+    if (m_file.error() != QFileDevice::NoError)
+        fail();
 }
 
 void ExportMessagesPdf::finish()
 {
-    // A full disk shows only in the file: the painter ends without complaint.
     if (!m_painter.end() || m_file.error() != QFileDevice::NoError || !m_file.commit())
         fail();
 }
 
 void ExportMessagesPdf::fail()
 {
-    const QString reason = m_file.error() != QFileDevice::NoError
-                               ? m_file.errorString()
-                               : StreamedFileExport::tr("IDS_WRITE_FAILED");
+    const QString reason = StreamedFileExport::failureReason(m_file);
     m_file.cancelWriting();
     throw std::runtime_error(StreamedFileExport::writeError(m_filePath, reason).toStdString());
 }

@@ -26,6 +26,8 @@ public:
     void finish() override;
 
     int pageCount() const { return m_painter.pageNumber(); }
+    // See MessagePagePainter::setProgress: how a long message's painting is followed or stopped.
+    void setProgress(MessagePagePainter::Progress progress) { m_painter.setProgress(std::move(progress)); }
 
 private:
     [[noreturn]] void fail();

@@ -16,6 +16,8 @@
 #include <QStringList>
 #include <QTextLayout>
 
+#include <functional>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -51,6 +53,68 @@ bool isPictureEmoji(QStringView sequence)
     return sequence.size() == 1 && sequence.at(0).unicode() >= 0x2300;
 }
 
+// One paragraph's layout in its own direction, with its emoji in the colour emoji font.
+std::unique_ptr<QTextLayout> paragraphLayout(const QString &paragraph, const QFont &font,
+                                             QPaintDevice *device, Qt::Alignment alignment, bool singleLine)
+{
+    auto layout = std::make_unique<QTextLayout>(paragraph, font, device);
+    // Kept after laying out: drawing would shape every glyph a second time.
+    layout->setCacheEnabled(true);
+    QTextOption option;
+    option.setTextDirection(Qt::LayoutDirectionAuto);
+    option.setWrapMode(singleLine ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    // A text layout takes left and right as they stand; unless asked for an
+    // absolute left, a paragraph written right to left starts at the right edge.
+    Qt::Alignment paragraphAlignment = alignment;
+    if ((alignment & Qt::AlignLeading) && !(alignment & Qt::AlignAbsolute))
+        paragraphAlignment = paragraph.isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
+    option.setAlignment(paragraphAlignment);
+    layout->setTextOption(option);
+    QTextCharFormat emoji;
+    QFont emojiFont = font;
+    emojiFont.setFamilies({emojiFamily()});
+    emoji.setFont(emojiFont);
+    QList<QTextLayout::FormatRange> ranges;
+    for (Emoji::Match m = Emoji::find(paragraph, 0); m.position >= 0;
+         m = Emoji::find(paragraph, m.position + m.length)) {
+        if (isPictureEmoji(QStringView(paragraph).mid(m.position, m.length)))
+            ranges.append({int(m.position), int(m.length), emoji});
+    }
+    layout->setFormats(ranges);
+    return layout;
+}
+
+// A PDF holds outline glyphs only, and the colour emoji font has bitmaps: the
+// emoji are painted into a picture, finer than the page so that print stays sharp.
+void drawEmoji(QPainter *painter, const QPointF &topLeft, const QGlyphRun &run)
+{
+    const QRectF box = run.boundingRect();
+    if (box.isEmpty())
+        return;
+    const int dpi = painter->device() ? painter->device()->logicalDpiY() : 96;
+    const qreal scale = std::max<qreal>(1, 384.0 / std::max(dpi, 1));
+    QImage image(QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale))),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter picture(&image);
+        picture.setRenderHint(QPainter::SmoothPixmapTransform);
+        picture.scale(scale, scale);
+        picture.drawGlyphRun(-box.topLeft(), run);
+    }
+    painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), image);
+}
+
+void drawGlyphRuns(QPainter *painter, const QPointF &topLeft, const QList<QGlyphRun> &runs)
+{
+    for (const QGlyphRun &run : runs) {
+        if (run.rawFont().familyName() == emojiFamily())
+            drawEmoji(painter, topLeft, run);
+        else
+            painter->drawGlyphRun(topLeft, run);
+    }
+}
+
 // A text laid out in paragraphs of their own direction, wrapped at a width, with
 // its emoji in the colour emoji font.
 class WrappedText
@@ -67,31 +131,8 @@ public:
         normal.replace(QStringLiteral(u"\uFE0F\u20E3"), QStringLiteral(u"\u20E3"));
         if (singleLine)
             normal.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        QTextCharFormat emoji;
-        QFont emojiFont = font;
-        emojiFont.setFamilies({emojiFamily()});
-        emoji.setFont(emojiFont);
-        QTextOption option;
-        option.setTextDirection(Qt::LayoutDirectionAuto);
-        option.setWrapMode(singleLine ? QTextOption::NoWrap : QTextOption::WrapAtWordBoundaryOrAnywhere);
-        for (const QString &paragraph : normal.split(QLatin1Char('\n'))) {
-            auto layout = std::make_unique<QTextLayout>(paragraph, font, device);
-            // A text layout takes left and right as they stand; unless asked for an
-            // absolute left, a paragraph written right to left starts at the right edge.
-            Qt::Alignment paragraphAlignment = alignment;
-            if ((alignment & Qt::AlignLeading) && !(alignment & Qt::AlignAbsolute))
-                paragraphAlignment = paragraph.isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
-            option.setAlignment(paragraphAlignment);
-            layout->setTextOption(option);
-            QList<QTextLayout::FormatRange> ranges;
-            for (Emoji::Match m = Emoji::find(paragraph, 0); m.position >= 0;
-                 m = Emoji::find(paragraph, m.position + m.length)) {
-                if (isPictureEmoji(QStringView(paragraph).mid(m.position, m.length)))
-                    ranges.append({int(m.position), int(m.length), emoji});
-            }
-            layout->setFormats(ranges);
-            m_paragraphs.push_back(std::move(layout));
-        }
+        for (const QString &paragraph : normal.split(QLatin1Char('\n')))
+            m_paragraphs.push_back(paragraphLayout(paragraph, font, device, alignment, singleLine));
     }
 
     // Lays the lines out within the width and returns the size they take: as wide
@@ -144,40 +185,101 @@ public:
     void draw(QPainter *painter, const QPoint &topLeft, const QColor &color) const
     {
         painter->setPen(color);
-        for (const auto &paragraph : m_paragraphs) {
-            for (const QGlyphRun &run : paragraph->glyphRuns()) {
-                if (run.rawFont().familyName() == emojiFamily())
-                    drawEmoji(painter, topLeft, run);
-                else
-                    painter->drawGlyphRun(topLeft, run);
-            }
-        }
+        for (const auto &paragraph : m_paragraphs)
+            drawGlyphRuns(painter, topLeft, paragraph->glyphRuns());
     }
 
 private:
-    // A PDF holds outline glyphs only, and the colour emoji font has bitmaps: the
-    // emoji are painted into a picture, finer than the page so that print stays sharp.
-    static void drawEmoji(QPainter *painter, const QPoint &topLeft, const QGlyphRun &run)
-    {
-        const QRectF box = run.boundingRect();
-        if (box.isEmpty())
-            return;
-        const int dpi = painter->device() ? painter->device()->logicalDpiY() : 96;
-        const qreal scale = std::max<qreal>(1, 384.0 / std::max(dpi, 1));
-        QImage image(QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale))),
-                     QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter picture(&image);
-            picture.setRenderHint(QPainter::SmoothPixmapTransform);
-            picture.scale(scale, scale);
-            picture.drawGlyphRun(-box.topLeft(), run);
-        }
-        painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), image);
-    }
-
     QString m_text; // paragraphs joined by "\n"
     std::vector<std::unique_ptr<QTextLayout>> m_paragraphs;
+};
+
+// A line of a text laid out a window at a time (see LongTextCutter).
+struct WindowLine
+{
+    std::shared_ptr<QTextLayout> layout;
+    int index = 0;
+};
+
+// A text too long to lay out at once, laid out a bounded window at a time and
+// cut into pieces no taller than a height, so that time and memory grow with the
+// text's length alone. A text layout given a whole book as one paragraph takes
+// time that grows with the square of its length, and memory many times its size.
+//
+// A window's lines are those a layout of the whole paragraph would make, but for
+// its last, which may end only because the window does: that line is laid out
+// again at the start of the next window.
+class LongTextCutter
+{
+public:
+    // Characters in one window: a few screens of text, laid out in a moment.
+    static constexpr qsizetype kWindow = 2048;
+
+    using Piece = std::function<void(const std::vector<WindowLine> &lines, bool last)>;
+    using Progress = std::function<void(qint64 done, qint64 length)>;
+
+    LongTextCutter(const QString &text, const QFont &font, QPaintDevice *device, Qt::Alignment alignment,
+                   int width)
+        : m_text(text), m_font(font), m_device(device), m_alignment(alignment), m_width(width)
+    {
+    }
+
+    // Calls piece with the lines of each piece in order, the last one told so;
+    // after each window, progress, which may raise to stop.
+    void cut(int height, const Piece &piece, const Progress &progress)
+    {
+        std::vector<WindowLine> lines, pending;
+        qreal linesHeight = 0;
+        for (qsizetype paragraphStart = 0; paragraphStart <= m_text.size();) {
+            qsizetype paragraphEnd = m_text.indexOf(QLatin1Char('\n'), paragraphStart);
+            if (paragraphEnd < 0)
+                paragraphEnd = m_text.size();
+            qsizetype windowStart = paragraphStart;
+            do {
+                qsizetype windowEnd = std::min(paragraphEnd, windowStart + kWindow);
+                // Never half a character: a pair of surrogates stays whole.
+                if (windowEnd < paragraphEnd && windowEnd > windowStart + 1 &&
+                    m_text.at(windowEnd).isLowSurrogate())
+                    --windowEnd;
+                const std::shared_ptr<QTextLayout> layout = paragraphLayout(
+                    m_text.mid(windowStart, windowEnd - windowStart), m_font, m_device, m_alignment, false);
+                layout->beginLayout();
+                for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine())
+                    line.setLineWidth(m_width);
+                layout->endLayout();
+                const int count = layout->lineCount();
+                // The window's last line goes on in the next window, unless it is all there is.
+                const int kept = windowEnd == paragraphEnd || count < 2 ? count : count - 1;
+                for (int i = 0; i < kept; ++i) {
+                    const qreal lineHeight = layout->lineAt(i).height();
+                    if (linesHeight + lineHeight > height && !lines.empty()) {
+                        if (!pending.empty())
+                            piece(pending, false);
+                        pending = std::move(lines);
+                        lines.clear();
+                        linesHeight = 0;
+                    }
+                    lines.push_back({layout, i});
+                    linesHeight += lineHeight;
+                }
+                windowStart =
+                    kept < count ? windowStart + std::max(1, layout->lineAt(kept).textStart()) : windowEnd;
+                progress(windowStart, m_text.size());
+            } while (windowStart < paragraphEnd);
+            paragraphStart = paragraphEnd + 1;
+        }
+        if (!pending.empty())
+            piece(pending, lines.empty());
+        if (!lines.empty())
+            piece(lines, true);
+    }
+
+private:
+    const QString &m_text;
+    QFont m_font;
+    QPaintDevice *m_device;
+    Qt::Alignment m_alignment;
+    int m_width;
 };
 
 QString timeText(double storeTime)
@@ -383,7 +485,10 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     if (const QString preamble = MessageText::preambleText(msg); !preamble.isEmpty())
         c.text = c.text.isEmpty() ? preamble : preamble + QLatin1Char('\n') + c.text;
     // Text layout breaks lines at LF only; a CR LF or a lone CR would join two lines.
-    c.text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // Asked first, so that a long text without one is not copied.
+    if (c.text.contains(QLatin1Char('\r')))
+        c.text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+            .replace(QLatin1Char('\r'), QLatin1Char('\n'));
     c.time = timeText(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
@@ -465,9 +570,80 @@ void MessagePagePainter::makeRoom(int height)
     startPage();
 }
 
+QSize MessagePagePainter::headerSize(const QString &header, int width) const
+{
+    if (header.isEmpty())
+        return QSize();
+    WrappedText name(header, textFont(12), m_device, Qt::AlignLeft | Qt::AlignAbsolute, true);
+    QSize size = name.layout(width);
+    size.setWidth(std::min(size.width(), width));
+    return size;
+}
+
+QSize MessagePagePainter::timeSize(const QString &time) const
+{
+    if (time.isEmpty())
+        return QSize();
+    const QFontMetrics metrics(textFont(10), m_device);
+    return QSize(metrics.horizontalAdvance(time), metrics.height());
+}
+
+void MessagePagePainter::drawLongText(BubbleKind kind, const QString &text, const QString &header,
+                                      const QString &time)
+{
+    const BubbleStyle &s = style(kind);
+    const int innerMaximum = std::max(1, maximumBubbleWidth(m_content) - s.insets.left() - s.insets.right());
+    // Bubbles of a page each, as a text longer than a page goes on in the short way;
+    // each line is laid out once, and drawn from that layout.
+    const int frame =
+        bubbleSize(kind, QSize(0, 0), timeSize(time), headerSize(header, innerMaximum)).height();
+    const Qt::Alignment alignment = kind == BubbleKind::Notice ? Qt::AlignHCenter : Qt::AlignLeading;
+    LongTextCutter cutter(text, textFont(s.pointSize), m_device, alignment, innerMaximum);
+    bool first = true;
+    const auto piece = [&](const std::vector<WindowLine> &lines, bool last) {
+        qreal width = 0, height = 0;
+        for (const WindowLine &l : lines) {
+            const QTextLine line = l.layout->lineAt(l.index);
+            width = std::max(width, line.naturalTextWidth());
+            height += line.height();
+        }
+        const QSize body(int(std::ceil(width)), int(std::ceil(height)));
+        placeBubble(kind, body, first ? header : QString(), last ? time : QString(),
+                    [&](const QRect &inner, int top) {
+                        m_painter.setPen(Qt::black);
+                        qreal y = top;
+                        for (const WindowLine &l : lines) {
+                            const QTextLine line = l.layout->lineAt(l.index);
+                            // Laid out across the widest bubble: a line that keeps to the right
+                            // or the centre moves with this bubble's edge.
+                            const Qt::Alignment a = l.layout->textOption().alignment();
+                            const qreal shift = (a & Qt::AlignRight) ? inner.width() - innerMaximum
+                                                : (a & Qt::AlignHCenter)
+                                                    ? (inner.width() - innerMaximum) / 2.0
+                                                    : 0;
+                            const QPointF origin(inner.left() + shift, y - line.y());
+                            if (l.layout->formats().isEmpty())
+                                line.draw(&m_painter, origin);
+                            else
+                                drawGlyphRuns(&m_painter, origin, line.glyphRuns());
+                            y += line.height();
+                        }
+                    });
+        first = false;
+    };
+    cutter.cut(std::max(1, m_content.height() - frame), piece, [this](qint64 done, qint64 length) {
+        if (m_progress)
+            m_progress(done, length);
+    });
+}
+
 void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const QImage &picture,
                                     const QString &header, const QString &time)
 {
+    if (picture.isNull() && text.size() > kLongText) {
+        drawLongText(kind, text, header, time);
+        return;
+    }
     const BubbleStyle &s = style(kind);
     const int horizontal = s.insets.left() + s.insets.right();
     const int innerMaximum = std::max(1, maximumBubbleWidth(m_content) - horizontal);
@@ -476,27 +652,12 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
     WrappedText body(text, textFont(s.pointSize), m_device, alignment);
     const QSize bodySize = picture.isNull() ? body.layout(innerMaximum) : picture.size();
 
-    std::unique_ptr<WrappedText> name;
-    QSize headerSize;
-    if (!header.isEmpty()) {
-        // Names start at the bubble's left, in whatever script they are written.
-        name = std::make_unique<WrappedText>(header, textFont(12), m_device,
-                                             Qt::AlignLeft | Qt::AlignAbsolute, true);
-        headerSize = name->layout(innerMaximum);
-        headerSize.setWidth(std::min(headerSize.width(), innerMaximum));
-    }
-    const QFont timeFont = textFont(10);
-    QSize timeSize;
-    if (!time.isEmpty()) {
-        const QFontMetrics metrics(timeFont, m_device);
-        timeSize = QSize(metrics.horizontalAdvance(time), metrics.height());
-    }
-
-    const QSize size = bubbleSize(kind, bodySize, timeSize, headerSize);
+    const QSize size = bubbleSize(kind, bodySize, timeSize(time), headerSize(header, innerMaximum));
     if (picture.isNull() && size.height() > m_content.height()) {
         // A text longer than a page goes on in bubbles of its own on the next pages,
         // the name on the first and the time on the last.
-        const int frame = bubbleSize(kind, QSize(0, 0), timeSize, headerSize).height();
+        const int frame =
+            bubbleSize(kind, QSize(0, 0), timeSize(time), headerSize(header, innerMaximum)).height();
         const QStringList pieces = body.pieces(m_content.height() - frame);
         if (pieces.size() > 1) {
             for (qsizetype i = 0; i < pieces.size(); ++i)
@@ -505,6 +666,35 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
             return;
         }
     }
+    placeBubble(kind, bodySize, header, time, [&](const QRect &inner, int top) {
+        if (picture.isNull()) {
+            // Laid out again across the whole text area, so that right-to-left
+            // paragraphs end at its right edge.
+            body.layout(inner.width());
+            body.draw(&m_painter, QPoint(inner.left(), top), Qt::black);
+        } else {
+            m_painter.drawImage(QPoint(inner.left(), top), picture);
+        }
+    });
+}
+
+void MessagePagePainter::placeBubble(BubbleKind kind, const QSize &body, const QString &header,
+                                     const QString &time,
+                                     const std::function<void(const QRect &, int)> &paintBody)
+{
+    const BubbleStyle &s = style(kind);
+    const int innerMaximum = std::max(1, maximumBubbleWidth(m_content) - s.insets.left() - s.insets.right());
+    std::unique_ptr<WrappedText> name;
+    QSize headerBox;
+    if (!header.isEmpty()) {
+        // Names start at the bubble's left, in whatever script they are written.
+        name = std::make_unique<WrappedText>(header, textFont(12), m_device,
+                                             Qt::AlignLeft | Qt::AlignAbsolute, true);
+        headerBox = name->layout(innerMaximum);
+        headerBox.setWidth(std::min(headerBox.width(), innerMaximum));
+    }
+    const QSize timeBox = timeSize(time);
+    const QSize size = bubbleSize(kind, body, timeBox, headerBox);
     makeRoom(size.height());
     int x = m_content.left();
     if (kind == BubbleKind::Outgoing)
@@ -519,26 +709,19 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
     if (name) {
         // A long name is cut at the bubble's edge rather than widening it.
         m_painter.save();
-        m_painter.setClipRect(QRect(inner.topLeft(), QSize(inner.width(), headerSize.height())));
+        m_painter.setClipRect(QRect(inner.topLeft(), QSize(inner.width(), headerBox.height())));
         name->layout(inner.width());
         name->draw(&m_painter, inner.topLeft(), headerColor());
         m_painter.restore();
-        top += headerSize.height() + kLineSpacing;
+        top += headerBox.height() + kLineSpacing;
     }
-    if (picture.isNull()) {
-        // Laid out again across the whole text area, so that right-to-left
-        // paragraphs end at its right edge.
-        body.layout(inner.width());
-        body.draw(&m_painter, QPoint(inner.left(), top), Qt::black);
-    } else {
-        m_painter.drawImage(QPoint(inner.left(), top), picture);
-    }
+    paintBody(inner, top);
     if (!time.isEmpty()) {
-        m_painter.setFont(timeFont);
+        m_painter.setFont(textFont(10));
         m_painter.setPen(timeColor());
         m_painter.drawText(
-            QRect(QPoint(inner.right() + 1 - timeSize.width(), inner.bottom() + 1 - timeSize.height()),
-                  timeSize),
+            QRect(QPoint(inner.right() + 1 - timeBox.width(), inner.bottom() + 1 - timeBox.height()),
+                  timeBox),
             Qt::AlignRight | Qt::AlignVCenter, time);
     }
     m_y += size.height() + kItemSpacing;
@@ -566,6 +749,6 @@ void MessagePagePainter::paint(const _ViberMsg *msg)
         if (!picture.isNull())
             drawBubble(kind, QString(), picture, c.header, c.time);
     }
-    if (!c.text.trimmed().isEmpty())
+    if (!QStringView(c.text).trimmed().isEmpty())
         drawBubble(kind, c.text, QImage(), c.header, c.time);
 }

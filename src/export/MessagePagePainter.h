@@ -12,6 +12,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 class QPagedPaintDevice;
 
 // Lays messages out on pages as chat bubbles: a notice for each new day, centred
@@ -48,6 +50,9 @@ public:
     static constexpr int kLineSpacing = 6;
     static constexpr int kPageNumberGap = 2;
     static constexpr int kPageNumberHeight = 18;
+    // Characters beyond which a text is laid out a window at a time, in bubbles of
+    // a page each (see LongTextCutter): far more than any page holds.
+    static constexpr qsizetype kLongText = 8192;
 
     static const QColor &backgroundColor();
     static const QColor &timeColor();
@@ -108,6 +113,12 @@ public:
     // Ends painting; for a PDF this completes the file. False when it failed.
     bool end();
 
+    // Called again and again while a long text is painted, with the characters done
+    // and the text's length: to show progress, or to stop by raising, which leaves
+    // the painter to be ended or dropped.
+    using Progress = std::function<void(qint64 done, qint64 length)>;
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+
     bool isActive() const { return m_painter.isActive(); }
     QRect contentRect() const { return m_content; }
     int y() const { return m_y; }
@@ -117,9 +128,19 @@ private:
     void makeRoom(int height);
     void startPage();
     // Draws a bubble at the current y, left, right or centred by its kind: a
-    // picture when one is given, the text otherwise.
+    // picture when one is given, the text otherwise. A text taller than a page
+    // goes on in bubbles of a page each.
     void drawBubble(BubbleKind kind, const QString &text, const QImage &picture, const QString &header,
                     const QString &time);
+    // A text of more than kLongText characters, in bubbles of a page each.
+    void drawLongText(BubbleKind kind, const QString &text, const QString &header, const QString &time);
+    // Makes room for a bubble around a body of the size and draws it with its
+    // header and time; paintBody(inner rectangle, top of the body) draws the body.
+    void placeBubble(BubbleKind kind, const QSize &body, const QString &header, const QString &time,
+                     const std::function<void(const QRect &, int)> &paintBody);
+    // The sizes a sender's name and a time take in a bubble; empty for none.
+    QSize headerSize(const QString &header, int width) const;
+    QSize timeSize(const QString &time) const;
 
     QPagedPaintDevice *m_device = nullptr;
     QPainter m_painter;
@@ -128,4 +149,5 @@ private:
     int m_page = 1;
     QDate m_lastDay;
     QList<QImage> m_frames[3]; // the nine pieces of each kind's frame
+    Progress m_progress;
 };

@@ -1,6 +1,8 @@
 #include "StreamedFileExport.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 #include <stdexcept>
 
@@ -16,10 +18,24 @@ QString StreamedFileExport::writeError(const QString &path, const QString &reaso
         .arg(QDir::toNativeSeparators(path).toHtmlEscaped(), reason.toHtmlEscaped());
 }
 
+QString StreamedFileExport::failureReason(const QFileDevice &file)
+{
+    if (file.error() != QFileDevice::NoError) {
+        const QString reason = file.errorString();
+        // A device's error without a reason reads as a fresh device's.
+        if (!reason.isEmpty() && reason != QFile().errorString())
+            return reason;
+    }
+    // Asked while the partial file still takes its space.
+    const QStorageInfo disk(QFileInfo(file.fileName()).absolutePath());
+    if (disk.isValid() && disk.bytesAvailable() < kFullDiskBytes)
+        return tr("IDS_DISK_FULL");
+    return tr("IDS_WRITE_FAILED");
+}
+
 void StreamedFileExport::fail()
 {
-    const QString reason =
-        m_file.error() != QFileDevice::NoError ? m_file.errorString() : tr("IDS_WRITE_FAILED");
+    const QString reason = failureReason(m_file);
     m_file.cancelWriting();
     throw std::runtime_error(writeError(m_path, reason).toStdString());
 }

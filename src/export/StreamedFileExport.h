@@ -15,6 +15,9 @@ class StreamedFileExport : public AbsFormatExport<_ViberMsg>
     Q_DECLARE_TR_FUNCTIONS(StreamedFileExport)
 
 public:
+    // Space left on a disk below which a failed write is put down to a full disk.
+    static constexpr qint64 kFullDiskBytes = 1024 * 1024;
+
     explicit StreamedFileExport(const QString &filePath, bool byteOrderMark = false);
 
     const QString &filePath() const { return m_path; }
@@ -22,6 +25,10 @@ public:
 
     // The sentence of a failed write, naming the file.
     static QString writeError(const QString &path, const QString &reason);
+    // Why a write to file failed, in words. A device whose writes went through a
+    // buffer may hold an error without its reason ("Unknown error"): then a full
+    // disk is told by the space left, anything else by a general sentence.
+    static QString failureReason(const QFileDevice &file);
 
 protected:
     // Opens the file; raises when it cannot be created.

@@ -1,8 +1,10 @@
 #include "ExportActions.h"
 
+#include "MessageBoxes.h"
 #include "RunWorker.h"
 #include "ViberMsgPrinter.h"
 #include "WindowContext.h"
+#include "app/FileHelpers.h"
 #include "workers/ExportMessagesThread.h"
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
@@ -81,7 +83,20 @@ void ExportController::exportMessages(ActionScope scope)
         return;
     QString path;
     const int format = formatForFilter(filter, chosen, &path);
+    if (ExportMessagesThread::writesFolder(format, path)) {
+        // A folder holding anything is the user's: the export goes into a fresh one
+        // beside it, which the closing message names.
+        while (!ExportMessagesThread::isFreeOutput(path))
+            path = uniqueFilePath(path);
+    } else if (path != chosen && QFileInfo::exists(path) &&
+               !askYesNo(tr("IDS_EXPORT_REPLACE_FILE_%1").arg(QDir::toNativeSeparators(path).toHtmlEscaped()),
+                         parent)) {
+        // The dialog asked about the name without the suffix added here.
+        return;
+    }
     ExportMessagesThread worker(messages, path, format);
+    // What is left at a file's name now, the user agreed to replace.
+    worker.setReplaceExisting(!ExportMessagesThread::writesFolder(format, path));
     runWorker(parent, &worker, tr("IDS_EXPORT_TITLE"));
 }
 

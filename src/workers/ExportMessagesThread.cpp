@@ -1,6 +1,7 @@
 #include "ExportMessagesThread.h"
 
 #include "app/FileHelpers.h"
+#include "app/Platform.h"
 #include "export/ExportMessagesCsv.h"
 #include "export/ExportMessagesHtml.h"
 #include "export/ExportMessagesJson.h"
@@ -32,7 +33,7 @@ bool chatThenDate(const _ViberMsg *a, const _ViberMsg *b)
 
 ExportMessagesThread::ExportMessagesThread(const QList<_ViberMsg *> &messages, const QString &outputPath,
                                            int format, QObject *parent)
-    : WorkerThread(parent), m_messages(messages), m_outputPath(outputPath), m_format(format),
+    : WorkerThread(parent), m_messages(messages), m_outputPath(QDir::cleanPath(outputPath)), m_format(format),
       m_journal(outputPath)
 {
     m_messages.removeAll(nullptr);
@@ -55,39 +56,133 @@ QString ExportMessagesThread::chatFileBaseName(const _ViberChat *chat)
     return name;
 }
 
+bool ExportMessagesThread::writesFolder(int format, const QString &outputPath)
+{
+    return format == Pdf || format == Html ||
+           (format == Json && !outputPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive));
+}
+
+bool ExportMessagesThread::isFreeOutput(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    return info.isDir() && !info.isSymLink() &&
+           QDir(path).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+QString ExportMessagesThread::stagingFolderName(const QString &outputPath, int number)
+{
+    const QString name = QFileInfo(QDir::cleanPath(outputPath)).fileName();
+    return number == 0 ? QStringLiteral(".%1.chatwharf-part").arg(name)
+                       : QStringLiteral(".%1.%2.chatwharf-part").arg(name).arg(number);
+}
+
+QString ExportMessagesThread::makeStagingFolder()
+{
+    const QFileInfo target(QDir::cleanPath(m_outputPath));
+    m_journal.makeFolder(target.absolutePath());
+    const QDir parent(target.absolutePath());
+    // One mkdir that fails when the name is taken: a folder of another run, or one
+    // left by a run that was killed, is never written into.
+    for (int number = 0; number < 1000; ++number) {
+        const QString name = stagingFolderName(m_outputPath, number);
+        if (parent.mkdir(name))
+            return parent.filePath(name);
+        if (!QFileInfo::exists(parent.filePath(name)))
+            break;
+    }
+    throw std::runtime_error(StreamedFileExport::writeError(parent.filePath(stagingFolderName(m_outputPath)),
+                                                            tr("IDS_EXPORT_FOLDER_NOT_MADE"))
+                                 .toStdString());
+}
+
+void ExportMessagesThread::moveIntoPlace(const QString &from, const QString &to)
+{
+    const auto fail = [](const QString &path) {
+        throw std::runtime_error(
+            StreamedFileExport::writeError(path, tr("IDS_EXPORT_NOT_MOVED")).toStdString());
+    };
+    QDir dir;
+    // An empty folder stands for nothing: the complete one takes its place whole.
+    if (isFreeOutput(to)) {
+        if (QFileInfo(to).isDir())
+            dir.rmdir(to);
+        if (!dir.rename(from, to))
+            fail(to);
+        return;
+    }
+    if (!m_replace || !QFileInfo(to).isDir())
+        fail(to);
+    const QDir source(from);
+    for (const QFileInfo &entry :
+         source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString target = QDir(to).filePath(entry.fileName());
+        if (entry.isDir() && !entry.isSymLink()) {
+            moveIntoPlace(entry.filePath(), target);
+        } else {
+            const QFileInfo old(target);
+            if ((old.exists() || old.isSymLink()) && (old.isDir() || !QFile::remove(target)))
+                fail(target);
+            if (!QFile::rename(entry.filePath(), target))
+                fail(target);
+        }
+    }
+    dir.rmdir(from);
+}
+
 QString ExportMessagesThread::work()
+{
+    try {
+        return exportAll();
+    } catch (const std::runtime_error &e) {
+        if (m_staging.isEmpty())
+            throw;
+        // The user knows the files by the names they were to have.
+        QString text = QString::fromUtf8(e.what());
+        const QString staging = QDir::toNativeSeparators(m_staging);
+        const QString output = QDir::toNativeSeparators(m_outputPath);
+        text.replace(staging.toHtmlEscaped(), output.toHtmlEscaped()).replace(staging, output);
+        throw std::runtime_error(text.toStdString());
+    }
+}
+
+QString ExportMessagesThread::exportAll()
 {
     reportProgress(-1, tr("IDS_EXPORTING_MESSAGES_TO_FILE"));
     if (m_format < Text || m_format > Json)
         throw std::runtime_error("not support export format.");
-    const bool oneJsonFile =
-        m_format == Json && m_outputPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive);
-    const bool perChat = m_format == Pdf || m_format == Html || (m_format == Json && !oneJsonFile);
+    const bool perChat = writesFolder(m_format, m_outputPath);
+    const bool oneJsonFile = m_format == Json && !perChat;
+    if (!m_replace && !isFreeOutput(m_outputPath)) {
+        const QString shown = QDir::toNativeSeparators(m_outputPath).toHtmlEscaped();
+        throw std::runtime_error((perChat ? tr("IDS_EXPORT_FOLDER_NOT_EMPTY_%1").arg(shown)
+                                          : tr("IDS_EXPORT_FILE_EXISTS_%1").arg(shown))
+                                     .toStdString());
+    }
     QList<_ViberMsg *> messages = m_messages;
     std::stable_sort(messages.begin(), messages.end(), perChat || oneJsonFile ? chatThenDate : msgDateLess);
 
-    const QDir folder(m_outputPath);
     std::unique_ptr<HtmlFilesFolder> files;
     QList<HtmlChatEntry> index;
     if (perChat) {
-        m_journal.makeFolder(m_outputPath);
+        m_staging = makeStagingFolder();
         if (m_format == Html) {
             // The index's name is taken first, so that no chat's page can take it.
-            const QString indexPath = folder.filePath(QStringLiteral("index.html"));
-            if (!QFileInfo::exists(indexPath)) {
-                QFile placeholder(indexPath);
-                if (!placeholder.open(QIODevice::WriteOnly))
-                    throw std::runtime_error(
-                        StreamedFileExport::writeError(indexPath, placeholder.errorString()).toStdString());
-                m_journal.addCreatedFile(indexPath);
-            }
+            const QString indexPath = QDir(m_staging).filePath(QStringLiteral("index.html"));
+            QFile placeholder(indexPath);
+            if (!placeholder.open(QIODevice::WriteOnly))
+                throw std::runtime_error(
+                    StreamedFileExport::writeError(indexPath, StreamedFileExport::failureReason(placeholder))
+                        .toStdString());
             files = std::make_unique<HtmlFilesFolder>(
-                folder, [this](const QString &source, const QString &target) {
+                QDir(m_staging), [this](const QString &source, const QString &target) {
                     m_journal.copyFile(source, target, FileJournal::Replace::Never);
                 });
             files->copyArtwork();
         }
     }
+    const QDir folder(m_staging);
 
     const qint64 total = messages.size();
     std::unique_ptr<AbsFormatExport<_ViberMsg>> writer;
@@ -99,8 +194,8 @@ QString ExportMessagesThread::work()
         if (!msg->chat)
             continue;
         ++m_exported;
-        reportProgress(percentOf(m_exported, total), QString(),
-                       tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
+        const QString detail = tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total);
+        reportProgress(percentOf(m_exported - 1, total), QString(), detail);
         if (!perChat) {
             if (!writer) {
                 if (m_format == Text)
@@ -121,10 +216,19 @@ QString ExportMessagesThread::work()
                                                       : QStringLiteral(".html");
             // Two chats of the same name each keep their file.
             const QString path = uniqueFilePath(folder.filePath(chatFileBaseName(writerChat) + suffix));
-            m_journal.addCreatedFile(path);
-            m_chatFiles.append(path);
+            m_chatFiles.append(QFileInfo(path).fileName());
             if (m_format == Pdf) {
-                writer = std::make_unique<ExportMessagesPdf>(path);
+                auto pdf = std::make_unique<ExportMessagesPdf>(path);
+                // A long message takes long to paint: it shows how far it got and stops
+                // when asked to, not only after it.
+                pdf->setProgress([this, total](qint64 done, qint64 length) {
+                    checkCancel();
+                    const double messages =
+                        double(m_exported - 1) + double(done) / double(std::max<qint64>(length, 1));
+                    reportProgress(int(messages * 100.0 / double(total)), QString(),
+                                   tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
+                });
+                writer = std::move(pdf);
             } else if (m_format == Json) {
                 writer = std::make_unique<ExportMessagesJson>(path, false);
             } else {
@@ -149,10 +253,25 @@ QString ExportMessagesThread::work()
         writer->finish();
     if (files)
         writeHtmlIndex(folder.filePath(QStringLiteral("index.html")), index, *files);
-    return tr("IDS_SUC_EXPORT_%1_MMS").arg(m_exported);
+    if (!perChat)
+        return tr("IDS_SUC_EXPORT_%1_MMS").arg(m_exported);
+
+    // From here on the folder is complete: a cancel could only leave it half moved.
+    commitStarts();
+    syncFileSystem(m_staging);
+    moveIntoPlace(m_staging, m_outputPath);
+    m_staging.clear();
+    for (QString &file : m_chatFiles)
+        file = QDir(m_outputPath).filePath(file);
+    return tr("IDS_SUC_EXPORT_%1_MMS_TO_%2")
+        .arg(m_exported)
+        .arg(QDir::toNativeSeparators(m_outputPath).toHtmlEscaped());
 }
 
 void ExportMessagesThread::cleanUp(Outcome)
 {
+    // The folder being written is this run's alone: it goes whole.
+    removeFolderTree(m_staging);
+    m_staging.clear();
     m_journal.rollBack();
 }

@@ -11,8 +11,11 @@
 // PDF or HTML page for each chat (HTML with an index page and a "files" folder).
 // JSON goes to a folder with a document for each chat, or, when the path ends
 // in ".json", into one file listing them.
-// A failed or cancelled export leaves nothing of its own behind; files that were
-// in a chosen folder before stay untouched.
+// An export never writes over what is there unless told to: a file at the path,
+// or a folder that holds anything, is refused. A folder is made under a
+// temporary name beside it (".name.chatwharf-part") and takes its name only when
+// complete, so that a run killed midway leaves nothing that looks whole. A failed
+// or cancelled export leaves nothing of its own behind.
 class ExportMessagesThread : public WorkerThread
 {
     Q_OBJECT
@@ -24,6 +27,19 @@ public:
     ExportMessagesThread(const QList<_ViberMsg *> &messages, const QString &outputPath, int format,
                          QObject *parent = nullptr);
     ~ExportMessagesThread() override;
+
+    // Set before start(): the file at the path is replaced, or the export's files
+    // go into the folder among those there, replacing those of the same names.
+    void setReplaceExisting(bool replace) { m_replace = replace; }
+
+    // Whether the format writes a folder (PDF, HTML, JSON to a path not ending in ".json").
+    static bool writesFolder(int format, const QString &outputPath);
+    // Whether an output may go to path without touching anything: nothing is
+    // there, or an empty folder.
+    static bool isFreeOutput(const QString &path);
+    // The temporary name a folder export is made under, beside it; number counts
+    // the names already taken.
+    static QString stagingFolderName(const QString &outputPath, int number = 0);
 
     qint64 exportedCount() const { return m_exported; }
     // The chat pages or files written, in order (PDF, HTML).
@@ -38,9 +54,18 @@ protected:
     void cleanUp(Outcome outcome) override;
 
 private:
+    QString exportAll();
+    // Makes the folder the export is written into, beside the output folder.
+    QString makeStagingFolder();
+    // Gives the complete folder its name: a rename, or with m_replace into an
+    // existing folder, file by file.
+    void moveIntoPlace(const QString &from, const QString &to);
+
     QList<_ViberMsg *> m_messages;
     QString m_outputPath;
     int m_format;
+    bool m_replace = false;
+    QString m_staging; // the folder being written, until it is moved into place
     FileJournal m_journal;
     qint64 m_exported = 0;
     QStringList m_chatFiles;

@@ -59,7 +59,8 @@ QString ExportViberCallsThread::work()
     QSaveFile file(m_filePath);
     auto fail = [&] {
         throw std::runtime_error(
-            StreamedFileExport::writeError(m_filePath, file.errorString()).toStdString());
+            StreamedFileExport::writeError(m_filePath, StreamedFileExport::failureReason(file))
+                .toStdString());
     };
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         fail();

@@ -139,6 +139,11 @@ private slots:
         QTest::newRow("empty date range")
             << exportWith({u"--since"_s, u"2030-01-01"_s}) << 1 << u"No messages"_s;
         QTest::newRow("bad date") << exportWith({u"--until"_s, u"2023-13-01"_s}) << 2 << u"yyyy-mm-dd"_s;
+        // Arguments are checked before the source is read.
+        QTest::newRow("bad date, no source read")
+            << QStringList{u"calls"_s,    u"--backup"_s, file(u"none"_s),   u"--since"_s,
+                           u"2023-2-1"_s, u"--out"_s,    file(u"out.txt"_s)}
+            << 2 << u"yyyy-mm-dd"_s;
         QTest::newRow("bad format") << exportWith({u"--format"_s, u"xls"_s}) << 2 << u"Unknown format"_s;
     }
     void failures()
@@ -150,6 +155,30 @@ private slots:
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.trimmed().split(u'\n').last().contains(error), qPrintable(r.err));
         QVERIFY(!QFileInfo::exists(file(u"out.txt"_s)));
+    }
+
+    // An output that is there is refused, before the source is read, unless --force says to write over it.
+    void existingOutputNeedsForce_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("own"); // the user's file, relative to --out
+        QTest::newRow("file") << u"csv"_s << QString();
+        QTest::newRow("folder") << u"html"_s << u"/index.html"_s;
+    }
+    void existingOutputNeedsForce()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, own);
+        const QString out = file(u"taken-"_s + format);
+        QVERIFY(testsupport::writeFile(out + own, "the user's own"));
+        const QStringList exportTo{u"export"_s, u"--format"_s, format, u"--out"_s, out};
+        const Result refused = cli(exportTo + QStringList{u"--backup"_s, file(u"none"_s)});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains(out + u" already"_s), qPrintable(refused.err));
+        QCOMPARE(testsupport::readFile(out + own), QByteArray("the user's own"));
+        const Result forced = cli(exportTo + QStringList{u"--store"_s, m_store, u"--force"_s});
+        QCOMPARE(forced.code, 0);
+        QVERIFY(testsupport::readFile(out + own).contains("Friends"));
     }
 
     // The incremental archive: a second import of the same backup adds nothing.

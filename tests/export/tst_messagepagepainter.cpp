@@ -162,6 +162,38 @@ private slots:
         QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
         QVERIFY(painter.end());
     }
+    // A text too long to lay out at once is laid out a window at a time: every character
+    // is on the pages once, in order, whether the window ends in a word, in a run
+    // without a space or at a paragraph's end.
+    void longTextKeepsEveryCharacter()
+    {
+        QString text;
+        for (int i = 0; text.size() < MessagePagePainter::kLongText * 3; ++i)
+            text += u"wörd%1 "_s.arg(i);
+        text += u"\n"_s + u"ab"_s.repeated(3000) + u"\n\n"_s;
+        for (int i = 0; text.size() < MessagePagePainter::kLongText * 5; ++i)
+            text += u"end%1 "_s.arg(i) + (i % 97 == 0 ? u"\n"_s : QString());
+        const QString path = m_dir.filePath(u"long.pdf"_s);
+        {
+            ExportMessagesPdf pdf(path);
+            qint64 lastDone = 0, calls = 0;
+            pdf.setProgress([&](qint64 done, qint64 length) {
+                QVERIFY(done > lastDone && done <= length);
+                lastDone = done;
+                ++calls;
+            });
+            pdf.write(*m_f.addMessage(m_direct, ViberMsgTypeText, kNoon, true, text));
+            pdf.finish();
+            QCOMPARE(lastDone, qint64(text.size()));
+            QVERIFY(calls > 10);
+            QVERIFY(pdf.pageCount() > 5);
+        }
+        const QString shown = poppler(u"pdftotext"_s, {path, u"-"_s});
+        if (shown.isEmpty())
+            QSKIP("poppler-utils is not installed");
+        static const QRegularExpression pageNumbersAndSpace(u"05 Mar 2024|12:00 pm|\\s|\\b\\d+\\b"_s);
+        QCOMPARE(QString(shown).remove(pageNumbersAndSpace), QString(text).remove(pageNumbersAndSpace));
+    }
     void pdfExport()
     {
         const QString path = m_dir.filePath(u"chat.pdf"_s);

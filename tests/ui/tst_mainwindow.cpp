@@ -591,6 +591,33 @@ private slots:
         answer = out.filePath(u"all"_s);
         m_w->toolbarAction(u"IDS_MI_EXPORT_TOOLBAR"_s)->trigger();
         QCOMPARE(lines(answer + u".csv"_s), 7);
+
+        // The dialog asked about "all", not about the "all.csv" the export would replace.
+        m_user->boxes.clear();
+        m_user->answer = QMessageBox::No;
+        QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
+        QVERIFY(run("miExportChat"));
+        QTRY_COMPARE(m_user->boxes.size(), 1);
+        QVERIFY2(m_user->boxes.first().contains(u"all.csv already exists"_s),
+                 qPrintable(m_user->boxes.first()));
+        QCOMPARE(lines(answer + u".csv"_s), 7);
+        m_user->answer = QMessageBox::Yes;
+        QVERIFY(run("miExportChat"));
+        QTRY_COMPARE(lines(answer + u".csv"_s), 5);
+
+        // A folder export never goes among the files of a folder of that name.
+        m_w->exports()->setSaveFileChooser(
+            [&](QWidget *, const QString &, const QString &, const QString &, QString *chosen) {
+                *chosen = ExportController::exportFilters().at(4);
+                return answer;
+            });
+        QVERIFY(testsupport::writeFile(answer + u"-html/index.html"_s, "the user's own"));
+        m_user->boxes.clear();
+        QVERIFY(run("miExportChat"));
+        QTRY_COMPARE(m_user->boxes.value(0), u"Successfully exported 4 Messages to %1."_s.arg(
+                                                 QDir::toNativeSeparators(answer + u"-html(1)"_s)));
+        QCOMPARE(testsupport::readFile(answer + u"-html/index.html"_s), QByteArray("the user's own"));
+        QVERIFY(QFileInfo(answer + u"-html(1)/index.html"_s).isFile());
     }
     // A store folder the user opens is shown as a source, and nothing is written
     // into it: no previews, no journal files.

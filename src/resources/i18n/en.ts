@@ -1128,6 +1128,10 @@
         <translation>the disk is full or the file cannot be written</translation>
     </message>
     <message>
+        <source>IDS_DISK_FULL</source>
+        <translation>the disk is full</translation>
+    </message>
+    <message>
         <source>IDS_EXPORT_ALL_CHATS</source>
         <translation>All chats</translation>
     </message>
@@ -1165,6 +1169,26 @@
     <message>
         <source>IDS_SUC_EXPORT_%1_MMS</source>
         <translation>Successfully exported %1 Messages.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXPORT_%1_MMS_TO_%2</source>
+        <translation>Successfully exported %1 Messages to %2.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_FILE_EXISTS_%1</source>
+        <translation>The file %1 already exists; the export leaves it as it is.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_FOLDER_NOT_EMPTY_%1</source>
+        <translation>The folder %1 already holds files; the export leaves them as they are.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_FOLDER_NOT_MADE</source>
+        <translation>the folder to write the export in could not be created</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_NOT_MOVED</source>
+        <translation>the complete export could not be given this name</translation>
     </message>
 </context>
 <context>
@@ -1210,6 +1234,10 @@
     <message>
         <source>IDS_SEL_EXPORT_MESSAGES_PATH</source>
         <translation>Please select Save Path for messages.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_REPLACE_FILE_%1</source>
+        <translation>The file %1 already exists. Replace it with the export?</translation>
     </message>
     <message>
         <source>Text Files(*.txt)</source>
@@ -1770,6 +1798,18 @@ Commands:</translation>
     <message>
         <source>IDS_CLI_OUT_NEEDED</source>
         <translation>Name the output with --out.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OUT_EXISTS_%1</source>
+        <translation>The file %1 already exists and is left as it is: name another with --out, or give --force to replace it.</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OUT_NOT_EMPTY_%1</source>
+        <translation>The folder %1 already holds files, which are left as they are: name another with --out, or give --force to write among them (files of the same names are replaced).</translation>
+    </message>
+    <message>
+        <source>IDS_CLI_OPT_FORCE</source>
+        <translation>Write even where --out names an existing file (replaced) or a folder holding files (files of the same names replaced).</translation>
     </message>
     <message>
         <source>IDS_CLI_NO_CALLS_%1</source>
