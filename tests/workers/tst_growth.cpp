@@ -110,9 +110,6 @@ private slots:
             QVERIFY(steps[i] > 0);
         }
         const double ratio = double(steps[1]) / double(steps[0]);
-        // A transfer still grows a little faster than its input: participants and their
-        // chats are looked up by number with a scan of their tables. Next in the speed work.
-        QEXPECT_FAIL("transfer", "participant lookups by number scan the table", Continue);
         QVERIFY2(ratio <= kMaxRatio,
                  qPrintable(u"%1 steps for %2 messages, %3 for %4: %5 times"_s.arg(steps[0])
                                 .arg(kSmall)
