@@ -14,6 +14,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -321,7 +322,11 @@ QString IOSRestoreViberMsgThread::work()
         fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(store, m_workingCopy));
     QFile(m_workingCopy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 
-    const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
+    // What the phone shows is read from the cached store, which nothing changes before the
+    // delivery, while the merge writes the working copy: the two need not wait for each other.
+    std::future<qint64> phoneLoaded = std::async(std::launch::async, [viber] {
+        return qint64(IOSViberDb(viber, kStoreName, true).load()->messages.size());
+    });
     IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
     work.open();
     // A store that cannot be written safely is refused before any write, in a sentence
@@ -365,7 +370,7 @@ QString IOSRestoreViberMsgThread::work()
     // Every message the phone showed is still there, but for copies of one message.
     const ViberDataPtr merged =
         IOSViberDb(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s)).load();
-    if (merged->messages.size() < phoneLoaded - merge.phoneDuplicates)
+    if (merged->messages.size() < phoneLoaded.get() - merge.phoneDuplicates)
         fail(tr("IDS_MERGED_STORE_DAMAGED_%1").arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
 
     // Delivered first: a delivery that fails leaves the cache matching the phone.
