@@ -108,8 +108,8 @@ double opensslSeconds(const QString &tool, const QString &source, const QString 
 
 } // namespace
 
-CHATWHARF_BENCH_SCENARIO_NAMED(
-    backupDecryptScenario, "backup-decrypt",
+CHATWHARF_BENCH_SCENARIO_SIZED(
+    backupDecryptScenario, "backup-decrypt", bench::Size::Own,
     "Decrypt a 256 MB backup file (--messages gives megabytes), beside openssl enc")
 {
     const qint64 megabytes = bench::messageCount(args, 256);

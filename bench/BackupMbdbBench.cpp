@@ -59,7 +59,7 @@ QList<MbdbRecord> phoneRecords(qint64 count)
 
 } // namespace
 
-CHATWHARF_BENCH_SCENARIO_NAMED(backupMbdb, "backup-mbdb",
+CHATWHARF_BENCH_SCENARIO_SIZED(backupMbdb, "backup-mbdb", bench::Size::Own,
                                "Read a Manifest.mbdb of 300,000 records and build the backup's file tree")
 {
     const qint64 n = bench::messageCount(args, 300000);
@@ -117,8 +117,8 @@ double opensslPbkdf2Seconds(const QString &tool, const char *digest, const QByte
 
 } // namespace
 
-CHATWHARF_BENCH_SCENARIO_NAMED(
-    backupNewer, "backup-newer",
+CHATWHARF_BENCH_SCENARIO_SIZED(
+    backupNewer, "backup-newer", bench::Size::Own,
     "Read a Manifest.db of 300,000 files into the tree; unlock a current encrypted "
     "backup beside openssl's PBKDF2 over the same parameters")
 {

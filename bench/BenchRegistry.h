@@ -10,9 +10,17 @@ namespace bench {
 
 using Scenario = std::function<int(const QStringList &args)>;
 
+// What "--messages N" sizes in a scenario, for "all", which hands its N on only to those
+// it counts messages in: megabytes or manifest records of a million would run for hours.
+enum class Size {
+    Messages,
+    Own,   // N counts something else; "all" runs the scenario at its own default
+    Group, // runs other scenarios; "all" runs those itself
+};
+
 struct Registrar
 {
-    Registrar(const char *name, const char *description, Scenario fn);
+    Registrar(const char *name, const char *description, Scenario fn, Size size = Size::Messages);
 };
 
 // Runs the scenario called name; 2 when there is none.
@@ -42,6 +50,10 @@ qint64 scaled(qint64 count, qint64 messages, qint64 defaultMessages, qint64 mini
 
 // For a scenario whose name is no C++ identifier (a keyword such as "export").
 #define CHATWHARF_BENCH_SCENARIO_NAMED(ident, name, description)                                             \
+    CHATWHARF_BENCH_SCENARIO_SIZED(ident, name, bench::Size::Messages, description)
+
+// For a scenario whose N is no message count (size is a bench::Size).
+#define CHATWHARF_BENCH_SCENARIO_SIZED(ident, name, size, description)                                       \
     static int ident(const QStringList &args);                                                               \
-    static bench::Registrar ident##_registrar(name, description, ident);                                     \
+    static bench::Registrar ident##_registrar(name, description, ident, size);                               \
     static int ident(const QStringList &args)

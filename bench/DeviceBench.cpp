@@ -53,8 +53,8 @@ double localCopySeconds(const QString &from, const QString &to)
 
 } // namespace
 
-CHATWHARF_BENCH_SCENARIO_NAMED(
-    deviceScenario, "device",
+CHATWHARF_BENCH_SCENARIO_SIZED(
+    deviceScenario, "device", bench::Size::Own,
     "Download a 256 MB file and 2,000 files of 100 KB from a simulated iPhone over AFC (--messages gives "
     "megabytes), beside a plain local copy")
 {

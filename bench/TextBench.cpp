@@ -38,7 +38,8 @@ QString mixedText(qsizetype chars)
 
 } // namespace
 
-CHATWHARF_BENCH_SCENARIO(text, "Emoticon ranges and HTML of 40,000 codes and of a 4.8 MB message text")
+CHATWHARF_BENCH_SCENARIO_SIZED(text, "text", bench::Size::Own,
+                               "Emoticon ranges and HTML of 40,000 codes and of a 4.8 MB message text")
 {
     // N counts the emoticon codes of the first text; the long text grows with it.
     const qint64 n = bench::messageCount(args, 40000);

@@ -21,6 +21,7 @@ struct Entry
 {
     std::string description;
     bench::Scenario fn;
+    bench::Size size;
 };
 
 std::map<std::string, Entry> &scenarios()
@@ -33,9 +34,9 @@ std::map<std::string, Entry> &scenarios()
 
 namespace bench {
 
-Registrar::Registrar(const char *name, const char *description, Scenario fn)
+Registrar::Registrar(const char *name, const char *description, Scenario fn, Size size)
 {
-    scenarios()[name] = Entry{description, std::move(fn)};
+    scenarios()[name] = Entry{description, std::move(fn), size};
 }
 
 int runScenario(const QString &name, const QStringList &args)
@@ -98,6 +99,32 @@ qint64 scaled(qint64 count, qint64 messages, qint64 defaultMessages, qint64 mini
 }
 
 } // namespace bench
+
+// Every scenario, each in a process of its own so that none inherits another's peak memory,
+// environment or files; all run even when one fails.
+CHATWHARF_BENCH_SCENARIO_SIZED(all, "all", bench::Size::Group,
+                               "Every scenario one after another, with every figure (--messages N "
+                               "sizes those that count messages)")
+{
+    QStringList failed;
+    for (const auto &[name, entry] : scenarios()) {
+        if (entry.size == bench::Size::Group)
+            continue;
+        const QString scenario = QString::fromStdString(name);
+        std::fprintf(stderr, "scenario %s\n", name.c_str());
+        std::fflush(stdout);
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QCoreApplication::applicationFilePath(),
+                      QStringList{scenario} + (entry.size == bench::Size::Messages ? args : QStringList()));
+        if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+            process.exitCode() != 0)
+            failed << scenario;
+    }
+    if (!failed.isEmpty())
+        std::fprintf(stderr, "failed: %s\n", qPrintable(failed.join(QStringLiteral(", "))));
+    return failed.isEmpty() ? 0 : 1;
+}
 
 int main(int argc, char **argv)
 {

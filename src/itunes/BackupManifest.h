@@ -30,6 +30,8 @@ struct MbdbString
     bool operator==(const MbdbString &other) const { return absent == other.absent && bytes == other.bytes; }
     bool operator!=(const MbdbString &other) const { return !(*this == other); }
 };
+// Lists of hundreds of thousands of records grow by moving their memory, not each record.
+Q_DECLARE_TYPEINFO(MbdbString, Q_RELOCATABLE_TYPE);
 
 // One extended attribute of a record.
 struct MbdbProperty
@@ -38,6 +40,7 @@ struct MbdbProperty
     MbdbString value;
     bool operator==(const MbdbProperty &other) const { return name == other.name && value == other.value; }
 };
+Q_DECLARE_TYPEINFO(MbdbProperty, Q_RELOCATABLE_TYPE);
 
 // One record of Manifest.mbdb: a backed-up file, folder or link, fields in file order.
 struct MbdbRecord
@@ -66,6 +69,7 @@ struct MbdbRecord
     // that cannot are kept in the manifest but never reach the tree or a copy.
     bool isSafe() const;
 };
+Q_DECLARE_TYPEINFO(MbdbRecord, Q_RELOCATABLE_TYPE);
 
 // One iTunes backup folder: the device values of Manifest.plist, the records of
 // Manifest.mbdb arranged by a virtual path, and the copying of backed-up files

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -228,6 +230,8 @@ QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, 
     try {
         db.openThrow(dbPath, Sqlite3DB::ReadOnly);
         db.treatAsUntrusted();
+        if (Sqlite3Cursor n = db.queryThrow(Sqlite3Sql("select count(*) from Files")); n.moveNext())
+            records.reserve(qsizetype(std::clamp<qint64>(n.getInt64At(0), 0, 10000000)));
         Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select domain, relativePath, flags, file from Files"));
         while (c.moveNext()) {
             MbdbRecord record;

@@ -184,6 +184,8 @@ private:
     qint64 nextPrimaryKey(const QString &table);
     // The keys of the participant rows with a number's digits (one placeholder).
     QString personKeysSql() const;
+    // The latest recents line of the persons with the number's digits.
+    Sqlite3Sql recentsLineOfNumberSql(const QString &digits);
     // The attachment key of the message m (an SQL expression); "null" when unknown.
     QString attachmentOfMessageSql(const QString &m) const;
     // The attachment key of each of the messages that has one, by one pass over the link.
@@ -196,6 +198,28 @@ private:
     // The row of a person without a number that has the person's name, in stores
     // that keep names; 0 when none.
     qint64 findNumberlessPersonKey(const _ViberPerson *person);
+    // What a run looks up by number and by group id, read with one pass over each table at
+    // its first use in a transaction and kept up to date by the writer's own inserts. A
+    // phone's store indexes none of these columns, so a query per record scanned a table
+    // and a transfer grew with the square of the store. Kept only within one transaction
+    // and dropped when it ends, so that rows a rollback took away are never handed out;
+    // callers that change these tables with their own SQL in a run must not rely on it.
+    struct Lookups
+    {
+        quint64 transaction = 0;
+        bool persons = false;
+        QHash<QString, QList<qint64>> personsByNumber; // by digits, in key order
+        bool chats = false;
+        QHash<QString, qint64> chatByGroup; // the lowest key with the group id
+        QSet<qint64> groupChats;
+        QHash<qint64, qint64> chatByPerson; // the lowest one-to-one conversation a person is in
+    };
+    // The lookups of the running transaction, reset when it is another; null outside one.
+    Lookups *currentLookups();
+    // The same with the persons, or the conversations, read in; null outside a transaction.
+    Lookups *personLookups();
+    Lookups *chatLookups();
+
     // The message key the query finds (0 for none); attachmentKey is then its attachment's.
     qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
     // The store's value of ZATTACHMENT.ZTYPE and ZVIBERMESSAGE.ZSYSTEMTYPE for a message.
@@ -211,4 +235,5 @@ private:
     bool m_memberLayout = false;
     QHash<QString, qint64> m_nextKeys; // by table, for current stores
     bool m_indexMessages = false;      // new messages go into the store's search index
+    Lookups m_lookups;
 };

@@ -135,8 +135,82 @@ qint64 IOSViberDb::nextPrimaryKey(const QString &table)
 
 QString IOSViberDb::personKeysSql() const
 {
-    return m_memberLayout ? QStringLiteral("select ZMEMBER from ZPHONENUMBER where ZCANONIZEDPHONENUM=?")
+    // A number that belongs to no member names nobody.
+    return m_memberLayout ? QStringLiteral("select ZMEMBER from ZPHONENUMBER where ZCANONIZEDPHONENUM=? and "
+                                           "ZMEMBER is not null")
                           : QStringLiteral("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?");
+}
+
+IOSViberDb::Lookups *IOSViberDb::currentLookups()
+{
+    if (!inTransaction())
+        return nullptr;
+    if (m_lookups.transaction != transactionSerial()) {
+        m_lookups = Lookups();
+        m_lookups.transaction = transactionSerial();
+    }
+    return &m_lookups;
+}
+
+IOSViberDb::Lookups *IOSViberDb::personLookups()
+{
+    Lookups *l = currentLookups();
+    if (!l || l->persons)
+        return l;
+    l->personsByNumber.clear();
+    Sqlite3Cursor c = queryThrow(
+        m_memberLayout
+            ? QStringLiteral("select ZCANONIZEDPHONENUM, ZMEMBER from ZPHONENUMBER where ZMEMBER is not null "
+                             "order by Z_PK")
+            : QStringLiteral("select ZCANONIZEDPHONENUM, Z_PK from ZPHONENUMBERINDEX order by Z_PK"));
+    while (c.moveNext()) {
+        const QString digits = c.getTextAt(0);
+        if (!digits.isEmpty())
+            l->personsByNumber[digits].append(c.getInt64At(1));
+    }
+    l->persons = true;
+    return l;
+}
+
+IOSViberDb::Lookups *IOSViberDb::chatLookups()
+{
+    Lookups *l = currentLookups();
+    if (!l || l->chats)
+        return l;
+    l->chatByGroup.clear();
+    l->groupChats.clear();
+    l->chatByPerson.clear();
+    Sqlite3Cursor g = queryThrow("select Z_PK, ZGROUPID from ZCONVERSATION where ZGROUPID is not null and "
+                                 "ZGROUPID<>'' order by Z_PK");
+    while (g.moveNext()) {
+        const qint64 key = g.getInt64At(0);
+        l->groupChats.insert(key);
+        l->chatByGroup.insert(g.getTextAt(1), std::min(key, l->chatByGroup.value(g.getTextAt(1), key)));
+    }
+    Sqlite3Cursor j = queryThrow(
+        QStringLiteral("select j.%2, j.%3 from %1 as j inner join ZCONVERSATION as c on c.Z_PK=j.%2 where "
+                       "c.ZGROUPID is null or c.ZGROUPID=''")
+            .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn)));
+    while (j.moveNext()) {
+        const qint64 chat = j.getInt64At(0), person = j.getInt64At(1);
+        l->chatByPerson.insert(person, std::min(chat, l->chatByPerson.value(person, chat)));
+    }
+    l->chats = true;
+    return l;
+}
+
+Sqlite3Sql IOSViberDb::recentsLineOfNumberSql(const QString &digits)
+{
+    const QString sql = QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in (%1) order by "
+                                       "ZDATE desc limit 1");
+    if (const Lookups *l = personLookups()) {
+        // Keys, not text from outside: written into the statement as numbers.
+        QStringList keys;
+        for (const qint64 key : l->personsByNumber.value(digits))
+            keys << QString::number(key);
+        return Sqlite3Sql(sql.arg(keys.isEmpty() ? QStringLiteral("null") : keys.join(QLatin1Char(','))));
+    }
+    return Sqlite3Sql(sql.arg(personKeysSql())).addTextParam(digits);
 }
 
 QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
@@ -352,6 +426,8 @@ qint64 IOSViberDb::findPersonKey(const _ViberPerson *person)
     const QString digits = phoneDigits(person->phone);
     if (digits.isEmpty())
         return 0;
+    if (const Lookups *l = personLookups())
+        return l->personsByNumber.value(digits).value(0);
     Sqlite3Cursor c =
         queryThrow(Sqlite3Sql(personKeysSql() + QStringLiteral(" limit 1")).addTextParam(digits));
     return c.moveNext() ? c.getInt64At(0) : 0;
@@ -392,6 +468,8 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
             optional(number, kPhoneNumber, "ZPHONE", person->phone);
             optional(number, kPhoneNumber, "ZPHONETYPE", QStringLiteral("Viber"));
             insertRow(kPhoneNumber, number);
+            if (Lookups *l = currentLookups(); l && l->persons)
+                l->personsByNumber[digits].append(key);
         }
         return key;
     }
@@ -420,7 +498,11 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
         row.setVal(QStringLiteral("ZNAME"), person->name);
         row.setVal(kOther, blobOrNull(person->other));
     }
-    return insertRow(t, row);
+    const qint64 key = insertRow(t, row);
+    const QString digits = phoneDigits(person->phone);
+    if (Lookups *l = currentLookups(); l && l->persons && !digits.isEmpty())
+        l->personsByNumber[digits].append(key);
+    return key;
 }
 
 void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_ViberPerson *> &persons,
@@ -434,6 +516,8 @@ void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_
             continue;
         const qint64 key = findOrInsertPerson(counter, person, numberless);
         executeThrow(Sqlite3Sql(sql).addInt64Param(chatKey).addInt64Param(key));
+        if (Lookups *l = currentLookups(); l && l->chats && !l->groupChats.contains(chatKey))
+            l->chatByPerson.insert(key, std::min(chatKey, l->chatByPerson.value(key, chatKey)));
     }
 }
 
@@ -444,21 +528,32 @@ qint64 IOSViberDb::findChatKey(const _ViberChat *chat)
     open();
     if (!chat)
         return 0;
+    // Of several conversations that match, the first made.
     Sqlite3Cursor c;
     if (!chat->groupId.isEmpty()) {
-        c = queryThrow(
-            Sqlite3Sql("select Z_PK from ZCONVERSATION where ZGROUPID=?").addTextParam(chat->groupId));
+        if (const Lookups *l = chatLookups())
+            return l->chatByGroup.value(chat->groupId);
+        c = queryThrow(Sqlite3Sql("select Z_PK from ZCONVERSATION where ZGROUPID=? order by Z_PK limit 1")
+                           .addTextParam(chat->groupId));
     } else if (chat->participants.size() == 1 &&
                !phoneDigits(chat->participants.constBegin().value()->phone).isEmpty()) {
+        const QString digits = phoneDigits(chat->participants.constBegin().value()->phone);
+        if (chatLookups() && personLookups()) {
+            qint64 first = 0;
+            for (const qint64 person : m_lookups.personsByNumber.value(digits))
+                if (const qint64 key = m_lookups.chatByPerson.value(person); key && (!first || key < first))
+                    first = key;
+            return first;
+        }
         // The group test is one alternative: without the parentheses a conversation
         // with an empty group id would match whatever its number.
         const QString sql =
             QStringLiteral("select c.Z_PK from ZCONVERSATION as c inner join %1 as j on c.Z_PK=j.%2 "
-                           "where j.%3 in (%4) and (c.ZGROUPID is null or c.ZGROUPID='')")
+                           "where j.%3 in (%4) and (c.ZGROUPID is null or c.ZGROUPID='') order by c.Z_PK "
+                           "limit 1")
                 .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn),
                      personKeysSql());
-        c = queryThrow(
-            Sqlite3Sql(sql).addTextParam(phoneDigits(chat->participants.constBegin().value()->phone)));
+        c = queryThrow(Sqlite3Sql(sql).addTextParam(digits));
     } else {
         return 0;
     }
@@ -500,7 +595,13 @@ qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
     if (!chat->name.isEmpty())
         optional("ZNAME", chat->name);
     optional("_other", blobOrNull(chat->other));
-    return insertRow(t, row);
+    const qint64 key = insertRow(t, row);
+    if (Lookups *l = currentLookups(); l && l->chats && !chat->groupId.isEmpty()) {
+        l->groupChats.insert(key);
+        if (!l->chatByGroup.contains(chat->groupId))
+            l->chatByGroup.insert(chat->groupId, key);
+    }
+    return key;
 }
 
 // --- Messages --------------------------------------------------------------------
@@ -749,11 +850,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
                       Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
                                  "limit 1")
                           .addInt64Param(knownPersonKey(call->person, numberless)))
-                : queryThrow(
-                      Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in (%1) "
-                                                "order by ZDATE desc limit 1")
-                                     .arg(personKeysSql()))
-                          .addTextParam(digits));
+                : queryThrow(recentsLineOfNumberSql(digits));
         lineKey = l.moveNext() ? l.getInt64At(0) : 0;
     }
 
@@ -1046,12 +1143,15 @@ bool IOSViberDb::deleteChatWithoutMessages(qint64 chatKey)
             QStringLiteral("delete from %1 where %2=?").arg(quoted(m_joinTable), quoted(m_joinChatColumn)))
             .addInt64Param(chatKey));
     executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(chatKey));
+    m_lookups.chats = false;
     return true;
 }
 
 void IOSViberDb::deleteUnreferencedPerson(qint64 personKey)
 {
     open();
+    m_lookups.persons = false;
+    m_lookups.chats = false;
     if (m_memberLayout) {
         // The member's numbers go with it; a member still referred to keeps both.
         const QString referred =

@@ -423,6 +423,17 @@ void Sqlite3DB::openThrow(const QString &path, int flags, const QString &target)
     sqlite3_extended_result_codes(m_db, 1);
     // Another program (the phone app's copy, a viewer) may hold a short lock.
     sqlite3_busy_timeout(m_db, 5000);
+    // SQLite ends transactions of its own accord too (a rollback after a full disk):
+    // its hooks see every end, where the wrapper's calls would miss those.
+    sqlite3_commit_hook(
+        m_db,
+        [](void *self) {
+            ++static_cast<Sqlite3DB *>(self)->m_transactionSerial;
+            return 0; // 0 lets the commit go on
+        },
+        this);
+    sqlite3_rollback_hook(
+        m_db, [](void *self) { ++static_cast<Sqlite3DB *>(self)->m_transactionSerial; }, this);
 }
 
 bool Sqlite3DB::isReadOnly() const
@@ -454,8 +465,12 @@ void Sqlite3DB::close()
         m_cache.reset();
     }
     if (m_db) {
+        // Cursors may keep the connection alive a little longer; this object may not.
+        sqlite3_commit_hook(m_db, nullptr, nullptr);
+        sqlite3_rollback_hook(m_db, nullptr, nullptr);
         sqlite3_close_v2(m_db);
         m_db = nullptr;
+        ++m_transactionSerial;
     }
 }
 

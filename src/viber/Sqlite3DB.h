@@ -175,6 +175,10 @@ public:
     bool commitTran();
     bool rollbackTran();
     bool inTransaction() const;
+    // Changes whenever a transaction of this connection ends, committed or rolled back
+    // (an automatic rollback after an error included), and when it closes: what was
+    // learnt of the rows within one transaction holds while this stays the same.
+    quint64 transactionSerial() const { return m_transactionSerial; }
 
     qint64 lastInsertId() const;
     int changes() const;
@@ -190,6 +194,7 @@ private:
     // few statements hundreds of thousands of times, and compiling them each time
     // cost more than running them. Shared with cursors, which may outlive the connection.
     std::shared_ptr<Sqlite3Cursor::StatementCache> m_cache;
+    quint64 m_transactionSerial = 0;
 };
 
 // SQLite makes its log and shared-memory files beside a database in write-ahead-log

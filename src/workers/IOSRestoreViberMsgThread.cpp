@@ -14,6 +14,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -28,7 +29,11 @@ struct Entry
     qint64 token = 0;
     double date = 0;
     bool fromPhone = false;
-    Sqlite3Row row;
+    // A phone's message: its row in the waiting table, and its attachment and location.
+    qint64 phoneRow = 0;
+    qint64 attachment = 0;
+    qint64 location = 0;
+    Sqlite3Row row; // a phone's call, whole
     const _ViberMsg *message = nullptr;
 };
 
@@ -98,12 +103,37 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb
             into.append(e);
         }
     };
-    // The phone's messages, with the keys of their attachment and location.
+    // The phone's messages, with the keys of their attachment and location, wait in a
+    // table of the connection's own while the store's table is emptied: read into
+    // memory as rows, a million of them cost far more than the merge itself.
+    work.execThrow(u"DROP TABLE IF EXISTS temp.phone_messages"_s);
+    work.execThrow(
+        u"CREATE TEMP TABLE phone_messages AS select m.*, a.Z_PK as atta_id, l.Z_PK as loc_id from "
+        u"ZVIBERMESSAGE as m left join ZATTACHMENT as a on m.Z_PK=a.ZMESSAGE left join ZVIBERLOCATION as l "
+        u"on "
+        u"m.Z_PK=l.ZMESSAGE"_s);
     QList<Entry> messages, calls;
-    readRows(
-        "select m.*, a.Z_PK as atta_id, l.Z_PK as loc_id from ZVIBERMESSAGE as m left join ZATTACHMENT as a "
-        "on m.Z_PK=a.ZMESSAGE left join ZVIBERLOCATION as l on m.Z_PK=l.ZMESSAGE",
-        u"ZTOKEN"_s, messages);
+    {
+        Sqlite3Cursor c = work.queryThrow(Sqlite3Sql(
+            "select rowid, ZTOKEN, ZDATE, atta_id, loc_id from temp.phone_messages order by rowid"));
+        while (c.moveNext()) {
+            Entry e;
+            e.phoneRow = c.getInt64At(0);
+            e.token = c.getInt64At(1);
+            e.date = c.getDoubleAt(2);
+            e.attachment = c.getInt64At(3);
+            e.location = c.getInt64At(4);
+            e.fromPhone = true;
+            messages.append(e);
+        }
+    }
+    QStringList columns;
+    for (const Sqlite3Column &column : work.tbCols(u"ZVIBERMESSAGE"_s))
+        if (column.name.compare(u"Z_PK"_s, Qt::CaseInsensitive) != 0)
+            columns << u"\""_s + QString(column.name).replace(u'"', u"\"\""_s) + u'"';
+    const Sqlite3Sql putBack(
+        u"insert into ZVIBERMESSAGE (%1) select %1 from temp.phone_messages where rowid=?"_s.arg(
+            columns.join(u',')));
     QList<const _ViberMsg *> newCalls;
     for (const _ViberMsg *m : std::as_const(m_messages)) {
         if (!m || !m->chat)
@@ -161,15 +191,11 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb
             if (attachmentKey > 0 && e.message->attachment)
                 merge.attachments.append({attachmentKey, e.message->attachment});
         } else {
-            const qint64 attachment = e.row.val(u"atta_id"_s).toLongLong();
-            const qint64 location = e.row.val(u"loc_id"_s).toLongLong();
+            const qint64 attachment = e.attachment;
+            const qint64 location = e.location;
             qint64 found = 0;
             if (work.findDuplicateMessage(e.token, e.date, found) == 0) {
-                QSet<QString> columns(e.row.columns().cbegin(), e.row.columns().cend());
-                columns.remove(u"Z_PK"_s);
-                columns.remove(u"atta_id"_s);
-                columns.remove(u"loc_id"_s);
-                work.executeThrow(e.row.insertSql(u"ZVIBERMESSAGE"_s, columns));
+                work.executeThrow(Sqlite3Sql(putBack).addInt64Param(e.phoneRow));
                 const qint64 key = work.lastInsertId();
                 if (attachment > 0)
                     work.executeThrow(Sqlite3Sql("update ZATTACHMENT set ZMESSAGE=? where Z_PK=?")
@@ -231,6 +257,7 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb
         checkCancel();
     }
 
+    work.execThrow(u"DROP TABLE temp.phone_messages"_s);
     merge.anyCalls = !newCalls.isEmpty();
     merge.allChats = true;
     return merge;
@@ -295,7 +322,11 @@ QString IOSRestoreViberMsgThread::work()
         fail(u"IOSRestoreViberMsgThread, cant copy %1 to %2."_s.arg(store, m_workingCopy));
     QFile(m_workingCopy).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
 
-    const qint64 phoneLoaded = IOSViberDb(viber, kStoreName, true).load()->messages.size();
+    // What the phone shows is read from the cached store, which nothing changes before the
+    // delivery, while the merge writes the working copy: the two need not wait for each other.
+    std::future<qint64> phoneLoaded = std::async(std::launch::async, [viber] {
+        return qint64(IOSViberDb(viber, kStoreName, true).load()->messages.size());
+    });
     IOSViberDb work(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s));
     work.open();
     // A store that cannot be written safely is refused before any write, in a sentence
@@ -339,7 +370,7 @@ QString IOSRestoreViberMsgThread::work()
     // Every message the phone showed is still there, but for copies of one message.
     const ViberDataPtr merged =
         IOSViberDb(viber, QFileInfo(m_workingCopy).fileName().prepend(u"Documents/"_s)).load();
-    if (merged->messages.size() < phoneLoaded - merge.phoneDuplicates)
+    if (merged->messages.size() < phoneLoaded.get() - merge.phoneDuplicates)
         fail(tr("IDS_MERGED_STORE_DAMAGED_%1").arg(QDir::toNativeSeparators(m_workingCopy).toHtmlEscaped()));
 
     // Delivered first: a delivery that fails leaves the cache matching the phone.
