@@ -193,8 +193,27 @@ struct Sqlite3Cursor::Statement
     QString path;
     QHash<QString, int> index; // lower-case column name -> first column of that name
     QStringList names;
+    bool named = false;
     bool onRow = false;
     bool done = false;
+
+    // Names are read when first asked for: most queries are read by position, and naming
+    // the columns of each cost a duplicate check as much as running it.
+    Statement &nameColumns()
+    {
+        if (named)
+            return *this;
+        named = true;
+        const int n = sqlite3_column_count(stmt);
+        for (int i = 0; i < n; ++i) {
+            const QString name = QString::fromUtf8(sqlite3_column_name(stmt, i));
+            names.append(name);
+            const QString key = name.toLower();
+            if (!index.contains(key))
+                index.insert(key, i);
+        }
+        return *this;
+    }
 
     ~Statement()
     {
@@ -228,7 +247,7 @@ int Sqlite3Cursor::columnIndex(const QString &col) const
 {
     if (!m_stmt || !m_stmt->onRow)
         return -1;
-    return m_stmt->index.value(col.toLower(), -1);
+    return m_stmt->nameColumns().index.value(col.toLower(), -1);
 }
 
 int Sqlite3Cursor::getInt(const QString &col) const
@@ -263,7 +282,7 @@ bool Sqlite3Cursor::isNull(const QString &col) const
 
 bool Sqlite3Cursor::containsCol(const QString &col) const
 {
-    return m_stmt && m_stmt->index.contains(col.toLower());
+    return m_stmt && m_stmt->nameColumns().index.contains(col.toLower());
 }
 
 QVariant Sqlite3Cursor::valueAt(int i) const
@@ -299,22 +318,23 @@ Sqlite3Row Sqlite3Cursor::getRow() const
     Sqlite3Row row;
     if (!m_stmt || !m_stmt->onRow)
         return row;
-    for (int i = 0; i < m_stmt->names.size(); ++i)
-        if (!row.contains(m_stmt->names[i]))
-            row.setVal(m_stmt->names[i], valueAt(i));
+    const QStringList &names = m_stmt->nameColumns().names;
+    for (int i = 0; i < names.size(); ++i)
+        if (!row.contains(names[i]))
+            row.setVal(names[i], valueAt(i));
     return row;
 }
 
 QStringList Sqlite3Cursor::columnNames() const
 {
-    return m_stmt ? m_stmt->names : QStringList();
+    return m_stmt ? m_stmt->nameColumns().names : QStringList();
 }
 
 // --- Sqlite3Cursor: positional access ------------------------------------------
 
 int Sqlite3Cursor::columnIndexOf(const QString &col) const
 {
-    return m_stmt ? m_stmt->index.value(col.toLower(), -1) : -1;
+    return m_stmt ? m_stmt->nameColumns().index.value(col.toLower(), -1) : -1;
 }
 
 namespace {
@@ -554,14 +574,6 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
     cursor.m_stmt->stmt = prepare(sql);
     cursor.m_stmt->cache = m_cache;
     cursor.m_stmt->path = m_path;
-    const int n = sqlite3_column_count(cursor.m_stmt->stmt);
-    for (int i = 0; i < n; ++i) {
-        const QString name = QString::fromUtf8(sqlite3_column_name(cursor.m_stmt->stmt, i));
-        cursor.m_stmt->names.append(name);
-        const QString key = name.toLower();
-        if (!cursor.m_stmt->index.contains(key))
-            cursor.m_stmt->index.insert(key, i);
-    }
     return cursor;
 }
 
