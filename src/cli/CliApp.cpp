@@ -278,11 +278,8 @@ CliApp::Source CliApp::openSource(const QCommandLineParser &parser, bool backupI
             unlock(manifest, parser);
         source.data = SourceLoading::loadITunesBackup(manifest, run);
     }
-    if (!source.data) {
-        if (m_reporter->isCancelled())
-            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
-        throw CliError(QString());
-    }
+    if (!source.data)
+        stepFailed();
     // What had to be done to the source first (an interrupted write finished) is never done unseen.
     for (const QString &note : std::as_const(source.data->account.notes))
         m_err << ConsoleReporter::toPlainText(note).simplified() << u'\n';
@@ -503,11 +500,8 @@ void CliApp::toBackup(QCommandLineParser &parser)
         manifest, messages, [this](WorkerThread &worker, const QString &) { return runWorker(worker); });
     if (!manifest.recoveredText().isEmpty())
         m_err << ConsoleReporter::toPlainText(manifest.recoveredText()).simplified() << u'\n';
-    if (!result.succeeded) {
-        if (m_reporter->isCancelled())
-            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
-        throw CliError(QString()); // the reporter said why
-    }
+    if (!result.succeeded)
+        stepFailed();
     say(tr("IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3").arg(result.messages).arg(result.calls).arg(shown(target)));
 }
 
@@ -566,11 +560,8 @@ void CliApp::transfer(QCommandLineParser &parser)
               << u'\n';
     };
     const PhoneTransfer::Transferred result = PhoneTransfer::transfer(phone, messages, host);
-    if (!result.succeeded) {
-        if (m_reporter->isCancelled())
-            throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
-        throw CliError(QString()); // said already
-    }
+    if (!result.succeeded)
+        stepFailed();
     say(tr("IDS_CLI_TRANSFERRED_%1_%2_%3").arg(result.messages).arg(result.calls).arg(phone.udid));
 }
 
@@ -592,6 +583,13 @@ void CliApp::finishFailed(const WorkerThread &worker)
     if (worker.outcome() == WorkerThread::Outcome::Cancelled)
         throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
     throw CliError(QString()); // the reporter said why
+}
+
+void CliApp::stepFailed() const
+{
+    if (m_reporter->isCancelled())
+        throw CliError(tr("IDS_CLI_CANCELLED"), Cancelled);
+    throw CliError(QString()); // the step's runner said why
 }
 
 void CliApp::lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait)

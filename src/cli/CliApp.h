@@ -66,6 +66,8 @@ private:
     void checkDates(const QCommandLineParser &parser) const;
     // Raises for a worker that did not succeed: cancelled, or failed (already reported).
     [[noreturn]] void finishFailed(const WorkerThread &worker);
+    // Raises for a sequence of steps that did not succeed: cancelled, or failed (already reported).
+    [[noreturn]] void stepFailed() const;
     // Takes the database's lock, waiting for another run that holds it unless noWait;
     // raises when it cannot be had.
     void lockDatabase(LocalDatabaseLock &lock, const QString &name, bool noWait);

@@ -2066,28 +2066,12 @@ Commands:</translation>
         <translation>Failed to export messages to iTunes backup because your current iTunes backup is encrypted.</translation>
     </message>
     <message>
-        <source>IDS_TURN_OFF_ICLOUD_BACKUP</source>
-        <translation>Failed to transfer data to device. Please turn off iCloud backup on your iPhone to try again.</translation>
-    </message>
-    <message>
-        <source>IDS_TURN_OFF_BACKUP_ENCRYPTION</source>
-        <translation>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck "Encrypt iPhone backup" option to try again.</translation>
-    </message>
-    <message>
         <source>IDS_SEL_ONE_IOS_DEVICE</source>
         <translation>Please select an iPhone:</translation>
     </message>
     <message>
         <source>IDS_BEFORE_RESTORE_VIBER_KILL_VIBER_FIRST</source>
         <translation>To transfer Viber Messages to iPhone successfully, please close Viber on your iPhone first and then click OK button to continue.</translation>
-    </message>
-    <message>
-        <source>IDS_TRANSFER_TITLE</source>
-        <translation>Transferring Messages to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_RESTORE_NOTES</source>
-        <translation>Notes:&lt;br/&gt;1) If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;br/&gt;2) Please make sure you've turned off "iCloud Backup" on your iPhone.&lt;br/&gt;3) "Find My iPhone" must be disabled before restoring.</translation>
     </message>
     <message>
         <source>IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS</source>
@@ -2208,14 +2192,6 @@ Commands:</translation>
 </context>
 <context>
     <name>DeviceLoading</name>
-    <message>
-        <source>IDS_LOADING_FROM_DEVICE_TITLE</source>
-        <translation>Loading from iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_LOADED_SKIPPED_%1</source>
-        <translation>Loaded successfully and %1 attachments skipped.</translation>
-    </message>
     <message>
         <source>IDS_TURN_OFF_ICLOUD_BACKUP</source>
         <translation>Failed to transfer data to device. Please turn off iCloud backup on your iPhone to try again.</translation>
