@@ -1,6 +1,5 @@
 #include "CliApp.h"
 #include "TestConfig.h"
-#include "itunes/BackupWriteJournal.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
 #include "support/SimulatedAfc.h"
@@ -15,13 +14,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+#include <QTextStream>
 
 #include <csignal>
-
-#ifdef Q_OS_UNIX
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -46,8 +41,20 @@ Result run(const QString &program, const QStringList &arguments)
             QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
-// The exit of a child process that a test ends on the spot, as a kill would.
-constexpr int kKilled = 9;
+constexpr int kKilled = testsupport::kKilledAtStep;
+
+// chatwharf-cli run in this process (where a simulated device layer is); what it said on
+// both streams goes to said.
+int runHere(const QStringList &arguments, QString *said)
+{
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    const int code = CliApp(outStream, errStream).run(QStringList{u"chatwharf-cli"_s} + arguments);
+    outStream.flush();
+    errStream.flush();
+    *said = out + err;
+    return code;
+}
 
 Result cli(const QStringList &arguments)
 {
@@ -330,22 +337,12 @@ private slots:
         Result r;
 #ifdef Q_OS_UNIX
         if (code == kKilled) {
-            const pid_t child = fork();
-            if (child == 0) {
-                BackupWriteJournal::setStepHook([count = 0]() mutable {
-                    if (++count == 3)
-                        ::_exit(kKilled);
-                });
-                QString out, err;
-                QTextStream outStream(&out), errStream(&err);
-                ::_exit(CliApp(outStream, errStream)
-                            .run(QStringList{u"chatwharf-cli"_s, u"to-backup"_s} + options));
-            }
-            int status = 0;
-            QCOMPARE(waitpid(child, &status, 0), child);
+            QString said;
+            const int killed = testsupport::killedAtStep(
+                3, [&] { return runHere(QStringList{u"to-backup"_s} + options, &said); });
             r = cli({u"chats"_s, u"--backup"_s, target});
             QCOMPARE(r.code, 0);
-            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            r.code = killed;
         } else
 #endif
             r = cli(QStringList{u"to-backup"_s} + options);
@@ -379,16 +376,6 @@ private slots:
         const QString before = fixtures::rows(store, u"select count(*) from ZVIBERMESSAGE"_s);
         SimulatedAfc phone(phoneFolder, media);
         QVERIFY(phone.device());
-        const auto runHere = [&](const QStringList &arguments, QString *said) {
-            QString out, err;
-            QTextStream outStream(&out), errStream(&err);
-            CliApp app(outStream, errStream);
-            const int code = app.run(QStringList{u"chatwharf-cli"_s} + arguments);
-            outStream.flush();
-            errStream.flush();
-            *said = out + err;
-            return code;
-        };
         QString said;
         QCOMPARE(runHere(command + QStringList{u"--device"_s, u"OTHER"_s}, &said), 1);
         QVERIFY2(said.contains(u"No iPhone with the UDID OTHER is connected (connected: SIMULATED-AFC)"_s),

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "itunes/BackupWriteJournal.h"
 #include "workers/WorkerThread.h"
 
 #include "TestConfig.h"
@@ -10,7 +11,34 @@
 #include <QFileInfo>
 #include <QTranslator>
 
+#ifdef Q_OS_UNIX
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace testsupport {
+
+int killedAtStep(int step, const std::function<int()> &work)
+{
+#ifdef Q_OS_UNIX
+    const pid_t child = fork();
+    if (child == 0) {
+        BackupWriteJournal::setStepHook([step, count = 0]() mutable {
+            if (++count == step)
+                ::_exit(kKilledAtStep);
+        });
+        ::_exit(work());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+#else
+    Q_UNUSED(step);
+    Q_UNUSED(work);
+    return -1;
+#endif
+}
 
 QByteArray readFile(const QString &path)
 {

@@ -9,6 +9,13 @@ class WorkerThread;
 
 namespace testsupport {
 
+// The exit code of a child that killedAtStep ended at its step.
+constexpr int kKilledAtStep = 9;
+// Runs work in a child process that ends on the spot, as under a kill, at the step-th
+// step of a backup write (its step hook); kKilledAtStep then, otherwise work's own exit
+// code; -1 when the child did not exit. Unix only.
+int killedAtStep(int step, const std::function<int()> &work);
+
 // The file's bytes; empty when it cannot be read.
 QByteArray readFile(const QString &path);
 // Writes the bytes, making the folders on the way; false when that failed.

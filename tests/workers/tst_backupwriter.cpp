@@ -12,11 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#ifdef Q_OS_UNIX
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 using namespace Qt::StringLiterals;
 using Outcome = WorkerThread::Outcome;
 
@@ -193,20 +188,11 @@ private slots:
         int step = 1;
         for (;; ++step) {
             Backup b(newer);
-            const pid_t child = fork();
-            if (child == 0) {
-                BackupWriteJournal::setStepHook([step, count = 0]() mutable {
-                    if (++count == step)
-                        ::_exit(9);
-                });
-                ::_exit(b.write(items(b)) == Outcome::Succeeded ? 0 : 1);
-            }
-            int status = 0;
-            QCOMPARE(waitpid(child, &status, 0), child);
-            QVERIFY(WIFEXITED(status));
-            if (WEXITSTATUS(status) == 0)
+            const int code = testsupport::killedAtStep(
+                step, [&] { return b.write(items(b)) == Outcome::Succeeded ? 0 : 1; });
+            if (code == 0)
                 break; // the write passed every step
-            QCOMPARE(WEXITSTATUS(status), 9);
+            QCOMPARE(code, testsupport::kKilledAtStep);
             const QStringList found = contents(b.folder());
             QVERIFY2(found == before || found == after,
                      qPrintable(u"step %1: "_s.arg(step) + found.join(u'\n')));
