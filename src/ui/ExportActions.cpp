@@ -2,6 +2,7 @@
 
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "ScopeChoice.h"
 #include "ViberMsgPrinter.h"
 #include "WindowContext.h"
 #include "app/FileHelpers.h"
@@ -71,7 +72,12 @@ int ExportController::formatForFilter(const QString &filter, const QString &chos
 
 void ExportController::exportMessages(ActionScope scope)
 {
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_TOOLBAR"));
+    if (!choice)
+        return;
+    const ScopeNote note(choice->text);
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
     if (messages.isEmpty())
         return;
     QWidget *parent = m_window.dialogParent();
@@ -102,7 +108,12 @@ void ExportController::exportMessages(ActionScope scope)
 
 void ExportController::extractMedia(ActionScope scope)
 {
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXTRACT_MEDIA_TOOLBAR"));
+    if (!choice)
+        return;
+    const ScopeNote note(choice->text);
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
     if (messages.isEmpty())
         return;
     QWidget *parent = m_window.dialogParent();
@@ -117,13 +128,20 @@ void ExportController::extractMedia(ActionScope scope)
 
 void ExportController::exportCalls(ActionScope scope)
 {
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_CALL_TOOLBAR"));
+    if (!choice)
+        return;
+    const ScopeNote note(choice->text);
     QList<_ViberCall *> calls;
-    for (const _ViberMsg *msg : m_window.scopeMessages(scope))
+    for (const _ViberMsg *msg : m_window.scopeMessages(choice->scope))
         if (msg->call)
             calls.append(msg->call);
-    if (calls.isEmpty())
-        return;
     QWidget *parent = m_window.dialogParent();
+    if (calls.isEmpty()) {
+        showInfo(tr("IDS_NO_CALLS_IN_%1").arg(choice->text), parent);
+        return;
+    }
     const QString path =
         m_saveFile(parent, tr("IDS_SEL_EXPORT_MESSAGES_PATH"),
                    QDir::home().filePath(QStringLiteral("calls(%1).txt").arg(stamp())), QString(), nullptr);
@@ -135,7 +153,11 @@ void ExportController::exportCalls(ActionScope scope)
 
 void ExportController::print(ActionScope scope)
 {
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_PRINT_TOOLBAR"));
+    if (!choice)
+        return;
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
     if (messages.isEmpty())
         return;
     ViberMsgPrinter printer(m_window.dialogParent());

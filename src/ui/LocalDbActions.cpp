@@ -3,6 +3,7 @@
 #include "LocalDbSelForm.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "ScopeChoice.h"
 #include "WindowContext.h"
 #include "app/DataFolder.h"
 #include "export/MessageText.h"
@@ -102,7 +103,7 @@ bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
         return false;
     const std::unique_ptr<IOSViberDb> store = LocalDatabases::store(databaseFolder);
     DeleteViberMsgThread worker(store.get(), messages);
-    const bool ok = runWorker(parent, &worker, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_DELETE_TITLE")));
+    const bool ok = runWorker(parent, &worker, ScopeChoice::actionTitle("IDS_MI_DELETE_TOOLBAR"));
     store->close();
     return ok;
 }
@@ -128,8 +129,15 @@ bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCou
 void LocalDbController::backup(ActionScope scope)
 {
     const _AbsDBItemNode *source = m_window.selectedSource();
-    if (source)
-        copyIntoLocalDb(source->data, m_window.scopeMessages(scope), source->text + QLatin1String("_Backup"));
+    if (!source)
+        return;
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_BACKUP_TOOLBAR"));
+    if (!choice)
+        return;
+    const ScopeNote note(choice->text);
+    copyIntoLocalDb(source->data, m_window.scopeMessages(choice->scope),
+                    source->text + QLatin1String("_Backup"));
 }
 
 void LocalDbController::copyIntoLocalDb(const ViberDataPtr &data, const QList<_ViberMsg *> &messages,
@@ -154,8 +162,15 @@ void LocalDbController::copyIntoLocalDb(const ViberDataPtr &data, const QList<_V
 
 void LocalDbController::remove(ActionScope scope)
 {
-    if (scope == ActionScope::Toolbar)
-        scope = m_window.resolvedScope();
+    const _AbsDBItemNode *source = m_window.selectedSource();
+    if (!source || source->kind != ItemNodeLocalDb)
+        return;
+    const std::optional<ScopeOption> choice =
+        ScopeChoice::ask(m_window, scope, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_DELETE_TITLE")));
+    if (!choice)
+        return;
+    scope = choice->scope;
+    const ScopeNote note(choice->text);
     if (scope == ActionScope::All)
         removeDatabase();
     else
@@ -184,7 +199,8 @@ void LocalDbController::removeMessages(ActionScope scope)
 
 void LocalDbController::removeDatabase()
 {
-    AbsTreeItemModel::_ItemNode *node = m_window.selectedNode();
+    // The database of what is selected: a chat's database when the user widened to all of it.
+    _AbsDBItemNode *node = m_window.selectedSource();
     if (!node || node->kind != ItemNodeLocalDb)
         return;
     auto *db = static_cast<_LocalDbItemNode *>(node);

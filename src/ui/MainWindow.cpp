@@ -8,6 +8,7 @@
 #include "LocalDbActions.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "ScopeChoice.h"
 #include "TransferActions.h"
 #include "VBBubbleViewMgr.h"
 #include "app/AppConstants.h"
@@ -796,13 +797,40 @@ ActionScope MainWindow::resolvedScope() const
     return ActionScope::All;
 }
 
+QList<ScopeOption> MainWindow::scopeOptions() const
+{
+    QList<ScopeOption> options;
+    const _AbsDBItemNode *source = selectedSource();
+    if (!source || !source->data)
+        return options;
+    const qint64 selected = ui->treeViewSMS->selectionModel()->selectedRows().size();
+    if (selected > 0)
+        options.append({ActionScope::Selection, selected, ScopeChoice::selectionText(selected)});
+    const _ChatSessionItemNode *chat = selectedChat();
+    if (chat && chat->chat && !chat->chat->messages.isEmpty()) {
+        const qint64 count = chat->chat->messages.size();
+        options.append(
+            {ActionScope::Chat, count, ScopeChoice::chatText(MessageText::chatTitle(chat->chat), count)});
+    }
+    const qint64 all = source->data->messages.size();
+    if (all > 0)
+        options.append({ActionScope::All, all, ScopeChoice::allText(source->text, all)});
+    return options;
+}
+
 QList<_ViberMsg *> MainWindow::scopeMessages(ActionScope scope) const
 {
     switch (scope) {
     case ActionScope::Selection:
         return selectedMessages();
-    case ActionScope::Chat:
-        return m_smsModel->messages();
+    case ActionScope::Chat: {
+        if (!m_shownChat)
+            return m_smsModel->messages();
+        // The chat's own messages: what the list shows of it may be sorted the other way.
+        QList<_ViberMsg *> chat = m_shownChat->messages;
+        sortByDate(chat, Qt::AscendingOrder);
+        return chat;
+    }
     case ActionScope::All: {
         const _AbsDBItemNode *source = selectedSource();
         if (!source || !source->data)

@@ -149,6 +149,7 @@ private:
     _AbsDBItemNode *selectedSource() const override;
     QList<_ViberMsg *> scopeMessages(ActionScope scope) const override;
     ActionScope resolvedScope() const override;
+    QList<ScopeOption> scopeOptions() const override;
     // Re-reads a local database after its store changed; selects the same chat
     // again when it is still there, else the chat that took its row.
     void reloadLocalDb(_LocalDbItemNode *node) override;

@@ -1,6 +1,7 @@
 #include "ProgressForm.h"
 
 #include "MessageBoxes.h"
+#include "ScopeChoice.h"
 #include "app/StyleSheet.h"
 #include "ui_ProgressForm.h"
 
@@ -103,7 +104,7 @@ void ProgressForm::succeed(const QString &tipsStr)
         return;
     m_finishing = true;
     if (!tipsStr.isEmpty())
-        showInfo(tipsStr, this);
+        showInfo(ScopeNote::decorate(tipsStr), this);
     done(1);
 }
 

@@ -2,6 +2,7 @@
 
 #include "MessageBoxes.h"
 #include "ProgressForm.h"
+#include "ScopeChoice.h"
 #include "workers/WorkerThread.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,7 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
         QCoreApplication::removePostedEvents(&form);
         const WorkerThread::Outcome outcome = worker->outcome();
         if (outcome == WorkerThread::Outcome::Succeeded && !worker->successText().isEmpty())
-            showInfo(worker->successText(), parent);
+            showInfo(ScopeNote::decorate(worker->successText()), parent);
         else if (outcome == WorkerThread::Outcome::Failed)
             reportError(worker->errorText(), parent);
         return outcome == WorkerThread::Outcome::Succeeded;
@@ -49,7 +50,7 @@ bool runWorker(QWidget *parent, WorkerThread *worker, const QString &title, bool
     const WorkerThread::Outcome outcome = worker->outcome();
     if (form.isCancelled()) {
         if (outcome == WorkerThread::Outcome::Succeeded && !worker->successText().isEmpty())
-            showInfo(worker->successText(), parent);
+            showInfo(ScopeNote::decorate(worker->successText()), parent);
         else if (outcome == WorkerThread::Outcome::Failed)
             reportError(worker->errorText(), parent);
     }

@@ -5,6 +5,7 @@
 #include "LoadItunesBackupDlg.h"
 #include "MessageBoxes.h"
 #include "RunWorker.h"
+#include "ScopeChoice.h"
 #include "WindowContext.h"
 #include "device/MobileDevice.h"
 #include "itunes/BackupManifest.h"
@@ -16,7 +17,12 @@
 void TransferController::exportToITunesBackup(ActionScope scope)
 {
     QWidget *parent = m_window.dialogParent();
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
+    const std::optional<ScopeOption> scopeChoice =
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_TO_ITUNES_ALL"));
+    if (!scopeChoice)
+        return;
+    const ScopeNote note(scopeChoice->text);
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(scopeChoice->scope);
     if (messages.isEmpty())
         return;
     LoadItunesBackupDlg choice(parent);
@@ -36,16 +42,13 @@ void TransferController::exportToITunesBackup(ActionScope scope)
         QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
         if (!manifest.recoveredText().isEmpty())
             done = manifest.recoveredText() + QStringLiteral("<br/><br/>") + done;
-        showInfo(done, parent);
+        showInfo(ScopeNote::decorate(done), parent);
     }
 }
 
 void TransferController::transferToIPhone(ActionScope scope)
 {
     QWidget *parent = m_window.dialogParent();
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scope);
-    if (messages.isEmpty())
-        return;
     // Any connected phone but the one whose messages these are.
     const _AbsDBItemNode *source = m_window.selectedSource();
     QList<_IOSDeviceItemNode *> phones;
@@ -65,6 +68,16 @@ void TransferController::transferToIPhone(ActionScope scope)
     if (chosen < 0)
         return;
     _IOSDeviceItemNode *phone = phones.at(chosen);
+    const std::optional<ScopeOption> scopeChoice = ScopeChoice::ask(
+        m_window, scope,
+        ScopeChoice::actionTitle(source && source->kind == ItemNodeLocalDb ? "IDS_MI_DB2I_TOOLBAR"
+                                                                           : "IDS_MI_I2I_TOOLBAR"));
+    if (!scopeChoice)
+        return;
+    const ScopeNote note(scopeChoice->text);
+    const QList<_ViberMsg *> messages = m_window.scopeMessages(scopeChoice->scope);
+    if (messages.isEmpty())
+        return;
     const IOSDeviceDesc device = phone->desc;
     showInfo(tr("IDS_BEFORE_RESTORE_VIBER_KILL_VIBER_FIRST") +
                  QStringLiteral("<br/><br/><img src=\":/res/kill_viber.png\">"),
@@ -74,6 +87,6 @@ void TransferController::transferToIPhone(ActionScope scope)
     if (!result.succeeded)
         return;
     const QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
-    showInfo(done, parent);
+    showInfo(ScopeNote::decorate(done), parent);
     m_window.reloadDevice(phone);
 }

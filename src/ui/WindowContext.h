@@ -2,6 +2,7 @@
 
 #include "ActionScope.h"
 #include "ItemModelMain.h"
+#include "ScopeChoice.h"
 
 #include <QList>
 
@@ -25,6 +26,9 @@ public:
     virtual QList<_ViberMsg *> scopeMessages(ActionScope scope) const = 0;
     // Selection when messages are chosen, else Chat when a chat is shown, else All.
     virtual ActionScope resolvedScope() const = 0;
+    // The scopes on offer now, narrowest first, each with its count; only those
+    // holding messages.
+    virtual QList<ScopeOption> scopeOptions() const = 0;
     // Re-reads a local database after its store changed, keeping what was shown.
     virtual void reloadLocalDb(_LocalDbItemNode *node) = 0;
     // Removes a source node, first letting the views go of its records.

@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -38,6 +40,11 @@ public:
     QStringList fileDialogs; // title and proposed file name of each file dialog
     QList<QMessageBox::Icon> icons;
     QList<QStringList> menus; // object names of each menu's entries
+    // The scope dialog: each offer's texts (HTML as shown), the one taken, and which
+    // to take (-1: the one the dialog chose first; beyond the offers: cancel).
+    QList<QStringList> scopeOffers;
+    QStringList scopesTaken;
+    int scopeChoice = -1;
     // Sees every modal window first; true leaves it alone on this look.
     std::function<bool(QWidget *modal)> intercept;
     std::function<void()> idle; // on every look with no modal window up
@@ -59,7 +66,9 @@ private:
         if (!modal || !modal->isVisible() || modal == m_answered || (intercept && intercept(modal)))
             return;
         m_answered = modal;
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        if (modal->objectName() == QLatin1String("scopeDialog")) {
+            answerScope(modal);
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             boxes << box->text();
             icons << box->icon();
             QAbstractButton *button = box->button(answer);
@@ -80,6 +89,25 @@ private:
             dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(fileName);
             QMetaObject::invokeMethod(dialog, fileName.isEmpty() ? "reject" : "accept", Qt::QueuedConnection);
         }
+    }
+
+    void answerScope(QWidget *dialog)
+    {
+        QStringList offers;
+        for (int i = 0;; ++i) {
+            auto *button = dialog->findChild<QRadioButton *>(QStringLiteral("scope%1").arg(i));
+            if (!button)
+                break;
+            offers << dialog->findChild<QLabel *>(QStringLiteral("scopeText%1").arg(i))->text();
+            if (i == scopeChoice)
+                button->setChecked(true);
+        }
+        scopeOffers << offers;
+        const bool cancel = scopeChoice >= offers.size();
+        for (int i = 0; i < offers.size(); ++i)
+            if (dialog->findChild<QRadioButton *>(QStringLiteral("scope%1").arg(i))->isChecked())
+                scopesTaken << offers.at(i);
+        QMetaObject::invokeMethod(dialog, cancel ? "reject" : "accept", Qt::QueuedConnection);
     }
 
     QTimer m_timer;

@@ -422,6 +422,46 @@
     </message>
 </context>
 <context>
+    <name>ScopeChoice</name>
+    <message numerus="yes">
+        <source>IDS_SCOPE_SELECTION_%n</source>
+        <translation>
+            <numerusform>the selected message</numerusform>
+            <numerusform>the %n selected messages</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SCOPE_CHAT_%1_%n</source>
+        <translation>
+            <numerusform>the chat “%1” (%n message)</numerusform>
+            <numerusform>the chat “%1” (%n messages)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SCOPE_ALL_%1_%n</source>
+        <translation>
+            <numerusform>the one message of “%1”</numerusform>
+            <numerusform>all %n messages of “%1”</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>IDS_SCOPE_QUESTION</source>
+        <translation>Which messages should this take?</translation>
+    </message>
+    <message>
+        <source>IDS_SCOPE_CONTINUE</source>
+        <translation>Continue</translation>
+    </message>
+    <message>
+        <source>IDS_SCOPE_NOTHING</source>
+        <translation>There are no messages here to take. Choose a chat or a source with messages first.</translation>
+    </message>
+    <message>
+        <source>IDS_SCOPE_TAKEN_%1</source>
+        <translation>This took %1.</translation>
+    </message>
+</context>
+<context>
     <name>Application</name>
     <message>
         <source>invalid libsqlite_qt.</source>
@@ -1274,6 +1314,10 @@
     <message>
         <source>IDS_EXPORT_CALLS_TITLE</source>
         <translation>Extracting Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_NO_CALLS_IN_%1</source>
+        <translation>There are no calls among %1.</translation>
     </message>
 </context>
 <context>
