@@ -8,15 +8,13 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// The maker's web services the main window asks at start: the daily check for a
-// newer version and the announcement link. Neither may hold up or break the
-// program: a service that does not answer is logged and forgotten.
+// The update service the main window asks at start when the user turned that on:
+// the daily check for a newer version and the announcement link. Neither may hold
+// up or break the program: a service that does not answer is logged and forgotten.
 class UpdateCheck : public QObject
 {
     Q_OBJECT
 public:
-    // The one place the services' address is kept; an address of the product's own.
-    static constexpr const char *kServiceBaseUrl = "https://service.chatwharf.example";
     // Seconds between two automatic checks.
     static constexpr qint64 kCheckInterval = 86400;
     // State files in the data folder.

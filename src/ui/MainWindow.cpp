@@ -15,6 +15,7 @@
 #include "app/DataFolder.h"
 #include "app/FileHelpers.h"
 #include "app/Platform.h"
+#include "app/Settings.h"
 #include "app/StyleSheet.h"
 #include "app/UpdateCheck.h"
 #include "device/MobileDevice.h"
@@ -69,7 +70,8 @@ void sortByDate(QList<_ViberMsg *> &messages, Qt::SortOrder order)
 MainWindow::Options MainWindow::defaultOptions()
 {
     Options options;
-    options.serviceBaseUrl = QLatin1String(UpdateCheck::kServiceBaseUrl);
+    options.serviceBaseUrl = AppSettings::updateServiceUrl();
+    options.automaticUpdateCheck = AppSettings::automaticUpdateCheck();
     return options;
 }
 
@@ -281,6 +283,16 @@ void MainWindow::buildMenus()
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->addAction(makeAction(QT_TR_NOOP("IDS_MI_CHECK_UPDATE"), QStringLiteral(":/res/check-update.png"),
                                 &MainWindow::miCheckUpdate));
+    QAction *automatic = makeAction(QT_TR_NOOP("IDS_MI_AUTO_UPDATE_CHECK"), QString(), nullptr);
+    automatic->setCheckable(true);
+    automatic->setChecked(m_options.automaticUpdateCheck && !m_options.serviceBaseUrl.isEmpty());
+    // Without a service to ask, turning it on would do nothing: it says why instead.
+    automatic->setEnabled(!m_options.serviceBaseUrl.isEmpty());
+    if (m_options.serviceBaseUrl.isEmpty())
+        automatic->setToolTip(tr("IDS_TIP_NO_UPDATE_SERVICE"));
+    connect(automatic, &QAction::toggled, this, &MainWindow::miAutoUpdateCheck);
+    tools->addAction(automatic);
+    tools->setToolTipsVisible(true);
     tools->addAction(makeAction(QT_TR_NOOP("IDS_CLEAR_CACHE"), QStringLiteral(":/res/clear-cache.png"),
                                 &MainWindow::miClearCache));
 
@@ -386,7 +398,8 @@ void MainWindow::startPeriphery()
             [this] { showInfo(tr("IDS_NO_NEW_VERSION"), this); });
     connect(m_updateCheck, &UpdateCheck::checkFailed, this,
             [this](const QString &error) { showWarning(error, this); });
-    if (m_options.serviceBaseUrl.isEmpty())
+    // Nothing leaves the computer unless the user asked for it.
+    if (m_options.serviceBaseUrl.isEmpty() || !m_options.automaticUpdateCheck)
         return;
     QTimer::singleShot(m_options.peripheryDelayMs, this, [this] {
         m_updateCheck->checkIfDue();
@@ -1088,7 +1101,17 @@ void MainWindow::miClearCache()
 
 void MainWindow::miCheckUpdate()
 {
+    if (m_options.serviceBaseUrl.isEmpty()) {
+        showInfo(tr("IDS_NO_UPDATE_SERVICE_%1").arg(QLatin1String(AboutDlg::kVersion)), this);
+        return;
+    }
     m_updateCheck->checkNow();
+}
+
+void MainWindow::miAutoUpdateCheck(bool on)
+{
+    m_options.automaticUpdateCheck = on;
+    AppSettings::setAutomaticUpdateCheck(on);
 }
 
 void MainWindow::miHelp()

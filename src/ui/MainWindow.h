@@ -40,6 +40,8 @@ public:
         bool deviceLibraryLoaded = false;
         // The web services' address; "" makes no request at all.
         QString serviceBaseUrl;
+        // Whether the service is asked at start; the user's setting.
+        bool automaticUpdateCheck = false;
         // Delay before the web services are asked, so that start-up never waits.
         int peripheryDelayMs = 3000;
     };
@@ -111,6 +113,7 @@ public slots:
     void miDeleteAll() { remove(ActionScope::All); }
     void miOpenDBFolder();
     void miCheckUpdate();
+    void miAutoUpdateCheck(bool on);
     void miHelp();
     void miFeedback();
     void miHome();

@@ -1106,6 +1106,21 @@ private slots:
         options.serviceBaseUrl = service();
         options.peripheryDelayMs = 0;
         {
+            // Off unless the user turned it on: nothing is asked, not even with a service.
+            MainWindow quiet(options);
+            quiet.show();
+            QTest::qWait(300);
+            QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"last-adv"_s)));
+            QVERIFY(!QFileInfo::exists(dataFolder().filePath(u"last-check-version-time"_s)));
+        }
+        // Without a service the user's own check says so and asks nothing.
+        m_user->boxes.clear();
+        QVERIFY(run("miCheckUpdate"));
+        QTRY_VERIFY(m_user->boxes.value(0).contains(u"No update service is set up"_s));
+        QVERIFY(!m_w->toolbarAction(u"IDS_MI_AUTO_UPDATE_CHECK"_s)->isEnabled());
+        m_user->boxes.clear();
+        options.automaticUpdateCheck = true;
+        {
             MainWindow window(options);
             window.show();
             auto *label = window.findChild<QLabel *>(u"lbAdvLink"_s);

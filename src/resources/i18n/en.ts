@@ -782,6 +782,18 @@
         <source>IDS_TIP_CONNECT_PHONE</source>
         <translation>Connect an iPhone by USB, unlock it and trust this computer to transfer messages into it.</translation>
     </message>
+    <message>
+        <source>IDS_NO_UPDATE_SERVICE_%1</source>
+        <translation>This is Chatwharf %1. No update service is set up for this copy, so nothing was asked over the network. An administrator can name one as serviceUrl in the [updates] section of settings.ini in the program&apos;s data folder.</translation>
+    </message>
+    <message>
+        <source>IDS_MI_AUTO_UPDATE_CHECK</source>
+        <translation>Check for Updates at Start</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_NO_UPDATE_SERVICE</source>
+        <translation>No update service is set up for this copy of Chatwharf.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>

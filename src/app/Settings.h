@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// The user's choices that outlive a session, in "settings.ini" of the data folder.
+namespace AppSettings {
+
+// The address of the update and announcement service; none unless the user or an
+// administrator names one, so a copy never asks a service it does not know.
+QString updateServiceUrl();
+// Whether the window asks that service by itself at start (off unless turned on).
+bool automaticUpdateCheck();
+void setAutomaticUpdateCheck(bool on);
+
+} // namespace AppSettings
