@@ -14,6 +14,7 @@
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
 #include "app/FileHelpers.h"
+#include "app/Logging.h"
 #include "app/Platform.h"
 #include "app/Settings.h"
 #include "app/StyleSheet.h"
@@ -52,10 +53,6 @@ constexpr const char *kDeviceStoreFile = "Documents/Contacts.data";
 constexpr int kChatPictureWidth = 32;
 // Reads shorter than this show no progress dialog.
 constexpr int kLoadDialogDelayMs = 300;
-
-// Web pages of the product's own, beside the service address.
-constexpr const char *kHomeUrl = "https://chatwharf.example/";
-constexpr const char *kFeedbackUrl = "mailto:support@chatwharf.example";
 
 // Messages of one source by date, ties in the store's order; the two directions are
 // exact mirrors.
@@ -344,6 +341,16 @@ void MainWindow::updateActions()
     for (QAction *action : {m_actExtractMedia, m_actExport, m_actExportCall, m_actPrint})
         action->setEnabled(device || localDb);
     m_actDelete->setEnabled(localDb);
+    // A disabled action says what would enable it; an enabled one its full name.
+    const QString chooseFirst = tr("IDS_TIP_CHOOSE_SOURCE");
+    for (QAction *action : {m_actExtractMedia, m_actExport, m_actExportCall, m_actPrint})
+        action->setToolTip(action->isEnabled() ? action->text() : chooseFirst);
+    m_actBackup->setToolTip(device   ? m_actBackup->text()
+                            : source ? tr("IDS_TIP_BACKUP_ONLY_PHONES")
+                                     : chooseFirst);
+    m_actDelete->setToolTip(localDb  ? m_actDelete->text()
+                            : source ? tr("IDS_TIP_DELETE_ONLY_LOCAL_DB")
+                                     : chooseFirst);
 }
 
 // --- Start-up sources --------------------------------------------------------
@@ -1134,12 +1141,12 @@ void MainWindow::miHelp()
 
 void MainWindow::miFeedback()
 {
-    openUrl(QLatin1String(kFeedbackUrl));
-}
-
-void MainWindow::miHome()
-{
-    openUrl(QLatin1String(kHomeUrl));
+    // Where to write and what to attach, rather than a mail program that may not be set up.
+    const QString address = QLatin1String(AppConstants::kSupportEmail);
+    showInfo(tr("IDS_FEEDBACK_%1_%2")
+                 .arg(QStringLiteral("<a href=\"mailto:%1\">%1</a>").arg(address),
+                      QDir::toNativeSeparators(currentLogFilePath()).toHtmlEscaped()),
+             this);
 }
 
 void MainWindow::miAbout()

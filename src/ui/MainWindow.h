@@ -116,7 +116,6 @@ public slots:
     void miAutoUpdateCheck(bool on);
     void miHelp();
     void miFeedback();
-    void miHome();
     void miAbout();
     void miUnmoutDevice();
     void miClearCache();

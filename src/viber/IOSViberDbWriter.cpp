@@ -671,7 +671,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     // message that is not written must leave nothing behind.
     if (!msg->person && msg->chat && !msg->chat->groupId.isEmpty() && msg->state == ViberMsgStateReceived &&
         msg->type != ViberMsgTypeSystem) {
-        qDebug("skip group message without sender, msg text=%s", qPrintable(msg->text));
+        qDebug("skip group message %lld without sender", static_cast<long long>(msg->id));
         return 0;
     }
     const QString stateText = msgStateToStoreText(msg->state);

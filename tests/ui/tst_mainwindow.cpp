@@ -34,6 +34,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTextBrowser>
@@ -280,6 +281,68 @@ private slots:
         const auto *help = m_w->findChild<QDialog *>(u"helpDialog"_s);
         QVERIFY(help && help->isVisible());
         QVERIFY(help->findChild<QTextBrowser *>()->toPlainText().contains(u"Writing messages back"_s));
+    }
+
+    // Every entry of the menus either shows something (a dialog, a window, a folder
+    // handed to the desktop, a change in the tree) or is disabled and says why.
+    void noActionIsSilent_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("nothing chosen") << QString();
+        QTest::newRow("store folder") << u"Devices/Stored Phone"_s;
+        QTest::newRow("local database") << u"Local Databases/Alpha"_s;
+    }
+    void noActionIsSilent()
+    {
+        QFETCH(QString, path);
+        QVERIFY(path.isEmpty() || select(path));
+        QSet<QWidget *> seen;
+        QStringList shown;
+        m_user->intercept = [&](QWidget *modal) {
+            if (!seen.contains(modal)) {
+                seen.insert(modal);
+                shown << modal->objectName() + u"/"_s + QLatin1String(modal->metaObject()->className());
+            }
+            QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
+            return true;
+        };
+        auto treeShape = [this] {
+            QStringList shape;
+            for (Node *top : m_w->treeModel()->topLevelNodes())
+                for (Node *source : top->children)
+                    shape << source->text + u':' + QString::number(source->children.size());
+            return shape.join(u' ');
+        };
+        QStringList silent, unexplained;
+        for (QMenu *menu : m_w->menuBar()->findChildren<QMenu *>()) {
+            for (QAction *action : menu->actions()) {
+                if (action->isSeparator() || action->menu() || action->objectName() == u"IDS_MI_EXIT")
+                    continue;
+                if (!action->isEnabled()) {
+                    if (action->toolTip().isEmpty() || action->toolTip() == action->text())
+                        unexplained << action->objectName() + u'/' + action->text();
+                    continue;
+                }
+                const qsizetype before = shown.size(), opened = m_opened.size();
+                const QString shape = treeShape();
+                const QSet<QWidget *> windows = visibleWindows();
+                seen.clear(); // a new box may take the address of one gone
+                action->trigger();
+                QTest::qWait(50);
+                const QSet<QWidget *> added = visibleWindows() - windows;
+                for (QWidget *window : added)
+                    window->close();
+                if (shown.size() == before && m_opened.size() == opened && added.isEmpty() &&
+                    treeShape() == shape)
+                    silent << action->objectName() + u'/' + action->text();
+                QTRY_VERIFY(!QApplication::activeModalWidget());
+            }
+        }
+        QVERIFY2(silent.isEmpty() && unexplained.isEmpty(),
+                 qPrintable(u"silent: "_s + silent.join(u' ') + u"; disabled without a reason: "_s +
+                            unexplained.join(u' ')));
+        QVERIFY2(unexplained.isEmpty(),
+                 qPrintable(u"disabled without a reason: "_s + unexplained.join(u' ')));
     }
 
     void backupCopiesTheToolbarScope()
@@ -1158,6 +1221,14 @@ private:
         QVERIFY(testsupport::writeFile(m_home->path() + u"/service/"_s + page, body));
     }
 
+    static QSet<QWidget *> visibleWindows()
+    {
+        QSet<QWidget *> out;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && !qobject_cast<QMainWindow *>(w))
+                out.insert(w);
+        return out;
+    }
     static MainWindow *shownWindow()
     {
         const QWidgetList windows = QApplication::topLevelWidgets();

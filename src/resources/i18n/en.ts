@@ -794,6 +794,22 @@
         <source>IDS_TIP_NO_UPDATE_SERVICE</source>
         <translation>No update service is set up for this copy of Chatwharf.</translation>
     </message>
+    <message>
+        <source>IDS_FEEDBACK_%1_%2</source>
+        <translation>Write to %1 with what you did and what you saw. Please attach the program&apos;s log, which is at %2: it names files and counts, never message texts.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_CHOOSE_SOURCE</source>
+        <translation>Choose a phone, a store folder, a local database or one of their chats in the list on the left first.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_BACKUP_ONLY_PHONES</source>
+        <translation>Backup copies the messages of a phone or a store folder into a local database; this is a local database already.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_DELETE_ONLY_LOCAL_DB</source>
+        <translation>Only messages of a local database can be deleted: phones, backups and store folders are only read.</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
