@@ -72,8 +72,20 @@ void ImportController::importViberDesktop(bool toSelectedDb)
     if (chosen < 0)
         return;
     const PCViberAccount &account = accounts.at(chosen);
-    if (const ViberDataPtr data = SourceLoading::loadViberDesktop(account.dbPath, runner(parent)))
-        copyAll(data, toSelectedDb, account.sourceName());
+    openOrCopy(SourceLoading::loadViberDesktop(account.dbPath, runner(parent)), toSelectedDb,
+               _OpenedItemNode::ViberDesktop, account.sourceName(), account.dbPath);
+}
+
+void ImportController::openOrCopy(const ViberDataPtr &data, bool toSelectedDb, _OpenedItemNode::What what,
+                                  const QString &name, const QString &path)
+{
+    if (!data)
+        return;
+    // Into the chosen database when asked so; else read where it is, as a source of its own.
+    if (toSelectedDb)
+        copyAll(data, true, what == _OpenedItemNode::ITunesBackup ? name + QLatin1String("_Backup") : name);
+    else
+        m_window.addOpenedSource(what, name, path, data);
 }
 
 void ImportController::copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName)
@@ -101,7 +113,8 @@ void ImportController::importITunesBackup(bool toSelectedDb)
         // An interrupted write into the backup, finished or undone before it was read, is told.
         if (!manifest->recoveredText().isEmpty())
             showInfo(manifest->recoveredText(), parent);
-        copyAll(data, toSelectedDb, manifest->displayName() + QLatin1String("_Backup"));
+        openOrCopy(data, toSelectedDb, _OpenedItemNode::ITunesBackup, manifest->displayName(),
+                   manifest->folder().absolutePath());
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ItemModelMain.h"
 #include "viber/ViberData.h"
 
 #include <QCoreApplication>
@@ -41,6 +42,8 @@ public:
 private:
     // Copies loaded messages into a local database: the selected one when asked
     // and there is one, else one proposed by name.
+    void openOrCopy(const ViberDataPtr &data, bool toSelectedDb, _OpenedItemNode::What what,
+                    const QString &name, const QString &path);
     void copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName);
 
     WindowContext &m_window;

@@ -3,6 +3,7 @@
 #include "export/MessageText.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QSize>
@@ -38,6 +39,11 @@ _IOSDeviceItemNode::_IOSDeviceItemNode(const IOSDeviceDesc &desc)
 
 _LocalDbItemNode::_LocalDbItemNode(const QString &name) : _AbsDBItemNode(ItemNodeLocalDb, name) {}
 
+_OpenedItemNode::_OpenedItemNode(What what, const QString &text, const QString &path)
+    : _AbsDBItemNode(ItemNodeOpened, text), what(what), path(path)
+{
+}
+
 _ChatSessionItemNode::_ChatSessionItemNode(_ViberChat *chat)
     : _ItemNode(ItemNodeChatSession, MessageText::chatTitle(chat)), chat(chat)
 {
@@ -48,14 +54,18 @@ ItemModelMain::ItemModelMain(QObject *parent)
       m_rootDevice(new _RootDeviceItemNode(QCoreApplication::translate("ItemModelMain", "IDS_ROOT_DEVICE"))),
       m_rootLocalDb(new _ItemNode(ItemNodeRootLocalDb,
                                   QCoreApplication::translate("ItemModelMain", "IDS_ROOT_LOCALDB"))),
+      m_rootOpened(
+          new _ItemNode(ItemNodeRootOpened, QCoreApplication::translate("ItemModelMain", "IDS_ROOT_OPENED"))),
       m_devicesPicture(kindPicture(QStringLiteral(":/res/devices.png"))),
       m_databasesPicture(kindPicture(QStringLiteral(":/res/databases.png"))),
       m_iphonePicture(kindPicture(QStringLiteral(":/res/iphone.png"))),
       m_databasePicture(kindPicture(QStringLiteral(":/res/database.png"))),
+      m_folderPicture(kindPicture(QStringLiteral(":/res/open_db_folder.png"))),
+      m_backupPicture(kindPicture(QStringLiteral(":/res/load_itunes.png"))),
       m_groupPicture(kindPicture(QStringLiteral(":/res/group.png"))),
       m_contactPicture(kindPicture(QStringLiteral(":/res/contact.png")))
 {
-    m_nodes << m_rootDevice << m_rootLocalDb;
+    m_nodes << m_rootDevice << m_rootLocalDb << m_rootOpened;
 }
 
 QPixmap ItemModelMain::kindPicture(const QString &resource) const
@@ -96,8 +106,13 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return node->text;
     case Qt::ToolTipRole:
-        // Tool tips guess rich text; names from a store are shown as they are.
-        return Qt::convertFromPlainText(node->text, Qt::WhiteSpaceNormal);
+        // Tool tips guess rich text; names from a store are shown as they are. An
+        // opened source says where it lies.
+        return Qt::convertFromPlainText(
+            node->kind == ItemNodeOpened
+                ? QDir::toNativeSeparators(static_cast<_OpenedItemNode *>(node)->path)
+                : node->text,
+            Qt::WhiteSpaceNormal);
     case Qt::DecorationRole:
         switch (node->kind) {
         case ItemNodeRootDevice:
@@ -108,6 +123,18 @@ QVariant ItemModelMain::data(const QModelIndex &index, int role) const
             return m_iphonePicture;
         case ItemNodeLocalDb:
             return m_databasePicture;
+        case ItemNodeRootOpened:
+            return m_folderPicture;
+        case ItemNodeOpened:
+            switch (static_cast<_OpenedItemNode *>(node)->what) {
+            case _OpenedItemNode::ITunesBackup:
+                return m_backupPicture;
+            case _OpenedItemNode::ViberDesktop:
+                return m_databasePicture;
+            case _OpenedItemNode::StoreFolder:
+                return m_folderPicture;
+            }
+            return QVariant();
         case ItemNodeChatSession: {
             auto *chatNode = static_cast<_ChatSessionItemNode *>(node);
             if (!chatNode->chat || chatNode->chat->participants.size() != 1)
@@ -169,6 +196,38 @@ void ItemModelMain::setChats(_AbsDBItemNode *source)
     endInsertRows();
 }
 
+_OpenedItemNode *ItemModelMain::addOpenedNode(_OpenedItemNode::What what, const QString &name,
+                                              const QString &path)
+{
+    QString text = name;
+    for (const _OpenedItemNode *other : openedNodes()) {
+        if (other->text.compare(name, Qt::CaseInsensitive) == 0) {
+            text =
+                QStringLiteral("%1 (%2)").arg(name, QDir::toNativeSeparators(QFileInfo(path).absolutePath()));
+            break;
+        }
+    }
+    auto *node = new _OpenedItemNode(what, text, path);
+    appendNode(m_rootOpened, node);
+    return node;
+}
+
+QList<_OpenedItemNode *> ItemModelMain::openedNodes() const
+{
+    QList<_OpenedItemNode *> out;
+    for (_ItemNode *node : m_rootOpened->children)
+        out.append(static_cast<_OpenedItemNode *>(node));
+    return out;
+}
+
+_OpenedItemNode *ItemModelMain::findOpened(const QString &path) const
+{
+    for (_OpenedItemNode *node : openedNodes())
+        if (QDir::cleanPath(node->path) == QDir::cleanPath(path))
+            return node;
+    return nullptr;
+}
+
 QList<_IOSDeviceItemNode *> ItemModelMain::deviceNodes() const
 {
     QList<_IOSDeviceItemNode *> out;
@@ -215,7 +274,8 @@ _IOSDeviceItemNode *ItemModelMain::findDevice(void *handle) const
 
 bool ItemModelMain::isSource(const _ItemNode *node)
 {
-    return node && (node->kind == ItemNodeIOSDevice || node->kind == ItemNodeLocalDb);
+    return node &&
+           (node->kind == ItemNodeIOSDevice || node->kind == ItemNodeLocalDb || node->kind == ItemNodeOpened);
 }
 
 _AbsDBItemNode *ItemModelMain::sourceOf(_ItemNode *node)

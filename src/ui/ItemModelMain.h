@@ -28,6 +28,8 @@ enum ItemNodeKind : qint32 {
     ItemNodeIOSDevice = 3,
     ItemNodeLocalDb = 5,
     ItemNodeChatSession = 6,
+    ItemNodeRootOpened = 7,
+    ItemNodeOpened = 8,
 };
 
 struct _RootDeviceItemNode : AbsTreeItemModel::_ItemNode
@@ -54,6 +56,16 @@ struct _LocalDbItemNode : _AbsDBItemNode
     bool loaded = false; // the store was read into data
 };
 
+// A source the user opened to read in place: a store folder, an iTunes backup or
+// a Viber Desktop database. Nothing is ever written into it.
+struct _OpenedItemNode : _AbsDBItemNode
+{
+    enum What { StoreFolder, ITunesBackup, ViberDesktop };
+    _OpenedItemNode(What what, const QString &text, const QString &path);
+    What what;
+    QString path; // the folder or file opened, as the tool tip shows it
+};
+
 struct _ChatSessionItemNode : AbsTreeItemModel::_ItemNode
 {
     explicit _ChatSessionItemNode(_ViberChat *chat);
@@ -63,8 +75,8 @@ struct _ChatSessionItemNode : AbsTreeItemModel::_ItemNode
     mutable bool pictureMade = false;
 };
 
-// The tree of sources: [Devices, Local Databases], sources under them and each
-// source's chats under it, most recent first.
+// The tree of sources: [Devices, Local Databases, Backups and Folders], sources
+// under them and each source's chats under it, most recent first.
 class ItemModelMain : public AbsTreeItemModel
 {
     Q_OBJECT
@@ -77,9 +89,15 @@ public:
 
     _ItemNode *rootDevice() const { return m_rootDevice; }
     _ItemNode *rootLocalDb() const { return m_rootLocalDb; }
+    _ItemNode *rootOpened() const { return m_rootOpened; }
 
     _IOSDeviceItemNode *addDeviceNode(const IOSDeviceDesc &desc);
     _LocalDbItemNode *addLocalDbNode(const QString &name);
+    // Named name, or, when another opened source has that name, name with the
+    // folder it lies in, so that two are told apart.
+    _OpenedItemNode *addOpenedNode(_OpenedItemNode::What what, const QString &name, const QString &path);
+    QList<_OpenedItemNode *> openedNodes() const;
+    _OpenedItemNode *findOpened(const QString &path) const;
     // Rebuilds the chat nodes of a source from its data.
     void setChats(_AbsDBItemNode *source);
 
@@ -102,10 +120,13 @@ private:
 
     _ItemNode *m_rootDevice;
     _ItemNode *m_rootLocalDb;
+    _ItemNode *m_rootOpened;
     QPixmap m_devicesPicture;
     QPixmap m_databasesPicture;
     QPixmap m_iphonePicture;
     QPixmap m_databasePicture;
+    QPixmap m_folderPicture;
+    QPixmap m_backupPicture;
     QPixmap m_groupPicture;
     QPixmap m_contactPicture;
 };

@@ -329,11 +329,12 @@ int MainWindow::phonesBesides(const _AbsDBItemNode *source) const
 void MainWindow::updateActions()
 {
     const _AbsDBItemNode *source = selectedSource();
-    const bool device = source && source->kind == ItemNodeIOSDevice;
+    // An opened backup or folder is read like a phone: copied, exported, never written.
+    const bool device = source && (source->kind == ItemNodeIOSDevice || source->kind == ItemNodeOpened);
     const bool localDb = source && source->kind == ItemNodeLocalDb;
     const int phones = phonesBesides(source);
     m_actBackup->setEnabled(device);
-    m_actI2i->setEnabled(device && phones > 0);
+    m_actI2i->setEnabled(source && source->kind == ItemNodeIOSDevice && phones > 0);
     m_actDb2i->setEnabled(localDb && phones > 0);
     // A disabled transfer says why where it can be seen.
     for (QAction *action : {m_actI2i, m_actDb2i})
@@ -471,6 +472,7 @@ void MainWindow::onMainTreeSelected(const QItemSelection &, const QItemSelection
         break;
     }
     case ItemNodeIOSDevice:
+    case ItemNodeOpened:
         showMessages(static_cast<_AbsDBItemNode *>(node)->data, nullptr);
         break;
     case ItemNodeChatSession: {
@@ -541,8 +543,9 @@ void MainWindow::clearViews()
     m_shownData.reset();
     m_smsModel->clear();
     // Without any source yet the pane shows the ways in.
-    const bool noSource =
-        m_treeModel->deviceNodes().isEmpty() && m_treeModel->rootLocalDb()->children.isEmpty();
+    const bool noSource = m_treeModel->deviceNodes().isEmpty() &&
+                          m_treeModel->rootLocalDb()->children.isEmpty() &&
+                          m_treeModel->rootOpened()->children.isEmpty();
     if (noSource)
         m_bubbleView->showWelcome();
     else
@@ -707,6 +710,16 @@ void MainWindow::onMainTreeContextMenu()
             &MainWindow::miViewIOSCacheFiles);
         add(QT_TR_NOOP("IDS_MI_SHOW_ACCOUNT"), QString(), &MainWindow::miShowAccount);
         break;
+    case ItemNodeOpened:
+        add(QT_TR_NOOP("IDS_MI_BACKUP_ALL"), backupIcon, &MainWindow::miBackupAll);
+        add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_All"), QString(), &MainWindow::miExtractMediaAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_ALL"), QString(), &MainWindow::miExportAll);
+        add(QT_TR_NOOP("IDS_MI_EXPORT_CALL_ALL"), QString(), &MainWindow::miExportCallAll);
+        add(QT_TR_NOOP("IDS_MI_PRINT_ALL"), QString(), &MainWindow::miPrintAll);
+        add(QT_TR_NOOP("IDS_MI_CLOSE_SOURCE"), QString(), &MainWindow::miUnmoutDevice);
+        add(QT_TR_NOOP("IDS_MI_SHOW_ACCOUNT"), QString(), &MainWindow::miShowAccount);
+        break;
+    case ItemNodeRootOpened:
     case ItemNodeRootDevice:
     case ItemNodeRootLocalDb:
         add(QT_TR_NOOP("IDS_MI_OPEN_DB_FOLDER"), QStringLiteral(":/res/open_db_folder.png"),
@@ -730,9 +743,10 @@ void MainWindow::onMainTreeContextMenu()
         add(QT_TR_NOOP("IDS_MI_SHOW_ACCOUNT"), QString(), &MainWindow::miShowAccount);
         break;
     case ItemNodeChatSession:
-        if (node->parent && node->parent->kind == ItemNodeIOSDevice) {
+        if (node->parent &&
+            (node->parent->kind == ItemNodeIOSDevice || node->parent->kind == ItemNodeOpened)) {
             add(QT_TR_NOOP("IDS_MI_BACKUP_CHAT"), backupIcon, &MainWindow::miBackupChat);
-            if (phones > 0)
+            if (phones > 0 && node->parent->kind == ItemNodeIOSDevice)
                 add(QT_TR_NOOP("IDS_MI_I2I_CHAT"), QStringLiteral(":/res/i2i.png"), &MainWindow::miI2iChat);
             add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_CHAT"), QString(), &MainWindow::miExtractMediaChat);
             add(QT_TR_NOOP("IDS_MI_EXPORT_CHAT"), QString(), &MainWindow::miExportChat);
@@ -773,9 +787,9 @@ void MainWindow::onSMSContextMenu()
         if (slot)
             connect(action, &QAction::triggered, this, slot);
     };
-    if (source->kind == ItemNodeIOSDevice) {
+    if (source->kind == ItemNodeIOSDevice || source->kind == ItemNodeOpened) {
         add(QT_TR_NOOP("IDS_MI_BACKUP_SEL"), &MainWindow::miBackup);
-        if (phones > 0)
+        if (phones > 0 && source->kind == ItemNodeIOSDevice)
             add(QT_TR_NOOP("IDS_MI_I2I_SEL"), &MainWindow::miI2i);
         add(QT_TR_NOOP("IDS_MI_EXTRACT_MEDIA_SEL"), &MainWindow::miExtractMedia);
         add(QT_TR_NOOP("IDS_MI_EXPORT_SEL"), &MainWindow::miExport);
@@ -1040,23 +1054,33 @@ void MainWindow::miOpenStoreFolder()
 
 void MainWindow::addStoreFolderSource(const QString &root, const QString &fileName)
 {
-    for (_IOSDeviceItemNode *shown : m_treeModel->deviceNodes()) {
-        if (!shown->desc.handle && shown->desc.path == root) {
-            selectNode(shown);
-            return;
-        }
+    if (_OpenedItemNode *shown = m_treeModel->findOpened(root)) {
+        selectNode(shown);
+        return;
     }
-    IOSDeviceDesc desc;
-    desc.name = QDir(root).dirName();
-    desc.udid = root;
-    desc.path = root;
-    _IOSDeviceItemNode *node = m_treeModel->addDeviceNode(desc);
-    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootDevice()));
+    _OpenedItemNode *node =
+        m_treeModel->addOpenedNode(_OpenedItemNode::StoreFolder, QDir(root).dirName(), root);
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootOpened()));
     // Someone else's folder: read, and nothing written beside it, not even previews.
     if (loadSource(node, QDir(root), fileName, false))
         selectNode(node);
     else
         removeSourceNode(node);
+    updateActions();
+}
+
+void MainWindow::addOpenedSource(_OpenedItemNode::What what, const QString &name, const QString &path,
+                                 const ViberDataPtr &data)
+{
+    if (_OpenedItemNode *shown = m_treeModel->findOpened(path)) {
+        selectNode(shown);
+        return;
+    }
+    _OpenedItemNode *node = m_treeModel->addOpenedNode(what, name, path);
+    node->data = data;
+    m_treeModel->setChats(node);
+    ui->treeViewDS->expand(m_treeModel->indexOf(m_treeModel->rootOpened()));
+    selectNode(node);
     updateActions();
 }
 
@@ -1079,8 +1103,8 @@ void MainWindow::removeSourceNode(_AbsDBItemNode *node)
 void MainWindow::miUnmoutDevice()
 {
     AbsTreeItemModel::_ItemNode *node = selectedNode();
-    if (node && node->kind == ItemNodeIOSDevice)
-        removeSourceNode(static_cast<_IOSDeviceItemNode *>(node));
+    if (node && (node->kind == ItemNodeIOSDevice || node->kind == ItemNodeOpened))
+        removeSourceNode(static_cast<_AbsDBItemNode *>(node));
 }
 
 void MainWindow::miViewIOSCacheFiles()

@@ -158,6 +158,8 @@ private:
     void reloadDevice(_IOSDeviceItemNode *node) override;
     void removeSourceNode(_AbsDBItemNode *node) override;
     void addStoreFolderSource(const QString &root, const QString &fileName) override;
+    void addOpenedSource(_OpenedItemNode::What what, const QString &name, const QString &path,
+                         const ViberDataPtr &data) override;
     void showSource(_AbsDBItemNode *node) override { selectNode(node); }
     // The welcome page's links lead to the actions that bring a source in.
     void onWelcomeLink(const QString &way);

@@ -36,6 +36,11 @@ public:
     // Shows the store fileName below root as a source that is only read, and
     // selects it; a folder shown already is selected again.
     virtual void addStoreFolderSource(const QString &root, const QString &fileName) = 0;
+    // Shows records read elsewhere (a backup, a Viber Desktop database) as a source
+    // opened in place, and selects it; a path
+    // shown already is selected again.
+    virtual void addOpenedSource(_OpenedItemNode::What what, const QString &name, const QString &path,
+                                 const ViberDataPtr &data) = 0;
     // Reads a connected phone afresh after its store changed on the phone.
     virtual void reloadDevice(_IOSDeviceItemNode *node) = 0;
     // Selects a source node, showing its messages.

@@ -749,7 +749,9 @@ private slots:
     // into it: no previews, no journal files.
     void storeFolderIsOnlyRead()
     {
-        QTemporaryDir folder, empty;
+        QTemporaryDir top, empty;
+        const QDir folder(top.filePath(u"a/store"_s));
+        QVERIFY(folder.mkpath(u"."_s));
         fixtures::StorePlan plan = alphaPlan();
         const qint64 picture = plan.addMessage(u"p"_s, plan.chat(u"ann"_s).pk, plan.person(u"ann"_s).pk,
                                                u"received"_s, QString())
@@ -763,10 +765,19 @@ private slots:
         // Opened again, the same source is selected, not added twice.
         for (int open = 0; open < 2; ++open) {
             QVERIFY(run("miOpenStoreFolder"));
-            QCOMPARE(m_w->treeModel()->deviceNodes().size(), 2);
+            QCOMPARE(m_w->treeModel()->openedNodes().size(), 1);
             QCOMPARE(ItemModelMain::sourceOf(m_w->selectedNode())->data->messages.size(), 7);
         }
         QCOMPARE(fixtures::filesBelow(folder.path()), before);
+        // Another folder of the same name is told apart by where it lies.
+        QVERIFY(QDir().mkpath(top.filePath(u"b/store/Documents"_s)));
+        QVERIFY(QFile::copy(folder.filePath(u"Documents/Contacts.data"_s),
+                            top.filePath(u"b/store/Documents/Contacts.data"_s)));
+        chosen = top.filePath(u"b/store"_s);
+        QVERIFY(run("miOpenStoreFolder"));
+        QCOMPARE(m_w->treeModel()->openedNodes().size(), 2);
+        QCOMPARE(m_w->selectedNode()->text,
+                 u"store (%1)"_s.arg(QDir::toNativeSeparators(top.filePath(u"b"_s))));
         chosen = empty.path();
         QVERIFY(run("miOpenStoreFolder"));
         QTRY_VERIFY(m_user->boxes.value(0).contains(u"holds no Viber store"_s));
@@ -775,11 +786,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("action");
         QTest::addColumn<QString>("database"); // proposed, and taken
-        QTest::newRow("Viber desktop") << QByteArray("miImportPCPort") << u"ViberPC-4915100001"_s;
+        QTest::newRow("Viber desktop") << QByteArray("miImportPCPort") << u"ViberPC-4915100001_Backup"_s;
         QTest::newRow("encrypted backup") << QByteArray("miImportiTunes") << u"Test iPhone-0123_Backup"_s;
     }
     // A desktop store and an encrypted backup of the stored phone, each where it is
-    // looked for: chosen, unlocked, read and copied into a local database.
+    // looked for: chosen, unlocked and read in place; then copied into a local database.
     void importsIntoALocalDatabase()
     {
         QFETCH(QByteArray, action);
@@ -815,6 +826,12 @@ private slots:
         };
         m_user->databaseName = database;
         QVERIFY(run(action.constData()));
+        QVERIFY(m_user->proposals.isEmpty());
+        const _AbsDBItemNode *opened = ItemModelMain::sourceOf(m_w->selectedNode());
+        QVERIFY(opened && opened->kind == ItemNodeOpened && opened->parent == m_w->treeModel()->rootOpened());
+        QCOMPARE(opened->data->messages.size(), messages);
+        QCOMPARE(rows(), messages);
+        m_w->toolbarAction(u"IDS_MI_BACKUP_TOOLBAR"_s)->trigger();
         QCOMPARE(m_user->proposals, QStringList{database});
         QCOMPARE(LocalDatabases::load(LocalDatabases::folderOf(database))->messages.size(), messages);
     }

@@ -810,6 +810,10 @@
         <source>IDS_TIP_DELETE_ONLY_LOCAL_DB</source>
         <translation>Only messages of a local database can be deleted: phones, backups and store folders are only read.</translation>
     </message>
+    <message>
+        <source>IDS_MI_CLOSE_SOURCE</source>
+        <translation>Close</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -1056,6 +1060,10 @@
     <message>
         <source>IDS_ROOT_LOCALDB</source>
         <translation>Local Databases</translation>
+    </message>
+    <message>
+        <source>IDS_ROOT_OPENED</source>
+        <translation>Backups and Folders</translation>
     </message>
 </context>
 <context>
