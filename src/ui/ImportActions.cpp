@@ -18,6 +18,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -38,6 +39,9 @@ ImportController::ImportController(WindowContext &window, LocalDbController &loc
     : m_window(window), m_localDb(localDb),
       m_folder([](QWidget *parent, const QString &title, const QString &start) {
           return QFileDialog::getExistingDirectory(parent, title, start);
+      }),
+      m_file([](QWidget *parent, const QString &title, const QString &start) {
+          return QFileDialog::getOpenFileName(parent, title, start, tr("IDS_VIBER_DESKTOP_FILTER"));
       })
 {
 }
@@ -61,19 +65,35 @@ void ImportController::importViberDesktop(bool toSelectedDb)
 {
     QWidget *parent = m_window.dialogParent();
     const QList<PCViberAccount> accounts = PCViberDb::findAccounts();
+    // Where Viber Desktop keeps its data is only a guess for copies moved elsewhere:
+    // the user may always name the file.
+    QString path, name;
     if (accounts.isEmpty()) {
-        showWarning(PCViberDb::noAccountText(), parent);
-        return;
+        if (!askYesNo(PCViberDb::noAccountText() + QStringLiteral("<br/><br/>") +
+                          tr("IDS_CHOOSE_VIBER_DB_YOURSELF"),
+                      parent))
+            return;
+    } else {
+        QList<DataSourceSelForm::Item> items;
+        for (const PCViberAccount &account : accounts)
+            items.append({QIcon(QStringLiteral(":/res/database.png")), account.name});
+        items.append({QIcon(QStringLiteral(":/res/open_db_folder.png")), tr("IDS_OTHER_VIBER_DB_FILE")});
+        const int chosen = DataSourceSelForm::choose(PCViberDb::chooseAccountTitle(), items, parent);
+        if (chosen < 0)
+            return;
+        if (chosen < accounts.size()) {
+            path = accounts.at(chosen).dbPath;
+            name = accounts.at(chosen).sourceName();
+        }
     }
-    QList<DataSourceSelForm::Item> items;
-    for (const PCViberAccount &account : accounts)
-        items.append({QIcon(QStringLiteral(":/res/database.png")), account.name});
-    const int chosen = DataSourceSelForm::choose(PCViberDb::chooseAccountTitle(), items, parent);
-    if (chosen < 0)
-        return;
-    const PCViberAccount &account = accounts.at(chosen);
-    openOrCopy(SourceLoading::loadViberDesktop(account.dbPath, runner(parent)), toSelectedDb,
-               _OpenedItemNode::ViberDesktop, account.sourceName(), account.dbPath);
+    if (path.isEmpty()) {
+        path = m_file(parent, tr("IDS_TITLE_SEL_VIBER_DB"), QDir::homePath());
+        if (path.isEmpty())
+            return;
+        name = QFileInfo(path).dir().dirName();
+    }
+    openOrCopy(SourceLoading::loadViberDesktop(path, runner(parent)), toSelectedDb,
+               _OpenedItemNode::ViberDesktop, name, path);
 }
 
 void ImportController::openOrCopy(const ViberDataPtr &data, bool toSelectedDb, _OpenedItemNode::What what,
@@ -101,7 +121,13 @@ void ImportController::importITunesBackup(bool toSelectedDb)
 {
     QWidget *parent = m_window.dialogParent();
     LoadItunesBackupDlg choice(parent);
-    if (choice.exec() != QDialog::Accepted || !choice.selectedManifest())
+    if (choice.exec() != QDialog::Accepted)
+        return;
+    if (!choice.storeFolderRoot().isEmpty()) {
+        m_window.addStoreFolderSource(choice.storeFolderRoot(), choice.storeFileName());
+        return;
+    }
+    if (!choice.selectedManifest())
         return;
     const std::shared_ptr<BackupManifest> manifest = choice.selectedManifest();
     if (manifest->isEncrypted() && !manifest->isUnlocked()) {

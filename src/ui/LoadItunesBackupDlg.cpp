@@ -5,6 +5,7 @@
 #include "app/StyleSheet.h"
 #include "itunes/BackupLocations.h"
 #include "itunes/BackupManifest.h"
+#include "viber/StorePaths.h"
 
 #include <QDebug>
 #include <QDir>
@@ -22,11 +23,15 @@
 
 using namespace Qt::StringLiterals;
 
-LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget *parent)
+LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget *parent, Purpose purpose)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_model(new ItemModelLoadBk(this)),
-      m_title(new QLabel(tr("IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD"), this)), m_list(new QTreeView(this)),
+      m_title(new QLabel(purpose == Purpose::Write ? tr("IDS_SELECT_AN_ITUNES_BACKUP_TO_WRITE")
+                                                   : tr("IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD"),
+                         this)),
+      m_list(new QTreeView(this)),
       m_addOther(new QLabel(tr("IDS_NO_BACKUP_LISTED_THERE_CLICK_<a href=\"#\">Here</a>_ADD"), this)),
-      m_load(new QPushButton(tr("IDS_LOAD"), this)), m_cancel(new QPushButton(tr("IDS_CANCEL"), this)),
+      m_load(new QPushButton(purpose == Purpose::Write ? tr("IDS_WRITE_INTO_BACKUP") : tr("IDS_LOAD"), this)),
+      m_cancel(new QPushButton(tr("IDS_CANCEL"), this)), m_purpose(purpose),
       m_chooseFolder([](QWidget *parent, const QString &caption, const QString &start) {
           return QFileDialog::getExistingDirectory(parent, caption, start, QFileDialog::ShowDirsOnly);
       }),
@@ -74,6 +79,16 @@ LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget *parent)
     for (const QString &folder : folders)
         addBackupFolder(std::make_shared<BackupManifest>(folder));
     m_list->setCurrentIndex(QModelIndex());
+    if (m_model->rowCount() == 0) {
+        // Where it looked, so that the user knows why and where else to look.
+        QStringList searched;
+        for (const QString &root : BackupLocations::backupRootFolders())
+            searched << QDir::toNativeSeparators(root).toHtmlEscaped();
+        m_title->setTextFormat(Qt::RichText);
+        m_title->setWordWrap(true);
+        m_title->setText(tr("IDS_NO_BACKUP_FOUND_IN_%1").arg(searched.join(QStringLiteral("<br/>"))));
+        m_load->setText(tr("IDS_CHOOSE_FOLDER"));
+    }
 }
 
 LoadItunesBackupDlg::~LoadItunesBackupDlg() = default;
@@ -90,7 +105,10 @@ LoadItunesBackupDlg::addBackupFolder(const std::shared_ptr<BackupManifest> &mani
     } catch (const std::exception &e) {
         const QString error = QString::fromUtf8(e.what());
         qWarning().noquote() << error;
-        reportError(tr("IDS_LOAD_BACKUP_%1_ERROR_%2").arg(path.toHtmlEscaped(), error), this);
+        // The user's folder, not a fault of the program: said plainly, with no error report.
+        showWarning(
+            tr("IDS_LOAD_BACKUP_%1_ERROR_%2").arg(QDir::toNativeSeparators(path).toHtmlEscaped(), error),
+            this);
         return nullptr;
     }
     return m_model->addBackup(manifest);
@@ -101,7 +119,11 @@ void LoadItunesBackupDlg::btnLoadClicked()
     // Only a row the user selected counts; the view may make one current on focus.
     const QModelIndexList rows = m_list->selectionModel()->selectedRows();
     if (rows.isEmpty()) {
-        showWarning(tr("IDS_PLEASE_SELECT_ONE_ITUNES_BACKUP"), this);
+        // With nothing to pick from, the way on is to name a folder.
+        if (m_model->rowCount() == 0)
+            btnAddOtherClicked(QString());
+        else
+            showWarning(tr("IDS_PLEASE_SELECT_ONE_ITUNES_BACKUP"), this);
         return;
     }
     m_selected = m_model->manifestAt(rows.first());
@@ -114,11 +136,25 @@ void LoadItunesBackupDlg::btnAddOtherClicked(const QString &)
     if (chosen.isEmpty())
         return;
     auto manifest = std::make_shared<BackupManifest>(QDir::cleanPath(QFileInfo(chosen).absoluteFilePath()));
+    // A store folder picked here is read by the other door, when the user wants that.
+    QString root, fileName;
+    if (m_purpose == Purpose::Read && !BackupManifest::holdsBackup(manifest->folder()) &&
+        StorePaths::findStoreFile(chosen, &root, &fileName)) {
+        if (askYesNo(
+                tr("IDS_FOLDER_%1_IS_A_STORE_OPEN_IT").arg(QDir::toNativeSeparators(chosen).toHtmlEscaped()),
+                this)) {
+            m_storeRoot = root;
+            m_storeFile = fileName;
+            accept();
+        }
+        return;
+    }
     if (m_model->containsCacheKey(manifest->cacheKey())) {
         showWarning(tr("IDS_LOAD_BK_EXISTS"), this);
         return;
     }
     if (ItemModelLoadBk::_BKItemNode *node = addBackupFolder(manifest)) {
+        m_load->setText(m_purpose == Purpose::Write ? tr("IDS_WRITE_INTO_BACKUP") : tr("IDS_LOAD"));
         BackupLocations::rememberAddedBackupFolder(manifest->folder().absolutePath());
         m_list->setCurrentIndex(m_model->indexOf(node));
     }

@@ -25,7 +25,7 @@ void TransferController::exportToITunesBackup(ActionScope scope)
     const QList<_ViberMsg *> messages = m_window.scopeMessages(scopeChoice->scope);
     if (messages.isEmpty())
         return;
-    LoadItunesBackupDlg choice(parent);
+    LoadItunesBackupDlg choice(parent, LoadItunesBackupDlg::Purpose::Write);
     if (choice.exec() != QDialog::Accepted || !choice.selectedManifest())
         return;
     BackupManifest &manifest = *choice.selectedManifest();

@@ -869,7 +869,8 @@ private slots:
         {
             LoadItunesBackupDlg dialog;
             QCOMPARE(m_user->boxes.size(), 1);
-            QVERIFY2(m_user->boxes.first().contains(u"load "_s + itunes.filePath(u"broken"_s) + u" error."_s),
+            QVERIFY2(m_user->boxes.first().contains(u"The backup in "_s + itunes.filePath(u"broken"_s) +
+                                                    u" cannot be read."_s),
                      qPrintable(m_user->boxes.first()));
             QCOMPARE(years(dialog.model()), QStringList({u"2017"_s, u"2013"_s}));
 
@@ -890,8 +891,41 @@ private slots:
         LoadItunesBackupDlg again;
         QCOMPARE(years(again.model()), QStringList({u"2017"_s, u"2015"_s, u"2013"_s}));
         again.btnLoadClicked();
-        QCOMPARE(m_user->boxes.last(), u"Need to select an iTunes Backup to continue."_s);
+        QVERIFY(m_user->boxes.last().startsWith(u"Choose one of the backups in the list first"_s));
         QVERIFY(!again.selectedManifest());
+    }
+    // Where nothing is found, the program says where it looked and offers the way on.
+    void deadEndsOfferAWayOn()
+    {
+        QTemporaryDir elsewhere;
+        const QString store = elsewhere.filePath(u"store"_s);
+        fixtures::writeStore(alphaPlan(), store, fixtures::StoreLayout::Phone);
+        {
+            // An empty list names the folder searched; its button asks for a folder, and
+            // a store folder chosen there opens as one when the user agrees.
+            LoadItunesBackupDlg empty;
+            const QString title = empty.findChild<QLabel *>(u"lbTitle"_s)->text();
+            QVERIFY2(title.contains(
+                         QDir::toNativeSeparators(BackupLocations::itunesBackupFolder()).toHtmlEscaped()),
+                     qPrintable(title));
+            empty.setFolderChooser([&](QWidget *, const QString &, const QString &) { return store; });
+            empty.btnLoadClicked();
+            QCOMPARE(empty.result(), int(QDialog::Accepted));
+            QCOMPARE(empty.storeFolderRoot(), store);
+            QVERIFY(!empty.selectedManifest());
+        }
+        // No Viber Desktop data where it is kept: the user names the file instead.
+        const QString desktop = elsewhere.filePath(u"copy/viber.db"_s);
+        fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Classic), desktop,
+                                    fixtures::DesktopLayout::Classic);
+        m_w->imports()->setFileChooser([&](QWidget *, const QString &, const QString &) { return desktop; });
+        QVERIFY(run("miImportPCPort"));
+        QCOMPARE(m_user->boxes.filter(u"Can't find Viber Desktop data"_s).size(), 1);
+        const auto *opened =
+            static_cast<const _OpenedItemNode *>(ItemModelMain::sourceOf(m_w->selectedNode()));
+        QVERIFY(opened && opened->kind == ItemNodeOpened && opened->what == _OpenedItemNode::ViberDesktop);
+        QCOMPARE(opened->path, desktop);
+        QCOMPARE(opened->data->messages.size(), PCViberDb(desktop).load()->messages.size());
     }
     // Volumes are "<letter> <free bytes> [ro|tmpfs|nfs]"; letter X names a missing root.
     void workDriveRoot_data()

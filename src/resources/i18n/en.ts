@@ -1377,6 +1377,22 @@
         <source>IDS_DEMO_ARCHIVE_TITLE</source>
         <translation>Making the demo archive</translation>
     </message>
+    <message>
+        <source>IDS_VIBER_DESKTOP_FILTER</source>
+        <translation>Viber Desktop database (viber.db);;All files (*)</translation>
+    </message>
+    <message>
+        <source>IDS_CHOOSE_VIBER_DB_YOURSELF</source>
+        <translation>If you have a copy of a Viber Desktop folder, you can choose its viber.db file. Choose it now?</translation>
+    </message>
+    <message>
+        <source>IDS_OTHER_VIBER_DB_FILE</source>
+        <translation>Another viber.db file…</translation>
+    </message>
+    <message>
+        <source>IDS_TITLE_SEL_VIBER_DB</source>
+        <translation>Choose a Viber Desktop database (viber.db)</translation>
+    </message>
 </context>
 <context>
     <name>PCViberDb</name>
@@ -1617,7 +1633,7 @@
     <name>LoadItunesBackupDlg</name>
     <message>
         <source>IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD</source>
-        <translation>Please select an iTunes Backup to load.</translation>
+        <translation>Choose the iTunes backup to read.</translation>
     </message>
     <message>
         <source>IDS_NO_BACKUP_LISTED_THERE_CLICK_&lt;a href=&quot;#&quot;&gt;Here&lt;/a&gt;_ADD</source>
@@ -1625,7 +1641,7 @@
     </message>
     <message>
         <source>IDS_LOAD</source>
-        <translation>Load</translation>
+        <translation>Read</translation>
     </message>
     <message>
         <source>IDS_CANCEL</source>
@@ -1633,7 +1649,7 @@
     </message>
     <message>
         <source>IDS_PLEASE_SELECT_ONE_ITUNES_BACKUP</source>
-        <translation>Need to select an iTunes Backup to continue.</translation>
+        <translation>Choose one of the backups in the list first, or add its folder with the link below.</translation>
     </message>
     <message>
         <source>IDS_LOAD_BK_EXISTS</source>
@@ -1641,11 +1657,31 @@
     </message>
     <message>
         <source>IDS_LOAD_BACKUP_%1_ERROR_%2</source>
-        <translation>load %1 error. %2</translation>
+        <translation>The backup in %1 cannot be read. %2</translation>
     </message>
     <message>
         <source>IDS_BACKUP_NO_MBDB_%1</source>
         <translation>The folder %1 holds neither Manifest.mbdb nor Manifest.db: it is no iTunes backup this program can read.</translation>
+    </message>
+    <message>
+        <source>IDS_SELECT_AN_ITUNES_BACKUP_TO_WRITE</source>
+        <translation>Choose the iTunes backup to write the messages into.</translation>
+    </message>
+    <message>
+        <source>IDS_WRITE_INTO_BACKUP</source>
+        <translation>Write into Backup</translation>
+    </message>
+    <message>
+        <source>IDS_NO_BACKUP_FOUND_IN_%1</source>
+        <translation>No iTunes backup was found in:&lt;br/&gt;%1&lt;br/&gt;&lt;br/&gt;If your backup is somewhere else, click “Choose Folder…” and pick its folder.</translation>
+    </message>
+    <message>
+        <source>IDS_FOLDER_%1_IS_A_STORE_OPEN_IT</source>
+        <translation>%1 holds a Viber message store rather than an iTunes backup. Open it as a store folder?</translation>
+    </message>
+    <message>
+        <source>IDS_CHOOSE_FOLDER</source>
+        <translation>Choose Folder…</translation>
     </message>
 </context>
 <context>
