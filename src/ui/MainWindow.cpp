@@ -9,6 +9,7 @@
 #include "MessageBoxes.h"
 #include "RunWorker.h"
 #include "ScopeChoice.h"
+#include "SearchActions.h"
 #include "TransferActions.h"
 #include "VBBubbleViewMgr.h"
 #include "app/AppConstants.h"
@@ -36,7 +37,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStatusBar>
-#include <QStringMatcher>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTimer>
@@ -87,6 +87,9 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
     m_localDb->setFolderOpener([this](const QString &path) { return m_folderOpener(path); });
     ui->setupUi(this);
     m_bubbleView->attach(ui->webViewSMS);
+    m_search = new SearchController({this, ui->treeViewSMS, m_smsModel, m_bubbleView, ui->txtSMSKeyword,
+                                     ui->lbSearchCount, ui->treeViewDS, m_treeModel, ui->txtHandleKeyword},
+                                    this);
     setStyleSheet(appStyleSheet());
     ui->splitter->setSizes({200, 450, 350});
 
@@ -614,58 +617,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::searchMessages()
 {
-    const QString keyword = ui->txtSMSKeyword->text().trimmed();
-    if (keyword.isEmpty())
-        return;
-    const int count = m_smsModel->rowCount();
-    if (count == 0) {
-        showInfo(tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"), this);
-        return;
-    }
-    const QModelIndex current = ui->treeViewSMS->currentIndex();
-    const int start = current.isValid() ? current.row() + 1 : 0;
-    // Prepared once: a source of a million messages is searched in one go.
-    const QStringMatcher matcher(keyword, Qt::CaseInsensitive);
-    // From after the current row to the end, then once round from the top.
-    for (int i = 0; i < count; ++i) {
-        const int row = (start + i) % count;
-        if (matcher.indexIn(MessageText::plainText(m_smsModel->message(row))) >= 0) {
-            const QModelIndex index = m_smsModel->index(row, 0);
-            ui->treeViewSMS->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                                          QItemSelectionModel::Rows);
-            ui->treeViewSMS->scrollTo(index);
-            return;
-        }
-    }
-    showInfo(tr("IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0").arg(keyword.toHtmlEscaped()), this);
+    m_search->findNextMessage();
 }
 
 void MainWindow::searchCotnact()
 {
-    const QString keyword = ui->txtHandleKeyword->text().trimmed();
-    if (keyword.isEmpty())
-        return;
-    // The chats of the chosen source; with nothing chosen, those of every source
-    // from the top of the tree.
-    AbsTreeItemModel::_ItemNode *node = selectedNode();
-    QList<AbsTreeItemModel::_ItemNode *> chats;
-    if (_AbsDBItemNode *source = ItemModelMain::sourceOf(node)) {
-        chats = source->children;
-    } else {
-        for (AbsTreeItemModel::_ItemNode *root : {m_treeModel->rootDevice(), m_treeModel->rootLocalDb()})
-            for (AbsTreeItemModel::_ItemNode *sourceNode : root->children)
-                chats += sourceNode->children;
-    }
-    const qsizetype count = chats.size();
-    const qsizetype start = node && node->kind == ItemNodeChatSession ? chats.indexOf(node) + 1 : 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        AbsTreeItemModel::_ItemNode *chat = chats.at((start + i) % count);
-        if (chat->text.contains(keyword, Qt::CaseInsensitive)) {
-            selectNode(chat);
-            return;
-        }
-    }
-    showInfo(tr("IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0").arg(keyword.toHtmlEscaped()), this);
+    m_search->findNextChat();
 }
 
 // --- Context menus -----------------------------------------------------------

@@ -18,6 +18,7 @@ class MainWindow;
 class ExportController;
 class ImportController;
 class TransferController;
+class SearchController;
 class LocalDbController;
 class QAction;
 class QDialog;
@@ -230,4 +231,5 @@ private:
     std::unique_ptr<ExportController> m_exports;
     std::unique_ptr<ImportController> m_imports;
     std::unique_ptr<TransferController> m_transfers;
+    SearchController *m_search = nullptr; // a child of the window
 };

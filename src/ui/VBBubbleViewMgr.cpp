@@ -12,6 +12,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMenu>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -157,7 +159,52 @@ void VBBubbleViewMgr::showWelcome()
 
 void VBBubbleViewMgr::onLoadFinish(bool)
 {
+    applyHighlight();
     scrollToAnchor();
+}
+
+void VBBubbleViewMgr::setHighlight(const QString &keyword)
+{
+    if (keyword == m_highlight)
+        return;
+    m_highlight = keyword;
+    applyHighlight();
+}
+
+void VBBubbleViewMgr::applyHighlight()
+{
+    if (!m_view)
+        return;
+    // The old marks go first, then each text of the page (not its style sheet) is
+    // split around the keyword. The keyword reaches the script as a JSON string.
+    static const QString script =
+        QStringLiteral("(function(k){"
+                       "var old=document.querySelectorAll('mark.cwfound');"
+                       "for(var j=0;j<old.length;j++){var p=old[j].parentNode;"
+                       "p.replaceChild(document.createTextNode(old[j].textContent),old[j]);p.normalize();}"
+                       "if(!k||!document.body)return 0;"
+                       "var lk=k.toLowerCase(),n=0,nodes=[],"
+                       "w=document.createTreeWalker(document.body,NodeFilter.SHOW_TEXT,null);"
+                       "while(w.nextNode()){var t=w.currentNode.parentNode.nodeName;"
+                       "if(t!=='STYLE'&&t!=='SCRIPT')nodes.push(w.currentNode);}"
+                       "nodes.forEach(function(t){var s=t.nodeValue,ls=s.toLowerCase(),i=ls.indexOf(lk);"
+                       "if(i<0||ls.length!==s.length)return;"
+                       "var f=document.createDocumentFragment(),last=0;"
+                       "while(i>=0){f.appendChild(document.createTextNode(s.substring(last,i)));"
+                       "var m=document.createElement('mark');m.className='cwfound';"
+                       "m.textContent=s.substring(i,i+k.length);f.appendChild(m);n++;"
+                       "last=i+k.length;i=ls.indexOf(lk,last);}"
+                       "f.appendChild(document.createTextNode(s.substring(last)));"
+                       "t.parentNode.replaceChild(f,t);});"
+                       "return n;})(%1)");
+    const QByteArray keyword = QJsonDocument(QJsonArray{m_highlight}).toJson(QJsonDocument::Compact);
+    const QString literal = QString::fromUtf8(keyword.mid(1, keyword.size() - 2));
+    QPointer<VBBubbleViewMgr> self(this);
+    m_view->page()->runJavaScript(script.arg(literal), QWebEngineScript::ApplicationWorld,
+                                  [self](const QVariant &count) {
+                                      if (self)
+                                          emit self->highlightShown(count.toInt());
+                                  });
 }
 
 void VBBubbleViewMgr::onLinkClicked(QUrl url)

@@ -47,12 +47,18 @@ public:
     // link to a local file (an attachment) Open and Save As.
     void fillContextMenu(QMenu *menu, const QUrl &link, const QString &selectedText);
 
+    // Marks every occurrence of keyword (letter case ignored) in the pages shown,
+    // this one and those to come; "" removes the marks.
+    void setHighlight(const QString &keyword);
+    QString highlight() const { return m_highlight; }
     void setUrlOpener(UrlOpener opener);
     void setFolderOpener(FolderOpener opener);
 
 signals:
     // A link of the welcome page: "itunes", "store", "desktop", "device" or "demo".
     void welcomeLinkClicked(const QString &way);
+    // The marks of setHighlight were put on the page shown: count of them.
+    void highlightShown(int count);
 
 public slots:
     void showBubble(ViberMsgList smslist);
@@ -71,6 +77,7 @@ private:
     void render(int page);
     void setViewHtml(const QString &html);
     void scrollToAnchor();
+    void applyHighlight();
     void openLocalFile(const QString &path);
     void saveAttachment(const QString &path);
 
@@ -80,6 +87,7 @@ private:
     int m_pageCount = 0;
     QString m_anchor;
     QString m_html;
+    QString m_highlight;
     UrlOpener m_urlOpener;
     FolderOpener m_folderOpener;
     std::unique_ptr<QTemporaryDir> m_pageFolder; // holds pages too large for setHtml

@@ -222,41 +222,62 @@ private slots:
         QCOMPARE(rows(), 0);
         QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 0"_s);
     }
-    void searchesWrapAround()
+    // Chats are filtered as the text is typed. Messages: every match is counted and
+    // marked in the bubbles, visited in turn, and the search asks before starting over.
+    void searchesCountMarkAndAsk()
     {
         auto *messageKeyword = m_w->findChild<QLineEdit *>(u"txtSMSKeyword"_s);
         auto *contactKeyword = m_w->findChild<QLineEdit *>(u"txtHandleKeyword"_s);
+        auto *count = m_w->findChild<QLabel *>(u"lbSearchCount"_s);
         messageKeyword->setText(u"apple"_s);
         QTest::mouseClick(m_w->findChild<QToolButton *>(u"btnSearchSMS"_s), Qt::LeftButton);
-        QTRY_COMPARE(m_user->boxes, QStringList(u"Can't find any Message."_s));
-        // With no source chosen, contacts are searched from the top of the tree.
+        QTRY_VERIFY(m_user->boxes.value(0).startsWith(u"There are no messages here to search."_s));
+        // Typing filters; with no source chosen, Enter takes the first match from the top.
+        Node *phone = select(u"Devices/Stored Phone"_s);
+        m_w->findChild<QTreeView *>(u"treeViewDS"_s)->selectionModel()->clearSelection();
         contactKeyword->setText(u"N"_s);
+        auto hidden = [&](const QString &title) {
+            for (qsizetype row = 0; row < phone->children.size(); ++row)
+                if (phone->children.at(row)->text == title)
+                    return m_w->findChild<QTreeView *>(u"treeViewDS"_s)
+                        ->isRowHidden(int(row), m_w->treeModel()->indexOf(phone));
+            return false;
+        };
+        QVERIFY(hidden(u"Bob"_s) && !hidden(u"Ann"_s) && !hidden(u"Weekend hiking friend"_s));
         QTest::keyClick(contactKeyword, Qt::Key_Return);
         QCOMPARE(m_w->selectedNode() ? m_w->selectedNode()->text : QString(), u"Weekend hiking friend"_s);
+        contactKeyword->clear();
+        QVERIFY(!hidden(u"Bob"_s));
 
-        // Messages: from after the current row, then once more from the top; case never counts.
-        Node *ann = select(u"Devices/Stored Phone/Ann"_s);
+        QSignalSpy marked(m_w->bubbleView(), &VBBubbleViewMgr::highlightShown);
+        select(u"Devices/Stored Phone/Ann"_s);
         messageKeyword->setText(u"  APPLE "_s);
         QList<int> found;
-        for (int i = 0; i < 3; ++i) {
+        QStringList counts;
+        m_user->boxes.clear();
+        for (const auto answer : {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::No, QMessageBox::Yes}) {
+            m_user->answer = answer;
             QTest::keyClick(messageKeyword, Qt::Key_Return);
             found << list()->currentIndex().row();
+            counts << count->text();
         }
-        QCOMPARE(found, QList<int>({0, 2, 0}));
+        QCOMPARE(found, QList<int>({0, 2, 2, 0}));
+        QCOMPARE(counts, QStringList({u"1 of 2 matches"_s, u"2 of 2 matches"_s, u"2 of 2 matches"_s,
+                                      u"1 of 2 matches"_s}));
+        QCOMPARE(m_user->boxes.size(), 2); // asked before going round, each time
+        QVERIFY(m_user->boxes.first().startsWith(u"No more matches for “APPLE” below."_s));
+        QTRY_VERIFY(!marked.isEmpty() && marked.last().first().toInt() == 2);
         QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
-        // The keyword is named as typed, never as markup.
+        // The keyword is named as typed, never as markup; a new keyword forgets the count.
+        m_user->boxes.clear();
         messageKeyword->setText(u"<b>kiwi</b>"_s);
+        QVERIFY(count->text().isEmpty());
         QTest::keyClick(messageKeyword, Qt::Key_Return);
-        // Contacts in tree order (group, Bob, Ann): after Ann comes the group again.
-        QTest::keyClick(contactKeyword, Qt::Key_Return);
-        QCOMPARE(m_w->selectedNode(), ann->parent->children.first());
-        QTest::keyClick(contactKeyword, Qt::Key_Return);
-        QCOMPARE(m_w->selectedNode(), ann);
         contactKeyword->setText(u"zed"_s);
         QTest::keyClick(contactKeyword, Qt::Key_Return);
-        QCOMPARE(m_user->boxes.mid(1),
-                 QStringList({u"Find no Message with keyword &lt;b&gt;kiwi&lt;/b&gt;."_s,
-                              u"Find no contact with keyword zed."_s}));
+        QCOMPARE(m_user->boxes, QStringList({u"No message holds “&lt;b&gt;kiwi&lt;/b&gt;”."_s,
+                                             u"No chat is named with “zed”."_s}));
+        QVERIFY(hidden(u"Ann"_s) && hidden(u"Bob"_s));
     }
     // The platform's standard keys reach their actions; Find goes to the message search, Help
     // to the page shipped with the program.

@@ -462,6 +462,40 @@
     </message>
 </context>
 <context>
+    <name>SearchController</name>
+    <message>
+        <source>IDS_CAN_NOT_FOUND_AND_MESSAGES</source>
+        <translation>There are no messages here to search. Choose a chat or a source first.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0</source>
+        <translation>No message holds “%1”.</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0</source>
+        <translation>No chat is named with “%1”.</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCHING_MESSAGES</source>
+        <translation>Searching messages</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCH_NO_MATCH</source>
+        <translation>No matches</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCH_START_OVER_%1</source>
+        <translation>No more matches for “%1” below. Start again from the top?</translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SEARCH_MATCH_%1_OF_%n</source>
+        <translation>
+            <numerusform>%1 of %n match</numerusform>
+            <numerusform>%1 of %n matches</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>Application</name>
     <message>
         <source>invalid libsqlite_qt.</source>
@@ -717,18 +751,6 @@
     <message>
         <source>IDS_MESSAGES_COUNT_%1</source>
         <translation>Messages: %1</translation>
-    </message>
-    <message>
-        <source>IDS_CAN_NOT_FOUND_AND_MESSAGES</source>
-        <translation>Can&#x27;t find any Message.</translation>
-    </message>
-    <message>
-        <source>IDS_CAN_NOT_FOUNDSMS_KEYWORD_%0</source>
-        <translation>Find no Message with keyword %1.</translation>
-    </message>
-    <message>
-        <source>IDS_CAN_NOT_FOUNDCONTACT_KEYWORD_%0</source>
-        <translation>Find no contact with keyword %1.</translation>
     </message>
     <message>
         <source>IDS_SEARCH_CONTACT_HINT</source>
