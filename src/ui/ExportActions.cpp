@@ -143,7 +143,7 @@ void ExportController::exportCalls(ActionScope scope)
         return;
     }
     const QString path =
-        m_saveFile(parent, tr("IDS_SEL_EXPORT_MESSAGES_PATH"),
+        m_saveFile(parent, tr("IDS_SEL_EXPORT_CALLS_PATH"),
                    QDir::home().filePath(QStringLiteral("calls(%1).txt").arg(stamp())), QString(), nullptr);
     if (path.isEmpty())
         return;

@@ -89,13 +89,14 @@ QString backupMessagesToLocalDb(QWidget *parent, const QList<_ViberMsg *> &messa
 bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
                                const QList<_ViberMsg *> &messages, const LocalDbDeletion &what)
 {
-    const QString count = QString::number(messages.size());
     const QString question =
         what.kind == LocalDbDeletion::WholeChat
-            ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_CHAT_%1_%2_%3"))
-                  .arg(count, quoted(what.chatTitle), quoted(what.databaseName))
-            : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_SEL_MESSAGES_%1_%2"))
-                  .arg(count, quoted(what.databaseName));
+            ? QCoreApplication::translate("LocalDbActions", "IDS_CONFIRM_DEL_THIS_CHAT_%n_%1_%2", nullptr,
+                                          int(messages.size()))
+                  .arg(quoted(what.chatTitle), quoted(what.databaseName))
+            : QCoreApplication::translate("LocalDbActions", "IDS_CONFIRM_DEL_SEL_MESSAGES_%n_%1", nullptr,
+                                          int(messages.size()))
+                  .arg(quoted(what.databaseName));
     if (!askYesNo(question, parent))
         return false;
     LocalDatabaseLock lock(databaseFolder);
@@ -112,8 +113,9 @@ bool deleteLocalDatabase(QWidget *parent, const QString &name, qint64 messageCou
 {
     const QString question =
         messageCount >= 0
-            ? text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB_%1_%2"))
-                  .arg(quoted(name), QString::number(messageCount))
+            ? QCoreApplication::translate("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB_%n_%1", nullptr,
+                                          int(messageCount))
+                  .arg(quoted(name))
             : text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_CONFIRM_DEL_THIS_LOCALDB_%1")).arg(quoted(name));
     if (!askYesNo(question, parent))
         return false;

@@ -13,9 +13,9 @@ LocalDbSelForm::LocalDbSelForm(const QStringList &names, const QString &presetTe
 {
     m_ui->setupUi(this);
     setStyleSheet(appStyleSheet());
-    m_ui->cbDatabases->addItem(QString());
     m_ui->cbDatabases->addItems(names);
     m_ui->cbDatabases->setCurrentIndex(-1);
+    m_ui->cbDatabases->lineEdit()->setPlaceholderText(tr("IDS_LOCALDB_NEW_NAME_HINT"));
     if (!presetText.isEmpty())
         m_ui->cbDatabases->setEditText(presetText);
     connect(m_ui->btnOk, &QPushButton::clicked, this, &LocalDbSelForm::accept);

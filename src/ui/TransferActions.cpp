@@ -7,6 +7,7 @@
 #include "RunWorker.h"
 #include "ScopeChoice.h"
 #include "WindowContext.h"
+#include "app/Plurals.h"
 #include "device/MobileDevice.h"
 #include "itunes/BackupManifest.h"
 #include "workers/BackupTransfer.h"
@@ -39,7 +40,8 @@ void TransferController::exportToITunesBackup(ActionScope scope)
             return runWorker(parent, &worker, title);
         });
     if (result.succeeded) {
-        QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
+        QString done = tr("IDS_SUC_WRITE_BACKUP_%1_AND_%2")
+                           .arg(Plurals::messages(result.messages), Plurals::calls(result.calls));
         if (!manifest.recoveredText().isEmpty())
             done = manifest.recoveredText() + QStringLiteral("<br/><br/>") + done;
         showInfo(ScopeNote::decorate(done), parent);
@@ -86,7 +88,8 @@ void TransferController::transferToIPhone(ActionScope scope)
         {device.handle, device.udid, device.productVersion}, messages, DeviceLoading::host(parent));
     if (!result.succeeded)
         return;
-    const QString done = tr("IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS").arg(result.messages).arg(result.calls);
+    const QString done = tr("IDS_SUC_TRANSFER_%1_AND_%2")
+                             .arg(Plurals::messages(result.messages), Plurals::calls(result.calls));
     showInfo(ScopeNote::decorate(done), parent);
     m_window.reloadDevice(phone);
 }

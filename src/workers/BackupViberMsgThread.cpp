@@ -145,12 +145,12 @@ QString BackupViberMsgThread::summary(const ViberMsgMerger &merger)
 {
     // Only what was written counts as copied; the rest is said, not hidden in the count.
     QString text = merger.inserted() > 0 || (merger.present() == 0 && merger.skipped() == 0)
-                       ? tr("IDS_SUC_BACKUP_%1_MESSAGES").arg(merger.inserted())
+                       ? tr("IDS_SUC_BACKUP_%n_MESSAGES", nullptr, int(merger.inserted()))
                        : tr("IDS_BACKUP_NOTHING_NEW");
     if (merger.present() > 0)
-        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_ALREADY_PRESENT").arg(merger.present());
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%n_ALREADY_PRESENT", nullptr, int(merger.present()));
     if (merger.skipped() > 0)
-        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%1_SKIPPED").arg(merger.skipped());
+        text += QStringLiteral("<br/>") + tr("IDS_BACKUP_%n_SKIPPED", nullptr, int(merger.skipped()));
     return text;
 }
 

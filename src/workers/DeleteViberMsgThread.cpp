@@ -109,5 +109,5 @@ QString DeleteViberMsgThread::work()
                  qPrintable(error));
     qInfo("Deleted %lld of %lld messages from %s, compacted in %.2f s", deleted, qint64(m_messages.size()),
           qUtf8Printable(db.path()), double(compacting.elapsed()) / 1000.0);
-    return tr("IDS_SUC_DEL_%1_VIBER_MESSAGES").arg(deleted);
+    return tr("IDS_SUC_DEL_%n_VIBER_MESSAGES", nullptr, int(deleted));
 }

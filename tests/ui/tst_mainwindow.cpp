@@ -552,14 +552,14 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, chosen);
         QFETCH(QString, warning);
-        // The databases after an empty entry, none chosen; a preset name stands typed.
+        // The databases and no blank entry, none chosen; a preset name stands typed.
         LocalDbSelForm form({u"Family"_s, u"Work"_s}, preset);
         auto *combo = form.findChild<QComboBox *>(u"cbDatabases"_s);
-        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->count(), 2);
         QCOMPARE(combo->currentText(), preset);
         form.show();
         if (typed.isNull())
-            combo->setCurrentIndex(2);
+            combo->setCurrentIndex(1);
         else
             combo->setEditText(typed);
         form.findChild<QPushButton *>(u"btnOk"_s)->click(); // returns once a warning was answered
@@ -586,8 +586,8 @@ private slots:
         QCOMPARE(
             m_user->boxes,
             QStringList(
-                {u"Delete the 1 selected messages from the database “Alpha”?"_s,
-                 u"Delete all 6 messages of the chat “&lt;b&gt;Ann&lt;/b&gt;” from the database “Alpha”?"_s,
+                {u"Delete the selected message from the database “Alpha”?"_s,
+                 u"Delete the chat “&lt;b&gt;Ann&lt;/b&gt;” and all its 6 messages from the database “Alpha”?"_s,
                  u"Delete the whole database “Alpha” with its 6 messages? This cannot be undone."_s,
                  u"Delete the whole database “Alpha” with all its messages? This cannot be undone."_s}));
         QCOMPARE(LocalDatabases::load(folder)->messages.size(), 6);

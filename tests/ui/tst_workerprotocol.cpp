@@ -329,7 +329,7 @@ private slots:
         QTest::qWait(50); // for the user to see any box the calls had shown
         QVERIFY(user.boxes.isEmpty());
         QCOMPARE(cancelled.count(), 1);
-        QCOMPARE(shownProgress(&form), u"100% Saving messages... - Progress:100%"_s);
+        QCOMPARE(shownProgress(&form), u"100% Saving messages... - 100% done"_s);
     }
 };
 

@@ -118,7 +118,7 @@ private slots:
             source->messages.values() + r.messages() + QList<_ViberMsg *>{nullptr, &orphan};
         const qint64 writable = source->messages.size();
         const QString skipped =
-            u"<br/>1 messages could not be copied: group messages without a sender, or messages "
+            u"<br/>1 message could not be copied: a group message without a sender, or a message "
             u"without a delivery state."_s;
 
         QCOMPARE(b.backup(messages), Outcome::Succeeded);

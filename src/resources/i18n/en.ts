@@ -201,7 +201,7 @@
     </message>
     <message>
         <source>IDS_PROGRESS_%1</source>
-        <translation>Progress:%1%</translation>
+        <translation>%1% done</translation>
     </message>
 </context>
 <context>
@@ -492,6 +492,23 @@
         <translation>
             <numerusform>%1 of %n match</numerusform>
             <numerusform>%1 of %n matches</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>Plurals</name>
+    <message numerus="yes">
+        <source>IDS_N_MESSAGES_%n</source>
+        <translation>
+            <numerusform>%n message</numerusform>
+            <numerusform>%n messages</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_N_CALLS_%n</source>
+        <translation>
+            <numerusform>%n call</numerusform>
+            <numerusform>%n calls</numerusform>
         </translation>
     </message>
 </context>
@@ -966,20 +983,29 @@
         <translation>Messages: %1/%2</translation>
     </message>
     <message>
-        <source>IDS_SUC_BACKUP_%1_MESSAGES</source>
-        <translation>Successfully backed up %1 messages.</translation>
-    </message>
-    <message>
         <source>IDS_BACKUP_NOTHING_NEW</source>
         <translation>No new messages were backed up.</translation>
     </message>
-    <message>
-        <source>IDS_BACKUP_%1_ALREADY_PRESENT</source>
-        <translation>%1 messages were already in the database.</translation>
+    <message numerus="yes">
+        <source>IDS_SUC_BACKUP_%n_MESSAGES</source>
+        <translation>
+            <numerusform>Successfully backed up %n message.</numerusform>
+            <numerusform>Successfully backed up %n messages.</numerusform>
+        </translation>
     </message>
-    <message>
-        <source>IDS_BACKUP_%1_SKIPPED</source>
-        <translation>%1 messages could not be copied: group messages without a sender, or messages without a delivery state.</translation>
+    <message numerus="yes">
+        <source>IDS_BACKUP_%n_ALREADY_PRESENT</source>
+        <translation>
+            <numerusform>%n message was already in the database.</numerusform>
+            <numerusform>%n messages were already in the database.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_BACKUP_%n_SKIPPED</source>
+        <translation>
+            <numerusform>%n message could not be copied: a group message without a sender, or a message without a delivery state.</numerusform>
+            <numerusform>%n messages could not be copied: group messages without a sender, or messages without a delivery state.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -988,24 +1014,27 @@
         <source>IDS_DELETING_VIBER_MESSAGES</source>
         <translation>Deleting messages...</translation>
     </message>
-    <message>
-        <source>IDS_SUC_DEL_%1_VIBER_MESSAGES</source>
-        <translation>Successfully deleted %1 messages.</translation>
+    <message numerus="yes">
+        <source>IDS_SUC_DEL_%n_VIBER_MESSAGES</source>
+        <translation>
+            <numerusform>Successfully deleted %n message.</numerusform>
+            <numerusform>Successfully deleted %n messages.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
     <name>LocalDbSelForm</name>
     <message>
         <source>IDS_LOCALDB_SEL_TITLE</source>
-        <translation>Select one Database for backup</translation>
+        <translation>Copy into a Local Database</translation>
     </message>
     <message>
         <source>IDS_LOCALDB_SEL_LABEL</source>
-        <translation>Select current database to merge or enter a new database name:</translation>
+        <translation>Copy the messages into the database:</translation>
     </message>
     <message>
         <source>IDS_LOCALDB_SEL_HINT</source>
-        <translation>Selecting current Database will merge data;entering new DB name will create a new Database.</translation>
+        <translation>Choose a database to add the messages to it, or type a new name to make a new database.</translation>
     </message>
     <message>
         <source>IDS_LOCALDB_SEL_CONFIRM</source>
@@ -1022,6 +1051,10 @@
     <message>
         <source>IDS_INVALID_LOCALDB_NAME</source>
         <translation>Invalid Local Database name(can&apos;t contain \ / : * ? &quot; &lt; &gt; |).</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_NEW_NAME_HINT</source>
+        <translation>A database&apos;s name, or a new name</translation>
     </message>
 </context>
 <context>
@@ -1049,18 +1082,6 @@
         <translation>Deleting messages...</translation>
     </message>
     <message>
-        <source>IDS_CONFIRM_DEL_SEL_MESSAGES_%1_%2</source>
-        <translation>Delete the %1 selected messages from the database “%2”?</translation>
-    </message>
-    <message>
-        <source>IDS_CONFIRM_DEL_THIS_CHAT_%1_%2_%3</source>
-        <translation>Delete all %1 messages of the chat “%2” from the database “%3”?</translation>
-    </message>
-    <message>
-        <source>IDS_CONFIRM_DEL_THIS_LOCALDB_%1_%2</source>
-        <translation>Delete the whole database “%1” with its %2 messages? This cannot be undone.</translation>
-    </message>
-    <message>
         <source>IDS_CONFIRM_DEL_THIS_LOCALDB_%1</source>
         <translation>Delete the whole database “%1” with all its messages? This cannot be undone.</translation>
     </message>
@@ -1071,6 +1092,27 @@
     <message>
         <source>IDS_LOCALDB_BUSY_%1</source>
         <translation>Another program is writing into the database “%1”. Try again when it has finished.</translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_CONFIRM_DEL_THIS_CHAT_%n_%1_%2</source>
+        <translation>
+            <numerusform>Delete the chat “%1” and its one message from the database “%2”?</numerusform>
+            <numerusform>Delete the chat “%1” and all its %n messages from the database “%2”?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_CONFIRM_DEL_SEL_MESSAGES_%n_%1</source>
+        <translation>
+            <numerusform>Delete the selected message from the database “%1”?</numerusform>
+            <numerusform>Delete the %n selected messages from the database “%1”?</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_CONFIRM_DEL_THIS_LOCALDB_%n_%1</source>
+        <translation>
+            <numerusform>Delete the whole database “%1” with its one message? This cannot be undone.</numerusform>
+            <numerusform>Delete the whole database “%1” with its %n messages? This cannot be undone.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1331,7 +1373,7 @@
     <name>ExportController</name>
     <message>
         <source>IDS_SEL_EXPORT_MESSAGES_PATH</source>
-        <translation>Please select Save Path for messages.</translation>
+        <translation>Choose where to export the messages</translation>
     </message>
     <message>
         <source>IDS_EXPORT_REPLACE_FILE_%1</source>
@@ -1376,6 +1418,10 @@
     <message>
         <source>IDS_NO_CALLS_IN_%1</source>
         <translation>There are no calls among %1.</translation>
+    </message>
+    <message>
+        <source>IDS_SEL_EXPORT_CALLS_PATH</source>
+        <translation>Choose where to save the call log</translation>
     </message>
 </context>
 <context>
@@ -2212,12 +2258,16 @@ Commands:</translation>
         <translation>To transfer Viber Messages to iPhone successfully, please close Viber on your iPhone first and then click OK button to continue.</translation>
     </message>
     <message>
-        <source>IDS_SUC_TRANSFER_%1_MESSAGES_%2_CALLS</source>
-        <translation>Successfully transferred %1 messages and %2 call history to iPhone.</translation>
-    </message>
-    <message>
         <source>IDS_NO_PHONE_TO_TRANSFER_INTO</source>
         <translation>No iPhone is connected to take the messages. Connect it by USB, unlock it and trust this computer, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_AND_%2</source>
+        <translation>Successfully transferred %1 and %2 into the iPhone.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_WRITE_BACKUP_%1_AND_%2</source>
+        <translation>Successfully wrote %1 and %2 into the backup.</translation>
     </message>
 </context>
 <context>
