@@ -92,6 +92,9 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
                                     this);
     setStyleSheet(appStyleSheet());
     ui->splitter->setSizes({200, 450, 350});
+    // The tree's roots stay readable in a narrow window.
+    ui->treeViewDS->setMinimumWidth(
+        QFontMetrics(ui->treeViewDS->font()).horizontalAdvance(m_treeModel->rootOpened()->text) + 64);
 
     ui->treeViewDS->setModel(m_treeModel);
     ui->treeViewDS->setIconSize(QSize(18, 18));
@@ -516,10 +519,25 @@ void MainWindow::showMessages(const ViberDataPtr &data, _ViberChat *chat)
 void MainWindow::showList(const QList<_ViberMsg *> &messages)
 {
     m_smsModel->setMessages(messages);
+    fitDateColumn();
     // The bubbles start at their first page: so does the list.
     ui->treeViewSMS->scrollToTop();
     m_bubbleView->showBubble(messages);
     ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(messages.size()));
+}
+
+void MainWindow::fitDateColumn()
+{
+    // Dates in the user's format differ in length only by their digits: the first and
+    // the last row tell the width without measuring a million rows.
+    const int rows = m_smsModel->rowCount();
+    if (rows == 0)
+        return;
+    const QFontMetrics metrics(ui->treeViewSMS->font());
+    int width = metrics.horizontalAdvance(m_smsModel->headerData(0, Qt::Horizontal).toString());
+    for (int row : {0, rows - 1})
+        width = std::max(width, metrics.horizontalAdvance(m_smsModel->index(row, 0).data().toString()));
+    ui->treeViewSMS->setColumnWidth(0, width + ui->treeViewSMS->iconSize().width() + 24);
 }
 
 void MainWindow::showChatPicture(const _ViberChat *chat)

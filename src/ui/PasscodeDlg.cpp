@@ -7,6 +7,8 @@
 #include "workers/UnlockBackupThread.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,7 +21,11 @@ using namespace Qt::StringLiterals;
 
 PasscodeDlg::PasscodeDlg(BackupManifest *manifest, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_manifest(manifest),
-      m_title(new QLabel(tr("IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP"), this)),
+      m_title(
+          new QLabel(tr("IDS_ENTER_PASSWORD_OF_BACKUP_%1_%2")
+                         .arg(manifest->displayName().toHtmlEscaped(),
+                              QDir::toNativeSeparators(manifest->folder().absolutePath()).toHtmlEscaped()),
+                     this)),
       m_passcode(new QLineEdit(this)), m_ok(new QPushButton(tr("IDS_OK"), this)),
       m_cancel(new QPushButton(tr("IDS_CANCEL"), this)), m_mover(this)
 {
@@ -30,10 +36,16 @@ PasscodeDlg::PasscodeDlg(BackupManifest *manifest, QWidget *parent)
 
     m_title->setObjectName(u"lbTitle2"_s);
     m_title->setWordWrap(true);
+    m_title->setTextFormat(Qt::RichText);
     m_passcode->setObjectName(u"txtPasscode"_s);
     m_passcode->setEchoMode(QLineEdit::Password);
     m_passcode->setPlaceholderText(tr("IDS_ENTER_PASSWORD"));
     m_passcode->setMinimumWidth(280);
+    // Typed blind on a long password is easy to get wrong: the user may look.
+    auto *show = new QCheckBox(tr("IDS_SHOW_PASSWORD"), this);
+    show->setObjectName(u"cbShowPassword"_s);
+    connect(show, &QCheckBox::toggled, this,
+            [this](bool on) { m_passcode->setEchoMode(on ? QLineEdit::Normal : QLineEdit::Password); });
     m_ok->setObjectName(u"btnOK"_s);
     m_ok->setDefault(true);
     m_cancel->setObjectName(u"btnCancel"_s);
@@ -49,6 +61,7 @@ PasscodeDlg::PasscodeDlg(BackupManifest *manifest, QWidget *parent)
     layout->setSpacing(10);
     layout->addWidget(m_title);
     layout->addWidget(m_passcode);
+    layout->addWidget(show);
     layout->addLayout(buttons);
 }
 

@@ -31,6 +31,7 @@
 #include "viber/LocalDatabases.h"
 #include "viber/PCViberDb.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -366,6 +367,28 @@ private slots:
                  qPrintable(u"disabled without a reason: "_s + unexplained.join(u' ')));
     }
 
+    // At 800×600 every toolbar caption is whole, and what has no room is behind the
+    // toolbar's overflow button.
+    void toolbarFitsASmallScreen()
+    {
+        m_w->resize(800, 600);
+        auto *bar = m_w->findChild<QToolBar *>(u"mainToolBar"_s);
+        QTRY_COMPARE(m_w->width(), 800);
+        bool hidden = false;
+        for (QAction *action : bar->actions()) {
+            auto *button = qobject_cast<QToolButton *>(bar->widgetForAction(action));
+            if (!button)
+                continue;
+            if (!button->isVisible()) {
+                hidden = true;
+                continue;
+            }
+            const int needed = button->fontMetrics().horizontalAdvance(action->iconText());
+            QVERIFY2(button->contentsRect().width() >= needed, qPrintable(action->iconText()));
+        }
+        auto *overflow = bar->findChild<QToolButton *>(u"qt_toolbar_ext_button"_s);
+        QVERIFY(hidden && overflow && overflow->isVisible() && overflow->width() > 0);
+    }
     void backupCopiesTheToolbarScope()
     {
         // The toolbar backs up the selected messages, else the chat, else the whole source.
@@ -1017,6 +1040,13 @@ private slots:
         auto *field = dialog.findChild<QLineEdit *>(u"txtPasscode"_s);
         auto *ok = dialog.findChild<QPushButton *>(u"btnOK"_s);
         QCOMPARE(field->echoMode(), QLineEdit::Password);
+        // It names the backup it asks for, and lets the user see what was typed.
+        const QString title = dialog.findChild<QLabel *>(u"lbTitle2"_s)->text();
+        QVERIFY2(title.contains(manifest.displayName().toHtmlEscaped()) &&
+                     title.contains(QDir::toNativeSeparators(good.folder()).toHtmlEscaped()),
+                 qPrintable(title));
+        dialog.findChild<QCheckBox *>(u"cbShowPassword"_s)->setChecked(true);
+        QCOMPARE(field->echoMode(), QLineEdit::Normal);
 
         ok->click();
         QCOMPARE(m_user->boxes, QStringList{u"Password is required."_s});

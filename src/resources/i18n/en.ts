@@ -1755,10 +1755,6 @@
 <context>
     <name>PasscodeDlg</name>
     <message>
-        <source>IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP</source>
-        <translation>This iTunes Backup is encrypted. Please enter password:</translation>
-    </message>
-    <message>
         <source>IDS_ENTER_PASSWORD</source>
         <translation>Enter password</translation>
     </message>
@@ -1781,6 +1777,14 @@
     <message>
         <source>IDS_INVALID_PASSWORD</source>
         <translation>Invalid password.</translation>
+    </message>
+    <message>
+        <source>IDS_ENTER_PASSWORD_OF_BACKUP_%1_%2</source>
+        <translation>The backup “%1” is encrypted. Enter the password that was set for it in iTunes or Finder.&lt;br/&gt;&lt;small&gt;%2&lt;/small&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_SHOW_PASSWORD</source>
+        <translation>Show password</translation>
     </message>
 </context>
 <context>
