@@ -181,12 +181,38 @@ void MainWindow::setFolderOpener(FolderOpener opener)
 
 // --- Actions, menus, toolbar -------------------------------------------------
 
+QString MainWindow::menuIcon(const char *key)
+{
+    // An entry's picture follows its action, whatever the scope in its name, so that
+    // no menu has a gap where a picture belongs.
+    static const std::pair<const char *, const char *> pictures[] = {
+        {"IDS_MI_BACKUP", ":/res/backup.png"},
+        {"IDS_MI_I2I", ":/res/i2i.png"},
+        {"IDS_MI_DB2I", ":/res/db2i.png"},
+        {"IDS_MI_EXTRACT_MEDIA", ":/res/extract_media.png"},
+        {"IDS_MI_EXPORT_CALL", ":/res/export_calls.png"},
+        {"IDS_MI_EXPORT_TO_ITUNES", ":/res/load_itunes.png"},
+        {"IDS_MI_EXPORT", ":/res/export.png"},
+        {"IDS_MI_PRINT", ":/res/print.png"},
+        {"IDS_MI_DELETE", ":/res/delete.png"},
+        {"IDS_MI_IMPORT_FROM_PC", ":/res/database.png"},
+        {"IDS_MI_SHOW_ACCOUNT", ":/res/about.png"},
+        {"IDS_MI_CLOSE_SOURCE", ":/res/unmount.png"},
+    };
+    const QLatin1String name(key);
+    for (const auto &[prefix, picture] : pictures)
+        if (name.startsWith(QLatin1String(prefix)))
+            return QLatin1String(picture);
+    return QString();
+}
+
 QAction *MainWindow::makeAction(const char *key, const QString &icon, void (MainWindow::*slot)())
 {
     auto *action = new QAction(tr(key), this);
     action->setObjectName(QLatin1String(key));
-    if (!icon.isEmpty())
-        action->setIcon(QIcon(icon));
+    const QString picture = icon.isEmpty() ? menuIcon(key) : icon;
+    if (!picture.isEmpty())
+        action->setIcon(QIcon(picture));
     if (slot)
         connect(action, &QAction::triggered, this, slot);
     return action;
@@ -664,8 +690,7 @@ void MainWindow::onMainTreeContextMenu()
     auto add = [&](const char *key, const QString &icon, void (MainWindow::*slot)()) {
         QAction *action = menu.addAction(tr(key));
         action->setObjectName(QLatin1String(key));
-        if (!icon.isEmpty())
-            action->setIcon(QIcon(icon));
+        action->setIcon(QIcon(icon.isEmpty() ? menuIcon(key) : icon));
         if (slot)
             connect(action, &QAction::triggered, this, slot);
     };
@@ -759,6 +784,7 @@ void MainWindow::onSMSContextMenu()
     auto add = [&](const char *key, void (MainWindow::*slot)()) {
         QAction *action = menu.addAction(tr(key));
         action->setObjectName(QLatin1String(key));
+        action->setIcon(QIcon(menuIcon(key)));
         if (slot)
             connect(action, &QAction::triggered, this, slot);
     };

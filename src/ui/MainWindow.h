@@ -202,6 +202,8 @@ private:
     void notAvailable(const char *action);
     void showChatPicture(const _ViberChat *chat);
 
+    // The picture of a menu entry named by key; "" for none.
+    static QString menuIcon(const char *key);
     QAction *makeAction(const char *key, const QString &icon, void (MainWindow::*slot)());
 
     std::unique_ptr<Ui::MainWindow> ui;

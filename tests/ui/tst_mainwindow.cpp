@@ -338,7 +338,12 @@ private slots:
         QStringList silent, unexplained;
         for (QMenu *menu : m_w->menuBar()->findChildren<QMenu *>()) {
             for (QAction *action : menu->actions()) {
-                if (action->isSeparator() || action->menu() || action->objectName() == u"IDS_MI_EXIT")
+                if (action->isSeparator() || action->menu())
+                    continue;
+                // A picture beside every entry but a switch, so that the menu has no gaps.
+                if (action->icon().isNull() && !action->isCheckable())
+                    unexplained << action->objectName() + u" has no picture"_s;
+                if (action->objectName() == u"IDS_MI_EXIT")
                     continue;
                 if (!action->isEnabled()) {
                     if (action->toolTip().isEmpty() || action->toolTip() == action->text())
