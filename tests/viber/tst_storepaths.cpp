@@ -21,7 +21,9 @@ private slots:
     void initTestCase()
     {
         const QDir d(m_dir.path());
-        QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s));
+        QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s) &&
+                d.mkpath(u"store-evil"_s));
+        QVERIFY(QFile(d.filePath(u"store-evil/x.jpg"_s)).open(QIODevice::WriteOnly));
         QVERIFY(QFile(d.filePath(u"store/Documents/Attachments/p.jpg"_s)).open(QIODevice::WriteOnly));
         QVERIFY(QFile(d.filePath(u"outside/secret.jpg"_s)).open(QIODevice::WriteOnly));
         const auto link = [&](const QString &target, const QString &name) {
@@ -31,6 +33,7 @@ private slots:
         QVERIFY(link(u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s));
         QVERIFY(link(u"outside"_s, u"Attachments/sub"_s));
         QVERIFY(link(u"outside"_s, u"ContactIcons"_s));
+        QVERIFY(link(u"store-evil/x.jpg"_s, u"Attachments/sibling.jpg"_s));
     }
     void childPath_data()
     {
@@ -86,6 +89,8 @@ private slots:
         QTest::newRow("sticker id climbing out") << QString::fromLatin1(StorePaths::kStickers)
                                                  << StorePaths::stickerRelativePath(u"../../../x"_s) << false;
         QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false;
+        // A folder beside the store whose name begins with the store's is not inside it.
+        QTest::newRow("link to a sibling named alike") << attachments << u"sibling.jpg"_s << false;
         QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false;
         QTest::newRow("folder itself a link out")
             << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false;
