@@ -31,9 +31,9 @@ QByteArray BackupFixture::manifestPlist() const
     top.setValue(u"IsEncrypted"_s, CFType::fromBool(!keyBag.isEmpty()));
     if (!keyBag.isEmpty())
         top.setValue(u"BackupKeyBag"_s, CFType::fromBytes(keyBag));
-    if (newerLayout && !m_classKey.isEmpty())
+    if (newerLayout && !m_classKeys.isEmpty())
         top.setValue(u"ManifestKey"_s,
-                     CFType::fromBytes(testsupport::wrapFileKey(m_classKey, manifestKey(), 3)));
+                     CFType::fromBytes(testsupport::wrapFileKey(m_classKeys.value(3), manifestKey(), 3)));
     return xml ? top.toData() : top.toBinaryData();
 }
 
@@ -52,10 +52,12 @@ void BackupFixture::addFile(const QString &domain, const QString &path, const QB
         r.size = quint64(bytes.size());
         r.dataHash = MbdbString::fromBytes(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1));
     }
-    if (!bytes.isNull() && !m_classKey.isEmpty()) {
+    if (!bytes.isNull() && !m_classKeys.isEmpty()) {
         const QByteArray fileKey = testsupport::patternBytes(32, r.inodeLow);
-        r.protectionClass = 3;
-        r.encryptionKey = MbdbString::fromBytes(testsupport::wrapFileKey(m_classKey, fileKey, 3));
+        const QList<quint32> classes = m_classKeys.keys();
+        r.protectionClass = classes.at(m_records.size() % classes.size());
+        r.encryptionKey = MbdbString::fromBytes(
+            testsupport::wrapFileKey(m_classKeys.value(r.protectionClass), fileKey, r.protectionClass));
         data = testsupport::encryptBackupData(fileKey, bytes);
     }
     m_records.append(r);
@@ -72,7 +74,7 @@ void BackupFixture::addFilesBelow(const QString &domain, const QString &root)
 
 QString BackupFixture::writeManifestDb(const QString &path) const
 {
-    const QString plain = m_classKey.isEmpty() ? path : path + u".plain"_s;
+    const QString plain = m_classKeys.isEmpty() ? path : path + u".plain"_s;
     try {
         Sqlite3DB db;
         db.openThrow(plain, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
@@ -121,13 +123,17 @@ EncryptedBackupFixture::EncryptedBackupFixture(const QString &folder, const QByt
     : BackupFixture(folder)
 {
     newerLayout = newer;
-    m_classKey = testsupport::patternBytes(32, 99);
+    for (quint32 protectionClass : {1u, 2u, 3u})
+        m_classKeys.insert(protectionClass, testsupport::patternBytes(32, 90 + protectionClass));
     testsupport::KeyBagDerivation derivation;
     if (newer) {
         derivation.dpsl = QByteArrayLiteral("double protection salt");
         derivation.dpic = 20;
     }
-    keyBag = testsupport::buildKeyBag(password, {{3, m_classKey}}, derivation);
+    QList<testsupport::KeyBagClass> classes;
+    for (auto it = m_classKeys.cbegin(); it != m_classKeys.cend(); ++it)
+        classes.append({it.key(), it.value()});
+    keyBag = testsupport::buildKeyBag(password, classes, derivation);
 }
 
 } // namespace fixtures

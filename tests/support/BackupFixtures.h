@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 namespace fixtures {
@@ -37,7 +38,9 @@ public:
 
 protected:
     static QByteArray manifestKey() { return QByteArrayLiteral("key of Manifest.db, 32 bytes ..."); }
-    QByteArray m_classKey; // set: data files are encrypted, their keys wrapped by class 3's key
+    // Set: data files are encrypted, each file's key wrapped by the key of its
+    // protection class; the classes take turns, as real backups mix them.
+    QMap<quint32, QByteArray> m_classKeys;
 
 private:
     QString writeManifestDb(const QString &path) const;
