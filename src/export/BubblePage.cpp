@@ -202,7 +202,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
     switch (msg->type) {
     case ViberMsgTypeCall:
         if (msg->call)
-            html += MessageText::systemMessageHtml(MessageText::callText(msg->call) +
+            html += MessageText::systemMessageHtml(MessageText::callTextWithParty(msg) +
                                                        QLatin1String("      ") + timeText(msg->call->date),
                                                    style.picturePrefix);
         return html;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QImageReader>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
@@ -434,7 +435,7 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     switch (msg->type) {
     case ViberMsgTypeCall:
         // A call without its record still shows, as an unknown call.
-        c.notice = msg->call ? MessageText::callText(msg->call) : MessageText::plainText(msg);
+        c.notice = msg->call ? MessageText::callTextWithParty(msg) : MessageText::plainText(msg);
         return c;
     case ViberMsgTypeSystem:
         c.notice = MessageText::systemText(msg);
@@ -496,6 +497,22 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     return c;
 }
 
+QSize MessagePagePainter::pictureSize(const QString &path)
+{
+    QSize size;
+    for (const char *format : {"JPEG", "PNG"}) {
+        if (path.isEmpty())
+            break;
+        QImageReader reader(path, format);
+        if (reader.canRead() && (size = reader.size()).isValid())
+            break;
+        size = QSize();
+    }
+    if (!size.isValid())
+        size = QImageReader(picturePath(QStringLiteral("vbbb/empty_photo.jpg"))).size();
+    return size.isValid() ? scaledPictureSize(size) : QSize();
+}
+
 QImage MessagePagePainter::loadPicture(const QString &path)
 {
     QImage image;
@@ -515,13 +532,15 @@ MessagePagePainter::~MessagePagePainter()
         m_painter.end();
 }
 
-bool MessagePagePainter::start(QPagedPaintDevice *device)
+bool MessagePagePainter::start(QPagedPaintDevice *device, bool counting)
 {
-    m_device = device;
+    m_device = nullptr;
+    m_counting = counting;
     m_page = 1;
     m_lastDay = QDate();
-    if (!device || !m_painter.begin(device))
+    if (!device || (!counting && !m_painter.begin(device)))
         return false;
+    m_device = device;
 
     // The margins are set in points; the layout counts in the device's pixels.
     const QPageLayout layout = device->pageLayout();
@@ -533,7 +552,7 @@ bool MessagePagePainter::start(QPagedPaintDevice *device)
     m_content = contentRect(layout.fullRectPixels(dpi).size(), margins);
     // The painter starts at the corner of the printable area; the layout counts from
     // the paper's corner.
-    if (layout.mode() != QPageLayout::FullPageMode)
+    if (layout.mode() != QPageLayout::FullPageMode && !m_counting)
         m_painter.translate(-QPointF(layout.paintRectPixels(dpi).topLeft()));
 
     for (int kind = 0; kind < 3; ++kind)
@@ -544,6 +563,11 @@ bool MessagePagePainter::start(QPagedPaintDevice *device)
 
 bool MessagePagePainter::end()
 {
+    if (m_counting) {
+        const bool wasActive = m_device != nullptr;
+        m_device = nullptr;
+        return wasActive;
+    }
     if (!m_painter.isActive())
         return false;
     return m_painter.end();
@@ -552,12 +576,37 @@ bool MessagePagePainter::end()
 void MessagePagePainter::startPage()
 {
     m_y = m_content.top();
+    if (m_counting)
+        return;
     m_painter.fillRect(m_content, backgroundColor());
-    m_painter.setFont(textFont(12));
+    m_painter.setFont(textFont(10));
     m_painter.setPen(pageNumberColor());
+    // Title above the content, page number below it, both in the margins.
+    if (!m_pageTitle.isEmpty()) {
+        const QRect title(m_content.left(), m_content.top() - kPageNumberGap - kPageNumberHeight,
+                          m_content.width(), kPageNumberHeight);
+        m_painter.drawText(
+            title, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(m_painter.font(), m_device).elidedText(m_pageTitle, Qt::ElideRight, title.width()));
+    }
     const QRect box(m_content.left(), m_content.bottom() + 1 + kPageNumberGap, m_content.width(),
                     kPageNumberHeight);
-    m_painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, QString::number(m_page));
+    const QString number = m_pageCount > 0
+                               ? QCoreApplication::translate("MessagePagePainter", "IDS_PDF_PAGE_%1_OF_%2")
+                                     .arg(m_page)
+                                     .arg(m_pageCount)
+                               : QString::number(m_page);
+    m_painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, number);
+}
+
+void MessagePagePainter::breakPage()
+{
+    if (!isActive() || m_y == m_content.top())
+        return;
+    if (!m_counting)
+        m_device->newPage();
+    ++m_page;
+    startPage();
 }
 
 void MessagePagePainter::makeRoom(int height)
@@ -565,9 +614,46 @@ void MessagePagePainter::makeRoom(int height)
     // On a fresh page a new page would gain nothing: what is too tall runs off.
     if (fits(height, m_y, m_content) || m_y == m_content.top())
         return;
-    m_device->newPage();
-    ++m_page;
-    startPage();
+    breakPage();
+}
+
+void MessagePagePainter::paintHeading(const QString &title, const QString &participants, const QString &dates)
+{
+    if (!isActive())
+        return;
+    const int width = m_content.width();
+    QFont titleFont = textFont(16);
+    titleFont.setBold(true);
+    struct Line
+    {
+        std::unique_ptr<WrappedText> text;
+        QSize size;
+        QColor color;
+    };
+    std::vector<Line> lines;
+    const std::pair<QString, QFont> parts[] = {
+        {title, titleFont}, {participants, textFont(10)}, {dates, textFont(10)}};
+    int height = 0;
+    for (const auto &[text, font] : parts) {
+        if (text.trimmed().isEmpty())
+            continue;
+        Line line{std::make_unique<WrappedText>(text, font, m_device, Qt::AlignHCenter), QSize(),
+                  lines.empty() ? QColor(Qt::black) : timeColor()};
+        line.size = line.text->layout(width);
+        height += line.size.height() + kLineSpacing;
+        lines.push_back(std::move(line));
+    }
+    if (lines.empty())
+        return;
+    makeRoom(height);
+    if (!m_counting) {
+        int y = m_y;
+        for (const Line &line : lines) {
+            line.text->draw(&m_painter, QPoint(m_content.left(), y), line.color);
+            y += line.size.height() + kLineSpacing;
+        }
+    }
+    m_y += height + kItemSpacing;
 }
 
 QSize MessagePagePainter::headerSize(const QString &header, int width) const
@@ -702,6 +788,10 @@ void MessagePagePainter::placeBubble(BubbleKind kind, const QSize &body, const Q
     else if (kind == BubbleKind::Notice)
         x = m_content.left() + (m_content.width() - size.width()) / 2;
     const QRect rect(QPoint(x, m_y), size);
+    if (m_counting) {
+        m_y += size.height() + kItemSpacing;
+        return;
+    }
     drawFrame(&m_painter, rect, s.slices, m_frames[int(kind)]);
 
     const QRect inner = rect.marginsRemoved(s.insets);
@@ -729,7 +819,7 @@ void MessagePagePainter::placeBubble(BubbleKind kind, const QSize &body, const Q
 
 void MessagePagePainter::paint(const _ViberMsg *msg)
 {
-    if (!msg || !m_painter.isActive())
+    if (!msg || !isActive())
         return;
     const QDate day = storeTimeToDateTime(msg->date).date();
     if (day != m_lastDay) {
@@ -745,7 +835,9 @@ void MessagePagePainter::paint(const _ViberMsg *msg)
     }
     const BubbleKind kind = c.outgoing ? BubbleKind::Outgoing : BubbleKind::Incoming;
     if (c.picture) {
-        const QImage picture = loadPicture(c.picturePath);
+        // Counting needs the picture's size alone: read from its header, not decoded.
+        const QImage picture = m_counting ? QImage(pictureSize(c.picturePath), QImage::Format_RGB32)
+                                          : loadPicture(c.picturePath);
         if (!picture.isNull())
             drawBubble(kind, QString(), picture, c.header, c.time);
     }

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -252,7 +253,7 @@ QString MessageText::contentText(const _ViberMsg *msg)
     };
     switch (msg->type) {
     case ViberMsgTypeCall:
-        return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
+        return msg->call ? callTextWithParty(msg) : tr("IDS_MSG_UNKNOWN_CALL");
     case ViberMsgTypePicture:
         return captioned(tr("IDS_MSG_IMAGE"));
     case ViberMsgTypeLocation:
@@ -313,6 +314,35 @@ QString MessageText::callText(const _ViberCall *call)
         break;
     }
     return tr("IDS_CALL_UNKNOWN");
+}
+
+const _ViberPerson *MessageText::callParty(const _ViberMsg *msg)
+{
+    if (!msg)
+        return nullptr;
+    if (msg->call && msg->call->person)
+        return msg->call->person;
+    if (msg->person)
+        return msg->person;
+    if (msg->chat && msg->chat->groupId.isEmpty() && msg->chat->participants.size() == 1)
+        return msg->chat->participants.cbegin().value();
+    return nullptr;
+}
+
+QString MessageText::callTextWithParty(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    const QString text = callText(msg->call);
+    const _ViberPerson *party = callParty(msg);
+    return party ? tr("IDS_CALL_WITH_PARTY_%1_%2").arg(text, isolatedText(personLabel(party))) : text;
+}
+
+QString MessageText::kindName(int type)
+{
+    static const char *const kinds[] = {"unknown", "call",    "picture", "location", "system",
+                                        "audio",   "sticker", "text",    "video",    "file"};
+    return QString::fromLatin1(type >= 0 && type < int(std::size(kinds)) ? kinds[type] : kinds[0]);
 }
 
 QString MessageText::systemText(const _ViberMsg *msg)

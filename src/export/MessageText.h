@@ -47,6 +47,14 @@ public:
     static QString attachmentStateText(const _ViberAtta *attachment);
     // "Incoming Call (2' 5'')", "Missed Call", ...
     static QString callText(const _ViberCall *call);
+    // The other party of a call message: the call's person, else the message's, else
+    // the one participant of a one-to-one chat; null when none is known.
+    static const _ViberPerson *callParty(const _ViberMsg *msg);
+    // The call's text followed by its party's label, as the call log names it.
+    static QString callTextWithParty(const _ViberMsg *msg);
+    // The kind of a message as the CSV and JSON exports name it: "text", "picture",
+    // "call", "system", ...; "unknown" for a type without a name.
+    static QString kindName(int type);
     // The sentence of a group-name change or a join; empty for other messages.
     static QString systemText(const _ViberMsg *msg);
 

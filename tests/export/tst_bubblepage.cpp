@@ -165,7 +165,7 @@ private slots:
             {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
         _ViberMsg *call = msg(ViberMsgTypeCall, false);
         m_f.addCall(call, ViberCallTypeIncoming, 65);
-        add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'')      09:30 am"_s)},
+        add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'') · Ann(+100)      09:30 am"_s)},
             u"bb1"_s);
         add("call, none", msg(ViberMsgTypeCall, false), {});
         add("type not shown", msg(ViberMsgType(42), false, u"hidden"_s), {});

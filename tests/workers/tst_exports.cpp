@@ -1,4 +1,5 @@
 #include "TestConfig.h"
+#include "export/ExportMessagesPdf.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
 #include "support/RecordingReporter.h"
@@ -11,7 +12,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -46,6 +49,45 @@ QStringList treeOf(const QString &root)
         if (!line.endsWith(u' '))
             files << line.section(u' ', 0, -2);
     return files;
+}
+
+// The text of a PDF page as a reader gets it (pdftotext), without direction marks.
+QString pdfText(const QString &path, int page)
+{
+    QProcess poppler;
+    poppler.start(u"pdftotext"_s,
+                  {u"-f"_s, QString::number(page), u"-l"_s, QString::number(page), path, u"-"_s});
+    poppler.waitForFinished(60000);
+    return QString::fromUtf8(poppler.readAllStandardOutput())
+        .remove(QRegularExpression(u"[\u2066-\u2069]"_s));
+}
+
+int pdfPageCount(const QString &path)
+{
+    QProcess poppler;
+    poppler.start(u"pdfinfo"_s, {path});
+    poppler.waitForFinished(60000);
+    const QRegularExpressionMatch pages =
+        QRegularExpression(u"^Pages: +(\\d+)"_s, QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(poppler.readAllStandardOutput()));
+    return pages.hasMatch() ? pages.captured(1).toInt() : -1;
+}
+
+// The rows of a CSV file as Python's csv module reads them; skips without Python.
+QList<QStringList> csvRows(const QString &path)
+{
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import csv, json, sys\n"
+                                "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                                "    print(json.dumps(list(csv.reader(f))))"_s,
+                                path});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return {};
+    QList<QStringList> rows;
+    for (const QJsonValue &row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        rows << row.toVariant().toStringList();
+    return rows;
 }
 
 Outcome run(WorkerThread &worker, RecordingReporter &reporter)
@@ -110,23 +152,25 @@ private slots:
         QTest::addColumn<QStringList>("expectedLines");
         QTest::newRow("text")
             << int(ExportMessagesThread::Text)
-            << QStringList{u"^Date {26}Flag  Name {36}Message$"_s,
-                           u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
-                           u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
-                           u"<System>"_s,
-                           u"<Call> {40}Missed Call"_s,
-                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
-                           u"To    My Notes {32}note to self$"_s};
+            << QStringList{u"^Date {26}Flag     Name {36}Message$"_s,
+                           // Chat by chat, each under its heading; a call names its party.
+                           u"^Chat: Ann\\n.*line one line two\\n.*\\n.*\\[IMAGE\\].*\\n\\nChat: Family\\n"_s,
+                           u"To       Ann\\(\\+111\\) {31}line one line two$"_s,
+                           u"From     \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
+                           u"<System>"_s, u"<Call>   Ann\\(\\+111\\) {31}Missed Call"_s,
+                           u"From     Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
+                           u"^Chat: My Notes\\n.*To       My Notes {32}note to self$"_s};
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
-            << QStringList{u"^date,send,person,number,content$"_s,
-                           u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
-                           u"^line two\"$"_s,
-                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\"$"_s,
-                           u",0,,,"_s,
-                           u",0,,,Missed Call"_s,
-                           u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600$"_s,
-                           u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
+            << QStringList{
+                   u"^date,send,person,number,content,chat,kind$"_s,
+                   u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
+                   u"^line two\",Ann,text$"_s,
+                   u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\",Family,text$"_s,
+                   u",0,,,.*,Family,system$"_s,
+                   u",0,Ann,'\\+111,Missed Call,Ann,call$"_s,
+                   u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600,Ann,picture$"_s,
+                   u"^2014-02-02 00:00:01,1,,,\"note\rto self\",My Notes,text$"_s};
     }
     void textAndCsvRows()
     {
@@ -139,13 +183,15 @@ private slots:
         _ViberChat *notes = s.f.addChat();
         writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
         s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note\rto self"_s);
+        // One's own message in a group: no sender to name, the chat tells where it went.
+        s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(62), true, u"mine, in the group"_s);
         const QString out = dir.filePath(u"out.txt"_s);
         ExportMessagesThread worker(s.all(), out, format);
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
-        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 6 Messages."_s});
-        QCOMPARE(reporter.details.last(), u"Messages: 6/7"_s);
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 7 Messages."_s});
+        QCOMPARE(reporter.details.last(), u"Messages: 7/8"_s);
         const QByteArray bytes = testsupport::readFile(out);
         // Spreadsheets tell UTF-8 by its byte-order mark.
         QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
@@ -154,6 +200,17 @@ private slots:
             QVERIFY2(written.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
                      qPrintable(pattern + u"\n"_s + written));
         QVERIFY(!written.contains(u"no chat"_s));
+        if (format == ExportMessagesThread::Csv) {
+            // As a CSV reader takes it: the five columns first, then chat and kind, in every row.
+            const QList<QStringList> rows = csvRows(out);
+            QCOMPARE(rows.value(0), (QStringList{u"date"_s, u"send"_s, u"person"_s, u"number"_s, u"content"_s,
+                                                 u"chat"_s, u"kind"_s}));
+            QCOMPARE(rows.size(), 8);
+            for (const QStringList &row : rows)
+                QCOMPARE(row.size(), 7);
+            QCOMPARE(rows.last().mid(1), (QStringList{u"1"_s, QString(), QString(), u"mine, in the group"_s,
+                                                      u"Family"_s, u"text"_s}));
+        }
 
         // Nothing with a chat: success with 0 and no file at all.
         const QString none = dir.filePath(u"none.txt"_s);
@@ -194,7 +251,8 @@ private slots:
             ExportMessagesThread worker(f.messages(), path, format);
             QCOMPARE(run(worker), Outcome::Succeeded);
         }
-        QCOMPARE(readText(csv).section(u'\n', 1, -2), u"2014-01-31 09:30:05,0,%1,'+49,%1"_s.arg(cell));
+        QCOMPARE(readText(csv).section(u'\n', 1, -2),
+                 u"2014-01-31 09:30:05,0,%1,'+49,%1,%1,text"_s.arg(cell));
         QVERIFY(readText(txt).contains(QString(text).replace(u'\r', u' ')));
         const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(json)).array();
         const QJsonObject message = chats[0][u"messages"_s][0].toObject();
@@ -232,40 +290,88 @@ private slots:
         QVERIFY(group.contains(u"<div class=\"handle\"><bdi>\u05D3\u05E0\u05D4</bdi>"_s));
 
         const QString index = readText(out + u"/index.html"_s);
-        for (const QString &piece : {u"href=\"Ann%28%2B111%29.html\""_s, u"Family"_s,
-                                     u"<td>3</td><td>31 Jan 2014</td><td>01 Feb 2014</td>"_s,
-                                     u"<td>2</td><td>31 Jan 2014</td><td>31 Jan 2014</td>"_s})
+        for (const QString &piece :
+             {u"href=\"Ann.html\""_s, u"Family"_s, u"<td>3</td><td>31 Jan 2014</td><td>01 Feb 2014</td>"_s,
+              u"<td>2</td><td>31 Jan 2014</td><td>31 Jan 2014</td>"_s})
             QVERIFY2(index.contains(piece), qPrintable(piece));
     }
     void perChatNames()
     {
-        // Labels that differ only in removed characters, or that leave nothing, still
-        // give each chat a file of its own inside the folder.
+        // A chat's file is named by its title; labels that differ only in removed characters,
+        // or that leave nothing, still give each chat a file of its own inside the folder.
         MessageFixture f;
-        _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, QString())});
-        _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, QString())});
+        _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, u"+1"_s)});
+        _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+2"_s)});
+        _ViberChat *c = f.addChat(QString(), {f.addPerson(u"ANN"_s, u"+3"_s)});
         _ViberChat *dots = f.addChat(QString(), {f.addPerson(u"../.."_s, QString())});
         _ViberChat *nothing = f.addChat(QString(), {f.addPerson(u"/:*?"_s, QString())});
         _ViberChat *longName = f.addChat(QString(), {f.addPerson(QString(400, u'\u05D0'), QString())});
         _ViberChat *spoof = f.addChat(QString(), {f.addPerson(u"Eve\u202Egnp.exe"_s, QString())});
-        for (_ViberChat *chat : {a, b, dots, nothing, longName, spoof})
+        _ViberChat *nameless = f.addChat(QString(), {f.addPerson(QString(), u"+4915100000001"_s)});
+        _ViberChat *family = f.addChat(u"g1"_s, {f.addPerson(u"Ann Weber"_s, u"+4915100000001"_s),
+                                                 f.addPerson(u"\u0639\u0645\u0631"_s, u"+971500000002"_s)});
+        family->name = u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467"_s;
+        _ViberChat *index = f.addChat(u"g2"_s, {f.addPerson(u"A"_s, u"+5"_s), f.addPerson(u"B"_s, u"+6"_s)});
+        index->name = u"index"_s;
+        for (_ViberChat *chat : {a, b, c, dots, nothing, longName, spoof, nameless, family, index})
             f.addMessage(chat, ViberMsgTypeText, kDay1, true, u"x"_s);
         QCOMPARE(ExportMessagesThread::chatFileBaseName(nothing), u"chat-%1"_s.arg(nothing->id));
         QTemporaryDir dir;
-        const QString out = dir.filePath(u"pdf"_s);
-        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
-        QCOMPARE(run(worker), Outcome::Succeeded);
-        QStringList names;
-        for (const QString &path : worker.chatFiles()) {
-            QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
-            QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
-            names << QFileInfo(path).fileName();
+        for (const int format : {int(ExportMessagesThread::Pdf), int(ExportMessagesThread::Html)}) {
+            const QString out = dir.filePath(u"out%1"_s.arg(format));
+            ExportMessagesThread worker(f.messages(), out, format);
+            QCOMPARE(run(worker), Outcome::Succeeded);
+            QStringList names;
+            for (const QString &path : worker.chatFiles()) {
+                QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
+                QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
+                names << QFileInfo(path).completeBaseName();
+            }
+            QCOMPARE(names.mid(0, 5),
+                     (QStringList{u"Ann"_s, u"Ann (2)"_s, u"ANN (3)"_s, u"chat-%1"_s.arg(dots->id),
+                                  u"chat-%1"_s.arg(nothing->id)}));
+            QVERIFY(names.at(5).toUtf8().size() < 255);
+            // A direction override cannot make the listing read "exe.png".
+            QCOMPARE(names.at(6), u"Evegnp.exe"_s);
+            QCOMPARE(names.at(7), u"+4915100000001"_s);
+            QCOMPARE(names.at(8), family->name);
+            // The index page keeps its name.
+            QCOMPARE(names.at(9), format == ExportMessagesThread::Html ? u"index (2)"_s : u"index"_s);
         }
-        QCOMPARE(names.mid(0, 4), (QStringList{u"Ann.pdf"_s, u"Ann(1).pdf"_s, u"chat-%1.pdf"_s.arg(dots->id),
-                                               u"chat-%1.pdf"_s.arg(nothing->id)}));
-        QVERIFY(names.at(4).toUtf8().size() < 255);
-        // A direction override cannot make the listing read "exe.png".
-        QCOMPARE(names.at(5), u"Evegnp.exe.pdf"_s);
+    }
+    // A PDF reads as its chat: title, participants and dates first, the title and "page N of M"
+    // on every page; one file of several chats starts each on a page of its own.
+    void pdfPagesNameTheirChat()
+    {
+        if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty())
+            QSKIP("pdftotext (poppler) is not installed");
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        s.f.addTexts(s.group, 40, kDay2);
+        const QString out = dir.filePath(u"all.pdf"_s);
+        ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Pdf);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QVERIFY(QFileInfo(out).isFile());
+        const int pages = pdfPageCount(out);
+        QVERIFY2(pages >= 3, qPrintable(QString::number(pages)));
+        int familyStarts = 0;
+        for (int page = 1; page <= pages; ++page) {
+            const QString text = pdfText(out, page);
+            QVERIFY2(text.contains(u"page %1 of %2"_s.arg(page).arg(pages)), qPrintable(text));
+            if (text.contains(u"say \"hi\""_s)) {
+                familyStarts = page;
+                QVERIFY2(text.startsWith(u"Family"_s) && !text.contains(u"line one"_s), qPrintable(text));
+                QVERIFY2(text.contains(u"Ann(+111), "_s) && text.contains(u"\u05D3\u05E0\u05D4"_s),
+                         qPrintable(text));
+            }
+        }
+        const QString first = pdfText(out, 1);
+        QVERIFY2(first.startsWith(u"Ann"_s) && first.contains(u"Ann(+111)"_s) &&
+                     first.contains(ExportMessagesPdf::dateRange(s.all().first()->date, s.picture->date)),
+                 qPrintable(first));
+        QVERIFY(familyStarts > 1);
+        // The group's later pages carry its title.
+        QVERIFY(pdfText(out, pages).startsWith(u"Family"_s));
     }
     void failureAndCancelLeaveNothingOfTheirOwn_data()
     {

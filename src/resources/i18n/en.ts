@@ -188,6 +188,10 @@
         <source>IDS_MSG_EDITED</source>
         <translation>[Edited]</translation>
     </message>
+    <message>
+        <source>IDS_CALL_WITH_PARTY_%1_%2</source>
+        <translation>%1 · %2</translation>
+    </message>
 </context>
 <context>
     <name>ProgressForm</name>
@@ -1154,6 +1158,10 @@
     <message>
         <source>IDS_EXPORT_INDEX_LAST</source>
         <translation>Last message</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_TXT_CHAT_%1</source>
+        <translation>Chat: %1</translation>
     </message>
 </context>
 <context>
@@ -2199,6 +2207,20 @@ Commands:</translation>
     <message>
         <source>IDS_TURN_OFF_BACKUP_ENCRYPTION</source>
         <translation>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck &quot;Encrypt iPhone backup&quot; option to try again.</translation>
+    </message>
+</context>
+<context>
+    <name>MessagePagePainter</name>
+    <message>
+        <source>IDS_PDF_PAGE_%1_OF_%2</source>
+        <translation>page %1 of %2</translation>
+    </message>
+</context>
+<context>
+    <name>ExportMessagesPdf</name>
+    <message>
+        <source>IDS_PDF_DATES_%1_%2</source>
+        <translation>%1 – %2</translation>
     </message>
 </context>
 </TS>
