@@ -1,4 +1,5 @@
 #include "BubblePage.h"
+#include "TimeText.h"
 
 #include "MessageText.h"
 
@@ -19,11 +20,6 @@ const char kDocumentStart[] =
     "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />"
     "<title>Bubble</title><link href=\"vbbb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
     "</head><body><a name=\"start\"></a>";
-
-QString timeText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
-}
 
 QDate localDay(const _ViberMsg *msg)
 {
@@ -99,7 +95,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         return wrapped(QStringLiteral("<img width=\"32px\" src=\"%1voice.png\" align=\"middle\" />"
                                       "<a href=\"%2\">%3</a>")
                            .arg(style.artPrefix, MessageText::attributeHtml(style.fileAddress(att->filePath)),
-                                text(BubblePage::durationText(att->duration))));
+                                text(TimeText::duration(att->duration))));
     case ViberMsgTypeSticker: {
         if (!att)
             return QString();
@@ -117,7 +113,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
             return QString();
         QString body = wrapped(
             pictureLink(style.fileAddress(att->filePath), att->previewPath, style.pictureLimit, style));
-        body += wrapped(text(BubblePage::durationText(att->duration)));
+        body += wrapped(text(TimeText::duration(att->duration)));
         if (!msg->text.isEmpty())
             body += wrapped(text(msg->text));
         return body;
@@ -160,15 +156,6 @@ QString BubblePage::messageAnchor(const _ViberMsg *msg)
     return QStringLiteral("sms_%1").arg(msg ? msg->id : 0);
 }
 
-QString BubblePage::durationText(double seconds)
-{
-    // A store may hold any double here; only a sane range is converted to an integer.
-    qint64 whole = 0;
-    if (std::isfinite(seconds) && seconds > 0 && seconds < 1e15)
-        whole = qint64(seconds);
-    return QStringLiteral("%1' %2''").arg(whole / 60).arg(whole % 60);
-}
-
 QString BubblePage::localFileAddress(const QString &path)
 {
     if (path.isEmpty())
@@ -202,15 +189,16 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
     switch (msg->type) {
     case ViberMsgTypeCall:
         if (msg->call)
-            html += MessageText::systemMessageHtml(MessageText::callTextWithParty(msg) +
-                                                       QLatin1String("      ") + timeText(msg->call->date),
-                                                   style.picturePrefix);
+            html +=
+                MessageText::systemMessageHtml(MessageText::callTextWithParty(msg) + QLatin1String("      ") +
+                                                   TimeText::time(msg->call->date),
+                                               style.picturePrefix);
         return html;
     case ViberMsgTypeSystem: {
         // A call told in the chat shows its time, as a call entry does.
         QString text = MessageText::systemText(msg);
         if (msg->systemKind == ViberSystemKindCallLog)
-            text += QLatin1String("      ") + timeText(msg->date);
+            text += QLatin1String("      ") + TimeText::time(msg->date);
         return html + MessageText::systemMessageHtml(text, style.picturePrefix);
     }
     case ViberMsgTypePicture:
@@ -233,7 +221,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
                     .arg(MessageText::messageHtml(personDisplayName(msg->person), style.picturePrefix));
     html += MessageText::preambleHtml(msg, style.picturePrefix);
     html += bubbleBody(msg, style);
-    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
+    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(TimeText::time(msg->date));
     html += QLatin1String("</div><div class=\"clear\"></div>");
     return html;
 }
@@ -301,7 +289,7 @@ QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
         const QDate day = localDay(msg);
         QString dayLine;
         if (i == first || day != previousDay)
-            dayLine = MessageText::systemMessageHtml(day.toString(QStringLiteral("dd MMM yyyy")));
+            dayLine = MessageText::systemMessageHtml(TimeText::day(msg->date));
         previousDay = day;
         // The anchor goes before the day line, so a jump shows the message's day too.
         html += QStringLiteral("<a name=\"%1\"></a>").arg(messageAnchor(msg));

@@ -68,8 +68,6 @@ public:
     // previous, next and last page where they lead somewhere; empty for one page.
     static QString pagerHtml(int page, int count);
 
-    // "1' 35''" for 95 seconds; durations below zero or not finite read 0' 0''.
-    static QString durationText(double seconds);
     // A link around a picture no larger than kPictureLimit. source is used as it
     // stands when it is a web address, as a local file when it exists and is not
     // empty, and replaced by "vbbb/empty_photo.jpg" otherwise.

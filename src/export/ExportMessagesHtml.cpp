@@ -1,4 +1,5 @@
 #include "ExportMessagesHtml.h"
+#include "TimeText.h"
 
 #include "MessageText.h"
 
@@ -30,11 +31,6 @@ QString pageStart(const QString &title)
 QString pageAddress(const QString &fileName)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(fileName));
-}
-
-QString dayText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).date().toString(QStringLiteral("dd MMM yyyy"));
 }
 
 } // namespace
@@ -122,7 +118,7 @@ void ExportMessagesHtml::write(const _ViberMsg &msg)
     QString html;
     const QDate day = storeTimeToDateTime(msg.date).date();
     if (day != m_day) {
-        html += MessageText::systemMessageHtml(dayText(msg.date), m_files.style().picturePrefix);
+        html += MessageText::systemMessageHtml(TimeText::day(msg.date), m_files.style().picturePrefix);
         html += QLatin1Char('\n');
         m_day = day;
     }
@@ -155,12 +151,13 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
         << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_LAST"))
         << "</th></tr>\n";
     for (const HtmlChatEntry &chat : chats) {
-        const QString row = QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
-                                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
-                                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
-                                     MessageText::messageHtml(chat.title, kFilesPrefix),
-                                     MessageText::messageHtml(chat.participants, kFilesPrefix),
-                                     QString::number(chat.messages), dayText(chat.first), dayText(chat.last));
+        const QString row =
+            QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
+                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
+                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
+                     MessageText::messageHtml(chat.title, kFilesPrefix),
+                     MessageText::messageHtml(chat.participants, kFilesPrefix),
+                     QString::number(chat.messages), TimeText::date(chat.first), TimeText::date(chat.last));
         files.copyPicturesUsedIn(row);
         out << row;
     }

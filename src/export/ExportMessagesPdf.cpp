@@ -1,4 +1,5 @@
 #include "ExportMessagesPdf.h"
+#include "TimeText.h"
 
 #include "MessageText.h"
 #include "StreamedFileExport.h"
@@ -30,9 +31,8 @@ void ExportMessagesPdf::write(const _ViberMsg &record)
 
 QString ExportMessagesPdf::dateRange(double first, double last)
 {
-    const QLocale locale;
-    const QString from = locale.toString(storeTimeToDateTime(first).date(), QLocale::ShortFormat);
-    const QString to = locale.toString(storeTimeToDateTime(last).date(), QLocale::ShortFormat);
+    const QString from = TimeText::date(first);
+    const QString to = TimeText::date(last);
     return from == to ? from : tr("IDS_PDF_DATES_%1_%2").arg(from, to);
 }
 

@@ -1,4 +1,5 @@
 #include "ExportMessagesTxt.h"
+#include "TimeText.h"
 
 #include "MessageText.h"
 
@@ -59,5 +60,5 @@ void ExportMessagesTxt::write(const _ViberMsg &msg)
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    line(QLocale::system().toString(storeTimeToDateTime(msg.date), QLocale::ShortFormat), flag, name, text);
+    line(TimeText::dateTime(msg.date), flag, name, text);
 }

@@ -1,4 +1,5 @@
 #include "MessagePagePainter.h"
+#include "TimeText.h"
 
 #include "BubblePage.h"
 #include "Emoji.h"
@@ -283,11 +284,6 @@ private:
     int m_width;
 };
 
-QString timeText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
-}
-
 // A caption with its carrier emoji as Unicode emoji, which the emoji font draws.
 QString captionText(const _ViberMsg *msg)
 {
@@ -460,8 +456,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         break;
     }
     case ViberMsgTypeAudio:
-        c.text = MessageText::contentText(msg) + QLatin1Char(' ') +
-                 BubblePage::durationText(att ? att->duration : 0);
+        c.text =
+            MessageText::contentText(msg) + QLatin1Char(' ') + TimeText::duration(att ? att->duration : 0);
         break;
     case ViberMsgTypeSticker:
         if (att && isFile(att->previewPath)) {
@@ -490,7 +486,7 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     if (c.text.contains(QLatin1Char('\r')))
         c.text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
             .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    c.time = timeText(msg->date);
+    c.time = TimeText::time(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         c.header = personDisplayName(msg->person);
@@ -823,8 +819,7 @@ void MessagePagePainter::paint(const _ViberMsg *msg)
         return;
     const QDate day = storeTimeToDateTime(msg->date).date();
     if (day != m_lastDay) {
-        drawBubble(BubbleKind::Notice, day.toString(QStringLiteral("dd MMM yyyy")), QImage(), QString(),
-                   QString());
+        drawBubble(BubbleKind::Notice, TimeText::day(msg->date), QImage(), QString(), QString());
         m_lastDay = day;
     }
 

@@ -89,7 +89,7 @@ public:
         QString picturePath; // the preview; the placeholder shows when it is not a picture
         QString text;        // empty after trimming: no text bubble
         QString header;      // the sender's name in group chats
-        QString time;        // "hh:mm ap"
+        QString time;        // the time of day (TimeText::time)
         bool outgoing = false;
     };
     static Content content(const _ViberMsg *msg);

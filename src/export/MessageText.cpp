@@ -1,4 +1,5 @@
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include "Emoji.h"
 #include "viber/Emoticons.h"
@@ -292,24 +293,22 @@ QString MessageText::callText(const _ViberCall *call)
 {
     if (!call)
         return tr("IDS_CALL_UNKNOWN");
-    // C++ division truncates toward zero, as the texts want.
-    const QString minutes = QString::number(call->duration / 60);
-    const QString seconds = QString::number(call->duration % 60);
+    const QString length = TimeText::duration(call->duration);
     switch (call->type) {
     case ViberCallTypeIncoming:
-        return tr("IDS_CALL_INCOMING").arg(minutes, seconds);
+        return tr("IDS_CALL_INCOMING").arg(length);
     case ViberCallTypeOutgoing:
-        return tr("IDS_CALL_OUTGOING").arg(minutes, seconds);
+        return tr("IDS_CALL_OUTGOING").arg(length);
     case ViberCallTypeMissed:
         return tr("IDS_CALL_MISSED");
     case ViberCallTypeIncomingVideo:
-        return tr("IDS_CALL_INCOMING_VIDEO").arg(minutes, seconds);
+        return tr("IDS_CALL_INCOMING_VIDEO").arg(length);
     case ViberCallTypeOutgoingVideo:
-        return tr("IDS_CALL_OUTGOING_VIDEO").arg(minutes, seconds);
+        return tr("IDS_CALL_OUTGOING_VIDEO").arg(length);
     case ViberCallTypeMissedVideo:
         return tr("IDS_CALL_MISSED_VIDEO");
     case ViberCallTypeOutgoingViberOut:
-        return tr("IDS_CALL_VIBER_OUT").arg(minutes, seconds);
+        return tr("IDS_CALL_VIBER_OUT").arg(length);
     case ViberCallTypeUnknown:
         break;
     }

@@ -1,4 +1,5 @@
 #include "ItemModelSms.h"
+#include "export/TimeText.h"
 
 #include "export/MessageText.h"
 
@@ -89,7 +90,7 @@ _ViberMsg *ItemModelSms::message(int row) const
 
 QString ItemModelSms::dateText(const _ViberMsg *msg)
 {
-    return QLocale::system().toString(storeTimeToDateTime(msg->date), QLocale::ShortFormat);
+    return TimeText::dateTime(msg->date);
 }
 
 QString ItemModelSms::flagText(const _ViberMsg *msg)

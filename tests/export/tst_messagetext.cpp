@@ -1,4 +1,5 @@
 #include "export/MessageText.h"
+#include "export/TimeText.h"
 #include "viber/Emoticons.h"
 #include "viber/ViberData.h"
 
@@ -46,6 +47,48 @@ class TestMessageText : public QObject
     Q_OBJECT
 
 private slots:
+    // Times read in the locale's own forms; lengths as minutes and seconds, hours when there are any.
+    void timesInTheUsersLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("dateTime");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("day");
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << u"1/31/14 2:05:09 PM"_s
+                               << u"2:05 PM"_s << u"Friday, January 31, 2014"_s;
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << u"31.01.14 14:05:09"_s
+                               << u"14:05"_s << u"Freitag, 31. Januar 2014"_s;
+    }
+    void timesInTheUsersLocale()
+    {
+        QFETCH(QLocale, locale);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        const double when =
+            msecsToStoreTime(QDateTime(QDate(2014, 1, 31), QTime(14, 5, 9)).toMSecsSinceEpoch());
+        const QString dateTime = TimeText::dateTime(when), time = TimeText::time(when),
+                      day = TimeText::day(when);
+        QLocale::setDefault(before);
+        QTEST(dateTime, "dateTime");
+        QTEST(time, "time");
+        QTEST(day, "day");
+    }
+    void durations_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none") << 0.0 << u"0:00"_s;
+        QTest::newRow("59.9 s") << 59.9 << u"0:59"_s;
+        QTest::newRow("150 s") << 150.0 << u"2:30"_s;
+        QTest::newRow("an hour and a bit") << 3750.0 << u"1:02:30"_s;
+        QTest::newRow("negative") << -5.0 << u"0:00"_s;
+        QTest::newRow("not a number") << qQNaN() << u"0:00"_s;
+    }
+    void durations()
+    {
+        QFETCH(double, seconds);
+        QTEST(TimeText::duration(seconds), "shown");
+    }
     void initTestCase()
     {
         MessageText::setPictureFolder(m_programDir.path());
@@ -76,9 +119,9 @@ private slots:
         add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
         add("unknown type", 99, u"text"_s, {}, {});
         add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
-        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2' 5'')"_s);
-        add("call, negative truncates toward zero", ViberMsgTypeCall, {}, u"2 -65"_s,
-            u"Outgoing Call (-1' -5'')"_s);
+        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2:05)"_s);
+        add("call, a negative length reads as none", ViberMsgTypeCall, {}, u"2 -65"_s,
+            u"Outgoing Call (0:00)"_s);
         add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
         add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s,
             u"You changed the group name to \"Trip\""_s);

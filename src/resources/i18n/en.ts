@@ -70,11 +70,11 @@
     </message>
     <message>
         <source>IDS_CALL_INCOMING_VIDEO</source>
-        <translation>Incoming Video Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Incoming Video Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_OUTGOING_VIDEO</source>
-        <translation>Outgoing Video Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Outgoing Video Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_MISSED_VIDEO</source>
@@ -82,7 +82,7 @@
     </message>
     <message>
         <source>IDS_CALL_VIBER_OUT</source>
-        <translation>Viber Out Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Viber Out Call (%1)</translation>
     </message>
     <message>
         <source>IDS_SYS_SELF_ADDED</source>
@@ -154,11 +154,11 @@
     </message>
     <message>
         <source>IDS_CALL_INCOMING</source>
-        <translation>Incoming Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Incoming Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_OUTGOING</source>
-        <translation>Outgoing Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Outgoing Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_MISSED</source>
