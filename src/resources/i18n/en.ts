@@ -1085,6 +1085,10 @@
         <source>IDS_WELCOME_DEMO</source>
         <translation>Open a demo archive first, to see what the program does</translation>
     </message>
+    <message>
+        <source>IDS_BUBBLE_LOCATION</source>
+        <translation>Location</translation>
+    </message>
 </context>
 <context>
     <name>VBBubbleViewMgr</name>
@@ -1282,6 +1286,10 @@
     <message>
         <source>IDS_EXPORT_CALLS_TITLE</source>
         <translation>Extracting Call Log</translation>
+    </message>
+    <message>
+        <source>JSON Files(*.json)</source>
+        <translation>JSON Files(*.json)</translation>
     </message>
 </context>
 <context>
