@@ -1,7 +1,8 @@
 #include "ExportMessagesHtml.h"
-#include "TimeText.h"
 
+#include "MediaType.h"
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include "app/FileHelpers.h"
 
@@ -67,8 +68,14 @@ QString HtmlFilesFolder::attachment(const QString &source)
     if (QFileInfo(source).isFile()) {
         // Names come from the store: only the name part is used, made safe, and
         // unique in the folder so that two attachments never share a copy.
-        const QString target =
-            uniqueFilePath(m_files.filePath(exportCopyName(source, QStringLiteral("file"))));
+        // The extension the content shows: a voice note stored as "2" plays as "2.m4a".
+        const QFileInfo info(source);
+        QString base = exportFileName(info.completeBaseName());
+        if (base.isEmpty())
+            base = QStringLiteral("file");
+        const QString extension = exportFileName(MediaType::copyExtension(source), 16);
+        const QString target = uniqueFilePath(
+            m_files.filePath(extension.isEmpty() ? base : base + QLatin1Char('.') + extension));
         m_copy(source, target);
         address = kFilesPrefix + pageAddress(QFileInfo(target).fileName());
     }
@@ -107,7 +114,7 @@ void ExportMessagesHtml::begin()
                             MessageText::messageHtml(m_title, m_files.style().picturePrefix) +
                             QLatin1String("</bdi></b><br/><a href=\"index.html\">") +
                             MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_ALL_CHATS")) +
-                            QLatin1String("</a></p>\n");
+                            QLatin1String("</a></p>\n") + pagerHtml(m_pages, m_page);
     m_files.copyPicturesUsedIn(heading);
     out() << heading;
     checkWritten();
@@ -128,11 +135,53 @@ void ExportMessagesHtml::write(const _ViberMsg &msg)
     checkWritten();
 }
 
+QString ExportMessagesHtml::pagerHtml(const QStringList &pages, qsizetype page)
+{
+    if (pages.size() <= 1)
+        return QString();
+    const auto text = [](const char *key) {
+        return MessageText::messageHtml(QCoreApplication::translate("BubblePage", key));
+    };
+    const auto link = [&](qsizetype to, const QString &shown) {
+        return QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(MessageText::attributeHtml(pageAddress(pages.at(to))), shown);
+    };
+    QStringList parts;
+    if (page > 0)
+        parts << link(page - 1, text("IDS_BUBBLE_PREVIOUS_PAGE"));
+    parts << MessageText::messageHtml(QCoreApplication::translate("BubblePage", "IDS_BUBBLE_PAGE_%1_OF_%2")
+                                          .arg(page + 1)
+                                          .arg(pages.size()));
+    if (page + 1 < pages.size())
+        parts << link(page + 1, text("IDS_BUBBLE_NEXT_PAGE"));
+    // Every page of the chat, to jump to.
+    QStringList jumps;
+    for (qsizetype to = 0; to < pages.size(); ++to)
+        jumps << (to == page ? QStringLiteral("<b>%1</b>").arg(to + 1) : link(to, QString::number(to + 1)));
+    return QLatin1String("<p class=\"pager\" style=\"text-align:center;\">") +
+           parts.join(QLatin1String(" &nbsp; ")) + QLatin1String("<br/>") + jumps.join(QLatin1Char(' ')) +
+           QLatin1String("</p>\n");
+}
+
 void ExportMessagesHtml::finish()
 {
-    out() << "</body></html>\n";
+    out() << pagerHtml(m_pages, m_page) << "</body></html>\n";
     StreamedFileExport::finish();
 }
+
+namespace {
+
+// Each name isolated, so that a right-to-left one cannot reorder those beside it.
+QString participants(const QStringList &labels)
+{
+    QStringList names;
+    for (const QString &label : labels)
+        names << QLatin1String("<bdi>") + MessageText::messageHtml(label, kFilesPrefix) +
+                     QLatin1String("</bdi>");
+    return names.join(QLatin1String(", "));
+}
+
+} // namespace
 
 void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, HtmlFilesFolder &files)
 {
@@ -156,7 +205,7 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
                            "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
                 .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
                      MessageText::messageHtml(chat.title, kFilesPrefix),
-                     MessageText::messageHtml(chat.participants, kFilesPrefix),
+                     participants(chat.participants),
                      QString::number(chat.messages), TimeText::date(chat.first), TimeText::date(chat.last));
         files.copyPicturesUsedIn(row);
         out << row;

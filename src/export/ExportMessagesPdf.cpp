@@ -1,8 +1,8 @@
 #include "ExportMessagesPdf.h"
-#include "TimeText.h"
 
 #include "MessageText.h"
 #include "StreamedFileExport.h"
+#include "TimeText.h"
 
 #include <QLocale>
 #include <QPageLayout>

@@ -1,7 +1,7 @@
 #include "ExportMessagesTxt.h"
-#include "TimeText.h"
 
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include <QLocale>
 

@@ -1,9 +1,9 @@
 #include "MessagePagePainter.h"
-#include "TimeText.h"
 
 #include "BubblePage.h"
 #include "Emoji.h"
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,14 +6,6 @@
 #include <QCoreApplication>
 #include <QString>
 
-// Host names of the web services whose pictures messages show; kept here alone.
-namespace webhosts {
-// A public static-map service answering "/maps/api/staticmap".
-constexpr char kMapService[] = "maps.googleapis.com";
-// Viber's own sticker content server.
-constexpr char kStickerServer[] = "content.cdn.viber.com";
-} // namespace webhosts
-
 // The two forms in which messages are shown and exported: a plain text (list,
 // search, text/CSV/document exports, printing) and an HTML fragment (bubble view,
 // HTML export). Message texts come from stores and are treated as hostile input:
@@ -63,6 +55,7 @@ public:
     static QString chatTitle(const _ViberChat *chat);
     // Every participant's label ("Ann(+123)"), ordered by phone, joined with ", ".
     static QString participantLabels(const _ViberChat *chat);
+    static QStringList participantLabelList(const _ViberChat *chat);
 
     // Escaped text with line breaks, emoji pictures and, where the picture ships
     // beside the program, emoticon pictures. The pictures are referred to as
@@ -76,10 +69,25 @@ public:
     // Text made safe inside a double- or single-quoted HTML attribute.
     static QString attributeHtml(const QString &text);
 
-    // Static-map picture of a location message.
-    static QString mapPictureAddress(const _ViberMsg *msg);
-    // Picture of a sticker on the sticker server.
-    static QString stickerPictureAddress(const _ViberAtta *attachment);
+    // messageHtml with the web addresses in it (http://, https:// and www. forms)
+    // made links that open apart from the page ("noopener noreferrer"; in a new tab
+    // when newTab). Nothing else becomes a link: no other scheme, no address
+    // without a host.
+    static QString linkedHtml(const QString &text, QLatin1String picturePrefix = QLatin1String(),
+                              bool newTab = false);
+    // The web address a piece of text stands for ("www.x.org" -> "http://www.x.org"),
+    // encoded; empty unless it is an http or https address with a host.
+    static QString webAddress(const QString &text);
+
+    // Where a location message's place opens on a map site; nothing is fetched
+    // to show it. The site is mapSite() with %1 the latitude and %2 the longitude.
+    static QString mapLinkAddress(const _ViberMsg *msg);
+    // "48.858370, 2.294481"
+    static QString coordinatesText(const _ViberMsg *msg);
+    // The map site's address template; OpenStreetMap unless set. An empty
+    // template restores the default.
+    static QString mapSite();
+    static void setMapSite(const QString &addressTemplate);
 
     // The folder that holds the "vbbb", "emoji" and "vb_emoji" picture folders unless
     // set: the program's own folder in the build tree, else the installed data

@@ -1,7 +1,7 @@
 #include "ItemModelSms.h"
-#include "export/TimeText.h"
 
 #include "export/MessageText.h"
+#include "export/TimeText.h"
 
 #include <QBrush>
 #include <QColor>

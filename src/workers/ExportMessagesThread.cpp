@@ -201,6 +201,15 @@ QString ExportMessagesThread::exportAll()
     const _ViberChat *writerChat = nullptr;
     m_exported = 0;
     m_chatFiles.clear();
+    // How many messages each chat has, for the pages its HTML takes.
+    QHash<const _ViberChat *, qint64> chatSizes;
+    if (m_format == Html)
+        for (const _ViberMsg *msg : std::as_const(messages))
+            if (msg->chat)
+                ++chatSizes[msg->chat];
+    QStringList pageFiles;
+    qsizetype page = 0;
+    qint64 pageMessages = 0;
     // A PDF is laid out when its writer finishes: that is where its progress shows.
     qint64 pdfFirst = 0;
     ExportMessagesPdf *pdfWriter = nullptr;
@@ -238,31 +247,49 @@ QString ExportMessagesThread::exportAll()
                     writer = std::make_unique<ExportMessagesCsv>(m_outputPath);
                 writer->begin();
             }
-        } else if (msg->chat != writerChat) {
+        } else if (msg->chat != writerChat ||
+                   (m_format == Html && ++pageMessages == ExportMessagesHtml::kPageSize)) {
             if (writer)
                 writer->finish();
             writer.reset();
-            writerChat = msg->chat;
-            const QString suffix = m_format == Pdf    ? QStringLiteral(".pdf")
-                                   : m_format == Json ? QStringLiteral(".json")
-                                                      : QStringLiteral(".html");
-            // Two chats of the same name each keep their file.
-            const QString path = folder.filePath(uniqueChatFile(chatFileBaseName(writerChat), suffix));
-            m_chatFiles.append(QFileInfo(path).fileName());
-            if (m_format == Pdf) {
-                writer = newPdf(path);
-            } else if (m_format == Json) {
-                writer = std::make_unique<ExportMessagesJson>(path, false);
+            if (msg->chat != writerChat) {
+                writerChat = msg->chat;
+                const QString suffix = m_format == Pdf    ? QStringLiteral(".pdf")
+                                       : m_format == Json ? QStringLiteral(".json")
+                                                          : QStringLiteral(".html");
+                // Two chats of the same name each keep their file; a long chat's HTML
+                // goes on pages of their own, named after its first.
+                const QString base = chatFileBaseName(writerChat);
+                pageFiles = QStringList{uniqueChatFile(base, suffix)};
+                const qint64 pages = m_format == Html
+                                         ? (chatSizes.value(writerChat) + ExportMessagesHtml::kPageSize - 1) /
+                                               ExportMessagesHtml::kPageSize
+                                         : 1;
+                for (qint64 page = 2; page <= pages; ++page)
+                    pageFiles << uniqueChatFile(tr("IDS_EXPORT_HTML_PAGE_FILE_%1_%2").arg(base).arg(page),
+                                                suffix);
+                m_chatFiles << pageFiles;
+                page = 0;
+                if (m_format == Html) {
+                    HtmlChatEntry entry;
+                    entry.fileName = pageFiles.first();
+                    entry.title = MessageText::chatTitle(writerChat);
+                    entry.participants = MessageText::participantLabelList(writerChat);
+                    entry.first = msg->date;
+                    index.append(entry);
+                }
             } else {
-                writer =
-                    std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat), *files);
-                HtmlChatEntry entry;
-                entry.fileName = QFileInfo(path).fileName();
-                entry.title = MessageText::chatTitle(writerChat);
-                entry.participants = MessageText::participantLabels(writerChat);
-                entry.first = msg->date;
-                index.append(entry);
+                ++page;
             }
+            pageMessages = 0;
+            const QString path = folder.filePath(pageFiles.value(page));
+            if (m_format == Pdf)
+                writer = newPdf(path);
+            else if (m_format == Json)
+                writer = std::make_unique<ExportMessagesJson>(path, false);
+            else
+                writer = std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat),
+                                                              *files, pageFiles, page);
             writer->begin();
         }
         if (!index.isEmpty()) {

@@ -1,7 +1,7 @@
 #include "ExportViberCallsThread.h"
-#include "export/TimeText.h"
 
 #include "export/StreamedFileExport.h"
+#include "export/TimeText.h"
 
 #include <QLocale>
 #include <QSaveFile>

@@ -263,26 +263,49 @@ private slots:
         _ViberMsg msg;
         msg.latitude = 48.8583701;
         msg.longitude = -2.5;
-        QVERIFY(MessageText::mapPictureAddress(&msg).endsWith(u"&center=48.858370,-2.500000"_s));
-        _ViberAtta atta;
-        const QString server =
-            u"https://"_s + QString::fromLatin1(webhosts::kStickerServer) + u"/stickers/60/"_s;
-        for (const auto &[id, path] :
-             {std::pair{u"1234"_s, u"1200/00001234"_s}, {u"99"_s, u"0/00000099"_s}}) {
-            atta.attId = id;
-            QCOMPARE(MessageText::stickerPictureAddress(&atta), server + path + u".png"_s);
-        }
-        // A crafted id neither leaves the sticker folder nor breaks the attribute.
-        for (const QString &id : {u"1\" onerror=\"x"_s, u"1' onerror='x"_s, u"../../../evil"_s, u"x?y#z"_s}) {
-            atta.attId = id;
-            const QString address = MessageText::stickerPictureAddress(&atta);
-            for (const QChar c : u"\"'<> ?#"_s)
-                QVERIFY2(!address.contains(c), qPrintable(address));
-            const QUrl url(address, QUrl::StrictMode);
-            const QString path = url.path(QUrl::FullyEncoded);
-            QVERIFY2(url.isValid() && path.startsWith(u"/stickers/60/0/"_s) && path.count(u'/') == 4,
-                     qPrintable(address));
-        }
+        QCOMPARE(
+            MessageText::mapLinkAddress(&msg),
+            u"https://www.openstreetmap.org/?mlat=48.858370&mlon=-2.500000#map=16/48.858370/-2.500000"_s);
+        MessageText::setMapSite(u"https://maps.example/?q=%1,%2"_s);
+        QCOMPARE(MessageText::mapLinkAddress(&msg), u"https://maps.example/?q=48.858370,-2.500000"_s);
+        MessageText::setMapSite(QString());
+    }
+    // Web addresses written in a message become links; nothing else does.
+    void webAddressesBecomeLinks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("html");
+        const QString rel = u" rel=\"noopener noreferrer\""_s;
+        QTest::newRow("https, sentence end")
+            << u"see https://example.org/a?b=1&c=2."_s
+            << u"see <a href=\"https://example.org/a?b=1&amp;c=2\"%1>https://example.org/a?b=1&amp;c=2</a>."_s
+                   .arg(rel);
+        QTest::newRow("www, in brackets")
+            << u"(www.example.org/x)"_s
+            << u"(<a href=\"http://www.example.org/x\"%1>www.example.org/x</a>)"_s.arg(rel);
+        QTest::newRow("bracket of its own") << u"https://en.wikipedia.org/wiki/Tea_(drink)"_s
+                                            << u"<a href=\"https://en.wikipedia.org/wiki/Tea_(drink)\"%1>"
+                                               "https://en.wikipedia.org/wiki/Tea_(drink)</a>"_s.arg(rel);
+        QTest::newRow("emoticon inside stays text")
+            << u"http://x.org/(smiley)"_s
+            << u"<a href=\"http://x.org/(smiley)\"%1>http://x.org/(smiley)</a>"_s.arg(rel);
+        QTest::newRow("quote ends it")
+            << u"https://x.org/\"onmouseover=\"y"_s
+            << u"<a href=\"https://x.org/\"%1>https://x.org/</a>&quot;onmouseover=&quot;y"_s.arg(rel).replace(
+                   u"&quot;"_s, u"\""_s);
+        QTest::newRow("script") << u"javascript:alert(1)"_s << u"javascript:alert(1)"_s;
+        QTest::newRow("file") << u"file:///etc/passwd"_s << u"file:///etc/passwd"_s;
+        QTest::newRow("no host") << u"https:// x"_s << u"https:// x"_s;
+        QTest::newRow("in a mail address") << u"me@www.x.org"_s << u"me@www.x.org"_s;
+    }
+    void webAddressesBecomeLinks()
+    {
+        QFETCH(QString, text);
+        QTEST(MessageText::linkedHtml(text), "html");
+        // An exported page opens them in a new tab.
+        const QString exported = MessageText::linkedHtml(text, QLatin1String(), true);
+        QCOMPARE(exported.count(u" target=\"_blank\" rel=\"noopener noreferrer\""_s),
+                 exported.count(u"<a "_s));
     }
     void emoticonRanges()
     {

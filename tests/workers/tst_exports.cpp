@@ -1,4 +1,5 @@
 #include "TestConfig.h"
+#include "export/ExportMessagesHtml.h"
 #include "export/ExportMessagesPdf.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
@@ -17,6 +18,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <csignal>
 
@@ -88,6 +90,26 @@ QList<QStringList> csvRows(const QString &path)
     for (const QJsonValue &row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
         rows << row.toVariant().toStringList();
     return rows;
+}
+
+// The start tags of an HTML page as Python's html.parser reads them: name and attributes.
+QList<std::pair<QString, QVariantMap>> htmlTags(const QString &path)
+{
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import html.parser, json, sys\n"
+                                "tags = []\n"
+                                "class P(html.parser.HTMLParser):\n"
+                                "    def handle_starttag(self, tag, attrs):\n"
+                                "        tags.append([tag, dict(attrs)])\n"
+                                "P().feed(open(sys.argv[1], encoding='utf-8').read())\n"
+                                "print(json.dumps(tags))"_s,
+                                path});
+    python.waitForFinished(60000);
+    QList<std::pair<QString, QVariantMap>> tags;
+    for (const QJsonValue &tag : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        tags.append({tag[0].toString(), tag[1].toObject().toVariantMap()});
+    return tags;
 }
 
 Outcome run(WorkerThread &worker, RecordingReporter &reporter)
@@ -288,7 +310,7 @@ private slots:
         QVERIFY(!page.contains(u"a\"<"_s));
         for (const QString &piece :
              {u"href=\"files/a%26%23b.jpg\" target=\"_blank\""_s, u"loading=\"lazy\""_s,
-              u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/empty_photo.jpg\""_s})
+              u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/a%26%23b.jpg\""_s})
             QVERIFY2(page.contains(piece), qPrintable(piece));
 
         const QString group = readText(worker.chatFiles().last());
@@ -299,6 +321,91 @@ private slots:
              {u"href=\"Ann.html\""_s, u"Family"_s, u"<td>3</td><td>31/01/2014</td><td>01/02/2014</td>"_s,
               u"<td>2</td><td>31/01/2014</td><td>31/01/2014</td>"_s})
             QVERIFY2(index.contains(piece), qPrintable(piece));
+    }
+    // Voice notes and videos play from copies named by their content; web addresses are links
+    // that open apart, nothing else is; a place is text with a map link and nothing is fetched;
+    // a long chat goes on numbered pages.
+    void htmlPlaysAndLinks()
+    {
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"\u05D3\u05E0\u05D4"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
+        const std::pair<QByteArray, QString> media[] = {
+            {QByteArray("\0\0\0\x20"
+                        "ftypM4A ",
+                        12) +
+                 "rest",
+             u"m4a"_s},
+            {QByteArray("OggS\0\x02") + "....OpusHead", u"opus"_s},
+            {"#!AMR\n....", u"amr"_s},
+            {QByteArray("\0\0\0\x14"
+                        "ftypqt  ",
+                        12),
+             u"mov"_s},
+            {QByteArray("\0\0\0\x18"
+                        "ftypisom",
+                        12),
+             u"mp4"_s}};
+        int n = 0;
+        for (const auto &[bytes, extension] : media) {
+            const bool video = extension == u"mov"_s || extension == u"mp4"_s;
+            _ViberMsg *m = f.addMessage(chat, video ? ViberMsgTypeVideo : ViberMsgTypeAudio, kDay1, false);
+            const QString file = dir.filePath(u"src/%1"_s.arg(++n));
+            writeFile(file, bytes);
+            f.addAttachment(m, file, QString(), 150);
+        }
+        f.addMessage(chat, ViberMsgTypeText, kDay1, false,
+                     u"see www.example.org, not javascript:alert(1) or file:///etc/passwd"_s);
+        _ViberMsg *place = f.addMessage(chat, ViberMsgTypeLocation, kDay1, false);
+        place->latitude = 52.5;
+        place->address = u"Main St"_s;
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeSticker, kDay1, false), QString(),
+                        dir.filePath(u"gone.png"_s))
+            ->attId = u"77"_s;
+        f.addTexts(chat, int(ExportMessagesHtml::kPageSize), kDay2);
+        const QString out = dir.filePath(u"html"_s);
+        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Html);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QCOMPARE(worker.chatFiles().size(), 2);
+        const auto tags = htmlTags(worker.chatFiles().first());
+        if (tags.isEmpty())
+            QSKIP("python3 is not installed");
+        QStringList played, links;
+        for (const auto &[tag, attributes] : tags) {
+            const QString href = attributes.value(u"href"_s).toString();
+            const QString src = attributes.value(u"src"_s).toString();
+            if (tag == u"audio"_s || tag == u"video"_s) {
+                QVERIFY(attributes.contains(u"controls"_s));
+                played << tag + u' ' + src;
+            }
+            if (tag == u"img"_s)
+                QVERIFY2(src.startsWith(u"files/"_s), qPrintable(src));
+            if (tag == u"a"_s && href.startsWith(u"http"_s)) {
+                QCOMPARE(attributes.value(u"target"_s).toString(), u"_blank"_s);
+                QCOMPARE(attributes.value(u"rel"_s).toString(), u"noopener noreferrer"_s);
+                links << href;
+            } else if (tag == u"a"_s) {
+                QVERIFY2(href.startsWith(u"files/"_s) || href.endsWith(u".html"_s), qPrintable(href));
+            }
+        }
+        QCOMPARE(played, (QStringList{u"audio files/1.m4a"_s, u"audio files/2.opus"_s, u"audio files/3.amr"_s,
+                                      u"video files/4.mov"_s, u"video files/5.mp4"_s}));
+        QCOMPARE(
+            links,
+            (QStringList{
+                u"http://www.example.org"_s,
+                u"https://www.openstreetmap.org/?mlat=52.500000&mlon=0.000000#map=16/52.500000/0.000000"_s}));
+        const QString first = readText(worker.chatFiles().first());
+        QVERIFY(first.contains(u"<div class=\"missing\">[STICKER-77]</div>"_s));
+        // The chat's second page, linked from the first, and the first from the index.
+        QCOMPARE(QFileInfo(worker.chatFiles().last()).fileName(), u"\u05D3\u05E0\u05D4 - page 2.html"_s);
+        const QString next = u"href=\"%1\""_s.arg(
+            QString::fromLatin1(QUrl::toPercentEncoding(QFileInfo(worker.chatFiles().last()).fileName())));
+        QVERIFY2(first.contains(next), qPrintable(next));
+        QVERIFY(readText(worker.chatFiles().last()).contains(u"Page 2 of 2"_s));
+        const QString index = readText(out + u"/index.html"_s);
+        QVERIFY(index.contains(u"<td><bdi>\u2068\u05D3\u05E0\u05D4\u2069(+1)</bdi></td><td>5008</td>"_s));
     }
     void perChatNames()
     {

@@ -1202,6 +1202,10 @@
         <source>IDS_EXPORT_NOT_MOVED</source>
         <translation>the complete export could not be given this name</translation>
     </message>
+    <message>
+        <source>IDS_EXPORT_HTML_PAGE_FILE_%1_%2</source>
+        <translation>%1 - page %2</translation>
+    </message>
 </context>
 <context>
     <name>ExtractMediaFilesThread</name>
