@@ -649,6 +649,12 @@ private slots:
         add(ViberMsgTypePicture, u"p2.jpg"_s, QString(), kDay1); // same second
         add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
+        // Named by their content: a voice note without a name a player knows, a PNG called ".jpg".
+        writeFile(src + u"2"_s, QByteArray("\0\0\0\x20" "ftypM4A ", 12));
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(6), false), src + u"2"_s, QString());
+        writeFile(src + u"png.jpg"_s, "\x89PNG\r\n\x1A\n....");
+        f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1.addSecs(7), false), src + u"png.jpg"_s,
+                        QString());
         add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
         _ViberMsg *gone = add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // not there
         // Too long for a file system with the time before it: shortened, keeping its extension.
@@ -661,16 +667,17 @@ private slots:
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         QCOMPARE(treeOf(target),
                  (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
-                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
+                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.m4a"_s,
                               u"atta_20140131-093008_report.pdf"_s,
-                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s}));
+                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s,
+                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
                  u"p2.jpgv.jpg"_s);
-        QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
+        QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.m4a"_s).lastModified(), kDay1.addSecs(2));
         QCOMPARE(reporter.successes,
-                 QStringList{u"Extracted 6 attachments to %1; 1 were not in the source."_s.arg(
+                 QStringList{u"Extracted 8 attachments to %1; 1 were not in the source."_s.arg(
                      QDir::toNativeSeparators(target))});
 
         // Nothing but missing files is no success, and leaves no folder.
