@@ -431,10 +431,14 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     switch (msg->type) {
     case ViberMsgTypeCall:
         // A call without its record still shows, as an unknown call.
-        c.notice = msg->call ? MessageText::callTextWithParty(msg) : MessageText::plainText(msg);
+        // With its time, as the bubble view shows it.
+        c.notice = (msg->call ? MessageText::callTextWithParty(msg) : MessageText::plainText(msg)) +
+                   QLatin1String("   ") + TimeText::time(msg->call ? msg->call->date : msg->date);
         return c;
     case ViberMsgTypeSystem:
         c.notice = MessageText::systemText(msg);
+        if (msg->systemKind == ViberSystemKindCallLog)
+            c.notice += QLatin1String("   ") + TimeText::time(msg->date);
         return c;
     case ViberMsgTypePicture:
     case ViberMsgTypeVideo:
@@ -732,7 +736,22 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
 
     const Qt::Alignment alignment = kind == BubbleKind::Notice ? Qt::AlignHCenter : Qt::AlignLeading;
     WrappedText body(text, textFont(s.pointSize), m_device, alignment);
-    const QSize bodySize = picture.isNull() ? body.layout(innerMaximum) : picture.size();
+    QSize bodySize = picture.isNull() ? body.layout(innerMaximum) : picture.size();
+    // A caption goes under its picture, in the same bubble, as the chat shows it.
+    const bool captioned = !picture.isNull() && !QStringView(text).trimmed().isEmpty();
+    int captionTop = 0;
+    if (captioned) {
+        const QSize caption = body.layout(innerMaximum);
+        captionTop = picture.height() + kLineSpacing;
+        bodySize = QSize(std::max(picture.width(), caption.width()), captionTop + caption.height());
+        if (bubbleSize(kind, bodySize, timeSize(time), headerSize(header, innerMaximum)).height() >
+            m_content.height()) {
+            // Taller than a page together: the picture, then the caption on its own.
+            drawBubble(kind, QString(), picture, header, QString());
+            drawBubble(kind, text, QImage(), QString(), time);
+            return;
+        }
+    }
 
     const QSize size = bubbleSize(kind, bodySize, timeSize(time), headerSize(header, innerMaximum));
     if (picture.isNull() && size.height() > m_content.height()) {
@@ -756,6 +775,10 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
             body.draw(&m_painter, QPoint(inner.left(), top), Qt::black);
         } else {
             m_painter.drawImage(QPoint(inner.left(), top), picture);
+            if (captioned) {
+                body.layout(inner.width());
+                body.draw(&m_painter, QPoint(inner.left(), top + captionTop), Qt::black);
+            }
         }
     });
 }
@@ -833,8 +856,13 @@ void MessagePagePainter::paint(const _ViberMsg *msg)
         // Counting needs the picture's size alone: read from its header, not decoded.
         const QImage picture = m_counting ? QImage(pictureSize(c.picturePath), QImage::Format_RGB32)
                                           : loadPicture(c.picturePath);
-        if (!picture.isNull())
-            drawBubble(kind, QString(), picture, c.header, c.time);
+        if (!picture.isNull()) {
+            // With its caption in one bubble; a caption too long for that follows in its own.
+            const bool caption = c.text.size() <= kLongText;
+            drawBubble(kind, caption ? c.text : QString(), picture, c.header, c.time);
+            if (caption)
+                return;
+        }
     }
     if (!QStringView(c.text).trimmed().isEmpty())
         drawBubble(kind, c.text, QImage(), c.header, c.time);

@@ -10,6 +10,7 @@
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -485,6 +486,67 @@ private slots:
         // The group's later pages carry its title.
         QVERIFY(pdfText(out, pages).startsWith(u"Family"_s));
     }
+    // PDF pages as the bubbles look: a picture and its caption in one bubble, a call with its
+    // time, nothing in the right margin, and a page holding as many ordinary messages as the
+    // window's bubble view shows at 1,000 pixels (16, counted on its screenshot).
+    void pdfPagesLookLikeTheBubbles()
+    {
+        if (QStandardPaths::findExecutable(u"pdftoppm"_s).isEmpty() ||
+            QStandardPaths::findExecutable(u"pdfimages"_s).isEmpty())
+            QSKIP("poppler-utils is not installed");
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
+        QImage photo(300, 200, QImage::Format_RGB32);
+        photo.fill(Qt::darkGreen);
+        QVERIFY(photo.save(dir.filePath(u"photo.jpg"_s), "JPEG"));
+        auto picture = [&](const QString &caption) {
+            MessageFixture one;
+            _ViberChat *c = one.addChat(QString(), {one.addPerson(u"Ann"_s, u"+1"_s)});
+            f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1, true, caption),
+                            dir.filePath(u"photo.jpg"_s), dir.filePath(u"photo.jpg"_s));
+            one.addAttachment(one.addMessage(c, ViberMsgTypePicture, kDay1, true, caption),
+                              dir.filePath(u"photo.jpg"_s), dir.filePath(u"photo.jpg"_s));
+            const QString out = dir.filePath(u"picture%1.pdf"_s.arg(caption.size()));
+            ExportMessagesThread worker(one.messages(), out, ExportMessagesThread::Pdf);
+            run(worker);
+            QProcess poppler;
+            poppler.start(u"pdfimages"_s, {u"-list"_s, out});
+            poppler.waitForFinished(60000);
+            return QString::fromUtf8(poppler.readAllStandardOutput()).count(u" image "_s);
+        };
+        // The caption adds no frame of its own.
+        QCOMPARE(picture(u"a caption"_s), picture(QString()));
+        f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1.addSecs(60), true), ViberCallTypeOutgoing, 125);
+        f.addMessage(chat, ViberMsgTypeText, kDay1.addSecs(120), true, u"wide "_s.repeated(200));
+        f.addTexts(chat, 40, kDay1.addSecs(180));
+        const QString out = dir.filePath(u"look.pdf"_s);
+        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        const QString first = pdfText(out, 1);
+        QVERIFY2(first.contains(QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+1\\)\\s+09:31"_s)),
+                 qPrintable(first));
+        // The first full page of ordinary messages.
+        QVERIFY2(pdfText(out, 2).count(u"message "_s) >= 16, qPrintable(pdfText(out, 2)));
+
+        // Rendered at the layout's resolution: no bubble pixel right of the content.
+        const QString prefix = dir.filePath(u"page"_s);
+        QProcess render;
+        render.start(u"pdftoppm"_s,
+                     {u"-r"_s, u"96"_s, u"-f"_s, u"1"_s, u"-l"_s, u"2"_s, u"-png"_s, out, prefix});
+        QVERIFY(render.waitForFinished(60000));
+        for (const QString &name : QDir(dir.path()).entryList({u"page*.png"_s})) {
+            const QImage page(dir.filePath(name));
+            QVERIFY(!page.isNull());
+            // 20 points of margin are 27 pixels at 96 dots per inch.
+            const int marginStart = page.width() - 26;
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = marginStart; x < page.width(); ++x)
+                    QVERIFY2(qGray(page.pixel(x, y)) > 245,
+                             qPrintable(u"%1 at %2,%3"_s.arg(name).arg(x).arg(y)));
+        }
+    }
     void failureAndCancelLeaveNothingOfTheirOwn_data()
     {
         QTest::addColumn<int>("format");
@@ -650,8 +712,11 @@ private slots:
         add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
         // Named by their content: a voice note without a name a player knows, a PNG called ".jpg".
-        writeFile(src + u"2"_s, QByteArray("\0\0\0\x20" "ftypM4A ", 12));
-        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(6), false), src + u"2"_s, QString());
+        writeFile(src + u"2"_s, QByteArray("\0\0\0\x20"
+                                           "ftypM4A ",
+                                           12));
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(6), false), src + u"2"_s,
+                        QString());
         writeFile(src + u"png.jpg"_s, "\x89PNG\r\n\x1A\n....");
         f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1.addSecs(7), false), src + u"png.jpg"_s,
                         QString());
@@ -665,12 +730,11 @@ private slots:
         ExtractMediaFilesThread worker(f.messages(), QDir(target));
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-        QCOMPARE(treeOf(target),
-                 (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
-                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.m4a"_s,
-                              u"atta_20140131-093008_report.pdf"_s,
-                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s,
-                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s}));
+        QCOMPARE(treeOf(target), (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
+                                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.m4a"_s,
+                                              u"atta_20140131-093008_report.pdf"_s,
+                                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s,
+                                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
