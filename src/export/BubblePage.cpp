@@ -64,7 +64,7 @@ QString placeholderHtml(const QString &name, int limit, const BubbleStyle &style
 QString pictureLink(const QString &target, const QString &source, const QString &name, int limit,
                     const BubbleStyle &style)
 {
-    const QString src = isNonEmptyFile(source) ? style.fileAddress(source) : QString();
+    const QString src = isNonEmptyFile(source) ? style.fileAddress(source, QString()) : QString();
     if (src.isEmpty())
         return target.isEmpty() ? placeholderHtml(name, limit, style)
                                 : QStringLiteral("<a href=\"%1\"%2>%3</a>")
@@ -99,7 +99,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         if (!att)
             return QString();
         const QString preview = isNonEmptyFile(att->previewPath) ? att->previewPath : att->filePath;
-        return wrapped(pictureLink(style.fileAddress(att->filePath), preview,
+        return wrapped(pictureLink(style.fileAddress(att->filePath, att->fileName), preview,
                                    attachmentName(msg, att->filePath), style.photoLimit, style)) +
                caption;
     }
@@ -109,7 +109,8 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         QString body;
         if (att && isNonEmptyFile(att->previewPath))
             body += wrapped(pictureLink(map, att->previewPath, QString(), style.pictureLimit, style));
-        const QString place = msg->address.trimmed().isEmpty() ? BubblePage::tr("IDS_BUBBLE_LOCATION") : msg->address;
+        const QString place =
+            msg->address.trimmed().isEmpty() ? BubblePage::tr("IDS_BUBBLE_LOCATION") : msg->address;
         body += wrapped(QStringLiteral("<a class=\"map\" href=\"%1\"%2>%3</a>")
                             .arg(MessageText::attributeHtml(map), linkAttributes(style), text(place)));
         body += wrapped(QLatin1String("<span class=\"coordinates\">") +
@@ -119,7 +120,8 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
     case ViberMsgTypeAudio: {
         if (!att)
             return QString();
-        const QString file = isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath) : QString();
+        const QString file =
+            isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath, att->fileName) : QString();
         const QString length = text(TimeText::duration(att->duration));
         // An exported page plays it; the view hands it to the desktop's player.
         if (style.standalone && !file.isEmpty())
@@ -130,8 +132,8 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         return wrapped(QStringLiteral("<img width=\"32px\" src=\"%1voice.png\" align=\"middle\" />"
                                       "<a href=\"%2\">%3</a>")
                            .arg(style.artPrefix,
-                                MessageText::attributeHtml(file.isEmpty() ? style.fileAddress(att->filePath)
-                                                                          : file),
+                                MessageText::attributeHtml(
+                                    file.isEmpty() ? style.fileAddress(att->filePath, att->fileName) : file),
                                 length)) +
                caption;
     }
@@ -147,11 +149,12 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
     case ViberMsgTypeVideo: {
         if (!att)
             return QString();
-        const QString file = isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath) : QString();
+        const QString file =
+            isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath, att->fileName) : QString();
         QString body;
         if (style.standalone && !file.isEmpty()) {
             const QString poster =
-                isNonEmptyFile(att->previewPath) ? style.fileAddress(att->previewPath) : QString();
+                isNonEmptyFile(att->previewPath) ? style.fileAddress(att->previewPath, QString()) : QString();
             body =
                 wrapped(QStringLiteral("<video controls=\"controls\" preload=\"none\"%1 "
                                        "style=\"max-width:%2px;max-height:%2px;\" src=\"%3\"></video>")
@@ -160,9 +163,9 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
                                                         MessageText::attributeHtml(poster) + QLatin1Char('"'),
                                  QString::number(style.photoLimit), MessageText::attributeHtml(file)));
         } else {
-            body = wrapped(pictureLink(file.isEmpty() ? style.fileAddress(att->filePath) : file,
-                                       att->previewPath, attachmentName(msg, att->filePath),
-                                       style.pictureLimit, style));
+            body = wrapped(
+                pictureLink(file.isEmpty() ? style.fileAddress(att->filePath, att->fileName) : file,
+                            att->previewPath, attachmentName(msg, att->filePath), style.pictureLimit, style));
         }
         body += wrapped(text(TimeText::duration(att->duration)));
         return body + caption;
@@ -172,7 +175,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
             return QString();
         const QString details = MessageText::fileDetails(msg);
         return wrapped(QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a>%4")
-                           .arg(MessageText::attributeHtml(style.fileAddress(att->filePath)),
+                           .arg(MessageText::attributeHtml(style.fileAddress(att->filePath, att->fileName)),
                                 style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(),
                                 text(MessageText::fileName(msg)),
                                 details.isEmpty() ? QString()
@@ -219,7 +222,9 @@ const BubbleStyle &BubblePage::viewStyle()
 {
     static const BubbleStyle style = [] {
         BubbleStyle s;
-        s.fileAddress = &BubblePage::localFileAddress;
+        s.fileAddress = [](const QString &path, const QString &) {
+            return BubblePage::localFileAddress(path);
+        };
         return s;
     }();
     return style;

@@ -22,8 +22,9 @@ struct BubbleStyle
     int pictureLimit = 128;
     // Links open beside the page and pictures load as they come into view.
     bool standalone = false;
-    // The address of a local file the page refers to.
-    std::function<QString(const QString &path)> fileAddress;
+    // The address of a local file the page refers to; name is what the store calls
+    // the file, for a copy whose content does not tell its kind ("" when unknown).
+    std::function<QString(const QString &path, const QString &name)> fileAddress;
 };
 
 // The HTML pages of the chat bubble view, 50 messages to a page. The pages refer

@@ -44,7 +44,7 @@ HtmlFilesFolder::HtmlFilesFolder(const QDir &outputFolder, CopyFile copy)
     m_style.photoLimit = 200;
     m_style.pictureLimit = 128;
     m_style.standalone = true;
-    m_style.fileAddress = [this](const QString &path) { return attachment(path); };
+    m_style.fileAddress = [this](const QString &path, const QString &name) { return attachment(path, name); };
 }
 
 void HtmlFilesFolder::copyArtwork()
@@ -57,7 +57,7 @@ void HtmlFilesFolder::copyArtwork()
     }
 }
 
-QString HtmlFilesFolder::attachment(const QString &source)
+QString HtmlFilesFolder::attachment(const QString &source, const QString &name)
 {
     if (source.isEmpty())
         return QString();
@@ -73,7 +73,7 @@ QString HtmlFilesFolder::attachment(const QString &source)
         QString base = exportFileName(info.completeBaseName());
         if (base.isEmpty())
             base = QStringLiteral("file");
-        const QString extension = exportFileName(MediaType::copyExtension(source), 16);
+        const QString extension = exportFileName(MediaType::copyExtension(source, false, name), 16);
         const QString target = uniqueFilePath(
             m_files.filePath(extension.isEmpty() ? base : base + QLatin1Char('.') + extension));
         m_copy(source, target);
@@ -204,8 +204,7 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
             QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
                            "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
                 .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
-                     MessageText::messageHtml(chat.title, kFilesPrefix),
-                     participants(chat.participants),
+                     MessageText::messageHtml(chat.title, kFilesPrefix), participants(chat.participants),
                      QString::number(chat.messages), TimeText::date(chat.first), TimeText::date(chat.last));
         files.copyPicturesUsedIn(row);
         out << row;

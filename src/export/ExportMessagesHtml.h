@@ -25,7 +25,9 @@ public:
     // The style sheet, voice icon and frames from the artwork folder.
     void copyArtwork();
     // The page's address of a copy of the file; empty when the source is no file.
-    QString attachment(const QString &source);
+    // name: what the store calls the file, whose extension the copy takes when
+    // neither the content nor the source's name tells its kind.
+    QString attachment(const QString &source, const QString &name = QString());
     // Copies the emoji pictures a piece of page refers to that are not there yet.
     void copyPicturesUsedIn(const QString &html);
 

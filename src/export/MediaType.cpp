@@ -57,14 +57,14 @@ QString extensionOfFile(const QString &path)
     return extensionOf(file.read(64));
 }
 
-QString copyExtension(const QString &path, bool audio)
+QString copyExtension(const QString &path, bool audio, const QString &name)
 {
     const QString own = QFileInfo(path).suffix().toLower();
     QString content = extensionOfFile(path);
     if (audio && content == QLatin1String("mp4"))
         content = QStringLiteral("m4a");
     if (content.isEmpty())
-        return own;
+        return own.isEmpty() ? QFileInfo(name).suffix().toLower() : own;
     // Names a player knows for the same content stay as they are.
     static const QStringList jpeg{QStringLiteral("jpg"), QStringLiteral("jpeg")};
     static const QStringList isoMedia{QStringLiteral("mp4"), QStringLiteral("m4a"), QStringLiteral("m4v"),

@@ -16,8 +16,9 @@ QString extensionOf(const QByteArray &head);
 QString extensionOfFile(const QString &path);
 // The extension a copy of the file should carry: the content's, unless the name's
 // own is another name of the same content (".jpeg" for "jpg", ".m4a" for an MP4).
-// audio: the file is a voice note, so an MP4 of it is "m4a".
-QString copyExtension(const QString &path, bool audio = false);
+// audio: the file is a voice note, so an MP4 of it is "m4a". When neither the
+// content nor the path tells, the extension of name (the store's name for it).
+QString copyExtension(const QString &path, bool audio = false, const QString &name = QString());
 
 bool isAudioExtension(const QString &extension);
 bool isVideoExtension(const QString &extension);

@@ -259,7 +259,7 @@ QString MessageText::contentText(const _ViberMsg *msg)
     case ViberMsgTypePicture:
         return captioned(tr("IDS_MSG_IMAGE"));
     case ViberMsgTypeLocation:
-        return text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
+        return text.isEmpty() ? tr("IDS_MSG_LOCATION") : text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
     case ViberMsgTypeSystem:
         return systemText(msg);
     case ViberMsgTypeAudio:

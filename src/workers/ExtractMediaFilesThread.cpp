@@ -41,7 +41,7 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
     // ".viber_voice" once it is called ".m4a".
     auto named = [&](const QString &path) {
         const QString suffix =
-            exportFileName(MediaType::copyExtension(path, msg->type == ViberMsgTypeAudio), 16);
+            exportFileName(MediaType::copyExtension(path, msg->type == ViberMsgTypeAudio, att->fileName), 16);
         return Source{path, suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix};
     };
     switch (msg->type) {

@@ -525,8 +525,9 @@ private slots:
         ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
         QCOMPARE(run(worker), Outcome::Succeeded);
         const QString first = pdfText(out, 1);
-        QVERIFY2(first.contains(QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+1\\)\\s+09:31"_s)),
-                 qPrintable(first));
+        QVERIFY2(
+            first.contains(QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+1\\)\\s+09:31"_s)),
+            qPrintable(first));
         // The first full page of ordinary messages.
         QVERIFY2(pdfText(out, 2).count(u"message "_s) >= 16, qPrintable(pdfText(out, 2)));
 
@@ -717,6 +718,11 @@ private slots:
                                            12));
         f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(6), false), src + u"2"_s,
                         QString());
+        // Content that tells nothing: the store's own name for the file says it.
+        writeFile(src + u"3"_s, QByteArray(64, '\0'));
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(8), false), src + u"3"_s,
+                        QString())
+            ->fileName = u"voice-note.m4a"_s;
         writeFile(src + u"png.jpg"_s, "\x89PNG\r\n\x1A\n....");
         f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1.addSecs(7), false), src + u"png.jpg"_s,
                         QString());
@@ -734,14 +740,15 @@ private slots:
                                               u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.m4a"_s,
                                               u"atta_20140131-093008_report.pdf"_s,
                                               u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s,
-                                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s}));
+                                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s,
+                                              u"atta_20140131-093013.m4a"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
                  u"p2.jpgv.jpg"_s);
         QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.m4a"_s).lastModified(), kDay1.addSecs(2));
         QCOMPARE(reporter.successes,
-                 QStringList{u"Extracted 8 attachments to %1; 1 were not in the source."_s.arg(
+                 QStringList{u"Extracted 9 attachments to %1; 1 were not in the source."_s.arg(
                      QDir::toNativeSeparators(target))});
 
         // Nothing but missing files is no success, and leaves no folder.
