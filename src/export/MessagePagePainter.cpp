@@ -454,6 +454,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         QStringList lines;
         if (!msg->address.trimmed().isEmpty())
             lines << msg->address;
+        // Where it is, as text: the page fetches no map.
+        lines << MessageText::coordinatesText(msg);
         if (!msg->text.trimmed().isEmpty())
             lines << captionText(msg);
         c.text = lines.join(QLatin1Char('\n'));

@@ -114,9 +114,9 @@ private slots:
                                << u"[AUDIO] 2:05"_s;
         QTest::newRow("file names itself") << int(ViberMsgTypeFile) << false << int(MissingFile) << kHebrew
                                            << false << u"report.pdf (2.00 KiB)\n"_s + kHebrew;
-        QTest::newRow("location shows its address and its text")
+        QTest::newRow("location shows its address, coordinates and text")
             << int(ViberMsgTypeLocation) << false << int(NoAttachment) << kHebrew << false
-            << u"Main Square 1\n"_s + kHebrew;
+            << u"Main Square 1\n0.000000, 0.000000\n"_s + kHebrew;
         QTest::newRow("every line break is a line")
             << int(ViberMsgTypeText) << false << int(NoAttachment) << u"one\rtwo\r\nthree"_s << false
             << u"one\ntwo\nthree"_s;
