@@ -171,12 +171,13 @@ void ExportMessagesHtml::finish()
 
 namespace {
 
-// Each name isolated, so that a right-to-left one cannot reorder those beside it.
+// Each label isolated, so that a right-to-left one cannot reorder those beside it; a
+// label reads left to right, name then number, the name isolated in it by itself.
 QString participants(const QStringList &labels)
 {
     QStringList names;
     for (const QString &label : labels)
-        names << QLatin1String("<bdi>") + MessageText::messageHtml(label, kFilesPrefix) +
+        names << QLatin1String("<bdi dir=\"ltr\">") + MessageText::messageHtml(label, kFilesPrefix) +
                      QLatin1String("</bdi>");
     return names.join(QLatin1String(", "));
 }
