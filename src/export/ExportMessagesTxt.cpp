@@ -30,7 +30,8 @@ void ExportMessagesTxt::write(const _ViberMsg &msg)
     if (msg.chat != m_chat) {
         // Rows of several chats are told apart by the chat's heading above its rows.
         m_chat = msg.chat;
-        out() << '\n' << tr("IDS_EXPORT_TXT_CHAT_%1").arg(MessageText::chatTitle(m_chat)) << '\n';
+        out() << '\n'
+              << StreamedFileExport::tr("IDS_EXPORT_TXT_CHAT_%1").arg(MessageText::chatTitle(m_chat)) << '\n';
         checkWritten();
     }
     QString flag, name, text;
