@@ -7,9 +7,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -28,10 +34,41 @@ double exportSeconds(const QList<_ViberMsg *> &messages, const QString &path, in
     return timer.nsecsElapsed() / 1e9;
 }
 
+// Seconds Chromium, headless and without a network, takes from its start to the
+// loaded page's document; -1 when it is not installed or failed.
+double browserOpenSeconds(const QString &page)
+{
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        return -1;
+    QTemporaryDir profile;
+    QStringList arguments{QStringLiteral("--headless"),
+                          QStringLiteral("--disable-gpu"),
+                          QStringLiteral("--user-data-dir=") + profile.path(),
+                          QStringLiteral("--disable-background-networking"),
+                          QStringLiteral("--no-first-run"),
+                          QStringLiteral("--dump-dom"),
+                          QUrl::fromLocalFile(page).toString()};
+    // Chromium's sandbox refuses to start as root.
+    if (geteuid() == 0)
+        arguments.prepend(QStringLiteral("--no-sandbox"));
+    QProcess browser;
+    browser.setStandardOutputFile(QProcess::nullDevice());
+    browser.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    browser.start(chromium, arguments);
+    if (!browser.waitForFinished(120000) || browser.exitCode() != 0)
+        return -1;
+    return timer.nsecsElapsed() / 1e9;
+}
+
 } // namespace
 
 CHATWHARF_BENCH_SCENARIO_NAMED(
-    exportScenario, "export", "Export 100,000 text messages in 500 chats to TXT, CSV and HTML, 10,000 to PDF")
+    exportScenario, "export",
+    "Export 100,000 text messages in 500 chats to TXT, CSV and HTML, 10,000 to PDF; open the first "
+    "HTML page of a 200,000-message chat in Chromium")
 {
     const qint64 n = bench::messageCount(args, 100000);
     if (n < 0)
@@ -66,11 +103,42 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
     if (txt < 0 || csv < 0 || json < 0 || html < 0 || pdf < 0)
         return 1;
     const double peak = bench::peakResidentMb();
+
+    // One chat of twice as many messages: the browser opens its first page.
+    double open = -1, blank = -1;
+    {
+        testsupport::MessageFixture big;
+        _ViberChat *chat =
+            big.addChat(QString(), {big.addPerson(QStringLiteral("Ann"), QStringLiteral("+491"))});
+        const qint64 count = bench::scaled(200000, n, 100000, 1);
+        for (qint64 i = 0; i < count; ++i)
+            big.addMessage(chat, ViberMsgTypeText, start.addSecs(i * 37), i % 2 == 0,
+                           QStringLiteral("Message number %1 of a long chat, see www.example.org").arg(i));
+        const QString folder = out.filePath(QStringLiteral("long-html"));
+        ExportMessagesThread worker(big.messages(), folder, ExportMessagesThread::Html);
+        worker.start();
+        worker.wait();
+        if (worker.outcome() == WorkerThread::Outcome::Succeeded && !worker.chatFiles().isEmpty()) {
+            // The browser's own start, with a page of nothing, measured beside it.
+            const QString empty = out.filePath(QStringLiteral("empty.html"));
+            QFile file(empty);
+            if (file.open(QIODevice::WriteOnly))
+                file.write("<html><body></body></html>");
+            file.close();
+            blank = browserOpenSeconds(empty);
+            open = browserOpenSeconds(worker.chatFiles().first());
+        }
+    }
     bench::figure(QStringLiteral("export_txt_s"), txt, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_csv_s"), csv, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_json_s"), json, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_html_s"), html, QStringLiteral("s"));
     bench::figure(QStringLiteral("export_pdf_s"), pdf, QStringLiteral("s"));
+    // Chromium opening the first page of a chat of 200,000 messages, and a blank page.
+    if (open >= 0) {
+        bench::figure(QStringLiteral("export_html_open_s"), open, QStringLiteral("s"));
+        bench::figure(QStringLiteral("export_html_open_blank_s"), blank, QStringLiteral("s"));
+    }
     bench::figure(QStringLiteral("records_mb"), recordsMb, QStringLiteral("MB"));
     bench::figure(QStringLiteral("export_peak_mb"), peak, QStringLiteral("MB"));
     // What the exports needed beyond the records they read.

@@ -1,6 +1,7 @@
 #include "BubblePage.h"
 
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include <QDate>
 #include <QFileInfo>
@@ -20,11 +21,6 @@ const char kDocumentStart[] =
     "<title>Bubble</title><link href=\"vbbb/style.css\" type=\"text/css\" rel=\"stylesheet\"/>"
     "</head><body><a name=\"start\"></a>";
 
-QString timeText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
-}
-
 QDate localDay(const _ViberMsg *msg)
 {
     return storeTimeToDateTime(msg->date).date();
@@ -38,103 +34,153 @@ bool isNonEmptyFile(const QString &path)
     return info.isFile() && info.size() > 0;
 }
 
-bool isWebAddress(const QString &text)
-{
-    // Map and sticker pictures are served over https, older records may hold http.
-    return text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://"));
-}
-
 // Each piece finds its own direction: Arabic and Hebrew flow right to left.
 QString wrapped(const QString &piece)
 {
     return QLatin1String("<div dir=\"auto\">") + piece + QLatin1String("</div>");
 }
 
-QString pictureLink(const QString &target, const QString &source, int limit, const BubbleStyle &style)
+QString linkAttributes(const BubbleStyle &style)
 {
-    QString src;
-    if (isWebAddress(source))
-        src = source;
-    else if (isNonEmptyFile(source))
-        src = style.fileAddress(source);
+    return style.standalone ? QStringLiteral(" target=\"_blank\" rel=\"noopener noreferrer\"")
+                            : QStringLiteral(" rel=\"noopener noreferrer\"");
+}
+
+// The program's own placeholder picture, named, where a file is missing: never a
+// picture the browser cannot load.
+QString placeholderHtml(const QString &name, int limit, const BubbleStyle &style)
+{
+    QString html =
+        QStringLiteral("<img style=\"max-width:%1px;max-height:%1px;\" src=\"%2empty_photo.jpg\" />")
+            .arg(QString::number(limit), style.artPrefix);
+    if (!name.isEmpty())
+        html += QLatin1String("<div class=\"missing\">") + MessageText::messageHtml(name) +
+                QLatin1String("</div>");
+    return html;
+}
+
+// A picture of a local file, linked to target when there is one; the placeholder
+// with the name when the picture is not there.
+QString pictureLink(const QString &target, const QString &source, const QString &name, int limit,
+                    const BubbleStyle &style)
+{
+    const QString src = isNonEmptyFile(source) ? style.fileAddress(source, QString()) : QString();
     if (src.isEmpty())
-        src = style.artPrefix + QLatin1String("empty_photo.jpg");
-    return QStringLiteral(
-               "<a href=\"%1\"%2><img style=\"max-width:%3px;max-height:%3px;\" src=\"%4\" %5></a>")
-        .arg(MessageText::attributeHtml(target),
-             style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(), QString::number(limit),
-             MessageText::attributeHtml(src),
-             style.standalone ? QLatin1String("loading=\"lazy\"") : QLatin1String());
+        return target.isEmpty() ? placeholderHtml(name, limit, style)
+                                : QStringLiteral("<a href=\"%1\"%2>%3</a>")
+                                      .arg(MessageText::attributeHtml(target), linkAttributes(style),
+                                           placeholderHtml(name, limit, style));
+    const QString img = QStringLiteral("<img style=\"max-width:%1px;max-height:%1px;\" src=\"%2\" %3>")
+                            .arg(QString::number(limit), MessageText::attributeHtml(src),
+                                 style.standalone ? QLatin1String("loading=\"lazy\"") : QLatin1String());
+    if (target.isEmpty())
+        return img;
+    return QStringLiteral("<a href=\"%1\"%2>%3</a>")
+        .arg(MessageText::attributeHtml(target), linkAttributes(style), img);
+}
+
+QString attachmentName(const _ViberMsg *msg, const QString &path)
+{
+    const QString name = msg->attachment ? msg->attachment->fileName : QString();
+    return name.isEmpty() ? QFileInfo(path).fileName() : name;
 }
 
 QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
 {
     const _ViberAtta *att = msg->attachment;
     auto text = [&](const QString &t) { return MessageText::messageHtml(t, style.picturePrefix); };
+    // What people write may hold web addresses: those become links, nothing else does.
+    auto written = [&](const QString &t) {
+        return MessageText::linkedHtml(t, style.picturePrefix, style.standalone);
+    };
+    const QString caption = msg->text.isEmpty() ? QString() : wrapped(written(msg->text));
     switch (msg->type) {
     case ViberMsgTypePicture: {
         if (!att)
             return QString();
-        QString body =
-            wrapped(pictureLink(style.fileAddress(att->filePath), att->previewPath, style.photoLimit, style));
-        if (!msg->text.isEmpty())
-            body += wrapped(text(msg->text));
-        return body;
+        const QString preview = isNonEmptyFile(att->previewPath) ? att->previewPath : att->filePath;
+        return wrapped(pictureLink(style.fileAddress(att->filePath, att->fileName), preview,
+                                   attachmentName(msg, att->filePath), style.photoLimit, style)) +
+               caption;
     }
     case ViberMsgTypeLocation: {
-        // The map needs no attachment: its address comes from the coordinates.
-        const QString map = MessageText::mapPictureAddress(msg);
-        const QString preview = att ? att->previewPath : QString();
-        const QString source = isNonEmptyFile(preview) ? preview : map;
-        QString body =
-            wrapped(pictureLink(map, source, style.pictureLimit, style)) + wrapped(text(msg->address));
-        // What the sender wrote with the place.
-        if (!msg->text.isEmpty())
-            body += wrapped(text(msg->text));
-        return body;
+        // The place as text with a link to a map site: nothing is fetched to show it.
+        const QString map = MessageText::mapLinkAddress(msg);
+        QString body;
+        if (att && isNonEmptyFile(att->previewPath))
+            body += wrapped(pictureLink(map, att->previewPath, QString(), style.pictureLimit, style));
+        const QString place =
+            msg->address.trimmed().isEmpty() ? BubblePage::tr("IDS_BUBBLE_LOCATION") : msg->address;
+        body += wrapped(QStringLiteral("<a class=\"map\" href=\"%1\"%2>%3</a>")
+                            .arg(MessageText::attributeHtml(map), linkAttributes(style), text(place)));
+        body += wrapped(QLatin1String("<span class=\"coordinates\">") +
+                        text(MessageText::coordinatesText(msg)) + QLatin1String("</span>"));
+        return body + caption;
     }
-    case ViberMsgTypeAudio:
+    case ViberMsgTypeAudio: {
         if (!att)
             return QString();
+        const QString file =
+            isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath, att->fileName) : QString();
+        const QString length = text(TimeText::duration(att->duration));
+        // An exported page plays it; the view hands it to the desktop's player.
+        if (style.standalone && !file.isEmpty())
+            return wrapped(QStringLiteral("<audio controls=\"controls\" preload=\"none\" src=\"%1\"></audio>"
+                                          "<div class=\"length\">%2</div>")
+                               .arg(MessageText::attributeHtml(file), length)) +
+                   caption;
         return wrapped(QStringLiteral("<img width=\"32px\" src=\"%1voice.png\" align=\"middle\" />"
                                       "<a href=\"%2\">%3</a>")
-                           .arg(style.artPrefix, MessageText::attributeHtml(style.fileAddress(att->filePath)),
-                                text(BubblePage::durationText(att->duration))));
+                           .arg(style.artPrefix,
+                                MessageText::attributeHtml(
+                                    file.isEmpty() ? style.fileAddress(att->filePath, att->fileName) : file),
+                                length)) +
+               caption;
+    }
     case ViberMsgTypeSticker: {
         if (!att)
             return QString();
-        // A sticker kept with the store shows offline; the web is the fallback.
-        if (isNonEmptyFile(att->previewPath))
-            return wrapped(pictureLink(style.fileAddress(att->previewPath), att->previewPath,
-                                       style.pictureLimit, style));
-        const QString sticker = MessageText::stickerPictureAddress(att);
-        return wrapped(pictureLink(sticker, sticker, style.pictureLimit, style));
+        // A sticker kept with the store shows; any other is named, never fetched.
+        return wrapped(pictureLink(QString(), att->previewPath, MessageText::contentText(msg),
+                                   style.pictureLimit, style));
     }
     case ViberMsgTypeText:
-        return wrapped(text(MessageText::bodyText(msg)));
+        return wrapped(written(MessageText::bodyText(msg)));
     case ViberMsgTypeVideo: {
         if (!att)
             return QString();
-        QString body = wrapped(
-            pictureLink(style.fileAddress(att->filePath), att->previewPath, style.pictureLimit, style));
-        body += wrapped(text(BubblePage::durationText(att->duration)));
-        if (!msg->text.isEmpty())
-            body += wrapped(text(msg->text));
-        return body;
+        const QString file =
+            isNonEmptyFile(att->filePath) ? style.fileAddress(att->filePath, att->fileName) : QString();
+        QString body;
+        if (style.standalone && !file.isEmpty()) {
+            const QString poster =
+                isNonEmptyFile(att->previewPath) ? style.fileAddress(att->previewPath, QString()) : QString();
+            body =
+                wrapped(QStringLiteral("<video controls=\"controls\" preload=\"none\"%1 "
+                                       "style=\"max-width:%2px;max-height:%2px;\" src=\"%3\"></video>")
+                            .arg(poster.isEmpty() ? QString()
+                                                  : QLatin1String(" poster=\"") +
+                                                        MessageText::attributeHtml(poster) + QLatin1Char('"'),
+                                 QString::number(style.photoLimit), MessageText::attributeHtml(file)));
+        } else {
+            body = wrapped(
+                pictureLink(file.isEmpty() ? style.fileAddress(att->filePath, att->fileName) : file,
+                            att->previewPath, attachmentName(msg, att->filePath), style.pictureLimit, style));
+        }
+        body += wrapped(text(TimeText::duration(att->duration)));
+        return body + caption;
     }
     case ViberMsgTypeFile: {
         if (!att)
             return QString();
         const QString details = MessageText::fileDetails(msg);
-        QString body = wrapped(
-            QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a>%4")
-                .arg(MessageText::attributeHtml(style.fileAddress(att->filePath)),
-                     style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(),
-                     text(MessageText::fileName(msg)),
-                     details.isEmpty() ? QString() : QLatin1String(" (") + text(details) + QLatin1Char(')')));
-        if (!msg->text.isEmpty())
-            body += wrapped(text(msg->text));
-        return body;
+        return wrapped(QStringLiteral("<a class=\"file\" href=\"%1\"%2>%3</a>%4")
+                           .arg(MessageText::attributeHtml(style.fileAddress(att->filePath, att->fileName)),
+                                style.standalone ? QLatin1String(" target=\"_blank\"") : QLatin1String(),
+                                text(MessageText::fileName(msg)),
+                                details.isEmpty() ? QString()
+                                                  : QLatin1String(" (") + text(details) + QLatin1Char(')'))) +
+               caption;
     }
     default:
         return QString();
@@ -160,15 +206,6 @@ QString BubblePage::messageAnchor(const _ViberMsg *msg)
     return QStringLiteral("sms_%1").arg(msg ? msg->id : 0);
 }
 
-QString BubblePage::durationText(double seconds)
-{
-    // A store may hold any double here; only a sane range is converted to an integer.
-    qint64 whole = 0;
-    if (std::isfinite(seconds) && seconds > 0 && seconds < 1e15)
-        whole = qint64(seconds);
-    return QStringLiteral("%1' %2''").arg(whole / 60).arg(whole % 60);
-}
-
 QString BubblePage::localFileAddress(const QString &path)
 {
     if (path.isEmpty())
@@ -178,14 +215,16 @@ QString BubblePage::localFileAddress(const QString &path)
 
 QString BubblePage::pictureLinkHtml(const QString &target, const QString &source)
 {
-    return pictureLink(target, source, kPictureLimit, viewStyle());
+    return pictureLink(target, source, QFileInfo(source).fileName(), kPictureLimit, viewStyle());
 }
 
 const BubbleStyle &BubblePage::viewStyle()
 {
     static const BubbleStyle style = [] {
         BubbleStyle s;
-        s.fileAddress = &BubblePage::localFileAddress;
+        s.fileAddress = [](const QString &path, const QString &) {
+            return BubblePage::localFileAddress(path);
+        };
         return s;
     }();
     return style;
@@ -202,15 +241,16 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
     switch (msg->type) {
     case ViberMsgTypeCall:
         if (msg->call)
-            html += MessageText::systemMessageHtml(MessageText::callText(msg->call) +
-                                                       QLatin1String("      ") + timeText(msg->call->date),
-                                                   style.picturePrefix);
+            html +=
+                MessageText::systemMessageHtml(MessageText::callTextWithParty(msg) + QLatin1String("      ") +
+                                                   TimeText::time(msg->call->date),
+                                               style.picturePrefix);
         return html;
     case ViberMsgTypeSystem: {
         // A call told in the chat shows its time, as a call entry does.
         QString text = MessageText::systemText(msg);
         if (msg->systemKind == ViberSystemKindCallLog)
-            text += QLatin1String("      ") + timeText(msg->date);
+            text += QLatin1String("      ") + TimeText::time(msg->date);
         return html + MessageText::systemMessageHtml(text, style.picturePrefix);
     }
     case ViberMsgTypePicture:
@@ -233,7 +273,7 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
                     .arg(MessageText::messageHtml(personDisplayName(msg->person), style.picturePrefix));
     html += MessageText::preambleHtml(msg, style.picturePrefix);
     html += bubbleBody(msg, style);
-    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(timeText(msg->date));
+    html += QStringLiteral("<div class=\"bb_time\">%1</div>").arg(TimeText::time(msg->date));
     html += QLatin1String("</div><div class=\"clear\"></div>");
     return html;
 }
@@ -301,7 +341,7 @@ QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
         const QDate day = localDay(msg);
         QString dayLine;
         if (i == first || day != previousDay)
-            dayLine = MessageText::systemMessageHtml(day.toString(QStringLiteral("dd MMM yyyy")));
+            dayLine = MessageText::systemMessageHtml(TimeText::day(msg->date));
         previousDay = day;
         // The anchor goes before the day line, so a jump shows the message's day too.
         html += QStringLiteral("<a name=\"%1\"></a>").arg(messageAnchor(msg));

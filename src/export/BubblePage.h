@@ -22,8 +22,9 @@ struct BubbleStyle
     int pictureLimit = 128;
     // Links open beside the page and pictures load as they come into view.
     bool standalone = false;
-    // The address of a local file the page refers to.
-    std::function<QString(const QString &path)> fileAddress;
+    // The address of a local file the page refers to; name is what the store calls
+    // the file, for a copy whose content does not tell its kind ("" when unknown).
+    std::function<QString(const QString &path, const QString &name)> fileAddress;
 };
 
 // The HTML pages of the chat bubble view, 50 messages to a page. The pages refer
@@ -68,8 +69,6 @@ public:
     // previous, next and last page where they lead somewhere; empty for one page.
     static QString pagerHtml(int page, int count);
 
-    // "1' 35''" for 95 seconds; durations below zero or not finite read 0' 0''.
-    static QString durationText(double seconds);
     // A link around a picture no larger than kPictureLimit. source is used as it
     // stands when it is a web address, as a local file when it exists and is not
     // empty, and replaced by "vbbb/empty_photo.jpg" otherwise.

@@ -5,7 +5,7 @@
 void ExportMessagesCsv::begin()
 {
     open();
-    out() << "date,send,person,number,content\n";
+    out() << "date,send,person,number,content,chat,kind\n";
     checkWritten();
 }
 
@@ -28,35 +28,34 @@ QString ExportMessagesCsv::quoted(const QString &field)
 
 void ExportMessagesCsv::write(const _ViberMsg &msg)
 {
+    const _ViberChat *chat = msg.chat;
+    if (!chat)
+        return;
     bool sent = false;
-    QString person, number, content;
+    const _ViberPerson *who = nullptr;
+    QString content;
     if (msg.type == ViberMsgTypeCall) {
         if (!msg.call)
             return;
+        // A call names its party, as the call log does.
+        who = MessageText::callParty(&msg);
+        sent = isOutgoing(&msg);
         content = MessageText::callText(msg.call);
     } else if (msg.type == ViberMsgTypeSystem) {
         content = MessageText::systemText(&msg);
     } else {
-        const _ViberChat *chat = msg.chat;
-        if (!chat)
-            return;
         sent = isOutgoing(&msg);
-        const _ViberPerson *who =
-            chat->participants.size() == 1 ? chat->participants.cbegin().value() : msg.person;
-        if (who) {
-            person = who->name;
-            number = who->phone;
-        } else if (!chat->name.isEmpty()) {
-            number = chat->name;
-        } else {
-            // A chat without participants (My Notes) goes by its title, a group by its id.
-            number = chat->participants.isEmpty() ? MessageText::chatTitle(chat)
-                                                  : QLatin1String("Group-") + chat->groupId;
-        }
+        // The other party of a one-to-one chat; in a group the sender, nobody for one's own
+        // messages: which group it is, the chat column says.
+        who = chat->participants.size() == 1 && chat->groupId.isEmpty() ? chat->participants.cbegin().value()
+                                                                        : msg.person;
+        if (sent && !chat->groupId.isEmpty())
+            who = nullptr;
         content = MessageText::plainText(&msg);
     }
     out() << storeTimeToDateTime(msg.date).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) << ','
-          << (sent ? '1' : '0') << ',' << quoted(person) << ',' << quoted(number) << ',' << quoted(content)
-          << '\n';
+          << (sent ? '1' : '0') << ',' << quoted(who ? who->name : QString()) << ','
+          << quoted(who ? who->phone : QString()) << ',' << quoted(content) << ','
+          << quoted(MessageText::chatTitle(chat)) << ',' << MessageText::kindName(msg.type) << '\n';
     checkWritten();
 }

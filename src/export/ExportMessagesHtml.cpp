@@ -1,6 +1,8 @@
 #include "ExportMessagesHtml.h"
 
+#include "MediaType.h"
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include "app/FileHelpers.h"
 
@@ -32,11 +34,6 @@ QString pageAddress(const QString &fileName)
     return QString::fromLatin1(QUrl::toPercentEncoding(fileName));
 }
 
-QString dayText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).date().toString(QStringLiteral("dd MMM yyyy"));
-}
-
 } // namespace
 
 HtmlFilesFolder::HtmlFilesFolder(const QDir &outputFolder, CopyFile copy)
@@ -47,7 +44,7 @@ HtmlFilesFolder::HtmlFilesFolder(const QDir &outputFolder, CopyFile copy)
     m_style.photoLimit = 200;
     m_style.pictureLimit = 128;
     m_style.standalone = true;
-    m_style.fileAddress = [this](const QString &path) { return attachment(path); };
+    m_style.fileAddress = [this](const QString &path, const QString &name) { return attachment(path, name); };
 }
 
 void HtmlFilesFolder::copyArtwork()
@@ -60,7 +57,7 @@ void HtmlFilesFolder::copyArtwork()
     }
 }
 
-QString HtmlFilesFolder::attachment(const QString &source)
+QString HtmlFilesFolder::attachment(const QString &source, const QString &name)
 {
     if (source.isEmpty())
         return QString();
@@ -71,8 +68,14 @@ QString HtmlFilesFolder::attachment(const QString &source)
     if (QFileInfo(source).isFile()) {
         // Names come from the store: only the name part is used, made safe, and
         // unique in the folder so that two attachments never share a copy.
-        const QString target =
-            uniqueFilePath(m_files.filePath(exportCopyName(source, QStringLiteral("file"))));
+        // The extension the content shows: a voice note stored as "2" plays as "2.m4a".
+        const QFileInfo info(source);
+        QString base = exportFileName(info.completeBaseName());
+        if (base.isEmpty())
+            base = QStringLiteral("file");
+        const QString extension = exportFileName(MediaType::copyExtension(source, false, name), 16);
+        const QString target = uniqueFilePath(
+            m_files.filePath(extension.isEmpty() ? base : base + QLatin1Char('.') + extension));
         m_copy(source, target);
         address = kFilesPrefix + pageAddress(QFileInfo(target).fileName());
     }
@@ -111,7 +114,7 @@ void ExportMessagesHtml::begin()
                             MessageText::messageHtml(m_title, m_files.style().picturePrefix) +
                             QLatin1String("</bdi></b><br/><a href=\"index.html\">") +
                             MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_ALL_CHATS")) +
-                            QLatin1String("</a></p>\n");
+                            QLatin1String("</a></p>\n") + pagerHtml(m_pages, m_page);
     m_files.copyPicturesUsedIn(heading);
     out() << heading;
     checkWritten();
@@ -122,7 +125,7 @@ void ExportMessagesHtml::write(const _ViberMsg &msg)
     QString html;
     const QDate day = storeTimeToDateTime(msg.date).date();
     if (day != m_day) {
-        html += MessageText::systemMessageHtml(dayText(msg.date), m_files.style().picturePrefix);
+        html += MessageText::systemMessageHtml(TimeText::day(msg.date), m_files.style().picturePrefix);
         html += QLatin1Char('\n');
         m_day = day;
     }
@@ -132,11 +135,54 @@ void ExportMessagesHtml::write(const _ViberMsg &msg)
     checkWritten();
 }
 
+QString ExportMessagesHtml::pagerHtml(const QStringList &pages, qsizetype page)
+{
+    if (pages.size() <= 1)
+        return QString();
+    const auto text = [](const char *key) {
+        return MessageText::messageHtml(QCoreApplication::translate("BubblePage", key));
+    };
+    const auto link = [&](qsizetype to, const QString &shown) {
+        return QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(MessageText::attributeHtml(pageAddress(pages.at(to))), shown);
+    };
+    QStringList parts;
+    if (page > 0)
+        parts << link(page - 1, text("IDS_BUBBLE_PREVIOUS_PAGE"));
+    parts << MessageText::messageHtml(QCoreApplication::translate("BubblePage", "IDS_BUBBLE_PAGE_%1_OF_%2")
+                                          .arg(page + 1)
+                                          .arg(pages.size()));
+    if (page + 1 < pages.size())
+        parts << link(page + 1, text("IDS_BUBBLE_NEXT_PAGE"));
+    // Every page of the chat, to jump to.
+    QStringList jumps;
+    for (qsizetype to = 0; to < pages.size(); ++to)
+        jumps << (to == page ? QStringLiteral("<b>%1</b>").arg(to + 1) : link(to, QString::number(to + 1)));
+    return QLatin1String("<p class=\"pager\" style=\"text-align:center;\">") +
+           parts.join(QLatin1String(" &nbsp; ")) + QLatin1String("<br/>") + jumps.join(QLatin1Char(' ')) +
+           QLatin1String("</p>\n");
+}
+
 void ExportMessagesHtml::finish()
 {
-    out() << "</body></html>\n";
+    out() << pagerHtml(m_pages, m_page) << "</body></html>\n";
     StreamedFileExport::finish();
 }
+
+namespace {
+
+// Each label isolated, so that a right-to-left one cannot reorder those beside it; a
+// label reads left to right, name then number, the name isolated in it by itself.
+QString participants(const QStringList &labels)
+{
+    QStringList names;
+    for (const QString &label : labels)
+        names << QLatin1String("<bdi dir=\"ltr\">") + MessageText::messageHtml(label, kFilesPrefix) +
+                     QLatin1String("</bdi>");
+    return names.join(QLatin1String(", "));
+}
+
+} // namespace
 
 void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, HtmlFilesFolder &files)
 {
@@ -155,12 +201,12 @@ void writeHtmlIndex(const QString &filePath, const QList<HtmlChatEntry> &chats, 
         << "</th><th>" << MessageText::messageHtml(StreamedFileExport::tr("IDS_EXPORT_INDEX_LAST"))
         << "</th></tr>\n";
     for (const HtmlChatEntry &chat : chats) {
-        const QString row = QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
-                                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
-                                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
-                                     MessageText::messageHtml(chat.title, kFilesPrefix),
-                                     MessageText::messageHtml(chat.participants, kFilesPrefix),
-                                     QString::number(chat.messages), dayText(chat.first), dayText(chat.last));
+        const QString row =
+            QStringLiteral("<tr><td><a href=\"%1\"><bdi>%2</bdi></a></td><td>%3</td>"
+                           "<td>%4</td><td>%5</td><td>%6</td></tr>\n")
+                .arg(MessageText::attributeHtml(pageAddress(chat.fileName)),
+                     MessageText::messageHtml(chat.title, kFilesPrefix), participants(chat.participants),
+                     QString::number(chat.messages), TimeText::date(chat.first), TimeText::date(chat.last));
         files.copyPicturesUsedIn(row);
         out << row;
     }

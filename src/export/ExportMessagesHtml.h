@@ -25,7 +25,9 @@ public:
     // The style sheet, voice icon and frames from the artwork folder.
     void copyArtwork();
     // The page's address of a copy of the file; empty when the source is no file.
-    QString attachment(const QString &source);
+    // name: what the store calls the file, whose extension the copy takes when
+    // neither the content nor the source's name tells its kind.
+    QString attachment(const QString &source, const QString &name = QString());
     // Copies the emoji pictures a piece of page refers to that are not there yet.
     void copyPicturesUsedIn(const QString &html);
 
@@ -41,13 +43,23 @@ private:
 };
 
 // One chat's page of chat bubbles, a day line before each day's first message.
+// A long chat takes several pages, each with links to the previous and next one
+// and to every page of the chat.
 class ExportMessagesHtml : public StreamedFileExport
 {
 public:
-    ExportMessagesHtml(const QString &filePath, const QString &title, HtmlFilesFolder &files)
-        : StreamedFileExport(filePath), m_title(title), m_files(files)
+    // Messages on one page at most: a browser opens a page of them in a moment.
+    static constexpr qint64 kPageSize = 5000;
+
+    // pages: the file names of all the chat's pages, beside each other; page: this
+    // one's index among them.
+    ExportMessagesHtml(const QString &filePath, const QString &title, HtmlFilesFolder &files,
+                       const QStringList &pages = {}, qsizetype page = 0)
+        : StreamedFileExport(filePath), m_title(title), m_files(files), m_pages(pages), m_page(page)
     {
     }
+    // Where a page is among pages, with links to the others; empty for one page.
+    static QString pagerHtml(const QStringList &pages, qsizetype page);
 
     void begin() override;
     void write(const _ViberMsg &msg) override;
@@ -56,6 +68,8 @@ public:
 private:
     QString m_title;
     HtmlFilesFolder &m_files;
+    QStringList m_pages;
+    qsizetype m_page;
     QDate m_day;
 };
 
@@ -64,7 +78,7 @@ struct HtmlChatEntry
 {
     QString fileName; // of the page, beside the index
     QString title;
-    QString participants;
+    QStringList participants; // labels
     qint64 messages = 0;
     double first = 0;
     double last = 0;

@@ -6,8 +6,6 @@
 
 namespace {
 
-const char *const kTypes[] = {"unknown", "call",    "picture", "location", "system",
-                              "audio",   "sticker", "text",    "video",    "file"};
 const char *const kStates[] = {"none", "delivered", "received", "sent", "pending"};
 const char *const kCalls[] = {"unknown",        "incoming",       "outgoing",     "missed",
                               "incoming_video", "outgoing_video", "missed_video", "outgoing_viber_out"};
@@ -80,7 +78,7 @@ QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
         {QStringLiteral("date"), isoDate(msg.date)},
         {QStringLiteral("direction"), outgoing ? QStringLiteral("outgoing") : QStringLiteral("incoming")},
         {QStringLiteral("state"), nameOf(kStates, 5, msg.state)},
-        {QStringLiteral("type"), nameOf(kTypes, 10, msg.type)},
+        {QStringLiteral("type"), MessageText::kindName(msg.type)},
         // A one-to-one chat's outgoing message names the other party, not its sender.
         {QStringLiteral("sender"), outgoing ? QJsonValue::Null : personObject(msg.person)},
         {QStringLiteral("text"), msg.text}};
@@ -111,10 +109,11 @@ QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
                                                          {QStringLiteral("longitude"), msg.longitude},
                                                          {QStringLiteral("address"), msg.address}});
     if (const _ViberAtta *a = msg.attachment) {
-        QJsonObject att{{QStringLiteral("type"), a->type.isEmpty() ? nameOf(kTypes, 10, msg.type) : a->type},
-                        {QStringLiteral("name"), a->fileName},
-                        {QStringLiteral("size"), a->fileSize},
-                        {QStringLiteral("duration"), a->duration}};
+        QJsonObject att{
+            {QStringLiteral("type"), a->type.isEmpty() ? MessageText::kindName(msg.type) : a->type},
+            {QStringLiteral("name"), a->fileName},
+            {QStringLiteral("size"), a->fileSize},
+            {QStringLiteral("duration"), a->duration}};
         if (!a->filePath.isEmpty())
             att.insert(QStringLiteral("path"), relativePath(a->filePath));
         if (!a->previewPath.isEmpty())

@@ -3,12 +3,14 @@
 #include "BubblePage.h"
 #include "Emoji.h"
 #include "MessageText.h"
+#include "TimeText.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QImageReader>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
@@ -282,11 +284,6 @@ private:
     int m_width;
 };
 
-QString timeText(double storeTime)
-{
-    return storeTimeToDateTime(storeTime).time().toString(QStringLiteral("hh:mm ap"));
-}
-
 // A caption with its carrier emoji as Unicode emoji, which the emoji font draws.
 QString captionText(const _ViberMsg *msg)
 {
@@ -434,10 +431,14 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     switch (msg->type) {
     case ViberMsgTypeCall:
         // A call without its record still shows, as an unknown call.
-        c.notice = msg->call ? MessageText::callText(msg->call) : MessageText::plainText(msg);
+        // With its time, as the bubble view shows it.
+        c.notice = (msg->call ? MessageText::callTextWithParty(msg) : MessageText::plainText(msg)) +
+                   QLatin1String("   ") + TimeText::time(msg->call ? msg->call->date : msg->date);
         return c;
     case ViberMsgTypeSystem:
         c.notice = MessageText::systemText(msg);
+        if (msg->systemKind == ViberSystemKindCallLog)
+            c.notice += QLatin1String("   ") + TimeText::time(msg->date);
         return c;
     case ViberMsgTypePicture:
     case ViberMsgTypeVideo:
@@ -453,14 +454,16 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         QStringList lines;
         if (!msg->address.trimmed().isEmpty())
             lines << msg->address;
+        // Where it is, as text: the page fetches no map.
+        lines << MessageText::coordinatesText(msg);
         if (!msg->text.trimmed().isEmpty())
             lines << captionText(msg);
         c.text = lines.join(QLatin1Char('\n'));
         break;
     }
     case ViberMsgTypeAudio:
-        c.text = MessageText::contentText(msg) + QLatin1Char(' ') +
-                 BubblePage::durationText(att ? att->duration : 0);
+        c.text =
+            MessageText::contentText(msg) + QLatin1Char(' ') + TimeText::duration(att ? att->duration : 0);
         break;
     case ViberMsgTypeSticker:
         if (att && isFile(att->previewPath)) {
@@ -489,11 +492,27 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
     if (c.text.contains(QLatin1Char('\r')))
         c.text.replace(QLatin1String("\r\n"), QLatin1String("\n"))
             .replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    c.time = timeText(msg->date);
+    c.time = TimeText::time(msg->date);
     c.outgoing = isOutgoing(msg);
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         c.header = personDisplayName(msg->person);
     return c;
+}
+
+QSize MessagePagePainter::pictureSize(const QString &path)
+{
+    QSize size;
+    for (const char *format : {"JPEG", "PNG"}) {
+        if (path.isEmpty())
+            break;
+        QImageReader reader(path, format);
+        if (reader.canRead() && (size = reader.size()).isValid())
+            break;
+        size = QSize();
+    }
+    if (!size.isValid())
+        size = QImageReader(picturePath(QStringLiteral("vbbb/empty_photo.jpg"))).size();
+    return size.isValid() ? scaledPictureSize(size) : QSize();
 }
 
 QImage MessagePagePainter::loadPicture(const QString &path)
@@ -515,13 +534,15 @@ MessagePagePainter::~MessagePagePainter()
         m_painter.end();
 }
 
-bool MessagePagePainter::start(QPagedPaintDevice *device)
+bool MessagePagePainter::start(QPagedPaintDevice *device, bool counting)
 {
-    m_device = device;
+    m_device = nullptr;
+    m_counting = counting;
     m_page = 1;
     m_lastDay = QDate();
-    if (!device || !m_painter.begin(device))
+    if (!device || (!counting && !m_painter.begin(device)))
         return false;
+    m_device = device;
 
     // The margins are set in points; the layout counts in the device's pixels.
     const QPageLayout layout = device->pageLayout();
@@ -533,7 +554,7 @@ bool MessagePagePainter::start(QPagedPaintDevice *device)
     m_content = contentRect(layout.fullRectPixels(dpi).size(), margins);
     // The painter starts at the corner of the printable area; the layout counts from
     // the paper's corner.
-    if (layout.mode() != QPageLayout::FullPageMode)
+    if (layout.mode() != QPageLayout::FullPageMode && !m_counting)
         m_painter.translate(-QPointF(layout.paintRectPixels(dpi).topLeft()));
 
     for (int kind = 0; kind < 3; ++kind)
@@ -544,6 +565,11 @@ bool MessagePagePainter::start(QPagedPaintDevice *device)
 
 bool MessagePagePainter::end()
 {
+    if (m_counting) {
+        const bool wasActive = m_device != nullptr;
+        m_device = nullptr;
+        return wasActive;
+    }
     if (!m_painter.isActive())
         return false;
     return m_painter.end();
@@ -552,12 +578,37 @@ bool MessagePagePainter::end()
 void MessagePagePainter::startPage()
 {
     m_y = m_content.top();
+    if (m_counting)
+        return;
     m_painter.fillRect(m_content, backgroundColor());
-    m_painter.setFont(textFont(12));
+    m_painter.setFont(textFont(10));
     m_painter.setPen(pageNumberColor());
+    // Title above the content, page number below it, both in the margins.
+    if (!m_pageTitle.isEmpty()) {
+        const QRect title(m_content.left(), m_content.top() - kPageNumberGap - kPageNumberHeight,
+                          m_content.width(), kPageNumberHeight);
+        m_painter.drawText(
+            title, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(m_painter.font(), m_device).elidedText(m_pageTitle, Qt::ElideRight, title.width()));
+    }
     const QRect box(m_content.left(), m_content.bottom() + 1 + kPageNumberGap, m_content.width(),
                     kPageNumberHeight);
-    m_painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, QString::number(m_page));
+    const QString number = m_pageCount > 0
+                               ? QCoreApplication::translate("MessagePagePainter", "IDS_PDF_PAGE_%1_OF_%2")
+                                     .arg(m_page)
+                                     .arg(m_pageCount)
+                               : QString::number(m_page);
+    m_painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, number);
+}
+
+void MessagePagePainter::breakPage()
+{
+    if (!isActive() || m_y == m_content.top())
+        return;
+    if (!m_counting)
+        m_device->newPage();
+    ++m_page;
+    startPage();
 }
 
 void MessagePagePainter::makeRoom(int height)
@@ -565,9 +616,46 @@ void MessagePagePainter::makeRoom(int height)
     // On a fresh page a new page would gain nothing: what is too tall runs off.
     if (fits(height, m_y, m_content) || m_y == m_content.top())
         return;
-    m_device->newPage();
-    ++m_page;
-    startPage();
+    breakPage();
+}
+
+void MessagePagePainter::paintHeading(const QString &title, const QString &participants, const QString &dates)
+{
+    if (!isActive())
+        return;
+    const int width = m_content.width();
+    QFont titleFont = textFont(16);
+    titleFont.setBold(true);
+    struct Line
+    {
+        std::unique_ptr<WrappedText> text;
+        QSize size;
+        QColor color;
+    };
+    std::vector<Line> lines;
+    const std::pair<QString, QFont> parts[] = {
+        {title, titleFont}, {participants, textFont(10)}, {dates, textFont(10)}};
+    int height = 0;
+    for (const auto &[text, font] : parts) {
+        if (text.trimmed().isEmpty())
+            continue;
+        Line line{std::make_unique<WrappedText>(text, font, m_device, Qt::AlignHCenter), QSize(),
+                  lines.empty() ? QColor(Qt::black) : timeColor()};
+        line.size = line.text->layout(width);
+        height += line.size.height() + kLineSpacing;
+        lines.push_back(std::move(line));
+    }
+    if (lines.empty())
+        return;
+    makeRoom(height);
+    if (!m_counting) {
+        int y = m_y;
+        for (const Line &line : lines) {
+            line.text->draw(&m_painter, QPoint(m_content.left(), y), line.color);
+            y += line.size.height() + kLineSpacing;
+        }
+    }
+    m_y += height + kItemSpacing;
 }
 
 QSize MessagePagePainter::headerSize(const QString &header, int width) const
@@ -650,7 +738,22 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
 
     const Qt::Alignment alignment = kind == BubbleKind::Notice ? Qt::AlignHCenter : Qt::AlignLeading;
     WrappedText body(text, textFont(s.pointSize), m_device, alignment);
-    const QSize bodySize = picture.isNull() ? body.layout(innerMaximum) : picture.size();
+    QSize bodySize = picture.isNull() ? body.layout(innerMaximum) : picture.size();
+    // A caption goes under its picture, in the same bubble, as the chat shows it.
+    const bool captioned = !picture.isNull() && !QStringView(text).trimmed().isEmpty();
+    int captionTop = 0;
+    if (captioned) {
+        const QSize caption = body.layout(innerMaximum);
+        captionTop = picture.height() + kLineSpacing;
+        bodySize = QSize(std::max(picture.width(), caption.width()), captionTop + caption.height());
+        if (bubbleSize(kind, bodySize, timeSize(time), headerSize(header, innerMaximum)).height() >
+            m_content.height()) {
+            // Taller than a page together: the picture, then the caption on its own.
+            drawBubble(kind, QString(), picture, header, QString());
+            drawBubble(kind, text, QImage(), QString(), time);
+            return;
+        }
+    }
 
     const QSize size = bubbleSize(kind, bodySize, timeSize(time), headerSize(header, innerMaximum));
     if (picture.isNull() && size.height() > m_content.height()) {
@@ -674,6 +777,10 @@ void MessagePagePainter::drawBubble(BubbleKind kind, const QString &text, const 
             body.draw(&m_painter, QPoint(inner.left(), top), Qt::black);
         } else {
             m_painter.drawImage(QPoint(inner.left(), top), picture);
+            if (captioned) {
+                body.layout(inner.width());
+                body.draw(&m_painter, QPoint(inner.left(), top + captionTop), Qt::black);
+            }
         }
     });
 }
@@ -702,6 +809,10 @@ void MessagePagePainter::placeBubble(BubbleKind kind, const QSize &body, const Q
     else if (kind == BubbleKind::Notice)
         x = m_content.left() + (m_content.width() - size.width()) / 2;
     const QRect rect(QPoint(x, m_y), size);
+    if (m_counting) {
+        m_y += size.height() + kItemSpacing;
+        return;
+    }
     drawFrame(&m_painter, rect, s.slices, m_frames[int(kind)]);
 
     const QRect inner = rect.marginsRemoved(s.insets);
@@ -729,12 +840,11 @@ void MessagePagePainter::placeBubble(BubbleKind kind, const QSize &body, const Q
 
 void MessagePagePainter::paint(const _ViberMsg *msg)
 {
-    if (!msg || !m_painter.isActive())
+    if (!msg || !isActive())
         return;
     const QDate day = storeTimeToDateTime(msg->date).date();
     if (day != m_lastDay) {
-        drawBubble(BubbleKind::Notice, day.toString(QStringLiteral("dd MMM yyyy")), QImage(), QString(),
-                   QString());
+        drawBubble(BubbleKind::Notice, TimeText::day(msg->date), QImage(), QString(), QString());
         m_lastDay = day;
     }
 
@@ -745,9 +855,16 @@ void MessagePagePainter::paint(const _ViberMsg *msg)
     }
     const BubbleKind kind = c.outgoing ? BubbleKind::Outgoing : BubbleKind::Incoming;
     if (c.picture) {
-        const QImage picture = loadPicture(c.picturePath);
-        if (!picture.isNull())
-            drawBubble(kind, QString(), picture, c.header, c.time);
+        // Counting needs the picture's size alone: read from its header, not decoded.
+        const QImage picture = m_counting ? QImage(pictureSize(c.picturePath), QImage::Format_RGB32)
+                                          : loadPicture(c.picturePath);
+        if (!picture.isNull()) {
+            // With its caption in one bubble; a caption too long for that follows in its own.
+            const bool caption = c.text.size() <= kLongText;
+            drawBubble(kind, caption ? c.text : QString(), picture, c.header, c.time);
+            if (caption)
+                return;
+        }
     }
     if (!QStringView(c.text).trimmed().isEmpty())
         drawBubble(kind, c.text, QImage(), c.header, c.time);

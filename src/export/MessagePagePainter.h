@@ -89,7 +89,7 @@ public:
         QString picturePath; // the preview; the placeholder shows when it is not a picture
         QString text;        // empty after trimming: no text bubble
         QString header;      // the sender's name in group chats
-        QString time;        // "hh:mm ap"
+        QString time;        // the time of day (TimeText::time)
         bool outgoing = false;
     };
     static Content content(const _ViberMsg *msg);
@@ -97,6 +97,8 @@ public:
     // The picture at path, read as JPEG or PNG, or the placeholder photo when it is
     // neither; scaled to scaledPictureSize.
     static QImage loadPicture(const QString &path);
+    // The size loadPicture gives, read without decoding the picture.
+    static QSize pictureSize(const QString &path);
 
     // --- Painting -------------------------------------------------------------
 
@@ -106,8 +108,21 @@ public:
     MessagePagePainter &operator=(const MessagePagePainter &) = delete;
 
     // Begins painting on the device with page 1; false when the device cannot be
-    // painted on (a PDF file that cannot be created).
-    bool start(QPagedPaintDevice *device);
+    // painted on (a PDF file that cannot be created). A counting painter lays out
+    // alone and draws nothing, so that the pages can be counted before they are
+    // drawn (see setPageCount).
+    bool start(QPagedPaintDevice *device, bool counting = false);
+    // The title drawn above the content of the pages from the next page on; a
+    // chat's pages carry its title.
+    void setPageTitle(const QString &title) { m_pageTitle = title; }
+    // The number of pages the whole document will have: the pages then say
+    // "page N of M" rather than "N".
+    void setPageCount(int count) { m_pageCount = count; }
+    // Goes on on a fresh page unless the current one is still empty.
+    void breakPage();
+    // A chat's heading: its title, participants and the dates of its first and
+    // last message, at the current position.
+    void paintHeading(const QString &title, const QString &participants, const QString &dates);
     // Lays out and draws one message at the current position, breaking pages as needed.
     void paint(const _ViberMsg *msg);
     // Ends painting; for a PDF this completes the file. False when it failed.
@@ -119,7 +134,7 @@ public:
     using Progress = std::function<void(qint64 done, qint64 length)>;
     void setProgress(Progress progress) { m_progress = std::move(progress); }
 
-    bool isActive() const { return m_painter.isActive(); }
+    bool isActive() const { return m_counting ? m_device != nullptr : m_painter.isActive(); }
     QRect contentRect() const { return m_content; }
     int y() const { return m_y; }
     int pageNumber() const { return m_page; }
@@ -150,4 +165,7 @@ private:
     QDate m_lastDay;
     QList<QImage> m_frames[3]; // the nine pieces of each kind's frame
     Progress m_progress;
+    bool m_counting = false;
+    QString m_pageTitle;
+    int m_pageCount = 0;
 };

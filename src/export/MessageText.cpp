@@ -1,6 +1,7 @@
 #include "MessageText.h"
 
 #include "Emoji.h"
+#include "TimeText.h"
 #include "viber/Emoticons.h"
 #include "viber/MessageMetadata.h"
 
@@ -10,9 +11,11 @@
 #include <QLocale>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -252,11 +255,11 @@ QString MessageText::contentText(const _ViberMsg *msg)
     };
     switch (msg->type) {
     case ViberMsgTypeCall:
-        return msg->call ? callText(msg->call) : tr("IDS_MSG_UNKNOWN_CALL");
+        return msg->call ? callTextWithParty(msg) : tr("IDS_MSG_UNKNOWN_CALL");
     case ViberMsgTypePicture:
         return captioned(tr("IDS_MSG_IMAGE"));
     case ViberMsgTypeLocation:
-        return text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
+        return text.isEmpty() ? tr("IDS_MSG_LOCATION") : text + QLatin1Char(' ') + tr("IDS_MSG_LOCATION");
     case ViberMsgTypeSystem:
         return systemText(msg);
     case ViberMsgTypeAudio:
@@ -291,28 +294,55 @@ QString MessageText::callText(const _ViberCall *call)
 {
     if (!call)
         return tr("IDS_CALL_UNKNOWN");
-    // C++ division truncates toward zero, as the texts want.
-    const QString minutes = QString::number(call->duration / 60);
-    const QString seconds = QString::number(call->duration % 60);
+    const QString length = TimeText::duration(call->duration);
     switch (call->type) {
     case ViberCallTypeIncoming:
-        return tr("IDS_CALL_INCOMING").arg(minutes, seconds);
+        return tr("IDS_CALL_INCOMING").arg(length);
     case ViberCallTypeOutgoing:
-        return tr("IDS_CALL_OUTGOING").arg(minutes, seconds);
+        return tr("IDS_CALL_OUTGOING").arg(length);
     case ViberCallTypeMissed:
         return tr("IDS_CALL_MISSED");
     case ViberCallTypeIncomingVideo:
-        return tr("IDS_CALL_INCOMING_VIDEO").arg(minutes, seconds);
+        return tr("IDS_CALL_INCOMING_VIDEO").arg(length);
     case ViberCallTypeOutgoingVideo:
-        return tr("IDS_CALL_OUTGOING_VIDEO").arg(minutes, seconds);
+        return tr("IDS_CALL_OUTGOING_VIDEO").arg(length);
     case ViberCallTypeMissedVideo:
         return tr("IDS_CALL_MISSED_VIDEO");
     case ViberCallTypeOutgoingViberOut:
-        return tr("IDS_CALL_VIBER_OUT").arg(minutes, seconds);
+        return tr("IDS_CALL_VIBER_OUT").arg(length);
     case ViberCallTypeUnknown:
         break;
     }
     return tr("IDS_CALL_UNKNOWN");
+}
+
+const _ViberPerson *MessageText::callParty(const _ViberMsg *msg)
+{
+    if (!msg)
+        return nullptr;
+    if (msg->call && msg->call->person)
+        return msg->call->person;
+    if (msg->person)
+        return msg->person;
+    if (msg->chat && msg->chat->groupId.isEmpty() && msg->chat->participants.size() == 1)
+        return msg->chat->participants.cbegin().value();
+    return nullptr;
+}
+
+QString MessageText::callTextWithParty(const _ViberMsg *msg)
+{
+    if (!msg)
+        return QString();
+    const QString text = callText(msg->call);
+    const _ViberPerson *party = callParty(msg);
+    return party ? tr("IDS_CALL_WITH_PARTY_%1_%2").arg(text, isolatedText(personLabel(party))) : text;
+}
+
+QString MessageText::kindName(int type)
+{
+    static const char *const kinds[] = {"unknown", "call",    "picture", "location", "system",
+                                        "audio",   "sticker", "text",    "video",    "file"};
+    return QString::fromLatin1(type >= 0 && type < int(std::size(kinds)) ? kinds[type] : kinds[0]);
 }
 
 QString MessageText::systemText(const _ViberMsg *msg)
@@ -382,12 +412,17 @@ QString MessageText::chatTitle(const _ViberChat *chat)
 
 QString MessageText::participantLabels(const _ViberChat *chat)
 {
-    if (!chat)
-        return QString();
+    return participantLabelList(chat).join(QLatin1String(", "));
+}
+
+QStringList MessageText::participantLabelList(const _ViberChat *chat)
+{
     QStringList labels;
+    if (!chat)
+        return labels;
     for (const _ViberPerson *p : participantsByPhone(chat))
         labels.append(personLabel(p));
-    return labels.join(QLatin1String(", "));
+    return labels;
 }
 
 QString MessageText::messageHtml(const QString &text, QLatin1String picturePrefix)
@@ -456,30 +491,107 @@ QString MessageText::attributeHtml(const QString &text)
     return escapeHtml(text, EscapeFor::Attribute);
 }
 
-QString MessageText::mapPictureAddress(const _ViberMsg *msg)
+namespace {
+
+QMutex g_mapSiteMutex;
+QString g_mapSite; // empty: OpenStreetMap
+
+const char kOpenStreetMap[] = "https://www.openstreetmap.org/?mlat=%1&mlon=%2#map=16/%1/%2";
+
+// A web address in a text: a scheme or "www." after anything but a letter or digit,
+// running to the next space, quote or angle bracket.
+const QRegularExpression &webAddressPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("(?<![\\w@.])(?:https?://|www\\.)[^\\s<>\"]+"),
+                                            QRegularExpression::CaseInsensitiveOption |
+                                                QRegularExpression::UseUnicodePropertiesOption);
+    return pattern;
+}
+
+// An address ends before the punctuation that closes the sentence around it; a
+// closing bracket stays when the address opened it.
+qsizetype trimmedAddressLength(QStringView address)
+{
+    static const QString closing = QStringLiteral(")]}"), opening = QStringLiteral("([{"),
+                         sentenceEnds = QStringLiteral(".,;:!?'");
+    qsizetype length = address.size();
+    while (length > 0) {
+        const QChar last = address.at(length - 1);
+        const qsizetype bracket = closing.indexOf(last);
+        const QStringView kept = address.left(length);
+        const bool unopened = bracket >= 0 && kept.count(opening.at(bracket)) < kept.count(last);
+        if (!sentenceEnds.contains(last) && !unopened)
+            break;
+        --length;
+    }
+    return length;
+}
+
+} // namespace
+
+QString MessageText::webAddress(const QString &text)
+{
+    QString address = text;
+    if (address.startsWith(QLatin1String("www."), Qt::CaseInsensitive))
+        address.prepend(QLatin1String("http://"));
+    const QUrl url(address, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
+        return QString();
+    return QString::fromLatin1(url.toEncoded());
+}
+
+QString MessageText::linkedHtml(const QString &text, QLatin1String picturePrefix, bool newTab)
+{
+    QString html;
+    qsizetype done = 0;
+    QRegularExpressionMatchIterator it = webAddressPattern().globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const qsizetype length =
+            trimmedAddressLength(QStringView(text).mid(m.capturedStart(), m.capturedLength()));
+        const QString shown = text.mid(m.capturedStart(), length);
+        const QString address = webAddress(shown);
+        if (address.isEmpty())
+            continue;
+        html += messageHtml(text.mid(done, m.capturedStart() - done), picturePrefix);
+        html +=
+            QStringLiteral("<a href=\"%1\"%2 rel=\"noopener noreferrer\">%3</a>")
+                .arg(attributeHtml(address), newTab ? QLatin1String(" target=\"_blank\"") : QLatin1String(),
+                     escapeHtml(shown, EscapeFor::Text));
+        done = m.capturedStart() + length;
+    }
+    if (done == 0)
+        return messageHtml(text, picturePrefix);
+    return html + messageHtml(text.mid(done), picturePrefix);
+}
+
+QString MessageText::mapSite()
+{
+    QMutexLocker lock(&g_mapSiteMutex);
+    return g_mapSite.isEmpty() ? QLatin1String(kOpenStreetMap) : g_mapSite;
+}
+
+void MessageText::setMapSite(const QString &addressTemplate)
+{
+    QMutexLocker lock(&g_mapSiteMutex);
+    g_mapSite = addressTemplate;
+}
+
+QString MessageText::mapLinkAddress(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    // The scale is the service's pixel density factor; 1 gives the picture the
-    // pixel size asked for. The service rejects requests with any other text there.
-    return QStringLiteral("https://%1/maps/api/staticmap?zoom=16&size=600x389&scale=1&maptype=roadmap"
-                          "&sensor=true&center=%2,%3")
-        .arg(QLatin1String(webhosts::kMapService), QString::number(msg->latitude, 'f', 6),
-             QString::number(msg->longitude, 'f', 6));
+    return mapSite().arg(QString::number(msg->latitude, 'f', 6), QString::number(msg->longitude, 'f', 6));
 }
 
-QString MessageText::stickerPictureAddress(const _ViberAtta *attachment)
+QString MessageText::coordinatesText(const _ViberMsg *msg)
 {
-    if (!attachment)
+    if (!msg)
         return QString();
-    const qint64 number = attachment->attId.toLongLong();
-    const QString folder = QString::number(number / 100 * 100);
-    // attId is store text; percent-encoding keeps a crafted one from leaving the
-    // path or breaking out of the attribute the address is put in. Digits pass unchanged.
-    const QString name =
-        QString::fromLatin1(QUrl::toPercentEncoding(attachment->attId.rightJustified(8, QLatin1Char('0'))));
-    return QStringLiteral("https://%1/stickers/60/%2/%3.png")
-        .arg(QLatin1String(webhosts::kStickerServer), folder, name);
+    return QString::number(msg->latitude, 'f', 6) + QLatin1String(", ") +
+           QString::number(msg->longitude, 'f', 6);
 }
 
 QString MessageText::pictureFolder()

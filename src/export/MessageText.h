@@ -6,14 +6,6 @@
 #include <QCoreApplication>
 #include <QString>
 
-// Host names of the web services whose pictures messages show; kept here alone.
-namespace webhosts {
-// A public static-map service answering "/maps/api/staticmap".
-constexpr char kMapService[] = "maps.googleapis.com";
-// Viber's own sticker content server.
-constexpr char kStickerServer[] = "content.cdn.viber.com";
-} // namespace webhosts
-
 // The two forms in which messages are shown and exported: a plain text (list,
 // search, text/CSV/document exports, printing) and an HTML fragment (bubble view,
 // HTML export). Message texts come from stores and are treated as hostile input:
@@ -47,6 +39,14 @@ public:
     static QString attachmentStateText(const _ViberAtta *attachment);
     // "Incoming Call (2' 5'')", "Missed Call", ...
     static QString callText(const _ViberCall *call);
+    // The other party of a call message: the call's person, else the message's, else
+    // the one participant of a one-to-one chat; null when none is known.
+    static const _ViberPerson *callParty(const _ViberMsg *msg);
+    // The call's text followed by its party's label, as the call log names it.
+    static QString callTextWithParty(const _ViberMsg *msg);
+    // The kind of a message as the CSV and JSON exports name it: "text", "picture",
+    // "call", "system", ...; "unknown" for a type without a name.
+    static QString kindName(int type);
     // The sentence of a group-name change or a join; empty for other messages.
     static QString systemText(const _ViberMsg *msg);
 
@@ -55,6 +55,7 @@ public:
     static QString chatTitle(const _ViberChat *chat);
     // Every participant's label ("Ann(+123)"), ordered by phone, joined with ", ".
     static QString participantLabels(const _ViberChat *chat);
+    static QStringList participantLabelList(const _ViberChat *chat);
 
     // Escaped text with line breaks, emoji pictures and, where the picture ships
     // beside the program, emoticon pictures. The pictures are referred to as
@@ -68,10 +69,25 @@ public:
     // Text made safe inside a double- or single-quoted HTML attribute.
     static QString attributeHtml(const QString &text);
 
-    // Static-map picture of a location message.
-    static QString mapPictureAddress(const _ViberMsg *msg);
-    // Picture of a sticker on the sticker server.
-    static QString stickerPictureAddress(const _ViberAtta *attachment);
+    // messageHtml with the web addresses in it (http://, https:// and www. forms)
+    // made links that open apart from the page ("noopener noreferrer"; in a new tab
+    // when newTab). Nothing else becomes a link: no other scheme, no address
+    // without a host.
+    static QString linkedHtml(const QString &text, QLatin1String picturePrefix = QLatin1String(),
+                              bool newTab = false);
+    // The web address a piece of text stands for ("www.x.org" -> "http://www.x.org"),
+    // encoded; empty unless it is an http or https address with a host.
+    static QString webAddress(const QString &text);
+
+    // Where a location message's place opens on a map site; nothing is fetched
+    // to show it. The site is mapSite() with %1 the latitude and %2 the longitude.
+    static QString mapLinkAddress(const _ViberMsg *msg);
+    // "48.858370, 2.294481"
+    static QString coordinatesText(const _ViberMsg *msg);
+    // The map site's address template; OpenStreetMap unless set. An empty
+    // template restores the default.
+    static QString mapSite();
+    static void setMapSite(const QString &addressTemplate);
 
     // The folder that holds the "vbbb", "emoji" and "vb_emoji" picture folders unless
     // set: the program's own folder in the build tree, else the installed data

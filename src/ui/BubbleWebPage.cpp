@@ -11,15 +11,19 @@ BubbleWebPage::BubbleWebPage(QObject *parent) : QWebEnginePage(parent)
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    // Previews are local files; map and sticker pictures come from the web.
+    // Previews are local files; nothing a page shows comes from the web.
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, true);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
 }
 
 bool BubbleWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
     if (type == NavigationTypeLinkClicked) {
-        emit linkClicked(url);
+        // Web addresses go to the user's browser, the page's own links and attachments
+        // to the program; any other scheme (javascript:, data:, ...) goes nowhere.
+        const QString scheme = url.scheme().toLower();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || url.isLocalFile())
+            emit linkClicked(url);
         return false;
     }
     // The program's own setHtml loads; nothing in a page may lead anywhere else.

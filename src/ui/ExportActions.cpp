@@ -42,8 +42,8 @@ ExportController::ExportController(WindowContext &window)
 
 QStringList ExportController::exportFilters()
 {
-    return {tr("Text Files(*.txt)"), tr("Doc Files(*.doc)"), tr("CSV Files(*.csv)"), tr("PDF Files(*.pdf)"),
-            tr("HTML Files(*.html)")};
+    return {tr("Text Files(*.txt)"), tr("Doc Files(*.doc)"),   tr("CSV Files(*.csv)"),
+            tr("PDF Files(*.pdf)"),  tr("HTML Files(*.html)"), tr("JSON Files(*.json)")};
 }
 
 int ExportController::formatForFilter(const QString &filter, const QString &chosenPath, QString *outputPath)
@@ -65,6 +65,12 @@ int ExportController::formatForFilter(const QString &filter, const QString &chos
         *outputPath = chosen.dir().filePath(chosen.baseName() +
                                             (index == 3 ? QLatin1String("-pdf") : QLatin1String("-html")));
         return index == 3 ? ExportMessagesThread::Pdf : ExportMessagesThread::Html;
+    case 5:
+        // One file listing every chat, as the command line writes to a ".json" path.
+        *outputPath = chosenPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)
+                          ? chosenPath
+                          : chosenPath + QLatin1String(".json");
+        return ExportMessagesThread::Json;
     default:
         return -1;
     }

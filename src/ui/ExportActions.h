@@ -39,7 +39,8 @@ public:
     // The filters the export offers, in order, and the format and path the
     // chosen one makes of the chosen name: ".txt", ".doc", ".csv" added when the
     // name has no suffix; a folder "<name>-pdf" or "<name>-html" for the
-    // per-chat formats. Format -1 for an unknown filter.
+    // per-chat formats; one JSON file, ".json" added unless the name ends so.
+    // Format -1 for an unknown filter.
     static QStringList exportFilters();
     static int formatForFilter(const QString &filter, const QString &chosenPath, QString *outputPath);
 

@@ -1,6 +1,7 @@
 #include "ItemModelSms.h"
 
 #include "export/MessageText.h"
+#include "export/TimeText.h"
 
 #include <QBrush>
 #include <QColor>
@@ -89,7 +90,7 @@ _ViberMsg *ItemModelSms::message(int row) const
 
 QString ItemModelSms::dateText(const _ViberMsg *msg)
 {
-    return QLocale::system().toString(storeTimeToDateTime(msg->date), QLocale::ShortFormat);
+    return TimeText::dateTime(msg->date);
 }
 
 QString ItemModelSms::flagText(const _ViberMsg *msg)

@@ -47,18 +47,27 @@ ExportMessagesThread::~ExportMessagesThread()
 
 QString ExportMessagesThread::chatFileBaseName(const _ViberChat *chat)
 {
-    static const QRegularExpression invisible(QStringLiteral("[\\t\\n\\r\\x{00A0}]"));
-    QString name = MessageText::participantLabels(chat);
-    name.remove(invisible);
-    name = exportFileName(name);
+    // The title as the window shows it: a group's name, a person's name or number.
+    QString name = exportFileName(MessageText::chatTitle(chat).replace(QChar::Nbsp, QLatin1Char(' ')));
     if (name.isEmpty())
         name = QStringLiteral("chat-%1").arg(chat ? chat->id : 0);
     return name;
 }
 
+QString ExportMessagesThread::uniqueChatFile(const QString &baseName, const QString &suffix)
+{
+    // Names are compared as a case-blind file system would.
+    QString name = baseName + suffix;
+    for (int n = 2; m_takenNames.contains(name.toCaseFolded()); ++n)
+        name = QStringLiteral("%1 (%2)%3").arg(baseName).arg(n).arg(suffix);
+    m_takenNames.insert(name.toCaseFolded());
+    return name;
+}
+
 bool ExportMessagesThread::writesFolder(int format, const QString &outputPath)
 {
-    return format == Pdf || format == Html ||
+    return format == Html ||
+           (format == Pdf && !outputPath.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)) ||
            (format == Json && !outputPath.endsWith(QLatin1String(".json"), Qt::CaseInsensitive));
 }
 
@@ -153,7 +162,7 @@ QString ExportMessagesThread::exportAll()
     if (m_format < Text || m_format > Json)
         throw std::runtime_error("not support export format.");
     const bool perChat = writesFolder(m_format, m_outputPath);
-    const bool oneJsonFile = m_format == Json && !perChat;
+    const bool oneJsonFile = (m_format == Json || m_format == Pdf) && !perChat;
     if (!m_replace && !isFreeOutput(m_outputPath)) {
         const QString shown = QDir::toNativeSeparators(m_outputPath).toHtmlEscaped();
         throw std::runtime_error((perChat ? tr("IDS_EXPORT_FOLDER_NOT_EMPTY_%1").arg(shown)
@@ -161,10 +170,13 @@ QString ExportMessagesThread::exportAll()
                                      .toStdString());
     }
     QList<_ViberMsg *> messages = m_messages;
-    std::stable_sort(messages.begin(), messages.end(), perChat || oneJsonFile ? chatThenDate : msgDateLess);
+    // Text goes chat by chat, each under its heading; CSV names the chat in each row.
+    const bool byChat = perChat || oneJsonFile || m_format == Text;
+    std::stable_sort(messages.begin(), messages.end(), byChat ? chatThenDate : msgDateLess);
 
     std::unique_ptr<HtmlFilesFolder> files;
     QList<HtmlChatEntry> index;
+    m_takenNames = {QStringLiteral("index.html"), QStringLiteral("files")};
     if (perChat) {
         m_staging = makeStagingFolder();
         if (m_format == Html) {
@@ -189,58 +201,95 @@ QString ExportMessagesThread::exportAll()
     const _ViberChat *writerChat = nullptr;
     m_exported = 0;
     m_chatFiles.clear();
+    // How many messages each chat has, for the pages its HTML takes.
+    QHash<const _ViberChat *, qint64> chatSizes;
+    if (m_format == Html)
+        for (const _ViberMsg *msg : std::as_const(messages))
+            if (msg->chat)
+                ++chatSizes[msg->chat];
+    QStringList pageFiles;
+    qsizetype page = 0;
+    qint64 pageMessages = 0;
+    // A PDF is laid out when its writer finishes: that is where its progress shows.
+    qint64 pdfFirst = 0;
+    ExportMessagesPdf *pdfWriter = nullptr;
+    const auto newPdf = [&](const QString &path) {
+        auto pdf = std::make_unique<ExportMessagesPdf>(path);
+        pdfFirst = m_exported - 1;
+        pdfWriter = pdf.get();
+        // A long message takes long to paint: it shows how far it got and stops
+        // when asked to, not only after it.
+        pdf->setProgress([this, total, &pdfFirst, &pdfWriter](double done) {
+            checkCancel();
+            const double messages = double(pdfFirst) + done * double(pdfWriter->messageCount());
+            reportProgress(int(messages * 100.0 / double(total)), QString(),
+                           tr("IDS_EXPORT_PROGRESS_%1_%2").arg(qint64(messages)).arg(total));
+        });
+        return pdf;
+    };
     for (const _ViberMsg *msg : std::as_const(messages)) {
         checkCancel();
         if (!msg->chat)
             continue;
         ++m_exported;
-        const QString detail = tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total);
-        reportProgress(percentOf(m_exported - 1, total), QString(), detail);
+        if (m_format != Pdf)
+            reportProgress(percentOf(m_exported - 1, total), QString(),
+                           tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
         if (!perChat) {
             if (!writer) {
                 if (m_format == Text)
                     writer = std::make_unique<ExportMessagesTxt>(m_outputPath);
                 else if (m_format == Json)
                     writer = std::make_unique<ExportMessagesJson>(m_outputPath, true);
+                else if (m_format == Pdf)
+                    writer = newPdf(m_outputPath);
                 else
                     writer = std::make_unique<ExportMessagesCsv>(m_outputPath);
                 writer->begin();
             }
-        } else if (msg->chat != writerChat) {
+        } else if (msg->chat != writerChat ||
+                   (m_format == Html && ++pageMessages == ExportMessagesHtml::kPageSize)) {
             if (writer)
                 writer->finish();
             writer.reset();
-            writerChat = msg->chat;
-            const QString suffix = m_format == Pdf    ? QStringLiteral(".pdf")
-                                   : m_format == Json ? QStringLiteral(".json")
-                                                      : QStringLiteral(".html");
-            // Two chats of the same name each keep their file.
-            const QString path = uniqueFilePath(folder.filePath(chatFileBaseName(writerChat) + suffix));
-            m_chatFiles.append(QFileInfo(path).fileName());
-            if (m_format == Pdf) {
-                auto pdf = std::make_unique<ExportMessagesPdf>(path);
-                // A long message takes long to paint: it shows how far it got and stops
-                // when asked to, not only after it.
-                pdf->setProgress([this, total](qint64 done, qint64 length) {
-                    checkCancel();
-                    const double messages =
-                        double(m_exported - 1) + double(done) / double(std::max<qint64>(length, 1));
-                    reportProgress(int(messages * 100.0 / double(total)), QString(),
-                                   tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
-                });
-                writer = std::move(pdf);
-            } else if (m_format == Json) {
-                writer = std::make_unique<ExportMessagesJson>(path, false);
+            if (msg->chat != writerChat) {
+                writerChat = msg->chat;
+                const QString suffix = m_format == Pdf    ? QStringLiteral(".pdf")
+                                       : m_format == Json ? QStringLiteral(".json")
+                                                          : QStringLiteral(".html");
+                // Two chats of the same name each keep their file; a long chat's HTML
+                // goes on pages of their own, named after its first.
+                const QString base = chatFileBaseName(writerChat);
+                pageFiles = QStringList{uniqueChatFile(base, suffix)};
+                const qint64 pages = m_format == Html
+                                         ? (chatSizes.value(writerChat) + ExportMessagesHtml::kPageSize - 1) /
+                                               ExportMessagesHtml::kPageSize
+                                         : 1;
+                for (qint64 page = 2; page <= pages; ++page)
+                    pageFiles << uniqueChatFile(tr("IDS_EXPORT_HTML_PAGE_FILE_%1_%2").arg(base).arg(page),
+                                                suffix);
+                m_chatFiles << pageFiles;
+                page = 0;
+                if (m_format == Html) {
+                    HtmlChatEntry entry;
+                    entry.fileName = pageFiles.first();
+                    entry.title = MessageText::chatTitle(writerChat);
+                    entry.participants = MessageText::participantLabelList(writerChat);
+                    entry.first = msg->date;
+                    index.append(entry);
+                }
             } else {
-                writer =
-                    std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat), *files);
-                HtmlChatEntry entry;
-                entry.fileName = QFileInfo(path).fileName();
-                entry.title = MessageText::chatTitle(writerChat);
-                entry.participants = MessageText::participantLabels(writerChat);
-                entry.first = msg->date;
-                index.append(entry);
+                ++page;
             }
+            pageMessages = 0;
+            const QString path = folder.filePath(pageFiles.value(page));
+            if (m_format == Pdf)
+                writer = newPdf(path);
+            else if (m_format == Json)
+                writer = std::make_unique<ExportMessagesJson>(path, false);
+            else
+                writer = std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat),
+                                                              *files, pageFiles, page);
             writer->begin();
         }
         if (!index.isEmpty()) {
@@ -251,6 +300,8 @@ QString ExportMessagesThread::exportAll()
     }
     if (writer)
         writer->finish();
+    if (m_format == Pdf)
+        reportProgress(100, QString(), tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
     if (files)
         writeHtmlIndex(folder.filePath(QStringLiteral("index.html")), index, *files);
     if (!perChat)

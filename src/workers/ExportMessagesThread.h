@@ -6,11 +6,13 @@
 #include "viber/ViberData.h"
 
 #include <QList>
+#include <QSet>
 
 // Writes messages to files: one text or CSV file for all, or a folder with one
 // PDF or HTML page for each chat (HTML with an index page and a "files" folder).
 // JSON goes to a folder with a document for each chat, or, when the path ends
-// in ".json", into one file listing them.
+// in ".json", into one file listing them; PDF to a path ending in ".pdf" makes
+// one file, each chat starting on a new page.
 // An export never writes over what is there unless told to: a file at the path,
 // or a folder that holds anything, is refused. A folder is made under a
 // temporary name beside it (".name.chatwharf-part") and takes its name only when
@@ -32,7 +34,8 @@ public:
     // go into the folder among those there, replacing those of the same names.
     void setReplaceExisting(bool replace) { m_replace = replace; }
 
-    // Whether the format writes a folder (PDF, HTML, JSON to a path not ending in ".json").
+    // Whether the format writes a folder (HTML; PDF and JSON to a path not ending in
+    // ".pdf" or ".json").
     static bool writesFolder(int format, const QString &outputPath);
     // Whether an output may go to path without touching anything: nothing is
     // there, or an empty folder.
@@ -45,8 +48,9 @@ public:
     // The chat pages or files written, in order (PDF, HTML).
     const QStringList &chatFiles() const { return m_chatFiles; }
 
-    // The name of a chat's file: its participants' labels made a safe name, cut
-    // to a length every file system takes; "chat-<id>" when nothing is left.
+    // The name of a chat's file: its title (a group's name, a person's name or
+    // number) made a safe name, cut to a length every file system takes;
+    // "chat-<id>" when nothing is left.
     static QString chatFileBaseName(const _ViberChat *chat);
 
 protected:
@@ -60,6 +64,8 @@ private:
     // Gives the complete folder its name: a rename, or with m_replace into an
     // existing folder, file by file.
     void moveIntoPlace(const QString &from, const QString &to);
+    // baseName + suffix, or "baseName (2)" + suffix and on when taken in this export.
+    QString uniqueChatFile(const QString &baseName, const QString &suffix);
 
     QList<_ViberMsg *> m_messages;
     QString m_outputPath;
@@ -69,4 +75,5 @@ private:
     FileJournal m_journal;
     qint64 m_exported = 0;
     QStringList m_chatFiles;
+    QSet<QString> m_takenNames; // file names given in the folder, case-folded
 };

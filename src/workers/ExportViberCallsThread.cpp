@@ -1,6 +1,7 @@
 #include "ExportViberCallsThread.h"
 
 #include "export/StreamedFileExport.h"
+#include "export/TimeText.h"
 
 #include <QLocale>
 #include <QSaveFile>
@@ -47,11 +48,6 @@ QString ExportViberCallsThread::typeText(ViberCallType type)
     return QString();
 }
 
-QString ExportViberCallsThread::durationText(qint64 seconds)
-{
-    return QStringLiteral("%1' %2''").arg(seconds / 60).arg(seconds % 60);
-}
-
 QString ExportViberCallsThread::work()
 {
     reportProgress(0, tr("IDS_EXPORT_VIBER_CALLS"));
@@ -77,9 +73,8 @@ QString ExportViberCallsThread::work()
                        tr("IDS_EXPORT_CALLS_PROGRESS_%1_%2").arg(n).arg(total));
         const QString who = call->person ? personLabel(call->person) : QStringLiteral("Unknown");
         out << qSetFieldWidth(40) << who << qSetFieldWidth(15) << typeText(call->type) << qSetFieldWidth(30)
-            << QLocale::system().toString(storeTimeToDateTime(call->date), QLocale::ShortFormat)
-            << qSetFieldWidth(15) << durationText(std::max<qint64>(call->duration, 0)) << qSetFieldWidth(0)
-            << '\n';
+            << TimeText::dateTime(call->date) << qSetFieldWidth(15) << TimeText::duration(call->duration)
+            << qSetFieldWidth(0) << '\n';
         if (out.status() != QTextStream::Ok)
             fail();
         checkCancel();

@@ -19,8 +19,6 @@ public:
 
     // "Incoming", "Outgoing", "Missed"; empty for a type the table does not name.
     static QString typeText(ViberCallType type);
-    // "2' 5''" for 125 seconds.
-    static QString durationText(qint64 seconds);
 
 protected:
     QString work() override;

@@ -1,6 +1,7 @@
 #include "ExtractMediaFilesThread.h"
 
 #include "app/FileHelpers.h"
+#include "export/MediaType.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,8 +37,11 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
         return {};
     const QString base =
         QStringLiteral("atta_") + storeTimeToDateTime(msg->date).toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    // Named by what the content is: a player opens a voice note stored as "2" or
+    // ".viber_voice" once it is called ".m4a".
     auto named = [&](const QString &path) {
-        const QString suffix = exportFileName(QFileInfo(path).suffix(), 16);
+        const QString suffix =
+            exportFileName(MediaType::copyExtension(path, msg->type == ViberMsgTypeAudio, att->fileName), 16);
         return Source{path, suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix};
     };
     switch (msg->type) {
@@ -50,7 +54,7 @@ ExtractMediaFilesThread::Source ExtractMediaFilesThread::sourceOf(const _ViberMs
     case ViberMsgTypeSticker:
         return isFile(att->previewPath) ? named(att->previewPath) : Source{};
     case ViberMsgTypeAudio:
-        return isFile(att->filePath) ? Source{att->filePath, base + QLatin1String(".viber_voice")} : Source{};
+        return isFile(att->filePath) ? named(att->filePath) : Source{};
     case ViberMsgTypeFile: {
         if (!isFile(att->filePath))
             return {};

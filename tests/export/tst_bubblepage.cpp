@@ -35,8 +35,8 @@ QString skeleton(QString html)
 
 QString pictureLink(const QString &target, const QString &source)
 {
-    return u"<a href=\"%1\"><img style=\"max-width:128px;max-height:128px;\" src=\"%2\" ></a>"_s.arg(target,
-                                                                                                     source);
+    return u"<a href=\"%1\" rel=\"noopener noreferrer\"><img style=\"max-width:128px;max-height:128px;\" src=\"%2\" ></a>"_s
+        .arg(target, source);
 }
 
 } // namespace
@@ -48,6 +48,8 @@ class TestBubblePage : public QObject
 private slots:
     void initTestCase()
     {
+        // Times read in the user's locale: one with its own forms, whatever the machine's.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
         QVERIFY(testsupport::writeFile(m_dir.filePath(u"thumb.jpg"_s), "jpeg") &&
                 testsupport::writeFile(m_dir.filePath(u"empty.jpg"_s), {}));
     }
@@ -72,7 +74,7 @@ private slots:
             QCOMPARE(html.count(u"<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"_s), back);
             QCOMPARE(html.count(u"<a href=\"/last_page\">Last Page&gt;|</a>"_s), on);
             // A page opens with the day of its first message, even when the day began a page before.
-            QCOMPARE(html.count(MessageText::systemMessageHtml(u"05 Mar 2024"_s)),
+            QCOMPARE(html.count(MessageText::systemMessageHtml(u"Tuesday, 5 March 2024"_s)),
                      expected.isEmpty() ? 0 : 1);
         }
         QCOMPARE(BubblePage::pageCount(100), 2);
@@ -86,10 +88,11 @@ private slots:
             days << f.addMessage(chat, hours < 72 ? ViberMsgTypeText : ViberMsgType(42),
                                  kMorning.addSecs(3600 * hours), true);
         const QString html = BubblePage::pageHtml(days, 1);
-        for (const QString &day : {u"05 Mar 2024"_s, u"06 Mar 2024"_s, u"08 Mar 2024"_s})
+        for (const QString &day :
+             {u"Tuesday, 5 March 2024"_s, u"Wednesday, 6 March 2024"_s, u"Friday, 8 March 2024"_s})
             QCOMPARE(html.count(MessageText::systemMessageHtml(day)), 1);
         QVERIFY(html.contains(u"<a name=\""_s + BubblePage::messageAnchor(days.at(2)) + u"\"></a>"_s +
-                              MessageText::systemMessageHtml(u"06 Mar 2024"_s)));
+                              MessageText::systemMessageHtml(u"Wednesday, 6 March 2024"_s)));
     }
     void bubbles_data()
     {
@@ -117,7 +120,7 @@ private slots:
         const QString photo = m_dir.filePath(u"photo.jpg"_s), thumb = m_dir.filePath(u"thumb.jpg"_s);
         const QString photoUrl = QUrl::fromLocalFile(photo).toString(),
                       thumbUrl = QUrl::fromLocalFile(thumb).toString();
-        const QString time = u"<div class=\"bb_time\">09:30 am</div></div><div class=\"clear\"></div>"_s;
+        const QString time = u"<div class=\"bb_time\">09:30</div></div><div class=\"clear\"></div>"_s;
         const QString empty = u"vbbb/empty_photo.jpg"_s;
         // Names are isolated and every piece finds its own direction.
         const QString dir = u"<div dir=\"auto\">"_s;
@@ -130,10 +133,11 @@ private slots:
         _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
         captioned->text = u"caption"_s;
         add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + u"</div>"_s + dir + u"caption</div>"_s});
-        add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)),
-            {pictureLink(photoUrl, empty)});
+        // Without its preview the picture itself shows; without both, the placeholder named.
+        const QString named = u"src=\""_s + empty + u"\" /><div class=\"missing\">photo.jpg</div></a>"_s;
+        add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)), {named});
         add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath(u"empty.jpg"_s)),
-            {pictureLink(photoUrl, empty)});
+            {named});
         // Without its attachment a picture message is an empty bubble, not a broken link.
         add("picture, no attachment", msg(ViberMsgTypePicture, true, u"no file"_s),
             {u"<div class=\"bb2\">"_s, time}, u"<img"_s);
@@ -141,31 +145,38 @@ private slots:
         place->latitude = 52.5;
         place->address = u"Main St & 5th"_s;
         place->text = u"meet here"_s;
-        const QString map = MessageText::attributeHtml(MessageText::mapPictureAddress(place));
+        // The place as text linked to the map site; nothing fetched, no picture but a local one.
+        const QString map =
+            u"https://www.openstreetmap.org/?mlat=52.500000&amp;mlon=0.000000#map=16/52.500000/0.000000"_s;
         add("location, preview gone", place,
-            {pictureLink(map, map), dir + u"Main St &amp; 5th</div>"_s + dir + u"meet here</div>"_s});
+            {dir + u"<a class=\"map\" href=\""_s + map +
+             u"\" rel=\"noopener noreferrer\">Main St &amp; 5th</a></div>"_s + dir +
+             u"<span class=\"coordinates\">52.500000, 0.000000</span></div>"_s + dir + u"meet here</div>"_s},
+            u"<img"_s);
         add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
-            {u"<a href=\"https://"_s, u"staticmap"_s, u"src=\""_s + thumbUrl + u'"'});
+            {u"<a href=\"https://www.openstreetmap.org/"_s, u"src=\""_s + thumbUrl + u'"',
+             u"Location</a>"_s});
         add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
             {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
-                   "href=\"file:///data/voice%201.m4a\">1' 35''</a></div>"_s});
+                   "href=\"file:///data/voice%201.m4a\">1:35</a></div>"_s});
         // The store may hold any double as a duration.
-        add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0' 0''</a>"_s});
+        add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0:00</a>"_s});
         add("audio, not a number", att(ViberMsgTypeAudio, u"/v"_s, QString(), std::nan("")),
-            {u">0' 0''</a>"_s});
+            {u">0:00</a>"_s});
         add("video", att(ViberMsgTypeVideo, u"/data/v.mp4"_s, QString(), 3600),
-            {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"60' 0''</div>"_s});
+            {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"1:00:00</div>"_s});
         _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, u"40123"_s);
-        const QString stickerAddress = MessageText::stickerPictureAddress(sticker->attachment);
-        add("sticker", sticker, {pictureLink(stickerAddress, stickerAddress)});
-        // Kept with the store, it shows offline.
+        // Not kept with the store, it is named, never fetched.
+        add("sticker", sticker,
+            {u"src=\""_s + empty + u"\" /><div class=\"missing\">[STICKER-40123]</div>"_s}, u"https:"_s);
         add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, u"40123"_s),
-            {pictureLink(thumbUrl, thumbUrl)}, u"https:"_s);
+            {u"<img style=\"max-width:128px;max-height:128px;\" src=\""_s + thumbUrl + u"\" >"_s},
+            u"https:"_s);
         add("file", att(ViberMsgTypeFile, u"/data/a b.pdf"_s, QString(), 0, u"a b.pdf"_s),
             {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
         _ViberMsg *call = msg(ViberMsgTypeCall, false);
         m_f.addCall(call, ViberCallTypeIncoming, 65);
-        add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1' 5'')      09:30 am"_s)},
+        add("call", call, {MessageText::systemMessageHtml(u"Incoming Call (1:05) · Ann(+100)      09:30"_s)},
             u"bb1"_s);
         add("call, none", msg(ViberMsgTypeCall, false), {});
         add("type not shown", msg(ViberMsgType(42), false, u"hidden"_s), {});

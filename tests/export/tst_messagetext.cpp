@@ -1,4 +1,5 @@
 #include "export/MessageText.h"
+#include "export/TimeText.h"
 #include "viber/Emoticons.h"
 #include "viber/ViberData.h"
 
@@ -46,6 +47,48 @@ class TestMessageText : public QObject
     Q_OBJECT
 
 private slots:
+    // Times read in the locale's own forms; lengths as minutes and seconds, hours when there are any.
+    void timesInTheUsersLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("dateTime");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("day");
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << u"1/31/14 2:05:09 PM"_s
+                               << u"2:05 PM"_s << u"Friday, January 31, 2014"_s;
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << u"31.01.14 14:05:09"_s
+                               << u"14:05"_s << u"Freitag, 31. Januar 2014"_s;
+    }
+    void timesInTheUsersLocale()
+    {
+        QFETCH(QLocale, locale);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        const double when =
+            msecsToStoreTime(QDateTime(QDate(2014, 1, 31), QTime(14, 5, 9)).toMSecsSinceEpoch());
+        const QString dateTime = TimeText::dateTime(when), time = TimeText::time(when),
+                      day = TimeText::day(when);
+        QLocale::setDefault(before);
+        QTEST(dateTime, "dateTime");
+        QTEST(time, "time");
+        QTEST(day, "day");
+    }
+    void durations_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none") << 0.0 << u"0:00"_s;
+        QTest::newRow("59.9 s") << 59.9 << u"0:59"_s;
+        QTest::newRow("150 s") << 150.0 << u"2:30"_s;
+        QTest::newRow("an hour and a bit") << 3750.0 << u"1:02:30"_s;
+        QTest::newRow("negative") << -5.0 << u"0:00"_s;
+        QTest::newRow("not a number") << qQNaN() << u"0:00"_s;
+    }
+    void durations()
+    {
+        QFETCH(double, seconds);
+        QTEST(TimeText::duration(seconds), "shown");
+    }
     void initTestCase()
     {
         MessageText::setPictureFolder(m_programDir.path());
@@ -76,9 +119,9 @@ private slots:
         add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
         add("unknown type", 99, u"text"_s, {}, {});
         add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
-        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2' 5'')"_s);
-        add("call, negative truncates toward zero", ViberMsgTypeCall, {}, u"2 -65"_s,
-            u"Outgoing Call (-1' -5'')"_s);
+        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2:05)"_s);
+        add("call, a negative length reads as none", ViberMsgTypeCall, {}, u"2 -65"_s,
+            u"Outgoing Call (0:00)"_s);
         add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
         add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s,
             u"You changed the group name to \"Trip\""_s);
@@ -220,26 +263,49 @@ private slots:
         _ViberMsg msg;
         msg.latitude = 48.8583701;
         msg.longitude = -2.5;
-        QVERIFY(MessageText::mapPictureAddress(&msg).endsWith(u"&center=48.858370,-2.500000"_s));
-        _ViberAtta atta;
-        const QString server =
-            u"https://"_s + QString::fromLatin1(webhosts::kStickerServer) + u"/stickers/60/"_s;
-        for (const auto &[id, path] :
-             {std::pair{u"1234"_s, u"1200/00001234"_s}, {u"99"_s, u"0/00000099"_s}}) {
-            atta.attId = id;
-            QCOMPARE(MessageText::stickerPictureAddress(&atta), server + path + u".png"_s);
-        }
-        // A crafted id neither leaves the sticker folder nor breaks the attribute.
-        for (const QString &id : {u"1\" onerror=\"x"_s, u"1' onerror='x"_s, u"../../../evil"_s, u"x?y#z"_s}) {
-            atta.attId = id;
-            const QString address = MessageText::stickerPictureAddress(&atta);
-            for (const QChar c : u"\"'<> ?#"_s)
-                QVERIFY2(!address.contains(c), qPrintable(address));
-            const QUrl url(address, QUrl::StrictMode);
-            const QString path = url.path(QUrl::FullyEncoded);
-            QVERIFY2(url.isValid() && path.startsWith(u"/stickers/60/0/"_s) && path.count(u'/') == 4,
-                     qPrintable(address));
-        }
+        QCOMPARE(
+            MessageText::mapLinkAddress(&msg),
+            u"https://www.openstreetmap.org/?mlat=48.858370&mlon=-2.500000#map=16/48.858370/-2.500000"_s);
+        MessageText::setMapSite(u"https://maps.example/?q=%1,%2"_s);
+        QCOMPARE(MessageText::mapLinkAddress(&msg), u"https://maps.example/?q=48.858370,-2.500000"_s);
+        MessageText::setMapSite(QString());
+    }
+    // Web addresses written in a message become links; nothing else does.
+    void webAddressesBecomeLinks_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("html");
+        const QString rel = u" rel=\"noopener noreferrer\""_s;
+        QTest::newRow("https, sentence end")
+            << u"see https://example.org/a?b=1&c=2."_s
+            << u"see <a href=\"https://example.org/a?b=1&amp;c=2\"%1>https://example.org/a?b=1&amp;c=2</a>."_s
+                   .arg(rel);
+        QTest::newRow("www, in brackets")
+            << u"(www.example.org/x)"_s
+            << u"(<a href=\"http://www.example.org/x\"%1>www.example.org/x</a>)"_s.arg(rel);
+        QTest::newRow("bracket of its own") << u"https://en.wikipedia.org/wiki/Tea_(drink)"_s
+                                            << u"<a href=\"https://en.wikipedia.org/wiki/Tea_(drink)\"%1>"
+                                               "https://en.wikipedia.org/wiki/Tea_(drink)</a>"_s.arg(rel);
+        QTest::newRow("emoticon inside stays text")
+            << u"http://x.org/(smiley)"_s
+            << u"<a href=\"http://x.org/(smiley)\"%1>http://x.org/(smiley)</a>"_s.arg(rel);
+        QTest::newRow("quote ends it")
+            << u"https://x.org/\"onmouseover=\"y"_s
+            << u"<a href=\"https://x.org/\"%1>https://x.org/</a>&quot;onmouseover=&quot;y"_s.arg(rel).replace(
+                   u"&quot;"_s, u"\""_s);
+        QTest::newRow("script") << u"javascript:alert(1)"_s << u"javascript:alert(1)"_s;
+        QTest::newRow("file") << u"file:///etc/passwd"_s << u"file:///etc/passwd"_s;
+        QTest::newRow("no host") << u"https:// x"_s << u"https:// x"_s;
+        QTest::newRow("in a mail address") << u"me@www.x.org"_s << u"me@www.x.org"_s;
+    }
+    void webAddressesBecomeLinks()
+    {
+        QFETCH(QString, text);
+        QTEST(MessageText::linkedHtml(text), "html");
+        // An exported page opens them in a new tab.
+        const QString exported = MessageText::linkedHtml(text, QLatin1String(), true);
+        QCOMPARE(exported.count(u" target=\"_blank\" rel=\"noopener noreferrer\""_s),
+                 exported.count(u"<a "_s));
     }
     void emoticonRanges()
     {

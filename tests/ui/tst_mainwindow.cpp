@@ -667,6 +667,8 @@ private slots:
         QTest::newRow("csv") << 2 << u"/h/chats"_s << 1 << u"/h/chats.csv"_s;
         QTest::newRow("pdf makes a folder") << 3 << u"/h/chats(1).x.pdf"_s << 2 << u"/h/chats(1)-pdf"_s;
         QTest::newRow("html makes a folder") << 4 << u"/h/chats"_s << 3 << u"/h/chats-html"_s;
+        QTest::newRow("json is one file") << 5 << u"/h/chats.x"_s << 4 << u"/h/chats.x.json"_s;
+        QTest::newRow("json keeps its suffix") << 5 << u"/h/chats.JSON"_s << 4 << u"/h/chats.JSON"_s;
     }
     void filterGivesFormatAndPath()
     {

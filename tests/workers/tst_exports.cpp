@@ -1,4 +1,6 @@
 #include "TestConfig.h"
+#include "export/ExportMessagesHtml.h"
+#include "export/ExportMessagesPdf.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
 #include "support/RecordingReporter.h"
@@ -8,12 +10,16 @@
 #include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <csignal>
 
@@ -46,6 +52,65 @@ QStringList treeOf(const QString &root)
         if (!line.endsWith(u' '))
             files << line.section(u' ', 0, -2);
     return files;
+}
+
+// The text of a PDF page as a reader gets it (pdftotext), without direction marks.
+QString pdfText(const QString &path, int page)
+{
+    QProcess poppler;
+    poppler.start(u"pdftotext"_s,
+                  {u"-f"_s, QString::number(page), u"-l"_s, QString::number(page), path, u"-"_s});
+    poppler.waitForFinished(60000);
+    return QString::fromUtf8(poppler.readAllStandardOutput())
+        .remove(QRegularExpression(u"[\u2066-\u2069]"_s));
+}
+
+int pdfPageCount(const QString &path)
+{
+    QProcess poppler;
+    poppler.start(u"pdfinfo"_s, {path});
+    poppler.waitForFinished(60000);
+    const QRegularExpressionMatch pages =
+        QRegularExpression(u"^Pages: +(\\d+)"_s, QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(poppler.readAllStandardOutput()));
+    return pages.hasMatch() ? pages.captured(1).toInt() : -1;
+}
+
+// The rows of a CSV file as Python's csv module reads them; skips without Python.
+QList<QStringList> csvRows(const QString &path)
+{
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import csv, json, sys\n"
+                                "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                                "    print(json.dumps(list(csv.reader(f))))"_s,
+                                path});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return {};
+    QList<QStringList> rows;
+    for (const QJsonValue &row : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        rows << row.toVariant().toStringList();
+    return rows;
+}
+
+// The start tags of an HTML page as Python's html.parser reads them: name and attributes.
+QList<std::pair<QString, QVariantMap>> htmlTags(const QString &path)
+{
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import html.parser, json, sys\n"
+                                "tags = []\n"
+                                "class P(html.parser.HTMLParser):\n"
+                                "    def handle_starttag(self, tag, attrs):\n"
+                                "        tags.append([tag, dict(attrs)])\n"
+                                "P().feed(open(sys.argv[1], encoding='utf-8').read())\n"
+                                "print(json.dumps(tags))"_s,
+                                path});
+    python.waitForFinished(60000);
+    QList<std::pair<QString, QVariantMap>> tags;
+    for (const QJsonValue &tag : QJsonDocument::fromJson(python.readAllStandardOutput()).array())
+        tags.append({tag[0].toString(), tag[1].toObject().toVariantMap()});
+    return tags;
 }
 
 Outcome run(WorkerThread &worker, RecordingReporter &reporter)
@@ -100,7 +165,12 @@ class TestExports : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src")); }
+    void initTestCase()
+    {
+        MessageText::setPictureFolder(QStringLiteral(CHATWHARF_BINARY_DIR "/src"));
+        // Times read in the user's locale: one with its own forms, whatever the machine's.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+    }
 
     void textAndCsvRows_data()
     {
@@ -110,23 +180,25 @@ private slots:
         QTest::addColumn<QStringList>("expectedLines");
         QTest::newRow("text")
             << int(ExportMessagesThread::Text)
-            << QStringList{u"^Date {26}Flag  Name {36}Message$"_s,
-                           u"To    Ann\\(\\+111\\) {31}line one line two$"_s,
-                           u"From  \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
-                           u"<System>"_s,
-                           u"<Call> {40}Missed Call"_s,
-                           u"From  Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
-                           u"To    My Notes {32}note to self$"_s};
+            << QStringList{u"^Date {26}Flag     Name {36}Message$"_s,
+                           // Chat by chat, each under its heading; a call names its party.
+                           u"^Chat: Ann\\n.*line one line two\\n.*\\n.*\\[IMAGE\\].*\\n\\nChat: Family\\n"_s,
+                           u"To       Ann\\(\\+111\\) {31}line one line two$"_s,
+                           u"From     \u2068\u05D3\u05E0\u05D4\u2069\\(\\+222\\) {29}say \"hi\", all$"_s,
+                           u"<System>"_s, u"<Call>   Ann\\(\\+111\\) {31}Missed Call"_s,
+                           u"From     Ann\\(\\+111\\) {31}\\[IMAGE\\] look \U0001F600$"_s,
+                           u"^Chat: My Notes\\n.*To       My Notes {32}note to self$"_s};
         QTest::newRow("csv")
             << int(ExportMessagesThread::Csv)
-            << QStringList{u"^date,send,person,number,content$"_s,
-                           u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
-                           u"^line two\"$"_s,
-                           u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\"$"_s,
-                           u",0,,,"_s,
-                           u",0,,,Missed Call"_s,
-                           u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600$"_s,
-                           u"^2014-02-02 00:00:01,1,,My Notes,\"note\rto self\"$"_s};
+            << QStringList{
+                   u"^date,send,person,number,content,chat,kind$"_s,
+                   u"^2014-01-31 09:30:05,1,Ann,'\\+111,\"line one\r?$"_s,
+                   u"^line two\",Ann,text$"_s,
+                   u"^2014-01-31 09:30:05,0,\u05D3\u05E0\u05D4,'\\+222,\"say \"\"hi\"\", all\",Family,text$"_s,
+                   u",0,,,.*,Family,system$"_s,
+                   u",0,Ann,'\\+111,Missed Call,Ann,call$"_s,
+                   u",0,Ann,'\\+111,\\[IMAGE\\] look \U0001F600,Ann,picture$"_s,
+                   u"^2014-02-02 00:00:01,1,,,\"note\rto self\",My Notes,text$"_s};
     }
     void textAndCsvRows()
     {
@@ -139,13 +211,15 @@ private slots:
         _ViberChat *notes = s.f.addChat();
         writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
         s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note\rto self"_s);
+        // One's own message in a group: no sender to name, the chat tells where it went.
+        s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(62), true, u"mine, in the group"_s);
         const QString out = dir.filePath(u"out.txt"_s);
         ExportMessagesThread worker(s.all(), out, format);
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
-        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 6 Messages."_s});
-        QCOMPARE(reporter.details.last(), u"Messages: 6/7"_s);
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 7 Messages."_s});
+        QCOMPARE(reporter.details.last(), u"Messages: 7/8"_s);
         const QByteArray bytes = testsupport::readFile(out);
         // Spreadsheets tell UTF-8 by its byte-order mark.
         QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
@@ -154,6 +228,17 @@ private slots:
             QVERIFY2(written.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
                      qPrintable(pattern + u"\n"_s + written));
         QVERIFY(!written.contains(u"no chat"_s));
+        if (format == ExportMessagesThread::Csv) {
+            // As a CSV reader takes it: the five columns first, then chat and kind, in every row.
+            const QList<QStringList> rows = csvRows(out);
+            QCOMPARE(rows.value(0), (QStringList{u"date"_s, u"send"_s, u"person"_s, u"number"_s, u"content"_s,
+                                                 u"chat"_s, u"kind"_s}));
+            QCOMPARE(rows.size(), 8);
+            for (const QStringList &row : rows)
+                QCOMPARE(row.size(), 7);
+            QCOMPARE(rows.last().mid(1), (QStringList{u"1"_s, QString(), QString(), u"mine, in the group"_s,
+                                                      u"Family"_s, u"text"_s}));
+        }
 
         // Nothing with a chat: success with 0 and no file at all.
         const QString none = dir.filePath(u"none.txt"_s);
@@ -194,7 +279,8 @@ private slots:
             ExportMessagesThread worker(f.messages(), path, format);
             QCOMPARE(run(worker), Outcome::Succeeded);
         }
-        QCOMPARE(readText(csv).section(u'\n', 1, -2), u"2014-01-31 09:30:05,0,%1,'+49,%1"_s.arg(cell));
+        QCOMPARE(readText(csv).section(u'\n', 1, -2),
+                 u"2014-01-31 09:30:05,0,%1,'+49,%1,%1,text"_s.arg(cell));
         QVERIFY(readText(txt).contains(QString(text).replace(u'\r', u' ')));
         const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(json)).array();
         const QJsonObject message = chats[0][u"messages"_s][0].toObject();
@@ -212,9 +298,9 @@ private slots:
 
         const QString page = readText(worker.chatFiles().first());
         // One day line per day, before its first message.
-        QCOMPARE(page.count(u"31 Jan 2014"_s), 1);
-        QCOMPARE(page.count(u"01 Feb 2014"_s), 1);
-        QVERIFY(page.indexOf(u"01 Feb 2014"_s) > page.indexOf(u"line one<br"_s));
+        QCOMPARE(page.count(u"Friday, 31 January 2014"_s), 1);
+        QCOMPARE(page.count(u"Saturday, 1 February 2014"_s), 1);
+        QVERIFY(page.indexOf(u"Saturday, 1 February 2014"_s) > page.indexOf(u"line one<br"_s));
         // The hostile name is copied under a safe, percent-encoded name inside files/ and
         // cannot leave its attribute; only the emoji pictures the pages use are copied; a
         // missing preview shows the placeholder copied with the artwork.
@@ -225,47 +311,243 @@ private slots:
         QVERIFY(!page.contains(u"a\"<"_s));
         for (const QString &piece :
              {u"href=\"files/a%26%23b.jpg\" target=\"_blank\""_s, u"loading=\"lazy\""_s,
-              u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/empty_photo.jpg\""_s})
+              u"src=\"files/emoji/1F600.png\""_s, u"src=\"files/a%26%23b.jpg\""_s})
             QVERIFY2(page.contains(piece), qPrintable(piece));
 
         const QString group = readText(worker.chatFiles().last());
         QVERIFY(group.contains(u"<div class=\"handle\"><bdi>\u05D3\u05E0\u05D4</bdi>"_s));
 
         const QString index = readText(out + u"/index.html"_s);
-        for (const QString &piece : {u"href=\"Ann%28%2B111%29.html\""_s, u"Family"_s,
-                                     u"<td>3</td><td>31 Jan 2014</td><td>01 Feb 2014</td>"_s,
-                                     u"<td>2</td><td>31 Jan 2014</td><td>31 Jan 2014</td>"_s})
+        for (const QString &piece :
+             {u"href=\"Ann.html\""_s, u"Family"_s, u"<td>3</td><td>31/01/2014</td><td>01/02/2014</td>"_s,
+              u"<td>2</td><td>31/01/2014</td><td>31/01/2014</td>"_s})
             QVERIFY2(index.contains(piece), qPrintable(piece));
+    }
+    // Voice notes and videos play from copies named by their content; web addresses are links
+    // that open apart, nothing else is; a place is text with a map link and nothing is fetched;
+    // a long chat goes on numbered pages.
+    void htmlPlaysAndLinks()
+    {
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"\u05D3\u05E0\u05D4"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
+        const std::pair<QByteArray, QString> media[] = {
+            {QByteArray("\0\0\0\x20"
+                        "ftypM4A ",
+                        12) +
+                 "rest",
+             u"m4a"_s},
+            {QByteArray("OggS\0\x02") + "....OpusHead", u"opus"_s},
+            {"#!AMR\n....", u"amr"_s},
+            {QByteArray("\0\0\0\x14"
+                        "ftypqt  ",
+                        12),
+             u"mov"_s},
+            {QByteArray("\0\0\0\x18"
+                        "ftypisom",
+                        12),
+             u"mp4"_s}};
+        int n = 0;
+        for (const auto &[bytes, extension] : media) {
+            const bool video = extension == u"mov"_s || extension == u"mp4"_s;
+            _ViberMsg *m = f.addMessage(chat, video ? ViberMsgTypeVideo : ViberMsgTypeAudio, kDay1, false);
+            const QString file = dir.filePath(u"src/%1"_s.arg(++n));
+            writeFile(file, bytes);
+            f.addAttachment(m, file, QString(), 150);
+        }
+        f.addMessage(chat, ViberMsgTypeText, kDay1, false,
+                     u"see www.example.org, not javascript:alert(1) or file:///etc/passwd"_s);
+        _ViberMsg *place = f.addMessage(chat, ViberMsgTypeLocation, kDay1, false);
+        place->latitude = 52.5;
+        place->address = u"Main St"_s;
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeSticker, kDay1, false), QString(),
+                        dir.filePath(u"gone.png"_s))
+            ->attId = u"77"_s;
+        f.addTexts(chat, int(ExportMessagesHtml::kPageSize), kDay2);
+        const QString out = dir.filePath(u"html"_s);
+        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Html);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QCOMPARE(worker.chatFiles().size(), 2);
+        const auto tags = htmlTags(worker.chatFiles().first());
+        if (tags.isEmpty())
+            QSKIP("python3 is not installed");
+        QStringList played, links;
+        for (const auto &[tag, attributes] : tags) {
+            const QString href = attributes.value(u"href"_s).toString();
+            const QString src = attributes.value(u"src"_s).toString();
+            if (tag == u"audio"_s || tag == u"video"_s) {
+                QVERIFY(attributes.contains(u"controls"_s));
+                played << tag + u' ' + src;
+            }
+            if (tag == u"img"_s)
+                QVERIFY2(src.startsWith(u"files/"_s), qPrintable(src));
+            if (tag == u"a"_s && href.startsWith(u"http"_s)) {
+                QCOMPARE(attributes.value(u"target"_s).toString(), u"_blank"_s);
+                QCOMPARE(attributes.value(u"rel"_s).toString(), u"noopener noreferrer"_s);
+                links << href;
+            } else if (tag == u"a"_s) {
+                QVERIFY2(href.startsWith(u"files/"_s) || href.endsWith(u".html"_s), qPrintable(href));
+            }
+        }
+        QCOMPARE(played, (QStringList{u"audio files/1.m4a"_s, u"audio files/2.opus"_s, u"audio files/3.amr"_s,
+                                      u"video files/4.mov"_s, u"video files/5.mp4"_s}));
+        QCOMPARE(
+            links,
+            (QStringList{
+                u"http://www.example.org"_s,
+                u"https://www.openstreetmap.org/?mlat=52.500000&mlon=0.000000#map=16/52.500000/0.000000"_s}));
+        const QString first = readText(worker.chatFiles().first());
+        QVERIFY(first.contains(u"<div class=\"missing\">[STICKER-77]</div>"_s));
+        // The chat's second page, linked from the first, and the first from the index.
+        QCOMPARE(QFileInfo(worker.chatFiles().last()).fileName(), u"\u05D3\u05E0\u05D4 - page 2.html"_s);
+        const QString next = u"href=\"%1\""_s.arg(
+            QString::fromLatin1(QUrl::toPercentEncoding(QFileInfo(worker.chatFiles().last()).fileName())));
+        QVERIFY2(first.contains(next), qPrintable(next));
+        QVERIFY(readText(worker.chatFiles().last()).contains(u"Page 2 of 2"_s));
+        const QString index = readText(out + u"/index.html"_s);
+        QVERIFY(index.contains(
+            u"<td><bdi dir=\"ltr\">\u2068\u05D3\u05E0\u05D4\u2069(+1)</bdi></td><td>5008</td>"_s));
     }
     void perChatNames()
     {
-        // Labels that differ only in removed characters, or that leave nothing, still
-        // give each chat a file of its own inside the folder.
+        // A chat's file is named by its title; labels that differ only in removed characters,
+        // or that leave nothing, still give each chat a file of its own inside the folder.
         MessageFixture f;
-        _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, QString())});
-        _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, QString())});
+        _ViberChat *a = f.addChat(QString(), {f.addPerson(u"Ann\u00A0"_s, u"+1"_s)});
+        _ViberChat *b = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+2"_s)});
+        _ViberChat *c = f.addChat(QString(), {f.addPerson(u"ANN"_s, u"+3"_s)});
         _ViberChat *dots = f.addChat(QString(), {f.addPerson(u"../.."_s, QString())});
         _ViberChat *nothing = f.addChat(QString(), {f.addPerson(u"/:*?"_s, QString())});
         _ViberChat *longName = f.addChat(QString(), {f.addPerson(QString(400, u'\u05D0'), QString())});
         _ViberChat *spoof = f.addChat(QString(), {f.addPerson(u"Eve\u202Egnp.exe"_s, QString())});
-        for (_ViberChat *chat : {a, b, dots, nothing, longName, spoof})
+        _ViberChat *nameless = f.addChat(QString(), {f.addPerson(QString(), u"+4915100000001"_s)});
+        _ViberChat *family = f.addChat(u"g1"_s, {f.addPerson(u"Ann Weber"_s, u"+4915100000001"_s),
+                                                 f.addPerson(u"\u0639\u0645\u0631"_s, u"+971500000002"_s)});
+        family->name = u"Family \U0001F468\u200D\U0001F469\u200D\U0001F467"_s;
+        _ViberChat *index = f.addChat(u"g2"_s, {f.addPerson(u"A"_s, u"+5"_s), f.addPerson(u"B"_s, u"+6"_s)});
+        index->name = u"index"_s;
+        for (_ViberChat *chat : {a, b, c, dots, nothing, longName, spoof, nameless, family, index})
             f.addMessage(chat, ViberMsgTypeText, kDay1, true, u"x"_s);
         QCOMPARE(ExportMessagesThread::chatFileBaseName(nothing), u"chat-%1"_s.arg(nothing->id));
         QTemporaryDir dir;
-        const QString out = dir.filePath(u"pdf"_s);
+        for (const int format : {int(ExportMessagesThread::Pdf), int(ExportMessagesThread::Html)}) {
+            const QString out = dir.filePath(u"out%1"_s.arg(format));
+            ExportMessagesThread worker(f.messages(), out, format);
+            QCOMPARE(run(worker), Outcome::Succeeded);
+            QStringList names;
+            for (const QString &path : worker.chatFiles()) {
+                QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
+                QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
+                names << QFileInfo(path).completeBaseName();
+            }
+            QCOMPARE(names.mid(0, 5),
+                     (QStringList{u"Ann"_s, u"Ann (2)"_s, u"ANN (3)"_s, u"chat-%1"_s.arg(dots->id),
+                                  u"chat-%1"_s.arg(nothing->id)}));
+            QVERIFY(names.at(5).toUtf8().size() < 255);
+            // A direction override cannot make the listing read "exe.png".
+            QCOMPARE(names.at(6), u"Evegnp.exe"_s);
+            QCOMPARE(names.at(7), u"+4915100000001"_s);
+            QCOMPARE(names.at(8), family->name);
+            // The index page keeps its name.
+            QCOMPARE(names.at(9), format == ExportMessagesThread::Html ? u"index (2)"_s : u"index"_s);
+        }
+    }
+    // A PDF reads as its chat: title, participants and dates first, the title and "page N of M"
+    // on every page; one file of several chats starts each on a page of its own.
+    void pdfPagesNameTheirChat()
+    {
+        if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty())
+            QSKIP("pdftotext (poppler) is not installed");
+        QTemporaryDir dir;
+        Sample s(dir.path());
+        s.f.addTexts(s.group, 40, kDay2);
+        const QString out = dir.filePath(u"all.pdf"_s);
+        ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Pdf);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QVERIFY(QFileInfo(out).isFile());
+        const int pages = pdfPageCount(out);
+        QVERIFY2(pages >= 3, qPrintable(QString::number(pages)));
+        int familyStarts = 0;
+        for (int page = 1; page <= pages; ++page) {
+            const QString text = pdfText(out, page);
+            QVERIFY2(text.contains(u"page %1 of %2"_s.arg(page).arg(pages)), qPrintable(text));
+            if (text.contains(u"say \"hi\""_s)) {
+                familyStarts = page;
+                QVERIFY2(text.startsWith(u"Family"_s) && !text.contains(u"line one"_s), qPrintable(text));
+                QVERIFY2(text.contains(u"Ann(+111), "_s) && text.contains(u"\u05D3\u05E0\u05D4"_s),
+                         qPrintable(text));
+            }
+        }
+        const QString first = pdfText(out, 1);
+        QVERIFY2(first.startsWith(u"Ann"_s) && first.contains(u"Ann(+111)"_s) &&
+                     first.contains(ExportMessagesPdf::dateRange(s.all().first()->date, s.picture->date)),
+                 qPrintable(first));
+        QVERIFY(familyStarts > 1);
+        // The group's later pages carry its title.
+        QVERIFY(pdfText(out, pages).startsWith(u"Family"_s));
+    }
+    // PDF pages as the bubbles look: a picture and its caption in one bubble, a call with its
+    // time, nothing in the right margin, and a page holding as many ordinary messages as the
+    // window's bubble view shows at 1,000 pixels (16, counted on its screenshot).
+    void pdfPagesLookLikeTheBubbles()
+    {
+        if (QStandardPaths::findExecutable(u"pdftoppm"_s).isEmpty() ||
+            QStandardPaths::findExecutable(u"pdfimages"_s).isEmpty())
+            QSKIP("poppler-utils is not installed");
+        QTemporaryDir dir;
+        MessageFixture f;
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
+        QImage photo(300, 200, QImage::Format_RGB32);
+        photo.fill(Qt::darkGreen);
+        QVERIFY(photo.save(dir.filePath(u"photo.jpg"_s), "JPEG"));
+        auto picture = [&](const QString &caption) {
+            MessageFixture one;
+            _ViberChat *c = one.addChat(QString(), {one.addPerson(u"Ann"_s, u"+1"_s)});
+            f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1, true, caption),
+                            dir.filePath(u"photo.jpg"_s), dir.filePath(u"photo.jpg"_s));
+            one.addAttachment(one.addMessage(c, ViberMsgTypePicture, kDay1, true, caption),
+                              dir.filePath(u"photo.jpg"_s), dir.filePath(u"photo.jpg"_s));
+            const QString out = dir.filePath(u"picture%1.pdf"_s.arg(caption.size()));
+            ExportMessagesThread worker(one.messages(), out, ExportMessagesThread::Pdf);
+            run(worker);
+            QProcess poppler;
+            poppler.start(u"pdfimages"_s, {u"-list"_s, out});
+            poppler.waitForFinished(60000);
+            return QString::fromUtf8(poppler.readAllStandardOutput()).count(u" image "_s);
+        };
+        // The caption adds no frame of its own.
+        QCOMPARE(picture(u"a caption"_s), picture(QString()));
+        f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1.addSecs(60), true), ViberCallTypeOutgoing, 125);
+        f.addMessage(chat, ViberMsgTypeText, kDay1.addSecs(120), true, u"wide "_s.repeated(200));
+        f.addTexts(chat, 40, kDay1.addSecs(180));
+        const QString out = dir.filePath(u"look.pdf"_s);
         ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Pdf);
         QCOMPARE(run(worker), Outcome::Succeeded);
-        QStringList names;
-        for (const QString &path : worker.chatFiles()) {
-            QCOMPARE(QFileInfo(path).absolutePath(), QDir(out).absolutePath());
-            QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
-            names << QFileInfo(path).fileName();
+        const QString first = pdfText(out, 1);
+        QVERIFY2(
+            first.contains(QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+1\\)\\s+09:31"_s)),
+            qPrintable(first));
+        // The first full page of ordinary messages.
+        QVERIFY2(pdfText(out, 2).count(u"message "_s) >= 16, qPrintable(pdfText(out, 2)));
+
+        // Rendered at the layout's resolution: no bubble pixel right of the content.
+        const QString prefix = dir.filePath(u"page"_s);
+        QProcess render;
+        render.start(u"pdftoppm"_s,
+                     {u"-r"_s, u"96"_s, u"-f"_s, u"1"_s, u"-l"_s, u"2"_s, u"-png"_s, out, prefix});
+        QVERIFY(render.waitForFinished(60000));
+        for (const QString &name : QDir(dir.path()).entryList({u"page*.png"_s})) {
+            const QImage page(dir.filePath(name));
+            QVERIFY(!page.isNull());
+            // 20 points of margin are 27 pixels at 96 dots per inch.
+            const int marginStart = page.width() - 26;
+            for (int y = 0; y < page.height(); ++y)
+                for (int x = marginStart; x < page.width(); ++x)
+                    QVERIFY2(qGray(page.pixel(x, y)) > 245,
+                             qPrintable(u"%1 at %2,%3"_s.arg(name).arg(x).arg(y)));
         }
-        QCOMPARE(names.mid(0, 4), (QStringList{u"Ann.pdf"_s, u"Ann(1).pdf"_s, u"chat-%1.pdf"_s.arg(dots->id),
-                                               u"chat-%1.pdf"_s.arg(nothing->id)}));
-        QVERIFY(names.at(4).toUtf8().size() < 255);
-        // A direction override cannot make the listing read "exe.png".
-        QCOMPARE(names.at(5), u"Evegnp.exe.pdf"_s);
     }
     void failureAndCancelLeaveNothingOfTheirOwn_data()
     {
@@ -431,6 +713,20 @@ private slots:
         add(ViberMsgTypePicture, u"p2.jpg"_s, QString(), kDay1); // same second
         add(ViberMsgTypeVideo, QString(), u"v.jpg"_s, kDay1.addSecs(1));
         add(ViberMsgTypeAudio, u"voice.m4a"_s, QString(), kDay1.addSecs(2));
+        // Named by their content: a voice note without a name a player knows, a PNG called ".jpg".
+        writeFile(src + u"2"_s, QByteArray("\0\0\0\x20"
+                                           "ftypM4A ",
+                                           12));
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(6), false), src + u"2"_s,
+                        QString());
+        // Content that tells nothing: the store's own name for the file says it.
+        writeFile(src + u"3"_s, QByteArray(64, '\0'));
+        f.addAttachment(f.addMessage(chat, ViberMsgTypeAudio, kDay1.addSecs(8), false), src + u"3"_s,
+                        QString())
+            ->fileName = u"voice-note.m4a"_s;
+        writeFile(src + u"png.jpg"_s, "\x89PNG\r\n\x1A\n....");
+        f.addAttachment(f.addMessage(chat, ViberMsgTypePicture, kDay1.addSecs(7), false), src + u"png.jpg"_s,
+                        QString());
         add(ViberMsgTypeFile, u"report.pdf"_s, QString(), kDay1.addSecs(3));
         _ViberMsg *gone = add(ViberMsgTypeSticker, QString(), QString(), kDay1.addSecs(4)); // not there
         // Too long for a file system with the time before it: shortened, keeping its extension.
@@ -441,18 +737,19 @@ private slots:
         ExtractMediaFilesThread worker(f.messages(), QDir(target));
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-        QCOMPARE(treeOf(target),
-                 (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
-                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.viber_voice"_s,
-                              u"atta_20140131-093008_report.pdf"_s,
-                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s}));
+        QCOMPARE(treeOf(target), (QStringList{u"atta_20140131-093005(1).jpg"_s, u"atta_20140131-093005.jpg"_s,
+                                              u"atta_20140131-093006.jpg"_s, u"atta_20140131-093007.m4a"_s,
+                                              u"atta_20140131-093008_report.pdf"_s,
+                                              u"atta_20140131-093010_"_s + QString(60, u'd') + u".pdf"_s,
+                                              u"atta_20140131-093011.m4a"_s, u"atta_20140131-093012.png"_s,
+                                              u"atta_20140131-093013.m4a"_s}));
         // The later copy takes the numbered name; a video without its file gives its preview.
         QCOMPARE(readText(target + u"/atta_20140131-093005(1).jpg"_s) +
                      readText(target + u"/atta_20140131-093006.jpg"_s),
                  u"p2.jpgv.jpg"_s);
-        QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.viber_voice"_s).lastModified(), kDay1.addSecs(2));
+        QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.m4a"_s).lastModified(), kDay1.addSecs(2));
         QCOMPARE(reporter.successes,
-                 QStringList{u"Extracted 6 attachments to %1; 1 were not in the source."_s.arg(
+                 QStringList{u"Extracted 9 attachments to %1; 1 were not in the source."_s.arg(
                      QDir::toNativeSeparators(target))});
 
         // Nothing but missing files is no success, and leaves no folder.
@@ -490,9 +787,10 @@ private slots:
         QCOMPARE(reporter.successes, QStringList{u"Successfully extracted 2 call history."_s});
         // Newest first; a call without person is "Unknown".
         const QString log = readText(out).simplified();
-        QVERIFY2(log.contains(QRegularExpression(
-                     u"^number Flag .* Unknown Incoming .* 0' 59'' Ann\\(\\+1\\) Outgoing .* 2' 5''$"_s)),
-                 qPrintable(log));
+        QVERIFY2(
+            log.contains(QRegularExpression(
+                u"^number Flag .* Unknown Incoming 01/02/2014 23:59:00 0:59 Ann\\(\\+1\\) Outgoing 31/01/2014 09:30:05 2:05$"_s)),
+            qPrintable(log));
     }
 };
 

@@ -70,11 +70,11 @@
     </message>
     <message>
         <source>IDS_CALL_INCOMING_VIDEO</source>
-        <translation>Incoming Video Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Incoming Video Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_OUTGOING_VIDEO</source>
-        <translation>Outgoing Video Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Outgoing Video Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_MISSED_VIDEO</source>
@@ -82,7 +82,7 @@
     </message>
     <message>
         <source>IDS_CALL_VIBER_OUT</source>
-        <translation>Viber Out Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Viber Out Call (%1)</translation>
     </message>
     <message>
         <source>IDS_SYS_SELF_ADDED</source>
@@ -154,11 +154,11 @@
     </message>
     <message>
         <source>IDS_CALL_INCOMING</source>
-        <translation>Incoming Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Incoming Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_OUTGOING</source>
-        <translation>Outgoing Call (%1&apos; %2&apos;&apos;)</translation>
+        <translation>Outgoing Call (%1)</translation>
     </message>
     <message>
         <source>IDS_CALL_MISSED</source>
@@ -187,6 +187,10 @@
     <message>
         <source>IDS_MSG_EDITED</source>
         <translation>[Edited]</translation>
+    </message>
+    <message>
+        <source>IDS_CALL_WITH_PARTY_%1_%2</source>
+        <translation>%1 · %2</translation>
     </message>
 </context>
 <context>
@@ -1221,6 +1225,10 @@
         <source>IDS_WELCOME_DEMO</source>
         <translation>Open a demo archive first, to see what the program does</translation>
     </message>
+    <message>
+        <source>IDS_BUBBLE_LOCATION</source>
+        <translation>Location</translation>
+    </message>
 </context>
 <context>
     <name>VBBubbleViewMgr</name>
@@ -1295,6 +1303,10 @@
         <source>IDS_EXPORT_INDEX_LAST</source>
         <translation>Last message</translation>
     </message>
+    <message>
+        <source>IDS_EXPORT_TXT_CHAT_%1</source>
+        <translation>Chat: %1</translation>
+    </message>
 </context>
 <context>
     <name>ExportMessagesThread</name>
@@ -1329,6 +1341,10 @@
     <message>
         <source>IDS_EXPORT_NOT_MOVED</source>
         <translation>the complete export could not be given this name</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_HTML_PAGE_FILE_%1_%2</source>
+        <translation>%1 - page %2</translation>
     </message>
 </context>
 <context>
@@ -1422,6 +1438,10 @@
     <message>
         <source>IDS_SEL_EXPORT_CALLS_PATH</source>
         <translation>Choose where to save the call log</translation>
+    </message>
+    <message>
+        <source>JSON Files(*.json)</source>
+        <translation>JSON Files(*.json)</translation>
     </message>
 </context>
 <context>
@@ -2391,6 +2411,20 @@ Commands:</translation>
     <message>
         <source>IDS_TURN_OFF_BACKUP_ENCRYPTION</source>
         <translation>Failed to transfer data to device. Your iTunes backup is encrypted. Please run iTunes on computer and then uncheck &quot;Encrypt iPhone backup&quot; option to try again.</translation>
+    </message>
+</context>
+<context>
+    <name>MessagePagePainter</name>
+    <message>
+        <source>IDS_PDF_PAGE_%1_OF_%2</source>
+        <translation>page %1 of %2</translation>
+    </message>
+</context>
+<context>
+    <name>ExportMessagesPdf</name>
+    <message>
+        <source>IDS_PDF_DATES_%1_%2</source>
+        <translation>%1 – %2</translation>
     </message>
 </context>
 </TS>
