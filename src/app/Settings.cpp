@@ -4,6 +4,8 @@
 
 #include <QSettings>
 
+#include <algorithm>
+
 namespace {
 
 QString settingsFile()
@@ -31,6 +33,18 @@ void setAutomaticUpdateCheck(bool on)
 {
     QSettings settings(settingsFile(), QSettings::IniFormat);
     settings.setValue(QStringLiteral("updates/automatic"), on);
+}
+
+int bubblePageSize()
+{
+    const QSettings settings(settingsFile(), QSettings::IniFormat);
+    return std::max(0, settings.value(QStringLiteral("view/pageSize"), 0).toInt());
+}
+
+void setBubblePageSize(int size)
+{
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("view/pageSize"), size);
 }
 
 } // namespace AppSettings

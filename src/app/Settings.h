@@ -11,5 +11,8 @@ QString updateServiceUrl();
 // Whether the window asks that service by itself at start (off unless turned on).
 bool automaticUpdateCheck();
 void setAutomaticUpdateCheck(bool on);
+// Messages to a page of the bubble view; 0 when the user never chose.
+int bubblePageSize();
+void setBubblePageSize(int size);
 
 } // namespace AppSettings

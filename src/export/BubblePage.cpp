@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <QUrl>
 
@@ -189,16 +190,17 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
 
 } // namespace
 
-int BubblePage::pageCount(qsizetype count)
+int BubblePage::pageCount(qsizetype count, int pageSize)
 {
     if (count <= 0)
         return 0;
-    return int((count + kPageSize - 1) / kPageSize);
+    pageSize = std::max(pageSize, 1);
+    return int((count + pageSize - 1) / pageSize);
 }
 
-int BubblePage::pageOfIndex(qsizetype index)
+int BubblePage::pageOfIndex(qsizetype index, int pageSize)
 {
-    return int(index / kPageSize) + 1;
+    return int(index / std::max(pageSize, 1)) + 1;
 }
 
 QString BubblePage::messageAnchor(const _ViberMsg *msg)
@@ -282,21 +284,27 @@ QString BubblePage::pagerHtml(int page, int count)
 {
     if (count <= 1)
         return QString();
+    // Arrows keep the pager on one line in a narrow pane; the words are the links' titles.
     auto link = [](const char *path, const char *key) {
-        return QStringLiteral("<a href=\"%1\">%2</a>")
-            .arg(QLatin1String(path), MessageText::messageHtml(tr(key)));
+        static const QHash<QByteArray, const char *> arrows{{kFirstPageLink, "\u00ab"},
+                                                            {kPreviousPageLink, "\u2039"},
+                                                            {kNextPageLink, "\u203a"},
+                                                            {kLastPageLink, "\u00bb"}};
+        return QStringLiteral("<a href=\"%1\" title=\"%2\" style=\"text-decoration:none;\">%3</a>")
+            .arg(QLatin1String(path), MessageText::messageHtml(tr(key)),
+                 QString::fromUtf8(arrows.value(QByteArray(path))));
     };
     QStringList parts;
     if (page > 1) {
         parts << link(kFirstPageLink, QT_TR_NOOP("IDS_BUBBLE_FIRST_PAGE"))
               << link(kPreviousPageLink, QT_TR_NOOP("IDS_BUBBLE_PREVIOUS_PAGE"));
     }
-    parts << tr("IDS_BUBBLE_PAGE_%1_OF_%2").arg(page).arg(count);
+    parts << tr("IDS_BUBBLE_PAGE_%1_OF_%2").arg(QLocale().toString(page), QLocale().toString(count));
     if (page < count) {
         parts << link(kNextPageLink, QT_TR_NOOP("IDS_BUBBLE_NEXT_PAGE"))
               << link(kLastPageLink, QT_TR_NOOP("IDS_BUBBLE_LAST_PAGE"));
     }
-    return QLatin1String("<p class=\"pager\" style=\"text-align:center;\">") +
+    return QLatin1String("<p class=\"pager\" style=\"text-align:center;white-space:nowrap;\">") +
            parts.join(QLatin1String(" &nbsp; ")) + QLatin1String("</p>");
 }
 
@@ -322,17 +330,18 @@ QString BubblePage::welcomePageHtml()
     return html + QLatin1String("<a name=\"end\"></a></body></html>");
 }
 
-QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page)
+QString BubblePage::pageHtml(const QList<_ViberMsg *> &messages, int page, int pageSize)
 {
-    const int count = pageCount(messages.size());
+    pageSize = std::max(pageSize, 1);
+    const int count = pageCount(messages.size(), pageSize);
     if (page < 1 || page > count)
         return QString();
 
     QString html = QLatin1String(kDocumentStart);
     html += pagerHtml(page, count);
 
-    const qsizetype first = qsizetype(page - 1) * kPageSize;
-    const qsizetype last = qMin<qsizetype>(first + kPageSize, messages.size());
+    const qsizetype first = qsizetype(page - 1) * pageSize;
+    const qsizetype last = qMin<qsizetype>(first + pageSize, messages.size());
     QDate previousDay;
     for (qsizetype i = first; i < last; ++i) {
         const _ViberMsg *msg = messages.at(i);

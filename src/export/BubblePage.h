@@ -50,9 +50,9 @@ public:
     static constexpr const char *kLastPageLink = "/last_page";
 
     // Pages needed for count messages; 0 for none.
-    static int pageCount(qsizetype count);
+    static int pageCount(qsizetype count, int pageSize = kPageSize);
     // The 1-based page that shows the message at index.
-    static int pageOfIndex(qsizetype index);
+    static int pageOfIndex(qsizetype index, int pageSize = kPageSize);
     // The anchor in front of a message: "sms_" and its id.
     static QString messageAnchor(const _ViberMsg *msg);
 
@@ -63,7 +63,7 @@ public:
     static QString welcomePageHtml();
     static constexpr const char *kWelcomeLinkPrefix = "/welcome/";
     // The complete page (1-based); empty when page is out of range.
-    static QString pageHtml(const QList<_ViberMsg *> &messages, int page);
+    static QString pageHtml(const QList<_ViberMsg *> &messages, int page, int pageSize = kPageSize);
 
     // Where a page is among count ("Page 3 of 31") with links to the first,
     // previous, next and last page where they lead somewhere; empty for one page.

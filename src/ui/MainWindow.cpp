@@ -28,6 +28,7 @@
 #include "workers/LoadViberMsgThread.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
@@ -113,6 +114,7 @@ MainWindow::MainWindow(const Options &options, QWidget *parent)
     ui->lbSMSCount->setTextFormat(Qt::PlainText);
     ui->txtHandleKeyword->setPlaceholderText(tr("IDS_SEARCH_CONTACT_HINT"));
     ui->txtSMSKeyword->setPlaceholderText(tr("IDS_SEARCH_MESSAGE_HINT"));
+    buildPageSizeChooser();
 
     connect(ui->treeViewDS, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeSelected);
     connect(ui->treeViewDS, &MyTreeView::createContextMenu, this, &MainWindow::onMainTreeContextMenu);
@@ -550,6 +552,27 @@ void MainWindow::showList(const QList<_ViberMsg *> &messages)
     ui->treeViewSMS->scrollToTop();
     m_bubbleView->showBubble(messages);
     ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(messages.size()));
+}
+
+void MainWindow::buildPageSizeChooser()
+{
+    // A long chat reads faster in larger pages; the choice is kept for the next start.
+    auto *sizes = new QComboBox(ui->widget_6);
+    sizes->setObjectName(QStringLiteral("cbPageSize"));
+    sizes->setToolTip(tr("IDS_TIP_PAGE_SIZE"));
+    const int chosen = AppSettings::bubblePageSize();
+    for (int size : {50, 100, 200, 500, 1000}) {
+        sizes->addItem(tr("IDS_PAGE_SIZE_%n", nullptr, size), size);
+        if (size == chosen)
+            sizes->setCurrentIndex(sizes->count() - 1);
+    }
+    m_bubbleView->setPageSize(sizes->currentData().toInt());
+    connect(sizes, &QComboBox::currentIndexChanged, this, [this, sizes] {
+        const int size = sizes->currentData().toInt();
+        m_bubbleView->setPageSize(size);
+        AppSettings::setBubblePageSize(size);
+    });
+    ui->horizontalLayout_3->addWidget(sizes);
 }
 
 void MainWindow::fitDateColumn()

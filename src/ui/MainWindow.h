@@ -187,6 +187,7 @@ private:
     void showMessages(const ViberDataPtr &data, _ViberChat *chat);
     void showList(const QList<_ViberMsg *> &messages);
     void fitDateColumn();
+    void buildPageSizeChooser();
     void clearViews();
     void clearTreeSelection();
     void selectNode(AbsTreeItemModel::_ItemNode *node);

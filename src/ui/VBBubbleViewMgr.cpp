@@ -142,13 +142,26 @@ QUrl VBBubbleViewMgr::baseUrl()
 void VBBubbleViewMgr::showBubble(ViberMsgList smslist)
 {
     m_messages = smslist;
-    m_pageCount = BubblePage::pageCount(m_messages.size());
+    m_pageCount = BubblePage::pageCount(m_messages.size(), m_pageSize);
     m_page = 0;
     m_anchor.clear();
     if (m_pageCount > 0)
         firstPage();
     else
         setViewHtml(BubblePage::emptyPageHtml());
+}
+
+void VBBubbleViewMgr::setPageSize(int size)
+{
+    size = std::max(size, 1);
+    if (size == m_pageSize)
+        return;
+    // The first message of the page shown stays in view.
+    const qsizetype first = m_page > 0 ? qsizetype(m_page - 1) * m_pageSize : 0;
+    m_pageSize = size;
+    m_pageCount = BubblePage::pageCount(m_messages.size(), m_pageSize);
+    if (m_pageCount > 0)
+        render(BubblePage::pageOfIndex(first, m_pageSize));
 }
 
 void VBBubbleViewMgr::showWelcome()
@@ -270,7 +283,7 @@ void VBBubbleViewMgr::scrollToPos(int ipos)
 {
     if (ipos < 0 || ipos >= m_messages.size() || !m_messages.at(ipos))
         return;
-    const int target = BubblePage::pageOfIndex(ipos);
+    const int target = BubblePage::pageOfIndex(ipos, m_pageSize);
     m_anchor = BubblePage::messageAnchor(m_messages.at(ipos));
     if (target == m_page)
         scrollToAnchor();
@@ -283,7 +296,7 @@ void VBBubbleViewMgr::render(int page)
     if (page < 1 || page > m_pageCount)
         return;
     m_page = page;
-    setViewHtml(BubblePage::pageHtml(m_messages, page));
+    setViewHtml(BubblePage::pageHtml(m_messages, page, m_pageSize));
 }
 
 void VBBubbleViewMgr::setViewHtml(const QString &html)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "export/BubblePage.h"
 #include "viber/ViberMsgList.h"
 
 #include <QObject>
@@ -20,7 +21,6 @@ class VBBubbleViewMgr : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kPageSize = 50;
     // Pages above this size are loaded from a temporary file (setHtml's limit is 2 MB).
     static constexpr qsizetype kMaxInlinePageBytes = 1900 * 1024;
 
@@ -39,6 +39,9 @@ public:
 
     int page() const { return m_page; }
     int pageCount() const { return m_pageCount; }
+    // Messages to a page; the page shown is laid out again around the same message.
+    int pageSize() const { return m_pageSize; }
+    void setPageSize(int size);
     QString anchor() const { return m_anchor; }
     // The HTML last set into the view.
     QString currentHtml() const { return m_html; }
@@ -85,6 +88,7 @@ private:
     ViberMsgList m_messages;
     int m_page = 0;
     int m_pageCount = 0;
+    int m_pageSize = BubblePage::kPageSize;
     QString m_anchor;
     QString m_html;
     QString m_highlight;

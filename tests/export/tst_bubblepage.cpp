@@ -71,13 +71,19 @@ private slots:
             // Where the page is, above and below the messages, and links where they lead.
             const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
             QCOMPARE(html.count(u"Page %1 of 3"_s.arg(page)), expected.isEmpty() ? 0 : 2);
-            QCOMPARE(html.count(u"<a href=\"/pre_page\">&lt;&lt;Previous Page</a>"_s), back);
-            QCOMPARE(html.count(u"<a href=\"/last_page\">Last Page&gt;|</a>"_s), on);
+            QCOMPARE(html.count(u"<a href=\"/pre_page\" title=\"Previous page\""_s), back);
+            QCOMPARE(html.count(u"<a href=\"/last_page\" title=\"Last page\""_s), on);
             // A page opens with the day of its first message, even when the day began a page before.
             QCOMPARE(html.count(MessageText::systemMessageHtml(u"Tuesday, 5 March 2024"_s)),
                      expected.isEmpty() ? 0 : 1);
         }
         QCOMPARE(BubblePage::pageCount(100), 2);
+        // A page size the user chose; none below one message.
+        QCOMPARE(BubblePage::pageCount(101, 100), 2);
+        QCOMPARE(BubblePage::pageOfIndex(100, 100), 2);
+        QCOMPARE(BubblePage::pageCount(3, 0), 3);
+        QCOMPARE(messageAnchors(BubblePage::pageHtml(all, 2, 100)),
+                 QStringList(BubblePage::messageAnchor(all.last())));
         QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(u"Page 1 of"_s));
         QVERIFY(BubblePage::pageHtml(ViberMsgList(), 1).isEmpty());
 

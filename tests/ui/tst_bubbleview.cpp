@@ -171,6 +171,14 @@ private slots:
                  u"rgb(213, 231, 236)"_s);
         QVERIFY(evaluate(u"document.body.textContent.indexOf('END-OF-LONG') >= 0"_s).toBool());
         QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(102)) < 2, 10000);
+
+        // Larger pages: fewer of them, and the page shown keeps its first message.
+        m_mgr->scrollToPos(60);
+        m_mgr->setPageSize(100);
+        QCOMPARE(m_mgr->pageCount(), 2);
+        QCOMPARE(m_mgr->page(), 1);
+        QVERIFY(m_mgr->currentHtml().contains(BubblePage::messageAnchor(f.messages().at(99))));
+        QVERIFY(!m_mgr->currentHtml().contains(BubblePage::messageAnchor(f.messages().at(100))));
     }
     void pageRunsNoScript()
     {

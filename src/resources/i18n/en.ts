@@ -857,6 +857,17 @@
         <source>IDS_MI_CLOSE_SOURCE</source>
         <translation>Close</translation>
     </message>
+    <message numerus="yes">
+        <source>IDS_PAGE_SIZE_%n</source>
+        <translation>
+            <numerusform>%n per page</numerusform>
+            <numerusform>%n per page</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>IDS_TIP_PAGE_SIZE</source>
+        <translation>How many messages a page of the bubbles shows</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
@@ -1183,19 +1194,19 @@
     <name>BubblePage</name>
     <message>
         <source>IDS_BUBBLE_PREVIOUS_PAGE</source>
-        <translation>&lt;&lt;Previous Page</translation>
+        <translation>Previous page</translation>
     </message>
     <message>
         <source>IDS_BUBBLE_NEXT_PAGE</source>
-        <translation>&gt;&gt;Next Page</translation>
+        <translation>Next page</translation>
     </message>
     <message>
         <source>IDS_BUBBLE_FIRST_PAGE</source>
-        <translation>|&lt;First Page</translation>
+        <translation>First page</translation>
     </message>
     <message>
         <source>IDS_BUBBLE_LAST_PAGE</source>
-        <translation>Last Page&gt;|</translation>
+        <translation>Last page</translation>
     </message>
     <message>
         <source>IDS_BUBBLE_PAGE_%1_OF_%2</source>
