@@ -52,7 +52,10 @@ void SearchController::findNextMessage()
         showInfo(tr("IDS_CAN_NOT_FOUND_AND_MESSAGES"), m_w.parent);
         return;
     }
+    // A new search may find the row the user is on; the next one goes past it.
+    bool fresh = false;
     if (!m_searched || keyword != m_keyword) {
+        fresh = true;
         SearchMessagesThread worker(messages, keyword);
         if (!runWorker(m_w.parent, &worker, tr("IDS_SEARCHING_MESSAGES"), true, kSearchDialogDelayMs))
             return;
@@ -68,7 +71,8 @@ void SearchController::findNextMessage()
     }
     const QModelIndex current = m_w.messages->currentIndex();
     const qsizetype from = current.isValid() ? current.row() : -1;
-    auto next = std::upper_bound(m_matches.cbegin(), m_matches.cend(), from);
+    auto next = fresh ? std::lower_bound(m_matches.cbegin(), m_matches.cend(), from)
+                      : std::upper_bound(m_matches.cbegin(), m_matches.cend(), from);
     if (next == m_matches.cend()) {
         // Going round silently hides that every match was seen: the user decides.
         if (!askYesNo(tr("IDS_SEARCH_START_OVER_%1").arg(keyword.toHtmlEscaped()), m_w.parent))

@@ -269,6 +269,12 @@ private slots:
         QVERIFY(m_user->boxes.first().startsWith(u"No more matches for “APPLE” below."_s));
         QTRY_VERIFY(!marked.isEmpty() && marked.last().first().toInt() == 2);
         QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
+        // A new keyword may find the row the user is on.
+        list()->setCurrentIndex(m_w->smsModel()->index(2, 0));
+        messageKeyword->setText(u"another"_s);
+        QTest::keyClick(messageKeyword, Qt::Key_Return);
+        QCOMPARE(list()->currentIndex().row(), 2);
+        QCOMPARE(count->text(), u"1 of 1 match"_s);
         // The keyword is named as typed, never as markup; a new keyword forgets the count.
         m_user->boxes.clear();
         messageKeyword->setText(u"<b>kiwi</b>"_s);
