@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocumentFragment>
 #include <QVBoxLayout>
 
 namespace {
@@ -60,17 +61,11 @@ std::optional<ScopeOption> ScopeChoice::ask(WindowContext &window, ActionScope r
     layout->addWidget(question);
     auto *group = new QButtonGroup(&dialog);
     for (qsizetype i = 0; i < options.size(); ++i) {
-        // Titles come from stores: shown as text, whatever they hold.
-        auto *button = new QRadioButton(&dialog);
+        // The option's text is escaped for the boxes; the button shows it as plain text.
+        auto *button =
+            new QRadioButton(QTextDocumentFragment::fromHtml(options.at(i).text).toPlainText(), &dialog);
         button->setObjectName(QStringLiteral("scope%1").arg(i));
-        auto *label = new QLabel(options.at(i).text, &dialog);
-        label->setObjectName(QStringLiteral("scopeText%1").arg(i));
-        label->setTextFormat(Qt::RichText);
-        label->setBuddy(button);
-        auto *row = new QHBoxLayout;
-        row->addWidget(button);
-        row->addWidget(label, 1);
-        layout->addLayout(row);
+        layout->addWidget(button);
         group->addButton(button, int(i));
         button->setChecked(i == preselected);
     }

@@ -40,7 +40,7 @@ public:
     QStringList fileDialogs; // title and proposed file name of each file dialog
     QList<QMessageBox::Icon> icons;
     QList<QStringList> menus; // object names of each menu's entries
-    // The scope dialog: each offer's texts (HTML as shown), the one taken, and which
+    // The scope dialog: each offer's texts, the one taken, and which
     // to take (-1: the one the dialog chose first; beyond the offers: cancel).
     QList<QStringList> scopeOffers;
     QStringList scopesTaken;
@@ -98,7 +98,7 @@ private:
             auto *button = dialog->findChild<QRadioButton *>(QStringLiteral("scope%1").arg(i));
             if (!button)
                 break;
-            offers << dialog->findChild<QLabel *>(QStringLiteral("scopeText%1").arg(i))->text();
+            offers << button->text();
             if (i == scopeChoice)
                 button->setChecked(true);
         }
