@@ -35,6 +35,18 @@ void setAutomaticUpdateCheck(bool on)
     settings.setValue(QStringLiteral("updates/automatic"), on);
 }
 
+QString mapSite()
+{
+    const QSettings settings(settingsFile(), QSettings::IniFormat);
+    return settings.value(QStringLiteral("view/mapSite")).toString().trimmed();
+}
+
+void setMapSite(const QString &addressTemplate)
+{
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("view/mapSite"), addressTemplate);
+}
+
 int bubblePageSize()
 {
     const QSettings settings(settingsFile(), QSettings::IniFormat);

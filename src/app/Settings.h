@@ -11,6 +11,10 @@ QString updateServiceUrl();
 // Whether the window asks that service by itself at start (off unless turned on).
 bool automaticUpdateCheck();
 void setAutomaticUpdateCheck(bool on);
+// The map site places open in: a web address with %1 the latitude and %2 the
+// longitude; "" for the default (OpenStreetMap).
+QString mapSite();
+void setMapSite(const QString &addressTemplate);
 // Messages to a page of the bubble view; 0 when the user never chose.
 int bubblePageSize();
 void setBubblePageSize(int size);

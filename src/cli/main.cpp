@@ -3,6 +3,8 @@
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
 #include "app/Logging.h"
+#include "app/Settings.h"
+#include "export/MessageText.h"
 
 #include <QGuiApplication>
 #include <QTextStream>
@@ -38,6 +40,8 @@ int main(int argc, char **argv)
     // What the workers log goes to the program's log, not among the command's output.
     setupLogging(dataFolder().filePath(QLatin1String(AppConstants::kLogFolder)), AppConstants::kLogFilesKept);
     setLogEcho(false);
+    // Places link to the map site the user chose in the window.
+    MessageText::setMapSite(AppSettings::mapSite());
     qDebug("chatwharf-cli %s: %s", CHATWHARF_VERSION,
            qUtf8Printable(QCoreApplication::arguments().mid(1).join(u' ')));
 

@@ -27,6 +27,7 @@
 #include "viber/LocalDatabases.h"
 #include "workers/LoadViberMsgThread.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -314,6 +315,7 @@ void MainWindow::buildMenus()
     tools->setObjectName(QStringLiteral("menuTools"));
     tools->addAction(makeAction(QT_TR_NOOP("IDS_MI_CHECK_UPDATE"), QStringLiteral(":/res/check-update.png"),
                                 &MainWindow::miCheckUpdate));
+    tools->addMenu(buildMapSiteMenu());
     QAction *automatic = makeAction(QT_TR_NOOP("IDS_MI_AUTO_UPDATE_CHECK"), QString(), nullptr);
     automatic->setCheckable(true);
     automatic->setChecked(m_options.automaticUpdateCheck && !m_options.serviceBaseUrl.isEmpty());
@@ -552,6 +554,38 @@ void MainWindow::showList(const QList<_ViberMsg *> &messages)
     ui->treeViewSMS->scrollToTop();
     m_bubbleView->showBubble(messages);
     ui->lbSMSCount->setText(tr("IDS_MESSAGES_COUNT_%1").arg(messages.size()));
+}
+
+QMenu *MainWindow::buildMapSiteMenu()
+{
+    // Places are links, never pictures fetched from a map service: the user picks
+    // where they open.
+    MessageText::setMapSite(AppSettings::mapSite());
+    auto *menu = new QMenu(tr("IDS_MI_MAP_SITE"), this);
+    menu->setObjectName(QStringLiteral("menuMapSite"));
+    menu->setIcon(QIcon(QStringLiteral(":/res/open_db_folder.png")));
+    auto *group = new QActionGroup(menu);
+    const std::pair<const char *, const char *> sites[] = {
+        {QT_TR_NOOP("IDS_MAP_SITE_OPENSTREETMAP"), ""},
+        {QT_TR_NOOP("IDS_MAP_SITE_GOOGLE"), "https://www.google.com/maps/search/?api=1&query=%1,%2"},
+        {QT_TR_NOOP("IDS_MAP_SITE_BING"), "https://www.bing.com/maps?cp=%1~%2&lvl=16"},
+    };
+    const QString current = AppSettings::mapSite();
+    for (const auto &[name, address] : sites) {
+        QAction *site = menu->addAction(tr(name));
+        site->setObjectName(QLatin1String(name));
+        site->setCheckable(true);
+        site->setChecked(current == QLatin1String(address));
+        group->addAction(site);
+        connect(site, &QAction::triggered, this, [this, address = QString::fromLatin1(address)] {
+            AppSettings::setMapSite(address);
+            MessageText::setMapSite(address);
+            // The bubbles shown link to the new site at once.
+            if (m_shownData)
+                showMessages(m_shownData, m_shownChat);
+        });
+    }
+    return menu;
 }
 
 void MainWindow::buildPageSizeChooser()

@@ -188,6 +188,7 @@ private:
     void showList(const QList<_ViberMsg *> &messages);
     void fitDateColumn();
     void buildPageSizeChooser();
+    QMenu *buildMapSiteMenu();
     void clearViews();
     void clearTreeSelection();
     void selectNode(AbsTreeItemModel::_ItemNode *node);

@@ -4,6 +4,7 @@
 #include "app/UpdateCheck.h"
 #include "device/MobileDevice.h"
 #include "export/BubblePage.h"
+#include "export/MessageText.h"
 #include "itunes/BackupLocations.h"
 #include "support/BackupFixtures.h"
 #include "support/DesktopFixtures.h"
@@ -378,6 +379,19 @@ private slots:
                  qPrintable(u"disabled without a reason: "_s + unexplained.join(u' ')));
     }
 
+    // Places open in the map site the user picks, kept for the next start.
+    void mapSiteIsTheUsers()
+    {
+        QCOMPARE(MessageText::mapSite(), u"https://www.openstreetmap.org/?mlat=%1&mlon=%2#map=16/%1/%2"_s);
+        m_w->findChild<QAction *>(u"IDS_MAP_SITE_GOOGLE"_s)->trigger();
+        QVERIFY(MessageText::mapSite().startsWith(u"https://www.google.com/maps/"_s));
+        MessageText::setMapSite(QString());
+        makeWindow();
+        QVERIFY(MessageText::mapSite().startsWith(u"https://www.google.com/maps/"_s));
+        QVERIFY(m_w->findChild<QAction *>(u"IDS_MAP_SITE_GOOGLE"_s)->isChecked());
+        m_w->findChild<QAction *>(u"IDS_MAP_SITE_OPENSTREETMAP"_s)->trigger();
+        QVERIFY(MessageText::mapSite().contains(u"openstreetmap.org"_s));
+    }
     // At 800×600 every toolbar caption is whole, and what has no room is behind the
     // toolbar's overflow button.
     void toolbarFitsASmallScreen()

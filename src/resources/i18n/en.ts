@@ -868,6 +868,22 @@
         <source>IDS_TIP_PAGE_SIZE</source>
         <translation>How many messages a page of the bubbles shows</translation>
     </message>
+    <message>
+        <source>IDS_MI_MAP_SITE</source>
+        <translation>Open Places In</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_OPENSTREETMAP</source>
+        <translation>OpenStreetMap</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_GOOGLE</source>
+        <translation>Google Maps</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_BING</source>
+        <translation>Bing Maps</translation>
+    </message>
 </context>
 <context>
     <name>MessageBoxes</name>
