@@ -1236,10 +1236,3 @@ void MainWindow::miAbout()
     AboutDlg dialog(this);
     dialog.exec();
 }
-
-// --- Actions of later parts --------------------------------------------------
-
-void MainWindow::notAvailable(const char *action)
-{
-    qWarning("%s is not available in this version", action);
-}

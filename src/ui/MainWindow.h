@@ -201,7 +201,6 @@ private:
     // Attached phones other than source (which may be null).
     int phonesBesides(const _AbsDBItemNode *source) const;
 
-    void notAvailable(const char *action);
     void showChatPicture(const _ViberChat *chat);
 
     // The picture of a menu entry named by key; "" for none.

@@ -427,7 +427,7 @@ void IOSRestoreViberMsgThread::deliverStore(const QString &store)
     // A file system that will not rename over a file gets the old store removed first.
     if (!afc_rename(m_container, staged, target) &&
         !(afc_remove(m_container, target) && afc_rename(m_container, staged, target)))
-        fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(target));
+        fail(tr("IDS_PHONE_WRITE_FAILED_%1").arg(target.toHtmlEscaped()));
 }
 
 void IOSRestoreViberMsgThread::upload(const QString &localPath, const QString &devicePath, bool overwrite)
@@ -446,22 +446,24 @@ void IOSRestoreViberMsgThread::upload(const QString &localPath, const QString &d
         afc_make_dir(m_container, folder);
     AfcFile out;
     if (!afc_open_write(m_container, devicePath, out))
-        fail(u"IOSAfcFileDownload::uploadFileThrow, can not create %1."_s.arg(devicePath));
+        fail(tr("IDS_PHONE_CREATE_FAILED_%1").arg(devicePath.toHtmlEscaped()));
     QFile in(localPath);
     if (!in.open(QIODevice::ReadOnly))
-        fail(u"IOSAfcFileDownload::uploadFileThrow, can not read %1."_s.arg(localPath));
+        fail(tr("IDS_LOCAL_READ_FAILED_%1_%2")
+                 .arg(QDir::toNativeSeparators(localPath).toHtmlEscaped(), in.errorString().toHtmlEscaped()));
     QByteArray buffer(131072, Qt::Uninitialized);
     qint64 sent = 0;
     for (;;) {
         checkCancel();
         const qint64 got = in.read(buffer.data(), buffer.size());
         if (got < 0)
-            fail(
-                u"IOSAfcFileDownload::uploadFileThrow, read %1 error. %2"_s.arg(localPath, in.errorString()));
+            fail(tr("IDS_LOCAL_READ_FAILED_%1_%2")
+                     .arg(QDir::toNativeSeparators(localPath).toHtmlEscaped(),
+                          in.errorString().toHtmlEscaped()));
         if (got == 0)
             break;
         if (afc_write(out, buffer.constData(), got) != got)
-            fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(devicePath));
+            fail(tr("IDS_PHONE_WRITE_FAILED_%1").arg(devicePath.toHtmlEscaped()));
         sent += got;
         reportProgress(
             -1, QString(),
@@ -469,7 +471,7 @@ void IOSRestoreViberMsgThread::upload(const QString &localPath, const QString &d
     }
     // A close the phone did not confirm may have lost what was written.
     if (!out.close())
-        fail(u"IOSAfcFileDownload::uploadFileThrow, write device file %1 error."_s.arg(devicePath));
+        fail(tr("IDS_PHONE_WRITE_FAILED_%1").arg(devicePath.toHtmlEscaped()));
 }
 
 void IOSRestoreViberMsgThread::deliverAttachment(qint64 key, const _ViberAtta &att)

@@ -2293,6 +2293,18 @@ Commands:</translation>
         <source>IDS_MERGED_STORE_DAMAGED_%1</source>
         <translation>The merged store %1 did not pass its check; nothing was changed.</translation>
     </message>
+    <message>
+        <source>IDS_PHONE_WRITE_FAILED_%1</source>
+        <translation>The iPhone did not take the file %1: writing it failed. Check that the phone is still connected and unlocked, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_PHONE_CREATE_FAILED_%1</source>
+        <translation>The file %1 could not be made on the iPhone. Check that the phone is still connected and unlocked, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCAL_READ_FAILED_%1_%2</source>
+        <translation>The file %1 could not be read to send it to the iPhone: %2</translation>
+    </message>
 </context>
 <context>
     <name>TransferController</name>
