@@ -105,12 +105,6 @@ MessageMetadata MessageMetadata::parse(const QString &json)
     m.file.extension = text(file, {"FileExt"});
     m.file.contentType = text(file, {"ContentType"});
     m.file.size = integer(file, "FileSize");
-    m.file.duration = number(file, "Duration");
-    const QJsonObject media = object(file, "mediaInfo");
-    m.file.width = int(integer(media, "Width"));
-    m.file.height = int(integer(media, "Height"));
-
-    m.voiceDuration = number(object(root, "audio_ptt"), "duration");
 
     const QJsonObject poll = object(root, "poll");
     m.pollQuestion = text(poll, {"question", "text", "title"});
@@ -124,19 +118,6 @@ MessageMetadata MessageMetadata::parse(const QString &json)
     const QJsonValue pin = member(root, "pin");
     m.pinText = pin.isString() ? pin.toString() : text(pin.toObject(), {"text", "title"});
 
-    // A list of ranges, alone or under "data".
-    const QJsonValue meta = member(root, "textMetaInfo");
-    const QJsonArray ranges = meta.isArray() ? meta.toArray() : member(meta.toObject(), "data").toArray();
-    for (const QJsonValue &v : ranges) {
-        const QJsonObject o = v.toObject();
-        const auto position = [&](const char *a, const char *b) {
-            return member(o, a).isUndefined() ? integer(o, b) : integer(o, a);
-        };
-        Mention mention{text(o, {"memberId"}), position("startPosition", "start"),
-                        position("endPosition", "end")};
-        if (!mention.memberId.isEmpty())
-            m.mentions.append(mention);
-    }
     return m;
 }
 

@@ -26,17 +26,10 @@ struct MessageMetadata
         QString extension;
         QString contentType;
         qint64 size = 0;
-        double duration = 0; // seconds
-        int width = 0, height = 0;
         bool isEmpty() const
         {
             return name.isEmpty() && extension.isEmpty() && contentType.isEmpty() && size == 0;
         }
-    };
-    struct Mention
-    {
-        QString memberId;
-        qint64 start = 0, end = 0; // UTF-16 positions in the text
     };
 
     // Messages.ClientFlag of Viber Desktop: the sender changed the message after sending it.
@@ -47,11 +40,9 @@ struct MessageMetadata
     bool edited = false;   // from the record's ClientFlag extra column
     QString forwardedFrom; // may be empty for a forward
     File file;
-    double voiceDuration = 0;
     QString pollQuestion;
     QStringList pollOptions;
     QString pinText;
-    QList<Mention> mentions;
 
     static MessageMetadata parse(const QString &json);
     // The record's ZMETADATA, parsed; empty for a record without.
