@@ -59,13 +59,13 @@ QVariant ItemModelSms::headerData(int section, Qt::Orientation orientation, int 
         return QVariant();
     switch (section) {
     case 0:
-        return QStringLiteral("Date");
+        return tr("IDS_COLUMN_DATE");
     case 1:
-        return QStringLiteral("Flag");
+        return tr("IDS_COLUMN_FLAG");
     case 2:
-        return QStringLiteral("Contact");
+        return tr("IDS_COLUMN_CONTACT");
     case 3:
-        return QStringLiteral("Content");
+        return tr("IDS_COLUMN_CONTENT");
     default:
         return QVariant();
     }
@@ -104,8 +104,12 @@ QString ItemModelSms::contactText(const _ViberMsg *msg)
 {
     if (msg->type == ViberMsgTypeSystem)
         return QStringLiteral("<System>");
-    if (msg->type == ViberMsgTypeCall)
-        return QStringLiteral("<Call>");
+    // A call names its other party, as the call log does.
+    if (msg->type == ViberMsgTypeCall) {
+        if (const _ViberPerson *party = MessageText::callParty(msg))
+            return personLabel(party);
+        return msg->chat ? MessageText::participantLabels(msg->chat) : QString();
+    }
     if (!msg->chat)
         return QString();
     // A group is named by its title, not by a list of members cut short by the

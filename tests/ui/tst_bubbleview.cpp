@@ -436,14 +436,14 @@ private slots:
         QCOMPARE(model.rowCount(), 8);
         QVERIFY(!model.index(8, 0).isValid() && !model.index(0, 4).isValid() && !model.message(8));
         // Flag and contact of each row: who a message is from must not be mixed up.
-        // A group is named by its title, the sender in front of it.
+        // A group is named by its title, the sender in front of it; a call by its party.
         QStringList rows;
         for (int row = 0; row < 8; ++row)
             rows << model.data(model.index(row, 1)).toString() + u'|' +
                         model.data(model.index(row, 2)).toString();
-        QCOMPARE(rows, QStringList({u"From|Ann(+491)"_s, u"To|Ann(+491)"_s, u"|<System>"_s, u"|<Call>"_s,
+        QCOMPARE(rows, QStringList({u"From|Ann(+491)"_s, u"To|Ann(+491)"_s, u"|<System>"_s, u"|Ann(+491)"_s,
                                     u"From|Bob(+492) in <b>Friends</b>"_s, u"To|<b>Friends</b>"_s, u"From|"_s,
-                                    u"|<Call>"_s}));
+                                    u"|Ann(+491)"_s}));
         QCOMPARE(model.data(model.index(4, 3)).toString(), u"yo"_s);
         const QImage in = resource("icon_sms-receive"), out = resource("icon_sms-sent");
         for (const auto &[row, icon] :

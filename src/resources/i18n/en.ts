@@ -1094,6 +1094,22 @@
         <source>IDS_LIST_SENDER_%1_IN_GROUP_%2</source>
         <translation>%1 in %2</translation>
     </message>
+    <message>
+        <source>IDS_COLUMN_DATE</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>IDS_COLUMN_FLAG</source>
+        <translation>Flag</translation>
+    </message>
+    <message>
+        <source>IDS_COLUMN_CONTACT</source>
+        <translation>Contact</translation>
+    </message>
+    <message>
+        <source>IDS_COLUMN_CONTENT</source>
+        <translation>Content</translation>
+    </message>
 </context>
 <context>
     <name>LoadViberMsgThread</name>
