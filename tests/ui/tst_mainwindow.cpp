@@ -396,6 +396,8 @@ private slots:
     // toolbar's overflow button.
     void toolbarFitsASmallScreen()
     {
+        // With a chat on show, whose title and picture take room in the bubbles' header.
+        QVERIFY(select(u"Devices/Stored Phone/Weekend hiking friend"_s));
         m_w->resize(800, 600);
         auto *bar = m_w->findChild<QToolBar *>(u"mainToolBar"_s);
         QTRY_COMPARE(m_w->width(), 800);
