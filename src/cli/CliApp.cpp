@@ -2,6 +2,7 @@
 
 #include "app/DataFolder.h"
 #include "app/Platform.h"
+#include "app/Plurals.h"
 #include "export/MessageText.h"
 #include "itunes/BackupLocations.h"
 #include "itunes/BackupManifest.h"
@@ -429,11 +430,8 @@ void CliApp::import(QCommandLineParser &parser)
     }
     const BackupViberMsgThread::Counts &n = copy.counts();
     say(tr("IDS_CLI_IMPORTED_%1_%2_%3_%4_%5")
-            .arg(n.inserted - n.callsInserted)
-            .arg(n.callsInserted)
-            .arg(name)
-            .arg(n.present - n.callsPresent)
-            .arg(n.callsPresent));
+            .arg(Plurals::messages(n.inserted - n.callsInserted), Plurals::calls(n.callsInserted), name,
+                 Plurals::messages(n.present - n.callsPresent), Plurals::calls(n.callsPresent)));
     // Rows not copied or not read are never lost unseen, not even with --quiet.
     if (n.skipped > 0)
         (m_quiet ? m_err : m_out) << tr("IDS_CLI_SKIPPED_%1").arg(n.skipped) << '\n';
@@ -467,7 +465,9 @@ void CliApp::deleteMessages(QCommandLineParser &parser)
                                        [](const _ViberMsg *m) { return m->type == ViberMsgTypeCall; });
     const qint64 texts = messages.size() - calls;
     if (ask) {
-        m_err << tr("IDS_CLI_DELETE_CONFIRM_%1_%2_%3").arg(texts).arg(calls).arg(name) << u' ';
+        m_err << tr("IDS_CLI_DELETE_CONFIRM_%1_%2_%3")
+                     .arg(Plurals::messages(texts), Plurals::calls(calls), name)
+              << u' ';
         m_err.flush();
         const QString answer = QTextStream(stdin).readLine().trimmed().toLower();
         if (answer != u"y"_s && answer != u"yes"_s)
@@ -479,7 +479,7 @@ void CliApp::deleteMessages(QCommandLineParser &parser)
     store->close();
     if (!ok)
         finishFailed(worker);
-    say(tr("IDS_CLI_DELETED_%1_%2_%3").arg(texts).arg(calls).arg(name));
+    say(tr("IDS_CLI_DELETED_%1_%2_%3").arg(Plurals::messages(texts), Plurals::calls(calls), name));
 }
 
 void CliApp::toBackup(QCommandLineParser &parser)
@@ -502,7 +502,8 @@ void CliApp::toBackup(QCommandLineParser &parser)
         m_err << ConsoleReporter::toPlainText(manifest.recoveredText()).simplified() << u'\n';
     if (!result.succeeded)
         stepFailed();
-    say(tr("IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3").arg(result.messages).arg(result.calls).arg(shown(target)));
+    say(tr("IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3")
+            .arg(Plurals::messages(result.messages), Plurals::calls(result.calls), shown(target)));
 }
 
 void CliApp::transfer(QCommandLineParser &parser)
@@ -562,7 +563,8 @@ void CliApp::transfer(QCommandLineParser &parser)
     const PhoneTransfer::Transferred result = PhoneTransfer::transfer(phone, messages, host);
     if (!result.succeeded)
         stepFailed();
-    say(tr("IDS_CLI_TRANSFERRED_%1_%2_%3").arg(result.messages).arg(result.calls).arg(phone.udid));
+    say(tr("IDS_CLI_TRANSFERRED_%1_%2_%3")
+            .arg(Plurals::messages(result.messages), Plurals::calls(result.calls), phone.udid));
 }
 
 void CliApp::say(const QString &line)

@@ -305,7 +305,7 @@ QString ExportMessagesThread::exportAll()
     if (files)
         writeHtmlIndex(folder.filePath(QStringLiteral("index.html")), index, *files);
     if (!perChat)
-        return tr("IDS_SUC_EXPORT_%1_MMS").arg(m_exported);
+        return tr("IDS_SUC_EXPORT_%n_MESSAGES", nullptr, int(m_exported));
 
     // From here on the folder is complete: a cancel could only leave it half moved.
     commitStarts();
@@ -314,8 +314,7 @@ QString ExportMessagesThread::exportAll()
     m_staging.clear();
     for (QString &file : m_chatFiles)
         file = QDir(m_outputPath).filePath(file);
-    return tr("IDS_SUC_EXPORT_%1_MMS_TO_%2")
-        .arg(m_exported)
+    return tr("IDS_SUC_EXPORT_%n_MESSAGES_TO_%1", nullptr, int(m_exported))
         .arg(QDir::toNativeSeparators(m_outputPath).toHtmlEscaped());
 }
 

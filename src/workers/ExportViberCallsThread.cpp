@@ -82,5 +82,5 @@ QString ExportViberCallsThread::work()
     out.flush();
     if (out.status() != QTextStream::Ok || !file.commit())
         fail();
-    return tr("IDS_SUC_EXPORT_%1_CALLS").arg(n);
+    return tr("IDS_SUC_EXPORT_%n_CALLS", nullptr, int(n));
 }

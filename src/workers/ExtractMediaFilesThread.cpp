@@ -103,16 +103,14 @@ QString ExtractMediaFilesThread::work()
         m_journal.rollBack();
         if (m_missing > 0)
             throw std::runtime_error(
-                tr("IDS_EXTRACT_ALL_%1_MEDIA_FILES_MISSING").arg(m_missing).toStdString());
+                tr("IDS_EXTRACT_ALL_%n_MEDIA_FILES_MISSING", nullptr, int(m_missing)).toStdString());
         return tr("IDS_NO_MEDIA_FILES_TO_EXTRACT");
     }
     const QString folder = QDir::toNativeSeparators(root).toHtmlEscaped();
     if (m_missing > 0)
-        return tr("IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2_%3_MISSING")
-            .arg(extracted)
-            .arg(folder)
-            .arg(m_missing);
-    return tr("IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2").arg(extracted).arg(folder);
+        return tr("IDS_SUC_EXTRACT_%1_TO_%2_%n_MISSING", nullptr, int(m_missing))
+            .arg(tr("IDS_N_ATTACHMENTS_%n", nullptr, int(extracted)), folder);
+    return tr("IDS_SUC_EXTRACT_%n_MEDIA_FILES_TO_%1", nullptr, int(extracted)).arg(folder);
 }
 
 bool ExtractMediaFilesThread::hasExtractableAttachment(const _ViberMsg *msg)

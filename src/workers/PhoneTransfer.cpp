@@ -19,7 +19,7 @@ PhoneTransfer::Loaded PhoneTransfer::load(const Phone &phone, const Host &host)
         return result;
     if (!direct.needsBackup()) {
         if (direct.skippedAttachments() > 0)
-            host.inform(tr("IDS_LOADED_SKIPPED_%1").arg(direct.skippedAttachments()));
+            host.inform(tr("IDS_LOADED_SKIPPED_%n", nullptr, int(direct.skippedAttachments())));
         result.loaded = true;
         result.viberFolder = direct.rootFolder();
         return result;

@@ -813,7 +813,7 @@ private slots:
         QVERIFY(testsupport::writeFile(answer + u"-html/index.html"_s, "the user's own"));
         m_user->boxes.clear();
         QVERIFY(run("miExportChat"));
-        QTRY_VERIFY(m_user->boxes.value(0).startsWith(u"Successfully exported 4 Messages to %1."_s.arg(
+        QTRY_VERIFY(m_user->boxes.value(0).startsWith(u"Successfully exported 4 messages to %1."_s.arg(
             QDir::toNativeSeparators(answer + u"-html(1)"_s))));
         QCOMPARE(testsupport::readFile(answer + u"-html/index.html"_s), QByteArray("the user's own"));
         QVERIFY(QFileInfo(answer + u"-html(1)/index.html"_s).isFile());

@@ -218,7 +218,7 @@ private slots:
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
-        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 7 Messages."_s});
+        QCOMPARE(reporter.successes, QStringList{u"Successfully exported 7 messages."_s});
         QCOMPARE(reporter.details.last(), u"Messages: 7/8"_s);
         const QByteArray bytes = testsupport::readFile(out);
         // Spreadsheets tell UTF-8 by its byte-order mark.
@@ -749,7 +749,7 @@ private slots:
                  u"p2.jpgv.jpg"_s);
         QCOMPARE(QFileInfo(target + u"/atta_20140131-093007.m4a"_s).lastModified(), kDay1.addSecs(2));
         QCOMPARE(reporter.successes,
-                 QStringList{u"Extracted 9 attachments to %1; 1 were not in the source."_s.arg(
+                 QStringList{u"Extracted 9 attachments to %1; 1 more was not in the source."_s.arg(
                      QDir::toNativeSeparators(target))});
 
         // Nothing but missing files is no success, and leaves no folder.
@@ -757,7 +757,7 @@ private slots:
         ExtractMediaFilesThread missing({gone, f.messages().last()}, QDir(none));
         RecordingReporter r1;
         QCOMPARE(run(missing, r1), Outcome::Failed);
-        QVERIFY2(r1.errors.value(0).contains(u"all 1 attachments are not in the source"_s),
+        QVERIFY2(r1.errors.value(0).contains(u"the file of the attachment is not in the source"_s),
                  qPrintable(r1.errors.value(0)));
         QVERIFY(!QFileInfo::exists(none));
 
@@ -784,7 +784,7 @@ private slots:
         ExportViberCallsThread worker(calls, out);
         RecordingReporter reporter;
         QCOMPARE(run(worker, reporter), Outcome::Succeeded);
-        QCOMPARE(reporter.successes, QStringList{u"Successfully extracted 2 call history."_s});
+        QCOMPARE(reporter.successes, QStringList{u"Successfully wrote 2 calls to the call log."_s});
         // Newest first; a call without person is "Unknown".
         const QString log = readText(out).simplified();
         QVERIFY2(

@@ -413,16 +413,19 @@
         <translation>Loading from iPhone</translation>
     </message>
     <message>
-        <source>IDS_LOADED_SKIPPED_%1</source>
-        <translation>Loaded successfully and %1 attachments skipped.</translation>
-    </message>
-    <message>
         <source>IDS_TRANSFER_TITLE</source>
         <translation>Transferring Messages to iPhone</translation>
     </message>
     <message>
         <source>IDS_RESTORE_NOTES</source>
         <translation>Notes:&lt;br/&gt;1) If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;br/&gt;2) Please make sure you&apos;ve turned off &quot;iCloud Backup&quot; on your iPhone.&lt;br/&gt;3) &quot;Find My iPhone&quot; must be disabled before restoring.</translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_LOADED_SKIPPED_%n</source>
+        <translation>
+            <numerusform>Loaded; %n attachment was skipped.</numerusform>
+            <numerusform>Loaded; %n attachments were skipped.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1362,14 +1365,6 @@
         <translation>Messages: %1/%2</translation>
     </message>
     <message>
-        <source>IDS_SUC_EXPORT_%1_MMS</source>
-        <translation>Successfully exported %1 Messages.</translation>
-    </message>
-    <message>
-        <source>IDS_SUC_EXPORT_%1_MMS_TO_%2</source>
-        <translation>Successfully exported %1 Messages to %2.</translation>
-    </message>
-    <message>
         <source>IDS_EXPORT_FILE_EXISTS_%1</source>
         <translation>The file %1 already exists; the export leaves it as it is.</translation>
     </message>
@@ -1389,6 +1384,20 @@
         <source>IDS_EXPORT_HTML_PAGE_FILE_%1_%2</source>
         <translation>%1 - page %2</translation>
     </message>
+    <message numerus="yes">
+        <source>IDS_SUC_EXPORT_%n_MESSAGES</source>
+        <translation>
+            <numerusform>Successfully exported %n message.</numerusform>
+            <numerusform>Successfully exported %n messages.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SUC_EXPORT_%n_MESSAGES_TO_%1</source>
+        <translation>
+            <numerusform>Successfully exported %n message to %1.</numerusform>
+            <numerusform>Successfully exported %n messages to %1.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>ExtractMediaFilesThread</name>
@@ -1397,20 +1406,36 @@
         <translation>Extracting attachments...</translation>
     </message>
     <message>
-        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2</source>
-        <translation>Extracted %1 attachments to %2.</translation>
-    </message>
-    <message>
-        <source>IDS_SUC_EXTRACT_%1_MEDIA_FILES_TO_%2_%3_MISSING</source>
-        <translation>Extracted %1 attachments to %2; %3 were not in the source.</translation>
-    </message>
-    <message>
-        <source>IDS_EXTRACT_ALL_%1_MEDIA_FILES_MISSING</source>
-        <translation>No attachment was extracted: the files of all %1 attachments are not in the source (not downloaded to the phone, or deleted).</translation>
-    </message>
-    <message>
         <source>IDS_NO_MEDIA_FILES_TO_EXTRACT</source>
         <translation>The chosen messages have no attachments to extract.</translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_EXTRACT_ALL_%n_MEDIA_FILES_MISSING</source>
+        <translation>
+            <numerusform>No attachment was extracted: the file of the attachment is not in the source (not downloaded to the phone, or deleted).</numerusform>
+            <numerusform>No attachment was extracted: the files of all %n attachments are not in the source (not downloaded to the phone, or deleted).</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SUC_EXTRACT_%1_TO_%2_%n_MISSING</source>
+        <translation>
+            <numerusform>Extracted %1 to %2; %n more was not in the source.</numerusform>
+            <numerusform>Extracted %1 to %2; %n more were not in the source.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_SUC_EXTRACT_%n_MEDIA_FILES_TO_%1</source>
+        <translation>
+            <numerusform>Extracted %n attachment to %1.</numerusform>
+            <numerusform>Extracted %n attachments to %1.</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_N_ATTACHMENTS_%n</source>
+        <translation>
+            <numerusform>%n attachment</numerusform>
+            <numerusform>%n attachments</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1423,9 +1448,12 @@
         <source>IDS_EXPORT_CALLS_PROGRESS_%1_%2</source>
         <translation>Calls: %1/%2</translation>
     </message>
-    <message>
-        <source>IDS_SUC_EXPORT_%1_CALLS</source>
-        <translation>Successfully extracted %1 call history.</translation>
+    <message numerus="yes">
+        <source>IDS_SUC_EXPORT_%n_CALLS</source>
+        <translation>
+            <numerusform>Successfully wrote %n call to the call log.</numerusform>
+            <numerusform>Successfully wrote %n calls to the call log.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -2036,7 +2064,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_IMPORTED_%1_%2_%3_%4_%5</source>
-        <translation>Added %1 messages and %2 calls to %3; %4 messages and %5 calls were already there.</translation>
+        <translation>Added %1 and %2 to %3; %4 and %5 were already there.</translation>
     </message>
     <message>
         <source>IDS_CLI_SKIPPED_%1</source>
@@ -2124,7 +2152,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_DELETE_CONFIRM_%1_%2_%3</source>
-        <translation>Delete %1 messages and %2 calls from “%3”? [y/N]</translation>
+        <translation>Delete %1 and %2 from “%3”? [y/N]</translation>
     </message>
     <message>
         <source>IDS_CLI_NOTHING_DELETED</source>
@@ -2132,7 +2160,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_DELETED_%1_%2_%3</source>
-        <translation>Deleted %1 messages and %2 calls from “%3”.</translation>
+        <translation>Deleted %1 and %2 from “%3”.</translation>
     </message>
     <message>
         <source>IDS_CLI_BACKUP_TARGET_NEEDED</source>
@@ -2144,7 +2172,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_WROTE_TO_BACKUP_%1_%2_%3</source>
-        <translation>Wrote %1 messages and %2 calls into the backup %3; those it already held are there once.</translation>
+        <translation>Wrote %1 and %2 into the backup %3; those it already held are there once.</translation>
     </message>
     <message>
         <source>IDS_CLI_TRANSFER</source>
@@ -2188,7 +2216,7 @@ Commands:</translation>
     </message>
     <message>
         <source>IDS_CLI_TRANSFERRED_%1_%2_%3</source>
-        <translation>Transferred %1 messages and %2 calls into the iPhone %3; those it already held are there once.</translation>
+        <translation>Transferred %1 and %2 into the iPhone %3; those it already held are there once.</translation>
     </message>
 </context>
 <context>
