@@ -99,6 +99,9 @@ bool writeFrame(const FrameKind &k, const QDir &out)
         p.drawPath(path);
     }
 
+    // Whole, for the pages' border-image; in slices below, for the PDF painter.
+    if (!savePicture(image, out.filePath(QLatin1String(k.name) + QLatin1String(".png"))))
+        return false;
     // Row by row: corners at the slice sizes, edges and centre kMiddle wide or high.
     const int xs[3] = {0, k.left, k.left + kMiddle};
     const int ws[3] = {k.left, kMiddle, k.right};

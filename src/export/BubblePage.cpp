@@ -269,7 +269,6 @@ QString BubblePage::messageHtml(const _ViberMsg *msg, const BubbleStyle &style)
 
     html += QStringLiteral("<div class=\"%1\">")
                 .arg(isOutgoing(msg) ? QLatin1String("bb2") : QLatin1String("bb1"));
-    html += MessageText::bubbleBackgroundHtml();
     if (msg->chat && !msg->chat->groupId.isEmpty() && msg->person)
         html += QStringLiteral("<div class=\"handle\"><bdi>%1</bdi></div><div class=\"clear\"></div>")
                     .arg(MessageText::messageHtml(personDisplayName(msg->person), style.picturePrefix));

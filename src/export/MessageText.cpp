@@ -28,13 +28,6 @@ const char kPictureStyle[] = "style=\"vertical-align:top;\"";
 // the height of a line of text like the emoticons beside them.
 const char kEmojiStyle[] = "style=\"vertical-align:top;width:20px;height:20px;\"";
 
-const char kBubbleBackground[] =
-    "<div class=\"bb_bg top_left\"></div><div class=\"bb_bg top_middle\"></div>"
-    "<div class=\"bb_bg top_right\"></div><div class=\"bb_bg middle_left\"></div>"
-    "<div class=\"bb_bg middle_middle\"></div><div class=\"bb_bg middle_right\"></div>"
-    "<div class=\"bb_bg bottom_left\"></div><div class=\"bb_bg bottom_middle\"></div>"
-    "<div class=\"bb_bg bottom_right\"></div>";
-
 // Participants in a fixed order: by phone, as titles and file names are built from
 // them; ties (one number under two contact names) by name and id, so that the
 // order never depends on the hash's iteration order.
@@ -474,15 +467,10 @@ QString MessageText::messageHtml(const QString &text, QLatin1String picturePrefi
     return result;
 }
 
-QLatin1String MessageText::bubbleBackgroundHtml()
-{
-    return QLatin1String(kBubbleBackground);
-}
-
 QString MessageText::systemMessageHtml(const QString &text, QLatin1String picturePrefix)
 {
     return QLatin1String("<div style=\"text-align:center; margin-bottom:20px;\"><div class=\"r\">") +
-           bubbleBackgroundHtml() + messageHtml(text, picturePrefix) +
+           messageHtml(text, picturePrefix) +
            QLatin1String("</div><div class=\"clear\"></div></div>");
 }
 

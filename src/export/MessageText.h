@@ -64,8 +64,6 @@ public:
     static QString messageHtml(const QString &text, QLatin1String picturePrefix = QLatin1String());
     // A centred notice block of the bubble style sheet holding messageHtml(text).
     static QString systemMessageHtml(const QString &text, QLatin1String picturePrefix = QLatin1String());
-    // The nine frame pieces every bubble and notice block of the style sheet lies on.
-    static QLatin1String bubbleBackgroundHtml();
     // Text made safe inside a double- or single-quoted HTML attribute.
     static QString attributeHtml(const QString &text);
 
