@@ -138,6 +138,8 @@ CHATWHARF_BENCH_SCENARIO_NAMED(
     if (open >= 0) {
         bench::figure(QStringLiteral("export_html_open_s"), open, QStringLiteral("s"));
         bench::figure(QStringLiteral("export_html_open_blank_s"), blank, QStringLiteral("s"));
+        // The page's own share, beside the browser's start, which varies most with the machine.
+        bench::figure(QStringLiteral("export_html_open_page_s"), open - blank, QStringLiteral("s"));
     }
     bench::figure(QStringLiteral("records_mb"), recordsMb, QStringLiteral("MB"));
     bench::figure(QStringLiteral("export_peak_mb"), peak, QStringLiteral("MB"));
