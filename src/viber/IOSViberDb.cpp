@@ -444,6 +444,7 @@ void IOSViberDb::openForLoading()
 
 void IOSViberDb::readCatalogue()
 {
+    m_duplicateByTokenSql.clear();
     readSchema();
     requireTables(requiredTables());
     readEntities();

@@ -144,7 +144,8 @@ public:
     void refreshLastMessages(const QSet<qint64> *chats = nullptr);
     void refreshPrimaryKeyMax();
     // Each conversation's ZDATE becomes its latest message's date (NULL without messages).
-    void refreshConversationDates();
+    // With chats, only those conversations (by key): the ones a run added messages to.
+    void refreshConversationDates(const QSet<qint64> *chats = nullptr);
     void clearAttachmentUrl(qint64 attachmentKey);
 
     // Deletes the conversation with its participant links when it holds no message;
@@ -259,4 +260,5 @@ private:
     QHash<QString, qint64> m_nextKeys; // by table, for current stores
     bool m_indexMessages = false;      // new messages go into the store's search index
     Lookups m_lookups;
+    QString m_duplicateByTokenSql; // made once per schema read
 };

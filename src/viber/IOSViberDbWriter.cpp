@@ -746,13 +746,19 @@ qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attac
     open();
     const auto [from, to] = dateWindow(date, 60);
     // Served by the (ZTOKEN, ZDATE) index of the template and the token index of a
-    // phone's store: each check is a lookup, not a scan.
-    return duplicateFound(
-        Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
-            .addInt64Param(token)
-            .addDoubleParam(from)
-            .addDoubleParam(to),
-        attachmentKey);
+    // phone's store: each check is a lookup, not a scan. The message and its attachment
+    // come in one statement: a copy again runs this for every message it is given.
+    if (m_duplicateByTokenSql.isEmpty())
+        m_duplicateByTokenSql =
+            QStringLiteral("select m.Z_PK, %1 from ZVIBERMESSAGE as m where m.ZTOKEN=? and "
+                           "m.ZDATE between ? and ?")
+                .arg(attachmentOfMessageSql(QStringLiteral("m")));
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql(m_duplicateByTokenSql).addInt64Param(token).addDoubleParam(from).addDoubleParam(to));
+    if (!c.moveNext())
+        return 0;
+    attachmentKey = c.getInt64At(1);
+    return c.getInt64At(0);
 }
 
 qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey)
@@ -974,6 +980,17 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         *alreadyPresent = false;
     if (!call || !call->person)
         return 0;
+    // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
+    // of the same kind, as the reader tells kinds apart. A call with a token is found
+    // without its line, which a copy again then never looks up.
+    static const QString kindOfType = callKindSql(QStringLiteral("ZCALLTYPE"));
+    if (call->callToken != 0) {
+        if (const qint64 key = firstRecent(call->callToken, kindOfType, call->type)) {
+            if (alreadyPresent)
+                *alreadyPresent = true;
+            return key;
+        }
+    }
     // The person's recents line: by number, or, for a person without one, the line
     // made for this run's record.
     const QString digits = phoneDigits(call->person->phone);
@@ -985,16 +1002,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
 
     const QString type = callTypeText(call);
     Sqlite3Sql same;
-    // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
-    // of the same kind, as the reader tells kinds apart.
-    if (call->callToken != 0) {
-        if (const qint64 key =
-                firstRecent(call->callToken, callKindSql(QStringLiteral("ZCALLTYPE")), call->type)) {
-            if (alreadyPresent)
-                *alreadyPresent = true;
-            return key;
-        }
-    } else if (lineKey > 0) {
+    if (call->callToken == 0 && lineKey > 0) {
         // Token 0 is no token: the same call is the one of the person's line with
         // the same date to the second and type.
         same = Sqlite3Sql(
@@ -1249,11 +1257,17 @@ void IOSViberDb::refreshPrimaryKeyMax()
     }
 }
 
-void IOSViberDb::refreshConversationDates()
+void IOSViberDb::refreshConversationDates(const QSet<qint64> *chats)
 {
     open();
-    executeThrow("update ZCONVERSATION set ZDATE=(select max(ZDATE) from ZVIBERMESSAGE as m where "
-                 "m.ZCONVERSATION=ZCONVERSATION.Z_PK)");
+    const QByteArray update("update ZCONVERSATION set ZDATE=(select max(ZDATE) from ZVIBERMESSAGE as m where "
+                            "m.ZCONVERSATION=ZCONVERSATION.Z_PK)");
+    if (!chats) {
+        executeThrow(Sqlite3Sql(update));
+        return;
+    }
+    for (const qint64 chat : *chats)
+        executeThrow(Sqlite3Sql(update + " where Z_PK=?").addInt64Param(chat));
 }
 
 void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)

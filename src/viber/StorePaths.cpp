@@ -86,15 +86,17 @@ QString fileInFolder(const QString &base, const char *folder, const QString &nam
     const QString path = childPath(dir, name);
     if (path.isEmpty() || base.isEmpty())
         return path;
-    // Links inside a store are allowed; only where they lead counts.
+    // Links inside a store are allowed; only where they lead counts. A nested name's
+    // own folder (a sticker's "1000/100") is remembered like the store's folders.
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString fileDir = slash > dir.size() ? path.left(slash) : dir;
     QHash<QString, bool> &folders = resolvedFolders();
-    auto it = folders.constFind(dir);
+    auto it = folders.constFind(fileDir);
     if (it == folders.constEnd())
-        it = folders.insert(dir, resolvesInside(base, dir));
+        it = folders.insert(fileDir, resolvesInside(base, fileDir));
     if (!it.value())
         return QString();
-    const bool nested = name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'));
-    if ((nested || QFileInfo(path).isSymLink()) && !resolvesInside(base, path))
+    if (QFileInfo(path).isSymLink() && !resolvesInside(base, path))
         return QString();
     return path;
 }
