@@ -188,6 +188,9 @@ bool DirectArchive::object(quint64 index, Object &out) const
         if (info != 0 && info != 1 && info != 3 && info != 7)
             return false;
         out.count = quint64(info) + 1;
+        // libplist refuses a UID beyond 32 bits, wherever in the list it is.
+        if (out.count > m_tableOffset - pos || number(pos, int(out.count)) > 0xFFFFFFFFu)
+            return false;
         break;
     case Data:
     case Ascii:

@@ -334,6 +334,12 @@ private slots:
                 changed[i] = char(changed[i] ^ flip);
                 variants << changed;
             }
+            // Markers of the widest reference, integer, real, date and text in its place.
+            for (const uchar marker : {0x87, 0x13, 0x23, 0x33, 0x6f}) {
+                QByteArray changed = archive;
+                changed[i] = char(marker);
+                variants << changed;
+            }
         }
         int mismatches = 0;
         QString first;
