@@ -18,6 +18,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } catch (const std::runtime_error &) {
         readable = false;
     }
+    // Read straight from the bytes or through libplist's tree, an archive gives one record or none.
+    MbdbRecord tree = record;
+    bool treeReadable = true;
+    try {
+        ManifestDb::decodeFileThroughTree(archive, tree);
+    } catch (const std::runtime_error &) {
+        treeReadable = false;
+    }
+    if (treeReadable != readable ||
+        (readable &&
+         (tree.mode != record.mode || tree.inodeHigh != record.inodeHigh ||
+          tree.inodeLow != record.inodeLow || tree.uid != record.uid || tree.gid != record.gid ||
+          tree.mtime != record.mtime || tree.atime != record.atime || tree.ctime != record.ctime ||
+          tree.size != record.size || tree.protectionClass != record.protectionClass ||
+          tree.linkTarget != record.linkTarget || tree.encryptionKey != record.encryptionKey ||
+          tree.dataHash != record.dataHash)))
+        fuzzsupport::fail("an archive reads differently from its bytes and through libplist");
     record.size = 1234, record.mtime = 1420000000, record.mode = 0100644;
     // An archive that could be read stays readable, with the record's new values; a
     // damaged one may keep its damage beside them.

@@ -265,8 +265,12 @@ std::vector<SortKey> sortedKeys(const QList<MbdbRecord> &records)
 {
     std::vector<SortKey> keys;
     keys.reserve(size_t(records.size()));
-    for (qsizetype i = 0; i < records.size(); ++i)
-        keys.push_back({records.at(i).domain.text(), records.at(i).path.text(), i});
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const MbdbRecord &r = records.at(i);
+        // Neighbours mostly share their domain: one text for the run, not one each.
+        const bool sameDomain = i > 0 && r.domain.bytes == records.at(i - 1).domain.bytes;
+        keys.push_back({sameDomain ? keys.back().domain : r.domain.text(), r.path.text(), i});
+    }
     std::stable_sort(keys.begin(), keys.end(), [](const SortKey &a, const SortKey &b) {
         const int byDomain = QString::compare(a.domain, b.domain, Qt::CaseSensitive);
         return byDomain != 0 ? byDomain < 0 : QString::compare(a.path, b.path, Qt::CaseSensitive) < 0;
@@ -434,7 +438,7 @@ bool BackupManifest::holdsBackup(const QDir &folder)
             QFileInfo(folder.filePath(u"Manifest.db"_s)).isFile());
 }
 
-void BackupManifest::buildFileTree(const QList<MbdbRecord> &records)
+void BackupManifest::buildFileTree(QList<MbdbRecord> records)
 {
     m_root.m_children.clear();
     const std::vector<SortKey> keys = sortedKeys(records);
@@ -462,6 +466,8 @@ void BackupManifest::buildFileTree(const QList<MbdbRecord> &records)
         return made;
     };
 
+    QString lastParentPath;
+    FileNode *lastParent = nullptr;
     for (size_t i = 0; i < keys.size(); ++i) {
         const SortKey &key = keys[i];
         // A later record of the same domain and path replaces the earlier one, as in readMbdb.
@@ -473,20 +479,28 @@ void BackupManifest::buildFileTree(const QList<MbdbRecord> &records)
         const QString name = nameOf(virtualPath);
         if (name.isEmpty())
             continue;
-        const MbdbRecord &record = records.at(key.index);
-        if (FileNode *existing = nodes.value(virtualPath)) {
+        MbdbRecord &record = records[key.index];
+        // Records in order come folder by folder: the last parent is most often the next one's too.
+        const qsizetype parentLength = virtualPath.size() - name.size() - 1;
+        const QStringView parentPath =
+            parentLength > 0 ? QStringView(virtualPath).first(parentLength) : QStringView();
+        if (!lastParent || parentPath != lastParentPath) {
+            lastParentPath = parentPath.toString();
+            lastParent = folderAt(lastParentPath);
+        }
+        FileNode *&slot = nodes[virtualPath]; // after folderAt, which may add to the hash
+        if (FileNode *existing = slot) {
             // Where two system domains hold one path, the first in record order stays.
             if (madeUp.remove(existing))
-                existing->m_record = record;
+                existing->m_record = std::move(record);
             continue;
         }
-        FileNode *parent = folderAt(parentPathOf(virtualPath));
         auto node = std::make_unique<FileNode>();
         node->m_name = name;
-        node->m_record = record;
-        node->m_parent = parent;
-        nodes.insert(virtualPath, node.get());
-        parent->m_children.push_back(std::move(node));
+        node->m_record = std::move(record);
+        node->m_parent = lastParent;
+        slot = node.get();
+        lastParent->m_children.push_back(std::move(node));
     }
 }
 
@@ -578,9 +592,15 @@ bool BackupManifest::isSafeRelativePath(const QString &path)
 {
     if (path.isEmpty() || path.contains(u'\\') || path.contains(QChar(u'\0')))
         return false;
-    for (QStringView part : QStringView(path).split(u'/')) {
+    // Part by part without making a list: this runs for every record of a backup.
+    for (qsizetype from = 0; from <= path.size();) {
+        qsizetype to = path.indexOf(u'/', from);
+        if (to < 0)
+            to = path.size();
+        const QStringView part = QStringView(path).mid(from, to - from);
         if (part.isEmpty() || part == u"." || part == u"..")
             return false;
+        from = to + 1;
     }
     return true;
 }

@@ -135,8 +135,9 @@ public:
     // system's temporary folder when empty), removed again before this returns.
     void loadFileTree(const QString &scratchFolder = QString());
     // Replaces the tree by one made of these records (any order); the step a
-    // reader of another manifest layout feeds.
-    void buildFileTree(const QList<MbdbRecord> &records);
+    // reader of another manifest layout feeds. A list handed over (moved) gives its
+    // records to the nodes instead of copies.
+    void buildFileTree(QList<MbdbRecord> records);
 
     // The records of Manifest.mbdb under backupFileName of their domain and
     // path; a later record with the same domain and path replaces an earlier one.

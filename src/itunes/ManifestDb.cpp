@@ -7,8 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -88,6 +90,315 @@ private:
     CFType m_objects;
 };
 
+// The fields of an MBFile that a record takes, however they were read.
+struct MbFileFields
+{
+    quint64 mode = 0, inode = 0, uid = 0, gid = 0, mtime = 0, ctime = 0, birth = 0, size = 0;
+    quint64 protectionClass = 0;
+    QByteArray target, encryptionKey, digest;
+};
+
+// A keyed archive read straight from its binary bytes, for the shape iPhones and
+// encodeFile write. libplist spends about 6 µs building and freeing the tree of
+// one 500-byte archive, which for 300,000 files is more than the whole time a
+// Manifest.db should take; it cannot read part of a list, and holding the archives
+// to decode them later would cost as much memory as the records themselves.
+// This reads only ASCII texts, integers of up to 8 bytes, data, UIDs, arrays and
+// dictionaries, with no container reached twice and no key read twice; for an
+// archive with anything else, or anything out of place, read() says no and the
+// caller reads it through libplist, so that whatever it accepts reads as there.
+class DirectArchive
+{
+public:
+    explicit DirectArchive(const QByteArray &bytes)
+        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size()))
+    {
+    }
+    bool read(MbFileFields &fields);
+
+private:
+    enum Type : uchar { Integer = 0x1, Data = 0x4, Ascii = 0x5, Uid = 0x8, Array = 0xA, Dictionary = 0xD };
+    struct Object
+    {
+        uchar type = 0;
+        quint64 pos = 0;   // first byte after the marker and the count
+        quint64 count = 0; // bytes of a scalar, entries of a container
+    };
+    // Real archives hold a few dozen objects, three levels deep.
+    static constexpr quint64 kMaxObjects = 4096;
+    static constexpr int kMaxDepth = 16;
+    static constexpr quint64 kMaxExpanded = 16 * 1024 * 1024;
+
+    quint64 number(quint64 pos, int width) const
+    {
+        quint64 v = 0;
+        for (int i = 0; i < width; ++i)
+            v = (v << 8) | m_data[pos + quint64(i)];
+        return v;
+    }
+    bool object(quint64 index, Object &out) const;
+    quint64 ref(const Object &container, quint64 i) const
+    {
+        return number(container.pos + i * quint64(m_refSize), m_refSize);
+    }
+    bool reachableIsPlain(quint64 top) const;
+    // The value under an ASCII key of a dictionary; false when the key is there twice.
+    bool lookup(const Object &dict, QLatin1StringView key, quint64 &value, bool &found) const;
+    bool isText(const Object &o, QLatin1StringView text) const
+    {
+        return o.type == Ascii && o.count == quint64(text.size()) &&
+               std::memcmp(m_data + o.pos, text.data(), size_t(o.count)) == 0;
+    }
+    QByteArray bytes(const Object &o) const
+    {
+        return QByteArray(reinterpret_cast<const char *>(m_data + o.pos), qsizetype(o.count));
+    }
+    // What a field's value names: itself, or the archive object of a UID.
+    bool resolve(quint64 value, Object &out) const;
+    bool readText(quint64 value, QByteArray &out) const;
+    bool readData(quint64 value, QByteArray &out) const;
+
+    const uchar *m_data;
+    quint64 m_size;
+    int m_offsetSize = 0;
+    int m_refSize = 0;
+    quint64 m_objectCount = 0;
+    quint64 m_tableOffset = 0;
+    Object m_objects; // the archive's $objects array
+};
+
+bool DirectArchive::object(quint64 index, Object &out) const
+{
+    if (index >= m_objectCount)
+        return false;
+    quint64 pos = number(m_tableOffset + index * quint64(m_offsetSize), m_offsetSize);
+    if (pos < 8 || pos >= m_tableOffset)
+        return false;
+    const uchar marker = m_data[pos++];
+    const int info = marker & 0x0F;
+    out.type = marker >> 4;
+    quint64 unit = 1;
+    switch (out.type) {
+    case Integer:
+        if (info > 3)
+            return false;
+        out.count = quint64(1) << info;
+        break;
+    case Uid:
+        if (info != 0 && info != 1 && info != 3 && info != 7)
+            return false;
+        out.count = quint64(info) + 1;
+        // libplist refuses a UID beyond 32 bits, wherever in the list it is.
+        if (out.count > m_tableOffset - pos || number(pos, int(out.count)) > 0xFFFFFFFFu)
+            return false;
+        break;
+    case Data:
+    case Ascii:
+    case Array:
+    case Dictionary:
+        out.count = quint64(info);
+        if (info == 0x0F) {
+            // A longer count follows as an integer object of 1, 2, 4 or 8 bytes.
+            if (pos >= m_tableOffset || (m_data[pos] & 0xF0) != 0x10 || (m_data[pos] & 0x0F) > 3)
+                return false;
+            const int width = 1 << (m_data[pos++] & 0x0F);
+            if (m_tableOffset - pos < quint64(width))
+                return false;
+            out.count = number(pos, width);
+            pos += quint64(width);
+        }
+        if (out.type == Array || out.type == Dictionary)
+            unit = quint64(m_refSize) * (out.type == Dictionary ? 2 : 1);
+        break;
+    default:
+        return false;
+    }
+    if (out.count > (m_tableOffset - pos) / unit)
+        return false;
+    out.pos = pos;
+    if (out.type == Ascii) {
+        for (quint64 i = 0; i < out.count; ++i) {
+            if (m_data[pos + i] == 0 || m_data[pos + i] > 127)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool DirectArchive::reachableIsPlain(quint64 top) const
+{
+    enum : uchar { Unseen, Seen };
+    QVarLengthArray<uchar, 256> state(static_cast<qsizetype>(m_objectCount));
+    std::fill(state.begin(), state.end(), uchar(Unseen));
+    struct Frame
+    {
+        Object container;
+        quint64 next;
+    };
+    QVarLengthArray<Frame, kMaxDepth + 1> path;
+    quint64 expanded = 0;
+    Object o;
+    if (!object(top, o) || (o.type != Array && o.type != Dictionary))
+        return false;
+    state[qsizetype(top)] = Seen;
+    path.append({o, 0});
+    while (!path.isEmpty()) {
+        Frame &frame = path.last();
+        const quint64 refs = frame.container.count * (frame.container.type == Dictionary ? 2 : 1);
+        if (frame.next == refs) {
+            path.removeLast();
+            continue;
+        }
+        const quint64 child = ref(frame.container, frame.next);
+        const bool isKey = frame.container.type == Dictionary && frame.next < frame.container.count;
+        ++frame.next;
+        if (!object(child, o) || (isKey && o.type != Ascii))
+            return false;
+        expanded += 96 + o.count;
+        if (expanded > kMaxExpanded)
+            return false;
+        if (o.type != Array && o.type != Dictionary) {
+            state[qsizetype(child)] = Seen;
+            continue;
+        }
+        // A container reached twice is shared or part of a cycle: left to libplist's checks.
+        if (state[qsizetype(child)] != Unseen || path.size() > kMaxDepth)
+            return false;
+        state[qsizetype(child)] = Seen;
+        path.append({o, 0});
+    }
+    return true;
+}
+
+bool DirectArchive::lookup(const Object &dict, QLatin1StringView key, quint64 &value, bool &found) const
+{
+    found = false;
+    for (quint64 i = 0; i < dict.count; ++i) {
+        Object k;
+        if (!object(ref(dict, i), k))
+            return false;
+        if (!isText(k, key))
+            continue;
+        if (found)
+            return false;
+        found = true;
+        value = ref(dict, dict.count + i);
+    }
+    return true;
+}
+
+bool DirectArchive::resolve(quint64 value, Object &out) const
+{
+    if (!object(value, out))
+        return false;
+    if (out.type != Uid)
+        return true;
+    const quint64 index = number(out.pos, int(out.count));
+    return index < m_objects.count && object(ref(m_objects, index), out);
+}
+
+bool DirectArchive::readText(quint64 value, QByteArray &out) const
+{
+    Object o;
+    if (!resolve(value, o) || o.type != Ascii)
+        return false;
+    out = isText(o, "$null"_L1) ? QByteArray() : bytes(o);
+    return true;
+}
+
+bool DirectArchive::readData(quint64 value, QByteArray &out) const
+{
+    Object o;
+    if (!resolve(value, o))
+        return false;
+    if (o.type == Dictionary) {
+        bool found = false;
+        if (!lookup(o, "NS.data"_L1, value, found))
+            return false;
+        if (!found) {
+            out.clear();
+            return true;
+        }
+        if (!object(value, o))
+            return false;
+    }
+    if (isText(o, "$null"_L1)) {
+        out.clear();
+        return true;
+    }
+    if (o.type != Data)
+        return false;
+    out = bytes(o);
+    return true;
+}
+
+bool DirectArchive::read(MbFileFields &fields)
+{
+    if (m_size < 8 + 32 || std::memcmp(m_data, "bplist00", 8) != 0)
+        return false;
+    const uchar *trailer = m_data + m_size - 32;
+    m_offsetSize = trailer[6];
+    m_refSize = trailer[7];
+    const auto widthOk = [](int w) { return w == 1 || w == 2 || w == 4 || w == 8; };
+    if (!widthOk(m_offsetSize) || !widthOk(m_refSize))
+        return false;
+    m_objectCount = number(m_size - 24, 8);
+    const quint64 top = number(m_size - 16, 8);
+    m_tableOffset = number(m_size - 8, 8);
+    if (m_tableOffset < 9 || m_tableOffset > m_size - 32 || m_objectCount == 0 ||
+        m_objectCount > kMaxObjects ||
+        m_objectCount > (m_size - 32 - m_tableOffset) / quint64(m_offsetSize) || !reachableIsPlain(top))
+        return false;
+
+    Object archive, topDict, file;
+    quint64 objects = 0, topValue = 0, rootValue = 0;
+    bool hasObjects = false, hasTop = false, hasRoot = false;
+    if (!object(top, archive) || archive.type != Dictionary ||
+        !lookup(archive, "$objects"_L1, objects, hasObjects) ||
+        !lookup(archive, "$top"_L1, topValue, hasTop) || !hasObjects || !hasTop ||
+        !object(objects, m_objects) || m_objects.type != Array || !object(topValue, topDict) ||
+        topDict.type != Dictionary || !lookup(topDict, "root"_L1, rootValue, hasRoot) || !hasRoot ||
+        !object(rootValue, file) || file.type != Uid || !resolve(rootValue, file) || file.type != Dictionary)
+        return false;
+
+    // One pass over the file's entries; a field named twice is left to libplist.
+    static const QLatin1StringView kNumbers[] = {"Mode"_L1,    "InodeNumber"_L1,  "UserID"_L1,
+                                                 "GroupID"_L1, "LastModified"_L1, "LastStatusChange"_L1,
+                                                 "Birth"_L1,   "Size"_L1,         "ProtectionClass"_L1};
+    quint64 *const numbers[] = {&fields.mode,  &fields.inode, &fields.uid,
+                                &fields.gid,   &fields.mtime, &fields.ctime,
+                                &fields.birth, &fields.size,  &fields.protectionClass};
+    static const QLatin1StringView kOthers[] = {"Target"_L1, "EncryptionKey"_L1, "Digest"_L1};
+    quint32 seen = 0;
+    for (quint64 i = 0; i < file.count; ++i) {
+        Object key;
+        if (!object(ref(file, i), key))
+            return false;
+        const quint64 value = ref(file, file.count + i);
+        int field = -1;
+        for (int n = 0; n < 12 && field < 0; ++n) {
+            if (isText(key, n < 9 ? kNumbers[n] : kOthers[n - 9]))
+                field = n;
+        }
+        if (field < 0)
+            continue;
+        if (seen & (1u << field))
+            return false;
+        seen |= 1u << field;
+        if (field < 9) {
+            Object o;
+            if (!object(value, o) || o.type != Integer)
+                return false;
+            *numbers[field] = number(o.pos, int(o.count));
+        } else if (!(field == 9    ? readText(value, fields.target)
+                     : field == 10 ? readData(value, fields.encryptionKey)
+                                   : readData(value, fields.digest))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 CFType className(const char *name, std::initializer_list<const char *> classes)
 {
     CFType list = CFType::array();
@@ -101,27 +412,62 @@ CFType className(const char *name, std::initializer_list<const char *> classes)
 
 } // namespace
 
-void ManifestDb::decodeFile(const QByteArray &archive, MbdbRecord &record)
+namespace {
+
+// What a record takes from an MBFile's fields, whichever way they were read.
+void applyFields(const MbFileFields &f, MbdbRecord &record)
+{
+    record.mode = quint16(f.mode);
+    record.inodeHigh = quint32(f.inode >> 32);
+    record.inodeLow = quint32(f.inode);
+    record.uid = quint32(f.uid);
+    record.gid = quint32(f.gid);
+    record.mtime = quint32(f.mtime);
+    record.ctime = quint32(f.ctime);
+    record.atime = quint32(f.birth);
+    record.size = f.size;
+    record.protectionClass = quint8(f.protectionClass);
+    if (!f.target.isEmpty())
+        record.linkTarget = MbdbString::fromBytes(f.target);
+    if (!f.encryptionKey.isEmpty())
+        record.encryptionKey = MbdbString::fromBytes(f.encryptionKey);
+    if (!f.digest.isEmpty())
+        record.dataHash = MbdbString::fromBytes(f.digest);
+}
+
+MbFileFields fieldsThroughTree(const QByteArray &archive, const MbdbRecord &record)
 {
     const KeyedArchive in(archive, record.domain.text() + u'-' + record.path.text());
     const CFType file = in.root();
-    record.mode = quint16(in.number(file, u"Mode"_s));
-    const quint64 inode = in.number(file, u"InodeNumber"_s);
-    record.inodeHigh = quint32(inode >> 32);
-    record.inodeLow = quint32(inode);
-    record.uid = quint32(in.number(file, u"UserID"_s));
-    record.gid = quint32(in.number(file, u"GroupID"_s));
-    record.mtime = quint32(in.number(file, u"LastModified"_s));
-    record.ctime = quint32(in.number(file, u"LastStatusChange"_s));
-    record.atime = quint32(in.number(file, u"Birth"_s));
-    record.size = in.number(file, u"Size"_s);
-    record.protectionClass = quint8(in.number(file, u"ProtectionClass"_s));
-    if (const QByteArray target = in.text(file, u"Target"_s); !target.isEmpty())
-        record.linkTarget = MbdbString::fromBytes(target);
-    if (const QByteArray key = in.data(file, u"EncryptionKey"_s); !key.isEmpty())
-        record.encryptionKey = MbdbString::fromBytes(key);
-    if (const QByteArray digest = in.data(file, u"Digest"_s); !digest.isEmpty())
-        record.dataHash = MbdbString::fromBytes(digest);
+    MbFileFields f;
+    f.mode = in.number(file, u"Mode"_s);
+    f.inode = in.number(file, u"InodeNumber"_s);
+    f.uid = in.number(file, u"UserID"_s);
+    f.gid = in.number(file, u"GroupID"_s);
+    f.mtime = in.number(file, u"LastModified"_s);
+    f.ctime = in.number(file, u"LastStatusChange"_s);
+    f.birth = in.number(file, u"Birth"_s);
+    f.size = in.number(file, u"Size"_s);
+    f.protectionClass = in.number(file, u"ProtectionClass"_s);
+    f.target = in.text(file, u"Target"_s);
+    f.encryptionKey = in.data(file, u"EncryptionKey"_s);
+    f.digest = in.data(file, u"Digest"_s);
+    return f;
+}
+
+} // namespace
+
+void ManifestDb::decodeFile(const QByteArray &archive, MbdbRecord &record)
+{
+    MbFileFields f;
+    if (!DirectArchive(archive).read(f))
+        f = fieldsThroughTree(archive, record);
+    applyFields(f, record);
+}
+
+void ManifestDb::decodeFileThroughTree(const QByteArray &archive, MbdbRecord &record)
+{
+    applyFields(fieldsThroughTree(archive, record), record);
 }
 
 QByteArray ManifestDb::encodeFile(const MbdbRecord &record)
@@ -222,6 +568,21 @@ QByteArray ManifestDb::updatedFile(const QByteArray &archive, const MbdbRecord &
     return bytes.isEmpty() ? encodeFile(record) : bytes;
 }
 
+namespace {
+
+// A text column as the record keeps it: its UTF-8, with anything that is no valid
+// UTF-8 replaced as a trip through QString does; ASCII, nearly every name, as it is.
+MbdbString textOf(QByteArrayView stored)
+{
+    for (const char c : stored) {
+        if (uchar(c) >= 0x80)
+            return MbdbString::fromText(QString::fromUtf8(stored));
+    }
+    return MbdbString::fromBytes(stored.toByteArray());
+}
+
+} // namespace
+
 QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, QByteArray> *archives)
 {
     const Sqlite3Sidecars sidecars(dbPath); // removes them after the connection below has closed
@@ -235,17 +596,17 @@ QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, 
         Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select domain, relativePath, flags, file from Files"));
         while (c.moveNext()) {
             MbdbRecord record;
-            record.domain = MbdbString::fromText(c.getTextAt(0));
-            record.path = MbdbString::fromText(c.getTextAt(1));
+            record.domain = textOf(c.textBytesAt(0));
+            record.path = textOf(c.textBytesAt(1));
             const int flags = c.getIntAt(2);
-            const QByteArray archive = c.getBlobAt(3);
+            // Read where SQLite holds it; copied only when the caller keeps it.
+            const QByteArrayView stored = c.blobBytesAt(3);
+            const QByteArray archive = QByteArray::fromRawData(stored.data(), stored.size());
             if (archives)
                 archives->insert(BackupManifest::backupFileName(record.domain.text(), record.path.text()),
-                                 archive);
+                                 stored.toByteArray());
             try {
-                MbdbRecord decoded = record;
-                decodeFile(archive, decoded);
-                record = std::move(decoded);
+                decodeFile(archive, record);
             } catch (const std::exception &e) {
                 qWarning("ManifestDb: %s", e.what());
             }

@@ -34,8 +34,13 @@ public:
 
     // Fills record from a keyed archive of an MBFile; raises a sentence naming
     // the file for an archive that is malformed, lacks its root object or holds
-    // a value of the wrong type. Domain and path are not taken from it.
+    // a value of the wrong type, leaving the record as it was. Domain and path are
+    // not taken from it.
     static void decodeFile(const QByteArray &archive, MbdbRecord &record);
+    // The same through libplist's whole tree of the archive. decodeFile reads the
+    // common shape straight from the bytes and falls back to this for any other;
+    // the suite and the fuzz target hold the two to one result.
+    static void decodeFileThroughTree(const QByteArray &archive, MbdbRecord &record);
     // The keyed archive of a record, as iPhones write it.
     static QByteArray encodeFile(const MbdbRecord &record);
     // An existing archive with the record's size, times and mode in place of its own,

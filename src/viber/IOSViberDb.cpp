@@ -444,6 +444,7 @@ void IOSViberDb::openForLoading()
 
 void IOSViberDb::readCatalogue()
 {
+    m_duplicateByTokenSql.clear();
     readSchema();
     requireTables(requiredTables());
     readEntities();
@@ -974,8 +975,9 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
     // The preview in the first folder, else the one in the second, where
     // AttachmentPreviews makes it when neither exists.
     auto preview = [&](const char *first, const char *second, const QString &name) {
-        const QString path = StorePaths::fileInFolder(root, first, name);
-        return ctx.texts.keep(QFileInfo(path).isFile() ? path : StorePaths::fileInFolder(root, second, name));
+        bool isFile = false;
+        const QString path = StorePaths::fileInFolder(root, first, name, &isFile);
+        return ctx.texts.keep(isFile ? path : StorePaths::fileInFolder(root, second, name));
     };
     SharedTexts ids(ctx.texts), buckets(ctx.texts), types(ctx.texts);
     const QString noMessage = sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_NO_MESSAGE"));

@@ -127,6 +127,15 @@ public:
     // An SQL expression giving the ViberCallType of a call-type column (0 for none
     // known), matching the reader's reading of the many spellings stores use.
     static QString callKindSql(const QString &column);
+    // The first recent with this token whose ZCALLTYPE equals type (0 when none).
+    qint64 findCallOfType(qint64 token, const QVariant &type);
+    // Adds a recent made of the row's values of these columns and returns its key: for
+    // a caller that writes rows of its own, keeping what insertCall and findCallOfType
+    // know of the run's recents right.
+    qint64 insertCallRow(const Sqlite3Row &row, const QSet<QString> &columns);
+    // The latest recents line of a person (0 when none), and a new empty one.
+    qint64 findRecentsLine(const QVariant &person);
+    qint64 insertRecentsLine(const QVariant &person);
 
     // Summary columns the phone's app keeps itself, recomputed after the inserts.
     void refreshRecentsLines();
@@ -135,7 +144,8 @@ public:
     void refreshLastMessages(const QSet<qint64> *chats = nullptr);
     void refreshPrimaryKeyMax();
     // Each conversation's ZDATE becomes its latest message's date (NULL without messages).
-    void refreshConversationDates();
+    // With chats, only those conversations (by key): the ones a run added messages to.
+    void refreshConversationDates(const QSet<qint64> *chats = nullptr);
     void clearAttachmentUrl(qint64 attachmentKey);
 
     // Deletes the conversation with its participant links when it holds no message;
@@ -185,7 +195,6 @@ private:
     // The keys of the participant rows with a number's digits (one placeholder).
     QString personKeysSql() const;
     // The latest recents line of the persons with the number's digits.
-    Sqlite3Sql recentsLineOfNumberSql(const QString &digits);
     // The attachment key of the message m (an SQL expression); "null" when unknown.
     QString attachmentOfMessageSql(const QString &m) const;
     // The attachment key of each of the messages that has one, by one pass over the link.
@@ -213,12 +222,27 @@ private:
         QHash<QString, qint64> chatByGroup; // the lowest key with the group id
         QSet<qint64> groupChats;
         QHash<qint64, qint64> chatByPerson; // the lowest one-to-one conversation a person is in
+        // Keys of the recents by token and of the recents lines by person, in key order:
+        // the rows a statement would look at, which it then tells apart itself.
+        bool recents = false;
+        QHash<qint64, QList<qint64>> callsByToken;
+        QHash<qint64, QList<qint64>> linesByPerson;
     };
     // The lookups of the running transaction, reset when it is another; null outside one.
     Lookups *currentLookups();
     // The same with the persons, or the conversations, read in; null outside a transaction.
     Lookups *personLookups();
     Lookups *chatLookups();
+    // The same with the recents by token and the recents lines by person read in.
+    Lookups *recentLookups();
+    // Enters a row of ZRECENT or ZRECENTSLINE this connection has just written into
+    // the lookups, when they hold the recents.
+    void noteRecentWritten(const QString &table, qint64 key);
+    // The first recent with the token for which the condition on it equals value; 0 when none.
+    qint64 firstRecent(qint64 token, const QString &condition, const QVariant &value);
+    // The latest recents line of one of the persons (by key); 0 when none.
+    qint64 latestRecentsLine(const QList<qint64> &persons);
+    qint64 recentsLineOfNumber(const QString &digits);
 
     // The message key the query finds (0 for none); attachmentKey is then its attachment's.
     qint64 duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey);
@@ -236,4 +260,5 @@ private:
     QHash<QString, qint64> m_nextKeys; // by table, for current stores
     bool m_indexMessages = false;      // new messages go into the store's search index
     Lookups m_lookups;
+    QString m_duplicateByTokenSql; // made once per schema read
 };

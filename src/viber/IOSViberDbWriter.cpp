@@ -199,18 +199,153 @@ IOSViberDb::Lookups *IOSViberDb::chatLookups()
     return l;
 }
 
-Sqlite3Sql IOSViberDb::recentsLineOfNumberSql(const QString &digits)
+namespace {
+
+// Rows of a table by the one integer a statement's "column=?" finds them by, if any:
+// the value cast to an integer, when the two compare equal as a bound integer would
+// (the unary plus takes the cast's affinity away, as a parameter has none).
+QString rowsByIntegerSql(const QString &table, const QString &column)
 {
-    const QString sql = QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in (%1) order by "
-                                       "ZDATE desc limit 1");
-    if (const Lookups *l = personLookups()) {
-        // Keys, not text from outside: written into the statement as numbers.
-        QStringList keys;
-        for (const qint64 key : l->personsByNumber.value(digits))
-            keys << QString::number(key);
-        return Sqlite3Sql(sql.arg(keys.isEmpty() ? QStringLiteral("null") : keys.join(QLatin1Char(','))));
+    return QStringLiteral("select Z_PK, cast(%2 as integer) from %1 where %2=+cast(%2 as integer)")
+        .arg(table, column);
+}
+
+void addRows(QHash<qint64, QList<qint64>> &byValue, Sqlite3Cursor &rows)
+{
+    while (rows.moveNext()) {
+        QList<qint64> &same = byValue[rows.getInt64At(1)];
+        const qint64 key = rows.getInt64At(0);
+        same.insert(std::upper_bound(same.begin(), same.end(), key), key);
     }
-    return Sqlite3Sql(sql.arg(personKeysSql())).addTextParam(digits);
+}
+
+// Keys, not text from outside: written into a statement as numbers.
+QString keyList(const QList<qint64> &keys)
+{
+    QStringList list;
+    for (const qint64 key : keys)
+        list << QString::number(key);
+    return list.join(QLatin1Char(','));
+}
+
+} // namespace
+
+IOSViberDb::Lookups *IOSViberDb::recentLookups()
+{
+    Lookups *l = currentLookups();
+    if (!l || l->recents)
+        return l;
+    l->callsByToken.clear();
+    l->linesByPerson.clear();
+    Sqlite3Cursor calls = queryThrow(rowsByIntegerSql(kRecent, QStringLiteral("ZCALLTOKEN")));
+    addRows(l->callsByToken, calls);
+    Sqlite3Cursor lines = queryThrow(rowsByIntegerSql(kRecentsLine, QStringLiteral("ZPHONENUMINDEX")));
+    addRows(l->linesByPerson, lines);
+    l->recents = true;
+    return l;
+}
+
+void IOSViberDb::noteRecentWritten(const QString &table, qint64 key)
+{
+    if (Lookups *l = currentLookups(); l && l->recents) {
+        const bool line = table == kRecentsLine;
+        Sqlite3Cursor c =
+            queryThrow(Sqlite3Sql(rowsByIntegerSql(table, line ? QStringLiteral("ZPHONENUMINDEX")
+                                                               : QStringLiteral("ZCALLTOKEN")) +
+                                  QStringLiteral(" and Z_PK=?"))
+                           .addInt64Param(key));
+        addRows(line ? l->linesByPerson : l->callsByToken, c);
+    }
+}
+
+qint64 IOSViberDb::firstRecent(qint64 token, const QString &condition, const QVariant &value)
+{
+    if (const Lookups *l = recentLookups()) {
+        // Recents of one token are few: SQLite tells for each whether it is the one.
+        const Sqlite3Sql one(QStringLiteral("select Z_PK from ZRECENT where Z_PK=? and %1=?").arg(condition));
+        for (const qint64 key : l->callsByToken.value(token)) {
+            Sqlite3Cursor r = queryThrow(Sqlite3Sql(one).addInt64Param(key).addParam(value));
+            if (r.moveNext())
+                return key;
+        }
+        return 0;
+    }
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENT where ZCALLTOKEN=? and %1=?").arg(condition))
+            .addInt64Param(token)
+            .addParam(value));
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
+
+qint64 IOSViberDb::findCallOfType(qint64 token, const QVariant &type)
+{
+    open();
+    return firstRecent(token, QStringLiteral("ZCALLTYPE"), type);
+}
+
+qint64 IOSViberDb::insertCallRow(const Sqlite3Row &row, const QSet<QString> &columns)
+{
+    open();
+    executeThrow(row.insertSql(kRecent, columns));
+    const qint64 key = lastInsertId();
+    noteRecentWritten(kRecent, key);
+    return key;
+}
+
+qint64 IOSViberDb::latestRecentsLine(const QList<qint64> &persons)
+{
+    const QString sql =
+        QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in (%1)%2 order by "
+                       "ZDATE desc limit 1");
+    if (persons.isEmpty())
+        return 0;
+    QString only;
+    if (const Lookups *l = recentLookups()) {
+        // The lines of these persons, and SQLite picks the latest among them as among all.
+        QList<qint64> lines;
+        for (const qint64 person : persons)
+            lines << l->linesByPerson.value(person);
+        if (lines.isEmpty())
+            return 0;
+        std::sort(lines.begin(), lines.end());
+        only = QStringLiteral(" and Z_PK in (%1)").arg(keyList(lines));
+    }
+    Sqlite3Cursor c = queryThrow(Sqlite3Sql(sql.arg(keyList(persons), only)));
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
+
+qint64 IOSViberDb::findRecentsLine(const QVariant &person)
+{
+    open();
+    if (person.typeId() == QMetaType::LongLong || person.typeId() == QMetaType::Int)
+        return latestRecentsLine({person.toLongLong()});
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc limit 1")
+            .addParam(person));
+    return c.moveNext() ? c.getInt64At(0) : 0;
+}
+
+qint64 IOSViberDb::insertRecentsLine(const QVariant &person)
+{
+    open();
+    executeThrow(Sqlite3Sql("insert into ZRECENTSLINE(Z_ENT, Z_OPT, ZPHONENUMINDEX) values(?, 1, ?)")
+                     .addIntParam(entity(QStringLiteral("RecentsLine")))
+                     .addParam(person));
+    const qint64 key = lastInsertId();
+    noteRecentWritten(kRecentsLine, key);
+    return key;
+}
+
+qint64 IOSViberDb::recentsLineOfNumber(const QString &digits)
+{
+    if (const Lookups *l = personLookups())
+        return latestRecentsLine(l->personsByNumber.value(digits));
+    Sqlite3Cursor c =
+        queryThrow(Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in "
+                                             "(%1) order by ZDATE desc limit 1")
+                                  .arg(personKeysSql()))
+                       .addTextParam(digits));
+    return c.moveNext() ? c.getInt64At(0) : 0;
 }
 
 QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
@@ -611,13 +746,19 @@ qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attac
     open();
     const auto [from, to] = dateWindow(date, 60);
     // Served by the (ZTOKEN, ZDATE) index of the template and the token index of a
-    // phone's store: each check is a lookup, not a scan.
-    return duplicateFound(
-        Sqlite3Sql("select Z_PK from ZVIBERMESSAGE where ZTOKEN=? and ZDATE between ? and ?")
-            .addInt64Param(token)
-            .addDoubleParam(from)
-            .addDoubleParam(to),
-        attachmentKey);
+    // phone's store: each check is a lookup, not a scan. The message and its attachment
+    // come in one statement: a copy again runs this for every message it is given.
+    if (m_duplicateByTokenSql.isEmpty())
+        m_duplicateByTokenSql =
+            QStringLiteral("select m.Z_PK, %1 from ZVIBERMESSAGE as m where m.ZTOKEN=? and "
+                           "m.ZDATE between ? and ?")
+                .arg(attachmentOfMessageSql(QStringLiteral("m")));
+    Sqlite3Cursor c = queryThrow(
+        Sqlite3Sql(m_duplicateByTokenSql).addInt64Param(token).addDoubleParam(from).addDoubleParam(to));
+    if (!c.moveNext())
+        return 0;
+    attachmentKey = c.getInt64At(1);
+    return c.getInt64At(0);
 }
 
 qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey)
@@ -839,30 +980,29 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         *alreadyPresent = false;
     if (!call || !call->person)
         return 0;
+    // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
+    // of the same kind, as the reader tells kinds apart. A call with a token is found
+    // without its line, which a copy again then never looks up.
+    static const QString kindOfType = callKindSql(QStringLiteral("ZCALLTYPE"));
+    if (call->callToken != 0) {
+        if (const qint64 key = firstRecent(call->callToken, kindOfType, call->type)) {
+            if (alreadyPresent)
+                *alreadyPresent = true;
+            return key;
+        }
+    }
     // The person's recents line: by number, or, for a person without one, the line
     // made for this run's record.
     const QString digits = phoneDigits(call->person->phone);
     qint64 lineKey = 0;
-    if (!digits.isEmpty() || knownPersonKey(call->person, numberless) > 0) {
-        Sqlite3Cursor l =
-            digits.isEmpty()
-                ? queryThrow(
-                      Sqlite3Sql("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc "
-                                 "limit 1")
-                          .addInt64Param(knownPersonKey(call->person, numberless)))
-                : queryThrow(recentsLineOfNumberSql(digits));
-        lineKey = l.moveNext() ? l.getInt64At(0) : 0;
-    }
+    if (!digits.isEmpty())
+        lineKey = recentsLineOfNumber(digits);
+    else if (const qint64 person = knownPersonKey(call->person, numberless); person > 0)
+        lineKey = latestRecentsLine({person});
 
     const QString type = callTypeText(call);
     Sqlite3Sql same;
-    // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
-    // of the same kind, as the reader tells kinds apart.
-    if (call->callToken != 0) {
-        same = Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENT where ZCALLTOKEN=? and %1=?")
-                              .arg(callKindSql(QStringLiteral("ZCALLTYPE"))));
-        same.addInt64Param(call->callToken).addIntParam(call->type);
-    } else if (lineKey > 0) {
+    if (call->callToken == 0 && lineKey > 0) {
         // Token 0 is no token: the same call is the one of the person's line with
         // the same date to the second and type.
         same = Sqlite3Sql(
@@ -891,6 +1031,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         const qint64 personKey = findOrInsertPerson(counter, call->person, numberless);
         line.setVal(QStringLiteral("ZPHONENUMINDEX"), personKey);
         lineKey = insertRow(kRecentsLine, line);
+        noteRecentWritten(kRecentsLine, lineKey);
         // Current stores link members and recents lines through a join table as well.
         const qint32 member = entity(QStringLiteral("Member")),
                      recentsLine = entity(QStringLiteral("RecentsLine"));
@@ -917,7 +1058,9 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     row.setVal(QStringLiteral("ZCALLTYPE"), type);
     if (hasColumn(kRecent, kOther))
         row.setVal(kOther, blobOrNull(call->other));
-    return insertRow(kRecent, row);
+    const qint64 key = insertRow(kRecent, row);
+    noteRecentWritten(kRecent, key);
+    return key;
 }
 
 QString IOSViberDb::callKindSql(const QString &column)
@@ -1114,11 +1257,17 @@ void IOSViberDb::refreshPrimaryKeyMax()
     }
 }
 
-void IOSViberDb::refreshConversationDates()
+void IOSViberDb::refreshConversationDates(const QSet<qint64> *chats)
 {
     open();
-    executeThrow("update ZCONVERSATION set ZDATE=(select max(ZDATE) from ZVIBERMESSAGE as m where "
-                 "m.ZCONVERSATION=ZCONVERSATION.Z_PK)");
+    const QByteArray update("update ZCONVERSATION set ZDATE=(select max(ZDATE) from ZVIBERMESSAGE as m where "
+                            "m.ZCONVERSATION=ZCONVERSATION.Z_PK)");
+    if (!chats) {
+        executeThrow(Sqlite3Sql(update));
+        return;
+    }
+    for (const qint64 chat : *chats)
+        executeThrow(Sqlite3Sql(update + " where Z_PK=?").addInt64Param(chat));
 }
 
 void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)

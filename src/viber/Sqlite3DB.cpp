@@ -1,5 +1,7 @@
 #include "Sqlite3DB.h"
 
+#include <QVarLengthArray>
+
 #include <atomic>
 
 #include <QCoreApplication>
@@ -104,25 +106,32 @@ QVariant Sqlite3Row::val(const QString &name) const
 
 Sqlite3Sql Sqlite3Row::insertSql(const QString &table, const QSet<QString> &columnSet) const
 {
-    QStringList cols;
-    QStringList marks;
-    QVariantList values;
+    // Made straight as the UTF-8 the statement cache looks up: a copy makes one for every row.
+    const auto appendQuoted = [](QByteArray &out, const QString &name) {
+        out += '"';
+        out += name.toUtf8().replace('"', "\"\"");
+        out += '"';
+    };
+    QByteArray text("INSERT INTO ");
+    appendQuoted(text, table);
+    QByteArray marks;
+    QVarLengthArray<const QVariant *, 32> values;
     for (const QString &name : m_names) {
         if (!columnSet.isEmpty() && !columnSet.contains(name))
             continue;
-        cols.append(QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-                    QLatin1Char('"'));
-        marks.append(QStringLiteral("?"));
-        values.append(m_values.value(name));
+        text += values.isEmpty() ? " (" : ",";
+        appendQuoted(text, name);
+        marks += values.isEmpty() ? "?" : ",?";
+        const auto it = m_values.constFind(name);
+        values.append(it != m_values.constEnd() ? &it.value() : nullptr);
     }
-    const QString quotedTable =
-        QLatin1Char('"') + QString(table).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-    Sqlite3Sql sql(cols.isEmpty()
-                       ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(quotedTable)
-                       : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                             .arg(quotedTable, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
-    for (const QVariant &v : values)
-        sql.addParam(v);
+    if (values.isEmpty())
+        text += " DEFAULT VALUES";
+    else
+        text += ") VALUES (" + marks + ')';
+    Sqlite3Sql sql(text);
+    for (const QVariant *v : values)
+        sql.addParam(v ? *v : QVariant());
     return sql;
 }
 

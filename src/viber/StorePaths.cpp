@@ -78,24 +78,37 @@ void forgetResolvedFolders()
     resolvedFolders().clear();
 }
 
-QString fileInFolder(const QString &base, const char *folder, const QString &name)
+QString fileInFolder(const QString &base, const char *folder, const QString &name, bool *isFile)
 {
+    if (isFile)
+        *isFile = false;
     const QString dir = childPath(base, QString::fromLatin1(folder));
     if (dir.isEmpty())
         return QString();
     const QString path = childPath(dir, name);
-    if (path.isEmpty() || base.isEmpty())
+    if (path.isEmpty())
         return path;
-    // Links inside a store are allowed; only where they lead counts.
+    // One QFileInfo: what it learnt of a file that is no link answers isFile as well.
+    const QFileInfo info(path);
+    if (base.isEmpty()) {
+        if (isFile)
+            *isFile = info.isFile();
+        return path;
+    }
+    // Links inside a store are allowed; only where they lead counts. A nested name's
+    // own folder (a sticker's "1000/100") is remembered like the store's folders.
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString fileDir = slash > dir.size() ? path.left(slash) : dir;
     QHash<QString, bool> &folders = resolvedFolders();
-    auto it = folders.constFind(dir);
+    auto it = folders.constFind(fileDir);
     if (it == folders.constEnd())
-        it = folders.insert(dir, resolvesInside(base, dir));
+        it = folders.insert(fileDir, resolvesInside(base, fileDir));
     if (!it.value())
         return QString();
-    const bool nested = name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\'));
-    if ((nested || QFileInfo(path).isSymLink()) && !resolvesInside(base, path))
+    if (info.isSymLink() && !resolvesInside(base, path))
         return QString();
+    if (isFile)
+        *isFile = info.isFile();
     return path;
 }
 

@@ -30,7 +30,9 @@ QString childPath(const QString &base, const QString &relative);
 // can never step from its own folder into another one of the store. Where base
 // exists on disk, symbolic links are followed too: a path whose folder or file is a
 // link leading out of base gives "" as well.
-QString fileInFolder(const QString &base, const char *folder, const QString &name);
+// With isFile, also whether the path is a file (through a link too), from the same
+// look at it where possible: a load asks this of every attachment's preview.
+QString fileInFolder(const QString &base, const char *folder, const QString &name, bool *isFile = nullptr);
 
 // Whether path, with every symbolic link on the way resolved, lies inside base (or
 // is base). A path not yet on disk is judged by its deepest existing folder; a link

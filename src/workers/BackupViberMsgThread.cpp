@@ -95,6 +95,7 @@ QString BackupViberMsgThread::work()
         qint64 n = 0;
         QElapsedTimer sinceReport;
         int lastPercent = -1;
+        QSet<qint64> changedChats;
         for (const _ViberMsg *msg : std::as_const(m_messages)) {
             checkCancel();
             ++n;
@@ -112,6 +113,8 @@ QString BackupViberMsgThread::work()
                 copyContactIcons(msg->chat);
             qint64 attachmentKey = 0, locationKey = 0;
             const qint64 messageKey = merger.mergeRecord(msg, attachmentKey, locationKey);
+            if (messageKey > 0)
+                changedChats.insert(merger.chatKey());
             const QString fileName = copyAttachmentFiles(msg, attachmentKey, messageKey > 0);
             // Another message's different file had the name: this one is kept under its own.
             if (messageKey > 0 && attachmentKey > 0 && fileName != msg->attachment->fileName)
@@ -121,7 +124,9 @@ QString BackupViberMsgThread::work()
         }
         merger.dropEmptyInsertedChats();
         db->refreshRecentsLines();
-        db->refreshConversationDates();
+        // Only the conversations that got messages have a new latest one: a copy again
+        // of a million messages changes none.
+        db->refreshConversationDates(&changedChats);
         // The copied files reach the disk before the rows that name them: each copy
         // skipped its own flush, one for the whole file system is far cheaper.
         m_files.syncToDisk(m_root);

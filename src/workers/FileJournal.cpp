@@ -89,6 +89,12 @@ void FileJournal::copyFile(const QString &source, const QString &target, Replace
 {
     if (source.isEmpty())
         return;
+    // A copy again finds every target there: one look at it settles a file never replaced.
+    if (replace == Replace::Never && !target.isEmpty()) {
+        const QFileInfo dst(target);
+        if (dst.exists() || dst.isSymLink())
+            return;
+    }
     const QFileInfo src(source);
     if (!src.isFile())
         return; // not downloaded, or deleted since the load: nothing to copy

@@ -221,37 +221,23 @@ IOSRestoreViberMsgThread::Merge IOSRestoreViberMsgThread::rebuildInto(IOSViberDb
 
     const qint64 callTotal = calls.size();
     i = 0;
-    const qint32 recentsLine = work.entity(u"RecentsLine"_s);
     for (const Entry &e : std::as_const(calls)) {
         reportProgress(int(double(++i) / double(callTotal) * 99), tr("IDS_MERGING_VIBER_CALLS"));
         if (!e.fromPhone) {
             qint64 attachmentKey = 0, locationKey = 0;
             merger.mergeRecord(e.message, attachmentKey, locationKey);
         } else {
-            Sqlite3Cursor dup =
-                work.queryThrow(Sqlite3Sql("select Z_PK from ZRECENT where ZCALLTOKEN=? and ZCALLTYPE=?")
-                                    .addInt64Param(e.token)
-                                    .addParam(e.row.val(u"ZCALLTYPE"_s)));
-            if (!dup.moveNext()) {
+            if (work.findCallOfType(e.token, e.row.val(u"ZCALLTYPE"_s)) == 0) {
                 const QVariant person = e.row.val(u"ZPHONENUMINDEX"_s);
-                Sqlite3Cursor line = work.queryThrow(
-                    Sqlite3Sql(
-                        "select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX=? order by ZDATE desc limit 1")
-                        .addParam(person));
-                qint64 lineKey = line.moveNext() ? line.getInt64At(0) : 0;
-                if (lineKey == 0) {
-                    work.executeThrow(
-                        Sqlite3Sql("insert into ZRECENTSLINE(Z_ENT, Z_OPT, ZPHONENUMINDEX) values(?, 1, ?)")
-                            .addIntParam(recentsLine)
-                            .addParam(person));
-                    lineKey = work.lastInsertId();
-                }
+                qint64 lineKey = work.findRecentsLine(person);
+                if (lineKey == 0)
+                    lineKey = work.insertRecentsLine(person);
                 Sqlite3Row row = e.row;
                 row.setVal(u"ZRECENTSLINE"_s, lineKey);
                 QSet<QString> columns(row.columns().cbegin(), row.columns().cend());
                 columns.remove(u"Z_PK"_s);
                 columns.remove(u"ZPHONENUMINDEX"_s);
-                work.executeThrow(row.insertSql(u"ZRECENT"_s, columns));
+                work.insertCallRow(row, columns);
             }
         }
         checkCancel();

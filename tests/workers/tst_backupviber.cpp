@@ -138,6 +138,23 @@ private slots:
                 skipped);
         QCOMPARE(b.state(), state);
     }
+    // A copy into a database that has some of the messages moves the dates of the
+    // conversations that got later ones, and of no other.
+    void conversationDatesFollowTheirMessages()
+    {
+        Bench b;
+        const ViberDataPtr source = b.sample();
+        QList<_ViberMsg *> messages = source->messages.values();
+        std::sort(messages.begin(), messages.end(), msgDateLess);
+        QCOMPARE(b.backup(messages.mid(0, messages.size() / 2)), Outcome::Succeeded);
+        const QString stale = u"select count(*) from ZCONVERSATION as c where c.ZDATE is not (select "
+                              u"max(ZDATE) from ZVIBERMESSAGE as m where m.ZCONVERSATION=c.Z_PK)"_s;
+        const QString dates = u"select Z_PK, ZDATE from ZCONVERSATION order by Z_PK"_s;
+        const QString before = fixtures::rows(b.store(), dates);
+        QCOMPARE(b.backup(messages), Outcome::Succeeded);
+        QCOMPARE(fixtures::rows(b.store(), stale), u"0"_s);
+        QVERIFY(fixtures::rows(b.store(), dates) != before);
+    }
     void tiesKeepTheStoreOrder()
     {
         // Messages of one second show in the store's order, its sequence numbers first and

@@ -78,13 +78,16 @@ Work workOf(const std::function<void()> &run)
 }
 
 // One size's run: a phone's store of n messages, and one of n + n/10 whose extra
-// messages are what a transfer brings.
+// messages are what a transfer brings; with calls, as many calls as messages.
 struct Sized
 {
-    explicit Sized(qint64 n) : messages(n)
+    explicit Sized(qint64 n, bool calls = false) : messages(n)
     {
-        fixtures::writeScaledStore(phone(), fixtures::ScaledSizes(n));
-        fixtures::writeScaledStore(dir.filePath(u"source"_s), fixtures::ScaledSizes(n + n / 10));
+        fixtures::ScaledSizes phoneSizes(n), sourceSizes(n + n / 10);
+        if (calls)
+            phoneSizes.calls = n, sourceSizes.calls = n + n / 10;
+        fixtures::writeScaledStore(phone(), phoneSizes);
+        fixtures::writeScaledStore(dir.filePath(u"source"_s), sourceSizes);
     }
     QString phone() const { return QDir(dir.path()).absolutePath(); }
     QString archive() const { return dir.filePath(u"archive"_s); }
@@ -136,7 +139,7 @@ Work measure(const QString &path, qint64 n)
         });
     }
 
-    const Sized s(n);
+    const Sized s(n, path == u"transfer calls");
     const ViberDataPtr source = IOSViberDb(QDir(s.dir.filePath(u"source"_s)), kFile).load();
     QList<_ViberMsg *> all = source->messages.values();
     const auto copy = [&] {
@@ -179,7 +182,7 @@ Work measure(const QString &path, qint64 n)
     // A transfer brings what the phone lacks: keys, and so tokens, beyond its own.
     QList<_ViberMsg *> fresh;
     for (_ViberMsg *m : std::as_const(all))
-        if (m->id > s.messages)
+        if (path == u"transfer calls" ? m->call && m->call->id > s.messages : m->id > s.messages)
             fresh << m;
     return workOf([&] {
         IOSRestoreViberMsgThread worker(s.phone(), fresh);
@@ -203,9 +206,9 @@ private slots:
     void pathsGrowWithTheirInput_data()
     {
         QTest::addColumn<QString>("path");
-        for (const char *path :
-             {"load", "copy", "copy again", "delete", "transfer", "write into a backup (Manifest.mbdb)",
-              "write into a backup (Manifest.db)", "export TXT", "export CSV", "export JSON", "export HTML"})
+        for (const char *path : {"load", "copy", "copy again", "delete", "transfer", "transfer calls",
+                                 "write into a backup (Manifest.mbdb)", "write into a backup (Manifest.db)",
+                                 "export TXT", "export CSV", "export JSON", "export HTML"})
             QTest::newRow(path) << QString::fromLatin1(path);
     }
     void pathsGrowWithTheirInput()
