@@ -380,6 +380,27 @@ private slots:
         manifest.copyBackupFile(*damaged, path(u"out"_s));
         QCOMPARE(readFile(path(u"out"_s)), "bytes");
     }
+    // The index comes from outside: read with views and triggers off, so a "Files"
+    // that is a view over other rows is refused, not followed.
+    void manifestDbIsReadAsUntrusted()
+    {
+        fixtures::BackupFixture backup(path(u"viewed"_s));
+        backup.newerLayout = true;
+        backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s, "store");
+        QCOMPARE(backup.write(), QString());
+        fixtures::exec(
+            path(u"viewed/Manifest.db"_s),
+            u"ALTER TABLE Files RENAME TO RealFiles; CREATE VIEW Files AS SELECT * FROM RealFiles"_s);
+        BackupManifest manifest(path(u"viewed"_s));
+        manifest.loadManifestPlist();
+        QString error;
+        try {
+            manifest.loadFileTree();
+        } catch (const std::exception &e) {
+            error = QString::fromUtf8(e.what());
+        }
+        QVERIFY2(error.contains(u"Manifest.db"_s), qPrintable(error));
+    }
     void copyPlainFile()
     {
         // Data files are named by SHA-1 of the UTF-8 of domain-path.
