@@ -24,13 +24,12 @@ QString pageStart(const QString &title)
                          "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\n"
                          "<title>") +
            title.toHtmlEscaped() +
-           QLatin1String(
-               "</title>\n"
-               "<link href=\"files/style.css\" type=\"text/css\" rel=\"stylesheet\"/>\n"
-               // A page of thousands of bubbles lays out only those in view; the
-               // window's pages are short and jump to anchors, so they lay out all.
-               "<style type=\"text/css\">.bb1, .bb2 { content-visibility: auto; "
-               "contain-intrinsic-size: auto 60px; }</style></head><body>\n");
+           QLatin1String("</title>\n"
+                         "<link href=\"files/style.css\" type=\"text/css\" rel=\"stylesheet\"/>\n"
+                         // A page of thousands of bubbles lays out only those in view; the
+                         // window's pages are short and jump to anchors, so they lay out all.
+                         "<style type=\"text/css\">.bb1, .bb2 { content-visibility: auto; "
+                         "contain-intrinsic-size: auto 60px; }</style></head><body>\n");
 }
 
 QString pageAddress(const QString &fileName)

@@ -470,8 +470,7 @@ QString MessageText::messageHtml(const QString &text, QLatin1String picturePrefi
 QString MessageText::systemMessageHtml(const QString &text, QLatin1String picturePrefix)
 {
     return QLatin1String("<div style=\"text-align:center; margin-bottom:20px;\"><div class=\"r\">") +
-           messageHtml(text, picturePrefix) +
-           QLatin1String("</div><div class=\"clear\"></div></div>");
+           messageHtml(text, picturePrefix) + QLatin1String("</div><div class=\"clear\"></div></div>");
 }
 
 QString MessageText::attributeHtml(const QString &text)

@@ -131,8 +131,8 @@ private slots:
         // Names are isolated and every piece finds its own direction.
         const QString dir = u"<div dir=\"auto\">"_s;
         add("group, in", msg(ViberMsgTypeText, false, u"hello"_s),
-            {u"<div class=\"bb1\"><div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>"_s + dir +
-                 u"hello</div>"_s + time});
+            {u"<div class=\"bb1\"><div class=\"handle\"><bdi>Ann</bdi></div><div class=\"clear\"></div>"_s +
+             dir + u"hello</div>"_s + time});
         add("one-to-one", msg(ViberMsgTypeText, false, u"yo"_s, m_f.addChat()),
             {u"<div class=\"bb1\">"_s, u"yo"_s}, u"handle"_s);
         _ViberMsg *captioned = att(ViberMsgTypePicture, photo, thumb);
