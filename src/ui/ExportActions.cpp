@@ -78,14 +78,12 @@ int ExportController::formatForFilter(const QString &filter, const QString &chos
 
 void ExportController::exportMessages(ActionScope scope)
 {
-    const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_TOOLBAR"));
-    if (!choice)
+    const std::optional<ScopeChoice::Chosen> taken =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_EXPORT_TOOLBAR");
+    if (!taken)
         return;
-    const ScopeNote note(choice->text);
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
-    if (messages.isEmpty())
-        return;
+    const ScopeNote note(taken->option.text);
+    const QList<_ViberMsg *> &messages = taken->messages;
     QWidget *parent = m_window.dialogParent();
     QString filter;
     const QString chosen = m_saveFile(parent, tr("IDS_SEL_EXPORT_MESSAGES_PATH"),
@@ -114,14 +112,12 @@ void ExportController::exportMessages(ActionScope scope)
 
 void ExportController::extractMedia(ActionScope scope)
 {
-    const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXTRACT_MEDIA_TOOLBAR"));
-    if (!choice)
+    const std::optional<ScopeChoice::Chosen> taken =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_EXTRACT_MEDIA_TOOLBAR");
+    if (!taken)
         return;
-    const ScopeNote note(choice->text);
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
-    if (messages.isEmpty())
-        return;
+    const ScopeNote note(taken->option.text);
+    const QList<_ViberMsg *> &messages = taken->messages;
     QWidget *parent = m_window.dialogParent();
     const QString chosen =
         m_folder(parent, tr("IDS_TITLE_SEL_OUTPUT_FOLDER_EXTRACT_MEDIA_FILES"), QDir::homePath());
@@ -134,18 +130,18 @@ void ExportController::extractMedia(ActionScope scope)
 
 void ExportController::exportCalls(ActionScope scope)
 {
-    const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_CALL_TOOLBAR"));
-    if (!choice)
+    const std::optional<ScopeChoice::Chosen> taken =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_EXPORT_CALL_TOOLBAR");
+    if (!taken)
         return;
-    const ScopeNote note(choice->text);
+    const ScopeNote note(taken->option.text);
     QList<_ViberCall *> calls;
-    for (const _ViberMsg *msg : m_window.scopeMessages(choice->scope))
+    for (const _ViberMsg *msg : taken->messages)
         if (msg->call)
             calls.append(msg->call);
     QWidget *parent = m_window.dialogParent();
     if (calls.isEmpty()) {
-        showInfo(tr("IDS_NO_CALLS_IN_%1").arg(choice->text), parent);
+        showInfo(tr("IDS_NO_CALLS_IN_%1").arg(taken->option.text), parent);
         return;
     }
     const QString path =
@@ -159,13 +155,11 @@ void ExportController::exportCalls(ActionScope scope)
 
 void ExportController::print(ActionScope scope)
 {
-    const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_PRINT_TOOLBAR"));
-    if (!choice)
+    const std::optional<ScopeChoice::Chosen> taken =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_PRINT_TOOLBAR");
+    if (!taken)
         return;
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(choice->scope);
-    if (messages.isEmpty())
-        return;
+    const QList<_ViberMsg *> &messages = taken->messages;
     ViberMsgPrinter printer(m_window.dialogParent());
     printer.print(messages);
 }

@@ -104,7 +104,7 @@ bool deleteMessagesFromLocalDb(QWidget *parent, const QString &databaseFolder,
         return false;
     const std::unique_ptr<IOSViberDb> store = LocalDatabases::store(databaseFolder);
     DeleteViberMsgThread worker(store.get(), messages);
-    const bool ok = runWorker(parent, &worker, ScopeChoice::actionTitle("IDS_MI_DELETE_TOOLBAR"));
+    const bool ok = runWorker(parent, &worker, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_DELETE_TITLE")));
     store->close();
     return ok;
 }
@@ -133,13 +133,12 @@ void LocalDbController::backup(ActionScope scope)
     const _AbsDBItemNode *source = m_window.selectedSource();
     if (!source)
         return;
-    const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_BACKUP_TOOLBAR"));
-    if (!choice)
+    const std::optional<ScopeChoice::Chosen> chosen =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_BACKUP_TOOLBAR");
+    if (!chosen)
         return;
-    const ScopeNote note(choice->text);
-    copyIntoLocalDb(source->data, m_window.scopeMessages(choice->scope),
-                    source->text + QLatin1String("_Backup"));
+    const ScopeNote note(chosen->option.text);
+    copyIntoLocalDb(source->data, chosen->messages, source->text + QLatin1String("_Backup"));
 }
 
 void LocalDbController::copyIntoLocalDb(const ViberDataPtr &data, const QList<_ViberMsg *> &messages,
@@ -168,7 +167,7 @@ void LocalDbController::remove(ActionScope scope)
     if (!source || source->kind != ItemNodeLocalDb)
         return;
     const std::optional<ScopeOption> choice =
-        ScopeChoice::ask(m_window, scope, text(QT_TRANSLATE_NOOP("LocalDbActions", "IDS_DELETE_TITLE")));
+        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_DELETE_TOOLBAR"));
     if (!choice)
         return;
     scope = choice->scope;

@@ -79,6 +79,18 @@ std::optional<ScopeOption> ScopeChoice::ask(WindowContext &window, ActionScope r
     return options.at(group->checkedId());
 }
 
+std::optional<ScopeChoice::Chosen> ScopeChoice::askMessages(WindowContext &window, ActionScope requested,
+                                                            const char *titleKey)
+{
+    const std::optional<ScopeOption> option = ask(window, requested, actionTitle(titleKey));
+    if (!option)
+        return std::nullopt;
+    Chosen chosen{*option, window.scopeMessages(option->scope)};
+    if (chosen.messages.isEmpty())
+        return std::nullopt;
+    return chosen;
+}
+
 ScopeNote::ScopeNote(const QString &scopeText) : m_previous(g_scopeNote)
 {
     g_scopeNote = scopeText;

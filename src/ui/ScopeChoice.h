@@ -9,6 +9,7 @@
 #include <optional>
 
 class QWidget;
+struct _ViberMsg;
 class WindowContext;
 
 // One set of messages an action could take, named as the user sees it:
@@ -35,6 +36,16 @@ public:
     // requested (Toolbar: the narrowest on offer) is chosen first. Nothing when
     // there is nothing to take or the user cancelled.
     static std::optional<ScopeOption> ask(WindowContext &window, ActionScope requested, const QString &title);
+
+    // ask() for the action named by the window's menu key, with the messages of the
+    // scope chosen, in date order; nothing when cancelled or when it holds none.
+    struct Chosen
+    {
+        ScopeOption option;
+        QList<_ViberMsg *> messages;
+    };
+    static std::optional<Chosen> askMessages(WindowContext &window, ActionScope requested,
+                                             const char *titleKey);
 };
 
 // While alive, the success boxes of runWorker and of the controllers repeat what

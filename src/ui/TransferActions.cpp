@@ -18,14 +18,12 @@
 void TransferController::exportToITunesBackup(ActionScope scope)
 {
     QWidget *parent = m_window.dialogParent();
-    const std::optional<ScopeOption> scopeChoice =
-        ScopeChoice::ask(m_window, scope, ScopeChoice::actionTitle("IDS_MI_EXPORT_TO_ITUNES_ALL"));
-    if (!scopeChoice)
+    const std::optional<ScopeChoice::Chosen> taken =
+        ScopeChoice::askMessages(m_window, scope, "IDS_MI_EXPORT_TO_ITUNES_ALL");
+    if (!taken)
         return;
-    const ScopeNote note(scopeChoice->text);
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scopeChoice->scope);
-    if (messages.isEmpty())
-        return;
+    const ScopeNote note(taken->option.text);
+    const QList<_ViberMsg *> &messages = taken->messages;
     LoadItunesBackupDlg choice(parent, LoadItunesBackupDlg::Purpose::Write);
     if (choice.exec() != QDialog::Accepted || !choice.selectedManifest())
         return;
@@ -70,16 +68,13 @@ void TransferController::transferToIPhone(ActionScope scope)
     if (chosen < 0)
         return;
     _IOSDeviceItemNode *phone = phones.at(chosen);
-    const std::optional<ScopeOption> scopeChoice = ScopeChoice::ask(
+    const std::optional<ScopeChoice::Chosen> taken = ScopeChoice::askMessages(
         m_window, scope,
-        ScopeChoice::actionTitle(source && source->kind == ItemNodeLocalDb ? "IDS_MI_DB2I_TOOLBAR"
-                                                                           : "IDS_MI_I2I_TOOLBAR"));
-    if (!scopeChoice)
+        source && source->kind == ItemNodeLocalDb ? "IDS_MI_DB2I_TOOLBAR" : "IDS_MI_I2I_TOOLBAR");
+    if (!taken)
         return;
-    const ScopeNote note(scopeChoice->text);
-    const QList<_ViberMsg *> messages = m_window.scopeMessages(scopeChoice->scope);
-    if (messages.isEmpty())
-        return;
+    const ScopeNote note(taken->option.text);
+    const QList<_ViberMsg *> &messages = taken->messages;
     const IOSDeviceDesc device = phone->desc;
     showInfo(tr("IDS_BEFORE_RESTORE_VIBER_KILL_VIBER_FIRST") +
                  QStringLiteral("<br/><br/><img src=\":/res/kill_viber.png\">"),
