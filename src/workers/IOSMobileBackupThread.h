@@ -21,6 +21,8 @@ public:
     QString backupFolder() const;
     // Whether the folder holds a finished backup of a phone on productVersion.
     static bool isReusable(const QString &folder, const QString &productVersion);
+    // The sentence for what the tool said when a backup failed (rich text).
+    static QString errorText(const QString &toolText);
 
 protected:
     QString work() override;
@@ -29,26 +31,5 @@ private:
     QString m_udid;
     QString m_productVersion;
     QString m_backupRoot;
-    backup2tool m_tool;
-};
-
-// Puts a changed backup back onto the phone with the backup tool.
-class IOSMobileRestoreThread : public WorkerThread
-{
-    Q_OBJECT
-public:
-    IOSMobileRestoreThread(MobileDeviceHandle device, const QString &udid, const QString &backupRoot,
-                           QObject *parent = nullptr);
-    ~IOSMobileRestoreThread() override;
-
-    backup2tool &tool() { return m_tool; }
-    // The sentence for what the tool said when a restore failed (rich text).
-    static QString restoreErrorText(const QString &toolText);
-    static QString backupErrorText(const QString &toolText);
-
-protected:
-    QString work() override;
-
-private:
     backup2tool m_tool;
 };

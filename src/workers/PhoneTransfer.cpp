@@ -4,6 +4,7 @@
 #include "IOSLoadViberThread.h"
 #include "IOSMergeWAFiles2iTunesBKThread.h"
 #include "IOSMobileBackupThread.h"
+#include "IOSMobileRestoreThread.h"
 #include "IOSRestoreViberMsgThread.h"
 #include "itunes/BackupLocations.h"
 #include "itunes/BackupManifest.h"

@@ -1,6 +1,7 @@
 #include "device/CFType.h"
 #include "support/TestSupport.h"
 #include "workers/IOSMobileBackupThread.h"
+#include "workers/IOSMobileRestoreThread.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -8,6 +8,7 @@
 #include "workers/IOSLoadViberFromiTunesThread.h"
 #include "workers/IOSMergeWAFiles2iTunesBKThread.h"
 #include "workers/IOSMobileBackupThread.h"
+#include "workers/IOSMobileRestoreThread.h"
 #include "workers/IOSRestoreViberMsgThread.h"
 
 #include <QTemporaryDir>

@@ -520,6 +520,58 @@
     </message>
 </context>
 <context>
+    <name>ContainerUpload</name>
+    <message>
+        <source>IDS_NOT_INSTALL_VIBER_ERR_%1</source>
+        <translation>Can't find Viber installed on iPhone. Error:%1.</translation>
+    </message>
+    <message>
+        <source>IDS_SENDING_%1</source>
+        <translation>Sending %1</translation>
+    </message>
+    <message>
+        <source>IDS_SENDING_%1_%2_%3</source>
+        <translation>Sending %1, %L2KB / %L3KB</translation>
+    </message>
+    <message>
+        <source>IDS_PHONE_WRITE_FAILED_%1</source>
+        <translation>The iPhone did not take the file %1: writing it failed. Check that the phone is still connected and unlocked, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_PHONE_CREATE_FAILED_%1</source>
+        <translation>The file %1 could not be made on the iPhone. Check that the phone is still connected and unlocked, then try again.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCAL_READ_FAILED_%1_%2</source>
+        <translation>The file %1 could not be read to send it to the iPhone: %2</translation>
+    </message>
+</context>
+<context>
+    <name>PhoneStoreMerge</name>
+    <message>
+        <source>IDS_MERGING_VIBER_MESSAGES</source>
+        <translation>Saving messages...</translation>
+    </message>
+    <message>
+        <source>IDS_MERGING_VIBER_CALLS</source>
+        <translation>Saving call history...</translation>
+    </message>
+</context>
+<context>
+    <name>BackupItems</name>
+    <message>
+        <source>IDS_CANNOT_WRITE_%1</source>
+        <translation>Could not write the file “%1”.</translation>
+    </message>
+</context>
+<context>
+    <name>VoiceCounter</name>
+    <message>
+        <source>IDS_CANNOT_WRITE_%1</source>
+        <translation>Could not write the file “%1”.</translation>
+    </message>
+</context>
+<context>
     <name>Application</name>
     <message>
         <source>invalid libsqlite_qt.</source>
@@ -2279,13 +2331,13 @@ Commands:</translation>
         <source>IDS_UNLOCK_FOR_BACKUP</source>
         <translation>Keep the iPhone unlocked; if it asks for its passcode, enter it on the iPhone.</translation>
     </message>
-</context>
-<context>
-    <name>IOSMobileRestoreThread</name>
     <message>
         <source>IDS_RESTART_DEVICE_NOTE</source>
         <translation>&lt;br/&gt;&lt;br/&gt;Note: You can restart your device to try again.</translation>
     </message>
+</context>
+<context>
+    <name>IOSMobileRestoreThread</name>
     <message>
         <source>IDS_DISABLE_FIND_MY_IPHONE</source>
         <translation>Please follow &lt;a href="https://support.apple.com/en-us/HT211149"&gt; this tutorial&lt;/a&gt; to disable "Find my iPhone" first and then restart your iPhone to try again.&lt;br/&gt;&lt;br/&gt;</translation>
@@ -2302,28 +2354,8 @@ Commands:</translation>
 <context>
     <name>IOSRestoreViberMsgThread</name>
     <message>
-        <source>IDS_NOT_INSTALL_VIBER_ERR_%1</source>
-        <translation>Can't find Viber installed on iPhone. Error:%1.</translation>
-    </message>
-    <message>
-        <source>IDS_SENDING_%1</source>
-        <translation>Sending %1</translation>
-    </message>
-    <message>
-        <source>IDS_SENDING_%1_%2_%3</source>
-        <translation>Sending %1, %L2KB / %L3KB</translation>
-    </message>
-    <message>
         <source>IDS_RESTORING_VIBER_MSG_TO_IOS</source>
         <translation>Transferring messages to iPhone...</translation>
-    </message>
-    <message>
-        <source>IDS_MERGING_VIBER_MESSAGES</source>
-        <translation>Saving messages...</translation>
-    </message>
-    <message>
-        <source>IDS_MERGING_VIBER_CALLS</source>
-        <translation>Saving call history...</translation>
     </message>
     <message>
         <source>IDS_SAVING_VIBER_ATTACHMENTS</source>
@@ -2338,16 +2370,8 @@ Commands:</translation>
         <translation>The merged store %1 did not pass its check; nothing was changed.</translation>
     </message>
     <message>
-        <source>IDS_PHONE_WRITE_FAILED_%1</source>
-        <translation>The iPhone did not take the file %1: writing it failed. Check that the phone is still connected and unlocked, then try again.</translation>
-    </message>
-    <message>
-        <source>IDS_PHONE_CREATE_FAILED_%1</source>
-        <translation>The file %1 could not be made on the iPhone. Check that the phone is still connected and unlocked, then try again.</translation>
-    </message>
-    <message>
-        <source>IDS_LOCAL_READ_FAILED_%1_%2</source>
-        <translation>The file %1 could not be read to send it to the iPhone: %2</translation>
+        <source>IDS_CANNOT_COPY_%1_%2</source>
+        <translation>Could not copy “%1” to “%2”.</translation>
     </message>
 </context>
 <context>
