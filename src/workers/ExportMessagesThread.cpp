@@ -21,7 +21,11 @@ namespace {
 
 bool chatThenDate(const _ViberMsg *a, const _ViberMsg *b)
 {
-    if (a->chat && b->chat && a->chat != b->chat) {
+    if (a->chat != b->chat) {
+        // Messages without a chat (skipped by the writers) go first: compared by date
+        // with the others, they would split a chat into several runs.
+        if (!a->chat || !b->chat)
+            return !a->chat;
         if (a->chat->id != b->chat->id)
             return a->chat->id < b->chat->id;
         return std::less<const _ViberChat *>()(a->chat, b->chat);
