@@ -130,6 +130,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    settleLocalTimeZone();
     // Widgets, since some scenarios drive the main window (and its web view).
     prepareWebEngineForUser();
     QApplication app(argc, argv);

@@ -164,3 +164,15 @@ QString readHiddenLine(const QString &prompt, bool *ok)
     std::fill(line.begin(), line.end(), '\0');
     return result;
 }
+
+void settleLocalTimeZone()
+{
+#if defined(Q_OS_LINUX)
+    static const char kZoneFile[] = "/etc/localtime";
+    if (qEnvironmentVariableIsSet("TZ") || !QFile::exists(QLatin1String(kZoneFile)))
+        return;
+    // The C library reads ":<file>" as that zone file, and Qt takes this value for the
+    // system's zone as before.
+    qputenv("TZ", QByteArray(":") + kZoneFile);
+#endif
+}

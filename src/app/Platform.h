@@ -48,3 +48,9 @@ bool stderrIsTerminal();
 // Reads a line from the terminal of standard input without showing what is typed,
 // after writing prompt to standard error. ok is false when input ended first.
 QString readHiddenLine(const QString &prompt, bool *ok);
+
+// Exports and lists turn a million store times into local times. Without TZ the C
+// library looks at the zone file again for each; naming the system's own zone file
+// in TZ, unless the environment names a zone already, lets it read the file once.
+// Called first thing in a program's main.
+void settleLocalTimeZone();

@@ -3,6 +3,7 @@
 #include "app/AppConstants.h"
 #include "app/DataFolder.h"
 #include "app/Logging.h"
+#include "app/Platform.h"
 #include "app/Settings.h"
 #include "export/MessageText.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char **argv)
     // PDF pages and pictures are painted without a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    settleLocalTimeZone();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Chatwharf"));
     QTranslator translator;

@@ -6,10 +6,12 @@
 #include "TimeText.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGlyphRun>
+#include <QHash>
 #include <QImageReader>
 #include <QLocale>
 #include <QPageLayout>
@@ -95,16 +97,30 @@ void drawEmoji(QPainter *painter, const QPointF &topLeft, const QGlyphRun &run)
         return;
     const int dpi = painter->device() ? painter->device()->logicalDpiY() : 96;
     const qreal scale = std::max<qreal>(1, 384.0 / std::max(dpi, 1));
-    QImage image(QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale))),
-                 QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    // Decoding the font's bitmaps is the dearest part of a page of chat, and a PDF
+    // keeps a picture drawn again only once: each run of emoji is painted once.
+    QByteArray key;
     {
-        QPainter picture(&image);
-        picture.setRenderHint(QPainter::SmoothPixmapTransform);
-        picture.scale(scale, scale);
-        picture.drawGlyphRun(-box.topLeft(), run);
+        QDataStream out(&key, QIODevice::WriteOnly);
+        out << run.rawFont().pixelSize() << scale << box << run.glyphIndexes() << run.positions();
     }
-    painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), image);
+    thread_local QHash<QByteArray, QImage> painted;
+    auto found = painted.constFind(key);
+    if (found == painted.constEnd()) {
+        QImage image(QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale))),
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter picture(&image);
+            picture.setRenderHint(QPainter::SmoothPixmapTransform);
+            picture.scale(scale, scale);
+            picture.drawGlyphRun(-box.topLeft(), run);
+        }
+        if (painted.size() >= 1024)
+            painted.clear();
+        found = painted.insert(key, image);
+    }
+    painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), *found);
 }
 
 void drawGlyphRuns(QPainter *painter, const QPointF &topLeft, const QList<QGlyphRun> &runs)

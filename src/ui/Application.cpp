@@ -108,6 +108,7 @@ int runChatwharf(int argc, char **argv)
 {
     if (asksForHelpOrVersion(argc, argv))
         return answerHelpOrVersion(argc, argv);
+    settleLocalTimeZone();
     prepareWebEngineForUser();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Chatwharf"));
