@@ -1,5 +1,7 @@
 #include "PlistCheck.h"
 
+#include "BinaryPlist.h"
+
 #include <plist/plist.h>
 
 #include <QList>
@@ -274,16 +276,12 @@ bool XmlScan::scan()
     return true;
 }
 
-// The binary layout: "bplist00", the objects, a table of object offsets and a
-// 32-byte trailer naming the sizes, the object count, the top object and the
-// table's offset.
+// What libplist would build from a binary property list: every object it accepts,
+// the cost of the tree and its depth, reached without recursion.
 class BinaryScan
 {
 public:
-    explicit BinaryScan(const QByteArray &bytes)
-        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size()))
-    {
-    }
+    explicit BinaryScan(const QByteArray &bytes) : m_plist(bytes), m_size(quint64(bytes.size())) {}
 
     bool run();
 
@@ -293,131 +291,53 @@ private:
         quint64 payloadBytes = 0; // scalar bytes libplist copies
         quint64 payload = 0;      // offset of the references of a container
         quint64 refCount = 0;     // references of a container
+        BinaryPlist::Object read;
     };
     enum State : uchar { Unvisited, OnPath, Done };
 
     bool readObject(quint64 index, Object &object) const;
-    bool readCount(quint64 &pos, int info, quint64 &count) const;
-    quint64 childRef(const Object &object, quint64 i) const
-    {
-        return readBigEndian(m_data + object.payload + i * quint64(m_refSize), m_refSize);
-    }
+    quint64 childRef(const Object &object, quint64 i) const { return m_plist.ref(object.read, i); }
 
-    const uchar *m_data;
+    BinaryPlist m_plist;
     quint64 m_size;
-    int m_offsetSize = 0;
-    int m_refSize = 0;
     quint64 m_objectCount = 0;
-    quint64 m_tableOffset = 0;
 };
-
-bool BinaryScan::readCount(quint64 &pos, int info, quint64 &count) const
-{
-    if (info != 0x0F) {
-        count = quint64(info);
-        return true;
-    }
-    // A longer count follows as an integer object of 1, 2, 4 or 8 bytes.
-    if (pos >= m_tableOffset)
-        return false;
-    const uchar marker = m_data[pos++];
-    if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3)
-        return false;
-    const int width = 1 << (marker & 0x0F);
-    if (m_tableOffset - pos < quint64(width))
-        return false;
-    count = readBigEndian(m_data + pos, width);
-    pos += quint64(width);
-    return true;
-}
 
 bool BinaryScan::readObject(quint64 index, Object &object) const
 {
-    quint64 pos = readBigEndian(m_data + m_tableOffset + index * quint64(m_offsetSize), m_offsetSize);
-    if (pos < 8 || pos >= m_tableOffset)
+    BinaryPlist::Object &o = object.read;
+    if (!m_plist.object(index, o))
         return false;
-    const uchar marker = m_data[pos++];
-    const int type = marker >> 4;
-    const int info = marker & 0x0F;
-    quint64 count = 0;
-    quint64 unit = 1; // bytes per counted element
-    switch (type) {
-    case 0x0: // null, booleans, fill
-        return true;
-    case 0x1: // integer of 2^info bytes
-    case 0x2: // real of 2^info bytes
-        if (info > 4)
-            return false;
-        count = quint64(1) << info;
-        break;
-    case 0x3: // date: an 8-byte real
-        count = 8;
-        break;
-    case 0x4: // data
-    case 0x5: // ASCII text
-        if (!readCount(pos, info, count))
-            return false;
-        break;
-    case 0x6: // UTF-16 text
-        if (!readCount(pos, info, count))
-            return false;
-        unit = 2;
-        break;
-    case 0x8: // UID of info + 1 bytes
-        count = quint64(info) + 1;
-        break;
-    case 0xA: // array
-    case 0xC: // set
-    case 0xD: // dictionary: the key references, then the value references
-        if (!readCount(pos, info, count))
-            return false;
-        unit = quint64(m_refSize) * (type == 0xD ? 2 : 1);
-        break;
-    default:
-        return false;
-    }
-    if (count > (m_tableOffset - pos) / unit)
-        return false;
-    if (type == 0x3) {
+    const uchar *payload = m_plist.data() + o.pos;
+    if (o.type == BinaryPlist::Date) {
         // libplist reads 8-byte dates only, and converts them to integers.
-        if (info != 3 || !dateInRange(readDouble(m_data + pos)))
+        if (o.info != 3 || !dateInRange(readDouble(payload)))
             return false;
-    } else if (type == 0x6) {
+    } else if (o.type == BinaryPlist::Utf16) {
         // A NUL unit stays inside libplist's UTF-8 text, whose length then
         // disagrees with its C string: keys trip libplist's assertions, and a
         // copy ends at the NUL but keeps the length, which the writer reads.
-        for (quint64 i = 0; i < count; ++i) {
-            if (m_data[pos + 2 * i] == 0 && m_data[pos + 2 * i + 1] == 0)
+        for (quint64 i = 0; i < o.count; ++i) {
+            if (payload[2 * i] == 0 && payload[2 * i + 1] == 0)
                 return false;
         }
     }
-    if (type == 0xA || type == 0xC || type == 0xD) {
-        object.payload = pos;
-        object.refCount = count * (type == 0xD ? 2 : 1);
+    if (o.type == BinaryPlist::Array || o.type == BinaryPlist::Set || o.type == BinaryPlist::Dictionary) {
+        object.payload = o.pos;
+        object.refCount = BinaryPlist::references(o);
     } else {
         // UTF-16 text becomes UTF-8 of up to 3 bytes per unit.
-        object.payloadBytes = type == 0x6 ? count * 3 : count;
+        object.payloadBytes = o.type == BinaryPlist::Utf16 ? o.count * 3 : o.count;
     }
     return true;
 }
 
 bool BinaryScan::run()
 {
-    if (m_size < 8 + 32 || std::memcmp(m_data, "bplist00", 8) != 0)
+    if (!m_plist.open())
         return false;
-    const uchar *trailer = m_data + m_size - 32;
-    m_offsetSize = trailer[6];
-    m_refSize = trailer[7];
-    m_objectCount = readBigEndian(trailer + 8, 8);
-    const quint64 top = readBigEndian(trailer + 16, 8);
-    m_tableOffset = readBigEndian(trailer + 24, 8);
-    if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8)
-        return false;
-    if (m_tableOffset < 9 || m_tableOffset > m_size - 32)
-        return false;
-    if (m_objectCount == 0 || m_objectCount > (m_size - 32 - m_tableOffset) / quint64(m_offsetSize) ||
-        top >= m_objectCount)
-        return false;
+    m_objectCount = m_plist.objectCount();
+    const quint64 top = m_plist.top();
 
     const quint64 costLimit = 64 * 1024 * 1024 + 32 * m_size;
     QVector<State> state(qsizetype(m_objectCount), Unvisited);

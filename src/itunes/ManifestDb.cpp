@@ -1,5 +1,6 @@
 #include "ManifestDb.h"
 
+#include "device/BinaryPlist.h"
 #include "device/CFType.h"
 #include "itunes/BackupCrypto.h"
 #include "viber/Sqlite3DB.h"
@@ -98,6 +99,28 @@ struct MbFileFields
     QByteArray target, encryptionKey, digest;
 };
 
+// The fields an MBFile's record takes, by their keys: numbers, texts and data (held
+// as they are or wrapped in an NSData object).
+struct FileField
+{
+    QLatin1StringView key;
+    quint64 MbFileFields::*number = nullptr;
+    QByteArray MbFileFields::*bytes = nullptr;
+    bool isData = false;
+};
+const FileField kFileFields[] = {{"Mode"_L1, &MbFileFields::mode},
+                                 {"InodeNumber"_L1, &MbFileFields::inode},
+                                 {"UserID"_L1, &MbFileFields::uid},
+                                 {"GroupID"_L1, &MbFileFields::gid},
+                                 {"LastModified"_L1, &MbFileFields::mtime},
+                                 {"LastStatusChange"_L1, &MbFileFields::ctime},
+                                 {"Birth"_L1, &MbFileFields::birth},
+                                 {"Size"_L1, &MbFileFields::size},
+                                 {"ProtectionClass"_L1, &MbFileFields::protectionClass},
+                                 {"Target"_L1, nullptr, &MbFileFields::target},
+                                 {"EncryptionKey"_L1, nullptr, &MbFileFields::encryptionKey, true},
+                                 {"Digest"_L1, nullptr, &MbFileFields::digest, true}};
+
 // A keyed archive read straight from its binary bytes, for the shape iPhones and
 // encodeFile write. libplist spends about 6 µs building and freeing the tree of
 // one 500-byte archive, which for 300,000 files is more than the whole time a
@@ -110,125 +133,70 @@ struct MbFileFields
 class DirectArchive
 {
 public:
-    explicit DirectArchive(const QByteArray &bytes)
-        : m_data(reinterpret_cast<const uchar *>(bytes.constData())), m_size(quint64(bytes.size()))
-    {
-    }
+    explicit DirectArchive(const QByteArray &bytes) : m_plist(bytes) {}
     bool read(MbFileFields &fields);
 
 private:
-    enum Type : uchar { Integer = 0x1, Data = 0x4, Ascii = 0x5, Uid = 0x8, Array = 0xA, Dictionary = 0xD };
-    struct Object
-    {
-        uchar type = 0;
-        quint64 pos = 0;   // first byte after the marker and the count
-        quint64 count = 0; // bytes of a scalar, entries of a container
-    };
+    using Object = BinaryPlist::Object;
     // Real archives hold a few dozen objects, three levels deep.
     static constexpr quint64 kMaxObjects = 4096;
     static constexpr int kMaxDepth = 16;
     static constexpr quint64 kMaxExpanded = 16 * 1024 * 1024;
 
-    quint64 number(quint64 pos, int width) const
-    {
-        quint64 v = 0;
-        for (int i = 0; i < width; ++i)
-            v = (v << 8) | m_data[pos + quint64(i)];
-        return v;
-    }
     bool object(quint64 index, Object &out) const;
-    quint64 ref(const Object &container, quint64 i) const
-    {
-        return number(container.pos + i * quint64(m_refSize), m_refSize);
-    }
+    quint64 ref(const Object &container, quint64 i) const { return m_plist.ref(container, i); }
     bool reachableIsPlain(quint64 top) const;
     // The value under an ASCII key of a dictionary; false when the key is there twice.
     bool lookup(const Object &dict, QLatin1StringView key, quint64 &value, bool &found) const;
     bool isText(const Object &o, QLatin1StringView text) const
     {
-        return o.type == Ascii && o.count == quint64(text.size()) &&
-               std::memcmp(m_data + o.pos, text.data(), size_t(o.count)) == 0;
+        return o.type == BinaryPlist::Ascii && o.count == quint64(text.size()) &&
+               std::memcmp(m_plist.data() + o.pos, text.data(), size_t(o.count)) == 0;
     }
     QByteArray bytes(const Object &o) const
     {
-        return QByteArray(reinterpret_cast<const char *>(m_data + o.pos), qsizetype(o.count));
+        return QByteArray(reinterpret_cast<const char *>(m_plist.data() + o.pos), qsizetype(o.count));
     }
     // What a field's value names: itself, or the archive object of a UID.
     bool resolve(quint64 value, Object &out) const;
     bool readText(quint64 value, QByteArray &out) const;
     bool readData(quint64 value, QByteArray &out) const;
 
-    const uchar *m_data;
-    quint64 m_size;
-    int m_offsetSize = 0;
-    int m_refSize = 0;
-    quint64 m_objectCount = 0;
-    quint64 m_tableOffset = 0;
+    BinaryPlist m_plist;
     Object m_objects; // the archive's $objects array
 };
 
 bool DirectArchive::object(quint64 index, Object &out) const
 {
-    if (index >= m_objectCount)
+    if (!m_plist.object(index, out))
         return false;
-    quint64 pos = number(m_tableOffset + index * quint64(m_offsetSize), m_offsetSize);
-    if (pos < 8 || pos >= m_tableOffset)
-        return false;
-    const uchar marker = m_data[pos++];
-    const int info = marker & 0x0F;
-    out.type = marker >> 4;
-    quint64 unit = 1;
+    const uchar *payload = m_plist.data() + out.pos;
     switch (out.type) {
-    case Integer:
-        if (info > 3)
-            return false;
-        out.count = quint64(1) << info;
-        break;
-    case Uid:
-        if (info != 0 && info != 1 && info != 3 && info != 7)
-            return false;
-        out.count = quint64(info) + 1;
+    case BinaryPlist::Integer:
+        return out.info <= 3;
+    case BinaryPlist::Uid:
         // libplist refuses a UID beyond 32 bits, wherever in the list it is.
-        if (out.count > m_tableOffset - pos || number(pos, int(out.count)) > 0xFFFFFFFFu)
-            return false;
-        break;
-    case Data:
-    case Ascii:
-    case Array:
-    case Dictionary:
-        out.count = quint64(info);
-        if (info == 0x0F) {
-            // A longer count follows as an integer object of 1, 2, 4 or 8 bytes.
-            if (pos >= m_tableOffset || (m_data[pos] & 0xF0) != 0x10 || (m_data[pos] & 0x0F) > 3)
+        return (out.info == 0 || out.info == 1 || out.info == 3 || out.info == 7) &&
+               m_plist.number(out.pos, int(out.count)) <= 0xFFFFFFFFu;
+    case BinaryPlist::Ascii:
+        for (quint64 i = 0; i < out.count; ++i) {
+            if (payload[i] == 0 || payload[i] > 127)
                 return false;
-            const int width = 1 << (m_data[pos++] & 0x0F);
-            if (m_tableOffset - pos < quint64(width))
-                return false;
-            out.count = number(pos, width);
-            pos += quint64(width);
         }
-        if (out.type == Array || out.type == Dictionary)
-            unit = quint64(m_refSize) * (out.type == Dictionary ? 2 : 1);
-        break;
+        return true;
+    case BinaryPlist::Data:
+    case BinaryPlist::Array:
+    case BinaryPlist::Dictionary:
+        return true;
     default:
         return false;
     }
-    if (out.count > (m_tableOffset - pos) / unit)
-        return false;
-    out.pos = pos;
-    if (out.type == Ascii) {
-        for (quint64 i = 0; i < out.count; ++i) {
-            if (m_data[pos + i] == 0 || m_data[pos + i] > 127)
-                return false;
-        }
-    }
-    return true;
 }
 
 bool DirectArchive::reachableIsPlain(quint64 top) const
 {
     enum : uchar { Unseen, Seen };
-    QVarLengthArray<uchar, 256> state(static_cast<qsizetype>(m_objectCount));
+    QVarLengthArray<uchar, 256> state(static_cast<qsizetype>(m_plist.objectCount()));
     std::fill(state.begin(), state.end(), uchar(Unseen));
     struct Frame
     {
@@ -238,26 +206,28 @@ bool DirectArchive::reachableIsPlain(quint64 top) const
     QVarLengthArray<Frame, kMaxDepth + 1> path;
     quint64 expanded = 0;
     Object o;
-    if (!object(top, o) || (o.type != Array && o.type != Dictionary))
+    if (!object(top, o) || (o.type != BinaryPlist::Array && o.type != BinaryPlist::Dictionary))
         return false;
     state[qsizetype(top)] = Seen;
     path.append({o, 0});
     while (!path.isEmpty()) {
         Frame &frame = path.last();
-        const quint64 refs = frame.container.count * (frame.container.type == Dictionary ? 2 : 1);
+        const quint64 refs =
+            frame.container.count * (frame.container.type == BinaryPlist::Dictionary ? 2 : 1);
         if (frame.next == refs) {
             path.removeLast();
             continue;
         }
         const quint64 child = ref(frame.container, frame.next);
-        const bool isKey = frame.container.type == Dictionary && frame.next < frame.container.count;
+        const bool isKey =
+            frame.container.type == BinaryPlist::Dictionary && frame.next < frame.container.count;
         ++frame.next;
-        if (!object(child, o) || (isKey && o.type != Ascii))
+        if (!object(child, o) || (isKey && o.type != BinaryPlist::Ascii))
             return false;
         expanded += 96 + o.count;
         if (expanded > kMaxExpanded)
             return false;
-        if (o.type != Array && o.type != Dictionary) {
+        if (o.type != BinaryPlist::Array && o.type != BinaryPlist::Dictionary) {
             state[qsizetype(child)] = Seen;
             continue;
         }
@@ -291,16 +261,16 @@ bool DirectArchive::resolve(quint64 value, Object &out) const
 {
     if (!object(value, out))
         return false;
-    if (out.type != Uid)
+    if (out.type != BinaryPlist::Uid)
         return true;
-    const quint64 index = number(out.pos, int(out.count));
+    const quint64 index = m_plist.number(out.pos, int(out.count));
     return index < m_objects.count && object(ref(m_objects, index), out);
 }
 
 bool DirectArchive::readText(quint64 value, QByteArray &out) const
 {
     Object o;
-    if (!resolve(value, o) || o.type != Ascii)
+    if (!resolve(value, o) || o.type != BinaryPlist::Ascii)
         return false;
     out = isText(o, "$null"_L1) ? QByteArray() : bytes(o);
     return true;
@@ -311,7 +281,7 @@ bool DirectArchive::readData(quint64 value, QByteArray &out) const
     Object o;
     if (!resolve(value, o))
         return false;
-    if (o.type == Dictionary) {
+    if (o.type == BinaryPlist::Dictionary) {
         bool found = false;
         if (!lookup(o, "NS.data"_L1, value, found))
             return false;
@@ -326,7 +296,7 @@ bool DirectArchive::readData(quint64 value, QByteArray &out) const
         out.clear();
         return true;
     }
-    if (o.type != Data)
+    if (o.type != BinaryPlist::Data)
         return false;
     out = bytes(o);
     return true;
@@ -334,65 +304,47 @@ bool DirectArchive::readData(quint64 value, QByteArray &out) const
 
 bool DirectArchive::read(MbFileFields &fields)
 {
-    if (m_size < 8 + 32 || std::memcmp(m_data, "bplist00", 8) != 0)
-        return false;
-    const uchar *trailer = m_data + m_size - 32;
-    m_offsetSize = trailer[6];
-    m_refSize = trailer[7];
+    // iPhones write offsets and references of 1, 2, 4 or 8 bytes.
     const auto widthOk = [](int w) { return w == 1 || w == 2 || w == 4 || w == 8; };
-    if (!widthOk(m_offsetSize) || !widthOk(m_refSize))
+    if (!m_plist.open() || !widthOk(m_plist.offsetSize()) || !widthOk(m_plist.refSize()) ||
+        m_plist.objectCount() > kMaxObjects || !reachableIsPlain(m_plist.top()))
         return false;
-    m_objectCount = number(m_size - 24, 8);
-    const quint64 top = number(m_size - 16, 8);
-    m_tableOffset = number(m_size - 8, 8);
-    if (m_tableOffset < 9 || m_tableOffset > m_size - 32 || m_objectCount == 0 ||
-        m_objectCount > kMaxObjects ||
-        m_objectCount > (m_size - 32 - m_tableOffset) / quint64(m_offsetSize) || !reachableIsPlain(top))
-        return false;
+    const quint64 top = m_plist.top();
 
     Object archive, topDict, file;
     quint64 objects = 0, topValue = 0, rootValue = 0;
     bool hasObjects = false, hasTop = false, hasRoot = false;
-    if (!object(top, archive) || archive.type != Dictionary ||
+    if (!object(top, archive) || archive.type != BinaryPlist::Dictionary ||
         !lookup(archive, "$objects"_L1, objects, hasObjects) ||
         !lookup(archive, "$top"_L1, topValue, hasTop) || !hasObjects || !hasTop ||
-        !object(objects, m_objects) || m_objects.type != Array || !object(topValue, topDict) ||
-        topDict.type != Dictionary || !lookup(topDict, "root"_L1, rootValue, hasRoot) || !hasRoot ||
-        !object(rootValue, file) || file.type != Uid || !resolve(rootValue, file) || file.type != Dictionary)
+        !object(objects, m_objects) || m_objects.type != BinaryPlist::Array || !object(topValue, topDict) ||
+        topDict.type != BinaryPlist::Dictionary || !lookup(topDict, "root"_L1, rootValue, hasRoot) ||
+        !hasRoot || !object(rootValue, file) || file.type != BinaryPlist::Uid || !resolve(rootValue, file) ||
+        file.type != BinaryPlist::Dictionary)
         return false;
 
     // One pass over the file's entries; a field named twice is left to libplist.
-    static const QLatin1StringView kNumbers[] = {"Mode"_L1,    "InodeNumber"_L1,  "UserID"_L1,
-                                                 "GroupID"_L1, "LastModified"_L1, "LastStatusChange"_L1,
-                                                 "Birth"_L1,   "Size"_L1,         "ProtectionClass"_L1};
-    quint64 *const numbers[] = {&fields.mode,  &fields.inode, &fields.uid,
-                                &fields.gid,   &fields.mtime, &fields.ctime,
-                                &fields.birth, &fields.size,  &fields.protectionClass};
-    static const QLatin1StringView kOthers[] = {"Target"_L1, "EncryptionKey"_L1, "Digest"_L1};
     quint32 seen = 0;
     for (quint64 i = 0; i < file.count; ++i) {
         Object key;
         if (!object(ref(file, i), key))
             return false;
-        const quint64 value = ref(file, file.count + i);
-        int field = -1;
-        for (int n = 0; n < 12 && field < 0; ++n) {
-            if (isText(key, n < 9 ? kNumbers[n] : kOthers[n - 9]))
-                field = n;
-        }
-        if (field < 0)
+        const auto field = std::find_if(std::begin(kFileFields), std::end(kFileFields),
+                                        [&](const FileField &f) { return isText(key, f.key); });
+        if (field == std::end(kFileFields))
             continue;
-        if (seen & (1u << field))
+        const quint32 bit = 1u << (field - std::begin(kFileFields));
+        if (seen & bit)
             return false;
-        seen |= 1u << field;
-        if (field < 9) {
+        seen |= bit;
+        const quint64 value = ref(file, file.count + i);
+        if (field->number) {
             Object o;
-            if (!object(value, o) || o.type != Integer)
+            if (!object(value, o) || o.type != BinaryPlist::Integer)
                 return false;
-            *numbers[field] = number(o.pos, int(o.count));
-        } else if (!(field == 9    ? readText(value, fields.target)
-                     : field == 10 ? readData(value, fields.encryptionKey)
-                                   : readData(value, fields.digest))) {
+            fields.*(field->number) = m_plist.number(o.pos, int(o.count));
+        } else if (!(field->isData ? readData(value, fields.*(field->bytes))
+                                   : readText(value, fields.*(field->bytes)))) {
             return false;
         }
     }
@@ -440,18 +392,13 @@ MbFileFields fieldsThroughTree(const QByteArray &archive, const MbdbRecord &reco
     const KeyedArchive in(archive, record.domain.text() + u'-' + record.path.text());
     const CFType file = in.root();
     MbFileFields f;
-    f.mode = in.number(file, u"Mode"_s);
-    f.inode = in.number(file, u"InodeNumber"_s);
-    f.uid = in.number(file, u"UserID"_s);
-    f.gid = in.number(file, u"GroupID"_s);
-    f.mtime = in.number(file, u"LastModified"_s);
-    f.ctime = in.number(file, u"LastStatusChange"_s);
-    f.birth = in.number(file, u"Birth"_s);
-    f.size = in.number(file, u"Size"_s);
-    f.protectionClass = in.number(file, u"ProtectionClass"_s);
-    f.target = in.text(file, u"Target"_s);
-    f.encryptionKey = in.data(file, u"EncryptionKey"_s);
-    f.digest = in.data(file, u"Digest"_s);
+    for (const FileField &field : kFileFields) {
+        const QString key(field.key);
+        if (field.number)
+            f.*(field.number) = in.number(file, key);
+        else
+            f.*(field.bytes) = field.isData ? in.data(file, key) : in.text(file, key);
+    }
     return f;
 }
 
