@@ -1,11 +1,14 @@
 #include "FileHelpers.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+
+#include <stdexcept>
 
 QString uniqueFilePath(const QString &wantedPath)
 {
@@ -131,4 +134,14 @@ QString makeUniquePrivateFolder(const QString &parent, const QString &prefix)
 std::shared_ptr<void> folderLease(const QString &folderPath)
 {
     return std::shared_ptr<void>(nullptr, [folderPath](void *) { removeFolderTree(folderPath); });
+}
+
+void writeWholeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
+        !file.flush())
+        throw std::runtime_error(QCoreApplication::translate("FileHelpers", "IDS_CANNOT_WRITE_%1")
+                                     .arg(QDir::toNativeSeparators(path).toHtmlEscaped())
+                                     .toStdString());
 }

@@ -56,3 +56,7 @@ QString makeUniquePrivateFolder(const QString &parent, const QString &prefix);
 // Holds a folder for as long as a copy of the result lives; the last copy to go
 // removes the folder with everything in it (removeFolderTree).
 std::shared_ptr<void> folderLease(const QString &folderPath);
+
+// Writes bytes as the whole of the file at path, flushed; raises a sentence naming the
+// file (std::runtime_error, UTF-8) when it cannot.
+void writeWholeFile(const QString &path, const QByteArray &bytes);

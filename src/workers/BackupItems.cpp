@@ -1,11 +1,10 @@
 #include "BackupItems.h"
 
 #include "IOSLoadViberFromiTunesThread.h"
+#include "app/FileHelpers.h"
 
 #include <QDir>
 #include <QFile>
-
-#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -38,11 +37,7 @@ void BackupItems::putStore(const QString &store)
         return;
     }
     const QString empty = QDir(m_viberFolder).filePath(u"empty-sidecar"_s);
-    QFile emptyFile(empty);
-    if (!emptyFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error(
-            tr("IDS_CANNOT_WRITE_%1").arg(QDir::toNativeSeparators(empty).toHtmlEscaped()).toStdString());
-    emptyFile.close();
+    writeWholeFile(empty, QByteArray());
     add(domain, store, path, true);
     add(domain, empty, path + u"-wal"_s, true);
     add(domain, empty, path + u"-shm"_s, true);

@@ -4,7 +4,6 @@
 
 #include "itunes/BackupFileItem.h"
 
-#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -13,8 +12,6 @@
 // container the files were read from.
 class BackupItems : public ContainerDelivery
 {
-    Q_DECLARE_TR_FUNCTIONS(BackupItems)
-
 public:
     static constexpr const char *kViberDomain = "AppDomain-com.viber";
 

@@ -1,11 +1,11 @@
 #include "VoiceCounter.h"
 
+#include "app/FileHelpers.h"
+
 #include <QDir>
-#include <QFile>
 #include <QtEndian>
 
 #include <algorithm>
-#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -17,9 +17,6 @@ QString VoiceCounter::write(const QString &viberFolder, qint64 highest)
     const quint32 value = quint32(std::clamp<qint64>(highest, 0, 0xFFFFFFFF));
     char bytes[4];
     qToLittleEndian(value, bytes);
-    QFile file(counter);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes, 4) != 4 || !file.flush())
-        throw std::runtime_error(
-            tr("IDS_CANNOT_WRITE_%1").arg(QDir::toNativeSeparators(counter).toHtmlEscaped()).toStdString());
+    writeWholeFile(counter, QByteArray(bytes, 4));
     return counter;
 }

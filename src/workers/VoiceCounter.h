@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
 #include <QString>
 
 // Viber numbers its voice files from a counter kept beside them
@@ -8,8 +7,6 @@
 // transfer it must pass every number in use, the voice files sent included.
 class VoiceCounter
 {
-    Q_DECLARE_TR_FUNCTIONS(VoiceCounter)
-
 public:
     static constexpr const char *kDevicePath = "/Documents/VoiceMessages/_ptt_id_counter";
 

@@ -558,14 +558,7 @@
     </message>
 </context>
 <context>
-    <name>BackupItems</name>
-    <message>
-        <source>IDS_CANNOT_WRITE_%1</source>
-        <translation>Could not write the file “%1”.</translation>
-    </message>
-</context>
-<context>
-    <name>VoiceCounter</name>
+    <name>FileHelpers</name>
     <message>
         <source>IDS_CANNOT_WRITE_%1</source>
         <translation>Could not write the file “%1”.</translation>
