@@ -102,8 +102,9 @@ CHATWHARF_BENCH_SCENARIO(load, "Loads an iOS store of 200,000 messages and compa
 }
 
 CHATWHARF_BENCH_SCENARIO(transfer,
-                         "Transfers 10,000 messages straight into a simulated iPhone whose store holds "
-                         "100,000 (--messages gives the store's size; a tenth of it below 100,000)")
+                         "Transfers 10,000 messages and the calls beside them straight into a simulated "
+                         "iPhone whose store holds 100,000 (--messages gives the store's size; a tenth "
+                         "of it below 100,000)")
 {
     const qint64 messages = bench::messageCount(args, 100000);
     if (messages < 0)
@@ -124,10 +125,12 @@ CHATWHARF_BENCH_SCENARIO(transfer,
         fixtures::writeScaledStore(sourceFolder, fixtures::ScaledSizes(messages + added));
         const ViberDataPtr source =
             IOSViberDb(QDir(sourceFolder), QString::fromLatin1(fixtures::kStoreFileName)).load();
-        // The messages the phone does not have: keys, and so tokens, beyond its own.
+        // The messages and calls the phone does not have: keys, and so tokens, beyond its
+        // own (a call's message has its call's key negated).
+        const qint64 phoneCalls = fixtures::ScaledSizes(messages).calls;
         QList<_ViberMsg *> fresh;
         for (_ViberMsg *m : std::as_const(source->messages))
-            if (m->id > messages)
+            if (m->call ? m->call->id > phoneCalls : m->id > messages)
                 fresh.append(m);
         SimulatedAfc phone(phoneFolder, dir.filePath(QStringLiteral("media")));
         QElapsedTimer wait;
@@ -159,6 +162,8 @@ CHATWHARF_BENCH_SCENARIO(transfer,
             return 1;
         }
         bench::figure(QStringLiteral("transferred"), double(transfer.messageCount()),
+                      QStringLiteral("count"));
+        bench::figure(QStringLiteral("transferred_calls"), double(transfer.callCount()),
                       QStringLiteral("count"));
         bench::figure(QStringLiteral("transfer_10k_s"), seconds, QStringLiteral("s"));
     } catch (const std::exception &e) {
