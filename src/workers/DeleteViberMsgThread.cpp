@@ -1,5 +1,7 @@
 #include "DeleteViberMsgThread.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 #include "viber/IOSViberDb.h"
@@ -93,7 +95,11 @@ QString DeleteViberMsgThread::work()
     } catch (const std::exception &e) {
         if (db.inTransaction())
             db.rollbackTran();
-        throw std::runtime_error("DeleteViberMsgThread, " + std::string(e.what()));
+        // The whole deletion was undone: the sentence says so before the store's reason.
+        throw std::runtime_error(tr("IDS_DELETE_FAILED_%1_%2")
+                                     .arg(QDir::toNativeSeparators(db.path()).toHtmlEscaped(),
+                                          QString::fromUtf8(e.what()).toHtmlEscaped())
+                                     .toStdString());
     } catch (...) {
         if (db.inTransaction())
             db.rollbackTran();

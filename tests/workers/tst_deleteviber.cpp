@@ -151,10 +151,11 @@ private slots:
         QCOMPARE(db.reporter->errors.size(), cancel ? 0 : 1);
         if (!cancel) {
             const QString error = db.reporter->errors.value(0);
-            QVERIFY2(error.startsWith(u"DeleteViberMsgThread, "_s) &&
-                         error.contains(u"location rows are kept"_s) &&
-                         error.contains(QDir::toNativeSeparators(db.path)),
-                     qPrintable(error));
+            QVERIFY2(
+                error.startsWith(u"Nothing was deleted from %1. "_s.arg(QDir::toNativeSeparators(db.path))) &&
+                    error.contains(u"location rows are kept"_s) &&
+                    error.contains(QDir::toNativeSeparators(db.path)),
+                qPrintable(error));
         }
         QCOMPARE(fixtures::storeRows(db.path), rows);
     }

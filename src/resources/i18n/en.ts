@@ -1100,6 +1100,10 @@
             <numerusform>Successfully deleted %n messages.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>IDS_DELETE_FAILED_%1_%2</source>
+        <translation>Nothing was deleted from %1. %2</translation>
+    </message>
 </context>
 <context>
     <name>LocalDbSelForm</name>
