@@ -164,7 +164,7 @@ QString ExportMessagesThread::exportAll()
 {
     reportProgress(-1, tr("IDS_EXPORTING_MESSAGES_TO_FILE"));
     if (m_format < Text || m_format > Json)
-        throw std::runtime_error("not support export format.");
+        throw std::runtime_error(tr("IDS_EXPORT_FORMAT_UNKNOWN_%1").arg(m_format).toStdString());
     const bool perChat = writesFolder(m_format, m_outputPath);
     const bool oneJsonFile = (m_format == Json || m_format == Pdf) && !perChat;
     if (!m_replace && !isFreeOutput(m_outputPath)) {

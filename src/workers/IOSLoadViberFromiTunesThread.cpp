@@ -237,8 +237,9 @@ void IOSLoadViberFromiTunesThread::copyStore()
                                                             QFileDevice::ReadGroup | QFileDevice::ReadOther;
             if (!origin.open(QIODevice::WriteOnly, mode) ||
                 origin.write((QLatin1String(kGroupDomain) + key).toUtf8()) < 0 || !origin.flush())
-                throw std::runtime_error(QStringLiteral("cannot write %1: %2")
-                                             .arg(origin.fileName(), origin.errorString())
+                throw std::runtime_error(tr("IDS_CANNOT_WRITE_%1_%2")
+                                             .arg(QDir::toNativeSeparators(origin.fileName()).toHtmlEscaped(),
+                                                  origin.errorString().toHtmlEscaped())
                                              .toStdString());
         }
         return;

@@ -572,7 +572,7 @@ private slots:
             QVERIFY2(*std::max_element(reporter.percents.cbegin(), reporter.percents.cend()) < 50,
                      qPrintable(QString::number(reporter.percents.last())));
         if (format == 7)
-            QCOMPARE(reporter.errors, QStringList{u"not support export format."_s});
+            QCOMPARE(reporter.errors, QStringList{u"There is no export format number 7."_s});
         else if (!cancel)
             QVERIFY2(reporter.errors.value(0).contains(QDir::toNativeSeparators(target)) &&
                          !reporter.errors.value(0).contains(u"Unknown error"_s),

@@ -1447,6 +1447,10 @@
             <numerusform>Successfully exported %n messages to %1.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>IDS_EXPORT_FORMAT_UNKNOWN_%1</source>
+        <translation>There is no export format number %1.</translation>
+    </message>
 </context>
 <context>
     <name>ExtractMediaFilesThread</name>
@@ -1820,6 +1824,10 @@
     <message>
         <source>IDS_BACKUP_CACHE_FOLDER_FAILED_%1</source>
         <translation>Could not make a private folder in %1 for the files of the encrypted backup.</translation>
+    </message>
+    <message>
+        <source>IDS_CANNOT_WRITE_%1_%2</source>
+        <translation>Could not write the file “%1”: %2.</translation>
     </message>
 </context>
 <context>
