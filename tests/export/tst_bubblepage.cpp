@@ -164,10 +164,6 @@ private slots:
         add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
             {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
                    "href=\"file:///data/voice%201.m4a\">1:35</a></div>"_s});
-        // The store may hold any double as a duration.
-        add("audio, negative", att(ViberMsgTypeAudio, u"/v"_s, QString(), -5), {u">0:00</a>"_s});
-        add("audio, not a number", att(ViberMsgTypeAudio, u"/v"_s, QString(), std::nan("")),
-            {u">0:00</a>"_s});
         add("video", att(ViberMsgTypeVideo, u"/data/v.mp4"_s, QString(), 3600),
             {u"/data/v.mp4"_s, u"</a></div>"_s + dir + u"1:00:00</div>"_s});
         _ViberMsg *sticker = att(ViberMsgTypeSticker, QString(), QString(), 0, u"40123"_s);

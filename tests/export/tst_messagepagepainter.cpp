@@ -214,9 +214,6 @@ private slots:
             pdf.write(*message(ViberMsgTypeText, true, NoAttachment, kHebrew));
             pdf.write(*message(ViberMsgTypePicture, true, JpegFile, kEmojiCaption));
             pdf.write(*message(ViberMsgTypeSticker, true, MissingFile));
-            _ViberMsg *call = message(ViberMsgTypeCall, true, NoAttachment);
-            shown << MessageText::callText(m_f.addCall(call, ViberCallTypeIncoming, 125));
-            pdf.write(*call);
             _ViberMsg *joined = message(ViberMsgTypeSystem, true, NoAttachment, u"Dana"_s);
             joined->systemKind = ViberSystemKindMemberAdded;
             shown << MessageText::systemText(joined);

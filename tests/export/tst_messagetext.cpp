@@ -120,8 +120,6 @@ private slots:
         add("unknown type", 99, u"text"_s, {}, {});
         add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
         add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2:05)"_s);
-        add("call, a negative length reads as none", ViberMsgTypeCall, {}, u"2 -65"_s,
-            u"Outgoing Call (0:00)"_s);
         add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
         add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s,
             u"You changed the group name to \"Trip\""_s);
