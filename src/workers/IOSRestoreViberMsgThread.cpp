@@ -1,6 +1,7 @@
 #include "IOSRestoreViberMsgThread.h"
 
 #include "IOSLoadViberFromiTunesThread.h"
+#include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 #include "viber/Sqlite3DB.h"
 #include "viber/StorePaths.h"
@@ -464,7 +465,8 @@ void IOSRestoreViberMsgThread::deliverAttachment(qint64 key, const _ViberAtta &a
 {
     const _ViberMsg &msg = *att.message;
     const auto put = [&](const QString &local, const QString &device) {
-        if (nonEmptyFile(local))
+        // A name without a preview name ends in the folder itself.
+        if (nonEmptyFile(local) && !device.endsWith(u'/'))
             putFile(local, device, false);
     };
     switch (msg.type) {
@@ -473,12 +475,13 @@ void IOSRestoreViberMsgThread::deliverAttachment(qint64 key, const _ViberAtta &a
         break;
     case ViberMsgTypePicture:
         put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
-        put(att.previewPath, u"/Documents/AttachmentsPreview/"_s + att.fileName);
+        put(att.previewPath,
+            u"/Documents/AttachmentsPreview/"_s + AttachmentPreviews::previewName(msg.type, att.fileName));
         break;
     case ViberMsgTypeVideo:
         put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
         put(att.previewPath,
-            u"/Documents/BigAttachmentsPreview/"_s + QFileInfo(att.fileName).completeBaseName() + u".jpg"_s);
+            u"/Documents/BigAttachmentsPreview/"_s + AttachmentPreviews::previewName(msg.type, att.fileName));
         break;
     case ViberMsgTypeLocation:
         put(att.previewPath, u"/Documents/CustomLocationImage/"_s +
