@@ -29,7 +29,7 @@ void generate(const QString &root, qint64 messages)
 {
     using namespace fixtures;
     const qint64 chats = bench::scaled(200, messages, kDefaultMessages, 10), persons = chats;
-    StoreWriter w(root, StoreLayout::Template, QLatin1String(LocalDatabases::kStoreFileName));
+    StoreWriter w(root, fixtures::StoreLayout::Template, QLatin1String(LocalDatabases::kStoreFileName));
     for (qint64 i = 1; i <= persons; ++i) {
         PersonPlan p;
         p.pk = i;

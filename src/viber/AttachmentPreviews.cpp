@@ -28,3 +28,14 @@ void AttachmentPreviews::makeMissing(const ViberData &data)
             makePreview(att->filePath, att->previewPath);
     }
 }
+
+QString AttachmentPreviews::previewName(ViberMsgType type, const QString &fileName)
+{
+    if (type == ViberMsgTypePicture)
+        return fileName;
+    if (type != ViberMsgTypeVideo)
+        return QString();
+    // "clip.v1.mov" has the preview "clip.jpg": the name local databases hold theirs under.
+    const QString base = QFileInfo(fileName).baseName();
+    return base.isEmpty() ? QString() : base + QStringLiteral(".jpg");
+}

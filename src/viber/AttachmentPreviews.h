@@ -13,4 +13,10 @@ namespace AttachmentPreviews {
 // falls back to the file.
 void makeMissing(const ViberData &data);
 
+// The name of the preview of an attachment file, in a store's preview folders: a
+// picture's is its own name, a video's its base name (up to the first dot) with
+// ".jpg". Empty for other kinds, and for a video whose name starts with a dot.
+// Reader, copy, device load and transfer all name previews through this.
+QString previewName(ViberMsgType type, const QString &fileName);
+
 } // namespace AttachmentPreviews

@@ -1,5 +1,6 @@
 #include "IOSViberDb.h"
 
+#include "AttachmentPreviews.h"
 #include "StorePaths.h"
 #include "TextBlocks.h"
 #include "TinyKv.h"
@@ -323,11 +324,11 @@ QString repeatedKey()
 }
 
 // A column of the table, or NULL under the same name when the table lacks it.
-QString columnOr(const AbsViberDb &db, const QString &table, const QString &alias, const QString &column,
+QString columnOr(const StoreLayout &layout, const QString &table, const QString &alias, const QString &column,
                  const QString &as)
 {
-    return db.hasColumn(table, column) ? QStringLiteral("%1.%2 as %3").arg(alias, column, as)
-                                       : QStringLiteral("null as %1").arg(as);
+    return layout.has(table, column) ? QStringLiteral("%1.%2 as %3").arg(alias, column, as)
+                                     : QStringLiteral("null as %1").arg(as);
 }
 
 } // namespace
@@ -337,8 +338,6 @@ struct IOSViberDb::LoadContext
     ViberDataPtr data;
     QString root;                  // absolute, the base of every local path
     QList<_ViberChat *> chatOrder; // chats in the store's order, for choosing call chats
-    bool contactJoin = false;
-    bool contactRecordId = false;
     // Newer stores link an attachment only from its message (ZVIBERMESSAGE.ZATTACHMENT).
     bool attachmentsFromMessages = false;
     QHash<qint64, _ViberMsg *> messageOfAttachment;
@@ -417,7 +416,7 @@ void IOSViberDb::open()
         deleteOrphans();
     } catch (...) {
         close();
-        m_entities.clear();
+        m_layout = StoreLayout();
         throw;
     }
 }
@@ -437,7 +436,7 @@ void IOSViberDb::openForLoading()
         readCatalogue();
     } catch (...) {
         close();
-        m_entities.clear();
+        m_layout = StoreLayout();
         throw;
     }
 }
@@ -447,7 +446,7 @@ void IOSViberDb::readCatalogue()
     m_duplicateByTokenSql.clear();
     readSchema();
     requireTables(requiredTables());
-    readEntities();
+    readLayout();
 }
 
 void IOSViberDb::createFromTemplate(const QString &path)
@@ -491,43 +490,15 @@ void IOSViberDb::createFromTemplate(const QString &path)
     temp.setAutoRemove(false);
 }
 
-void IOSViberDb::readEntities()
+void IOSViberDb::readLayout()
 {
-    m_entities.clear();
+    QHash<QString, qint32> entities;
     Sqlite3Cursor c = queryThrow("select * from Z_PRIMARYKEY");
     const Col nameCol(c, "Z_NAME");
     const Col entCol(c, "Z_ENT");
     while (c.moveNext())
-        m_entities.insert(c.getTextAt(nameCol.index), c.getIntAt(entCol.index));
-
-    m_conversationEnt = entity(QStringLiteral("Conversation"));
-    m_phoneNumberIndexEnt = entity(QStringLiteral("PhoneNumberIndex"));
-    m_memberLayout = false;
-    if (!hasTable(QStringLiteral("ZPHONENUMBERINDEX")) && hasTable(QStringLiteral("ZMEMBER"))) {
-        // Newer stores renamed the participant entity; its relationship kept the name.
-        m_memberLayout = true;
-        if (m_phoneNumberIndexEnt == 0)
-            m_phoneNumberIndexEnt = entity(QStringLiteral("Member"));
-    }
-    m_joinTable = QStringLiteral("Z_%1PHONENUMINDEXES").arg(m_conversationEnt);
-    m_joinChatColumn = QStringLiteral("Z_%1CONVERSATIONS").arg(m_conversationEnt);
-    m_joinPersonColumn = QStringLiteral("Z_%1PHONENUMINDEXES").arg(m_phoneNumberIndexEnt);
-}
-
-QStringList IOSViberDb::attachmentJoin() const
-{
-    const qint32 attachment = entity(QStringLiteral("Attachment"));
-    const QString table = QStringLiteral("Z_%1MESSAGES").arg(attachment);
-    const QString attachmentColumn = QStringLiteral("Z_%1ATTACHMENTS").arg(attachment);
-    const QString messageColumn = QStringLiteral("Z_%1MESSAGES").arg(entity(QStringLiteral("ViberMessage")));
-    if (!hasColumn(table, attachmentColumn) || !hasColumn(table, messageColumn))
-        return {};
-    return {table, attachmentColumn, messageColumn};
-}
-
-bool IOSViberDb::hasJoinTable() const
-{
-    return hasColumn(m_joinTable, m_joinChatColumn) && hasColumn(m_joinTable, m_joinPersonColumn);
+        entities.insert(c.getTextAt(nameCol.index), c.getIntAt(entCol.index));
+    m_layout = StoreLayout(schema(), entities);
 }
 
 void IOSViberDb::deleteOrphans()
@@ -536,111 +507,47 @@ void IOSViberDb::deleteOrphans()
     // not read, since load() links rows only to loaded records.
     if (isReadOnly())
         return;
-    if (hasJoinTable())
+    const StoreLayout::Relation &join = m_layout.participants();
+    if (m_layout.hasParticipantLinks())
         executeThrow(
             QStringLiteral("DELETE FROM %1 WHERE (SELECT 1 from ZCONVERSATION WHERE %1.%2=ZCONVERSATION.Z_PK "
                            "LIMIT 1) IS NULL")
-                .arg(m_joinTable, m_joinChatColumn));
+                .arg(join.table, join.first));
     // Newer stores keep these links on the message's side only; there the test
     // below cannot be made and the rows stay.
-    if (hasColumn(QStringLiteral("ZVIBERLOCATION"), QStringLiteral("ZMESSAGE")))
+    if (m_layout.locationLink() == StoreLayout::MessageLink::Own)
         executeThrow("DELETE FROM ZVIBERLOCATION WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
                      "ZVIBERLOCATION.ZMESSAGE=ZVIBERMESSAGE.Z_PK LIMIT 1) IS NULL");
-    if (hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")))
+    if (m_layout.attachmentLink() == StoreLayout::MessageLink::Own)
         executeThrow("DELETE FROM ZATTACHMENT WHERE (SELECT 1 from ZVIBERMESSAGE WHERE "
                      "ZATTACHMENT.ZMESSAGE=ZVIBERMESSAGE.Z_PK LIMIT 1) IS NULL");
-}
-
-QString IOSViberDb::personSource() const
-{
-    if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")))
-        return QStringLiteral("ZPHONENUMBERINDEX");
-    if (!m_memberLayout)
-        return QString();
-    if (hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZMEMBER")) &&
-        hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZCANONIZEDPHONENUM")) &&
-        hasColumn(QStringLiteral("ZPHONENUMBER"), QStringLiteral("ZPHONE")))
-        return QStringLiteral("(select m.*, "
-                              "(select n.ZCANONIZEDPHONENUM from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK "
-                              "order by n.Z_PK limit 1) as ZCANONIZEDPHONENUM, "
-                              "(select n.ZPHONE from ZPHONENUMBER as n where n.ZMEMBER=m.Z_PK "
-                              "order by n.Z_PK limit 1) as ZPHONENUM "
-                              "from ZMEMBER as m)");
-    return QStringLiteral("ZMEMBER");
-}
-
-QStringList IOSViberDb::relationTable(qint32 first, qint32 second) const
-{
-    if (first <= 0 || second <= 0)
-        return {};
-    // Core Data names a many-to-many table and its columns "Z_<entity><RELATION>":
-    // the number must be whole, as Z_1… is no column of entity 10.
-    const QRegularExpression name(QStringLiteral("^z_(\\d+)[a-z]"));
-    auto entityOf = [&](const QString &text) {
-        const QRegularExpressionMatch m = name.match(text);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    };
-    QStringList names = schema().keys();
-    names.sort(); // one answer whatever the hash's order
-    for (const QString &tableName : std::as_const(names)) {
-        const int owner = entityOf(tableName);
-        if (owner != first && owner != second)
-            continue;
-        const ViberDbTable t = table(tableName);
-        QString firstColumn, secondColumn;
-        for (const ViberDbColumn &column : t.columns) {
-            const int e = entityOf(column.name.toLower());
-            if (e == first && firstColumn.isEmpty())
-                firstColumn = column.name;
-            else if (e == second && secondColumn.isEmpty())
-                secondColumn = column.name;
-        }
-        if (!firstColumn.isEmpty() && !secondColumn.isEmpty() && t.columns.size() <= 4)
-            return {t.name, firstColumn, secondColumn};
-    }
-    return {};
-}
-
-QStringList IOSViberDb::contactJoin() const
-{
-    if (!hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZMAINNAME")) ||
-        !hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("Z_PK")))
-        return {};
-    return relationTable(entity(QStringLiteral("ABContact")), m_phoneNumberIndexEnt);
 }
 
 QStringList IOSViberDb::layoutDescription() const
 {
     QStringList out;
-    const bool ours = hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("_other"));
+    const bool ours = m_layout.isLocal();
     out << (ours ? sentence("IDS_LAYOUT_LOCAL_DATABASE") : sentence("IDS_LAYOUT_PHONE_STORE"));
-    if (m_memberLayout)
+    if (m_layout.membersAsParticipants())
         out << sentence("IDS_LAYOUT_MEMBERS");
-    else if (hasTable(QStringLiteral("ZPHONENUMBERINDEX")) && !ours)
+    else if (!m_layout.personTable().isEmpty() && !ours)
         out << sentence("IDS_LAYOUT_PHONE_NUMBER_INDEX");
     if (!ours) {
-        if (canJoinContacts())
+        if (m_layout.contactLink() == StoreLayout::ContactLink::Column)
             out << sentence("IDS_LAYOUT_CONTACT_COLUMN");
-        else if (!contactJoin().isEmpty())
+        else if (m_layout.contactLink() == StoreLayout::ContactLink::JoinTable)
             out << sentence("IDS_LAYOUT_CONTACT_TABLE");
     }
-    if (hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZMETADATA")))
+    if (m_layout.hasMessageMetadata())
         out << sentence("IDS_LAYOUT_METADATA");
-    if (!hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE")))
+    if (m_layout.attachmentLink() != StoreLayout::MessageLink::Own)
         out << sentence("IDS_LAYOUT_ATTACHMENT_LINKS");
-    if (hasTable(QStringLiteral("MESSAGEINDEX")))
+    if (m_layout.hasMessageIndex())
         out << sentence("IDS_LAYOUT_MESSAGE_INDEX");
-    if (hasTable(QStringLiteral("ACHANGE")))
+    if (m_layout.hasChangeHistory())
         out << sentence("IDS_LAYOUT_HISTORY");
-    out << sentence("IDS_LAYOUT_ENTITIES_%1").arg(m_entities.size());
+    out << sentence("IDS_LAYOUT_ENTITIES_%1").arg(m_layout.entities().size());
     return out;
-}
-
-bool IOSViberDb::canJoinContacts() const
-{
-    return hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZMAINNAME")) &&
-           hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("Z_PK")) && !m_memberLayout &&
-           hasColumn(QStringLiteral("ZPHONENUMBERINDEX"), QStringLiteral("ZCONTACT"));
 }
 
 ViberDataPtr IOSViberDb::load()
@@ -659,11 +566,8 @@ ViberDataPtr IOSViberDb::load()
     ctx.account->source = path();
     ctx.account->layout = layoutDescription();
     ctx.root = root().absolutePath();
-    ctx.contactJoin = canJoinContacts();
-    ctx.contactRecordId =
-        ctx.contactJoin && hasColumn(QStringLiteral("ZABCONTACT"), QStringLiteral("ZRECORDID"));
-    ctx.attachmentsFromMessages = !hasColumn(QStringLiteral("ZATTACHMENT"), QStringLiteral("ZMESSAGE"));
-    if (hasColumn(QStringLiteral("ZRECENT"), QStringLiteral("ZCALLLOGMESSAGE"))) {
+    ctx.attachmentsFromMessages = m_layout.attachmentLink() != StoreLayout::MessageLink::Own;
+    if (m_layout.callsNameMessages()) {
         Sqlite3Cursor c = queryThrow("select ZCALLLOGMESSAGE from ZRECENT where ZCALLLOGMESSAGE > 0");
         while (c.moveNext())
             ctx.callLogMessages.insert(c.getInt64At(0));
@@ -721,33 +625,35 @@ void IOSViberDb::loadChats(LoadContext &ctx)
 
 void IOSViberDb::loadPersons(LoadContext &ctx)
 {
-    const QString source = personSource();
+    const QString &source = m_layout.personSource();
     if (source.isEmpty())
         return;
     // The address-book entry: a column of the participant in older stores, a join table
     // of contacts and members in newer ones.
-    const QStringList contacts = contactJoin();
+    const bool contactColumn = m_layout.contactLink() == StoreLayout::ContactLink::Column;
+    const bool recordId = m_layout.contactRecordId();
+    const StoreLayout::Relation &contacts = m_layout.contactJoin();
     QString sql = QStringLiteral("select p.*");
-    if (ctx.contactJoin)
-        sql += ctx.contactRecordId ? QStringLiteral(", c.ZMAINNAME as person_name, c.ZRECORDID")
-                                   : QStringLiteral(", c.ZMAINNAME as person_name");
-    else if (!contacts.isEmpty())
+    if (contactColumn)
+        sql += recordId ? QStringLiteral(", c.ZMAINNAME as person_name, c.ZRECORDID")
+                        : QStringLiteral(", c.ZMAINNAME as person_name");
+    else if (contacts.exists())
         sql += QStringLiteral(", cj.name as person_name");
     sql += QStringLiteral(" from %1 as p").arg(source);
-    if (ctx.contactJoin)
+    if (contactColumn)
         sql += QStringLiteral(" left join ZABCONTACT as c on p.ZCONTACT=c.Z_PK");
-    else if (!contacts.isEmpty())
+    else if (contacts.exists())
         sql += QStringLiteral(
                    " left join (select j.%1 as member, min(c.ZMAINNAME) as name from %2 as j inner join "
                    "ZABCONTACT as c on c.Z_PK=j.%3 where coalesce(c.ZMAINNAME, '')<>'' group by "
                    "j.%1) as cj on cj.member=p.Z_PK")
-                   .arg(contacts[2], contacts[0], contacts[1]);
+                   .arg(contacts.second, contacts.table, contacts.first);
 
     Sqlite3Cursor c = queryThrow(sql);
     ExtraColumns extra(c, kPersonCarried);
     const Col pk(c, "Z_PK"), personName(c, "person_name"), name(c, "ZNAME"), fullName(c, "ZDISPLAYFULLNAME"),
         shortName(c, "ZDISPLAYSHORTNAME"), phoneCol(c, "ZCANONIZEDPHONENUM"), iconId(c, "ZICONID"),
-        recordId(c, "ZRECORDID");
+        recordIdCol(c, "ZRECORDID");
     const QString viberIcons = QLatin1Char('/') + QLatin1String(StorePaths::kViberIcons);
     const QString recordIcons = QLatin1Char('/') + QLatin1String(StorePaths::kContactIcons);
     const QString jpg = QStringLiteral(".jpg");
@@ -780,9 +686,9 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
         const QString icon = c.getTextAt(iconId.index);
         if (!icon.isEmpty())
             person->viberIconPath = ctx.texts.keep(StorePaths::childPath(viberIcons, icon + jpg));
-        if (ctx.contactRecordId && !c.isNullAt(recordId.index))
+        if (recordId && !c.isNullAt(recordIdCol.index))
             person->recordIconPath = ctx.texts.keep(
-                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordId.index)) + jpg));
+                StorePaths::childPath(recordIcons, QString::number(c.getInt64At(recordIdCol.index)) + jpg));
         const QString digits = phoneDigits(person->phone);
         if (!digits.isEmpty())
             person->contactIconPath =
@@ -794,23 +700,24 @@ void IOSViberDb::loadPersons(LoadContext &ctx)
 void IOSViberDb::loadParticipants(LoadContext &ctx)
 {
     // Every person is loaded already, so the join table alone links them to chats.
-    if (personSource().isEmpty())
+    if (m_layout.personSource().isEmpty())
         return;
     // A one-to-one chat of a current store names its other party even when the join
     // table lacks the link.
     for (auto it = ctx.interlocutors.cbegin(); it != ctx.interlocutors.cend(); ++it)
         if (_ViberPerson *person = ctx.data->persons.value(it.value()); person && it.key()->groupId.isEmpty())
             it.key()->participants.insert(person->id, person);
-    if (!hasJoinTable()) {
-        if (hasTable(m_joinTable))
+    const StoreLayout::Relation &join = m_layout.participants();
+    if (!m_layout.hasParticipantLinks()) {
+        if (m_layout.has(join.table))
             qWarning("The participants table %s of %s lacks the columns %s, %s; chats are loaded without "
                      "participants",
-                     qPrintable(m_joinTable), qPrintable(path()), qPrintable(m_joinChatColumn),
-                     qPrintable(m_joinPersonColumn));
+                     qPrintable(join.table), qPrintable(path()), qPrintable(join.first),
+                     qPrintable(join.second));
         return;
     }
     Sqlite3Cursor c = queryThrow(QStringLiteral("select j.%1 as chat_id, j.%2 as person_id from %3 as j")
-                                     .arg(m_joinChatColumn, m_joinPersonColumn, m_joinTable));
+                                     .arg(join.first, join.second, join.table));
     const Col chatCol(c, "chat_id"), personCol(c, "person_id");
     while (c.moveNext()) {
         _ViberPerson *person = ctx.data->persons.value(c.getInt64At(personCol.index));
@@ -825,17 +732,21 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     // Newer stores link a location from its message only.
     QString sql = QStringLiteral("select m.*, l.ZLATITUDE, l.ZLONGITUDE, l.ZADDRESS as loc_address from "
                                  "ZVIBERMESSAGE as m left join ZVIBERLOCATION as l on ");
-    if (hasColumn(QStringLiteral("ZVIBERLOCATION"), QStringLiteral("ZMESSAGE")))
+    switch (m_layout.locationLink()) {
+    case StoreLayout::MessageLink::Own:
         sql += QStringLiteral("m.Z_PK=l.ZMESSAGE");
-    else if (hasColumn(QStringLiteral("ZVIBERMESSAGE"), QStringLiteral("ZLOCATION")))
+        break;
+    case StoreLayout::MessageLink::Message:
         sql += QStringLiteral("m.ZLOCATION=l.Z_PK");
-    else
+        break;
+    default:
         sql += QStringLiteral("0");
+    }
     // Sized once for the messages and call entries to come: grown step by step, the
     // table of a million is copied fourteen times, the last time holding both copies.
     const qint64 messageRows = rowCount(*this, "ZVIBERMESSAGE");
     qint64 rows = messageRows;
-    if (hasTable(QStringLiteral("ZRECENT")))
+    if (m_layout.has(QStringLiteral("ZRECENT")))
         rows += rowCount(*this, "ZRECENT");
     ctx.data->messages.reserve(rows);
 
@@ -953,8 +864,10 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 {
     // Some current stores link attachments only through a join table of the two
     // entities; others have both it and the message's column.
-    if (const QStringList join = attachmentJoin(); ctx.attachmentsFromMessages && !join.isEmpty()) {
-        Sqlite3Cursor j = queryThrow(QStringLiteral("select %1, %2 from %3").arg(join[1], join[2], join[0]));
+    if (const StoreLayout::Relation &join = m_layout.attachmentJoin();
+        ctx.attachmentsFromMessages && join.exists()) {
+        Sqlite3Cursor j =
+            queryThrow(QStringLiteral("select %1, %2 from %3").arg(join.first, join.second, join.table));
         while (j.moveNext()) {
             _ViberMsg *msg = ctx.data->messages.value(j.getInt64At(1));
             const qint64 attachment = j.getInt64At(0);
@@ -1021,18 +934,17 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
             att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
             if (att->filePath.isEmpty())
                 continue;
-            att->previewPath =
-                preview(StorePaths::kAttachmentsPreview, StorePaths::kBigAttachmentsPreview, att->fileName);
+            att->previewPath = preview(StorePaths::kAttachmentsPreview, StorePaths::kBigAttachmentsPreview,
+                                       AttachmentPreviews::previewName(msg->type, att->fileName));
         } else if (type == QLatin1String("sticker")) {
             msg->type = ViberMsgTypeSticker;
             att->previewPath = inFolder(StorePaths::kStickers, StorePaths::stickerRelativePath(att->attId));
         } else if (type == QLatin1String("video")) {
             msg->type = ViberMsgTypeVideo;
             att->filePath = inFolder(StorePaths::kAttachments, att->fileName);
-            const QString baseName = QFileInfo(att->fileName).baseName();
-            if (att->filePath.isEmpty() || baseName.isEmpty())
+            const QString previewName = AttachmentPreviews::previewName(msg->type, att->fileName);
+            if (att->filePath.isEmpty() || previewName.isEmpty())
                 continue;
-            const QString previewName = baseName + QStringLiteral(".jpg");
             att->previewPath =
                 preview(StorePaths::kBigAttachmentsPreview, StorePaths::kAttachmentsPreview, previewName);
         } else if (msg->type == ViberMsgTypeText && (!type.isEmpty() || !att->fileName.isEmpty())) {
@@ -1046,8 +958,8 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
 
 void IOSViberDb::loadCalls(LoadContext &ctx)
 {
-    const QString recent = QStringLiteral("ZRECENT"), line = QStringLiteral("ZRECENTSLINE");
-    if (!hasColumn(recent, QStringLiteral("Z_PK")))
+    const QString line = QStringLiteral("ZRECENTSLINE");
+    if (!m_layout.hasCalls())
         return;
     ViberData &data = *ctx.data;
 
@@ -1068,21 +980,17 @@ void IOSViberDb::loadCalls(LoadContext &ctx)
     // The party of a recent: its line's participant (a column, or in newer stores also
     // a join table of members and lines), else the line's number, else the chat of the
     // call-log message that tells it. Every recent is read, a line or not.
-    const bool lines =
-        hasColumn(recent, QStringLiteral("ZRECENTSLINE")) && hasColumn(line, QStringLiteral("Z_PK"));
     QString sql = QStringLiteral("select r.*");
-    if (lines) {
+    if (m_layout.callsHaveLines()) {
         sql +=
-            QStringLiteral(", ") + columnOr(*this, line, QStringLiteral("l"),
+            QStringLiteral(", ") + columnOr(m_layout, line, QStringLiteral("l"),
                                             QStringLiteral("ZPHONENUMINDEX"), QStringLiteral("line_person"));
-        sql += QStringLiteral(", ") + columnOr(*this, line, QStringLiteral("l"),
+        sql += QStringLiteral(", ") + columnOr(m_layout, line, QStringLiteral("l"),
                                                QStringLiteral("ZPHONENUMBER"), QStringLiteral("line_number"));
-        const QStringList members =
-            relationTable(m_phoneNumberIndexEnt, entity(QStringLiteral("RecentsLine")));
-        if (!members.isEmpty())
+        if (const StoreLayout::Relation &members = m_layout.recentsLineMembers(); members.exists())
             sql += QStringLiteral(
                        ", (select j.%1 from %2 as j where j.%3=l.Z_PK order by j.%1 limit 1) as line_member")
-                       .arg(members[1], members[0], members[2]);
+                       .arg(members.first, members.table, members.second);
         sql += QStringLiteral(" from ZRECENT as r left join ZRECENTSLINE as l on r.ZRECENTSLINE=l.Z_PK");
     } else {
         sql += QStringLiteral(" from ZRECENT as r");

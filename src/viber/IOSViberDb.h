@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AbsViberDb.h"
+#include "StoreLayout.h"
 
 #include <QHash>
 #include <QSet>
@@ -35,17 +36,10 @@ public:
     // without a preview gets the path where one belongs (AttachmentPreviews makes it).
     ViberDataPtr load() override;
 
+    // What the store's catalogue says of its layout, read when it was opened.
+    const StoreLayout &layout() const { return m_layout; }
     // Z_PRIMARYKEY.Z_ENT of an entity name; 0 when the store has no such entity.
-    qint32 entity(const QString &name) const { return m_entities.value(name, 0); }
-    const QHash<QString, qint32> &entities() const { return m_entities; }
-    qint32 conversationEnt() const { return m_conversationEnt; }
-    // Entity of the participants: "PhoneNumberIndex", or "Member" in stores whose
-    // participants live in ZMEMBER (see personSource()).
-    qint32 phoneNumberIndexEnt() const { return m_phoneNumberIndexEnt; }
-    // "Z_<conversationEnt>PHONENUMINDEXES" and its two columns.
-    const QString &joinTable() const { return m_joinTable; }
-    const QString &joinChatColumn() const { return m_joinChatColumn; }
-    const QString &joinPersonColumn() const { return m_joinPersonColumn; }
+    qint32 entity(const QString &name) const { return m_layout.entity(name); }
 
     // Folds a store's write-ahead log, when one lies beside it, into the store file,
     // so that a copy of the file alone holds every commit. For copies in our cache.
@@ -76,7 +70,7 @@ public:
     // SQLite's integrity check, and the message index's own where the store has one.
     bool isWhole();
     // Whether the store keeps participants as members with separate phone numbers.
-    bool isMemberLayout() const { return m_memberLayout; }
+    bool isMemberLayout() const { return m_layout.membersAsParticipants(); }
     // Makes the person the other party of a one-to-one conversation, where the store
     // has such a column.
     void setInterlocutor(qint64 chatKey, qint64 personKey);
@@ -124,9 +118,6 @@ public:
     qint64 insertCall(qint64 &counter, const _ViberCall *call, bool *alreadyPresent = nullptr,
                       NumberlessPersons *numberless = nullptr);
 
-    // An SQL expression giving the ViberCallType of a call-type column (0 for none
-    // known), matching the reader's reading of the many spellings stores use.
-    static QString callKindSql(const QString &column);
     // The first recent with this token whose ZCALLTYPE equals type (0 when none).
     qint64 findCallOfType(qint64 token, const QVariant &type);
     // Adds a recent made of the row's values of these columns and returns its key: for
@@ -160,23 +151,9 @@ private:
     void createFromTemplate(const QString &path);
     void openForLoading();
     void readCatalogue();
-    void readEntities();
+    // Reads the entity numbers and works out the layout from them and the catalogue.
+    void readLayout();
     void deleteOrphans();
-    // What the person queries read "from": ZPHONENUMBERINDEX, or, in stores that keep
-    // participants as ZMEMBER rows with their numbers in ZPHONENUMBER, a sub-select
-    // giving those rows the same column names. Empty when neither exists.
-    QString personSource() const;
-    bool hasJoinTable() const;
-    // The join table of attachments and messages of current stores and its two columns,
-    // named from the entities; empty when the store has none.
-    QStringList attachmentJoin() const;
-    // Whether persons can be joined with their address-book contact through its column.
-    bool canJoinContacts() const;
-    // The many-to-many table of two entities and its columns for each: {table,
-    // column of first, column of second}; empty when the store has none.
-    QStringList relationTable(qint32 first, qint32 second) const;
-    // The table linking address-book contacts and participants, as relationTable gives it.
-    QStringList contactJoin() const;
     // What kind of store this is, for the load's account.
     QStringList layoutDescription() const;
 
@@ -192,11 +169,6 @@ private:
     // would: keys up to Z_MAX may have been handed out already.
     qint64 insertRow(const QString &table, const Sqlite3Row &row);
     qint64 nextPrimaryKey(const QString &table);
-    // The keys of the participant rows with a number's digits (one placeholder).
-    QString personKeysSql() const;
-    // The latest recents line of the persons with the number's digits.
-    // The attachment key of the message m (an SQL expression); "null" when unknown.
-    QString attachmentOfMessageSql(const QString &m) const;
     // The attachment key of each of the messages that has one, by one pass over the link.
     QHash<qint64, qint64> attachmentsOfMessages(const QSet<qint64> &messages);
 
@@ -250,13 +222,7 @@ private:
     static QString attachmentTypeText(const _ViberMsg *msg);
     static QString systemTypeText(const _ViberMsg *msg);
 
-    QHash<QString, qint32> m_entities;
-    qint32 m_conversationEnt = 0;
-    qint32 m_phoneNumberIndexEnt = 0;
-    QString m_joinTable;
-    QString m_joinChatColumn;
-    QString m_joinPersonColumn;
-    bool m_memberLayout = false;
+    StoreLayout m_layout;
     QHash<QString, qint64> m_nextKeys; // by table, for current stores
     bool m_indexMessages = false;      // new messages go into the store's search index
     Lookups m_lookups;

@@ -102,7 +102,7 @@ QString callTypeText(const _ViberCall *call)
 
 qint64 IOSViberDb::insertRow(const QString &table, const Sqlite3Row &row)
 {
-    if (!m_memberLayout) {
+    if (!m_layout.membersAsParticipants()) {
         executeThrow(row.insertSql(table));
         return lastInsertId();
     }
@@ -133,14 +133,6 @@ qint64 IOSViberDb::nextPrimaryKey(const QString &table)
     return ++it.value();
 }
 
-QString IOSViberDb::personKeysSql() const
-{
-    // A number that belongs to no member names nobody.
-    return m_memberLayout ? QStringLiteral("select ZMEMBER from ZPHONENUMBER where ZCANONIZEDPHONENUM=? and "
-                                           "ZMEMBER is not null")
-                          : QStringLiteral("select Z_PK from ZPHONENUMBERINDEX where ZCANONIZEDPHONENUM=?");
-}
-
 IOSViberDb::Lookups *IOSViberDb::currentLookups()
 {
     if (!inTransaction())
@@ -158,11 +150,7 @@ IOSViberDb::Lookups *IOSViberDb::personLookups()
     if (!l || l->persons)
         return l;
     l->personsByNumber.clear();
-    Sqlite3Cursor c = queryThrow(
-        m_memberLayout
-            ? QStringLiteral("select ZCANONIZEDPHONENUM, ZMEMBER from ZPHONENUMBER where ZMEMBER is not null "
-                             "order by Z_PK")
-            : QStringLiteral("select ZCANONIZEDPHONENUM, Z_PK from ZPHONENUMBERINDEX order by Z_PK"));
+    Sqlite3Cursor c = queryThrow(m_layout.personNumbersSql());
     while (c.moveNext()) {
         const QString digits = c.getTextAt(0);
         if (!digits.isEmpty())
@@ -190,7 +178,8 @@ IOSViberDb::Lookups *IOSViberDb::chatLookups()
     Sqlite3Cursor j = queryThrow(
         QStringLiteral("select j.%2, j.%3 from %1 as j inner join ZCONVERSATION as c on c.Z_PK=j.%2 where "
                        "c.ZGROUPID is null or c.ZGROUPID=''")
-            .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn)));
+            .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().first),
+                 quoted(m_layout.participants().second)));
     while (j.moveNext()) {
         const qint64 chat = j.getInt64At(0), person = j.getInt64At(1);
         l->chatByPerson.insert(person, std::min(chat, l->chatByPerson.value(person, chat)));
@@ -343,24 +332,9 @@ qint64 IOSViberDb::recentsLineOfNumber(const QString &digits)
     Sqlite3Cursor c =
         queryThrow(Sqlite3Sql(QStringLiteral("select Z_PK from ZRECENTSLINE where ZPHONENUMINDEX in "
                                              "(%1) order by ZDATE desc limit 1")
-                                  .arg(personKeysSql()))
+                                  .arg(m_layout.personKeysSql()))
                        .addTextParam(digits));
     return c.moveNext() ? c.getInt64At(0) : 0;
-}
-
-QString IOSViberDb::attachmentOfMessageSql(const QString &m) const
-{
-    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE")))
-        return QStringLiteral(
-                   "(select a.Z_PK from ZATTACHMENT as a where a.ZMESSAGE=%1.Z_PK order by a.Z_PK limit 1)")
-            .arg(m);
-    if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT")))
-        return QStringLiteral("nullif(%1.ZATTACHMENT, 0)").arg(m);
-    const QStringList join = attachmentJoin();
-    if (!join.isEmpty())
-        return QStringLiteral("(select j.%1 from %2 as j where j.%3=%4.Z_PK order by j.%1 limit 1)")
-            .arg(join[1], join[0], join[2], m);
-    return QStringLiteral("null");
 }
 
 qint64 IOSViberDb::knownPersonKey(const _ViberPerson *person, const NumberlessPersons *numberless)
@@ -381,8 +355,8 @@ qint64 IOSViberDb::findNumberlessPersonKey(const _ViberPerson *person)
     if (!person || person->name.trimmed().isEmpty())
         return 0;
     Sqlite3Cursor c;
-    if (m_memberLayout) {
-        if (!hasColumn(kMember, QStringLiteral("ZNAME")))
+    if (m_layout.membersAsParticipants()) {
+        if (!m_layout.has(kMember, QStringLiteral("ZNAME")))
             return 0;
         c = queryThrow(
             Sqlite3Sql("select m.Z_PK from ZMEMBER as m where m.ZNAME=? and not exists (select 1 from "
@@ -390,7 +364,7 @@ qint64 IOSViberDb::findNumberlessPersonKey(const _ViberPerson *person)
                        "'')<>'') order by m.Z_PK limit 1")
                 .addTextParam(person->name));
     } else {
-        if (!hasColumn(kPhoneNumberIndex, kOther))
+        if (!m_layout.has(kPhoneNumberIndex, kOther))
             return 0;
         c = queryThrow(Sqlite3Sql("select Z_PK from ZPHONENUMBERINDEX where ZNAME=? and "
                                   "coalesce(ZCANONIZEDPHONENUM, '')='' order by Z_PK limit 1")
@@ -447,10 +421,10 @@ void IOSViberDb::requireWriterTables()
 {
     open();
     QStringList persons{kPhoneNumberIndex};
-    if (m_memberLayout)
+    if (m_layout.membersAsParticipants())
         persons = {kMember, kPhoneNumber};
-    requireTables(persons + QStringList{m_joinTable, kConversation, kViberMessage, kViberLocation,
-                                        kAttachment, kRecent, kRecentsLine});
+    requireTables(persons + QStringList{m_layout.participants().table, kConversation, kViberMessage,
+                                        kViberLocation, kAttachment, kRecent, kRecentsLine});
     // The sentence names the file, then the table or trigger, then the column.
     const auto refuse = [this](const char *key, const QString &first, const QString &second = QString()) {
         const QString text = QCoreApplication::translate("IOSViberDbWriter", key);
@@ -458,19 +432,19 @@ void IOSViberDb::requireWriterTables()
         throw Sqlite3Exception(second.isNull() ? text.arg(file, first) : text.arg(file, first, second),
                                path(), SQLITE_ERROR);
     };
-    for (const QString &column : {m_joinChatColumn, m_joinPersonColumn})
-        if (!hasColumn(m_joinTable, column))
-            refuse("IDS_STORE_COLUMN_MISSING", m_joinTable, column);
-    if (!m_memberLayout)
+    for (const QString &column : {m_layout.participants().first, m_layout.participants().second})
+        if (!m_layout.has(m_layout.participants().table, column))
+            refuse("IDS_STORE_COLUMN_MISSING", m_layout.participants().table, column);
+    if (!m_layout.membersAsParticipants())
         return;
     for (const char *column : {"ZMEMBER", "ZCANONIZEDPHONENUM"})
-        if (!hasColumn(kPhoneNumber, QLatin1String(column)))
+        if (!m_layout.has(kPhoneNumber, QLatin1String(column)))
             refuse("IDS_STORE_COLUMN_MISSING", kPhoneNumber, QLatin1String(column));
 
     // The app's own record of changes: rows written beside changes it has not yet taken
     // in could be missed or undone by it, which nothing here can rule out.
     for (const char *history : {"ACHANGE", "ATRANSACTION"}) {
-        if (!hasTable(QLatin1String(history)))
+        if (!m_layout.has(QLatin1String(history)))
             continue;
         Sqlite3Cursor c = queryThrow(QStringLiteral("select 1 from %1 limit 1").arg(QLatin1String(history)));
         if (c.moveNext())
@@ -511,7 +485,7 @@ bool IOSViberDb::isWhole()
     if (!check.moveNext() || check.getTextAt(0) != QLatin1String("ok"))
         return false;
     check = Sqlite3Cursor();
-    if (!hasTable(QStringLiteral("MESSAGEINDEX")))
+    if (!m_layout.has(QStringLiteral("MESSAGEINDEX")))
         return true;
     // The index compares itself with the rows it was made from; a mismatch is an error.
     QString error;
@@ -522,7 +496,7 @@ bool IOSViberDb::isWhole()
 void IOSViberDb::setInterlocutor(qint64 chatKey, qint64 personKey)
 {
     open();
-    if (personKey > 0 && hasColumn(kConversation, QStringLiteral("ZINTERLOCUTOR")))
+    if (personKey > 0 && m_layout.has(kConversation, QStringLiteral("ZINTERLOCUTOR")))
         executeThrow(
             Sqlite3Sql("update ZCONVERSATION set ZINTERLOCUTOR=? where Z_PK=? and ZINTERLOCUTOR is null")
                 .addInt64Param(personKey)
@@ -564,7 +538,7 @@ qint64 IOSViberDb::findPersonKey(const _ViberPerson *person)
     if (const Lookups *l = personLookups())
         return l->personsByNumber.value(digits).value(0);
     Sqlite3Cursor c =
-        queryThrow(Sqlite3Sql(personKeysSql() + QStringLiteral(" limit 1")).addTextParam(digits));
+        queryThrow(Sqlite3Sql(m_layout.personKeysSql() + QStringLiteral(" limit 1")).addTextParam(digits));
     return c.moveNext() ? c.getInt64At(0) : 0;
 }
 
@@ -574,17 +548,17 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     if (!person)
         return 0;
     const QVariantMap carried = readExtraColumns(person);
-    if (m_memberLayout) {
+    if (m_layout.membersAsParticipants()) {
         // A member with its number as a separate row, as the app keeps them.
         Sqlite3Row member;
         const auto optional = [&](Sqlite3Row &row, const QString &table, const char *column,
                                   const QVariant &value) {
-            if (hasColumn(table, QLatin1String(column)))
+            if (m_layout.has(table, QLatin1String(column)))
                 row.setVal(QLatin1String(column), value);
         };
         optional(member, kMember, "Z_ENT", entity(QStringLiteral("Member")));
         optional(member, kMember, "Z_OPT", 1);
-        if (hasColumn(kMember, QStringLiteral("ZUID"))) {
+        if (m_layout.has(kMember, QStringLiteral("ZUID"))) {
             nextZuid(counter, true);
             member.setVal(QStringLiteral("ZUID"), counter);
         }
@@ -612,7 +586,7 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     Sqlite3Row row;
     auto optional = [&](const char *column, const QVariant &value) {
         const QString name = QString::fromLatin1(column);
-        if (hasColumn(t, name))
+        if (m_layout.has(t, name))
             row.setVal(name, value);
     };
     optional("Z_ENT", entity(QStringLiteral("PhoneNumberIndex")));
@@ -620,7 +594,7 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     for (const char *column : {"ZAPPID", "ZGROUPID", "ZISBLOCKED", "ZISSYSTEM"})
         optional(column, 0);
     optional("ZISVIBER", 1);
-    if (hasColumn(t, QStringLiteral("ZUID"))) {
+    if (m_layout.has(t, QStringLiteral("ZUID"))) {
         nextZuid(counter, true);
         row.setVal(QStringLiteral("ZUID"), counter);
     }
@@ -629,7 +603,7 @@ qint64 IOSViberDb::insertPerson(qint64 &counter, const _ViberPerson *person)
     optional("ZPHONETYPE", QStringLiteral("mobile"));
     // Only this program's own layout keeps the name here: a phone takes it from
     // the address book.
-    if (hasColumn(t, kOther)) {
+    if (m_layout.has(t, kOther)) {
         row.setVal(QStringLiteral("ZNAME"), person->name);
         row.setVal(kOther, blobOrNull(person->other));
     }
@@ -645,7 +619,8 @@ void IOSViberDb::linkParticipants(qint64 &counter, qint64 chatKey, const QList<_
 {
     open();
     const QString sql = QStringLiteral("replace into %1(%2, %3) values(?, ?)")
-                            .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn));
+                            .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().first),
+                                 quoted(m_layout.participants().second));
     for (const _ViberPerson *person : persons) {
         if (!person)
             continue;
@@ -686,8 +661,8 @@ qint64 IOSViberDb::findChatKey(const _ViberChat *chat)
             QStringLiteral("select c.Z_PK from ZCONVERSATION as c inner join %1 as j on c.Z_PK=j.%2 "
                            "where j.%3 in (%4) and (c.ZGROUPID is null or c.ZGROUPID='') order by c.Z_PK "
                            "limit 1")
-                .arg(quoted(m_joinTable), quoted(m_joinChatColumn), quoted(m_joinPersonColumn),
-                     personKeysSql());
+                .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().first),
+                     quoted(m_layout.participants().second), m_layout.personKeysSql());
         c = queryThrow(Sqlite3Sql(sql).addTextParam(digits));
     } else {
         return 0;
@@ -705,7 +680,7 @@ qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
     Sqlite3Row row;
     auto optional = [&](const char *column, const QVariant &value) {
         const QString name = QString::fromLatin1(column);
-        if (hasColumn(t, name))
+        if (m_layout.has(t, name))
             row.setVal(name, value);
     };
     optional("Z_ENT", entity(QStringLiteral("Conversation")));
@@ -717,7 +692,7 @@ qint64 IOSViberDb::insertChat(qint64 &counter, const _ViberChat *chat)
     optional("ZISMUTED", 0);
     optional("ZSMARTNOTIFICATIONSHOWN", carried.value(QStringLiteral("ZSMARTNOTIFICATIONSHOWN")).toInt());
     optional("ZSMARTSTATE", carried.value(QStringLiteral("ZSMARTSTATE")).toInt());
-    if (hasColumn(t, QStringLiteral("ZUID"))) {
+    if (m_layout.has(t, QStringLiteral("ZUID"))) {
         nextZuid(counter, true);
         row.setVal(QStringLiteral("ZUID"), counter);
     }
@@ -752,7 +727,7 @@ qint64 IOSViberDb::findDuplicateMessage(qint64 token, double date, qint64 &attac
         m_duplicateByTokenSql =
             QStringLiteral("select m.Z_PK, %1 from ZVIBERMESSAGE as m where m.ZTOKEN=? and "
                            "m.ZDATE between ? and ?")
-                .arg(attachmentOfMessageSql(QStringLiteral("m")));
+                .arg(m_layout.attachmentOfMessageSql(QStringLiteral("m")));
     Sqlite3Cursor c = queryThrow(
         Sqlite3Sql(m_duplicateByTokenSql).addInt64Param(token).addDoubleParam(from).addDoubleParam(to));
     if (!c.moveNext())
@@ -768,7 +743,7 @@ qint64 IOSViberDb::duplicateFound(const Sqlite3Sql &query, qint64 &attachmentKey
         return 0;
     const qint64 key = c.getInt64At(0);
     Sqlite3Cursor a = queryThrow(Sqlite3Sql(QStringLiteral("select %1 from ZVIBERMESSAGE as m where m.Z_PK=?")
-                                                .arg(attachmentOfMessageSql(QStringLiteral("m"))))
+                                                .arg(m_layout.attachmentOfMessageSql(QStringLiteral("m"))))
                                      .addInt64Param(key));
     attachmentKey = a.moveNext() ? a.getInt64At(0) : 0;
     return key;
@@ -785,7 +760,7 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
     if (msg->person && sender == 0)
         return 0;
     const QString attachmentOf = QStringLiteral("(select a.ZTYPE from ZATTACHMENT as a where a.Z_PK=%1)")
-                                     .arg(attachmentOfMessageSql(QStringLiteral("m")));
+                                     .arg(m_layout.attachmentOfMessageSql(QStringLiteral("m")));
     Sqlite3Sql sql(
         QStringLiteral("select m.Z_PK from ZVIBERMESSAGE as m where m.ZTOKEN=0 and %1 and "
                        "m.ZCONVERSATION=? and coalesce(m.ZPHONENUMINDEX, 0)=? and coalesce(m.ZTEXT, '')=? "
@@ -823,7 +798,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     const QString &t = kViberMessage;
     Sqlite3Row row;
     auto optional = [&](const QString &table, Sqlite3Row &r, const QString &name, const QVariant &value) {
-        if (hasColumn(table, name))
+        if (m_layout.has(table, name))
             r.setVal(name, value);
     };
     auto opt = [&](const char *column, const QVariant &value) {
@@ -836,13 +811,14 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     opt("ZMESSAGEID", 0);
     row.setVal(QStringLiteral("ZSEQ"), msg->seq);
     row.setVal(QStringLiteral("ZTOKEN"), msg->token);
-    if (hasColumn(t, QStringLiteral("ZUID"))) {
+    if (m_layout.has(t, QStringLiteral("ZUID"))) {
         nextZuid(counter, true);
         row.setVal(QStringLiteral("ZUID"), counter);
     }
     row.setVal(QStringLiteral("ZCONVERSATION"), chatKey);
     // Core Data's entity column of the relationship.
-    optional(t, row, QStringLiteral("Z%1_CONVERSATION").arg(m_conversationEnt), m_conversationEnt);
+    const qint32 conversationEnt = entity(QStringLiteral("Conversation"));
+    optional(t, row, QStringLiteral("Z%1_CONVERSATION").arg(conversationEnt), conversationEnt);
     if (msg->person)
         row.setVal(QStringLiteral("ZPHONENUMINDEX"), findOrInsertPerson(counter, msg->person, numberless));
     row.setVal(QStringLiteral("ZDATE"), storableDate(msg->date));
@@ -882,7 +858,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
         const QString &lt = kViberLocation;
         optional(lt, loc, QStringLiteral("Z_ENT"), entity(QStringLiteral("ViberLocation")));
         optional(lt, loc, kOpt, 2);
-        if (hasColumn(lt, QStringLiteral("ZUID"))) {
+        if (m_layout.has(lt, QStringLiteral("ZUID"))) {
             nextZuid(counter, true);
             loc.setVal(QStringLiteral("ZUID"), counter);
         }
@@ -909,7 +885,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
         const qint64 range = attCarried.value(QStringLiteral("ZRANGE")).toLongLong();
         aopt("ZRANGE", range > 0 ? range : att->fileSize);
         a.setVal(QStringLiteral("ZSEQ"), att->seq);
-        if (hasColumn(at, QStringLiteral("ZUID"))) {
+        if (m_layout.has(at, QStringLiteral("ZUID"))) {
             nextZuid(counter, true);
             a.setVal(QStringLiteral("ZUID"), counter);
         }
@@ -949,23 +925,23 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     }
 
     QStringList links;
-    if (locationKey > 0 && hasColumn(t, QStringLiteral("ZLOCATION")))
+    if (locationKey > 0 && m_layout.has(t, QStringLiteral("ZLOCATION")))
         links << QStringLiteral("ZLOCATION=%1").arg(locationKey);
-    if (attachmentKey > 0 && hasColumn(t, QStringLiteral("ZATTACHMENT")))
+    if (attachmentKey > 0 && m_layout.has(t, QStringLiteral("ZATTACHMENT")))
         links << QStringLiteral("ZATTACHMENT=%1").arg(attachmentKey);
     if (!links.isEmpty())
         executeThrow(QStringLiteral("update ZVIBERMESSAGE set %1 where Z_PK=%2")
                          .arg(links.join(QLatin1Char(',')))
                          .arg(messageKey));
     // Current stores also link the two through a join table of their entities.
-    if (const QStringList join = attachmentJoin(); attachmentKey > 0 && !join.isEmpty()) {
+    if (const StoreLayout::Relation &join = m_layout.attachmentJoin(); attachmentKey > 0 && join.exists()) {
         Sqlite3Row link;
-        link.setVal(join[1], attachmentKey);
-        link.setVal(join[2], messageKey);
-        const QString order = QStringLiteral("Z_FOK_%1").arg(join[1].mid(2));
-        if (hasColumn(join[0], order))
+        link.setVal(join.first, attachmentKey);
+        link.setVal(join.second, messageKey);
+        const QString order = QStringLiteral("Z_FOK_%1").arg(join.first.mid(2));
+        if (m_layout.has(join.table, order))
             link.setVal(order, 1);
-        executeThrow(link.insertSql(join[0]));
+        executeThrow(link.insertSql(join.table));
     }
     return messageKey;
 }
@@ -983,7 +959,7 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     // Stores spell a type in many ways ("MISSED", "incoming_video"): the same call is one
     // of the same kind, as the reader tells kinds apart. A call with a token is found
     // without its line, which a copy again then never looks up.
-    static const QString kindOfType = callKindSql(QStringLiteral("ZCALLTYPE"));
+    static const QString kindOfType = StoreLayout::callKindSql(QStringLiteral("ZCALLTYPE"));
     if (call->callToken != 0) {
         if (const qint64 key = firstRecent(call->callToken, kindOfType, call->type)) {
             if (alreadyPresent)
@@ -1010,7 +986,8 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
                            "r.ZRECENTSLINE=l.Z_PK where r.ZCALLTOKEN=0 and %2=? and %1 and "
                            "l.ZPHONENUMINDEX=(select ZPHONENUMINDEX from ZRECENTSLINE where Z_PK=?) "
                            "limit 1")
-                .arg(sameSecond(QStringLiteral("r.ZDATE")), callKindSql(QStringLiteral("r.ZCALLTYPE"))));
+                .arg(sameSecond(QStringLiteral("r.ZDATE")),
+                     StoreLayout::callKindSql(QStringLiteral("r.ZCALLTYPE"))));
         same.addIntParam(call->type);
         bindSameSecond(same, call->date);
         same.addInt64Param(lineKey);
@@ -1033,16 +1010,12 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
         lineKey = insertRow(kRecentsLine, line);
         noteRecentWritten(kRecentsLine, lineKey);
         // Current stores link members and recents lines through a join table as well.
-        const qint32 member = entity(QStringLiteral("Member")),
-                     recentsLine = entity(QStringLiteral("RecentsLine"));
-        const QString join = QStringLiteral("Z_%1RECENTSLINES").arg(member);
-        const QString memberColumn = QStringLiteral("Z_%1MEMBERS1").arg(member);
-        const QString lineColumn = QStringLiteral("Z_%1RECENTSLINES1").arg(recentsLine);
-        if (m_memberLayout && hasColumn(join, memberColumn) && hasColumn(join, lineColumn)) {
+        const StoreLayout::Relation &members = m_layout.recentsLineMembers();
+        if (m_layout.membersAsParticipants() && members.exists()) {
             Sqlite3Row link;
-            link.setVal(memberColumn, personKey);
-            link.setVal(lineColumn, lineKey);
-            executeThrow(link.insertSql(join));
+            link.setVal(members.first, personKey);
+            link.setVal(members.second, lineKey);
+            executeThrow(link.insertSql(members.table));
         }
     }
 
@@ -1051,29 +1024,16 @@ qint64 IOSViberDb::insertCall(qint64 &counter, const _ViberCall *call, bool *alr
     row.setVal(kOpt, 1);
     row.setVal(QStringLiteral("ZCALLTOKEN"), call->callToken);
     row.setVal(QStringLiteral("ZDURATION"), call->duration);
-    if (hasColumn(kRecent, QStringLiteral("ZREAD")))
+    if (m_layout.has(kRecent, QStringLiteral("ZREAD")))
         row.setVal(QStringLiteral("ZREAD"), 1);
     row.setVal(QStringLiteral("ZRECENTSLINE"), lineKey);
     row.setVal(QStringLiteral("ZDATE"), storableDate(call->date));
     row.setVal(QStringLiteral("ZCALLTYPE"), type);
-    if (hasColumn(kRecent, kOther))
+    if (m_layout.has(kRecent, kOther))
         row.setVal(kOther, blobOrNull(call->other));
     const qint64 key = insertRow(kRecent, row);
     noteRecentWritten(kRecent, key);
     return key;
-}
-
-QString IOSViberDb::callKindSql(const QString &column)
-{
-    // LIKE ignores ASCII letter case, as the reader's test does; the order is the reader's
-    // (callTypeFromStoreText).
-    return QStringLiteral(
-               "(case when %1 like '%incoming%' then (case when %1 like '%video%' then 4 else 1 end) "
-               "when %1 like '%outgoing%' then (case when %1 like '%viber\\_out%' escape '\\' then 7 "
-               "when %1 like '%video%' then 5 else 2 end) "
-               "when %1 like '%missed%' then (case when %1 like '%video%' then 6 else 3 end) "
-               "else 0 end)")
-        .arg(column);
 }
 
 // --- Summary columns -------------------------------------------------------------
@@ -1217,17 +1177,26 @@ QHash<qint64, qint64> IOSViberDb::attachmentsOfMessages(const QSet<qint64> &mess
                 out.insert(msg, attachment);
         }
     };
-    if (hasColumn(kAttachment, QStringLiteral("ZMESSAGE"))) {
+    switch (m_layout.attachmentLink()) {
+    case StoreLayout::MessageLink::Own:
         scan(QStringLiteral("select ZMESSAGE, Z_PK from ZATTACHMENT order by Z_PK"));
-    } else if (hasColumn(kViberMessage, QStringLiteral("ZATTACHMENT"))) {
+        break;
+    case StoreLayout::MessageLink::Message: {
         const Sqlite3Sql sql("select ZATTACHMENT from ZVIBERMESSAGE where Z_PK=?");
         for (const qint64 msg : messages) {
             Sqlite3Cursor c = queryThrow(Sqlite3Sql(sql).addInt64Param(msg));
             if (c.moveNext() && c.getInt64At(0) != 0)
                 out.insert(msg, c.getInt64At(0));
         }
-    } else if (const QStringList join = attachmentJoin(); !join.isEmpty()) {
-        scan(QStringLiteral("select %1, %2 from %3 order by %2").arg(join[2], join[1], join[0]));
+        break;
+    }
+    case StoreLayout::MessageLink::JoinTable: {
+        const StoreLayout::Relation &join = m_layout.attachmentJoin();
+        scan(QStringLiteral("select %1, %2 from %3 order by %2").arg(join.second, join.first, join.table));
+        break;
+    }
+    case StoreLayout::MessageLink::None:
+        break;
     }
     return out;
 }
@@ -1246,7 +1215,7 @@ void IOSViberDb::refreshPrimaryKeyMax()
                                              {"ZVIBERMESSAGE", "ViberMessage"}};
     for (const auto &entry : kTables) {
         const QString table = QString::fromLatin1(entry[0]);
-        if (!hasTable(table))
+        if (!m_layout.has(table))
             continue;
         // Never lowered: keys up to Z_MAX may have been handed out by the app already.
         executeThrow(
@@ -1273,7 +1242,7 @@ void IOSViberDb::refreshConversationDates(const QSet<qint64> *chats)
 void IOSViberDb::clearAttachmentUrl(qint64 attachmentKey)
 {
     open();
-    if (hasColumn(kAttachment, QStringLiteral("ZURL")))
+    if (m_layout.has(kAttachment, QStringLiteral("ZURL")))
         executeThrow(
             Sqlite3Sql("update ZATTACHMENT set ZURL=null where Z_PK=?").addInt64Param(attachmentKey));
 }
@@ -1288,8 +1257,8 @@ bool IOSViberDb::deleteChatWithoutMessages(qint64 chatKey)
     if (c.moveNext())
         return false;
     executeThrow(
-        Sqlite3Sql(
-            QStringLiteral("delete from %1 where %2=?").arg(quoted(m_joinTable), quoted(m_joinChatColumn)))
+        Sqlite3Sql(QStringLiteral("delete from %1 where %2=?")
+                       .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().first)))
             .addInt64Param(chatKey));
     executeThrow(Sqlite3Sql("delete from ZCONVERSATION where Z_PK=?").addInt64Param(chatKey));
     m_lookups.chats = false;
@@ -1301,13 +1270,13 @@ void IOSViberDb::deleteUnreferencedPerson(qint64 personKey)
     open();
     m_lookups.persons = false;
     m_lookups.chats = false;
-    if (m_memberLayout) {
+    if (m_layout.membersAsParticipants()) {
         // The member's numbers go with it; a member still referred to keeps both.
         const QString referred =
             QStringLiteral("exists (select 1 from %1 where %2=?1) or exists (select 1 from "
                            "ZVIBERMESSAGE where ZPHONENUMINDEX=?1) or exists (select 1 from "
                            "ZRECENTSLINE where ZPHONENUMINDEX=?1)")
-                .arg(quoted(m_joinTable), quoted(m_joinPersonColumn));
+                .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().second));
         executeThrow(
             Sqlite3Sql(QStringLiteral("delete from ZPHONENUMBER where ZMEMBER=?1 and not (%1)").arg(referred))
                 .addInt64Param(personKey));
@@ -1321,7 +1290,7 @@ void IOSViberDb::deleteUnreferencedPerson(qint64 personKey)
             "delete from ZPHONENUMBERINDEX where Z_PK=? and not exists (select 1 from %1 where %2=?) "
             "and not exists (select 1 from ZVIBERMESSAGE where ZPHONENUMINDEX=?) and not exists "
             "(select 1 from ZRECENTSLINE where ZPHONENUMINDEX=?)")
-            .arg(quoted(m_joinTable), quoted(m_joinPersonColumn));
+            .arg(quoted(m_layout.participants().table), quoted(m_layout.participants().second));
     executeThrow(Sqlite3Sql(sql)
                      .addInt64Param(personKey)
                      .addInt64Param(personKey)

@@ -198,7 +198,7 @@ QString phoneDigits(const QString &text);
 bool isOutgoing(const _ViberMsg *msg);
 bool isOutgoingCall(ViberCallType type);
 // The kind of a store's call-type text, whatever its case ("MISSED", "incoming_with_video");
-// IOSViberDb::callKindSql gives the same in SQL.
+// StoreLayout::callKindSql gives the same in SQL.
 ViberCallType callTypeFromStoreText(const QString &text);
 // The store's text of a kind: the phone app's spelling.
 QString callTypeToStoreText(ViberCallType type);

@@ -1,5 +1,6 @@
 #include "BackupViberMsgThread.h"
 
+#include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 #include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
@@ -185,12 +186,11 @@ void BackupViberMsgThread::copyContactIcons(const _ViberChat *chat)
 QString BackupViberMsgThread::previewTarget(ViberMsgType type, const QString &fileName) const
 {
     using namespace StorePaths;
-    if (type == ViberMsgTypePicture)
-        return fileInFolder(m_root, kAttachmentsPreview, fileName);
-    const QString baseName = QFileInfo(fileName).baseName();
-    if (type == ViberMsgTypeVideo && !baseName.isEmpty())
-        return fileInFolder(m_root, kBigAttachmentsPreview, baseName + QStringLiteral(".jpg"));
-    return QString();
+    const QString name = AttachmentPreviews::previewName(type, fileName);
+    if (name.isEmpty())
+        return QString();
+    return fileInFolder(m_root, type == ViberMsgTypePicture ? kAttachmentsPreview : kBigAttachmentsPreview,
+                        name);
 }
 
 QString BackupViberMsgThread::ownFileName(const _ViberMsg *msg) const

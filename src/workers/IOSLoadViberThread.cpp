@@ -186,10 +186,11 @@ void IOSLoadViberThread::fetchAttachment(AfcConnection &container, IOSFileDownlo
     };
     switch (msg.type) {
     case ViberMsgTypePicture:
-        fetchMedia(att.fileName, u"/Documents/AttachmentsPreview/"_s, u"/Documents/BigAttachmentsPreview/"_s);
+        fetchMedia(AttachmentPreviews::previewName(msg.type, att.fileName),
+                   u"/Documents/AttachmentsPreview/"_s, u"/Documents/BigAttachmentsPreview/"_s);
         break;
     case ViberMsgTypeVideo:
-        fetchMedia(QFileInfo(att.fileName).completeBaseName() + u".jpg"_s,
+        fetchMedia(AttachmentPreviews::previewName(msg.type, att.fileName),
                    u"/Documents/BigAttachmentsPreview/"_s, u"/Documents/AttachmentsPreview/"_s);
         break;
     case ViberMsgTypeAudio:

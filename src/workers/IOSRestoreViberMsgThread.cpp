@@ -3,6 +3,7 @@
 #include "ContainerUpload.h"
 #include "PhoneStoreMerge.h"
 #include "VoiceCounter.h"
+#include "viber/AttachmentPreviews.h"
 #include "viber/IOSViberDb.h"
 #include "viber/Sqlite3DB.h"
 #include "viber/StorePaths.h"
@@ -39,7 +40,8 @@ void deliverAttachment(ContainerDelivery &delivery, qint64 key, const _ViberAtta
 {
     const _ViberMsg &msg = *att.message;
     const auto put = [&](const QString &local, const QString &device) {
-        if (nonEmptyFile(local))
+        // A name without a preview name ends in the folder itself.
+        if (nonEmptyFile(local) && !device.endsWith(u'/'))
             delivery.put(local, device, false);
     };
     switch (msg.type) {
@@ -48,12 +50,13 @@ void deliverAttachment(ContainerDelivery &delivery, qint64 key, const _ViberAtta
         break;
     case ViberMsgTypePicture:
         put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
-        put(att.previewPath, u"/Documents/AttachmentsPreview/"_s + att.fileName);
+        put(att.previewPath,
+            u"/Documents/AttachmentsPreview/"_s + AttachmentPreviews::previewName(msg.type, att.fileName));
         break;
     case ViberMsgTypeVideo:
         put(att.filePath, u"/Documents/Attachments/"_s + att.fileName);
         put(att.previewPath,
-            u"/Documents/BigAttachmentsPreview/"_s + QFileInfo(att.fileName).completeBaseName() + u".jpg"_s);
+            u"/Documents/BigAttachmentsPreview/"_s + AttachmentPreviews::previewName(msg.type, att.fileName));
         break;
     case ViberMsgTypeLocation:
         put(att.previewPath, u"/Documents/CustomLocationImage/"_s +

@@ -62,10 +62,11 @@ CREATE TABLE ATRANSACTIONSTRING (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT 
 INSERT INTO ATRANSACTIONSTRING VALUES (1, 16003, 1, 'com.viber');
 )SQL";
 
-// What a store of 2016-2017 holds beside that: the member's names only in its display
-// columns, recents lines with a number and no member (Dan's, and one of a number no
-// member has), and a Viber Out call with no line at all.
+// What a store of 2016-2017 holds beside that: no message metadata yet, the member's names only in its
+// display columns, recents lines with a number and no member (Dan's, and one of a number no member has), and
+// a Viber Out call with no line at all.
 const char kToOlderMembers[] = R"SQL(
+ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZMETADATA;
 UPDATE ZMEMBER SET ZNAME=NULL, ZDISPLAYSHORTNAME=substr(ZDISPLAYFULLNAME, 1, 2);
 UPDATE ZRECENTSLINE SET ZPHONENUMBER=(SELECT n.ZPHONE FROM ZPHONENUMBER AS n WHERE n.ZMEMBER=ZRECENTSLINE.ZPHONENUMINDEX);
 DELETE FROM Z_10RECENTSLINES WHERE Z_10MEMBERS1 IN (SELECT ZMEMBER FROM ZPHONENUMBER WHERE ZCANONIZEDPHONENUM='4915444444444');

@@ -17,9 +17,9 @@ enum class CurrentLinks {
 
 // Rewrites the store at storePath; throws on failure.
 void toCurrentStore(const QString &storePath, CurrentLinks links);
-// A store toCurrentStore made, as the stores of 2016-2017 had it: names only in the members' display
-// columns, the recents line of 4915444444444 with the number alone, a call (900, 34 s)
-// on a line of a number nobody has, and a Viber Out call (901, 131 s) on no line.
+// A store toCurrentStore made, as the stores of 2016-2017 had it: no message metadata, names only in the
+// members' display columns, the recents line of 4915444444444 with the number alone, a call (900, 34 s) on a
+// line of a number nobody has, and a Viber Out call (901, 131 s) on no line.
 void toOlderMemberStore(const QString &storePath);
 
 } // namespace fixtures

@@ -19,7 +19,6 @@
 
 using namespace Qt::StringLiterals;
 using fixtures::CurrentLinks;
-using fixtures::StoreLayout;
 
 Q_DECLARE_METATYPE(fixtures::CurrentLinks)
 Q_DECLARE_METATYPE(std::optional<fixtures::CurrentLinks>)
@@ -33,14 +32,30 @@ const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 struct Store
 {
     explicit Store(std::optional<CurrentLinks> links, const fixtures::StorePlan &p = fixtures::sampleStore())
-        : plan(p)
+        : Store(!links                              ? u"local"_s
+                : *links == CurrentLinks::JoinTable ? u"join"_s
+                                                    : u"column"_s,
+                p)
     {
-        if (!links) {
+    }
+    // kind: "local" (this program's, empty), "empty phone", "template", "phone", the
+    // current stores "join" and "column", or "older" (members of 2016-2017).
+    Store(const QString &kind, const fixtures::StorePlan &p) : plan(p)
+    {
+        if (kind == u"local")
             QDir(dir.path()).mkpath(u"Documents"_s);
-            return;
-        }
-        fixtures::writeStore(plan, dir.path(), StoreLayout::Phone);
-        fixtures::toCurrentStore(path(), *links);
+        else if (kind == u"empty phone")
+            fixtures::StoreWriter(dir.path(), fixtures::StoreLayout::Phone).finish();
+        else
+            fixtures::writeStore(plan, dir.path(),
+                                 kind == u"template" ? fixtures::StoreLayout::Template
+                                                     : fixtures::StoreLayout::Phone);
+        if (kind == u"join")
+            fixtures::toCurrentStore(path(), CurrentLinks::JoinTable);
+        if (kind == u"column" || kind == u"older")
+            fixtures::toCurrentStore(path(), CurrentLinks::MessageColumn);
+        if (kind == u"older")
+            fixtures::toOlderMemberStore(path());
     }
     QString path() const { return QDir(dir.path()).filePath(kFile); }
     void exec(const QString &sql) const { fixtures::exec(path(), sql); }
@@ -95,9 +110,41 @@ struct Store
     fixtures::StorePlan plan;
 };
 
+// What a layout answers, in one line per question.
+QString answers(const StoreLayout &l)
+{
+    static const char *const generations[] = {"unknown", "local", "number index", "members", "current"};
+    static const char *const contacts[] = {"none", "column", "join table"};
+    static const char *const links[] = {"none", "own column", "message column", "join table"};
+    const auto relation = [](const StoreLayout::Relation &r) {
+        return r.exists() ? u"%1(%2,%3)"_s.arg(r.table, r.first, r.second) : u"-"_s;
+    };
+    const auto yes = [](bool b) { return b ? u"yes"_s : u"no"_s; };
+    return QStringList{
+        u"generation "_s + QLatin1String(generations[int(l.generation())]),
+        u"people "_s + l.personTable() + (l.personSource() == l.personTable() ? u""_s : u" with numbers"_s),
+        u"contacts "_s + QLatin1String(contacts[int(l.contactLink())]) + u' ' + relation(l.contactJoin()) +
+            (l.contactRecordId() ? u" record"_s : u""_s),
+        u"participants "_s + relation(l.participants()) + u' ' + yes(l.hasParticipantLinks()),
+        u"attachments "_s + QLatin1String(links[int(l.attachmentLink())]) + u' ' +
+            relation(l.attachmentJoin()),
+        u"locations "_s + QLatin1String(links[int(l.locationLink())]),
+        u"calls %1 lines %2 messages %3 members %4"_s.arg(yes(l.hasCalls()), yes(l.callsHaveLines()),
+                                                          yes(l.callsNameMessages()),
+                                                          relation(l.recentsLineMembers())),
+        u"metadata %1 index %2 history %3"_s.arg(yes(l.hasMessageMetadata()), yes(l.hasMessageIndex()),
+                                                 yes(l.hasChangeHistory()))}
+        .join(u"; "_s);
+}
+
 qint64 merge(IOSViberDb &target, const ViberDataPtr &data)
 {
     return fixtures::mergeAll(target, data->messages.values()).inserted();
+}
+
+QString counts(const ViberMsgMerger &m)
+{
+    return u"%1 new, %2 present, %3 skipped"_s.arg(m.inserted()).arg(m.present()).arg(m.skipped());
 }
 
 } // namespace
@@ -117,7 +164,7 @@ private slots:
     {
         QFETCH(CurrentLinks, links);
         const QTemporaryDir phone;
-        fixtures::writeStore(fixtures::sampleStore(), phone.path(), StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStore(), phone.path(), fixtures::StoreLayout::Phone);
         Store s(links);
         // A one-to-one chat's other party is known from the conversation alone.
         s.exec(u"DELETE FROM Z_5PHONENUMINDEXES WHERE Z_5CONVERSATIONS=%1"_s.arg(s.plan.chat(u"bob"_s).pk));
@@ -134,6 +181,48 @@ private slots:
         QCOMPARE(data->account.leftOutTotal(), 3); // the sample's broken rows, as in a phone's layout
         QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)), u"News (Channel)"_s);
         QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)), u"My Notes"_s);
+    }
+    // Each layout the reader and the writer meet answers by name what they ask of it.
+    void layoutAnswers_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("expected");
+        // Members and their links, and calls, as every store of members has them.
+        const QString members = u"people ZMEMBER with numbers; contacts join table "
+                                "Z_1MEMBERS(Z_1ABCONTACTS,Z_10MEMBERS); participants "
+                                "Z_5PHONENUMINDEXES(Z_5CONVERSATIONS,Z_10PHONENUMINDEXES) yes"_s;
+        const QString calls = u"locations own column; calls yes lines yes messages yes members "
+                              "Z_10RECENTSLINES(Z_10MEMBERS1,Z_14RECENTSLINES1)"_s;
+        const auto row = [&](const char *name, const QString &kind, const QString &expected) {
+            QTest::newRow(name) << kind
+                                << QString(expected).replace(u"%M"_s, members).replace(u"%C"_s, calls);
+        };
+        row("template", u"template"_s,
+            u"generation local; people ZPHONENUMBERINDEX; contacts none -; participants Z_4PHONENUMINDEXES(Z_4CONVERSATIONS,Z_7PHONENUMINDEXES) yes; attachments own column -; locations own column; calls yes lines yes messages no members -; metadata no index no history no"_s);
+        row("phone (before 2016)", u"phone"_s,
+            u"generation number index; people ZPHONENUMBERINDEX; contacts column - record; participants Z_5PHONENUMINDEXES(Z_5CONVERSATIONS,Z_10PHONENUMINDEXES) yes; attachments own column -; locations own column; calls yes lines yes messages yes members -; metadata no index no history no"_s);
+        row("older members", u"older"_s,
+            u"generation members; %M; attachments message column Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata no index yes history yes"_s);
+        row("current, join table", u"join"_s,
+            u"generation current; %M; attachments join table Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
+        row("current, message column", u"column"_s,
+            u"generation current; %M; attachments message column Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
+        row("real", u"real"_s,
+            u"generation current; %M; attachments message column Z_4MESSAGES(Z_4ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
+    }
+    void layoutAnswers()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, expected);
+        const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
+        if (kind == u"real" && (testsupport::realDataDir().isEmpty() || !QFile::exists(real)))
+            QSKIP("the real store is not available here");
+        const Store s(kind == u"real" ? u"local"_s : kind, fixtures::sampleStore());
+        const QString root = kind == u"real" ? QFileInfo(real).absolutePath() : s.dir.path();
+        const QString file = kind == u"real" ? QFileInfo(real).fileName() : kFile;
+        IOSViberDb db(QDir(root), file);
+        db.load();
+        QCOMPARE(answers(db.layout()), expected);
     }
     void olderMemberStore()
     {
@@ -244,9 +333,9 @@ private slots:
         // The writer's duplicate test reads kinds in SQL: it must agree with the reader.
         Sqlite3DB db;
         db.openThrow(u":memory:"_s, Sqlite3DB::ReadWrite);
-        Sqlite3Cursor c =
-            db.queryThrow(Sqlite3Sql(u"select %1 from (select ? as t)"_s.arg(IOSViberDb::callKindSql(u"t"_s)))
-                              .addTextParam(stored));
+        Sqlite3Cursor c = db.queryThrow(
+            Sqlite3Sql(u"select %1 from (select ? as t)"_s.arg(StoreLayout::callKindSql(u"t"_s)))
+                .addTextParam(stored));
         QVERIFY(c.moveNext());
         QCOMPARE(c.getIntAt(0), kind);
         _ViberCall call;
@@ -256,33 +345,53 @@ private slots:
         QVERIFY(kind == int(ViberCallTypeUnknown) ||
                 callTypeFromStoreText(callTypeToStoreText(call.type)) == call.type);
     }
+    // Records of one layout merged into another: everything arrives, and a second run
+    // finds it all present and writes nothing.
     void writes_data()
     {
-        QTest::addColumn<std::optional<CurrentLinks>>("target");
-        QTest::newRow("into a current store, join table") << std::optional(CurrentLinks::JoinTable);
-        QTest::newRow("into a current store, message column") << std::optional(CurrentLinks::MessageColumn);
-        QTest::newRow("into a local database") << std::optional<CurrentLinks>();
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("target");
+        for (const QString &source : {u"phone"_s, u"template"_s})
+            for (const QString &target : {u"local"_s, u"empty phone"_s})
+                QTest::addRow("%s into %s", qPrintable(source), qPrintable(target)) << source << target;
+        for (const QString &target : {u"join"_s, u"column"_s, u"local"_s})
+            QTest::addRow("current into %s", qPrintable(target)) << u"column"_s << target;
     }
     void writes()
     {
-        QFETCH(std::optional<CurrentLinks>, target);
-        Store source(CurrentLinks::MessageColumn, fixtures::sampleStoreAndMore());
-        source.addCurrentKinds();
-        const ViberDataPtr from = source.load();
-        Store t(target);
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        const bool current = source == u"column";
+        Store from(source, current ? fixtures::sampleStoreAndMore() : fixtures::sampleStore());
+        if (current)
+            from.addCurrentKinds();
+        const ViberDataPtr records = from.load();
+        const QList<_ViberMsg *> all = records->messages.values();
+        const bool toCurrent = target == u"join" || target == u"column";
+        Store t(target, fixtures::sampleStore());
         const QString maxBefore =
-            target ? t.rows(u"select Z_MAX from Z_PRIMARYKEY where Z_NAME='ViberMessage'"_s) : QString();
+            toCurrent ? t.rows(u"select Z_MAX from Z_PRIMARYKEY where Z_NAME='ViberMessage'"_s) : QString();
         IOSViberDb db(QDir(t.dir.path()), kFile);
-        QVERIFY(merge(db, from) > 0);
-        QVERIFY(db.isWhole());
+        const ViberMsgMerger first = fixtures::mergeAll(db, all);
+        if (!toCurrent)
+            QCOMPARE(counts(first), u"%1 new, 0 present, 0 skipped"_s.arg(all.size()));
+        QVERIFY(first.inserted() > 0 && db.isWhole());
         db.close();
+        const QStringList rows = fixtures::storeRows(t.path());
 
         const ViberDataPtr back = t.load();
-        const auto detail = target ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
-        QCOMPARE(fixtures::messageContent(*back, detail), fixtures::messageContent(*from, detail));
+        const auto detail = target != u"local" ? fixtures::Detail::WithoutNames : fixtures::Detail::Content;
+        const QStringList expected = fixtures::messageContent(*records, detail);
+        QVERIFY(expected.filter(u" call "_s).size() >= 7 && !expected.filter(u"G-FRIENDS"_s).isEmpty());
+        QCOMPARE(fixtures::messageContent(*back, detail), expected);
+        // Chats without messages are not made by a merge.
+        for (const _ViberChat *c : std::as_const(back->chats))
+            QVERIFY(toCurrent || !c->messages.isEmpty());
         // Nothing of the new kinds is lost: a second copy from the result shows them alike.
         for (const qint64 key : {902, 904, 905, 909, 910, 911}) {
-            const _ViberMsg *m = from->messages.value(key);
+            if (!current)
+                break;
+            const _ViberMsg *m = records->messages.value(key);
             QVERIFY(m);
             const auto same =
                 std::find_if(back->messages.cbegin(), back->messages.cend(), [&](const _ViberMsg *b) {
@@ -291,7 +400,7 @@ private slots:
             QVERIFY2(same != back->messages.cend(), qPrintable(QString::number(key)));
             QCOMPARE(MessageText::plainText(*same), MessageText::plainText(m));
         }
-        if (target) {
+        if (toCurrent) {
             // New rows take keys after the app's, the index finds them, and both links are there.
             QVERIFY(t.rows(u"select min(Z_PK) from ZVIBERMESSAGE where ZTEXT like 'New %'"_s).toLongLong() >
                     maxBefore.toLongLong());
@@ -313,9 +422,12 @@ private slots:
                     u"select ZSYSTEMTYPE from ZVIBERMESSAGE where ZTEXT='?' and ZSYSTEMTYPE like 'systemF%'"_s),
                 u"systemFutureThing"_s);
         }
-        // A second run adds nothing.
         IOSViberDb again(QDir(t.dir.path()), kFile);
-        QCOMPARE(merge(again, from), 0);
+        const ViberMsgMerger second = fixtures::mergeAll(again, all);
+        QCOMPARE(second.inserted(), 0);
+        QCOMPARE(second.present() + second.skipped(), first.present() + first.inserted() + first.skipped());
+        again.close();
+        QCOMPARE(fixtures::storeRows(t.path()), rows);
     }
     void refused_data()
     {
@@ -351,7 +463,7 @@ private slots:
         const QTemporaryDir dir;
         const QString group = dir.filePath(u"group"_s), store = u"com.viber/database/Contacts.data"_s;
         const fixtures::StorePlan plan = fixtures::sampleStore();
-        fixtures::writeStore(plan, group, StoreLayout::Phone, store);
+        fixtures::writeStore(plan, group, fixtures::StoreLayout::Phone, store);
         fixtures::toCurrentStore(QDir(group).filePath(store), CurrentLinks::MessageColumn);
         QVERIFY(testsupport::writeFile(QDir(group).filePath(store + u"-wal"_s), "a log of long ago"));
         fixtures::BackupFixture backup(dir.filePath(u"backup"_s));
@@ -393,7 +505,7 @@ private slots:
         IOSViberDb inPlace(QDir(folder), QFileInfo(real).fileName());
         const ViberDataPtr before = inPlace.load();
         QCOMPARE(fixtures::filesBelow(folder), files);
-        QCOMPARE(inPlace.joinTable() + u' ' + inPlace.joinPersonColumn(),
+        QCOMPARE(inPlace.layout().participants().table + u' ' + inPlace.layout().participants().second,
                  u"Z_5PHONENUMINDEXES Z_10PHONENUMINDEXES"_s);
         QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
         const _ViberChat *chat = before->chats.value(2);

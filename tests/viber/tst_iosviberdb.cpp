@@ -12,7 +12,6 @@
 #include <limits>
 
 using namespace Qt::StringLiterals;
-using fixtures::StoreLayout;
 
 namespace {
 
@@ -24,7 +23,7 @@ using fixtures::exec;
 // A plan written as a store in a folder of its own.
 struct Store
 {
-    explicit Store(StoreLayout layout, fixtures::StorePlan content = fixtures::sampleStore())
+    explicit Store(fixtures::StoreLayout layout, fixtures::StorePlan content = fixtures::sampleStore())
         : plan(std::move(content))
     {
         fixtures::writeStore(plan, dir.path(), layout);
@@ -49,8 +48,8 @@ class TestIOSViberDb : public QObject
 private slots:
     void initTestCase()
     {
-        m_phone = std::make_unique<Store>(StoreLayout::Phone);
-        m_template = std::make_unique<Store>(StoreLayout::Template);
+        m_phone = std::make_unique<Store>(fixtures::StoreLayout::Phone);
+        m_template = std::make_unique<Store>(fixtures::StoreLayout::Template);
         m_data = m_phone->load();
         m_templateData = m_template->load();
         AttachmentPreviews::makeMissing(*m_data);
@@ -79,7 +78,7 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray("<html>This is a download error page, not a store.</html>\n").repeated(200));
         } else if (damage != u"folder") {
-            fixtures::writeStore(fixtures::sampleStore(), dir.path(), StoreLayout::Phone);
+            fixtures::writeStore(fixtures::sampleStore(), dir.path(), fixtures::StoreLayout::Phone);
             exec(path, u"DROP TABLE "_s + damage);
         }
         const QStringList files = fixtures::filesBelow(dir.path());
@@ -109,7 +108,7 @@ private slots:
         QCOMPARE(files.size(), 2);
         IOSViberDb again(QDir(dir.path()), name);
         QVERIFY(again.load()->messages.isEmpty());
-        QCOMPARE(again.joinTable(), u"Z_4PHONENUMINDEXES"_s);
+        QCOMPARE(again.layout().participants().table, u"Z_4PHONENUMINDEXES"_s);
         QCOMPARE(fixtures::filesBelow(dir.path()), files);
     }
     void loadReportsProgressAndStopsWhenAsked()
@@ -313,7 +312,7 @@ private slots:
         plan.addCall(u"d1"_s, 4, u"outgoing"_s);
         plan.addCall(u"b2"_s, 2, u"missed"_s);
         plan.addCall(u"c1"_s, 3, u"missed"_s);
-        const Store s(StoreLayout::Template, plan);
+        const Store s(fixtures::StoreLayout::Template, plan);
         const ViberDataPtr data = s.load();
         auto chatOf = [&](const QString &call) { return data->messages.value(-plan.call(call).pk)->chat; };
         QCOMPARE(data->chats.size(), 6);
@@ -350,7 +349,7 @@ private slots:
             plan.addMessage(u"pin"_s, chat, a, u"received"_s, QString(), u"customLocation"_s).pk;
         plan.addLocation(u"first"_s, pin, 48.1, 11.5, u"First"_s);
         plan.addLocation(u"second"_s, pin, 52.5, 13.4, u"Second"_s);
-        const ViberDataPtr data = Store(StoreLayout::Phone, plan).load();
+        const ViberDataPtr data = Store(fixtures::StoreLayout::Phone, plan).load();
 
         for (const qint64 key : odd) {
             const _ViberMsg *m = data->messages.value(key);
@@ -397,7 +396,7 @@ private slots:
         hostile << add(u"sticker"_s, QString(), u"../../../../../../x"_s);
         const qint64 fine = add(u"picture"_s, u"ok.jpg"_s);
         plan.addFile(u"Documents/Attachments/ok.jpg"_s, fixtures::FileKind::Jpeg);
-        fixtures::writeStore(plan, root, StoreLayout::Phone);
+        fixtures::writeStore(plan, root, fixtures::StoreLayout::Phone);
         // A file and a preview folder that are links leading out of the store.
         QVERIFY(QFile::link(outside, root + u"/Documents/Attachments/linked.jpg"_s));
         QVERIFY(QFile::link(elsewhere, root + u"/Documents/AttachmentsPreview"_s));
@@ -422,7 +421,7 @@ private slots:
     }
     void storeWithoutParticipantTables()
     {
-        const Store s(StoreLayout::Template);
+        const Store s(fixtures::StoreLayout::Template);
         exec(s.path(), u"DROP TABLE ZPHONENUMBERINDEX; DROP TABLE Z_4PHONENUMINDEXES"_s);
         const ViberDataPtr data = s.load();
         // No person, so every call comes under one made-up unknown party with a chat of its own.
@@ -449,7 +448,7 @@ private slots:
     void loadingChangesNothingOpeningCleansOrphans()
     {
         QFETCH(QString, setup);
-        const Store clean(StoreLayout::Phone), s(StoreLayout::Phone);
+        const Store clean(fixtures::StoreLayout::Phone), s(fixtures::StoreLayout::Phone);
         // Rows of a chat and of messages that do not exist.
         exec(
             s.path(),
@@ -480,7 +479,7 @@ private slots:
     }
     void loadsWhileAnotherProgramWrites()
     {
-        const Store s(StoreLayout::Template);
+        const Store s(fixtures::StoreLayout::Template);
         const QStringList expected = fixtures::messageContent(*s.load());
         Sqlite3DB writer;
         writer.openThrow(s.path(), Sqlite3DB::ReadWrite);

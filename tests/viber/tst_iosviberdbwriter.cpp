@@ -9,9 +9,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
-using fixtures::StoreLayout;
 
 Q_DECLARE_METATYPE(fixtures::StoreLayout)
 
@@ -25,9 +25,9 @@ QString hex(const QByteArray &bytes)
 // An empty store of a layout, open for writing, and records to write into it.
 struct Target
 {
-    explicit Target(StoreLayout layout = StoreLayout::Template)
+    explicit Target(fixtures::StoreLayout layout = fixtures::StoreLayout::Template)
     {
-        if (layout == StoreLayout::Phone)
+        if (layout == fixtures::StoreLayout::Phone)
             fixtures::StoreWriter(dir.path(), layout).finish();
         else
             QDir(dir.path()).mkpath(u"Documents"_s);
@@ -55,15 +55,15 @@ class TestIOSViberDbWriter : public QObject
 private slots:
     void rowsFollowTheTargetLayout_data()
     {
-        QTest::addColumn<StoreLayout>("layout");
-        QTest::newRow("template layout") << StoreLayout::Template;
-        QTest::newRow("phone layout") << StoreLayout::Phone;
+        QTest::addColumn<fixtures::StoreLayout>("layout");
+        QTest::newRow("template layout") << fixtures::StoreLayout::Template;
+        QTest::newRow("phone layout") << fixtures::StoreLayout::Phone;
     }
     void rowsFollowTheTargetLayout()
     {
-        QFETCH(StoreLayout, layout);
+        QFETCH(fixtures::StoreLayout, layout);
         Target t(layout);
-        if (layout == StoreLayout::Phone)
+        if (layout == fixtures::StoreLayout::Phone)
             t.db.execThrow(u"insert into ZRECENTSLINE(Z_PK, ZUID) values (1, 17)"_s);
         t.ann.phone = u"+49 151 11"_s;
         t.ann.name = u"Ann"_s;
@@ -78,11 +78,11 @@ private slots:
         const qint64 key = t.merge(msg);
         QVERIFY(key > 0 && t.attKey > 0 && t.locKey == 0 && !Emoticons::ranges(msg.text).isEmpty());
         QCOMPARE(
-            t.rows(
-                u"select m.ZCONVERSATION, m.ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, m.ZPHONENUMINDEX, "
-                u"ZCANONIZEDPHONENUM, ZPHONENUM, (select count(*) from %1), a.ZTYPE, ZDURATION, a.ZNAME, "
-                u"ZID, "
-                u"a.ZMESSAGE from ZVIBERMESSAGE m, ZPHONENUMBERINDEX, ZATTACHMENT a"_s.arg(t.db.joinTable())),
+            t.rows(u"select m.ZCONVERSATION, m.ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, m.ZPHONENUMINDEX, "
+                   u"ZCANONIZEDPHONENUM, ZPHONENUM, (select count(*) from %1), a.ZTYPE, ZDURATION, a.ZNAME, "
+                   u"ZID, "
+                   u"a.ZMESSAGE from ZVIBERMESSAGE m, ZPHONENUMBERINDEX, ZATTACHMENT a"_s.arg(
+                       t.db.layout().participants().table)),
             u"%1|pendingNotSent|42|%2|NULL|1|4915111|+49 151 11|1|video|3.5|v.mp4|vid|%3"_s
                 .arg(t.merger.chatKey())
                 .arg(t.attKey)
@@ -90,7 +90,7 @@ private slots:
         // A phone's layout gets Core Data's columns (ZUIDs unique in the store, after its
         // largest), emoticon ranges from the text when the record carries none, and no person
         // name (a phone takes it from its address book).
-        if (layout == StoreLayout::Phone)
+        if (layout == fixtures::StoreLayout::Phone)
             QCOMPARE(
                 t.rows(
                     u"select m.Z_ENT, m.Z_OPT, Z5_CONVERSATION, ZEMOTICONSRANGES, a.Z_ENT ae, a.ZSTATE ast, "
@@ -250,7 +250,7 @@ private slots:
         if (inTransaction)
             t.db.execThrow(u"COMMIT"_s);
         QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"2"_s);
-        QCOMPARE(t.rows(u"select count(*) from "_s + t.db.joinTable()), u"5"_s);
+        QCOMPARE(t.rows(u"select count(*) from "_s + t.db.layout().participants().table), u"5"_s);
     }
     void lookupsForgetWhatARollbackTookAway()
     {
@@ -364,9 +364,53 @@ private slots:
         QCOMPARE(t.db.insertChat(counter, nullptr), 0);
         QCOMPARE(t.db.insertPerson(counter, nullptr), 0);
     }
+    void oddRecordsAreMergedOnce()
+    {
+        Target t;
+        fixtures::Records &r = t.r;
+        // People without a number match nobody in the store: each keeps their own chat,
+        // and a repeated run leaves no chat or row of its own for them.
+        for (const QString &name : {u"Nobody One"_s, u"Nobody Two"_s}) {
+            _ViberPerson &nobody = r.person(QString(), name);
+            r.message(r.chat({&nobody}), &nobody, ViberMsgStateReceived, name, 7e8, r.messages().size() + 1);
+        }
+        // Dates far off, or none.
+        _ViberPerson &cy = r.person(u"+333"_s);
+        _ViberChat &cyChat = r.chat({&cy});
+        const double inf = std::numeric_limits<double>::infinity();
+        qint64 token = 100;
+        for (double date :
+             {inf, -inf, 9.3e18, -9.3e18, 1e300, std::numeric_limits<double>::quiet_NaN(), -0.5}) {
+            r.message(cyChat, &cy, ViberMsgStateReceived, u"m"_s, date, ++token);
+            r.call(cyChat, cy, ViberCallTypeOutgoing, ++token, date);
+        }
+        // Not writable: skipped, and the group made for it goes again.
+        r.message(r.chat({&t.ann}, u"G1"_s, u"Group"_s), nullptr, ViberMsgStateReceived, u"who?"_s, 7e8, 99);
+        const qint64 writable = r.messages().size() - 1;
+        const auto counts = [](const ViberMsgMerger &m) {
+            return u"%1 new, %2 present, %3 skipped"_s.arg(m.inserted()).arg(m.present()).arg(m.skipped());
+        };
+
+        QCOMPARE(counts(fixtures::mergeAll(t.db, r.messages())),
+                 u"%1 new, 0 present, 1 skipped"_s.arg(writable));
+        const ViberDataPtr copy = t.db.load();
+        QCOMPARE(copy->messages.size(), writable);
+        QCOMPARE(copy->chats.size(), 3);
+        int nobodies = 0;
+        for (const _ViberMsg *m : std::as_const(copy->messages))
+            if (m->person && m->person->phone.isEmpty() && ++nobodies)
+                QVERIFY(m->person->name == m->text && m->chat->messages.size() == 1 &&
+                        m->chat->participants.size() == 1);
+        QCOMPARE(nobodies, 2);
+
+        const QStringList rows = fixtures::storeRows(t.db.fullPath());
+        QCOMPARE(counts(fixtures::mergeAll(t.db, r.messages())),
+                 u"0 new, %1 present, 1 skipped"_s.arg(writable));
+        QCOMPARE(fixtures::storeRows(t.db.fullPath()), rows);
+    }
     void summaryColumns()
     {
-        Target t(StoreLayout::Phone);
+        Target t(fixtures::StoreLayout::Phone);
         _ViberMsg &older = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"older"_s, 7e8, 1);
         _ViberMsg &latest = t.r.message(t.chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 100, 2);
         t.r.attachment(latest, ViberMsgTypePicture, u"p.jpg"_s).other =

@@ -308,6 +308,7 @@ INSERT INTO Messages (EventId, Type, Body, PayloadPath, PttDuration, PttID) VALU
 INSERT INTO Calls VALUES (101, 3), ('abc', 3), (400, 1e12), (401, -4), (300, 1))"_s,
                                     path, DesktopLayout::Classic);
         const ViberDataPtr data = PCViberDb(path).load();
+        QVERIFY2(data->account.balances(), qPrintable(data->account.imbalances().join(u"; "_s)));
         QStringList added = records(*data);
         for (const QString &line : records(*PCViberDb(clean).load()))
             QVERIFY2(added.removeOne(line), qPrintable(line));

@@ -17,7 +17,6 @@
 
 using namespace Qt::StringLiterals;
 using fixtures::Records;
-using fixtures::StoreLayout;
 using Outcome = WorkerThread::Outcome;
 
 namespace {
@@ -82,7 +81,7 @@ struct Bench
     }
     ViberDataPtr sample() const
     {
-        fixtures::writeStore(fixtures::sampleStore(), src.path(), StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStore(), src.path(), fixtures::StoreLayout::Phone);
         // Loaded as the program loads it, previews made.
         const ViberDataPtr data =
             IOSViberDb(QDir(src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
@@ -170,7 +169,7 @@ private slots:
             m.seq = seq;
         }
         Bench b;
-        fixtures::writeStore(plan, b.src.path(), StoreLayout::Phone);
+        fixtures::writeStore(plan, b.src.path(), fixtures::StoreLayout::Phone);
         const ViberDataPtr source =
             IOSViberDb(QDir(b.src.path()), QString::fromLatin1(fixtures::kStoreFileName)).load();
         QCOMPARE(b.backup(source->messages.values()), Outcome::Succeeded);
@@ -197,7 +196,7 @@ private slots:
             plan.addMessage(u"m"_s, plan.addChat(u"c"_s, {p}).pk, p, u"received"_s, QString()).pk;
         plan.addAttachment(u"a"_s, m, u"audio"_s, u"41"_s).pk = 41;
         QVERIFY(QDir().mkpath(b.folder));
-        fixtures::writeStore(plan, b.folder, StoreLayout::Template,
+        fixtures::writeStore(plan, b.folder, fixtures::StoreLayout::Template,
                              QLatin1String(LocalDatabases::kStoreFileName));
         const QString voice = b.folder + u"/Documents/VoiceMessages/"_s;
         writeFile(voice + u"41"_s, "voice 41");

@@ -146,6 +146,48 @@ private slots:
         QVERIFY(testsupport::readFile(phoneFolder + u"/Documents/VoiceMessages/_ptt_id_counter"_s).size() ==
                 4);
     }
+
+    // A video named with two dots keeps its preview from the phone and back to a phone:
+    // the device side names it as the store's reader does ("clip.jpg").
+    void dottedVideoKeepsItsPreview()
+    {
+        const TempDataFolder data;
+        const QString from = m_dir.filePath(u"dotted"_s), to = m_dir.filePath(u"dotted target"_s);
+        fixtures::StorePlan plan;
+        const qint64 ann = plan.addPerson(u"ann"_s, u"4915111111111"_s, u"Ann"_s).pk;
+        const qint64 chat = plan.addChat(u"ann"_s, {ann}).pk;
+        fixtures::MessagePlan &clip = plan.addMessage(u"clip"_s, chat, ann, u"received"_s, QString());
+        clip.token = 424242; // none of the target's
+        const qint64 msg = clip.pk;
+        plan.addAttachment(u"clip"_s, msg, u"video"_s, u"clip.v1.mov"_s);
+        plan.addFile(u"Documents/Attachments/clip.v1.mov"_s, fixtures::FileKind::Bytes);
+        plan.addFile(u"Documents/BigAttachmentsPreview/clip.jpg"_s, fixtures::FileKind::Jpeg);
+        fixtures::writeStore(plan, from, fixtures::StoreLayout::Phone);
+        fixtures::writeStore(fixtures::sampleStore(), to, fixtures::StoreLayout::Phone);
+
+        ViberDataPtr video;
+        {
+            SimulatedAfc phone(from, media());
+            QTRY_VERIFY(phone.device());
+            IOSLoadViberThread load(phone.device(), u"dotted"_s);
+            QVERIFY(testsupport::runToEnd(load));
+            video = load.data();
+        }
+        const _ViberAtta *att = video->attachments.value(plan.attachment(u"clip"_s).pk);
+        QVERIFY(att);
+        QCOMPARE(testsupport::readFile(att->previewPath),
+                 testsupport::readFile(from + u"/Documents/BigAttachmentsPreview/clip.jpg"_s));
+
+        SimulatedAfc phone(to, media());
+        QTRY_VERIFY(phone.device());
+        IOSLoadViberThread load(phone.device(), u"dotted target"_s);
+        QVERIFY(testsupport::runToEnd(load));
+        IOSRestoreViberMsgThread transfer(load.rootFolder(), video->messages.values());
+        transfer.setDirect(phone.device());
+        QVERIFY2(testsupport::runToEnd(transfer), qPrintable(transfer.errorText()));
+        QCOMPARE(testsupport::readFile(to + u"/Documents/BigAttachmentsPreview/clip.jpg"_s),
+                 testsupport::readFile(att->previewPath));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLoadFromDevice)
