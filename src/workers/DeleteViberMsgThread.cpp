@@ -47,7 +47,7 @@ QString DeleteViberMsgThread::work()
         db.open();
         qInfo("Deleting %lld messages from %s", qint64(m_messages.size()), qUtf8Printable(db.path()));
         db.execThrow(QStringLiteral("BEGIN IMMEDIATE"));
-        const bool hasRecents = db.hasTable(QStringLiteral("ZRECENT"));
+        const bool hasRecents = db.layout().has(QStringLiteral("ZRECENT"));
         const qint64 total = m_messages.size();
         QElapsedTimer sinceReport;
         int lastPercent = -1;
