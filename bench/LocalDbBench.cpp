@@ -93,8 +93,7 @@ bool generate(Source &s, const QString &root, const Sizes &n)
         const ViberMsgType type = types[(i / kAttachmentEvery) % 5];
         if (type == ViberMsgTypeLocation) {
             m.type = ViberMsgTypeLocation;
-            m.latitude = 48.0 + i / 1e6;
-            m.longitude = 11.0 + i / 1e6;
+            m.setPlace(48.0 + i / 1e6, 11.0 + i / 1e6);
         }
         _ViberAtta &a =
             s.records.attachment(m, type, QStringLiteral("file-%1.jpg").arg(i), QString::number(i));

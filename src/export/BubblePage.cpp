@@ -111,7 +111,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
         if (att && isNonEmptyFile(att->previewPath))
             body += wrapped(pictureLink(map, att->previewPath, QString(), style.pictureLimit, style));
         const QString place =
-            msg->address.trimmed().isEmpty() ? BubblePage::tr("IDS_BUBBLE_LOCATION") : msg->address;
+            msg->address().trimmed().isEmpty() ? BubblePage::tr("IDS_BUBBLE_LOCATION") : msg->address();
         body += wrapped(QStringLiteral("<a class=\"map\" href=\"%1\"%2>%3</a>")
                             .arg(MessageText::attributeHtml(map), linkAttributes(style), text(place)));
         body += wrapped(QLatin1String("<span class=\"coordinates\">") +

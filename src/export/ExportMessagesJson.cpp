@@ -104,10 +104,10 @@ QJsonObject ExportMessagesJson::messageObject(const _ViberMsg &msg)
                      doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(metadata));
         }
     }
-    if (msg.latitude != 0 || msg.longitude != 0)
-        o.insert(QStringLiteral("location"), QJsonObject{{QStringLiteral("latitude"), msg.latitude},
-                                                         {QStringLiteral("longitude"), msg.longitude},
-                                                         {QStringLiteral("address"), msg.address}});
+    if (msg.latitude() != 0 || msg.longitude() != 0)
+        o.insert(QStringLiteral("location"), QJsonObject{{QStringLiteral("latitude"), msg.latitude()},
+                                                         {QStringLiteral("longitude"), msg.longitude()},
+                                                         {QStringLiteral("address"), msg.address()}});
     if (const _ViberAtta *a = msg.attachment) {
         QJsonObject att{
             {QStringLiteral("type"), a->type.isEmpty() ? MessageText::kindName(msg.type) : a->type},

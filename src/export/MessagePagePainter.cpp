@@ -468,8 +468,8 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         c.picturePath = att ? att->previewPath : QString();
         // The address, then what the sender wrote with the place.
         QStringList lines;
-        if (!msg->address.trimmed().isEmpty())
-            lines << msg->address;
+        if (!msg->address().trimmed().isEmpty())
+            lines << msg->address();
         // Where it is, as text: the page fetches no map.
         lines << MessageText::coordinatesText(msg);
         if (!msg->text.trimmed().isEmpty())

@@ -570,15 +570,15 @@ QString MessageText::mapLinkAddress(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    return mapSite().arg(QString::number(msg->latitude, 'f', 6), QString::number(msg->longitude, 'f', 6));
+    return mapSite().arg(QString::number(msg->latitude(), 'f', 6), QString::number(msg->longitude(), 'f', 6));
 }
 
 QString MessageText::coordinatesText(const _ViberMsg *msg)
 {
     if (!msg)
         return QString();
-    return QString::number(msg->latitude, 'f', 6) + QLatin1String(", ") +
-           QString::number(msg->longitude, 'f', 6);
+    return QString::number(msg->latitude(), 'f', 6) + QLatin1String(", ") +
+           QString::number(msg->longitude(), 'f', 6);
 }
 
 QString MessageText::pictureFolder()

@@ -135,9 +135,7 @@ ViberDataPtr DemoArchive::build(const QString &folder)
     photo->previewPath =
         b.picture(QStringLiteral("summit_preview.jpg"), QSize(300, 200), QColor(120, 180, 230));
     _ViberMsg *place = b.message(withAnn, nullptr, 25, QString(), ViberMsgTypeLocation);
-    place->latitude = 47.4210;
-    place->longitude = 10.9863;
-    place->address = QStringLiteral("Zugspitze summit");
+    place->setPlace(47.4210, 10.9863, QStringLiteral("Zugspitze summit"));
     _ViberMsg *voice = b.message(withAnn, ann, 24, QString(), ViberMsgTypeAudio);
     b.attachment(voice, QStringLiteral("audio"), QStringLiteral("voice-note.m4a"), 14.5);
     b.file(QStringLiteral("voice-note.m4a"), QByteArray(2048, '\0'));

@@ -827,9 +827,11 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         msg->state = state;
         // A member-added row of older stores has no text: the person added is its person.
         msg->text = text;
-        msg->latitude = c.getDoubleAt(latCol.index);
-        msg->longitude = c.getDoubleAt(lonCol.index);
-        msg->address = ctx.textAt(c, addressCol.index);
+        // Only a message with a place gets one: a million others spare its room.
+        const double latitude = c.getDoubleAt(latCol.index), longitude = c.getDoubleAt(lonCol.index);
+        const QString address = ctx.textAt(c, addressCol.index);
+        if (latitude != 0 || longitude != 0 || !address.isEmpty())
+            msg->setPlace(latitude, longitude, address);
         msg->other = extra.other(c);
         // A kind not known goes back into a store with its spelling, which a row of
         // this program's layout may keep only in its column.
@@ -928,7 +930,7 @@ void IOSViberDb::loadAttachments(LoadContext &ctx)
         } else if (type == QLatin1String("customLocation")) {
             msg->type = ViberMsgTypeLocation;
             att->previewPath = inFolder(StorePaths::kCustomLocationImage,
-                                        StorePaths::locationImageName(msg->latitude, msg->longitude));
+                                        StorePaths::locationImageName(msg->latitude(), msg->longitude()));
         } else if (type == QLatin1String("picture")) {
             msg->type = ViberMsgTypePicture;
             att->filePath = inFolder(StorePaths::kAttachments, att->fileName);

@@ -853,7 +853,7 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     attachmentKey = 0;
     locationKey = 0;
 
-    if (msg->latitude != 0 && msg->longitude != 0) {
+    if (msg->latitude() != 0 && msg->longitude() != 0) {
         Sqlite3Row loc;
         const QString &lt = kViberLocation;
         optional(lt, loc, QStringLiteral("Z_ENT"), entity(QStringLiteral("ViberLocation")));
@@ -863,10 +863,10 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
             loc.setVal(QStringLiteral("ZUID"), counter);
         }
         optional(lt, loc, QStringLiteral("ZMESSAGE"), messageKey);
-        loc.setVal(QStringLiteral("ZLATITUDE"), msg->latitude);
-        loc.setVal(QStringLiteral("ZLONGITUDE"), msg->longitude);
-        if (!msg->address.isEmpty())
-            loc.setVal(QStringLiteral("ZADDRESS"), msg->address);
+        loc.setVal(QStringLiteral("ZLATITUDE"), msg->latitude());
+        loc.setVal(QStringLiteral("ZLONGITUDE"), msg->longitude());
+        if (!msg->address().isEmpty())
+            loc.setVal(QStringLiteral("ZADDRESS"), msg->address());
         locationKey = insertRow(lt, loc);
     }
 

@@ -680,8 +680,8 @@ void PCViberDb::loadMessages(LoadContext &ctx)
         const qint64 msecs = msecsOf(c.getInt64At(tsCol), ctx.millis);
         msg->token = msg->seq = c.getInt64At(tokenCol);
         const MapPoint point = mapPointAt(c, latCol, lonCol);
-        msg->latitude = point.latitude;
-        msg->longitude = point.longitude;
+        if (point.latitude != 0 || point.longitude != 0)
+            msg->setPlace(point.latitude, point.longitude);
         msg->date = msg->stateDate = msecsToStoreTime(msecs);
         msg->state = c.getInt64At(directionCol) == 1 ? ViberMsgStateDelivered : ViberMsgStateReceived;
         msg->chat = chat;

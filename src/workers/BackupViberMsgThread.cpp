@@ -249,7 +249,7 @@ QString BackupViberMsgThread::copyAttachmentFiles(const _ViberMsg *msg, qint64 a
     case ViberMsgTypeLocation:
         m_files.copyFile(
             att->previewPath,
-            fileInFolder(m_root, kCustomLocationImage, locationImageName(msg->latitude, msg->longitude)),
+            fileInFolder(m_root, kCustomLocationImage, locationImageName(msg->latitude(), msg->longitude())),
             FileJournal::Replace::Never);
         break;
     case ViberMsgTypeAudio: {

@@ -400,7 +400,7 @@ void IOSLoadViberFromiTunesThread::copyAttachment(const _ViberAtta &att)
     case ViberMsgTypeLocation:
         copyByKey(m_viberTable,
                   u"/Documents/CustomLocationImage/"_s +
-                      StorePaths::locationImageName(msg.latitude, msg.longitude),
+                      StorePaths::locationImageName(msg.latitude(), msg.longitude()),
                   att.previewPath, false);
         break;
     case ViberMsgTypeAudio:

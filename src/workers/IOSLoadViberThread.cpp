@@ -199,7 +199,7 @@ void IOSLoadViberThread::fetchAttachment(AfcConnection &container, IOSFileDownlo
     case ViberMsgTypeLocation:
         downloader.download(container,
                             u"/Documents/CustomLocationImage/"_s +
-                                StorePaths::locationImageName(msg.latitude, msg.longitude),
+                                StorePaths::locationImageName(msg.latitude(), msg.longitude()),
                             att.previewPath, true);
         break;
     // Kinds the app added later: left out, the chat would show them as missing.

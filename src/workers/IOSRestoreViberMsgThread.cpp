@@ -60,7 +60,7 @@ void deliverAttachment(ContainerDelivery &delivery, qint64 key, const _ViberAtta
         break;
     case ViberMsgTypeLocation:
         put(att.previewPath, u"/Documents/CustomLocationImage/"_s +
-                                 StorePaths::locationImageName(msg.latitude, msg.longitude));
+                                 StorePaths::locationImageName(msg.latitude(), msg.longitude()));
         break;
     default:
         break;

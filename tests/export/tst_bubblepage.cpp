@@ -147,8 +147,7 @@ private slots:
         add("picture, no attachment", msg(ViberMsgTypePicture, true, u"no file"_s),
             {u"<div class=\"bb2\">"_s, time}, u"<img"_s);
         _ViberMsg *place = att(ViberMsgTypeLocation, QString(), m_dir.filePath(u"gone.png"_s));
-        place->latitude = 52.5;
-        place->address = u"Main St & 5th"_s;
+        place->setPlace(52.5, 0, u"Main St & 5th"_s);
         place->text = u"meet here"_s;
         // The place as text linked to the map site; nothing fetched, no picture but a local one.
         const QString map =
@@ -234,7 +233,7 @@ private slots:
                             u"http://a/"_s + evil);
             f.addAttachment(add(ViberMsgTypeAudio), u"/x/a"_s + evil + u".m4a"_s, QString(), 10);
             _ViberMsg *loc = add(ViberMsgTypeLocation);
-            loc->address = u'x' + evil;
+            loc->setPlace(0, 0, u'x' + evil);
             f.addAttachment(loc, QString(), u"/x/"_s + evil);
             f.addAttachment(add(ViberMsgTypeSticker), QString(), QString())->attId = u'1' + evil;
             add(ViberMsgTypeSystem, evil)->systemKind = ViberSystemKindNameChanged;

@@ -260,7 +260,7 @@ private:
         _ViberMsg *msg = m_f.addMessage(group ? m_group : m_direct, type, kNoon, false, text);
         msg->person = m_ann;
         if (type == ViberMsgTypeLocation)
-            msg->address = u"Main Square 1"_s;
+            msg->setPlace(0, 0, u"Main Square 1"_s);
         static const char *const files[] = {"", "gone.jpg", "portrait.jpg", "landscape.jpg"};
         if (preview != NoAttachment) {
             _ViberAtta *att =

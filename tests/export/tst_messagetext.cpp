@@ -259,8 +259,7 @@ private slots:
     {
         QCOMPARE(MessageText::attributeHtml(u"a\"b'c<d>&e\n"_s), u"a&quot;b&#39;c&lt;d&gt;&amp;e\n"_s);
         _ViberMsg msg;
-        msg.latitude = 48.8583701;
-        msg.longitude = -2.5;
+        msg.setPlace(48.8583701, -2.5);
         QCOMPARE(
             MessageText::mapLinkAddress(&msg),
             u"https://www.openstreetmap.org/?mlat=48.858370&mlon=-2.500000#map=16/48.858370/-2.500000"_s);

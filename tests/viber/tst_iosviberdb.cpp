@@ -244,8 +244,8 @@ private slots:
         QVERIFY(received->text == want.text && received->token == want.token && received->seq == want.seq &&
                 received->date == want.date && received->stateDate == want.stateDate);
         const _ViberMsg *location = data.messages.value(plan.message(u"location"_s).pk);
-        QVERIFY(location->latitude == 48.1 && location->longitude == 11.58 && !location->attachment);
-        QCOMPARE(location->address, u"Marienplatz, München"_s);
+        QVERIFY(location->latitude() == 48.1 && location->longitude() == 11.58 && !location->attachment);
+        QCOMPARE(location->address(), u"Marienplatz, München"_s);
         // Messages come first in store order, call entries after them.
         QVERIFY(received->chat->messages.first() == received && received->chat->messages.last()->call);
         const _ViberAtta *picture = data.attachments.value(plan.attachment(u"picture"_s).pk);
@@ -362,7 +362,7 @@ private slots:
             if (m->call)
                 calls.insert(m->call);
             else
-                texts << m->text + m->address;
+                texts << m->text + m->address();
         }
         texts.sort();
         QCOMPARE(texts, QStringList({u"-1"_s, u"-7"_s, u"5"_s, u"First"_s}));

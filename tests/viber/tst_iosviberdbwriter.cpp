@@ -283,9 +283,7 @@ private slots:
         t.r.attachment(picture, ViberMsgTypePicture, u"p.jpg"_s);
         _ViberMsg &location = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 100, 2);
         location.type = ViberMsgTypeLocation;
-        location.latitude = 48.1;
-        location.longitude = 11.58;
-        location.address = u"Marienplatz"_s;
+        location.setPlace(48.1, 11.58, u"Marienplatz"_s);
         _ViberMsg &voice = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, QString(), 7e8 + 200, 3);
         t.r.attachment(voice, ViberMsgTypeAudio, u"a1.m4a"_s, u"zz"_s).duration = 12.5;
 

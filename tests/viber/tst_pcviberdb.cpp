@@ -44,8 +44,8 @@ QStringList records(const ViberData &d, bool groupsOnly = false)
             m->text);
         if (MessageMetadata::of(m).edited)
             line += u" edited"_s;
-        if (m->latitude != 0 || m->longitude != 0)
-            line += u" at %1,%2"_s.arg(m->latitude, 0, 'g', 10).arg(m->longitude, 0, 'g', 10);
+        if (m->latitude() != 0 || m->longitude() != 0)
+            line += u" at %1,%2"_s.arg(m->latitude(), 0, 'g', 10).arg(m->longitude(), 0, 'g', 10);
         if (const _ViberAtta *a = m->attachment)
             line += u" | %1 '%2' '%3' '%4' %5s %6 %7"_s.arg(
                 a->fileName, a->filePath, a->previewPath, a->attId, QString::number(a->duration), a->type,

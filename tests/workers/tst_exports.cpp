@@ -359,8 +359,7 @@ private slots:
         f.addMessage(chat, ViberMsgTypeText, kDay1, false,
                      u"see www.example.org, not javascript:alert(1) or file:///etc/passwd"_s);
         _ViberMsg *place = f.addMessage(chat, ViberMsgTypeLocation, kDay1, false);
-        place->latitude = 52.5;
-        place->address = u"Main St"_s;
+        place->setPlace(52.5, 0, u"Main St"_s);
         f.addAttachment(f.addMessage(chat, ViberMsgTypeSticker, kDay1, false), QString(),
                         dir.filePath(u"gone.png"_s))
             ->attId = u"77"_s;
