@@ -16,6 +16,7 @@
 #include "support/TempHome.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
+#include "ui/ContextMenus.h"
 #include "ui/DataSourceSelForm.h"
 #include "ui/ExportActions.h"
 #include "ui/ImportActions.h"
@@ -161,22 +162,25 @@ private slots:
             static const QRegularExpression write(u"^IDS_MI_(BACKUP|I2I|DB2I|DELETE)"_s);
             return names.filter(write).replaceInStrings(u"IDS_MI_"_s, QString()).join(u' ').remove(suffix);
         };
-        auto menu = [&](const char *slot) {
-            m_user->menus.clear();
-            run(slot);
-            return m_user->menus.value(0);
+        auto menu = [&](bool list) {
+            const ContextMenus *menus = m_w->contextMenus();
+            const std::unique_ptr<QMenu> shown =
+                list ? menus->listMenu(m_w.get()) : menus->treeMenu(m_w.get());
+            QStringList names;
+            for (const QAction *a : shown ? shown->actions() : QList<QAction *>())
+                names << a->objectName();
+            return names;
         };
         QStringList enabled;
         const QList<QAction *> toolbar = m_w->findChild<QToolBar *>(u"mainToolBar"_s)->actions();
         for (const QAction *a : toolbar)
             enabled << (a->isEnabled() ? a->objectName() : QString());
         QCOMPARE(writes(enabled, u"_TOOLBAR"_s), actions);
-        QCOMPARE(writes(menu("onMainTreeContextMenu"), path.count(u'/') == 2 ? u"_CHAT"_s : u"_ALL"_s),
-                 actions);
-        QCOMPARE(menu("onSMSContextMenu"), QStringList()); // no message selected
+        QCOMPARE(writes(menu(false), path.count(u'/') == 2 ? u"_CHAT"_s : u"_ALL"_s), actions);
+        QCOMPARE(menu(true), QStringList()); // no message selected
         if (rows() > 0)
             selectRows(0);
-        QCOMPARE(writes(menu("onSMSContextMenu"), u"_SEL"_s), actions);
+        QCOMPARE(writes(menu(true), u"_SEL"_s), actions);
     }
     void selectionFillsListHeaderAndBubbles()
     {
@@ -187,7 +191,7 @@ private slots:
         QVERIFY(select(u"Local Databases/Alpha"_s));
         QCOMPARE(label(u"lbSMSCount"_s), u"Messages: 6"_s);
         // Its menu tells what the database holds, line by line.
-        QVERIFY(run("miShowAccount"));
+        QVERIFY(run("IDS_MI_SHOW_ACCOUNT"));
         QTRY_COMPARE(m_user->boxes.size(), 1);
         QVERIFY2(m_user->boxes.first().contains(u"<br/>Layout: a local database of this program, "_s) &&
                      m_user->boxes.first().contains(u"<br/>calls: "_s),
@@ -443,7 +447,7 @@ private slots:
     {
         _LocalDbItemNode *alpha = m_w->treeModel()->findLocalDb(u"Alpha"_s);
         QVERIFY(select(u"Local Databases/Alpha/Bob"_s));
-        QVERIFY(run("miDeleteChat"));
+        QVERIFY(run("IDS_MI_DELETE_CHAT"));
         QCOMPARE(alpha->children.size(), 2);
         QCOMPARE(alpha->data->messages.size(), 5);
         // The chat that took Bob's row is on show, list and bubbles together.
@@ -458,14 +462,14 @@ private slots:
         // Selected messages of a chat: the chat is selected again afterwards.
         QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
         selectRows(0);
-        QVERIFY(run("miDeleteToolbar"));
+        QVERIFY(run("IDS_MI_DELETE_TOOLBAR"));
         QCOMPARE(m_w->selectedNode()->text, u"Ann"_s);
         QCOMPARE(rows(), 3);
         QCOMPARE(m_w->smsModel()->message(0)->text, u"no fruit"_s);
 
         // The toolbar on a database removes the whole of it.
         QVERIFY(select(u"Local Databases/Beta"_s));
-        QVERIFY(run("miDeleteToolbar"));
+        QVERIFY(run("IDS_MI_DELETE_TOOLBAR"));
         QCOMPARE(m_w->treeModel()->localDbNames(), QStringList(u"Alpha"_s));
         QVERIFY(!QFileInfo::exists(localDatabasesFolder().filePath(u"Beta"_s)));
         QVERIFY(!m_w->selectedNode());
@@ -500,7 +504,7 @@ private slots:
         QCOMPARE(rows(), 0);
         // The stored copy disconnected by hand.
         QVERIFY(select(u"Devices/Stored Phone"_s));
-        QVERIFY(run("miUnmoutDevice"));
+        QVERIFY(run("IDS_MI_UNMOUNT_DEVICE"));
         QVERIFY(m_w->treeModel()->deviceNodes().isEmpty() && !m_w->selectedNode());
         m_w.reset();
         mobiledevice_set_backend(nullptr);
@@ -520,7 +524,7 @@ private slots:
         QVERIFY(select(u"Local Databases/Alpha"_s));
         const QStringList sent =
             fixtures::messageContent(*ItemModelMain::sourceOf(m_w->selectedNode())->data);
-        QVERIFY(run("miDb2iAll"));
+        QVERIFY(run("IDS_MI_DB2I_ALL"));
         QTRY_COMPARE(m_w->treeModel()->deviceNodes().size(), 2);
         const ViberDataPtr onPhone =
             IOSViberDb(QDir(phone.filePath(u"container"_s)), QString::fromLatin1(fixtures::kStoreFileName))
@@ -550,20 +554,20 @@ private slots:
         for (const QString &cached : {u"ios_cache/UDID/com.viber/Documents/Contacts.data"_s,
                                       u"itunes_cache/0123abcd/com.viber/Documents/Contacts.data"_s})
             QVERIFY(testsupport::writeFile(dataFolder().filePath(cached), "chats"));
-        QVERIFY(run("miClearCache"));
+        QVERIFY(run("IDS_CLEAR_CACHE"));
         QVERIFY(m_user->boxes.value(0).contains(u"iTunes backups"_s));
         const QString phone = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
         for (const char *cache : {"ios_cache", "itunes_cache"})
             QVERIFY2(!QFileInfo::exists(dataFolder().filePath(QLatin1String(cache))), cache);
         QVERIFY(QFileInfo::exists(localDatabasesFolder().filePath(u"Alpha"_s)) && QFileInfo::exists(phone));
 
-        QVERIFY(run("miOpenDBFolder"));
+        QVERIFY(run("IDS_MI_OPEN_DB_FOLDER"));
         QVERIFY(select(u"Devices/Stored Phone"_s));
-        QVERIFY(run("miViewIOSCacheFiles"));
+        QVERIFY(run("IDS_MI_VIEW_CACHE_FILES"));
         QCOMPARE(m_opened, QStringList({localDatabasesFolder().path(), phone}));
         // A desktop that cannot open it: the user is told which folder.
         m_w->setFolderOpener([](const QString &) { return false; });
-        QVERIFY(run("miOpenDBFolder"));
+        QVERIFY(run("IDS_MI_OPEN_DB_FOLDER"));
         QVERIFY(m_user->boxes.value(1).contains(QDir::toNativeSeparators(localDatabasesFolder().path())));
     }
     void deviceChooserNeedsAChoice()
@@ -783,7 +787,7 @@ private slots:
             });
         auto lines = [](const QString &path) { return testsupport::readFile(path).count('\n'); };
         QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
-        QVERIFY(run("miExportChat"));
+        QVERIFY(run("IDS_MI_EXPORT_CHAT"));
         QVERIFY(m_user->boxes.isEmpty() && QDir(out.path()).isEmpty());
 
         QVERIFY(select(u"Local Databases/Alpha"_s));
@@ -795,13 +799,13 @@ private slots:
         m_user->boxes.clear();
         m_user->answer = QMessageBox::No;
         QVERIFY(select(u"Local Databases/Alpha/Ann"_s));
-        QVERIFY(run("miExportChat"));
+        QVERIFY(run("IDS_MI_EXPORT_CHAT"));
         QTRY_COMPARE(m_user->boxes.size(), 1);
         QVERIFY2(m_user->boxes.first().contains(u"all.csv already exists"_s),
                  qPrintable(m_user->boxes.first()));
         QCOMPARE(lines(answer + u".csv"_s), 7);
         m_user->answer = QMessageBox::Yes;
-        QVERIFY(run("miExportChat"));
+        QVERIFY(run("IDS_MI_EXPORT_CHAT"));
         QTRY_COMPARE(lines(answer + u".csv"_s), 5);
 
         // A folder export never goes among the files of a folder of that name.
@@ -812,7 +816,7 @@ private slots:
             });
         QVERIFY(testsupport::writeFile(answer + u"-html/index.html"_s, "the user's own"));
         m_user->boxes.clear();
-        QVERIFY(run("miExportChat"));
+        QVERIFY(run("IDS_MI_EXPORT_CHAT"));
         QTRY_VERIFY(m_user->boxes.value(0).startsWith(u"Successfully exported 4 messages to %1."_s.arg(
             QDir::toNativeSeparators(answer + u"-html(1)"_s))));
         QCOMPARE(testsupport::readFile(answer + u"-html/index.html"_s), QByteArray("the user's own"));
@@ -837,7 +841,7 @@ private slots:
         m_w->imports()->setFolderChooser([&](QWidget *, const QString &, const QString &) { return chosen; });
         // Opened again, the same source is selected, not added twice.
         for (int open = 0; open < 2; ++open) {
-            QVERIFY(run("miOpenStoreFolder"));
+            QVERIFY(run("IDS_MI_OPEN_STORE_FOLDER"));
             QCOMPARE(m_w->treeModel()->openedNodes().size(), 1);
             QCOMPARE(ItemModelMain::sourceOf(m_w->selectedNode())->data->messages.size(), 7);
         }
@@ -847,20 +851,22 @@ private slots:
         QVERIFY(QFile::copy(folder.filePath(u"Documents/Contacts.data"_s),
                             top.filePath(u"b/store/Documents/Contacts.data"_s)));
         chosen = top.filePath(u"b/store"_s);
-        QVERIFY(run("miOpenStoreFolder"));
+        QVERIFY(run("IDS_MI_OPEN_STORE_FOLDER"));
         QCOMPARE(m_w->treeModel()->openedNodes().size(), 2);
         QCOMPARE(m_w->selectedNode()->text,
                  u"store (%1)"_s.arg(QDir::toNativeSeparators(top.filePath(u"b"_s))));
         chosen = empty.path();
-        QVERIFY(run("miOpenStoreFolder"));
+        QVERIFY(run("IDS_MI_OPEN_STORE_FOLDER"));
         QTRY_VERIFY(m_user->boxes.value(0).contains(u"holds no Viber store"_s));
     }
     void importsIntoALocalDatabase_data()
     {
         QTest::addColumn<QByteArray>("action");
         QTest::addColumn<QString>("database"); // proposed, and taken
-        QTest::newRow("Viber desktop") << QByteArray("miImportPCPort") << u"ViberPC-4915100001_Backup"_s;
-        QTest::newRow("encrypted backup") << QByteArray("miImportiTunes") << u"Test iPhone-0123_Backup"_s;
+        QTest::newRow("Viber desktop")
+            << QByteArray("IDS_MI_IMPORT_FROM_PC") << u"ViberPC-4915100001_Backup"_s;
+        QTest::newRow("encrypted backup")
+            << QByteArray("IDS_MI_IMPORT_FROM_ITUNES") << u"Test iPhone-0123_Backup"_s;
     }
     // A desktop store and an encrypted backup of the stored phone, each where it is
     // looked for: chosen, unlocked and read in place; then copied into a local database.
@@ -876,7 +882,7 @@ private slots:
         backup.addFilesBelow(u"AppDomain-com.viber"_s, dataFolder().filePath(u"virtual_ios/Stored Phone"_s));
         QCOMPARE(backup.write(), QString());
         const qsizetype messages =
-            action == "miImportPCPort" ? PCViberDb(desktop).load()->messages.size() : 6;
+            action == "IDS_MI_IMPORT_FROM_PC" ? PCViberDb(desktop).load()->messages.size() : 6;
         QVERIFY(messages > 0);
         // The user takes the first account or backup, and gives the password.
         m_user->intercept = [](QWidget *modal) {
@@ -992,7 +998,7 @@ private slots:
         fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Classic), desktop,
                                     fixtures::DesktopLayout::Classic);
         m_w->imports()->setFileChooser([&](QWidget *, const QString &, const QString &) { return desktop; });
-        QVERIFY(run("miImportPCPort"));
+        QVERIFY(run("IDS_MI_IMPORT_FROM_PC"));
         QCOMPARE(m_user->boxes.filter(u"Can't find Viber Desktop data"_s).size(), 1);
         const auto *opened =
             static_cast<const _OpenedItemNode *>(ItemModelMain::sourceOf(m_w->selectedNode()));
@@ -1309,7 +1315,7 @@ private slots:
         }
         // Without a service the user's own check says so and asks nothing.
         m_user->boxes.clear();
-        QVERIFY(run("miCheckUpdate"));
+        QVERIFY(run("IDS_MI_CHECK_UPDATE"));
         QTRY_VERIFY(m_user->boxes.value(0).contains(u"No update service is set up"_s));
         QVERIFY(!m_w->toolbarAction(u"IDS_MI_AUTO_UPDATE_CHECK"_s)->isEnabled());
         m_user->boxes.clear();
@@ -1344,7 +1350,20 @@ private:
     QTreeView *list() const { return m_w->findChild<QTreeView *>(u"treeViewSMS"_s); }
     QString label(const QString &name) const { return m_w->findChild<QLabel *>(name)->text(); }
     int rows() const { return m_w->smsModel()->rowCount(); }
-    bool run(const char *slot) { return QMetaObject::invokeMethod(m_w.get(), slot); }
+    // Does what the user does by choosing the entry named key: an action of the window
+    // (menus, toolbar), else an entry of the tree's context menu. False when not on offer.
+    bool run(const char *key)
+    {
+        if (QAction *action = m_w->toolbarAction(QLatin1String(key))) {
+            action->trigger();
+            return true;
+        }
+        const std::unique_ptr<QMenu> menu = m_w->contextMenus()->treeMenu(m_w.get());
+        QAction *entry = menu ? menu->findChild<QAction *>(QLatin1String(key)) : nullptr;
+        if (entry)
+            entry->trigger();
+        return entry;
+    }
     // The update service's pages are files, which the network layer reads like any address.
     QString service() const { return QUrl::fromLocalFile(m_home->path() + u"/service"_s).toString(); }
     void reply(const QString &page, const QByteArray &body)
