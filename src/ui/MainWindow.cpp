@@ -21,8 +21,8 @@
 #include "viber/LocalDatabases.h"
 #include "workers/LoadViberMsgThread.h"
 
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 
 #include <algorithm>

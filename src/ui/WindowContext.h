@@ -2,7 +2,6 @@
 
 #include "ActionScope.h"
 #include "ItemModelMain.h"
-#include "ScopeChoice.h"
 
 #include <QList>
 
