@@ -865,10 +865,26 @@ private slots:
         m_w->bubbleView()->onLinkClicked(QUrl(u"/welcome/demo"_s));
         QCOMPARE(m_w->treeModel()->localDbNames(), QStringList{u"Demo"_s});
     }
-    // Choosing a backup, and where its work files go.
+    // Choosing a backup. Where nothing is found, the program says where it looked and
+    // offers the way on.
     void backupsListNewestFirstEachOnce()
     {
         const QDir itunes(BackupLocations::itunesBackupFolder());
+        {
+            // An empty list names the folder searched; its button asks for a folder, and
+            // a store folder chosen there opens as one when the user agrees.
+            LoadItunesBackupDlg empty;
+            const QString title = empty.findChild<QLabel *>(u"lbTitle"_s)->text();
+            QVERIFY2(title.contains(QDir::toNativeSeparators(itunes.path()).toHtmlEscaped()),
+                     qPrintable(title));
+            const QString store = dataFolder().filePath(u"virtual_ios/Stored Phone"_s);
+            empty.setFolderChooser([&](QWidget *, const QString &, const QString &) { return store; });
+            empty.btnLoadClicked();
+            QCOMPARE(empty.result(), int(QDialog::Accepted));
+            QCOMPARE(empty.storeFolderRoot(), store);
+            QVERIFY(!empty.selectedManifest());
+        }
+        m_user->boxes.clear(); // asked whether to open the folder as one
         writeBackup(itunes.filePath(u"old"_s), 2013);
         writeBackup(itunes.filePath(u"new"_s), 2017);
         writeBackup(itunes.filePath(u"broken"_s), 2014);
@@ -876,7 +892,6 @@ private slots:
         QVERIFY(testsupport::writeFile(itunes.filePath(u"plistonly/Manifest.plist"_s), "skipped silently"));
         const QString elsewhere = QDir(m_home->path()).filePath(u"elsewhere"_s);
         writeBackup(elsewhere, 2015);
-
         {
             LoadItunesBackupDlg dialog;
             QCOMPARE(m_user->boxes.size(), 1);
@@ -905,27 +920,10 @@ private slots:
         QVERIFY(m_user->boxes.last().startsWith(u"Choose one of the backups in the list first"_s));
         QVERIFY(!again.selectedManifest());
     }
-    // Where nothing is found, the program says where it looked and offers the way on.
-    void deadEndsOfferAWayOn()
+    // No Viber Desktop data where it is kept: the user names the file instead.
+    void desktopDataElsewhereIsAskedFor()
     {
         QTemporaryDir elsewhere;
-        const QString store = elsewhere.filePath(u"store"_s);
-        fixtures::writeStore(alphaPlan(), store, fixtures::StoreLayout::Phone);
-        {
-            // An empty list names the folder searched; its button asks for a folder, and
-            // a store folder chosen there opens as one when the user agrees.
-            LoadItunesBackupDlg empty;
-            const QString title = empty.findChild<QLabel *>(u"lbTitle"_s)->text();
-            QVERIFY2(title.contains(
-                         QDir::toNativeSeparators(BackupLocations::itunesBackupFolder()).toHtmlEscaped()),
-                     qPrintable(title));
-            empty.setFolderChooser([&](QWidget *, const QString &, const QString &) { return store; });
-            empty.btnLoadClicked();
-            QCOMPARE(empty.result(), int(QDialog::Accepted));
-            QCOMPARE(empty.storeFolderRoot(), store);
-            QVERIFY(!empty.selectedManifest());
-        }
-        // No Viber Desktop data where it is kept: the user names the file instead.
         const QString desktop = elsewhere.filePath(u"copy/viber.db"_s);
         fixtures::writeDesktopStore(fixtures::sampleDesktopStore(fixtures::DesktopLayout::Classic), desktop,
                                     fixtures::DesktopLayout::Classic);
