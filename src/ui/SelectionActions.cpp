@@ -2,6 +2,7 @@
 
 #include "ItemModelSms.h"
 #include "MessageBoxes.h"
+#include "ScopeChoice.h"
 #include "VBBubbleViewMgr.h"
 #include "WindowContext.h"
 #include "export/MessageText.h"

@@ -2,10 +2,7 @@
 
 #include "ActionScope.h"
 #include "ItemModelMain.h"
-#include "ScopeChoice.h"
 
-#include <QCoreApplication>
-#include <QItemSelection>
 #include <QObject>
 
 #include <functional>

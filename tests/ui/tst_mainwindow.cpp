@@ -179,7 +179,8 @@ private slots:
         QCOMPARE(writes(enabled, u"_TOOLBAR"_s), actions);
         QCOMPARE(writes(menu(false), path.count(u'/') == 2 ? u"_CHAT"_s : u"_ALL"_s), actions);
         QCOMPARE(menu(true), QStringList()); // no message selected
-        if (attached == 0) {                 // with the pretend phone attached, a transfer would reach for it
+        // With the pretend phone attached, a transfer would reach for it.
+        if (attached == 0) {
             const QString problems = silentOrUnexplainedEntries();
             QVERIFY2(problems.isEmpty(), qPrintable(problems));
         }
