@@ -167,3 +167,17 @@ void ImportController::openDemoArchive()
         return;
     m_window.showSource(tree->addLocalDbNode(name));
 }
+
+void ImportController::followWelcomeLink(const QString &way)
+{
+    if (way == QLatin1String("itunes"))
+        importITunesBackup(false);
+    else if (way == QLatin1String("store"))
+        openStoreFolder();
+    else if (way == QLatin1String("desktop"))
+        importViberDesktop(false);
+    else if (way == QLatin1String("device"))
+        showInfo(tr("IDS_WELCOME_DEVICE_HOW"), m_window.dialogParent());
+    else if (way == QLatin1String("demo"))
+        openDemoArchive();
+}

@@ -42,6 +42,8 @@ public:
     void importITunesBackup(bool toSelectedDb);
     // Makes the demo archive into the local database "Demo" (once) and shows it.
     void openDemoArchive();
+    // The welcome page's links lead to the ways a source comes in.
+    void followWelcomeLink(const QString &way);
 
 private:
     // Shows loaded records as a source opened in place, or with toSelectedDb copies

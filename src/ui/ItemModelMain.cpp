@@ -284,3 +284,12 @@ _AbsDBItemNode *ItemModelMain::sourceOf(_ItemNode *node)
         node = node->parent;
     return isSource(node) ? static_cast<_AbsDBItemNode *>(node) : nullptr;
 }
+
+int ItemModelMain::attachedPhonesBesides(const _AbsDBItemNode *source) const
+{
+    int n = 0;
+    for (const _IOSDeviceItemNode *node : deviceNodes())
+        if (node->desc.handle && node != source)
+            ++n;
+    return n;
+}

@@ -107,6 +107,9 @@ public:
     // The local database node of that name, letter case ignored; null when none.
     _LocalDbItemNode *findLocalDb(const QString &name) const;
     _IOSDeviceItemNode *findDevice(void *handle) const;
+    // Attached phones other than source (which may be null): stored copies among the
+    // devices take no transfer.
+    int attachedPhonesBesides(const _AbsDBItemNode *source) const;
 
     // The source a node belongs to (itself, or a chat's parent); null for roots.
     static _AbsDBItemNode *sourceOf(_ItemNode *node);

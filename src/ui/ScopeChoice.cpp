@@ -35,7 +35,9 @@ QString ScopeChoice::allText(const QString &source, qint64 count)
 
 QString ScopeChoice::actionTitle(const char *key)
 {
-    return QCoreApplication::translate("MainWindow", key);
+    // An action's name is kept with the menu that offers it: the window's, else a context menu.
+    const QString text = QCoreApplication::translate("WindowMenus", key);
+    return text != QLatin1String(key) ? text : QCoreApplication::translate("ContextMenus", key);
 }
 
 std::optional<ScopeOption> ScopeChoice::ask(WindowContext &window, ActionScope requested,

@@ -12,15 +12,6 @@ class QWidget;
 struct _ViberMsg;
 class WindowContext;
 
-// One set of messages an action could take, named as the user sees it:
-// "the 2 selected messages", "the chat “Ann” (4 messages)".
-struct ScopeOption
-{
-    ActionScope scope = ActionScope::All;
-    qint64 count = 0;
-    QString text; // HTML-safe
-};
-
 class ScopeChoice
 {
     Q_DECLARE_TR_FUNCTIONS(ScopeChoice)

@@ -2,10 +2,10 @@
 
 #include "ActionScope.h"
 #include "ItemModelMain.h"
-#include "ScopeChoice.h"
 
 #include <QList>
 
+class QDir;
 class QWidget;
 
 // What the feature controllers use of the main window: its selection, its
@@ -45,4 +45,13 @@ public:
     virtual void reloadDevice(_IOSDeviceItemNode *node) = 0;
     // Selects a source node, showing its messages.
     virtual void showSource(_AbsDBItemNode *node) = 0;
+    // Opens and reads the store fileName below root into the node, behind a progress
+    // dialog when it takes a while; false (the user told) on failure. Without
+    // makePreviews nothing is written beside the store.
+    virtual bool loadSource(_AbsDBItemNode *node, const QDir &root, const QString &fileName,
+                            bool makePreviews) = 0;
+    // Shows a node's children in the source tree.
+    virtual void expand(AbsTreeItemModel::_ItemNode *node) = 0;
+    // Enables the actions that the selection allows, each disabled one saying why.
+    virtual void updateActions() = 0;
 };

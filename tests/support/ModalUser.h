@@ -18,7 +18,7 @@
 #include <functional>
 
 // Stands in for the user while the code under test waits in a modal loop. Every
-// few milliseconds it records and closes a context menu, records and answers a
+// few milliseconds it closes a context menu, records and answers a
 // message box, names the database in the chooser, gives a file dialog fileName
 // (none: cancel). Dialogs are confirmed from the event loop, as what they do
 // next may open a box there that a later look must answer.
@@ -39,7 +39,6 @@ public:
     QString fileName;
     QStringList fileDialogs; // title and proposed file name of each file dialog
     QList<QMessageBox::Icon> icons;
-    QList<QStringList> menus; // object names of each menu's entries
     // The scope dialog: each offer's texts, the one taken, and which
     // to take (-1: the one the dialog chose first; beyond the offers: cancel).
     QList<QStringList> scopeOffers;
@@ -53,10 +52,6 @@ private:
     void look()
     {
         if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
-            const QList<QAction *> actions = menu->actions();
-            menus.append(QStringList());
-            for (const QAction *a : actions)
-                menus.last() << a->objectName();
             menu->close();
             return;
         }

@@ -590,238 +590,6 @@
         <translation>Chatwharf</translation>
     </message>
     <message>
-        <source>IDS_TB_BACKUP</source>
-        <translation>Backup</translation>
-    </message>
-    <message>
-        <source>IDS_TB_I2I</source>
-        <translation>iPhone to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_TB_DB2I</source>
-        <translation>Database to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_TB_IMPORT_ITUNES</source>
-        <translation>iTunes Backup</translation>
-    </message>
-    <message>
-        <source>IDS_TB_EXTRACT_MEDIA</source>
-        <translation>Attachments</translation>
-    </message>
-    <message>
-        <source>IDS_TB_EXPORT</source>
-        <translation>Export</translation>
-    </message>
-    <message>
-        <source>IDS_TB_EXPORT_CALL</source>
-        <translation>Call Log</translation>
-    </message>
-    <message>
-        <source>IDS_TB_PRINT</source>
-        <translation>Print</translation>
-    </message>
-    <message>
-        <source>IDS_TB_DELETE</source>
-        <translation>Delete</translation>
-    </message>
-    <message>
-        <source>IDS_MENU_FILE</source>
-        <translation>File</translation>
-    </message>
-    <message>
-        <source>IDS_MENU_TOOLS</source>
-        <translation>Tools</translation>
-    </message>
-    <message>
-        <source>IDS_MENU_HELP</source>
-        <translation>Help</translation>
-    </message>
-    <message>
-        <source>IDS_MI_BACKUP_TOOLBAR</source>
-        <translation>Backup Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_I2I_TOOLBAR</source>
-        <translation>Transfer Messages from iPhone to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DB2I_TOOLBAR</source>
-        <translation>Transfer Messages from Database to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXTRACT_MEDIA_TOOLBAR</source>
-        <translation>Extract Attachments</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_TOOLBAR</source>
-        <translation>Export Messages to File</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_CALL_TOOLBAR</source>
-        <translation>Extract Call Log</translation>
-    </message>
-    <message>
-        <source>IDS_MI_PRINT_TOOLBAR</source>
-        <translation>Print Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DELETE_TOOLBAR</source>
-        <translation>Delete</translation>
-    </message>
-    <message>
-        <source>IDS_MI_IMPORT_FROM_ITUNES</source>
-        <translation>Import from iTunes Backup</translation>
-    </message>
-    <message>
-        <source>IDS_MI_IMPORT_FROM_PC</source>
-        <translation>Import Messages from Viber Desktop</translation>
-    </message>
-    <message>
-        <source>IDS_MI_OPEN_DB_FOLDER</source>
-        <translation>Open Database Folder</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXIT</source>
-        <translation>Exit</translation>
-    </message>
-    <message>
-        <source>IDS_MI_CHECK_UPDATE</source>
-        <translation>Check for Update</translation>
-    </message>
-    <message>
-        <source>IDS_CLEAR_CACHE</source>
-        <translation>Clear Cache files</translation>
-    </message>
-    <message>
-        <source>IDS_MI_HELP</source>
-        <translation>Help</translation>
-    </message>
-    <message>
-        <source>IDS_MI_FEEDBACK</source>
-        <translation>Feedback and Support</translation>
-    </message>
-    <message>
-        <source>IDS_MI_ABOUT</source>
-        <translation>About</translation>
-    </message>
-    <message>
-        <source>IDS_MI_BACKUP_ALL</source>
-        <translation>Backup Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_I2I_ALL</source>
-        <translation>Transfer Messages from iPhone to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXTRACT_MEDIA_All</source>
-        <translation>Extract Messages Attachments</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_ALL</source>
-        <translation>Export Messages to File</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_CALL_ALL</source>
-        <translation>Extract Call Log</translation>
-    </message>
-    <message>
-        <source>IDS_MI_PRINT_ALL</source>
-        <translation>Print Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_UNMOUNT_DEVICE</source>
-        <translation>Disconnect Device</translation>
-    </message>
-    <message>
-        <source>IDS_MI_VIEW_CACHE_FILES</source>
-        <translation>View Cache Files</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DB2I_ALL</source>
-        <translation>Transfer Messages from Database to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DELETE_ALL</source>
-        <translation>Delete this Database</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_TO_ITUNES_ALL</source>
-        <translation>Export Messages to iTunes Backup</translation>
-    </message>
-    <message>
-        <source>IDS_MI_BACKUP_CHAT</source>
-        <translation>Backup Messages with this Contact</translation>
-    </message>
-    <message>
-        <source>IDS_MI_I2I_CHAT</source>
-        <translation>Transfer Messages with this Contact to other iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXTRACT_MEDIA_CHAT</source>
-        <translation>Extract Attachments with this Contact</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_CHAT</source>
-        <translation>Export Messages with this Contact to File</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_CALL_CHAT</source>
-        <translation>Extract Call Log with this Contact</translation>
-    </message>
-    <message>
-        <source>IDS_MI_PRINT_CHAT</source>
-        <translation>Print Messages with this Contact</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DB2I_CHAT</source>
-        <translation>Transfer Messages with this Contact to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DELETE_CHAT</source>
-        <translation>Delete Messages with this Contact</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_TO_ITUNES_CHAT</source>
-        <translation>Export Messages with this contact to iTunes Backup</translation>
-    </message>
-    <message>
-        <source>IDS_MI_BACKUP_SEL</source>
-        <translation>Backup selected Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_I2I_SEL</source>
-        <translation>Transfer selected Messages to other iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXTRACT_MEDIA_SEL</source>
-        <translation>Export Attachments from selected Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_SEL</source>
-        <translation>Export selected Messages to File</translation>
-    </message>
-    <message>
-        <source>IDS_MI_PRINT_SEL</source>
-        <translation>Print selected Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DB2I_SEL</source>
-        <translation>Transfer selected Messages to iPhone</translation>
-    </message>
-    <message>
-        <source>IDS_MI_DELETE_SEL</source>
-        <translation>Delete selected Messages</translation>
-    </message>
-    <message>
-        <source>IDS_MI_EXPORT_TO_ITUNES_SEL</source>
-        <translation>Export selected Messages to iTunes Backup</translation>
-    </message>
-    <message>
-        <source>IDS_MESSAGES_COUNT_%1</source>
-        <translation>Messages: %1</translation>
-    </message>
-    <message>
         <source>IDS_SEARCH_CONTACT_HINT</source>
         <translation>Search contacts</translation>
     </message>
@@ -830,107 +598,8 @@
         <translation>Search messages</translation>
     </message>
     <message>
-        <source>IDS_SUC_CLEAR_CACHE</source>
-        <translation>Successfully cleared cache files: the copies of connected iPhones, of loaded iTunes backups and the work folder of device backups.</translation>
-    </message>
-    <message>
         <source>IDS_CAN_NOT_OPEN_FOLDER_%1</source>
         <translation>Can&#x27;t open the folder %1.</translation>
-    </message>
-    <message>
-        <source>IDS_DEVICE_CONNECTED_NOTES</source>
-        <translation>&lt;p&gt;&lt;b&gt;Notes:&lt;/b&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;1.&lt;/b&gt;  If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;/nobr&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;2.&lt;/b&gt;  Please make sure you have installed and verified Viber on your iPhone.&lt;/nobr&gt;&lt;/p&gt;</translation>
-    </message>
-    <message>
-        <source>IDS_DEVICE_LOADING_UNAVAILABLE_%1</source>
-        <translation>%1 is connected, but this version of Chatwharf cannot read messages from an iPhone yet.</translation>
-    </message>
-    <message>
-        <source>IDS_NEW_VERSION_AVAILABLE_%1</source>
-        <translation>A new version of %1 is available. Would you like to download it now?</translation>
-    </message>
-    <message>
-        <source>IDS_NO_NEW_VERSION</source>
-        <translation>You are using the latest version.</translation>
-    </message>
-    <message>
-        <source>IDS_MI_OPEN_STORE_FOLDER</source>
-        <translation>Open Viber Store Folder…</translation>
-    </message>
-    <message>
-        <source>IDS_TB_OPEN_STORE_FOLDER</source>
-        <translation>Store Folder</translation>
-    </message>
-    <message>
-        <source>IDS_WELCOME_DEVICE_HOW</source>
-        <translation>Connect your iPhone with its USB cable, unlock it and tap &quot;Trust&quot; when it asks. It then appears under Devices on the left.</translation>
-    </message>
-    <message>
-        <source>IDS_MI_SHOW_ACCOUNT</source>
-        <translation>What This Source Holds…</translation>
-    </message>
-    <message>
-        <source>IDS_TIP_CONNECT_PHONE</source>
-        <translation>Connect an iPhone by USB, unlock it and trust this computer to transfer messages into it.</translation>
-    </message>
-    <message>
-        <source>IDS_NO_UPDATE_SERVICE_%1</source>
-        <translation>This is Chatwharf %1. No update service is set up for this copy, so nothing was asked over the network. An administrator can name one as serviceUrl in the [updates] section of settings.ini in the program&apos;s data folder.</translation>
-    </message>
-    <message>
-        <source>IDS_MI_AUTO_UPDATE_CHECK</source>
-        <translation>Check for Updates at Start</translation>
-    </message>
-    <message>
-        <source>IDS_TIP_NO_UPDATE_SERVICE</source>
-        <translation>No update service is set up for this copy of Chatwharf.</translation>
-    </message>
-    <message>
-        <source>IDS_FEEDBACK_%1_%2</source>
-        <translation>Write to %1 with what you did and what you saw. Please attach the program&apos;s log, which is at %2: it names files and counts, never message texts.</translation>
-    </message>
-    <message>
-        <source>IDS_TIP_CHOOSE_SOURCE</source>
-        <translation>Choose a phone, a store folder, a local database or one of their chats in the list on the left first.</translation>
-    </message>
-    <message>
-        <source>IDS_TIP_BACKUP_ONLY_PHONES</source>
-        <translation>Backup copies the messages of a phone or a store folder into a local database; this is a local database already.</translation>
-    </message>
-    <message>
-        <source>IDS_TIP_DELETE_ONLY_LOCAL_DB</source>
-        <translation>Only messages of a local database can be deleted: phones, backups and store folders are only read.</translation>
-    </message>
-    <message>
-        <source>IDS_MI_CLOSE_SOURCE</source>
-        <translation>Close</translation>
-    </message>
-    <message numerus="yes">
-        <source>IDS_PAGE_SIZE_%n</source>
-        <translation>
-            <numerusform>%n per page</numerusform>
-            <numerusform>%n per page</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>IDS_TIP_PAGE_SIZE</source>
-        <translation>How many messages a page of the bubbles shows</translation>
-    </message>
-    <message>
-        <source>IDS_MI_MAP_SITE</source>
-        <translation>Open Places In</translation>
-    </message>
-    <message>
-        <source>IDS_MAP_SITE_OPENSTREETMAP</source>
-        <translation>OpenStreetMap</translation>
-    </message>
-    <message>
-        <source>IDS_MAP_SITE_GOOGLE</source>
-        <translation>Google Maps</translation>
-    </message>
-    <message>
-        <source>IDS_MAP_SITE_BING</source>
-        <translation>Bing Maps</translation>
     </message>
 </context>
 <context>
@@ -1604,6 +1273,10 @@
     <message>
         <source>IDS_TITLE_SEL_VIBER_DB</source>
         <translation>Choose a Viber Desktop database (viber.db)</translation>
+    </message>
+    <message>
+        <source>IDS_WELCOME_DEVICE_HOW</source>
+        <translation>Connect your iPhone with its USB cable, unlock it and tap &quot;Trust&quot; when it asks. It then appears under Devices on the left.</translation>
     </message>
 </context>
 <context>
@@ -2537,6 +2210,372 @@ Commands:</translation>
     <message>
         <source>IDS_PDF_DATES_%1_%2</source>
         <translation>%1 – %2</translation>
+    </message>
+</context>
+<context>
+    <name>ContextMenus</name>
+    <message>
+        <source>IDS_MI_BACKUP_ALL</source>
+        <translation>Backup Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_ALL</source>
+        <translation>Transfer Messages from iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_All</source>
+        <translation>Extract Messages Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_ALL</source>
+        <translation>Export Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_ALL</source>
+        <translation>Extract Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_ALL</source>
+        <translation>Print Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_UNMOUNT_DEVICE</source>
+        <translation>Disconnect Device</translation>
+    </message>
+    <message>
+        <source>IDS_MI_VIEW_CACHE_FILES</source>
+        <translation>View Cache Files</translation>
+    </message>
+    <message>
+        <source>IDS_MI_CLOSE_SOURCE</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>IDS_MI_SHOW_ACCOUNT</source>
+        <translation>What This Source Holds…</translation>
+    </message>
+    <message>
+        <source>IDS_MI_OPEN_DB_FOLDER</source>
+        <translation>Open Database Folder</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_ITUNES</source>
+        <translation>Import from iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_PC</source>
+        <translation>Import Messages from Viber Desktop</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_ALL</source>
+        <translation>Transfer Messages from Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_ALL</source>
+        <translation>Delete this Database</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_ALL</source>
+        <translation>Export Messages to iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_CHAT</source>
+        <translation>Backup Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_CHAT</source>
+        <translation>Transfer Messages with this Contact to other iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_CHAT</source>
+        <translation>Transfer Messages with this Contact to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_CHAT</source>
+        <translation>Extract Attachments with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CHAT</source>
+        <translation>Export Messages with this Contact to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_CHAT</source>
+        <translation>Extract Call Log with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_CHAT</source>
+        <translation>Print Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_CHAT</source>
+        <translation>Delete Messages with this Contact</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_CHAT</source>
+        <translation>Export Messages with this contact to iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_BACKUP_SEL</source>
+        <translation>Backup selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_SEL</source>
+        <translation>Transfer selected Messages to other iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_SEL</source>
+        <translation>Transfer selected Messages to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_SEL</source>
+        <translation>Export Attachments from selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_SEL</source>
+        <translation>Export selected Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_SEL</source>
+        <translation>Print selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_SEL</source>
+        <translation>Delete selected Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TO_ITUNES_SEL</source>
+        <translation>Export selected Messages to iTunes Backup</translation>
+    </message>
+</context>
+<context>
+    <name>DeviceController</name>
+    <message>
+        <source>IDS_DEVICE_LOADING_UNAVAILABLE_%1</source>
+        <translation>%1 is connected, but this version of Chatwharf cannot read messages from an iPhone yet.</translation>
+    </message>
+    <message>
+        <source>IDS_DEVICE_CONNECTED_NOTES</source>
+        <translation>&lt;p&gt;&lt;b&gt;Notes:&lt;/b&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;1.&lt;/b&gt;  If your iPhone is protected with a passcode, please enter your passcode on iPhone first.&lt;/nobr&gt;&lt;/p&gt;&lt;p&gt;&lt;nobr&gt;&lt;b&gt;2.&lt;/b&gt;  Please make sure you have installed and verified Viber on your iPhone.&lt;/nobr&gt;&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>IDS_CAN_NOT_OPEN_FOLDER_%1</source>
+        <translation>Can&#x27;t open the folder %1.</translation>
+    </message>
+</context>
+<context>
+    <name>SelectionController</name>
+    <message>
+        <source>IDS_MESSAGES_COUNT_%1</source>
+        <translation>Messages: %1</translation>
+    </message>
+</context>
+<context>
+    <name>ToolsController</name>
+    <message>
+        <source>IDS_NO_NEW_VERSION</source>
+        <translation>You are using the latest version.</translation>
+    </message>
+    <message>
+        <source>IDS_NEW_VERSION_AVAILABLE_%1</source>
+        <translation>A new version of %1 is available. Would you like to download it now?</translation>
+    </message>
+    <message>
+        <source>Chatwharf</source>
+        <translation>Chatwharf</translation>
+    </message>
+    <message>
+        <source>IDS_NO_UPDATE_SERVICE_%1</source>
+        <translation>This is Chatwharf %1. No update service is set up for this copy, so nothing was asked over the network. An administrator can name one as serviceUrl in the [updates] section of settings.ini in the program&apos;s data folder.</translation>
+    </message>
+    <message>
+        <source>IDS_MI_AUTO_UPDATE_CHECK</source>
+        <translation>Check for Updates at Start</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_NO_UPDATE_SERVICE</source>
+        <translation>No update service is set up for this copy of Chatwharf.</translation>
+    </message>
+    <message>
+        <source>IDS_MI_HELP</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>IDS_FEEDBACK_%1_%2</source>
+        <translation>Write to %1 with what you did and what you saw. Please attach the program&apos;s log, which is at %2: it names files and counts, never message texts.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_CLEAR_CACHE</source>
+        <translation>Successfully cleared cache files: the copies of connected iPhones, of loaded iTunes backups and the work folder of device backups.</translation>
+    </message>
+    <message>
+        <source>IDS_MI_MAP_SITE</source>
+        <translation>Open Places In</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_OPENSTREETMAP</source>
+        <translation>OpenStreetMap</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_GOOGLE</source>
+        <translation>Google Maps</translation>
+    </message>
+    <message>
+        <source>IDS_MAP_SITE_BING</source>
+        <translation>Bing Maps</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_PAGE_SIZE</source>
+        <translation>How many messages a page of the bubbles shows</translation>
+    </message>
+    <message numerus="yes">
+        <source>IDS_PAGE_SIZE_%n</source>
+        <translation>
+            <numerusform>%n per page</numerusform>
+            <numerusform>%n per page</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>WindowMenus</name>
+    <message>
+        <source>IDS_MI_BACKUP_TOOLBAR</source>
+        <translation>Backup Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_I2I_TOOLBAR</source>
+        <translation>Transfer Messages from iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DB2I_TOOLBAR</source>
+        <translation>Transfer Messages from Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXTRACT_MEDIA_TOOLBAR</source>
+        <translation>Extract Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_TOOLBAR</source>
+        <translation>Export Messages to File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXPORT_CALL_TOOLBAR</source>
+        <translation>Extract Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PRINT_TOOLBAR</source>
+        <translation>Print Messages</translation>
+    </message>
+    <message>
+        <source>IDS_MI_DELETE_TOOLBAR</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_ITUNES</source>
+        <translation>Import from iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_MI_OPEN_STORE_FOLDER</source>
+        <translation>Open Viber Store Folder…</translation>
+    </message>
+    <message>
+        <source>IDS_TB_BACKUP</source>
+        <translation>Backup</translation>
+    </message>
+    <message>
+        <source>IDS_TB_I2I</source>
+        <translation>iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_TB_DB2I</source>
+        <translation>Database to iPhone</translation>
+    </message>
+    <message>
+        <source>IDS_TB_IMPORT_ITUNES</source>
+        <translation>iTunes Backup</translation>
+    </message>
+    <message>
+        <source>IDS_TB_OPEN_STORE_FOLDER</source>
+        <translation>Store Folder</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXTRACT_MEDIA</source>
+        <translation>Attachments</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXPORT</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>IDS_TB_EXPORT_CALL</source>
+        <translation>Call Log</translation>
+    </message>
+    <message>
+        <source>IDS_TB_PRINT</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>IDS_TB_DELETE</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_FILE</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT_FROM_PC</source>
+        <translation>Import Messages from Viber Desktop</translation>
+    </message>
+    <message>
+        <source>IDS_MI_OPEN_DB_FOLDER</source>
+        <translation>Open Database Folder</translation>
+    </message>
+    <message>
+        <source>IDS_MI_EXIT</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_TOOLS</source>
+        <translation>Tools</translation>
+    </message>
+    <message>
+        <source>IDS_MI_CHECK_UPDATE</source>
+        <translation>Check for Update</translation>
+    </message>
+    <message>
+        <source>IDS_CLEAR_CACHE</source>
+        <translation>Clear Cache files</translation>
+    </message>
+    <message>
+        <source>IDS_MENU_HELP</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>IDS_MI_HELP</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>IDS_MI_FEEDBACK</source>
+        <translation>Feedback and Support</translation>
+    </message>
+    <message>
+        <source>IDS_MI_ABOUT</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_CONNECT_PHONE</source>
+        <translation>Connect an iPhone by USB, unlock it and trust this computer to transfer messages into it.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_CHOOSE_SOURCE</source>
+        <translation>Choose a phone, a store folder, a local database or one of their chats in the list on the left first.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_BACKUP_ONLY_PHONES</source>
+        <translation>Backup copies the messages of a phone or a store folder into a local database; this is a local database already.</translation>
+    </message>
+    <message>
+        <source>IDS_TIP_DELETE_ONLY_LOCAL_DB</source>
+        <translation>Only messages of a local database can be deleted: phones, backups and store folders are only read.</translation>
     </message>
 </context>
 </TS>
