@@ -69,43 +69,31 @@ QString AbsViberDb::fullPath() const
     return m_root.filePath(m_fileName);
 }
 
-bool AbsViberDb::hasTable(const QString &table) const
+bool StoreSchema::has(const QString &table, const QString &column) const
 {
-    return m_schema.contains(table.toLower());
-}
-
-ViberDbTable AbsViberDb::table(const QString &table) const
-{
-    return m_schema.value(table.toLower());
-}
-
-bool AbsViberDb::hasColumn(const QString &table, const QString &column) const
-{
-    // Writers ask this for every column of every row: the answer is kept by the
-    // names as asked, sparing two lower-case copies per question.
     const auto asked = std::pair(table, column);
-    const auto known = m_columnAnswers.constFind(asked);
-    if (known != m_columnAnswers.constEnd())
+    const auto known = m_answers.constFind(asked);
+    if (known != m_answers.constEnd())
         return *known;
-    const auto it = m_schema.constFind(table.toLower());
-    const bool has = it != m_schema.constEnd() && it->columns.contains(column.toLower());
-    m_columnAnswers.insert(asked, has);
-    return has;
+    const auto it = m_tables.constFind(table.toLower());
+    const bool answer = it != m_tables.constEnd() && it->columns.contains(column.toLower());
+    m_answers.insert(asked, answer);
+    return answer;
 }
 
 void AbsViberDb::readSchema()
 {
-    m_schema.clear();
-    m_columnAnswers.clear();
+    m_schema = StoreSchema();
     try {
+        QHash<QString, ViberDbTable> tables;
         Sqlite3Cursor c = queryThrow("select * from sqlite_master where type='table'");
         while (c.moveNext()) {
             ViberDbTable entry;
             entry.name = c.getText(QStringLiteral("tbl_name"));
             entry.sql = c.getText(QStringLiteral("sql"));
-            m_schema.insert(entry.name.toLower(), entry);
+            tables.insert(entry.name.toLower(), entry);
         }
-        for (auto it = m_schema.begin(); it != m_schema.end(); ++it) {
+        for (auto it = tables.begin(); it != tables.end(); ++it) {
             try {
                 for (const Sqlite3Column &col : tbCols(it->name))
                     it->columns.insert(col.name.toLower(), ViberDbColumn{col.name, col.type});
@@ -120,10 +108,11 @@ void AbsViberDb::readSchema()
                          qPrintable(path()), e.what());
             }
         }
+        m_schema = StoreSchema(std::move(tables));
     } catch (const Sqlite3Exception &e) {
         const QString file = path();
         close();
-        m_schema.clear();
+        m_schema = StoreSchema();
         rethrowForUser(e, file);
     }
 }

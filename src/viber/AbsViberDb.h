@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // One column of a store table, as the database declares it.
 struct ViberDbColumn
 {
@@ -24,6 +26,26 @@ struct ViberDbTable
     QString name;
     QString sql;
     QHash<QString, ViberDbColumn> columns;
+};
+
+// A store's catalogue: its tables keyed by lower-case name, asked by name in any case.
+class StoreSchema
+{
+public:
+    StoreSchema() = default;
+    explicit StoreSchema(QHash<QString, ViberDbTable> tables) : m_tables(std::move(tables)) {}
+
+    bool has(const QString &table) const { return m_tables.contains(table.toLower()); }
+    bool has(const QString &table, const QString &column) const;
+    // The table's entry; an empty entry when there is no such table.
+    ViberDbTable table(const QString &name) const { return m_tables.value(name.toLower()); }
+    const QHash<QString, ViberDbTable> &tables() const { return m_tables; }
+
+private:
+    QHash<QString, ViberDbTable> m_tables;
+    // Writers ask has() for every column of every row: the answers are kept by the
+    // names as asked, sparing two lower-case copies per question.
+    mutable QHash<std::pair<QString, QString>, bool> m_answers;
 };
 
 // Base of the Viber stores: a connection to one store file inside a root folder
@@ -52,11 +74,11 @@ public:
     QString fullPath() const;
 
     // Catalogue queries; names are compared in lower case.
-    bool hasTable(const QString &table) const;
+    bool hasTable(const QString &table) const { return m_schema.has(table); }
     // The table's entry; an empty entry when there is no such table.
-    ViberDbTable table(const QString &table) const;
-    bool hasColumn(const QString &table, const QString &column) const;
-    const QHash<QString, ViberDbTable> &schema() const { return m_schema; }
+    ViberDbTable table(const QString &table) const { return m_schema.table(table); }
+    bool hasColumn(const QString &table, const QString &column) const { return m_schema.has(table, column); }
+    const QHash<QString, ViberDbTable> &schema() const { return m_schema.tables(); }
 
     // Closes the connection and removes the journal files that a read-only open
     // created beside the store, so that a store that was only read looks untouched.
@@ -106,9 +128,7 @@ private:
     QDir m_root;
     QString m_fileName;
     bool m_flag;
-    QHash<QString, ViberDbTable> m_schema;
-    mutable QHash<std::pair<QString, QString>, bool>
-        m_columnAnswers; // hasColumn's, until the schema is read again
+    StoreSchema m_schema;
     bool m_openedForReading = false;
     // Journal files absent before a read-only open; removed again on close.
     Sqlite3Sidecars m_sidecars; // of a connection that only reads

@@ -94,21 +94,12 @@ StoreLayout::StoreLayout(const QHash<QString, ViberDbTable> &schema, const QHash
 
 bool StoreLayout::has(const QString &table) const
 {
-    return m_schema.contains(table.toLower());
+    return m_schema.has(table);
 }
 
 bool StoreLayout::has(const QString &table, const QString &column) const
 {
-    // Writers ask this for every column of every row: the answer is kept by the
-    // names as asked, sparing two lower-case copies per question.
-    const auto asked = std::pair(table, column);
-    const auto known = m_answers.constFind(asked);
-    if (known != m_answers.constEnd())
-        return *known;
-    const auto it = m_schema.constFind(table.toLower());
-    const bool answer = it != m_schema.constEnd() && it->columns.contains(column.toLower());
-    m_answers.insert(asked, answer);
-    return answer;
+    return m_schema.has(table, column);
 }
 
 StoreLayout::Relation StoreLayout::relation(qint32 first, qint32 second) const
@@ -122,13 +113,13 @@ StoreLayout::Relation StoreLayout::relation(qint32 first, qint32 second) const
         const QRegularExpressionMatch m = name.match(text);
         return m.hasMatch() ? m.captured(1).toInt() : -1;
     };
-    QStringList names = m_schema.keys();
+    QStringList names = m_schema.tables().keys();
     names.sort(); // one answer whatever the hash's order
     for (const QString &tableName : std::as_const(names)) {
         const int owner = entityOf(tableName);
         if (owner != first && owner != second)
             continue;
-        const ViberDbTable &t = *m_schema.constFind(tableName);
+        const ViberDbTable &t = *m_schema.tables().constFind(tableName);
         QString firstColumn, secondColumn;
         for (const ViberDbColumn &column : t.columns) {
             const int e = entityOf(column.name.toLower());

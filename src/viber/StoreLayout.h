@@ -110,9 +110,8 @@ public:
 private:
     Relation relation(qint32 first, qint32 second) const;
 
-    QHash<QString, ViberDbTable> m_schema;
+    StoreSchema m_schema;
     QHash<QString, qint32> m_entities;
-    mutable QHash<std::pair<QString, QString>, bool> m_answers; // has()'s, by the names as asked
 
     Generation m_generation = Generation::Unknown;
     bool m_local = false;
