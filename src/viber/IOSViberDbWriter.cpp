@@ -13,17 +13,10 @@
 
 #include <cmath>
 
+using namespace StoreTables;
+
 namespace {
 
-const QString kConversation = QStringLiteral("ZCONVERSATION");
-const QString kPhoneNumberIndex = QStringLiteral("ZPHONENUMBERINDEX");
-const QString kMember = QStringLiteral("ZMEMBER");
-const QString kPhoneNumber = QStringLiteral("ZPHONENUMBER");
-const QString kViberMessage = QStringLiteral("ZVIBERMESSAGE");
-const QString kViberLocation = QStringLiteral("ZVIBERLOCATION");
-const QString kAttachment = QStringLiteral("ZATTACHMENT");
-const QString kRecent = QStringLiteral("ZRECENT");
-const QString kRecentsLine = QStringLiteral("ZRECENTSLINE");
 const QString kOther = QStringLiteral("_other");
 const QString kOpt = QStringLiteral("Z_OPT");
 

@@ -3,16 +3,10 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+using namespace StoreTables;
+
 namespace {
 
-const QString kPhoneNumberIndex = QStringLiteral("ZPHONENUMBERINDEX");
-const QString kMember = QStringLiteral("ZMEMBER");
-const QString kPhoneNumber = QStringLiteral("ZPHONENUMBER");
-const QString kContact = QStringLiteral("ZABCONTACT");
-const QString kMessage = QStringLiteral("ZVIBERMESSAGE");
-const QString kAttachment = QStringLiteral("ZATTACHMENT");
-const QString kLocation = QStringLiteral("ZVIBERLOCATION");
-const QString kRecent = QStringLiteral("ZRECENT");
 const QString kKey = QStringLiteral("Z_PK");
 
 } // namespace
@@ -20,8 +14,8 @@ const QString kKey = QStringLiteral("Z_PK");
 StoreLayout::StoreLayout(const QHash<QString, ViberDbTable> &schema, const QHash<QString, qint32> &entities)
     : m_schema(schema), m_entities(entities)
 {
-    m_local = has(kMessage, QStringLiteral("_other"));
-    m_metadata = has(kMessage, QStringLiteral("ZMETADATA"));
+    m_local = has(kViberMessage, QStringLiteral("_other"));
+    m_metadata = has(kViberMessage, QStringLiteral("ZMETADATA"));
     m_messageIndex = has(QStringLiteral("MESSAGEINDEX"));
     m_history = has(QStringLiteral("ACHANGE"));
 
@@ -77,13 +71,13 @@ StoreLayout::StoreLayout(const QHash<QString, ViberDbTable> &schema, const QHash
         m_attachmentJoin = join;
     if (has(kAttachment, QStringLiteral("ZMESSAGE")))
         m_attachmentLink = MessageLink::Own;
-    else if (has(kMessage, QStringLiteral("ZATTACHMENT")))
+    else if (has(kViberMessage, QStringLiteral("ZATTACHMENT")))
         m_attachmentLink = MessageLink::Message;
     else if (m_attachmentJoin.exists())
         m_attachmentLink = MessageLink::JoinTable;
-    if (has(kLocation, QStringLiteral("ZMESSAGE")))
+    if (has(kViberLocation, QStringLiteral("ZMESSAGE")))
         m_locationLink = MessageLink::Own;
-    else if (has(kMessage, QStringLiteral("ZLOCATION")))
+    else if (has(kViberMessage, QStringLiteral("ZLOCATION")))
         m_locationLink = MessageLink::Message;
 
     m_calls = has(kRecent, kKey);

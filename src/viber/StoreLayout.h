@@ -7,6 +7,20 @@
 
 #include <utility>
 
+// The tables of a store this program reads and writes, by name.
+namespace StoreTables {
+inline const QString kConversation = QStringLiteral("ZCONVERSATION");
+inline const QString kPhoneNumberIndex = QStringLiteral("ZPHONENUMBERINDEX");
+inline const QString kMember = QStringLiteral("ZMEMBER");
+inline const QString kPhoneNumber = QStringLiteral("ZPHONENUMBER");
+inline const QString kContact = QStringLiteral("ZABCONTACT");
+inline const QString kViberMessage = QStringLiteral("ZVIBERMESSAGE");
+inline const QString kViberLocation = QStringLiteral("ZVIBERLOCATION");
+inline const QString kAttachment = QStringLiteral("ZATTACHMENT");
+inline const QString kRecent = QStringLiteral("ZRECENT");
+inline const QString kRecentsLine = QStringLiteral("ZRECENTSLINE");
+} // namespace StoreTables
+
 // What an iOS store's catalogue says about its layout, worked out once when the store
 // is opened: where participants live and how they reach the address book, how
 // attachments, locations and calls reach their messages, and which optional columns
