@@ -30,7 +30,7 @@ QJsonValue personObject(const _ViberPerson *person)
 // for each, not for every message, which would take half of the export's time.
 QString ExportMessagesJson::isoDate(double storeTime)
 {
-    const qint64 secs = storeTimeToDateTime(storeTime).toSecsSinceEpoch();
+    const qint64 secs = storeTimeToSecs(storeTime);
     const qint64 quarter = secs >= 0 ? secs / 900 : (secs - 899) / 900;
     auto it = m_offsets.constFind(quarter);
     if (it == m_offsets.cend())

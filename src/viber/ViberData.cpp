@@ -244,11 +244,15 @@ qint64 truncateToInt64(double v)
 
 QDateTime storeTimeToDateTime(double storeTime)
 {
-    static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
+    return QDateTime::fromSecsSinceEpoch(storeTimeToSecs(storeTime), Qt::LocalTime);
+}
+
+qint64 storeTimeToSecs(double storeTime)
+{
     // Seconds become milliseconds inside Qt: beyond ten million years, where no real
     // date lies, the value counts as 0 like a NaN.
     const double seconds = std::fabs(storeTime) < 3e14 ? storeTime : 0.0;
-    return reference.addSecs(truncateToInt64(seconds)).toLocalTime();
+    return kStoreTimeEpochOffset + truncateToInt64(seconds);
 }
 
 qint64 storeTimeToMSecs(double storeTime)

@@ -253,6 +253,9 @@ ViberMsgState msgStateFromStoreText(const QString &text);
 QString msgStateToStoreText(ViberMsgState state);
 
 QDateTime storeTimeToDateTime(double storeTime);
+// The seconds since 1970 of the instant storeTimeToDateTime gives, without turning
+// it into a local time.
+qint64 storeTimeToSecs(double storeTime);
 qint64 storeTimeToMSecs(double storeTime);
 double msecsToStoreTime(qint64 msecs);
 // The send time a message token holds (current Viber); 0 for no token.
