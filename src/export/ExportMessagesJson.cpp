@@ -61,7 +61,7 @@ QString relativePath(const QString &path)
 QJsonObject ExportMessagesJson::chatObject(const _ViberChat &chat)
 {
     QJsonArray participants;
-    for (const _ViberPerson *person : chat.participants)
+    for (const _ViberPerson *person : MessageText::participantsByPhone(&chat))
         participants.append(personObject(person));
     return {{QStringLiteral("id"), chat.id},
             {QStringLiteral("title"), MessageText::chatTitle(&chat)},
@@ -145,21 +145,32 @@ void ExportMessagesJson::write(const _ViberMsg &msg)
     if (msg.chat != m_chat)
         flushChat();
     m_chat = msg.chat;
-    m_messages.append(messageObject(msg));
+    // Each message is laid out when it comes: an array of a chat's thousands of
+    // objects costs more to build than to write.
+    if (!m_messages.isEmpty())
+        m_messages += ",\n";
+    m_messages += "        " + nested(messageObject(msg), 2);
+}
+
+QByteArray ExportMessagesJson::nested(const QJsonObject &object, int depth)
+{
+    QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    text.chop(1); // the document's last line break
+    return text.replace("\n", "\n" + QByteArray(4 * depth, ' '));
 }
 
 void ExportMessagesJson::flushChat()
 {
     if (!m_chat)
         return;
-    QJsonObject document{{QStringLiteral("chat"), chatObject(*m_chat)},
-                         {QStringLiteral("messages"), m_messages}};
+    // As the indented document writer lays out {"chat": ..., "messages": [...]}.
     if (m_list && m_written > 0)
         writeUtf8(",\n");
-    writeUtf8(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    writeUtf8("{\n    \"chat\": " + nested(chatObject(*m_chat), 1) + ",\n    \"messages\": [\n" + m_messages +
+              "\n    ]\n}\n");
     ++m_written;
     m_chat = nullptr;
-    m_messages = QJsonArray();
+    m_messages.clear();
 }
 
 void ExportMessagesJson::finish()

@@ -28,9 +28,14 @@ public:
 private:
     void flushChat();
 
+    // object as the indented document writer lays it out depth levels deep, from its
+    // opening brace to its closing one.
+    static QByteArray nested(const QJsonObject &object, int depth);
+
     bool m_list;
     qint64 m_written = 0;
     const _ViberChat *m_chat = nullptr;
-    QJsonArray m_messages;
+    // The chat's messages so far, laid out as its document's "messages" array holds them.
+    QByteArray m_messages;
     QHash<qint64, int> m_offsets; // UTC offset of local time by quarter hour
 };

@@ -28,26 +28,6 @@ const char kPictureStyle[] = "style=\"vertical-align:top;\"";
 // the height of a line of text like the emoticons beside them.
 const char kEmojiStyle[] = "style=\"vertical-align:top;width:20px;height:20px;\"";
 
-// Participants in a fixed order: by phone, as titles and file names are built from
-// them; ties (one number under two contact names) by name and id, so that the
-// order never depends on the hash's iteration order.
-QList<const _ViberPerson *> participantsByPhone(const _ViberChat *chat)
-{
-    QList<const _ViberPerson *> persons;
-    persons.reserve(chat->participants.size());
-    for (const _ViberPerson *p : chat->participants)
-        if (p)
-            persons.append(p);
-    std::sort(persons.begin(), persons.end(), [](const _ViberPerson *a, const _ViberPerson *b) {
-        if (a->phone != b->phone)
-            return a->phone < b->phone;
-        if (a->name != b->name)
-            return a->name < b->name;
-        return a->id < b->id;
-    });
-    return persons;
-}
-
 enum class EscapeFor { Text, Attribute };
 
 // One pass that appends: QString::replace moves the rest of the text for each
@@ -406,6 +386,23 @@ QString MessageText::chatTitle(const _ViberChat *chat)
 QString MessageText::participantLabels(const _ViberChat *chat)
 {
     return participantLabelList(chat).join(QLatin1String(", "));
+}
+
+QList<const _ViberPerson *> MessageText::participantsByPhone(const _ViberChat *chat)
+{
+    QList<const _ViberPerson *> persons;
+    persons.reserve(chat->participants.size());
+    for (const _ViberPerson *p : chat->participants)
+        if (p)
+            persons.append(p);
+    std::sort(persons.begin(), persons.end(), [](const _ViberPerson *a, const _ViberPerson *b) {
+        if (a->phone != b->phone)
+            return a->phone < b->phone;
+        if (a->name != b->name)
+            return a->name < b->name;
+        return a->id < b->id;
+    });
+    return persons;
 }
 
 QStringList MessageText::participantLabelList(const _ViberChat *chat)

@@ -56,6 +56,10 @@ public:
     // Every participant's label ("Ann(+123)"), ordered by phone, joined with ", ".
     static QString participantLabels(const _ViberChat *chat);
     static QStringList participantLabelList(const _ViberChat *chat);
+    // Participants in a fixed order: by phone, as titles and file names are built from
+    // them; ties (one number under two contact names) by name and id, so that the
+    // order never depends on the hash's iteration order.
+    static QList<const _ViberPerson *> participantsByPhone(const _ViberChat *chat);
 
     // Escaped text with line breaks, emoji pictures and, where the picture ships
     // beside the program, emoticon pictures. The pictures are referred to as

@@ -287,6 +287,26 @@ private slots:
         QCOMPARE(message[u"text"_s].toString(), text);
         QCOMPARE(message[u"sender"_s][u"name"_s].toString(), text);
     }
+    // The same chat exports to the same bytes every time: participants in a fixed order,
+    // whatever the order the records were read in.
+    void jsonParticipantsInAFixedOrder()
+    {
+        MessageFixture f;
+        QList<_ViberPerson *> people;
+        for (int i = 8; i >= 1; --i)
+            people << f.addPerson(u"P%1"_s.arg(i), u"+%1"_s.arg(i));
+        f.addMessage(f.addChat(u"g"_s, people), ViberMsgTypeText, kDay1, true, u"hi"_s);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(u"g.json"_s);
+        ExportMessagesThread worker(f.messages(), out, ExportMessagesThread::Json);
+        QCOMPARE(run(worker), Outcome::Succeeded);
+        QStringList phones;
+        const QJsonArray chats = QJsonDocument::fromJson(testsupport::readFile(out)).array();
+        for (const QJsonValue &person : chats[0][u"chat"_s][u"participants"_s].toArray())
+            phones << person[u"phone"_s].toString();
+        QCOMPARE(phones,
+                 (QStringList{u"+1"_s, u"+2"_s, u"+3"_s, u"+4"_s, u"+5"_s, u"+6"_s, u"+7"_s, u"+8"_s}));
+    }
     void htmlPagesAndIndex()
     {
         QTemporaryDir dir;
