@@ -3,7 +3,6 @@
 #include "StreamedFileExport.h"
 
 #include <QHash>
-#include <QJsonArray>
 #include <QJsonObject>
 
 // Messages as JSON, one document per chat: the chat (id, title, group id,
@@ -20,13 +19,16 @@ public:
     void write(const _ViberMsg &msg) override;
     void finish() override;
 
-    static QJsonObject chatObject(const _ViberChat &chat);
+    // A message as its chat's "messages" array holds it (for a look at one record).
     QJsonObject messageObject(const _ViberMsg &msg);
     // The local time of a store time in ISO 8601, with its offset from UTC.
     QString isoDate(double storeTime);
 
 private:
     void flushChat();
+    // Append the chat's and a message's object, laid out as the document holds them.
+    static void layChat(QByteArray &out, const _ViberChat &chat);
+    void layMessage(QByteArray &out, const _ViberMsg &msg);
 
     // object as the indented document writer lays it out depth levels deep, from its
     // opening brace to its closing one.

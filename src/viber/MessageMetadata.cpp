@@ -6,6 +6,10 @@
 
 namespace {
 
+// The extra columns that carry a message's metadata.
+constexpr char kMetadataKey[] = "ZMETADATA";
+constexpr char kClientFlagKey[] = "ClientFlag";
+
 // Keys are looked up without regard to case: the app's versions spell them differently.
 QJsonValue member(const QJsonObject &o, const char *key)
 {
@@ -121,19 +125,16 @@ MessageMetadata MessageMetadata::parse(const QString &json)
     return m;
 }
 
-QString MessageMetadata::rawOf(const _ViberMsg *msg)
-{
-    if (!msg || msg->other.isEmpty())
-        return QString();
-    return readExtraColumns(msg).value(QStringLiteral("ZMETADATA")).toString();
-}
-
 MessageMetadata MessageMetadata::of(const _ViberMsg *msg)
 {
-    MessageMetadata meta = parse(rawOf(msg));
-    if (msg && !msg->other.isEmpty())
-        meta.edited =
-            readExtraColumns(msg).value(QStringLiteral("ClientFlag")).toLongLong() & kDesktopEditedFlag;
+    // The extra columns' keys are kept as UTF-8: a record naming neither column is
+    // passed over without reading them, since a search asks this of every message.
+    if (!msg || msg->other.isEmpty() ||
+        (!msg->other.contains(kMetadataKey) && !msg->other.contains(kClientFlagKey)))
+        return MessageMetadata();
+    const QVariantMap columns = readExtraColumns(msg);
+    MessageMetadata meta = parse(columns.value(QLatin1String(kMetadataKey)).toString());
+    meta.edited = columns.value(QLatin1String(kClientFlagKey)).toLongLong() & kDesktopEditedFlag;
     return meta;
 }
 

@@ -47,8 +47,6 @@ struct MessageMetadata
     static MessageMetadata parse(const QString &json);
     // The record's ZMETADATA, parsed; empty for a record without.
     static MessageMetadata of(const _ViberMsg *msg);
-    // The store's raw ZMETADATA text of a record; empty when none.
-    static QString rawOf(const _ViberMsg *msg);
 
     // The readable text of a "formatted" message, whose text is JSON of text items,
     // pictures and buttons: their texts, one per line. Text that is no such JSON is

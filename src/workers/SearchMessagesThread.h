@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+
 // Finds the messages whose text (as the list shows it) holds a keyword, letter
 // case ignored: a list of a million messages is searched off the window's thread.
 class SearchMessagesThread : public WorkerThread
@@ -25,6 +27,10 @@ protected:
     QString work() override;
 
 private:
+    // Positions in [from, to) that match; stops early once stop is set. Only the
+    // reporting call checks for cancel and reports progress.
+    QList<qsizetype> matchesIn(qsizetype from, qsizetype to, const std::atomic<bool> &stop, bool reports);
+
     QList<_ViberMsg *> m_messages;
     QString m_keyword;
     QList<qsizetype> m_matches;
