@@ -100,33 +100,6 @@ struct Store
     fixtures::StorePlan plan;
 };
 
-// What a layout answers, in one line per question.
-QString answers(const StoreLayout &l)
-{
-    static const char *const generations[] = {"unknown", "local", "number index", "members", "current"};
-    static const char *const contacts[] = {"none", "column", "join table"};
-    static const char *const links[] = {"none", "own column", "message column", "join table"};
-    const auto relation = [](const StoreLayout::Relation &r) {
-        return r.exists() ? u"%1(%2,%3)"_s.arg(r.table, r.first, r.second) : u"-"_s;
-    };
-    const auto yes = [](bool b) { return b ? u"yes"_s : u"no"_s; };
-    return QStringList{
-        u"generation "_s + QLatin1String(generations[int(l.generation())]),
-        u"people "_s + l.personTable() + (l.personSource() == l.personTable() ? u""_s : u" with numbers"_s),
-        u"contacts "_s + QLatin1String(contacts[int(l.contactLink())]) + u' ' + relation(l.contactJoin()) +
-            (l.contactRecordId() ? u" record"_s : u""_s),
-        u"participants "_s + relation(l.participants()) + u' ' + yes(l.hasParticipantLinks()),
-        u"attachments "_s + QLatin1String(links[int(l.attachmentLink())]) + u' ' +
-            relation(l.attachmentJoin()),
-        u"locations "_s + QLatin1String(links[int(l.locationLink())]),
-        u"calls %1 lines %2 messages %3 members %4"_s.arg(yes(l.hasCalls()), yes(l.callsHaveLines()),
-                                                          yes(l.callsNameMessages()),
-                                                          relation(l.recentsLineMembers())),
-        u"metadata %1 index %2 history %3"_s.arg(yes(l.hasMessageMetadata()), yes(l.hasMessageIndex()),
-                                                 yes(l.hasChangeHistory()))}
-        .join(u"; "_s);
-}
-
 } // namespace
 
 class TestCurrentStores : public QObject
@@ -180,48 +153,6 @@ private slots:
         QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)) + u", "_s +
                      MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)),
                  u"News (Channel), My Notes"_s);
-    }
-    // Each layout the reader and the writer meet answers by name what they ask of it.
-    void layoutAnswers_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("expected");
-        // Members and their links, and calls, as every store of members has them.
-        const QString members = u"people ZMEMBER with numbers; contacts join table "
-                                "Z_1MEMBERS(Z_1ABCONTACTS,Z_10MEMBERS); participants "
-                                "Z_5PHONENUMINDEXES(Z_5CONVERSATIONS,Z_10PHONENUMINDEXES) yes"_s;
-        const QString calls = u"locations own column; calls yes lines yes messages yes members "
-                              "Z_10RECENTSLINES(Z_10MEMBERS1,Z_14RECENTSLINES1)"_s;
-        const auto row = [&](const char *name, const QString &kind, const QString &expected) {
-            QTest::newRow(name) << kind
-                                << QString(expected).replace(u"%M"_s, members).replace(u"%C"_s, calls);
-        };
-        row("template", u"template"_s,
-            u"generation local; people ZPHONENUMBERINDEX; contacts none -; participants Z_4PHONENUMINDEXES(Z_4CONVERSATIONS,Z_7PHONENUMINDEXES) yes; attachments own column -; locations own column; calls yes lines yes messages no members -; metadata no index no history no"_s);
-        row("phone (before 2016)", u"phone"_s,
-            u"generation number index; people ZPHONENUMBERINDEX; contacts column - record; participants Z_5PHONENUMINDEXES(Z_5CONVERSATIONS,Z_10PHONENUMINDEXES) yes; attachments own column -; locations own column; calls yes lines yes messages yes members -; metadata no index no history no"_s);
-        row("older members", u"older"_s,
-            u"generation members; %M; attachments message column Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata no index yes history yes"_s);
-        row("current, join table", u"join"_s,
-            u"generation current; %M; attachments join table Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
-        row("current, message column", u"column"_s,
-            u"generation current; %M; attachments message column Z_3MESSAGES(Z_3ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
-        row("real", u"real"_s,
-            u"generation current; %M; attachments message column Z_4MESSAGES(Z_4ATTACHMENTS,Z_21MESSAGES); %C; metadata yes index yes history yes"_s);
-    }
-    void layoutAnswers()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, expected);
-        const QString real = testsupport::realDataDir() + u"/viber-ios-2023/Contacts.data"_s;
-        if (kind == u"real" && (testsupport::realDataDir().isEmpty() || !QFile::exists(real)))
-            QSKIP("the real store is not available here");
-        const Store s(kind == u"real" ? u"local"_s : kind, fixtures::sampleStore());
-        const QString root = kind == u"real" ? QFileInfo(real).absolutePath() : s.dir.path();
-        const QString file = kind == u"real" ? QFileInfo(real).fileName() : kFile;
-        IOSViberDb db(QDir(root), file);
-        db.load();
-        QCOMPARE(answers(db.layout()), expected);
     }
     void shown_data()
     {
