@@ -1,6 +1,5 @@
 #include "support/DesktopFixtures.h"
 #include "support/StoreFixtures.h"
-#include "support/TempHome.h"
 #include "support/TestSupport.h"
 
 #include "viber/MessageMetadata.h"
@@ -208,23 +207,6 @@ private slots:
             ids << id << other->chats.value(chat)->groupId;
         }
         QCOMPARE(ids.size(), 6);
-    }
-
-    // Accounts in the data home come first; an empty, missing or folder "viber.db" is none, and
-    // a folder reached by two names is one.
-    void accountDiscovery()
-    {
-        const TempHome home;
-        const QDir root(home.path());
-        for (const char *db : {".ViberPC/1/viber.db", "xdg/ViberPC/3/viber.db", "xdg/ViberPC/5/a.db"})
-            QVERIFY(testsupport::writeFile(root.filePath(QLatin1String(db)), "SQLite format 3"));
-        QVERIFY(testsupport::writeFile(root.filePath(u"xdg/ViberPC/4/viber.db"_s), {}));
-        QVERIFY(root.mkpath(u"xdg/ViberPC/6/viber.db"_s));
-        QVERIFY(QFile::link(root.filePath(u"xdg/ViberPC/3"_s), root.filePath(u".ViberPC/8"_s)));
-        QStringList found;
-        for (const PCViberAccount &a : PCViberDb::findAccounts())
-            found << a.name + u' ' + root.relativeFilePath(a.dbPath);
-        QCOMPARE(found, QStringList({u"3 xdg/ViberPC/3/viber.db"_s, u"1 .ViberPC/1/viber.db"_s}));
     }
 
     void refusedFiles_data()

@@ -149,12 +149,6 @@ private slots:
                                          << u"com.viber/database/Contacts.data"_s;
         QTest::newRow("the store file")
             << u"s/Contacts.data"_s << u"s/Contacts.data"_s << u"s"_s << u"Contacts.data"_s;
-        QTest::newRow("the file in Documents")
-            << u"c/Documents/Contacts.data"_s << u"c/Documents/Contacts.data"_s << u"c"_s
-            << u"Documents/Contacts.data"_s;
-        QTest::newRow("the file in a group container")
-            << u"g/com.viber/database/Contacts.data"_s << u"g/com.viber/database/Contacts.data"_s << u"g"_s
-            << u"com.viber/database/Contacts.data"_s;
         QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
         QTest::newRow("another file")
             << u"n/Documents/other.data"_s << u"n/Documents/other.data"_s << QString() << QString();
