@@ -7,13 +7,10 @@
 #include "ui/ItemModelMain.h"
 #include "ui/ItemModelSms.h"
 #include "ui/VBBubbleViewMgr.h"
-#include "ui/ViberMsgPrinter.h"
 
 #include <QAbstractItemModelTester>
-#include <QClipboard>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWebEngineScript>
@@ -30,18 +27,6 @@ namespace {
 
 const QDateTime kMorning(QDate(2024, 3, 5), QTime(9, 30));
 
-QImage decoration(const QAbstractItemModel &model, const QModelIndex &index)
-{
-    return model.data(index, Qt::DecorationRole).value<QPixmap>().toImage();
-}
-
-// A resource picture as the models hand it out: 18 pixels wide, through a pixmap.
-QImage resource(const char *name)
-{
-    const QImage image(u":/res/%1.png"_s.arg(QLatin1String(name)));
-    return QPixmap::fromImage(image.scaledToWidth(18, Qt::SmoothTransformation)).toImage();
-}
-
 IOSDeviceDesc device(const QString &name, void *handle)
 {
     return {name, {}, {}, {}, {}, {}, handle};
@@ -49,7 +34,7 @@ IOSDeviceDesc device(const QString &name, void *handle)
 
 } // namespace
 
-// The bubble view, with the printer and the list and tree models beside it, all
+// The bubble view, with the list and tree models beside it, all
 // fed from message records. Page loads are slow, so one view serves the whole
 // suite and each test loads as few pages as it can; page arithmetic runs on a
 // manager without a view.
@@ -96,24 +81,12 @@ private slots:
     }
     void pagesLoadAndFollowTheirLinks()
     {
-        // Page 1 mixes the kinds of bubbles; page 3 is too large to hand over inline.
+        // Page 3 is too large to hand over inline.
         MessageFixture f;
         _ViberChat *group = f.addChat(u"group-7"_s);
-        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+100"_s);
-        f.addCall(f.addMessage(group, ViberMsgTypeCall, kMorning, false), ViberCallTypeOutgoing, 125);
-        f.addMessage(group, ViberMsgTypeText, kMorning.addSecs(60), false,
-                     u"Morning! (smiley) Coffee at ten? (coffee)"_s)
-            ->person = ann;
-        _ViberMsg *voice = f.addMessage(group, ViberMsgTypeAudio, kMorning.addSecs(120), false);
-        voice->person = ann;
-        f.addAttachment(voice, u"/nowhere/voice.m4a"_s, QString(), 95);
-        f.addAttachment(f.addMessage(group, ViberMsgTypePicture, kMorning.addSecs(180), true, u"Look"_s),
-                        u"/nowhere/p.jpg"_s, u"/nowhere/p_thumb.jpg"_s);
-        f.addMessage(
-            group, ViberMsgTypeText, kMorning.addDays(1), true,
-            u"Sure <3 & see you "_s +
-                QString::fromUcs4(U"\U0001F604\U0001F680\U0001F468\u200D\U0001F469\u200D\U0001F466") +
-                QChar(0xE022));
+        f.addMessage(group, ViberMsgTypeText, kMorning, false,
+                     u"Morning! (smiley) "_s + QString::fromUcs4(U"\U0001F604"))
+            ->person = f.addPerson(u"Ann"_s, u"+100"_s);
         f.addTexts(group, 115, kMorning.addDays(2));
         f.messages().at(110)->text = QString(2 * 1024 * 1024, QLatin1Char('x')) + u" END-OF-LONG"_s;
 
@@ -121,15 +94,12 @@ private slots:
         m_mgr->showBubble(f.messages());
         QCOMPARE(m_mgr->pageCount(), 3);
         QVERIFY(waitForLoad());
-        // Pictures named relative to the page's base were found and laid out at their size.
-        const QStringList images =
-            evaluate(u"Array.from(document.images).map(i => i.getAttribute('src') + ' ' + i.naturalWidth)"_s)
-                .toStringList();
-        for (const char *image :
-             {"vbbb/voice.png 64", "vbbb/empty_photo.jpg 160", "vb_emoji/(smiley).png 20",
-              "emoji/1F604.png 40", "emoji/1F468-200D-1F469-200D-1F466.png 40", "emoji/2764.png 40"})
-            QVERIFY2(images.contains(QLatin1String(image)), qPrintable(images.join(QLatin1Char(','))));
+        // The sender of a group message is named in its bubble; the pictures of emoji are
+        // found relative to the page's base.
         QCOMPARE(evaluate(u"document.querySelector('.handle').textContent"_s).toString(), u"Ann"_s);
+        QVERIFY(evaluate(u"document.images.length >= 2 && "
+                         "Array.from(document.images).every(i => i.naturalWidth > 0)"_s)
+                    .toBool());
 
         // Click the real link at the bottom of the page, as a user would.
         const QVariantList rect =
@@ -171,14 +141,6 @@ private slots:
                  u"rgb(213, 231, 236)"_s);
         QVERIFY(evaluate(u"document.body.textContent.indexOf('END-OF-LONG') >= 0"_s).toBool());
         QTRY_VERIFY_WITH_TIMEOUT(qAbs(anchorTop(102)) < 2, 10000);
-
-        // Larger pages: fewer of them, and the page shown keeps its first message.
-        m_mgr->scrollToPos(60);
-        m_mgr->setPageSize(100);
-        QCOMPARE(m_mgr->pageCount(), 2);
-        QCOMPARE(m_mgr->page(), 1);
-        QVERIFY(m_mgr->currentHtml().contains(BubblePage::messageAnchor(f.messages().at(99))));
-        QVERIFY(!m_mgr->currentHtml().contains(BubblePage::messageAnchor(f.messages().at(100))));
     }
     void pageRunsNoScript()
     {
@@ -192,27 +154,6 @@ private slots:
         QVERIFY(waitForLoad());
         QTest::qWait(300);
         QCOMPARE(m_view->title(), u"inert"_s);
-    }
-    void emojiPicturesAreDrawnFromTheFont()
-    {
-        // Each emoji a picture of its own: a font lacking them would draw one box for
-        // all, a grey mark would stand for any. The faces show the font's colours.
-        const QDir folder(QStringLiteral(CHATWHARF_BINARY_DIR "/src/emoji"));
-        QList<QImage> seen;
-        for (const char *name : {"1F923", "1F600", "1F44D-1F3FD", "1F1E9-1F1EA", "0023-20E3",
-                                 "1F468-200D-1F469-200D-1F467-200D-1F466"}) {
-            const QImage image(folder.filePath(QLatin1String(name) + u".png"_s));
-            QVERIFY2(image.size() == QSize(40, 40) && !seen.contains(image), name);
-            seen.append(image);
-            int opaque = 0, coloured = 0;
-            for (int i = 0; i < 40 * 40; ++i) {
-                const QColor c = image.pixelColor(i % 40, i / 40);
-                opaque += c.alpha() > 200;
-                coloured += c.alpha() > 200 && c.hsvSaturation() > 150;
-            }
-            QVERIFY2(opaque > 40 * 40 / 4, name);
-            QVERIFY2(seen.size() > 2 || coloured > opaque / 2, name); // the first two are faces
-        }
     }
     void pagingWithoutAView()
     {
@@ -287,44 +228,6 @@ private slots:
         QCOMPARE(m_user->boxes.size(), 6);
         QCOMPARE(m_user->boxes.last(), u"Attachment saved successfully."_s);
         QCOMPARE(testsupport::readFile(pdf), QByteArray("%PDF-1.4 contents"));
-
-        // The right-click menu copies a selection and opens or saves an attachment;
-        // it never offers Back, Reload or View source.
-        auto entries = [&](const QUrl &link, const QString &selected) {
-            QMenu menu;
-            m_mgr->fillContextMenu(&menu, link, selected);
-            QStringList names;
-            const QList<QAction *> actions = menu.actions();
-            for (const QAction *a : actions)
-                names << a->objectName() + (a->isEnabled() ? QString() : u" (off)"_s);
-            return names;
-        };
-        QCOMPARE(entries(QUrl(), QString()), QStringList());
-        QCOMPARE(entries(QUrl(map), u"hi"_s), QStringList(u"actionBubbleCopy"_s));
-        QCOMPARE(entries(QUrl::fromLocalFile(pdf), QString()),
-                 QStringList({u"actionBubbleOpen"_s, u"actionBubbleSave"_s}));
-        QCOMPARE(entries(QUrl::fromLocalFile(dir.filePath(u"gone.pdf"_s)), u"x"_s),
-                 QStringList({u"actionBubbleCopy"_s, u"actionBubbleOpen"_s, u"actionBubbleSave (off)"_s}));
-        QMenu menu;
-        m_mgr->fillContextMenu(&menu, QUrl::fromLocalFile(pdf), u"copied text"_s);
-        menu.actions().at(0)->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"copied text"_s);
-        m_user->fileName.clear();
-        menu.actions().at(2)->trigger(); // Save: the dialog comes, and is cancelled
-        QCOMPARE(m_user->fileDialogs.size(), 6);
-        QCOMPARE(m_user->boxes.size(), 6);
-        QCOMPARE(m_opened.size(), 3);
-    }
-    // What the preview paints, in date order.
-    void printerKeepsDateOrder()
-    {
-        MessageFixture f;
-        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
-        _ViberMsg *later = f.addMessage(chat, ViberMsgTypeText, kMorning.addSecs(60), true, u"omega"_s);
-        _ViberMsg *earlier = f.addMessage(chat, ViberMsgTypeText, kMorning, false, u"alpha"_s);
-        ViberMsgPrinter printer;
-        printer.setMessages(f.messages());
-        QCOMPARE(printer.messages(), QList<_ViberMsg *>({earlier, later}));
     }
     void indexesStayRightAfterRemovals()
     {
@@ -355,21 +258,10 @@ private slots:
     {
         ItemModelMain model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        // Contact pictures: a JPEG; PNG content under a .jpg name, as some are; not a
-        // picture at all; and a file that is gone.
-        QTemporaryDir dir;
-        QImage wide(40, 10, QImage::Format_RGB32), half(40, 20, QImage::Format_RGB32);
-        wide.fill(Qt::red);
-        half.fill(Qt::blue);
-        QVERIFY(wide.save(dir.filePath(u"Ann.jpg"_s), "JPG") &&
-                half.save(dir.filePath(u"Bob.jpg"_s), "PNG") &&
-                testsupport::writeFile(dir.filePath(u"Cy.jpg"_s), "not a picture"));
         MessageFixture f;
         QList<_ViberPerson *> people;
-        for (const QString &name : {u"Ann"_s, u"Bob"_s, u"Cy"_s, u"Dee"_s}) {
+        for (const QString &name : {u"Ann"_s, u"Bob"_s, u"Cy"_s, u"Dee"_s})
             people << f.addPerson(name, u"+"_s + QString::number(people.size()));
-            people.last()->contactIconPath = dir.filePath(name + u".jpg"_s);
-        }
         f.addChat(QString(), {people[0]}, 25);
         f.addChat(QString(), {people[1]}, 30);
         f.addChat(u"g"_s, {people[0], people[1]}, 20)->name = u"Team"_s;
@@ -395,13 +287,6 @@ private slots:
                 titles << node->text;
             QCOMPARE(titles.mid(0, 5), QStringList({u"Bob"_s, u"Ann"_s, u"Team"_s, u"Cy"_s, u"Dee"_s}));
         }
-        QList<QImage> pictures;
-        for (auto *node : db->children)
-            pictures << decoration(model, model.indexOf(node));
-        QCOMPARE(std::pair(pictures.at(0).size(), pictures.at(1).size()),
-                 std::pair(QSize(18, 9), QSize(18, 5)));
-        QCOMPARE(pictures.mid(2), QList<QImage>({resource("group"), resource("contact"), resource("contact"),
-                                                 resource("group")}));
         // What an action on a selected chat works on: its own source.
         QCOMPARE(ItemModelMain::sourceOf(db->children.first()), db);
         QVERIFY(!ItemModelMain::sourceOf(model.rootLocalDb()));
@@ -431,7 +316,6 @@ private slots:
 
         ItemModelSms model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
         model.setMessages(f.messages());
         QCOMPARE(model.rowCount(), 8);
         QVERIFY(!model.index(8, 0).isValid() && !model.index(0, 4).isValid() && !model.message(8));
@@ -445,17 +329,9 @@ private slots:
                                     u"From|Bob(+492) in <b>Friends</b>"_s, u"To|<b>Friends</b>"_s, u"From|"_s,
                                     u"|Ann(+491)"_s}));
         QCOMPARE(model.data(model.index(4, 3)).toString(), u"yo"_s);
-        const QImage in = resource("icon_sms-receive"), out = resource("icon_sms-sent");
-        for (const auto &[row, icon] :
-             {std::pair(0, in), std::pair(1, out), std::pair(3, out), std::pair(7, in)})
-            QCOMPARE(decoration(model, model.index(row, 0)), icon);
         // Tool tips show store text as text.
         QCOMPARE(model.data(model.index(5, 2), Qt::ToolTipRole).toString(),
                  u"<p>&lt;b&gt;Friends&lt;/b&gt;</p>"_s);
-
-        model.clear();
-        QCOMPARE(resets.size(), 2);
-        QCOMPARE(model.rowCount(), 0);
     }
 
 private:

@@ -12,6 +12,7 @@ class TestSqlite3DB : public QObject
     Q_OBJECT
 
 private slots:
+    // The readers and writers rely on these on every row; what they would not notice is here.
     void bindAndRead()
     {
         Sqlite3DB db;
@@ -26,7 +27,6 @@ private slots:
                             .addTextParam(text)
                             .addBlobParam(blob)
                             .addNullParam());
-        QCOMPARE(db.lastInsertId(), 1);
         // An empty text is text, not NULL; an empty blob is an empty blob.
         db.executeThrow(
             Sqlite3Sql("INSERT INTO t (s, b) VALUES (?, ?)").addTextParam(QString()).addBlobParam({}));
@@ -40,25 +40,10 @@ private slots:
         QCOMPARE(c.getBlob(u"b"_s), blob);
         QVERIFY(c.isNull(u"n"_s) && !c.isNull(u"s"_s) && c.isNull(u"missing"_s) &&
                 c.getInt(u"missing"_s) == 0);
-        // The views without a copy read what the copying getters read, conversions included.
-        QCOMPARE(c.textBytesAt(c.columnIndexOf(u"s"_s)), text.toUtf8());
-        QCOMPARE(c.textBytesAt(c.columnIndexOf(u"l"_s)), QByteArray::number(big));
-        QCOMPARE(c.blobBytesAt(c.columnIndexOf(u"b"_s)), blob);
-        QVERIFY(c.textBytesAt(c.columnIndexOf(u"n"_s)).isNull() && c.blobBytesAt(-1).isNull());
-        const Sqlite3Row row = c.getRow();
-        QCOMPARE(row.val(u"l"_s).toLongLong(), big);
-        QVERIFY(row.val(u"n"_s).isNull());
         QVERIFY(c.moveNext());
         QCOMPARE(c.getText(u"types"_s), u"textblob"_s);
         const QByteArrayView empty = c.textBytesAt(c.columnIndexOf(u"s"_s));
         QVERIFY(empty.isEmpty() && !empty.isNull());
-        QVERIFY(!c.moveNext() && !c.moveNext()); // stays at the end
-
-        // The declared types, by which readers tell the kind of a carried column.
-        const QList<Sqlite3Column> cols = db.tbCols(u"t"_s);
-        QCOMPARE(cols.size(), 6);
-        QCOMPARE(cols[2].name + u' ' + cols[2].type, u"d REAL"_s);
-        QVERIFY(db.tbCols(u"nope"_s).isEmpty());
     }
     void rowInsertSql()
     {
@@ -102,51 +87,29 @@ private slots:
         QVERIFY(db.exec(u"INSERT INTO missing VALUES (1)"_s, error) != 0);
         QVERIFY2(error.contains(u"missing"_s), qPrintable(error));
     }
+    // Errors name the file; a database another connection holds says so, not SQLite's bare
+    // "database is locked"; a missing file opened for reading is not created.
     void errorsNameTheFile()
     {
         Sqlite3DB db;
         const QString file = open(db, u"errors.db"_s, u"CREATE TABLE t (v INTEGER)"_s);
-        try {
-            db.executeThrow("INSERT INTO nowhere VALUES (1)");
-            QFAIL("no exception");
-        } catch (const Sqlite3Exception &e) {
-            QVERIFY2(e.message().contains(u"errors.db"_s) && e.message().contains(u"nowhere"_s), e.what());
-            QCOMPARE(e.path(), file);
-        }
-        // Opening for reading only requires an existing file and creates nothing.
+        const QString error =
+            testsupport::errorOf([&] { db.executeThrow("INSERT INTO nowhere VALUES (1)"); });
+        QVERIFY2(error.contains(QDir::toNativeSeparators(file)) && error.contains(u"nowhere"_s),
+                 qPrintable(error));
         const QString missing = m_dir.filePath(u"missing.db"_s);
         Sqlite3DB none;
         QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.openThrow(missing, Sqlite3DB::ReadWrite));
         QVERIFY(!none.isOpen() && !QFile::exists(missing));
-        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, none.executeThrow("SELECT 1"));
 
-        // SQLite only notices a file that is no database on the first read, and leaves it be.
-        const QString junk = m_dir.filePath(u"junk.data"_s);
-        QVERIFY(testsupport::writeFile(junk, QByteArray(4096, 'x')));
-        Sqlite3DB notADb;
-        notADb.openThrow(junk, Sqlite3DB::ReadWrite);
-        try {
-            notADb.queryThrow("SELECT * FROM sqlite_master").moveNext();
-            QFAIL("no exception");
-        } catch (const Sqlite3Exception &e) {
-            QVERIFY2(e.message().contains(u"junk.data"_s), e.what());
-        }
-        QCOMPARE(QFileInfo(junk).size(), 4096);
-
-        // A database another connection holds says so, not SQLite's bare "database is locked".
         Sqlite3DB holder, waiter;
         holder.openThrow(file, Sqlite3DB::ReadWrite);
         holder.execThrow(u"BEGIN EXCLUSIVE"_s);
         waiter.openThrow(file, Sqlite3DB::ReadWrite);
         waiter.execThrow(u"PRAGMA busy_timeout = 0"_s);
-        try {
-            waiter.executeThrow("SELECT count(*) FROM t");
-            QFAIL("no exception");
-        } catch (const Sqlite3Exception &e) {
-            QVERIFY2(e.message().contains(u"errors.db"_s) &&
-                         e.message().contains(u"in use by another program"_s),
-                     e.what());
-        }
+        const QString locked = testsupport::errorOf([&] { waiter.executeThrow("SELECT count(*) FROM t"); });
+        QVERIFY2(locked.contains(u"errors.db"_s) && locked.contains(u"in use by another program"_s),
+                 qPrintable(locked));
     }
 
 private:

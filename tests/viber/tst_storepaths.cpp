@@ -1,3 +1,4 @@
+#include "viber/LocalDatabases.h"
 #include "viber/StorePaths.h"
 
 #include "support/TestSupport.h"
@@ -10,9 +11,12 @@
 #include <limits>
 
 using namespace Qt::StringLiterals;
+using NameCheck = LocalDatabases::NameCheck;
 
-// Every path built from a store name goes through these rules; the other suites
-// rely on them and do not test an escape again.
+Q_DECLARE_METATYPE(LocalDatabases::NameCheck)
+
+// Every path built from a store name goes through these rules, and so do the names of
+// this program's own databases; the other suites rely on them and do not test an escape again.
 class TestStorePaths : public QObject
 {
     Q_OBJECT
@@ -21,19 +25,17 @@ private slots:
     void initTestCase()
     {
         const QDir d(m_dir.path());
-        QVERIFY(d.mkpath(u"store/Documents/Attachments"_s) && d.mkpath(u"outside"_s) &&
-                d.mkpath(u"store-evil"_s));
-        QVERIFY(QFile(d.filePath(u"store-evil/x.jpg"_s)).open(QIODevice::WriteOnly));
-        QVERIFY(QFile(d.filePath(u"store/Documents/Attachments/p.jpg"_s)).open(QIODevice::WriteOnly));
-        QVERIFY(QFile(d.filePath(u"outside/secret.jpg"_s)).open(QIODevice::WriteOnly));
-        const auto link = [&](const QString &target, const QString &name) {
-            return QFile::link(d.filePath(target), d.filePath(u"store/Documents/"_s + name));
-        };
-        QVERIFY(link(u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s));
-        QVERIFY(link(u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s));
-        QVERIFY(link(u"outside"_s, u"Attachments/sub"_s));
-        QVERIFY(link(u"outside"_s, u"ContactIcons"_s));
-        QVERIFY(link(u"store-evil/x.jpg"_s, u"Attachments/sibling.jpg"_s));
+        for (const QString &file :
+             {u"store-evil/x.jpg"_s, u"store/Documents/Attachments/p.jpg"_s, u"outside/secret.jpg"_s})
+            QVERIFY(testsupport::writeFile(d.filePath(file), {}));
+        const std::pair<QString, QString> links[] = {
+            {u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s},
+            {u"store/Documents/Attachments/p.jpg"_s, u"Attachments/alias.jpg"_s},
+            {u"outside"_s, u"Attachments/sub"_s},
+            {u"outside"_s, u"ContactIcons"_s},
+            {u"store-evil/x.jpg"_s, u"Attachments/sibling.jpg"_s}};
+        for (const auto &[target, name] : links)
+            QVERIFY(QFile::link(d.filePath(target), d.filePath(u"store/Documents/"_s + name)));
     }
     void childPath_data()
     {
@@ -147,12 +149,6 @@ private slots:
                                          << u"com.viber/database/Contacts.data"_s;
         QTest::newRow("the store file")
             << u"s/Contacts.data"_s << u"s/Contacts.data"_s << u"s"_s << u"Contacts.data"_s;
-        QTest::newRow("the file in Documents")
-            << u"c/Documents/Contacts.data"_s << u"c/Documents/Contacts.data"_s << u"c"_s
-            << u"Documents/Contacts.data"_s;
-        QTest::newRow("the file in a group container")
-            << u"g/com.viber/database/Contacts.data"_s << u"g/com.viber/database/Contacts.data"_s << u"g"_s
-            << u"com.viber/database/Contacts.data"_s;
         QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
         QTest::newRow("another file")
             << u"n/Documents/other.data"_s << u"n/Documents/other.data"_s << QString() << QString();
@@ -170,8 +166,70 @@ private slots:
         QTEST(file, "file");
     }
 
+    void nameRule_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<NameCheck>("check");
+        QTest::newRow("blanks around are dropped")
+            << u"  Work 2024 \t"_s << u"Work 2024"_s << NameCheck::Valid;
+        QTest::newRow("blanks only") << u" \t "_s << QString() << NameCheck::Empty;
+        QTest::newRow("unicode, dots inside") << u"Семья.b 😀"_s << u"Семья.b 😀"_s << NameCheck::Valid;
+        for (const QChar bad : u"/\\:*?\"<>|\n\r\t"_s) {
+            const QString name = u'a' + bad + u'b';
+            QTest::addRow("contains U+%04X", bad.unicode()) << name << name << NameCheck::Invalid;
+        }
+        // These name the databases folder itself or its parent.
+        QTest::newRow("dot") << u"."_s << u"."_s << NameCheck::Invalid;
+        QTest::newRow("dot dot") << u" .. "_s << u".."_s << NameCheck::Invalid;
+    }
+    void nameRule()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, name);
+        QCOMPARE(LocalDatabases::normalizedName(typed), name);
+        QTEST(LocalDatabases::checkName(name), "check");
+    }
+    void foldersWithAStoreAreDatabases()
+    {
+        const QString store = QString::fromLatin1(LocalDatabases::kStoreFileName);
+        for (const QString &name : {u"beta"_s, u"Alpha"_s})
+            QVERIFY(touch(name + u'/' + store));
+        QVERIFY(parent().mkpath(u"no store/Documents"_s) && parent().mkpath(u"store a folder/"_s + store));
+        QVERIFY(touch(u"file"_s));
+        // Opening a folder creates its store, and so makes it a database.
+        const QString gamma = parent().filePath(u"gamma"_s);
+        QVERIFY(QDir().mkpath(gamma + u"/Documents"_s) && !LocalDatabases::isDatabaseFolder(gamma));
+        QVERIFY(LocalDatabases::load(gamma)->messages.isEmpty());
+        const QStringList names = LocalDatabases::names(parent());
+        QCOMPARE(names, QStringList({u"Alpha"_s, u"beta"_s, u"gamma"_s}));
+        QVERIFY(!LocalDatabases::isDatabaseFolder(QString()));
+        // A name typed in another letter case is the existing database.
+        QCOMPARE(LocalDatabases::existingName(names, u"GAMMA"_s), u"gamma"_s);
+        QCOMPARE(LocalDatabases::existingName(names, u"beta2"_s), QString());
+    }
+    void removeDeletesOnlyItsOwnFolder()
+    {
+        QVERIFY(touch(u"Doomed/Documents/Attachments/p.jpg"_s));
+        QVERIFY(parent().mkpath(u"Other"_s));
+        QString error;
+        QVERIFY(LocalDatabases::remove(parent(), u"Doomed"_s, &error) && error.isEmpty());
+        QVERIFY(!parent().exists(u"Doomed"_s));
+        // A name that would reach the databases folder itself or its parent removes nothing.
+        for (const QString &bad : {u".."_s, u"."_s, u"Other/.."_s}) {
+            QVERIFY2(!LocalDatabases::remove(parent(), bad, &error), qPrintable(bad));
+            QVERIFY(!error.isEmpty());
+        }
+        QVERIFY(parent().exists(u"Other"_s));
+    }
+
 private:
-    QTemporaryDir m_dir; // "store", and "outside" that links in the store lead to
+    QTemporaryDir m_dir; // "store", "outside" that links in the store lead to, and "databases"
+    QDir parent() const { return QDir(m_dir.filePath(u"databases"_s)); }
+    bool touch(const QString &relative) const
+    {
+        return testsupport::writeFile(parent().filePath(relative), {});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStorePaths)
