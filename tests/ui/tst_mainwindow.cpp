@@ -32,7 +32,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
 
@@ -470,6 +472,69 @@ private slots:
             QDir::toNativeSeparators(answer + u"-html(1)"_s))));
         QCOMPARE(testsupport::readFile(answer + u"-html/index.html"_s), QByteArray("the user's own"));
         QVERIFY(QFileInfo(answer + u"-html(1)/index.html"_s).isFile());
+    }
+    // Chats are filtered as the text is typed. Messages: every match is counted and
+    // marked in the bubbles, visited in turn, and the search asks before starting over.
+    void searchesCountMarkAndAsk()
+    {
+        auto *messageKeyword = m_w->findChild<QLineEdit *>(u"txtSMSKeyword"_s);
+        auto *contactKeyword = m_w->findChild<QLineEdit *>(u"txtHandleKeyword"_s);
+        auto *count = m_w->findChild<QLabel *>(u"lbSearchCount"_s);
+        messageKeyword->setText(u"apple"_s);
+        QTest::mouseClick(m_w->findChild<QToolButton *>(u"btnSearchSMS"_s), Qt::LeftButton);
+        QTRY_VERIFY(m_user->boxes.value(0).startsWith(u"There are no messages here to search."_s));
+        // Typing filters; with no source chosen, Enter takes the first match from the top.
+        Node *phone = select(u"Devices/Stored Phone"_s);
+        m_w->findChild<QTreeView *>(u"treeViewDS"_s)->selectionModel()->clearSelection();
+        contactKeyword->setText(u"N"_s);
+        auto hidden = [&](const QString &title) {
+            for (qsizetype row = 0; row < phone->children.size(); ++row)
+                if (phone->children.at(row)->text == title)
+                    return m_w->findChild<QTreeView *>(u"treeViewDS"_s)
+                        ->isRowHidden(int(row), m_w->treeModel()->indexOf(phone));
+            return false;
+        };
+        QVERIFY(hidden(u"Bob"_s) && !hidden(u"Ann"_s) && !hidden(u"Weekend hiking friend"_s));
+        QTest::keyClick(contactKeyword, Qt::Key_Return);
+        QCOMPARE(m_w->selectedNode() ? m_w->selectedNode()->text : QString(), u"Weekend hiking friend"_s);
+        contactKeyword->clear();
+        QVERIFY(!hidden(u"Bob"_s));
+
+        QSignalSpy marked(m_w->bubbleView(), &VBBubbleViewMgr::highlightShown);
+        select(u"Devices/Stored Phone/Ann"_s);
+        messageKeyword->setText(u"  APPLE "_s);
+        QList<int> found;
+        QStringList counts;
+        m_user->boxes.clear();
+        for (const auto answer : {QMessageBox::Yes, QMessageBox::Yes, QMessageBox::No, QMessageBox::Yes}) {
+            m_user->answer = answer;
+            QTest::keyClick(messageKeyword, Qt::Key_Return);
+            found << list()->currentIndex().row();
+            counts << count->text();
+        }
+        QCOMPARE(found, QList<int>({0, 2, 2, 0}));
+        QCOMPARE(counts, QStringList({u"1 of 2 matches"_s, u"2 of 2 matches"_s, u"2 of 2 matches"_s,
+                                      u"1 of 2 matches"_s}));
+        QCOMPARE(m_user->boxes.size(), 2); // asked before going round, each time
+        QVERIFY(m_user->boxes.first().startsWith(u"No more matches for “APPLE” below."_s));
+        QTRY_VERIFY(!marked.isEmpty() && marked.last().first().toInt() == 2);
+        QCOMPARE(list()->selectionModel()->selectedRows().size(), 1);
+        // A new keyword may find the row the user is on.
+        list()->setCurrentIndex(m_w->smsModel()->index(2, 0));
+        messageKeyword->setText(u"another"_s);
+        QTest::keyClick(messageKeyword, Qt::Key_Return);
+        QCOMPARE(list()->currentIndex().row(), 2);
+        QCOMPARE(count->text(), u"1 of 1 match"_s);
+        // The keyword is named as typed, never as markup; a new keyword forgets the count.
+        m_user->boxes.clear();
+        messageKeyword->setText(u"<b>kiwi</b>"_s);
+        QVERIFY(count->text().isEmpty());
+        QTest::keyClick(messageKeyword, Qt::Key_Return);
+        contactKeyword->setText(u"zed"_s);
+        QTest::keyClick(contactKeyword, Qt::Key_Return);
+        QCOMPARE(m_user->boxes, QStringList({u"No message holds “&lt;b&gt;kiwi&lt;/b&gt;”."_s,
+                                             u"No chat is named with “zed”."_s}));
+        QVERIFY(hidden(u"Ann"_s) && hidden(u"Bob"_s));
     }
     // A store folder the user opens is shown as a source, and nothing is written
     // into it: no previews, no journal files.

@@ -1,3 +1,4 @@
+#include "support/MessageFixtures.h"
 #include "support/ModalUser.h"
 #include "support/RecordingReporter.h"
 #include "support/ScriptedWorker.h"
@@ -5,6 +6,7 @@
 #include "ui/ProgressForm.h"
 #include "ui/RunWorker.h"
 #include "workers/ConsoleReporter.h"
+#include "workers/SearchMessagesThread.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -260,6 +262,32 @@ private slots:
             QCOMPARE(l.recording.percents, QList<int>({10, -1}));
         if (via == Listener::Dialog)
             QCOMPARE(l.dialogCancelled, cancelled);
+    }
+    // A long list is searched in two halves side by side: the matches of both come back
+    // in list order, those at the seam included, and a stop ends both.
+    void searchCoversBothHalves()
+    {
+        testsupport::MessageFixture f;
+        _ViberChat *chat = f.addChat();
+        const QDateTime when(QDate(2020, 1, 1), QTime(8, 0));
+        constexpr int kCount = 70000;
+        QList<qsizetype> expected;
+        for (int i = 0; i < kCount; ++i) {
+            const bool hit = i % 4099 == 7 || i == kCount / 2 - 1 || i == kCount / 2 || i == kCount - 1;
+            f.addMessage(chat, ViberMsgTypeText, when, false, hit ? u"a NeedLe"_s : u"hay"_s);
+            if (hit)
+                expected << i;
+        }
+        SearchMessagesThread search(f.messages(), u"needle"_s);
+        search.start();
+        search.wait();
+        QCOMPARE(search.outcome(), WorkerThread::Outcome::Succeeded);
+        QCOMPARE(search.matches(), expected);
+        SearchMessagesThread stopped(f.messages(), u"needle"_s);
+        stopped.requestStop();
+        stopped.start();
+        stopped.wait();
+        QCOMPARE(stopped.outcome(), WorkerThread::Outcome::Cancelled);
     }
     // A percent is cut, not rounded: 100 only when done.
     void percentOf()
