@@ -68,12 +68,12 @@ private slots:
         QVERIFY(QFileInfo(expected).isDir());
         QVERIFY(QFileInfo(m_elsewhere.filePath(u"F"_s)).isFile());
     }
+    // The folder is resolved once for the process, and made again when removed meanwhile.
     void resolvedOnceAndMadeAgain()
     {
         QCOMPARE(dataFolder().path(), inProfile());
         writeRedirect(u"%1/X"_s);
         QVERIFY(QDir(inProfile()).removeRecursively());
-        // Kept for the process, and made again when removed meanwhile.
         QCOMPARE(dataFolder().path(), inProfile());
         QVERIFY(QFileInfo(inProfile()).isDir());
         QCOMPARE(localDatabasesFolder().path(), inProfile() + u"/local_databases"_s);
@@ -174,25 +174,21 @@ private slots:
         // A fatal message aborts the process; only its line is checked.
         QCOMPARE(formatLogLine(QtFatalMsg, u"1"_s, u"t"_s), u"(F 1) t\n"_s);
     }
-    void rotation_data()
-    {
-        QTest::addColumn<int>("logs");
-        for (int logs : {12, 11, 10, 0})
-            QTest::addRow("%d logs", logs) << logs;
-    }
+    // Ten logs are kept, chosen by their names' dates; other files are never counted nor deleted.
     void rotation()
     {
-        QFETCH(int, logs);
-        // Other files are never counted nor deleted; the logs are made out of date
-        // order, so that only the names can give the order.
-        QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
-        for (int day = logs; day >= 1; --day)
-            made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
-        for (const QString &name : std::as_const(made))
-            QVERIFY(QFile(m_folder + u'/' + name).open(QIODevice::WriteOnly));
-        setupLogging(m_folder, 10);
-        made.sort();
-        QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
+        for (int logs : {12, 11, 10, 0}) {
+            resetLoggingForTests();
+            QDir(m_folder).removeRecursively();
+            QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
+            for (int day = logs; day >= 1; --day) // made out of date order
+                made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
+            for (const QString &name : std::as_const(made))
+                QVERIFY(testsupport::writeFile(m_folder + u'/' + name, {}));
+            setupLogging(m_folder, 10);
+            made.sort();
+            QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
+        }
     }
     void linesFromManyThreadsStayWhole()
     {
@@ -235,9 +231,7 @@ private slots:
         QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
                  lupdate.readAll().constData());
 
-        QFile file(ts);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = QString::fromUtf8(testsupport::readFile(ts));
         // Guards against a scan that silently found nothing: start-up's own keys are there.
         for (const QString &key : {u"IDS_NONE_INSTALL_ITUNES"_s, u"IDS_ERROR_OCCURRED"_s, u"Chatwharf"_s})
             QVERIFY2(text.contains(u"<source>%1</source>"_s.arg(key)), qPrintable(key));
