@@ -62,9 +62,7 @@ CREATE TABLE ATRANSACTIONSTRING (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT 
 INSERT INTO ATRANSACTIONSTRING VALUES (1, 16003, 1, 'com.viber');
 )SQL";
 
-// What a store of 2016-2017 holds beside that: no message metadata yet, the member's names only in its
-// display columns, recents lines with a number and no member (Dan's, and one of a number no member has), and
-// a Viber Out call with no line at all.
+// See toOlderMemberStore().
 const char kToOlderMembers[] = R"SQL(
 ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZMETADATA;
 UPDATE ZMEMBER SET ZNAME=NULL, ZDISPLAYSHORTNAME=substr(ZDISPLAYFULLNAME, 1, 2);

@@ -392,8 +392,7 @@ struct StoreWriter::Impl
     bool finished = false;
     QList<QByteArray> deferredIndexes; // CREATE INDEX statements, run once the rows are in
 
-    // The connection keeps the prepared statement of each text, so rows of one
-    // table and column set are bound to one statement.
+    // The connection keeps each text's prepared statement: one per table and column set.
     void insert(const char *table, const Row &row)
     {
         Sqlite3Sql sql("INSERT INTO " + QByteArray(table) + " (" + row.names.join(',') + ") VALUES (?" +
@@ -403,9 +402,8 @@ struct StoreWriter::Impl
         db.executeThrow(sql);
     }
 
-    // Core Data's bookkeeping and the values a reader carries: columns of their own in a
-    // phone's layout (with the phone-only ones), the _other blob in this program's, as
-    // its writer keeps them when it copies a phone's records.
+    // Core Data's bookkeeping and carried values: own columns in a phone's layout (with the
+    // phone-only ones), the _other blob in this program's, as its writer keeps them.
     Row &addCarried(Row &row, int phoneEnt, const char *columns, const QVariantList &values,
                     const char *phoneOnly = nullptr, const QVariantList &phoneValues = {})
     {
@@ -421,10 +419,8 @@ struct StoreWriter::Impl
         return row.add("_other", {tinykv::serialize(map)});
     }
 
-    // Rows of a large store arrive in key order, but their secondary keys do not: put
-    // row by row into an index larger than SQLite's page cache, each key lands on a page
-    // just evicted, and the one transaction re-reads pages ever more often. Built after
-    // the rows instead, an index is made from its keys sorted at once.
+    // Secondary keys arrive out of order: into an index larger than the page cache, each lands on a
+    // page just evicted. Built after the rows, an index is made from its keys sorted at once.
     void deferIndexes()
     {
         QStringList names;
