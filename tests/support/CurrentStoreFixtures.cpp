@@ -2,8 +2,6 @@
 
 #include "StoreFixtures.h"
 
-#include "viber/Sqlite3DB.h"
-
 using namespace Qt::StringLiterals;
 
 namespace fixtures {
@@ -84,15 +82,10 @@ void toOlderMemberStore(const QString &storePath)
 
 void toCurrentStore(const QString &storePath, CurrentLinks links)
 {
-    Sqlite3DB db;
-    db.openThrow(storePath, Sqlite3DB::ReadWrite);
-    db.execThrow(u"BEGIN"_s);
-    db.execThrow(QString::fromLatin1(kToCurrent));
-    if (links == CurrentLinks::JoinTable)
-        db.execThrow(u"ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZATTACHMENT"_s);
-    db.execThrow(u"COMMIT"_s);
-    db.execThrow(u"PRAGMA journal_mode=WAL"_s);
-    db.close();
+    const bool joinOnly = links == CurrentLinks::JoinTable;
+    exec(storePath, u"BEGIN;"_s + QString::fromLatin1(kToCurrent) +
+                        (joinOnly ? u"ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZATTACHMENT;"_s : QString()) +
+                        u"COMMIT; PRAGMA journal_mode=WAL;"_s);
 }
 
 } // namespace fixtures

@@ -44,18 +44,16 @@ public:
     {
         if (!m_devices.remove(udid))
             return;
-        for (const auto &end : std::as_const(serviceEnds)) {
+        for (const auto &end : std::as_const(serviceEnds))
             if (end.first == udid)
                 ::shutdown(end.second, SHUT_RDWR);
-        }
         deliver({udid}, false);
     }
 
     // Sessions fail at this step with this code; 0 lets them succeed.
     SessionStep failStep = SessionStep::Connect;
     int failCode = 0;
-    // The services every device can start.
-    QSet<QString> services;
+    QSet<QString> services;                     // that every device can start
     QList<std::pair<QString, int>> serviceEnds; // device and device end of each service started
     int sessionsOpen = 0;
     // Told of each service started, for a simulated service to serve; the end stays ours to close.

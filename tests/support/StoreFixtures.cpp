@@ -1,5 +1,7 @@
 #include "StoreFixtures.h"
 
+#include "TestSupport.h"
+
 #include "viber/Sqlite3DB.h"
 #include "viber/TinyKv.h"
 
@@ -560,9 +562,7 @@ void StoreWriter::writeFile(const FilePlan &f) const
     QDir().mkpath(QFileInfo(path).absolutePath());
     bool ok = false;
     if (f.kind == FileKind::Bytes) {
-        QFile file(path);
-        const QByteArray bytes = "not a picture: " + f.relativePath.toUtf8();
-        ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        ok = testsupport::writeFile(path, "not a picture: " + f.relativePath.toUtf8());
     } else {
         // A real picture with some content, so that decoders and scalers have work to do.
         QImage image(f.size, QImage::Format_RGB32);
