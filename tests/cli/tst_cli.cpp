@@ -121,16 +121,6 @@ private slots:
         QCOMPARE(cli(arguments("import --backup @plain --to Archive --quiet")).code, 0);
     }
 
-    // Both programs answer --version with the configured version, the window program without a display.
-    void version()
-    {
-        for (const QString &program : {u"chatwharf-cli"_s, u"chatwharf"_s}) {
-            const Result r = run(program, {u"--version"_s});
-            QCOMPARE(r.code, 0);
-            QCOMPARE(r.out, program + u' ' + QLatin1String(CHATWHARF_PROJECT_VERSION) + u'\n');
-        }
-    }
-
     // Every failure is one sentence on standard error and an exit code, and writes nothing:
     // no output, no change to the database or the backups.
     void failures_data()
@@ -313,21 +303,6 @@ private slots:
                      qPrintable(said));
             QCOMPARE(onPhone(), before + 3);
         }
-    }
-
-    // inspect prints a source's account (the readers' own, tested with them) under the layout line made here.
-    void inspect()
-    {
-        const Result r = cli(arguments("inspect --backup @plain"));
-        QCOMPARE(r.code, 0);
-        const QStringList lines = r.out.trimmed().split(u'\n');
-        QVERIFY2(lines.size() == 8 &&
-                     lines.at(1).startsWith(
-                         u"Layout: an iTunes backup indexed by Manifest.mbdb, not encrypted, a Viber"_s),
-                 qPrintable(r.out));
-        QCOMPARE(lines.at(4),
-                 u"messages: 23 in the store, 21 read, 2 left out: 1 belong to no chat the store holds; "
-                 "1 have the state \"failed\", which is no state of a sent or received message"_s);
     }
 
     // JSON of an encrypted newer backup holds every message and call of the store, in local time;
