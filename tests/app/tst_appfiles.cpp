@@ -10,19 +10,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <QThread>
 
-#include <atomic>
 #include <optional>
 
 using namespace Qt::StringLiterals;
 
 static const QString kAppId = QString::fromLatin1(AppConstants::kAppId);
 
-// The program's files: its data folder, its logs, the file helpers, its texts.
-// Each test has a fresh profile, the logs' folder in it, and the clock pinned so
-// that file names and line times are known; elsewhere, the folders X and
-// X-Düsseldorf and the plain file F, for a redirect file to name.
+// The program's files: its data folder, its logs, the file helpers, its texts. Each test has a
+// fresh profile with the logs' folder, the clock pinned so that log names are known, and
+// elsewhere the folders X and X-Düsseldorf and the plain file F, for a redirect file to name.
 class TestAppFiles : public QObject
 {
     Q_OBJECT
@@ -36,8 +33,7 @@ private slots:
         QVERIFY(testsupport::writeFile(elsewhere.filePath(u"F"_s), "F"));
         m_folder = m_profile->path() + u"/qlogs"_s;
         QVERIFY(QDir().mkpath(m_folder));
-        setTime(5, QTime(14, 3, 7));
-        Clock::setOverride([] { return QDateTime::fromMSecsSinceEpoch(s_nowMs); });
+        Clock::setOverride([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 3, 7)); });
     }
     void cleanup()
     {
@@ -68,12 +64,12 @@ private slots:
         QVERIFY(QFileInfo(expected).isDir());
         QVERIFY(QFileInfo(m_elsewhere.filePath(u"F"_s)).isFile());
     }
+    // The folder is resolved once for the process, and made again when removed meanwhile.
     void resolvedOnceAndMadeAgain()
     {
         QCOMPARE(dataFolder().path(), inProfile());
         writeRedirect(u"%1/X"_s);
         QVERIFY(QDir(inProfile()).removeRecursively());
-        // Kept for the process, and made again when removed meanwhile.
         QCOMPARE(dataFolder().path(), inProfile());
         QVERIFY(QFileInfo(inProfile()).isDir());
         QCOMPARE(localDatabasesFolder().path(), inProfile() + u"/local_databases"_s);
@@ -151,73 +147,21 @@ private slots:
         QCOMPARE(::shellUrl(u"/tmp/out dir/#a chat.html"_s).toLocalFile(), u"/tmp/out dir/#a chat.html"_s);
         QVERIFY(::shellUrl(u"C:/out/chat.txt"_s).isLocalFile());
     }
-    void linesGoToTheFirstDaysFile()
-    {
-        const QString file = m_folder + u"/log-20240305.txt"_s;
-        QVERIFY(testsupport::writeFile(file, "(D 09:00:00) earlier run\n"));
-        setupLogging(m_folder, 10);
-        qDebug("debug");
-        qWarning("warning ünïcode");
-        qCritical("critical");
-        qInfo("info");
-        // A run that lasts past midnight keeps writing into the file of its first day.
-        setTime(6, QTime(0, 0, 1));
-        qWarning("after midnight");
-        QCOMPARE(currentLogFilePath(), file);
-        // Moved to a folder that cannot be made (inside a plain file): messages are dropped.
-        setupLogging(file + u"/qlogs"_s, 10);
-        qWarning("dropped");
-        QCOMPARE(currentLogFilePath(), QString());
-        QCOMPARE(log(), u"(D 09:00:00) earlier run\n(D 14:03:07) debug\n(W 14:03:07) warning ünïcode\n"
-                        "(C 14:03:07) critical\n(14:03:07) info\n(W 00:00:01) after midnight\n"_s);
-        QCOMPARE(QDir(m_folder).entryList(QDir::Files), QStringList{u"log-20240305.txt"_s});
-        // A fatal message aborts the process; only its line is checked.
-        QCOMPARE(formatLogLine(QtFatalMsg, u"1"_s, u"t"_s), u"(F 1) t\n"_s);
-    }
-    void rotation_data()
-    {
-        QTest::addColumn<int>("logs");
-        for (int logs : {12, 11, 10, 0})
-            QTest::addRow("%d logs", logs) << logs;
-    }
+    // Ten logs are kept, chosen by their names' dates; other files are never counted nor deleted.
     void rotation()
     {
-        QFETCH(int, logs);
-        // Other files are never counted nor deleted; the logs are made out of date
-        // order, so that only the names can give the order.
-        QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
-        for (int day = logs; day >= 1; --day)
-            made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
-        for (const QString &name : std::as_const(made))
-            QVERIFY(QFile(m_folder + u'/' + name).open(QIODevice::WriteOnly));
-        setupLogging(m_folder, 10);
-        made.sort();
-        QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
-    }
-    void linesFromManyThreadsStayWhole()
-    {
-        setupLogging(m_folder, 10);
-        std::vector<std::unique_ptr<QThread>> threads;
-        for (int t = 0; t < 8; ++t) {
-            threads.emplace_back(QThread::create([t] {
-                // Lengths vary so that torn writes cannot line up by chance.
-                for (int i = 0; i < 400; ++i)
-                    qWarning("t%d m%d %s", t, i, qUtf8Printable(QString(1 + (i * 7 + t * 13) % 300, u'ж')));
-            }));
-            threads.back()->start();
+        for (int logs : {12, 11, 10, 0}) {
+            resetLoggingForTests();
+            QDir(m_folder).removeRecursively();
+            QStringList made{u"notes.txt"_s, u"log-old.txt.bak"_s};
+            for (int day = logs; day >= 1; --day) // made out of date order
+                made << u"log-202403%1.txt"_s.arg(day, 2, 10, QChar(u'0'));
+            for (const QString &name : std::as_const(made))
+                QVERIFY(testsupport::writeFile(m_folder + u'/' + name, {}));
+            setupLogging(m_folder, 10);
+            made.sort();
+            QCOMPARE(QDir(m_folder).entryList(QDir::Files, QDir::Name), made.mid(qMax(logs - 10, 0)));
         }
-        for (const auto &thread : threads)
-            QVERIFY(thread->wait(60000));
-        static const QRegularExpression shape(u"^\\(W 14:03:07\\) t(\\d) m(\\d+) (ж+)$"_s);
-        QSet<QString> seen;
-        for (const QString &line : log().split(u'\n')) {
-            const QRegularExpressionMatch m = shape.match(line);
-            if (m.hasMatch() &&
-                m.capturedLength(3) == 1 + (m.captured(2).toInt() * 7 + m.captured(1).toInt() * 13) % 300)
-                seen.insert(line);
-        }
-        QCOMPARE(seen.size(), 8 * 400);
-        QCOMPARE(log().count(u'\n'), 8 * 400);
     }
     // Every text the code passes through the translator must have an English text in
     // the catalogue, or the user would see a bare key. The scan merges what it finds
@@ -235,9 +179,7 @@ private slots:
         QVERIFY2(lupdate.exitStatus() == QProcess::NormalExit && lupdate.exitCode() == 0,
                  lupdate.readAll().constData());
 
-        QFile file(ts);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
+        const QString text = QString::fromUtf8(testsupport::readFile(ts));
         // Guards against a scan that silently found nothing: start-up's own keys are there.
         for (const QString &key : {u"IDS_NONE_INSTALL_ITUNES"_s, u"IDS_ERROR_OCCURRED"_s, u"Chatwharf"_s})
             QVERIFY2(text.contains(u"<source>%1</source>"_s.arg(key)), qPrintable(key));
@@ -253,19 +195,10 @@ private slots:
 private:
     void writeRedirect(const QString &content);
     QString inProfile() const { return m_profile->profile() + u"/CorVanta/"_s + kAppId; }
-    static void setTime(int day, const QTime &time)
-    {
-        s_nowMs = QDateTime(QDate(2024, 3, day), time).toMSecsSinceEpoch();
-    }
-    QString log() const
-    {
-        return QString::fromUtf8(testsupport::readFile(m_folder + u"/log-20240305.txt"_s));
-    }
 
     std::optional<TempDataFolder> m_profile;
     QTemporaryDir m_elsewhere;
     QString m_folder; // of the logs
-    static inline std::atomic<qint64> s_nowMs;
 };
 
 void TestAppFiles::writeRedirect(const QString &content)

@@ -75,7 +75,7 @@ void BackupFixture::addFilesBelow(const QString &domain, const QString &root)
 QString BackupFixture::writeManifestDb(const QString &path) const
 {
     const QString plain = m_classKeys.isEmpty() ? path : path + u".plain"_s;
-    try {
+    const QString error = testsupport::errorOf([&] {
         Sqlite3DB db;
         db.openThrow(plain, Sqlite3DB::ReadWrite | Sqlite3DB::Create);
         ManifestDb::createTables(db);
@@ -84,11 +84,9 @@ QString BackupFixture::writeManifestDb(const QString &path) const
         for (const MbdbRecord &r : m_records)
             ManifestDb::writeRecord(db, r);
         db.execThrow(u"COMMIT"_s);
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    if (plain == path)
-        return QString();
+    });
+    if (!error.isEmpty() || plain == path)
+        return error;
     const bool written = testsupport::writeFile(
         path, testsupport::encryptBackupData(manifestKey(), testsupport::readFile(plain)));
     QFile::remove(plain);
@@ -110,13 +108,9 @@ QString BackupFixture::write()
         return u"cannot write Manifest.plist"_s;
     if (newerLayout)
         return writeManifestDb(dir.filePath(u"Manifest.db"_s));
-    try {
-        QList<MbdbRecord> records = m_records;
-        BackupManifest::writeMbdb(records, dir.filePath(u"Manifest.mbdb"_s));
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QString();
+    QList<MbdbRecord> records = m_records;
+    return testsupport::errorOf(
+        [&] { BackupManifest::writeMbdb(records, dir.filePath(u"Manifest.mbdb"_s)); });
 }
 
 EncryptedBackupFixture::EncryptedBackupFixture(const QString &folder, const QByteArray &password, bool newer)

@@ -12,9 +12,8 @@ namespace fixtures {
 
 inline const QDateTime kBackupDate(QDate(2015, 1, 20), QTime(9, 30, 15), Qt::UTC);
 
-// An iTunes backup folder built in code: Manifest.plist, the index and a data file per file.
-// The older layout has Manifest.mbdb; the newer one (newerLayout) Manifest.db, encrypted
-// with its own key when the backup is, and data files in sub-folders.
+// An iTunes backup folder: Manifest.plist, the index (Manifest.mbdb; newerLayout: Manifest.db,
+// encrypted with its own key when the backup is, data files in sub-folders) and the data files.
 class BackupFixture
 {
 public:
@@ -38,8 +37,8 @@ public:
 
 protected:
     static QByteArray manifestKey() { return QByteArrayLiteral("key of Manifest.db, 32 bytes ..."); }
-    // Set: data files are encrypted, each file's key wrapped by the key of its
-    // protection class; the classes take turns, as real backups mix them.
+    // Set: data files encrypted, each key wrapped by its class's; classes take turns, as real backups mix
+    // them.
     QMap<quint32, QByteArray> m_classKeys;
 
 private:
@@ -50,8 +49,7 @@ private:
     QList<QByteArray> m_dataFiles; // null for a folder
 };
 
-// An encrypted backup, its key bag under password; a newer one derives its key as
-// iOS 10.2 and later do (few rounds, to keep tests quick).
+// An encrypted backup, its key bag under password; a newer one derives as iOS 10.2 on does (few rounds).
 class EncryptedBackupFixture : public BackupFixture
 {
 public:

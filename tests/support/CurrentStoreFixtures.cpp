@@ -2,8 +2,6 @@
 
 #include "StoreFixtures.h"
 
-#include "viber/Sqlite3DB.h"
-
 using namespace Qt::StringLiterals;
 
 namespace fixtures {
@@ -62,9 +60,7 @@ CREATE TABLE ATRANSACTIONSTRING (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT 
 INSERT INTO ATRANSACTIONSTRING VALUES (1, 16003, 1, 'com.viber');
 )SQL";
 
-// What a store of 2016-2017 holds beside that: no message metadata yet, the member's names only in its
-// display columns, recents lines with a number and no member (Dan's, and one of a number no member has), and
-// a Viber Out call with no line at all.
+// See toOlderMemberStore().
 const char kToOlderMembers[] = R"SQL(
 ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZMETADATA;
 UPDATE ZMEMBER SET ZNAME=NULL, ZDISPLAYSHORTNAME=substr(ZDISPLAYFULLNAME, 1, 2);
@@ -86,15 +82,10 @@ void toOlderMemberStore(const QString &storePath)
 
 void toCurrentStore(const QString &storePath, CurrentLinks links)
 {
-    Sqlite3DB db;
-    db.openThrow(storePath, Sqlite3DB::ReadWrite);
-    db.execThrow(u"BEGIN"_s);
-    db.execThrow(QString::fromLatin1(kToCurrent));
-    if (links == CurrentLinks::JoinTable)
-        db.execThrow(u"ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZATTACHMENT"_s);
-    db.execThrow(u"COMMIT"_s);
-    db.execThrow(u"PRAGMA journal_mode=WAL"_s);
-    db.close();
+    const bool joinOnly = links == CurrentLinks::JoinTable;
+    exec(storePath, u"BEGIN;"_s + QString::fromLatin1(kToCurrent) +
+                        (joinOnly ? u"ALTER TABLE ZVIBERMESSAGE DROP COLUMN ZATTACHMENT;"_s : QString()) +
+                        u"COMMIT; PRAGMA journal_mode=WAL;"_s);
 }
 
 } // namespace fixtures

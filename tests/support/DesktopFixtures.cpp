@@ -86,8 +86,6 @@ INSERT INTO Calls VALUES (200, 5), (201, 0), (202, 0), (203, 30);
 )"_s;
 }
 
-// Keys only where the clients' own readers rely on them, so that a test can write the NULL and
-// repeated ids of a damaged file.
 void fixtures::writeDesktopStore(const QString &rows, const QString &path, DesktopLayout layout)
 {
     if (QFileInfo::exists(path) || !QDir().mkpath(QFileInfo(path).absolutePath()))

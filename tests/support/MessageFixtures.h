@@ -11,14 +11,13 @@
 
 namespace testsupport {
 
-// Builds records as a reader hands them out, in code: the one record builder of
-// the suites. Keys count up from 1 per kind; a call's message has the call's key
-// negated. The records belong to data, which a test may hand on to a model and so
-// outlive the fixture; messages() lists them in the order made.
+// Records as a reader hands them out. Keys count up from 1 per kind; a call's message has the
+// call's key negated. The records belong to data (which may outlive the fixture); messages()
+// lists them in the order made.
 class MessageFixture
 {
 public:
-    // --- Display-minded: local times, direction, files ---------------------------
+    // Display-minded: local times, direction, files.
     _ViberChat *addChat(const QString &groupId = QString(), const QList<_ViberPerson *> &participants = {},
                         double date = 0)
     {
@@ -51,7 +50,7 @@ public:
     {
         return msg->call = newCall(type, 0, msg->date, duration);
     }
-    // count text messages one minute apart from the given time, alternating out and in.
+    // count text messages a minute apart from from, alternating out and in.
     ViberMsgList addTexts(_ViberChat *chat, int count, const QDateTime &from)
     {
         ViberMsgList added;
@@ -61,7 +60,7 @@ public:
         return added;
     }
 
-    // --- Store-minded: states, tokens and store times, as writers meet them ------
+    // Store-minded: states, tokens and store times, as writers meet them.
     _ViberPerson &person(const QString &phone, const QString &name = QString())
     {
         _ViberPerson &p = add(data->persons, m_personKey);
@@ -123,7 +122,6 @@ public:
     ViberDataPtr data = std::make_shared<ViberData>();
 
 private:
-    // A new record with the next key of its kind, owned by its table.
     template <typename T> static T &add(QHash<qint64, T *> &table, qint64 &key)
     {
         auto *record = new T;

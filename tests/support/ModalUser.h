@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -17,11 +16,10 @@
 
 #include <functional>
 
-// Stands in for the user while the code under test waits in a modal loop. Every
-// few milliseconds it closes a context menu, records and answers a
-// message box, names the database in the chooser, gives a file dialog fileName
-// (none: cancel). Dialogs are confirmed from the event loop, as what they do
-// next may open a box there that a later look must answer.
+// Stands in for the user in modal loops: every few milliseconds it closes a context menu,
+// records and answers a message box, names the database in the chooser, gives a file dialog
+// fileName (none: cancel). Dialogs are confirmed from the event loop, where what they do next
+// may open a box that a later look answers.
 class ModalUser : public QObject
 {
 public:
@@ -39,8 +37,7 @@ public:
     QString fileName;
     QStringList fileDialogs; // title and proposed file name of each file dialog
     QList<QMessageBox::Icon> icons;
-    // The scope dialog: each offer's texts, the one taken, and which
-    // to take (-1: the one the dialog chose first; beyond the offers: cancel).
+    // The scope dialog's offers, the one taken, and which to take (-1: its first choice; beyond: cancel).
     QList<QStringList> scopeOffers;
     QStringList scopesTaken;
     int scopeChoice = -1;

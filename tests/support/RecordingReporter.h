@@ -10,9 +10,8 @@
 #include <atomic>
 #include <functional>
 
-// Records what a worker reports, from whichever thread it comes. It plays the user
-// pressing Cancel once the reports so far satisfy cancelWhen (or on cancel()), and
-// holds a worker at tipsAndWait until acknowledge() when holdTips is set.
+// Records what a worker reports, from any thread. It presses Cancel once the reports satisfy
+// cancelWhen (or on cancel()), and with holdTips holds a worker at tipsAndWait until acknowledge().
 class RecordingReporter : public ProgressReporter
 {
 public:

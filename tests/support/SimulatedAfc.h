@@ -9,10 +9,9 @@
 
 class SimulatedDevice;
 
-// An iPhone on a simulated backend (the device layer's while it lives) that
-// serves over AFC, each service from a thread of its own, Viber's container
-// (after the house_arrest hand-over) from one folder and the media area from
-// another. It refuses reads over 65536 bytes and writes over 32768.
+// An iPhone on a simulated backend that serves over AFC, each service on a thread: Viber's
+// container (after house_arrest) from one folder, the media area from another. It refuses reads
+// over 65536 bytes and writes over 32768.
 class SimulatedAfc : public QObject
 {
     Q_OBJECT

@@ -18,15 +18,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// A device backend for tests: iPhones plugged in and pulled out by code, their
-// values from a dictionary (another domain's values are the dictionary under
-// the domain's name), and services whose device end of a socket pair the test
-// reads and writes itself.
-//
-// Events reach the device layer from a thread of their own, as the library's
-// do; addDevice and removeDevice return once the event has been delivered. All
-// else runs on the test's thread. Made with std::make_shared: its sessions
-// keep it alive.
+// A device backend for tests: iPhones plugged in and pulled out by code, their values from a
+// dictionary (a domain's under its name), services whose device end of a socket pair the test
+// serves. Events come from a thread of their own, as the library's do, and addDevice and
+// removeDevice return once delivered. Made with std::make_shared: its sessions keep it alive.
 class SimulatedDevice : public AbsDeviceBackend, public std::enable_shared_from_this<SimulatedDevice>
 {
 public:
@@ -36,8 +31,7 @@ public:
             ::close(end.second);
     }
 
-    // Plugs a device in with its values (a dictionary, may be empty); one
-    // already in is left as it is.
+    // Plugs a device in with its values (a dictionary, may be empty); one already in stays.
     void addDevice(const QString &udid, const CFType &values = CFType())
     {
         if (m_devices.contains(udid))
@@ -45,29 +39,24 @@ public:
         m_devices.insert(udid, values.isNull() ? CFType::dictionary() : values.deepCopy());
         deliver({udid}, true);
     }
-    // Pulls a device out: the device ends of its services are shut down, not
-    // closed, as the test may still hold the numbers.
+    // Pulls a device out: its services' device ends are shut down, not closed (the test may hold them).
     void removeDevice(const QString &udid)
     {
         if (!m_devices.remove(udid))
             return;
-        for (const auto &end : std::as_const(serviceEnds)) {
+        for (const auto &end : std::as_const(serviceEnds))
             if (end.first == udid)
                 ::shutdown(end.second, SHUT_RDWR);
-        }
         deliver({udid}, false);
     }
 
     // Sessions fail at this step with this code; 0 lets them succeed.
     SessionStep failStep = SessionStep::Connect;
     int failCode = 0;
-    // The services every device can start.
-    QSet<QString> services;
-    // The device and the device end of each service started, in that order.
-    QList<std::pair<QString, int>> serviceEnds;
+    QSet<QString> services;                     // that every device can start
+    QList<std::pair<QString, int>> serviceEnds; // device and device end of each service started
     int sessionsOpen = 0;
-    // Told of each service started, with its device end, for a simulated
-    // service to serve (SimulatedAfc); the end stays this backend's to close.
+    // Told of each service started, for a simulated service to serve; the end stays ours to close.
     std::function<void(const QString &udid, const QString &name, int deviceEnd)> onServiceStarted;
 
     bool isUsable(QString &) override { return true; }
@@ -87,8 +76,7 @@ public:
     }
 
 private:
-    // Error codes as libimobiledevice reports them.
-    static constexpr int kNoDevice = -3;
+    static constexpr int kNoDevice = -3; // as libimobiledevice reports them
     static constexpr int kInvalidService = -27;
 
     class Connection : public AbsServiceConnection
@@ -143,7 +131,6 @@ private:
         QString m_udid;
     };
 
-    // Like the library: the events come from a thread that is not the caller's.
     void deliver(const QList<QString> &udids, bool attached)
     {
         if (!m_sink)

@@ -1,5 +1,7 @@
 #include "StoreFixtures.h"
 
+#include "TestSupport.h"
+
 #include "viber/Sqlite3DB.h"
 #include "viber/TinyKv.h"
 
@@ -119,8 +121,6 @@ QStringList select(Sqlite3DB &db, const QString &sql)
 
 } // namespace
 
-// --- StorePlan -------------------------------------------------------------------
-
 PersonPlan &StorePlan::addPerson(const QString &label, const QString &canonPhone, const QString &viberName,
                                  const QString &contactName)
 {
@@ -178,8 +178,6 @@ FilePlan &StorePlan::addFile(const QString &relativePath, FileKind kind, QSize s
 {
     return files.emplace_back(FilePlan{relativePath, kind, size});
 }
-
-// --- The sample store ------------------------------------------------------------
 
 StorePlan sampleStoreAndMore(bool newCall)
 {
@@ -315,8 +313,6 @@ ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages)
     return merger;
 }
 
-// --- Stores of any size -----------------------------------------------------------
-
 namespace {
 
 // count of 200,000 messages, grown or shrunk with messages.
@@ -337,33 +333,22 @@ ScaledSizes::ScaledSizes(qint64 n)
 
 void writeScaledStore(const QString &root, const ScaledSizes &n)
 {
-    const qint64 kChats = n.chats, kGroups = n.groups, kMessages = n.messages, kAttachments = n.attachments,
-                 kLocations = n.locations, kCalls = n.calls, kPersons = n.persons;
     StoreWriter w(root, StoreLayout::Phone);
-    for (qint64 i = 1; i <= kPersons; ++i) {
-        PersonPlan p;
-        p.pk = i;
-        p.canonPhone = QStringLiteral("49151%1").arg(i, 8, 10, QLatin1Char('0'));
-        p.phone = QLatin1Char('+') + p.canonPhone;
-        p.viberName = QStringLiteral("Viber user %1").arg(i);
-        p.iconId = QStringLiteral("icon-%1").arg(i);
-        if (i % 3 == 0) {
-            p.contactName = QStringLiteral("Contact %1").arg(i);
-            p.recordId = i;
-        }
-        w.writePerson(p);
+    for (qint64 i = 1; i <= n.persons; ++i) {
+        const QString canon = u"49151%1"_s.arg(i, 8, 10, QLatin1Char('0'));
+        const bool contact = i % 3 == 0;
+        w.writePerson({QString(), i, canon, u'+' + canon, u"Viber user %1"_s.arg(i), u"icon-%1"_s.arg(i),
+                       contact ? u"Contact %1"_s.arg(i) : QString(), contact ? i : 0});
     }
-    for (qint64 i = 1; i <= kChats; ++i) {
-        ChatPlan c;
-        c.pk = i;
-        c.date = 700000000.0 + i;
-        if (i <= kChats - kGroups) {
-            c.participants = {i};
-        } else {
-            c.groupId = QStringLiteral("group-%1").arg(i);
-            c.name = QStringLiteral("Group %1").arg(i);
+    const qint64 single = n.chats - n.groups;
+    for (qint64 i = 1; i <= n.chats; ++i) {
+        ChatPlan c{QString(), i, 700000000.0 + i, {}, {}, {}, {i}, 0, {}, 0};
+        if (i > single) {
+            c.groupId = u"group-%1"_s.arg(i);
+            c.name = u"Group %1"_s.arg(i);
+            c.participants.clear();
             for (int k = 0; k < 6; ++k)
-                c.participants.append(1 + (i * 7 + k * 131) % kPersons);
+                c.participants.append(1 + (i * 7 + k * 131) % n.persons);
             std::sort(c.participants.begin(), c.participants.end());
             c.participants.erase(std::unique(c.participants.begin(), c.participants.end()),
                                  c.participants.end());
@@ -372,64 +357,32 @@ void writeScaledStore(const QString &root, const ScaledSizes &n)
     }
     static const char *const states[] = {"received", "delivered",      "send",
                                          "received", "pendingNotSent", "SENDING"};
-    for (qint64 i = 1; i <= kMessages; ++i) {
-        MessagePlan m;
-        m.pk = i;
-        m.chat = 1 + (i - 1) % kChats;
-        m.state = QLatin1String(states[i % 6]);
-        m.person = m.state == QLatin1String("received")
-                       ? (m.chat <= kChats - kGroups ? m.chat : 1 + i % kPersons)
-                       : 0;
-        m.token = 5860000000000000000LL + i;
-        m.seq = i;
-        m.date = 710000000.0 + i * 13.5;
-        m.stateDate = m.date + 1;
-        m.text = QStringLiteral("Message %1 of chat %2: a line of ordinary length, with a few words 😀")
-                     .arg(i)
-                     .arg(m.chat);
-        if (i % 10 == 0)
-            m.emoticonsRanges = QByteArray("\x01\x00\x02\x00", 4);
-        w.writeMessage(m);
+    for (qint64 i = 1; i <= n.messages; ++i) {
+        const qint64 chat = 1 + (i - 1) % n.chats;
+        const QString state = QLatin1String(states[i % 6]);
+        const qint64 person = state != u"received" ? 0 : chat <= single ? chat : 1 + i % n.persons;
+        const double date = 710000000.0 + i * 13.5;
+        w.writeMessage(
+            {QString(), i, chat, person, 5860000000000000000LL + i, i, date, date + 1, state, QString(),
+             u"Message %1 of chat %2: a line of ordinary length, with a few words 😀"_s.arg(i).arg(chat),
+             i % 10 == 0 ? QByteArray("\x01\x00\x02\x00", 4) : QByteArray(), QByteArray()});
     }
-    for (qint64 i = 1; i <= kLocations; ++i) {
-        LocationPlan l;
-        l.pk = i;
-        l.message = qint64(i) * 97;
-        l.latitude = 48.0 + i / 10000.0;
-        l.longitude = 11.0 + i / 10000.0;
-        l.address = QStringLiteral("Street %1").arg(i);
-        w.writeLocation(l);
-    }
+    for (qint64 i = 1; i <= n.locations; ++i)
+        w.writeLocation(
+            {QString(), i, i * 97, 48.0 + i / 10000.0, 11.0 + i / 10000.0, u"Street %1"_s.arg(i)});
     static const char *const types[] = {"picture", "video", "audio", "sticker", "customLocation", "file"};
-    for (qint64 i = 1; i <= kAttachments; ++i) {
-        AttachmentPlan a;
-        a.pk = i;
-        a.message = qint64(i) * 9 + 1;
-        a.type = QLatin1String(types[i % 6]);
-        a.name = QStringLiteral("%1-%2.jpg").arg(a.type).arg(i);
-        a.attId = QString::number(1000 + i);
-        a.bucket = QStringLiteral("bucket");
-        a.fileSize = 10000 + i;
-        a.seq = i;
-        a.duration = a.type == QLatin1String("audio") ? 12.5 : 0;
-        a.range = a.fileSize;
-        w.writeAttachment(a);
+    for (qint64 i = 1; i <= n.attachments; ++i) {
+        const QString type = QLatin1String(types[i % 6]);
+        w.writeAttachment({QString(), i, i * 9 + 1, type, u"%1-%2.jpg"_s.arg(type).arg(i),
+                           QString::number(1000 + i), u"bucket"_s, 10000 + i, i, 10000 + i,
+                           type == u"audio" ? 12.5 : 0, u"complete"_s, QString()});
     }
     static const char *const callTypes[] = {"incoming", "outgoing_viber", "missed"};
-    for (qint64 i = 1; i <= kCalls; ++i) {
-        CallPlan c;
-        c.pk = i;
-        c.person = 1 + (qint64(i) * 37) % kPersons; // some have no one-to-one chat: made-up chats
-        c.token = 9000000000LL + i;
-        c.duration = i % 600;
-        c.date = 720000000.0 + i * 60.0;
-        c.callType = QLatin1String(callTypes[i % 3]);
-        w.writeCall(c);
-    }
+    for (qint64 i = 1; i <= n.calls; ++i) // some persons have no one-to-one chat: made-up chats
+        w.writeCall({QString(), i, 1 + (i * 37) % n.persons, 9000000000LL + i, qint32(i % 600),
+                     720000000.0 + i * 60.0, QLatin1String(callTypes[i % 3])});
     w.finish();
 }
-
-// --- StoreWriter -----------------------------------------------------------------
 
 struct StoreWriter::Impl
 {
@@ -441,8 +394,7 @@ struct StoreWriter::Impl
     bool finished = false;
     QList<QByteArray> deferredIndexes; // CREATE INDEX statements, run once the rows are in
 
-    // The connection keeps the prepared statement of each text, so rows of one
-    // table and column set are bound to one statement.
+    // The connection keeps each text's prepared statement: one per table and column set.
     void insert(const char *table, const Row &row)
     {
         Sqlite3Sql sql("INSERT INTO " + QByteArray(table) + " (" + row.names.join(',') + ") VALUES (?" +
@@ -452,30 +404,25 @@ struct StoreWriter::Impl
         db.executeThrow(sql);
     }
 
-    // Core Data's bookkeeping and the values a reader carries: columns of their own in a
-    // phone's layout (with the phone-only ones), the _other blob in this program's, as
-    // its writer keeps them when it copies a phone's records.
-    void addCarried(Row &row, int phoneEnt, const char *columns, const QVariantList &values,
+    // Core Data's bookkeeping and carried values: own columns in a phone's layout (with the
+    // phone-only ones), the _other blob in this program's, as its writer keeps them.
+    Row &addCarried(Row &row, int phoneEnt, const char *columns, const QVariantList &values,
                     const char *phoneOnly = nullptr, const QVariantList &phoneValues = {})
     {
         if (phone) {
             row.add("Z_ENT ZUID", {phoneEnt, ++uid}).add(columns, values);
-            if (phoneOnly)
-                row.add(phoneOnly, phoneValues);
-            return;
+            return phoneOnly ? row.add(phoneOnly, phoneValues) : row;
         }
         QVariantMap map;
         const QList<QByteArray> names = QByteArray(columns).split(' ');
         for (qsizetype i = 0; i < names.size(); ++i)
             if (!values.value(i).isNull())
                 map.insert(QString::fromLatin1(names.at(i)), values.value(i));
-        row.add("_other", {tinykv::serialize(map)});
+        return row.add("_other", {tinykv::serialize(map)});
     }
 
-    // Rows of a large store arrive in key order, but their secondary keys do not: put
-    // row by row into an index larger than SQLite's page cache, each key lands on a page
-    // just evicted, and the one transaction re-reads pages ever more often. Built after
-    // the rows instead, an index is made from its keys sorted at once.
+    // Secondary keys arrive out of order: into an index larger than the page cache, each lands on a
+    // page just evicted. Built after the rows, an index is made from its keys sorted at once.
     void deferIndexes()
     {
         QStringList names;
@@ -535,13 +482,12 @@ void StoreWriter::finish()
 
 void StoreWriter::writePerson(const PersonPlan &p)
 {
-    Row row;
-    row.add("Z_PK ZCANONIZEDPHONENUM ZICONID ZPHONENUM ZNAME",
-            {p.pk, orNull(p.canonPhone), orNull(p.iconId), orNull(p.phone),
-             orNull(d->phone ? p.viberName : p.shownName())});
-    d->addCarried(row, 10, "Z_OPT ZCONTACT", {3, p.contactName.isEmpty() ? 0 : p.pk + 100},
-                  "ZISVIBER ZPHONETYPE", {1, u"mobile"_s});
-    d->insert("ZPHONENUMBERINDEX", row);
+    Row row = Row().add("Z_PK ZCANONIZEDPHONENUM ZICONID ZPHONENUM ZNAME",
+                        {p.pk, orNull(p.canonPhone), orNull(p.iconId), orNull(p.phone),
+                         orNull(d->phone ? p.viberName : p.shownName())});
+    d->insert("ZPHONENUMBERINDEX",
+              d->addCarried(row, 10, "Z_OPT ZCONTACT", {3, p.contactName.isEmpty() ? 0 : p.pk + 100},
+                            "ZISVIBER ZPHONETYPE", {1, u"mobile"_s}));
     if (d->phone && !p.contactName.isEmpty())
         d->insert("ZABCONTACT",
                   Row().add("Z_PK Z_ENT Z_OPT ZRECORDID ZMAINNAME ZSORTNAME",
@@ -550,12 +496,11 @@ void StoreWriter::writePerson(const PersonPlan &p)
 
 void StoreWriter::writeChat(const ChatPlan &c)
 {
-    Row row;
-    row.add("Z_PK ZDATE ZGROUPID ZICONID ZNAME",
-            {c.pk, c.date, orNull(c.groupId), orNull(c.iconId), orNull(c.name)});
-    d->addCarried(row, 5, "Z_OPT ZCONTEXT ZSMARTNOTIFICATIONSHOWN ZSMARTSTATE",
-                  {4, c.context, c.smartNotificationShown, c.smartState}, "ZUNREADCOUNT", {0});
-    d->insert("ZCONVERSATION", row);
+    Row row = Row().add("Z_PK ZDATE ZGROUPID ZICONID ZNAME",
+                        {c.pk, c.date, orNull(c.groupId), orNull(c.iconId), orNull(c.name)});
+    d->insert("ZCONVERSATION",
+              d->addCarried(row, 5, "Z_OPT ZCONTEXT ZSMARTNOTIFICATIONSHOWN ZSMARTSTATE",
+                            {4, c.context, c.smartNotificationShown, c.smartState}, "ZUNREADCOUNT", {0}));
     for (qint64 person : c.participants)
         d->insert(d->phone ? "Z_5PHONENUMINDEXES" : "Z_4PHONENUMINDEXES",
                   Row().add(d->phone ? "Z_5CONVERSATIONS Z_10PHONENUMINDEXES"
@@ -565,10 +510,10 @@ void StoreWriter::writeChat(const ChatPlan &c)
 
 void StoreWriter::writeMessage(const MessagePlan &m)
 {
-    Row row;
-    row.add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
-            {m.pk, m.seq, m.token, m.chat, m.person > 0 ? QVariant(m.person) : QVariant(), m.date,
-             m.stateDate, orNull(m.state), orNull(m.systemType), orNull(m.text)});
+    Row row =
+        Row().add("Z_PK ZSEQ ZTOKEN ZCONVERSATION ZPHONENUMINDEX ZDATE ZSTATEDATE ZSTATE ZSYSTEMTYPE ZTEXT",
+                  {m.pk, m.seq, m.token, m.chat, m.person > 0 ? QVariant(m.person) : QVariant(), m.date,
+                   m.stateDate, orNull(m.state), orNull(m.systemType), orNull(m.text)});
     if (d->phone)
         d->addCarried(row, 21, "Z_OPT ZEMOTICONSRANGES ZRANGES",
                       {5, orNull(m.emoticonsRanges), orNull(m.ranges)}, "Z5_CONVERSATION ZMESSAGEID", {5, 0});
@@ -580,23 +525,18 @@ void StoreWriter::writeMessage(const MessagePlan &m)
 
 void StoreWriter::writeLocation(const LocationPlan &l)
 {
-    Row row;
-    row.add("Z_PK ZMESSAGE ZDATE ZLATITUDE ZLONGITUDE ZADDRESS",
-            {l.pk, l.message, 0.0, l.latitude, l.longitude, orNull(l.address)});
-    if (d->phone)
-        row.add("Z_ENT Z_OPT ZUID", {20, 1, ++d->uid});
-    d->insert("ZVIBERLOCATION", row);
+    Row row = Row().add("Z_PK ZMESSAGE ZDATE ZLATITUDE ZLONGITUDE ZADDRESS",
+                        {l.pk, l.message, 0.0, l.latitude, l.longitude, orNull(l.address)});
+    d->insert("ZVIBERLOCATION", d->phone ? row.add("Z_ENT Z_OPT ZUID", {20, 1, ++d->uid}) : row);
 }
 
 void StoreWriter::writeAttachment(const AttachmentPlan &a)
 {
-    Row row;
-    row.add("Z_PK ZFILESIZE ZSEQ ZMESSAGE ZDURATION ZID ZBUCKET ZNAME ZTYPE",
-            {a.pk, a.fileSize, a.seq, a.message, a.duration, orNull(a.attId), orNull(a.bucket),
-             orNull(a.name), orNull(a.type)});
+    Row row = Row().add("Z_PK ZFILESIZE ZSEQ ZMESSAGE ZDURATION ZID ZBUCKET ZNAME ZTYPE",
+                        {a.pk, a.fileSize, a.seq, a.message, a.duration, orNull(a.attId), orNull(a.bucket),
+                         orNull(a.name), orNull(a.type)});
     // A phone's NULL reads as an empty text, which this program's layout keeps.
-    d->addCarried(row, 3, "Z_OPT ZRANGE ZSTATE ZURL", {6, a.range, a.state, a.url});
-    d->insert("ZATTACHMENT", row);
+    d->insert("ZATTACHMENT", d->addCarried(row, 3, "Z_OPT ZRANGE ZSTATE ZURL", {6, a.range, a.state, a.url}));
 }
 
 void StoreWriter::writeCall(const CallPlan &c)
@@ -604,23 +544,16 @@ void StoreWriter::writeCall(const CallPlan &c)
     qint64 &line = d->lineOfPerson[c.person];
     if (!line) {
         line = d->lineOfPerson.size();
-        Row row;
-        row.add("Z_PK Z_ENT Z_OPT ZCOUNT ZPHONENUMINDEX ZDATE ZCALLTYPE",
-                {line, d->phone ? 14 : 9, 1, 1, c.person, c.date, c.callType});
-        if (d->phone)
-            row.add("ZUID", {++d->uid});
-        d->insert("ZRECENTSLINE", row);
+        Row row = Row().add("Z_PK Z_ENT Z_OPT ZCOUNT ZPHONENUMINDEX ZDATE ZCALLTYPE",
+                            {line, d->phone ? 14 : 9, 1, 1, c.person, c.date, c.callType});
+        d->insert("ZRECENTSLINE", d->phone ? row.add("ZUID", {++d->uid}) : row);
     }
-    Row row;
-    row.add("Z_PK Z_ENT Z_OPT ZCALLTOKEN ZDURATION ZRECENTSLINE ZDATE ZCALLTYPE",
-            {c.pk, d->phone ? 13 : 8, 1, c.token, c.duration, line, c.date, orNull(c.callType)});
-    if (!d->phone) {
-        QVariantMap carried{{u"Z_OPT"_s, 1}};
-        if (!c.callType.isEmpty())
-            carried.insert(u"ZCALLTYPE"_s, c.callType);
-        row.add("ZREAD _other", {1, tinykv::serialize(carried)});
-    }
-    d->insert("ZRECENT", row);
+    Row row = Row().add("Z_PK Z_ENT Z_OPT ZCALLTOKEN ZDURATION ZRECENTSLINE ZDATE ZCALLTYPE",
+                        {c.pk, d->phone ? 13 : 8, 1, c.token, c.duration, line, c.date, orNull(c.callType)});
+    QVariantMap carried{{u"Z_OPT"_s, 1}};
+    if (!c.callType.isEmpty())
+        carried.insert(u"ZCALLTYPE"_s, c.callType);
+    d->insert("ZRECENT", d->phone ? row : row.add("ZREAD _other", {1, tinykv::serialize(carried)}));
 }
 
 void StoreWriter::writeFile(const FilePlan &f) const
@@ -629,9 +562,7 @@ void StoreWriter::writeFile(const FilePlan &f) const
     QDir().mkpath(QFileInfo(path).absolutePath());
     bool ok = false;
     if (f.kind == FileKind::Bytes) {
-        QFile file(path);
-        const QByteArray bytes = "not a picture: " + f.relativePath.toUtf8();
-        ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        ok = testsupport::writeFile(path, "not a picture: " + f.relativePath.toUtf8());
     } else {
         // A real picture with some content, so that decoders and scalers have work to do.
         QImage image(f.size, QImage::Format_RGB32);
@@ -663,8 +594,6 @@ void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout, 
     for (const FilePlan &f : plan.files)
         w.writeFile(f);
 }
-
-// --- Comparisons -----------------------------------------------------------------
 
 QString rows(const QString &storePath, const QString &sql)
 {

@@ -14,10 +14,8 @@
 #include <deque>
 #include <memory>
 
-// Viber iOS stores built in code, in both layouts the reader and the writer meet. A
-// StorePlan describes content layout-neutrally, so that tests can compare loads with
-// it; writeStore() writes it as a store folder. StoreWriter writes row by row, for
-// data too large to describe up front (benchmarks).
+// Viber iOS stores built in code. A StorePlan describes content layout-neutrally, so that
+// tests can compare loads with it; writeStore() writes it, StoreWriter row by row.
 namespace fixtures {
 
 inline constexpr const char *kStoreFileName = "Documents/Contacts.data";
@@ -27,9 +25,7 @@ enum class StoreLayout {
     Phone,    // a phone's: Core Data's columns, Z_5PHONENUMINDEXES, contacts in ZABCONTACT
 };
 
-// Records have a label (never written) by which tests find them, and a key that add...()
-// sets to the largest of its kind + 1 (change it before writing if needed). Z_OPT is
-// written as 3 for persons, 4 chats, 5 messages, 6 attachments and 1 calls.
+// Tests find records by label (never written); add...() sets the key to the largest of its kind + 1.
 struct PersonPlan
 {
     QString label;
@@ -37,7 +33,7 @@ struct PersonPlan
     QString canonPhone, phone, viberName, iconId;
     QString contactName; // address-book name; empty: no contact
     qint64 recordId = 0; // its ZRECORDID
-    // The name a load shows; the template layout keeps it in ZNAME, as this program's writer does.
+    // The name a load shows; the template layout keeps it in ZNAME.
     QString shownName() const { return contactName.isEmpty() ? viberName : contactName; }
 };
 
@@ -118,7 +114,7 @@ public:
     CallPlan &addCall(const QString &label, qint64 person, const QString &callType);
     FilePlan &addFile(const QString &relativePath, FileKind kind, QSize size = QSize(40, 30));
 
-    // The record labelled label; a missing one is a broken test and aborts it.
+    // The record labelled label; a missing one aborts the test.
     const PersonPlan &person(const QString &label) const { return byLabel(persons, label); }
     const ChatPlan &chat(const QString &label) const { return byLabel(chats, label); }
     const MessagePlan &message(const QString &label) const { return byLabel(messages, label); }
@@ -143,41 +139,29 @@ private:
     }
 };
 
-// A store with something of everything the reader tells apart (labels in quotes):
-// - persons "ann" (contact "Ann Contact", record 11, icon), "bob" (Viber name only),
-//   "cleo" (contact only), "dan" (calls only), "eve" (group member), "fay" ("fay.viber");
-// - chats "ann", "bob", "fay", "group" ("Friends": ann, bob, eve), "cleo" (calls only)
-//   and "empty" (no participants);
-// - in chat "ann" messages of every state spelling and system type, some not loaded
-//   ("failed", "memberAddedEmpty", "noChat"; "unknownSystem" loads as a kind not known), a "location", one
-//   message per attachment kind with its files ("picture", "pictureSmall", "pictureBig", "picturePng",
-//   "video", "videoNoPreview", "audio", "sticker", "locationAttachment", "other" of type
-//   "file"); "groupText" (from eve), "groupNoSender", "bobText" and "fayText";
-// - calls of every type spelling; "danMissed" makes up a chat; "unknownType" loads as a
-//   kind not known; "nobody" (person 99) is not loaded.
+// Something of everything the reader tells apart: persons with and without contact, a group,
+// a chat with calls only and one with nobody; messages of every state spelling and system
+// type, some not loaded ("failed", "memberAddedEmpty", "noChat"), one per attachment kind
+// with its files; calls of every type spelling. Labels: see sampleStore() itself.
 StorePlan sampleStore();
-// sampleStore() with three new messages from Bob and, with newCall, a new call of his: what
-// a transfer brings to a phone that holds sampleStore().
+// sampleStore() with three new messages from Bob and, with newCall, a new call of his.
 StorePlan sampleStoreAndMore(bool newCall = true);
 
 // Writes plan below root (which must exist) as fileName in layout, and plan.files.
 void writeStore(const StorePlan &plan, const QString &root, StoreLayout layout,
                 const QString &fileName = QString::fromLatin1(kStoreFileName));
 
-// The counts of a store of n messages in a phone's layout, grown with n from those of
-// 200,000: 2,000 chats (a tenth of them groups), 20,000 attachments, 2,000 locations,
-// 5,000 calls.
+// The counts of a store of n messages, grown with n from those of 200,000: 2,000 chats (a
+// tenth of them groups), 20,000 attachments, 2,000 locations, 5,000 calls.
 struct ScaledSizes
 {
     explicit ScaledSizes(qint64 n);
     qint64 messages, chats, groups, attachments, locations, calls, persons;
 };
-// Writes such a store below root (which must exist), with every carried column: what a
-// first load from an iPhone reads, for benchmarks and checks of growth.
+// Writes such a store in a phone's layout below root (which must exist), every carried column set.
 void writeScaledStore(const QString &root, const ScaledSizes &sizes);
 
-// Row-by-row writer behind writeStore, in one transaction. Secondary indexes are built
-// once the rows are in (finish() or the destructor), which keeps a million rows linear.
+// Writes a store row by row in one transaction; indexes are built once the rows are in.
 class StoreWriter
 {
 public:
@@ -202,8 +186,8 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-// The rows sql selects from a store file, "|" between columns and ", " between rows,
-// NULL as "NULL", blobs in hex: a compact check of what was written.
+// The rows sql selects from a store file: "|" between columns, ", " between rows, NULL as
+// "NULL", blobs in hex.
 QString rows(const QString &storePath, const QString &sql);
 // Runs sql on a store file (or any SQLite file); throws on failure.
 void exec(const QString &storePath, const QString &sql);
@@ -219,16 +203,15 @@ enum class Detail {
 };
 
 // Loaded records as sorted lines: each message with its chat (by group id, name and
-// participants), sender and content; a voice message's file name and id are left out,
-// since a writer names them by the attachment's key. Detail::Everything adds every
-// person and chat, and paths from their "Documents" folder on.
+// participants), sender and content; a voice message's file name and id are left out, as a
+// writer names them by the attachment's key.
 QStringList messageContent(const ViberData &data, Detail detail = Detail::Content);
 
-// Merges messages into db as a copy or a transfer does: by chat, in date order, in one
-// transaction, with the summary columns refreshed. The merger, for its counts.
+// Merges messages into db as a copy or a transfer does (by chat, in date order, in one
+// transaction, summaries refreshed); the merger, for its counts.
 ViberMsgMerger mergeAll(IOSViberDb &db, QList<_ViberMsg *> messages);
 
-// Records built in memory for writers and workers: the suites' one record builder.
+// Records built in memory for writers and workers.
 using Records = testsupport::MessageFixture;
 
 } // namespace fixtures

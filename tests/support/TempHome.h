@@ -5,9 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-// Points the home folder and the data home (its "xdg") into a fresh folder for as long
-// as it lives, so that suites looking for other programs' folders meet only their own;
-// the data folder follows it.
+// Points home and the data home (its "xdg") into a fresh folder while it lives; the data folder follows.
 class TempHome
 {
 public:
@@ -24,6 +22,7 @@ public:
         resetDataFolderForTests();
     }
     QString path() const { return m_dir.path(); }
+    QString profile() const { return path() + QStringLiteral("/xdg"); } // the data home
 
 private:
     QTemporaryDir m_dir;

@@ -9,11 +9,9 @@ class WorkerThread;
 
 namespace testsupport {
 
-// The exit code of a child that killedAtStep ended at its step.
 constexpr int kKilledAtStep = 9;
-// Runs work in a child process that ends on the spot, as under a kill, at the step-th
-// step of a backup write (its step hook); kKilledAtStep then, otherwise work's own exit
-// code; -1 when the child did not exit. Unix only.
+// Runs work in a child process that ends as if killed at the step-th step of a backup write:
+// kKilledAtStep then, else work's exit code; -1 when the child did not exit. Unix only.
 int killedAtStep(int step, const std::function<int()> &work);
 
 // The file's bytes; empty when it cannot be read.
@@ -21,14 +19,14 @@ QByteArray readFile(const QString &path);
 // Writes the bytes, making the folders on the way; false when that failed.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
-// The text of the exception action raises; empty when it raises none.
+// The text of the exception action raises; empty: none.
 QString errorOf(const std::function<void()> &action);
 
 // Runs the worker and waits for its end; whether it succeeded.
 bool runToEnd(WorkerThread &worker);
 
-// A stand-in for the device backup tool in folder: each run adds its arguments as a line
-// to folder/calls, then runs script (sh). Its path.
+// The path of a stand-in backup tool in folder: each run adds its arguments to folder/calls, then runs script
+// (sh).
 QString backupToolStandIn(const QString &folder, const QString &script);
 
 // Folder of real third-party stores ("" when absent: tests using it skip).
