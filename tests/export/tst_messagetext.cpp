@@ -1,5 +1,6 @@
 #include "export/MessageText.h"
 #include "export/TimeText.h"
+#include "support/MessageFixtures.h"
 #include "viber/Emoticons.h"
 #include "viber/ViberData.h"
 
@@ -12,6 +13,7 @@
 #include <QtEndian>
 
 using namespace Qt::StringLiterals;
+using testsupport::MessageFixture;
 
 namespace {
 
@@ -48,46 +50,23 @@ class TestMessageText : public QObject
 
 private slots:
     // Times read in the locale's own forms; lengths as minutes and seconds, hours when there are any.
-    void timesInTheUsersLocale_data()
+    void timeTexts()
     {
-        QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QString>("dateTime");
-        QTest::addColumn<QString>("time");
-        QTest::addColumn<QString>("day");
-        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << u"1/31/14 2:05:09 PM"_s
-                               << u"2:05 PM"_s << u"Friday, January 31, 2014"_s;
-        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << u"31.01.14 14:05:09"_s
-                               << u"14:05"_s << u"Freitag, 31. Januar 2014"_s;
-    }
-    void timesInTheUsersLocale()
-    {
-        QFETCH(QLocale, locale);
-        const QLocale before;
-        QLocale::setDefault(locale);
         const double when =
             msecsToStoreTime(QDateTime(QDate(2014, 1, 31), QTime(14, 5, 9)).toMSecsSinceEpoch());
-        const QString dateTime = TimeText::dateTime(when), time = TimeText::time(when),
-                      day = TimeText::day(when);
+        const QLocale before;
+        QStringList shown;
+        for (const QLocale &locale :
+             {QLocale(QLocale::English, QLocale::UnitedStates), QLocale(QLocale::German, QLocale::Germany)}) {
+            QLocale::setDefault(locale);
+            shown << TimeText::dateTime(when) << TimeText::time(when) << TimeText::day(when);
+        }
         QLocale::setDefault(before);
-        QTEST(dateTime, "dateTime");
-        QTEST(time, "time");
-        QTEST(day, "day");
-    }
-    void durations_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("none") << 0.0 << u"0:00"_s;
-        QTest::newRow("59.9 s") << 59.9 << u"0:59"_s;
-        QTest::newRow("150 s") << 150.0 << u"2:30"_s;
-        QTest::newRow("an hour and a bit") << 3750.0 << u"1:02:30"_s;
-        QTest::newRow("negative") << -5.0 << u"0:00"_s;
-        QTest::newRow("not a number") << qQNaN() << u"0:00"_s;
-    }
-    void durations()
-    {
-        QFETCH(double, seconds);
-        QTEST(TimeText::duration(seconds), "shown");
+        for (double seconds : {0.0, 59.9, 150.0, 3750.0, -5.0, qQNaN()})
+            shown << TimeText::duration(seconds);
+        QCOMPARE(shown, (QStringList{u"1/31/14 2:05:09 PM"_s, u"2:05 PM"_s, u"Friday, January 31, 2014"_s,
+                                     u"31.01.14 14:05:09"_s, u"14:05"_s, u"Freitag, 31. Januar 2014"_s,
+                                     u"0:00"_s, u"0:59"_s, u"2:30"_s, u"1:02:30"_s, u"0:00"_s, u"0:00"_s}));
     }
     void initTestCase()
     {
@@ -99,66 +78,50 @@ private slots:
                                     u"(x' onerror='alert`1`)"_s, u"smiley)"_s})
             QVERIFY(QFile(m_programDir.filePath(u"vb_emoji/%1.png"_s.arg(name))).open(QIODevice::WriteOnly));
     }
-    void plainText_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("text");
-        // What the message refers to: attachment id and name, "type duration" of a call,
-        // or "kind name" of a notice's kind and person.
-        QTest::addColumn<QString>("extra");
-        QTest::addColumn<QString>("expected");
-        const auto add = [](const char *tag, int type, const QString &text, const QString &extra,
-                            const QString &expected) {
-            QTest::newRow(tag) << type << text << extra << expected;
-        };
-        add("text, emoji kept", ViberMsgTypeText, u"hi"_s + kSmile + kFamily + u"\nx"_s, {},
-            u"hi"_s + kSmile + kFamily + u"\nx"_s);
-        // Carrier emoji become their Unicode emoji in every kind of text.
-        add("location", ViberMsgTypeLocation, u"\uE415Home"_s, {}, kSmile + u"Home [LOCATION]"_s);
-        add("sticker", ViberMsgTypeSticker, {}, u"40123"_s, u"[STICKER-40123]"_s);
-        add("file with text", ViberMsgTypeFile, u"see"_s, u"a.pdf"_s, u"[FILE a.pdf] see"_s);
-        add("unknown type", 99, u"text"_s, {}, {});
-        add("call, none", ViberMsgTypeCall, {}, {}, u"[UNKNOWN CALL]"_s);
-        add("call out", ViberMsgTypeCall, {}, u"2 125"_s, u"Outgoing Call (2:05)"_s);
-        add("call missed", ViberMsgTypeCall, {}, u"3 30"_s, u"Missed Call"_s);
-        add("renamed by you", ViberMsgTypeSystem, u"Trip"_s, u"1"_s,
-            u"You changed the group name to \"Trip\""_s);
-        // Place markers in the name or the title stay text; emoji are not replaced here.
-        add("renamed, markers", ViberMsgTypeSystem, u"1%1 "_s + kSmile, u"1 A%2n%1"_s,
-            u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s);
-        add("joined", ViberMsgTypeSystem, u"Bob"_s, u"2"_s, u"Bob joined"_s);
-        // Viber Desktop's flags: 64 marks a message changed after sending, the others nothing here.
-        add("edited", ViberMsgTypeText, u"fixed"_s, u"ClientFlag 65"_s, u"[Edited]\nfixed"_s);
-        add("other flags", ViberMsgTypeText, u"fixed"_s, u"ClientFlag 1"_s, u"fixed"_s);
-    }
+    // Each kind of message as plain text. Carrier emoji become their Unicode emoji in every kind of
+    // text; place markers in a notice's name or title stay text, and its emoji are not replaced;
+    // of Viber Desktop's flags 64 marks a message changed after sending, the others nothing here.
     void plainText()
     {
-        QFETCH(int, type);
-        QFETCH(QString, text);
-        QFETCH(QString, extra);
-        _ViberAtta atta;
-        _ViberCall call;
-        _ViberPerson person;
-        _ViberMsg msg;
-        msg.type = ViberMsgType(type);
-        msg.text = text;
-        const int head = extra.section(u' ', 0, 0).toInt();
-        const QString tail = extra.section(u' ', 1);
-        if (type == ViberMsgTypeSystem) {
-            person.name = tail;
-            msg.systemKind = ViberSystemKind(head);
-            msg.person = tail.isEmpty() ? nullptr : &person;
-        } else if (type == ViberMsgTypeCall && !extra.isEmpty()) {
-            call.type = ViberCallType(head);
-            call.duration = tail.toInt();
-            msg.call = &call;
-        } else if (extra.startsWith(u"ClientFlag"_s)) {
-            writeExtraColumns(&msg, {{u"ClientFlag"_s, tail.toLongLong()}});
-        } else if (!extra.isEmpty()) {
-            atta.attId = atta.fileName = extra;
-            msg.attachment = &atta;
-        }
-        QTEST(MessageText::plainText(&msg), "expected");
+        MessageFixture f;
+        _ViberChat *chat = f.addChat();
+        const auto add = [&](int type, const QString &text = {}, const QString &file = {}) {
+            _ViberMsg *msg =
+                f.addMessage(chat, ViberMsgType(type), QDateTime::currentDateTime(), false, text);
+            if (!file.isEmpty()) {
+                _ViberAtta *att = f.addAttachment(msg, {}, {});
+                att->attId = att->fileName = file;
+                att->fileSize = 0;
+            }
+            return msg;
+        };
+        const auto notice = [&](int kind, const QString &text, const QString &person) {
+            _ViberMsg *msg = add(ViberMsgTypeSystem, text);
+            msg->systemKind = ViberSystemKind(kind);
+            msg->person = person.isEmpty() ? nullptr : f.addPerson(person, {});
+        };
+        add(ViberMsgTypeText, u"hi"_s + kSmile + kFamily + u"\nx"_s);
+        add(ViberMsgTypeLocation, u"\uE415Home"_s);
+        add(ViberMsgTypeSticker, {}, u"40123"_s);
+        add(ViberMsgTypeFile, u"see"_s, u"a.pdf"_s);
+        add(99, u"text"_s);
+        add(ViberMsgTypeCall);
+        f.addCall(add(ViberMsgTypeCall), ViberCallType(2), 125);
+        f.addCall(add(ViberMsgTypeCall), ViberCallType(3), 30);
+        notice(1, u"Trip"_s, {});
+        notice(1, u"1%1 "_s + kSmile, u"A%2n%1"_s);
+        notice(2, u"Bob"_s, u"Bob"_s);
+        writeExtraColumns(add(ViberMsgTypeText, u"fixed"_s), {{u"ClientFlag"_s, qint64(65)}});
+        writeExtraColumns(add(ViberMsgTypeText, u"fixed"_s), {{u"ClientFlag"_s, qint64(1)}});
+        QStringList texts;
+        for (const _ViberMsg *msg : f.messages())
+            texts << MessageText::plainText(msg);
+        QCOMPARE(texts, (QStringList{u"hi"_s + kSmile + kFamily + u"\nx"_s, kSmile + u"Home [LOCATION]"_s,
+                                     u"[STICKER-40123]"_s, u"[FILE a.pdf] see"_s, QString(),
+                                     u"[UNKNOWN CALL]"_s, u"Outgoing Call (2:05)"_s, u"Missed Call"_s,
+                                     u"You changed the group name to \"Trip\""_s,
+                                     u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s,
+                                     u"Bob joined"_s, u"[Edited]\nfixed"_s, u"fixed"_s}));
     }
     void chatTitlesAndLabels()
     {
@@ -172,14 +135,16 @@ private slots:
             people[i].phone = names[i][1];
             group.participants.insert(people[i].id, &people[i]);
         }
-        // By phone as text ("+1000" before "+300"); one number under two contacts by name.
-        QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
-        QCOMPARE(MessageText::participantLabels(&group), u"+1000, Zed(+300), Amy(+500), Amy 2(+500)"_s);
-        // A blank name does not count; a real one wins, trimmed.
+        // By phone as text ("+1000" before "+300"); one number under two contacts by name. A blank
+        // name does not count; a real one wins, trimmed.
+        QStringList shown{MessageText::chatTitle(&group), MessageText::participantLabels(&group)};
         group.name = u"   "_s;
-        QCOMPARE(MessageText::chatTitle(&group), u"+1000, Zed, Amy, Amy 2"_s);
+        shown << MessageText::chatTitle(&group);
         group.name = u"  Trip  "_s;
-        QCOMPARE(MessageText::chatTitle(&group), u"Trip"_s);
+        shown << MessageText::chatTitle(&group);
+        QCOMPARE(shown,
+                 (QStringList{u"+1000, Zed, Amy, Amy 2"_s, u"+1000, Zed(+300), Amy(+500), Amy 2(+500)"_s,
+                              u"+1000, Zed, Amy, Amy 2"_s, u"Trip"_s}));
     }
     void messageHtml_data()
     {
@@ -230,30 +195,24 @@ private slots:
         // A notice holds the same escaped text, inside blocks of its own.
         QVERIFY(MessageText::systemMessageHtml(text).contains(u'>' + expected + u"</div>"_s));
     }
-    // SoftBank's private-use emoji of old stores, from rows of its table.
-    void carrierEmoji_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("picture");
-        QTest::addColumn<QString>("text"); // in the plain text
-        QTest::newRow("heart") << 0xE022 << u"2764"_s << u"\u2764\uFE0F"_s;
-        QTest::newRow("note, before the gap") << 0xE03E << u"1F3B5"_s << QString::fromUcs4(U"\U0001F3B5");
-        QTest::newRow("key, after the gap") << 0xE03F << u"1F511"_s << QString::fromUcs4(U"\U0001F511");
-        QTest::newRow("keycap") << 0xE210 << u"0023-20E3"_s << u"#\uFE0F\u20E3"_s;
-        QTest::newRow("flag") << 0xE50B << u"1F1EF-1F1F5"_s << QString::fromUcs4(U"\U0001F1EF\U0001F1F5");
-        QTest::newRow("last of the block") << 0xE537 << u"2122"_s << u"\u2122\uFE0F"_s;
-        QTest::newRow("without counterpart") << 0xE000 << u"E000"_s << u"[EMOJI]"_s;
-    }
+    // SoftBank's private-use emoji of old stores, from rows of its table: picture and plain text.
     void carrierEmoji()
     {
-        QFETCH(int, code);
-        QFETCH(QString, picture);
-        QFETCH(QString, text);
-        _ViberMsg msg;
-        msg.type = ViberMsgTypeText;
-        msg.text = u'a' + QChar(code) + u'b';
-        QCOMPARE(MessageText::messageHtml(msg.text), u'a' + pic(u"emoji/"_s + picture) + u'b');
-        QCOMPARE(MessageText::plainText(&msg), u'a' + text + u'b');
+        const std::tuple<int, QString, QString> rows[] = {
+            {0xE022, u"2764"_s, u"\u2764\uFE0F"_s},
+            {0xE03E, u"1F3B5"_s, QString::fromUcs4(U"\U0001F3B5")}, // before the gap
+            {0xE03F, u"1F511"_s, QString::fromUcs4(U"\U0001F511")}, // after it
+            {0xE210, u"0023-20E3"_s, u"#\uFE0F\u20E3"_s},
+            {0xE50B, u"1F1EF-1F1F5"_s, QString::fromUcs4(U"\U0001F1EF\U0001F1F5")},
+            {0xE537, u"2122"_s, u"\u2122\uFE0F"_s}, // last of the block
+            {0xE000, u"E000"_s, u"[EMOJI]"_s}};     // without counterpart
+        for (const auto &[code, picture, text] : rows) {
+            _ViberMsg msg;
+            msg.type = ViberMsgTypeText;
+            msg.text = u'a' + QChar(code) + u'b';
+            QCOMPARE(MessageText::messageHtml(msg.text) + u' ' + MessageText::plainText(&msg),
+                     u'a' + pic(u"emoji/"_s + picture) + u"b a"_s + text + u'b');
+        }
     }
     void addressesAndAttributes()
     {
@@ -288,8 +247,7 @@ private slots:
             << u"<a href=\"http://x.org/(smiley)\"%1>http://x.org/(smiley)</a>"_s.arg(rel);
         QTest::newRow("quote ends it")
             << u"https://x.org/\"onmouseover=\"y"_s
-            << u"<a href=\"https://x.org/\"%1>https://x.org/</a>&quot;onmouseover=&quot;y"_s.arg(rel).replace(
-                   u"&quot;"_s, u"\""_s);
+            << u"<a href=\"https://x.org/\"%1>https://x.org/</a>\"onmouseover=\"y"_s.arg(rel);
         QTest::newRow("script") << u"javascript:alert(1)"_s << u"javascript:alert(1)"_s;
         QTest::newRow("file") << u"file:///etc/passwd"_s << u"file:///etc/passwd"_s;
         QTest::newRow("no host") << u"https:// x"_s << u"https:// x"_s;
@@ -304,7 +262,7 @@ private slots:
         QCOMPARE(exported.count(u" target=\"_blank\" rel=\"noopener noreferrer\""_s),
                  exported.count(u"<a "_s));
     }
-    void emoticonRanges()
+    void emoticonRangesAndLongTexts()
     {
         // Offset, length and number of each code, in UTF-16 units; unknown runs are skipped.
         QCOMPARE(Emoticons::ranges(kSmile + u"(smiley)((sad))(x)(!) (foo)"_s),
@@ -320,9 +278,7 @@ private slots:
             QCOMPARE(Emoticons::ranges(it.key()), triples({0, qint32(it.key().size()), it.value()}));
         }
         QCOMPARE(numbers.size(), table.size());
-    }
-    void longTexts()
-    {
+
         // So many codes and emoji that rescanning the text for each would not finish.
         constexpr qint64 kUnits = 200000;
         const QString unit = u"(smiley)(x) a&b<\n"_s + kFamily + kHigh + u'y';

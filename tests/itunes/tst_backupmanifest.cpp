@@ -194,37 +194,26 @@ private slots:
             QCOMPARE(manifest.findNode(node.section(u'|', 0, 0))->virtualPath(), node.section(u'|', 0, 0));
         QCOMPARE(manifest.findNode(u"nowhere/x"_s), nullptr);
     }
-    void manifestPlist_data()
-    {
-        QTest::addColumn<bool>("xml");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("udid");
-        QTest::addColumn<QString>("displayName");
-        const QString udid = fixtures::BackupFixture(QString()).udid;
-        QTest::newRow("binary, folder named by device")
-            << false << udid + u"-20150120"_s << udid << u"Test iPhone-20150120"_s;
-        QTest::newRow("XML, other folder") << true << u"old"_s << udid << u"Test iPhone-old"_s;
-        QTest::newRow("no device id") << true << u"old"_s << QString() << u"Test iPhone-old"_s;
-    }
+    // Named by the device when the folder is, else by the folder; read alike from binary and XML.
     void manifestPlist()
     {
-        QFETCH(bool, xml);
-        QFETCH(QString, folder);
-        QFETCH(QString, udid);
-        QFETCH(QString, displayName);
-        fixtures::BackupFixture fixture(path(folder));
-        fixture.xml = xml;
-        fixture.udid = udid;
-        fixture.keyBag = "bag";
-        QCOMPARE(fixture.write(), QString());
-        BackupManifest manifest(fixture.folder());
-        manifest.loadManifestPlist();
-        QCOMPARE(QStringList({manifest.uniqueDeviceId(), manifest.deviceName(), manifest.productType(),
-                              manifest.productVersion(), manifest.serialNumber(), manifest.displayName()}),
-                 QStringList(
-                     {udid, u"Test iPhone"_s, u"iPhone6,2"_s, u"8.1.2"_s, u"F2LN1234G5MN"_s, displayName}));
-        QCOMPARE(manifest.date(), fixtures::kBackupDate);
-        QVERIFY(manifest.isEncrypted() && manifest.backupKeyBag() == "bag");
+        const QString udid = fixtures::BackupFixture(QString()).udid;
+        for (const bool xml : {false, true}) {
+            fixtures::BackupFixture fixture(path(xml ? u"old"_s : udid + u"-20150120"_s));
+            fixture.xml = xml;
+            fixture.udid = xml ? QString() : udid;
+            fixture.keyBag = "bag";
+            QCOMPARE(fixture.write(), QString());
+            BackupManifest manifest(fixture.folder());
+            manifest.loadManifestPlist();
+            QCOMPARE(
+                QStringList({manifest.uniqueDeviceId(), manifest.deviceName(), manifest.productType(),
+                             manifest.productVersion(), manifest.serialNumber(), manifest.displayName()}),
+                QStringList({fixture.udid, u"Test iPhone"_s, u"iPhone6,2"_s, u"8.1.2"_s, u"F2LN1234G5MN"_s,
+                             xml ? u"Test iPhone-old"_s : u"Test iPhone-20150120"_s}));
+            QVERIFY(manifest.date() == fixtures::kBackupDate && manifest.isEncrypted() &&
+                    manifest.backupKeyBag() == "bag");
+        }
     }
     void manifestPlistRefusals_data()
     {
@@ -365,7 +354,7 @@ private slots:
         const QString error = errorOf([&] { viewed.loadFileTree(); });
         QVERIFY2(error.contains(u"Manifest.db"_s), qPrintable(error));
     }
-    void copyPlainFile()
+    void copyFiles()
     {
         // Data files are named by SHA-1 of the UTF-8 of domain-path.
         QCOMPARE(BackupManifest::backupFileName(u"HomeDomain"_s, u"Library/SMS/sms.db"_s),
@@ -402,27 +391,23 @@ private slots:
             int, manifest.copyBackupFile(*node, path(u"out"_s), [](qint64, qint64) { throw -1; }));
         QCOMPARE(readFile(path(u"out"_s)), contents);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList(u"out"_s));
-    }
-    // An encrypted backup copies nothing until unlocked, refuses a wrong password,
-    // and then gives each file back whole, cut to its size.
-    void encryptedBackupUnlocksAndDecrypts()
-    {
-        fixtures::EncryptedBackupFixture fixture(path(u"backup"_s), "secret");
-        const QByteArray small = testsupport::patternBytes(20);
-        fixture.addFile(u"HomeDomain"_s, u"small"_s, small, 1300000000);
-        QCOMPARE(fixture.write(), QString());
-        BackupManifest manifest(fixture.folder());
-        load(manifest);
-        const BackupManifest::FileNode &node = *manifest.findNode(u"small"_s);
-        const QString locked = errorOf([&] { manifest.copyBackupFile(node, path(u"out"_s)); });
-        QVERIFY2(locked.contains(u"encrypted and locked"_s), qPrintable(locked));
-        QVERIFY(!manifest.unlockWithPassword(u"wrong"_s));
-        QVERIFY(!manifest.isUnlocked() && !QFileInfo::exists(path(u"out"_s)));
 
-        QVERIFY(manifest.unlockWithPassword(u"secret"_s));
-        manifest.copyBackupFile(node, path(u"out"_s));
-        QCOMPARE(readFile(path(u"out"_s)), small);
-        QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1300000000));
+        // An encrypted backup copies nothing until unlocked, refuses a wrong password, and then
+        // gives each file back whole, cut to its size.
+        fixtures::EncryptedBackupFixture encrypted(path(u"encrypted"_s), "secret");
+        encrypted.addFile(u"HomeDomain"_s, u"small"_s, contents.left(20), 1300000000);
+        QCOMPARE(encrypted.write(), QString());
+        BackupManifest locked(encrypted.folder());
+        load(locked);
+        const BackupManifest::FileNode &small = *locked.findNode(u"small"_s);
+        const QString notYet = errorOf([&] { locked.copyBackupFile(small, path(u"small"_s)); });
+        QVERIFY2(notYet.contains(u"encrypted and locked"_s), qPrintable(notYet));
+        QVERIFY(!locked.unlockWithPassword(u"wrong"_s));
+        QVERIFY(!locked.isUnlocked() && !QFileInfo::exists(path(u"small"_s)));
+        QVERIFY(locked.unlockWithPassword(u"secret"_s));
+        locked.copyBackupFile(small, path(u"small"_s));
+        QCOMPARE(readFile(path(u"small"_s)), contents.left(20));
+        QCOMPARE(QFileInfo(path(u"small"_s)).lastModified().toSecsSinceEpoch(), qint64(1300000000));
     }
 
 private:
