@@ -8,7 +8,6 @@
 #include <QtEndian>
 
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -67,10 +66,9 @@ QByteArray chain(int count, int refs)
 
 QByteArray dateObject(double seconds)
 {
-    quint64 bits = 0;
-    std::memcpy(&bits, &seconds, sizeof bits);
-    bits = qToBigEndian(bits);
-    return "\x33"_ba + QByteArray(reinterpret_cast<const char *>(&bits), sizeof bits);
+    QByteArray object(9, '\x33');
+    qToBigEndian(seconds, object.data() + 1);
+    return object;
 }
 
 QByteArray xmlList(const QByteArray &body, const QByteArray &prologue = {})

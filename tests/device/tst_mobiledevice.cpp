@@ -2,7 +2,6 @@
 #include "device/MobileDevice.h"
 #include "support/SimulatedDevice.h"
 
-#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 
@@ -70,24 +69,6 @@ private slots:
         QCOMPARE(m_sim->sessionsOpen, 0);
         m_sim.reset();
         m_receiver.reset();
-    }
-    void realBackendOnThisComputer()
-    {
-        mobiledevice_set_backend(nullptr);
-        QString error = u"stale"_s;
-        const bool usable = mobiledevice_load_framework(error);
-        QCOMPARE(usable, error.isEmpty());
-        // Installed but idle (udev starts it with the first phone) is no fault.
-        if (QFileInfo::exists(u"/usr/sbin/usbmuxd"_s))
-            QVERIFY2(usable, qPrintable(error));
-        if (!usable) {
-            QVERIFY(error.startsWith(u"Failed to load (Mobile Device) framework."_s));
-            QCOMPARE(raisedText([&]() { attachPhone(); }), error);
-            return;
-        }
-        // Watching works without the daemon running and ends promptly.
-        mobiledevice_subscribe(m_receiver.get(), "deviceAttached", "deviceDetached");
-        mobiledevice_unsubscribe();
     }
     void eventsArriveQueued()
     {

@@ -67,21 +67,21 @@ private slots:
             }
             QCOMPARE(messageAnchors(html), expected);
             QCOMPARE(expected.size(), page == 1 || page == 2 ? 50 : page == 3 ? 1 : 0);
-            QCOMPARE(html.isEmpty(), expected.isEmpty());
-            // Where the page is, above and below the messages, and links where they lead.
-            const int back = page == 2 || page == 3 ? 2 : 0, on = page == 1 || page == 2 ? 2 : 0;
-            QCOMPARE(html.count(u"Page %1 of 3"_s.arg(page)), expected.isEmpty() ? 0 : 2);
-            QCOMPARE(html.count(u"<a href=\"/pre_page\" title=\"Previous page\""_s), back);
-            QCOMPARE(html.count(u"<a href=\"/last_page\" title=\"Last page\""_s), on);
-            // A page opens with the day of its first message, even when the day began a page before.
-            QCOMPARE(html.count(MessageText::systemMessageHtml(u"Tuesday, 5 March 2024"_s)),
-                     expected.isEmpty() ? 0 : 1);
+            // Where the page is, above and below the messages, and links where they lead; a page
+            // opens with the day of its first message, even when the day began a page before.
+            const int shown = expected.isEmpty() ? 0 : 1, back = page == 2 || page == 3 ? 2 : 0,
+                      on = page == 1 || page == 2 ? 2 : 0;
+            QCOMPARE(
+                QList<qsizetype>({html.size() > 0, html.count(u"Page %1 of 3"_s.arg(page)),
+                                  html.count(u"<a href=\"/pre_page\" title=\"Previous page\""_s),
+                                  html.count(u"<a href=\"/last_page\" title=\"Last page\""_s),
+                                  html.count(MessageText::systemMessageHtml(u"Tuesday, 5 March 2024"_s))}),
+                QList<qsizetype>({shown, 2 * shown, back, on, shown}));
         }
-        QCOMPARE(BubblePage::pageCount(100), 2);
         // A page size the user chose; none below one message.
-        QCOMPARE(BubblePage::pageCount(101, 100), 2);
-        QCOMPARE(BubblePage::pageOfIndex(100, 100), 2);
-        QCOMPARE(BubblePage::pageCount(3, 0), 3);
+        QCOMPARE(QList<int>({BubblePage::pageCount(100), BubblePage::pageCount(101, 100),
+                             BubblePage::pageOfIndex(100, 100), BubblePage::pageCount(3, 0)}),
+                 QList<int>({2, 2, 2, 3}));
         QCOMPARE(messageAnchors(BubblePage::pageHtml(all, 2, 100)),
                  QStringList(BubblePage::messageAnchor(all.last())));
         QVERIFY(!BubblePage::pageHtml(all.mid(0, 50), 1).contains(u"Page 1 of"_s));
@@ -140,7 +140,6 @@ private slots:
         add("picture", captioned, {pictureLink(photoUrl, thumbUrl) + u"</div>"_s + dir + u"caption</div>"_s});
         // Without its preview the picture itself shows; without both, the placeholder named.
         const QString named = u"src=\""_s + empty + u"\" /><div class=\"missing\">photo.jpg</div></a>"_s;
-        add("picture, preview gone", att(ViberMsgTypePicture, photo, m_dir.filePath(u"gone.jpg"_s)), {named});
         add("picture, preview empty", att(ViberMsgTypePicture, photo, m_dir.filePath(u"empty.jpg"_s)),
             {named});
         // Without its attachment a picture message is an empty bubble, not a broken link.
@@ -157,9 +156,6 @@ private slots:
              u"\" rel=\"noopener noreferrer\">Main St &amp; 5th</a></div>"_s + dir +
              u"<span class=\"coordinates\">52.500000, 0.000000</span></div>"_s + dir + u"meet here</div>"_s},
             u"<img"_s);
-        add("location, preview", att(ViberMsgTypeLocation, QString(), thumb),
-            {u"<a href=\"https://www.openstreetmap.org/"_s, u"src=\""_s + thumbUrl + u'"',
-             u"Location</a>"_s});
         add("audio", att(ViberMsgTypeAudio, u"/data/voice 1.m4a"_s, QString(), 95.9),
             {dir + u"<img width=\"32px\" src=\"vbbb/voice.png\" align=\"middle\" /><a "
                    "href=\"file:///data/voice%201.m4a\">1:35</a></div>"_s});
@@ -169,9 +165,6 @@ private slots:
         // Not kept with the store, it is named, never fetched.
         add("sticker", sticker,
             {u"src=\""_s + empty + u"\" /><div class=\"missing\">[STICKER-40123]</div>"_s}, u"https:"_s);
-        add("sticker, on disk", att(ViberMsgTypeSticker, QString(), thumb, 0, u"40123"_s),
-            {u"<img style=\"max-width:128px;max-height:128px;\" src=\""_s + thumbUrl + u"\" >"_s},
-            u"https:"_s);
         add("file", att(ViberMsgTypeFile, u"/data/a b.pdf"_s, QString(), 0, u"a b.pdf"_s),
             {u"<a class=\"file\" href=\"file:///data/a%20b.pdf\">a b.pdf</a>"_s});
         _ViberMsg *call = msg(ViberMsgTypeCall, false);
