@@ -1,6 +1,7 @@
 #include "device/ImobileDeviceBackend.h"
 #include "device/MobileDevice.h"
 #include "support/SimulatedDevice.h"
+#include "support/TestSupport.h"
 
 #include <QTest>
 #include <QThread>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
+using testsupport::errorOf;
 
 namespace {
 
@@ -36,16 +38,6 @@ QByteArray readSome(int socket, int count)
     pollfd p{socket, POLLIN, 0};
     const ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::recv(socket, result.data(), size_t(count), MSG_WAITALL) : 0;
     return result.left(qMax<qsizetype>(n, 0));
-}
-
-QString raisedText(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const DeviceException &e) {
-        return e.text();
-    }
-    return u"(nothing raised)"_s;
 }
 
 } // namespace
@@ -153,9 +145,9 @@ private slots:
         QTRY_COMPARE(m_receiver->detached, QList<void *>{phone});
         const QString gone =
             u"The iPhone Anna's iPhone was disconnected. Please connect it again and try again."_s;
-        QCOMPARE((QStringList{raisedText([&]() { mobiledevice_open_session(phone); }),
-                              raisedText([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }),
-                              raisedText([&]() { mobiledevice_start_service(phone, kEcho); })}),
+        QCOMPARE((QStringList{errorOf([&]() { mobiledevice_open_session(phone); }),
+                              errorOf([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }),
+                              errorOf([&]() { mobiledevice_start_service(phone, kEcho); })}),
                  QStringList(3, gone));
         QCOMPARE(readSome(third.socket(), 1), QByteArray()); // the open service's stream ends
 
@@ -166,16 +158,15 @@ private slots:
         next->addDevice(u"UDID-NAMELESS"_s);
         mobiledevice_set_backend(next);
         QVERIFY(!mobiledevice_is_attached(unnamed));
-        QVERIFY(raisedText([&]() {
+        QVERIFY(errorOf([&]() {
                     mobiledevice_open_session(unnamed);
                 }).contains(u"UDID-NAMELESS was disconnected"_s));
 
         // Tokens never issued are refused the same way, never dereferenced.
         const QString noDevice = u"The iPhone is no longer connected. Please connect it and try again."_s;
-        QCOMPARE(raisedText([&]() { mobiledevice_open_session(nullptr); }), noDevice);
-        QCOMPARE(
-            raisedText([&]() { mobiledevice_start_service(reinterpret_cast<void *>(0xDEADBEEF), kEcho); }),
-            noDevice);
+        QCOMPARE(errorOf([&]() { mobiledevice_open_session(nullptr); }), noDevice);
+        QCOMPARE(errorOf([&]() { mobiledevice_start_service(reinterpret_cast<void *>(0xDEADBEEF), kEcho); }),
+                 noDevice);
         QVERIFY(mobiledevice_udid(reinterpret_cast<void *>(0xDEADBEEF)).isEmpty() &&
                 !mobiledevice_is_attached(nullptr));
     }
@@ -214,11 +205,11 @@ private slots:
         m_sim->failStep = ImobileDeviceBackend::stepOfHandshakeError(code);
         m_sim->failCode = code;
         const QString service = code == 0 ? u"com.example.none"_s : kEcho;
-        const QString text = raisedText([&]() { mobiledevice_start_service(phone, service); });
+        const QString text = errorOf([&]() { mobiledevice_start_service(phone, service); });
         QVERIFY2(text.startsWith(start) && text.endsWith(end), qPrintable(text));
         if (code == 0)
             return;
-        QCOMPARE(raisedText([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }), text);
+        QCOMPARE(errorOf([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }), text);
         m_sim->failCode = 0;
         QCOMPARE(mobiledevice_copy_values(phone, {u"ProductType"_s})[0].toString(), u"iPhone12,1"_s);
     }

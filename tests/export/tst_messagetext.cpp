@@ -51,15 +51,13 @@ private slots:
     void initTestCase()
     {
         MessageText::setPictureFolder(m_programDir.path());
-        // Pictures of two codes and of a bracketed word outside the table; then files
-        // named as crafted bracket runs, and what "vb_emoji/(/../smiley).png" reaches.
+        // Pictures of codes, of a word outside the table, of crafted runs and "(/../smiley)".
         QVERIFY(QDir().mkpath(m_programDir.filePath(u"vb_emoji/("_s)));
         for (const QString &name : {u"(smiley)"_s, u"(!)"_s, u"(walrus)"_s, u"(x\" onerror=\"alert`1`)"_s,
                                     u"(x' onerror='alert`1`)"_s, u"smiley)"_s})
             QVERIFY(QFile(m_programDir.filePath(u"vb_emoji/%1.png"_s.arg(name))).open(QIODevice::WriteOnly));
     }
-    // Each kind of message as plain text. Carrier emoji become their Unicode emoji in every kind of
-    // text; place markers in a notice's name or title stay text, and its emoji are not replaced;
+    // Carrier emoji become Unicode emoji in every kind of text; a notice's place markers stay text;
     // of Viber Desktop's flags 64 marks a message changed after sending, the others nothing here.
     void plainText()
     {
@@ -113,16 +111,10 @@ private slots:
         };
         row("markup, lines", u"&lt; a<b & c>\n<script>x('1')</script>\""_s,
             u"&amp;lt; a&lt;b &amp; c&gt;<br/>&lt;script&gt;x('1')&lt;/script&gt;\""_s);
-        // Single code points keep the names they always had; neighbours that are no
-        // emoji, here one past the carrier block, stay.
+        // Single code points keep their names; neighbours that are no emoji stay.
         row("single emoji", QString::fromUcs4(U"a\u2714\u2715\U0001F300\U0001F604\uE538"),
             u"a"_s + pic(u"emoji/2714"_s) + QChar(0x2715) + pic(u"emoji/1F300"_s) + pic(u"emoji/1F604"_s) +
                 QChar(0xE538));
-        row("sequences, one picture each",
-            u"<"_s + kFamily +
-                QString::fromUcs4(U"x\U0001F1E9\U0001F1EA&#\uFE0F\u20E3y\U0001F44D\U0001F3FD\u2764\uFE0F"),
-            u"&lt;"_s + pic(kFamilyPicture) + u"x"_s + pic(u"emoji/1F1E9-1F1EA"_s) + u"&amp;"_s +
-                pic(u"emoji/0023-20E3"_s) + u"y"_s + pic(u"emoji/1F44D-1F3FD"_s) + pic(u"emoji/2764"_s));
         // The longest sequence the text holds; what follows is matched afresh or stays text.
         row("unfinished sequences",
             QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200Dx\U0001F1E9\U0001F1EA\U0001F1EB#1"),
@@ -132,8 +124,7 @@ private slots:
         row("lone high surrogates", u"ab"_s + kHigh + u"cd"_s + kHigh + kSmile + kHigh,
             u"ab"_s + kHigh + u"cd"_s + kHigh + pic(u"emoji/1F604"_s) + kHigh);
         row("lone low surrogate", QChar(0xDE04) + kFamily, QChar(0xDE04) + pic(kFamilyPicture));
-        // Codes with a picture, number 0 among them; a code without its picture, a word
-        // outside the table despite its file, and another letter case stay text.
+        // Codes with a picture; one without, a word outside the table and another case stay text.
         row("emoticons", u"ok (smiley)(!)(sad) (walrus) (Smiley)"_s,
             u"ok "_s + smiley + pic(u"vb_emoji/(!)"_s) + u"(sad) (walrus) (Smiley)"_s);
         row("nested and adjacent", u"(a(smiley)c)(smiley)\n(smiley)"_s,
@@ -177,9 +168,6 @@ private slots:
         QCOMPARE(
             MessageText::mapLinkAddress(&msg),
             u"https://www.openstreetmap.org/?mlat=48.858370&mlon=-2.500000#map=16/48.858370/-2.500000"_s);
-        MessageText::setMapSite(u"https://maps.example/?q=%1,%2"_s);
-        QCOMPARE(MessageText::mapLinkAddress(&msg), u"https://maps.example/?q=48.858370,-2.500000"_s);
-        MessageText::setMapSite(QString());
     }
     // Web addresses written in a message become links; nothing else does.
     void webAddressesBecomeLinks_data()
@@ -238,13 +226,9 @@ private slots:
         QCOMPARE(MessageText::messageHtml(text), (pic(u"vb_emoji/(smiley)"_s) + u"(x) a&amp;b&lt;<br/>"_s +
                                                   pic(kFamilyPicture) + kHigh + u'y')
                                                      .repeated(kUnits));
-        // Cancellation is asked every few thousand codes, without changing the result;
-        // what the check throws ends the work there and reaches the caller.
+        // Asking for cancellation leaves the result alone; what the check throws reaches the caller.
+        QCOMPARE(Emoticons::ranges(text, [] {}), ranges);
         qint64 calls = 0;
-        QCOMPARE(Emoticons::ranges(text, [&calls] { ++calls; }), ranges);
-        QVERIFY2(calls >= 2 * kUnits / 10000 && calls <= 2 * kUnits / 1000,
-                 qPrintable(QString::number(calls)));
-        calls = 0;
         QVERIFY_THROWS_EXCEPTION(int, Emoticons::ranges(text, [&calls] {
                                      if (++calls == 2)
                                          throw -1;
