@@ -26,8 +26,8 @@ QByteArray toBinary(const CFType &value)
     return result;
 }
 
-// A binary list made by hand, for shapes no writer produces: every object is
-// given as its bytes, the first is the top one; references are one byte, offsets two.
+// A binary list made by hand from its objects' bytes, the first the top one; references are one
+// byte, offsets two.
 QByteArray handMadeBinary(const QList<QByteArray> &objects)
 {
     QByteArray out("bplist00");
@@ -54,8 +54,7 @@ QByteArray arrayObject(const QList<int> &refs)
     return object;
 }
 
-// Arrays each referring refs times to the next, down to an integer: count
-// levels deep, and with two references 2^count nodes once expanded.
+// Arrays each referring refs times to the next, down to an integer: count levels deep.
 QByteArray chain(int count, int refs)
 {
     QList<QByteArray> objects;
@@ -112,9 +111,8 @@ private slots:
     }
     void scalars_data()
     {
-        // Numbers read only without loss (-1 is the default) as int, 64-bit and double; the value
-        // goes out as XML holding the fragment (nothing for what libplist's writer cannot take)
-        // and comes back the same from XML and from the binary form.
+        // Numbers read only without loss (-1 is the default); the value goes out as XML holding the
+        // fragment (nothing when the writer cannot take it) and comes back alike from XML and binary.
         QTest::addColumn<CFType>("value");
         QTest::addColumn<QString>("numbers");
         QTest::addColumn<QString>("text");
@@ -196,11 +194,7 @@ private slots:
         QTest::newRow("given in Tokyo")
             << QDateTime(QDate(2023, 7, 14), QTime(18, 30), QTimeZone("Asia/Tokyo"))
             << fields(2023, 7, 14, 9, 30, 0);
-        QTest::newRow("first 32-bit second")
-            << QDateTime::fromMSecsSinceEpoch(first, utc) << fields(1932, 12, 13, 20, 45, 52);
         QTest::newRow("before it") << QDateTime::fromMSecsSinceEpoch(first - 1, utc) << QDateTime();
-        QTest::newRow("last 32-bit second")
-            << QDateTime::fromMSecsSinceEpoch(last, utc) << fields(2069, 1, 19, 3, 14, 7);
         QTest::newRow("after it") << QDateTime::fromMSecsSinceEpoch(last + 1, utc) << QDateTime();
         // Far enough out that arithmetic before the bounds check would overflow.
         QTest::newRow("latest date-time")
@@ -219,8 +213,7 @@ private slots:
     }
     void containers()
     {
-        // Nothing reads as nothing; containers refuse empty values and keys that are no strings;
-        // a scalar is no container.
+        // Containers refuse empty values and keys that are no strings; a scalar is no container.
         const CFType empty;
         QVERIFY(empty.isNull() && empty.toData().isEmpty() && empty.value(u"k"_s).isNull() &&
                 empty.at(0).isNull());
@@ -257,8 +250,7 @@ private slots:
         child = CFType();
         QCOMPARE(grandChild.toString(), u"9.3"_s);
 
-        // libplist frees a replaced value; what was read out of it stays valid, also
-        // when a value is replaced by itself.
+        // libplist frees a replaced value; what was read out of it stays valid, also replaced by itself.
         CFType sub = dictOf({{u"deep"_s, CFType::fromString(u"old"_s)}});
         CFType dict = dictOf({{u"k"_s, sub}});
         const CFType heldSub = dict.value(u"k"_s), heldDeep = heldSub.value(u"deep"_s);
@@ -268,8 +260,7 @@ private slots:
         CFType(dict).setValue(u"k"_s, dict.value(u"k"_s));
         QCOMPARE(dict.value(u"k"_s).toString(), u"new"_s);
 
-        // A free-standing value moves in: later changes show in the container; put
-        // into a second container, it is copied there. It outlives the first one.
+        // A free value moves in, so later changes show; into a second container it is copied.
         CFType outer = CFType::dictionary(), inner = CFType::dictionary(), second = CFType::dictionary();
         outer.setValue(u"Inner"_s, inner);
         inner.setValue(u"Late"_s, CFType::fromInt64(9));
@@ -324,8 +315,7 @@ private slots:
         row("NUL in tag names, 100000 deep",
             xmlList(QByteArray("<array\0>", 8).repeated(100000) + "</array>"_ba.repeated(100000)), QString(),
             false);
-        // XML depth as libplist's reader counts it: what hides a closing tag from it
-        // hides it from the count too.
+        // XML depth as libplist counts it: what hides a closing tag from it hides it from the count.
         const struct
         {
             const char *tag;
