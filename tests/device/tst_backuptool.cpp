@@ -47,10 +47,6 @@ private slots:
             << u"ERROR: Could not perform backup &lt;x&gt;<br/><br/>Note: You can restart"_s;
         QTest::newRow("failing exit") << false << u"echo 'Protocol version mismatch'; exit 3"_s << QString()
                                       << u"Protocol version mismatch<br/><br/>Note"_s;
-        QTest::newRow("locked phone") << false << u"echo 'ErrorCode 208: Device locked (MBErrorDomain/208)'"_s
-                                      << QString() << u"enter its passcode on it"_s;
-        QTest::newRow("find my iphone") << true << u"echo 'Error: Find My iPhone must be disabled'"_s
-                                        << QString() << u"to disable \"Find my iPhone\" first"_s;
         QTest::newRow("no space")
             << true
             << u"echo 'ERROR: Insufficient free disk space on device to restore (1024 of 5368709120)'"_s

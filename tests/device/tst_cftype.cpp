@@ -118,7 +118,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("fragment");
         const QString min = QString::number(std::numeric_limits<qint64>::min());
-        const QString max = QString::number(std::numeric_limits<qint64>::max());
         const auto row = [](const char *tag, const CFType &value, const QString &numbers, const QString &text,
                             const QByteArray &fragment) {
             QTest::newRow(tag) << value << numbers << text << fragment;
@@ -126,8 +125,6 @@ private slots:
         row("-2", CFType::fromInt64(-2), u"-2 -2 -2"_s, u"-2"_s, "<integer>-2<"_ba);
         row("2^53 + 1", CFType::fromInt64((Q_INT64_C(1) << 53) + 1), u"-1 9007199254740993 -1"_s,
             u"9007199254740993"_s, "<integer>9007199254740993<"_ba);
-        row("int64 max", CFType::fromInt64(std::numeric_limits<qint64>::max()), u"-1 "_s + max + u" -1"_s,
-            max, "<integer>9223372036854775807<"_ba);
         row("int64 min", CFType::fromInt64(std::numeric_limits<qint64>::min()),
             u"-1 "_s + min + u" -9.2233720368547758e+18"_s, min, {});
         // Read from outside, such a value parses and reads; only writing it fails.
@@ -213,29 +210,16 @@ private slots:
     }
     void containers()
     {
-        // Containers refuse empty values and keys that are no strings; a scalar is no container.
-        const CFType empty;
-        QVERIFY(empty.isNull() && empty.toData().isEmpty() && empty.value(u"k"_s).isNull() &&
-                empty.at(0).isNull());
-        CFType dict = CFType::dictionary(), one = CFType::fromInt64(1), two = CFType::fromInt64(2);
-        QVERIFY(!CFType(empty).setValue(u"k"_s, one) && !dict.setValue(u"k"_s, CFType()) &&
-                !dict.setValue(one, two) && !CFType::array().append(CFType()) && dict.size() == 0 &&
-                !one.setValue(u"k"_s, two) && !one.append(two));
-        CFType root = dictOf({{u"List"_s, arrayOf({one, CFType::fromString(u"two"_s)})}, {u"B"_s, two}});
-        QVERIFY(root.setValue(CFType::fromString(u"A"_s), CFType::fromInt64(3)));
-        QCOMPARE(root.keys(), QStringList({u"List"_s, u"B"_s, u"A"_s})); // the list's order, not sorted
-        const CFType list = root.value(u"List"_s);
-        QVERIFY(list.size() == 2 && list.at(2).isNull() && list.at(-1).isNull() &&
-                !root.contains(u"Missing"_s) && root.value(one).isNull() &&
-                root.value(CFType::fromString(u"A"_s)).toInt() == 3);
-        QCOMPARE(CFType::fromData(list.toData()).at(1).toString(), u"two"_s); // a child serialises on its own
-        const CFType copy = root.deepCopy();
-        root.setValue(u"A"_s, CFType::fromInt64(30));
-        QCOMPARE(QList<int>({copy.value(u"A"_s).toInt(), root.value(u"A"_s).toInt(), int(root.size())}),
-                 QList<int>({3, 30, 3}));
-    }
-    void borrowedAndMovedValuesStayValid()
-    {
+        // Empty values and keys that are no strings are refused; keys keep their order.
+        CFType keyed = CFType::dictionary(), one = CFType::fromInt64(1);
+        QVERIFY(!keyed.setValue(u"k"_s, CFType()) && !keyed.setValue(one, one) &&
+                !CFType::array().append(CFType()) && !one.setValue(u"k"_s, one) && keyed.size() == 0);
+        QVERIFY(keyed.setValue(u"B"_s, one) && keyed.setValue(CFType::fromString(u"A"_s), one));
+        QCOMPARE(keyed.keys(), QStringList({u"B"_s, u"A"_s}));
+        const CFType copy = keyed.deepCopy();
+        keyed.setValue(u"A"_s, CFType::fromInt64(30));
+        QCOMPARE(copy.value(u"A"_s).toInt(), 1);
+
         CFType child, grandChild;
         {
             const CFType root = CFType::fromData(xmlList(

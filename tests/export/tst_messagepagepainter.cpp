@@ -55,24 +55,9 @@ private slots:
         QImage landscape(400, 100, QImage::Format_ARGB32);
         landscape.fill(Qt::blue);
         QVERIFY(landscape.save(m_dir.filePath(u"landscape.jpg"_s), "PNG"));
-        QVERIFY(testsupport::writeFile(m_dir.filePath(u"notes.jpg"_s), "not a picture"));
         m_ann = m_f.addPerson(u"أحمد"_s, u"+4912345"_s);
         m_group = m_f.addChat(u"group-1"_s, {m_ann});
         m_direct = m_f.addChat(QString(), {m_ann});
-    }
-    void roomAndPictureFiles()
-    {
-        // Content of 100 rows from y = 20 to y = 119, drawn from y = 60: exactly the room left fits.
-        const QRect content = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
-        QVERIFY(MessagePagePainter::fits(60, 60, content) && !MessagePagePainter::fits(61, 60, content));
-        // Non-pictures give the placeholder; a PNG under a photo's name is read, scaled.
-        for (const QString &file : {m_dir.filePath(u"notes.jpg"_s), m_dir.filePath(u"gone.jpg"_s), QString()})
-            QCOMPARE(MessagePagePainter::loadPicture(file), QImage(kPlaceholder));
-        QImage blue(200, 50, QImage::Format_ARGB32);
-        blue.fill(Qt::blue);
-        QCOMPARE(MessagePagePainter::loadPicture(m_dir.filePath(u"landscape.jpg"_s))
-                     .convertToFormat(blue.format()),
-                 blue);
     }
     // A picture or not, the sender's name in groups, each line break a line, and the time.
     void messageContent()

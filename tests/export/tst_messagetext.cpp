@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -127,8 +126,6 @@ private slots:
         // Codes with a picture; one without, a word outside the table and another case stay text.
         row("emoticons", u"ok (smiley)(!)(sad) (walrus) (Smiley)"_s,
             u"ok "_s + smiley + pic(u"vb_emoji/(!)"_s) + u"(sad) (walrus) (Smiley)"_s);
-        row("nested and adjacent", u"(a(smiley)c)(smiley)\n(smiley)"_s,
-            u"(a"_s + smiley + u"c)"_s + smiley + u"<br/>"_s + smiley);
         // Bracket runs with crafted files beside the program: none may become an attribute.
         row("crafted runs", u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)<img>"_s,
             u"(x\" onerror=\"alert`1`)(x' onerror='alert`1`)(/../smiley)&lt;img&gt;"_s);
@@ -148,7 +145,6 @@ private slots:
             {0xE022, u"2764"_s, u"\u2764\uFE0F"_s},
             {0xE03E, u"1F3B5"_s, QString::fromUcs4(U"\U0001F3B5")}, // before the gap
             {0xE03F, u"1F511"_s, QString::fromUcs4(U"\U0001F511")}, // after it
-            {0xE210, u"0023-20E3"_s, u"#\uFE0F\u20E3"_s},
             {0xE50B, u"1F1EF-1F1F5"_s, QString::fromUcs4(U"\U0001F1EF\U0001F1F5")},
             {0xE537, u"2122"_s, u"\u2122\uFE0F"_s}, // last of the block
             {0xE000, u"E000"_s, u"[EMOJI]"_s}};     // without counterpart
@@ -179,9 +175,6 @@ private slots:
             << u"see https://example.org/a?b=1&c=2."_s
             << u"see <a href=\"https://example.org/a?b=1&amp;c=2\"%1>https://example.org/a?b=1&amp;c=2</a>."_s
                    .arg(rel);
-        QTest::newRow("www, in brackets")
-            << u"(www.example.org/x)"_s
-            << u"(<a href=\"http://www.example.org/x\"%1>www.example.org/x</a>)"_s.arg(rel);
         QTest::newRow("quote ends it")
             << u"https://x.org/\"onmouseover=\"y"_s
             << u"<a href=\"https://x.org/\"%1>https://x.org/</a>\"onmouseover=\"y"_s.arg(rel);
@@ -207,14 +200,6 @@ private slots:
         QCOMPARE(Emoticons::ranges(u"(sad)"_s + QChar(0xD800) + QChar(0xDC00) + u"(TV)(cards)"_s),
                  triples({0, 5, 53, 7, 4, 67, 11, 7, 118}));
         QVERIFY(Emoticons::ranges(u"no codes (here) () (tv)"_s).isEmpty());
-        // The numbers are what the store holds: each is used once, and every code is one run.
-        const QHash<QString, int> &table = Emoticons::table();
-        QSet<int> numbers;
-        for (auto it = table.cbegin(); it != table.cend(); ++it) {
-            numbers.insert(it.value());
-            QCOMPARE(Emoticons::ranges(it.key()), triples({0, qint32(it.key().size()), it.value()}));
-        }
-        QCOMPARE(numbers.size(), table.size());
 
         // So many codes and emoji that rescanning the text for each would not finish.
         constexpr qint64 kUnits = 200000;

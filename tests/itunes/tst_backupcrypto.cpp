@@ -25,15 +25,6 @@ bool raisedAsExpected(const QString &raised, const QString &error, const QString
     return error.isEmpty() ? raised.isEmpty() : raised.contains(file) && raised.contains(error);
 }
 
-// "TAG=hex" of every tag, in order.
-QString tags(const BackupKeyBag::TagMap &map)
-{
-    QStringList out;
-    for (auto it = map.cbegin(); it != map.cend(); ++it)
-        out << it.key() + u'=' + QString::fromLatin1(it.value().toHex());
-    return out.join(u' ');
-}
-
 } // namespace
 
 class TestBackupCrypto : public QObject
@@ -41,17 +32,8 @@ class TestBackupCrypto : public QObject
     Q_OBJECT
 
 private slots:
-    void keyBagParsing()
+    void damagedKeyBagsAreRefused()
     {
-        const QByteArray bag = keyBagValue("UUID", "bag") + keyBagNumber("WRAP", 2) +
-                               keyBagValue("SALT", "s") + keyBagValue("UUID", "one") +
-                               keyBagNumber("CLAS", 1) + keyBagNumber("WRAP", 3) + keyBagNumber("KTYP", 0) +
-                               keyBagValue("WPKY", "w") + keyBagValue("UUID", "two") +
-                               keyBagNumber("CLAS", 2) + keyBagValue("HMCK", "h");
-        const BackupKeyBag keyBag(bag, Manifest);
-        QCOMPARE(tags(keyBag.header()), u"HMCK=68 SALT=73 UUID=626167 WRAP=00000002"_s);
-        QCOMPARE(tags(keyBag.classes().value(2)), u"CLAS=00000002 UUID=74776f"_s);
-
         // Refused: a value running past the end (by one byte, by nearly 4 GB) and a class number of 2 bytes.
         const QByteArray salt = keyBagValue("SALT", "salt");
         for (const QByteArray &damaged :
@@ -73,7 +55,6 @@ private slots:
         damaged[damaged.size() - 3] = char(damaged.at(damaged.size() - 3) ^ 1);
         QTest::newRow("right password") << old << Password << true << QString();
         QTest::newRow("wrong password") << old << QByteArray("correct horsf") << false << QString();
-        QTest::newRow("empty password") << old << QByteArray() << false << QString();
         QTest::newRow("newer, right password") << newer << Password << true << QString();
         QTest::newRow("newer, wrong password") << newer << QByteArray("correct") << false << QString();
         // A damaged bag is said to be damaged, never taken for a wrong password.
