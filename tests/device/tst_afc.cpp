@@ -87,8 +87,7 @@ private slots:
         QCOMPARE(QDir(local({})).entryList(QDir::Files), (QStringList{u"Contacts.data"_s}));
     }
 
-    // The phone refuses reads over 65536 bytes and writes over 32768: the client
-    // must cut larger ones into pieces.
+    // The phone refuses reads over 64 KiB and writes over 32 KiB: larger ones go in pieces.
     void filesBothWays()
     {
         const QByteArray data = patternBytes(200000, 7);
@@ -108,8 +107,7 @@ private slots:
                 info.modified == QFileInfo(phone(kStore)).lastModified());
         QVERIFY(!afc_file_info(m_afc, u"/none"_s).exists() && afc_list_dir(m_afc, u"/None"_s).isEmpty());
 
-        // Downloads: unchanged, a file is not copied again, unless the copy itself went away. The
-        // manifest matches names exactly: "_" is no wildcard.
+        // An unchanged file is not copied again unless its copy went; "_" is no wildcard.
         const QString picture = u"/Documents/Attachments/picX1.jpg"_s;
         QVERIFY(writeFile(phone(picture), data) && writeFile(phone(u"/small"_s), QByteArray(1023, 's')) &&
                 writeFile(phone(u"/empty"_s), QByteArray()));

@@ -62,7 +62,7 @@ private slots:
         m_sim.reset();
         m_receiver.reset();
     }
-    void eventsArriveQueued()
+    void eventsArriveQueuedInTheReceiversThread()
     {
         m_sim->addDevice(u"PRESENT"_s);
         mobiledevice_subscribe(m_receiver.get(), "deviceAttached", "deviceDetached");
@@ -88,20 +88,18 @@ private slots:
         m_sim->addDevice(u"LATE"_s);
         QTest::qWait(50);
         QCOMPARE(m_receiver->attached.size(), 3);
-    }
-    void receiverInAnotherThread()
-    {
+
+        // A receiver in another thread goes away without unsubscribing: later events are dropped.
         QThread thread;
         thread.start();
         auto *receiver = new Receiver;
         receiver->moveToThread(&thread);
         mobiledevice_subscribe(receiver, "deviceAttached", "deviceDetached");
         m_sim->addDevice(u"ELSEWHERE"_s);
-        // The event queued before this call has run; the receiver then goes without unsubscribing.
         QList<QThread *> threads;
         QMetaObject::invokeMethod(
             receiver, [&]() { threads = receiver->threads, delete receiver; }, Qt::BlockingQueuedConnection);
-        QCOMPARE(threads, QList<QThread *>{&thread});
+        QVERIFY(!threads.isEmpty() && threads == QList<QThread *>(threads.size(), &thread));
         m_sim->removeDevice(u"ELSEWHERE"_s);
         m_sim->addDevice(u"AFTER"_s);
         thread.quit();
@@ -118,7 +116,6 @@ private slots:
         QCOMPARE(mobiledevice_copy_values(phone, {u"TotalDataCapacity"_s}, u"com.apple.disk_usage"_s)[0]
                      .toLongLong(),
                  Q_INT64_C(64000000000));
-        // Their sessions close at once.
         MobileDeviceService service = mobiledevice_start_service(phone, kEcho);
         MobileDeviceService other = mobiledevice_start_service(phone, kEcho);
         MobileDeviceService third = mobiledevice_start_service(phone, kEcho);
@@ -149,26 +146,13 @@ private slots:
                  QStringList(3, gone));
         QCOMPARE(readSome(third.socket(), 1), QByteArray()); // the open service's stream ends
 
-        // A previous backend's handle is detached; one never named is named by its identifier.
-        void *unnamed = attachPhone(u"UDID-NAMELESS"_s);
-        auto next = std::make_shared<SimulatedDevice>();
-        next->addDevice(u"UDID-NAMELESS"_s);
-        mobiledevice_set_backend(next);
-        QVERIFY(!mobiledevice_is_attached(unnamed));
-        QVERIFY(errorOf([&]() {
-                    mobiledevice_open_session(unnamed);
-                }).contains(u"UDID-NAMELESS was disconnected"_s));
-
         // Tokens never issued are refused the same way, never dereferenced.
         const QString noDevice = u"The iPhone is no longer connected. Please connect it and try again."_s;
         QCOMPARE(errorOf([&]() { mobiledevice_open_session(nullptr); }), noDevice);
-        QCOMPARE(errorOf([&]() { mobiledevice_start_service(reinterpret_cast<void *>(0xDEADBEEF), kEcho); }),
-                 noDevice);
         QVERIFY(mobiledevice_udid(reinterpret_cast<void *>(0xDEADBEEF)).isEmpty() &&
                 !mobiledevice_is_attached(nullptr));
     }
-    // A failed handshake step (lockdown's code, sorted as the real backend does) is named, and the
-    // handle works again; a missing service names the device, "Unknown" when it tells no name.
+    // A failed handshake step is named and the handle works again; a missing service names the device.
     void errorTexts()
     {
         void *phone = attachPhone();
