@@ -86,6 +86,9 @@ private slots:
     }
     void pagesBreakBeforeTheBottom()
     {
+        // Exactly the room left fits: 100 rows from y = 20, drawn from y = 60.
+        const QRect room = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
+        QVERIFY(MessagePagePainter::fits(60, 60, room) && !MessagePagePainter::fits(61, 60, room));
         QPdfWriter writer(m_dir.filePath(u"pages.pdf"_s));
         writer.setResolution(ExportMessagesPdf::kScreenResolution);
         writer.setPageSize(QPageSize(QPageSize::A4));
