@@ -54,9 +54,41 @@ private slots:
         QVERIFY(raised([&]() { mobiledevice_recmsg(pair[0]); }).contains(u"4294967295 bytes"_s));
         ::close(pair[0]), ::close(pair[1]);
     }
-    // The phone refuses reads over 65536 bytes and writes over 32768: the client
-    // must cut larger ones into pieces.
-    void roundTrips()
+    void faults_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QString>("expected");
+        const QString path = u" while working on /Documents"_s;
+        QTest::newRow("container refused") << Fault::RefuseContainer << u"can not find com.viber."_s;
+        QTest::newRow("dropped mid-file") << Fault::DropMidFile << u"the iPhone was closed"_s + path;
+        QTest::newRow("short answer") << Fault::StallRead << u"did not answer in time"_s + path;
+        QTest::newRow("error status") << Fault::ReadStatus << u"Reading /Documents/Contacts.data from the"_s;
+        QTest::newRow("nothing to read")
+            << Fault::EmptyReads << u"gave only 0 of the 1,500,000 bytes of /Doc"_s;
+        QTest::newRow("oversized listing") << Fault::Oversized << u"cannot be understood"_s + path;
+        QTest::newRow("cancelled midway") << Fault::None << u"-1"_s;
+    }
+    // Each fault gives its own error naming the path; the earlier copy stays, no partial file beside.
+    void faults()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(QString, expected);
+        QVERIFY(writeFile(phone(kStore), patternBytes(1500000, 3)) &&
+                writeFile(local(u"Contacts.data"_s), "earlier"));
+        m_phone.fault = fault, m_cancelAfter = 1;
+        m_afc.setTimeoutMs(300);
+        const QString error = raised([&]() {
+            afc_connect(m_afc, u"com.viber"_s);
+            afc_list_dir(m_afc, u"/Documents"_s);
+            m_downloader.download(m_afc, kStore, local(u"Contacts.data"_s), false);
+        });
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QCOMPARE(readFile(local(u"Contacts.data"_s)), QByteArray("earlier"));
+        QCOMPARE(QDir(local({})).entryList(QDir::Files), (QStringList{u"Contacts.data"_s}));
+    }
+
+    // The phone refuses reads over 64 KiB and writes over 32 KiB: larger ones go in pieces.
+    void filesBothWays()
     {
         const QByteArray data = patternBytes(200000, 7);
         QVERIFY(writeFile(phone(kStore), data));
@@ -75,8 +107,24 @@ private slots:
                 info.modified == QFileInfo(phone(kStore)).lastModified());
         QVERIFY(!afc_file_info(m_afc, u"/none"_s).exists() && afc_list_dir(m_afc, u"/None"_s).isEmpty());
 
-        // The media area: a link is left out, and so are names that would reach
-        // files outside the folder, which are there to be found.
+        // An unchanged file is not copied again unless its copy went; "_" is no wildcard.
+        const QString picture = u"/Documents/Attachments/picX1.jpg"_s;
+        QVERIFY(writeFile(phone(picture), data) && writeFile(phone(u"/small"_s), QByteArray(1023, 's')) &&
+                writeFile(phone(u"/empty"_s), QByteArray()));
+        const auto fetch = [&](const QString &path, const QString &to) {
+            return m_downloader.download(m_afc, path, local(to), true);
+        };
+        QVERIFY(fetch(picture, u"pic"_s) && fetch(u"/small"_s, u"small"_s) && fetch(u"/empty"_s, u"0"_s));
+        QVERIFY(readFile(local(u"pic"_s)) == data && QFileInfo(local(u"0"_s)).size() == 0);
+        QVERIFY(!fetch(u"/Documents"_s, u"dir"_s) && !fetch(u"/Documents/none"_s, u"none"_s));
+
+        QVERIFY(!fetch(picture, u"pic"_s));
+        QCOMPARE(m_downloader.manifest().lastDate(picture),
+                 QFileInfo(phone(picture)).lastModified().toSecsSinceEpoch());
+        QCOMPARE(m_downloader.manifest().lastDate(u"/Documents/Attachments/pic_1.jpg"_s), 0);
+        QVERIFY(QFile::remove(local(u"pic"_s)) && fetch(picture, u"pic"_s));
+
+        // The media area: links and names reaching outside the folder (they are there) are left out.
         const QString media = m_dir.filePath(u"media/PhotoData/"_s);
         QVERIFY(writeFile(media + u"Photos.sqlite"_s, "db") && writeFile(media + u"a/b"_s, "x") &&
                 writeFile(media + u"../outside"_s, "x") &&
@@ -88,64 +136,6 @@ private slots:
             listed << entry.path + (entry.isDir() ? u"/"_s : QString());
         listed.sort();
         QCOMPARE(listed, (QStringList{u"/PhotoData/Photos.sqlite"_s, u"/PhotoData/a/"_s}));
-    }
-    void faults_data()
-    {
-        QTest::addColumn<Fault>("fault");
-        QTest::addColumn<QString>("expected");
-        const QString path = u" while working on /Documents"_s;
-        QTest::newRow("container refused") << Fault::RefuseContainer << u"can not find com.viber."_s;
-        QTest::newRow("dropped mid-file") << Fault::DropMidFile << u"the iPhone was closed"_s + path;
-        QTest::newRow("short answer") << Fault::StallRead << u"did not answer in time"_s + path;
-        QTest::newRow("error status") << Fault::ReadStatus << u"Reading /Documents/Contacts.data from the"_s;
-        QTest::newRow("nothing to read")
-            << Fault::EmptyReads << u"gave only 0 of the 1,500,000 bytes of /Doc"_s;
-        QTest::newRow("oversized listing") << Fault::Oversized << u"cannot be understood"_s + path;
-        QTest::newRow("cancelled midway") << Fault::None << u"-1"_s;
-    }
-    // Each fault gives its own clear error naming the path, and the copy made
-    // earlier stays as it was, with no partial file beside it.
-    void faults()
-    {
-        QFETCH(Fault, fault);
-        QFETCH(QString, expected);
-        QVERIFY(writeFile(phone(kStore), patternBytes(1500000, 3)) &&
-                writeFile(local(u"Contacts.data"_s), "earlier"));
-        m_phone.fault = fault, m_cancelAfter = 1;
-        m_afc.setTimeoutMs(300);
-        const QString error = raised([&]() {
-            afc_connect(m_afc, u"com.viber"_s);
-            afc_list_dir(m_afc, u"/Documents"_s);
-            m_downloader.download(m_afc, kStore, local(u"Contacts.data"_s), false);
-        });
-        QVERIFY2(error.contains(expected), qPrintable(error));
-        QCOMPARE(readFile(local(u"Contacts.data"_s)), QByteArray("earlier"));
-        QCOMPARE(QDir(local({})).entryList(QDir::Files), (QStringList{u"Contacts.data"_s}));
-    }
-    void downloadsAndCache()
-    {
-        const QByteArray data = patternBytes(200000, 5);
-        const QString picture = u"/Documents/Attachments/picX1.jpg"_s;
-        QVERIFY(writeFile(phone(picture), data) && writeFile(phone(u"/small"_s), QByteArray(1023, 's')) &&
-                writeFile(phone(u"/empty"_s), QByteArray()));
-        afc_connect(m_afc, u"com.viber"_s);
-        const auto fetch = [&](const QString &path, const QString &to) {
-            return m_downloader.download(m_afc, path, local(to), true);
-        };
-        QVERIFY(fetch(picture, u"pic"_s) && fetch(u"/small"_s, u"small"_s) && fetch(u"/empty"_s, u"0"_s));
-        QVERIFY(readFile(local(u"pic"_s)) == data && QFileInfo(local(u"0"_s)).size() == 0);
-        QCOMPARE(m_progress,
-                 (QStringList{u"Loading picX1.jpg, 195KB / 195KB"_s, u"Loading small, 0KB / 0KB"_s}));
-        QVERIFY(!fetch(u"/Documents"_s, u"dir"_s) && !fetch(u"/Documents/none"_s, u"none"_s));
-        QVERIFY(!QFileInfo::exists(local(u"dir"_s)) && !QFileInfo::exists(local(u"none"_s)));
-
-        // Unchanged, the file is not copied again, unless the copy itself went
-        // away. The manifest matches names exactly: "_" is no wildcard.
-        QVERIFY(!fetch(picture, u"pic"_s));
-        QCOMPARE(m_downloader.manifest().lastDate(picture),
-                 QFileInfo(phone(picture)).lastModified().toSecsSinceEpoch());
-        QCOMPARE(m_downloader.manifest().lastDate(u"/Documents/Attachments/pic_1.jpg"_s), 0);
-        QVERIFY(QFile::remove(local(u"pic"_s)) && fetch(picture, u"pic"_s));
     }
 
 private:

@@ -8,7 +8,6 @@
 #include <QtEndian>
 
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -16,7 +15,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The binary form as libplist's own writer makes it.
 QByteArray toBinary(const CFType &value)
 {
     char *bin = nullptr;
@@ -27,8 +25,7 @@ QByteArray toBinary(const CFType &value)
     return result;
 }
 
-// A binary list made by hand, for shapes no writer produces: every object is
-// given as its bytes, the first is the top one; references are one byte, offsets two.
+// A binary list made by hand, the first object the top one; one-byte references, two-byte offsets.
 QByteArray handMadeBinary(const QList<QByteArray> &objects)
 {
     QByteArray out("bplist00");
@@ -55,8 +52,7 @@ QByteArray arrayObject(const QList<int> &refs)
     return object;
 }
 
-// Arrays each referring refs times to the next, down to an integer: count
-// levels deep, and with two references 2^count nodes once expanded.
+// Arrays each referring refs times to the next, down to an integer: count levels deep.
 QByteArray chain(int count, int refs)
 {
     QList<QByteArray> objects;
@@ -67,10 +63,9 @@ QByteArray chain(int count, int refs)
 
 QByteArray dateObject(double seconds)
 {
-    quint64 bits = 0;
-    std::memcpy(&bits, &seconds, sizeof bits);
-    bits = qToBigEndian(bits);
-    return "\x33"_ba + QByteArray(reinterpret_cast<const char *>(&bits), sizeof bits);
+    QByteArray object(9, '\x33');
+    qToBigEndian(seconds, object.data() + 1);
+    return object;
 }
 
 QByteArray xmlList(const QByteArray &body, const QByteArray &prologue = {})
@@ -114,67 +109,55 @@ private slots:
     }
     void scalars_data()
     {
-        // Numbers read only without loss (-1 is the default); the value goes out as XML
-        // holding the fragment (nothing for what libplist's writer cannot take) and
-        // comes back the same from XML and from the binary form.
+        // Numbers read only without loss (-1 is the default); the value goes out as XML holding the
+        // fragment (nothing when the writer cannot take it) and comes back alike from XML and binary.
         QTest::addColumn<CFType>("value");
-        QTest::addColumn<int>("asInt");
-        QTest::addColumn<qint64>("asLongLong");
-        QTest::addColumn<double>("asDouble");
+        QTest::addColumn<QString>("numbers");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("fragment");
-        const qint64 min = std::numeric_limits<qint64>::min(), max = std::numeric_limits<qint64>::max();
-        const qint64 big = (Q_INT64_C(1) << 53) + 1;
-        const double nan = std::nan("");
-        QTest::newRow("-2") << CFType::fromInt64(-2) << -2 << qint64(-2) << -2.0 << u"-2"_s
-                            << "<integer>-2<"_ba;
-        QTest::newRow("2^53 + 1") << CFType::fromInt64(big) << -1 << big << -1.0 << QString::number(big)
-                                  << "<integer>9007199254740993<"_ba;
-        QTest::newRow("int64 max") << CFType::fromInt64(max) << -1 << max << -1.0 << QString::number(max)
-                                   << "<integer>9223372036854775807<"_ba;
-        QTest::newRow("int64 min") << CFType::fromInt64(min) << -1 << min << double(min)
-                                   << QString::number(min) << QByteArray();
+        const QString min = QString::number(std::numeric_limits<qint64>::min());
+        const auto row = [](const char *tag, const CFType &value, const QString &numbers, const QString &text,
+                            const QByteArray &fragment) {
+            QTest::newRow(tag) << value << numbers << text << fragment;
+        };
+        row("-2", CFType::fromInt64(-2), u"-2 -2 -2"_s, u"-2"_s, "<integer>-2<"_ba);
+        row("2^53 + 1", CFType::fromInt64((Q_INT64_C(1) << 53) + 1), u"-1 9007199254740993 -1"_s,
+            u"9007199254740993"_s, "<integer>9007199254740993<"_ba);
+        row("int64 min", CFType::fromInt64(std::numeric_limits<qint64>::min()),
+            u"-1 "_s + min + u" -9.2233720368547758e+18"_s, min, {});
         // Read from outside, such a value parses and reads; only writing it fails.
-        QTest::newRow("parsed int64 min") << CFType::fromData(handMadeBinary({"\x13\x80\0\0\0\0\0\0\0"_ba}))
-                                          << -1 << min << double(min) << QString::number(min) << QByteArray();
-        QTest::newRow("-3.0") << CFType::fromDouble(-3.0) << -3 << qint64(-3) << -3.0 << u"-3"_s
-                              << "<real>-3<"_ba;
-        QTest::newRow("3.5") << CFType::fromDouble(3.5) << -1 << qint64(-1) << 3.5 << u"3.5"_s
-                             << "<real>3.5<"_ba;
-        QTest::newRow("below 2^63") << CFType::fromDouble(-9.2233720368547748e18) << -1
-                                    << Q_INT64_C(-9223372036854774784) << -9.2233720368547748e18
-                                    << u"-9.22337e+18"_s << "<real>-9.2233720368547748e+18</real>"_ba;
-        QTest::newRow("2^63") << CFType::fromDouble(9.2233720368547758e18) << -1 << qint64(-1)
-                              << 9.2233720368547758e18 << u"9.22337e+18"_s << QByteArray();
-        QTest::newRow("NaN") << CFType::fromDouble(nan) << -1 << qint64(-1) << nan << u"nan"_s
-                             << QByteArray();
-        QTest::newRow("false") << CFType::fromBool(false) << -1 << qint64(-1) << -1.0 << u"0"_s
-                               << "<false/>"_ba;
-        QTest::newRow("text, escaped")
-            << CFType::fromString(u"12 <a> & \"b\" — ünï"_s) << -1 << qint64(-1) << -1.0
-            << u"12 <a> & \"b\" — ünï"_s << "<string>12 &lt;a&gt; &amp; \"b\" — ünï</string>"_ba;
+        row("parsed int64 min", CFType::fromData(handMadeBinary({"\x13\x80\0\0\0\0\0\0\0"_ba})),
+            u"-1 "_s + min + u" -9.2233720368547758e+18"_s, min, {});
+        row("-3.0", CFType::fromDouble(-3.0), u"-3 -3 -3"_s, u"-3"_s, "<real>-3<"_ba);
+        row("3.5", CFType::fromDouble(3.5), u"-1 -1 3.5"_s, u"3.5"_s, "<real>3.5<"_ba);
+        row("below 2^63", CFType::fromDouble(-9.2233720368547748e18),
+            u"-1 -9223372036854774784 -9.2233720368547748e+18"_s, u"-9.22337e+18"_s,
+            "<real>-9.2233720368547748e+18</real>"_ba);
+        row("2^63", CFType::fromDouble(9.2233720368547758e18), u"-1 -1 9.2233720368547758e+18"_s,
+            u"9.22337e+18"_s, {});
+        row("NaN", CFType::fromDouble(std::nan("")), u"-1 -1 nan"_s, u"nan"_s, {});
+        row("false", CFType::fromBool(false), u"-1 -1 -1"_s, u"0"_s, "<false/>"_ba);
+        row("text, escaped", CFType::fromString(u"12 <a> & \"b\" — ünï"_s), u"-1 -1 -1"_s,
+            u"12 <a> & \"b\" — ünï"_s, "<string>12 &lt;a&gt; &amp; \"b\" — ünï</string>"_ba);
         // Parsed text that is no UTF-8 reads with replacement characters; no writer takes it.
-        QTest::newRow("binary ASCII text above 127")
-            << CFType::fromData(handMadeBinary({"\x52\xae\xbd"_ba})) << -1 << qint64(-1) << -1.0
-            << u"\ufffd\ufffd"_s << QByteArray();
-        QTest::newRow("data") << CFType::fromBytes("h\xC3\xA9llo\0\xFF"_ba) << -1 << qint64(-1) << -1.0
-                              << u"héllo"_s + QChar(0) + QChar::ReplacementCharacter << "aMOpbGxvAP8="_ba;
-        QTest::newRow("date") << CFType::fromDateTime(
-                                     QDateTime(QDate(2020, 2, 29), QTime(12, 0, 1), QTimeZone::utc()))
-                              << -1 << qint64(-1) << -1.0 << fields(2020, 2, 29, 12, 0, 1).toString()
-                              << "<date>2020-02-29T12:00:01Z</date>"_ba;
-        QTest::newRow("containers") << dictOf({{u"Inner"_s,
-                                                dictOf({{u"List"_s, arrayOf({CFType::fromInt64(2)})}})}})
-                                    << -1 << qint64(-1) << -1.0 << QString() << "<key>Inner</key>"_ba;
+        row("binary ASCII text above 127", CFType::fromData(handMadeBinary({"\x52\xae\xbd"_ba})),
+            u"-1 -1 -1"_s, u"\ufffd\ufffd"_s, {});
+        row("data", CFType::fromBytes("h\xC3\xA9llo\0\xFF"_ba), u"-1 -1 -1"_s,
+            u"héllo"_s + QChar(0) + QChar::ReplacementCharacter, "aMOpbGxvAP8="_ba);
+        row("date", CFType::fromDateTime(QDateTime(QDate(2020, 2, 29), QTime(12, 0, 1), QTimeZone::utc())),
+            u"-1 -1 -1"_s, fields(2020, 2, 29, 12, 0, 1).toString(), "<date>2020-02-29T12:00:01Z</date>"_ba);
+        row("containers", dictOf({{u"Inner"_s, dictOf({{u"List"_s, arrayOf({CFType::fromInt64(2)})}})}}),
+            u"-1 -1 -1"_s, QString(), "<key>Inner</key>"_ba);
     }
     void scalars()
     {
         QFETCH(CFType, value);
         QFETCH(QString, text);
         QFETCH(QByteArray, fragment);
-        QTEST(value.toInt(-1), "asInt");
-        QTEST(value.toLongLong(-1), "asLongLong");
-        QTEST(value.toDouble(-1), "asDouble");
+        const QString numbers = u"%1 %2 %3"_s.arg(value.toInt(-1))
+                                    .arg(value.toLongLong(-1))
+                                    .arg(QString::number(value.toDouble(-1), 'g', 17));
+        QTEST(numbers, "numbers");
         QCOMPARE(value.toBool(true), !value.isBoolean()); // the one boolean row is false
         QCOMPARE(value.toString(), text);
         // Nested, so that the writer's checks have to find it.
@@ -186,7 +169,10 @@ private slots:
         const CFType back = CFType::fromData(xml);
         QCOMPARE(back.toData(), xml);
         QCOMPARE(back.value(u"Deep"_s).at(0).toString(), text);
-        QCOMPARE(CFType::fromData(toBinary(list)).toData(), xml);
+        const QByteArray binary = toBinary(list);
+        QCOMPARE(CFType::fromData(binary).toData(), xml);
+        for (int length = 0; length < binary.size(); ++length)
+            QVERIFY(CFType::fromData(binary.left(length)).isNull()); // every truncation is refused
     }
     void dates_data()
     {
@@ -203,16 +189,11 @@ private slots:
         QTest::newRow("given in Tokyo")
             << QDateTime(QDate(2023, 7, 14), QTime(18, 30), QTimeZone("Asia/Tokyo"))
             << fields(2023, 7, 14, 9, 30, 0);
-        QTest::newRow("first 32-bit second")
-            << QDateTime::fromMSecsSinceEpoch(first, utc) << fields(1932, 12, 13, 20, 45, 52);
         QTest::newRow("before it") << QDateTime::fromMSecsSinceEpoch(first - 1, utc) << QDateTime();
-        QTest::newRow("last 32-bit second")
-            << QDateTime::fromMSecsSinceEpoch(last, utc) << fields(2069, 1, 19, 3, 14, 7);
         QTest::newRow("after it") << QDateTime::fromMSecsSinceEpoch(last + 1, utc) << QDateTime();
         // Far enough out that arithmetic before the bounds check would overflow.
         QTest::newRow("latest date-time")
             << QDateTime::fromMSecsSinceEpoch(std::numeric_limits<qint64>::max(), utc) << QDateTime();
-        QTest::newRow("invalid") << QDateTime() << QDateTime();
     }
     void dates()
     {
@@ -226,35 +207,16 @@ private slots:
     }
     void containers()
     {
-        const CFType empty;
-        QVERIFY(empty.isNull() && empty.toData().isEmpty() && empty.value(u"k"_s).isNull() &&
-                empty.at(0).isNull());
-        QVERIFY(!CFType(empty).setValue(u"k"_s, CFType::fromInt64(1)));
-        // Containers refuse empty values and keys that are no strings; a scalar is no container.
-        CFType dict = CFType::dictionary();
-        QVERIFY(!dict.setValue(u"k"_s, CFType()) &&
-                !dict.setValue(CFType::fromInt64(1), CFType::fromInt64(2)));
-        QVERIFY(!CFType::array().append(CFType()) && dict.size() == 0);
-        CFType number = CFType::fromInt64(1);
-        QVERIFY(!number.setValue(u"k"_s, CFType::fromInt64(2)) && !number.append(CFType::fromInt64(2)));
-        CFType root = dictOf({{u"List"_s, arrayOf({CFType::fromInt64(1), CFType::fromString(u"two"_s)})},
-                              {u"B"_s, CFType::fromInt64(2)}});
-        QVERIFY(root.setValue(CFType::fromString(u"A"_s), CFType::fromInt64(3)));
-        QCOMPARE(root.keys(), QStringList({u"List"_s, u"B"_s, u"A"_s})); // the list's order, not sorted
-        const CFType list = root.value(u"List"_s);
-        QCOMPARE(list.size(), 2);
-        QVERIFY(list.at(2).isNull() && list.at(-1).isNull() && !root.contains(u"Missing"_s));
-        QCOMPARE(root.value(CFType::fromString(u"A"_s)).toInt(), 3);
-        QVERIFY(root.value(CFType::fromInt64(1)).isNull());
-        QCOMPARE(CFType::fromData(list.toData()).at(1).toString(), u"two"_s); // a child serialises on its own
-        const CFType copy = root.deepCopy();
-        root.setValue(u"A"_s, CFType::fromInt64(30));
-        QCOMPARE(copy.value(u"A"_s).toInt(), 3);
-        QCOMPARE(root.value(u"A"_s).toInt(), 30);
-        QCOMPARE(root.size(), 3);
-    }
-    void borrowedAndMovedValuesStayValid()
-    {
+        // Empty values and keys that are no strings are refused; keys keep their order.
+        CFType keyed = CFType::dictionary(), one = CFType::fromInt64(1);
+        QVERIFY(!keyed.setValue(u"k"_s, CFType()) && !keyed.setValue(one, one) &&
+                !CFType::array().append(CFType()) && !one.setValue(u"k"_s, one) && keyed.size() == 0);
+        QVERIFY(keyed.setValue(u"B"_s, one) && keyed.setValue(CFType::fromString(u"A"_s), one));
+        QCOMPARE(keyed.keys(), QStringList({u"B"_s, u"A"_s}));
+        const CFType copy = keyed.deepCopy();
+        keyed.setValue(u"A"_s, CFType::fromInt64(30));
+        QCOMPARE(copy.value(u"A"_s).toInt(), 1);
+
         CFType child, grandChild;
         {
             const CFType root = CFType::fromData(xmlList(
@@ -269,8 +231,7 @@ private slots:
         child = CFType();
         QCOMPARE(grandChild.toString(), u"9.3"_s);
 
-        // libplist frees a replaced value; what was read out of it stays valid, also
-        // when a value is replaced by itself.
+        // libplist frees a replaced value; what was read out of it stays valid, also replaced by itself.
         CFType sub = dictOf({{u"deep"_s, CFType::fromString(u"old"_s)}});
         CFType dict = dictOf({{u"k"_s, sub}});
         const CFType heldSub = dict.value(u"k"_s), heldDeep = heldSub.value(u"deep"_s);
@@ -280,8 +241,7 @@ private slots:
         CFType(dict).setValue(u"k"_s, dict.value(u"k"_s));
         QCOMPARE(dict.value(u"k"_s).toString(), u"new"_s);
 
-        // A free-standing value moves in: later changes show in the container; put
-        // into a second container, it is copied there. It outlives the first one.
+        // A free value moves in, so later changes show; into a second container it is copied.
         CFType outer = CFType::dictionary(), inner = CFType::dictionary(), second = CFType::dictionary();
         outer.setValue(u"Inner"_s, inner);
         inner.setValue(u"Late"_s, CFType::fromInt64(9));
@@ -292,26 +252,6 @@ private slots:
         outer = CFType();
         QCOMPARE(inner.value(u"Late"_s).toInt(), 9);
         QVERIFY(inner.setValue(u"Again"_s, CFType::fromInt64(11)));
-        // A container put into itself or into its own child is copied: no cycle.
-        CFType self = dictOf({{u"x"_s, CFType::fromInt64(1)}});
-        QVERIFY(self.setValue(u"me"_s, self));
-        QVERIFY(self.value(u"me"_s).value(u"x"_s).toInt() == 1 &&
-                self.value(u"me"_s).value(u"me"_s).isNull());
-        CFType list = CFType::array();
-        self.setValue(u"list"_s, list);
-        QVERIFY(list.append(self) && list.at(0).value(u"x"_s).toInt() == 1);
-        QVERIFY(CFType::fromData(self.toData()).isDictionary());
-    }
-    void everyTruncationRefused()
-    {
-        CFType list = CFType::array();
-        for (int i = 0; i < 20; ++i)
-            list.append(CFType::fromInt64(qint64(i) * 1000003));
-        const QByteArray binary = toBinary(
-            dictOf({{u"Name"_s, CFType::fromString(u"a name long enough to matter"_s)}, {u"List"_s, list}}));
-        // Every truncation is refused.
-        for (int length = 0; length < binary.size(); ++length)
-            QVERIFY(CFType::fromData(binary.left(length)).isNull());
     }
     void gate_data()
     {
@@ -319,36 +259,35 @@ private slots:
         QTest::addColumn<QString>("text");       // of the value read; null when the bytes are refused
         QTest::addColumn<bool>("libplistReads"); // whether libplist itself may parse the bytes
         const QString array(u""_s);              // what an array reads as: empty, but not null
-        QTest::newRow("no bytes") << ""_ba << QString() << false;
-        QTest::newRow("no property list") << "not a property list"_ba << QString() << false;
-        QTest::newRow("unfinished XML")
-            << "<plist version=\"1.0\"><dict><key>a</key>"_ba << QString() << false;
-        QTest::newRow("count beyond the bytes")
-            << handMadeBinary({"\xAF\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"_ba}) << QString() << false;
-        QTest::newRow("reference beyond the table")
-            << handMadeBinary({arrayObject({5})}) << QString() << false;
-        QTest::newRow("list containing itself") << handMadeBinary({arrayObject({0})}) << QString() << false;
-        QTest::newRow("deepest") << chain(plistcheck::kMaxDepth, 1) << array << true;
-        QTest::newRow("too deep") << chain(plistcheck::kMaxDepth + 1, 1) << QString() << true;
-        QTest::newRow("shared 2^10 times") << chain(10, 2) << array << true;
+        const auto row = [](const char *tag, const QByteArray &bytes, const QString &text,
+                            bool libplistReads) { QTest::newRow(tag) << bytes << text << libplistReads; };
+        row("no bytes", ""_ba, QString(), false);
+        row("no property list", "not a property list"_ba, QString(), false);
+        row("unfinished XML", "<plist version=\"1.0\"><dict><key>a</key>"_ba, QString(), false);
+        row("count beyond the bytes", handMadeBinary({"\xAF\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"_ba}),
+            QString(), false);
+        row("reference beyond the table", handMadeBinary({arrayObject({5})}), QString(), false);
+        row("list containing itself", handMadeBinary({arrayObject({0})}), QString(), false);
+        row("deepest", chain(plistcheck::kMaxDepth, 1), array, true);
+        row("too deep", chain(plistcheck::kMaxDepth + 1, 1), QString(), true);
+        row("shared 2^10 times", chain(10, 2), array, true);
         // Just past the bound, and small enough for libplist to expand when let through.
-        QTest::newRow("shared 2^19 times") << chain(19, 2) << QString() << false;
-        QTest::newRow("NUL inside a UTF-16 key")
-            << handMadeBinary({"\xD1\x01\x02"_ba, "\x62\0a\0\0"_ba, "\x10\x01"_ba}) << QString() << true;
-        QTest::newRow("NUL inside a UTF-16 value")
-            << handMadeBinary({"\xD1\x01\x02"_ba, "\x51k"_ba, "\x62\0a\0\0"_ba}) << QString() << true;
-        QTest::newRow("date in 2317")
-            << handMadeBinary({dateObject(1e10)}) << fields(2317, 11, 21, 17, 46, 40).toString() << true;
-        QTest::newRow("date after 9999") << handMadeBinary({dateObject(1e300)}) << QString() << true;
-        QTest::newRow("date before year 1") << handMadeBinary({dateObject(-1e11)}) << QString() << true;
-        QTest::newRow("date not a number") << handMadeBinary({dateObject(std::nan(""))}) << QString() << true;
-        QTest::newRow("XML date in 9999") << xmlList("<date>9999-12-31T23:59:59Z</date>")
-                                          << fields(9999, 12, 31, 23, 59, 59).toString() << true;
-        QTest::newRow("NUL in tag names, 100000 deep")
-            << xmlList(QByteArray("<array\0>", 8).repeated(100000) + "</array>"_ba.repeated(100000))
-            << QString() << false;
-        // XML depth as libplist's reader counts it: what hides a closing tag from it
-        // hides it from the count too.
+        row("shared 2^19 times", chain(19, 2), QString(), false);
+        row("NUL inside a UTF-16 key", handMadeBinary({"\xD1\x01\x02"_ba, "\x62\0a\0\0"_ba, "\x10\x01"_ba}),
+            QString(), true);
+        row("NUL inside a UTF-16 value", handMadeBinary({"\xD1\x01\x02"_ba, "\x51k"_ba, "\x62\0a\0\0"_ba}),
+            QString(), true);
+        row("date in 2317", handMadeBinary({dateObject(1e10)}), fields(2317, 11, 21, 17, 46, 40).toString(),
+            true);
+        row("date after 9999", handMadeBinary({dateObject(1e300)}), QString(), true);
+        row("date before year 1", handMadeBinary({dateObject(-1e11)}), QString(), true);
+        row("date not a number", handMadeBinary({dateObject(std::nan(""))}), QString(), true);
+        row("XML date in 9999", xmlList("<date>9999-12-31T23:59:59Z</date>"),
+            fields(9999, 12, 31, 23, 59, 59).toString(), true);
+        row("NUL in tag names, 100000 deep",
+            xmlList(QByteArray("<array\0>", 8).repeated(100000) + "</array>"_ba.repeated(100000)), QString(),
+            false);
+        // XML depth as libplist counts it: what hides a closing tag from it hides it from the count.
         const struct
         {
             const char *tag;
@@ -384,21 +323,6 @@ private slots:
             QVERIFY(node != nullptr);
             QCOMPARE(CFType::adoptNode(node).isNull(), text.isNull());
         }
-    }
-    void emptyDataGetsABuffer()
-    {
-        // libplist's XML reader leaves empty data without a buffer, and its copy
-        // then calls memcpy with the null pointer.
-        auto buffer = [](const CFType &data) {
-            uint64_t length = 1;
-            return plist_get_data_ptr(data.node(), &length) != nullptr && length == 0;
-        };
-        const CFType parsed = CFType::fromData(xmlList("<dict><key>Empty</key><data></data></dict>"));
-        QVERIFY(buffer(parsed.value(u"Empty"_s)) && buffer(parsed.deepCopy().value(u"Empty"_s)));
-        const QByteArray xml = xmlList("<data/>");
-        plist_t node = nullptr;
-        plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
-        QVERIFY(buffer(CFType::adoptNode(node)));
     }
 };
 

@@ -1,8 +1,8 @@
 #include "device/ImobileDeviceBackend.h"
 #include "device/MobileDevice.h"
 #include "support/SimulatedDevice.h"
+#include "support/TestSupport.h"
 
-#include <QFileInfo>
 #include <QTest>
 #include <QThread>
 
@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
+using testsupport::errorOf;
 
 namespace {
 
@@ -39,16 +40,6 @@ QByteArray readSome(int socket, int count)
     return result.left(qMax<qsizetype>(n, 0));
 }
 
-QString raisedText(const std::function<void()> &call)
-{
-    try {
-        call();
-    } catch (const DeviceException &e) {
-        return e.text();
-    }
-    return u"(nothing raised)"_s;
-}
-
 } // namespace
 
 class TestMobileDevice : public QObject
@@ -71,25 +62,7 @@ private slots:
         m_sim.reset();
         m_receiver.reset();
     }
-    void realBackendOnThisComputer()
-    {
-        mobiledevice_set_backend(nullptr);
-        QString error = u"stale"_s;
-        const bool usable = mobiledevice_load_framework(error);
-        QCOMPARE(usable, error.isEmpty());
-        // Installed but idle (udev starts it with the first phone) is no fault.
-        if (QFileInfo::exists(u"/usr/sbin/usbmuxd"_s))
-            QVERIFY2(usable, qPrintable(error));
-        if (!usable) {
-            QVERIFY(error.startsWith(u"Failed to load (Mobile Device) framework."_s));
-            QCOMPARE(raisedText([&]() { attachPhone(); }), error);
-            return;
-        }
-        // Watching works without the daemon running and ends promptly.
-        mobiledevice_subscribe(m_receiver.get(), "deviceAttached", "deviceDetached");
-        mobiledevice_unsubscribe();
-    }
-    void eventsArriveQueued()
+    void eventsArriveQueuedInTheReceiversThread()
     {
         m_sim->addDevice(u"PRESENT"_s);
         mobiledevice_subscribe(m_receiver.get(), "deviceAttached", "deviceDetached");
@@ -115,43 +88,39 @@ private slots:
         m_sim->addDevice(u"LATE"_s);
         QTest::qWait(50);
         QCOMPARE(m_receiver->attached.size(), 3);
-    }
-    void receiverInAnotherThread()
-    {
+
+        // A receiver in another thread goes away without unsubscribing: later events are dropped.
         QThread thread;
         thread.start();
         auto *receiver = new Receiver;
         receiver->moveToThread(&thread);
         mobiledevice_subscribe(receiver, "deviceAttached", "deviceDetached");
         m_sim->addDevice(u"ELSEWHERE"_s);
-        // The event was queued before this call, so has run when it runs. The
-        // receiver then goes away without unsubscribing: later events are dropped.
         QList<QThread *> threads;
         QMetaObject::invokeMethod(
             receiver, [&]() { threads = receiver->threads, delete receiver; }, Qt::BlockingQueuedConnection);
-        QCOMPARE(threads, QList<QThread *>{&thread});
+        QVERIFY(!threads.isEmpty() && threads == QList<QThread *>(threads.size(), &thread));
         m_sim->removeDevice(u"ELSEWHERE"_s);
         m_sim->addDevice(u"AFTER"_s);
         thread.quit();
         QVERIFY(thread.wait(5000));
     }
-    void valuesAndServices()
+    // Services are streams of their own, both ways; a gone device's handle raises a sentence.
+    void valuesServicesAndDetaching()
     {
         void *phone = attachPhone();
         const QList<CFType> values =
             mobiledevice_copy_values(phone, {u"DeviceName"_s, u"ProductVersion"_s, u"Missing"_s});
-        QCOMPARE(values.size(), 3);
+        QVERIFY(values.size() == 3 && values[2].isNull());
         QCOMPARE(values[0].toString() + values[1].toString(), u"Anna's iPhone16.4"_s);
-        QVERIFY(values[2].isNull());
         QCOMPARE(mobiledevice_copy_values(phone, {u"TotalDataCapacity"_s}, u"com.apple.disk_usage"_s)[0]
                      .toLongLong(),
                  Q_INT64_C(64000000000));
-
-        // Each service is a stream of its own to the device, both ways; their sessions close at once.
         MobileDeviceService service = mobiledevice_start_service(phone, kEcho);
         MobileDeviceService other = mobiledevice_start_service(phone, kEcho);
+        MobileDeviceService third = mobiledevice_start_service(phone, kEcho);
         QVERIFY(service.isOpen() && other.isOpen() && m_sim->sessionsOpen == 0);
-        QCOMPARE(m_sim->serviceEnds.size(), 2);
+        QCOMPARE(m_sim->serviceEnds.size(), 3);
         const int end = m_sim->serviceEnds[0].second, otherEnd = m_sim->serviceEnds[1].second;
         const QByteArray message("ping \x00\x01\xFF", 8);
         QCOMPARE(::send(service.socket(), message.constData(), 8, MSG_NOSIGNAL), ssize_t(8));
@@ -166,83 +135,46 @@ private slots:
         mobiledevice_close_service(service);
         other = MobileDeviceService();
         QCOMPARE(readSome(otherEnd, 1), QByteArray());
-    }
-    void detachedHandlesGiveASentence()
-    {
-        void *phone = attachPhone();
-        mobiledevice_copy_values(phone, {u"DeviceName"_s}); // the name is now known
-        MobileDeviceService service = mobiledevice_start_service(phone, kEcho);
+
         m_sim->removeDevice(kUdid);
         QTRY_COMPARE(m_receiver->detached, QList<void *>{phone});
         const QString gone =
             u"The iPhone Anna's iPhone was disconnected. Please connect it again and try again."_s;
-        QCOMPARE(raisedText([&]() { mobiledevice_open_session(phone); }), gone);
-        QCOMPARE(raisedText([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }), gone);
-        QCOMPARE(raisedText([&]() { mobiledevice_start_service(phone, kEcho); }), gone);
-        QCOMPARE(readSome(service.socket(), 1), QByteArray()); // the open service's stream ends
-
-        // A handle of the previous backend is detached even where the new one has
-        // the device; one whose name was never read is named by its identifier.
-        void *unnamed = attachPhone(u"UDID-NAMELESS"_s);
-        auto other = std::make_shared<SimulatedDevice>();
-        other->addDevice(u"UDID-NAMELESS"_s);
-        mobiledevice_set_backend(other);
-        QVERIFY(!mobiledevice_is_attached(unnamed));
-        QVERIFY(raisedText([&]() {
-                    mobiledevice_open_session(unnamed);
-                }).contains(u"UDID-NAMELESS was disconnected"_s));
+        QCOMPARE((QStringList{errorOf([&]() { mobiledevice_open_session(phone); }),
+                              errorOf([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }),
+                              errorOf([&]() { mobiledevice_start_service(phone, kEcho); })}),
+                 QStringList(3, gone));
+        QCOMPARE(readSome(third.socket(), 1), QByteArray()); // the open service's stream ends
 
         // Tokens never issued are refused the same way, never dereferenced.
         const QString noDevice = u"The iPhone is no longer connected. Please connect it and try again."_s;
-        QCOMPARE(raisedText([&]() { mobiledevice_open_session(nullptr); }), noDevice);
-        QCOMPARE(
-            raisedText([&]() { mobiledevice_start_service(reinterpret_cast<void *>(0xDEADBEEF), kEcho); }),
-            noDevice);
+        QCOMPARE(errorOf([&]() { mobiledevice_open_session(nullptr); }), noDevice);
         QVERIFY(mobiledevice_udid(reinterpret_cast<void *>(0xDEADBEEF)).isEmpty() &&
                 !mobiledevice_is_attached(nullptr));
     }
-    void errorTexts_data()
-    {
-        // A failed handshake step (lockdown's code, sorted into steps as the real
-        // backend does), or a service the device lacks: the text's start and end.
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("end");
-        const QString trust =
-            u"Please restart your iPhone and computer to try again. If a prompt message pops out on "
-            "your iPhone, please click \"Trust\".<br/><br/>Error code: "_s;
-        const QByteArray name = "<string>Anna's iPhone</string>";
-        QTest::newRow("usbmuxd") << -8 << name << trust << u"AMDeviceConnect(-8)"_s;
-        QTest::newRow("user denied pairing") << -18 << name << trust << u"AMDevicePair(-18)"_s;
-        QTest::newRow("invalid host id") << -21 << name << trust << u"AMDeviceValidatePairing(-21)"_s;
-        QTest::newRow("SSL") << -5 << name << trust << u"AMDeviceStartSession(-5)"_s;
-        QTest::newRow("no such service")
-            << 0 << name
-            << u"<br/><br/>device:Anna's iPhone, iPhone12,1, iOS 16.4 <br/><br/>Please "
-               "turn off Wifi Sync"_s
-            << u"<br/>Error code: AMDeviceStartService(com.example.none)=-27"_s;
-        // A device that does not tell its name (or tells garbage) is "Unknown".
-        QTest::newRow("no service, no name")
-            << 0 << "<dict/>"_ba << u"<br/><br/>device:Unknown <br/><br/>"_s << u"(com.example.none)=-27"_s;
-    }
+    // A failed handshake step is named and the handle works again; a missing service names the device.
     void errorTexts()
     {
-        QFETCH(int, code);
-        QFETCH(QByteArray, name);
-        QFETCH(QString, start);
-        QFETCH(QString, end);
-        void *phone = attachPhone(kUdid, name);
-        m_sim->failStep = ImobileDeviceBackend::stepOfHandshakeError(code);
-        m_sim->failCode = code;
-        const QString service = code == 0 ? u"com.example.none"_s : kEcho;
-        const QString text = raisedText([&]() { mobiledevice_start_service(phone, service); });
-        QVERIFY2(text.startsWith(start) && text.endsWith(end), qPrintable(text));
-        if (code == 0)
-            return;
-        QCOMPARE(raisedText([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }), text);
+        void *phone = attachPhone();
+        m_sim->failStep = ImobileDeviceBackend::stepOfHandshakeError(-18);
+        m_sim->failCode = -18;
+        const QString text = errorOf([&]() { mobiledevice_start_service(phone, kEcho); });
+        QVERIFY2(text.startsWith(u"Please restart your iPhone and computer to try again."_s) &&
+                     text.endsWith(u"<br/><br/>Error code: AMDevicePair(-18)"_s),
+                 qPrintable(text));
+        QCOMPARE(errorOf([&]() { mobiledevice_copy_values(phone, {u"DeviceName"_s}); }), text);
         m_sim->failCode = 0;
         QCOMPARE(mobiledevice_copy_values(phone, {u"ProductType"_s})[0].toString(), u"iPhone12,1"_s);
+        for (const auto &[name, shown] :
+             {std::pair{"<string>Anna's iPhone</string>"_ba, u"Anna's iPhone, iPhone12,1, iOS 16.4"_s},
+              {"<dict/>"_ba, u"Unknown"_s}}) {
+            void *other = attachPhone(u"UDID-"_s + shown, name);
+            const QString missing =
+                errorOf([&]() { mobiledevice_start_service(other, u"com.example.none"_s); });
+            QVERIFY2(missing.contains(u"<br/><br/>device:"_s + shown + u" <br/><br/>"_s) &&
+                         missing.endsWith(u"<br/>Error code: AMDeviceStartService(com.example.none)=-27"_s),
+                     qPrintable(missing));
+        }
     }
 
 private:

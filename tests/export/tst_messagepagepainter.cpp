@@ -52,94 +52,43 @@ private slots:
         QImage portrait(150, 300, QImage::Format_RGB32);
         portrait.fill(Qt::red);
         QVERIFY(portrait.save(m_dir.filePath(u"portrait.jpg"_s), "JPEG"));
-        // A PNG under a photo's name: read once JPEG has failed.
         QImage landscape(400, 100, QImage::Format_ARGB32);
         landscape.fill(Qt::blue);
         QVERIFY(landscape.save(m_dir.filePath(u"landscape.jpg"_s), "PNG"));
-        QVERIFY(testsupport::writeFile(m_dir.filePath(u"notes.jpg"_s), "not a picture"));
         m_ann = m_f.addPerson(u"أحمد"_s, u"+4912345"_s);
         m_group = m_f.addChat(u"group-1"_s, {m_ann});
         m_direct = m_f.addChat(QString(), {m_ann});
     }
-    void roomAndPictureSizes()
-    {
-        // Content of 100 rows from y = 20 to y = 119, drawn from y = 60: exactly the room left fits.
-        const QRect content = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
-        QVERIFY(MessagePagePainter::fits(60, 60, content) && !MessagePagePainter::fits(61, 60, content));
-        // At most 200 on the longer side; a wide strip keeps a row.
-        const std::pair<QSize, QSize> sizes[] = {{QSize(150, 300), QSize(100, 200)},
-                                                 {QSize(200, 120), QSize(200, 120)},
-                                                 {QSize(201, 100), QSize(200, 100)},
-                                                 {QSize(90, 200), QSize(90, 200)},
-                                                 {QSize(4000, 1), QSize(200, 1)}};
-        for (const auto &[size, scaled] : sizes)
-            QCOMPARE(MessagePagePainter::scaledPictureSize(size), scaled);
-    }
-    void loadPicture_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QImage>("expected"); // a null image: the placeholder
-        QImage blue(200, 50, QImage::Format_ARGB32);
-        blue.fill(Qt::blue);
-        QTest::newRow("text under a photo's name") << u"notes.jpg"_s << QImage();
-        QTest::newRow("missing file") << u"gone.jpg"_s << QImage();
-        QTest::newRow("no file") << QString() << QImage();
-        QTest::newRow("PNG under a photo's name, scaled") << u"landscape.jpg"_s << blue;
-    }
-    void loadPicture()
-    {
-        QFETCH(QString, file);
-        QFETCH(QImage, expected);
-        const QImage image = MessagePagePainter::loadPicture(file.isEmpty() ? file : m_dir.filePath(file));
-        if (expected.isNull())
-            QCOMPARE(image, QImage(kPlaceholder));
-        else
-            QCOMPARE(image.convertToFormat(expected.format()), expected);
-    }
-    void messageContent_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<bool>("group");
-        QTest::addColumn<int>("preview");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("picture");
-        QTest::addColumn<QString>("shownText");
-        QTest::newRow("picture keeps the caption's emoji")
-            << int(ViberMsgTypePicture) << false << int(JpegFile) << kEmojiCaption << true << kEmojiCaption;
-        QTest::newRow("sticker with picture")
-            << int(ViberMsgTypeSticker) << false << int(PngFile) << QString() << true << QString();
-        QTest::newRow("sticker without picture") << int(ViberMsgTypeSticker) << false << int(MissingFile)
-                                                 << QString() << false << u"[STICKER-42]"_s;
-        QTest::newRow("audio") << int(ViberMsgTypeAudio) << false << int(MissingFile) << QString() << false
-                               << u"[AUDIO] 2:05"_s;
-        QTest::newRow("file names itself") << int(ViberMsgTypeFile) << false << int(MissingFile) << kHebrew
-                                           << false << u"report.pdf (2.00 KiB)\n"_s + kHebrew;
-        QTest::newRow("location shows its address, coordinates and text")
-            << int(ViberMsgTypeLocation) << false << int(NoAttachment) << kHebrew << false
-            << u"Main Square 1\n0.000000, 0.000000\n"_s + kHebrew;
-        QTest::newRow("every line break is a line")
-            << int(ViberMsgTypeText) << false << int(NoAttachment) << u"one\rtwo\r\nthree"_s << false
-            << u"one\ntwo\nthree"_s;
-        QTest::newRow("text in a group has a header")
-            << int(ViberMsgTypeText) << true << int(NoAttachment) << kHebrew << false << kHebrew;
-    }
+    // A picture or not, the sender's name in groups, each line break a line, and the time.
     void messageContent()
     {
-        QFETCH(int, type);
-        QFETCH(bool, group);
-        QFETCH(int, preview);
-        QFETCH(QString, text);
-        const MessagePagePainter::Content c =
-            MessagePagePainter::content(message(ViberMsgType(type), group, Preview(preview), text));
-        QVERIFY(c.notice.isEmpty());
-        QTEST(c.picture, "picture");
-        QTEST(c.text, "shownText");
-        QCOMPARE(c.header, group ? personDisplayName(m_ann) : QString());
-        QCOMPARE(c.time, u"12:00"_s);
+        const QList<_ViberMsg *> messages{
+            message(ViberMsgTypePicture, false, JpegFile, kEmojiCaption),
+            message(ViberMsgTypeSticker, false, PngFile),
+            message(ViberMsgTypeSticker, false, MissingFile),
+            message(ViberMsgTypeAudio, false, MissingFile),
+            message(ViberMsgTypeFile, false, MissingFile, kHebrew),
+            message(ViberMsgTypeLocation, false, NoAttachment, kHebrew),
+            message(ViberMsgTypeText, false, NoAttachment, u"one\rtwo\r\nthree"_s),
+            message(ViberMsgTypeText, true, NoAttachment, kHebrew)};
+        QStringList shown;
+        for (const _ViberMsg *msg : messages) {
+            const MessagePagePainter::Content c = MessagePagePainter::content(msg);
+            shown << (c.picture ? u"[picture]"_s : QString()) + c.notice + c.header + u'|' + c.text + u'|' +
+                         c.time;
+        }
+        QCOMPARE(shown, (QStringList{u"[picture]|"_s + kEmojiCaption + u"|12:00"_s, u"[picture]||12:00"_s,
+                                     u"|[STICKER-42]|12:00"_s, u"|[AUDIO] 2:05|12:00"_s,
+                                     u"|report.pdf (2.00 KiB)\n"_s + kHebrew + u"|12:00"_s,
+                                     u"|Main Square 1\n0.000000, 0.000000\n"_s + kHebrew + u"|12:00"_s,
+                                     u"|one\ntwo\nthree|12:00"_s,
+                                     personDisplayName(m_ann) + u'|' + kHebrew + u"|12:00"_s}));
     }
     void pagesBreakBeforeTheBottom()
     {
-        // Pages as the PDF export lays them out.
+        // Exactly the room left fits: 100 rows from y = 20, drawn from y = 60.
+        const QRect room = MessagePagePainter::contentRect(QSize(140, 140), QMargins(20, 20, 20, 20));
+        QVERIFY(MessagePagePainter::fits(60, 60, room) && !MessagePagePainter::fits(61, 60, room));
         QPdfWriter writer(m_dir.filePath(u"pages.pdf"_s));
         writer.setResolution(ExportMessagesPdf::kScreenResolution);
         writer.setPageSize(QPageSize(QPageSize::A4));
@@ -147,7 +96,6 @@ private slots:
         MessagePagePainter painter;
         QVERIFY(painter.start(&writer));
         const QRect content = painter.contentRect();
-        QCOMPARE(painter.y(), content.top());
         int lastY = painter.y();
         for (_ViberMsg *msg : m_f.addTexts(m_direct, 80, kNoon)) {
             const int page = painter.pageNumber();
@@ -157,16 +105,10 @@ private slots:
             QVERIFY(painter.pageNumber() == page ? painter.y() > lastY : painter.y() < lastY);
             lastY = painter.y();
         }
-        // A text longer than a page goes on over the next pages, none of it below the content.
-        const int page = painter.pageNumber();
-        painter.paint(m_f.addMessage(m_direct, ViberMsgTypeText, kNoon, true, u"word "_s.repeated(9000)));
-        QVERIFY(painter.pageNumber() > page + 1);
-        QVERIFY(painter.y() - MessagePagePainter::kItemSpacing <= content.bottom() + 1);
         QVERIFY(painter.end());
     }
-    // A text too long to lay out at once is laid out a window at a time: every character
-    // is on the pages once, in order, whether the window ends in a word, in a run
-    // without a space or at a paragraph's end.
+    // A text too long to lay out at once is laid out a window at a time: every character is on the
+    // pages once, in order, whether the window ends in a word, a run without a space or a paragraph.
     void longTextKeepsEveryCharacter()
     {
         QString text;
@@ -202,59 +144,35 @@ private slots:
         QCOMPARE(QString(shown).remove(arabic).remove(pageNumbersAndSpace),
                  QString(text).remove(pageNumbersAndSpace));
     }
+    // Notices, days, stickers, captions and both directions reach the PDF; no colour emoji font.
     void pdfExport()
     {
         const QString path = m_dir.filePath(u"chat.pdf"_s);
-        QStringList shown{u"Tuesday, 5 March 2024"_s,   kHebrew,         u"at this"_s, u"[STICKER-42]"_s,
-                          u"Wednesday, 6 March 2024"_s, u"message 59"_s, u"12:59"_s};
-        int pages = 0;
+        _ViberMsg *joined = message(ViberMsgTypeSystem, true, NoAttachment, u"Dana"_s);
+        joined->systemKind = ViberSystemKindMemberAdded;
+        const ViberMsgList messages{
+            message(ViberMsgTypeText, true, NoAttachment, kHebrew),
+            message(ViberMsgTypePicture, true, JpegFile, kEmojiCaption),
+            message(ViberMsgTypeSticker, true, MissingFile), joined,
+            m_f.addMessage(m_group, ViberMsgTypeText, kNoon, true,
+                           u"See you there \U0001F44D\U0001F3FD "_s.repeated(8) + u'\n' + kHebrew)};
         {
             ExportMessagesPdf pdf(path);
             pdf.begin();
-            pdf.write(*message(ViberMsgTypeText, true, NoAttachment, kHebrew));
-            pdf.write(*message(ViberMsgTypePicture, true, JpegFile, kEmojiCaption));
-            pdf.write(*message(ViberMsgTypeSticker, true, MissingFile));
-            _ViberMsg *joined = message(ViberMsgTypeSystem, true, NoAttachment, u"Dana"_s);
-            joined->systemKind = ViberSystemKindMemberAdded;
-            shown << MessageText::systemText(joined);
-            pdf.write(*joined);
-            // Wrapped over lines, and a paragraph of each direction.
-            pdf.write(
-                *m_f.addMessage(m_group, ViberMsgTypeText, kNoon, true,
-                                u"See you there \U0001F44D\U0001F3FD "_s.repeated(8) + u'\n' + kHebrew));
-            for (const _ViberMsg *msg : m_f.addTexts(m_group, 60, kNoon.addDays(1)))
+            for (const _ViberMsg *msg : std::as_const(messages))
                 pdf.write(*msg);
             pdf.finish();
-            pages = pdf.pageCount();
         }
-        QVERIFY(pages > 1);
-        const QString info = poppler(u"pdfinfo"_s, {path});
-        if (info.isEmpty())
-            QSKIP("poppler-utils is not installed");
-        QVERIFY2(info.contains(QRegularExpression(u"Pages:\\s+%1\\n"_s.arg(pages))), qPrintable(info));
         const QString text = poppler(u"pdftotext"_s, {path, u"-"_s});
-        for (const QString &expected : std::as_const(shown))
+        if (text.isEmpty())
+            QSKIP("poppler-utils is not installed");
+        for (const QString &expected : {u"Tuesday, 5 March 2024"_s, kHebrew, u"at this"_s, u"[STICKER-42]"_s,
+                                        MessageText::systemText(joined), u"12:00"_s})
             QVERIFY2(text.contains(expected), qPrintable(expected));
-        // The same bubble with and without an emoji: the emoji adds one picture and brings
-        // no font of its own, since a PDF cannot draw the colour emoji font.
-        const QRegularExpression picture(u"^\\s*1\\s+\\d+\\s+image\\s"_s,
-                                         QRegularExpression::MultilineOption);
-        QList<qsizetype> images;
-        for (const QString &caption : {u"Look at this"_s, kEmojiCaption}) {
-            {
-                ExportMessagesPdf pdf(path);
-                pdf.write(*message(ViberMsgTypeText, false, NoAttachment, caption));
-                pdf.finish();
-            }
-            images << poppler(u"pdfimages"_s, {u"-list"_s, path}).count(picture);
-            QVERIFY(!poppler(u"pdffonts"_s, {path}).contains(u"Emoji"_s));
-        }
-        QVERIFY(images.first() > 0);
-        QCOMPARE(images.last(), images.first() + 1);
+        QVERIFY(!poppler(u"pdffonts"_s, {path}).contains(u"Emoji"_s));
     }
 
 private:
-    // A message of the type in the group or the one-to-one chat, with its preview.
     _ViberMsg *message(ViberMsgType type, bool group, Preview preview, const QString &text = QString())
     {
         _ViberMsg *msg = m_f.addMessage(group ? m_group : m_direct, type, kNoon, false, text);
