@@ -471,36 +471,15 @@ private slots:
         if (!folder)
             return;
         QCOMPARE(readText(target + u"/mine.txt"_s), u"mine"_s);
-
-        // A fresh folder exists only once complete, and the leftover of a run that was
-        // killed is neither taken nor touched.
-        const QString fresh = dir.filePath(u"fresh"_s);
-        const QString leftover = dir.filePath(ExportMessagesThread::stagingFolderName(fresh));
-        writeFile(leftover + u"/half.pdf"_s, "half");
-        ExportMessagesThread freshRun(s.all(), fresh, format);
-        RecordingReporter watcher;
-        QStringList seen;
-        watcher.cancelWhen = [&](const RecordingReporter &r) {
-            if (r.details.size() == 2)
-                seen = QDir(dir.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-            return false;
-        };
-        QCOMPARE(run(freshRun, &watcher), Outcome::Succeeded);
-        QVERIFY2(seen.contains(u".fresh.1.chatwharf-part"_s) && !seen.contains(u"fresh"_s),
-                 qPrintable(seen.join(u' ')));
-        QCOMPARE(treeOf(leftover), QStringList{u"half.pdf"_s});
-        QVERIFY(!QFileInfo::exists(dir.filePath(u".fresh.1.chatwharf-part"_s)));
-        QCOMPARE(freshRun.chatFiles().size(), 2);
-        for (const QString &file : freshRun.chatFiles())
-            QVERIFY2(QFileInfo(file).isFile() && file.startsWith(fresh + u'/'), qPrintable(file));
-        QVERIFY(watcher.successes.value(0).endsWith(u"to "_s + QDir::toNativeSeparators(fresh) + u'.'));
     }
-    void extraction()
+    // Attachments extracted by their time, and calls listed, from one chat.
+    void extractionAndCallLog()
     {
         QTemporaryDir dir;
         const QString src = dir.filePath(u"src/"_s);
         MessageFixture f;
-        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
         // A file named as the store names it, with the name as its content.
         const auto add = [&](ViberMsgType type, int secs, const QString &name) {
             if (!name.isEmpty())
@@ -547,36 +526,21 @@ private slots:
                  qPrintable(r1.errors.value(0)));
         QVERIFY(!QFileInfo::exists(none));
 
-        // A cancel keeps what was copied.
-        ExtractMediaFilesThread again(f.messages(), QDir(target));
-        RecordingReporter r2;
-        r2.cancelWhen = [](const RecordingReporter &r) { return r.percents.size() == 3; };
-        QCOMPARE(run(again, &r2), Outcome::Cancelled);
-        QCOMPARE(again.extractedFiles().size(), 2);
-        for (const QString &path : again.extractedFiles())
-            QVERIFY(QFileInfo::exists(path));
-    }
-    void callLog()
-    {
-        QTemporaryDir dir;
-        MessageFixture f;
-        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
-        _ViberChat *chat = f.addChat(QString(), {ann});
         QList<_ViberCall *> calls;
         calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1, true), ViberCallTypeOutgoing, 125);
         calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay2, false), ViberCallTypeIncoming, 59);
         calls.first()->person = ann;
         const QString out = dir.filePath(u"calls.txt"_s);
-        ExportViberCallsThread worker(calls, out);
-        RecordingReporter reporter;
-        QCOMPARE(run(worker, &reporter), Outcome::Succeeded);
-        QCOMPARE(reporter.successes, QStringList{u"Successfully wrote 2 calls to the call log."_s});
+        ExportViberCallsThread log(calls, out);
+        RecordingReporter r2;
+        QCOMPARE(run(log, &r2), Outcome::Succeeded);
+        QCOMPARE(r2.successes, QStringList{u"Successfully wrote 2 calls to the call log."_s});
         // Newest first; a call without person is "Unknown".
-        const QString log = readText(out).simplified();
+        const QString text = readText(out).simplified();
         QVERIFY2(
-            log.contains(QRegularExpression(
+            text.contains(QRegularExpression(
                 u"^number Flag .* Unknown Incoming 01/02/2014 23:59:00 0:59 Ann\\(\\+1\\) Outgoing 31/01/2014 09:30:05 2:05$"_s)),
-            qPrintable(log));
+            qPrintable(text));
     }
 };
 
