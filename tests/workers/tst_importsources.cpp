@@ -494,31 +494,24 @@ private slots:
         made.addFilesBelow(kViber, p.folder());
         QCOMPARE(made.write(), QString());
         QString folder = made.folder();
-        if (!throughTheTool) {
-            BackupManifest target(folder);
-            target.loadManifestPlist();
-            const BackupTransfer::Result result = BackupTransfer::run(
-                target, p.source->messages.values(),
-                [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
-            QVERIFY(result.succeeded);
-            QCOMPARE(result.calls, 8);
-            QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
-        } else {
-            const QString root = p.dir.filePath(u"root"_s);
-            const QString tool = testsupport::backupToolStandIn(
-                p.dir.path(), u"case \"$3\" in backup) cp -r \"%1\" \"$4/U1\";; esac"_s.arg(folder));
+        const QString root = p.dir.filePath(u"root"_s);
+        const QString tool = testsupport::backupToolStandIn(
+            p.dir.path(), u"case \"$3\" in backup) cp -r \"%1\" \"$4/U1\";; esac"_s.arg(folder));
+        if (throughTheTool) {
             IOSMobileBackupThread backup(nullptr, u"U1"_s, u"17.1"_s, root);
             backup.tool().setToolPath(tool);
             QVERIFY(testsupport::runToEnd(backup));
             folder = backup.backupFolder();
-            BackupManifest manifest(folder);
-            manifest.loadManifestPlist();
-            IOSLoadViberFromiTunesThread load(&manifest, p.dir.filePath(u"cache"_s));
-            QVERIFY(testsupport::runToEnd(load));
-            IOSRestoreViberMsgThread merge(load.viberCacheFolder(), p.source->messages.values());
-            QVERIFY(testsupport::runToEnd(merge));
-            IOSMergeWAFiles2iTunesBKThread write(&manifest, merge.files());
-            QVERIFY(testsupport::runToEnd(write));
+        }
+        BackupManifest target(folder);
+        target.loadManifestPlist();
+        const BackupTransfer::Result result = BackupTransfer::run(
+            target, p.source->messages.values(),
+            [](WorkerThread &worker, const QString &) { return testsupport::runToEnd(worker); });
+        QVERIFY(result.succeeded);
+        QCOMPARE(result.calls, 8);
+        QVERIFY(!QFileInfo::exists(BackupTransfer::cacheFolder(target)));
+        if (throughTheTool) {
             IOSMobileRestoreThread restore(nullptr, u"U1"_s, root);
             restore.tool().setToolPath(tool);
             QVERIFY(testsupport::runToEnd(restore));
