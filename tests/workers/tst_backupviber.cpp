@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <csignal>
 
 #include <sys/resource.h>
@@ -55,17 +57,57 @@ QStringList attachmentFiles(const ViberData &data)
 // A source folder, a database folder to copy into and what the last run reported.
 struct Bench
 {
-    Outcome backup(const QList<_ViberMsg *> &messages, int cancelAfter = 0)
+    Outcome run(WorkerThread &worker, const std::function<bool(const RecordingReporter &)> &cancel)
     {
         reporter = std::make_unique<RecordingReporter>();
-        reporter->cancelWhen = [=](const RecordingReporter &r) {
-            return cancelAfter > 0 && r.details.size() >= cancelAfter;
-        };
-        BackupViberMsgThread worker(messages, QDir(folder));
+        reporter->cancelWhen = cancel;
         worker.setReporter(reporter.get());
         worker.start();
         worker.wait();
         return worker.outcome();
+    }
+    Outcome backup(const QList<_ViberMsg *> &messages, int cancelAfter = 0)
+    {
+        BackupViberMsgThread worker(messages, QDir(folder));
+        return run(worker, [=](const RecordingReporter &r) {
+            return cancelAfter > 0 && r.details.size() >= cancelAfter;
+        });
+    }
+    // Deletes from the local database; a store left inside the worker's transaction counts as
+    // a run that never ended.
+    Outcome remove(const QList<_ViberMsg *> &messages, int cancelAfter = 0)
+    {
+        DeleteViberMsgThread worker(local.get(), messages);
+        const Outcome outcome = run(worker, [=](const RecordingReporter &r) {
+            return cancelAfter && r.percents.size() > cancelAfter;
+        });
+        const bool inTransaction = local->inTransaction();
+        local->close();
+        return inTransaction ? Outcome::NotFinished : outcome;
+    }
+    // The sample store as the local database, loaded.
+    void localSample()
+    {
+        QDir().mkpath(folder);
+        fixtures::writeStore(plan, folder, fixtures::StoreLayout::Template,
+                             QLatin1String(LocalDatabases::kStoreFileName));
+        local = LocalDatabases::store(folder);
+        data = local->load();
+        local->close();
+    }
+    qint64 count(const QString &table, const QString &where = u"1"_s) const
+    {
+        return fixtures::rows(store(), u"select count(*) from %1 where %2"_s.arg(table, where)).toLongLong();
+    }
+    // The local sample's messages and calls by their labels.
+    QList<_ViberMsg *> messages(const QStringList &labels, const QStringList &callLabels = {}) const
+    {
+        QList<_ViberMsg *> out;
+        for (const QString &label : labels)
+            out << data->messages.value(plan.message(label).pk);
+        for (const QString &label : callLabels)
+            out << data->messages.value(-plan.call(label).pk);
+        return out;
     }
     QString success() const { return reporter->successes.join(u'|'); }
     QString store() const { return QDir(folder).filePath(QLatin1String(LocalDatabases::kStoreFileName)); }
@@ -103,63 +145,15 @@ struct Bench
     QTemporaryDir src, dst;
     QString folder = dst.filePath(u"Work"_s);
     std::unique_ptr<RecordingReporter> reporter;
+    const fixtures::StorePlan plan = fixtures::sampleStore();
+    std::unique_ptr<IOSViberDb> local;
+    ViberDataPtr data;
 };
 
 const QString kCopied = u"Successfully backed up %1 messages."_s;
 // Conversations whose date is not that of their newest message.
 const QString kStaleDates = u"select count(*) from ZCONVERSATION as c where c.ZDATE is not (select "
                             u"max(ZDATE) from ZVIBERMESSAGE as m where m.ZCONVERSATION=c.Z_PK)"_s;
-
-// A local database holding the sample store, loaded.
-struct Database
-{
-    Database()
-    {
-        QDir().mkpath(folder);
-        fixtures::writeStore(plan, folder, fixtures::StoreLayout::Template,
-                             QLatin1String(LocalDatabases::kStoreFileName));
-        data = store->load();
-        store->close();
-    }
-
-    // Runs the worker on the store; it must leave the caller's store as it found it.
-    WorkerThread::Outcome remove(const QList<_ViberMsg *> &messages, int cancelAfter = 0)
-    {
-        reporter = std::make_unique<RecordingReporter>();
-        reporter->cancelWhen = [=](const RecordingReporter &r) {
-            return cancelAfter && r.percents.size() > cancelAfter;
-        };
-        DeleteViberMsgThread worker(store.get(), messages);
-        worker.setReporter(reporter.get());
-        worker.start();
-        worker.wait();
-        // A store left inside the worker's transaction counts as a run that never ended.
-        const bool inTransaction = store->inTransaction();
-        store->close();
-        return inTransaction ? WorkerThread::Outcome::NotFinished : worker.outcome();
-    }
-    qint64 count(const QString &table, const QString &where = u"1"_s) const
-    {
-        return fixtures::rows(path, u"select count(*) from %1 where %2"_s.arg(table, where)).toLongLong();
-    }
-    QList<_ViberMsg *> messages(const QStringList &labels, const QStringList &callLabels = {}) const
-    {
-        QList<_ViberMsg *> out;
-        for (const QString &label : labels)
-            out << data->messages.value(plan.message(label).pk);
-        for (const QString &label : callLabels)
-            out << data->messages.value(-plan.call(label).pk);
-        return out;
-    }
-
-    const fixtures::StorePlan plan = fixtures::sampleStore();
-    QTemporaryDir dir;
-    QString folder = dir.filePath(u"Work"_s);
-    QString path = QDir(folder).filePath(QLatin1String(LocalDatabases::kStoreFileName));
-    std::unique_ptr<IOSViberDb> store = LocalDatabases::store(folder);
-    ViberDataPtr data;
-    std::unique_ptr<RecordingReporter> reporter;
-};
 
 } // namespace
 
@@ -406,7 +400,8 @@ private slots:
     }
     void deletesRowsButNoFiles()
     {
-        Database db;
+        Bench db;
+        db.localSample();
         // Fay's only message, Bob's text but not his call, a picture, both locations,
         // Ann's newest message and one call.
         const QList<_ViberMsg *> selection = db.messages(
@@ -419,7 +414,7 @@ private slots:
             keys << QString::number(m->id);
         const qint64 messages = db.count(u"ZVIBERMESSAGE"_s), calls = db.count(u"ZRECENT"_s);
 
-        QCOMPARE(db.remove(selection), WorkerThread::Outcome::Succeeded);
+        QCOMPARE(db.remove(selection), Outcome::Succeeded);
         QCOMPARE(db.reporter->successes, QStringList(u"Successfully deleted 7 messages."_s));
         QCOMPARE(db.count(u"ZVIBERMESSAGE"_s), messages - 6);
         QCOMPARE(db.count(u"ZRECENT"_s), calls - 1);
@@ -439,9 +434,9 @@ private slots:
                  0);
 
         // Again, with records of the older load whose keys now hold other rows: nothing goes.
-        db.store->open(); // drops the participant links of the conversations that went
-        db.store->close();
-        const QStringList rows = fixtures::storeRows(db.path);
+        db.local->open(); // drops the participant links of the conversations that went
+        db.local->close();
+        const QStringList rows = fixtures::storeRows(db.store());
         _ViberMsg staleMessage = *db.messages({u"received"_s}).value(0);
         ++staleMessage.token;
         _ViberCall staleCall = *db.messages({}, {u"bobOutgoing"_s}).value(0)->call;
@@ -450,9 +445,9 @@ private slots:
         staleCallEntry.type = ViberMsgTypeCall;
         staleCallEntry.call = &staleCall;
         QCOMPARE(db.remove(selection + QList<_ViberMsg *>{&staleMessage, &staleCallEntry}),
-                 WorkerThread::Outcome::Succeeded);
+                 Outcome::Succeeded);
         QCOMPARE(db.reporter->successes, QStringList(u"Successfully deleted 0 messages."_s));
-        QCOMPARE(fixtures::storeRows(db.path), rows);
+        QCOMPARE(fixtures::storeRows(db.store()), rows);
     }
     void endsEarlyWithEveryRowKept_data()
     {
@@ -463,33 +458,33 @@ private slots:
     void endsEarlyWithEveryRowKept()
     {
         QFETCH(bool, cancel);
-        Database db;
+        Bench db;
+        db.localSample();
         if (!cancel) {
-            fixtures::exec(db.path, u"create trigger refuse before delete on ZVIBERLOCATION begin "
-                                    "select raise(abort, 'location rows are kept'); end"_s);
+            fixtures::exec(db.store(), u"create trigger refuse before delete on ZVIBERLOCATION begin "
+                                       "select raise(abort, 'location rows are kept'); end"_s);
             // The program runs no store's triggers; this one is switched on as the fault.
-            db.store->open();
-            db.store->setTriggersEnabled(true);
+            db.local->open();
+            db.local->setTriggersEnabled(true);
         }
-        const QStringList rows = fixtures::storeRows(db.path);
+        const QStringList rows = fixtures::storeRows(db.store());
         // Text messages first, a location last: the end comes after other rows went.
         const QList<_ViberMsg *> messages =
             db.messages({u"received"_s, u"sending"_s, u"delivered"_s, u"send"_s, u"pending"_s, u"groupText"_s,
                          u"bobText"_s, u"fayText"_s, u"location"_s});
         QVERIFY(!messages.contains(nullptr));
 
-        QCOMPARE(db.remove(messages, cancel ? 5 : 0),
-                 cancel ? WorkerThread::Outcome::Cancelled : WorkerThread::Outcome::Failed);
+        QCOMPARE(db.remove(messages, cancel ? 5 : 0), cancel ? Outcome::Cancelled : Outcome::Failed);
         QVERIFY(db.reporter->successes.isEmpty());
         QCOMPARE(db.reporter->errors.size(), cancel ? 0 : 1);
         if (!cancel) {
             const QString error = db.reporter->errors.value(0);
-            QVERIFY2(
-                error.startsWith(u"Nothing was deleted from %1. "_s.arg(QDir::toNativeSeparators(db.path))) &&
-                    error.contains(u"location rows are kept"_s),
-                qPrintable(error));
+            QVERIFY2(error.startsWith(
+                         u"Nothing was deleted from %1. "_s.arg(QDir::toNativeSeparators(db.store()))) &&
+                         error.contains(u"location rows are kept"_s),
+                     qPrintable(error));
         }
-        QCOMPARE(fixtures::storeRows(db.path), rows);
+        QCOMPARE(fixtures::storeRows(db.store()), rows);
     }
 };
 
