@@ -380,53 +380,34 @@ private slots:
             QVERIFY2(paths.contains(path), qPrintable(path));
     }
 
-    // Everything the store names arrives; a phone that keeps Viber's container to itself
-    // sends the caller to the backup route; an empty store is no success.
-    void loadFromDevice_data()
+    // A phone that keeps Viber's container to itself sends the caller to the backup route; an
+    // empty store is no success.
+    void loadFromDeviceRefused_data()
     {
-        QTest::addColumn<Fault>("fault");
         QTest::addColumn<bool>("emptyStore");
-        QTest::newRow("container reachable") << Fault::None << false;
-        QTest::newRow("container refused") << Fault::RefuseContainer << false;
-        QTest::newRow("empty store") << Fault::None << true;
+        QTest::newRow("container refused") << false;
+        QTest::newRow("empty store") << true;
     }
-    void loadFromDevice()
+    void loadFromDeviceRefused()
     {
-        QFETCH(Fault, fault);
         QFETCH(bool, emptyStore);
         const TempDataFolder data;
         Phone p(false);
         if (emptyStore)
             QVERIFY(testsupport::writeFile(p.store(), QByteArray()));
         SimulatedAfc phone(p.folder(), m_media.path());
-        phone.fault = fault;
+        phone.fault = emptyStore ? Fault::None : Fault::RefuseContainer;
         QTRY_VERIFY(phone.device());
         IOSLoadViberThread worker(phone.device(), u"U1"_s);
         worker.start();
         worker.wait();
-        if (emptyStore) {
-            QCOMPARE(worker.outcome(), Outcome::Failed);
-            QVERIFY(worker.errorText().contains(u"reinstall"_s));
-            return;
-        }
-        QCOMPARE(worker.outcome(), Outcome::Succeeded);
-        QCOMPARE(worker.needsBackup(), fault == Fault::RefuseContainer);
-        if (worker.needsBackup()) {
-            QVERIFY(!worker.data());
-            return;
-        }
-        const ViberDataPtr source = IOSViberDb(QDir(p.folder()), kFile).load();
-        QCOMPARE(fixtures::messageContent(*worker.data()), fixtures::messageContent(*source));
-        QCOMPARE(worker.skippedAttachments(), 0);
-        QCOMPARE(filesAlike(*source, *worker.data()), 11);
-        // The camera-roll picture comes from the photo library, and gets its preview.
-        const QString root = worker.rootFolder();
-        QCOMPARE(QImage(root + u"/Documents/Attachments/p1.jpg"_s).size(), QSize(100, 50));
-        QVERIFY(QFileInfo(root + u"/Documents/BigAttachmentsPreview/p4.png"_s).isFile());
+        QCOMPARE(worker.outcome(), emptyStore ? Outcome::Failed : Outcome::Succeeded);
+        QVERIFY(emptyStore ? worker.errorText().contains(u"reinstall"_s)
+                           : worker.needsBackup() && !worker.data());
     }
 
-    // Messages read from one phone and sent straight into another's container come back from
-    // it, each once, the dotted video with its preview; a phone that hangs up halfway keeps
+    // Messages read from one phone, with every file, and sent straight into another's container
+    // come back from it, each once, the dotted video with its preview; a phone that hangs up halfway keeps
     // its store as it was, and so does the cache.
     void transferDirectlyAndLoadAgain_data()
     {
@@ -447,6 +428,13 @@ private slots:
             IOSLoadViberThread load(from.device(), u"from"_s);
             QVERIFY(testsupport::runToEnd(load));
             wanted = load.data();
+            // Everything the store names arrives; the camera-roll picture comes from the photo
+            // library, and gets its preview.
+            QCOMPARE(fixtures::messageContent(*wanted), fixtures::messageContent(*p.source));
+            QCOMPARE(load.skippedAttachments(), 0);
+            QCOMPARE(filesAlike(*p.source, *wanted), 13);
+            QCOMPARE(QImage(load.rootFolder() + u"/Documents/Attachments/p1.jpg"_s).size(), QSize(100, 50));
+            QVERIFY(QFileInfo(load.rootFolder() + u"/Documents/BigAttachmentsPreview/p4.png"_s).isFile());
         }
         SimulatedAfc phone(p.folder(), m_media.path());
         QTRY_VERIFY(phone.device());
