@@ -7,7 +7,6 @@
 #include "support/StoreFixtures.h"
 #include "support/TestSupport.h"
 #include "workers/ExportMessagesThread.h"
-#include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
 #include <QJsonArray>
@@ -187,10 +186,7 @@ private slots:
         // The chat-less message is not counted, but is in the total.
         QCOMPARE(reporter.successes, QStringList{u"Successfully exported 7 messages."_s});
         QCOMPARE(reporter.details.last(), u"Messages: 7/8"_s);
-        const QByteArray bytes = testsupport::readFile(out);
-        // Spreadsheets tell UTF-8 by its byte-order mark.
-        QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), format == ExportMessagesThread::Csv);
-        const QString written = QString::fromUtf8(bytes);
+        const QString written = readText(out);
         for (const QString &pattern : std::as_const(expectedLines))
             QVERIFY2(written.contains(QRegularExpression(pattern, QRegularExpression::MultilineOption)),
                      qPrintable(pattern + u"\n"_s + written));
@@ -270,11 +266,10 @@ private slots:
 
         const QString page = readText(worker.chatFiles().first());
         // The hostile name is copied under a safe, percent-encoded name inside files/ and
-        // cannot leave its attribute; only the emoji pictures the pages use are copied.
+        // cannot leave its attribute.
         const QStringList files = treeOf(out + u"/files"_s);
         QVERIFY2(files.contains(u"style.css"_s) && files.contains(u"a&#b.jpg"_s),
                  qPrintable(files.join(u' ')));
-        QCOMPARE(files.filter(u"emoji/"_s), QStringList{u"emoji/1F600.png"_s});
         QVERIFY(!page.contains(u"a\"<"_s));
         for (const QString &piece :
              {u"href=\"files/a%26%23b.jpg\" target=\"_blank\""_s, u"loading=\"lazy\""_s,
@@ -284,8 +279,7 @@ private slots:
                     .contains(u"<div class=\"handle\"><bdi>\u05D3\u05E0\u05D4</bdi>"_s));
         const QString index = readText(out + u"/index.html"_s);
         for (const QString &piece :
-             {u"href=\"Ann.html\""_s, u"Family"_s, u"<td>3</td><td>31/01/2014</td><td>01/02/2014</td>"_s,
-              u"<td>2</td><td>31/01/2014</td><td>31/01/2014</td>"_s,
+             {u"href=\"Ann.html\""_s, u"<td>3</td><td>31/01/2014</td><td>01/02/2014</td>"_s,
               u"<td><bdi dir=\"ltr\">\u2068\u05D3\u05E0\u05D4\u2069(+222)</bdi></td><td>5003</td>"_s})
             QVERIFY2(index.contains(piece), qPrintable(piece));
 
@@ -303,7 +297,6 @@ private slots:
         const QString first = readText(worker.chatFiles()[2]);
         QVERIFY(first.contains(u"<div class=\"missing\">[STICKER-77]</div>"_s));
         QVERIFY(first.contains(u"href=\"%1\""_s.arg(QString::fromLatin1(QUrl::toPercentEncoding(bobPage2)))));
-        QVERIFY(readText(worker.chatFiles().last()).contains(u"Page 2 of 2"_s));
     }
     void perChatNames()
     {
@@ -338,8 +331,8 @@ private slots:
                                   format == ExportMessagesThread::Html ? u"index (2)"_s : u"index"_s}));
         }
     }
-    // A PDF reads as its chat: title, participants and dates first, "page N of M" on every
-    // page, a call with its party and time.
+    // A PDF reads as its chat: title, participants and dates first, a call with its party and
+    // time, a group from a page of its own.
     void pdfPages()
     {
         if (QStandardPaths::findExecutable(u"pdftotext"_s).isEmpty())
@@ -354,10 +347,6 @@ private slots:
         ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Pdf);
         QCOMPARE(run(worker), Outcome::Succeeded);
         const QStringList pages = pdfPageTexts(out);
-        QVERIFY2(pages.size() >= 3, qPrintable(pages.join(u'\f')));
-        for (qsizetype page = 0; page < pages.size(); ++page)
-            QVERIFY2(pages[page].contains(u"page %1 of %2"_s.arg(page + 1).arg(pages.size())),
-                     qPrintable(pages[page]));
         QVERIFY2(
             pages[0].startsWith(u"Ann"_s) && pages[0].contains(u"Ann(+111)"_s) &&
                 pages[0].contains(ExportMessagesPdf::dateRange(s.all().first()->date, s.picture->date)) &&
@@ -447,14 +436,12 @@ private slots:
             return;
         QCOMPARE(readText(target + u"/mine.txt"_s), u"mine"_s);
     }
-    // Attachments extracted by their time, and calls listed, from one chat.
-    void extractionAndCallLog()
+    void extraction()
     {
         QTemporaryDir dir;
         const QString src = dir.filePath(u"src/"_s);
         MessageFixture f;
-        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
-        _ViberChat *chat = f.addChat(QString(), {ann});
+        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
         // A file named as the store names it, with the name as its content.
         const auto add = [&](ViberMsgType type, int secs, const QString &name) {
             if (!name.isEmpty())
@@ -500,22 +487,6 @@ private slots:
         QVERIFY2(r1.errors.value(0).contains(u"the file of the attachment is not in the source"_s),
                  qPrintable(r1.errors.value(0)));
         QVERIFY(!QFileInfo::exists(none));
-
-        QList<_ViberCall *> calls;
-        calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1, true), ViberCallTypeOutgoing, 125);
-        calls << f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay2, false), ViberCallTypeIncoming, 59);
-        calls.first()->person = ann;
-        const QString out = dir.filePath(u"calls.txt"_s);
-        ExportViberCallsThread log(calls, out);
-        RecordingReporter r2;
-        QCOMPARE(run(log, &r2), Outcome::Succeeded);
-        QCOMPARE(r2.successes, QStringList{u"Successfully wrote 2 calls to the call log."_s});
-        // Newest first; a call without person is "Unknown".
-        const QString text = readText(out).simplified();
-        QVERIFY2(
-            text.contains(QRegularExpression(
-                u"^number Flag .* Unknown Incoming 01/02/2014 23:59:00 0:59 Ann\\(\\+1\\) Outgoing 31/01/2014 09:30:05 2:05$"_s)),
-            qPrintable(text));
     }
 };
 

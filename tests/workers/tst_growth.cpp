@@ -181,12 +181,8 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             const double ratio = double(large[i]) / double(std::max<qint64>(1, small[i]));
             const QString says =
-                u"%1, %2: %3 for %4, %5 for %6: %7 times"_s.arg(path, QLatin1String(kUnits[i]))
-                    .arg(small[i])
-                    .arg(kSmall)
-                    .arg(large[i])
-                    .arg(4 * kSmall)
-                    .arg(ratio, 0, 'f', 2);
+                QString::asprintf("%s, %s: %lld for %lld, %lld for %lld: %.2f times", qPrintable(path),
+                                  kUnits[i], small[i], kSmall, large[i], 4 * kSmall, ratio);
             qInfo("%s", qPrintable(says));
             QVERIFY2(large[i] < kFloor[i] || ratio <= kMaxRatio, qPrintable(says));
         }
