@@ -7,6 +7,7 @@
 #include "support/StoreFixtures.h"
 #include "support/TestSupport.h"
 #include "workers/ExportMessagesThread.h"
+#include "workers/ExportViberCallsThread.h"
 #include "workers/ExtractMediaFilesThread.h"
 
 #include <QJsonArray>
@@ -117,7 +118,6 @@ struct Sample
             ViberSystemKindMemberAdded;
         f.addMessage(nullptr, ViberMsgTypeText, kDay1, true, u"no chat"_s);
     }
-    QList<_ViberMsg *> all() const { return f.messages(); }
 
     MessageFixture f;
     _ViberPerson *ann, *bob;
@@ -173,14 +173,14 @@ private slots:
         QFETCH(QStringList, expectedLines);
         QTemporaryDir dir;
         Sample s(dir.path());
-        _ViberMsg *const chatless = s.all().last();
+        _ViberMsg *const chatless = s.f.messages().last();
         // My Notes: a chat of the owner alone, without participants.
         _ViberChat *notes = s.f.addChat();
         writeExtraColumns(notes, {{u"ZSUBTYPE"_s, 5}});
         s.f.addMessage(notes, ViberMsgTypeText, kDay2.addSecs(61), true, u"note\rto self"_s);
         s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(62), true, u"mine, in the group"_s);
         const QString out = dir.filePath(u"out.txt"_s);
-        ExportMessagesThread worker(s.all(), out, format);
+        ExportMessagesThread worker(s.f.messages(), out, format);
         RecordingReporter reporter;
         QCOMPARE(run(worker, &reporter), Outcome::Succeeded);
         // The chat-less message is not counted, but is in the total.
@@ -255,7 +255,7 @@ private slots:
             ->attId = u"77"_s;
         s.f.addTexts(chat, int(ExportMessagesHtml::kPageSize), kDay2);
         const QString out = dir.filePath(u"chats-html"_s);
-        ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Html);
+        ExportMessagesThread worker(s.f.messages(), out, ExportMessagesThread::Html);
         QCOMPARE(run(worker), Outcome::Succeeded);
         QStringList names;
         for (const QString &file : worker.chatFiles())
@@ -344,15 +344,15 @@ private slots:
         s.f.addMessage(s.withAnn, ViberMsgTypeText, kDay1.addSecs(120), true, u"wide "_s.repeated(200));
         s.f.addTexts(s.group, 40, kDay2);
         const QString out = dir.filePath(u"all.pdf"_s);
-        ExportMessagesThread worker(s.all(), out, ExportMessagesThread::Pdf);
+        ExportMessagesThread worker(s.f.messages(), out, ExportMessagesThread::Pdf);
         QCOMPARE(run(worker), Outcome::Succeeded);
         const QStringList pages = pdfPageTexts(out);
-        QVERIFY2(
-            pages[0].startsWith(u"Ann"_s) && pages[0].contains(u"Ann(+111)"_s) &&
-                pages[0].contains(ExportMessagesPdf::dateRange(s.all().first()->date, s.picture->date)) &&
-                pages[0].contains(
-                    QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+111\\)\\s+09:31"_s)),
-            qPrintable(pages[0]));
+        QVERIFY2(pages[0].startsWith(u"Ann"_s) && pages[0].contains(u"Ann(+111)"_s) &&
+                     pages[0].contains(
+                         ExportMessagesPdf::dateRange(s.f.messages().first()->date, s.picture->date)) &&
+                     pages[0].contains(
+                         QRegularExpression(u"Outgoing Call \\(2:05\\) \u00B7 Ann\\(\\+111\\)\\s+09:31"_s)),
+                 qPrintable(pages[0]));
         // The group starts on a page of its own, its members named.
         const QString family = pages.filter(u"say \"hi\""_s).value(0);
         QVERIFY2(family.startsWith(u"Family"_s) && !family.contains(u"line one"_s) &&
@@ -386,7 +386,7 @@ private slots:
         const bool cancel = end == u"cancelled"_s;
         QTemporaryDir dir;
         Sample s(dir.path());
-        QList<_ViberMsg *> messages = s.all();
+        QList<_ViberMsg *> messages = s.f.messages();
         for (int i = 0; i < (end == u"cancelled"_s || end == u"disk full"_s ? 3000 : 0); ++i)
             messages << s.f.addMessage(s.group, ViberMsgTypeText, kDay2.addSecs(i), true, QString(200, u'x'));
         const QString target = dir.filePath(name);
@@ -428,7 +428,7 @@ private slots:
         // Told to: a file is replaced; in a folder the user's other files stay.
         if (folder)
             writeFile(target + u"/mine.txt"_s, "mine");
-        ExportMessagesThread forced(s.all(), target, format);
+        ExportMessagesThread forced(s.f.messages(), target, format);
         forced.setReplaceExisting(true);
         QCOMPARE(run(forced), Outcome::Succeeded);
         QCOMPARE(readText(own) == u"the user's own"_s, folder && format != ExportMessagesThread::Html);
@@ -441,7 +441,8 @@ private slots:
         QTemporaryDir dir;
         const QString src = dir.filePath(u"src/"_s);
         MessageFixture f;
-        _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"Ann"_s, u"+1"_s)});
+        _ViberPerson *ann = f.addPerson(u"Ann"_s, u"+1"_s);
+        _ViberChat *chat = f.addChat(QString(), {ann});
         // A file named as the store names it, with the name as its content.
         const auto add = [&](ViberMsgType type, int secs, const QString &name) {
             if (!name.isEmpty())
@@ -487,6 +488,20 @@ private slots:
         QVERIFY2(r1.errors.value(0).contains(u"the file of the attachment is not in the source"_s),
                  qPrintable(r1.errors.value(0)));
         QVERIFY(!QFileInfo::exists(none));
+
+        // The call log: newest first, a call without a person "Unknown".
+        _ViberCall *call =
+            f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay1, true), ViberCallTypeOutgoing, 125);
+        call->person = ann;
+        ExportViberCallsThread log(
+            {call, f.addCall(f.addMessage(chat, ViberMsgTypeCall, kDay2, false), ViberCallTypeIncoming, 59)},
+            dir.filePath(u"calls.txt"_s));
+        QCOMPARE(run(log), Outcome::Succeeded);
+        const QString calls = readText(dir.filePath(u"calls.txt"_s)).simplified();
+        QVERIFY2(
+            calls.contains(QRegularExpression(u"^number Flag .* Unknown Incoming 01/02/2014 23:59:00 0:59 "
+                                              u"Ann\\(\\+1\\) Outgoing 31/01/2014 09:30:05 2:05$"_s)),
+            qPrintable(calls));
     }
 };
 
