@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
 #include <functional>
 
 using namespace Qt::StringLiterals;
@@ -37,19 +38,11 @@ constexpr double kMaxRatio = 4.5;
 const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 const QString kViber = QString::fromLatin1(IOSRestoreViberMsgThread::kViberDomain);
 
-struct Work
-{
-    qint64 steps = 0, bytesRead = 0, bytesWritten = 0;
-};
-
-// Work below these at the larger size is too little to tell growth from overhead.
-constexpr qint64 kFloor[] = {10000, 256 * 1024, 256 * 1024};
+// SQLite steps, bytes read, bytes written; below its floor at the larger size, work is too
+// little to tell growth from overhead.
+using Work = std::array<qint64, 3>;
+constexpr Work kFloor{10000, 256 * 1024, 256 * 1024};
 const char *const kUnits[] = {"steps", "bytes read", "bytes written"};
-
-qint64 unit(const Work &w, int i)
-{
-    return i == 0 ? w.steps : i == 1 ? w.bytesRead : w.bytesWritten;
-}
 
 // The kernel's count of bytes this process passed to read and write calls; -1 where
 // it keeps none.
@@ -77,77 +70,51 @@ Work workOf(const std::function<void()> &run)
     return {Sqlite3DB::vmSteps() - steps, readAfter - read, writtenAfter - written};
 }
 
-// One size's run: a phone's store of n messages, and one of n + n/10 whose extra
-// messages are what a transfer brings; with calls, as many calls as messages.
-struct Sized
+void finish(WorkerThread &&worker)
 {
-    explicit Sized(qint64 n, bool calls = false) : messages(n)
-    {
-        fixtures::ScaledSizes phoneSizes(n), sourceSizes(n + n / 10);
-        if (calls)
-            phoneSizes.calls = n, sourceSizes.calls = n + n / 10;
-        fixtures::writeScaledStore(phone(), phoneSizes);
-        fixtures::writeScaledStore(dir.filePath(u"source"_s), sourceSizes);
-    }
-    QString phone() const { return QDir(dir.path()).absolutePath(); }
-    QString archive() const { return dir.filePath(u"archive"_s); }
-
-    QTemporaryDir dir;
-    qint64 messages;
-};
-
-// A backup of n files of other apps and Viber's folder, and n/10 new files for Viber.
-struct SizedBackup
-{
-    SizedBackup(qint64 n, bool newer)
-    {
-        fixtures::BackupFixture b(folder());
-        b.newerLayout = newer;
-        b.addFolder(kViber, u"Documents"_s);
-        for (qint64 i = 0; i < n; ++i)
-            b.addFile(u"AppDomain-com.example.app%1"_s.arg(i / 100), u"Library/Caches/file%1"_s.arg(i),
-                      QByteArray::number(i));
-        written = b.write().isEmpty();
-        for (qint64 i = 0; i < n / 10 && written; ++i) {
-            BackupFileItem item;
-            item.domain = kViber;
-            item.sourcePath = dir.filePath(u"new%1.jpg"_s.arg(i));
-            item.backupPath = u"Documents/Attachments/new%1.jpg"_s.arg(i);
-            written = testsupport::writeFile(item.sourcePath, QByteArray(2000, char(i)));
-            items << item;
-        }
-    }
-    QString folder() const { return dir.filePath(u"backup"_s); }
-
-    QTemporaryDir dir;
-    QList<BackupFileItem> items;
-    bool written = false;
-};
+    QVERIFY(testsupport::runToEnd(worker));
+}
 
 // The work of one path at n messages or files.
 Work measure(const QString &path, qint64 n)
 {
+    QTemporaryDir dir;
     if (path.startsWith(u"write into a backup"_s)) {
-        const SizedBackup b(n, path.contains(u"Manifest.db"_s));
-        if (!b.written)
+        // A backup of n files of other apps and Viber's folder, and n/10 new files for Viber.
+        fixtures::BackupFixture b(dir.filePath(u"backup"_s));
+        b.newerLayout = path.contains(u"Manifest.db"_s);
+        b.addFolder(kViber, u"Documents"_s);
+        for (qint64 i = 0; i < n; ++i)
+            b.addFile(u"AppDomain-com.example.app%1"_s.arg(i / 100), u"Library/Caches/file%1"_s.arg(i),
+                      QByteArray::number(i));
+        if (!b.write().isEmpty())
             return {};
+        QList<BackupFileItem> items;
+        for (qint64 i = 0; i < n / 10; ++i) {
+            items.append({kViber, dir.filePath(u"new%1.jpg"_s.arg(i)),
+                          u"Documents/Attachments/new%1.jpg"_s.arg(i), false});
+            if (!testsupport::writeFile(items.last().sourcePath, QByteArray(2000, char(i))))
+                return {};
+        }
         BackupManifest manifest(b.folder());
         manifest.loadManifestPlist();
-        return workOf([&] {
-            IOSMergeWAFiles2iTunesBKThread worker(&manifest, b.items);
-            QVERIFY(testsupport::runToEnd(worker));
-        });
+        return workOf([&] { finish(IOSMergeWAFiles2iTunesBKThread(&manifest, items)); });
     }
 
-    const Sized s(n, path == u"transfer calls");
-    const ViberDataPtr source = IOSViberDb(QDir(s.dir.filePath(u"source"_s)), kFile).load();
+    // A phone's store of n messages, and a source of n + n/10 whose extra messages are what a
+    // transfer brings; with calls, as many calls as messages.
+    const bool calls = path == u"transfer calls";
+    fixtures::ScaledSizes phoneSizes(n), sourceSizes(n + n / 10);
+    if (calls)
+        phoneSizes.calls = n, sourceSizes.calls = n + n / 10;
+    const QString phone = QDir(dir.path()).absolutePath(), archive = dir.filePath(u"archive"_s);
+    fixtures::writeScaledStore(phone, phoneSizes);
+    fixtures::writeScaledStore(dir.filePath(u"source"_s), sourceSizes);
+    const ViberDataPtr source = IOSViberDb(QDir(dir.filePath(u"source"_s)), kFile).load();
     QList<_ViberMsg *> all = source->messages.values();
-    const auto copy = [&] {
-        BackupViberMsgThread worker(all, QDir(s.archive()));
-        QVERIFY(testsupport::runToEnd(worker));
-    };
+    const auto copy = [&] { finish(BackupViberMsgThread(all, QDir(archive))); };
     if (path == u"load")
-        return workOf([&] { IOSViberDb(QDir(s.phone()), kFile).load(); });
+        return workOf([&] { IOSViberDb(QDir(phone), kFile).load(); });
     if (path == u"copy")
         return workOf(copy);
     if (path == u"copy again") {
@@ -156,16 +123,13 @@ Work measure(const QString &path, qint64 n)
     }
     if (path == u"delete") {
         copy();
-        IOSViberDb archive(QDir(s.archive()), QLatin1String(LocalDatabases::kStoreFileName));
-        const ViberDataPtr copied = archive.load();
+        IOSViberDb copied(QDir(archive), QLatin1String(LocalDatabases::kStoreFileName));
         QList<_ViberMsg *> some;
-        for (_ViberMsg *m : std::as_const(copied->messages))
+        const ViberDataPtr data = copied.load();
+        for (_ViberMsg *m : std::as_const(data->messages))
             if (m->id % 10 == 0)
                 some << m;
-        return workOf([&] {
-            DeleteViberMsgThread worker(&archive, some);
-            QVERIFY(testsupport::runToEnd(worker));
-        });
+        return workOf([&] { finish(DeleteViberMsgThread(&copied, some)); });
     }
     if (path.startsWith(u"export"_s)) {
         static const QHash<QString, std::pair<int, QString>> formats{
@@ -174,20 +138,14 @@ Work measure(const QString &path, qint64 n)
             {u"export JSON"_s, {ExportMessagesThread::Json, u"all.json"_s}},
             {u"export HTML"_s, {ExportMessagesThread::Html, u"html"_s}}};
         const auto [format, name] = formats.value(path);
-        return workOf([&] {
-            ExportMessagesThread worker(all, s.dir.filePath(name), format);
-            QVERIFY(testsupport::runToEnd(worker));
-        });
+        return workOf([&] { finish(ExportMessagesThread(all, dir.filePath(name), format)); });
     }
     // A transfer brings what the phone lacks: keys, and so tokens, beyond its own.
     QList<_ViberMsg *> fresh;
     for (_ViberMsg *m : std::as_const(all))
-        if (path == u"transfer calls" ? m->call && m->call->id > s.messages : m->id > s.messages)
+        if (calls ? m->call && m->call->id > n : m->id > n)
             fresh << m;
-    return workOf([&] {
-        IOSRestoreViberMsgThread worker(s.phone(), fresh);
-        QVERIFY(testsupport::runToEnd(worker));
-    });
+    return workOf([&] { finish(IOSRestoreViberMsgThread(phone, fresh)); });
 }
 
 } // namespace
@@ -219,19 +177,14 @@ private slots:
         QVERIFY(!QTest::currentTestFailed());
         const Work large = measure(path, 4 * kSmall);
         QVERIFY(!QTest::currentTestFailed());
-        QVERIFY2(small.steps + small.bytesWritten > 0, "the run did no work that could be counted");
+        QVERIFY2(small[0] + small[2] > 0, "the run did no work that could be counted");
         for (int i = 0; i < 3; ++i) {
-            const double ratio = double(unit(large, i)) / double(std::max<qint64>(1, unit(small, i)));
-            qInfo("%s, %s: %lld, then %lld (%.2f times)", qPrintable(path), kUnits[i], unit(small, i),
-                  unit(large, i), ratio);
-            if (unit(large, i) >= kFloor[i])
-                QVERIFY2(ratio <= kMaxRatio,
-                         qPrintable(u"%1: %2 for %3, %4 for %5: %6 times"_s.arg(QLatin1String(kUnits[i]))
-                                        .arg(unit(small, i))
-                                        .arg(kSmall)
-                                        .arg(unit(large, i))
-                                        .arg(4 * kSmall)
-                                        .arg(ratio, 0, 'f', 2)));
+            const double ratio = double(large[i]) / double(std::max<qint64>(1, small[i]));
+            const QString says =
+                QString::asprintf("%s, %s: %lld for %lld, %lld for %lld: %.2f times", qPrintable(path),
+                                  kUnits[i], small[i], kSmall, large[i], 4 * kSmall, ratio);
+            qInfo("%s", qPrintable(says));
+            QVERIFY2(large[i] < kFloor[i] || ratio <= kMaxRatio, qPrintable(says));
         }
     }
 };
