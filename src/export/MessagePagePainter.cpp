@@ -57,11 +57,130 @@ bool isPictureEmoji(QStringView sequence)
     return sequence.size() == 1 && sequence.at(0).unicode() >= 0x2300;
 }
 
-// One paragraph's layout in its own direction, with its emoji in the colour emoji font.
-std::unique_ptr<QTextLayout> paragraphLayout(const QString &paragraph, const QFont &font,
-                                             QPaintDevice *device, Qt::Alignment alignment, bool singleLine)
+// An emoji as the colour emoji font draws it at one size, measured and painted
+// once: the font's glyphs are bitmaps that Qt does not cache, so shaping one
+// decodes its picture again, which took half of a PDF's time when every message
+// with emoji was laid out with the font.
+struct EmojiPicture
 {
-    auto layout = std::make_unique<QTextLayout>(paragraph, font, device);
+    qreal advance = 0; // how far it moves the pen
+    qreal ascent = 0;
+    qreal descent = 0;
+    QRectF box; // what it covers, from the pen on its baseline
+    QImage image;
+    QTextCharFormat place; // the text font that holds its place in a line (see paragraphLayout)
+};
+
+// The natural width of text in font on device.
+qreal textWidth(const QString &text, const QFont &font, QPaintDevice *device)
+{
+    QTextLayout layout(text, font, device);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (!line.isValid())
+        return 0;
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    return line.naturalTextWidth();
+}
+
+// The text font, without fallback (so that no emoji font is asked), as tall as the
+// emoji and spaced to its width: Qt adds letter spacing once per character cluster.
+QTextCharFormat placeFormat(const QString &sequence, const EmojiPicture &picture, const QFont &font,
+                            QPaintDevice *device)
+{
+    QFont place = font;
+    place.setStyleStrategy(QFont::NoFontMerging);
+    const QFontMetricsF metrics(place, device);
+    // A line of emoji alone as tall as the emoji font makes it (shorter than a line of
+    // text, here); one with text too as tall as the taller of the two.
+    const qreal textHeight = metrics.ascent() + metrics.descent();
+    const qreal emojiHeight = picture.ascent + picture.descent;
+    if (textHeight > 0 && emojiHeight > 0) {
+        const qreal factor = emojiHeight / textHeight;
+        if (place.pointSizeF() > 0)
+            place.setPointSizeF(place.pointSizeF() * factor);
+        else
+            place.setPixelSize(std::max(1, int(std::lround(place.pixelSize() * factor))));
+    }
+    const qreal plain = textWidth(sequence, place, device);
+    constexpr qreal kProbe = 16;
+    place.setLetterSpacing(QFont::AbsoluteSpacing, kProbe);
+    const qreal clusters = std::round((textWidth(sequence, place, device) - plain) / kProbe);
+    place.setLetterSpacing(QFont::AbsoluteSpacing, clusters > 0 ? (picture.advance - plain) / clusters : 0);
+    QTextCharFormat format;
+    format.setFont(place);
+    return format;
+}
+
+EmojiPicture emojiPicture(const QString &sequence, const QFont &font, QPaintDevice *device)
+{
+    QFont emojiFont = font;
+    emojiFont.setFamilies({emojiFamily()});
+    const int dpi = device ? device->logicalDpiY() : 96;
+    const QString key = sequence + QLatin1Char('\n') + font.key() + QLatin1Char('\n') + QString::number(dpi);
+    thread_local QHash<QString, EmojiPicture> pictures;
+    if (const auto found = pictures.constFind(key); found != pictures.constEnd())
+        return *found;
+    EmojiPicture picture;
+    QTextLayout layout(sequence, emojiFont, device);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    if (line.isValid())
+        line.setLineWidth(1e6);
+    layout.endLayout();
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    if (line.isValid()) {
+        picture.advance = line.naturalTextWidth();
+        picture.ascent = line.ascent();
+        picture.descent = line.descent();
+        for (const QGlyphRun &run : runs)
+            picture.box |= run.boundingRect();
+        picture.box.translate(0, -line.ascent());
+    }
+    // A PDF holds outline glyphs only: the picture is painted finer than the page, so
+    // that print stays sharp, and a PDF keeps a picture drawn again only once.
+    const qreal scale = std::max<qreal>(1, 384.0 / std::max(dpi, 1));
+    if (!picture.box.isEmpty()) {
+        picture.image = QImage(
+            QSize(int(std::ceil(picture.box.width() * scale)), int(std::ceil(picture.box.height() * scale))),
+            QImage::Format_ARGB32_Premultiplied);
+        picture.image.fill(Qt::transparent);
+        QPainter painter(&picture.image);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.scale(scale, scale);
+        for (const QGlyphRun &run : runs)
+            painter.drawGlyphRun(-picture.box.topLeft() - QPointF(0, line.ascent()), run);
+    }
+    picture.place = placeFormat(sequence, picture, font, device);
+    if (pictures.size() >= 1024)
+        pictures.clear();
+    return *pictures.insert(key, picture);
+}
+
+// Where a paragraph holds an emoji drawn as a picture.
+struct EmojiSlot
+{
+    int start;
+    int length;
+    EmojiPicture picture; // shares its image with the others of its kind
+};
+
+// One paragraph's layout in its own direction. Its emoji keep their characters, so
+// that lines break and directions run as the text says, but take the text font
+// without fallback, spaced to the emoji's width and sized to its height; the
+// pictures are drawn over their places.
+struct ParagraphLayout : QTextLayout
+{
+    using QTextLayout::QTextLayout;
+    QList<EmojiSlot> emoji;
+};
+
+std::unique_ptr<ParagraphLayout> paragraphLayout(const QString &paragraph, const QFont &font,
+                                                 QPaintDevice *device, Qt::Alignment alignment,
+                                                 bool singleLine)
+{
+    auto layout = std::make_unique<ParagraphLayout>(paragraph, font, device);
     // Kept after laying out: drawing would shape every glyph a second time.
     layout->setCacheEnabled(true);
     QTextOption option;
@@ -74,63 +193,43 @@ std::unique_ptr<QTextLayout> paragraphLayout(const QString &paragraph, const QFo
         paragraphAlignment = paragraph.isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
     option.setAlignment(paragraphAlignment);
     layout->setTextOption(option);
-    QTextCharFormat emoji;
-    QFont emojiFont = font;
-    emojiFont.setFamilies({emojiFamily()});
-    emoji.setFont(emojiFont);
     QList<QTextLayout::FormatRange> ranges;
     for (Emoji::Match m = Emoji::find(paragraph, 0); m.position >= 0;
          m = Emoji::find(paragraph, m.position + m.length)) {
-        if (isPictureEmoji(QStringView(paragraph).mid(m.position, m.length)))
-            ranges.append({int(m.position), int(m.length), emoji});
+        const QString sequence = paragraph.mid(m.position, m.length);
+        if (!isPictureEmoji(sequence))
+            continue;
+        const EmojiPicture picture = emojiPicture(sequence, font, device);
+        layout->emoji.append({int(m.position), int(m.length), picture});
+        ranges.append({int(m.position), int(m.length), picture.place});
     }
     layout->setFormats(ranges);
     return layout;
 }
 
-// A PDF holds outline glyphs only, and the colour emoji font has bitmaps: the
-// emoji are painted into a picture, finer than the page so that print stays sharp.
-void drawEmoji(QPainter *painter, const QPointF &topLeft, const QGlyphRun &run)
+// Draws a laid out line, its emoji as pictures.
+void drawLine(QPainter *painter, const QPointF &topLeft, const ParagraphLayout &layout, const QTextLine &line)
 {
-    const QRectF box = run.boundingRect();
-    if (box.isEmpty())
-        return;
-    const int dpi = painter->device() ? painter->device()->logicalDpiY() : 96;
-    const qreal scale = std::max<qreal>(1, 384.0 / std::max(dpi, 1));
-    // Decoding the font's bitmaps is the dearest part of a page of chat, and a PDF
-    // keeps a picture drawn again only once: each run of emoji is painted once.
-    QByteArray key;
-    {
-        QDataStream out(&key, QIODevice::WriteOnly);
-        out << run.rawFont().pixelSize() << scale << box << run.glyphIndexes() << run.positions();
-    }
-    thread_local QHash<QByteArray, QImage> painted;
-    auto found = painted.constFind(key);
-    if (found == painted.constEnd()) {
-        QImage image(QSize(int(std::ceil(box.width() * scale)), int(std::ceil(box.height() * scale))),
-                     QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter picture(&image);
-            picture.setRenderHint(QPainter::SmoothPixmapTransform);
-            picture.scale(scale, scale);
-            picture.drawGlyphRun(-box.topLeft(), run);
+    const int lineStart = line.textStart(), lineEnd = line.textStart() + line.textLength();
+    int from = lineStart;
+    auto drawText = [&](int to) {
+        if (to > from)
+            for (const QGlyphRun &run : line.glyphRuns(from, to - from))
+                painter->drawGlyphRun(topLeft, run);
+    };
+    for (const EmojiSlot &slot : layout.emoji) {
+        if (slot.start + slot.length <= lineStart || slot.start >= lineEnd)
+            continue;
+        drawText(slot.start);
+        const qreal a = line.cursorToX(slot.start), b = line.cursorToX(slot.start + slot.length);
+        const EmojiPicture &p = slot.picture;
+        if (!p.image.isNull()) {
+            const QPointF pen(std::min(a, b), line.y() + line.ascent());
+            painter->drawImage(p.box.translated(pen + topLeft), p.image);
         }
-        if (painted.size() >= 1024)
-            painted.clear();
-        found = painted.insert(key, image);
+        from = slot.start + slot.length;
     }
-    painter->drawImage(QRectF(box.topLeft() + topLeft, box.size()), *found);
-}
-
-void drawGlyphRuns(QPainter *painter, const QPointF &topLeft, const QList<QGlyphRun> &runs)
-{
-    for (const QGlyphRun &run : runs) {
-        if (run.rawFont().familyName() == emojiFamily())
-            drawEmoji(painter, topLeft, run);
-        else
-            painter->drawGlyphRun(topLeft, run);
-    }
+    drawText(lineEnd);
 }
 
 // A text laid out in paragraphs of their own direction, wrapped at a width, with
@@ -204,18 +303,19 @@ public:
     {
         painter->setPen(color);
         for (const auto &paragraph : m_paragraphs)
-            drawGlyphRuns(painter, topLeft, paragraph->glyphRuns());
+            for (int i = 0; i < paragraph->lineCount(); ++i)
+                drawLine(painter, topLeft, *paragraph, paragraph->lineAt(i));
     }
 
 private:
     QString m_text; // paragraphs joined by "\n"
-    std::vector<std::unique_ptr<QTextLayout>> m_paragraphs;
+    std::vector<std::unique_ptr<ParagraphLayout>> m_paragraphs;
 };
 
 // A line of a text laid out a window at a time (see LongTextCutter).
 struct WindowLine
 {
-    std::shared_ptr<QTextLayout> layout;
+    std::shared_ptr<ParagraphLayout> layout;
     int index = 0;
 };
 
@@ -259,7 +359,7 @@ public:
                 if (windowEnd < paragraphEnd && windowEnd > windowStart + 1 &&
                     m_text.at(windowEnd).isLowSurrogate())
                     --windowEnd;
-                const std::shared_ptr<QTextLayout> layout = paragraphLayout(
+                const std::shared_ptr<ParagraphLayout> layout = paragraphLayout(
                     m_text.mid(windowStart, windowEnd - windowStart), m_font, m_device, m_alignment, false);
                 layout->beginLayout();
                 for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine())
@@ -726,10 +826,10 @@ void MessagePagePainter::drawLongText(BubbleKind kind, const QString &text, cons
                                                     ? (inner.width() - innerMaximum) / 2.0
                                                     : 0;
                             const QPointF origin(inner.left() + shift, y - line.y());
-                            if (l.layout->formats().isEmpty())
+                            if (l.layout->emoji.isEmpty())
                                 line.draw(&m_painter, origin);
                             else
-                                drawGlyphRuns(&m_painter, origin, line.glyphRuns());
+                                drawLine(&m_painter, origin, *l.layout, line);
                             y += line.height();
                         }
                     });
