@@ -1,10 +1,15 @@
+#include "export/ExportMessagesJson.h"
 #include "export/MessageText.h"
 #include "support/MessageFixtures.h"
+#include "support/TestSupport.h"
 #include "viber/Emoticons.h"
 #include "viber/ViberData.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -192,6 +197,46 @@ private slots:
                                          throw -1;
                                  }));
         QCOMPARE(calls, 2);
+    }
+
+    // A chat's JSON file is laid out as Qt's indented writer lays out the same
+    // document, whatever its texts and numbers hold; participants by number.
+    void jsonIsLaidOutAsTheDocumentWriterDoes()
+    {
+        testsupport::MessageFixture f;
+        _ViberPerson *bob = f.addPerson(u"Bob"_s, u"+492"_s);
+        _ViberPerson *ann = f.addPerson(u"Ann \"A\" \\ \t"_s, u"+491"_s);
+        _ViberChat *chat = f.addChat(u"g1"_s, {bob, ann});
+        const QString hostile =
+            u"q\" b\\ c\x01\x1f \b\f\n\r\t \x7f é 中 😀 "_s + QChar(0xD800) + u"x"_s + QChar(0xDC00) + u"y"_s;
+        const QDateTime when(QDate(2020, 3, 1), QTime(9, 0));
+        _ViberMsg *text = f.addMessage(chat, ViberMsgTypeText, when, false, hostile);
+        text->person = ann;
+        text->token = 5860000000000000001;
+        writeExtraColumns(text, {{u"ZMETADATA"_s, u"{\"quote\":{\"name\":\"Bob\",\"n\":2.5,\"e\":[]}}"_s},
+                                 {u"ZSYSTEMTYPE"_s, u"x"_s}});
+        f.addMessage(chat, ViberMsgTypeLocation, when.addSecs(60), true)->setPlace(52.5, 13, hostile);
+        _ViberMsg *video = f.addMessage(chat, ViberMsgTypeVideo, when.addSecs(120), false, u"clip"_s);
+        video->person = bob;
+        f.addAttachment(video, u"/x/Documents/a.mov"_s, u"/y/a.jpg"_s, 2.25)->fileSize = qint64(1) << 40;
+        writeExtraColumns(video, {{u"ZMETADATA"_s, u"not json"_s}});
+        f.addCall(f.addMessage(chat, ViberMsgTypeCall, when.addSecs(180), false), ViberCallTypeMissed, 61)
+            ->person = ann;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"g.json"_s);
+        ExportMessagesJson out(path, false);
+        out.begin();
+        for (const _ViberMsg *msg : f.messages())
+            out.write(*msg);
+        out.finish();
+        const QByteArray bytes = testsupport::readFile(path);
+        const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+        QCOMPARE(bytes, doc.toJson(QJsonDocument::Indented));
+        QCOMPARE(doc[u"messages"_s][1][u"location"_s][u"address"_s].toString(), hostile);
+        QStringList people;
+        for (const QJsonValue &p : doc[u"chat"_s][u"participants"_s].toArray())
+            people << p[u"phone"_s].toString();
+        QCOMPARE(people, QStringList({u"+491"_s, u"+492"_s}));
     }
 
 private:
