@@ -196,10 +196,10 @@ const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 // video whose name has two dots, its preview named as the store's reader names it ("clip.jpg").
 struct Phone
 {
-    explicit Phone(bool newCall)
+    Phone()
     {
         fixtures::writeStore(fixtures::sampleStore(), folder(), fixtures::StoreLayout::Phone);
-        fixtures::StorePlan more = fixtures::sampleStoreAndMore(newCall);
+        fixtures::StorePlan more = fixtures::sampleStoreAndMore(true);
         fixtures::MessagePlan &clip = more.addMessage(u"clip"_s, more.chat(u"ann"_s).pk,
                                                       more.person(u"ann"_s).pk, u"received"_s, QString());
         clip.token = 424242; // none of the phone's
@@ -320,7 +320,7 @@ private slots:
     void merge_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"messages and a call", "messages only", "cancelled", "pending changes"})
+        for (const char *kind : {"merged", "cancelled", "pending changes"})
             QTest::newRow(kind) << QString::fromLatin1(kind);
     }
     // Each message once, keys ascending with time, the old store kept beside, the files listed.
@@ -329,19 +329,15 @@ private slots:
     void merge()
     {
         QFETCH(QString, kind);
-        const bool newCall = kind != u"messages only"_s, cancel = kind == u"cancelled"_s;
-        Phone p(newCall);
+        const bool cancel = kind == u"cancelled"_s;
+        Phone p;
         if (kind == u"pending changes"_s) {
             fixtures::toCurrentStore(p.store(), fixtures::CurrentLinks::MessageColumn);
             fixtures::exec(p.store(),
                            u"INSERT INTO ATRANSACTION (Z_PK, Z_ENT, Z_OPT) VALUES (1, 16002, 1)"_s);
         }
         const QStringList files = fixtures::filesBelow(p.folder());
-        QList<_ViberMsg *> selection;
-        for (_ViberMsg *m : std::as_const(p.source->messages))
-            if (newCall || m->type != ViberMsgTypeCall)
-                selection << m;
-        IOSRestoreViberMsgThread worker(p.folder(), selection);
+        IOSRestoreViberMsgThread worker(p.folder(), p.source->messages.values());
         if (cancel)
             worker.requestStop();
         if (cancel || kind == u"pending changes"_s) {
@@ -361,7 +357,7 @@ private slots:
                      .trimmed(),
                  u"0"_s);
         QCOMPARE(readFile(p.store() + u".bak"_s), p.before);
-        QCOMPARE(worker.callCount(), newCall ? 8 : 0);
+        QCOMPARE(worker.callCount(), 8);
         QStringList paths;
         for (const BackupFileItem &item : worker.files()) {
             QVERIFY2(QFileInfo(item.sourcePath).isFile(), qPrintable(item.sourcePath));
@@ -373,46 +369,22 @@ private slots:
             QVERIFY2(paths.contains(path), qPrintable(path));
     }
 
-    // A phone that keeps Viber's container to itself sends the caller to the backup route; an
-    // empty store is no success.
-    void loadFromDeviceRefused_data()
-    {
-        QTest::addColumn<bool>("emptyStore");
-        QTest::newRow("container refused") << false;
-        QTest::newRow("empty store") << true;
-    }
-    void loadFromDeviceRefused()
-    {
-        QFETCH(bool, emptyStore);
-        const TempDataFolder data;
-        Phone p(false);
-        if (emptyStore)
-            QVERIFY(testsupport::writeFile(p.store(), QByteArray()));
-        SimulatedAfc phone(p.folder(), m_media.path());
-        phone.fault = emptyStore ? Fault::None : Fault::RefuseContainer;
-        QTRY_VERIFY(phone.device());
-        IOSLoadViberThread worker(phone.device(), u"U1"_s);
-        worker.start();
-        worker.wait();
-        QCOMPARE(worker.outcome(), emptyStore ? Outcome::Failed : Outcome::Succeeded);
-        QVERIFY(emptyStore ? worker.errorText().contains(u"reinstall"_s)
-                           : worker.needsBackup() && !worker.data());
-    }
-
     // Messages read from one phone, with every file, and sent straight into another's container
-    // come back from it, each once, the dotted video with its preview; a phone that hangs up halfway keeps
-    // its store as it was, and so does the cache.
+    // come back from it, each once, the dotted video with its preview. A phone that hangs up
+    // halfway keeps its store as it was, and so does the cache; one that keeps Viber's container
+    // to itself sends the caller to the backup route; an empty store is no success.
     void transferDirectlyAndLoadAgain_data()
     {
-        QTest::addColumn<bool>("hangsUp");
-        QTest::newRow("delivered") << false;
-        QTest::newRow("phone hangs up") << true;
+        QTest::addColumn<QString>("end");
+        for (const char *end : {"delivered", "phone hangs up", "container refused", "empty store"})
+            QTest::newRow(end) << QString::fromLatin1(end);
     }
     void transferDirectlyAndLoadAgain()
     {
-        QFETCH(bool, hangsUp);
+        QFETCH(QString, end);
+        const bool hangsUp = end == u"phone hangs up"_s, refused = end == u"container refused"_s;
         const TempDataFolder data;
-        Phone p(true);
+        Phone p;
         ViberDataPtr wanted;
         const QString preview = u"/Documents/BigAttachmentsPreview/clip.jpg"_s;
         {
@@ -427,10 +399,19 @@ private slots:
             QCOMPARE(filesAlike(*p.source, *wanted), 13);
             QCOMPARE(QImage(load.rootFolder() + u"/Documents/Attachments/p1.jpg"_s).size(), QSize(100, 50));
         }
+        if (end == u"empty store"_s)
+            QVERIFY(testsupport::writeFile(p.store(), QByteArray()));
         SimulatedAfc phone(p.folder(), m_media.path());
+        phone.fault = refused ? Fault::RefuseContainer : Fault::None;
         QTRY_VERIFY(phone.device());
         IOSLoadViberThread load(phone.device(), u"to"_s);
-        QVERIFY(testsupport::runToEnd(load));
+        const bool loaded = testsupport::runToEnd(load);
+        if (refused || end == u"empty store"_s) {
+            QCOMPARE(loaded, refused);
+            QVERIFY(refused ? load.needsBackup() && !load.data() : load.errorText().contains(u"reinstall"_s));
+            return;
+        }
+        QVERIFY(loaded);
         const QByteArray cached = readFile(load.rootFolder() + u"/Documents/Contacts.data"_s);
         if (hangsUp)
             phone.fault = Fault::DropMidWrite;
@@ -458,7 +439,7 @@ private slots:
     void intoABackupAndBackAgain()
     {
         const TempDataFolder data;
-        Phone p(true);
+        Phone p;
         fixtures::BackupFixture made(p.dir.filePath(u"made"_s));
         made.newerLayout = true;
         made.addFilesBelow(kViber, p.folder());
