@@ -52,21 +52,19 @@ struct Bench
         backup->newerLayout = newer;
     }
     // inGroup: laid out as current versions keep it: the store in the app group, its last
-    // commit only in the write-ahead log, an older store left in the app, contact pictures
-    // in the group, files among the file messages, and the owner in the group's settings.
+    // commit only in the write-ahead log, an older store left in the app, files among the file
+    // messages, and the owner in the group's settings.
     void addStore(fixtures::StorePlan plan, bool inGroup = false)
     {
         // A record whose name climbs out of every folder; the backup carries it too.
         const qint64 m = plan.addMessage(u"evil"_s, plan.chat(u"ann"_s).pk, 0, u"received"_s, QString()).pk;
         plan.addAttachment(u"evil"_s, m, u"picture"_s, u"../../../../evil.jpg"_s);
         fixtures::writeStore(plan, source(), fixtures::StoreLayout::Phone);
-        QVERIFY(testsupport::writeFile(source() + u"/Documents/ViberIcons/ann-icon.jpg"_s, "avatar"));
         const QString store = source() + u"/Documents/Contacts.data"_s;
-        QString in = kViber, storeName = u"Documents/Contacts.data"_s, icons = u"Documents/ViberIcons/"_s;
+        QString in = kViber, storeName = u"Documents/Contacts.data"_s;
         if (inGroup) {
             backup->addFile(kViber, storeName, readFile(store), 1000);
-            in = kGroupDomain, storeName = u"com.viber/database/Contacts.data"_s,
-            icons = u"com.viber/ViberIcons/"_s;
+            in = kGroupDomain, storeName = u"com.viber/database/Contacts.data"_s;
             Sqlite3DB db; // open while the backup is taken
             db.openThrow(store, Sqlite3DB::ReadWrite);
             db.execThrow(u"PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
@@ -84,9 +82,7 @@ struct Bench
         for (QDirIterator it(source(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
             QString name = QDir(source()).relativeFilePath(it.next());
             const QByteArray bytes = readFile(it.filePath());
-            if (name.startsWith(u"Documents/ViberIcons/"_s))
-                backup->addFile(in, icons + it.fileName(), bytes);
-            else if (inGroup && name == u"Documents/Attachments/doc.pdf"_s)
+            if (inGroup && name == u"Documents/Attachments/doc.pdf"_s)
                 backup->addFile(kViber, u"Documents/FileMessages/doc.pdf"_s, bytes);
             else if (!name.startsWith(u"Documents/Contacts.data"_s) || !inGroup)
                 backup->addFile(kViber, name, bytes);
@@ -578,7 +574,6 @@ private slots:
         QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p1.jpg"_s)),
                  readFile(m_media.filePath(u"DCIM/100APPLE/IMG_0001.JPG"_s)));
         QVERIFY(!QFileInfo::exists(bench.tmp.filePath(u"evil.jpg"_s)));
-        QCOMPARE(readFile(bench.cached(u"Documents/ContactIcons/4915111111111.jpg"_s)), "avatar");
 
         // A second run keeps what the cache holds and copies the store again.
         QVERIFY(testsupport::writeFile(bench.cached(u"Documents/Attachments/p2.jpg"_s), "kept"));
