@@ -170,7 +170,6 @@ private slots:
         QCOMPARE(b.backup(messages), Outcome::Succeeded);
         QCOMPARE(b.reporter->successes.join(u'|'),
                  u"Successfully backed up %1 messages."_s.arg(writable) + skipped);
-        QCOMPARE(b.reporter->details.last(), u"Messages: %1/%1"_s.arg(writable + 2));
         const ViberDataPtr copy = LocalDatabases::load(b.folder);
         QCOMPARE(fixtures::messageContent(*copy), fixtures::messageContent(*source));
         QCOMPARE(attachmentFiles(*copy), attachmentFiles(*source));
@@ -416,10 +415,7 @@ private slots:
                      end == u"cancelled"_s ? Outcome::Cancelled : Outcome::Failed);
             const QString error = db.reporter->errors.join(u'|');
             QVERIFY(db.reporter->successes.isEmpty());
-            QVERIFY2(end == u"cancelled"_s ? error.isEmpty()
-                                           : error.startsWith(u"Nothing was deleted from %1. "_s.arg(
-                                                 QDir::toNativeSeparators(db.store()))) &&
-                                                 error.contains(u"location rows are kept"_s),
+            QVERIFY2(end == u"cancelled"_s ? error.isEmpty() : error.contains(u"location rows are kept"_s),
                      qPrintable(error));
             QCOMPARE(fixtures::storeRows(db.store()), rows);
             return;
