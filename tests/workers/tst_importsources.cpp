@@ -1,3 +1,4 @@
+#include "app/DataFolder.h"
 #include "itunes/BackupWriteJournal.h"
 #include "support/BackupFixtures.h"
 #include "support/CurrentStoreFixtures.h"
@@ -18,6 +19,7 @@
 #include "workers/IOSMobileRestoreThread.h"
 #include "workers/IOSRestoreViberMsgThread.h"
 #include "workers/LoadViberMsgThread.h"
+#include "workers/SourceLoading.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -546,15 +548,11 @@ private slots:
         QTest::newRow("current Viber, app group") << false << true;
     }
 
-    // Every record and every file the records name arrive in the cache, nothing outside it. What
-    // an encrypted backup's load decrypts is the user's alone, under a umask that would open it
-    // to all.
+    // Every record and every file the records name arrive in the cache, nothing outside it.
     void load()
     {
         QFETCH(bool, encrypted);
         QFETCH(bool, newer);
-        const mode_t oldMask = ::umask(0);
-        const auto restoreMask = qScopeGuard([&] { ::umask(oldMask); });
         Bench bench(encrypted, newer);
         const bool inGroup = QTest::currentDataTag() == "current Viber, app group"_ba;
         bench.addStore(fixtures::sampleStore(), inGroup);
@@ -563,8 +561,6 @@ private slots:
             bench.backup->addFile(u"MediaDomain"_s, u"Media/"_s + file, readFile(m_media.filePath(file)));
         QCOMPARE(bench.run(), Outcome::Succeeded);
         QVERIFY(bench.worker->successText().isEmpty() && bench.worker->storeLoaded());
-        const QStringList open = notPrivate(bench.worker->cacheFolder());
-        QVERIFY2(!encrypted || (open.size() == 1 && open[0].toInt() > 20), qPrintable(open.join(u'\n')));
         const ViberDataPtr source = bench.load(bench.source()),
                            cache = bench.load(bench.worker->viberCacheFolder());
         QCOMPARE(fixtures::messageContent(*cache), fixtures::messageContent(*source));
@@ -584,6 +580,45 @@ private slots:
         QCOMPARE(readFile(bench.cached(u"Documents/Attachments/p2.jpg"_s)), "kept");
         QCOMPARE(fixtures::messageContent(*bench.load(bench.worker->viberCacheFolder())),
                  fixtures::messageContent(*source));
+    }
+
+    // What an encrypted backup's load decrypts is the user's alone from its creation on
+    // (checked with a umask that would open it to all), lives only while its records
+    // are used, and is gone after a failed load too.
+    void decryptedFilesArePrivateAndGoWhenUnused_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("records dropped") << u"dropped"_s;
+        QTest::newRow("failed") << u"failed"_s;
+    }
+    void decryptedFilesArePrivateAndGoWhenUnused()
+    {
+        QFETCH(QString, end);
+        TempDataFolder profile;
+        const mode_t oldMask = ::umask(0);
+        const auto restoreMask = qScopeGuard([&] { ::umask(oldMask); });
+        Bench bench(true, true);
+        bench.addStore(fixtures::sampleStore(), true);
+        bench.prepare();
+        // The attachments' loop is not fatal; a store that cannot be read is.
+        const auto *store = bench.manifest.findNode(u"AppDomainGroup/group.viber.share.container/"
+                                                    "com.viber/database/Contacts.data"_s);
+        if (end == u"failed"_s)
+            QVERIFY(QFile::resize(bench.manifest.dataFilePath(store->record()), 4096));
+        const QString caches = dataFolder().filePath(u"itunes_cache"_s);
+        QStringList seen;
+        const SourceLoading::Runner run = [&](WorkerThread &worker, const QString &) {
+            const bool ok = testsupport::runToEnd(worker);
+            seen = notPrivate(caches);
+            return ok;
+        };
+        ViberDataPtr data = SourceLoading::loadITunesBackup(bench.manifest, run);
+        QCOMPARE(bool(data), end == u"dropped"_s);
+        if (data) {
+            QVERIFY2(seen.value(0).toInt() > 20 && seen.size() == 1, qPrintable(seen.join(u'\n')));
+            data.reset();
+        }
+        QCOMPARE(notPrivate(caches), QStringList(u"0"_s));
     }
 
     // A desktop history of either layout arrives whole in a local database through the
