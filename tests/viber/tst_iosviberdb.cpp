@@ -111,24 +111,6 @@ private slots:
         QCOMPARE(again.layout().participants().table, u"Z_4PHONENUMINDEXES"_s);
         QCOMPARE(fixtures::filesBelow(dir.path()), files);
     }
-    void loadReportsProgressAndStopsWhenAsked()
-    {
-        IOSViberDb db(QDir(m_template->root()), kFile);
-        QList<int> seen;
-        db.setLoadProgress([&](int percent) { seen << percent; });
-        const qint64 all = db.load()->messages.size();
-        QVERIFY(all > 0 && seen.first() == 0 && seen.last() == 100);
-        QVERIFY(std::is_sorted(seen.cbegin(), seen.cend()));
-        // A cancel raised from the callback ends the read; the store is not left open.
-        db.setLoadProgress([](int percent) {
-            if (percent > 0)
-                throw -1;
-        });
-        QVERIFY_THROWS_EXCEPTION(int, db.load());
-        QVERIFY(!db.isOpen());
-        db.setLoadProgress({});
-        QCOMPARE(db.load()->messages.size(), all);
-    }
     void sampleStore_data()
     {
         // A record of the sample and what a load makes of it; "-": not loaded. Persons:
