@@ -13,11 +13,9 @@
 
 using namespace Qt::StringLiterals;
 
-// Stores as a damaged phone, a careless tool or an attacker leaves them: columns of
-// the wrong type, keys at the ends of their range, references in circles or to
-// nothing, a store another program holds locked, one the user may not write, one
-// swamped with orphan rows. Loading reads what it can or refuses with a sentence
-// naming the file; it never crashes, never hangs and never changes the store.
+// Stores as a damaged phone, a careless tool or an attacker leaves them. Loading reads what
+// it can or refuses with a sentence naming the file; it never crashes, never hangs and
+// never changes the store.
 
 namespace {
 

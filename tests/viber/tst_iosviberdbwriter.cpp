@@ -56,8 +56,8 @@ private slots:
     void rowsFollowTheTargetLayout_data()
     {
         QTest::addColumn<fixtures::StoreLayout>("layout");
-        QTest::newRow("template layout") << fixtures::StoreLayout::Template;
-        QTest::newRow("phone layout") << fixtures::StoreLayout::Phone;
+        QTest::newRow("template") << fixtures::StoreLayout::Template;
+        QTest::newRow("phone") << fixtures::StoreLayout::Phone;
     }
     void rowsFollowTheTargetLayout()
     {

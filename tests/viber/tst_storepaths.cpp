@@ -102,31 +102,6 @@ private slots:
         const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
         QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
     }
-    void findStoreFile_data()
-    {
-        QTest::addColumn<QString>("store"); // where the store lies below the chosen folder
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("root"); // "" when nothing is found
-        QTest::addColumn<QString>("file");
-        QTest::newRow("app container")
-            << u"c/Documents/Contacts.data"_s << u"c"_s << u"c"_s << u"Documents/Contacts.data"_s;
-        QTest::newRow("store alone") << u"s/Contacts.data"_s << u"s"_s << u"s"_s << u"Contacts.data"_s;
-        QTest::newRow("group container") << u"g/com.viber/database/Contacts.data"_s << u"g"_s << u"g"_s
-                                         << u"com.viber/database/Contacts.data"_s;
-        QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
-    }
-    void findStoreFile()
-    {
-        QFETCH(QString, store);
-        QFETCH(QString, chosen);
-        QFETCH(QString, root);
-        QTemporaryDir dir;
-        QVERIFY(testsupport::writeFile(dir.filePath(store), "db"));
-        QString foundRoot, file;
-        QCOMPARE(StorePaths::findStoreFile(dir.filePath(chosen), &foundRoot, &file), !root.isEmpty());
-        QCOMPARE(foundRoot, root.isEmpty() ? QString() : QDir(dir.filePath(root)).absolutePath());
-        QTEST(file, "file");
-    }
     void removeDeletesOnlyItsOwnFolder()
     {
         QVERIFY(testsupport::writeFile(parent().filePath(u"Doomed/Documents/Attachments/p.jpg"_s), {}));
