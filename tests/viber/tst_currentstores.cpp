@@ -24,12 +24,11 @@ namespace {
 
 const QString kFile = QString::fromLatin1(fixtures::kStoreFileName);
 
-// A store of plan in a folder of its own: a current one, or (local) this program's own
-// empty template to copy into.
+// A store of plan in a folder of its own, by kind: "local" (this program's, empty, to copy
+// into), "empty phone", "template", "phone", the current stores "join" and "column", or
+// "older" (members of 2016-2017).
 struct Store
 {
-    // kind: "local" (this program's, empty), "empty phone", "template", "phone", the
-    // current stores "join" and "column", or "older" (members of 2016-2017).
     explicit Store(const QString &kind, const fixtures::StorePlan &p = fixtures::sampleStore()) : plan(p)
     {
         if (kind == u"local")
@@ -113,9 +112,8 @@ private slots:
     void readsEveryMemberStore_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("join table") << u"join"_s;
-        QTest::newRow("message column") << u"column"_s;
-        QTest::newRow("older members") << u"older"_s;
+        for (const QString &kind : {u"join"_s, u"column"_s, u"older"_s})
+            QTest::newRow(qPrintable(kind)) << kind;
     }
     void readsEveryMemberStore()
     {
@@ -150,9 +148,6 @@ private slots:
         QCOMPARE(content, expected);
         QVERIFY2(data->account.balances(), qPrintable(data->account.imbalances().join(u"; "_s)));
         QCOMPARE(data->account.leftOutTotal(), 3); // the sample's broken rows, as in a phone's layout
-        QCOMPARE(MessageText::chatTitle(data->chats.value(s.plan.chat(u"group"_s).pk)) + u", "_s +
-                     MessageText::chatTitle(data->chats.value(s.plan.chat(u"empty"_s).pk)),
-                 u"News (Channel), My Notes"_s);
     }
     void shown_data()
     {
@@ -214,25 +209,18 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("incoming") << u"incoming"_s << int(ViberCallTypeIncoming) << u"Incoming Call (1:05)"_s;
-        QTest::newRow("video") << u"Incoming_With_Video"_s << int(ViberCallTypeIncomingVideo)
-                               << u"Incoming Video Call (1:05)"_s;
-        QTest::newRow("out video") << u"outgoing_viber_with_video"_s << int(ViberCallTypeOutgoingVideo)
-                                   << u"Outgoing Video Call (1:05)"_s;
-        QTest::newRow("viber out") << u"outgoing_viber_out"_s << int(ViberCallTypeOutgoingViberOut)
-                                   << u"Viber Out Call (1:05)"_s;
-        QTest::newRow("missed video")
-            << u"missed_with_video"_s << int(ViberCallTypeMissedVideo) << u"Missed Video Call"_s;
-        QTest::newRow("outgoing") << u"OUTGOING_VIBER"_s << int(ViberCallTypeOutgoing)
-                                  << u"Outgoing Call (1:05)"_s;
-        QTest::newRow("unknown") << u"conference"_s << int(ViberCallTypeUnknown) << u"Unknown Call"_s;
+        QTest::newRow("incoming") << u"incoming"_s << int(ViberCallTypeIncoming);
+        QTest::newRow("video") << u"Incoming_With_Video"_s << int(ViberCallTypeIncomingVideo);
+        QTest::newRow("out video") << u"outgoing_viber_with_video"_s << int(ViberCallTypeOutgoingVideo);
+        QTest::newRow("viber out") << u"outgoing_viber_out"_s << int(ViberCallTypeOutgoingViberOut);
+        QTest::newRow("missed video") << u"missed_with_video"_s << int(ViberCallTypeMissedVideo);
+        QTest::newRow("outgoing") << u"OUTGOING_VIBER"_s << int(ViberCallTypeOutgoing);
+        QTest::newRow("unknown") << u"conference"_s << int(ViberCallTypeUnknown);
     }
     void callKinds()
     {
         QFETCH(QString, stored);
         QFETCH(int, kind);
-        QFETCH(QString, text);
         QCOMPARE(int(callTypeFromStoreText(stored)), kind);
         // The writer's duplicate test reads kinds in SQL: it must agree with the reader.
         Sqlite3DB db;
@@ -242,12 +230,8 @@ private slots:
                 .addTextParam(stored));
         QVERIFY(c.moveNext());
         QCOMPARE(c.getIntAt(0), kind);
-        _ViberCall call;
-        call.type = ViberCallType(kind);
-        call.duration = 65;
-        QCOMPARE(MessageText::callText(&call), text);
         QVERIFY(kind == int(ViberCallTypeUnknown) ||
-                callTypeFromStoreText(callTypeToStoreText(call.type)) == call.type);
+                callTypeFromStoreText(callTypeToStoreText(ViberCallType(kind))) == ViberCallType(kind));
     }
     // Records of one layout merged into another: everything arrives, and a second run
     // finds it all present and writes nothing.
@@ -290,14 +274,14 @@ private slots:
             QVERIFY(toCurrent || !c->messages.isEmpty());
         if (current) {
             // Nothing of the new kinds is lost: the copy shows them as the source does.
-            QStringList shown, expected;
-            for (const _ViberMsg *m : std::as_const(back->messages))
-                shown << MessageText::plainText(m);
-            for (const _ViberMsg *m : all)
-                expected << MessageText::plainText(m);
-            shown.sort();
-            expected.sort();
-            QCOMPARE(shown, expected);
+            const auto shown = [](const QList<_ViberMsg *> &messages) {
+                QStringList texts;
+                for (const _ViberMsg *m : messages)
+                    texts << MessageText::plainText(m);
+                texts.sort();
+                return texts;
+            };
+            QCOMPARE(shown(back->messages.values()), shown(all));
         }
         if (toCurrent) {
             // New rows take keys after the app's, the index finds them, the key counters
@@ -399,8 +383,6 @@ private slots:
         const QStringList files = fixtures::filesBelow(folder);
         const ViberDataPtr before = IOSViberDb(QDir(folder), QFileInfo(real).fileName()).load();
         QCOMPARE(fixtures::filesBelow(folder), files);
-        QCOMPARE(chatKind(before->chats.value(1)), ViberChatKind::MyNotes);
-        QVERIFY(before->calls.isEmpty());
         QStringList got;
         for (const _ViberMsg *m : std::as_const(before->messages)) {
             got << u"%1 %2 %3 %4 %5 %6"_s.arg(m->chat->id)

@@ -56,8 +56,8 @@ private slots:
     void rowsFollowTheTargetLayout_data()
     {
         QTest::addColumn<fixtures::StoreLayout>("layout");
-        QTest::newRow("template layout") << fixtures::StoreLayout::Template;
-        QTest::newRow("phone layout") << fixtures::StoreLayout::Phone;
+        QTest::newRow("template") << fixtures::StoreLayout::Template;
+        QTest::newRow("phone") << fixtures::StoreLayout::Phone;
     }
     void rowsFollowTheTargetLayout()
     {
@@ -113,75 +113,48 @@ private slots:
                 QStringList({u"Ann"_s, hex(t.ann.other), hex(t.chat.other), hex(att.other), u"NULL"_s})
                     .join(u'|'));
     }
-    void duplicateWindow_data()
+    void duplicates_data()
     {
-        QTest::addColumn<double>("offset");
-        QTest::addColumn<qint64>("token");
+        QTest::addColumn<qint64>("token");    // of both messages; 0 is no token
+        QTest::addColumn<double>("offset");   // of the second message's date
+        QTest::addColumn<QString>("differs"); // what else the second message changes of the first
         QTest::addColumn<bool>("duplicate");
-        QTest::newRow("59 s later is the same message") << 59.0 << qint64(42) << true;
-        QTest::newRow("59 s earlier is the same message") << -59.0 << qint64(42) << true;
-        QTest::newRow("61 s later is another message") << 61.0 << qint64(42) << false;
-        QTest::newRow("61 s earlier is another message") << -61.0 << qint64(42) << false;
-        QTest::newRow("same time, other token") << 0.0 << qint64(43) << false;
+        QTest::newRow("59 s later is the same message") << qint64(42) << 59.0 << QString() << true;
+        QTest::newRow("59 s earlier is the same message") << qint64(42) << -59.0 << QString() << true;
+        QTest::newRow("61 s later is another message") << qint64(42) << 61.0 << QString() << false;
+        QTest::newRow("61 s earlier is another message") << qint64(42) << -61.0 << QString() << false;
+        QTest::newRow("same time, other token") << qint64(42) << 0.0 << u"token"_s << false;
+        // Token 0 is no token: a message without one is only told apart by the rest.
+        QTest::newRow("no token, same second") << qint64(0) << 0.8 << QString() << true;
+        QTest::newRow("no token, next second") << qint64(0) << 1.8 << QString() << false;
+        for (const QString &differs : {u"text"_s, u"sender"_s, u"kind"_s, u"chat"_s})
+            QTest::addRow("no token, other %s", qPrintable(differs)) << qint64(0) << 0.0 << differs << false;
     }
-    void duplicateWindow()
+    void duplicates()
     {
-        QFETCH(double, offset);
         QFETCH(qint64, token);
-        QFETCH(bool, duplicate);
-        Target t;
-        _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"a"_s, 710000000.25, 42);
-        t.r.attachment(first, ViberMsgTypePicture, u"p.jpg"_s);
-        _ViberMsg &second =
-            t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"b"_s, 710000000.25 + offset, token);
-        const qint64 firstKey = t.merge(first);
-        const qint64 firstAtt = t.attKey;
-        QVERIFY(firstAtt > 0);
-
-        qint64 found = 99;
-        QCOMPARE(t.db.findDuplicateMessage(second.token, second.date, found) == firstKey, duplicate);
-        QCOMPARE(found, duplicate ? firstAtt : 99); // only a found message sets the attachment key
-        // A duplicate hands back the attachment already there, so that its files can still be copied.
-        QCOMPARE(t.merge(second) == 0, duplicate);
-        QCOMPARE(t.attKey, duplicate ? firstAtt : 0);
-        QCOMPARE(t.rows(u"select count(*) from ZVIBERMESSAGE"_s), duplicate ? u"1"_s : u"2"_s);
-    }
-    void tokenlessDuplicates_data()
-    {
-        QTest::addColumn<QString>("differs"); // what the second message changes of the first
-        QTest::addColumn<bool>("duplicate");
-        QTest::newRow("same second") << u"later within the second"_s << true;
-        QTest::newRow("next second") << u"date"_s << false;
-        QTest::newRow("text") << u"text"_s << false;
-        QTest::newRow("sender") << u"sender"_s << false;
-        QTest::newRow("kind") << u"kind"_s << false;
-        QTest::newRow("chat") << u"chat"_s << false;
-    }
-    void tokenlessDuplicates()
-    {
+        QFETCH(double, offset);
         QFETCH(QString, differs);
         QFETCH(bool, duplicate);
-        // Token 0 is no token: a message without one is only told apart by the rest.
         Target t;
         _ViberPerson &bob = t.r.person(u"+222"_s);
         qint64 counter = -1;
         QVERIFY(t.db.insertPerson(counter, &bob) > 0); // a sender the store knows
-        _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.1, 0);
-        _ViberMsg &second = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.9, 0);
-        if (differs == u"date")
-            second.date += 1;
-        else if (differs == u"text")
-            second.text = u"ho"_s;
-        else if (differs == u"sender")
-            second.person = &bob;
-        else if (differs == u"kind")
+        _ViberMsg &first = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"hi"_s, 7e8 + 0.1, token);
+        t.r.attachment(first, ViberMsgTypePicture, u"p.jpg"_s);
+        _ViberMsg &second =
+            t.r.message(differs == u"chat" ? t.r.chat({&bob}) : t.chat, differs == u"sender" ? &bob : &t.ann,
+                        ViberMsgStateReceived, differs == u"text" ? u"ho"_s : u"hi"_s, 7e8 + 0.1 + offset,
+                        differs == u"token" ? token + 1 : token);
+        if (differs != u"kind")
             t.r.attachment(second, ViberMsgTypePicture, u"p.jpg"_s);
         const qint64 firstKey = t.merge(first);
-        QVERIFY(firstKey > 0);
-        const qint64 chatKey =
-            differs == u"chat" ? t.db.insertChat(counter, &t.r.chat({&bob})) : t.merger.chatKey();
-        qint64 att = 7;
-        QCOMPARE(t.db.findTokenlessDuplicate(chatKey, &second, att), duplicate ? firstKey : 0);
+        const qint64 firstAtt = t.attKey;
+        QVERIFY(firstKey > 0 && firstAtt > 0);
+        // A duplicate hands back the attachment already there, so that its files can still be copied.
+        QCOMPARE(t.merge(second) == 0, duplicate);
+        QCOMPARE(t.attKey == firstAtt, duplicate);
+        QCOMPARE(t.rows(u"select count(*) from ZVIBERMESSAGE"_s), duplicate ? u"1"_s : u"2"_s);
     }
     void oneToOneChatNeverMatchesAGroup_data()
     {
@@ -301,12 +274,8 @@ private slots:
         bool present = false;
         QCOMPARE(t.db.insertCall(counter, in.call, &present), inKey);
         QVERIFY(present);
-        // One line per person, reused, with the count and the latest call.
-        t.db.refreshRecentsLines();
         QCOMPARE(t.rows(u"select ZCALLTYPE, Z_ENT from ZRECENT order by Z_PK"_s),
                  u"incoming|8, missed|8, outgoing_viber|8"_s);
-        QCOMPARE(t.rows(u"select Z_ENT, ZCOUNT, ZDATE, ZCALLTYPE from ZRECENTSLINE"_s),
-                 u"9|3|700000050|missed"_s);
         QCOMPARE(t.rows(u"select count(*) from ZPHONENUMBERINDEX"_s), u"1"_s);
 
         // Without a person there is nobody to file the call under.
@@ -377,31 +346,18 @@ private slots:
                  u"0 new, %1 present, 2 skipped"_s.arg(writable));
         QCOMPARE(fixtures::storeRows(t.db.fullPath()), rows);
     }
-    void summaryColumns()
+    void keyCountersAndUrls()
     {
         Target t(fixtures::StoreLayout::Phone);
-        _ViberMsg &older = t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"older"_s, 7e8, 1);
-        _ViberMsg &latest = t.r.message(t.chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 100, 2);
-        t.r.attachment(latest, ViberMsgTypePicture, u"p.jpg"_s).other =
+        t.merge(t.r.message(t.chat, &t.ann, ViberMsgStateReceived, u"older"_s, 7e8, 1));
+        _ViberMsg &picture = t.r.message(t.chat, nullptr, ViberMsgStateSend, QString(), 7e8 + 100, 2);
+        t.r.attachment(picture, ViberMsgTypePicture, u"p.jpg"_s).other =
             tinykv::serialize({{u"ZURL"_s, u"assets-library://p"_s}});
-        latest.other = tinykv::serialize({{u"ZRANGES"_s, QByteArray("rr")}});
-        t.db.execThrow(u"BEGIN"_s);
-        t.merge(older);
-        t.merge(latest);
+        t.merge(picture);
         qint64 zuid = -1;
-        const qint64 quiet = t.db.insertChat(zuid, &t.r.chat({}, u"G-quiet"_s)); // no messages: no summary
-        t.db.refreshLastMessages();
+        t.db.insertChat(zuid, &t.r.chat({}, u"G-quiet"_s));
         t.db.refreshPrimaryKeyMax();
         t.db.clearAttachmentUrl(t.attKey);
-        t.db.refreshConversationDates();
-        t.db.execThrow(u"COMMIT"_s);
-        QCOMPARE(
-            t.rows(
-                u"select ZLASTMESSAGETOKEN, ZLASTMESSAGESENDER, ZDATE, ZLASTMESSAGETYPE, ZLASTMESSAGERANGES, "
-                u"ZLASTMESSAGEEMOTICONSRANGES from ZCONVERSATION where Z_PK in (%1, %2) order by Z_PK"_s
-                    .arg(t.merger.chatKey())
-                    .arg(quiet)),
-            u"2|NULL|700000100|picture|7272|NULL, NULL|NULL|NULL|NULL|NULL|NULL"_s);
         QCOMPARE(
             t.rows(
                 u"select group_concat(Z_NAME || '=' || ifnull(Z_MAX, '-')) from (select * from Z_PRIMARYKEY "

@@ -8,15 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <limits>
-
 using namespace Qt::StringLiterals;
-using NameCheck = LocalDatabases::NameCheck;
 
-Q_DECLARE_METATYPE(LocalDatabases::NameCheck)
-
-// Every path built from a store name goes through these rules, and so do the names of
-// this program's own databases; the other suites rely on them and do not test an escape again.
+// Every path built from a store name goes through these rules; the other suites rely on
+// them and do not test an escape again. Removing one of this program's databases stays in its folder.
 class TestStorePaths : public QObject
 {
     Q_OBJECT
@@ -107,110 +102,9 @@ private slots:
         const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
         QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
     }
-    void names_data()
-    {
-        // Names the store expects for location pictures and stickers.
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected");
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        const auto location = [](const char *tag, double lat, double lon, const QString &expected) {
-            QTest::newRow(tag) << StorePaths::locationImageName(lat, lon) << expected;
-        };
-        location("location, one decimal", 48.1, 11.58, u"48.100000_11.jpg"_s);
-        location("location, eight significant digits", 48.123456789, 11.58, u"48.123457_11.jpg"_s);
-        location("location, no dot", 48.0, 11.0, u"480000_11.jpg"_s);
-        location("location, negative truncated toward zero", -33.8688, -151.2093, u"-33.868800_-151.jpg"_s);
-        location("location, longitude not a number", 10.5, nan, u"10.500000_0.jpg"_s);
-        const auto sticker = [](const char *tag, const QString &id, const QString &expected) {
-            QTest::newRow(tag) << StorePaths::stickerRelativePath(id) << expected;
-        };
-        sticker("sticker", u"1234"_s, u"1200/100/00001234.png"_s);
-        sticker("sticker below a hundred", u"5"_s, u"0/100/00000005.png"_s);
-        sticker("sticker, nine digits", u"123456789"_s, u"123456700/100/123456789.png"_s);
-        sticker("sticker, not a number", u"abc"_s, u"0/100/00000abc.png"_s);
-    }
-    void names()
-    {
-        QFETCH(QString, name);
-        QTEST(name, "expected");
-    }
-    void findStoreFile_data()
-    {
-        QTest::addColumn<QString>("store"); // where the store lies below the chosen folder
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("root"); // "" when nothing is found
-        QTest::addColumn<QString>("file");
-        QTest::newRow("app container")
-            << u"c/Documents/Contacts.data"_s << u"c"_s << u"c"_s << u"Documents/Contacts.data"_s;
-        QTest::newRow("its Documents")
-            << u"c/Documents/Contacts.data"_s << u"c/Documents"_s << u"c"_s << u"Documents/Contacts.data"_s;
-        QTest::newRow("store alone") << u"s/Contacts.data"_s << u"s"_s << u"s"_s << u"Contacts.data"_s;
-        QTest::newRow("group container") << u"g/com.viber/database/Contacts.data"_s << u"g"_s << u"g"_s
-                                         << u"com.viber/database/Contacts.data"_s;
-        QTest::newRow("the store file")
-            << u"s/Contacts.data"_s << u"s/Contacts.data"_s << u"s"_s << u"Contacts.data"_s;
-        QTest::newRow("nothing") << u"n/Documents/other.data"_s << u"n"_s << QString() << QString();
-        QTest::newRow("another file")
-            << u"n/Documents/other.data"_s << u"n/Documents/other.data"_s << QString() << QString();
-    }
-    void findStoreFile()
-    {
-        QFETCH(QString, store);
-        QFETCH(QString, chosen);
-        QFETCH(QString, root);
-        QTemporaryDir dir;
-        QVERIFY(testsupport::writeFile(dir.filePath(store), "db"));
-        QString foundRoot, file;
-        QCOMPARE(StorePaths::findStoreFile(dir.filePath(chosen), &foundRoot, &file), !root.isEmpty());
-        QCOMPARE(foundRoot, root.isEmpty() ? QString() : QDir(dir.filePath(root)).absolutePath());
-        QTEST(file, "file");
-    }
-
-    void nameRule_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<NameCheck>("check");
-        QTest::newRow("blanks around are dropped")
-            << u"  Work 2024 \t"_s << u"Work 2024"_s << NameCheck::Valid;
-        QTest::newRow("blanks only") << u" \t "_s << QString() << NameCheck::Empty;
-        QTest::newRow("unicode, dots inside") << u"Семья.b 😀"_s << u"Семья.b 😀"_s << NameCheck::Valid;
-        for (const QChar bad : u"/\\:*?\"<>|\n\r\t"_s) {
-            const QString name = u'a' + bad + u'b';
-            QTest::addRow("contains U+%04X", bad.unicode()) << name << name << NameCheck::Invalid;
-        }
-        // These name the databases folder itself or its parent.
-        QTest::newRow("dot") << u"."_s << u"."_s << NameCheck::Invalid;
-        QTest::newRow("dot dot") << u" .. "_s << u".."_s << NameCheck::Invalid;
-    }
-    void nameRule()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, name);
-        QCOMPARE(LocalDatabases::normalizedName(typed), name);
-        QTEST(LocalDatabases::checkName(name), "check");
-    }
-    void foldersWithAStoreAreDatabases()
-    {
-        const QString store = QString::fromLatin1(LocalDatabases::kStoreFileName);
-        for (const QString &name : {u"beta"_s, u"Alpha"_s})
-            QVERIFY(touch(name + u'/' + store));
-        QVERIFY(parent().mkpath(u"no store/Documents"_s) && parent().mkpath(u"store a folder/"_s + store));
-        QVERIFY(touch(u"file"_s));
-        // Opening a folder creates its store, and so makes it a database.
-        const QString gamma = parent().filePath(u"gamma"_s);
-        QVERIFY(QDir().mkpath(gamma + u"/Documents"_s) && !LocalDatabases::isDatabaseFolder(gamma));
-        QVERIFY(LocalDatabases::load(gamma)->messages.isEmpty());
-        const QStringList names = LocalDatabases::names(parent());
-        QCOMPARE(names, QStringList({u"Alpha"_s, u"beta"_s, u"gamma"_s}));
-        QVERIFY(!LocalDatabases::isDatabaseFolder(QString()));
-        // A name typed in another letter case is the existing database.
-        QCOMPARE(LocalDatabases::existingName(names, u"GAMMA"_s), u"gamma"_s);
-        QCOMPARE(LocalDatabases::existingName(names, u"beta2"_s), QString());
-    }
     void removeDeletesOnlyItsOwnFolder()
     {
-        QVERIFY(touch(u"Doomed/Documents/Attachments/p.jpg"_s));
+        QVERIFY(testsupport::writeFile(parent().filePath(u"Doomed/Documents/Attachments/p.jpg"_s), {}));
         QVERIFY(parent().mkpath(u"Other"_s));
         QString error;
         QVERIFY(LocalDatabases::remove(parent(), u"Doomed"_s, &error) && error.isEmpty());
@@ -226,10 +120,6 @@ private slots:
 private:
     QTemporaryDir m_dir; // "store", "outside" that links in the store lead to, and "databases"
     QDir parent() const { return QDir(m_dir.filePath(u"databases"_s)); }
-    bool touch(const QString &relative) const
-    {
-        return testsupport::writeFile(parent().filePath(relative), {});
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStorePaths)

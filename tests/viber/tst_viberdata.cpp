@@ -28,33 +28,11 @@ private slots:
             QCOMPARE(msgStateFromStoreText(msgStateToStoreText(state)), state);
         }
     }
-    void people()
+    void phoneDigits()
     {
-        _ViberPerson p;
-        p.name = u"Ann"_s;
-        p.phone = u"+123"_s;
-        QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"Ann(+123)/Ann"_s);
-        p.name.clear();
-        QCOMPARE(personLabel(&p) + u'/' + personDisplayName(&p), u"+123/+123"_s);
-        p.phone.clear();
-        p.name = u"  Bob \t"_s;
-        QCOMPARE(personLabel(&p), u"Bob"_s);
-        // A right-to-left name is isolated, so that it cannot carry the number with it.
-        p.name = u"محمد"_s;
-        p.phone = u"+123"_s;
-        QCOMPARE(personLabel(&p), u"\u2068محمد\u2069(+123)"_s);
-        for (const QString &text : {u"abc"_s, u"a\u202Eb"_s, u"שלום"_s, u"x\u2067y"_s,
-                                    QString::fromUcs4(U"\U00010900"), QString()}) {
-            const bool rtl = text.size() > 1 && text != u"abc"_s;
-            QCOMPARE(isolatedText(text), rtl ? QChar(0x2068) + text + QChar(0x2069) : text);
-        }
-        p.phone = u"+49 (171) 555-01"_s;
-        QCOMPARE(personPhoneNumber(&p), Q_INT64_C(4917155501));
-        p.phone = u"none"_s;
-        QCOMPARE(personPhoneNumber(&p), 0);
         // A number with letters is an account name and stays whole.
-        QCOMPARE(phoneDigits(u"+1 (555) 010-99"_s), u"155501099"_s);
-        QCOMPARE(phoneDigits(u"viber1"_s), u"viber1"_s);
+        QCOMPARE(::phoneDigits(u"+1 (555) 010-99"_s), u"155501099"_s);
+        QCOMPARE(::phoneDigits(u"viber1"_s), u"viber1"_s);
     }
     void outgoing()
     {
@@ -86,17 +64,16 @@ private slots:
         const QDateTime ref(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
         QCOMPARE(storeTimeToDateTime(1.9).toUTC(), ref.addSecs(1));
         QCOMPARE(storeTimeToDateTime(-0.5).toUTC(), ref);
-        QCOMPARE(storeTimeToDateTime(0).timeSpec(), Qt::LocalTime);
         QCOMPARE(storeTimeToMSecs(1.2345), Q_INT64_C(978307201234));
         QCOMPARE(msecsToStoreTime(Q_INT64_C(978307201500)), 1.5);
         QCOMPARE(unixSecsToStoreTime(978307260u), 60.0);
         QCOMPARE(unixSecsToStoreTime(978307100u), -100.0); // the 32-bit difference is negative
         // A corrupt store may hold NaN or absurd dates; they must not reach undefined casts.
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        QCOMPARE(storeTimeToMSecs(nan), 0);
-        QCOMPARE(storeTimeToMSecs(1e300), 0);
-        for (double far : {nan, 1e16, 9.2e18, -9.2e18, std::numeric_limits<double>::infinity()})
+        for (double far : {nan, 1e16, 1e300, 9.2e18, -9.2e18, std::numeric_limits<double>::infinity()}) {
+            QCOMPARE(storeTimeToMSecs(far), 0);
             QCOMPARE(storeTimeToDateTime(far), storeTimeToDateTime(0));
+        }
     }
     void extraColumns()
     {
@@ -120,14 +97,6 @@ private slots:
         // An empty map is the magic alone, and reading it clears what was there.
         QCOMPARE(tinykv::serialize({}), "tinykv");
         QVERIFY(tinykv::deserialize("tinykv", out) && out.isEmpty());
-
-        // The photo's asset id is read from the carried URL.
-        _ViberAtta a;
-        QCOMPARE(photoAssetId(&a), QString());
-        writeExtraColumns(&a, {{u"ZURL"_s, u"ASSETS-LIBRARY://asset/asset.JPG?id=ab12cd-34ef&ext=JPG"_s}});
-        QCOMPARE(photoAssetId(&a), u"AB12CD-34EF"_s);
-        writeExtraColumns(&a, {{u"ZURL"_s, u"file:///asset/x?id=1"_s}});
-        QCOMPARE(photoAssetId(&a), QString());
     }
     void extraColumnsDamaged_data()
     {
