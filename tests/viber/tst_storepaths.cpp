@@ -102,6 +102,16 @@ private slots:
         const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
         QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
     }
+    // A database's name never reaches a folder other than its own below the databases folder.
+    void nameRule()
+    {
+        QCOMPARE(LocalDatabases::normalizedName(u"  Work 2024 \t"_s), u"Work 2024"_s);
+        for (const QString &bad : {u"a/b"_s, u"a\\b"_s, u"."_s, u".."_s, u"a:b"_s, u"a\nb"_s})
+            QVERIFY2(LocalDatabases::checkName(bad) == LocalDatabases::NameCheck::Invalid, qPrintable(bad));
+        QVERIFY(LocalDatabases::checkName(QString()) == LocalDatabases::NameCheck::Empty);
+        QVERIFY(LocalDatabases::checkName(u"Семья.b 😀"_s) == LocalDatabases::NameCheck::Valid);
+        QCOMPARE(LocalDatabases::folderOf(QDir(u"/d"_s), u".."_s), QString());
+    }
     void removeDeletesOnlyItsOwnFolder()
     {
         QVERIFY(testsupport::writeFile(parent().filePath(u"Doomed/Documents/Attachments/p.jpg"_s), {}));
