@@ -249,8 +249,7 @@ void ExportMessagesJson::layMessage(QByteArray &out, const _ViberMsg &msg)
     const bool outgoing = isOutgoing(&msg);
     QString storeSystemType;
     QByteArray metadata;
-    // Keys are kept as UTF-8: most records name neither, and are passed over unread.
-    if (msg.other.contains("ZSYSTEMTYPE") || msg.other.contains("ZMETADATA")) {
+    if (mayHoldExtraColumn(&msg, {"ZSYSTEMTYPE", "ZMETADATA"})) {
         const QVariantMap columns = readExtraColumns(&msg);
         storeSystemType = columns.value(QStringLiteral("ZSYSTEMTYPE")).toString();
         const QString stored = columns.value(QStringLiteral("ZMETADATA")).toString();

@@ -127,10 +127,8 @@ MessageMetadata MessageMetadata::parse(const QString &json)
 
 MessageMetadata MessageMetadata::of(const _ViberMsg *msg)
 {
-    // The extra columns' keys are kept as UTF-8: a record naming neither column is
-    // passed over without reading them, since a search asks this of every message.
-    if (!msg || msg->other.isEmpty() ||
-        (!msg->other.contains(kMetadataKey) && !msg->other.contains(kClientFlagKey)))
+    // A search asks this of every message.
+    if (!mayHoldExtraColumn(msg, {kMetadataKey, kClientFlagKey}))
         return MessageMetadata();
     const QVariantMap columns = readExtraColumns(msg);
     MessageMetadata meta = parse(columns.value(QLatin1String(kMetadataKey)).toString());

@@ -281,6 +281,16 @@ QVariantMap readExtraColumns(const _ViberEntity *record)
     return record->other.isEmpty() ? QVariantMap() : tinykv::deserialize(record->other);
 }
 
+bool mayHoldExtraColumn(const _ViberEntity *record, std::initializer_list<const char *> columns)
+{
+    if (!record || record->other.isEmpty())
+        return false;
+    for (const char *column : columns)
+        if (record->other.contains(column))
+            return true;
+    return false;
+}
+
 void writeExtraColumns(_ViberEntity *record, const QVariantMap &columns)
 {
     QByteArray out;

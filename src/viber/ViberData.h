@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <initializer_list>
 #include <memory>
 
 // In-memory records of one loaded Viber store. Records are created by readers
@@ -263,6 +264,9 @@ double storeTimeOfToken(qint64 token);
 double unixSecsToStoreTime(quint32 unixSecs);
 
 QVariantMap readExtraColumns(const _ViberEntity *record);
+// False when record has none of the extra columns named, told from its bytes without
+// reading them (keys are kept as UTF-8): most records are passed over at that cost.
+bool mayHoldExtraColumn(const _ViberEntity *record, std::initializer_list<const char *> columns);
 void writeExtraColumns(_ViberEntity *record, const QVariantMap &columns);
 // Photo-library asset id from the extra column ZURL, upper case; "" when none.
 QString photoAssetId(const _ViberAtta *attachment);

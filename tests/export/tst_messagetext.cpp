@@ -90,6 +90,9 @@ private slots:
         notice(1, u"Trip"_s, {});
         notice(1, u"1%1 "_s + kSmile, u"A%2n%1"_s);
         notice(2, u"Bob"_s, u"Bob"_s);
+        // A desktop record's client flag tells an edited message; other bits do not.
+        for (const int flag : {64, 1})
+            writeExtraColumns(add(ViberMsgTypeText, u"fixed"_s), {{u"ClientFlag"_s, flag}});
         QStringList texts;
         for (const _ViberMsg *msg : f.messages())
             texts << MessageText::plainText(msg);
@@ -98,7 +101,7 @@ private slots:
                                      u"[UNKNOWN CALL]"_s, u"Outgoing Call (2:05)"_s, u"Missed Call"_s,
                                      u"You changed the group name to \"Trip\""_s,
                                      u"A%2n%1 changed the group name to \"1%1 "_s + kSmile + u"\""_s,
-                                     u"Bob joined"_s}));
+                                     u"Bob joined"_s, u"[Edited]\nfixed"_s, u"fixed"_s}));
     }
     void messageHtml_data()
     {
