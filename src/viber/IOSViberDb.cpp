@@ -558,6 +558,7 @@ ViberDataPtr IOSViberDb::load()
     QElapsedTimer timer;
     timer.start();
     StorePaths::forgetResolvedFolders();
+    const StorePaths::FolderListings listings;
     openForLoading();
     LoadContext ctx;
     ctx.progress = m_loadProgress;

@@ -1,10 +1,13 @@
 #include "StorePaths.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 
 #include <cmath>
+#include <optional>
 
 namespace StorePaths {
 
@@ -46,6 +49,55 @@ QHash<QString, bool> &resolvedFolders()
     return folders;
 }
 
+// What a folder listing tells of a name in it; Unsure where only a look at the file can.
+enum class Entry { Missing, File, Other, Unsure };
+
+struct Listing
+{
+    QHash<QString, Entry> entries;
+    // Names case-folded: on a file system that ignores case, a name the store spells
+    // otherwise still reaches a file, which a link may lead out of.
+    QSet<QString> folded;
+
+    Entry entry(const QString &name) const
+    {
+        const auto it = entries.constFind(name);
+        if (it != entries.constEnd())
+            return it.value();
+        return folded.contains(name.toCaseFolded()) ? Entry::Unsure : Entry::Missing;
+    }
+};
+
+using Listings = QHash<QString, std::optional<Listing>>;
+thread_local Listings *t_listings = nullptr;
+
+// The listing of folder, or none where it cannot be read (a folder that may be passed
+// through but not listed still lets a known name be looked at).
+const Listing *listingOf(const QString &folder)
+{
+    auto it = t_listings->find(folder);
+    if (it != t_listings->end())
+        return it->has_value() ? &**it : nullptr;
+    std::optional<Listing> listing;
+    const QFileInfo dir(folder);
+    if (!dir.exists() || dir.isReadable()) {
+        listing.emplace();
+        // The entries' kinds come with the listing; only a link costs a look of its own.
+        QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        while (entries.hasNext()) {
+            entries.next();
+            const QFileInfo info = entries.fileInfo();
+            const QString name = info.fileName();
+            listing->entries.insert(name, info.isSymLink() ? Entry::Unsure
+                                          : info.isFile()  ? Entry::File
+                                                           : Entry::Other);
+            listing->folded.insert(name.toCaseFolded());
+        }
+    }
+    it = t_listings->insert(folder, std::move(listing));
+    return it->has_value() ? &**it : nullptr;
+}
+
 bool isInside(const QString &root, const QString &canonical)
 {
     return canonical == root ||
@@ -78,6 +130,22 @@ void forgetResolvedFolders()
     resolvedFolders().clear();
 }
 
+FolderListings::FolderListings()
+{
+    if (!t_listings) {
+        t_listings = new Listings;
+        m_owner = true;
+    }
+}
+
+FolderListings::~FolderListings()
+{
+    if (m_owner) {
+        delete t_listings;
+        t_listings = nullptr;
+    }
+}
+
 QString fileInFolder(const QString &base, const char *folder, const QString &name, bool *isFile)
 {
     if (isFile)
@@ -105,6 +173,20 @@ QString fileInFolder(const QString &base, const char *folder, const QString &nam
         it = folders.insert(fileDir, resolvesInside(base, fileDir));
     if (!it.value())
         return QString();
+    if (const Listing *listing = t_listings ? listingOf(fileDir) : nullptr) {
+        switch (listing->entry(path.mid(fileDir.size() + 1))) {
+        case Entry::Missing:
+            return path;
+        case Entry::File:
+            if (isFile)
+                *isFile = true;
+            return path;
+        case Entry::Other:
+            return path;
+        case Entry::Unsure:
+            break;
+        }
+    }
     if (info.isSymLink() && !resolvesInside(base, path))
         return QString();
     if (isFile)

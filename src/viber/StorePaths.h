@@ -43,6 +43,20 @@ bool resolvesInside(const QString &base, const QString &path);
 // or writes a store starts by forgetting that, so that links made since count.
 void forgetResolvedFolders();
 
+// While one lives on a thread, fileInFolder answers from one listing of each folder
+// it meets instead of a look at each file, with the folders as they were when first
+// listed: a load asks of every attachment, and those looks were a fifth of its time.
+class FolderListings
+{
+public:
+    FolderListings();
+    ~FolderListings();
+    FolderListings(const FolderListings &) = delete;
+    FolderListings &operator=(const FolderListings &) = delete;
+
+private:
+    bool m_owner = false; // the outermost of nested ones keeps the listings
+};
 // Name of a shared location's map picture in kCustomLocationImage: "%1_%2.jpg" with
 // the latitude in 8 significant digits, padded with "0" to 6 decimals, and the
 // longitude truncated to an integer.

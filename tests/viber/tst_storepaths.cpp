@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 // Every path built from a store name goes through these rules; the other suites rely on
@@ -20,8 +22,8 @@ private slots:
     void initTestCase()
     {
         const QDir d(m_dir.path());
-        for (const QString &file :
-             {u"store-evil/x.jpg"_s, u"store/Documents/Attachments/p.jpg"_s, u"outside/secret.jpg"_s})
+        for (const QString &file : {u"store-evil/x.jpg"_s, u"store/Documents/Attachments/p.jpg"_s,
+                                    u"outside/secret.jpg"_s, u"store/Documents/Attachments/dir/d.jpg"_s})
             QVERIFY(testsupport::writeFile(d.filePath(file), {}));
         const std::pair<QString, QString> links[] = {
             {u"outside/secret.jpg"_s, u"Attachments/leak.jpg"_s},
@@ -76,31 +78,45 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("file");
         const QString attachments = QString::fromLatin1(StorePaths::kAttachments);
-        QTest::newRow("in its folder") << attachments << u"p.jpg"_s << true;
-        QTest::newRow("not yet on disk, nested") << attachments << u"new/deep.jpg"_s << true;
-        QTest::newRow("link inside the store") << attachments << u"alias.jpg"_s << true;
-        QTest::newRow("into the store file") << attachments << u"../Contacts.data"_s << false;
+        QTest::newRow("in its folder") << attachments << u"p.jpg"_s << true << true;
+        QTest::newRow("another case") << attachments << u"P.jpg"_s << true << false;
+        QTest::newRow("a folder") << attachments << u"dir"_s << true << false;
+        QTest::newRow("in a nested folder") << attachments << u"dir/d.jpg"_s << true << true;
+        QTest::newRow("not yet on disk, nested") << attachments << u"new/deep.jpg"_s << true << false;
+        QTest::newRow("link inside the store") << attachments << u"alias.jpg"_s << true << true;
+        QTest::newRow("into the store file") << attachments << u"../Contacts.data"_s << false << false;
         QTest::newRow("into another folder")
-            << QString::fromLatin1(StorePaths::kVoiceMessages) << u"../Attachments/p.jpg"_s << false;
-        QTest::newRow("sticker id climbing out") << QString::fromLatin1(StorePaths::kStickers)
-                                                 << StorePaths::stickerRelativePath(u"../../../x"_s) << false;
-        QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false;
+            << QString::fromLatin1(StorePaths::kVoiceMessages) << u"../Attachments/p.jpg"_s << false << false;
+        QTest::newRow("sticker id climbing out")
+            << QString::fromLatin1(StorePaths::kStickers) << StorePaths::stickerRelativePath(u"../../../x"_s)
+            << false << false;
+        QTest::newRow("link to a file outside") << attachments << u"leak.jpg"_s << false << false;
         // A folder beside the store whose name begins with the store's is not inside it.
-        QTest::newRow("link to a sibling named alike") << attachments << u"sibling.jpg"_s << false;
-        QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false;
+        QTest::newRow("link to a sibling named alike") << attachments << u"sibling.jpg"_s << false << false;
+        QTest::newRow("through a linked folder") << attachments << u"sub/secret.jpg"_s << false << false;
         QTest::newRow("folder itself a link out")
-            << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false;
+            << QString::fromLatin1(StorePaths::kContactIcons) << u"a.jpg"_s << false << false;
     }
     void fileInFolder()
     {
         QFETCH(QString, folder);
         QFETCH(QString, name);
         QFETCH(bool, taken);
-        StorePaths::forgetResolvedFolders();
+        QFETCH(bool, file);
         const QString root = m_dir.filePath(u"store"_s);
         const QString expected = taken ? root + u'/' + folder + u'/' + name : QString();
-        QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name), expected);
+        // Answered from a look at each file, and from the listings a load keeps.
+        for (const bool listed : {false, true}) {
+            StorePaths::forgetResolvedFolders();
+            std::optional<StorePaths::FolderListings> listings;
+            if (listed)
+                listings.emplace();
+            bool isFile = !file;
+            QCOMPARE(StorePaths::fileInFolder(root, folder.toLatin1().constData(), name, &isFile), expected);
+            QCOMPARE(isFile, file);
+        }
     }
     // A database's name never reaches a folder other than its own below the databases folder.
     void nameRule()
