@@ -352,7 +352,7 @@ QList<_ViberMsg *> CliApp::chosenMessages(const Source &source, const QCommandLi
     }
     if (messages.isEmpty())
         throw CliError(tr("IDS_CLI_NO_MESSAGES_%1").arg(source.name));
-    std::stable_sort(messages.begin(), messages.end(), msgDateLess);
+    sortByDate(messages);
     return messages;
 }
 

@@ -111,7 +111,7 @@ void ImportController::openOrCopy(const ViberDataPtr &data, bool toSelectedDb, _
 void ImportController::copyAll(const ViberDataPtr &data, bool toSelectedDb, const QString &proposedName)
 {
     QList<_ViberMsg *> messages = data->messages.values();
-    std::stable_sort(messages.begin(), messages.end(), msgDateLess);
+    sortByDate(messages);
     const _AbsDBItemNode *selected = m_window.selectedSource();
     const bool intoSelected = toSelectedDb && selected && selected->kind == ItemNodeLocalDb;
     m_localDb.copyIntoLocalDb(data, messages, intoSelected ? selected->text : proposedName);

@@ -25,10 +25,9 @@ constexpr int kChatPictureWidth = 32;
 
 // Messages of one source by date, ties in the store's order; the two directions are
 // exact mirrors.
-void sortByDate(QList<_ViberMsg *> &messages, Qt::SortOrder order)
+void sortInOrder(QList<_ViberMsg *> &messages, Qt::SortOrder order)
 {
-    std::stable_sort(messages.begin(), messages.end(),
-                     order == Qt::AscendingOrder ? msgDateLess : msgDateNotLess);
+    ::sortByDate(messages, order == Qt::DescendingOrder);
 }
 
 } // namespace
@@ -129,7 +128,7 @@ QList<_ViberMsg *> SelectionController::scopeMessages(ActionScope scope) const
             return m_w.messageModel->messages();
         // The chat's own messages: what the list shows of it may be sorted the other way.
         QList<_ViberMsg *> chat = m_shownChat->messages;
-        sortByDate(chat, Qt::AscendingOrder);
+        sortInOrder(chat, Qt::AscendingOrder);
         return chat;
     }
     case ActionScope::All: {
@@ -137,7 +136,7 @@ QList<_ViberMsg *> SelectionController::scopeMessages(ActionScope scope) const
         if (!source || !source->data)
             return {};
         QList<_ViberMsg *> all = source->data->messages.values();
-        sortByDate(all, Qt::AscendingOrder);
+        sortInOrder(all, Qt::AscendingOrder);
         return all;
     }
     case ActionScope::Toolbar:
@@ -193,7 +192,7 @@ void SelectionController::showMessages(const ViberDataPtr &data, _ViberChat *cha
         messages = chat->messages;
     else if (data)
         messages = data->messages.values();
-    sortByDate(messages, m_w.messages->header()->sortIndicatorOrder());
+    sortInOrder(messages, m_w.messages->header()->sortIndicatorOrder());
     showList(messages);
 
     if (chat) {
@@ -316,7 +315,7 @@ void SelectionController::onSortChanged(int logicalIndex, Qt::SortOrder order)
         return;
     }
     QList<_ViberMsg *> messages = m_w.messageModel->messages();
-    sortByDate(messages, order);
+    sortInOrder(messages, order);
     showList(messages);
 }
 

@@ -15,7 +15,7 @@ void ViberMsgPrinter::setMessages(const QList<_ViberMsg *> &messages)
 {
     m_messages = messages;
     m_messages.removeAll(nullptr);
-    std::stable_sort(m_messages.begin(), m_messages.end(), msgDateLess);
+    sortByDate(m_messages);
 }
 
 void ViberMsgPrinter::print(const QList<_ViberMsg *> &messages)

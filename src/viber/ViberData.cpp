@@ -5,7 +5,9 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 // The size a million loaded messages are counted in; a new field costs them 16 MB.
 static_assert(sizeof(void *) != 8 || sizeof(_ViberMsg) <= 168,
@@ -311,18 +313,72 @@ QString photoAssetId(const _ViberAtta *attachment)
 // one, then its key. A copy keeps both (it writes the sequence and hands out keys in
 // this order), so a store and every copy of it show ties alike. Call entries, whose
 // keys are their calls', follow the messages of their date.
+namespace {
+
+// What decides a message's place among others of a list.
+struct DateKey
+{
+    double date;
+    qint64 seq;
+    qint64 key;
+    bool call;
+
+    explicit DateKey(const _ViberMsg *m)
+        : date(m->date), seq(m->seq), key(m->type == ViberMsgTypeCall && m->call ? m->call->id : m->id),
+          call(m->type == ViberMsgTypeCall)
+    {
+    }
+    // A date that is no number comes first: each comparison must agree with the
+    // others, or a sort may read out of bounds.
+    static int compareDates(double a, double b)
+    {
+        const bool aNan = std::isnan(a), bNan = std::isnan(b);
+        if (aNan || bNan)
+            return int(bNan) - int(aNan);
+        return a < b ? -1 : b < a ? 1 : 0;
+    }
+    int compare(const DateKey &o) const
+    {
+        if (const int dates = compareDates(date, o.date))
+            return dates;
+        if (call != o.call)
+            return call ? 1 : -1;
+        if (seq != o.seq)
+            return seq < o.seq ? -1 : 1;
+        return key < o.key ? -1 : key > o.key ? 1 : 0;
+    }
+};
+
+} // namespace
+
 bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b)
 {
-    if (a->date != b->date)
-        return a->date < b->date;
-    const bool aCall = a->type == ViberMsgTypeCall, bCall = b->type == ViberMsgTypeCall;
-    if (aCall != bCall)
-        return bCall;
-    if (a->seq != b->seq)
-        return a->seq < b->seq;
-    const qint64 aKey = aCall && a->call ? a->call->id : a->id;
-    const qint64 bKey = bCall && b->call ? b->call->id : b->id;
-    return aKey < bKey;
+    return DateKey(a).compare(DateKey(b)) < 0;
+}
+
+void sortByDate(QList<_ViberMsg *> &messages, bool descending)
+{
+    struct Entry
+    {
+        DateKey key;
+        qsizetype at; // ties keep the list's order, as a stable sort does
+        _ViberMsg *msg;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(size_t(messages.size()));
+    constexpr qsizetype kAhead = 8;
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        if (i + kAhead < messages.size())
+            __builtin_prefetch(messages.at(i + kAhead));
+        entries.push_back({DateKey(messages.at(i)), i, messages.at(i)});
+    }
+    const int sign = descending ? -1 : 1;
+    std::sort(entries.begin(), entries.end(), [sign](const Entry &a, const Entry &b) {
+        const int order = a.key.compare(b.key) * sign;
+        return order != 0 ? order < 0 : a.at < b.at;
+    });
+    for (qsizetype i = 0; i < messages.size(); ++i)
+        messages[i] = entries[size_t(i)].msg;
 }
 
 // "Not older" as a literal complement is true for equal dates, which is no strict

@@ -273,6 +273,10 @@ QString photoAssetId(const _ViberAtta *attachment);
 
 // Orderings for sorting.
 bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b);
+// What a stable sort by msgDateLess gives (by msgDateNotLess when descending), from
+// the keys copied side by side: compared through the records, a million messages
+// waited on memory most of the time.
+void sortByDate(QList<_ViberMsg *> &messages, bool descending = false);
 bool msgDateNotLess(const _ViberMsg *a, const _ViberMsg *b);
 bool chatDateGreater(const _ViberChat *a, const _ViberChat *b);
 bool callDateLess(const _ViberCall *a, const _ViberCall *b);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <random>
 
 using namespace Qt::StringLiterals;
 
@@ -139,19 +140,34 @@ private slots:
         m.other = blob;
         QCOMPARE(readExtraColumns(&m), expected);
     }
-    void newerFirstIsAStrictOrder()
+    void sortByDateIsAStableSort()
     {
-        // Many equal dates: a non-strict comparator makes std::sort read out of bounds.
-        std::vector<_ViberMsg> msgs(200);
+        // Equal dates, seqs and keys, calls among messages, dates that are no number: the
+        // keyed sort gives what a stable sort by the comparators gives, in both directions.
+        std::vector<_ViberMsg> msgs(300);
+        std::vector<_ViberCall> calls(msgs.size());
         QList<_ViberMsg *> list;
         for (int i = 0; i < int(msgs.size()); ++i) {
-            msgs[i].date = double(i % 3);
-            list.append(&msgs[i]);
+            _ViberMsg &m = msgs[size_t(i)];
+            m.date = i % 17 == 0 ? std::nan("") : double(i % 5);
+            m.seq = i % 3;
+            m.id = i % 7;
+            if (i % 4 == 0) {
+                m.type = ViberMsgTypeCall;
+                calls[size_t(i)].id = i % 2;
+                m.call = &calls[size_t(i)];
+            }
+            list.append(&m);
         }
-        std::sort(list.begin(), list.end(), msgDateNotLess);
-        QVERIFY(list.first()->date == 2.0 && list.last()->date == 0.0);
-        QVERIFY(std::is_sorted(list.cbegin(), list.cend(), msgDateNotLess));
-        QVERIFY(!msgDateNotLess(list[0], list[1]));
+        std::mt19937 shuffle(7);
+        std::shuffle(list.begin(), list.end(), shuffle);
+        for (const bool descending : {false, true}) {
+            QList<_ViberMsg *> expected = list, sorted = list;
+            std::stable_sort(expected.begin(), expected.end(), descending ? msgDateNotLess : msgDateLess);
+            sortByDate(sorted, descending);
+            QCOMPARE(sorted, expected);
+            QVERIFY(std::isnan(sorted.at(descending ? sorted.size() - 1 : 0)->date));
+        }
         _ViberCall call;
         QVERIFY(!callDateNotLess(&call, &call));
     }
