@@ -64,6 +64,19 @@ void AbsViberDb::openForReading()
     }
 }
 
+std::unique_ptr<Sqlite3DB> AbsViberDb::openAnotherReader() const
+{
+    auto db = std::make_unique<Sqlite3DB>();
+    const QString path = fullPath();
+    try {
+        db->openThrow(path, Sqlite3DB::ReadOnly | Sqlite3DB::Uri, readOnlyUri(path));
+        db->treatAsUntrusted();
+    } catch (const Sqlite3Exception &e) {
+        rethrowForUser(e, path);
+    }
+    return db;
+}
+
 QString AbsViberDb::fullPath() const
 {
     return m_root.filePath(m_fileName);

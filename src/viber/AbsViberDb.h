@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "Sqlite3DB.h"
 #include "ViberData.h"
@@ -115,6 +116,9 @@ protected:
     // (Sqlite3DB::treatAsUntrusted), nothing is written, and a store in a read-only
     // folder or held by another program's write lock is still read.
     void openForReading();
+    // Another connection reading the store as openForReading does, for work shared
+    // with another thread (which then alone uses it).
+    std::unique_ptr<Sqlite3DB> openAnotherReader() const;
 
     // Fills the catalogue from sqlite_master. A file that is not a database raises
     // an exception saying so (the connection is then closed).

@@ -10,12 +10,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryFile>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -295,6 +300,9 @@ private:
 constexpr int kMessagesStart = 10;
 constexpr int kMessagesEnd = 85;
 
+// Below this, a second thread and connection cost more than they spare.
+std::atomic<qint64> s_splitMessageRows{100000};
+
 qint64 rowCount(Sqlite3DB &db, const char *table)
 {
     Sqlite3Cursor c = db.queryThrow(QByteArray("select count(*) from ") + table);
@@ -375,6 +383,11 @@ IOSViberDb::IOSViberDb(const QDir &root, const QString &fileName, bool flag)
 }
 
 IOSViberDb::~IOSViberDb() = default;
+
+qint64 IOSViberDb::setSplitMessageRows(qint64 rows)
+{
+    return s_splitMessageRows.exchange(rows);
+}
 
 QStringList IOSViberDb::requiredTables()
 {
@@ -751,109 +764,256 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         rows += rowCount(*this, "ZRECENT");
     ctx.data->messages.reserve(rows);
 
-    Sqlite3Cursor c = queryThrow(sql);
-    ExtraColumns extra(c, kMessageCarried);
-    const Col pk(c, "Z_PK"), conv(c, "ZCONVERSATION"), stateCol(c, "ZSTATE"), systemCol(c, "ZSYSTEMTYPE"),
-        textCol(c, "ZTEXT"), seqCol(c, "ZSEQ"), tokenCol(c, "ZTOKEN"), personCol(c, "ZPHONENUMINDEX"),
-        dateCol(c, "ZDATE"), stateDateCol(c, "ZSTATEDATE"), latCol(c, "ZLATITUDE"), lonCol(c, "ZLONGITUDE"),
-        addressCol(c, "loc_address"), attachmentCol(c, "ZATTACHMENT");
     const QString customLocation = QStringLiteral("customLocation");
     const QString noChat = sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_NO_CHAT"));
-    StateSpellings states;
     const KeyIndex<_ViberChat> chats(ctx.data->chats);
     const KeyIndex<_ViberPerson> persons(ctx.data->persons);
+
+    // What one row tells; a row's record is made before the table is asked whether it
+    // holds its key already, so that rows can be read on another thread.
+    struct Row
+    {
+        enum Outcome : quint8 { Read, NoChat, NoState, CallLog } outcome = Read;
+        LoadAccount::Kind kind = LoadAccount::Messages;
+        qint64 id = 0;
+        _ViberChat *chat = nullptr;
+        _ViberMsg *msg = nullptr; // Read: made, not yet in the table
+        qint64 attachmentKey = 0;
+        QString state; // NoState: its spelling
+    };
+    // Reads rows of a cursor; one per thread, for its cursor's columns and its texts.
+    struct Reader
+    {
+        const Sqlite3Cursor &c;
+        const IOSViberDb::LoadContext &ctx;
+        const KeyIndex<_ViberChat> &chats;
+        const KeyIndex<_ViberPerson> &persons;
+        const QString &customLocation;
+        TextBlocks &texts;
+        ExtraColumns extra{c, kMessageCarried};
+        StateSpellings states{};
+        const Col pk{c, "Z_PK"}, conv{c, "ZCONVERSATION"}, stateCol{c, "ZSTATE"}, systemCol{c, "ZSYSTEMTYPE"},
+            textCol{c, "ZTEXT"}, seqCol{c, "ZSEQ"}, tokenCol{c, "ZTOKEN"}, personCol{c, "ZPHONENUMINDEX"},
+            dateCol{c, "ZDATE"}, stateDateCol{c, "ZSTATEDATE"}, latCol{c, "ZLATITUDE"},
+            lonCol{c, "ZLONGITUDE"}, addressCol{c, "loc_address"}, attachmentCol{c, "ZATTACHMENT"};
+
+        Row read()
+        {
+            Row row;
+            row.id = c.getInt64At(pk.index);
+            const QString systemType = c.getTextAt(systemCol.index);
+            ViberSystemKind kind = ViberSystemKindNone;
+            bool location = false;
+            if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0)
+                location = true;
+            else // a kind this version does not know is kept as Other, its spelling with it
+                kind = systemKindFromStoreText(systemType);
+            row.kind = isNoticeKind(kind) ? LoadAccount::SystemEvents : LoadAccount::Messages;
+            row.chat = chats.value(c.getInt64At(conv.index));
+            if (!row.chat) {
+                row.outcome = Row::NoChat;
+                return row;
+            }
+            const ViberMsgState state = states.stateOf(c, stateCol.index);
+            if (state == ViberMsgStateNone) {
+                row.outcome = Row::NoState;
+                row.state = c.getTextAt(stateCol.index);
+                return row;
+            }
+            if (kind == ViberSystemKindCallLog && ctx.callLogMessages.contains(row.id)) {
+                row.outcome = Row::CallLog;
+                return row;
+            }
+            auto *msg = new _ViberMsg;
+            row.msg = msg;
+            msg->id = row.id;
+            msg->seq = c.getInt64At(seqCol.index);
+            msg->token = c.getInt64At(tokenCol.index);
+            const qint64 personKey = c.getInt64At(personCol.index);
+            if (personKey > 0)
+                msg->person = persons.value(personKey);
+            msg->date = c.getDoubleAt(dateCol.index);
+            // A row without its date still has the send time in its token.
+            if (msg->date == 0)
+                msg->date = storeTimeOfToken(msg->token);
+            msg->stateDate = c.getDoubleAt(stateDateCol.index);
+            msg->state = state;
+            // A member-added row of older stores has no text: the person added is its person.
+            msg->text = texts.fromUtf8(c.textBytesAt(textCol.index));
+            // Only a message with a place gets one: a million others spare its room.
+            const double latitude = c.getDoubleAt(latCol.index), longitude = c.getDoubleAt(lonCol.index);
+            const QString address = texts.fromUtf8(c.textBytesAt(addressCol.index));
+            if (latitude != 0 || longitude != 0 || !address.isEmpty())
+                msg->setPlace(latitude, longitude, address);
+            msg->other = extra.other(c);
+            // A kind not known goes back into a store with its spelling, which a row of
+            // this program's layout may keep only in its column.
+            if (kind == ViberSystemKindOther) {
+                QVariantMap columns = readExtraColumns(msg);
+                if (!columns.contains(QStringLiteral("ZSYSTEMTYPE"))) {
+                    columns.insert(QStringLiteral("ZSYSTEMTYPE"), systemType);
+                    writeExtraColumns(msg, columns);
+                }
+            }
+            msg->systemKind = kind;
+            if (isNoticeKind(kind))
+                msg->type = ViberMsgTypeSystem;
+            else
+                msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
+            msg->chat = row.chat;
+            if (ctx.attachmentsFromMessages)
+                row.attachmentKey = c.getInt64At(attachmentCol.index);
+            return row;
+        }
+    };
+
     auto &messages = ctx.data->messages;
     qint64 seen = 0;
-    while (c.moveNext()) {
+    // Rows go into the records in the store's order, whichever thread read them.
+    auto apply = [&](Row &row) {
+        std::unique_ptr<_ViberMsg> msg(std::exchange(row.msg, nullptr));
         if ((++seen & 0x3FFF) == 0)
             ctx.report(kMessagesStart + int((kMessagesEnd - kMessagesStart) * std::min(seen, rows) /
                                             std::max<qint64>(rows, 1)));
-        const qint64 id = c.getInt64At(pk.index);
-        const QString systemType = c.getTextAt(systemCol.index);
-        ViberSystemKind kind = ViberSystemKindNone;
-        bool location = false;
-        if (systemType.compare(customLocation, Qt::CaseInsensitive) == 0)
-            location = true;
-        else // a kind this version does not know is kept as Other, its spelling with it
-            kind = systemKindFromStoreText(systemType);
-        const LoadAccount::Kind accountKind =
-            isNoticeKind(kind) ? LoadAccount::SystemEvents : LoadAccount::Messages;
+        const qint64 id = row.id;
         // A row joined with several locations comes more than once: the first counts.
         auto leaveOut = [&](const QString &why) {
             if (!messages.contains(id) && !ctx.messagesLeftOut.contains(id)) {
                 ctx.messagesLeftOut.insert(id);
-                ctx.account->leaveOut(accountKind, why);
+                ctx.account->leaveOut(row.kind, why);
             }
         };
-        _ViberChat *chat = chats.value(c.getInt64At(conv.index));
-        if (!chat) {
+        switch (row.outcome) {
+        case Row::NoChat:
             leaveOut(noChat);
-            continue;
-        }
-        const ViberMsgState state = states.stateOf(c, stateCol.index);
-        if (state == ViberMsgStateNone) {
-            leaveOut(sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_STATE_%1"))
-                         .arg(c.getTextAt(stateCol.index)));
-            continue;
-        }
-        if (kind == ViberSystemKindCallLog && ctx.callLogMessages.contains(id)) {
+            return;
+        case Row::NoState:
+            leaveOut(sentence(QT_TRANSLATE_NOOP("IOSViberDb", "IDS_LEFT_OUT_STATE_%1")).arg(row.state));
+            return;
+        case Row::CallLog:
             // Shown once, as the call its recent holds.
             if (!ctx.callLogChats.contains(id)) {
-                ctx.callLogChats.insert(id, chat);
-                ctx.account->addHeldAndRead(accountKind);
+                ctx.callLogChats.insert(id, row.chat);
+                ctx.account->addHeldAndRead(row.kind);
             }
-            continue;
+            return;
+        case Row::Read:
+            break;
         }
         // Looked up once, as the slot to fill: at a million rows the lookups in a
         // table far larger than the processor's caches are much of the work.
         _ViberMsg *&slot = messages[id];
         if (slot)
-            continue;
-        ctx.account->addHeldAndRead(accountKind);
-        const QString text = ctx.textAt(c, textCol.index);
+            return;
+        ctx.account->addHeldAndRead(row.kind);
+        slot = msg.release();
+        row.chat->messages.append(slot);
+        if (row.attachmentKey > 0)
+            ctx.messageOfAttachment.insert(row.attachmentKey, slot);
+    };
 
-        auto *msg = new _ViberMsg;
-        slot = msg;
-        msg->id = id;
-        msg->seq = c.getInt64At(seqCol.index);
-        msg->token = c.getInt64At(tokenCol.index);
-        const qint64 personKey = c.getInt64At(personCol.index);
-        if (personKey > 0)
-            msg->person = persons.value(personKey);
-        msg->date = c.getDoubleAt(dateCol.index);
-        // A row without its date still has the send time in its token.
-        if (msg->date == 0)
-            msg->date = storeTimeOfToken(msg->token);
-        msg->stateDate = c.getDoubleAt(stateDateCol.index);
-        msg->state = state;
-        // A member-added row of older stores has no text: the person added is its person.
-        msg->text = text;
-        // Only a message with a place gets one: a million others spare its room.
-        const double latitude = c.getDoubleAt(latCol.index), longitude = c.getDoubleAt(lonCol.index);
-        const QString address = ctx.textAt(c, addressCol.index);
-        if (latitude != 0 || longitude != 0 || !address.isEmpty())
-            msg->setPlace(latitude, longitude, address);
-        msg->other = extra.other(c);
-        // A kind not known goes back into a store with its spelling, which a row of
-        // this program's layout may keep only in its column.
-        if (kind == ViberSystemKindOther) {
-            QVariantMap columns = readExtraColumns(msg);
-            if (!columns.contains(QStringLiteral("ZSYSTEMTYPE"))) {
-                columns.insert(QStringLiteral("ZSYSTEMTYPE"), systemType);
-                writeExtraColumns(msg, columns);
+    // A large table whose key is an integer (so never null) is read in two halves of
+    // its keys side by side, the second on a thread of its own; a store this load
+    // opened for itself gets a second connection for that.
+    const QString query = sql;
+    qint64 split = 0;
+    bool halves = false;
+    std::unique_ptr<Sqlite3DB> second;
+    if (messageRows >= s_splitMessageRows.load() && openedForReading()) {
+        Sqlite3Cursor key =
+            queryThrow("select lower(type) = 'integer' from pragma_table_info('ZVIBERMESSAGE') where name = "
+                       "'Z_PK' and pk = 1 "
+                       "and (select count(*) from pragma_table_info('ZVIBERMESSAGE') where pk > 0) = 1");
+        if (key.moveNext() && key.getIntAt(0) == 1) {
+            Sqlite3Cursor range = queryThrow("select min(Z_PK), max(Z_PK) from ZVIBERMESSAGE");
+            if (range.moveNext()) {
+                const qint64 low = range.getInt64At(0), high = range.getInt64At(1);
+                // Halfway, without overflow for keys as far apart as a hostile store's.
+                split = qint64(quint64(low) + (quint64(high) - quint64(low)) / 2);
+                halves = high > low;
             }
         }
-        msg->systemKind = kind;
-        if (isNoticeKind(kind))
-            msg->type = ViberMsgTypeSystem;
-        else
-            msg->type = location ? ViberMsgTypeLocation : ViberMsgTypeText;
-        msg->chat = chat;
-        chat->messages.append(msg);
-        if (ctx.attachmentsFromMessages) {
-            const qint64 attachmentKey = c.getInt64At(attachmentCol.index);
-            if (attachmentKey > 0)
-                ctx.messageOfAttachment.insert(attachmentKey, msg);
+    }
+    if (halves) {
+        try {
+            second = openAnotherReader();
+        } catch (const Sqlite3Exception &e) {
+            // Read in one piece as before.
+            qWarning(
+                "A second connection to %s could not be opened (%s); its messages are read on one thread",
+                qUtf8Printable(path()), qUtf8Printable(e.message()));
+            halves = false;
+        }
+    }
+    // The rows of sql read on this thread, each applied as it comes.
+    auto readHere = [&](const QString &sql) {
+        Sqlite3Cursor c = queryThrow(sql);
+        Reader reader{c, ctx, chats, persons, customLocation, ctx.texts};
+        while (c.moveNext()) {
+            Row row = reader.read();
+            apply(row);
+        }
+    };
+    if (!halves) {
+        readHere(query);
+    } else {
+        // The second half's rows wait here until the first half's are in; a record
+        // of each row read, its other fields where it has none.
+        struct Staged
+        {
+            _ViberMsg *msg;
+            qint64 attachmentKey;
+        };
+        std::vector<Staged> staged;
+        std::vector<Row> others;
+        std::atomic<bool> stop{false};
+        std::exception_ptr failure;
+        const QString secondSql = query + QStringLiteral(" where m.Z_PK > %1").arg(split);
+        std::thread thread([&] {
+            try {
+                TextBlocks texts;
+                Sqlite3Cursor c = second->queryThrow(secondSql);
+                Reader reader{c, ctx, chats, persons, customLocation, texts};
+                while (!stop.load(std::memory_order_relaxed) && c.moveNext()) {
+                    Row row = reader.read();
+                    if (row.outcome == Row::Read && row.msg) {
+                        staged.push_back({row.msg, row.attachmentKey});
+                    } else {
+                        staged.push_back({nullptr, 0});
+                        others.push_back(std::move(row));
+                    }
+                }
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        size_t applied = 0;
+        // Whatever ends the first half, the thread ends and no record it made is lost.
+        const auto finish = qScopeGuard([&] {
+            stop = true;
+            if (thread.joinable())
+                thread.join();
+            for (size_t i = applied; i < staged.size(); ++i)
+                delete staged[i].msg;
+        });
+        readHere(query + QStringLiteral(" where m.Z_PK <= %1").arg(split));
+        thread.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        size_t other = 0;
+        for (; applied < staged.size(); ++applied) {
+            Staged &entry = staged[applied];
+            if (!entry.msg) {
+                apply(others[other++]);
+                continue;
+            }
+            Row row;
+            row.msg = std::exchange(entry.msg, nullptr);
+            row.id = row.msg->id;
+            row.chat = row.msg->chat;
+            row.kind = isNoticeKind(row.msg->systemKind) ? LoadAccount::SystemEvents : LoadAccount::Messages;
+            row.attachmentKey = entry.attachmentKey;
+            apply(row);
         }
     }
     // Rows no key of their own tells apart (a damaged store) are not read twice.

@@ -21,6 +21,11 @@ public:
     IOSViberDb(const QDir &root, const QString &fileName, bool flag = false);
     ~IOSViberDb() override;
 
+    // A load reads a message table of this many rows or more (100,000 unless set) in
+    // two halves side by side; tests lower it to read their small stores so too.
+    // Returns the number it replaces.
+    static qint64 setSplitMessageRows(qint64 rows);
+
     // Opens the store read-write for writing, creating it from the template when the
     // file is missing (its folder must exist), reads the catalogue and the entity
     // numbers and deletes orphan join rows, locations and attachments. The store's

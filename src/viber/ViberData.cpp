@@ -358,27 +358,38 @@ bool msgDateLess(const _ViberMsg *a, const _ViberMsg *b)
 
 void sortByDate(QList<_ViberMsg *> &messages, bool descending)
 {
+    // By date alone first, from small entries; then each run of one date by the whole
+    // key. Ties keep the list's order, as in a stable sort.
     struct Entry
     {
-        DateKey key;
-        qsizetype at; // ties keep the list's order, as a stable sort does
-        _ViberMsg *msg;
+        double date;
+        qsizetype at;
     };
+    const QList<_ViberMsg *> unsorted = messages;
     std::vector<Entry> entries;
-    entries.reserve(size_t(messages.size()));
+    entries.reserve(size_t(unsorted.size()));
     constexpr qsizetype kAhead = 8;
-    for (qsizetype i = 0; i < messages.size(); ++i) {
-        if (i + kAhead < messages.size())
-            __builtin_prefetch(messages.at(i + kAhead));
-        entries.push_back({DateKey(messages.at(i)), i, messages.at(i)});
+    for (qsizetype i = 0; i < unsorted.size(); ++i) {
+        if (i + kAhead < unsorted.size())
+            __builtin_prefetch(unsorted.at(i + kAhead));
+        entries.push_back({unsorted.at(i)->date, i});
     }
     const int sign = descending ? -1 : 1;
     std::sort(entries.begin(), entries.end(), [sign](const Entry &a, const Entry &b) {
-        const int order = a.key.compare(b.key) * sign;
+        const int order = DateKey::compareDates(a.date, b.date) * sign;
         return order != 0 ? order < 0 : a.at < b.at;
     });
-    for (qsizetype i = 0; i < messages.size(); ++i)
-        messages[i] = entries[size_t(i)].msg;
+    const auto less = descending ? msgDateNotLess : msgDateLess;
+    for (size_t run = 0; run < entries.size();) {
+        size_t end = run + 1;
+        while (end < entries.size() && DateKey::compareDates(entries[end].date, entries[run].date) == 0)
+            ++end;
+        for (size_t i = run; i < end; ++i)
+            messages[qsizetype(i)] = unsorted.at(entries[i].at);
+        if (end - run > 1)
+            std::stable_sort(messages.begin() + qsizetype(run), messages.begin() + qsizetype(end), less);
+        run = end;
+    }
 }
 
 // "Not older" as a literal complement is true for equal dates, which is no strict

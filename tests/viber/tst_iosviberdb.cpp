@@ -5,6 +5,7 @@
 #include "viber/IOSViberDb.h"
 
 #include <QImage>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -259,35 +260,37 @@ private slots:
         const ViberDataPtr data = Store(fixtures::StoreLayout::Template, plan).load();
         QCOMPARE(data->messages.value(-call)->chat->id, own);
     }
+    void readInHalvesAlike()
+    {
+        // A large message table is read in two halves of its keys side by side: the
+        // records, their order in each chat and the account are those of one read.
+        const Store odd(fixtures::StoreLayout::Phone, oddKeysPlan());
+        for (const Store *store :
+             std::initializer_list<const Store *>{m_phone.get(), m_template.get(), &odd}) {
+            const ViberDataPtr whole = store->load();
+            const qint64 usual = IOSViberDb::setSplitMessageRows(1);
+            const auto restore = qScopeGuard([usual] { IOSViberDb::setSplitMessageRows(usual); });
+            const ViberDataPtr halves = store->load();
+            QCOMPARE(fixtures::messageContent(*halves, fixtures::Detail::Everything),
+                     fixtures::messageContent(*whole, fixtures::Detail::Everything));
+            QCOMPARE(halves->account.lines(), whole->account.lines());
+            for (const _ViberChat *chat : std::as_const(whole->chats)) {
+                QList<qint64> keys, halvesKeys;
+                for (const _ViberMsg *m : chat->messages)
+                    keys << m->id;
+                for (const _ViberMsg *m : halves->chats.value(chat->id)->messages)
+                    halvesKeys << m->id;
+                QCOMPARE(halvesKeys, keys);
+            }
+        }
+    }
     void oddKeysLoseNothing()
     {
-        // Only a hostile store has keys of zero, below zero or far apart; its records are
-        // loaded and linked all the same.
-        fixtures::StorePlan plan;
-        const qint64 a = plan.addPerson(u"a"_s, u"111"_s, u"A"_s).pk;
-        const qint64 chat = plan.addChat(u"a"_s, {a}).pk;
-        const QList<qint64> odd{0, -3, qint64(1) << 40};
-        for (const qint64 key : odd) {
-            const QString label = QString::number(key);
-            plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
-            plan.addChat(label, {key}).pk = key;
-            plan.addMessage(label, key, key, u"received"_s, label).pk = key;
-        }
-        for (const qint64 key : {5, -7, -1})
-            plan.addMessage(QString::number(key), chat, a, u"received"_s, QString::number(key)).pk = key;
-        // A call's entry is keyed by the call's key negated: 7's would take message -7's
-        // key, and -5 and INT64_MIN have no negative negation.
-        plan.addCall(u"negative"_s, a, u"incoming"_s).pk = -5;
-        plan.addCall(u"lowest"_s, a, u"missed"_s).pk = std::numeric_limits<qint64>::min();
-        plan.addCall(u"plain"_s, a, u"outgoing"_s).pk = 7;
-        // Two rows of the reading join for one message: the first location counts.
-        const qint64 pin =
-            plan.addMessage(u"pin"_s, chat, a, u"received"_s, QString(), u"customLocation"_s).pk;
-        plan.addLocation(u"first"_s, pin, 48.1, 11.5, u"First"_s);
-        plan.addLocation(u"second"_s, pin, 52.5, 13.4, u"Second"_s);
-        const ViberDataPtr data = Store(fixtures::StoreLayout::Phone, plan).load();
-
-        for (const qint64 key : odd) {
+        // Records of odd keys are loaded and linked all the same.
+        const Store store(fixtures::StoreLayout::Phone, oddKeysPlan());
+        const ViberDataPtr data = store.load();
+        const qint64 chat = store.plan.chat(u"a"_s).pk;
+        for (const qint64 key : kOddKeys) {
             const _ViberMsg *m = data->messages.value(key);
             QVERIFY(m && m->chat && m->chat->id == key);
             QCOMPARE(m->person ? m->person->id : 0, key > 0 ? key : 0); // only a positive key names a sender
@@ -407,6 +410,37 @@ private slots:
     }
 
 private:
+    // Only a hostile store has keys of zero, below zero or far apart.
+    static constexpr qint64 kOddKeys[] = {0, -3, qint64(1) << 40};
+    static fixtures::StorePlan oddKeysPlan()
+    {
+        fixtures::StorePlan plan;
+        const qint64 a = plan.addPerson(u"a"_s, u"111"_s, u"A"_s).pk;
+        const qint64 chat = plan.addChat(u"a"_s, {a}).pk;
+        for (const qint64 key : kOddKeys) {
+            const QString label = QString::number(key);
+            plan.addPerson(label, QString::number(1000 + std::abs(key) % 1000)).pk = key;
+            plan.addChat(label, {key}).pk = key;
+            plan.addMessage(label, key, key, u"received"_s, label).pk = key;
+        }
+        for (const qint64 key : {5, -7, -1})
+            plan.addMessage(QString::number(key), chat, a, u"received"_s, QString::number(key)).pk = key;
+        // A call's entry is keyed by the call's key negated: 7's would take message -7's
+        // key, and -5 and INT64_MIN have no negative negation.
+        plan.addCall(u"negative"_s, a, u"incoming"_s).pk = -5;
+        plan.addCall(u"lowest"_s, a, u"missed"_s).pk = std::numeric_limits<qint64>::min();
+        plan.addCall(u"plain"_s, a, u"outgoing"_s).pk = 7;
+        // Two rows of the reading join for one message: the first location counts.
+        const qint64 pin =
+            plan.addMessage(u"pin"_s, chat, a, u"received"_s, QString(), u"customLocation"_s).pk;
+        plan.addLocation(u"first"_s, pin, 48.1, 11.5, u"First"_s);
+        plan.addLocation(u"second"_s, pin, 52.5, 13.4, u"Second"_s);
+        // Rows left out, among the highest keys.
+        plan.addMessage(u"noChat"_s, 999, a, u"received"_s, u"Nowhere"_s);
+        plan.addMessage(u"failed"_s, chat, a, u"failed"_s, u"Lost"_s);
+        return plan;
+    }
+
     // The sample store in both layouts, loaded and with previews made.
     std::unique_ptr<Store> m_phone, m_template;
     ViberDataPtr m_data, m_templateData;
