@@ -418,11 +418,17 @@ QString picturePath(const QString &relative)
     return QDir(MessageText::pictureFolder()).filePath(relative);
 }
 
+// Read once per thread: an export of many chats starts a painter for each.
 QList<QImage> loadFrame(const QString &prefix)
 {
+    thread_local QHash<QString, QList<QImage>> frames;
+    const QString first = picturePath(prefix + QStringLiteral("01.png"));
+    if (const auto it = frames.constFind(first); it != frames.constEnd())
+        return it.value();
     QList<QImage> pieces;
     for (int i = 1; i <= 9; ++i)
         pieces.append(QImage(picturePath(prefix + QStringLiteral("%1.png").arg(i, 2, 10, QLatin1Char('0')))));
+    frames.insert(first, pieces);
     return pieces;
 }
 
@@ -673,8 +679,9 @@ bool MessagePagePainter::start(QPagedPaintDevice *device, bool counting)
     if (layout.mode() != QPageLayout::FullPageMode && !m_counting)
         m_painter.translate(-QPointF(layout.paintRectPixels(dpi).topLeft()));
 
-    for (int kind = 0; kind < 3; ++kind)
-        m_frames[kind] = loadFrame(style(BubbleKind(kind)).framePrefix);
+    if (!m_counting)
+        for (int kind = 0; kind < 3; ++kind)
+            m_frames[kind] = loadFrame(style(BubbleKind(kind)).framePrefix);
     startPage();
     return true;
 }
