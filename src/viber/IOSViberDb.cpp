@@ -824,8 +824,8 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
                 row.outcome = Row::CallLog;
                 return row;
             }
-            auto *msg = new _ViberMsg;
-            row.msg = msg;
+            auto owned = std::make_unique<_ViberMsg>();
+            _ViberMsg *msg = owned.get();
             msg->id = row.id;
             msg->seq = c.getInt64At(seqCol.index);
             msg->token = c.getInt64At(tokenCol.index);
@@ -863,6 +863,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             msg->chat = row.chat;
             if (ctx.attachmentsFromMessages)
                 row.attachmentKey = c.getInt64At(attachmentCol.index);
+            row.msg = owned.release();
             return row;
         }
     };
@@ -965,6 +966,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             qint64 attachmentKey;
         };
         std::vector<Staged> staged;
+        staged.reserve(size_t(messageRows / 2 + 1));
         std::vector<Row> others;
         std::atomic<bool> stop{false};
         std::exception_ptr failure;
@@ -976,7 +978,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
                 Reader reader{c, ctx, chats, persons, customLocation, texts};
                 while (!stop.load(std::memory_order_relaxed) && c.moveNext()) {
                     Row row = reader.read();
-                    if (row.outcome == Row::Read && row.msg) {
+                    if (row.outcome == Row::Read) {
                         staged.push_back({row.msg, row.attachmentKey});
                     } else {
                         staged.push_back({nullptr, 0});
@@ -988,7 +990,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             }
         });
         size_t applied = 0;
-        // Whatever ends the first half, the thread ends and no record it made is lost.
+        // Whatever ends the first half, the thread ends and leaves no record behind.
         const auto finish = qScopeGuard([&] {
             stop = true;
             if (thread.joinable())
