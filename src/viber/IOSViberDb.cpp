@@ -916,14 +916,13 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
     // A large table whose key is an integer (so never null) is read in two halves of
     // its keys side by side, the second on a thread of its own; a store this load
     // opened for itself gets a second connection for that.
-    const QString query = sql;
     qint64 split = 0;
     bool halves = false;
     std::unique_ptr<Sqlite3DB> second;
     if (messageRows >= s_splitMessageRows.load() && openedForReading()) {
         Sqlite3Cursor key =
-            queryThrow("select lower(type) = 'integer' from pragma_table_info('ZVIBERMESSAGE') where name = "
-                       "'Z_PK' and pk = 1 "
+            queryThrow("select lower(type) = 'integer' from pragma_table_info('ZVIBERMESSAGE') "
+                       "where name = 'Z_PK' and pk = 1 "
                        "and (select count(*) from pragma_table_info('ZVIBERMESSAGE') where pk > 0) = 1");
         if (key.moveNext() && key.getIntAt(0) == 1) {
             Sqlite3Cursor range = queryThrow("select min(Z_PK), max(Z_PK) from ZVIBERMESSAGE");
@@ -946,9 +945,9 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             halves = false;
         }
     }
-    // The rows of sql read on this thread, each applied as it comes.
-    auto readHere = [&](const QString &sql) {
-        Sqlite3Cursor c = queryThrow(sql);
+    // The rows select reads, read on this thread and applied as they come.
+    auto readHere = [&](const QString &select) {
+        Sqlite3Cursor c = queryThrow(select);
         Reader reader{c, ctx, chats, persons, customLocation, ctx.texts};
         while (c.moveNext()) {
             Row row = reader.read();
@@ -956,7 +955,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         }
     };
     if (!halves) {
-        readHere(query);
+        readHere(sql);
     } else {
         // The second half's rows wait here until the first half's are in; a record
         // of each row read, its other fields where it has none.
@@ -970,7 +969,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
         std::vector<Row> others;
         std::atomic<bool> stop{false};
         std::exception_ptr failure;
-        const QString secondSql = query + QStringLiteral(" where m.Z_PK > %1").arg(split);
+        const QString secondSql = sql + QStringLiteral(" where m.Z_PK > %1").arg(split);
         std::thread thread([&] {
             try {
                 TextBlocks texts;
@@ -998,7 +997,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             for (size_t i = applied; i < staged.size(); ++i)
                 delete staged[i].msg;
         });
-        readHere(query + QStringLiteral(" where m.Z_PK <= %1").arg(split));
+        readHere(sql + QStringLiteral(" where m.Z_PK <= %1").arg(split));
         thread.join();
         if (failure)
             std::rethrow_exception(failure);

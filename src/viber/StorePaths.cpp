@@ -175,12 +175,11 @@ QString fileInFolder(const QString &base, const char *folder, const QString &nam
         return QString();
     if (const Listing *listing = t_listings ? listingOf(fileDir) : nullptr) {
         switch (listing->entry(path.mid(fileDir.size() + 1))) {
-        case Entry::Missing:
-            return path;
         case Entry::File:
             if (isFile)
                 *isFile = true;
             return path;
+        case Entry::Missing:
         case Entry::Other:
             return path;
         case Entry::Unsure:

@@ -371,7 +371,7 @@ void sortByDate(QList<_ViberMsg *> &messages, bool descending)
     constexpr qsizetype kAhead = 8;
     for (qsizetype i = 0; i < unsorted.size(); ++i) {
         if (i + kAhead < unsorted.size())
-            __builtin_prefetch(unsorted.at(i + kAhead));
+            fetchAhead(unsorted.at(i + kAhead));
         entries.push_back({unsorted.at(i)->date, i});
     }
     const int sign = descending ? -1 : 1;

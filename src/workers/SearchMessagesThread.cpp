@@ -12,18 +12,8 @@ namespace {
 
 // Messages between two looks at cancel and progress.
 constexpr qsizetype kBatch = 8192;
-// How far ahead a message is fetched from memory: a million messages lie far apart,
-// and waiting on each in turn costs more than reading its text.
+// How many places ahead a message is fetched from memory.
 constexpr qsizetype kAhead = 8;
-
-void fetchAhead(const void *p)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(p);
-#else
-    Q_UNUSED(p);
-#endif
-}
 
 } // namespace
 
