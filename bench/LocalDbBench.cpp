@@ -188,7 +188,7 @@ bool writeAnchorScript(const Source &s, QFile &out)
                    .arg(m->person ? m->person->id : 0)
                    .arg(m->date, 0, 'f', 3)
                    .arg(m->stateDate, 0, 'f', 3)
-                   .arg(msgStateToStoreText(m->state), sqlText(m->text));
+                   .arg(msgStateToStoreText(m->state), sqlText(m->text.toString()));
         if (const _ViberAtta *a = m->attachment)
             sql += QStringLiteral(
                        "insert into ZATTACHMENT(Z_PK,ZFILESIZE,ZSEQ,ZMESSAGE,ZDURATION,ZID,ZNAME,ZTYPE) "

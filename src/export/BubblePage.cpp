@@ -94,7 +94,7 @@ QString bubbleBody(const _ViberMsg *msg, const BubbleStyle &style)
     auto written = [&](const QString &t) {
         return MessageText::linkedHtml(t, style.picturePrefix, style.standalone);
     };
-    const QString caption = msg->text.isEmpty() ? QString() : wrapped(written(msg->text));
+    const QString caption = msg->text.isEmpty() ? QString() : wrapped(written(msg->text.toString()));
     switch (msg->type) {
     case ViberMsgTypePicture: {
         if (!att)

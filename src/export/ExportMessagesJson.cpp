@@ -315,7 +315,7 @@ void ExportMessagesJson::layMessage(QByteArray &out, const _ViberMsg &msg)
         o.text("storeSystemType", storeSystemType);
     if (msg.type == ViberMsgTypeSystem)
         o.text("systemText", MessageText::systemText(&msg));
-    o.text("text", msg.text);
+    o.text("text", msg.text.toString());
     if (msg.token != 0)
         o.text("token", QString::number(msg.token));
     o.text("type", MessageText::kindName(msg.type));

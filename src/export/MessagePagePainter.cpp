@@ -403,9 +403,10 @@ private:
 // A caption with its carrier emoji as Unicode emoji, which the emoji font draws.
 QString captionText(const _ViberMsg *msg)
 {
-    if (!Emoji::hasCarrierEmoji(msg->text))
-        return msg->text;
-    return Emoji::withUnicodeEmoji(msg->text, QCoreApplication::translate("MessageText", "IDS_MSG_EMOJI"));
+    const QString text = msg->text.toString();
+    if (!Emoji::hasCarrierEmoji(text))
+        return text;
+    return Emoji::withUnicodeEmoji(text, QCoreApplication::translate("MessageText", "IDS_MSG_EMOJI"));
 }
 
 bool isFile(const QString &path)
@@ -578,7 +579,7 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
             lines << msg->address();
         // Where it is, as text: the page fetches no map.
         lines << MessageText::coordinatesText(msg);
-        if (!msg->text.trimmed().isEmpty())
+        if (!msg->text.toString().trimmed().isEmpty())
             lines << captionText(msg);
         c.text = lines.join(QLatin1Char('\n'));
         break;
@@ -600,7 +601,7 @@ MessagePagePainter::Content MessagePagePainter::content(const _ViberMsg *msg)
         break;
     case ViberMsgTypeFile: {
         c.text = MessageText::fileDescription(msg);
-        if (!msg->text.trimmed().isEmpty())
+        if (!msg->text.toString().trimmed().isEmpty())
             c.text += QLatin1Char('\n') + captionText(msg);
         break;
     }

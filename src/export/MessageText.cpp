@@ -140,18 +140,18 @@ QString MessageText::bodyText(const _ViberMsg *msg)
     if (!msg)
         return QString();
     if (msg->systemKind == ViberSystemKindFormatted)
-        return MessageMetadata::formattedText(msg->text);
+        return MessageMetadata::formattedText(msg->text.toString());
     if (!msg->other.isEmpty()) {
         const MessageMetadata meta = MessageMetadata::of(msg);
         if (!meta.pollQuestion.isEmpty() || !meta.pollOptions.isEmpty()) {
-            QString poll =
-                tr("IDS_MSG_POLL").arg(meta.pollQuestion.isEmpty() ? msg->text : meta.pollQuestion);
+            QString poll = tr("IDS_MSG_POLL")
+                               .arg(meta.pollQuestion.isEmpty() ? msg->text.toString() : meta.pollQuestion);
             for (const QString &option : meta.pollOptions)
                 poll += QStringLiteral("\n\u2022 ") + option;
             return poll;
         }
     }
-    return msg->text;
+    return msg->text.toString();
 }
 
 QString MessageText::fileDescription(const _ViberMsg *msg)
@@ -217,7 +217,7 @@ QString MessageText::contentText(const _ViberMsg *msg)
     // Fonts draw Unicode emoji; only carrier emoji without a counterpart become the
     // placeholder. Asked first, since a search runs this over every message of a source.
     const QString body =
-        msg->other.isEmpty() && msg->systemKind == ViberSystemKindNone ? msg->text : bodyText(msg);
+        msg->other.isEmpty() && msg->systemKind == ViberSystemKindNone ? msg->text.toString() : bodyText(msg);
     const QString text =
         Emoji::hasCarrierEmoji(body) ? Emoji::withUnicodeEmoji(body, tr("IDS_MSG_EMOJI")) : body;
     // A caption is part of the message: text exports would lose it otherwise. A file the
@@ -326,12 +326,12 @@ QString MessageText::systemText(const _ViberMsg *msg)
     switch (msg->systemKind) {
     case ViberSystemKindNameChanged:
         // One multi-argument arg(): a "%2" inside the name must stay text.
-        return tr("IDS_SYS_NAME_CHANGED").arg(who, isolatedText(msg->text));
+        return tr("IDS_SYS_NAME_CHANGED").arg(who, isolatedText(msg->text.toString()));
     case ViberSystemKindMemberAdded:
         // Older stores name the person added only as the row's person.
         if (msg->text.isEmpty() && msg->person)
             return tr("IDS_SYS_MEMBER_ADDED").arg(who);
-        return tr("IDS_SYS_MEMBER_JOINED").arg(isolatedText(msg->text));
+        return tr("IDS_SYS_MEMBER_JOINED").arg(isolatedText(msg->text.toString()));
     case ViberSystemKindCallLog: {
         // The call as the chat tells it: its kind and length are the message's own.
         const QVariantMap columns = readExtraColumns(msg);

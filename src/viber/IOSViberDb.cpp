@@ -839,7 +839,7 @@ void IOSViberDb::loadMessages(LoadContext &ctx)
             msg->stateDate = c.getDoubleAt(stateDateCol.index);
             msg->state = state;
             // A member-added row of older stores has no text: the person added is its person.
-            msg->text = texts.fromUtf8(c.textBytesAt(textCol.index));
+            msg->text = texts.messageText(c.textBytesAt(textCol.index));
             // Only a message with a place gets one: a million others spare its room.
             const double latitude = c.getDoubleAt(latCol.index), longitude = c.getDoubleAt(lonCol.index);
             const QString address = texts.fromUtf8(c.textBytesAt(addressCol.index));

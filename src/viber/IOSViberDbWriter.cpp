@@ -762,7 +762,7 @@ qint64 IOSViberDb::findTokenlessDuplicate(qint64 chatKey, const _ViberMsg *msg, 
     bindSameSecond(sql, msg->date);
     sql.addInt64Param(chatKey)
         .addInt64Param(sender)
-        .addTextParam(msg->text)
+        .addTextParam(msg->text.toString())
         .addTextParam(systemTypeText(msg))
         .addTextParam(msg->attachment ? attachmentTypeText(msg) : QString());
     return duplicateFound(sql, attachmentKey);
@@ -820,10 +820,11 @@ qint64 IOSViberDb::insertMessage(qint64 &counter, qint64 chatKey, const _ViberMs
     const QString systemType = systemTypeText(msg);
     if (!systemType.isEmpty())
         row.setVal(QStringLiteral("ZSYSTEMTYPE"), systemType);
-    row.setVal(QStringLiteral("ZTEXT"), msg->text);
+    const QString text = msg->text.toString();
+    row.setVal(QStringLiteral("ZTEXT"), text);
     QByteArray emoticons = carried.value(QStringLiteral("ZEMOTICONSRANGES")).toByteArray();
     if (emoticons.isEmpty())
-        emoticons = checkCancel ? Emoticons::ranges(msg->text, checkCancel) : Emoticons::ranges(msg->text);
+        emoticons = checkCancel ? Emoticons::ranges(text, checkCancel) : Emoticons::ranges(text);
     if (!emoticons.isEmpty())
         opt("ZEMOTICONSRANGES", emoticons);
     const QByteArray ranges = carried.value(QStringLiteral("ZRANGES")).toByteArray();

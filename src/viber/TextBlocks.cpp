@@ -14,12 +14,18 @@ void TextBlocks::release()
     m_block = nullptr;
     m_free = nullptr;
     m_left = 0;
+    if (m_byteBlock && !m_byteBlock->deref())
+        ByteBlock::deallocate(m_byteBlock);
+    m_byteBlock = nullptr;
+    m_byteFree = nullptr;
+    m_byteLeft = 0;
 }
 
 char16_t *TextBlocks::reserve(qsizetype units)
 {
     if (m_left < units + 1) {
-        release();
+        if (m_block && !m_block->deref())
+            Block::deallocate(m_block);
         const auto [block, data] = Block::allocate(kBlockUnits);
         if (!block)
             qBadAlloc();
@@ -60,4 +66,37 @@ QString TextBlocks::fromUtf8(QByteArrayView utf8)
     char16_t *start = reserve(m_decoder.requiredSpace(bytes));
     const QChar *end = m_decoder.appendToBuffer(reinterpret_cast<QChar *>(start), utf8);
     return commit(start, reinterpret_cast<const char16_t *>(end) - start);
+}
+
+StoredText TextBlocks::messageText(QByteArrayView utf8)
+{
+    const qsizetype bytes = utf8.size();
+    // A leading byte order mark is dropped in decoding, and invalid bytes become
+    // replacement characters: such texts are kept decoded, as are long ones.
+    if (bytes == 0 || bytes >= kBlockUnits / 4 || utf8.startsWith("\xef\xbb\xbf") || !utf8.isValidUtf8())
+        return StoredText(fromUtf8(utf8));
+    // Its UTF-16 units: one for each byte that starts a character, two for four-byte ones.
+    qsizetype units = 0;
+    for (const char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        units += (b & 0xc0) != 0x80;
+        units += b >= 0xf0;
+    }
+    if (bytes > 2 * units) // mostly three-byte characters, as in Chinese
+        return StoredText(fromUtf8(utf8));
+    if (m_byteLeft < bytes) {
+        if (m_byteBlock && !m_byteBlock->deref())
+            ByteBlock::deallocate(m_byteBlock);
+        const auto [block, data] = ByteBlock::allocate(2 * kBlockUnits);
+        if (!block)
+            qBadAlloc();
+        m_byteBlock = block;
+        m_byteFree = data;
+        m_byteLeft = 2 * kBlockUnits;
+    }
+    char *start = m_byteFree;
+    std::memcpy(start, utf8.data(), size_t(bytes));
+    m_byteFree += bytes;
+    m_byteLeft -= bytes;
+    return StoredText::inUtf8Block(m_byteBlock, start, bytes);
 }

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include "StoredText.h"
+
 // Texts of many records that are made together (one load of a store) kept side by
 // side in shared blocks instead of an allocation each: for a text of a typical
 // message, the string header, the allocator's header and its rounding cost a fifth
@@ -23,12 +25,16 @@ public:
     QString keep(const QString &text);
     // The bytes decoded as QString::fromUtf8 does; a null view gives a null string.
     QString fromUtf8(QByteArrayView utf8);
+    // A message's text, reading as fromUtf8 gives it: kept as UTF-8 when that is valid and
+    // smaller than UTF-16.
+    StoredText messageText(QByteArrayView utf8);
 
     // Units of a block; a text of a quarter of it or more gets an allocation of its own.
     static constexpr qsizetype kBlockUnits = 8192;
 
 private:
     using Block = QTypedArrayData<char16_t>;
+    using ByteBlock = QTypedArrayData<char>;
 
     // Room for units characters and a terminating null in the current block, a new
     // one when it is full.
@@ -42,4 +48,7 @@ private:
     Block *m_block = nullptr; // holds one reference while it is current
     char16_t *m_free = nullptr;
     qsizetype m_left = 0;
+    ByteBlock *m_byteBlock = nullptr; // as m_block, for UTF-8 texts
+    char *m_byteFree = nullptr;
+    qsizetype m_byteLeft = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoadAccount.h"
+#include "StoredText.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -154,7 +155,7 @@ struct _ViberMsg : _ViberEntity
     ViberMsgState state : 8;
     ViberMsgType type : 8;
     ViberSystemKind systemKind : 8;
-    QString text;
+    StoredText text;
     _ViberChat *chat = nullptr;
     _ViberAtta *attachment = nullptr;
     _ViberPerson *person = nullptr;

@@ -151,7 +151,7 @@ private slots:
             _ViberMsg msg;
             msg.type = ViberMsgTypeText;
             msg.text = u'a' + QChar(code) + u'b';
-            QCOMPARE(MessageText::messageHtml(msg.text) + u' ' + MessageText::plainText(&msg),
+            QCOMPARE(MessageText::messageHtml(msg.text.toString()) + u' ' + MessageText::plainText(&msg),
                      u'a' + pic(u"emoji/"_s + picture) + u"b a"_s + text + u'b');
         }
     }

@@ -676,7 +676,7 @@ QStringList messageContent(const ViberData &data, Detail detail)
     QStringList lines;
     for (const _ViberMsg *m : data.messages) {
         QString line = join(chat(m->chat), u"|"_s, person(m->person), u"|"_s, m->token, m->seq, m->date,
-                            m->stateDate, m->state, m->type, m->systemKind, m->text);
+                            m->stateDate, m->state, m->type, m->systemKind, m->text.toString());
         if (m->latitude() != 0 || m->longitude() != 0)
             line += join(u" at"_s, m->latitude(), m->longitude(), m->address());
         if (const _ViberAtta *a = m->attachment) {

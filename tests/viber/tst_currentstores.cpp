@@ -389,7 +389,7 @@ private slots:
                        .arg(m->chat->participants.keys() == QList<qint64>{m->person->id})
                        .arg(m->state)
                        .arg(m->type)
-                       .arg(personLabel(m->person), m->text.left(22));
+                       .arg(personLabel(m->person), m->text.toString().left(22));
             // The token holds the send time, to within a second of the store's date.
             QVERIFY(qAbs(storeTimeOfToken(m->token) - m->date) < 1);
         }

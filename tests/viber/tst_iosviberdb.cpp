@@ -301,7 +301,7 @@ private slots:
             if (m->call)
                 calls.insert(m->call);
             else
-                texts << m->text + m->address();
+                texts << m->text.toString() + m->address();
         }
         texts.sort();
         QCOMPARE(texts, QStringList({u"-1"_s, u"-7"_s, u"5"_s, u"First"_s}));

@@ -76,7 +76,8 @@ private slots:
         att.other = tinykv::serialize({{u"ZURL"_s, u"assets-library://x"_s}});
 
         const qint64 key = t.merge(msg);
-        QVERIFY(key > 0 && t.attKey > 0 && t.locKey == 0 && !Emoticons::ranges(msg.text).isEmpty());
+        QVERIFY(key > 0 && t.attKey > 0 && t.locKey == 0 &&
+                !Emoticons::ranges(msg.text.toString()).isEmpty());
         QCOMPARE(
             t.rows(u"select m.ZCONVERSATION, m.ZSTATE, ZTOKEN, ZATTACHMENT, ZLOCATION, m.ZPHONENUMINDEX, "
                    u"ZCANONIZEDPHONENUM, ZPHONENUM, (select count(*) from %1), a.ZTYPE, ZDURATION, a.ZNAME, "
@@ -103,7 +104,7 @@ private slots:
                     u"union all select ZUID from ZPHONENUMBERINDEX union all select ZUID from ZATTACHMENT)) "
                     u"from ZVIBERMESSAGE m, ZATTACHMENT a, ZCONVERSATION c, ZPHONENUMBERINDEX p"_s),
                 u"21|2|5|%1|3|complite|assets-library://x|%2|5|4|77|2|Chat name|NULL|10|7|1|mobile|NULL|4/18"_s
-                    .arg(hex(Emoticons::ranges(msg.text)))
+                    .arg(hex(Emoticons::ranges(msg.text.toString())))
                     .arg(att.fileSize));
         else // this program's keeps the name and the carried values as they came
             QCOMPARE(

@@ -40,7 +40,7 @@ QStringList records(const ViberData &d, bool groupsOnly = false)
         QString line = u"msg %1 c%2 %3 %4 %5 %6 #%7 '%8'"_s.arg(
             QString::number(m->id), QString::number(m->chat->id), types.value(m->type),
             isOutgoing(m) ? u"out"_s : u"in"_s, who(m->person), secs(m->date), QString::number(m->token),
-            m->text);
+            m->text.toString());
         if (MessageMetadata::of(m).edited)
             line += u" edited"_s;
         if (m->latitude() != 0 || m->longitude() != 0)

@@ -175,47 +175,75 @@ private slots:
     void decodesAsQt_data()
     {
         QTest::addColumn<QByteArray>("utf8");
+        QTest::addColumn<bool>("keptAsUtf8");                // as a message's text
         const qsizetype alone = TextBlocks::kBlockUnits / 4; // long enough to get a buffer of its own
-        QTest::newRow("null") << QByteArray();
-        QTest::newRow("empty") << QByteArray("");
-        QTest::newRow("cyrillic, emoji") << "Привет 😀👍🏽"_ba;
-        QTest::newRow("invalid bytes") << "ok \xff\xfe ok"_ba;
-        QTest::newRow("cut sequence") << "ab\xe2\x82"_ba;
+        QTest::newRow("null") << QByteArray() << false;
+        QTest::newRow("empty") << QByteArray("") << false;
+        QTest::newRow("ascii") << "plain words"_ba << true;
+        QTest::newRow("cyrillic, emoji") << "Привет 😀👍🏽"_ba << true;
+        QTest::newRow("chinese: smaller as UTF-16") << "你好世界"_ba << false;
+        QTest::newRow("invalid bytes") << "ok \xff\xfe ok"_ba << false;
+        QTest::newRow("cut sequence") << "ab\xe2\x82"_ba << false;
         QTest::newRow("byte order mark") << "\xef\xbb\xbf"
-                                            "after"_ba;
-        QTest::newRow("only a byte order mark") << "\xef\xbb\xbf"_ba;
+                                            "after"_ba
+                                         << false;
+        QTest::newRow("only a byte order mark") << "\xef\xbb\xbf"_ba << false;
         QTest::newRow("mark inside") << "a\xef\xbb\xbf"
-                                        "b"_ba;
-        QTest::newRow("nul inside") << QByteArray("a\0b", 3);
-        QTest::newRow("long ascii") << QByteArray(alone, 'x');
-        QTest::newRow("long cyrillic") << QString(alone, QChar(0x0416)).toUtf8();
+                                        "b"_ba
+                                     << true;
+        QTest::newRow("nul inside") << QByteArray("a\0b", 3) << true;
+        QTest::newRow("long ascii") << QByteArray(alone, 'x') << false;
+        QTest::newRow("long cyrillic") << QString(alone, QChar(0x0416)).toUtf8() << false;
     }
     void decodesAsQt()
     {
         QFETCH(QByteArray, utf8);
+        QFETCH(bool, keptAsUtf8);
         const QString expected = QString::fromUtf8(utf8);
         TextBlocks blocks;
         const QString decoded = blocks.fromUtf8(utf8);
         const QString kept = blocks.keep(expected);
-        for (const QString &s : {decoded, kept}) {
+        const StoredText message = blocks.messageText(utf8);
+        for (const QString &s : {decoded, kept, message.toString()}) {
             QCOMPARE(s, expected);
             QCOMPARE(s.isNull(), expected.isNull());
             QCOMPARE(s.utf16()[s.size()], u'\0'); // what C interfaces read up to
         }
+        QCOMPARE(message.isUtf8(), keptAsUtf8);
+        QCOMPARE(message.isNull(), expected.isNull());
+        QCOMPARE(message.isEmpty(), expected.isEmpty());
+        QVERIFY(message == expected && message == StoredText(expected) && message == QStringView(expected));
+        QVERIFY(message != expected + u'.' && message != StoredText(u'.' + expected));
     }
     void textsOutliveTheirBlocks()
     {
         QStringList texts, expected;
+        QList<StoredText> messages;
         {
             TextBlocks blocks;
             // Enough texts for several blocks, decoded and kept alternately.
             for (int i = 0; texts.size() < 4 * TextBlocks::kBlockUnits / 20; ++i) {
                 const QString text = u"text %1 ü"_s.arg(i);
                 texts << (i % 2 ? blocks.fromUtf8(text.toUtf8()) : blocks.keep(text));
+                messages << blocks.messageText(text.toUtf8());
                 expected << text;
             }
         }
         QCOMPARE(texts, expected);
+        // A message's text lives on in its copies when the record's is replaced.
+        StoredText copy = messages.at(1);
+        messages[1] = u"replaced"_s;
+        messages.append(std::move(messages[2]));
+        QVERIFY(messages.at(2).isNull());
+        messages.removeAt(2);
+        QStringList wanted = expected;
+        wanted.append(wanted.takeAt(2));
+        wanted[1] = u"replaced"_s;
+        QCOMPARE(messages.size(), wanted.size());
+        for (qsizetype i = 0; i < messages.size(); ++i)
+            QCOMPARE(messages.at(i).toString(), wanted.at(i));
+        messages.clear();
+        QCOMPARE(copy.toString(), texts.at(1));
         // A change stays with its string: neighbours in the block keep their text.
         texts[1].append(u" and more"_s);
         texts[2].prepend(u'>');

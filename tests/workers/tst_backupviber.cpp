@@ -185,8 +185,8 @@ private slots:
             std::sort(messages.begin(), messages.end(), msgDateLess);
             QString texts;
             for (const _ViberMsg *m : std::as_const(messages))
-                if (m->text.startsWith(u"tie "_s))
-                    texts += m->text.back();
+                if (m->text.toString().startsWith(u"tie "_s))
+                    texts += m->text.toString().back();
             return texts;
         };
         QCOMPARE(ties(*source), u"deabc"_s);
@@ -280,10 +280,11 @@ private slots:
         QStringList got;
         const ViberDataPtr copy = LocalDatabases::load(b.folder);
         for (const _ViberMsg *m : std::as_const(copy->messages))
-            got << u"%1: %2 %3|%4"_s.arg(
-                m->text, QFileInfo::exists(m->attachment->filePath) ? m->attachment->fileName : u"-"_s,
-                QString::fromUtf8(readFile(m->attachment->filePath)),
-                QString::fromUtf8(readFile(m->attachment->previewPath)));
+            got << u"%1: %2 %3|%4"_s.arg(m->text.toString(),
+                                         QFileInfo::exists(m->attachment->filePath) ? m->attachment->fileName
+                                                                                    : u"-"_s,
+                                         QString::fromUtf8(readFile(m->attachment->filePath)),
+                                         QString::fromUtf8(readFile(m->attachment->previewPath)));
         got.sort();
         const QString a = preview.isEmpty() ? QString() : u"preview of picture A"_s;
         QCOMPARE(got, (QStringList{u"from Ann: %1 picture A|%2"_s.arg(name, a),
