@@ -14,8 +14,13 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -201,6 +206,9 @@ QString ExportMessagesThread::exportAll()
     const QDir folder(m_staging);
 
     const qint64 total = messages.size();
+    // A chat's PDF is laid out on its own and takes long: the files are shared between threads.
+    const bool sideBySide = perChat && m_format == Pdf;
+    QList<Piece> pieces;
     std::unique_ptr<AbsFormatExport<_ViberMsg>> writer;
     const _ViberChat *writerChat = nullptr;
     m_exported = 0;
@@ -231,12 +239,13 @@ QString ExportMessagesThread::exportAll()
         });
         return pdf;
     };
-    for (const _ViberMsg *msg : std::as_const(messages)) {
+    for (qsizetype at = 0; at < messages.size(); ++at) {
+        const _ViberMsg *msg = messages.at(at);
         checkCancel();
         if (!msg->chat)
             continue;
         ++m_exported;
-        if (m_format != Pdf)
+        if (m_format != Pdf && !sideBySide)
             reportProgress(percentOf(m_exported - 1, total), QString(),
                            tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
         if (!perChat) {
@@ -287,6 +296,12 @@ QString ExportMessagesThread::exportAll()
             }
             pageMessages = 0;
             const QString path = folder.filePath(pageFiles.value(page));
+            if (sideBySide) {
+                if (!pieces.isEmpty())
+                    pieces.last().end = at;
+                pieces.append({path, at, messages.size()});
+                continue;
+            }
             if (m_format == Pdf)
                 writer = newPdf(path);
             else if (m_format == Json)
@@ -300,10 +315,13 @@ QString ExportMessagesThread::exportAll()
             ++index.last().messages;
             index.last().last = msg->date;
         }
-        writer->write(*msg);
+        if (writer) // none while files are only planned
+            writer->write(*msg);
     }
     if (writer)
         writer->finish();
+    if (sideBySide)
+        writeSideBySide(messages, pieces, total);
     if (m_format == Pdf)
         reportProgress(100, QString(), tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
     if (files)
@@ -320,6 +338,92 @@ QString ExportMessagesThread::exportAll()
         file = QDir(m_outputPath).filePath(file);
     return tr("IDS_SUC_EXPORT_%n_MESSAGES_TO_%1", nullptr, int(m_exported))
         .arg(QDir::toNativeSeparators(m_outputPath).toHtmlEscaped());
+}
+
+void ExportMessagesThread::writeSideBySide(const QList<_ViberMsg *> &messages, const QList<Piece> &pieces,
+                                           qint64 total)
+{
+    struct Stopped
+    {
+    };
+    const int threads =
+        int(std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8), pieces.size()));
+    std::atomic<qsizetype> next{0};
+    std::atomic<qint64> done{0}; // messages in finished files
+    // Each thread's share of the file it is laying out, which may be one long message.
+    std::vector<std::atomic<qint64>> partial(size_t(threads) + 1);
+    std::atomic<bool> stop{false};
+    std::mutex lock; // over what follows
+    std::condition_variable changed;
+    int running = threads;
+    std::exception_ptr failure;
+
+    // Only this thread reports and looks at cancel; the others write and stop when told.
+    auto write = [&](int slot) {
+        try {
+            for (qsizetype i = next++; i < pieces.size() && !stop; i = next++) {
+                const Piece &piece = pieces.at(i);
+                ExportMessagesPdf writer(piece.path);
+                writer.setProgress([&, slot](double share) {
+                    if (stop)
+                        throw Stopped();
+                    partial[size_t(slot)] = qint64(share * double(writer.messageCount()));
+                });
+                writer.begin();
+                qint64 written = 0;
+                for (qsizetype m = piece.first; m < piece.end; ++m) {
+                    if (stop)
+                        throw Stopped();
+                    if (messages.at(m)->chat) {
+                        writer.write(*messages.at(m));
+                        ++written;
+                    }
+                }
+                writer.finish();
+                partial[size_t(slot)] = 0;
+                done += written;
+            }
+        } catch (const Stopped &) {
+        } catch (...) {
+            const std::lock_guard<std::mutex> guard(lock);
+            if (!failure)
+                failure = std::current_exception();
+            stop = true;
+        }
+        const std::lock_guard<std::mutex> guard(lock);
+        --running;
+        changed.notify_all();
+    };
+    std::vector<std::thread> helpers;
+    // However this ends (a cancel included), every thread is stopped and joined.
+    struct Join
+    {
+        std::vector<std::thread> &helpers;
+        std::atomic<bool> &stop;
+        ~Join()
+        {
+            stop = true;
+            for (std::thread &t : helpers)
+                t.join();
+        }
+    } join{helpers, stop};
+    for (int slot = 0; slot < threads; ++slot)
+        helpers.emplace_back(write, slot);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            if (changed.wait_for(guard, std::chrono::milliseconds(50), [&] { return running == 0; }))
+                break;
+        }
+        checkCancel();
+        qint64 shown = done;
+        for (const std::atomic<qint64> &share : partial)
+            shown += share;
+        reportProgress(percentOf(shown, total), QString(),
+                       tr("IDS_EXPORT_PROGRESS_%1_%2").arg(shown).arg(total));
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void ExportMessagesThread::cleanUp(Outcome)

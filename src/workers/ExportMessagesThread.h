@@ -59,6 +59,15 @@ protected:
 
 private:
     QString exportAll();
+    // A file of a folder export and the messages it holds: [first, end) of a list.
+    struct Piece
+    {
+        QString path;
+        qsizetype first = 0;
+        qsizetype end = 0;
+    };
+    // Writes each piece's PDF, several side by side: the files of a folder share nothing.
+    void writeSideBySide(const QList<_ViberMsg *> &messages, const QList<Piece> &pieces, qint64 total);
     // Makes the folder the export is written into, beside the output folder.
     QString makeStagingFolder();
     // Gives the complete folder its name: a rename, or with m_replace into an

@@ -300,6 +300,31 @@ private slots:
                  qPrintable(pages[0]));
         // A message wider than the page is wrapped, not cut off at its edge.
         QCOMPARE(pages.join(u' ').count(u"wide"_s), 200);
+
+        // A folder's files are written side by side: each holds its own chat's messages.
+        MessageFixture f;
+        QStringList expected;
+        for (int c = 0; c < 7; ++c) {
+            _ViberChat *chat = f.addChat(QString(), {f.addPerson(u"P%1"_s.arg(c), u"+7%1"_s.arg(c))});
+            QStringList words;
+            for (int m = 0; m < 3 + c % 3; ++m) {
+                words << u"c%1m%2"_s.arg(c).arg(m);
+                f.addMessage(chat, ViberMsgTypeText, kDay1.addSecs(c * 60 + m), m % 2, words.last());
+            }
+            expected << words.join(u' ');
+        }
+        ExportMessagesThread folder(f.messages(), dir.filePath(u"chats"_s), ExportMessagesThread::Pdf);
+        RecordingReporter reporter;
+        QCOMPARE(run(folder, &reporter), Outcome::Succeeded);
+        QCOMPARE(reporter.percents.last(), 100);
+        QStringList found;
+        for (const QString &file : folder.chatFiles())
+            found << pdfPageTexts(file)
+                         .join(u' ')
+                         .split(QRegularExpression(u"\\s+"_s))
+                         .filter(QRegularExpression(u"^c\\d+m\\d+$"_s))
+                         .join(u' ');
+        QCOMPARE(found, expected);
     }
     // An export that fails (a full disk), is cancelled or finds something at its path it was
     // not told to replace leaves the user's files as they were and nothing of its own.
