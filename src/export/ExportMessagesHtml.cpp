@@ -90,7 +90,6 @@ void HtmlFilesFolder::copyPicturesUsedIn(const QString &html)
 {
     // Pictures are named by hexadecimal code points or emoticon words: never a
     // quote, so the name ends at the attribute's closing quote.
-    const QDir art(MessageText::pictureFolder());
     for (const QLatin1String folder : {QLatin1String("files/emoji/"), QLatin1String("files/vb_emoji/")}) {
         for (qsizetype at = html.indexOf(folder); at >= 0; at = html.indexOf(folder, at)) {
             at += kFilesPrefix.size();
@@ -101,7 +100,7 @@ void HtmlFilesFolder::copyPicturesUsedIn(const QString &html)
             if (m_pictures.contains(picture))
                 continue;
             m_pictures.insert(picture);
-            const QString source = art.filePath(picture);
+            const QString source = QDir(MessageText::pictureFolder()).filePath(picture);
             const QString target = m_files.filePath(picture);
             if (QFileInfo(source).isFile() && !QFileInfo::exists(target))
                 m_copy(source, target);

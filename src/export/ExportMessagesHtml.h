@@ -54,8 +54,10 @@ public:
     // pages: the file names of all the chat's pages, beside each other; page: this
     // one's index among them.
     ExportMessagesHtml(const QString &filePath, const QString &title, HtmlFilesFolder &files,
-                       const QStringList &pages = {}, qsizetype page = 0)
-        : StreamedFileExport(filePath), m_title(title), m_files(files), m_pages(pages), m_page(page)
+                       const QStringList &pages = {}, qsizetype page = 0,
+                       ExportFile::Place place = ExportFile::Alone)
+        : StreamedFileExport(filePath, false, place), m_title(title), m_files(files), m_pages(pages),
+          m_page(page)
     {
     }
     // Where a page is among pages, with links to the others; empty for one page.

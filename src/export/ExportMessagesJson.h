@@ -13,7 +13,10 @@
 class ExportMessagesJson : public StreamedFileExport
 {
 public:
-    ExportMessagesJson(const QString &filePath, bool list) : StreamedFileExport(filePath), m_list(list) {}
+    ExportMessagesJson(const QString &filePath, bool list, ExportFile::Place place = ExportFile::Alone)
+        : StreamedFileExport(filePath, false, place), m_list(list)
+    {
+    }
 
     void begin() override;
     void write(const _ViberMsg &msg) override;

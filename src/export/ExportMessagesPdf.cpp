@@ -10,8 +10,8 @@
 
 #include <stdexcept>
 
-ExportMessagesPdf::ExportMessagesPdf(const QString &filePath)
-    : m_filePath(filePath), m_file(filePath), m_writer(&m_file)
+ExportMessagesPdf::ExportMessagesPdf(const QString &filePath, ExportFile::Place place)
+    : m_filePath(filePath), m_file(filePath, place), m_writer(&m_file.device())
 {
     if (!m_file.open(QIODevice::WriteOnly))
         fail();
@@ -60,7 +60,7 @@ void ExportMessagesPdf::layOut(MessagePagePainter &painter, int pass)
         for (index = chatStart; index < chatEnd; ++index) {
             painter.paint(m_messages.at(index));
             // A full disk shows only in the file: found here, the export stops at once.
-            if (pass == 1 && m_file.error() != QFileDevice::NoError)
+            if (pass == 1 && m_file.device().error() != QFileDevice::NoError)
                 fail();
             if (m_progress)
                 m_progress((pass + double(index + 1) / double(total)) / 2.0);
@@ -88,13 +88,13 @@ void ExportMessagesPdf::finish()
         fail();
     layOut(painter, 1);
     // A full disk shows only in the file, the painter goes on without complaint.
-    if (!painter.end() || m_file.error() != QFileDevice::NoError || !m_file.commit())
+    if (!painter.end() || m_file.device().error() != QFileDevice::NoError || !m_file.commit())
         fail();
 }
 
 void ExportMessagesPdf::fail()
 {
-    const QString reason = StreamedFileExport::failureReason(m_file);
-    m_file.cancelWriting();
+    const QString reason = StreamedFileExport::failureReason(m_file.device());
+    m_file.discard();
     throw std::runtime_error(StreamedFileExport::writeError(m_filePath, reason).toStdString());
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "ExportFile.h"
+
 #include "AbsFormatExport.h"
 #include "MessagePagePainter.h"
 
 #include <QCoreApplication>
 #include <QList>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QString>
 
 #include <functional>
@@ -26,7 +27,7 @@ public:
     static constexpr int kScreenResolution = 96;
 
     // Raises std::runtime_error naming the file when it cannot be created.
-    explicit ExportMessagesPdf(const QString &filePath);
+    explicit ExportMessagesPdf(const QString &filePath, ExportFile::Place place = ExportFile::Alone);
 
     void begin() override;
     void write(const _ViberMsg &record) override;
@@ -50,7 +51,7 @@ private:
     QString m_filePath;
     // Written under a temporary name and named when complete: a failed or
     // cancelled export leaves no part of a PDF behind.
-    QSaveFile m_file;
+    ExportFile m_file;
     QPdfWriter m_writer;
     QList<const _ViberMsg *> m_messages;
     int m_pages = 0;

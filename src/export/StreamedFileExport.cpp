@@ -6,8 +6,8 @@
 
 #include <stdexcept>
 
-StreamedFileExport::StreamedFileExport(const QString &filePath, bool byteOrderMark)
-    : m_path(filePath), m_byteOrderMark(byteOrderMark), m_file(filePath)
+StreamedFileExport::StreamedFileExport(const QString &filePath, bool byteOrderMark, ExportFile::Place place)
+    : m_path(filePath), m_byteOrderMark(byteOrderMark), m_file(filePath, place)
 {
 }
 
@@ -35,8 +35,8 @@ QString StreamedFileExport::failureReason(const QFileDevice &file)
 
 void StreamedFileExport::fail()
 {
-    const QString reason = failureReason(m_file);
-    m_file.cancelWriting();
+    const QString reason = failureReason(m_file.device());
+    m_file.discard();
     throw std::runtime_error(writeError(m_path, reason).toStdString());
 }
 
@@ -44,7 +44,7 @@ void StreamedFileExport::open()
 {
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Text))
         fail();
-    m_stream.setDevice(&m_file);
+    m_stream.setDevice(&m_file.device());
     m_stream.setEncoding(QStringConverter::Utf8);
     m_stream.setGenerateByteOrderMark(m_byteOrderMark);
     m_stream.setFieldAlignment(QTextStream::AlignLeft);
@@ -53,19 +53,19 @@ void StreamedFileExport::open()
 void StreamedFileExport::writeUtf8(const QByteArray &bytes)
 {
     m_stream.flush();
-    if (m_file.write(bytes) != bytes.size())
+    if (m_file.device().write(bytes) != bytes.size())
         fail();
 }
 
 void StreamedFileExport::checkWritten()
 {
-    if (m_stream.status() != QTextStream::Ok || m_file.error() != QFileDevice::NoError)
+    if (m_stream.status() != QTextStream::Ok || m_file.device().error() != QFileDevice::NoError)
         fail();
 }
 
 void StreamedFileExport::finish()
 {
-    if (!m_file.isOpen())
+    if (!m_file.device().isOpen())
         return;
     m_stream.flush();
     checkWritten();

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "AbsFormatExport.h"
+#include "ExportFile.h"
 #include "viber/ViberData.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QTextStream>
 
 // A text file written as a stream, in UTF-8. It is written under a temporary
@@ -18,7 +18,8 @@ public:
     // Space left on a disk below which a failed write is put down to a full disk.
     static constexpr qint64 kFullDiskBytes = 1024 * 1024;
 
-    explicit StreamedFileExport(const QString &filePath, bool byteOrderMark = false);
+    explicit StreamedFileExport(const QString &filePath, bool byteOrderMark = false,
+                                ExportFile::Place place = ExportFile::Alone);
 
     const QString &filePath() const { return m_path; }
     void finish() override;
@@ -44,6 +45,6 @@ private:
 
     QString m_path;
     bool m_byteOrderMark;
-    QSaveFile m_file;
+    ExportFile m_file;
     QTextStream m_stream;
 };

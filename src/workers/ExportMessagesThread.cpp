@@ -302,13 +302,12 @@ QString ExportMessagesThread::exportAll()
                 pieces.append({path, at, messages.size()});
                 continue;
             }
-            if (m_format == Pdf)
-                writer = newPdf(path);
-            else if (m_format == Json)
-                writer = std::make_unique<ExportMessagesJson>(path, false);
+            if (m_format == Json)
+                writer = std::make_unique<ExportMessagesJson>(path, false, ExportFile::InStagedFolder);
             else
-                writer = std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat),
-                                                              *files, pageFiles, page);
+                writer =
+                    std::make_unique<ExportMessagesHtml>(path, MessageText::chatTitle(writerChat), *files,
+                                                         pageFiles, page, ExportFile::InStagedFolder);
             writer->begin();
         }
         if (!index.isEmpty()) {
@@ -363,7 +362,7 @@ void ExportMessagesThread::writeSideBySide(const QList<_ViberMsg *> &messages, c
         try {
             for (qsizetype i = next++; i < pieces.size() && !stop; i = next++) {
                 const Piece &piece = pieces.at(i);
-                ExportMessagesPdf writer(piece.path);
+                ExportMessagesPdf writer(piece.path, ExportFile::InStagedFolder);
                 writer.setProgress([&, slot](double share) {
                     if (stop)
                         throw Stopped();
