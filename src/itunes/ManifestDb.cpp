@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -530,38 +532,117 @@ MbdbString textOf(QByteArrayView stored)
 
 } // namespace
 
+namespace {
+
+// Rows of the Files table from where a query stands, decoded in order.
+void readFileRows(Sqlite3Cursor &c, QList<MbdbRecord> &records, QHash<QString, QByteArray> *archives)
+{
+    while (c.moveNext()) {
+        MbdbRecord record;
+        record.domain = textOf(c.textBytesAt(0));
+        record.path = textOf(c.textBytesAt(1));
+        const int flags = c.getIntAt(2);
+        // Read where SQLite holds it; copied only when the caller keeps it.
+        const QByteArrayView stored = c.blobBytesAt(3);
+        const QByteArray archive = QByteArray::fromRawData(stored.data(), stored.size());
+        if (archives)
+            archives->insert(BackupManifest::backupFileName(record.domain.text(), record.path.text()),
+                             stored.toByteArray());
+        try {
+            ManifestDb::decodeFile(archive, record);
+        } catch (const std::exception &e) {
+            qWarning("ManifestDb: %s", e.what());
+        }
+        // The column is the authority on what the row is; the archive may lack a mode.
+        if ((record.mode & kTypeBits) == 0 || (flags == ManifestDb::Folder) != record.isFolder())
+            record.mode = flags == ManifestDb::Folder ? 0040755
+                          : flags == ManifestDb::Link ? 0120755
+                                                      : 0100644;
+        records.append(std::move(record));
+    }
+}
+
+} // namespace
+
+qint64 ManifestDb::s_splitRows = 100000;
+
+qint64 ManifestDb::setSplitRows(qint64 rows)
+{
+    return std::exchange(s_splitRows, rows);
+}
+
 QList<MbdbRecord> ManifestDb::readRecords(const QString &dbPath, QHash<QString, QByteArray> *archives)
 {
-    const Sqlite3Sidecars sidecars(dbPath); // removes them after the connection below has closed
+    static const QByteArray columns = "select domain, relativePath, flags, file from Files";
+    const Sqlite3Sidecars sidecars(dbPath); // removes them after the connections below have closed
     Sqlite3DB db;
     QList<MbdbRecord> records;
     try {
         db.openThrow(dbPath, Sqlite3DB::ReadOnly);
         db.treatAsUntrusted();
+        qint64 rows = 0;
         if (Sqlite3Cursor n = db.queryThrow(Sqlite3Sql("select count(*) from Files")); n.moveNext())
-            records.reserve(qsizetype(std::clamp<qint64>(n.getInt64At(0), 0, 10000000)));
-        Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("select domain, relativePath, flags, file from Files"));
-        while (c.moveNext()) {
-            MbdbRecord record;
-            record.domain = textOf(c.textBytesAt(0));
-            record.path = textOf(c.textBytesAt(1));
-            const int flags = c.getIntAt(2);
-            // Read where SQLite holds it; copied only when the caller keeps it.
-            const QByteArrayView stored = c.blobBytesAt(3);
-            const QByteArray archive = QByteArray::fromRawData(stored.data(), stored.size());
-            if (archives)
-                archives->insert(BackupManifest::backupFileName(record.domain.text(), record.path.text()),
-                                 stored.toByteArray());
+            rows = n.getInt64At(0);
+        records.reserve(qsizetype(std::clamp<qint64>(rows, 0, 10000000)));
+        // A long table is decoded in two halves side by side, the upper one over a
+        // connection of its own; both read in the table's order, so the records come
+        // out as from one read. Only rows with a row number can be split so.
+        qint64 split = 0;
+        bool halves = false;
+        if (rows >= s_splitRows && !archives) {
             try {
-                decodeFile(archive, record);
-            } catch (const std::exception &e) {
-                qWarning("ManifestDb: %s", e.what());
+                Sqlite3Cursor range = db.queryThrow(Sqlite3Sql("select min(rowid), max(rowid) from Files"));
+                if (range.moveNext() && !range.isNullAt(0)) {
+                    const qint64 low = range.getInt64At(0), high = range.getInt64At(1);
+                    // Halfway, without overflow for keys as far apart as a hostile file's.
+                    split = qint64(quint64(low) + (quint64(high) - quint64(low)) / 2);
+                    halves = low < high;
+                }
+            } catch (const Sqlite3Exception &) {
+                // A table without row numbers: read whole.
             }
-            // The column is the authority on what the row is; the archive may lack a mode.
-            if ((record.mode & kTypeBits) == 0 || (flags == Folder) != record.isFolder())
-                record.mode = flags == Folder ? 0040755 : flags == Link ? 0120755 : 0100644;
-            records.append(std::move(record));
         }
+        if (!halves) {
+            Sqlite3Cursor c = db.queryThrow(Sqlite3Sql(columns));
+            readFileRows(c, records, archives);
+            return records;
+        }
+        const QByteArray upperSql =
+            columns + " where rowid > " + QByteArray::number(split) + " order by rowid";
+        QList<MbdbRecord> upper;
+        bool upperRead = false;
+        std::thread second([&] {
+            try {
+                Sqlite3DB other;
+                other.openThrow(dbPath, Sqlite3DB::ReadOnly);
+                other.treatAsUntrusted();
+                Sqlite3Cursor c = other.queryThrow(Sqlite3Sql(upperSql));
+                readFileRows(c, upper, nullptr);
+                upperRead = true;
+            } catch (const std::exception &e) {
+                // Read again below, on this connection, where a failure is told as any other.
+                qWarning("ManifestDb: the second reader of %s stopped: %s", qUtf8Printable(dbPath), e.what());
+            }
+        });
+        struct Join
+        {
+            std::thread &t;
+            ~Join()
+            {
+                if (t.joinable())
+                    t.join();
+            }
+        } join{second};
+        Sqlite3Cursor c = db.queryThrow(
+            Sqlite3Sql(columns + " where rowid <= " + QByteArray::number(split) + " order by rowid"));
+        readFileRows(c, records, nullptr);
+        second.join();
+        if (!upperRead) {
+            upper.clear();
+            Sqlite3Cursor again = db.queryThrow(Sqlite3Sql(upperSql));
+            readFileRows(again, upper, nullptr);
+        }
+        records.append(std::move(upper));
     } catch (const Sqlite3Exception &e) {
         BackupCrypto::fail(tr("IDS_MANIFESTDB_UNREADABLE_%1_%2")
                                .arg(BackupCrypto::shown(dbPath), e.message().toHtmlEscaped()));

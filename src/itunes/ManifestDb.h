@@ -31,6 +31,9 @@ public:
     // With archives, also each row's archive as stored, by data file name.
     static QList<MbdbRecord> readRecords(const QString &dbPath,
                                          QHash<QString, QByteArray> *archives = nullptr);
+    // From how many rows on readRecords decodes a table in two halves side by side
+    // (without archives); returns the value it replaces. For tests.
+    static qint64 setSplitRows(qint64 rows);
 
     // Fills record from a keyed archive of an MBFile; raises a sentence naming
     // the file for an archive that is malformed, lacks its root object or holds
@@ -58,4 +61,7 @@ public:
     // A data file's place below the backup folder: its name's first two hex digits
     // name the sub-folder.
     static QString dataFileName(const QString &fileName) { return fileName.left(2) + u'/' + fileName; }
+
+private:
+    static qint64 s_splitRows;
 };

@@ -273,14 +273,25 @@ private slots:
         QVERIFY2(mismatches == 0, qPrintable(u"%1 differ, first "_s.arg(mismatches) + first));
     }
     // A damaged row costs only its own details; a path out of the backup never reaches the tree;
-    // views are off on the index, so a "Files" that is a view is refused, not followed.
+    // views are off on the index, so a "Files" that is a view is refused, not followed. All alike
+    // when the rows are read in two halves side by side, or the table has no row numbers to split by.
+    void manifestDbIsReadAsUntrusted_data()
+    {
+        QTest::addColumn<qint64>("splitRows");
+        QTest::newRow("whole") << qint64(1000000);
+        QTest::newRow("in halves") << qint64(1);
+    }
     void manifestDbIsReadAsUntrusted()
     {
+        QFETCH(qint64, splitRows);
+        const qint64 wasSplit = ManifestDb::setSplitRows(splitRows);
+        const auto restore = qScopeGuard([&] { ManifestDb::setSplitRows(wasSplit); });
         fixtures::BackupFixture backup(path(u"newer"_s));
         backup.newerLayout = true;
         backup.addFile(u"AppDomain-com.viber"_s, u"Documents/Contacts.data"_s, "store");
         backup.addFile(u"AppDomain-com.viber"_s, u"Documents/damaged"_s, "bytes");
         backup.addFile(u"AppDomain-com.viber"_s, u"Documents/../../escape"_s, "evil");
+        backup.addFile(u"AppDomain-com.viber"_s, u"Documents/last"_s, "last row");
         QCOMPARE(backup.write(), QString());
         const QString index = path(u"newer/Manifest.db"_s);
         fixtures::exec(index, u"update Files set file=x'00' where relativePath='Documents/damaged'; "
@@ -291,16 +302,26 @@ private slots:
         QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
         // An index in write-ahead-log mode is read without leaving its log or shared memory behind.
         QCOMPARE(QDir(path(u"newer"_s)).entryList(QDir::Files), files);
-        QCOMPARE(listTree(manifest.root()),
-                 QStringList({u"Applications"_s, u"Applications/com.viber"_s,
-                              u"Applications/com.viber/Documents"_s,
-                              u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
-                              u"Applications/com.viber/Documents/damaged"_s}));
+        const QStringList tree{u"Applications"_s, u"Applications/com.viber"_s,
+                               u"Applications/com.viber/Documents"_s,
+                               u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
+                               u"Applications/com.viber/Documents/damaged"_s,
+                               u"Applications/com.viber/Documents/last|1420000000"_s};
+        QCOMPARE(listTree(manifest.root()), tree);
         manifest.copyBackupFile(*manifest.findNode(u"Applications/com.viber/Documents/damaged"_s),
                                 path(u"out"_s));
         QCOMPARE(readFile(path(u"out"_s)), "bytes");
 
-        fixtures::exec(index, u"PRAGMA journal_mode=DELETE; ALTER TABLE Files RENAME TO RealFiles; "
+        fixtures::exec(index,
+                       u"PRAGMA journal_mode=DELETE; CREATE TABLE Keyed (fileID TEXT PRIMARY KEY, "
+                       u"domain TEXT, relativePath TEXT, flags INTEGER, file BLOB) WITHOUT ROWID; "
+                       u"INSERT INTO Keyed SELECT fileID, domain, relativePath, flags, file FROM Files; "
+                       u"DROP TABLE Files; ALTER TABLE Keyed RENAME TO Files"_s);
+        BackupManifest keyed(path(u"newer"_s));
+        load(keyed);
+        QCOMPARE(listTree(keyed.root()), tree);
+
+        fixtures::exec(index, u"ALTER TABLE Files RENAME TO RealFiles; "
                               u"CREATE VIEW Files AS SELECT * FROM RealFiles"_s);
         BackupManifest viewed(path(u"newer"_s));
         viewed.loadManifestPlist();
