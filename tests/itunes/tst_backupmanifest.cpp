@@ -302,7 +302,8 @@ private slots:
         QCOMPARE(manifest.layout(), BackupManifest::Layout::ManifestDb);
         // An index in write-ahead-log mode is read without leaving its log or shared memory behind.
         QCOMPARE(QDir(path(u"newer"_s)).entryList(QDir::Files), files);
-        const QStringList tree{u"Applications"_s, u"Applications/com.viber"_s,
+        const QStringList tree{u"Applications"_s,
+                               u"Applications/com.viber"_s,
                                u"Applications/com.viber/Documents"_s,
                                u"Applications/com.viber/Documents/Contacts.data|1420000000"_s,
                                u"Applications/com.viber/Documents/damaged"_s,
