@@ -81,7 +81,11 @@ QString virtualPathOf(const QString &domain, const QString &path)
         if (dash >= 0 && dash + 1 < domain.size()) {
             const QStringView kind =
                 QStringView(domain).mid(kAppDomainPrefix.size(), dash - kAppDomainPrefix.size());
-            QString result = kind.isEmpty() ? u"Applications"_s : kAppDomainPrefix + kind.toString();
+            // Sized once: three appends would move the text up to three times.
+            QString result;
+            result.reserve(kAppDomainPrefix.size() + domain.size() + path.size() + 2);
+            result += kind.isEmpty() ? QStringView(u"Applications") : QStringView(kAppDomainPrefix);
+            result += kind;
             result += u'/';
             result += QStringView(domain).mid(dash + 1);
             if (!path.isEmpty()) {
