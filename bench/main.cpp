@@ -14,6 +14,7 @@
 #include <string>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +114,8 @@ CHATWHARF_BENCH_SCENARIO_SIZED(all, "all", bench::Size::Group,
         const QString scenario = QString::fromStdString(name);
         std::fprintf(stderr, "scenario %s\n", name.c_str());
         std::fflush(stdout);
+        // What the last scenario wrote reaches the disk now, not during this one's syncs.
+        ::sync();
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QCoreApplication::applicationFilePath(),
