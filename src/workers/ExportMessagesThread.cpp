@@ -222,30 +222,13 @@ QString ExportMessagesThread::exportAll()
     QStringList pageFiles;
     qsizetype page = 0;
     qint64 pageMessages = 0;
-    // A PDF is laid out when its writer finishes: that is where its progress shows.
-    qint64 pdfFirst = 0;
-    ExportMessagesPdf *pdfWriter = nullptr;
-    const auto newPdf = [&](const QString &path) {
-        auto pdf = std::make_unique<ExportMessagesPdf>(path);
-        pdfFirst = m_exported - 1;
-        pdfWriter = pdf.get();
-        // A long message takes long to paint: it shows how far it got and stops
-        // when asked to, not only after it.
-        pdf->setProgress([this, total, &pdfFirst, &pdfWriter](double done) {
-            checkCancel();
-            const double messages = double(pdfFirst) + done * double(pdfWriter->messageCount());
-            reportProgress(int(messages * 100.0 / double(total)), QString(),
-                           tr("IDS_EXPORT_PROGRESS_%1_%2").arg(qint64(messages)).arg(total));
-        });
-        return pdf;
-    };
     for (qsizetype at = 0; at < messages.size(); ++at) {
         const _ViberMsg *msg = messages.at(at);
         checkCancel();
         if (!msg->chat)
             continue;
         ++m_exported;
-        if (m_format != Pdf && !sideBySide)
+        if (m_format != Pdf)
             reportProgress(percentOf(m_exported - 1, total), QString(),
                            tr("IDS_EXPORT_PROGRESS_%1_%2").arg(m_exported).arg(total));
         if (!perChat) {
@@ -254,9 +237,19 @@ QString ExportMessagesThread::exportAll()
                     writer = std::make_unique<ExportMessagesTxt>(m_outputPath);
                 else if (m_format == Json)
                     writer = std::make_unique<ExportMessagesJson>(m_outputPath, true);
-                else if (m_format == Pdf)
-                    writer = newPdf(m_outputPath);
-                else
+                else if (m_format == Pdf) {
+                    auto pdf = std::make_unique<ExportMessagesPdf>(m_outputPath);
+                    // A PDF is laid out when it finishes, a long message taking long: its progress
+                    // shows how far that got, and it stops when asked to, not only after it.
+                    const ExportMessagesPdf *laidOut = pdf.get();
+                    pdf->setProgress([this, total, laidOut](double done) {
+                        checkCancel();
+                        const double messages = done * double(laidOut->messageCount());
+                        reportProgress(int(messages * 100.0 / double(total)), QString(),
+                                       tr("IDS_EXPORT_PROGRESS_%1_%2").arg(qint64(messages)).arg(total));
+                    });
+                    writer = std::move(pdf);
+                } else
                     writer = std::make_unique<ExportMessagesCsv>(m_outputPath);
                 writer->begin();
             }
@@ -350,7 +343,7 @@ void ExportMessagesThread::writeSideBySide(const QList<_ViberMsg *> &messages, c
     std::atomic<qsizetype> next{0};
     std::atomic<qint64> done{0}; // messages in finished files
     // Each thread's share of the file it is laying out, which may be one long message.
-    std::vector<std::atomic<qint64>> partial(size_t(threads) + 1);
+    std::vector<std::atomic<qint64>> partial(static_cast<size_t>(threads));
     std::atomic<bool> stop{false};
     std::mutex lock; // over what follows
     std::condition_variable changed;
