@@ -27,8 +27,8 @@ public:
     ~StoredText();
 
     // size bytes of UTF-8 at utf8, inside block, which gains a reference. The bytes must
-    // be valid UTF-8 without a leading byte order mark, so that they decode to a text of
-    // their own length or more, character for character.
+    // be valid UTF-8 without a leading byte order mark: decoding then drops or replaces
+    // nothing, so the text is empty only when the bytes are.
     static StoredText inUtf8Block(QArrayData *block, const char *utf8, qsizetype size) noexcept;
 
     QString toString() const;
