@@ -7,16 +7,35 @@ TextBlocks::~TextBlocks()
     release();
 }
 
+namespace {
+
+// Lets go of the current block (freed with its last string), leaving none current.
+template <typename Block> void letGo(Block *&block)
+{
+    if (block && !block->deref())
+        Block::deallocate(block);
+    block = nullptr;
+}
+
+// Lets go of the current block and makes a new one of units, returning where it starts.
+template <typename Block, typename Unit> Unit *renew(Block *&block, qsizetype units)
+{
+    letGo(block);
+    const auto [fresh, data] = Block::allocate(units);
+    if (!fresh)
+        qBadAlloc();
+    block = fresh;
+    return data;
+}
+
+} // namespace
+
 void TextBlocks::release()
 {
-    if (m_block && !m_block->deref())
-        Block::deallocate(m_block);
-    m_block = nullptr;
+    letGo(m_block);
     m_free = nullptr;
     m_left = 0;
-    if (m_byteBlock && !m_byteBlock->deref())
-        ByteBlock::deallocate(m_byteBlock);
-    m_byteBlock = nullptr;
+    letGo(m_byteBlock);
     m_byteFree = nullptr;
     m_byteLeft = 0;
 }
@@ -24,13 +43,7 @@ void TextBlocks::release()
 char16_t *TextBlocks::reserve(qsizetype units)
 {
     if (m_left < units + 1) {
-        if (m_block && !m_block->deref())
-            Block::deallocate(m_block);
-        const auto [block, data] = Block::allocate(kBlockUnits);
-        if (!block)
-            qBadAlloc();
-        m_block = block;
-        m_free = data;
+        m_free = renew<Block, char16_t>(m_block, kBlockUnits);
         m_left = kBlockUnits;
     }
     return m_free;
@@ -85,13 +98,7 @@ StoredText TextBlocks::messageText(QByteArrayView utf8)
     if (bytes > 2 * units) // mostly three-byte characters, as in Chinese
         return StoredText(fromUtf8(utf8));
     if (m_byteLeft < bytes) {
-        if (m_byteBlock && !m_byteBlock->deref())
-            ByteBlock::deallocate(m_byteBlock);
-        const auto [block, data] = ByteBlock::allocate(2 * kBlockUnits);
-        if (!block)
-            qBadAlloc();
-        m_byteBlock = block;
-        m_byteFree = data;
+        m_byteFree = renew<ByteBlock, char>(m_byteBlock, 2 * kBlockUnits);
         m_byteLeft = 2 * kBlockUnits;
     }
     char *start = m_byteFree;
